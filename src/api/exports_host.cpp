@@ -1,0 +1,80 @@
+// Host procedure registration and the archiver description.
+#include "api/exports.h"
+#include "api/library.h"
+#include "api/status.h"
+
+using acekit::Lib;
+
+namespace {
+
+constexpr int32_t kDescVersion = 12;
+
+void FillDesc(int32_t* out, bool versioned) {
+  auto& lib = Lib();
+  const auto& arc = lib.arc;
+  out[0] = 2047;
+  out[1] = versioned || arc.version_needed == 0 ? 12 : static_cast<int32_t>(arc.version_needed);
+  out[2] = 1;
+  out[3] = 64;
+  out[4] = 1024;
+  out[5] = 7;
+  out[6] = 12;
+  out[7] = arc.solid_dict_kb ? static_cast<int32_t>(arc.solid_dict_kb) : 64;
+  out[8] = arc.solid ? 4 : 0;
+  out[9] = 1;
+  // An open solid archive is extended as a solid archive.
+  if (arc.solid) lib.settings.desc.mode() = 4;
+}
+
+void TakeStats(const int32_t* in) {
+  auto& desc = Lib().settings.desc;
+  for (int i = 6; i < 10; ++i) desc.words[i] = in[i];
+}
+
+}  // namespace
+
+extern "C" {
+
+ACEKIT_API void ACEKIT_CALL GetArcerDesc(int32_t* desc) {
+  if (desc) FillDesc(desc, false);
+}
+
+ACEKIT_API int32_t ACEKIT_CALL GetArcerVerDesc(int32_t version, int32_t* desc) {
+  if (version != kDescVersion) return acekit::kCorrupt;
+  if (desc) FillDesc(desc, true);
+  return 0;
+}
+
+ACEKIT_API void ACEKIT_CALL SetArcerStats(const int32_t* desc) {
+  if (desc) TakeStats(desc);
+}
+
+ACEKIT_API int32_t ACEKIT_CALL SetArcerVerStats(int32_t version, const int32_t* desc) {
+  if (version != kDescVersion) return acekit::kCorrupt;
+  if (desc) TakeStats(desc);
+  return 0;
+}
+
+ACEKIT_API void ACEKIT_CALL SetSetFileNameProc(ArcContext ctx, SetFileNameProcFn proc) {
+  Lib().hooks.file_name = {proc, ctx};
+}
+ACEKIT_API void ACEKIT_CALL SetSkipFileProc(ArcContext ctx, SkipFileProcFn proc) {
+  Lib().hooks.skip = {proc, ctx};
+}
+ACEKIT_API void ACEKIT_CALL SetSetProgressProc(ArcContext ctx, SetProgressProcFn proc) {
+  Lib().hooks.progress = {proc, ctx};
+}
+ACEKIT_API void ACEKIT_CALL SetOkToReplaceProc(ArcContext ctx, OkToReplaceProcFn proc) {
+  Lib().hooks.replace = {proc, ctx};
+}
+ACEKIT_API void ACEKIT_CALL SetSetCryptKeyProc(ArcContext ctx, void* proc) {
+  Lib().crypt_key_proc = {ctx, proc};
+}
+ACEKIT_API void ACEKIT_CALL SetGetNextDiskProc(ArcContext ctx, void* proc) {
+  Lib().next_disk_proc = {ctx, proc};
+}
+ACEKIT_API void ACEKIT_CALL SetSetSfxProgressProc(ArcContext ctx, void* proc) {
+  Lib().sfx_progress_proc = {ctx, proc};
+}
+
+}  // extern "C"

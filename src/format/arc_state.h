@@ -1,0 +1,63 @@
+// The data the library keeps about the one archive it works on, and the
+// host's settings beside it. These are plain types: the single process-wide
+// instance lives in the api layer, and every lower layer is handed the parts
+// it needs, so each layer can be tested on a state of its own.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace acekit {
+
+inline constexpr int kPathSize = 261;  // 260 characters and a terminator
+
+// Option word bits that change behaviour.
+inline constexpr uint16_t kOptKeepPaths = 0x0001;  // extraction keeps stored directories
+inline constexpr uint16_t kOptNamesOnly = 0x0010;  // compression stores bare names
+
+// The ten-word archiver description; words 6..9 are the compression settings.
+struct ArcerDesc {
+  int32_t words[10];
+  int32_t& dict_kb() { return words[7]; }
+  int32_t& mode() { return words[8]; }     // 4: create solid archives
+  int32_t& level() { return words[9]; }    // match finder level 1..4
+  int32_t dict_kb() const { return words[7]; }
+  int32_t mode() const { return words[8]; }
+  int32_t level() const { return words[9]; }
+};
+inline constexpr ArcerDesc kArcerDefaults = {{2047, 12, 1, 64, 1024, 7, 12, 64, 0, 1}};
+
+// What the host set through the path, option and description exports.
+struct Settings {
+  uint16_t options = 0;
+  char input_path[kPathSize] = {};
+  char output_path[kPathSize] = {};
+  char relative_path[kPathSize] = {};
+  ArcerDesc desc = {};
+};
+
+struct ArcState {
+  char archive_name[kPathSize] = {};
+  char temp_path[kPathSize] = {};
+  uint32_t status = 0;
+  int32_t new_archive = 0;
+  int32_t info_valid = 0;
+  int32_t read_only = 0;           // all ones when the archive is locked
+  uint32_t header_cursor = 0;
+  int32_t main_header_offset = -1;
+  uint32_t main_header_length = 0;
+  uint32_t first_entry_offset = 0;
+  uint32_t version_needed = 0;
+  uint32_t solid_dict_kb = 0;
+  int32_t solid = 0;
+  uint32_t host_system = 0;
+  int32_t read_file_comments = 0;
+  char* main_comment = nullptr;    // owned; freed by the api layer
+  int32_t main_comment_length = 0;
+  int32_t main_comment_read = 0;
+  char password[264] = {};
+  int32_t password_set = 0;
+};
+
+}  // namespace acekit
