@@ -173,6 +173,20 @@ ACEKIT_API void ACEKIT_CALL InitArcFileList(ArcFileList* list);
 ACEKIT_API void ACEKIT_CALL BuildArcFileList(ArcFileList* list, FileMaskList* masks);
 ACEKIT_API void ACEKIT_CALL DoneArcFileList(ArcFileList* list);
 
+/* Operations */
+ACEKIT_API void ACEKIT_CALL CompressFileMaskListArc(FileMaskList* masks);
+ACEKIT_API void ACEKIT_CALL ExtractFileMaskListArc(FileMaskList* masks);
+ACEKIT_API void ACEKIT_CALL TestArc(void);
+ACEKIT_API void ACEKIT_CALL DeleteFileMaskListArc(FileMaskList* masks);
+ACEKIT_API void ACEKIT_CALL GetMainCommentArc(CommentRec* comment);
+ACEKIT_API void ACEKIT_CALL SetMainCommentArc(CommentRec* comment);
+ACEKIT_API void ACEKIT_CALL SetFileCommentsArc(FileMaskList* masks, CommentRec* comment);
+ACEKIT_API void ACEKIT_CALL CreateDirectoryArc(const char* name);
+/* features: 48 bytes (twelve 32-bit words); returns the library's copy */
+ACEKIT_API void* ACEKIT_CALL SetExtraFeaturesArc(const void* features);
+/* info: 23 32-bit words */
+ACEKIT_API void ACEKIT_CALL GetExtraInfoArc(int32_t* info);
+
 /* Unsupported operations */
 ACEKIT_API void ACEKIT_CALL CreateArcSfx2(void);
 ACEKIT_API void ACEKIT_CALL CreateExeArc(void);
