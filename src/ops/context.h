@@ -1,0 +1,21 @@
+// What an archive operation works with. The api layer builds one from the
+// process-wide state for each export call; tests build their own, so every
+// operation can run against a state that no other test shares.
+#pragma once
+
+#include <cstdint>
+
+#include "api/callbacks.h"
+#include "format/arc_state.h"
+
+namespace acekit::ops {
+
+struct Context {
+  ArcState& arc;
+  Settings& settings;
+  const HostHooks& hooks;
+  int32_t* arc_info;        // 23 words, filled when an entry walk computes them
+  int32_t* extra_features;  // 12 words; word 2 asks every walk for arc_info
+};
+
+}  // namespace acekit::ops
