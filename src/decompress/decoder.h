@@ -1,0 +1,96 @@
+// The entry decoder: turns one archive entry's packed data back into its
+// bytes, for stored (method 0) and LZ77+Huffman (method 1) entries.
+//
+// Use per operation:
+//   Decoder d;                          // caller-owned; no global state
+//   if (DecoderAlloc(d) != kOk) ...     // kNoMemory
+//   d.progress.hook = hooks.progress;   // optional; also pending_phase
+//   for each entry, in archive order:
+//     source positioned at the entry's packed data
+//     DecoderStart(d, &source, orig_size, solid, entry_number, method);
+//     uint32_t st = DecodeEntry(d, method, decode_only ? nullptr : &sink);
+//     st == kOk && d.crc != stored_crc  -> the caller reports kCrcMismatch
+//   DecoderFree(d);
+//
+// The CRC comparison is the caller's: d.crc holds the running CRC-32 (started
+// at kCrcInit, never inverted) of everything the entry produced.
+//
+// Damaged input always ends: every chunk either produces bytes or fails, and
+// the entry's declared size bounds the work. A source that runs out early,
+// a chunk that produces nothing while bytes remain and a chunk that produces
+// more than remains all end the entry with kCrcMismatch (the status for
+// damaged data); a code set that cannot be built ends it with kCorrupt.
+#pragma once
+
+#include <cstdint>
+
+#include "decompress/bit_input.h"
+#include "decompress/huffman_table.h"
+#include "decompress/progress.h"
+#include "platform/stream.h"
+
+namespace acekit::decompress {
+
+inline constexpr uint32_t kWindowSize = 1u << 20;  // covers every dictionary size
+inline constexpr uint32_t kWindowMask = kWindowSize - 1;
+inline constexpr uint32_t kChunkSize = 2048;
+inline constexpr uint32_t kMaxMatch = 259;
+inline constexpr int kMainHighest = 282;
+inline constexpr int kLengthHighest = 255;
+
+inline constexpr uint32_t kMethodStored = 0;
+inline constexpr uint32_t kMethodLz77 = 1;
+
+struct Decoder {
+  // Heap buffers from DecoderAlloc.
+  uint8_t* window = nullptr;  // kWindowSize bytes, circular
+  uint8_t* words = nullptr;   // kWordBufferBytes: bit input, and stored data in transit
+  uint8_t* out = nullptr;     // kChunkSize: the chunk handed to the sink
+
+  uint32_t pos = 0;  // window write position
+  uint32_t dist[4] = {};
+  uint32_t dist_index = 0;
+  uint32_t block_left = 0;  // main symbols left in the current block
+
+  int32_t size = 0;       // the entry's declared size, the total for progress
+  int32_t remaining = 0;  // bytes of the entry still to produce
+  int32_t processed = 0;  // bytes produced so far, for progress
+  uint32_t crc = 0;
+  uint32_t status = 0;  // first failure of the current entry
+
+  ProgressState progress;
+  BitFeed feed;
+  BitInput bits;
+  bool stream_open = false;  // the entry was started as a compressed one
+
+  // Block tables: symbol per 11-bit prefix, and code length per symbol.
+  uint16_t main_table[1u << kMainTableWidth] = {};
+  uint16_t length_table[1u << kMainTableWidth] = {};
+  uint8_t main_lengths[kMainHighest + 1] = {};
+  uint8_t length_lengths[kLengthHighest + 1] = {};
+};
+
+// Takes the window, word buffer and output buffer. kNoMemory on failure, with
+// nothing held.
+uint32_t DecoderAlloc(Decoder& d);
+void DecoderFree(Decoder& d);
+
+// Prepares one entry. `source` is positioned at the entry's packed data and
+// must stay valid while the entry is decoded. `entry_number` counts the
+// entries decoded in this operation from 1; in a solid archive every entry
+// after the first continues the previous entries' window.
+void DecoderStart(Decoder& d, ByteSource* source, int32_t size, bool solid, uint32_t entry_number,
+                  uint32_t method);
+
+// Decodes the rest of the entry in chunks, reporting progress after each and
+// writing it to `sink` (null: decode only, as for tests and for skipped
+// entries of a solid archive). Returns the entry's status: kOk, kCancelled,
+// kShortWrite, kUnsupported, kCorrupt or kCrcMismatch.
+uint32_t DecodeEntry(Decoder& d, uint32_t method, ByteSink* sink);
+
+// Produces the next chunk into buf (at most capacity bytes; a compressed chunk
+// needs capacity above kMaxMatch) and adds it to d.crc. Returns the byte
+// count; failures are left in d.status.
+uint32_t DecodeChunk(Decoder& d, uint8_t* buf, uint32_t capacity, uint32_t method);
+
+}  // namespace acekit::decompress

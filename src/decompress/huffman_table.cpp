@@ -1,0 +1,86 @@
+#include "decompress/huffman_table.h"
+
+#include <cstring>
+
+#include "decompress/sort_by_length.h"
+
+namespace acekit::decompress {
+
+bool BuildDecodeTable(int width, int highest, uint8_t* lengths, uint16_t* table) {
+  if (width < 1 || width > 15 || highest < 0 || highest > kMaxHighestSymbol) return false;
+  const uint32_t size = 1u << width;
+  std::memset(table, 0, size * sizeof(uint16_t));
+
+  // One spare slot for the terminating zero that ends the count of used codes.
+  uint8_t work[kMaxHighestSymbol + 2];
+  uint16_t symbols[kMaxHighestSymbol + 2];
+  for (int i = 0; i <= highest; ++i) {
+    work[i] = lengths[i];
+    symbols[i] = static_cast<uint16_t>(i);
+  }
+  if (highest > 0) SortByLength(work, symbols, highest);
+  work[highest + 1] = 0;
+
+  int used = 0;
+  while (work[used] != 0) ++used;
+  if (used < 2) {
+    lengths[symbols[0]] = 1;
+    if (used == 0) used = 1;
+  }
+
+  // Shortest codes first: each takes the next run of entries its prefix owns.
+  uint32_t p = 0;
+  for (int i = used - 1; i >= 0; --i) {
+    if (p >= size) break;
+    if (work[i] > width) return false;
+    const uint32_t span = size >> work[i];
+    if (p + span > size) return false;
+    for (uint32_t e = p; e < p + span; ++e) table[e] = symbols[i];
+    p += span;
+  }
+  return true;
+}
+
+bool ReadCodeLengths(BitInput& in, int width, uint16_t* table, uint8_t* lengths, int highest) {
+  if (highest < 0 || highest > kMaxHighestSymbol) return false;
+  // Symbols past the transmitted count have no code.
+  std::memset(lengths, 0, static_cast<size_t>(highest) + 1);
+
+  int count = static_cast<int>(in.Read(9));
+  if (count > highest) count = highest;
+  const uint32_t lower = in.Read(4);
+  const uint32_t upper = in.Read(4);
+
+  // The code-length alphabet is 0..upper; `upper` itself is the run symbol.
+  uint8_t cl_lengths[16];
+  uint16_t cl_table[1u << kCodeLengthTableWidth];
+  for (uint32_t i = 0; i <= upper; ++i) cl_lengths[i] = static_cast<uint8_t>(in.Read(3));
+  if (!BuildDecodeTable(kCodeLengthTableWidth, static_cast<int>(upper), cl_lengths, cl_table)) {
+    return false;
+  }
+
+  int j = 0;
+  while (j <= count) {
+    const uint16_t s = cl_table[in.Peek(kCodeLengthTableWidth)];
+    in.Skip(cl_lengths[s]);
+    if (s < upper) {
+      lengths[j++] = static_cast<uint8_t>(s);
+    } else {
+      for (uint32_t r = in.Read(4) + 4; r > 0 && j <= count; --r) lengths[j++] = 0;
+    }
+  }
+
+  // Values are differences from the previous symbol's length, modulo the
+  // upper limit; a run of zeros therefore repeats the previous length.
+  if (upper != 0) {
+    for (int i = 1; i <= count; ++i) {
+      lengths[i] = static_cast<uint8_t>((lengths[i - 1] + lengths[i]) % upper);
+    }
+  }
+  for (int i = 0; i <= count; ++i) {
+    if (lengths[i] != 0) lengths[i] = static_cast<uint8_t>(lengths[i] + lower);
+  }
+  return BuildDecodeTable(width, count, lengths, table);
+}
+
+}  // namespace acekit::decompress

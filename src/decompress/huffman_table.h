@@ -1,0 +1,34 @@
+// Huffman decoding tables: a code set arrives as a list of code lengths, and
+// the table maps the next `width` bits of the stream straight to a symbol.
+// Codes are canonical in the order SortByLength leaves, so the table can be
+// rebuilt from the lengths alone.
+#pragma once
+
+#include <cstdint>
+
+#include "decompress/bit_input.h"
+
+namespace acekit::decompress {
+
+inline constexpr int kMainTableWidth = 11;
+inline constexpr int kCodeLengthTableWidth = 7;
+// Largest highest-symbol a table can be built for (the transmitted count is 9 bits).
+inline constexpr int kMaxHighestSymbol = 511;
+
+// Builds the table of 2^width entries for symbols 0..highest from their code
+// lengths (0 = no code). Entries no code reaches decode as symbol 0. With
+// fewer than two used symbols the first symbol in sorted order is given
+// length 1 in `lengths`, so a lone symbol still consumes a bit.
+//
+// Fails when a code is longer than `width` or the codes overrun the table;
+// codes that do not fit once the table is full are dropped, as the format
+// has always done. width is 1..15.
+bool BuildDecodeTable(int width, int highest, uint8_t* lengths, uint16_t* table);
+
+// Reads one transmitted code-length set for an alphabet whose highest symbol
+// is `highest` and builds its table. `lengths` must hold highest + 1 entries
+// and `table` 2^width. Returns false for a set no table can be built from;
+// the reader has then consumed an unspecified number of bits.
+bool ReadCodeLengths(BitInput& in, int width, uint16_t* table, uint8_t* lengths, int highest);
+
+}  // namespace acekit::decompress

@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "reader_fixture.h"
+
+namespace acekit::decompress::test {
+namespace {
+
+// Fields of every width, spread over several refills of the word buffer,
+// come back exactly as written: the two words carried across each refill and
+// the 4088 bytes read behind them join seamlessly.
+TEST(BitInput, FieldsAcrossRefillsReadBackExactly) {
+  std::mt19937 rng(3);
+  std::vector<std::pair<int, uint32_t>> fields;
+  BitWriter w;
+  while (w.BitCount() < 4 * 4088 * 8 + 1000) {
+    const int n = 1 + static_cast<int>(rng() % 32);
+    const uint32_t v = n == 32 ? rng() : rng() & ((1u << n) - 1);
+    fields.emplace_back(n, v);
+    w.Put(n, v);
+  }
+  Reader r(w.Finish());
+  for (const auto& [n, v] : fields) {
+    ASSERT_EQ(r.in.Peek(n), v);
+    r.in.Skip(0);
+    ASSERT_EQ(r.in.Read(n), v);
+  }
+  EXPECT_FALSE(r.in.Overrun());
+  // One initial read of 4096 bytes, then 4088 bytes per refill.
+  EXPECT_GE(r.source.calls, 5);
+}
+
+TEST(BitInput, RegisterFollowsWordBoundaries) {
+  BitWriter w;
+  w.Put(32, 0x12345678);
+  w.Put(32, 0x9ABCDEF0);
+  w.Put(32, 0x0F1E2D3C);
+  Reader r(w.Finish());
+  EXPECT_EQ(r.in.Register(), 0x12345678u);
+  r.in.Skip(0);
+  EXPECT_EQ(r.in.Register(), 0x12345678u);
+  r.in.Skip(4);
+  EXPECT_EQ(r.in.Register(), 0x23456789u);
+  r.in.Skip(28);
+  EXPECT_EQ(r.in.Register(), 0x9ABCDEF0u);
+  r.in.Skip(16);
+  r.in.Skip(16);
+  EXPECT_EQ(r.in.Register(), 0x0F1E2D3Cu);
+}
+
+TEST(BitInput, WordsAreLittleEndianReadFromTheTop) {
+  Reader r({0x78, 0x56, 0x34, 0x12});
+  EXPECT_EQ(r.in.Read(4), 0x1u);
+  EXPECT_EQ(r.in.Read(8), 0x23u);
+}
+
+TEST(BitInput, OverrunOnlyPastDeliveredData) {
+  Reader r(std::vector<uint8_t>(8, 0xFF));
+  r.in.Skip(32);
+  r.in.Skip(32);
+  EXPECT_FALSE(r.in.Overrun());
+  r.in.Skip(1);
+  EXPECT_TRUE(r.in.Overrun());
+}
+
+// Past the delivered data the reader sees what the buffer held before, never
+// memory outside it, however far it is driven.
+TEST(BitInput, ShortSourceKeepsReadingInsideTheBuffer) {
+  Reader r(std::vector<uint8_t>(10, 0xAB));
+  for (int i = 0; i < 5000; ++i) r.in.Skip(32);
+  EXPECT_TRUE(r.in.Overrun());
+}
+
+}  // namespace
+}  // namespace acekit::decompress::test

@@ -1,0 +1,205 @@
+#include "decompress/huffman_table.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "decompress/sort_by_length.h"
+#include "reader_fixture.h"
+
+namespace acekit::decompress::test {
+namespace {
+
+struct TableCase {
+  const char* name;
+  int width;
+  std::vector<uint8_t> lengths;
+  bool ok;
+  std::vector<uint16_t> table;         // checked when ok
+  std::vector<uint8_t> lengths_after;  // the builder may give a lone code length 1
+};
+
+class BuildDecodeTableCase : public testing::TestWithParam<TableCase> {};
+
+TEST_P(BuildDecodeTableCase, Builds) {
+  const TableCase& c = GetParam();
+  std::vector<uint8_t> lengths = c.lengths;
+  std::vector<uint16_t> table(1u << c.width, 0xEEEE);
+  const bool ok =
+      BuildDecodeTable(c.width, static_cast<int>(lengths.size()) - 1, lengths.data(), table.data());
+  ASSERT_EQ(ok, c.ok);
+  if (!ok) return;
+  EXPECT_EQ(table, c.table);
+  EXPECT_EQ(lengths, c.lengths_after);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sets, BuildDecodeTableCase,
+    testing::Values(
+        // Codes 10, 0, 110, 111: shortest first from entry 0.
+        TableCase{"Canonical", 3, {2, 1, 3, 3}, true, {1, 1, 1, 1, 0, 0, 2, 3}, {2, 1, 3, 3}},
+        TableCase{"EqualLengthsInSymbolOrder", 2, {2, 2, 2, 2}, true, {0, 1, 2, 3}, {2, 2, 2, 2}},
+        TableCase{"UnderFullTailDecodesAsZero", 2, {0, 1, 2}, true, {1, 1, 2, 0}, {0, 1, 2}},
+        TableCase{"LoneSymbolGetsLengthOne",
+                  3,
+                  {0, 0, 2, 0},
+                  true,
+                  {2, 2, 0, 0, 0, 0, 0, 0},
+                  {0, 0, 1, 0}},
+        TableCase{"NoSymbolFillsWithFirstSorted", 2, {0, 0, 0}, true, {2, 2, 2, 2}, {0, 0, 1}},
+        TableCase{"LengthAboveWidthFails", 2, {3, 1}, false, {}, {}},
+        // Shortest codes are placed first, so an over-full set cannot overrun
+        // the table: once it is full the longer codes are simply dropped.
+        TableCase{"OverFullDropsLongestCodes", 2, {2, 1, 1}, true, {1, 1, 2, 2}, {2, 1, 1}},
+        TableCase{"TooLongCodeAfterFullTableIgnored", 2, {1, 1, 5}, true, {0, 0, 1, 1}, {1, 1, 5}}),
+    [](const testing::TestParamInfo<TableCase>& info) { return std::string(info.param.name); });
+
+// A transmitted set written symbol by symbol: `items` are code-length
+// symbols, and each run symbol (== upper) is followed by its 4-bit count.
+struct SetCase {
+  const char* name;
+  int highest;
+  uint32_t count;
+  uint32_t lower;
+  uint32_t upper;
+  std::vector<uint8_t> cl_lengths;  // upper + 1 entries
+  std::vector<uint32_t> items;
+  bool ok;
+  std::vector<uint8_t> lengths;  // entries 0..highest after the read
+};
+
+std::vector<uint8_t> WriteSet(const SetCase& c) {
+  BitWriter w;
+  w.Put(9, c.count);
+  w.Put(4, c.lower);
+  w.Put(4, c.upper);
+  for (uint8_t l : c.cl_lengths) w.Put(3, l);
+  std::vector<uint8_t> cl = c.cl_lengths;
+  // A lone code-length symbol is read with a 1-bit code.
+  int used = 0;
+  for (uint8_t l : cl) used += l != 0;
+  if (used == 1) {
+    for (uint8_t& l : cl) l = l != 0 ? 1 : 0;
+  }
+  const Code code(cl);
+  for (size_t i = 0; i < c.items.size(); ++i) {
+    code.Put(w, static_cast<int>(c.items[i]));
+    if (c.items[i] == c.upper) w.Put(4, c.items[++i]);
+  }
+  w.Put(8, 0xA5);  // marker: the reader must stop exactly before it
+  return w.Finish();
+}
+
+class ReadCodeLengthsCase : public testing::TestWithParam<SetCase> {};
+
+TEST_P(ReadCodeLengthsCase, Reads) {
+  const SetCase& c = GetParam();
+  Reader r(WriteSet(c));
+  // Two guard entries past the alphabet catch a run written too far.
+  std::vector<uint8_t> lengths(static_cast<size_t>(c.highest) + 3, 0xEE);
+  std::vector<uint16_t> table(1u << kMainTableWidth);
+  const bool ok = ReadCodeLengths(r.in, kMainTableWidth, table.data(), lengths.data(), c.highest);
+  ASSERT_EQ(ok, c.ok);
+  EXPECT_EQ(lengths[c.highest + 1], 0xEE);
+  EXPECT_EQ(lengths[c.highest + 2], 0xEE);
+  if (!ok) return;
+  lengths.resize(static_cast<size_t>(c.highest) + 1);
+  EXPECT_EQ(lengths, c.lengths);
+  EXPECT_EQ(r.in.Read(8), 0xA5u);
+}
+
+const std::vector<uint8_t> kFlat13(13, 4);
+
+INSTANTIATE_TEST_SUITE_P(
+    Sets, ReadCodeLengthsCase,
+    testing::Values(
+        // 3, 3+11=14→2, 3, 3+9=12→0, 0, 2; then lower 1 on the non-zero ones.
+        SetCase{"DifferencesUndoneModuloUpper",
+                5,
+                5,
+                1,
+                12,
+                kFlat13,
+                {3, 11, 1, 9, 0, 2},
+                true,
+                {4, 3, 4, 0, 0, 3}},
+        // Upper 5: the run symbol is 5, and a run repeats the previous length.
+        // A 19-long run at position 2 stops after the last symbol.
+        SetCase{"RunNearTheEndStopsAtLastSymbol",
+                5,
+                5,
+                0,
+                5,
+                {3, 3, 3, 3, 3, 3},
+                {2, 1, 5, 15},
+                true,
+                {2, 3, 3, 3, 3, 3}},
+        // Entries past the transmitted count are cleared.
+        SetCase{"ShortCountClearsTheRest",
+                6,
+                2,
+                2,
+                12,
+                kFlat13,
+                {1, 0, 1},
+                true,
+                {3, 3, 4, 0, 0, 0, 0}},
+        // A count above the alphabet is clamped: four values are read, not ten.
+        SetCase{"CountClampedToAlphabet", 3, 9, 0, 12, kFlat13, {2, 0, 0, 0}, true, {2, 2, 2, 2}},
+        SetCase{"LengthAboveWidthFails", 3, 1, 3, 12, kFlat13, {11, 0}, false, {}},
+        SetCase{"LowerLimitPushesPastWidth", 3, 1, 1, 12, kFlat13, {11, 0}, false, {}}),
+    [](const testing::TestParamInfo<SetCase>& info) { return std::string(info.param.name); });
+
+// Upper limit 0: symbol 0 is the run symbol, nothing is undone (no modulo by
+// zero), and the all-zero set becomes one code of length 1 filling the table.
+TEST(ReadCodeLengths, UpperLimitZeroOnlyRuns) {
+  SetCase c{"", 9, 7, 0, 0, {3}, {0, 0, 0, 15}, true, {}};
+  Reader r(WriteSet(c));
+  std::vector<uint8_t> lengths(10, 0xEE);
+  std::vector<uint16_t> table(1u << kMainTableWidth);
+  ASSERT_TRUE(ReadCodeLengths(r.in, kMainTableWidth, table.data(), lengths.data(), 9));
+  EXPECT_EQ(r.in.Read(8), 0xA5u);
+
+  std::vector<uint8_t> zeros(8, 0);
+  std::vector<uint16_t> order = {0, 1, 2, 3, 4, 5, 6, 7};
+  SortByLength(zeros.data(), order.data(), 7);
+  for (int s = 0; s < 8; ++s) EXPECT_EQ(lengths[s], s == order[0] ? 1 : 0) << s;
+  EXPECT_EQ(lengths[8], 0);
+  EXPECT_EQ(lengths[9], 0);
+  for (uint16_t e : table) ASSERT_EQ(e, order[0]);
+}
+
+TEST(ReadCodeLengths, LoneSymbolOwnsItsPrefixOnly) {
+  // Lengths 0, 0, 5, 0: symbol 2 takes the 2^(11-5) entries of prefix 00000.
+  SetCase c{"", 3, 3, 0, 12, kFlat13, {0, 0, 5, 7}, true, {}};
+  Reader r(WriteSet(c));
+  std::vector<uint8_t> lengths(4);
+  std::vector<uint16_t> table(1u << kMainTableWidth, 0xEEEE);
+  ASSERT_TRUE(ReadCodeLengths(r.in, kMainTableWidth, table.data(), lengths.data(), 3));
+  EXPECT_EQ(lengths, (std::vector<uint8_t>{0, 0, 1, 0}));
+  for (size_t e = 0; e < table.size(); ++e) ASSERT_EQ(table[e], e < 64 ? 2 : 0) << e;
+}
+
+// The width-7 table of the code-length alphabet and the final table come
+// out as independent codes: a full 283-symbol set written by the encoder's
+// rules reads back unchanged.
+TEST(ReadCodeLengths, EncoderStyleSetRoundTrips) {
+  std::vector<uint8_t> lengths(283, 0);
+  for (int s = 0; s < 256; ++s) lengths[s] = static_cast<uint8_t>(8 + (s % 3 == 0));
+  lengths[256] = 5;
+  lengths[270] = 6;
+  lengths[282] = 11;
+  BitWriter w;
+  PutCodeLengths(w, lengths);
+  w.Put(8, 0xA5);
+  Reader r(w.Finish());
+  std::vector<uint8_t> got(283);
+  std::vector<uint16_t> table(1u << kMainTableWidth);
+  ASSERT_TRUE(ReadCodeLengths(r.in, kMainTableWidth, table.data(), got.data(), 282));
+  EXPECT_EQ(got, lengths);
+  EXPECT_EQ(r.in.Read(8), 0xA5u);
+}
+
+}  // namespace
+}  // namespace acekit::decompress::test
