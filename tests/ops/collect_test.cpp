@@ -1,0 +1,227 @@
+#include "ops/collect.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ops/write_fixture.h"
+#include "platform/platform.h"
+
+namespace acekit::ops {
+namespace {
+
+using acekit::testing::TempDir;
+
+FileMask Mask(const char* dir, const char* name, const char* ext) {
+  FileMask m{};
+  m.directory = const_cast<char*>(dir);
+  std::strcpy(m.name, name);
+  std::strcpy(m.extension, ext);
+  return m;
+}
+
+Settings MakeSettings(const char* input, const char* relative, uint16_t options = 0) {
+  Settings s;
+  std::strcpy(s.input_path, input);
+  std::strcpy(s.relative_path, relative);
+  s.options = options;
+  return s;
+}
+
+std::vector<std::string> Names(const InputFileList& list) {
+  std::vector<std::string> out;
+  for (const InputFile* e = list.first; e != nullptr; e = e->next) out.emplace_back(e->name);
+  return out;
+}
+
+struct ItemCase {
+  const char *input, *dir, *name, *ext;
+  uint16_t options;
+  const char* item;
+  const char* source;
+};
+
+class ItemNames : public ::testing::TestWithParam<ItemCase> {};
+
+TEST_P(ItemNames, BuildsItemAndSourcePath) {
+  const ItemCase& c = GetParam();
+  const FileMask m = Mask(c.dir, c.name, c.ext);
+  char out[kItemTextSize];
+  ItemName(m, out, sizeof out);
+  EXPECT_STREQ(out, c.item);
+  ItemSourcePath(MakeSettings(c.input, "", c.options), m, out, sizeof out);
+  EXPECT_STREQ(out, c.source);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ItemNames,
+                         ::testing::Values(ItemCase{"D:\\src\\", "subdir\\", "a", "txt", 0,
+                                                    "subdir\\a.txt", "D:\\src\\subdir\\a.txt"},
+                                           ItemCase{"D:\\src\\", "", "README", "", 0, "README",
+                                                    "D:\\src\\README"},
+                                           ItemCase{"D:\\src\\", "sub\\", "a", "txt", kOptNamesOnly,
+                                                    "sub\\a.txt", "sub\\a.txt"},
+                                           ItemCase{"", "", "a", "b", 0, "a.b", "a.b"}));
+
+TEST(FindItemForEntry, ComparesWithRelativePathInFrontIgnoringCase) {
+  FileMask second = Mask("subdir\\", "a", "txt");
+  FileMask first = Mask("", "other", "txt");
+  first.next = &second;
+  FileMaskList list{&first, &second};
+  char stored[kItemTextSize];
+  char disk[kItemTextSize];
+
+  const Settings rel = MakeSettings("D:\\src\\", "docs");
+  ASSERT_TRUE(FindItemForEntry(rel, "DOCS\\SUBDIR\\A.TXT", &list, stored, sizeof stored, disk,
+                               sizeof disk));
+  EXPECT_STREQ(stored, "docs\\subdir\\a.txt");
+  EXPECT_STREQ(disk, "D:\\src\\subdir\\a.txt");
+  EXPECT_FALSE(
+      FindItemForEntry(rel, "subdir\\a.txt", &list, stored, sizeof stored, disk, sizeof disk));
+
+  const Settings plain = MakeSettings("D:\\src\\", "");
+  EXPECT_TRUE(
+      FindItemForEntry(plain, "subdir\\A.txt", &list, stored, sizeof stored, disk, sizeof disk));
+  EXPECT_FALSE(FindItemForEntry(plain, "a.txt", nullptr, stored, sizeof stored, disk, sizeof disk));
+}
+
+TEST(EntryIsNamed, PutsRelativePathInFrontOfTheName) {
+  InputFileList names;
+  ASSERT_EQ(AppendInputFile(names, "", "docs\\A.TXT"), kOk);
+  ASSERT_EQ(AppendInputFile(names, "", "\\b.txt"), kOk);  // front cleaned before comparing
+  EXPECT_TRUE(EntryIsNamed(MakeSettings("", "docs"), "a.txt", names));
+  EXPECT_FALSE(EntryIsNamed(MakeSettings("", ""), "a.txt", names));
+  EXPECT_TRUE(EntryIsNamed(MakeSettings("", ""), "B.TXT", names));
+
+  FileMask m = Mask("", "c", "");
+  FileMaskList list{&m, &m};
+  EXPECT_TRUE(EntryIsNamed(MakeSettings("", ""), "C", &list));
+  EXPECT_FALSE(EntryIsNamed(MakeSettings("", ""), "C.", &list));
+}
+
+TEST(CollectTree, FilesBeforeSubdirectoriesAndStoredNamesWithoutWorkDir) {
+  TempDir dir;
+  dir.Write("a.txt", "a");
+  dir.Write("sub\\b.txt", "b");
+  dir.MakeDir("empty");
+  InputFileList files;
+  ASSERT_EQ(CollectTree(dir.Lib().c_str(), "*.*", files), kOk);
+  ASSERT_EQ(files.count, 2);
+  EXPECT_EQ(std::string(files.first->path), dir.Lib("a.txt"));
+
+  InputFileList ordered;
+  std::string work = dir.Lib();
+  work.pop_back();  // without its separator, as a working directory name is made
+  ASSERT_EQ(OrderForSolid(files, ordered, work.c_str()), kOk);
+  EXPECT_EQ(Names(ordered), (std::vector<std::string>{"a.txt", "sub\\b.txt"}));
+}
+
+TEST(CollectTree, StopsWhenTheListCannotGrow) {
+  TempDir dir;
+  dir.Write("a.txt", "a");
+  dir.Write("b.txt", "b");
+  InputFileList files;
+  platform::DisarmFaults();
+  platform::ArmFault(platform::Fault::kAlloc, 2);
+  EXPECT_EQ(CollectTree(dir.Lib().c_str(), "*.*", files), kNoMemory);
+  platform::DisarmFaults();
+  EXPECT_EQ(files.count, 1);
+}
+
+TEST(RemoveTree, RemovesEverythingIncludingReadOnlyFiles) {
+  TempDir dir;
+  dir.Write("w\\a.txt", "a");
+  dir.Write("w\\sub\\deeper\\b.txt", "b");
+  ASSERT_EQ(platform::SetAttributes(dir.Lib("w\\a.txt").c_str(),
+                                    platform::kAttrReadOnly | platform::kAttrArchive),
+            0);
+  EXPECT_TRUE(RemoveTree(dir.Lib("w").c_str()));
+  EXPECT_FALSE(dir.Exists("w"));
+}
+
+TEST(RemoveTree, RefusesDriveRoots) {
+  EXPECT_FALSE(RemoveTree("D:\\"));
+  EXPECT_FALSE(RemoveTree(""));
+}
+
+TEST(TemporaryNames, AreFreshEvenWhileTheLastOneExists) {
+  TempDir dir;
+  acekit::testing::ScopedTempEnv env(dir.Native().string());
+  char first[kInputPathSize];
+  char second[kInputPathSize];
+  ASSERT_EQ(WorkingDirectoryName(first, sizeof first), kOk);
+  EXPECT_EQ(std::string(first).rfind(dir.Lib(), 0), 0u) << first;
+  ASSERT_TRUE(platform::CreateDir(first));
+  ASSERT_EQ(WorkingDirectoryName(second, sizeof second), kOk);
+  EXPECT_STRNE(first, second);
+  EXPECT_EQ(WorkingDirectoryName(first, 4), kWorkDirFailed);
+
+  const std::string arc = dir.Lib("x.ace");
+  ASSERT_TRUE(BackupName(arc.c_str(), first, sizeof first));
+  const std::string name(first);
+  EXPECT_EQ(name.rfind(dir.Lib(), 0), 0u);
+  EXPECT_EQ(name.substr(name.size() - 4), ".$SC");
+  EXPECT_FALSE(platform::IsExistingFile(first));
+}
+
+// The host's replace procedure, recording what it was shown.
+struct ReplaceSpy {
+  int32_t answer = 0;
+  int calls = 0;
+  FindData existing{};
+  FindData incoming{};
+  static int32_t ACEKIT_CALL Proc(ArcContext ctx, const FindData* e, const FindData* n) {
+    auto* spy = reinterpret_cast<ReplaceSpy*>(ctx);
+    ++spy->calls;
+    spy->existing = *e;
+    spy->incoming = *n;
+    return spy->answer;
+  }
+  HostHooks Hooks() {
+    HostHooks h;
+    h.replace.proc = &Proc;
+    h.replace.ctx = reinterpret_cast<ArcContext>(this);
+    return h;
+  }
+};
+
+TEST(AskReplace, OnlyAsksAboutFilesThatExist) {
+  TempDir dir;
+  dir.Write("a.txt", "12345");
+  const Settings settings = MakeSettings(dir.Lib().c_str(), "");
+  ArcEntry entry{};
+  std::strcpy(entry.name, "a.txt");
+  entry.orig_size = 99;
+  entry.attr = 0x20;
+  entry.ftime = 0x286373C5;
+
+  ReplaceSpy spy;
+  spy.answer = 1;
+  EXPECT_EQ(AskReplaceOnUpdate(settings, HostHooks{}, entry), 0);
+  EXPECT_EQ(AskReplaceOnUpdate(settings, spy.Hooks(), entry), 1);
+  EXPECT_EQ(spy.existing.size_low, 99u);
+  EXPECT_STREQ(spy.existing.name, "a.txt");
+  EXPECT_EQ(spy.incoming.size_low, 5u);
+
+  std::strcpy(entry.name, "missing.txt");
+  EXPECT_EQ(AskReplaceOnUpdate(settings, spy.Hooks(), entry), 0);
+  EXPECT_EQ(spy.calls, 1);
+}
+
+TEST(AskReplace, AnswerZeroMakesTheDiskFileReplaceable) {
+  TempDir dir;
+  dir.Write("old.txt", "old");
+  dir.Write("new.txt", "new!");
+  const std::string disk = dir.Lib("new.txt");
+  ASSERT_EQ(platform::SetAttributes(disk.c_str(), platform::kAttrReadOnly), 0);
+  ReplaceSpy spy;
+  EXPECT_EQ(AskReplaceOnSolidUpdate(spy.Hooks(), dir.Lib("old.txt").c_str(), disk.c_str()), 0);
+  EXPECT_EQ(spy.existing.size_low, 3u);
+  EXPECT_EQ(platform::GetAttributes(disk.c_str()) & platform::kAttrReadOnly, 0u);
+  EXPECT_EQ(AskReplaceOnSolidUpdate(spy.Hooks(), dir.Lib("gone").c_str(), disk.c_str()), 0);
+  EXPECT_EQ(spy.calls, 1);
+}
+
+}  // namespace
+}  // namespace acekit::ops
