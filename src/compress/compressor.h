@@ -1,0 +1,89 @@
+// The compression engine as the operations use it: one object, owned by the
+// caller, holding the window, chains, output buffer and Huffman tables from
+// set-up to shutdown.
+//
+// Per operation:
+//   Compressor c;
+//   int32_t dict_kb = settings.dict_kb;
+//   if (!c.Setup(&dict_kb, settings.level)) -> kNoMemory (c.status())
+//   c.SetProgress(hooks.progress);           // optional; c.SetPendingPhase(-1)
+// Per file (source at offset 0, sink at the file's data position):
+//   c.CompressFile(&source, &sink, size, restart);
+//   c.status() != kOk      -> the operation fails with that status
+//   c.exceeded()           -> store the file instead
+//   else PACK_SIZE = c.bytes_out(), CRC32 = c.crc()
+// restart is true for normal archives and the first file of a solid run;
+// false continues the previous file's window.
+//
+// The single steps are public too, for callers that need to interleave them.
+#pragma once
+
+#include <cstdint>
+
+#include "api/callbacks.h"
+#include "compress/huffman.h"
+#include "compress/match_finder.h"
+#include "compress/stream_io.h"
+#include "platform/stream.h"
+
+namespace acekit {
+
+class Compressor {
+ public:
+  Compressor() = default;
+  ~Compressor() { Shutdown(); }
+  Compressor(const Compressor&) = delete;
+  Compressor& operator=(const Compressor&) = delete;
+
+  // Takes every buffer for the dictionary size *dict_kb (in KB) and level.
+  // Sizes below 64 or above 1024 become 64; sizes in between round down to
+  // 64, 128, 256, 512 or 1024. The size used is stored back. Levels other
+  // than 1 to 4 count as 1. False when memory is short: nothing is held and
+  // status() is kNoMemory. Clears the status word.
+  bool Setup(int32_t* dict_kb, int32_t level);
+  void Shutdown();
+  bool ready() const { return match_.window != nullptr; }
+
+  void SetProgress(const ProgressHook& hook) { io_.progress().hook = hook; }
+  // Announced to the progress procedure as (phase, 0) before its next report.
+  void SetPendingPhase(int32_t phase) { io_.progress().pending_phase = phase; }
+
+  // Compresses one whole file: the sequence of steps below.
+  void CompressFile(ByteSource* source, ByteSink* sink, int32_t size, bool restart);
+
+  // Single steps, in the order CompressFile runs them.
+  void Bind(ByteSource* source, ByteSink* sink) { io_.Bind(source, sink); }
+  void ResetCompressState() { io_.ResetCompressState(); }
+  void SetCrc(uint32_t crc) { io_.totals().crc = crc; }
+  void StartCoder();
+  // Next file of a solid run; a fresh start when nothing was started yet.
+  void ContinueCoder();
+  void ResetSymbolBuffer() { blocks_.ResetSymbolBuffer(); }
+  void ResetBitWriter() { io_.ResetBitWriter(); }
+  void SetInputSize(int32_t size) { io_.totals().input_size = size; }
+  void RunCoder();
+  void CloseStream() { blocks_.CloseStream(io_); }
+
+  // Results of the last file.
+  uint32_t crc() const { return io_.totals().crc; }
+  int32_t bytes_in() const { return io_.totals().bytes_in; }
+  int32_t bytes_out() const { return io_.totals().bytes_out; }
+  bool exceeded() const { return io_.totals().exceeded; }
+  // First failure since Setup: kNoMemory, kOpenFailed (source read),
+  // kShortWrite (sink), kCancelled (host). Every flush is a no-op meanwhile.
+  uint32_t status() const { return io_.status(); }
+  int32_t dict_kb() const { return 64 << match_.shape; }
+
+  // For tests: the symbols of the block being collected.
+  const compress::BlockCoder& blocks() const { return blocks_; }
+
+ private:
+  compress::MatchState match_;
+  compress::StreamIo io_;
+  compress::BlockCoder blocks_;
+  const compress::CoderEntry* coder_ = nullptr;
+  int32_t level_ = 1;
+  bool started_ = false;
+};
+
+}  // namespace acekit

@@ -1,0 +1,231 @@
+#include "compress/huffman.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "decompress/sort_by_length.h"
+#include "platform/platform.h"
+
+namespace acekit::compress {
+
+void BuildHuffmanCode(HuffmanCode& t, int n, int max_len, HuffmanWork& w) {
+  int size = 0;
+  int highest = -1;
+  for (int s = 0; s < n; ++s) {
+    t.depth[s] = 0;
+    t.len[s] = 0;
+    if (t.freq[s] != 0) {
+      w.heap[++size] = static_cast<uint16_t>(s);
+      highest = s;
+    }
+  }
+  // A code needs two leaves; the partner is chosen so that the decoder's
+  // table for a lone symbol looks the same whichever side builds it.
+  while (size < 2) {
+    const int node = highest < 2 ? ++highest : 0;
+    t.freq[node] = 1;
+    t.depth[node] = 0;
+    w.heap[++size] = static_cast<uint16_t>(node);
+  }
+
+  // Ties go to the shallower subtree, which keeps the tree flat.
+  auto precedes = [&t](int a, int b) {
+    return t.freq[a] < t.freq[b] || (t.freq[a] == t.freq[b] && t.depth[a] <= t.depth[b]);
+  };
+  auto sift_down = [&](int k) {
+    const uint16_t v = w.heap[k];
+    int j = 2 * k;
+    while (j <= size) {
+      if (j < size && precedes(w.heap[j + 1], w.heap[j])) ++j;
+      if (precedes(v, w.heap[j])) break;
+      w.heap[k] = w.heap[j];
+      k = j;
+      j *= 2;
+    }
+    w.heap[k] = v;
+  };
+  for (int k = size / 2; k >= 1; --k) sift_down(k);
+
+  int top = kMaxNodes;
+  int node = n;
+  while (size >= 2) {
+    const uint16_t a = w.heap[1];
+    w.heap[1] = w.heap[size--];
+    sift_down(1);
+    const uint16_t b = w.heap[1];
+    w.order[--top] = a;
+    w.order[--top] = b;
+    t.freq[node] = t.freq[a] + t.freq[b];
+    t.depth[node] = static_cast<uint8_t>(std::max(t.depth[a], t.depth[b]) + 1);
+    t.parent[a] = t.parent[b] = static_cast<uint16_t>(node);
+    w.heap[1] = static_cast<uint16_t>(node);
+    sift_down(1);
+    ++node;
+  }
+  const int root = --top;
+  w.order[root] = w.heap[1];
+
+  // Parents come before their children in `order`, so one pass sets depths.
+  for (int l = 0; l <= max_len; ++l) w.count[l] = 0;
+  int overflow = 0;
+  t.len[w.order[root]] = 0;
+  for (int i = root + 1; i < kMaxNodes; ++i) {
+    const int v = w.order[i];
+    int l = t.len[t.parent[v]] + 1;
+    if (l > max_len) {
+      l = max_len;
+      ++overflow;
+    }
+    t.len[v] = static_cast<uint8_t>(l);
+    if (v <= highest) ++w.count[l];
+  }
+
+  if (overflow > 0) {
+    // Each step moves a leaf from the deepest level up next to a shallower
+    // one, splitting that leaf's place in two.
+    do {
+      int l = max_len - 1;
+      while (l > 0 && w.count[l] == 0) --l;
+      if (l == 0) break;
+      --w.count[l];
+      w.count[l + 1] += 2;
+      --w.count[max_len];
+      overflow -= 2;
+    } while (overflow > 0);
+    // Hand the lengths out again, longest to the least frequent symbols.
+    int i = kMaxNodes - 1;
+    for (int l = max_len; l >= 1; --l) {
+      for (int c = w.count[l]; c > 0;) {
+        const int v = w.order[i--];
+        if (v > highest) continue;
+        t.len[v] = static_cast<uint8_t>(l);
+        --c;
+      }
+    }
+  }
+
+  int next[kMaxCodeLength + 2];
+  uint32_t code = 0;
+  for (int l = 1; l <= max_len; ++l) {
+    code = (code + static_cast<uint32_t>(w.count[l - 1])) << 1;
+    next[l] = static_cast<int>(code);
+  }
+  // The decoder rebuilds codes from the lengths alone, in the order this
+  // sort leaves; equal lengths are numbered in reverse sorted order.
+  for (int s = 0; s <= highest; ++s) {
+    w.sort_len[s] = t.len[s];
+    w.sort_sym[s] = static_cast<uint16_t>(s);
+  }
+  SortByLength(w.sort_len, w.sort_sym, highest);
+  for (int i = highest; i >= 0; --i) {
+    const int l = w.sort_len[i];
+    if (l != 0) t.code[w.sort_sym[i]] = static_cast<uint16_t>(next[l]++);
+  }
+  t.highest = highest;
+}
+
+bool BlockCoder::AllocTables() {
+  FreeTables();
+  t_ = static_cast<Tables*>(platform::AllocZeroed(sizeof(Tables)));
+  if (t_ == nullptr) return false;
+  syms_ = t_->syms;
+  ResetSymbolBuffer();
+  return true;
+}
+
+void BlockCoder::FreeTables() {
+  if (t_ != nullptr) platform::Free(t_);
+  t_ = nullptr;
+  syms_ = nullptr;
+  count_ = 0;
+}
+
+void BlockCoder::ResetSymbolBuffer() {
+  count_ = 0;
+  for (uint32_t& v : rep_) v = 0;
+  r_ = 0;
+}
+
+BlockSymbol BlockCoder::MatchSymbol(uint32_t length, uint32_t distance) {
+  const uint32_t d = distance - 1;
+  const uint32_t adj = (d > 255 ? 1u : 0u) + (d > 8191 ? 1u : 0u);
+  const uint32_t c = length - 2 - adj;  // length code as a new distance
+
+  uint32_t k = 0;
+  while (k < 4 && rep_[(r_ - k) & 3] != d) ++k;
+  // A repeat must pay off: the two older slots cost one more length unit,
+  // which a minimal new-distance match cannot spare.
+  if (k < 4 && !(k >= 2 && c == 0) && !(k <= 1 && length == 258)) {
+    for (uint32_t j = k; j >= 1; --j) rep_[(r_ - j) & 3] = rep_[(r_ - j + 1) & 3];
+    rep_[r_] = d;
+    const uint32_t code = k <= 1 ? length - 2 : length - 3;
+    return BlockSymbol{static_cast<uint16_t>(256 + k), static_cast<uint8_t>(code), 0, 0};
+  }
+  const uint32_t nbits = static_cast<uint32_t>(std::bit_width(d));
+  r_ = (r_ + 1) & 3;
+  rep_[r_] = d;
+  return BlockSymbol{static_cast<uint16_t>(260 + nbits), static_cast<uint8_t>(c),
+                     static_cast<uint8_t>(nbits), d};
+}
+
+void BlockCoder::SendCodeLengths(const HuffmanCode& code, StreamIo& out) {
+  HuffmanCode& cl = t_->code_length;
+  HuffmanWork& w = t_->work;
+  const int highest = code.highest;
+  // Lengths go out as differences modulo 12, which turns runs of equal
+  // lengths into runs of 0.
+  uint8_t diffs[kMainSymbols];
+  diffs[0] = code.len[0];
+  for (int i = 1; i <= highest; ++i) {
+    int d = code.len[i] - code.len[i - 1];
+    if (d < 0) d += 12;
+    diffs[i] = static_cast<uint8_t>(d);
+  }
+
+  for (int s = 0; s < kCodeLengthSymbols; ++s) cl.freq[s] = 1;
+  for (int i = 0; i <= highest; ++i) ++cl.freq[diffs[i]];
+  BuildHuffmanCode(cl, kCodeLengthSymbols, kMaxCodeLengthLength, w);
+
+  out.PutBits(9, static_cast<uint32_t>(highest));
+  out.PutBits(4, 0);   // lowest length
+  out.PutBits(4, 12);  // modulus, and the unused run symbol
+  for (int s = 0; s < kCodeLengthSymbols; ++s) out.PutBits(3, cl.len[s]);
+  for (int i = 0; i <= highest; ++i) out.PutBits(cl.len[diffs[i]], cl.code[diffs[i]]);
+}
+
+void BlockCoder::EmitBlock(StreamIo& out) {
+  HuffmanCode& main = t_->main;
+  HuffmanCode& len = t_->length;
+  std::memset(main.freq, 0, sizeof(main.freq[0]) * kMainSymbols);
+  std::memset(len.freq, 0, sizeof(len.freq[0]) * kLengthSymbols);
+  for (uint32_t i = 0; i < count_; ++i) {
+    const BlockSymbol& s = syms_[i];
+    ++main.freq[s.symbol];
+    if (s.symbol >= 256) ++len.freq[s.length];
+  }
+  BuildHuffmanCode(main, kMainSymbols, kMaxCodeLength, t_->work);
+  SendCodeLengths(main, out);
+  BuildHuffmanCode(len, kLengthSymbols, kMaxCodeLength, t_->work);
+  SendCodeLengths(len, out);
+  out.PutBits(15, count_);
+
+  for (uint32_t i = 0; i < count_; ++i) {
+    const BlockSymbol& s = syms_[i];
+    out.PutBits(main.len[s.symbol], main.code[s.symbol]);
+    if (s.symbol >= 256) {
+      if (s.extra_bits >= 2) {
+        const uint32_t n = s.extra_bits - 1u;
+        out.PutBits(n, s.extra & ((1u << n) - 1));
+      }
+      out.PutBits(len.len[s.length], len.code[s.length]);
+    }
+  }
+  count_ = 0;
+}
+
+void BlockCoder::CloseStream(StreamIo& out) {
+  EmitBlock(out);
+  out.FinishBits();
+}
+
+}  // namespace acekit::compress

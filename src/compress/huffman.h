@@ -1,0 +1,114 @@
+// Huffman side of the compressor: the symbol buffer that makes one block,
+// the repeat-distance ring, code construction and block emission.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+
+#include "compress/stream_io.h"
+
+namespace acekit::compress {
+
+inline constexpr int kMainSymbols = 282;
+inline constexpr int kLengthSymbols = 256;
+inline constexpr int kCodeLengthSymbols = 13;
+inline constexpr int kMaxCodeLength = 11;
+inline constexpr int kMaxCodeLengthLength = 7;
+// Leaves and internal nodes of the largest tree, plus one.
+inline constexpr int kMaxNodes = 2 * kMainSymbols + 1;
+inline constexpr uint32_t kBlockSymbols = 16384;
+
+// One code under construction. Entries past the alphabet are internal nodes.
+struct HuffmanCode {
+  uint32_t freq[kMaxNodes];
+  uint16_t parent[kMaxNodes];
+  uint8_t depth[kMaxNodes];
+  uint8_t len[kMaxNodes];  // per symbol: code length, 0 for no code
+  uint16_t code[kMainSymbols];
+  int highest;  // largest symbol that has a code
+};
+
+// Scratch shared by all constructions.
+struct HuffmanWork {
+  uint16_t heap[kMaxNodes + 1];  // 1-based
+  uint16_t order[kMaxNodes];     // merged nodes, filled from the top down
+  int count[kMaxCodeLength + 2];
+  uint8_t sort_len[kMainSymbols + 1];
+  uint16_t sort_sym[kMainSymbols + 1];
+};
+
+// Builds code lengths (none above max_len) and canonical codes for symbols
+// 0..n-1 from code.freq. Always yields at least two codes: a lone symbol, or
+// none, gets a partner of frequency 1.
+void BuildHuffmanCode(HuffmanCode& code, int n, int max_len, HuffmanWork& work);
+
+// One buffered literal or match, as it will be coded.
+struct BlockSymbol {
+  uint16_t symbol;     // main alphabet
+  uint8_t length;      // length code, for symbols 256 and up
+  uint8_t extra_bits;  // bit length of `extra` (new distances)
+  uint32_t extra;      // distance - 1 (new distances)
+};
+
+class BlockCoder {
+ public:
+  BlockCoder() = default;
+  ~BlockCoder() { FreeTables(); }
+  BlockCoder(const BlockCoder&) = delete;
+  BlockCoder& operator=(const BlockCoder&) = delete;
+
+  // Takes the code tables and the symbol buffer; false when out of memory.
+  bool AllocTables();
+  void FreeTables();
+
+  // Before each file: empty buffer, repeat ring 0, 0, 0, 0.
+  void ResetSymbolBuffer();
+
+  // Both return true when the call first emitted the full buffer as a block.
+  bool AddLiteral(uint8_t byte, StreamIo& out) {
+    bool emitted = false;
+    if (count_ == kBlockSymbols) {
+      EmitBlock(out);
+      emitted = true;
+    }
+    syms_[count_++] = BlockSymbol{byte, 0, 0, 0};
+    return emitted;
+  }
+  // length 2 to 256, distance 1 to window size - 1.
+  bool AddMatch(uint32_t length, uint32_t distance, StreamIo& out) {
+    bool emitted = false;
+    if (count_ == kBlockSymbols) {
+      EmitBlock(out);
+      emitted = true;
+    }
+    syms_[count_++] = MatchSymbol(length, distance);
+    return emitted;
+  }
+
+  // Codes the buffered symbols as one block and empties the buffer.
+  void EmitBlock(StreamIo& out);
+  // The last block, then the padding of the final word.
+  void CloseStream(StreamIo& out);
+
+  uint32_t count() const { return count_; }
+  const BlockSymbol* symbols() const { return syms_; }
+
+ private:
+  BlockSymbol MatchSymbol(uint32_t length, uint32_t distance);
+  void SendCodeLengths(const HuffmanCode& code, StreamIo& out);
+
+  struct Tables {
+    HuffmanCode main;
+    HuffmanCode length;
+    HuffmanCode code_length;
+    HuffmanWork work;
+    BlockSymbol syms[kBlockSymbols];
+  };
+  Tables* t_ = nullptr;
+  BlockSymbol* syms_ = nullptr;
+  uint32_t count_ = 0;
+  uint32_t rep_[4] = {};  // distance - 1 of recent matches; rep_[r_] is the newest
+  uint32_t r_ = 0;
+};
+
+}  // namespace acekit::compress

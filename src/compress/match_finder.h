@@ -1,0 +1,68 @@
+// LZ77 match finder: hash chains over 3-byte strings, a short-range chain for
+// 2-byte matches, per-hash flags that redirect searches in overloaded chains
+// to a later string of the lookahead, and one step of lazy evaluation.
+//
+// One algorithm serves the five window sizes; each size is a compile-time
+// instance chosen when the compressor is set up.
+#pragma once
+
+#include <cstdint>
+
+#include "compress/huffman.h"
+#include "compress/stream_io.h"
+
+namespace acekit::compress {
+
+inline constexpr int kWindowSizes = 5;  // 64, 128, 256, 512, 1024 KB
+inline constexpr uint32_t kWindowSpare = 600;
+
+// Window geometry of one size.
+struct WindowShape {
+  uint32_t log2_size;  // D = 2^log2_size bytes
+  uint32_t hash_shift;
+  uint32_t hash_bits;
+};
+inline constexpr WindowShape kWindowShapes[kWindowSizes] = {
+    {16, 6, 15}, {17, 6, 17}, {18, 6, 18}, {19, 7, 19}, {20, 7, 20}};
+
+// Everything the finder keeps between calls; it survives from file to file in
+// a solid run. Positions index the window; 0 means "none".
+struct MatchState {
+  uint8_t* window = nullptr;      // 2D + kWindowSpare; input enters at [D, 2D)
+  uint32_t* head3 = nullptr;      // per 3-byte hash: newest position
+  uint32_t* prev3 = nullptr;      // per position mod D: older position, same hash
+  uint8_t* longchain3 = nullptr;  // per hash: last walk used up its budget
+  uint32_t head2[256] = {};
+  uint32_t prev2[256] = {};
+
+  int shape = 0;          // index into kWindowShapes
+  uint32_t pos = 0;       // current position P
+  int32_t lookahead = 0;  // valid bytes at P and after, never past 2D
+  uint32_t h3 = 0;
+  uint32_t h2 = 0;
+  int32_t best = 0;  // best length b
+  uint32_t match_pos = 0;
+  int32_t budget = 6;  // chain budget G
+};
+
+// Takes the window and tables for shape (window zeroed). False when any is
+// missing; then nothing is held.
+bool AllocMatchBuffers(MatchState& m, int shape);
+void FreeMatchBuffers(MatchState& m);
+
+// Chain budget of a compression level (1 to 4; anything else counts as 1).
+int32_t LevelBudget(int32_t level);
+
+// The three entry points of one window size.
+struct CoderEntry {
+  // Fresh start: clears the tables, fills [D, 2D) and inserts the first
+  // position.
+  void (*start)(MatchState&, StreamIo&);
+  // Next file of a solid run: keeps window, chains and P.
+  void (*resume)(MatchState&, StreamIo&);
+  // Codes the rest of the input into `blocks`.
+  void (*run)(MatchState&, StreamIo&, BlockCoder&);
+};
+const CoderEntry& CoderFor(int shape);
+
+}  // namespace acekit::compress

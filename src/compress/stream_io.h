@@ -1,0 +1,121 @@
+// Byte and bit plumbing of the compressor: source reads with the running
+// CRC-32, the bit accumulator, the 16 KB output buffer and its flushes, the
+// stream totals that decide the store fallback, and progress reports.
+#pragma once
+
+#include <cstdint>
+
+#include "api/status.h"
+#include "decompress/progress.h"
+#include "platform/stream.h"
+
+namespace acekit::compress {
+
+inline constexpr uint32_t kOutputBufferBytes = 16384;
+
+// Per-file counters, cleared together before each file.
+struct StreamTotals {
+  uint32_t crc = 0;        // running CRC-32 of the input read so far
+  bool exceeded = false;   // output outgrew input_size at some flush
+  int32_t bytes_in = 0;    // input bytes read
+  int32_t input_size = 0;  // size of the file being coded, set by the caller
+  int32_t bytes_out = 0;   // compressed bytes handed to the sink
+};
+
+class StreamIo {
+ public:
+  StreamIo() = default;
+  ~StreamIo() { FreeBuffer(); }
+  StreamIo(const StreamIo&) = delete;
+  StreamIo& operator=(const StreamIo&) = delete;
+
+  // Takes the output buffer and clears fill and accumulator. On failure sets
+  // kNoMemory and returns false.
+  bool AllocBuffer();
+  void FreeBuffer();
+
+  void Bind(ByteSource* source, ByteSink* sink) {
+    source_ = source;
+    sink_ = sink;
+  }
+
+  // Before each file: fill, totals, accumulator and the progress base.
+  void ResetCompressState();
+  // After the coder has started: accumulator and the progress base only.
+  void ResetBitWriter();
+
+  // Reads up to n bytes (fewer only at the end of the source). A read error
+  // sets kOpenFailed and returns 0, which the coder takes for end of input.
+  uint32_t ReadInput(uint8_t* buf, uint32_t n);
+
+  // Appends the low n bits of value (1 <= n <= 32, value < 2^n). The first
+  // bit written ends up in the most significant position of its word.
+  void PutBits(uint32_t n, uint32_t value) {
+    const uint32_t c = bits_;
+    if (c + n <= 32) {
+      // Only an empty accumulator takes a whole word at once; it holds 0.
+      acc_ = n == 32 ? value : (acc_ << n) | value;
+      bits_ = c + n;
+    } else if (c == 32) {
+      PutWord(acc_);
+      acc_ = value;
+      bits_ = n;
+    } else {
+      const uint32_t rest = c + n - 32;
+      PutWord((acc_ << (32 - c)) | (value >> rest));
+      bits_ = rest;
+      acc_ = value & ((1u << rest) - 1);
+    }
+  }
+
+  void PutWord(uint32_t word) {
+    if (fill_ + 4 > kOutputBufferBytes) {
+      FlushOutput(word, 4);
+      return;
+    }
+    uint8_t* p = buf_ + fill_;
+    p[0] = static_cast<uint8_t>(word);
+    p[1] = static_cast<uint8_t>(word >> 8);
+    p[2] = static_cast<uint8_t>(word >> 16);
+    p[3] = static_cast<uint8_t>(word >> 24);
+    fill_ += 4;
+  }
+
+  // Writes the buffer out and starts the next one with the first `bytes`
+  // bytes (0 or 4) of word. Does nothing at all once the status is set.
+  void FlushOutput(uint32_t word, uint32_t bytes);
+  // Pads the last word with zero bits and flushes: a stream is always a whole
+  // number of words, and an empty one is a single zero word.
+  void FinishBits();
+  void ReportProgress();
+
+  uint32_t status() const { return status_; }
+  void set_status(uint32_t s) { status_ = s; }
+  StreamTotals& totals() { return totals_; }
+  const StreamTotals& totals() const { return totals_; }
+  ProgressState& progress() { return progress_; }
+
+  // Input bytes coded so far; the match finder advances it.
+  int32_t coded = 0;
+
+  // Set when the host cancels in a progress report; the match finder answers
+  // by cutting its lookahead and clears it.
+  bool cut_lookahead = false;
+
+  // For tests: the bytes waiting in the buffer.
+  uint32_t fill() const { return fill_; }
+  uint32_t bit_count() const { return bits_; }
+
+ private:
+  ByteSource* source_ = nullptr;
+  ByteSink* sink_ = nullptr;
+  uint8_t* buf_ = nullptr;
+  uint32_t fill_ = 0;
+  uint32_t acc_ = 0;
+  uint32_t bits_ = 0;
+  uint32_t status_ = kOk;
+  StreamTotals totals_;
+  ProgressState progress_;
+};
+
+}  // namespace acekit::compress

@@ -1,0 +1,96 @@
+// Memory streams, generated inputs and a compress/decode pair shared by the
+// engine tests.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "compress/compressor.h"
+#include "platform/stream.h"
+
+namespace acekit::compress_test {
+
+using Bytes = std::vector<uint8_t>;
+
+class MemSource final : public ByteSource {
+ public:
+  explicit MemSource(const Bytes& data, uint32_t chunk = 0xFFFFFFFFu)
+      : data_(data), chunk_(chunk) {}
+  int32_t Read(void* buf, uint32_t count) override {
+    if (fail_) return -1;
+    size_t n = data_.size() - pos_;
+    if (n > count) n = count;
+    if (n > chunk_) n = chunk_;
+    if (n) std::memcpy(buf, data_.data() + pos_, n);
+    pos_ += n;
+    return static_cast<int32_t>(n);
+  }
+  bool fail_ = false;
+
+ private:
+  const Bytes& data_;
+  uint32_t chunk_;
+  size_t pos_ = 0;
+};
+
+class MemSink final : public ByteSink {
+ public:
+  int32_t Write(const void* buf, uint32_t count) override {
+    ++writes;
+    uint32_t n = count;
+    if (n > room) n = room;
+    room -= n;
+    const auto* p = static_cast<const uint8_t*>(buf);
+    out.insert(out.end(), p, p + n);
+    return static_cast<int32_t>(n);
+  }
+  Bytes out;
+  uint32_t room = 0xFFFFFFFFu;  // bytes accepted before writes come up short
+  int writes = 0;
+};
+
+// Deterministic generator, so pinned outputs never depend on the platform.
+class Prng {
+ public:
+  explicit Prng(uint64_t seed) : s_(seed * 0x9E3779B97F4A7C15ull + 1) {}
+  uint32_t Next() {
+    s_ ^= s_ << 13;
+    s_ ^= s_ >> 7;
+    s_ ^= s_ << 17;
+    return static_cast<uint32_t>(s_ >> 16);
+  }
+  uint32_t Below(uint32_t n) { return Next() % n; }
+
+ private:
+  uint64_t s_;
+};
+
+enum class Kind { kText, kSource, kBinary, kRun, kRandom, kMixed };
+
+Bytes Generate(Kind kind, size_t size, uint64_t seed);
+
+// The stream one file compresses to, with the compressor's final state.
+struct Packed {
+  Bytes stream;
+  uint32_t crc = 0;
+  int32_t bytes_out = 0;
+  bool exceeded = false;
+  uint32_t status = 0;
+};
+
+// Compresses the files in turn with one compressor; restart only for the
+// first (solid == true) or for every file (solid == false).
+std::vector<Packed> CompressAll(const std::vector<Bytes>& files, int32_t dict_kb, int32_t level,
+                                bool solid);
+
+// Decodes consecutive entries with one decoder, as an archive reader would.
+// Returns false when any entry fails or its CRC differs.
+bool DecodeAll(const std::vector<Packed>& packed, const std::vector<Bytes>& files, bool solid,
+               std::vector<Bytes>* out);
+
+// CRC-32 register over data, for pins.
+uint32_t Crc(const Bytes& data);
+
+}  // namespace acekit::compress_test
