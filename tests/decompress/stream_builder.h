@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "decompress/sort_by_length.h"
@@ -117,6 +119,63 @@ inline std::vector<uint8_t> Flat(int highest, std::initializer_list<int> used, u
   for (int s : used) l[static_cast<size_t>(s)] = len;
   return l;
 }
+
+// A block whose codes cover every symbol: 9-bit main codes, 8-bit length codes.
+inline Block AnyBlock() {
+  return Block(std::vector<uint8_t>(283, 9), std::vector<uint8_t>(256, 8));
+}
+
+// A compressed entry written as a list of blocks and their symbols.
+class Script {
+ public:
+  explicit Script(Block first = AnyBlock()) { blocks_.push_back({std::move(first), {}}); }
+
+  Script& Lit(const std::string& text) {
+    for (char c : text) ops_().push_back({Op::kLit, static_cast<uint8_t>(c), 0});
+    return *this;
+  }
+  Script& Byte(uint8_t b, size_t times = 1) {
+    for (size_t i = 0; i < times; ++i) ops_().push_back({Op::kLit, b, 0});
+    return *this;
+  }
+  Script& New(uint32_t back, uint32_t length_code) {
+    ops_().push_back({Op::kNew, back, length_code});
+    return *this;
+  }
+  Script& Rep(uint32_t k, uint32_t length_code) {
+    ops_().push_back({Op::kRep, k, length_code});
+    return *this;
+  }
+  Script& NextBlock(Block b) {
+    blocks_.push_back({std::move(b), {}});
+    return *this;
+  }
+
+  void Write(BitWriter& w) const {
+    for (const auto& [block, ops] : blocks_) {
+      block.PutHeader(w, static_cast<uint32_t>(ops.size()));
+      for (const Op& op : ops) {
+        if (op.kind == Op::kLit) block.Literal(w, static_cast<uint8_t>(op.a));
+        if (op.kind == Op::kNew) block.NewDistance(w, op.a, op.b);
+        if (op.kind == Op::kRep) block.Repeat(w, static_cast<int>(op.a), op.b);
+      }
+    }
+  }
+  std::vector<uint8_t> Bytes() const {
+    BitWriter w;
+    Write(w);
+    return w.Finish();
+  }
+
+ private:
+  struct Op {
+    enum Kind { kLit, kNew, kRep } kind;
+    uint32_t a;
+    uint32_t b;
+  };
+  std::vector<Op>& ops_() { return blocks_.back().second; }
+  std::vector<std::pair<Block, std::vector<Op>>> blocks_;
+};
 
 class MemorySource final : public ByteSource {
  public:
