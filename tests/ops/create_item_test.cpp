@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "format/crc32.h"
+#include "format/records.h"
+#include "ops/compress_one.h"
+#include "ops/write_fixture.h"
+#include "ops/write_reader.h"
+
+namespace acekit::ops {
+namespace {
+
+using acekit::testing::Parse;
+using acekit::testing::RandomBytes;
+using acekit::testing::TempDir;
+using acekit::testing::TextBytes;
+
+// An output archive with a solid main header, and a writer over it.
+class ItemTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    out_ = platform::Open(dir_.Lib("out.ace").c_str(), 'w');
+    ASSERT_NE(out_, platform::kBadHandle);
+    uint8_t main[kMainHeaderBytes];
+    BuildMainHeader(main, nullptr, 0, kMainFlagSolid);
+    ASSERT_EQ(platform::Write(main, sizeof main, out_), 33);
+    int32_t dict = 64;
+    ASSERT_TRUE(compressor_.Setup(&dict, 1));
+  }
+  void TearDown() override {
+    if (out_ != platform::kBadHandle) platform::Close(out_);
+  }
+  ItemWriter Writer() { return ItemWriter{arc_, settings_, hooks_, compressor_, out_, 6}; }
+  std::string Finish() {
+    platform::Close(out_);
+    out_ = platform::kBadHandle;
+    return dir_.Read("out.ace");
+  }
+  std::string Src(const char* name) { return dir_.Lib(name); }
+
+  TempDir dir_;
+  ArcState arc_;
+  Settings settings_;
+  HostHooks hooks_;
+  Compressor compressor_;
+  platform::Handle out_ = platform::kBadHandle;
+};
+
+TEST_F(ItemTest, EmptyFileIsAHeaderWithoutData) {
+  dir_.Write("A.TXT", "");
+  ItemWriter w = Writer();
+  ASSERT_EQ(CompressOneFile(w, Src("A.TXT").c_str(), "A.TXT", 0x20), 1);
+  const std::string a = Finish();
+  const auto p = Parse(a);
+  ASSERT_TRUE(p.ok);
+  ASSERT_EQ(p.entries.size(), 1u);
+  const auto& e = p.entries[0];
+  EXPECT_EQ(a.size(), 33u + 37 + 5);
+  EXPECT_EQ(e.flags, 1u);
+  EXPECT_EQ(e.pack, 0u);
+  EXPECT_EQ(e.orig, 0u);
+  EXPECT_EQ(e.crc, 0xFFFFFFFFu);
+  EXPECT_EQ(e.tech_type, 0u);
+  EXPECT_EQ(e.tech_qual, 2u);
+  EXPECT_EQ(e.attr, 0x20u);
+}
+
+TEST_F(ItemTest, IncompressibleFileIsStoredAndTheAttemptCutOff) {
+  const std::string bytes = RandomBytes(70000);
+  dir_.Write("R.BIN", bytes);
+  ItemWriter w = Writer();
+  ASSERT_EQ(CompressOneFile(w, Src("R.BIN").c_str(), "R.BIN", 0x20), 1);
+  const std::string a = Finish();
+  const auto p = Parse(a);
+  ASSERT_TRUE(p.ok) << "the file must end right after the stored data";
+  const auto& e = p.entries.at(0);
+  EXPECT_EQ(e.tech_type, 0u);
+  EXPECT_EQ(e.pack, bytes.size());
+  EXPECT_EQ(e.orig, bytes.size());
+  EXPECT_EQ(e.crc, Crc32Update(kCrcInit, bytes.data(), bytes.size()));
+  EXPECT_EQ(a.substr(e.data), bytes);
+}
+
+TEST_F(ItemTest, CompressedFileRoundTripsWithItsHeaderRewritten) {
+  const std::string bytes = TextBytes(50000);
+  dir_.Write("T.TXT", bytes);
+  ItemWriter w = Writer();
+  w.dict_code = 8;
+  ASSERT_EQ(CompressOneFile(w, Src("T.TXT").c_str(), "sub\\T.TXT", 0x21), 1);
+  const std::string a = Finish();
+  const auto p = Parse(a);
+  ASSERT_TRUE(p.ok);
+  const auto& e = p.entries.at(0);
+  EXPECT_EQ(e.tech_type, 1u);
+  EXPECT_EQ(e.parm, 8u);
+  EXPECT_EQ(e.attr, 0x21u);
+  EXPECT_EQ(e.name, "sub\\T.TXT");
+  EXPECT_LT(e.pack, bytes.size());
+  EXPECT_EQ(acekit::testing::DecodeAll(a, p).at(0), bytes);
+}
+
+// Each step: the file, then the header flags and result the chain expects.
+struct ChainStep {
+  const char* name;
+  int kind;  // 0 empty, 1 text, 2 random
+  uint32_t flags;
+  int32_t result;
+};
+
+TEST_F(ItemTest, SolidChainContinuesAfterCompressedAndRestartsAfterStored) {
+  const ChainStep steps[] = {
+      {"E0.TXT", 0, 0x0001, 1},  // empty before the chain starts: nothing changes
+      {"T1.TXT", 1, 0x0001, 2},  // first data: fresh window
+      {"E2.TXT", 0, 0x8001, 2},  // empty inside the chain keeps it going
+      {"T3.TXT", 1, 0x8001, 2}, {"R4.BIN", 2, 0x0001, 1},  // stored: ends the chain
+      {"T5.TXT", 1, 0x0001, 2},
+  };
+  std::vector<std::string> contents;
+  SolidChain chain;
+  ItemWriter w = Writer();
+  unsigned seed = 1;
+  for (const auto& s : steps) {
+    const std::string bytes =
+        s.kind == 0 ? "" : (s.kind == 1 ? TextBytes(20000, seed++) : RandomBytes(9000, seed++));
+    contents.push_back(bytes);
+    dir_.Write(s.name, bytes);
+    const int32_t r = AddOneFileSolid(w, Src(s.name).c_str(), s.name, chain);
+    ASSERT_EQ(r, s.result) << s.name;
+    chain.Apply(r);
+  }
+  const std::string a = Finish();
+  const auto p = Parse(a);
+  ASSERT_TRUE(p.ok);
+  ASSERT_EQ(p.entries.size(), std::size(steps));
+  for (size_t i = 0; i < std::size(steps); ++i) {
+    EXPECT_EQ(p.entries[i].flags, steps[i].flags) << steps[i].name;
+  }
+  EXPECT_EQ(acekit::testing::DecodeAll(a, p), contents);
+}
+
+TEST_F(ItemTest, DirectoryHeaderHasNoDataAndLosesItsTrailingSeparator) {
+  dir_.MakeDir("data\\sub");
+  ItemWriter w = Writer();
+  ASSERT_EQ(AddOneFile(w, Src("data\\sub").c_str(), "data\\sub\\"), 1);
+  const auto p = Parse(Finish());
+  ASSERT_TRUE(p.ok);
+  const auto& e = p.entries.at(0);
+  EXPECT_EQ(e.name, "data\\sub");
+  EXPECT_EQ(e.tech_type, 1u);
+  EXPECT_EQ(e.pack, 0u);
+  EXPECT_EQ(e.crc, 0xFFFFFFFFu);
+  EXPECT_NE(e.attr & 0x10, 0u);
+  EXPECT_NE(e.ftime, 0u);
+}
+
+struct SkipCase {
+  bool registered;
+  int32_t answer;
+  int32_t normal_result;
+  int32_t solid_result;  // the chain has started (restart clear)
+  uint32_t status;
+};
+
+class VanishedSource : public ItemTest, public ::testing::WithParamInterface<SkipCase> {
+ protected:
+  static int32_t ACEKIT_CALL Skip(ArcContext ctx, const char*) { return static_cast<int32_t>(ctx); }
+};
+
+TEST_P(VanishedSource, FollowsTheSkipAnswer) {
+  const SkipCase& c = GetParam();
+  if (c.registered) {
+    hooks_.skip.proc = &Skip;
+    hooks_.skip.ctx = c.answer;
+  }
+  ItemWriter w = Writer();
+  EXPECT_EQ(AddOneFile(w, Src("gone.txt").c_str(), "gone.txt"), c.normal_result);
+  EXPECT_EQ(arc_.status, c.status);
+  arc_.status = 0;
+  SolidChain chain;
+  chain.Apply(2);
+  EXPECT_EQ(AddOneFileSolid(w, Src("gone.txt").c_str(), "gone.txt", chain), c.solid_result);
+  EXPECT_EQ(arc_.status, c.status);
+  const auto p = Parse(Finish());
+  EXPECT_TRUE(p.ok);
+  EXPECT_TRUE(p.entries.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, VanishedSource,
+                         ::testing::Values(SkipCase{false, 0, 0, 0, kOpenFailed},
+                                           SkipCase{true, 1, 1, 2, kOk},
+                                           SkipCase{true, 2, 0, 0, kCancelled},
+                                           SkipCase{true, 0, 0, 0, kOk},
+                                           SkipCase{true, 7, 7, 7, kOk}));
+
+TEST(CopyArchiveBytes, CopiesTheRangeAndReportsAnArchiveThatEndsEarly) {
+  TempDir dir;
+  const std::string bytes = RandomBytes(40000);
+  dir.Write("old", bytes);
+  const platform::Handle in = platform::Open(dir.Lib("old").c_str(), 'r');
+  const platform::Handle out = platform::Open(dir.Lib("new").c_str(), 'w');
+  ArcState arc;
+  EXPECT_TRUE(CopyArchiveBytes(arc, in, out, 100, 35000));
+  EXPECT_FALSE(CopyArchiveBytes(arc, in, out, 39000, 2000));
+  EXPECT_EQ(arc.status, kOpenFailed);
+  platform::Close(in);
+  platform::Close(out);
+  EXPECT_EQ(dir.Read("new").substr(0, 35000), bytes.substr(100, 35000));
+}
+
+TEST(PackedLocalTime, InvertsTheDosTimeConversion) {
+  for (uint32_t packed : {0x286373C5u, 0x21210000u, 0x5B9FBF7Du}) {
+    FindTime t{};
+    ASSERT_TRUE(platform::DosTimeToFileTime(packed, &t));
+    uint32_t back = 0;
+    ASSERT_TRUE(PackedLocalTime(t, &back));
+    EXPECT_EQ(back, packed);
+  }
+}
+
+}  // namespace
+}  // namespace acekit::ops
