@@ -20,8 +20,8 @@ inline constexpr uint16_t kOptNamesOnly = 0x0010;  // compression stores bare na
 struct ArcerDesc {
   int32_t words[10];
   int32_t& dict_kb() { return words[7]; }
-  int32_t& mode() { return words[8]; }     // 4: create solid archives
-  int32_t& level() { return words[9]; }    // match finder level 1..4
+  int32_t& mode() { return words[8]; }   // 4: create solid archives
+  int32_t& level() { return words[9]; }  // match finder level 1..4
   int32_t dict_kb() const { return words[7]; }
   int32_t mode() const { return words[8]; }
   int32_t level() const { return words[9]; }
@@ -43,7 +43,7 @@ struct ArcState {
   uint32_t status = 0;
   int32_t new_archive = 0;
   int32_t info_valid = 0;
-  int32_t read_only = 0;           // all ones when the archive is locked
+  int32_t read_only = 0;  // all ones when the archive is locked
   uint32_t header_cursor = 0;
   int32_t main_header_offset = -1;
   uint32_t main_header_length = 0;
@@ -53,9 +53,13 @@ struct ArcState {
   int32_t solid = 0;
   uint32_t host_system = 0;
   int32_t read_file_comments = 0;
-  char* main_comment = nullptr;    // owned; freed by the api layer
+  char* main_comment = nullptr;  // owned; freed by the api layer
   int32_t main_comment_length = 0;
   int32_t main_comment_read = 0;
+  // Offset of the compressed main comment the opening found announced, -1
+  // when there is none to read; the comment reader picks it up from here.
+  int32_t main_comment_offset = -1;
+  int32_t recovery_record = 0;  // the entry walk met a recovery header
   char password[264] = {};
   int32_t password_set = 0;
 };

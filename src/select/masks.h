@@ -1,0 +1,44 @@
+// Mask lists: the host's way of naming files. Each mask is kept split into
+// directory, file name and extension, and matched part by part.
+//
+// The matching rule is narrower than a shell's: `*` means "anything" only as
+// the first character of the name or extension part (what follows it is not
+// looked at) and is an ordinary character elsewhere; `?` is exactly one
+// character; case is ignored. A mask without a directory matches only names
+// without one, except that an all-files mask (name and extension both
+// starting with `*`) reaches into subdirectories as described at MatchMask.
+#pragma once
+
+#include <cstdint>
+
+#include "api/exports.h"
+#include "format/arc_state.h"
+#include "format/entry_list.h"
+
+namespace acekit {
+
+void InitMaskList(FileMaskList* list);
+
+// Splits `mask` (`/` counts as `\`) and appends it. Parts that do not fit
+// are cut: the mask at 260 characters, name and extension at 255. Returns
+// nonzero on success; 0 when memory runs out, after storing 8 in the status
+// when the directory text could not be allocated. Items appended before stay.
+int32_t AppendMask(ArcState& st, const char* mask, FileMaskList* list);
+
+// Releases every item and its directory text; the head becomes empty.
+void DoneMaskList(FileMaskList* list);
+
+// One item against one name. An all-files mask with an empty directory
+// matches every name; with a directory D it matches a name whose directory
+// contains D, provided D's last character also stands at the same position
+// of the name's directory (so DOCS\*.* reaches DOCS\SUB\ and X\DOCS\, but not
+// XDOCS\). Every other mask needs the directories to be equal.
+bool MatchMask(const char* name, const FileMask& mask);
+
+// True when the list is empty or any item matches.
+bool MatchMaskList(const char* name, const FileMaskList* list);
+
+// The selection of the entry walk by a mask list.
+EntryFilter MaskFilter(const FileMaskList* list);
+
+}  // namespace acekit
