@@ -78,6 +78,7 @@ struct Coder {
     }
     std::memset(m.head2, 0, sizeof m.head2);
     std::memset(m.prev2, 0, sizeof m.prev2);
+    m.ahead_end = 0;
     return n;
   }
 
@@ -91,6 +92,7 @@ struct Coder {
     uint8_t* const lc;
     uint32_t* const head2;
     uint32_t* const prev2;
+    uint32_t* const ahead;
     uint32_t p;
     int32_t l;
     uint32_t h3;
@@ -108,6 +110,7 @@ struct Coder {
           lc(ms.longchain3),
           head2(ms.head2),
           prev2(ms.prev2),
+          ahead(ms.ahead),
           p(ms.pos),
           l(ms.lookahead),
           h3(ms.h3),
@@ -174,17 +177,37 @@ struct Coder {
       lc[h] = 0;
     }
 
+    // The first k from 0 whose string's chain is not flagged (at most
+    // kMaxProbe), and that string's hash, rolled on from h3. From k = 3 on
+    // the rolled value has forgotten h3 and equals the string's own hash.
+    ACEKIT_HOT uint32_t Probe(uint32_t& h) {
+      h = h3;
+      if (lc[h] == 0) return 0;
+      h = ((h << kShift) ^ w[p + 3]) & kMask;
+      if (lc[h] == 0) return 1;
+      h = ((h << kShift) ^ w[p + 4]) & kMask;
+      if (lc[h] == 0) return 2;
+      uint32_t end = m.ahead_end;
+      if (end < p + 3) end = p + 3;
+      for (uint32_t k = 3;; ++k) {
+        const uint32_t q = p + k;
+        if (q >= end) {
+          const uint32_t stop = end + 64;
+          for (; end < stop; ++end) ahead[end & (kAheadRing - 1)] = Hash3(w + end);
+          m.ahead_end = end;
+        }
+        h = ahead[q & (kAheadRing - 1)];
+        if (lc[h] == 0 || k == kMaxProbe) return k;
+      }
+    }
+
     ACEKIT_HOT void FindMatch() {
       if (b < 2) b = 2;
       mpos = p;
       // A chain that used up its budget last time is skipped in favour of
       // the chain of a later string that any long match must contain.
-      uint32_t k = 0;
-      uint32_t h = h3;
-      while (lc[h] != 0 && k < kMaxProbe) {
-        ++k;
-        h = ((h << kShift) ^ w[p + k + 2]) & kMask;
-      }
+      uint32_t h;
+      const uint32_t k = Probe(h);
       if (k == kMaxProbe) {
         lc[h] = 0;
       } else {
@@ -248,6 +271,7 @@ struct Coder {
     m.best = n != 0 ? 1 : 0;
     m.h2 = 0;
     m.h3 = Hash3(m.window + kD);
+    m.ahead_end = 0;
     Search s(m, io);
     s.Insert();
   }
@@ -260,6 +284,7 @@ struct Coder {
       m.lookahead += static_cast<int32_t>(Slide(m, io));
       m.pos -= kD;
     }
+    m.ahead_end = 0;
     m.h2 = 0;
     m.h3 = Hash3(m.window + m.pos);
     m.best = m.lookahead != 0 ? 1 : 0;

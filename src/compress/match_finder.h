@@ -15,6 +15,7 @@ namespace acekit::compress {
 
 inline constexpr int kWindowSizes = 5;  // 64, 128, 256, 512, 1024 KB
 inline constexpr uint32_t kWindowSpare = 600;
+inline constexpr uint32_t kAheadRing = 512;
 
 // Window geometry of one size.
 struct WindowShape {
@@ -34,6 +35,11 @@ struct MatchState {
   uint8_t* longchain3 = nullptr;  // per hash: last walk used up its budget
   uint32_t head2[256] = {};
   uint32_t prev2[256] = {};
+  // Hashes of the strings ahead of P, so that probes need not roll them one
+  // byte at a time. Entries below ahead_end are valid; any change of the
+  // window's contents drops them.
+  uint32_t ahead[kAheadRing] = {};
+  uint32_t ahead_end = 0;
 
   int shape = 0;          // index into kWindowShapes
   uint32_t pos = 0;       // current position P
