@@ -1,0 +1,55 @@
+// Mask lists, entry lists, extraction and testing.
+#include "api/exports.h"
+#include "api/library.h"
+#include "ops/context.h"
+#include "ops/entry_list.h"
+#include "ops/extract.h"
+#include "select/masks.h"
+
+using acekit::Lib;
+
+namespace {
+
+acekit::ops::Context LibContext() {
+  auto& lib = Lib();
+  return acekit::ops::Context{lib.arc, lib.settings, lib.hooks, lib.arc_info, lib.extra_features};
+}
+
+}  // namespace
+
+extern "C" {
+
+ACEKIT_API void ACEKIT_CALL InitFileMaskList(FileMaskList* list) {
+  if (list) acekit::InitMaskList(list);
+}
+
+ACEKIT_API int32_t ACEKIT_CALL AppendFileMask(const char* mask, FileMaskList* list) {
+  if (mask == nullptr || list == nullptr) return 0;
+  return acekit::AppendMask(Lib().arc, mask, list);
+}
+
+ACEKIT_API void ACEKIT_CALL DoneFileMaskList(FileMaskList* list) {
+  if (list) acekit::DoneMaskList(list);
+}
+
+ACEKIT_API void ACEKIT_CALL InitArcFileList(ArcFileList* list) {
+  if (list) acekit::InitEntryList(list);
+}
+
+ACEKIT_API void ACEKIT_CALL BuildArcFileList(ArcFileList* list, FileMaskList* masks) {
+  acekit::ops::BuildArchiveList(LibContext(), list, masks);
+}
+
+ACEKIT_API void ACEKIT_CALL DoneArcFileList(ArcFileList* list) {
+  if (list) acekit::DoneEntryList(list);
+}
+
+ACEKIT_API void ACEKIT_CALL ExtractFileMaskListArc(FileMaskList* masks) {
+  acekit::ops::ExtractFileMaskListArc(LibContext(), masks);
+}
+
+ACEKIT_API void ACEKIT_CALL TestArc(void) {
+  acekit::ops::TestArc(LibContext());
+}
+
+}  // extern "C"

@@ -1,0 +1,306 @@
+#include "ops/extract.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "api/status.h"
+#include "decompress/decoder.h"
+#include "format/records.h"
+#include "ops/entry_list.h"
+#include "ops/extract_paths.h"
+#include "platform/platform.h"
+#include "platform/stream.h"
+#include "select/masks.h"
+#include "select/paths.h"
+
+namespace acekit::ops {
+namespace {
+
+constexpr size_t kNameSize = sizeof(ArcEntry{}.name);
+
+// The upper-cased names of a caller's list, sorted, so that each entry of a
+// solid archive's complete list is looked up without a scan of the list.
+class NameSet {
+ public:
+  NameSet() = default;
+  ~NameSet() {
+    platform::Free(texts_);
+    platform::Free(sorted_);
+  }
+  NameSet(const NameSet&) = delete;
+  NameSet& operator=(const NameSet&) = delete;
+
+  bool Build(const ArcFileList& list) {
+    size_t n = 0;
+    for (const ArcEntry* e = list.first; e != nullptr; e = e->next) ++n;
+    if (n == 0) return true;
+    texts_ = static_cast<char*>(platform::Alloc(n * kNameSize));
+    sorted_ = static_cast<char**>(platform::Alloc(n * sizeof(char*)));
+    if (texts_ == nullptr || sorted_ == nullptr) return false;
+    for (const ArcEntry* e = list.first; e != nullptr; e = e->next) {
+      char* slot = texts_ + count_ * kNameSize;
+      UpperCopy(e->name, slot, kNameSize);
+      sorted_[count_++] = slot;
+    }
+    std::sort(sorted_, sorted_ + count_, Less);
+    return true;
+  }
+
+  bool Contains(const char* name) const {
+    if (count_ == 0) return false;
+    char upper[kNameSize];
+    UpperCopy(name, upper, sizeof upper);
+    return std::binary_search(sorted_, sorted_ + count_, static_cast<const char*>(upper), Less);
+  }
+
+ private:
+  static bool Less(const char* a, const char* b) { return std::strcmp(a, b) < 0; }
+
+  char* texts_ = nullptr;
+  char** sorted_ = nullptr;
+  size_t count_ = 0;
+};
+
+// What the host is told about an entry: `\` and the stored name, and the
+// path it goes to, which during a rebuild is the working directory with the
+// file's own name.
+void ShowName(const Context& ctx, const ArcEntry& e, const char* target) {
+  if (ctx.hooks.file_name.proc == nullptr) return;
+  char source[kNameSize + 1] = "\\";
+  AppendText(source, sizeof source, e.name);
+  char shown[kPathSize];
+  const char* temp = ctx.arc.temp_path;
+  if (temp[0] != '\0') {
+    AddSeparator(temp, shown, sizeof shown);
+    const PathParts parts = SplitPath(target);
+    AppendText(shown, sizeof shown, parts.name);
+    AppendText(shown, sizeof shown, parts.ext);
+    target = shown;
+  }
+  ctx.hooks.file_name.Call(source, target);
+}
+
+void FillIncomingRecord(const ArcEntry& e, FindData* rec) {
+  *rec = FindData{};
+  rec->attributes = e.attr;
+  FindTime time{};
+  if (!platform::DosTimeToFileTime(e.ftime, &time)) time = FindTime{};
+  rec->creation_time = rec->last_access_time = rec->last_write_time = time;
+  rec->size_low = e.orig_size;
+  CopyText(rec->name, sizeof rec->name, e.name);
+}
+
+// The host's answer about a file or directory already at `existing`: 0
+// replace, 1 keep, 2 stop, anything else as 0 without lifting a read-only
+// mark. Without a procedure the file is replaced without asking.
+int32_t AskReplace(const Context& ctx, const ArcEntry& e, const char* existing) {
+  if (!ctx.hooks.replace) return 3;
+  FindData old_rec{};
+  const platform::FindHandle find = platform::FindFirst(existing, &old_rec);
+  if (find == platform::kBadFind) {
+    old_rec = FindData{};
+  } else {
+    platform::FindClose(find);
+  }
+  FindData new_rec;
+  FillIncomingRecord(e, &new_rec);
+  const int32_t answer = ctx.hooks.replace.Call(&old_rec, &new_rec);
+  if (answer == 0) platform::MakeReplaceable(existing);
+  return answer;
+}
+
+class Driver {
+ public:
+  Driver(const Context& ctx, ExtractMode mode, platform::Handle archive, bool solid,
+         const NameSet* selection)
+      : ctx_(ctx),
+        arc_(ctx.arc),
+        test_(mode == ExtractMode::kTest),
+        solid_(solid),
+        selection_(selection),
+        archive_(archive),
+        source_(archive) {}
+
+  ~Driver() { decompress::DecoderFree(decoder_); }
+
+  bool Start(int32_t progress_phase) {
+    if (decompress::DecoderAlloc(decoder_) != kOk) {
+      arc_.status = kNoMemory;
+      return false;
+    }
+    decoder_.progress.hook = ctx_.hooks.progress;
+    decoder_.progress.pending_phase = progress_phase;
+    return true;
+  }
+
+  // One entry of the walked list; false ends the run with the status set.
+  bool Entry(const ArcEntry& e) {
+    if (e.head_type != kHeadFile) return true;
+    if (e.encrypted != 0) return Fail(kEncryptedEntry);
+    const bool selected = selection_ == nullptr || selection_->Contains(e.name);
+    const bool directory = (e.attr & kAttrDirectory) != 0;
+    bool decode_only = true;
+    char target[kPathSize];
+    target[0] = '\0';
+    platform::Handle out = platform::kBadHandle;
+    if (selected && !test_) {
+      ExtractTargetPath(e.name, ctx_.settings, target, sizeof target);
+      ShowName(ctx_, e, target);
+      decode_only = false;
+      char existing[kPathSize];
+      StripSeparator(target, existing, sizeof existing);
+      if (platform::GetAttributes(existing) != platform::kNoAttributes) {
+        const int32_t answer = AskReplace(ctx_, e, existing);
+        if (answer == 2) return Fail(kCancelled);
+        if (answer == 1) {
+          // A solid archive still decodes the entry to keep the window right.
+          if (!solid_) return true;
+          decode_only = true;
+        }
+      }
+      if (directory) {
+        if (decode_only) return true;
+        if (!MakeDirectories(target)) return Fail(kOpenFailed);
+        platform::SetAttributes(existing, e.attr & ~kAttrDirectory);
+        return true;
+      }
+      if (!decode_only && !CreateOutputFile(arc_, target, &out)) return false;
+    } else {
+      if (directory) return true;
+      if (test_) {
+        ExtractTargetPath(e.name, ctx_.settings, target, sizeof target);
+        ShowName(ctx_, e, target);
+      }
+    }
+    return Decode(e, decode_only ? platform::kBadHandle : out, target);
+  }
+
+ private:
+  bool Fail(uint32_t status) {
+    arc_.status = status;
+    return false;
+  }
+
+  // Decodes the entry into `out` (none: decode only) and finishes the file.
+  bool Decode(const ArcEntry& e, platform::Handle out, const char* target) {
+    const bool writing = out != platform::kBadHandle;
+    const uint32_t data_at = e.header_offset + e.head_size + 4;
+    uint32_t status = kOk;
+    if (platform::Seek(archive_, static_cast<int32_t>(data_at), 0) == -1) {
+      status = kOpenFailed;
+    } else {
+      FileSink sink(out);
+      decompress::DecoderStart(decoder_, &source_, static_cast<int32_t>(e.orig_size), solid_,
+                               entry_number_, e.tech_type);
+      status = decompress::DecodeEntry(decoder_, e.tech_type, writing ? &sink : nullptr);
+      if (status == kOk && decoder_.crc != e.crc32) status = kCrcMismatch;
+    }
+    if (status != kOk) {
+      if (writing) {
+        platform::Close(out);
+        platform::Delete(target);
+      }
+      return Fail(status);
+    }
+    if (writing) {
+      platform::SetPackedFileTime(out, e.ftime);
+      platform::Close(out);
+      platform::SetAttributes(target, e.attr);
+    }
+    ++entry_number_;
+    return true;
+  }
+
+  const Context& ctx_;
+  ArcState& arc_;
+  const bool test_;
+  const bool solid_;
+  const NameSet* selection_;
+  platform::Handle archive_;
+  FileSource source_;
+  decompress::Decoder decoder_;
+  uint32_t entry_number_ = 1;
+};
+
+}  // namespace
+
+void ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode mode,
+                    int32_t progress_phase) {
+  ArcState& arc = ctx.arc;
+  const bool solid = arc.solid != 0;
+  ArcFileList complete{};
+  NameSet selection;
+  const ArcFileList* walked = &list;
+  if (solid) {
+    BuildArchiveList(ctx, &complete, nullptr, ArcInfoRequest::kNever);
+    if (arc.status != kOk) {
+      DoneEntryList(&complete);
+      return;
+    }
+    if (!selection.Build(list)) {
+      arc.status = kNoMemory;
+      DoneEntryList(&complete);
+      return;
+    }
+    walked = &complete;
+  }
+  const platform::Handle archive = platform::Open(arc.archive_name, 'r');
+  if (archive == platform::kBadHandle) {
+    arc.status = kOpenFailed;
+  } else {
+    // The decoder's tables make the driver too big for some hosts' stacks.
+    void* memory = platform::Alloc(sizeof(Driver));
+    if (memory == nullptr) {
+      arc.status = kNoMemory;
+    } else {
+      Driver* driver = new (memory) Driver(ctx, mode, archive, solid, solid ? &selection : nullptr);
+      if (driver->Start(progress_phase)) {
+        for (const ArcEntry* e = walked->first; e != nullptr; e = e->next) {
+          if (!driver->Entry(*e)) break;
+        }
+      }
+      driver->~Driver();
+      platform::Free(memory);
+    }
+    platform::Close(archive);
+  }
+  DoneEntryList(&complete);
+}
+
+void ExtractFileMaskListArc(const Context& ctx, const FileMaskList* masks) {
+  ctx.arc.status = kOk;
+  ArcFileList list{};
+  BuildArchiveList(ctx, &list, masks, ArcInfoRequest::kNever);
+  if (ctx.arc.status == kOk) ExtractEntries(ctx, list, ExtractMode::kExtract);
+  DoneEntryList(&list);
+}
+
+void TestArc(const Context& ctx) {
+  FileMaskList masks{};
+  InitMaskList(&masks);
+  AppendMask(ctx.arc, "*.*", &masks);
+  ArcFileList list{};
+  BuildArchiveList(ctx, &list, &masks);
+  if (ctx.arc.status == kOk) ExtractEntries(ctx, list, ExtractMode::kTest);
+  DoneEntryList(&list);
+  DoneMaskList(&masks);
+}
+
+void ExtractForRebuild(const Context& ctx, const FileMaskList* masks, int32_t progress_phase) {
+  ctx.arc.status = kOk;
+  ArcFileList list{};
+  BuildArchiveList(ctx, &list, masks);
+  if (ctx.arc.status == kOk) {
+    bool encrypted = false;
+    for (const ArcEntry* e = list.first; e != nullptr; e = e->next) encrypted |= e->encrypted != 0;
+    if (ctx.arc.password_set != 0 && encrypted) {
+      ctx.arc.status = kEncryptedRebuild;
+    } else {
+      ExtractEntries(ctx, list, ExtractMode::kExtract, progress_phase);
+    }
+  }
+  DoneEntryList(&list);
+}
+
+}  // namespace acekit::ops

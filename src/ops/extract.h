@@ -1,0 +1,48 @@
+// Extracting and testing: one driver runs over an entry list, reports each
+// file to the host, settles what happens to a file already on disk, decodes
+// the data, checks its CRC-32 and restores time and attributes. The first
+// failure ends the run with a status; files extracted before it stay, the
+// one being written is deleted.
+//
+// In a solid archive every file continues the decoder's window of the ones
+// before it, so the driver decodes every file of the archive in order and
+// writes only the selected ones.
+//
+// The temporary path of the state (ArcState::temp_path) is the directory a
+// solid rebuild unpacks into: while it is set, the host is shown that
+// directory with the file's name instead of the real target path.
+#pragma once
+
+#include <cstdint>
+
+#include "api/exports.h"
+#include "ops/context.h"
+
+namespace acekit::ops {
+
+enum class ExtractMode {
+  kExtract,
+  kTest,  // decode and check every file, write nothing
+};
+
+// The driver. `progress_phase`, when not 0, is announced to the progress
+// procedure before its first report (a rebuild's first pass). Status
+// afterwards: 0, or the code of the failure that ended the run.
+void ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode mode,
+                    int32_t progress_phase = 0);
+
+// Extracts the entries whose names match `masks` (null or empty: all) into
+// the output path. Stores 0 first.
+void ExtractFileMaskListArc(const Context& ctx, const FileMaskList* masks);
+
+// Decodes every file and checks its CRC-32, writing nothing; the file name
+// procedure still sees each file. Runs only when the status is 0 after the
+// listing (it does not clear a status left from before).
+void TestArc(const Context& ctx);
+
+// Unpacks the entries matching `masks` into the output path for a solid
+// rebuild. Stores 0 first; refuses with 9959 when a password is set and an
+// entry is encrypted.
+void ExtractForRebuild(const Context& ctx, const FileMaskList* masks, int32_t progress_phase = 0);
+
+}  // namespace acekit::ops

@@ -1,0 +1,66 @@
+#include "ops/extract_paths.h"
+
+#include <cstring>
+
+#include "select/paths.h"
+
+namespace acekit::ops {
+namespace {
+
+bool IsSeparator(char c) {
+  return c == '\\' || c == '/';
+}
+
+bool IsAsciiLetter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// The Windows file system trims trailing dots and spaces from every part of
+// a path, so "...", ". ." or ".. " can stand for `.` or `..` there.
+bool IsOnlyDots(const char* part, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    if (part[i] != '.' && part[i] != ' ') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+size_t ConfineName(char* name) {
+  const size_t length = std::strlen(name);
+  const bool trailing = length > 0 && IsSeparator(name[length - 1]);
+  size_t read = 0;
+  size_t write = 0;
+  while (name[read] != '\0') {
+    while (IsSeparator(name[read])) ++read;
+    if (name[read] == '\0') break;
+    size_t start = read;
+    while (name[read] != '\0' && !IsSeparator(name[read])) ++read;
+    size_t n = read - start;
+    // "C:x" means x in the current directory of drive C, not below ours.
+    if (write == 0) {
+      while (n >= 2 && IsAsciiLetter(name[start]) && name[start + 1] == ':') {
+        start += 2;
+        n -= 2;
+      }
+    }
+    if (n == 0 || IsOnlyDots(name + start, n)) continue;
+    if (write > 0) name[write++] = '\\';
+    std::memmove(name + write, name + start, n);
+    write += n;
+  }
+  if (trailing && write > 0) name[write++] = '\\';
+  name[write] = '\0';
+  return write;
+}
+
+void ExtractTargetPath(const char* stored_name, const Settings& settings, char* dst,
+                       size_t dst_size) {
+  OutputPath(stored_name, settings, dst, dst_size);
+  size_t prefix = std::strlen(settings.output_path);
+  const size_t total = std::strlen(dst);
+  if (prefix > total) prefix = total;
+  ConfineName(dst + prefix);
+}
+
+}  // namespace acekit::ops

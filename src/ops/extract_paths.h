@@ -1,0 +1,28 @@
+// Where an archive entry lands on disk. A stored name comes from the archive
+// and so from whoever made it: before it is joined to a directory, every
+// part that could lead out of that directory is taken off it, so that an
+// entry always lands inside the directory it is extracted to. Names this
+// library writes never hold such parts and are left exactly as they are.
+#pragma once
+
+#include <cstddef>
+
+#include "format/arc_state.h"
+
+namespace acekit::ops {
+
+// Rewrites `name` in place into a relative path below the directory it will
+// be joined to: a drive prefix ("C:") in front is dropped, and so are empty
+// parts (leading and doubled separators), `.` and `..` parts, and every part
+// made of nothing but dots and spaces. The parts left keep their order and
+// are joined with `\`; a trailing separator stays when anything is left.
+// `/` counts as a separator. Returns the new length.
+size_t ConfineName(char* name);
+
+// The path an entry stored as `stored_name` is extracted to: the output
+// path, then the entry's name as the keep-paths option and the relative path
+// shape it, confined by ConfineName.
+void ExtractTargetPath(const char* stored_name, const Settings& settings, char* dst,
+                       size_t dst_size);
+
+}  // namespace acekit::ops

@@ -1,0 +1,225 @@
+// Archives built byte by byte for the extraction tests, a scratch directory
+// per test, and a host that records what the library tells it.
+//
+// Headers are laid out here rather than through the header writer so that a
+// test can store names the writer would never produce, flags it would never
+// set and sizes that do not fit the data.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "api/status.h"
+#include "compress/compressor.h"
+#include "format/crc32.h"
+#include "format/header_search.h"
+#include "format/records.h"
+#include "ops/context.h"
+#include "platform/platform.h"
+
+namespace acekit::extract_test {
+
+namespace fs = std::filesystem;
+
+inline constexpr uint32_t kTime = 0x286373C5;  // 3 March 2000, 14:30:10
+
+struct Entry {
+  std::string name;  // stored bytes, taken as they are
+  std::string data;
+  uint32_t attr = 0x20;
+  int method = 1;  // 0 stored, 1 compressed; others are written as stored bytes
+  uint16_t flags = 0;
+  bool bad_crc = false;
+};
+
+inline Entry Dir(std::string name) {
+  return {std::move(name), "", 0x10, 1};
+}
+
+inline std::string Text(size_t n, unsigned seed) {
+  static const char* const kWords[] = {"alpha ", "beta ", "gamma ", "delta\n", "window "};
+  std::mt19937 rng(seed);
+  std::string s;
+  while (s.size() < n) s += kWords[rng() % 5];
+  s.resize(n);
+  return s;
+}
+
+class StringSource final : public ByteSource {
+ public:
+  explicit StringSource(const std::string& s) : s_(s) {}
+  int32_t Read(void* buf, uint32_t count) override {
+    const size_t n = std::min<size_t>(count, s_.size() - at_);
+    std::memcpy(buf, s_.data() + at_, n);
+    at_ += n;
+    return static_cast<int32_t>(n);
+  }
+
+ private:
+  const std::string& s_;
+  size_t at_ = 0;
+};
+
+class StringSink final : public ByteSink {
+ public:
+  int32_t Write(const void* buf, uint32_t count) override {
+    out.append(static_cast<const char*>(buf), count);
+    return static_cast<int32_t>(count);
+  }
+  std::string out;
+};
+
+// The archive bytes. In a solid archive every file runs through one
+// compressor, so later files refer to earlier ones whatever is stored.
+inline std::string BuildArchive(const std::vector<Entry>& entries, bool solid) {
+  uint8_t main[kMainHeaderBytes];
+  BuildMainHeader(main, nullptr, 0, solid ? kMainFlagSolid : 0, kTime);
+  std::string out(reinterpret_cast<char*>(main), sizeof main);
+  Compressor coder;
+  int32_t dict_kb = 64;
+  EXPECT_TRUE(coder.Setup(&dict_kb, 1));
+  bool first = true;
+  for (const Entry& e : entries) {
+    std::string packed = e.data;
+    if (!e.data.empty()) {
+      StringSource src(e.data);
+      StringSink sink;
+      coder.CompressFile(&src, &sink, static_cast<int32_t>(e.data.size()), !solid || first);
+      first = false;
+      if (e.method == 1) packed = sink.out;
+    }
+    uint32_t crc = Crc32Update(kCrcInit, e.data.data(), e.data.size());
+    if (e.bad_crc) crc ^= 1;
+    std::string h(kFileHeaderFixed, '\0');
+    auto* p = reinterpret_cast<uint8_t*>(h.data());
+    p[4] = kHeadFile;
+    Put16(p + 5, kFileFlagPackSize | e.flags);
+    Put32(p + 7, static_cast<uint32_t>(packed.size()));
+    Put32(p + 11, static_cast<uint32_t>(e.data.size()));
+    Put32(p + 15, kTime);
+    Put32(p + 19, e.attr);
+    Put32(p + 23, crc);
+    p[27] = static_cast<uint8_t>(e.method);
+    p[28] = 2;
+    Put16(p + 29, 6);
+    Put16(p + 33, static_cast<uint32_t>(e.name.size()));
+    h += e.name + std::string(2, '\0');
+    p = reinterpret_cast<uint8_t*>(h.data());
+    Put16(p + 2, static_cast<uint32_t>(h.size() - 4));
+    Put16(p, HeaderCrc(p + 4, h.size() - 4));
+    out += h + packed;
+  }
+  return out;
+}
+
+inline void WriteFile(const fs::path& p, const std::string& bytes) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+inline std::string ReadFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The library writes paths with `\` between parts.
+inline std::string LibPath(const fs::path& p) {
+  std::string s = p.string();
+  for (char& c : s) {
+    if (c == '/') c = '\\';
+  }
+  return s;
+}
+
+// Everything below `root`, relative and sorted, directories ending in '/'.
+inline std::vector<std::string> Tree(const fs::path& root) {
+  std::vector<std::string> out;
+  for (auto& e : fs::recursive_directory_iterator(root)) {
+    out.push_back(fs::relative(e.path(), root).generic_string() + (e.is_directory() ? "/" : ""));
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// What a host sees and answers. The context value passed to the library is
+// the address of this object.
+struct Host {
+  std::vector<std::pair<std::string, std::string>> names;
+  std::vector<std::pair<FindData, FindData>> questions;
+  int32_t answer = 0;
+  int32_t progress_calls = 0;
+  int32_t stop_at_progress = 0;  // the n-th report answers 0
+
+  static Host& Of(ArcContext c) { return *reinterpret_cast<Host*>(c); }
+  static int32_t ACEKIT_CALL Name(ArcContext c, const char* source, const char* target) {
+    Of(c).names.emplace_back(source, target);
+    return 1;
+  }
+  static int32_t ACEKIT_CALL Replace(ArcContext c, const FindData* old_rec,
+                                     const FindData* new_rec) {
+    Of(c).questions.emplace_back(*old_rec, *new_rec);
+    return Of(c).answer;
+  }
+  static int32_t ACEKIT_CALL Progress(ArcContext c, int32_t, int32_t) {
+    return ++Of(c).progress_calls == Of(c).stop_at_progress ? 0 : 1;
+  }
+};
+
+// A scratch directory holding the archive and the output directory "out",
+// and the state an operation runs on, opened the way InitArcFile opens it.
+class ExtractTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device rd;
+    do {
+      root_ = fs::temp_directory_path() / ("acekit-extract-" + std::to_string(rd()));
+    } while (!fs::create_directory(root_));
+    settings_.options = kOptKeepPaths;
+    std::strcpy(settings_.output_path, (LibPath(Out()) + "\\").c_str());
+    const ArcContext me = reinterpret_cast<ArcContext>(&host_);
+    hooks_.file_name = {Host::Name, me};
+    hooks_.replace = {Host::Replace, me};
+    hooks_.progress = {Host::Progress, me};
+  }
+  void TearDown() override {
+    platform::DisarmFaults();
+    std::error_code ec;
+    for (auto& e : fs::recursive_directory_iterator(root_, ec))
+      fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(root_, ec);
+  }
+
+  fs::path Out() const { return root_ / "out"; }
+
+  void Open(const std::string& bytes) {
+    WriteFile(root_ / "a.ace", bytes);
+    arc_ = ArcState{};
+    std::strcpy(arc_.archive_name, LibPath(root_ / "a.ace").c_str());
+    const platform::Handle h = platform::Open(arc_.archive_name, 'r');
+    ASSERT_NE(h, platform::kBadHandle);
+    const bool found = FindMainHeader(h, arc_);
+    if (found) FindFirstFileHeader(h, arc_);
+    platform::Close(h);
+    ASSERT_TRUE(found);
+  }
+  void Open(const std::vector<Entry>& entries, bool solid) { Open(BuildArchive(entries, solid)); }
+
+  ops::Context Ctx() { return ops::Context{arc_, settings_, hooks_, arc_info_, features_}; }
+
+  fs::path root_;
+  Host host_;
+  ArcState arc_;
+  Settings settings_;
+  HostHooks hooks_;
+  int32_t arc_info_[23] = {};
+  int32_t features_[12] = {};
+};
+
+}  // namespace acekit::extract_test

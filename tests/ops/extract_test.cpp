@@ -1,0 +1,196 @@
+#include "ops/extract.h"
+
+#include <gtest/gtest.h>
+
+#include "ops/extract_fixture.h"
+#include "select/masks.h"
+
+namespace acekit::extract_test {
+namespace {
+
+using Files = std::vector<std::string>;
+
+uint32_t PackedTimeOf(const fs::path& p) {
+  const platform::Handle h = platform::Open(LibPath(p).c_str(), 'r');
+  uint32_t t = 0;
+  platform::GetPackedFileTime(h, &t);
+  platform::Close(h);
+  return t;
+}
+
+class Extract : public ExtractTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  bool Solid() const { return GetParam(); }
+  void Run(const char* mask = nullptr) {
+    FileMaskList masks{};
+    if (mask != nullptr) AppendMask(arc_, mask, &masks);
+    ops::ExtractFileMaskListArc(Ctx(), &masks);
+    DoneMaskList(&masks);
+  }
+};
+
+TEST_P(Extract, RestoresFilesDirectoriesTimesAndAttributes) {
+  const std::string a = Text(5000, 1);
+  Open({Dir("docs"), {"docs\\a.txt", a}, {"empty.txt", "", 0x20, 0}, {"ro.txt", "locked", 0x21}},
+       Solid());
+  Run();
+  EXPECT_EQ(arc_.status, kOk);
+  EXPECT_EQ(Tree(Out()), (Files{"docs/", "docs/a.txt", "empty.txt", "ro.txt"}));
+  EXPECT_EQ(ReadFile(Out() / "docs/a.txt"), a);
+  EXPECT_EQ(ReadFile(Out() / "ro.txt"), "locked");
+  for (const char* f : {"docs/a.txt", "empty.txt", "ro.txt"})
+    EXPECT_EQ(PackedTimeOf(Out() / f), kTime) << f;
+  EXPECT_EQ(platform::GetAttributes(LibPath(Out() / "ro.txt").c_str()) & 1u, 1u);
+  EXPECT_EQ(platform::GetAttributes(LibPath(Out() / "empty.txt").c_str()) & 1u, 0u);
+  ASSERT_EQ(host_.names.size(), 4u);
+  EXPECT_EQ(host_.names[1].first, "\\docs\\a.txt");
+  EXPECT_EQ(host_.names[1].second, LibPath(Out() / "docs/a.txt"));
+}
+
+// The third file of a solid archive is mostly a copy of the first, so it
+// only comes out right when every file before it was decoded in order.
+TEST_P(Extract, SelectedFileAloneIsWrittenAndShown) {
+  const std::string a = Text(3000, 1);
+  const std::string c = a + "tail";
+  Open({{"a.txt", a}, {"b.bin", Text(2000, 2), 0x20, 0}, {"c.txt", c}}, Solid());
+  Run("C.TXT");
+  EXPECT_EQ(arc_.status, kOk);
+  EXPECT_EQ(Tree(Out()), Files{"c.txt"});
+  EXPECT_EQ(ReadFile(Out() / "c.txt"), c);
+  ASSERT_EQ(host_.names.size(), 1u);
+  EXPECT_EQ(host_.names[0].first, "\\c.txt");
+}
+
+TEST_P(Extract, TestWritesNothingAndShowsEveryFile) {
+  Open({Dir("docs"), {"docs\\a.txt", Text(3000, 1)}, {"b.txt", "b"}}, Solid());
+  ops::TestArc(Ctx());
+  EXPECT_EQ(arc_.status, kOk);
+  EXPECT_FALSE(fs::exists(Out()));
+  ASSERT_EQ(host_.names.size(), 2u);
+  EXPECT_EQ(host_.names[0],
+            std::make_pair(std::string("\\docs\\a.txt"), LibPath(Out() / "docs/a.txt")));
+  EXPECT_EQ(host_.names[1].first, "\\b.txt");
+}
+
+// During a rebuild the host is shown the working directory and the file's
+// own name, not where the file really goes.
+TEST_P(Extract, RebuildShowsTheTemporaryDirectory) {
+  Open({{"docs\\a.txt", "a"}}, Solid());
+  std::strcpy(arc_.temp_path, "T:\\work");
+  ops::ExtractForRebuild(Ctx(), nullptr);
+  EXPECT_EQ(arc_.status, kOk);
+  EXPECT_EQ(ReadFile(Out() / "docs/a.txt"), "a");
+  ASSERT_EQ(host_.names.size(), 1u);
+  EXPECT_EQ(host_.names[0].second, "T:\\work\\a.txt");
+}
+
+TEST_P(Extract, RebuildRefusesEncryptedEntriesWhenAPasswordIsSet) {
+  Open({{"a.txt", "a"}, {"b.txt", "b", 0x20, 1, kFileFlagEncrypted}}, Solid());
+  arc_.password_set = 1;
+  ops::ExtractForRebuild(Ctx(), nullptr);
+  EXPECT_EQ(arc_.status, kEncryptedRebuild);
+  EXPECT_FALSE(fs::exists(Out()));
+}
+
+INSTANTIATE_TEST_SUITE_P(NormalAndSolid, Extract, ::testing::Bool());
+
+// An existing read-only a.txt meets each answer of the host. b.txt comes
+// after it and, in a solid archive, refers back to a.txt's data.
+struct ReplaceCase {
+  bool solid;
+  int32_t answer;
+  uint32_t status;
+  bool replaced;
+  bool later_written;
+};
+
+class Replace : public ExtractTest, public ::testing::WithParamInterface<ReplaceCase> {};
+
+TEST_P(Replace, FollowsTheHostsAnswer) {
+  const ReplaceCase& c = GetParam();
+  const std::string a = Text(3000, 3);
+  Open({{"a.txt", a}, {"b.txt", a + "b"}}, c.solid);
+  WriteFile(Out() / "a.txt", "old");
+  fs::permissions(Out() / "a.txt",
+                  fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  host_.answer = c.answer;
+  ops::ExtractFileMaskListArc(Ctx(), nullptr);
+  EXPECT_EQ(arc_.status, c.status);
+  EXPECT_EQ(ReadFile(Out() / "a.txt"), c.replaced ? a : "old");
+  EXPECT_EQ(fs::exists(Out() / "b.txt"), c.later_written);
+  if (c.later_written) {
+    EXPECT_EQ(ReadFile(Out() / "b.txt"), a + "b");
+  }
+
+  ASSERT_EQ(host_.questions.size(), 1u);
+  const FindData& old_rec = host_.questions[0].first;
+  const FindData& new_rec = host_.questions[0].second;
+  EXPECT_EQ(old_rec.size_low, 3u);
+  EXPECT_EQ(new_rec.attributes, 0x20u);
+  EXPECT_EQ(new_rec.size_low, a.size());
+  EXPECT_STREQ(new_rec.name, "a.txt");
+  FindTime t{};
+  ASSERT_TRUE(platform::DosTimeToFileTime(kTime, &t));
+  EXPECT_EQ(new_rec.last_write_time.low, t.low);
+  EXPECT_EQ(new_rec.creation_time.high, t.high);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, Replace,
+    ::testing::Values(ReplaceCase{false, 0, kOk, true, true}, ReplaceCase{true, 0, kOk, true, true},
+                      ReplaceCase{false, 1, kOk, false, true},
+                      ReplaceCase{true, 1, kOk, false, true},
+                      ReplaceCase{false, 2, kCancelled, false, false},
+                      ReplaceCase{true, 2, kCancelled, false, false},
+                      // Any other answer replaces without lifting the read-only mark.
+                      ReplaceCase{false, 7, kOpenFailed, false, false}));
+
+// Five files; the third goes wrong. The first two stay, nothing of the third
+// or later is left.
+enum class Damage { kBadCrc, kEncrypted, kUnknownMethod, kHostStops, kShortWrite };
+
+struct DamageCase {
+  Damage damage;
+  bool solid;
+  uint32_t status;
+};
+
+class Failure : public ExtractTest, public ::testing::WithParamInterface<DamageCase> {};
+
+TEST_P(Failure, EndsAtTheThirdFileKeepingTheFirstTwo) {
+  const DamageCase& c = GetParam();
+  std::vector<Entry> entries;
+  for (int i = 1; i <= 5; ++i) entries.push_back({std::to_string(i), Text(1500, i)});
+  Entry& third = entries[2];
+  if (c.damage == Damage::kBadCrc) third.bad_crc = true;
+  if (c.damage == Damage::kEncrypted) third.flags = kFileFlagEncrypted;
+  if (c.damage == Damage::kUnknownMethod) third.method = 2;
+  if (c.damage == Damage::kHostStops) host_.stop_at_progress = 3;
+  Open(entries, c.solid);
+  if (c.damage == Damage::kShortWrite) platform::ArmFault(platform::Fault::kWrite, 3);
+  ops::ExtractFileMaskListArc(Ctx(), nullptr);
+  EXPECT_EQ(arc_.status, c.status);
+  EXPECT_EQ(Tree(Out()), (Files{"1", "2"}));
+  EXPECT_EQ(ReadFile(Out() / "2"), entries[1].data);
+}
+
+INSTANTIATE_TEST_SUITE_P(Damages, Failure,
+                         ::testing::Values(DamageCase{Damage::kBadCrc, false, kCrcMismatch},
+                                           DamageCase{Damage::kBadCrc, true, kCrcMismatch},
+                                           DamageCase{Damage::kEncrypted, false, kEncryptedEntry},
+                                           DamageCase{Damage::kEncrypted, true, kEncryptedEntry},
+                                           DamageCase{Damage::kUnknownMethod, false, kUnsupported},
+                                           DamageCase{Damage::kHostStops, true, kCancelled},
+                                           DamageCase{Damage::kShortWrite, false, kShortWrite}));
+
+TEST_F(ExtractTest, TestStopsAtADamagedFile) {
+  Open({{"a", "a"}, {"b", "b", 0x20, 0, 0, true}, {"c", "c"}}, false);
+  ops::TestArc(Ctx());
+  EXPECT_EQ(arc_.status, kCrcMismatch);
+  EXPECT_EQ(host_.names.size(), 2u);
+  EXPECT_FALSE(fs::exists(Out()));
+}
+
+}  // namespace
+}  // namespace acekit::extract_test
