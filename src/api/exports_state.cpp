@@ -28,9 +28,13 @@ ACEKIT_API uint16_t ACEKIT_CALL GetArchiveStatus(void) {
   return static_cast<uint16_t>(Lib().arc.status & 0xFFFF);
 }
 
-ACEKIT_API void ACEKIT_CALL SetArchiveStatus(uint16_t code) { Lib().arc.status = code; }
+ACEKIT_API void ACEKIT_CALL SetArchiveStatus(uint16_t code) {
+  Lib().arc.status = code;
+}
 
-ACEKIT_API void ACEKIT_CALL arOptionsOn(uint16_t mask) { Lib().settings.options |= mask; }
+ACEKIT_API void ACEKIT_CALL arOptionsOn(uint16_t mask) {
+  Lib().settings.options |= mask;
+}
 
 ACEKIT_API void ACEKIT_CALL arOptionsOff(uint16_t mask) {
   Lib().settings.options &= static_cast<uint16_t>(~mask);
@@ -83,7 +87,9 @@ ACEKIT_API void ACEKIT_CALL GetVersionDesc(int32_t* version) {
 
 ACEKIT_API void ACEKIT_CALL CreateArcSfx2(void) {}
 ACEKIT_API void ACEKIT_CALL CreateExeArc(void) {}
-ACEKIT_API void ACEKIT_CALL BuildUnDamagedArc(void) { Lib().arc.status = acekit::kNotSupported; }
+ACEKIT_API void ACEKIT_CALL BuildUnDamagedArc(void) {
+  Lib().arc.status = acekit::kNotSupported;
+}
 ACEKIT_API void ACEKIT_CALL AddDamageProtXionArc(void) {
   Lib().arc.status = acekit::kNotSupported;
 }

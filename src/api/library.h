@@ -30,9 +30,9 @@ struct Library {
     hooks = HostHooks{};
     crypt_key_proc = next_disk_proc = sfx_progress_proc = Opaque{};
   }
-  void ResetArcState();       // frees the main comment, then wipes
+  void ResetArcState();          // frees the main comment, then wipes
   void ResetSettingsKeepDesc();  // options and the three paths
-  void LoadDefaults();        // ArcerDesc defaults, ExtraFeatures 0, ArcInfo all -1
+  void LoadDefaults();           // ArcerDesc defaults, ExtraFeatures 0, ArcInfo all -1
   void ResetAll();
 };
 

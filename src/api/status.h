@@ -8,13 +8,13 @@ namespace acekit {
 
 enum Status : uint32_t {
   kOk = 0,
-  kNotFound = 2,           // InitArcFile: no such archive (or it is a directory)
-  kOpenFailed = 5,         // cannot open, read or create a file; short header read
-  kSizeFailed = 6,         // archive size unreadable during the header search
+  kNotFound = 2,    // InitArcFile: no such archive (or it is a directory)
+  kOpenFailed = 5,  // cannot open, read or create a file; short header read
+  kSizeFailed = 6,  // archive size unreadable during the header search
   kNoMemory = 8,
-  kShortWrite = 101,       // disk full
-  kCancelled = 2926,       // host said stop
-  kWorkDirFailed = 8902,   // solid rebuild: working directory unavailable
+  kShortWrite = 101,      // disk full
+  kCancelled = 2926,      // host said stop
+  kWorkDirFailed = 8902,  // solid rebuild: working directory unavailable
   kWorkDirShortWrite = 8903,
   kDirExists = 8904,
   kBadDirName = 8906,

@@ -1,0 +1,228 @@
+// The lifecycle exports reset the library state in fixed groups; hosts rely
+// on which settings survive which call.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "api/exports.h"
+#include "api/library.h"
+#include "api/status.h"
+
+namespace fs = std::filesystem;
+using acekit::Lib;
+
+namespace {
+
+int32_t ACEKIT_CALL Progress(ArcContext, int32_t, int32_t) {
+  return 1;
+}
+
+class Lifecycle : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("acekit-api-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+            "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+    DoneArcFile();
+  }
+  void TearDown() override {
+    DoneArcFile();
+    fs::remove_all(dir_);
+  }
+  std::string Path(const char* name) const { return (dir_ / name).string(); }
+  void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  // A minimal archive: a 33-byte main header with a correct checksum and no
+  // entries, behind `lead` bytes of other data.
+  std::string Archive(uint16_t flags, size_t lead = 0) {
+    unsigned char h[33] = {};
+    h[4] = 0;
+    h[5] = flags & 0xFF;
+    h[6] = flags >> 8;
+    std::memcpy(h + 7, "**ACE**", 7);
+    h[14] = 10;
+    h[2] = 29;
+    uint32_t crc = 0xFFFFFFFFu;
+    for (int i = 4; i < 33; ++i) {
+      crc ^= h[i];
+      for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    h[0] = crc & 0xFF;
+    h[1] = (crc >> 8) & 0xFF;
+    return std::string(lead, 'x') + std::string(reinterpret_cast<char*>(h), 33) +
+           std::string(8, '\0');
+  }
+  fs::path dir_;
+};
+
+TEST_F(Lifecycle, InitOnMissingThenCreateStoresTheName) {
+  std::string name = Path("new.ace");
+  InitArcFile(name.c_str());
+  EXPECT_EQ(GetArchiveStatus(), acekit::kNotFound);
+  EXPECT_EQ(Lib().arc.new_archive, 1);
+  EXPECT_STREQ(Lib().arc.archive_name, "");
+  CreateArcFile(name.c_str());
+  EXPECT_EQ(GetArchiveStatus(), 0);
+  EXPECT_EQ(Lib().arc.new_archive, 1);
+  EXPECT_EQ(name, Lib().arc.archive_name);
+  EXPECT_FALSE(fs::exists(name)) << "creating the state must not create the file";
+}
+
+TEST_F(Lifecycle, CreateOnExistingFileWipesSettingsAndReports5) {
+  std::string name = Path("old.ace");
+  WriteFile(name, Archive(0));
+  arOptionsOn(0x11);
+  SetOutputPath("out");
+  CreateArcFile(name.c_str());
+  EXPECT_EQ(GetArchiveStatus(), acekit::kOpenFailed);
+  EXPECT_FALSE(arOptionsAreOn(0x01));
+  EXPECT_STREQ(Lib().settings.output_path, "");
+}
+
+TEST_F(Lifecycle, InitKeepsOptionsAndPathsButWipesCallbacksAndStats) {
+  std::string name = Path("a.ace");
+  WriteFile(name, Archive(0));
+  SetSetProgressProc(7, Progress);
+  arOptionsOn(0x10);
+  SetInputPath("D:\\data");
+  int32_t stats[10] = {0, 0, 0, 0, 0, 0, 12, 1024, 4, 3};
+  SetArcerStats(stats);
+  InitArcFile(name.c_str());
+  EXPECT_EQ(GetArchiveStatus(), 0);
+  EXPECT_EQ(Lib().hooks.progress.proc, nullptr);
+  EXPECT_TRUE(arOptionsAreOn(0x10));
+  EXPECT_STREQ(Lib().settings.input_path, "D:\\data\\");
+  EXPECT_EQ(Lib().settings.desc.dict_kb(), 64);
+  EXPECT_EQ(Lib().settings.desc.mode(), 0);
+  EXPECT_EQ(Lib().settings.desc.level(), 1);
+  for (int32_t w : Lib().arc_info) EXPECT_EQ(w, -1);
+}
+
+TEST_F(Lifecycle, DoneZeroesTheDescriptionAndKeepsArcInfo) {
+  std::string name = Path("a.ace");
+  WriteFile(name, Archive(0));
+  InitArcFile(name.c_str());
+  arOptionsOn(0x01);
+  EXPECT_EQ(DoneArcFile(), 0);
+  for (int32_t w : Lib().settings.desc.words) EXPECT_EQ(w, 0);
+  for (int32_t w : Lib().arc_info) EXPECT_EQ(w, -1);
+  EXPECT_FALSE(arOptionsAreOn(0x01));
+  EXPECT_EQ(Lib().arc.main_header_offset, -1);
+}
+
+TEST_F(Lifecycle, OpenFindsHeaderBehindLeadingBytesAndReadsFlags) {
+  std::string name = Path("sfx.ace");
+  WriteFile(name, Archive(0x8000 | 0x4000, 1000));
+  InitArcFile(name.c_str());
+  EXPECT_EQ(GetArchiveStatus(), 0);
+  EXPECT_EQ(Lib().arc.main_header_offset, 1000);
+  EXPECT_EQ(Lib().arc.solid, 1);
+  EXPECT_NE(Lib().arc.read_only, 0);
+  EXPECT_EQ(Lib().arc.version_needed, 10u);
+  EXPECT_EQ(name, Lib().arc.archive_name);
+}
+
+TEST_F(Lifecycle, ForeignFileAndDirectory) {
+  std::string junk = Path("junk.bin");
+  WriteFile(junk, std::string(5000, 'j'));
+  InitArcFile(junk.c_str());
+  EXPECT_EQ(GetArchiveStatus(), acekit::kNoMainHeader);
+  InitArcFile(dir_.string().c_str());
+  EXPECT_EQ(GetArchiveStatus(), acekit::kNotFound);
+  EXPECT_EQ(Lib().arc.new_archive, 1);
+}
+
+TEST(Settings, PathSettersAddSeparatorsAsHostsExpect) {
+  DoneArcFile();
+  SetInputPath("D:\\data");
+  EXPECT_STREQ(Lib().settings.input_path, "D:\\data\\");
+  SetInputPath("D:\\data\\");
+  EXPECT_STREQ(Lib().settings.input_path, "D:\\data\\\\");
+  SetInputPath("D:\\");
+  EXPECT_STREQ(Lib().settings.input_path, "D:\\");
+  SetOutputPath("D:\\out\\");
+  EXPECT_STREQ(Lib().settings.output_path, "D:\\out\\");
+  SetOutputPath("");
+  EXPECT_STREQ(Lib().settings.output_path, "\\");
+  SetRelativePath("docs");
+  EXPECT_STREQ(Lib().settings.relative_path, "docs");
+  DoneArcFile();
+}
+
+TEST(Settings, OverlongTextsAreCutAtTheBuffer) {
+  DoneArcFile();
+  std::string long_path(1000, 'p');
+  SetOutputPath(long_path.c_str());
+  EXPECT_EQ(std::strlen(Lib().settings.output_path), 260u);
+  EXPECT_EQ(Lib().settings.output_path[259], '\\');
+  SetInputPath(long_path.c_str());
+  EXPECT_EQ(std::strlen(Lib().settings.input_path), 260u);
+  SetRelativePath(long_path.c_str());
+  EXPECT_EQ(std::strlen(Lib().settings.relative_path), 260u);
+  SetCryptKey(long_path.c_str());
+  EXPECT_EQ(std::strlen(Lib().arc.password), 263u);
+  DoneArcFile();
+}
+
+TEST(Settings, PasswordAndOptions) {
+  DoneArcFile();
+  SetCryptKey("secret");
+  EXPECT_EQ(Lib().arc.password_set, 1);
+  SetCryptKey("");
+  EXPECT_EQ(Lib().arc.password_set, 0);
+  EXPECT_STREQ(Lib().arc.password, "secret");
+  arOptionsOn(0x10);
+  EXPECT_FALSE(arOptionsAreOn(0x11));
+  EXPECT_TRUE(arOptionsAreOn(0));
+  arOptionsOn(0x0100);  // bits without meaning are still kept
+  EXPECT_TRUE(arOptionsAreOn(0x0110));
+  DoneArcFile();
+}
+
+TEST(Status, StoredWordIsReadAsSixteenBits) {
+  Lib().arc.status = 0x12345;
+  EXPECT_EQ(GetArchiveStatus(), 0x2345);
+  SetArchiveStatus(0xFFFF);
+  EXPECT_EQ(Lib().arc.status, 0xFFFFu);
+  CreateExeArc();
+  EXPECT_EQ(GetArchiveStatus(), 0xFFFF);
+  for (auto fn : {BuildUnDamagedArc, AddDamageProtXionArc, StripDamageProtXionArc}) {
+    SetArchiveStatus(0);
+    fn();
+    EXPECT_EQ(GetArchiveStatus(), acekit::kNotSupported);
+  }
+  DoneArcFile();
+}
+
+TEST(Description, VersionedCallsCheckTheVersion) {
+  CreateArcFile("acekit-no-such-file.ace");
+  int32_t desc[10];
+  std::memset(desc, 0x5A, sizeof desc);
+  EXPECT_EQ(GetArcerVerDesc(11, desc), 9964);
+  EXPECT_EQ(desc[0], 0x5A5A5A5A);
+  EXPECT_EQ(GetArcerVerDesc(12, desc), 0);
+  const int32_t want[10] = {2047, 12, 1, 64, 1024, 7, 12, 64, 0, 1};
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(desc[i], want[i]) << i;
+  int32_t stats[10] = {};
+  stats[7] = 256;
+  stats[8] = 4;
+  stats[9] = 3;
+  EXPECT_EQ(SetArcerVerStats(13, stats), 9964);
+  EXPECT_EQ(Lib().settings.desc.dict_kb(), 64);
+  EXPECT_EQ(SetArcerVerStats(12, stats), 0);
+  EXPECT_EQ(Lib().settings.desc.dict_kb(), 256);
+  EXPECT_EQ(Lib().settings.desc.mode(), 4);
+  EXPECT_EQ(Lib().settings.desc.level(), 3);
+  int32_t version = 0;
+  GetVersionDesc(&version);
+  EXPECT_EQ(version, 12);
+  DoneArcFile();
+}
+
+}  // namespace
