@@ -35,22 +35,22 @@ typedef intptr_t ArcContext;
 
 /* One entry of an archive as the host sees it. */
 typedef struct ArcEntry {
-  int32_t is_file;          /* 1 file header, 0 recovery header */
-  char name[256];           /* ANSI; a directory ends with a backslash */
-  uint32_t pack_size;       /* recovery header: its extra size */
+  int32_t is_file;    /* 1 file header, 0 recovery header */
+  char name[256];     /* ANSI; a directory ends with a backslash */
+  uint32_t pack_size; /* recovery header: its extra size */
   uint32_t orig_size;
-  uint32_t ftime;           /* packed local DOS date (high) and time (low) */
+  uint32_t ftime; /* packed local DOS date (high) and time (low) */
   uint32_t attr;
   int32_t encrypted;
   int32_t reserved1;
   uint32_t header_offset;
   uint32_t head_flags;
   int32_t reserved2;
-  uint32_t tech_type;       /* 0 stored, 1 compressed */
+  uint32_t tech_type; /* 0 stored, 1 compressed */
   uint32_t head_size;
   uint32_t head_crc;
   uint32_t crc32;
-  int32_t host_os;          /* filled when archive information is computed */
+  int32_t host_os; /* filled when archive information is computed */
   int32_t reserved3;
   uint32_t fname_size;
   int32_t reserved4;
@@ -58,7 +58,7 @@ typedef struct ArcEntry {
   int32_t comment_length;
   uint32_t head_type;
   int32_t reserved5[2];
-  char* comment;            /* owned by the record, or null */
+  char* comment; /* owned by the record, or null */
   int32_t reserved6;
   struct ArcEntry* next;
 } ArcEntry;
@@ -107,8 +107,7 @@ typedef struct FindData {
   char short_name[14];
 } FindData;
 
-typedef int32_t(ACEKIT_CALL* SetFileNameProcFn)(ArcContext, const char* source,
-                                                const char* target);
+typedef int32_t(ACEKIT_CALL* SetFileNameProcFn)(ArcContext, const char* source, const char* target);
 typedef int32_t(ACEKIT_CALL* SkipFileProcFn)(ArcContext, const char* name);
 typedef int32_t(ACEKIT_CALL* SetProgressProcFn)(ArcContext, int32_t percent, int32_t bytes);
 typedef int32_t(ACEKIT_CALL* OkToReplaceProcFn)(ArcContext, const FindData* existing,
