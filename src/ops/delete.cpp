@@ -1,0 +1,136 @@
+#include "ops/delete.h"
+
+#include "format/names.h"
+#include "format/records.h"
+#include "ops/collect.h"
+#include "ops/compress_one.h"
+#include "ops/entry_list.h"
+#include "ops/input_list.h"
+#include "ops/rebuild.h"
+#include "ops/update.h"
+
+namespace acekit::ops {
+namespace {
+
+bool Fail(const Context& ctx, uint32_t status) {
+  ctx.arc.status = status;
+  return false;
+}
+
+// The stored names of the entries the host's masks select.
+bool NamesToDelete(const Context& ctx, const FileMaskList* masks, InputFileList& names) {
+  EntryList selected;
+  BuildArchiveList(ctx, &selected.list, masks, ArcInfoRequest::kNever);
+  if (ctx.arc.status != kOk) return false;
+  for (const ArcEntry* e = selected.list.first; e != nullptr; e = e->next) {
+    if (const Status st = AppendInputFile(names, "", e->name); st != kOk) return Fail(ctx, st);
+  }
+  return true;
+}
+
+bool ReportDeleted(const Context& ctx) {
+  if (ctx.hooks.progress && ctx.hooks.progress.Call(100, 100) == 0) {
+    return Fail(ctx, kCancelled);
+  }
+  return true;
+}
+
+bool OpenTemporary(const Context& ctx, OutputArchive& temp) {
+  char name[kInputPathSize];
+  if (!BackupName(ctx.arc.archive_name, name, sizeof name) || !temp.Open(name)) {
+    return Fail(ctx, kOpenFailed);
+  }
+  return true;
+}
+
+void DeleteNormal(const Context& ctx, const FileMaskList* masks) {
+  OutputArchive temp;
+  if (!OpenTemporary(ctx, temp)) return;
+  EntryList entries;
+  if (!ListWholeArchive(ctx, entries)) return;
+  InputFileList doomed;
+  if (!NamesToDelete(ctx, masks, doomed)) return;
+  {
+    const platform::Handle old = platform::Open(ctx.arc.archive_name, 'r');
+    if (old == platform::kBadHandle) return void(Fail(ctx, kOpenFailed));
+    bool ok = CopyArchiveHead(ctx, old, temp.handle());
+    char shown[kItemTextSize + 1];
+    for (const ArcEntry* e = entries.list.first; ok && e != nullptr; e = e->next) {
+      if (e->head_type == kHeadFile && EntryIsNamed(ctx.settings, e->name, doomed)) {
+        ShownName(e->name, shown, sizeof shown);
+        ctx.hooks.file_name.Call(shown, shown);
+        ok = ReportDeleted(ctx);
+      } else {
+        ok = CopyArchiveBytes(ctx.arc, old, temp.handle(), e->header_offset,
+                              e->head_size + 4 + e->pack_size);
+      }
+    }
+    platform::Close(old);
+    if (!ok) return;
+  }
+  temp.Finish();
+  ReplaceArchiveFile(ctx, temp.name());
+}
+
+void DeleteSolid(const Context& ctx, const FileMaskList* masks, int32_t dict_kb) {
+  SettingsRestore restore(ctx.settings);
+  InputFileList doomed;
+  if (!NamesToDelete(ctx, masks, doomed)) return;
+  WorkDir work;
+  InputFileList collected;
+  if (!UnpackForRebuild(ctx, work, collected)) return;
+
+  InputFileList inputs;
+  for (const InputFile* c = collected.first; c != nullptr; c = c->next) {
+    if (EntryIsNamed(ctx.settings, c->name, doomed)) {
+      if (!ReportDeleted(ctx)) return;
+      continue;
+    }
+    if (const Status st = AppendInputFile(inputs, c->path, c->name); st != kOk) {
+      return void(Fail(ctx, st));
+    }
+  }
+  SortInputFileList(inputs);
+
+  OutputArchive temp;
+  if (!OpenTemporary(ctx, temp)) return;
+  {
+    const platform::Handle old = platform::Open(ctx.arc.archive_name, 'r');
+    if (old == platform::kBadHandle) return void(Fail(ctx, kOpenFailed));
+    const bool ok = CopyArchiveHead(ctx, old, temp.handle());
+    platform::Close(old);
+    if (!ok) return;
+  }
+  Compressor compressor;
+  if (!StartWriting(ctx, compressor, dict_kb)) return;
+  compressor.SetPendingPhase(-2);
+  // The unpacking took the relative path off the names and the header
+  // writer puts it back, so the host's settings name the files as before.
+  if (!CompressSolidList(ctx, inputs, compressor, temp.handle(), ctx.settings, ctx.arc.temp_path)) {
+    return;
+  }
+  compressor.Shutdown();
+  temp.Finish();
+  ReplaceArchiveFile(ctx, temp.name());
+}
+
+}  // namespace
+
+void DeleteFileMaskList(const Context& ctx, const FileMaskList* masks) {
+  if (ctx.arc.read_only != 0) {
+    ctx.arc.status = kReadOnlyArchive;
+    return;
+  }
+  ctx.arc.status = kOk;
+  if (ctx.arc.solid == 0) {
+    DeleteNormal(ctx, masks);
+    return;
+  }
+  if (ctx.arc.version_needed != 10) {
+    ctx.arc.status = kUnsupported;
+    return;
+  }
+  DeleteSolid(ctx, masks, RebuildDictionary(ctx));
+}
+
+}  // namespace acekit::ops

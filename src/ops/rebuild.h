@@ -1,0 +1,113 @@
+// What the operations that write archives share: the output file that is
+// deleted again unless the operation finishes it, the working directory of a
+// solid rebuild that is removed on every way out, the swap of a finished
+// temporary archive into the archive's place, and the entry list of an old
+// archive checked to cover the whole file.
+#pragma once
+
+#include <cstdint>
+
+#include "api/exports.h"
+#include "compress/compressor.h"
+#include "ops/compress_one.h"
+#include "ops/context.h"
+#include "ops/input_list.h"
+#include "platform/platform.h"
+
+namespace acekit::ops {
+
+// An archive being written. Unless Finish() succeeds, the destructor closes
+// and deletes it, so a failed operation leaves nothing behind.
+class OutputArchive {
+ public:
+  OutputArchive() = default;
+  ~OutputArchive() { Discard(); }
+  OutputArchive(const OutputArchive&) = delete;
+  OutputArchive& operator=(const OutputArchive&) = delete;
+
+  bool Open(const char* name);  // mode 'w'
+  platform::Handle handle() const { return h_; }
+  const char* name() const { return name_; }
+  // Closes the file and keeps it.
+  void Finish();
+  void Discard();
+
+ private:
+  platform::Handle h_ = platform::kBadHandle;
+  char name_[kInputPathSize] = {};
+  bool kept_ = false;
+};
+
+// The working directory of a solid rebuild, removed with everything in it
+// when the operation ends, however it ends.
+class WorkDir {
+ public:
+  WorkDir() = default;
+  ~WorkDir();
+  WorkDir(const WorkDir&) = delete;
+  WorkDir& operator=(const WorkDir&) = delete;
+
+  // Names and creates it; kWorkDirFailed when either fails.
+  Status Create();
+  const char* path() const { return path_; }
+
+ private:
+  char path_[kInputPathSize] = {};
+  bool made_ = false;
+};
+
+// Puts the operation's settings back when it ends.
+class SettingsRestore {
+ public:
+  explicit SettingsRestore(Settings& s) : live_(s), saved_(s) {}
+  ~SettingsRestore() {
+    CopyPath(live_.output_path, saved_.output_path);
+    CopyPath(live_.relative_path, saved_.relative_path);
+  }
+  SettingsRestore(const SettingsRestore&) = delete;
+  SettingsRestore& operator=(const SettingsRestore&) = delete;
+
+ private:
+  static void CopyPath(char* dst, const char* src);
+  Settings& live_;
+  Settings saved_;
+};
+
+// An entry list released on every way out.
+struct EntryList {
+  ArcFileList list{};
+  EntryList() = default;
+  ~EntryList();
+  EntryList(const EntryList&) = delete;
+  EntryList& operator=(const EntryList&) = delete;
+};
+
+// Lists every entry of the open archive. A walk that stops before the end
+// of the file (a read that failed mid-way ends it quietly) is reported as 5,
+// since a rebuild from it would drop the entries after that point.
+bool ListWholeArchive(const Context& ctx, EntryList& entries);
+
+// Copies everything in front of the first entry: leading bytes and the main
+// header with its comment.
+bool CopyArchiveHead(const Context& ctx, platform::Handle archive, platform::Handle out);
+
+// Swaps the finished, closed temporary archive into the archive's place. On
+// failure the status is 5, the temporary archive is gone and the archive is
+// where it was.
+bool ReplaceArchiveFile(const Context& ctx, const char* temp_name);
+
+// Sets up the compressor for `dict_kb` and a writer over `out`; kNoMemory
+// in the status on failure.
+bool StartWriting(const Context& ctx, Compressor& compressor, int32_t dict_kb);
+
+// The dictionary a rebuild compresses added data with: the solid archive's
+// own, or 64 KB; it also replaces the host's setting.
+int32_t RebuildDictionary(const Context& ctx);
+
+// Deletes a file, trying once more when the first attempt fails.
+void DeleteQuietly(const char* name);
+
+// "\" followed by a stored name, as the file name procedure is shown it.
+void ShownName(const char* stored, char* out, size_t size);
+
+}  // namespace acekit::ops

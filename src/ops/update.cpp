@@ -1,0 +1,238 @@
+#include "ops/update.h"
+
+#include <cstring>
+
+#include "format/names.h"
+#include "format/records.h"
+#include "ops/collect.h"
+#include "ops/compress_one.h"
+#include "ops/entry_list.h"
+#include "ops/extract.h"
+#include "ops/extract_paths.h"
+#include "ops/rebuild.h"
+#include "select/masks.h"
+
+namespace acekit::ops {
+namespace {
+
+class ReadArchive {
+ public:
+  explicit ReadArchive(const char* name) : h_(platform::Open(name, 'r')) {}
+  ~ReadArchive() {
+    if (h_ != platform::kBadHandle) platform::Close(h_);
+  }
+  ReadArchive(const ReadArchive&) = delete;
+  ReadArchive& operator=(const ReadArchive&) = delete;
+  platform::Handle get() const { return h_; }
+
+ private:
+  platform::Handle h_;
+};
+
+bool Fail(const Context& ctx, uint32_t status) {
+  ctx.arc.status = status;
+  return false;
+}
+
+bool OpenTemporary(const Context& ctx, OutputArchive& temp) {
+  char name[kInputPathSize];
+  if (!BackupName(ctx.arc.archive_name, name, sizeof name) || !temp.Open(name)) {
+    return Fail(ctx, kOpenFailed);
+  }
+  return true;
+}
+
+// Every file the old archive held must be in the working directory: an
+// unpacking whose entry walk ended early on a failed read says nothing.
+bool AllUnpacked(const Context& ctx) {
+  EntryList entries;
+  if (!ListWholeArchive(ctx, entries)) return false;
+  char target[kInputPathSize];
+  for (const ArcEntry* e = entries.list.first; e != nullptr; e = e->next) {
+    if (e->head_type != kHeadFile || (e->attr & kAttrDirectory) != 0) continue;
+    ExtractTargetPath(e->name, ctx.settings, target, sizeof target);
+    if (std::strcmp(target, ctx.settings.output_path) == 0) continue;  // nothing left of the name
+    if (!platform::IsExistingFile(target)) return Fail(ctx, kOpenFailed);
+  }
+  return true;
+}
+
+void UpdateNormal(const Context& ctx, const FileMaskList* list, int32_t dict_kb) {
+  OutputArchive temp;
+  if (!OpenTemporary(ctx, temp)) return;
+  EntryList entries;
+  if (!ListWholeArchive(ctx, entries)) return;
+  InputFileList kept;
+  {
+    ReadArchive old(ctx.arc.archive_name);
+    if (old.get() == platform::kBadHandle) return void(Fail(ctx, kOpenFailed));
+    if (!CopyArchiveHead(ctx, old.get(), temp.handle())) return;
+    char stored[kItemTextSize];
+    char disk[kItemTextSize];
+    for (const ArcEntry* e = entries.list.first; e != nullptr && ctx.arc.status == kOk;
+         e = e->next) {
+      const bool copy =
+          e->head_type != kHeadFile ||
+          !FindItemForEntry(ctx.settings, e->name, list, stored, sizeof stored, disk, sizeof disk);
+      if (!copy) {
+        const int32_t answer = AskReplaceOnUpdate(ctx.settings, ctx.hooks, *e);
+        if (answer == 2) return void(Fail(ctx, kCancelled));
+        if (answer != 1) continue;  // replaced: the host's file goes in at the end
+        if (const Status st = AppendInputFile(kept, "", e->name); st != kOk) {
+          return void(Fail(ctx, st));
+        }
+      }
+      CopyArchiveBytes(ctx.arc, old.get(), temp.handle(), e->header_offset,
+                       e->head_size + 4 + e->pack_size);
+    }
+  }
+  if (ctx.arc.status != kOk) return;
+
+  Compressor compressor;
+  if (!StartWriting(ctx, compressor, dict_kb)) return;
+  ItemWriter w{ctx.arc,    ctx.settings,  ctx.hooks,
+               compressor, temp.handle(), DictionaryCode(compressor.dict_kb())};
+  char source[kItemTextSize];
+  char item[kItemTextSize];
+  char shown[kItemTextSize + 1];
+  for (const FileMask* m = list != nullptr ? list->first : nullptr; m != nullptr; m = m->next) {
+    ItemSourcePath(ctx.settings, *m, source, sizeof source);
+    ItemName(*m, item, sizeof item);
+    if (EntryIsNamed(ctx.settings, item, kept)) continue;
+    ShownName(item, shown, sizeof shown);
+    ctx.hooks.file_name.Call(source, shown);
+    if (AddOneFile(w, source, item) == 0) return;
+  }
+  compressor.Shutdown();
+  temp.Finish();
+  ReplaceArchiveFile(ctx, temp.name());
+}
+
+void UpdateSolid(const Context& ctx, FileMaskList* list, int32_t dict_kb) {
+  SettingsRestore restore(ctx.settings);
+  char relative[kPathSize];
+  CopyText(relative, sizeof relative, ctx.settings.relative_path);
+  ctx.settings.relative_path[0] = '\0';
+  WorkDir work;
+  InputFileList collected;
+  if (!UnpackForRebuild(ctx, work, collected)) return;
+  CopyText(ctx.settings.relative_path, kPathSize, relative);
+
+  InputFileList replaced;
+  InputFileList inputs;
+  char stored[kItemTextSize];
+  char disk[kItemTextSize];
+  for (const InputFile* c = collected.first; c != nullptr; c = c->next) {
+    Status st = kOk;
+    if (FindItemForEntry(ctx.settings, c->name, list, stored, sizeof stored, disk, sizeof disk)) {
+      const int32_t answer = AskReplaceOnSolidUpdate(ctx.hooks, c->path, disk);
+      if (answer == 2) return void(Fail(ctx, kCancelled));
+      if (answer == 0 || answer == 1) {
+        st = AppendInputFile(replaced, "", c->name);
+        if (st == kOk) st = AppendInputFile(inputs, answer == 0 ? disk : c->path, c->name);
+      }
+    } else {
+      st = AppendInputFile(inputs, c->path, c->name);
+    }
+    if (st != kOk) return void(Fail(ctx, st));
+  }
+  char source[kItemTextSize];
+  char item[kItemTextSize];
+  for (const FileMask* m = list != nullptr ? list->first : nullptr; m != nullptr; m = m->next) {
+    ItemSourcePath(ctx.settings, *m, source, sizeof source);
+    ItemName(*m, item, sizeof item);
+    if (EntryIsNamed(ctx.settings, item, replaced)) continue;
+    CopyText(stored, sizeof stored, relative);
+    if (stored[0] != '\0') AppendText(stored, sizeof stored, "\\");
+    AppendText(stored, sizeof stored, item);
+    if (const Status st = AppendInputFile(inputs, source, stored); st != kOk) {
+      return void(Fail(ctx, st));
+    }
+  }
+  if (list != nullptr) DoneMaskList(list);
+  SortInputFileList(inputs);
+
+  OutputArchive temp;
+  if (!OpenTemporary(ctx, temp)) return;
+  {
+    ReadArchive old(ctx.arc.archive_name);
+    if (old.get() == platform::kBadHandle) return void(Fail(ctx, kOpenFailed));
+    if (!CopyArchiveHead(ctx, old.get(), temp.handle())) return;
+  }
+  Compressor compressor;
+  if (!StartWriting(ctx, compressor, dict_kb)) return;
+  // The stored names carry the relative path already.
+  Settings names = ctx.settings;
+  names.relative_path[0] = '\0';
+  compressor.SetPendingPhase(-2);
+  if (!CompressSolidList(ctx, inputs, compressor, temp.handle(), names, ctx.arc.temp_path)) {
+    return;
+  }
+  compressor.Shutdown();
+  temp.Finish();
+  ReplaceArchiveFile(ctx, temp.name());
+}
+
+}  // namespace
+
+bool UnpackForRebuild(const Context& ctx, WorkDir& work, InputFileList& collected) {
+  char temp[kPathSize];
+  if (platform::TempPath(temp, sizeof temp)) {
+    CopyText(ctx.arc.temp_path, kPathSize, temp);
+    const size_t n = std::strlen(ctx.arc.temp_path);
+    if (n == 0 || ctx.arc.temp_path[n - 1] != '\\') AppendText(ctx.arc.temp_path, kPathSize, "\\");
+  }
+  if (const Status st = work.Create(); st != kOk) return Fail(ctx, st);
+  CopyText(ctx.settings.output_path, kPathSize, work.path());
+  AppendText(ctx.settings.output_path, kPathSize, "\\");
+  ctx.settings.options |= kOptKeepPaths;
+
+  ExtractForRebuild(ctx, nullptr, -1);
+  if (ctx.arc.status == kShortWrite) ctx.arc.status = kWorkDirShortWrite;
+  if (ctx.arc.status != kOk) return false;
+  if (!AllUnpacked(ctx)) return false;
+
+  InputFileList files;
+  if (const Status st = CollectTree(work.path(), "*.*", files); st != kOk) return Fail(ctx, st);
+  if (const Status st = OrderForSolid(files, collected, work.path()); st != kOk) {
+    return Fail(ctx, st);
+  }
+  return true;
+}
+
+bool CompressSolidList(const Context& ctx, const InputFileList& inputs, Compressor& compressor,
+                       platform::Handle out, const Settings& names, const char* shown_dir) {
+  ItemWriter w{ctx.arc, names, ctx.hooks, compressor, out, DictionaryCode(compressor.dict_kb())};
+  SolidChain chain;
+  char shown_source[kInputPathSize];
+  char shown[kItemTextSize + 1];
+  for (const InputFile* e = inputs.first; e != nullptr; e = e->next) {
+    const char* source = e->path;
+    if (shown_dir != nullptr && shown_dir[0] != '\0') {
+      const PathParts parts = SplitPath(e->path);
+      CopyText(shown_source, sizeof shown_source, shown_dir);
+      AppendText(shown_source, sizeof shown_source, parts.name);
+      AppendText(shown_source, sizeof shown_source, parts.ext);
+      source = shown_source;
+    }
+    ShownName(e->name, shown, sizeof shown);
+    ctx.hooks.file_name.Call(source, shown);
+    const int32_t r = AddOneFileSolid(w, e->path, e->name, chain);
+    if (r == 0) return false;
+    chain.Apply(r);
+    if (ctx.arc.status != kOk) return false;
+  }
+  return true;
+}
+
+void UpdateArchive(const Context& ctx, FileMaskList* list) {
+  ctx.arc.status = kOk;
+  const int32_t dict_kb = RebuildDictionary(ctx);
+  if (ctx.arc.solid != 0) {
+    UpdateSolid(ctx, list, dict_kb);
+  } else {
+    UpdateNormal(ctx, list, dict_kb);
+  }
+}
+
+}  // namespace acekit::ops
