@@ -10,7 +10,7 @@ want=$(mktemp)
 trap 'rm -f "$actual" "$want"' EXIT
 case "$tool" in
   nm) nm -D --defined-only "$lib" | awk '$2 ~ /^[TtWiV]$/ {print $3}' ;;
-  *) "$tool" -p "$lib" | awk '/\[Ordinal\/Name Pointer\] Table/ {t=1; next} t && /^\s*\[/ {print $NF} t && /^$/ {t=0}' ;;
+  *) "$tool" -p "$lib" | awk '/\[Ordinal\/Name Pointer\] Table/ {t=1; next} t && /^[ \t]*\[/ {print $NF} t && /^$/ {t=0}' ;;
 esac | sed 's/@.*//' | sort -u > "$actual"
 sort -u "$expected" > "$want"
 if ! diff -u "$want" "$actual"; then
