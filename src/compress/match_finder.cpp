@@ -79,6 +79,7 @@ struct Coder {
     std::memset(m.head2, 0, sizeof m.head2);
     std::memset(m.prev2, 0, sizeof m.prev2);
     m.ahead_end = 0;
+    m.flagged_lo = m.flagged_hi = 0;
     return n;
   }
 
@@ -139,6 +140,10 @@ struct Coder {
       }
       h3 = ((h3 << kShift) ^ w[p + 2]) & kMask;
       h2 = ((h2 << 4) ^ w[p + 1]) & 0xFF;
+#if defined(__GNUC__)
+      // The next position's chain head: its load is a likely cache miss.
+      __builtin_prefetch(head3 + (((h3 << kShift) ^ w[p + 3]) & kMask));
+#endif
     }
 
     ACEKIT_HOT void Insert() {
@@ -174,7 +179,7 @@ struct Coder {
         }
         cand = prev3[cand & kPosMask];
       }
-      lc[h] = 0;
+      ClearFlag(h);
     }
 
     // The first k from 0 whose string's chain is not flagged (at most
@@ -187,17 +192,33 @@ struct Coder {
       if (lc[h] == 0) return 1;
       h = ((h << kShift) ^ w[p + 4]) & kMask;
       if (lc[h] == 0) return 2;
+      const uint32_t last = p + kMaxProbe;
+      uint32_t q = p + 3;
+      uint32_t lo = q;
+      if (m.flagged_lo <= q && q < m.flagged_hi) {
+        lo = m.flagged_lo;
+        q = m.flagged_hi < last ? m.flagged_hi : last;
+      }
       uint32_t end = m.ahead_end;
       if (end < p + 3) end = p + 3;
-      for (uint32_t k = 3;; ++k) {
-        const uint32_t q = p + k;
+      for (;; ++q) {
         if (q >= end) {
           const uint32_t stop = end + 64;
           for (; end < stop; ++end) ahead[end & (kAheadRing - 1)] = Hash3(w + end);
           m.ahead_end = end;
         }
         h = ahead[q & (kAheadRing - 1)];
-        if (lc[h] == 0 || k == kMaxProbe) return k;
+        if (lc[h] == 0 || q == last) break;
+      }
+      m.flagged_lo = lo;
+      m.flagged_hi = q;
+      return q - p;
+    }
+
+    ACEKIT_HOT void ClearFlag(uint32_t h) {
+      if (lc[h] != 0) {
+        lc[h] = 0;
+        m.flagged_lo = m.flagged_hi = 0;
       }
     }
 
@@ -209,7 +230,7 @@ struct Coder {
       uint32_t h;
       const uint32_t k = Probe(h);
       if (k == kMaxProbe) {
-        lc[h] = 0;
+        ClearFlag(h);
       } else {
         Walk(k, h, kMaxMatch);
       }
@@ -272,6 +293,7 @@ struct Coder {
     m.h2 = 0;
     m.h3 = Hash3(m.window + kD);
     m.ahead_end = 0;
+    m.flagged_lo = m.flagged_hi = 0;
     Search s(m, io);
     s.Insert();
   }
@@ -285,6 +307,7 @@ struct Coder {
       m.pos -= kD;
     }
     m.ahead_end = 0;
+    m.flagged_lo = m.flagged_hi = 0;
     m.h2 = 0;
     m.h3 = Hash3(m.window + m.pos);
     m.best = m.lookahead != 0 ? 1 : 0;

@@ -40,6 +40,11 @@ struct MatchState {
   // window's contents drops them.
   uint32_t ahead[kAheadRing] = {};
   uint32_t ahead_end = 0;
+  // Positions in [flagged_lo, flagged_hi) whose strings' chains were flagged
+  // when last probed. Flags only get cleared by a chain that ends, a skipped
+  // probe, a slide or a new start, and each of those empties the range.
+  uint32_t flagged_lo = 0;
+  uint32_t flagged_hi = 0;
 
   int shape = 0;          // index into kWindowShapes
   uint32_t pos = 0;       // current position P
