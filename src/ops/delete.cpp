@@ -8,6 +8,7 @@
 #include "ops/input_list.h"
 #include "ops/rebuild.h"
 #include "ops/update.h"
+#include "select/masks.h"
 
 namespace acekit::ops {
 namespace {
@@ -17,12 +18,18 @@ bool Fail(const Context& ctx, uint32_t status) {
   return false;
 }
 
-// The stored names of the entries the host's masks select.
+// The stored names of the entries the host's masks select, chosen from a
+// list checked to hold every entry (a second walk could end early unseen).
 bool NamesToDelete(const Context& ctx, const FileMaskList* masks, InputFileList& names) {
-  EntryList selected;
-  BuildArchiveList(ctx, &selected.list, masks, ArcInfoRequest::kNever);
-  if (ctx.arc.status != kOk) return false;
-  for (const ArcEntry* e = selected.list.first; e != nullptr; e = e->next) {
+  EntryList entries;
+  if (!ListWholeArchive(ctx, entries)) return false;
+  const EntryFilter filter = MaskFilter(masks);
+  char upper[sizeof(ArcEntry::name)];
+  for (const ArcEntry* e = entries.list.first; e != nullptr; e = e->next) {
+    if (e->head_type != kHeadFile) continue;
+    CopyText(upper, sizeof upper, e->name);
+    platform::CharUpper(upper);
+    if (!filter.Selects(upper)) continue;
     if (const Status st = AppendInputFile(names, "", e->name); st != kOk) return Fail(ctx, st);
   }
   return true;
@@ -46,10 +53,10 @@ bool OpenTemporary(const Context& ctx, OutputArchive& temp) {
 void DeleteNormal(const Context& ctx, const FileMaskList* masks) {
   OutputArchive temp;
   if (!OpenTemporary(ctx, temp)) return;
-  EntryList entries;
-  if (!ListWholeArchive(ctx, entries)) return;
   InputFileList doomed;
   if (!NamesToDelete(ctx, masks, doomed)) return;
+  EntryList entries;
+  if (!ListWholeArchive(ctx, entries)) return;
   {
     const platform::Handle old = platform::Open(ctx.arc.archive_name, 'r');
     if (old == platform::kBadHandle) return void(Fail(ctx, kOpenFailed));

@@ -56,6 +56,15 @@ bool ListWholeArchive(const Context& ctx, EntryList& entries) {
   const platform::Handle h = platform::Open(ctx.arc.archive_name, 'r');
   const int32_t size = h == platform::kBadHandle ? -1 : platform::Size(h);
   if (h != platform::kBadHandle) platform::Close(h);
+  // A failed read inside a header leaves its field 0 and ends the walk
+  // there without a word; a name that came back empty is the one sign
+  // left when the sizes were read.
+  for (const ArcEntry* e = entries.list.first; e != nullptr; e = e->next) {
+    if (e->head_type == kHeadFile && e->fname_size != 0 && e->name[0] == '\0') {
+      ctx.arc.status = kOpenFailed;
+      return false;
+    }
+  }
   uint64_t end = ctx.arc.first_entry_offset;
   if (const ArcEntry* last = entries.list.last) {
     end = uint64_t{last->header_offset} + last->head_size + 4 + last->pack_size;
