@@ -192,5 +192,96 @@ TEST_F(ExtractTest, TestStopsAtADamagedFile) {
   EXPECT_FALSE(fs::exists(Out()));
 }
 
+// Names from a hostile archive land inside the output directory, at the
+// place their harmless parts name.
+struct HostileCase {
+  const char* stored;
+  uint16_t options;
+  const char* lands;
+};
+
+class Hostile : public ExtractTest, public ::testing::WithParamInterface<HostileCase> {};
+
+TEST_P(Hostile, NameStaysInsideTheOutputDirectory) {
+  const fs::path out = root_ / "d1/d2/out";
+  std::strcpy(settings_.output_path, (LibPath(out) + "\\").c_str());
+  settings_.options = GetParam().options;
+  Open({{GetParam().stored, "payload"}}, false);
+  ops::ExtractFileMaskListArc(Ctx(), nullptr);
+  EXPECT_EQ(arc_.status, kOk);
+  EXPECT_EQ(ReadFile(out / GetParam().lands), "payload");
+  EXPECT_EQ(Tree(root_).size(), 4u + Tree(out).size());  // a.ace, d1/, d1/d2/, d1/d2/out/
+  EXPECT_FALSE(fs::exists("/abs/x"));
+  EXPECT_FALSE(fs::exists("/x"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, Hostile,
+                         ::testing::Values(HostileCase{"..\\..\\x", kOptKeepPaths, "x"},
+                                           HostileCase{"\\abs\\x", kOptKeepPaths, "abs/x"},
+                                           HostileCase{"C:\\x", kOptKeepPaths, "x"},
+                                           HostileCase{"a\\..\\..\\x", kOptKeepPaths, "a/x"},
+                                           HostileCase{"..\\..\\x", 0, "x"},
+                                           HostileCase{"a\\..\\..\\x", 0, "x"}));
+
+// An archive cut anywhere ends with a status, and never leaves a file that
+// is not complete.
+TEST_P(Extract, CutArchiveNeverLeavesAPartialFile) {
+  std::vector<Entry> entries = {{"a", Text(3000, 1)},
+                                Dir("d"),
+                                {"d\\e", "", 0x20, 0},
+                                {"b", Text(2500, 2), 0x20, 0},
+                                {"c", Text(2600, 1)}};
+  const std::string full = BuildArchive(entries, Solid());
+  for (size_t cut = kMainHeaderBytes + 8; cut < full.size(); cut += 53) {
+    SCOPED_TRACE(cut);
+    fs::remove_all(Out());
+    Open(full.substr(0, cut));
+    ops::ExtractFileMaskListArc(Ctx(), nullptr);
+    size_t complete = 0;
+    for (const Entry& e : entries) {
+      const fs::path p = Out() / (e.name == "d\\e" ? "d/e" : e.name);
+      if (!fs::exists(p)) continue;
+      if (e.attr != 0x10) {
+        EXPECT_EQ(ReadFile(p), e.data) << e.name;
+      }
+      ++complete;
+    }
+    EXPECT_TRUE(arc_.status != kOk || complete < entries.size());
+  }
+}
+
+// Every file, directory, seek, read, write and allocation of a run is made
+// to fail in turn: each run ends with the status of what failed, or without
+// having needed it, and never leaves a partial file behind.
+TEST_P(Extract, AnyFailingPrimitiveLeavesOnlyCompleteFiles) {
+  const std::vector<Entry> entries = {
+      {"a", Text(5000, 1)}, Dir("d"), {"d\\b", Text(300, 2), 0x20, 0}};
+  Open(entries, Solid());
+  using platform::Fault;
+  for (Fault f : {Fault::kOpen, Fault::kRead, Fault::kWrite, Fault::kSeek, Fault::kCreateDir,
+                  Fault::kAlloc}) {
+    platform::DisarmFaults();
+    ops::ExtractFileMaskListArc(Ctx(), nullptr);
+    ASSERT_EQ(arc_.status, kOk);
+    const uint32_t calls = platform::FaultCalls(f);
+    for (uint32_t n = 1; n <= calls; ++n) {
+      SCOPED_TRACE(testing::Message() << "fault " << static_cast<int>(f) << " call " << n);
+      fs::remove_all(Out());
+      platform::ArmFault(f, n);
+      ops::ExtractFileMaskListArc(Ctx(), nullptr);
+      platform::DisarmFaults();
+      const std::vector<uint32_t> expected = {kOk,         kOpenFailed,  kNoMemory,
+                                              kShortWrite, kCrcMismatch, kCorrupt};
+      EXPECT_NE(std::find(expected.begin(), expected.end(), arc_.status), expected.end())
+          << arc_.status;
+      for (const char* f2 : {"a", "d/b"}) {
+        if (fs::exists(Out() / f2)) {
+          EXPECT_EQ(ReadFile(Out() / f2), f2[0] == 'a' ? entries[0].data : entries[2].data);
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace acekit::extract_test
