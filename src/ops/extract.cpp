@@ -139,7 +139,7 @@ class Driver {
     if (e.head_type != kHeadFile) return true;
     if (e.encrypted != 0) return Fail(kEncryptedEntry);
     const bool selected = selection_ == nullptr || selection_->Contains(e.name);
-    const bool directory = (e.attr & kAttrDirectory) != 0;
+    const bool directory = (e.attr & platform::kAttrDirectory) != 0;
     bool decode_only = true;
     char target[kPathSize];
     target[0] = '\0';
@@ -162,7 +162,7 @@ class Driver {
       if (directory) {
         if (decode_only) return true;
         if (!MakeDirectories(target)) return Fail(kOpenFailed);
-        platform::SetAttributes(existing, e.attr & ~kAttrDirectory);
+        platform::SetAttributes(existing, e.attr & ~platform::kAttrDirectory);
         return true;
       }
       if (!decode_only && !CreateOutputFile(arc_, target, &out)) return false;
