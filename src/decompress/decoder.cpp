@@ -23,37 +23,56 @@ void CopyToWindow(uint8_t* window, uint32_t& pos, const uint8_t* src, uint32_t c
   pos = (pos + count) & kWindowMask;
 }
 
-// Copies a match of `len` bytes from `back` bytes behind pos, with the
-// semantics of a byte-by-byte forward copy: a distance shorter than the
-// length repeats the last bytes. `back` may exceed the data decoded so far
-// (or the window); the window is circular, so that only reads older content.
-inline void CopyMatch(uint8_t* window, uint32_t& pos, uint32_t back, uint32_t len) {
-  uint32_t src = (pos - back) & kWindowMask;
-  if (pos + len <= kWindowSize && src + len <= kWindowSize) {
-    uint8_t* d = window + pos;
-    const uint8_t* s = window + src;
-    const int32_t gap = static_cast<int32_t>(pos) - static_cast<int32_t>(src);
-    // Eight bytes at a time is safe whenever a block never reads bytes the
-    // same block writes: the source is 8 or more behind, or ahead.
-    if (gap >= 8 || gap < 0) {
-      uint32_t n = len;
-      while (n >= 8) {
-        uint64_t v;
-        std::memcpy(&v, s, 8);
-        std::memcpy(d, &v, 8);
-        s += 8;
-        d += 8;
-        n -= 8;
-      }
-      while (n-- > 0) *d++ = *s++;
-    } else if (gap == 1) {
-      std::memset(d, d[-1], len);
+inline void Copy8(uint8_t* d, const uint8_t* s) {
+  uint64_t v;
+  std::memcpy(&v, s, 8);
+  std::memcpy(d, &v, 8);
+}
+
+inline void Copy4(uint8_t* d, const uint8_t* s) {
+  uint32_t v;
+  std::memcpy(&v, s, 4);
+  std::memcpy(d, &v, 4);
+}
+
+inline void Copy2(uint8_t* d, const uint8_t* s) {
+  uint16_t v;
+  std::memcpy(&v, s, 2);
+  std::memcpy(d, &v, 2);
+}
+
+// Copies a match of `len` (2..259) bytes from `back` bytes behind d, with the
+// result of a byte-by-byte forward copy: a distance shorter than the length
+// repeats the last bytes. Nothing past d + len is touched, since the bytes
+// there are the oldest of the window and a later match may still read them.
+inline void CopyMatchFlat(uint8_t* d, uint32_t back, uint32_t len) {
+  const uint8_t* s = d - back;
+  if (back >= 8) {
+    // Every block reads bytes that are final already, so the last block may
+    // overlap the one before it instead of falling back to single bytes.
+    if (len >= 8) {
+      for (uint32_t i = 0; i + 8 < len; i += 8) Copy8(d + i, s + i);
+      Copy8(d + len - 8, s + len - 8);
+    } else if (len >= 4) {
+      Copy4(d, s);
+      Copy4(d + len - 4, s + len - 4);
     } else {
-      for (uint32_t i = 0; i < len; ++i) d[i] = s[i];
+      Copy2(d, s);
+      Copy2(d + len - 2, s + len - 2);
     }
-    pos = (pos + len) & kWindowMask;
-    return;
+  } else if (back == 1) {
+    std::memset(d, d[-1], len);
+  } else {
+    for (uint32_t i = 0; i < len; ++i) d[i] = s[i];
   }
+}
+
+// The general copy, for matches whose source or destination wraps around the
+// window's end. `back` may exceed the data decoded so far (or the window);
+// the window is circular, so that only reads older content.
+void CopyMatchWrapped(uint8_t* window, uint32_t pos, uint32_t back, uint32_t len) {
+  uint32_t src = (pos - back) & kWindowMask;
+  pos &= kWindowMask;
   for (uint32_t i = 0; i < len; ++i) {
     window[pos] = window[src];
     pos = (pos + 1) & kWindowMask;
@@ -62,14 +81,74 @@ inline void CopyMatch(uint8_t* window, uint32_t& pos, uint32_t back, uint32_t le
 }
 
 bool ReadBlockHeader(Decoder& d) {
-  if (!ReadCodeLengths(d.bits, kMainTableWidth, d.main_table, d.main_lengths, kMainHighest)) {
+  if (!ReadPackedCodeLengths(d.bits, kMainTableWidth, d.main_table, d.main_lengths, kMainHighest)) {
     return false;
   }
-  if (!ReadCodeLengths(d.bits, kMainTableWidth, d.length_table, d.length_lengths, kLengthHighest)) {
+  if (!ReadPackedCodeLengths(d.bits, kMainTableWidth, d.length_table, d.length_lengths,
+                             kLengthHighest)) {
     return false;
   }
   d.block_left = d.bits.Read(15);
+  // A block announcing no symbols still has its first symbol decoded, and
+  // its count then never returns to zero: the entry reads no further header.
+  if (d.block_left == 0) d.block_left = UINT32_MAX;
   return true;
+}
+
+// Decoding state of one chunk, kept in locals: stores into the window may
+// alias anything reached through the decoder, which would otherwise force
+// the bit state back to memory after every byte.
+struct Run {
+  BitInput in;
+  uint32_t at;  // window position, not yet wrapped
+  uint32_t block_left;
+  uint32_t index;
+  uint32_t dist[4];
+};
+
+// Decodes symbols while `at` is below `stop` and the block has symbols left.
+// kWrap: positions may run past the window's end and are masked; otherwise
+// the caller guarantees stop + kMaxMatch <= kWindowSize.
+template <bool kWrap>
+inline __attribute__((always_inline)) void DecodeSymbols(const Decoder& d, uint8_t* window, Run& r,
+                                                         uint32_t stop) {
+  while (r.at < stop && r.block_left != 0) {
+    --r.block_left;
+    const uint32_t e = d.main_table[r.in.Peek(kMainTableWidth)];
+    r.in.Skip(static_cast<int>(e & kPackedLengthMask));
+    const uint32_t sym = e >> kPackedSymbolShift;
+    if (sym < 256) {
+      window[kWrap ? r.at & kWindowMask : r.at] = static_cast<uint8_t>(sym);
+      ++r.at;
+      continue;
+    }
+
+    uint32_t code;
+    uint32_t base;
+    if (sym >= 260) {
+      const uint32_t c = sym - 260;
+      code = c < 2 ? c : r.in.Read(static_cast<int>(c - 1)) + (1u << (c - 1));
+      r.index = (r.index + 1) & 3;
+      r.dist[r.index] = code;
+      base = code <= 255 ? 2 : (code <= 8191 ? 3 : 4);
+    } else {
+      const uint32_t k = sym - 256;
+      code = r.dist[(r.index - k) & 3];
+      for (uint32_t j = k; j > 0; --j) r.dist[(r.index - j) & 3] = r.dist[(r.index - j + 1) & 3];
+      r.dist[r.index] = code;
+      base = k <= 1 ? 2 : 3;
+    }
+    const uint32_t le = d.length_table[r.in.Peek(kMainTableWidth)];
+    r.in.Skip(static_cast<int>(le & kPackedLengthMask));
+    const uint32_t len = base + (le >> kPackedSymbolShift);
+    const uint32_t back = code + 1;
+    if (!kWrap && back <= r.at) {
+      CopyMatchFlat(window + r.at, back, len);
+    } else {
+      CopyMatchWrapped(window, r.at, back, len);
+    }
+    r.at += len;
+  }
 }
 
 uint32_t DecodeStored(Decoder& d, uint8_t* buf, uint32_t capacity) {
@@ -95,74 +174,45 @@ uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity) {
   uint32_t limit = capacity - kMaxMatch;
   if (static_cast<uint32_t>(d.remaining) < limit) limit = static_cast<uint32_t>(d.remaining);
 
-  // Work on local copies: stores into the window may alias anything reached
-  // through `d`, which would force the bit state back to memory per byte.
   uint8_t* const window = d.window;
   const uint32_t start = d.pos;
-  uint32_t pos = d.pos;
-  uint32_t produced = 0;
-  BitInput in = d.bits;
-  uint32_t block_left = d.block_left;
-  uint32_t dist[4] = {d.dist[0], d.dist[1], d.dist[2], d.dist[3]};
-  uint32_t index = d.dist_index;
+  const uint32_t stop = start + limit;
+  // Below this position no symbol can write past the window's end.
+  constexpr uint32_t kFlatEnd = kWindowSize - kMaxMatch;
+  Run r{d.bits, start, d.block_left, d.dist_index, {d.dist[0], d.dist[1], d.dist[2], d.dist[3]}};
 
-  while (produced < limit) {
-    if (block_left == 0) {
-      d.bits = in;
+  while (r.at < stop) {
+    if (r.block_left == 0) {
+      d.bits = r.in;
       const bool ok = ReadBlockHeader(d);
-      in = d.bits;
+      r.in = d.bits;
       if (!ok) {
         d.status = kCorrupt;
         break;
       }
-      block_left = d.block_left;
+      r.block_left = d.block_left;
     }
-    --block_left;
-
-    const uint32_t sym = d.main_table[in.Peek(kMainTableWidth)];
-    in.Skip(d.main_lengths[sym]);
-    if (sym < 256) {
-      window[pos] = static_cast<uint8_t>(sym);
-      pos = (pos + 1) & kWindowMask;
-      ++produced;
-      continue;
-    }
-
-    uint32_t code;
-    uint32_t base;
-    if (sym >= 260) {
-      const uint32_t c = sym - 260;
-      code = c < 2 ? c : in.Read(static_cast<int>(c - 1)) + (1u << (c - 1));
-      index = (index + 1) & 3;
-      dist[index] = code;
-      base = code <= 255 ? 2 : (code <= 8191 ? 3 : 4);
+    if (r.at < kFlatEnd) {
+      DecodeSymbols<false>(d, window, r, stop < kFlatEnd ? stop : kFlatEnd);
     } else {
-      const uint32_t k = sym - 256;
-      code = dist[(index - k) & 3];
-      for (uint32_t j = k; j > 0; --j) dist[(index - j) & 3] = dist[(index - j + 1) & 3];
-      dist[index] = code;
-      base = k <= 1 ? 2 : 3;
+      DecodeSymbols<true>(d, window, r, stop);
     }
-    const uint32_t extra = d.length_table[in.Peek(kMainTableWidth)];
-    in.Skip(d.length_lengths[extra]);
-    const uint32_t len = base + extra;
-    CopyMatch(window, pos, code + 1, len);
-    produced += len;
   }
 
-  d.bits = in;
-  d.pos = pos;
-  d.block_left = block_left;
-  for (int i = 0; i < 4; ++i) d.dist[i] = dist[i];
-  d.dist_index = index;
+  d.bits = r.in;
+  d.pos = r.at & kWindowMask;
+  d.block_left = r.block_left;
+  for (int i = 0; i < 4; ++i) d.dist[i] = r.dist[i];
+  d.dist_index = r.index;
 
+  uint32_t produced = r.at - start;
   // A well-formed entry never overshoots its size: the encoder ends every
   // match inside the entry.
   if (produced > static_cast<uint32_t>(d.remaining)) {
     if (d.status == kOk) d.status = kCrcMismatch;
     produced = static_cast<uint32_t>(d.remaining);
   }
-  if (d.status == kOk && in.Overrun()) d.status = kCrcMismatch;
+  if (d.status == kOk && r.in.Overrun()) d.status = kCrcMismatch;
   CopyFromWindow(window, start, buf, produced);
   d.remaining -= static_cast<int32_t>(produced);
   d.crc = Crc32Update(d.crc, buf, produced);

@@ -63,7 +63,8 @@ struct Decoder {
   BitInput bits;
   bool stream_open = false;  // the entry was started as a compressed one
 
-  // Block tables: symbol per 11-bit prefix, and code length per symbol.
+  // Block tables, packed (symbol and code length per 11-bit prefix), and the
+  // code lengths they were built from.
   uint16_t main_table[1u << kMainTableWidth] = {};
   uint16_t length_table[1u << kMainTableWidth] = {};
   uint8_t main_lengths[kMainHighest + 1] = {};

@@ -1,15 +1,24 @@
 #include "decompress/huffman_table.h"
 
-#include <cstring>
-
 #include "decompress/sort_by_length.h"
 
 namespace acekit::decompress {
+namespace {
 
-bool BuildDecodeTable(int width, int highest, uint8_t* lengths, uint16_t* table) {
+// Table entry for `symbol`: the bare symbol, or symbol and code length packed.
+template <bool kPacked>
+inline uint16_t Entry(uint32_t symbol, const uint8_t* lengths) {
+  if constexpr (kPacked) {
+    return static_cast<uint16_t>(symbol << kPackedSymbolShift | lengths[symbol]);
+  } else {
+    return static_cast<uint16_t>(symbol);
+  }
+}
+
+template <bool kPacked>
+bool BuildTable(int width, int highest, uint8_t* lengths, uint16_t* table) {
   if (width < 1 || width > 15 || highest < 0 || highest > kMaxHighestSymbol) return false;
   const uint32_t size = 1u << width;
-  std::memset(table, 0, size * sizeof(uint16_t));
 
   // One spare slot for the terminating zero that ends the count of used codes.
   uint8_t work[kMaxHighestSymbol + 2];
@@ -28,23 +37,27 @@ bool BuildDecodeTable(int width, int highest, uint8_t* lengths, uint16_t* table)
     if (used == 0) used = 1;
   }
 
-  // Shortest codes first: each takes the next run of entries its prefix owns.
+  // Shortest codes first: each takes the next run of entries its prefix
+  // owns, so the entries no code reaches are exactly the tail.
   uint32_t p = 0;
   for (int i = used - 1; i >= 0; --i) {
     if (p >= size) break;
     if (work[i] > width) return false;
     const uint32_t span = size >> work[i];
     if (p + span > size) return false;
-    for (uint32_t e = p; e < p + span; ++e) table[e] = symbols[i];
-    p += span;
+    const uint16_t e = Entry<kPacked>(symbols[i], lengths);
+    for (uint32_t end = p + span; p < end; ++p) table[p] = e;
   }
+  const uint16_t none = Entry<kPacked>(0, lengths);
+  for (; p < size; ++p) table[p] = none;
   return true;
 }
 
-bool ReadCodeLengths(BitInput& in, int width, uint16_t* table, uint8_t* lengths, int highest) {
+template <bool kPacked>
+bool ReadLengths(BitInput& in, int width, uint16_t* table, uint8_t* lengths, int highest) {
   if (highest < 0 || highest > kMaxHighestSymbol) return false;
   // Symbols past the transmitted count have no code.
-  std::memset(lengths, 0, static_cast<size_t>(highest) + 1);
+  for (int i = 0; i <= highest; ++i) lengths[i] = 0;
 
   int count = static_cast<int>(in.Read(9));
   if (count > highest) count = highest;
@@ -55,14 +68,15 @@ bool ReadCodeLengths(BitInput& in, int width, uint16_t* table, uint8_t* lengths,
   uint8_t cl_lengths[16];
   uint16_t cl_table[1u << kCodeLengthTableWidth];
   for (uint32_t i = 0; i <= upper; ++i) cl_lengths[i] = static_cast<uint8_t>(in.Read(3));
-  if (!BuildDecodeTable(kCodeLengthTableWidth, static_cast<int>(upper), cl_lengths, cl_table)) {
+  if (!BuildTable<true>(kCodeLengthTableWidth, static_cast<int>(upper), cl_lengths, cl_table)) {
     return false;
   }
 
   int j = 0;
   while (j <= count) {
-    const uint16_t s = cl_table[in.Peek(kCodeLengthTableWidth)];
-    in.Skip(cl_lengths[s]);
+    const uint32_t e = cl_table[in.Peek(kCodeLengthTableWidth)];
+    in.Skip(static_cast<int>(e & kPackedLengthMask));
+    const uint32_t s = e >> kPackedSymbolShift;
     if (s < upper) {
       lengths[j++] = static_cast<uint8_t>(s);
     } else {
@@ -80,7 +94,26 @@ bool ReadCodeLengths(BitInput& in, int width, uint16_t* table, uint8_t* lengths,
   for (int i = 0; i <= count; ++i) {
     if (lengths[i] != 0) lengths[i] = static_cast<uint8_t>(lengths[i] + lower);
   }
-  return BuildDecodeTable(width, count, lengths, table);
+  return BuildTable<kPacked>(width, count, lengths, table);
+}
+
+}  // namespace
+
+bool BuildDecodeTable(int width, int highest, uint8_t* lengths, uint16_t* table) {
+  return BuildTable<false>(width, highest, lengths, table);
+}
+
+bool BuildPackedTable(int width, int highest, uint8_t* lengths, uint16_t* table) {
+  return BuildTable<true>(width, highest, lengths, table);
+}
+
+bool ReadCodeLengths(BitInput& in, int width, uint16_t* table, uint8_t* lengths, int highest) {
+  return ReadLengths<false>(in, width, table, lengths, highest);
+}
+
+bool ReadPackedCodeLengths(BitInput& in, int width, uint16_t* table, uint8_t* lengths,
+                           int highest) {
+  return ReadLengths<true>(in, width, table, lengths, highest);
 }
 
 }  // namespace acekit::decompress

@@ -31,4 +31,11 @@ bool BuildDecodeTable(int width, int highest, uint8_t* lengths, uint16_t* table)
 // the reader has then consumed an unspecified number of bits.
 bool ReadCodeLengths(BitInput& in, int width, uint16_t* table, uint8_t* lengths, int highest);
 
+// The same two steps for the decoder's hot loop: each table entry holds
+// symbol << kPackedSymbolShift | code length, so one lookup gives both.
+inline constexpr int kPackedSymbolShift = 4;
+inline constexpr uint32_t kPackedLengthMask = 0xF;
+bool BuildPackedTable(int width, int highest, uint8_t* lengths, uint16_t* table);
+bool ReadPackedCodeLengths(BitInput& in, int width, uint16_t* table, uint8_t* lengths, int highest);
+
 }  // namespace acekit::decompress

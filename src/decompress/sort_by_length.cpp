@@ -3,27 +3,50 @@
 namespace acekit {
 namespace {
 
-inline void SwapEntries(uint8_t* lengths, uint16_t* symbols, int a, int b) {
-  const uint8_t l = lengths[a];
-  lengths[a] = lengths[b];
-  lengths[b] = l;
-  const uint16_t s = symbols[a];
-  symbols[a] = symbols[b];
-  symbols[b] = s;
-}
+// Entries as single words, length above symbol, so a swap moves one value.
+// Comparisons still look at the length alone: a key above pivot:FFFF is
+// longer than the pivot, a key below pivot:0000 shorter.
+struct PackedEntries {
+  uint32_t* k;
+  uint32_t Length(int i) const { return k[i] >> 16; }
+  bool Longer(int i, uint32_t pivot) const { return k[i] > (pivot << 16 | 0xFFFF); }
+  bool Shorter(int i, uint32_t pivot) const { return k[i] < pivot << 16; }
+  void Swap(int a, int b) const {
+    const uint32_t t = k[a];
+    k[a] = k[b];
+    k[b] = t;
+  }
+};
 
-// Recursion depth is bounded by the range size, at most a few hundred for the
-// alphabets in use, so plain recursion keeps the steps easy to compare with
-// the encoder's expectations.
-void SortRange(uint8_t* lengths, uint16_t* symbols, int left, int right) {
-  const uint8_t pivot = lengths[right];
+// The caller's two arrays, for inputs too long for the packed copy.
+struct SplitEntries {
+  uint8_t* lengths;
+  uint16_t* symbols;
+  uint32_t Length(int i) const { return lengths[i]; }
+  bool Longer(int i, uint32_t pivot) const { return lengths[i] > pivot; }
+  bool Shorter(int i, uint32_t pivot) const { return lengths[i] < pivot; }
+  void Swap(int a, int b) const {
+    const uint8_t l = lengths[a];
+    lengths[a] = lengths[b];
+    lengths[b] = l;
+    const uint16_t s = symbols[a];
+    symbols[a] = symbols[b];
+    symbols[b] = s;
+  }
+};
+
+// Recursion depth is bounded by the range size, a few hundred at most for the
+// alphabets in use.
+template <typename Entries>
+void SortRange(const Entries& e, int left, int right) {
+  const uint32_t pivot = e.Length(right);
   int zl = left;
   int zr = right;
   do {
-    while (lengths[zl] > pivot) ++zl;
-    while (lengths[zr] < pivot) --zr;
+    while (e.Longer(zl, pivot)) ++zl;
+    while (e.Shorter(zr, pivot)) --zr;
     if (zl <= zr) {
-      SwapEntries(lengths, symbols, zl, zr);
+      e.Swap(zl, zr);
       ++zl;
       --zr;
     }
@@ -31,16 +54,16 @@ void SortRange(uint8_t* lengths, uint16_t* symbols, int left, int right) {
 
   if (left < zr) {
     if (left < zr - 1) {
-      SortRange(lengths, symbols, left, zr);
-    } else if (lengths[left] < lengths[zr]) {
-      SwapEntries(lengths, symbols, left, zr);
+      SortRange(e, left, zr);
+    } else if (e.Length(left) < e.Length(zr)) {
+      e.Swap(left, zr);
     }
   }
   if (zl < right) {
     if (zl < right - 1) {
-      SortRange(lengths, symbols, zl, right);
-    } else if (lengths[zl] < lengths[right]) {
-      SwapEntries(lengths, symbols, zl, right);
+      SortRange(e, zl, right);
+    } else if (e.Length(zl) < e.Length(right)) {
+      e.Swap(zl, right);
     }
   }
 }
@@ -49,7 +72,18 @@ void SortRange(uint8_t* lengths, uint16_t* symbols, int left, int right) {
 
 void SortByLength(uint8_t* lengths, uint16_t* symbols, int n) {
   if (n < 1) return;
-  SortRange(lengths, symbols, 0, n);
+  constexpr int kPackedMax = 1024;  // every alphabet of the format fits
+  if (n >= kPackedMax) {
+    SortRange(SplitEntries{lengths, symbols}, 0, n);
+    return;
+  }
+  uint32_t keys[kPackedMax];
+  for (int i = 0; i <= n; ++i) keys[i] = static_cast<uint32_t>(lengths[i]) << 16 | symbols[i];
+  SortRange(PackedEntries{keys}, 0, n);
+  for (int i = 0; i <= n; ++i) {
+    lengths[i] = static_cast<uint8_t>(keys[i] >> 16);
+    symbols[i] = static_cast<uint16_t>(keys[i]);
+  }
 }
 
 }  // namespace acekit
