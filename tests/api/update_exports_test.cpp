@@ -1,0 +1,181 @@
+// Adding to existing archives through the exports: keep or replace an entry
+// of the same name, cancel, and the archives an update must leave alone.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "api/library.h"
+#include "api/status.h"
+#include "api/write_host.h"
+
+namespace acekit::testing {
+namespace {
+
+class Update : public ::testing::TestWithParam<int32_t> {
+ protected:
+  // An archive of A.TXT and C.TXT, then a newer A.TXT and a B.TXT on disk.
+  void SetUp() override {
+    dir_.Write("old\\A.TXT", TextBytes(4000, 1));
+    dir_.Write("old\\C.TXT", TextBytes(4000, 3));
+    arc_ = dir_.Lib("arc\\x.ace");
+    dir_.MakeDir("arc");
+    ASSERT_EQ(CreateWith(arc_, dir_.Lib("old"), {"A.TXT", "C.TXT"}, {GetParam(), 256, 1}), 0);
+    before_ = dir_.Read("arc\\x.ace");
+    dir_.Write("new\\A.TXT", TextBytes(5000, 11));
+    dir_.Write("new\\B.TXT", TextBytes(3000, 12));
+  }
+  bool solid() const { return GetParam() == 4; }
+  std::string Extracted(const char* name) {
+    if (!dir_.Exists("out")) {
+      EXPECT_EQ(ExtractAll(arc_, dir_.Lib("out")), 0);
+    }
+    return dir_.Read(std::string("out\\") + name);
+  }
+  void ExpectUnchanged() {
+    EXPECT_TRUE(dir_.Read("arc\\x.ace") == before_) << "archive changed";
+    EXPECT_EQ(dir_.List("arc"), std::vector<std::string>{"x.ace"});
+  }
+
+  TempDir dir_;
+  std::string arc_;
+  std::string before_;
+};
+
+TEST_P(Update, ReplacesWithoutAReplaceProcedure) {
+  ASSERT_EQ(UpdateWith(arc_, dir_.Lib("new"), {"A.TXT", "B.TXT"}), 0);
+  const std::vector<std::string> order = solid()
+                                             ? std::vector<std::string>{"A.TXT", "B.TXT", "C.TXT"}
+                                             : std::vector<std::string>{"C.TXT", "A.TXT", "B.TXT"};
+  EXPECT_EQ(ListNames(arc_), order);
+  EXPECT_EQ(TestStatus(arc_), 0);
+  EXPECT_EQ(Extracted("A.TXT"), dir_.Read("new\\A.TXT"));
+  EXPECT_EQ(Extracted("C.TXT"), dir_.Read("old\\C.TXT"));
+  EXPECT_EQ(dir_.List("arc"), std::vector<std::string>{"x.ace"});
+}
+
+TEST_P(Update, KeepAnswerLeavesTheArchivedVersion) {
+  Host host;
+  host.ask_replace = true;
+  host.replace["A.TXT"] = 1;
+  ASSERT_EQ(UpdateWith(arc_, dir_.Lib("new"), {"A.TXT", "B.TXT"}, &host), 0);
+  EXPECT_EQ(host.asked, std::vector<std::string>{"A.TXT"});
+  const std::vector<std::string> order = solid()
+                                             ? std::vector<std::string>{"A.TXT", "B.TXT", "C.TXT"}
+                                             : std::vector<std::string>{"A.TXT", "C.TXT", "B.TXT"};
+  EXPECT_EQ(ListNames(arc_), order);
+  EXPECT_EQ(Extracted("A.TXT"), dir_.Read("old\\A.TXT"));
+  EXPECT_EQ(Extracted("B.TXT"), dir_.Read("new\\B.TXT"));
+}
+
+TEST_P(Update, StopAnswerLeavesEverythingUnchanged) {
+  Host host;
+  host.ask_replace = true;
+  host.replace["A.TXT"] = 2;
+  EXPECT_EQ(UpdateWith(arc_, dir_.Lib("new"), {"A.TXT", "B.TXT"}, &host), kCancelled);
+  ExpectUnchanged();
+}
+
+TEST_P(Update, CancelThroughProgressLeavesTheArchive) {
+  Host host;
+  host.cancel_at = 1;
+  EXPECT_EQ(UpdateWith(arc_, dir_.Lib("new"), {"B.TXT"}, &host), kCancelled);
+  ExpectUnchanged();
+}
+
+TEST_P(Update, VanishedSourceWithoutSkipProcedureFails) {
+  EXPECT_EQ(UpdateWith(arc_, dir_.Lib("new"), {"GONE.TXT", "B.TXT"}), kOpenFailed);
+  ExpectUnchanged();
+  Host host;
+  host.skip = 1;
+  EXPECT_EQ(UpdateWith(arc_, dir_.Lib("new"), {"GONE.TXT", "B.TXT"}, &host), 0);
+  EXPECT_EQ(ListNames(arc_).size(), 3u);
+}
+
+TEST_P(Update, EmptyHostListRebuildsTheSameArchive) {
+  ASSERT_EQ(UpdateWith(arc_, dir_.Lib("new"), {}), 0);
+  if (solid()) {
+    EXPECT_EQ(ListNames(arc_), (std::vector<std::string>{"A.TXT", "C.TXT"}));
+    EXPECT_EQ(TestStatus(arc_), 0);
+  } else {
+    ExpectUnchanged();
+  }
+}
+
+TEST_P(Update, ReadOnlyArchiveIsRefused) {
+  std::string locked = before_;
+  PatchMainHeader(locked, 5, static_cast<uint8_t>(locked[5]));
+  PatchMainHeader(locked, 6, static_cast<uint8_t>(locked[6] | 0x40));
+  dir_.Write("arc\\x.ace", locked);
+  before_ = locked;
+  EXPECT_EQ(UpdateWith(arc_, dir_.Lib("new"), {"B.TXT"}), kReadOnlyArchive);
+  EXPECT_EQ(DeleteWith(arc_, {"A.TXT"}), kReadOnlyArchive);
+  ExpectUnchanged();
+}
+
+INSTANTIATE_TEST_SUITE_P(NormalAndSolid, Update, ::testing::Values(0, 4),
+                         [](const auto& info) { return info.param == 4 ? "Solid" : "Normal"; });
+
+TEST(UpdateNormal, AddedFilesUseTheSmallestWindow) {
+  TempDir dir;
+  dir.Write("in\\A.TXT", TextBytes(3000));
+  dir.Write("in\\B.TXT", TextBytes(3000, 2));
+  const std::string arc = dir.Lib("x.ace");
+  ASSERT_EQ(CreateWith(arc, dir.Lib("in"), {"A.TXT"}, {0, 1024, 1}), 0);
+  InitArcFile(arc.c_str());
+  Stats({0, 1024, 1});
+  SetInputPath(dir.Lib("in").c_str());
+  Masks items({"B.TXT"});
+  CompressFileMaskListArc(items.get());
+  EXPECT_EQ(GetArchiveStatus(), 0);
+  DoneArcFile();
+  const ParsedArchive p = Parse(dir.Read("x.ace"));
+  ASSERT_EQ(p.entries.size(), 2u);
+  EXPECT_EQ(p.entries[0].parm, 10u);  // carried over as it was
+  EXPECT_EQ(p.entries[1].parm, 6u);
+}
+
+TEST(UpdateSolid, RecompressesWithTheArchivesWindowAndRestoresTheHostsPaths) {
+  TempDir dir;
+  dir.Write("in\\A.TXT", TextBytes(6000, 1));
+  dir.Write("in\\P.EXE", TextBytes(6000, 2));
+  dir.Write("in\\Z.ZIP", TextBytes(6000, 3));
+  const std::string arc = dir.Lib("x.ace");
+  ASSERT_EQ(CreateWith(arc, dir.Lib("in"), {"A.TXT", "Z.ZIP"}, {4, 256, 1}), 0);
+  dir.MakeDir("tmp");
+  ScopedTempEnv env(dir.Native("tmp").string());
+
+  InitArcFile(arc.c_str());
+  Host host;
+  host.Register();
+  SetInputPath(dir.Lib("in").c_str());
+  SetOutputPath(dir.Lib("o").c_str());
+  SetRelativePath("");
+  Masks items({"P.EXE"});
+  CompressFileMaskListArc(items.get());
+  EXPECT_EQ(GetArchiveStatus(), 0);
+  EXPECT_TRUE(items.empty());
+  EXPECT_EQ(arOptionsAreOn(0x0001), 1);
+  EXPECT_STREQ(Lib().settings.output_path, (dir.Lib("o") + "\\").c_str());
+  DoneArcFile();
+
+  EXPECT_EQ(dir.List("tmp"), std::vector<std::string>{});
+  const ParsedArchive p = Parse(dir.Read("x.ace"));
+  ASSERT_EQ(p.entries.size(), 3u);
+  EXPECT_EQ(p.entries[0].name, "P.EXE");
+  EXPECT_EQ(p.entries[0].flags, 0x0001u);
+  EXPECT_EQ(p.entries[1].flags, 0x8001u);
+  for (const auto& e : p.entries) EXPECT_EQ(e.parm, 8u);
+  EXPECT_EQ(TestStatus(arc), 0);
+  // One announcement per pass, ahead of its first regular report.
+  std::vector<int32_t> phases;
+  for (const auto& pr : host.progress) {
+    if (pr.first < 0) phases.push_back(pr.first);
+  }
+  EXPECT_EQ(phases, (std::vector<int32_t>{-1, -2}));
+  EXPECT_EQ(host.progress.front(), std::make_pair(-1, 0));
+}
+
+}  // namespace
+}  // namespace acekit::testing

@@ -1,0 +1,185 @@
+// A host program in miniature for the export-level tests of the writing
+// operations: it registers its procedures the way a host does, records
+// what the library shows it and answers as a test tells it to. Archives
+// are made, listed, tested and extracted only through the exports.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "api/exports.h"
+#include "format/crc32.h"
+#include "ops/write_fixture.h"
+#include "ops/write_reader.h"
+
+namespace acekit::testing {
+
+class Masks {
+ public:
+  explicit Masks(const std::vector<std::string>& items = {}) {
+    InitFileMaskList(&list_);
+    for (const auto& m : items) AppendFileMask(m.c_str(), &list_);
+  }
+  ~Masks() { DoneFileMaskList(&list_); }
+  Masks(const Masks&) = delete;
+  Masks& operator=(const Masks&) = delete;
+  FileMaskList* get() { return &list_; }
+  bool empty() const { return list_.first == nullptr; }
+
+ private:
+  FileMaskList list_{};
+};
+
+struct Host {
+  std::vector<std::pair<std::string, std::string>> names;
+  std::vector<std::pair<int32_t, int32_t>> progress;
+  int cancel_at = 0;                       // the n-th regular progress report answers 0
+  int32_t skip = -1;                       // the skip procedure's answer; -1: none registered
+  std::map<std::string, int32_t> replace;  // answer by new file name
+  bool ask_replace = false;
+  std::vector<std::string> asked;
+
+  static int32_t ACEKIT_CALL OnName(ArcContext c, const char* s, const char* t) {
+    reinterpret_cast<Host*>(c)->names.emplace_back(s, t);
+    return 0;
+  }
+  static int32_t ACEKIT_CALL OnProgress(ArcContext c, int32_t pct, int32_t bytes) {
+    Host* h = reinterpret_cast<Host*>(c);
+    h->progress.emplace_back(pct, bytes);
+    if (pct < 0) return 1;
+    int regular = 0;
+    for (const auto& p : h->progress) regular += p.first >= 0 ? 1 : 0;
+    return regular == h->cancel_at ? 0 : 1;
+  }
+  static int32_t ACEKIT_CALL OnSkip(ArcContext c, const char*) {
+    return reinterpret_cast<Host*>(c)->skip;
+  }
+  static int32_t ACEKIT_CALL OnReplace(ArcContext c, const FindData*, const FindData* n) {
+    Host* h = reinterpret_cast<Host*>(c);
+    const std::string name = std::filesystem::path(n->name).filename().string();
+    h->asked.push_back(name);
+    auto it = h->replace.find(name);
+    return it == h->replace.end() ? 0 : it->second;
+  }
+  // After InitArcFile or CreateArcFile, which clear every registration.
+  void Register() {
+    const auto ctx = reinterpret_cast<ArcContext>(this);
+    SetSetFileNameProc(ctx, &OnName);
+    SetSetProgressProc(ctx, &OnProgress);
+    if (skip >= 0) SetSkipFileProc(ctx, &OnSkip);
+    if (ask_replace) SetOkToReplaceProc(ctx, &OnReplace);
+  }
+};
+
+struct Options {
+  int32_t mode = 0;  // 4: solid
+  int32_t dict_kb = 64;
+  int32_t level = 1;
+};
+
+inline void Stats(const Options& o) {
+  int32_t desc[10];
+  GetArcerDesc(desc);
+  desc[6] = 12;
+  desc[7] = o.dict_kb;
+  desc[8] = o.mode;
+  desc[9] = o.level;
+  SetArcerStats(desc);
+}
+
+// Creates `archive` from `items` read below `input`. Returns the status.
+inline uint16_t CreateWith(const std::string& archive, const std::string& input,
+                           const std::vector<std::string>& items, const Options& o = {},
+                           Host* host = nullptr) {
+  CreateArcFile(archive.c_str());
+  Stats(o);
+  if (host) host->Register();
+  SetInputPath(input.c_str());
+  Masks masks(items);
+  CompressFileMaskListArc(masks.get());
+  const uint16_t st = GetArchiveStatus();
+  DoneArcFile();
+  return st;
+}
+
+// Adds `items` to the existing `archive`.
+inline uint16_t UpdateWith(const std::string& archive, const std::string& input,
+                           const std::vector<std::string>& items, Host* host = nullptr) {
+  InitArcFile(archive.c_str());
+  if (host) host->Register();
+  SetInputPath(input.c_str());
+  Masks masks(items);
+  CompressFileMaskListArc(masks.get());
+  const uint16_t st = GetArchiveStatus();
+  DoneArcFile();
+  return st;
+}
+
+inline uint16_t DeleteWith(const std::string& archive, const std::vector<std::string>& masks_in,
+                           Host* host = nullptr) {
+  InitArcFile(archive.c_str());
+  if (host) host->Register();
+  Masks masks(masks_in);
+  DeleteFileMaskListArc(masks.get());
+  const uint16_t st = GetArchiveStatus();
+  DoneArcFile();
+  return st;
+}
+
+inline std::vector<std::string> ListNames(const std::string& archive) {
+  InitArcFile(archive.c_str());
+  ArcFileList list;
+  InitArcFileList(&list);
+  Masks all;
+  BuildArcFileList(&list, all.get());
+  std::vector<std::string> names;
+  for (const ArcEntry* e = list.first; e != nullptr; e = e->next) names.emplace_back(e->name);
+  DoneArcFileList(&list);
+  DoneArcFile();
+  return names;
+}
+
+inline uint16_t TestStatus(const std::string& archive) {
+  InitArcFile(archive.c_str());
+  TestArc();
+  const uint16_t st = GetArchiveStatus();
+  DoneArcFile();
+  return st;
+}
+
+inline uint16_t ExtractAll(const std::string& archive, const std::string& out) {
+  InitArcFile(archive.c_str());
+  SetOutputPath(out.c_str());
+  arOptionsOn(0x0001);
+  Masks all;
+  ExtractFileMaskListArc(all.get());
+  const uint16_t st = GetArchiveStatus();
+  DoneArcFile();
+  return st;
+}
+
+// Rewrites a main-header byte and fixes the header checksum.
+inline void PatchMainHeader(std::string& a, size_t offset, uint8_t value) {
+  a[offset] = static_cast<char>(value);
+  const uint32_t size = Le16(a, 2);
+  const uint32_t crc = Crc32Update(kCrcInit, a.data() + 4, size);
+  a[0] = static_cast<char>(crc & 0xFF);
+  a[1] = static_cast<char>((crc >> 8) & 0xFF);
+}
+
+// Names left in a directory that are not the archive itself.
+inline std::vector<std::string> Leftovers(const TempDir& dir, std::string_view sub,
+                                          const std::string& keep) {
+  std::vector<std::string> left;
+  for (const auto& n : dir.List(sub)) {
+    if (n != keep) left.push_back(n);
+  }
+  return left;
+}
+
+}  // namespace acekit::testing
