@@ -1,6 +1,8 @@
 #include "support.h"
 
+#include "decompress/bit_input.h"
 #include "decompress/decoder.h"
+#include "decompress/huffman_table.h"
 #include "format/crc32.h"
 
 namespace acekit::compress_test {
@@ -127,6 +129,106 @@ bool DecodeAll(const std::vector<Packed>& packed, const std::vector<Bytes>& file
 
 uint32_t Crc(const Bytes& data) {
   return data.empty() ? kCrcInit : Crc32Update(kCrcInit, data.data(), data.size());
+}
+
+std::vector<Block> ReadBlocks(const Bytes& stream, size_t size) {
+  using namespace decompress;
+  std::vector<Block> blocks;
+  MemSource source(stream);
+  std::vector<uint8_t> buffer(kWordBufferBytes);
+  BitFeed feed;
+  feed.source = &source;
+  feed.buffer = buffer.data();
+  BitInput in;
+  in.Start(feed);
+  std::vector<uint16_t> main_table(1u << kMainTableWidth), length_table(1u << kMainTableWidth);
+  uint8_t main_lengths[283] = {};
+  uint8_t length_lengths[256] = {};
+  size_t covered = 0;
+  while (covered < size) {
+    Block b;
+    b.main_highest = in.Register() >> 23;
+    if (!ReadCodeLengths(in, kMainTableWidth, main_table.data(), main_lengths, 282) ||
+        !ReadCodeLengths(in, kMainTableWidth, length_table.data(), length_lengths, 255)) {
+      break;
+    }
+    b.count = in.Read(15);
+    for (uint32_t i = 0; i < b.count; ++i) {
+      CodedSymbol s{main_table[in.Peek(kMainTableWidth)], 0, 0};
+      in.Skip(main_lengths[s.symbol]);
+      if (s.symbol >= 262) s.extra = in.Read(static_cast<int>(s.symbol - 261));
+      if (s.symbol >= 256) {
+        s.length = length_table[in.Peek(kMainTableWidth)];
+        in.Skip(length_lengths[s.length]);
+      }
+      b.symbols.push_back(s);
+    }
+    const std::vector<Piece> pieces = Replay(b.symbols);
+    for (const Piece& p : pieces) covered += p.length == 0 ? 1 : p.length;
+    const bool empty = b.count == 0;
+    blocks.push_back(std::move(b));
+    if (empty) break;
+  }
+  return blocks;
+}
+
+std::vector<Piece> Replay(const std::vector<CodedSymbol>& symbols) {
+  std::vector<Piece> out;
+  uint32_t ring[4] = {};
+  uint32_t r = 0;
+  size_t pos = 0;
+  for (const CodedSymbol& s : symbols) {
+    if (s.symbol < 256) {
+      out.push_back(Piece{pos, 0, 0, s.symbol});
+      ++pos;
+      continue;
+    }
+    uint32_t d;
+    uint32_t length;
+    if (s.symbol < 260) {
+      const uint32_t k = s.symbol - 256;
+      d = ring[(r - k) & 3];
+      for (uint32_t j = k; j >= 1; --j) ring[(r - j) & 3] = ring[(r - j + 1) & 3];
+      ring[r] = d;
+      length = s.length + (k <= 1 ? 2 : 3);
+    } else {
+      const uint32_t n = s.symbol - 260;
+      d = n < 2 ? n : (1u << (n - 1)) + s.extra;
+      r = (r + 1) & 3;
+      ring[r] = d;
+      length = s.length + 2 + (d > 255) + (d > 8191);
+    }
+    out.push_back(Piece{pos, length, d + 1, s.symbol});
+    pos += length;
+  }
+  return out;
+}
+
+std::vector<Piece> ReplayBuffer(const compress::BlockCoder& blocks) {
+  std::vector<CodedSymbol> symbols;
+  for (uint32_t i = 0; i < blocks.count(); ++i) {
+    const compress::BlockSymbol& s = blocks.symbols()[i];
+    const uint32_t extra = s.extra_bits >= 2 ? s.extra & ((1u << (s.extra_bits - 1)) - 1) : 0;
+    symbols.push_back(CodedSymbol{s.symbol, extra, s.length});
+  }
+  return Replay(symbols);
+}
+
+void CodeWithoutClosing(Compressor& c, const Bytes& data, bool restart, MemSink& sink) {
+  MemSource source(data);
+  c.Bind(&source, &sink);
+  c.ResetCompressState();
+  c.SetCrc(kCrcInit);
+  if (restart) {
+    c.StartCoder();
+  } else {
+    c.ContinueCoder();
+  }
+  c.ResetSymbolBuffer();
+  c.ResetBitWriter();
+  c.SetInputSize(static_cast<int32_t>(data.size()));
+  c.RunCoder();
+  c.Bind(nullptr, &sink);  // the source goes out of scope
 }
 
 }  // namespace acekit::compress_test

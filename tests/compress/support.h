@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "compress/compressor.h"
+#include "compress/huffman.h"
 #include "platform/stream.h"
 
 namespace acekit::compress_test {
@@ -92,5 +93,35 @@ bool DecodeAll(const std::vector<Packed>& packed, const std::vector<Bytes>& file
 
 // CRC-32 register over data, for pins.
 uint32_t Crc(const Bytes& data);
+
+// One coded symbol as read back from a stream.
+struct CodedSymbol {
+  uint32_t symbol;
+  uint32_t extra;   // extra bits of a new distance, as sent
+  uint32_t length;  // length code of a match
+};
+struct Block {
+  uint32_t main_highest = 0;
+  uint32_t count = 0;
+  std::vector<CodedSymbol> symbols;
+};
+// Reads a stream's blocks until `size` bytes are covered (or a block is
+// unreadable). Uses the decoder's bit input and tables to parse.
+std::vector<Block> ReadBlocks(const Bytes& stream, size_t size);
+
+// A literal (length 0) or a match, placed in the file.
+struct Piece {
+  size_t pos;
+  uint32_t length;
+  uint32_t distance;
+  uint32_t symbol;
+};
+// Turns coded symbols back into pieces, resolving repeat distances.
+std::vector<Piece> Replay(const std::vector<CodedSymbol>& symbols);
+std::vector<Piece> ReplayBuffer(const compress::BlockCoder& blocks);
+
+// Runs the coder over one file without closing the stream, so that the
+// symbol buffer can be inspected. restart as in CompressFile.
+void CodeWithoutClosing(Compressor& c, const Bytes& data, bool restart, MemSink& sink);
 
 }  // namespace acekit::compress_test
