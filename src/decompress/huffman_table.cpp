@@ -54,8 +54,10 @@ bool BuildTable(int width, int highest, uint8_t* lengths, uint16_t* table) {
 }
 
 template <bool kPacked>
-bool ReadLengths(BitInput& in, int width, uint16_t* table, uint8_t* lengths, int highest) {
+bool ReadLengths(BitInput& reader, int width, uint16_t* table, uint8_t* lengths, int highest) {
   if (highest < 0 || highest > kMaxHighestSymbol) return false;
+  // A local copy stays in registers while lengths are stored byte by byte.
+  BitInput in = reader;
   // Symbols past the transmitted count have no code.
   for (int i = 0; i <= highest; ++i) lengths[i] = 0;
 
@@ -69,6 +71,7 @@ bool ReadLengths(BitInput& in, int width, uint16_t* table, uint8_t* lengths, int
   uint16_t cl_table[1u << kCodeLengthTableWidth];
   for (uint32_t i = 0; i <= upper; ++i) cl_lengths[i] = static_cast<uint8_t>(in.Read(3));
   if (!BuildTable<true>(kCodeLengthTableWidth, static_cast<int>(upper), cl_lengths, cl_table)) {
+    reader = in;
     return false;
   }
 
@@ -83,6 +86,7 @@ bool ReadLengths(BitInput& in, int width, uint16_t* table, uint8_t* lengths, int
       for (uint32_t r = in.Read(4) + 4; r > 0 && j <= count; --r) lengths[j++] = 0;
     }
   }
+  reader = in;
 
   // Values are differences from the previous symbol's length, modulo the
   // upper limit; a run of zeros therefore repeats the previous length.

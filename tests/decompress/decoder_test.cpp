@@ -173,6 +173,24 @@ TEST_F(DecoderTest, BaseLengthFollowsDistanceClass) {
   EXPECT_EQ(Output(), expected);
 }
 
+// Matches of every shape give what a byte-by-byte forward copy gives: short
+// and long, with source and destination apart or overlapping.
+TEST_F(DecoderTest, MatchesCopyLikeSingleBytes) {
+  std::string expected;
+  for (int i = 0; i < 400; ++i) expected += static_cast<char>(i * 37 % 251);
+  Script s;
+  s.Lit(expected);
+  for (uint32_t back : {1u, 2u, 3u, 5u, 7u, 8u, 9u, 15u, 16u, 17u, 64u, 255u, 256u, 300u}) {
+    const uint32_t base = back - 1 <= 255 ? 2 : 3;
+    for (uint32_t len : {3u, 4u, 5u, 7u, 8u, 9u, 15u, 16u, 17u, 40u, 100u, 257u}) {
+      s.New(back, len - base);
+      for (uint32_t i = 0; i < len; ++i) expected += expected[expected.size() - back];
+    }
+  }
+  ASSERT_EQ(Decode(s.Bytes(), static_cast<int32_t>(expected.size()), kMethodLz77), kOk);
+  EXPECT_EQ(Output(), expected);
+}
+
 TEST_F(DecoderTest, ChunkEndsAfterTheSymbolThatReachesItsLimit) {
   Script s;
   s.Byte('z', 1788).New(1, 255).Byte('y', 3000);
