@@ -21,6 +21,10 @@ inline constexpr Handle kBadHandle = -1;
 // ---- Files ---------------------------------------------------------------
 // mode: 'r' read existing, 'w' create/truncate for writing, 'v' write
 // existing, 'b' create read/write. Any other letter fails and creates nothing.
+// A directory cannot be opened. As on Windows, a read-only file (0x01; on
+// posix: owner write bit clear) cannot be opened for writing nor deleted, and
+// the times of a file opened with 'r' cannot be set; posix enforces this for
+// root too.
 Handle Open(const char* name, char mode);
 int Close(Handle h);                                   // 1 closed, 0 not
 int32_t Read(void* buf, uint32_t count, Handle h);     // bytes, 0 at end, -1 error
@@ -38,13 +42,21 @@ inline constexpr uint32_t kAttrReadOnly = 0x01;
 inline constexpr uint32_t kAttrDirectory = 0x10;
 inline constexpr uint32_t kAttrArchive = 0x20;
 inline constexpr uint32_t kNoAttributes = 0xFFFFFFFFu;
+// posix: 0x10 for a directory, else 0x20, plus 0x01 when the owner write bit
+// is clear. Setting 0x01 on a file clears its write bits, setting without it
+// gives the owner write back; other bits, and 0x01 on a directory, are not
+// kept (a directory's read-only mark would keep files out of it on posix).
 uint32_t GetAttributes(const char* name);              // kNoAttributes on failure
 int SetAttributes(const char* name, uint32_t attributes);  // 0 or system error
+// Sets a file's attributes to 0x20 alone; a directory or a missing name is
+// left as it is.
 void MakeReplaceable(const char* name);
 
 bool CreateDir(const char* name);
 bool RemoveDir(const char* name);
-// The system temporary directory, ending with `\`. False when unavailable.
+// The system temporary directory, ending with `\`. False when unavailable or
+// when it does not fit in size (terminator included). On posix it is $TMPDIR,
+// else /tmp, written with `\` separators ("\tmp\").
 bool TempPath(char* buf, size_t size);
 
 // ---- Times ---------------------------------------------------------------
@@ -56,11 +68,19 @@ int SetPackedFileTime(Handle h, uint32_t packed);                   // 0 or -1
 void CurrentPackedTime(uint32_t* packed);
 // DOS date/time (local) to a FILETIME-style UTC value (100 ns since 1601).
 bool DosTimeToFileTime(uint32_t packed, FindTime* out);
+// A FILETIME-style UTC value to a packed local DOS date and time (as a
+// directory's header packs its listing's creation time). False when DOS
+// cannot express it (before 1980 or after 2107).
+bool FileTimeToDosTime(const FindTime& time, uint32_t* packed);
 
 // ---- Directory listing ---------------------------------------------------
 // Behaves like find-first/find-next: the pattern's last part may hold `*` and
 // `?`; "*.*" matches every name, names without a dot included. The entries
-// "." and ".." are reported like the system reports them.
+// "." and ".." are reported like the system reports them (first, in every
+// directory but the root). A last part without wildcards names one entry.
+// posix: letters match regardless of ASCII case, entries come in case-blind
+// name order, the creation time is the birth time where the file system keeps
+// one (else the last-write time), and a dangling link is listed as itself.
 using FindHandle = intptr_t;
 inline constexpr FindHandle kBadFind = -1;
 FindHandle FindFirst(const char* pattern, FindData* out);
@@ -69,6 +89,8 @@ void FindClose(FindHandle h);
 
 // ---- Code pages ----------------------------------------------------------
 // "ANSI" is the system code page (UTF-8 on posix); "OEM" is CP437 on posix.
+// (<windows.h> defines CharToOem, OemToChar and CharUpper as macros: a file
+// that includes it must #undef them before calling these.)
 // Both convert in place or into dst; dst_size includes the terminator and
 // the result is always terminated and never longer than dst_size - 1.
 void CharToOem(const char* src, char* dst, size_t dst_size);
@@ -76,14 +98,20 @@ void OemToChar(const char* src, char* dst, size_t dst_size);
 void CharUpper(char* text);  // in place
 
 // ---- Memory --------------------------------------------------------------
-// Heap blocks for the library's buffers. Null on failure (or an injected one).
+// Heap blocks for the library's buffers and the list items shared with the
+// host: the process heap on Windows (HeapAlloc), malloc on posix. A size of 0
+// still gives a block. Null on failure (or an injected one).
 void* Alloc(size_t size);
 void* AllocZeroed(size_t size);
 void Free(void* p);
 
 // ---- Fault injection -----------------------------------------------------
-// A test arms one primitive so that its n-th call from now fails (n >= 1).
-// Unarmed, each primitive pays one predictable branch.
+// A test arms one primitive so that its n-th call from now fails (n >= 1),
+// once; then it is disarmed again. Open fails without creating anything,
+// Read/Seek return -1 without moving, Move/Delete/CreateDir return false
+// without acting, Alloc and AllocZeroed (one counter) return null. Tell and
+// the other primitives are not counted. Unarmed, each primitive pays one
+// predictable branch; counting starts with the first ArmFault/DisarmFaults.
 enum class Fault : int {
   kOpen,
   kRead,

@@ -1,0 +1,408 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/stream.h"
+#include "test_dir.h"
+
+namespace acekit::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using FilesTest = testing::TempDirTest;
+
+TEST_F(FilesTest, UnknownModeLetterFailsAndCreatesNothing) {
+  for (char mode : {'x', 'a', 'R', 'W', 'B', 'V', '+', '\0'}) {
+    const std::string name = Path("unknown.bin");
+    EXPECT_EQ(Open(name.c_str(), mode), kBadHandle) << "mode " << static_cast<int>(mode);
+    EXPECT_FALSE(IsExistingFile(name.c_str()));
+    EXPECT_FALSE(fs::exists(Native(name)));
+  }
+}
+
+TEST_F(FilesTest, UnknownModeLetterLeavesExistingFileAlone) {
+  MakeFile("keep.txt", "content");
+  EXPECT_EQ(Open(Path("keep.txt").c_str(), 'x'), kBadHandle);
+  EXPECT_EQ(ReadAll("keep.txt"), "content");
+}
+
+TEST_F(FilesTest, NullNameFails) {
+  EXPECT_EQ(Open(nullptr, 'r'), kBadHandle);
+  EXPECT_EQ(GetAttributes(nullptr), kNoAttributes);
+  EXPECT_FALSE(Delete(nullptr));
+  EXPECT_FALSE(Move(nullptr, nullptr));
+  EXPECT_FALSE(CreateDir(nullptr));
+}
+
+TEST_F(FilesTest, WriteModeCreatesAndTruncates) {
+  MakeFile("t.bin", "hello world");
+  EXPECT_EQ(ReadAll("t.bin"), "hello world");
+  const Handle h = Open(Path("t.bin").c_str(), 'w');
+  ASSERT_NE(h, kBadHandle);
+  EXPECT_EQ(Size(h), 0);
+  EXPECT_EQ(Close(h), 1);
+  EXPECT_EQ(ReadAll("t.bin"), "");
+  EXPECT_TRUE(IsExistingFile(Path("t.bin").c_str()));
+}
+
+TEST_F(FilesTest, WriteHandleCannotRead) {
+  const Handle h = Open(Path("w.bin").c_str(), 'w');
+  ASSERT_NE(h, kBadHandle);
+  ASSERT_EQ(Write("abc", 3, h), 3);
+  ASSERT_EQ(Seek(h, 0, 0), 0);
+  char c;
+  EXPECT_EQ(Read(&c, 1, h), -1);
+  Close(h);
+}
+
+TEST_F(FilesTest, ReadModeOnMissingFileFails) {
+  EXPECT_EQ(Open(Path("missing.bin").c_str(), 'r'), kBadHandle);
+  EXPECT_FALSE(IsExistingFile(Path("missing.bin").c_str()));
+}
+
+TEST_F(FilesTest, ReadHandleCannotWrite) {
+  MakeFile("r.bin", "abc");
+  const Handle h = Open(Path("r.bin").c_str(), 'r');
+  ASSERT_NE(h, kBadHandle);
+  EXPECT_EQ(Write("x", 1, h), -1);
+  Close(h);
+  EXPECT_EQ(ReadAll("r.bin"), "abc");
+}
+
+TEST_F(FilesTest, ExistingWriteModeKeepsContentAndNeedsTheFile) {
+  EXPECT_EQ(Open(Path("missing.bin").c_str(), 'v'), kBadHandle);
+  EXPECT_FALSE(IsExistingFile(Path("missing.bin").c_str()));
+  MakeFile("v.bin", "abcdef");
+  const Handle h = Open(Path("v.bin").c_str(), 'v');
+  ASSERT_NE(h, kBadHandle);
+  EXPECT_EQ(Size(h), 6);
+  EXPECT_EQ(Write("XY", 2, h), 2);
+  Close(h);
+  EXPECT_EQ(ReadAll("v.bin"), "XYcdef");
+}
+
+TEST_F(FilesTest, BothModeCreatesTruncatesAndReadsBack) {
+  MakeFile("b.bin", "old content");
+  const Handle h = Open(Path("b.bin").c_str(), 'b');
+  ASSERT_NE(h, kBadHandle);
+  EXPECT_EQ(Size(h), 0);
+  EXPECT_EQ(Write("12345", 5, h), 5);
+  EXPECT_EQ(Seek(h, 1, 0), 1);
+  char buf[8] = {};
+  EXPECT_EQ(Read(buf, sizeof(buf), h), 4);
+  EXPECT_STREQ(buf, "2345");
+  Close(h);
+  const Handle h2 = Open(Path("new.bin").c_str(), 'b');
+  ASSERT_NE(h2, kBadHandle);
+  Close(h2);
+  EXPECT_TRUE(IsExistingFile(Path("new.bin").c_str()));
+}
+
+TEST_F(FilesTest, OpeningADirectoryFails) {
+  ASSERT_TRUE(CreateDir(Path("d").c_str()));
+  for (char mode : {'r', 'w', 'v', 'b'}) {
+    EXPECT_EQ(Open(Path("d").c_str(), mode), kBadHandle) << mode;
+  }
+  EXPECT_TRUE(IsExistingDirectory(Path("d").c_str()));
+}
+
+TEST_F(FilesTest, ReadAtEndOfFileReturnsZero) {
+  MakeFile("e.bin", "xyz");
+  const Handle h = Open(Path("e.bin").c_str(), 'r');
+  ASSERT_NE(h, kBadHandle);
+  char buf[16];
+  EXPECT_EQ(Read(buf, sizeof(buf), h), 3);
+  EXPECT_EQ(Read(buf, sizeof(buf), h), 0);
+  EXPECT_EQ(Read(buf, sizeof(buf), h), 0);
+  Close(h);
+  MakeFile("empty.bin");
+  const Handle h2 = Open(Path("empty.bin").c_str(), 'r');
+  ASSERT_NE(h2, kBadHandle);
+  EXPECT_EQ(Read(buf, sizeof(buf), h2), 0);
+  Close(h2);
+}
+
+TEST_F(FilesTest, SeekTellAndSize) {
+  std::string data(100, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i);
+  MakeFile("s.bin", data);
+  const Handle h = Open(Path("s.bin").c_str(), 'r');
+  ASSERT_NE(h, kBadHandle);
+  EXPECT_EQ(Size(h), 100);
+  EXPECT_EQ(Tell(h), 0);
+  EXPECT_EQ(Seek(h, 10, 0), 10);
+  EXPECT_EQ(Tell(h), 10);
+  EXPECT_EQ(Seek(h, 5, 1), 15);
+  EXPECT_EQ(Seek(h, -3, 1), 12);
+  char c = 0;
+  EXPECT_EQ(Read(&c, 1, h), 1);
+  EXPECT_EQ(c, 12);
+  EXPECT_EQ(Tell(h), 13);
+  EXPECT_EQ(Seek(h, -10, 2), 90);
+  EXPECT_EQ(Read(&c, 1, h), 1);
+  EXPECT_EQ(c, 90);
+  EXPECT_EQ(Seek(h, 0, 2), 100);
+  EXPECT_EQ(Seek(h, 50, 2), 150);  // past the end is allowed; the size stays
+  EXPECT_EQ(Size(h), 100);
+  EXPECT_EQ(Seek(h, -1, 0), -1);  // before the start
+  EXPECT_EQ(Seek(h, 0, 3), -1);   // no such origin
+  EXPECT_EQ(Seek(h, 0, -1), -1);
+  Close(h);
+}
+
+TEST_F(FilesTest, BadHandles) {
+  char c;
+  EXPECT_EQ(Close(kBadHandle), 0);
+  EXPECT_EQ(Read(&c, 1, kBadHandle), -1);
+  EXPECT_EQ(Write(&c, 1, kBadHandle), -1);
+  EXPECT_EQ(Seek(kBadHandle, 0, 0), -1);
+  EXPECT_EQ(Tell(kBadHandle), -1);
+  EXPECT_EQ(Size(kBadHandle), -1);
+  EXPECT_FALSE(Truncate(kBadHandle));
+}
+
+TEST_F(FilesTest, TruncateCutsAtThePosition) {
+  const Handle h = Open(Path("t.bin").c_str(), 'w');
+  ASSERT_NE(h, kBadHandle);
+  const std::string data(100, 'a');
+  ASSERT_EQ(Write(data.data(), 100, h), 100);
+  EXPECT_EQ(Seek(h, 40, 0), 40);
+  EXPECT_TRUE(Truncate(h));
+  EXPECT_EQ(Size(h), 40);
+  EXPECT_EQ(Tell(h), 40);
+  EXPECT_EQ(Write("b", 1, h), 1);
+  Close(h);
+  EXPECT_EQ(ReadAll("t.bin"), std::string(40, 'a') + "b");
+}
+
+TEST_F(FilesTest, StreamsWrapHandles) {
+  const Handle w = Open(Path("s.bin").c_str(), 'w');
+  ASSERT_NE(w, kBadHandle);
+  FileSink sink(w);
+  EXPECT_EQ(sink.Write("stream", 6), 6);
+  Close(w);
+  const Handle r = Open(Path("s.bin").c_str(), 'r');
+  ASSERT_NE(r, kBadHandle);
+  FileSource source(r);
+  char buf[8] = {};
+  EXPECT_EQ(source.Read(buf, sizeof(buf)), 6);
+  EXPECT_EQ(source.Read(buf, sizeof(buf)), 0);
+  Close(r);
+  EXPECT_STREQ(buf, "stream");
+}
+
+TEST_F(FilesTest, DeleteRemovesFilesOnly) {
+  MakeFile("d.txt", "x");
+  EXPECT_TRUE(Delete(Path("d.txt").c_str()));
+  EXPECT_FALSE(IsExistingFile(Path("d.txt").c_str()));
+  EXPECT_FALSE(Delete(Path("d.txt").c_str()));
+  ASSERT_TRUE(CreateDir(Path("dir").c_str()));
+  EXPECT_FALSE(Delete(Path("dir").c_str()));
+  EXPECT_TRUE(IsExistingDirectory(Path("dir").c_str()));
+}
+
+TEST_F(FilesTest, ReadOnlyFileCannotBeDeletedOrRewrittenUntilMadeReplaceable) {
+  MakeFile("ro.txt", "keep");
+  ASSERT_EQ(SetAttributes(Path("ro.txt").c_str(), kAttrArchive | kAttrReadOnly), 0);
+  EXPECT_EQ(ReadAll("ro.txt"), "keep");  // reading is fine
+  if (testing::SystemEnforcesWindowsRights()) {
+    for (char mode : {'w', 'v', 'b'}) {
+      const Handle h = Open(Path("ro.txt").c_str(), mode);
+      EXPECT_EQ(h, kBadHandle) << mode;
+      if (h != kBadHandle) Close(h);
+    }
+    EXPECT_FALSE(Delete(Path("ro.txt").c_str()));
+    EXPECT_EQ(ReadAll("ro.txt"), "keep");
+  }
+  MakeReplaceable(Path("ro.txt").c_str());
+  EXPECT_EQ(GetAttributes(Path("ro.txt").c_str()) & kAttrReadOnly, 0u);
+  const Handle h = Open(Path("ro.txt").c_str(), 'w');
+  EXPECT_NE(h, kBadHandle);
+  Close(h);
+  EXPECT_TRUE(Delete(Path("ro.txt").c_str()));
+}
+
+TEST_F(FilesTest, MoveRenamesAndFailsOntoAnExistingTarget) {
+  MakeFile("a.txt", "A");
+  EXPECT_TRUE(Move(Path("a.txt").c_str(), Path("b.txt").c_str()));
+  EXPECT_FALSE(IsExistingFile(Path("a.txt").c_str()));
+  EXPECT_EQ(ReadAll("b.txt"), "A");
+
+  MakeFile("c.txt", "C");
+  EXPECT_FALSE(Move(Path("b.txt").c_str(), Path("c.txt").c_str()));
+  EXPECT_EQ(ReadAll("b.txt"), "A");
+  EXPECT_EQ(ReadAll("c.txt"), "C");
+
+  EXPECT_FALSE(Move(Path("missing.txt").c_str(), Path("x.txt").c_str()));
+  EXPECT_FALSE(IsExistingFile(Path("x.txt").c_str()));
+
+  ASSERT_TRUE(CreateDir(Path("d1").c_str()));
+  EXPECT_FALSE(Move(Path("b.txt").c_str(), Path("d1").c_str()));  // a directory is a target too
+  EXPECT_TRUE(Move(Path("d1").c_str(), Path("d2").c_str()));
+  EXPECT_TRUE(IsExistingDirectory(Path("d2").c_str()));
+  EXPECT_TRUE(Move(Path("b.txt").c_str(), Path("d2\\b.txt").c_str()));
+  EXPECT_EQ(ReadAll("d2\\b.txt"), "A");
+}
+
+TEST_F(FilesTest, AttributesOfFilesDirectoriesAndMissingNames) {
+  MakeFile("f.txt");
+  ASSERT_TRUE(CreateDir(Path("d").c_str()));
+  const uint32_t file = GetAttributes(Path("f.txt").c_str());
+  const uint32_t dir = GetAttributes(Path("d").c_str());
+  EXPECT_EQ(file & (kAttrDirectory | kAttrReadOnly | kAttrArchive), kAttrArchive);
+  EXPECT_EQ(dir & (kAttrDirectory | kAttrReadOnly), kAttrDirectory);
+  EXPECT_EQ(GetAttributes(Path("missing").c_str()), kNoAttributes);
+  EXPECT_NE(SetAttributes(Path("missing").c_str(), kAttrArchive), 0);
+
+  EXPECT_TRUE(IsExistingFile(Path("f.txt").c_str()));
+  EXPECT_FALSE(IsExistingDirectory(Path("f.txt").c_str()));
+  EXPECT_TRUE(IsExistingDirectory(Path("d").c_str()));
+  EXPECT_FALSE(IsExistingFile(Path("d").c_str()));
+  EXPECT_FALSE(IsExistingFile(Path("missing").c_str()));
+  EXPECT_FALSE(IsExistingDirectory(Path("missing").c_str()));
+  EXPECT_TRUE(IsExistingDirectory(dir_.c_str()));
+  EXPECT_TRUE(IsExistingDirectory((dir_ + "\\").c_str()));
+}
+
+TEST_F(FilesTest, ReadOnlyAttributeRoundTrip) {
+  MakeFile("f.txt", "x");
+  const std::string name = Path("f.txt");
+  EXPECT_EQ(SetAttributes(name.c_str(), kAttrArchive | kAttrReadOnly), 0);
+  EXPECT_EQ(GetAttributes(name.c_str()) & (kAttrReadOnly | kAttrArchive | kAttrDirectory),
+            kAttrReadOnly | kAttrArchive);
+  EXPECT_EQ(SetAttributes(name.c_str(), kAttrArchive), 0);
+  EXPECT_EQ(GetAttributes(name.c_str()) & (kAttrReadOnly | kAttrArchive | kAttrDirectory),
+            kAttrArchive);
+  EXPECT_EQ(SetAttributes(name.c_str(), kAttrReadOnly), 0);
+  EXPECT_NE(GetAttributes(name.c_str()) & kAttrReadOnly, 0u);
+  MakeReplaceable(name.c_str());
+  EXPECT_EQ(GetAttributes(name.c_str()) & kAttrReadOnly, 0u);
+}
+
+TEST_F(FilesTest, MakeReplaceableLeavesDirectoriesAndMissingNamesAlone) {
+  ASSERT_TRUE(CreateDir(Path("d").c_str()));
+  const uint32_t before = GetAttributes(Path("d").c_str());
+  MakeReplaceable(Path("d").c_str());
+  EXPECT_EQ(GetAttributes(Path("d").c_str()), before);
+  MakeReplaceable(Path("missing").c_str());
+  EXPECT_EQ(GetAttributes(Path("missing").c_str()), kNoAttributes);
+  EXPECT_FALSE(fs::exists(Native(Path("missing"))));
+}
+
+TEST_F(FilesTest, CreateAndRemoveDirectories) {
+  EXPECT_TRUE(CreateDir(Path("new").c_str()));
+  EXPECT_TRUE(IsExistingDirectory(Path("new").c_str()));
+  EXPECT_FALSE(CreateDir(Path("new").c_str()));
+  EXPECT_FALSE(CreateDir(Path("no\\such\\parent").c_str()));
+  EXPECT_TRUE(CreateDir(Path("new\\sub").c_str()));
+  EXPECT_FALSE(RemoveDir(Path("new").c_str()));  // not empty
+  EXPECT_TRUE(RemoveDir(Path("new\\sub").c_str()));
+  EXPECT_TRUE(RemoveDir(Path("new").c_str()));
+  EXPECT_FALSE(IsExistingDirectory(Path("new").c_str()));
+  EXPECT_FALSE(RemoveDir(Path("new").c_str()));
+  MakeFile("f.txt");
+  EXPECT_FALSE(RemoveDir(Path("f.txt").c_str()));
+  EXPECT_FALSE(CreateDir(Path("f.txt").c_str()));
+}
+
+TEST_F(FilesTest, TempPathEndsWithSeparatorAndExists) {
+  char buf[300];
+  ASSERT_TRUE(TempPath(buf, sizeof(buf)));
+  const size_t n = std::strlen(buf);
+  ASSERT_GT(n, 0u);
+  EXPECT_EQ(buf[n - 1], '\\');
+  EXPECT_TRUE(IsExistingDirectory(buf));
+  // A file made under it through the contract's separators.
+  const std::string name = std::string(buf) + fs::path(dir_).filename().string() + "\\t.txt";
+  const Handle h = Open(name.c_str(), 'w');
+  ASSERT_NE(h, kBadHandle);
+  Close(h);
+  EXPECT_TRUE(IsExistingFile(Path("t.txt").c_str()));
+}
+
+TEST_F(FilesTest, TempPathThatDoesNotFitFailsWithoutOverrun) {
+  char full[300];
+  ASSERT_TRUE(TempPath(full, sizeof(full)));
+  const size_t n = std::strlen(full);
+  std::vector<char> buf(n + 8, '#');
+  EXPECT_FALSE(TempPath(buf.data(), n));  // no room for the terminator
+  for (size_t i = n; i < buf.size(); ++i) EXPECT_EQ(buf[i], '#') << i;
+  EXPECT_TRUE(TempPath(buf.data(), n + 1));
+  EXPECT_STREQ(buf.data(), full);
+  EXPECT_FALSE(TempPath(buf.data(), 0));
+  EXPECT_FALSE(TempPath(nullptr, 10));
+}
+
+#if !defined(_WIN32)
+
+// posix: `\` becomes `/` and a drive prefix is dropped before each call.
+TEST_F(FilesTest, PosixBackslashesAndDrivePrefix) {
+  std::string back = dir_;
+  for (char& c : back) {
+    if (c == '/') c = '\\';
+  }
+  const std::string with_drive = "C:" + back + "\\drive.txt";
+  const Handle h = Open(with_drive.c_str(), 'w');
+  ASSERT_NE(h, kBadHandle);
+  EXPECT_EQ(Write("dos", 3, h), 3);
+  Close(h);
+  EXPECT_TRUE(fs::is_regular_file(native_ / "drive.txt"));
+  EXPECT_TRUE(IsExistingFile(("d:" + back + "\\drive.txt").c_str()));
+  EXPECT_TRUE(IsExistingDirectory(("z:" + back).c_str()));
+  EXPECT_TRUE(CreateDir(("C:" + back + "\\sub").c_str()));
+  EXPECT_TRUE(fs::is_directory(native_ / "sub"));
+  EXPECT_TRUE(Move(with_drive.c_str(), ("C:" + back + "\\sub\\moved.txt").c_str()));
+  EXPECT_TRUE(fs::is_regular_file(native_ / "sub" / "moved.txt"));
+  FindData fd;
+  const FindHandle f = FindFirst(("C:" + back + "\\sub\\*.*").c_str(), &fd);
+  ASSERT_NE(f, kBadFind);
+  FindClose(f);
+  EXPECT_TRUE(Delete(("C:" + back + "\\sub\\moved.txt").c_str()));
+  EXPECT_TRUE(RemoveDir(("C:" + back + "\\sub").c_str()));
+  EXPECT_FALSE(fs::exists(native_ / "sub"));
+}
+
+TEST_F(FilesTest, PosixPathsLongerThan260Characters) {
+  std::string path = dir_;
+  const std::string part(60, 'p');
+  for (int i = 0; i < 5; ++i) {
+    path += "\\" + part;
+    ASSERT_TRUE(CreateDir(path.c_str())) << path.size();
+  }
+  path += "\\file.txt";
+  ASSERT_GT(path.size(), 300u);
+  const Handle h = Open(path.c_str(), 'w');
+  ASSERT_NE(h, kBadHandle);
+  EXPECT_EQ(Write("long", 4, h), 4);
+  Close(h);
+  EXPECT_TRUE(IsExistingFile(path.c_str()));
+  EXPECT_TRUE(Delete(path.c_str()));
+}
+
+TEST_F(FilesTest, PosixTempPathFollowsTmpdir) {
+  const char* old = std::getenv("TMPDIR");
+  const std::string saved = old != nullptr ? old : "";
+  char buf[300];
+  ASSERT_EQ(setenv("TMPDIR", (dir_ + "/").c_str(), 1), 0);
+  ASSERT_TRUE(TempPath(buf, sizeof(buf)));
+  std::string expected = dir_ + "\\";
+  for (char& c : expected) {
+    if (c == '/') c = '\\';
+  }
+  EXPECT_EQ(std::string(buf), expected);
+  ASSERT_EQ(unsetenv("TMPDIR"), 0);
+  ASSERT_TRUE(TempPath(buf, sizeof(buf)));
+  EXPECT_STREQ(buf, "\\tmp\\");
+  if (old != nullptr) {
+    setenv("TMPDIR", saved.c_str(), 1);
+  }
+}
+
+#endif
+
+}  // namespace
+}  // namespace acekit::platform

@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+#include "test_dir.h"
+
+namespace acekit::platform {
+namespace {
+
+using TimeTest = testing::TempDirTest;
+
+constexpr uint16_t kDate = 0x2863;  // 3 March 2000
+constexpr uint16_t kTime = 0x73C5;  // 14:30:10
+constexpr uint32_t kPacked = 0x286373C5u;
+
+uint64_t Ticks(const FindTime& t) {
+  return (static_cast<uint64_t>(t.high) << 32) | t.low;
+}
+
+bool LocalTimeIsUtc() {
+  const char* tz = std::getenv("TZ");
+  return tz != nullptr && (std::strcmp(tz, "UTC") == 0 || std::strcmp(tz, "UTC0") == 0);
+}
+
+TEST(DosTime, PackingOfTheKnownVector) {
+  // 14:30:10 on 3 March 2000: hours << 11 | minutes << 5 | seconds / 2, and
+  // (year - 1980) << 9 | month << 5 | day; the time takes the low half.
+  EXPECT_EQ((14 << 11) | (30 << 5) | (10 / 2), kTime);
+  EXPECT_EQ(((2000 - 1980) << 9) | (3 << 5) | 3, kDate);
+  const uint32_t packed = (static_cast<uint32_t>(kDate) << 16) | kTime;
+  EXPECT_EQ(packed, kPacked);
+  const unsigned char bytes[4] = {
+      static_cast<unsigned char>(packed), static_cast<unsigned char>(packed >> 8),
+      static_cast<unsigned char>(packed >> 16), static_cast<unsigned char>(packed >> 24)};
+  EXPECT_EQ(bytes[0], 0xC5);
+  EXPECT_EQ(bytes[1], 0x73);
+  EXPECT_EQ(bytes[2], 0x63);
+  EXPECT_EQ(bytes[3], 0x28);
+}
+
+TEST(DosTime, ToFileTimeAndBack) {
+  FindTime ft{};
+  ASSERT_TRUE(DosTimeToFileTime(kPacked, &ft));
+  uint32_t back = 0;
+  ASSERT_TRUE(FileTimeToDosTime(ft, &back));
+  EXPECT_EQ(back, kPacked);
+  if (LocalTimeIsUtc()) {
+    // 2000-03-03 14:30:10 UTC: 952093810 s after 1970, 11644473600 s more from 1601.
+    EXPECT_EQ(Ticks(ft), (952093810ull + 11644473600ull) * 10000000ull);
+  }
+  // Odd seconds round down to the 2-second DOS step.
+  FindTime odd = ft;
+  const uint64_t t = Ticks(ft) + 10000000ull + 5;  // one second (and a bit) later
+  odd.low = static_cast<uint32_t>(t);
+  odd.high = static_cast<uint32_t>(t >> 32);
+  ASSERT_TRUE(FileTimeToDosTime(odd, &back));
+  EXPECT_EQ(back, kPacked);
+}
+
+TEST(DosTime, InvalidAndOutOfRangeValues) {
+  FindTime ft{};
+  EXPECT_FALSE(DosTimeToFileTime((static_cast<uint32_t>((20 << 9) | (13 << 5) | 3) << 16), &ft));
+  EXPECT_FALSE(DosTimeToFileTime((static_cast<uint32_t>((20 << 9) | (0 << 5) | 3) << 16), &ft));
+  EXPECT_FALSE(DosTimeToFileTime((static_cast<uint32_t>((20 << 9) | (3 << 5) | 0) << 16), &ft));
+  EXPECT_FALSE(DosTimeToFileTime((kPacked & 0xFFFF0000u) | (24u << 11), &ft));
+  // 1 January 1970 cannot be a DOS date.
+  const FindTime epoch{static_cast<uint32_t>(116444736000000000ull),
+                       static_cast<uint32_t>(116444736000000000ull >> 32)};
+  uint32_t packed = 0;
+  EXPECT_FALSE(FileTimeToDosTime(epoch, &packed));
+}
+
+TEST_F(TimeTest, SetThenGetGivesTheKnownVectorBack) {
+  const Handle h = Open(Path("t.bin").c_str(), 'w');
+  ASSERT_NE(h, kBadHandle);
+  ASSERT_EQ(SetFileTime(h, kDate, kTime), 0);
+  uint16_t date = 0;
+  uint16_t time = 0;
+  ASSERT_EQ(GetFileTime(h, &date, &time), 0);
+  EXPECT_EQ(date, kDate);
+  EXPECT_EQ(time, kTime);
+  uint32_t packed = 0;
+  ASSERT_EQ(GetPackedFileTime(h, &packed), 0);
+  EXPECT_EQ(packed, kPacked);
+  Close(h);
+
+  // The time stays on the file and reads back through another handle.
+  const Handle r = Open(Path("t.bin").c_str(), 'r');
+  ASSERT_NE(r, kBadHandle);
+  ASSERT_EQ(GetPackedFileTime(r, &packed), 0);
+  EXPECT_EQ(packed, kPacked);
+  Close(r);
+
+  // The listing shows the same moment as a UTC file time.
+  FindData fd;
+  const FindHandle f = FindFirst(Path("t.bin").c_str(), &fd);
+  ASSERT_NE(f, kBadFind);
+  FindClose(f);
+  FindTime expected{};
+  ASSERT_TRUE(DosTimeToFileTime(kPacked, &expected));
+  EXPECT_EQ(Ticks(fd.last_write_time), Ticks(expected));
+}
+
+TEST_F(TimeTest, RoundTripOverTheDosRange) {
+  const uint32_t values[] = {
+      (0x0021u << 16) | 0x0000u,  // 1980-01-01 00:00:00
+      kPacked,
+      (static_cast<uint32_t>((24 << 9) | (2 << 5) | 29) << 16) | ((23 << 11) | (59 << 5) | 29),
+      (static_cast<uint32_t>((44 << 9) | (7 << 5) | 15) << 16) | ((12 << 11) | (0 << 5) | 1),
+      (static_cast<uint32_t>((119 << 9) | (12 << 5) | 31) << 16) | ((23 << 11) | (59 << 5) | 29),
+  };
+  const Handle h = Open(Path("r.bin").c_str(), 'b');
+  ASSERT_NE(h, kBadHandle);
+  for (uint32_t v : values) {
+    ASSERT_EQ(SetPackedFileTime(h, v), 0) << std::hex << v;
+    uint32_t back = 0;
+    ASSERT_EQ(GetPackedFileTime(h, &back), 0) << std::hex << v;
+    EXPECT_EQ(back, v) << std::hex << v;
+  }
+  Close(h);
+}
+
+TEST_F(TimeTest, SetOnlyChangesTheLastWriteTime) {
+  const Handle h = Open(Path("t.bin").c_str(), 'w');
+  ASSERT_NE(h, kBadHandle);
+  FindData before;
+  FindHandle f = FindFirst(Path("t.bin").c_str(), &before);
+  ASSERT_NE(f, kBadFind);
+  FindClose(f);
+  ASSERT_EQ(SetFileTime(h, kDate, kTime), 0);
+  Close(h);
+  FindData after;
+  f = FindFirst(Path("t.bin").c_str(), &after);
+  ASSERT_NE(f, kBadFind);
+  FindClose(f);
+  // The creation time stays (where the file system keeps one apart from the
+  // last-write time; elsewhere the listing shows the last-write time there).
+  EXPECT_TRUE(Ticks(after.creation_time) == Ticks(before.creation_time) ||
+              Ticks(after.creation_time) == Ticks(after.last_write_time));
+  EXPECT_NE(Ticks(after.last_write_time), Ticks(before.last_write_time));
+}
+
+TEST_F(TimeTest, InvalidDosValuesAndReadHandlesFail) {
+  const Handle h = Open(Path("t.bin").c_str(), 'w');
+  ASSERT_NE(h, kBadHandle);
+  EXPECT_NE(SetFileTime(h, static_cast<uint16_t>((20 << 9) | (13 << 5) | 3), kTime), 0);
+  EXPECT_NE(SetPackedFileTime(h, 0), 0);  // month 0, day 0
+  EXPECT_EQ(SetPackedFileTime(h, 0), -1);
+  Close(h);
+
+  const Handle r = Open(Path("t.bin").c_str(), 'r');
+  ASSERT_NE(r, kBadHandle);
+  if (testing::SystemEnforcesWindowsRights()) {
+    EXPECT_NE(SetFileTime(r, kDate, kTime), 0);  // no right to change it
+  }
+  uint16_t date = 0;
+  uint16_t time = 0;
+  EXPECT_EQ(GetFileTime(r, &date, &time), 0);
+  Close(r);
+
+  uint32_t packed = 0;
+  EXPECT_EQ(GetPackedFileTime(kBadHandle, &packed), -1);
+  EXPECT_NE(GetFileTime(kBadHandle, &date, &time), 0);
+  EXPECT_NE(SetFileTime(kBadHandle, kDate, kTime), 0);
+}
+
+TEST_F(TimeTest, CurrentTimeMatchesANewFile) {
+  uint32_t now = 0;
+  CurrentPackedTime(&now);
+  const Handle h = Open(Path("now.bin").c_str(), 'w');
+  ASSERT_NE(h, kBadHandle);
+  ASSERT_EQ(Write("x", 1, h), 1);
+  uint32_t stamp = 0;
+  ASSERT_EQ(GetPackedFileTime(h, &stamp), 0);
+  Close(h);
+  FindTime a{};
+  FindTime b{};
+  ASSERT_TRUE(DosTimeToFileTime(now, &a)) << std::hex << now;
+  ASSERT_TRUE(DosTimeToFileTime(stamp, &b)) << std::hex << stamp;
+  const int64_t diff = static_cast<int64_t>(Ticks(b)) - static_cast<int64_t>(Ticks(a));
+  EXPECT_LE(diff < 0 ? -diff : diff, 10 * 10000000LL);
+  EXPECT_GE(now >> 25, 44u);  // year 2024 or later
+}
+
+}  // namespace
+}  // namespace acekit::platform
