@@ -214,6 +214,14 @@ std::vector<Piece> ReplayBuffer(const compress::BlockCoder& blocks) {
   return Replay(symbols);
 }
 
+std::vector<Piece> ReplayStream(const Bytes& stream, size_t size) {
+  std::vector<CodedSymbol> all;
+  for (const Block& b : ReadBlocks(stream, size)) {
+    all.insert(all.end(), b.symbols.begin(), b.symbols.end());
+  }
+  return Replay(all);
+}
+
 void CodeWithoutClosing(Compressor& c, const Bytes& data, bool restart, MemSink& sink) {
   MemSource source(data);
   c.Bind(&source, &sink);

@@ -119,6 +119,8 @@ struct Piece {
 // Turns coded symbols back into pieces, resolving repeat distances.
 std::vector<Piece> Replay(const std::vector<CodedSymbol>& symbols);
 std::vector<Piece> ReplayBuffer(const compress::BlockCoder& blocks);
+// All blocks of a file's stream.
+std::vector<Piece> ReplayStream(const Bytes& stream, size_t size);
 
 // Runs the coder over one file without closing the stream, so that the
 // symbol buffer can be inspected. restart as in CompressFile.
