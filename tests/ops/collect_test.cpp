@@ -117,18 +117,6 @@ TEST(CollectTree, FilesBeforeSubdirectoriesAndStoredNamesWithoutWorkDir) {
   EXPECT_EQ(Names(ordered), (std::vector<std::string>{"a.txt", "sub\\b.txt"}));
 }
 
-TEST(CollectTree, StopsWhenTheListCannotGrow) {
-  TempDir dir;
-  dir.Write("a.txt", "a");
-  dir.Write("b.txt", "b");
-  InputFileList files;
-  platform::DisarmFaults();
-  platform::ArmFault(platform::Fault::kAlloc, 2);
-  EXPECT_EQ(CollectTree(dir.Lib().c_str(), "*.*", files), kNoMemory);
-  platform::DisarmFaults();
-  EXPECT_EQ(files.count, 1);
-}
-
 TEST(RemoveTree, RemovesEverythingIncludingReadOnlyFiles) {
   TempDir dir;
   dir.Write("w\\a.txt", "a");

@@ -154,45 +154,6 @@ TEST_F(ItemTest, DirectoryHeaderHasNoDataAndLosesItsTrailingSeparator) {
   EXPECT_NE(e.ftime, 0u);
 }
 
-struct SkipCase {
-  bool registered;
-  int32_t answer;
-  int32_t normal_result;
-  int32_t solid_result;  // the chain has started (restart clear)
-  uint32_t status;
-};
-
-class VanishedSource : public ItemTest, public ::testing::WithParamInterface<SkipCase> {
- protected:
-  static int32_t ACEKIT_CALL Skip(ArcContext ctx, const char*) { return static_cast<int32_t>(ctx); }
-};
-
-TEST_P(VanishedSource, FollowsTheSkipAnswer) {
-  const SkipCase& c = GetParam();
-  if (c.registered) {
-    hooks_.skip.proc = &Skip;
-    hooks_.skip.ctx = c.answer;
-  }
-  ItemWriter w = Writer();
-  EXPECT_EQ(AddOneFile(w, Src("gone.txt").c_str(), "gone.txt"), c.normal_result);
-  EXPECT_EQ(arc_.status, c.status);
-  arc_.status = 0;
-  SolidChain chain;
-  chain.Apply(2);
-  EXPECT_EQ(AddOneFileSolid(w, Src("gone.txt").c_str(), "gone.txt", chain), c.solid_result);
-  EXPECT_EQ(arc_.status, c.status);
-  const auto p = Parse(Finish());
-  EXPECT_TRUE(p.ok);
-  EXPECT_TRUE(p.entries.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Answers, VanishedSource,
-                         ::testing::Values(SkipCase{false, 0, 0, 0, kOpenFailed},
-                                           SkipCase{true, 1, 1, 2, kOk},
-                                           SkipCase{true, 2, 0, 0, kCancelled},
-                                           SkipCase{true, 0, 0, 0, kOk},
-                                           SkipCase{true, 7, 7, 7, kOk}));
-
 TEST(CopyArchiveBytes, CopiesTheRangeAndReportsAnArchiveThatEndsEarly) {
   TempDir dir;
   const std::string bytes = RandomBytes(40000);

@@ -100,29 +100,6 @@ TEST(CompareByType, TwoNamesWithoutExtensionAreEqual) {
   EXPECT_LT(CompareByType("ZETA", "A.XYZ"), 0);  // "Z" is a prefix of "Z.XYZ"
 }
 
-TEST(InputFileList, AppendKeepsBothNamesAndOrder) {
-  InputFileList list;
-  ASSERT_EQ(AppendInputFile(list, "C:\\w\\a.txt", "a.txt"), kOk);
-  ASSERT_EQ(AppendInputFile(list, "C:\\w\\b.txt", "b.txt"), kOk);
-  ASSERT_EQ(list.count, 2);
-  EXPECT_STREQ(list.first->name, "a.txt");
-  EXPECT_STREQ(list.last->path, "C:\\w\\b.txt");
-  FreeInputFileList(list);
-  EXPECT_EQ(list.count, 0);
-  EXPECT_EQ(list.first, nullptr);
-}
-
-TEST(InputFileList, OutOfMemoryLeavesListUnchanged) {
-  InputFileList list;
-  ASSERT_EQ(AppendInputFile(list, "a", "a"), kOk);
-  platform::DisarmFaults();
-  platform::ArmFault(platform::Fault::kAlloc, 1);
-  EXPECT_EQ(AppendInputFile(list, "b", "b"), kNoMemory);
-  platform::DisarmFaults();
-  EXPECT_EQ(list.count, 1);
-  EXPECT_EQ(list.first, list.last);
-}
-
 TEST(InputFileList, SortWithoutMemoryKeepsCollectionOrder) {
   InputFileList list;
   for (const char* n : {"C.TXT", "B.TXT", "A.TXT"}) ASSERT_EQ(AppendInputFile(list, n, n), kOk);
