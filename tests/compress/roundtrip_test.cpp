@@ -44,5 +44,74 @@ TEST(RoundTrip, EverySizeAndLevel) {
   }
 }
 
+TEST(RoundTrip, InputsLongerThanThreeWindows) {
+  // Slides at D, 2D and 3D; the largest windows get a smaller share to keep
+  // the test quick, with one slide each.
+  const std::pair<int32_t, size_t> cases[] = {{64, 3 * 65536 + 5000},
+                                              {128, 3 * 131072 + 70},
+                                              {256, 3 * 262144 + 1},
+                                              {512, 600000},
+                                              {1024, 1100000}};
+  for (const auto& [dict, size] : cases) {
+    SCOPED_TRACE(::testing::Message() << "dict " << dict);
+    const std::vector<Bytes> files{Generate(Kind::kMixed, size, static_cast<uint64_t>(dict))};
+    const auto packed = CompressAll(files, dict, 2, false);
+    ASSERT_EQ(packed.size(), 1u);
+    EXPECT_TRUE(DecodeAll(packed, files, false, nullptr));
+  }
+}
+
+TEST(RoundTrip, SolidRunsReachBack) {
+  // Later files repeat pieces of earlier ones, some short enough to end
+  // inside the previous window fill, one long enough to slide.
+  Bytes base = Generate(Kind::kRandom, 150000, 81);
+  const Bytes text = Generate(Kind::kSource, 60000, 84);
+  std::copy(text.begin(), text.end(), base.begin() + 60000);
+  std::vector<Bytes> files{
+      Bytes(base.begin(), base.begin() + 40000),
+      Bytes(base.begin() + 10000, base.begin() + 10500),
+      Generate(Kind::kText, 3, 82),
+      Bytes(base.begin() + 20000, base.begin() + 150000),
+      Bytes(base.begin(), base.begin() + 1000),
+      Generate(Kind::kRandom, 1, 83),
+  };
+  for (const int32_t dict : {64, 256, 1024}) {
+    for (const int32_t level : {1, 4}) {
+      SCOPED_TRACE(::testing::Message() << "dict " << dict << " level " << level);
+      const auto solid = CompressAll(files, dict, level, true);
+      const auto normal = CompressAll(files, dict, level, false);
+      ASSERT_EQ(solid.size(), files.size());
+      EXPECT_TRUE(DecodeAll(solid, files, true, nullptr));
+      EXPECT_TRUE(DecodeAll(normal, files, false, nullptr));
+      // The repeated pieces are coded as a literal and matches into the
+      // files before.
+      // File 4 repeats file 0, which only the larger windows still hold.
+      for (const size_t i : {1u, 4u}) {
+        if (i == 4 && dict < 256) continue;
+        const auto pieces = ReplayStream(solid[i].stream, files[i].size());
+        EXPECT_LE(pieces.size(), 6u) << i;
+        bool reaches_back = false;
+        for (const Piece& p : pieces) reaches_back |= p.distance > p.pos;
+        EXPECT_TRUE(reaches_back) << i;
+      }
+    }
+  }
+}
+
+TEST(RoundTrip, ChunkedSourceGivesTheSameStream) {
+  const Bytes data = Generate(Kind::kMixed, 150000, 91);
+  Bytes whole;
+  for (const uint32_t chunk : {0xFFFFFFFFu, 1000u, 1u}) {
+    Compressor c;
+    int32_t dict = 64;
+    ASSERT_TRUE(c.Setup(&dict, 1));
+    MemSource source(data, chunk);
+    MemSink sink;
+    c.CompressFile(&source, &sink, static_cast<int32_t>(data.size()), true);
+    if (whole.empty()) whole = sink.out;
+    EXPECT_EQ(sink.out, whole) << chunk;
+  }
+}
+
 }  // namespace
 }  // namespace acekit::compress_test
