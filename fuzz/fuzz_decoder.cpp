@@ -11,6 +11,9 @@
 //
 // Declared sizes stay below 256 KB so that a stream of zero-length codes,
 // which may legally spin out bytes without consuming input, stays quick.
+//
+// fuzz/corpus/decoder holds seeds in this layout, made by the compressor:
+//   fuzz_decoder -max_total_time=30 WORK_DIR fuzz/corpus/decoder
 #include <cstddef>
 #include <cstdint>
 #include <cstring>

@@ -113,13 +113,6 @@ struct Block {
   }
 };
 
-// Lengths giving every listed symbol a code: all of them `len` bits long.
-inline std::vector<uint8_t> Flat(int highest, std::initializer_list<int> used, uint8_t len) {
-  std::vector<uint8_t> l(static_cast<size_t>(highest) + 1, 0);
-  for (int s : used) l[static_cast<size_t>(s)] = len;
-  return l;
-}
-
 // A block whose codes cover every symbol: 9-bit main codes, 8-bit length codes.
 inline Block AnyBlock() {
   return Block(std::vector<uint8_t>(283, 9), std::vector<uint8_t>(256, 8));
