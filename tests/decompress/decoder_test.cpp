@@ -9,6 +9,7 @@
 
 #include "api/status.h"
 #include "format/crc32.h"
+#include "platform/platform.h"
 #include "stream_builder.h"
 
 namespace acekit::decompress::test {
@@ -51,6 +52,19 @@ class DecoderTest : public testing::Test {
   std::unique_ptr<MemorySource> source_;
   MemorySink sink_;
 };
+
+// Whichever buffer cannot be had, nothing stays taken.
+TEST(DecoderAlloc, FailsCleanlyForEachBuffer) {
+  for (uint32_t nth = 1; nth <= 3; ++nth) {
+    auto d = std::make_unique<Decoder>();
+    platform::ArmFault(platform::Fault::kAlloc, nth);
+    EXPECT_EQ(DecoderAlloc(*d), kNoMemory) << nth;
+    platform::DisarmFaults();
+    EXPECT_EQ(d->window, nullptr);
+    EXPECT_EQ(d->words, nullptr);
+    EXPECT_EQ(d->out, nullptr);
+  }
+}
 
 TEST_F(DecoderTest, StoredEntryPassesThroughInChunks) {
   std::vector<uint8_t> data(5000);
