@@ -5,9 +5,9 @@
 // when the reader moves onto word 1022, words 1022 and 1023 move to the front
 // and the next 4088 bytes are read behind them. A short read is not an error
 // at this level; words the source did not deliver keep whatever the buffer
-// held before, exactly as earlier readers of the format saw them, so damaged
-// streams decode to the same bytes everywhere. `Overrun()` tells the decoder
-// afterwards whether it consumed bits the source never delivered.
+// held before, so a damaged stream decodes to the same bytes on every run and
+// every platform. `Overrun()` tells the decoder afterwards whether it consumed
+// bits the source never delivered.
 //
 // Internally bits sit in a 64-bit accumulator that is topped up one word at a
 // time; the buffer and its refill schedule are unchanged, so the sequence of

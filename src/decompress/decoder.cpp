@@ -156,8 +156,9 @@ uint32_t DecodeStored(Decoder& d, uint8_t* buf, uint32_t capacity) {
   uint32_t want = capacity < kWordBufferBytes ? capacity : kWordBufferBytes;
   if (static_cast<uint32_t>(d.remaining) < want) want = static_cast<uint32_t>(d.remaining);
   if (want == 0 || d.feed.source == nullptr) return 0;
-  // Stored data passes through the word buffer on its way, as it always has;
-  // a later short read in a compressed entry then sees the same stale words.
+  // Stored data passes through the word buffer on its way, so what a later
+  // short read in a compressed entry leaves behind is defined by the archive
+  // alone.
   int32_t got = d.feed.source->Read(d.words, want);
   if (got <= 0) return 0;
   if (static_cast<uint32_t>(got) > want) got = static_cast<int32_t>(want);
@@ -171,6 +172,9 @@ uint32_t DecodeStored(Decoder& d, uint8_t* buf, uint32_t capacity) {
 
 uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity) {
   if (d.remaining <= 0 || capacity <= kMaxMatch) return 0;
+  // A chunk is copied out of the window after decoding, so it must fit well
+  // inside it.
+  if (capacity > kWindowSize / 2) capacity = kWindowSize / 2;
   uint32_t limit = capacity - kMaxMatch;
   if (static_cast<uint32_t>(d.remaining) < limit) limit = static_cast<uint32_t>(d.remaining);
 

@@ -90,8 +90,8 @@ void DecoderStart(Decoder& d, ByteSource* source, int32_t size, bool solid, uint
 uint32_t DecodeEntry(Decoder& d, uint32_t method, ByteSink* sink);
 
 // Produces the next chunk into buf (at most capacity bytes; a compressed chunk
-// needs capacity above kMaxMatch) and adds it to d.crc. Returns the byte
-// count; failures are left in d.status.
+// needs capacity above kMaxMatch and uses at most half the window) and adds
+// it to d.crc. Returns the byte count; failures are left in d.status.
 uint32_t DecodeChunk(Decoder& d, uint8_t* buf, uint32_t capacity, uint32_t method);
 
 }  // namespace acekit::decompress

@@ -20,9 +20,10 @@ inline constexpr int kMaxHighestSymbol = 511;
 // fewer than two used symbols the first symbol in sorted order is given
 // length 1 in `lengths`, so a lone symbol still consumes a bit.
 //
-// Fails when a code is longer than `width` or the codes overrun the table;
-// codes that do not fit once the table is full are dropped, as the format
-// has always done. width is 1..15.
+// Fails when a code is longer than `width` or the codes overrun the table.
+// Codes go in shortest first, so an over-full set never overruns: the codes
+// that find the table full are dropped, not refused, and existing streams
+// depend on that. width is 1..15.
 bool BuildDecodeTable(int width, int highest, uint8_t* lengths, uint16_t* table);
 
 // Reads one transmitted code-length set for an alphabet whose highest symbol
