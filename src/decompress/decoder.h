@@ -20,6 +20,9 @@
 // a chunk that produces nothing while bytes remain and a chunk that produces
 // more than remains all end the entry with kCrcMismatch (the status for
 // damaged data); a code set that cannot be built ends it with kCorrupt.
+// A compressed entry notices the end of its data only when the source ends,
+// so a source bounded to the entry's packed size catches truncation at once;
+// otherwise the CRC comparison does.
 #pragma once
 
 #include <cstdint>
