@@ -209,17 +209,19 @@ void BlockCoder::EmitBlock(StreamIo& out) {
   SendCodeLengths(len, out);
   out.PutBits(15, count_);
 
+  StreamIo::Bits bits = out.SaveBits();
   for (uint32_t i = 0; i < count_; ++i) {
     const BlockSymbol& s = syms_[i];
-    out.PutBits(main.len[s.symbol], main.code[s.symbol]);
+    out.PutBits(bits, main.len[s.symbol], main.code[s.symbol]);
     if (s.symbol >= 256) {
       if (s.extra_bits >= 2) {
         const uint32_t n = s.extra_bits - 1u;
-        out.PutBits(n, s.extra & ((1u << n) - 1));
+        out.PutBits(bits, n, s.extra & ((1u << n) - 1));
       }
-      out.PutBits(len.len[s.length], len.code[s.length]);
+      out.PutBits(bits, len.len[s.length], len.code[s.length]);
     }
   }
+  out.RestoreBits(bits);
   count_ = 0;
 }
 

@@ -140,10 +140,6 @@ struct Coder {
       }
       h3 = ((h3 << kShift) ^ w[p + 2]) & kMask;
       h2 = ((h2 << 4) ^ w[p + 1]) & 0xFF;
-#if defined(__GNUC__)
-      // The next position's chain head: its load is a likely cache miss.
-      __builtin_prefetch(head3 + (((h3 << kShift) ^ w[p + 3]) & kMask));
-#endif
     }
 
     ACEKIT_HOT void Insert() {
@@ -204,7 +200,12 @@ struct Coder {
       for (;; ++q) {
         if (q >= end) {
           const uint32_t stop = end + 64;
-          for (; end < stop; ++end) ahead[end & (kAheadRing - 1)] = Hash3(w + end);
+          uint32_t v = Hash3(w + end);
+          ahead[end & (kAheadRing - 1)] = v;
+          for (++end; end < stop; ++end) {
+            v = ((v << kShift) ^ w[end + 2]) & kMask;
+            ahead[end & (kAheadRing - 1)] = v;
+          }
           m.ahead_end = end;
         }
         h = ahead[q & (kAheadRing - 1)];

@@ -48,24 +48,42 @@ class StreamIo {
   // sets kOpenFailed and returns 0, which the coder takes for end of input.
   uint32_t ReadInput(uint8_t* buf, uint32_t n);
 
+  // The accumulator as plain values, so that a long run of fields can keep
+  // it in registers: SaveBits, PutBits(bits, ...) repeatedly, RestoreBits.
+  struct Bits {
+    uint32_t acc;
+    uint32_t count;
+  };
+  Bits SaveBits() const { return Bits{acc_, bits_}; }
+  void RestoreBits(Bits b) {
+    acc_ = b.acc;
+    bits_ = b.count;
+  }
+
   // Appends the low n bits of value (1 <= n <= 32, value < 2^n). The first
-  // bit written ends up in the most significant position of its word.
-  void PutBits(uint32_t n, uint32_t value) {
-    const uint32_t c = bits_;
+  // bit written ends up in the most significant position of its word, and a
+  // full word waits in the accumulator until the next field arrives.
+  void PutBits(Bits& b, uint32_t n, uint32_t value) {
+    const uint32_t c = b.count;
     if (c + n <= 32) {
       // Only an empty accumulator takes a whole word at once; it holds 0.
-      acc_ = n == 32 ? value : (acc_ << n) | value;
-      bits_ = c + n;
+      b.acc = n == 32 ? value : (b.acc << n) | value;
+      b.count = c + n;
     } else if (c == 32) {
-      PutWord(acc_);
-      acc_ = value;
-      bits_ = n;
+      PutWord(b.acc);
+      b.acc = value;
+      b.count = n;
     } else {
       const uint32_t rest = c + n - 32;
-      PutWord((acc_ << (32 - c)) | (value >> rest));
-      bits_ = rest;
-      acc_ = value & ((1u << rest) - 1);
+      PutWord((b.acc << (32 - c)) | (value >> rest));
+      b.count = rest;
+      b.acc = value & ((1u << rest) - 1);
     }
+  }
+  void PutBits(uint32_t n, uint32_t value) {
+    Bits b = SaveBits();
+    PutBits(b, n, value);
+    RestoreBits(b);
   }
 
   void PutWord(uint32_t word) {
