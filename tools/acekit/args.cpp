@@ -1,0 +1,104 @@
+#include "args.h"
+
+#include <cstring>
+
+namespace acekit_cli {
+
+bool ParsedArgs::Has(int id) const {
+  for (const auto& [opt, value] : options) {
+    if (opt == id) return true;
+  }
+  return false;
+}
+
+std::string ParsedArgs::Value(int id) const {
+  std::string result;
+  for (const auto& [opt, value] : options) {
+    if (opt == id) result = value;
+  }
+  return result;
+}
+
+namespace {
+
+const OptionSpec* FindShort(std::span<const OptionSpec> specs, char c) {
+  for (const auto& s : specs) {
+    if (s.short_name == c) return &s;
+  }
+  return nullptr;
+}
+
+// An exact long name wins; otherwise a prefix must name exactly one option.
+const OptionSpec* FindLong(std::span<const OptionSpec> specs, const std::string& name,
+                           bool* ambiguous) {
+  const OptionSpec* found = nullptr;
+  int prefix_hits = 0;
+  for (const auto& s : specs) {
+    if (s.long_name == nullptr) continue;
+    if (name == s.long_name) return &s;
+    if (std::strncmp(s.long_name, name.c_str(), name.size()) == 0) {
+      found = &s;
+      ++prefix_hits;
+    }
+  }
+  *ambiguous = prefix_hits > 1;
+  return prefix_hits == 1 ? found : nullptr;
+}
+
+}  // namespace
+
+std::string ParseArgs(std::span<const std::string> args, std::span<const OptionSpec> specs,
+                      ParsedArgs& out) {
+  bool options_done = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (options_done || a.size() < 2 || a[0] != '-') {
+      out.operands.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      options_done = true;
+      continue;
+    }
+    if (a[1] == '-') {
+      const size_t eq = a.find('=');
+      const std::string name = a.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+      bool ambiguous = false;
+      const OptionSpec* spec = FindLong(specs, name, &ambiguous);
+      if (spec == nullptr) {
+        return (ambiguous ? "ambiguous option '--" : "unknown option '--") + name + "'";
+      }
+      const std::string shown = std::string("--") + spec->long_name;
+      if (!spec->takes_value) {
+        if (eq != std::string::npos) return "option '" + shown + "' takes no value";
+        out.options.emplace_back(spec->id, "");
+      } else if (eq != std::string::npos) {
+        out.options.emplace_back(spec->id, a.substr(eq + 1));
+      } else if (i + 1 < args.size()) {
+        out.options.emplace_back(spec->id, args[++i]);
+      } else {
+        return "option '" + shown + "' needs a value";
+      }
+      continue;
+    }
+    for (size_t k = 1; k < a.size(); ++k) {
+      const OptionSpec* spec = FindShort(specs, a[k]);
+      if (spec == nullptr) return std::string("unknown option '-") + a[k] + "'";
+      if (!spec->takes_value) {
+        out.options.emplace_back(spec->id, "");
+        continue;
+      }
+      if (k + 1 < a.size()) {
+        out.options.emplace_back(spec->id, a.substr(k + 1));
+      } else if (i + 1 < args.size()) {
+        out.options.emplace_back(spec->id, args[++i]);
+      } else {
+        return std::string("option '-") + a[k] + "' needs a value";
+      }
+      break;
+    }
+  }
+  return "";
+}
+
+}  // namespace acekit_cli

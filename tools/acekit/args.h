@@ -1,0 +1,35 @@
+// GNU-style command-line parsing: short options that may be bundled (-qy),
+// values attached or separate (-d64, -d 64, --dictionary=64, --dictionary 64),
+// unique prefixes of long options, options anywhere among the operands, and
+// "--" to end the options.
+#pragma once
+
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace acekit_cli {
+
+struct OptionSpec {
+  int id;
+  char short_name;        // '\0' when the option has only a long name
+  const char* long_name;  // nullptr when it has only a short name
+  bool takes_value;
+};
+
+struct ParsedArgs {
+  std::vector<std::pair<int, std::string>> options;  // in command-line order
+  std::vector<std::string> operands;
+
+  bool Has(int id) const;
+  // The value of the last occurrence, or an empty string.
+  std::string Value(int id) const;
+};
+
+// Returns an empty string on success, else a one-line description of the
+// first mistake ("unknown option '--foo'").
+std::string ParseArgs(std::span<const std::string> args, std::span<const OptionSpec> specs,
+                      ParsedArgs& out);
+
+}  // namespace acekit_cli

@@ -1,0 +1,203 @@
+// a: create an archive, or add to one.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <set>
+
+#include "commands.h"
+#include "format.h"
+#include "host.h"
+#include "library.h"
+#include "names.h"
+#include "ui.h"
+#include "walk.h"
+
+namespace acekit_cli {
+namespace {
+
+bool ParseNumber(const std::string& text, long* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  *value = std::strtol(text.c_str(), &end, 10);
+  return errno == 0 && *end == '\0';
+}
+
+// The archive's name as the library should see it once the working
+// directory has moved to DIR.
+std::string Absolute(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  char cwd[PATH_MAX];
+  if (::getcwd(cwd, sizeof cwd) == nullptr) return path;
+  return std::string(cwd) + "/" + path;
+}
+
+struct Existing {
+  uint64_t bytes = 0;
+  std::set<std::string> directories;  // same-name keys
+};
+
+Existing ExistingEntries() {
+  Existing ex;
+  Masks all;
+  Entries entries;
+  if (entries.Build(all) != kStatusOk) return ex;
+  for (const ArcEntry* e : entries.all()) {
+    ex.bytes += e->orig_size;
+    if (IsDirectory(*e)) {
+      std::string name = EntryName(*e);
+      if (name.ends_with('/')) name.pop_back();
+      ex.directories.insert(SameNameKey(name));
+    }
+  }
+  return ex;
+}
+
+}  // namespace
+
+int RunAdd(const ParsedArgs& args) {
+  Ui& ui = Ui::Get();
+  const std::string& archive_arg = args.operands[0];
+  const std::vector<std::string> paths(args.operands.begin() + 1, args.operands.end());
+
+  long dictionary = 64;
+  if (args.Has(kOptDictionary)) {
+    if (!ParseNumber(args.Value(kOptDictionary), &dictionary) ||
+        (dictionary != 64 && dictionary != 128 && dictionary != 256 && dictionary != 512 &&
+         dictionary != 1024)) {
+      return UsageError("a", "--dictionary takes 64, 128, 256, 512 or 1024 (KB)");
+    }
+  }
+  long level = 1;
+  if (args.Has(kOptLevel) &&
+      (!ParseNumber(args.Value(kOptLevel), &level) || level < 1 || level > 4)) {
+    return UsageError("a", "--level takes 1, 2, 3 or 4");
+  }
+  const bool names_only = args.Has(kOptNamesOnly);
+
+  // The archive is named from where the command was given, the inputs from -C DIR.
+  std::string archive = archive_arg;
+  if (args.Has(kOptDirectory)) {
+    archive = Absolute(archive_arg);
+    const std::string dir = args.Value(kOptDirectory);
+    if (::chdir(dir.c_str()) != 0) {
+      ui.Error(dir + ": " + std::strerror(errno));
+      return ui.exit_code();
+    }
+  }
+
+  WalkOptions walk;
+  walk.names_only = names_only;
+  walk.strict = args.Has(kOptStrict);
+  struct stat ast;
+  bool exists = false;
+  if (::stat(archive.c_str(), &ast) == 0) {
+    if (S_ISDIR(ast.st_mode)) {
+      ui.Error(archive_arg + ": is a directory, not an archive");
+      return ui.exit_code();
+    }
+    exists = true;
+    walk.skip_identity = true;
+    walk.skip_dev = ast.st_dev;
+    walk.skip_ino = ast.st_ino;
+  }
+  std::vector<InputItem> items;
+  if (!CollectInputs(paths, walk, items)) {
+    ui.Error(archive_arg + ": nothing written");
+    return ui.exit_code();
+  }
+  if (items.empty()) {
+    ui.Error(archive_arg + ": nothing to add");
+    return ui.exit_code();
+  }
+
+  Session session;
+  if (exists ? !session.Open(archive) : !session.Create(archive)) return ui.exit_code();
+
+  Host host(Host::Mode::kAdd);
+  host.strict = args.Has(kOptStrict);
+  int32_t desc[10];
+  GetArcerDesc(desc);
+  const bool solid = exists ? desc[8] == 4 : args.Has(kOptSolid);
+  std::set<std::string> old_directories;
+  if (exists) {
+    if (args.Has(kOptSolid) && !solid) {
+      ui.Warn(archive_arg + ": is not solid; files are added without --solid");
+    }
+    // Added files take the archive's own dictionary: a solid archive's, or
+    // 64 KB in a normal one.
+    if (args.Has(kOptDictionary) && dictionary != desc[7]) {
+      ui.Warn(archive_arg + ": keeps its " + std::to_string(desc[7]) + " KB dictionary");
+    }
+    dictionary = desc[7];
+    Existing ex = ExistingEntries();
+    if (solid) host.unpack_total = ex.bytes;
+    old_directories = std::move(ex.directories);
+  }
+  desc[6] = 12;
+  desc[7] = static_cast<int32_t>(dictionary);
+  desc[8] = solid ? 4 : 0;
+  desc[9] = static_cast<int32_t>(level);
+  SetArcerStats(desc);
+  host.Register();
+  if (names_only) arOptionsOn(0x0010);
+
+  Masks masks;
+  uint64_t total = 0;
+  int files = 0;
+  int directories = 0;
+  for (const auto& item : items) {
+    // The archive lists a directory with a trailing separator, so an update
+    // would not take an item without one for the same entry: a directory
+    // the archive already holds is left as it is.
+    if (item.directory && old_directories.contains(SameNameKey(item.stored))) continue;
+    if (!masks.Add(item.disk)) {
+      ui.Error(archive_arg + ": out of memory");
+      return ui.exit_code();
+    }
+    total += item.size;
+    (item.directory ? directories : files) += 1;
+  }
+  host.repack_total = host.unpack_total + total;
+  ui.progress().Begin(total);
+  CompressFileMaskListArc(masks.get());
+  const uint16_t status = session.status();
+  ui.progress().End();
+
+  const std::string what = exists ? "the archive is unchanged" : "no archive was written";
+  if (status == kStatusCancelled || (Interrupted() && status == kStatusOk && !exists)) {
+    if (!exists) ::unlink(archive.c_str());
+    ui.Error(archive_arg + ": cancelled; " + what, kExitCancelled);
+    return ui.exit_code();
+  }
+  if (host.stopped_strict()) {
+    ui.Error(archive_arg + ": " + what);
+    return ui.exit_code();
+  }
+  if (status != kStatusOk) {
+    std::string where;
+    if (!host.current().empty()) {
+      where =
+          status == kStatusOpen ? " (at " + host.target() + ")" : " (at " + host.current() + ")";
+    }
+    ui.Error(archive_arg + ": " + StatusMessage(status) + where + "; " + what, StatusExit(status));
+    return ui.exit_code();
+  }
+  if (Interrupted()) {
+    ui.Error(archive_arg + ": interrupted after the archive was already updated", kExitCancelled);
+    return ui.exit_code();
+  }
+  struct stat done;
+  const uint64_t packed = ::stat(archive.c_str(), &done) == 0 ? done.st_size : 0;
+  const size_t left_out = host.vanished().size();
+  ui.Say(archive_arg + ": " + (exists ? "added " : "created with ") +
+         std::to_string(files - static_cast<int>(left_out)) + " files and " +
+         std::to_string(directories) + " directories, " + HumanSize(total) + " -> archive of " +
+         HumanSize(packed));
+  return ui.exit_code();
+}
+
+}  // namespace acekit_cli

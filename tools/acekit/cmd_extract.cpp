@@ -1,0 +1,337 @@
+// x and e: extract with or without paths; t: test; d: delete.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "commands.h"
+#include "format.h"
+#include "host.h"
+#include "library.h"
+#include "names.h"
+#include "ui.h"
+
+namespace acekit_cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Warns about each mask that selects nothing.
+void CheckMasksMatch(const std::string& archive, const std::vector<std::string>& masks) {
+  for (const auto& m : masks) {
+    Masks one;
+    one.Add(m);
+    Entries e;
+    if (e.Build(one) == kStatusOk && e.count() == 0) {
+      Ui::Get().Warn(archive + ": no entry matches " + m);
+    }
+  }
+}
+
+// Reports a walk of the entries that stopped at a damaged header.
+int ReportListFailure(const std::string& archive, uint16_t status, const Entries& partial) {
+  Ui& ui = Ui::Get();
+  const auto listed = partial.all();
+  std::string where;
+  if (status == kStatusCorrupt) {
+    where =
+        listed.empty() ? " before its first entry" : " after entry " + EntryName(*listed.back());
+  }
+  ui.Error(archive + ": " + StatusMessage(status) + where, StatusExit(status));
+  return ui.exit_code();
+}
+
+// Names the entry a damaged decode stopped at by testing the whole archive:
+// in a solid archive, extraction decodes entries that it does not name.
+std::string LocateDamage(const std::string& archive) {
+  Session s;
+  if (!s.Open(archive)) return "";
+  Host host(Host::Mode::kTest);
+  host.Register();
+  TestArc();
+  return IsDamage(s.status()) ? host.current() : "";
+}
+
+Overwrite OverwriteChoice(const ParsedArgs& args) {
+  if (args.Has(kOptYes)) return Overwrite::kAll;
+  if (args.Has(kOptNo)) return Overwrite::kNone;
+  return Ui::Get().interactive() ? Overwrite::kAsk : Overwrite::kNoneReported;
+}
+
+int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
+  Ui& ui = Ui::Get();
+  if (args.Has(kOptYes) && args.Has(kOptNo))
+    return UsageError(command, "-y and -n exclude each other");
+  const std::string& archive = args.operands[0];
+  const std::vector<std::string> mask_args(args.operands.begin() + 1, args.operands.end());
+  const std::string out_dir = args.Has(kOptOutput) ? args.Value(kOptOutput) : ".";
+  if (out_dir.empty()) return UsageError(command, "-o needs a directory");
+
+  Session session;
+  if (!session.Open(archive)) return ui.exit_code();
+  int32_t desc[10];
+  GetArcerDesc(desc);
+  const bool solid = desc[8] == 4;
+
+  Masks masks;
+  for (const auto& m : mask_args) masks.Add(m);
+  Entries selected;
+  if (const uint16_t st = selected.Build(masks); st != kStatusOk) {
+    return ReportListFailure(archive, st, selected);
+  }
+  CheckMasksMatch(archive, mask_args);
+
+  // A name with ".." in it would land outside the output directory: such
+  // entries are left out by naming the others one by one.
+  std::vector<const ArcEntry*> safe;
+  bool unsafe = false;
+  for (const ArcEntry* e : selected.all()) {
+    if (e->is_file != 1) continue;
+    if (keep_paths && EscapesOnExtract(EntryName(*e))) {
+      ui.Warn(archive + ": " + EntryName(*e) + ": would be written outside " + out_dir +
+              "; not extracted");
+      unsafe = true;
+    } else {
+      safe.push_back(e);
+    }
+  }
+  Masks safe_masks;
+  if (unsafe) {
+    for (const ArcEntry* e : safe) safe_masks.Add(EntryName(*e));
+    Entries check;
+    if (!safe.empty() && check.Build(safe_masks) == kStatusOk) {
+      for (const ArcEntry* e : check.all()) {
+        if (EscapesOnExtract(EntryName(*e))) {
+          ui.Error(archive + ": cannot leave out " + EntryName(*e) + " by name; nothing extracted");
+          return ui.exit_code();
+        }
+      }
+    }
+  }
+  if (safe.empty()) {
+    if (mask_args.empty() && !unsafe) ui.Say(archive + ": the archive is empty");
+    return ui.exit_code();
+  }
+
+  std::error_code ec;
+  fs::create_directories(out_dir, ec);
+  if (ec) {
+    ui.Error(out_dir + ": " + ec.message());
+    return ui.exit_code();
+  }
+  SetOutputPath(ToLibrary(out_dir).c_str());
+  if (keep_paths) {
+    arOptionsOn(0x0001);
+  } else {
+    arOptionsOff(0x0001);
+  }
+  Host host(Host::Mode::kExtract);
+  host.ask_replace = true;
+  host.overwrite = OverwriteChoice(args);
+  host.Register();
+
+  uint64_t total = 0;
+  if (solid) {
+    // Every entry of a solid archive is decoded, named or not.
+    Masks all;
+    Entries every;
+    every.Build(all);
+    for (const ArcEntry* e : every.all()) total += e->orig_size;
+  } else {
+    for (const ArcEntry* e : safe) total += e->orig_size;
+  }
+  ui.progress().Begin(total);
+  ExtractFileMaskListArc(unsafe ? safe_masks.get() : masks.get());
+  const uint16_t status = session.status();
+  ui.progress().End();
+
+  if (status == kStatusCancelled) {
+    ui.Error(archive + ": " + (host.quit() ? "stopped" : "cancelled") +
+                 "; files extracted before it are kept",
+             kExitCancelled);
+  } else if (IsDamage(status)) {
+    session.Close();
+    std::string name = solid ? LocateDamage(archive) : host.current();
+    if (name.empty()) name = host.current();
+    ui.Error(archive + ": " + name + ": " + StatusMessage(status), kExitDamaged);
+  } else if (status == kStatusOpen && !host.target().empty()) {
+    ui.Error(archive + ": cannot create " + host.target() + ": " + StatusMessage(status));
+  } else if (status != kStatusOk) {
+    ui.Error(archive + ": " + StatusMessage(status), StatusExit(status));
+  } else if (Interrupted()) {
+    ui.Error(archive + ": interrupted after the last file was extracted", kExitCancelled);
+  }
+  return ui.exit_code();
+}
+
+// Tests the entries after `from` of a normal archive by extracting them into
+// a scratch directory, each file deleted as soon as the next one starts;
+// reports every damaged one. Returns when it reaches the end or cannot go on.
+void TestRest(const std::string& archive, const std::vector<std::string>& names, size_t from) {
+  Ui& ui = Ui::Get();
+  std::string scratch_template = fs::temp_directory_path().string() + "/acekit-test-XXXXXX";
+  if (::mkdtemp(scratch_template.data()) == nullptr) {
+    ui.Warn(archive + ": the entries after it were not tested: " + std::strerror(errno));
+    return;
+  }
+  const std::string scratch = scratch_template;
+  while (from < names.size() && !Interrupted()) {
+    Session s;
+    if (!s.Open(archive)) break;
+    Masks rest;
+    for (size_t i = from; i < names.size(); ++i) rest.Add(names[i]);
+    SetOutputPath(ToLibrary(scratch).c_str());
+    arOptionsOn(0x0001);
+    Host host(Host::Mode::kExtract);
+    host.ask_replace = true;
+    host.overwrite = Overwrite::kAll;
+    host.discard_output = true;
+    host.Register();
+    ExtractFileMaskListArc(rest.get());
+    host.DiscardLast();
+    const uint16_t st = s.status();
+    if (st == kStatusOk) break;
+    if (!IsDamage(st)) {
+      if (st != kStatusCancelled) ui.Error(archive + ": " + StatusMessage(st), StatusExit(st));
+      break;
+    }
+    ui.Error(archive + ": " + host.current() + ": " + StatusMessage(st), kExitDamaged);
+    const auto it = std::find(names.begin() + static_cast<long>(from), names.end(), host.current());
+    if (it == names.end()) break;
+    from = static_cast<size_t>(it - names.begin()) + 1;
+  }
+  std::error_code ec;
+  fs::remove_all(scratch, ec);
+}
+
+}  // namespace
+
+int RunExtract(const ParsedArgs& args) {
+  return Extract(args, true, "x");
+}
+
+int RunExtractFlat(const ParsedArgs& args) {
+  return Extract(args, false, "e");
+}
+
+int RunTest(const ParsedArgs& args) {
+  Ui& ui = Ui::Get();
+  const std::string& archive = args.operands[0];
+  Session session;
+  if (!session.Open(archive)) return ui.exit_code();
+  int32_t desc[10];
+  GetArcerDesc(desc);
+  const bool solid = desc[8] == 4;
+  Masks all;
+  Entries entries;
+  if (const uint16_t st = entries.Build(all); st != kStatusOk) {
+    return ReportListFailure(archive, st, entries);
+  }
+  std::vector<std::string> files;
+  uint64_t total = 0;
+  for (const ArcEntry* e : entries.all()) {
+    if (e->is_file != 1 || IsDirectory(*e)) continue;
+    files.push_back(EntryName(*e));
+    total += e->orig_size;
+  }
+  Host host(Host::Mode::kTest);
+  host.Register();
+  ui.progress().Begin(total);
+  TestArc();
+  const uint16_t status = session.status();
+  ui.progress().End();
+  session.Close();
+
+  if (status == kStatusOk) {
+    if (Interrupted()) {
+      ui.Error(archive + ": interrupted after the last file was tested", kExitCancelled);
+    } else {
+      ui.Say(archive + ": " + std::to_string(files.size()) + " files tested, no errors");
+    }
+    return ui.exit_code();
+  }
+  if (status == kStatusCancelled) {
+    ui.Error(archive + ": test cancelled", kExitCancelled);
+    return ui.exit_code();
+  }
+  if (!IsDamage(status)) {
+    ui.Error(archive + ": " + StatusMessage(status), StatusExit(status));
+    return ui.exit_code();
+  }
+  ui.Error(archive + ": " + host.current() + ": " + StatusMessage(status), kExitDamaged);
+  const auto it = std::find(files.begin(), files.end(), host.current());
+  if (it == files.end()) return ui.exit_code();
+  if (solid) {
+    if (it + 1 != files.end()) {
+      ui.Error(archive + ": the " + std::to_string(files.end() - it - 1) +
+                   " entries after it continue its solid stream and cannot be tested",
+               kExitDamaged);
+    }
+    return ui.exit_code();
+  }
+  TestRest(archive, files, static_cast<size_t>(it - files.begin()) + 1);
+  if (Interrupted()) ui.Error(archive + ": test cancelled", kExitCancelled);
+  return ui.exit_code();
+}
+
+int RunDelete(const ParsedArgs& args) {
+  Ui& ui = Ui::Get();
+  const std::string& archive = args.operands[0];
+  const std::vector<std::string> mask_args(args.operands.begin() + 1, args.operands.end());
+  Session session;
+  if (!session.Open(archive)) return ui.exit_code();
+  int32_t desc[10];
+  GetArcerDesc(desc);
+  const bool solid = desc[8] == 4;
+
+  Masks masks;
+  for (const auto& m : mask_args) masks.Add(m);
+  Entries selected;
+  if (const uint16_t st = selected.Build(masks); st != kStatusOk) {
+    return ReportListFailure(archive, st, selected);
+  }
+  CheckMasksMatch(archive, mask_args);
+  if (selected.count() == 0) {
+    ui.Warn(archive + ": nothing to delete; the archive is unchanged");
+    return ui.exit_code();
+  }
+  Host host(Host::Mode::kDelete);
+  if (solid) {
+    Masks all;
+    Entries every;
+    every.Build(all);
+    int kept_directories = 0;
+    for (const ArcEntry* e : every.all()) {
+      host.unpack_total += e->orig_size;
+      if (IsDirectory(*e)) ++kept_directories;
+    }
+    for (const ArcEntry* e : selected.all()) {
+      host.repack_total += e->orig_size;
+      if (IsDirectory(*e)) --kept_directories;
+    }
+    host.repack_total = host.unpack_total - host.repack_total;
+    if (kept_directories > 0) {
+      ui.Warn(archive + ": deleting from a solid archive drops its directory entries");
+    }
+  }
+  host.Register();
+  ui.progress().Begin(0);
+  DeleteFileMaskListArc(masks.get());
+  const uint16_t status = session.status();
+  ui.progress().End();
+  if (status == kStatusCancelled) {
+    ui.Error(archive + ": cancelled; the archive is unchanged", kExitCancelled);
+  } else if (status != kStatusOk) {
+    ui.Error(archive + ": " + StatusMessage(status) + "; the archive is unchanged",
+             StatusExit(status));
+  } else {
+    ui.Say(archive + ": deleted " + std::to_string(selected.count()) + " entries");
+  }
+  return ui.exit_code();
+}
+
+}  // namespace acekit_cli

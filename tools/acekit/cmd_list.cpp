@@ -1,0 +1,180 @@
+// l: list an archive; i: what kind of archive it is.
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+
+#include "commands.h"
+#include "format.h"
+#include "library.h"
+#include "names.h"
+#include "ui.h"
+
+namespace acekit_cli {
+namespace {
+
+struct Totals {
+  uint64_t files = 0;
+  uint64_t directories = 0;
+  uint64_t size = 0;
+  uint64_t packed = 0;
+};
+
+unsigned DictionaryKb(const ArcEntry& e) {
+  const unsigned code = e.dict_code;
+  return code >= 7 && code <= 10 ? 1u << code : 64u;
+}
+
+std::string EntryComment(const ArcEntry& e) {
+  if (e.comment == nullptr || e.comment_length <= 0) return "";
+  return std::string(e.comment, static_cast<size_t>(e.comment_length));
+}
+
+std::string Hex32(uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%08" PRIx32, v);
+  return buf;
+}
+
+void PrintTable(const std::vector<const ArcEntry*>& entries, bool verbose, const Totals& t) {
+  std::printf("%-19s %-5s %12s %12s %5s  %s\n", "Date       Time", "Attr", "Size", "Packed",
+              "Ratio", "Name");
+  std::printf("------------------- ----- ------------ ------------ -----  ----\n");
+  for (const ArcEntry* e : entries) {
+    if (e->is_file != 1) {
+      std::printf("%-19s %-5s %12s %12" PRIu32 " %5s  (recovery record)\n", "", "", "",
+                  e->pack_size, "");
+      continue;
+    }
+    std::printf("%-19s %-5s %12" PRIu32 " %12" PRIu32 " %4u%%  %s\n", DosTime(e->ftime).c_str(),
+                AttrLetters(e->attr).c_str(), e->orig_size, e->pack_size,
+                Ratio(e->pack_size, e->orig_size), EntryName(*e).c_str());
+    if (verbose) {
+      const std::string c = EntryComment(*e);
+      if (!c.empty()) std::printf("%58s comment: %s\n", "", c.c_str());
+    }
+  }
+  std::printf("------------------- ----- ------------ ------------ -----  ----\n");
+  const std::string count =
+      std::to_string(t.files) + " files, " + std::to_string(t.directories) + " directories";
+  std::printf("%-25s %12" PRIu64 " %12" PRIu64 " %4u%%\n", count.c_str(), t.size, t.packed,
+              Ratio(t.packed, t.size));
+}
+
+void PrintJson(const std::string& archive, bool solid, const std::string* comment,
+               const std::vector<const ArcEntry*>& entries, const Totals& t) {
+  std::printf("{\"archive\":%s,\"solid\":%s,\"comment\":%s,\"entries\":[", Json(archive).c_str(),
+              solid ? "true" : "false", comment ? Json(*comment).c_str() : "null");
+  bool first = true;
+  for (const ArcEntry* e : entries) {
+    if (e->is_file != 1) continue;
+    const std::string c = EntryComment(*e);
+    std::printf("%s\n{\"name\":%s,\"directory\":%s,\"size\":%" PRIu32 ",\"packed\":%" PRIu32
+                ",\"ratio\":%u,\"modified\":%s,\"attributes\":%s,\"attr\":%" PRIu32
+                ",\"crc32\":%s,\"method\":%s,\"dictionary_kb\":%u,\"encrypted\":%s,\"comment\":%s}",
+                first ? "" : ",", Json(EntryName(*e)).c_str(), IsDirectory(*e) ? "true" : "false",
+                e->orig_size, e->pack_size, Ratio(e->pack_size, e->orig_size),
+                Json(DosTime(e->ftime, 'T')).c_str(), Json(AttrLetters(e->attr)).c_str(), e->attr,
+                Json(Hex32(e->crc32)).c_str(), e->tech_type == 0 ? "\"stored\"" : "\"compressed\"",
+                DictionaryKb(*e), e->encrypted ? "true" : "false",
+                c.empty() ? "null" : Json(c).c_str());
+    first = false;
+  }
+  std::printf("],\n\"totals\":{\"files\":%" PRIu64 ",\"directories\":%" PRIu64 ",\"size\":%" PRIu64
+              ",\"packed\":%" PRIu64 ",\"ratio\":%u}}\n",
+              t.files, t.directories, t.size, t.packed, Ratio(t.packed, t.size));
+}
+
+}  // namespace
+
+int RunList(const ParsedArgs& args) {
+  Ui& ui = Ui::Get();
+  const std::string& archive = args.operands[0];
+  Session session;
+  if (!session.Open(archive)) return ui.exit_code();
+  const bool verbose = args.Has(kOptVerbose);
+  int32_t desc[10];
+  GetArcerDesc(desc);
+  const bool solid = desc[8] == 4;
+
+  Masks masks;
+  for (size_t i = 1; i < args.operands.size(); ++i) masks.Add(args.operands[i]);
+  Entries entries;
+  if (const uint16_t st = entries.Build(masks); st != kStatusOk) {
+    ui.Error(archive + ": " + StatusMessage(st), StatusExit(st));
+    return ui.exit_code();
+  }
+  const auto list = entries.all();
+  Totals t;
+  for (const ArcEntry* e : list) {
+    if (e->is_file != 1) continue;
+    (IsDirectory(*e) ? t.directories : t.files) += 1;
+    t.size += e->orig_size;
+    t.packed += e->pack_size;
+  }
+  if (args.Has(kOptJson)) {
+    PrintJson(archive, solid, nullptr, list, t);
+  } else {
+    std::printf("Archive: %s%s\n", archive.c_str(), solid ? " (solid)" : "");
+    PrintTable(list, verbose, t);
+  }
+  std::fflush(stdout);
+  return ui.exit_code();
+}
+
+int RunInfo(const ParsedArgs& args) {
+  Ui& ui = Ui::Get();
+  const std::string& archive = args.operands[0];
+  Session session;
+  if (!session.Open(archive)) return ui.exit_code();
+  int32_t desc[10];
+  GetArcerDesc(desc);
+  Masks all;
+  Entries entries;
+  if (const uint16_t st = entries.Build(all); st != kStatusOk) {
+    ui.Error(archive + ": " + StatusMessage(st), StatusExit(st));
+    return ui.exit_code();
+  }
+  Totals t;
+  unsigned dictionary = 0;
+  bool encrypted = false;
+  bool recovery = false;
+  for (const ArcEntry* e : entries.all()) {
+    if (e->is_file != 1) {
+      recovery = true;
+      continue;
+    }
+    (IsDirectory(*e) ? t.directories : t.files) += 1;
+    t.size += e->orig_size;
+    t.packed += e->pack_size;
+    if (DictionaryKb(*e) > dictionary) dictionary = DictionaryKb(*e);
+    encrypted = encrypted || e->encrypted != 0;
+  }
+  const int version = desc[1];
+  const bool solid = desc[8] == 4;
+  if (args.Has(kOptJson)) {
+    std::printf(
+        "{\"archive\":%s,\"format_version\":\"%d.%d\",\"solid\":%s,\"dictionary_kb\":%u,"
+        "\"entries\":%" PRIu64 ",\"files\":%" PRIu64 ",\"directories\":%" PRIu64
+        ",\"size\":%" PRIu64 ",\"packed\":%" PRIu64
+        ",\"ratio\":%u,\"encrypted\":%s,\"recovery_record\":%s}\n",
+        Json(archive).c_str(), version / 10, version % 10, solid ? "true" : "false", dictionary,
+        t.files + t.directories, t.files, t.directories, t.size, t.packed, Ratio(t.packed, t.size),
+        encrypted ? "true" : "false", recovery ? "true" : "false");
+  } else {
+    std::printf("Archive:         %s\n", archive.c_str());
+    std::printf("Format version:  %d.%d\n", version / 10, version % 10);
+    std::printf("Solid:           %s\n", solid ? "yes" : "no");
+    std::printf("Dictionary:      %u KB\n", dictionary);
+    std::printf("Entries:         %" PRIu64 " (%" PRIu64 " files, %" PRIu64 " directories)\n",
+                t.files + t.directories, t.files, t.directories);
+    std::printf("Size:            %" PRIu64 " (%s)\n", t.size, HumanSize(t.size).c_str());
+    std::printf("Packed:          %" PRIu64 " (%s)\n", t.packed, HumanSize(t.packed).c_str());
+    std::printf("Ratio:           %u%%\n", Ratio(t.packed, t.size));
+    std::printf("Encrypted:       %s\n", encrypted ? "yes" : "no");
+    std::printf("Recovery record: %s\n", recovery ? "yes" : "no");
+  }
+  std::fflush(stdout);
+  return ui.exit_code();
+}
+
+}  // namespace acekit_cli

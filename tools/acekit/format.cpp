@@ -1,0 +1,105 @@
+#include "format.h"
+
+#include <cstdio>
+
+namespace acekit_cli {
+
+std::string HumanSize(uint64_t bytes) {
+  if (bytes < 1024) return std::to_string(bytes) + " B";
+  static constexpr const char* kUnits[] = {"KiB", "MiB", "GiB", "TiB"};
+  double v = static_cast<double>(bytes) / 1024.0;
+  int unit = 0;
+  while (v >= 1024.0 && unit < 3) {
+    v /= 1024.0;
+    ++unit;
+  }
+  char buf[32];
+  std::snprintf(buf, sizeof buf, v < 10.0 ? "%.1f %s" : "%.0f %s", v, kUnits[unit]);
+  return buf;
+}
+
+unsigned Ratio(uint64_t packed, uint64_t original) {
+  if (original == 0) return 0;
+  return static_cast<unsigned>((packed * 100 + original / 2) / original);
+}
+
+std::string DosTime(uint32_t packed, char separator) {
+  const unsigned date = packed >> 16;
+  const unsigned time = packed & 0xFFFF;
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u%c%02u:%02u:%02u", 1980 + (date >> 9),
+                (date >> 5) & 0x0F, date & 0x1F, separator, time >> 11, (time >> 5) & 0x3F,
+                (time & 0x1F) * 2);
+  return buf;
+}
+
+std::string AttrLetters(uint32_t attr) {
+  std::string s = ".....";
+  if (attr & 0x10) s[0] = 'D';
+  if (attr & 0x01) s[1] = 'R';
+  if (attr & 0x02) s[2] = 'H';
+  if (attr & 0x04) s[3] = 'S';
+  if (attr & 0x20) s[4] = 'A';
+  return s;
+}
+
+std::string Json(std::string_view text) {
+  std::string out = "\"";
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      switch (c) {
+        case '"':
+          out += "\\\"";
+          break;
+        case '\\':
+          out += "\\\\";
+          break;
+        case '\n':
+          out += "\\n";
+          break;
+        case '\r':
+          out += "\\r";
+          break;
+        case '\t':
+          out += "\\t";
+          break;
+        default:
+          if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+          } else {
+            out += static_cast<char>(c);
+          }
+      }
+      ++i;
+      continue;
+    }
+    size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
+    if (c > 0xF4) len = 0;
+    bool ok = len != 0 && i + len <= text.size();
+    uint32_t v = len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+    for (size_t k = 1; ok && k < len; ++k) {
+      const auto b = static_cast<unsigned char>(text[i + k]);
+      ok = (b & 0xC0) == 0x80;
+      v = (v << 6) | (b & 0x3F);
+    }
+    if (ok && ((len == 3 && (v < 0x800 || (v >= 0xD800 && v <= 0xDFFF))) ||
+               (len == 4 && (v < 0x10000 || v > 0x10FFFF)))) {
+      ok = false;
+    }
+    if (ok) {
+      out.append(text.substr(i, len));
+      i += len;
+    } else {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    }
+  }
+  out += '"';
+  return out;
+}
+
+}  // namespace acekit_cli

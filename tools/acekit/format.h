@@ -1,0 +1,28 @@
+// Text forms of the numbers an archive holds: sizes, ratios, DOS times,
+// attribute words, and JSON strings.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace acekit_cli {
+
+// 1536 -> "1.5 KiB"; below 1024 the plain count with " B".
+std::string HumanSize(uint64_t bytes);
+
+// Packed size as a percentage of the original, 0 for an empty original.
+unsigned Ratio(uint64_t packed, uint64_t original);
+
+// A packed DOS date (high half) and time (low half) as "YYYY-MM-DD HH:MM:SS",
+// or with 'T' between date and time for JSON.
+std::string DosTime(uint32_t packed, char separator = ' ');
+
+// Attribute word as five letters, '.' where a bit is clear:
+// D directory, R read-only, H hidden, S system, A archive.
+std::string AttrLetters(uint32_t attr);
+
+// The text quoted as a JSON string; invalid UTF-8 becomes U+FFFD.
+std::string Json(std::string_view text);
+
+}  // namespace acekit_cli

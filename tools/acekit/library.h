@@ -1,0 +1,91 @@
+// The library as this program holds it: one open archive at a time, mask
+// lists and entry lists that release themselves, and the meaning of each
+// status code for the person at the terminal.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "exports.h"
+
+namespace acekit_cli {
+
+// Status codes of the library that this program tells apart.
+enum Status : uint16_t {
+  kStatusOk = 0,
+  kStatusNotFound = 2,
+  kStatusOpen = 5,
+  kStatusShortWrite = 101,
+  kStatusCancelled = 2926,
+  kStatusDirExists = 8904,
+  kStatusBadDirName = 8906,
+  kStatusUnsupported = 9960,
+  kStatusEncrypted = 9961,
+  kStatusCrc = 9962,
+  kStatusCorrupt = 9964,
+  kStatusNotArchive = 9976,
+};
+
+std::string StatusMessage(uint16_t status);
+// The exit status that a failed operation with this code ends the program with.
+int StatusExit(uint16_t status);
+bool IsDamage(uint16_t status);
+
+// One archive, from InitArcFile or CreateArcFile to DoneArcFile.
+class Session {
+ public:
+  Session() = default;
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+  ~Session() { Close(); }
+
+  // Opens an existing archive; reports and returns false when it cannot.
+  // `path` is as the user gave it.
+  bool Open(const std::string& path);
+  // Starts a new archive under a name that does not exist yet.
+  bool Create(const std::string& path);
+  void Close();
+  uint16_t status() const { return GetArchiveStatus(); }
+  const std::string& path() const { return path_; }
+
+ private:
+  bool open_ = false;
+  std::string path_;
+};
+
+class Masks {
+ public:
+  Masks() { InitFileMaskList(&list_); }
+  Masks(const Masks&) = delete;
+  Masks& operator=(const Masks&) = delete;
+  ~Masks() { DoneFileMaskList(&list_); }
+  // The text with '/' as separator; false when memory ran out.
+  bool Add(const std::string& mask);
+  FileMaskList* get() { return &list_; }
+  bool empty() const { return list_.first == nullptr; }
+
+ private:
+  FileMaskList list_{};
+};
+
+class Entries {
+ public:
+  Entries() { InitArcFileList(&list_); }
+  Entries(const Entries&) = delete;
+  Entries& operator=(const Entries&) = delete;
+  ~Entries() { DoneArcFileList(&list_); }
+  // Lists the entries that the masks select; returns the status.
+  uint16_t Build(Masks& masks);
+  std::vector<const ArcEntry*> all() const;
+  int32_t count() const { return list_.count; }
+
+ private:
+  ArcFileList list_{};
+};
+
+// An entry's name as shown: '/' between parts.
+std::string EntryName(const ArcEntry& e);
+bool IsDirectory(const ArcEntry& e);
+
+}  // namespace acekit_cli

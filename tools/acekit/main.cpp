@@ -1,0 +1,204 @@
+// acekit: the command-line archiver.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "ui.h"
+
+#ifndef ACEKIT_CLI_VERSION
+#define ACEKIT_CLI_VERSION "unknown"
+#endif
+
+namespace acekit_cli {
+namespace {
+
+constexpr const char* kMaskHelp =
+    "Masks select entries by name. '?' stands for exactly one character. '*' stands\n"
+    "for any text, but only as the first character of the part before the last dot\n"
+    "or of the part after it; elsewhere it is an ordinary character. The two parts\n"
+    "are matched separately, so '*.txt' selects a.txt but not a.text, and '*' alone\n"
+    "selects only names without a dot ('*.*' selects every name). Case is ignored.\n"
+    "A mask without a directory selects only entries without one; 'docs/*.txt'\n"
+    "selects the .txt files directly in docs, and 'docs/*.*' everything below docs.\n"
+    "Quote masks so that the shell leaves them alone.\n";
+
+constexpr const char* kExitHelp =
+    "Exit status: 0 success, 1 finished with warnings, 2 error, 3 damaged archive,\n"
+    "130 cancelled.\n";
+
+constexpr OptionSpec kAddOptions[] = {
+    {kOptSolid, 's', "solid", false},
+    {kOptDictionary, 'd', "dictionary", true},
+    {kOptLevel, 'm', "level", true},
+    {kOptDirectory, 'C', nullptr, true},
+    {kOptNamesOnly, '\0', "names-only", false},
+    {kOptStrict, '\0', "strict", false},
+};
+constexpr OptionSpec kListOptions[] = {
+    {kOptJson, '\0', "json", false},
+    {kOptVerbose, 'v', "verbose", false},
+};
+constexpr OptionSpec kExtractOptions[] = {
+    {kOptOutput, 'o', "output", true},
+    {kOptYes, 'y', "yes", false},
+    {kOptNo, 'n', "no", false},
+};
+constexpr OptionSpec kInfoOptions[] = {
+    {kOptJson, '\0', "json", false},
+};
+
+constexpr Command kCommands[] = {
+    {"a", "[OPTIONS] ARCHIVE PATH...", "create an archive, or add to one",
+     "Adds files and directories; named directories are walked and get directory\n"
+     "entries. Stored names are relative: a leading '/' is dropped. A file already\n"
+     "in the archive under the same name is replaced.\n"
+     "\n"
+     "  -s, --solid              one compressed stream for all files (new archives)\n"
+     "  -d, --dictionary KB      window of 64, 128, 256, 512 or 1024 KB (default 64)\n"
+     "  -m, --level N            search level 1 (fastest) to 4 (smallest), default 1\n"
+     "  -C DIR                   read the paths relative to DIR\n"
+     "      --names-only         store files without their directories\n"
+     "      --strict             fail instead of leaving out files that cannot be read\n"
+     "                           or vanish while the archive is written\n",
+     kAddOptions, RunAdd, 2},
+    {"l", "[--json] [-v] ARCHIVE [MASK...]", "list the entries",
+     "Shows date, time, attributes, size, packed size, ratio and name of each entry,\n"
+     "then the totals.\n"
+     "\n"
+     "      --json               machine-readable output\n"
+     "  -v, --verbose            show the file comments too\n",
+     kListOptions, RunList, 1},
+    {"t",
+     "ARCHIVE",
+     "test every entry",
+     "Decodes every file and checks its CRC; reports each damaged entry.\n",
+     {},
+     RunTest,
+     1},
+    {"x", "[-o DIR] [-y|-n] ARCHIVE [MASK...]", "extract with paths",
+     "Extracts the entries that the masks select (all without masks).\n"
+     "\n"
+     "  -o, --output DIR         extract into DIR (default: the current directory)\n"
+     "  -y, --yes                overwrite existing files\n"
+     "  -n, --no                 never overwrite existing files\n"
+     "\n"
+     "Without -y or -n an existing file is asked about on a terminal; otherwise it\n"
+     "is kept and reported.\n",
+     kExtractOptions, RunExtract, 1},
+    {"e", "[-o DIR] [-y|-n] ARCHIVE [MASK...]", "extract without paths",
+     "Like x, but every file goes straight into the output directory.\n"
+     "\n"
+     "  -o, --output DIR         extract into DIR (default: the current directory)\n"
+     "  -y, --yes                overwrite existing files\n"
+     "  -n, --no                 never overwrite existing files\n",
+     kExtractOptions, RunExtractFlat, 1},
+    {"d",
+     "ARCHIVE MASK...",
+     "delete entries",
+     "Deletes the entries that the masks select.\n",
+     {},
+     RunDelete,
+     2},
+    {"i", "[--json] ARCHIVE", "show archive information",
+     "Format version, solid or not, dictionary, entries, sizes, ratio, comments,\n"
+     "encryption and recovery record.\n"
+     "\n"
+     "      --json               machine-readable output\n",
+     kInfoOptions, RunInfo, 1},
+};
+
+constexpr OptionSpec kCommonOptions[] = {
+    {kOptHelp, 'h', "help", false},
+    {kOptQuiet, 'q', "quiet", false},
+};
+
+void PrintCommandHelp(const Command& c) {
+  std::printf(
+      "Usage: acekit %s %s\n%s.\n\n%s\n  -q, --quiet              no progress line, no summary\n"
+      "  -h, --help               show this help\n\n",
+      c.name, c.synopsis, c.summary, c.details);
+  if (std::strchr("lxed", c.name[0]) != nullptr) std::printf("%s\n", kMaskHelp);
+  std::printf("%s", kExitHelp);
+}
+
+void PrintHelp() {
+  std::printf(
+      "Usage: acekit COMMAND [OPTIONS] ARCHIVE [ARGUMENTS]\n"
+      "Creates, lists, tests, extracts and changes ACE archives.\n\nCommands:\n");
+  for (const Command& c : kCommands)
+    std::printf("  %-3s %-38s %s\n", c.name, c.synopsis, c.summary);
+  std::printf(
+      "\n'acekit COMMAND --help' describes each command and its options.\n"
+      "-q, --quiet turns off the progress line and summaries. The progress line\n"
+      "appears only while standard error is a terminal; Ctrl-C cancels cleanly.\n\n"
+      "%s\n%s",
+      kMaskHelp, kExitHelp);
+}
+
+}  // namespace
+
+std::span<const Command> Commands() {
+  return kCommands;
+}
+
+int UsageError(const std::string& command, const std::string& message) {
+  Ui::Get().Error(command.empty()
+                      ? message
+                      : command + ": " + message + " (see 'acekit " + command + " --help')");
+  return kExitError;
+}
+
+}  // namespace acekit_cli
+
+int main(int argc, char** argv) {
+  using namespace acekit_cli;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) {
+    std::fprintf(stderr,
+                 "Usage: acekit COMMAND [OPTIONS] ARCHIVE [ARGUMENTS]; see 'acekit --help'\n");
+    return kExitError;
+  }
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    if (args.size() > 1) {
+      for (const Command& c : Commands()) {
+        if (args[1] == c.name) {
+          PrintCommandHelp(c);
+          return kExitOk;
+        }
+      }
+    }
+    PrintHelp();
+    return kExitOk;
+  }
+  if (args[0] == "--version" || args[0] == "-V") {
+    std::printf("acekit %s\n", ACEKIT_CLI_VERSION);
+    return kExitOk;
+  }
+  const Command* command = nullptr;
+  for (const Command& c : Commands()) {
+    if (args[0] == c.name) command = &c;
+  }
+  if (command == nullptr) {
+    return UsageError("", "unknown command '" + args[0] + "' (see 'acekit --help')");
+  }
+  std::vector<OptionSpec> specs(std::begin(kCommonOptions), std::end(kCommonOptions));
+  specs.insert(specs.end(), command->options.begin(), command->options.end());
+  ParsedArgs parsed;
+  const std::span<const std::string> rest(args.data() + 1, args.size() - 1);
+  if (const std::string error = ParseArgs(rest, specs, parsed); !error.empty()) {
+    return UsageError(command->name, error);
+  }
+  if (parsed.Has(kOptHelp)) {
+    PrintCommandHelp(*command);
+    return kExitOk;
+  }
+  if (parsed.operands.size() < command->min_operands) {
+    return UsageError(command->name,
+                      command->min_operands > 1 ? "missing operands" : "missing archive name");
+  }
+  Ui::Get().Init(parsed.Has(kOptQuiet));
+  InstallInterruptHandler();
+  return command->run(parsed);
+}

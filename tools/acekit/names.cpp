@@ -1,0 +1,210 @@
+#include "names.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace acekit_cli {
+namespace {
+
+// Unicode code points of CP437 bytes 0x80 to 0xFF.
+constexpr std::array<uint16_t, 128> kCp437High = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF,
+    0x00EE, 0x00EC, 0x00C4, 0x00C5, 0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
+    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192, 0x00E1, 0x00ED, 0x00F3, 0x00FA,
+    0x00F1, 0x00D1, 0x00AA, 0x00BA, 0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557,
+    0x255D, 0x255C, 0x255B, 0x2510, 0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567, 0x2568, 0x2564, 0x2565, 0x2559,
+    0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4, 0x03A6, 0x0398, 0x03A9, 0x03B4,
+    0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
+};
+
+int Cp437Byte(uint32_t cp) {
+  if (cp < 0x80) return static_cast<int>(cp);
+  for (size_t i = 0; i < kCp437High.size(); ++i) {
+    if (kCp437High[i] == cp) return static_cast<int>(0x80 + i);
+  }
+  return -1;
+}
+
+// One code point per character; an invalid byte decodes to '?' on its own,
+// which is also what the archive will hold for it.
+std::vector<uint32_t> Decode(std::string_view s, bool* invalid) {
+  std::vector<uint32_t> out;
+  size_t i = 0;
+  while (i < s.size()) {
+    const auto b0 = static_cast<unsigned char>(s[i]);
+    size_t len = 0;
+    uint32_t min = 0;
+    uint32_t v = 0;
+    if (b0 < 0x80) {
+      len = 1, v = b0;
+    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
+      len = 2, min = 0x80, v = b0 & 0x1F;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+      len = 3, min = 0x800, v = b0 & 0x0F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+      len = 4, min = 0x10000, v = b0 & 0x07;
+    }
+    bool ok = len != 0 && i + len <= s.size();
+    for (size_t k = 1; ok && k < len; ++k) {
+      const auto b = static_cast<unsigned char>(s[i + k]);
+      ok = (b & 0xC0) == 0x80;
+      v = (v << 6) | (b & 0x3F);
+    }
+    if (ok && len > 1 && (v < min || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF))) ok = false;
+    if (!ok) {
+      if (invalid) *invalid = true;
+      out.push_back('?');
+      ++i;
+      continue;
+    }
+    out.push_back(v);
+    i += len;
+  }
+  return out;
+}
+
+void Encode(uint32_t cp, std::string& out) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// The characters as the archive will hold them.
+std::vector<uint32_t> StoredChars(std::string_view utf8, bool* lossy) {
+  bool invalid = false;
+  std::vector<uint32_t> chars = Decode(utf8, &invalid);
+  bool replaced = invalid;
+  for (uint32_t& c : chars) {
+    if (Cp437Byte(c) < 0) {
+      c = '?';
+      replaced = true;
+    }
+  }
+  if (lossy) *lossy = replaced;
+  return chars;
+}
+
+uint32_t Upper(uint32_t c) {
+  if (c >= 'a' && c <= 'z') return c - 0x20;
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 0x20;
+  if (c == 0xFF) return 0x178;
+  return c;
+}
+
+bool IsDrive(std::string_view part) {
+  return part.size() >= 2 && part[1] == ':' &&
+         ((part[0] >= 'A' && part[0] <= 'Z') || (part[0] >= 'a' && part[0] <= 'z'));
+}
+
+}  // namespace
+
+std::string AsStored(std::string_view utf8, bool* lossy) {
+  std::string out;
+  for (uint32_t c : StoredChars(utf8, lossy)) Encode(c, out);
+  return out;
+}
+
+size_t StoredLength(std::string_view utf8) {
+  return StoredChars(utf8, nullptr).size();
+}
+
+std::string ToCp437(std::string_view utf8, bool* lossy) {
+  std::string out;
+  for (uint32_t c : StoredChars(utf8, lossy)) out += static_cast<char>(Cp437Byte(c));
+  return out;
+}
+
+std::string SameNameKey(std::string_view utf8) {
+  std::string out;
+  for (uint32_t c : StoredChars(utf8, nullptr)) Encode(Upper(c), out);
+  return out;
+}
+
+CleanPath Clean(std::string_view path) {
+  CleanPath r;
+  r.absolute = !path.empty() && path[0] == '/';
+  std::vector<std::string_view> parts;
+  size_t i = 0;
+  while (i <= path.size()) {
+    size_t j = path.find('/', i);
+    if (j == std::string_view::npos) j = path.size();
+    const std::string_view part = path.substr(i, j - i);
+    if (part == "..") {
+      if (!parts.empty() && parts.back() != "..") {
+        parts.pop_back();
+      } else if (!r.absolute) {
+        parts.push_back(part);  // "/.." is "/" itself
+      }
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    i = j + 1;
+  }
+  for (const auto& p : parts) {
+    if (!r.path.empty()) r.path += '/';
+    r.path += p;
+  }
+  r.escapes = !parts.empty() && parts.front() == "..";
+  return r;
+}
+
+std::string UnstorableReason(std::string_view stored, bool directory) {
+  if (stored.find('\\') != std::string_view::npos) {
+    return "its name holds a backslash, which archives use between directories";
+  }
+  const size_t slash = stored.find('/');
+  const std::string_view first = stored.substr(0, slash);
+  if (IsDrive(first)) return "its name would be read as a drive letter";
+  if (stored.starts_with("..")) return "its name begins with two dots";
+  const std::string_view last = stored.substr(stored.rfind('/') + 1);
+  if (!directory && last.size() > 1 && last.back() == '.') {
+    return "its name ends with a dot, which the archive cannot keep";
+  }
+  if (StoredLength(stored) + (directory ? 1 : 0) > 255) {
+    return "its name is longer than 255 characters";
+  }
+  return "";
+}
+
+std::string ToLibrary(std::string_view path) {
+  std::string out(path);
+  for (char& c : out) {
+    if (c == '/') c = '\\';
+  }
+  return out;
+}
+
+std::string FromLibrary(std::string_view path) {
+  std::string out(path);
+  for (char& c : out) {
+    if (c == '\\') c = '/';
+  }
+  return out;
+}
+
+bool EscapesOnExtract(std::string_view name) {
+  std::string_view rest = name;
+  while (!rest.empty() && (rest[0] == '/' || rest[0] == '\\')) rest.remove_prefix(1);
+  size_t i = 0;
+  while (i <= rest.size()) {
+    size_t j = rest.find_first_of("/\\", i);
+    if (j == std::string_view::npos) j = rest.size();
+    if (rest.substr(i, j - i) == "..") return true;
+    i = j + 1;
+  }
+  return false;
+}
+
+}  // namespace acekit_cli

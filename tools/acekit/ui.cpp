@@ -1,0 +1,157 @@
+#include "ui.h"
+
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "format.h"
+
+namespace acekit_cli {
+namespace {
+
+volatile sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) {
+  g_interrupted = 1;
+}
+
+int TerminalWidth() {
+  winsize ws{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col >= 20) return ws.ws_col;
+  return 80;
+}
+
+// Display width in columns, counting each UTF-8 character as one.
+size_t Columns(const std::string& s) {
+  size_t n = 0;
+  for (unsigned char c : s) n += (c & 0xC0) != 0x80 ? 1 : 0;
+  return n;
+}
+
+// Keeps the last `width` columns of s, marking the cut with "...".
+std::string KeepTail(const std::string& s, size_t width) {
+  if (Columns(s) <= width) return s;
+  if (width <= 3) return std::string(width, '.');
+  size_t drop = Columns(s) - (width - 3);
+  size_t i = 0;
+  while (drop > 0 && i < s.size()) {
+    ++i;
+    while (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
+    --drop;
+  }
+  return "..." + s.substr(i);
+}
+
+}  // namespace
+
+void InstallInterruptHandler() {
+  struct sigaction sa {};
+  sa.sa_handler = OnInterrupt;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART | SA_RESETHAND;
+  sigaction(SIGINT, &sa, nullptr);
+}
+
+bool Interrupted() {
+  return g_interrupted != 0;
+}
+
+void Progress::Begin(uint64_t total) {
+  total_ = total;
+  done_ = 0;
+  percent_ = 0;
+  label_.clear();
+  file_.clear();
+  start_ = std::chrono::steady_clock::now();
+  last_draw_ = {};
+}
+
+void Progress::File(const std::string& name) {
+  file_ = name;
+  percent_ = 0;
+  Draw(false);
+}
+
+void Progress::Report(int32_t percent, int32_t bytes) {
+  percent_ = std::clamp(percent, 0, 100);
+  if (bytes > 0) done_ += static_cast<uint64_t>(bytes);
+  Draw(false);
+}
+
+void Progress::Phase(const std::string& label, uint64_t total) {
+  label_ = label;
+  total_ = total;
+  done_ = 0;
+  start_ = std::chrono::steady_clock::now();
+  Draw(true);
+}
+
+void Progress::Draw(bool force) {
+  if (!enabled_) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (!force && drawn_ && now - last_draw_ < std::chrono::milliseconds(100)) return;
+  last_draw_ = now;
+  const double seconds = std::chrono::duration<double>(now - start_).count();
+  std::string tail = "  " + HumanSize(done_);
+  if (total_ > 0) tail += " / " + HumanSize(std::max(total_, done_));
+  if (seconds > 0.2) {
+    tail += "  " + HumanSize(static_cast<uint64_t>(static_cast<double>(done_) / seconds)) + "/s";
+  }
+  char pct[8];
+  std::snprintf(pct, sizeof pct, "%3d%% ", percent_);
+  std::string head = label_.empty() ? pct : label_ + " " + pct;
+  const size_t width = static_cast<size_t>(TerminalWidth()) - 1;
+  const size_t used = Columns(head) + Columns(tail);
+  const std::string name = used < width ? KeepTail(file_, width - used) : "";
+  const std::string line = "\r\033[K" + head + name + tail;
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+  drawn_ = true;
+}
+
+void Progress::Clear() {
+  if (!drawn_) return;
+  std::fputs("\r\033[K", stderr);
+  std::fflush(stderr);
+  drawn_ = false;
+}
+
+Ui& Ui::Get() {
+  static Ui ui;
+  return ui;
+}
+
+void Ui::Init(bool quiet) {
+  quiet_ = quiet;
+  stdin_tty_ = isatty(STDIN_FILENO) == 1;
+  stderr_tty_ = isatty(STDERR_FILENO) == 1;
+  progress_.Enable(stderr_tty_ && !quiet_);
+}
+
+void Ui::Warn(const std::string& message) {
+  progress_.Clear();
+  std::fprintf(stderr, "acekit: warning: %s\n", message.c_str());
+  Raise(kExitWarnings);
+}
+
+void Ui::Error(const std::string& message, int code) {
+  progress_.Clear();
+  std::fprintf(stderr, "acekit: %s\n", message.c_str());
+  Raise(code);
+}
+
+void Ui::Say(const std::string& message) {
+  if (quiet_) return;
+  progress_.Clear();
+  std::fprintf(stdout, "%s\n", message.c_str());
+  std::fflush(stdout);
+}
+
+void Ui::Raise(int code) {
+  exit_ = std::max(exit_, code);
+}
+
+}  // namespace acekit_cli

@@ -1,0 +1,80 @@
+// What the person at the terminal sees: one-line messages on stderr, the
+// progress line, and the exit status that sums up the run.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace acekit_cli {
+
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitWarnings = 1,
+  kExitError = 2,
+  kExitDamaged = 3,
+  kExitCancelled = 130,
+};
+
+// The progress line on stderr. It is drawn only while stderr is a terminal
+// and -q was not given; every message clears it first so that nothing is
+// printed over it.
+class Progress {
+ public:
+  void Enable(bool on) { enabled_ = on; }
+  bool enabled() const { return enabled_; }
+  // A new operation moving `total` bytes (0 when unknown).
+  void Begin(uint64_t total);
+  void SetTotal(uint64_t total) { total_ = total; }
+  void File(const std::string& name);
+  // The library's report: the current file's percentage and the bytes done
+  // since its previous report.
+  void Report(int32_t percent, int32_t bytes);
+  void Phase(const std::string& label, uint64_t total);
+  void Clear();
+  void End() { Clear(); }
+
+ private:
+  void Draw(bool force);
+
+  bool enabled_ = false;
+  bool drawn_ = false;
+  std::string label_;
+  std::string file_;
+  int32_t percent_ = 0;
+  uint64_t done_ = 0;
+  uint64_t total_ = 0;
+  std::chrono::steady_clock::time_point start_{};
+  std::chrono::steady_clock::time_point last_draw_{};
+};
+
+class Ui {
+ public:
+  static Ui& Get();
+  void Init(bool quiet);
+
+  bool quiet() const { return quiet_; }
+  bool interactive() const { return stdin_tty_ && stderr_tty_; }
+  Progress& progress() { return progress_; }
+
+  void Warn(const std::string& message);
+  void Error(const std::string& message, int code = kExitError);
+  // A line of normal output on stdout, unless -q.
+  void Say(const std::string& message);
+  void Raise(int code);
+  int exit_code() const { return exit_; }
+
+ private:
+  bool quiet_ = false;
+  bool stdin_tty_ = false;
+  bool stderr_tty_ = false;
+  int exit_ = kExitOk;
+  Progress progress_;
+};
+
+// Ctrl-C: the first SIGINT asks the running operation to stop cleanly (the
+// host procedures then answer "stop"); a second one ends the program at once.
+void InstallInterruptHandler();
+bool Interrupted();
+
+}  // namespace acekit_cli

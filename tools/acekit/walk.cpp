@@ -1,0 +1,182 @@
+#include "walk.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+
+#include "names.h"
+#include "ui.h"
+
+namespace acekit_cli {
+namespace {
+
+// The paths the library reads are held in 256-byte records for solid archives.
+constexpr size_t kMaxDiskPath = 255;
+
+class Walker {
+ public:
+  Walker(const WalkOptions& options, std::vector<InputItem>& items)
+      : options_(options), items_(items) {}
+
+  void Operand(const std::string& operand);
+  bool Finish();
+
+ private:
+  void Directory(const std::string& disk, const std::string& stored);
+  void Add(const std::string& disk, std::string stored, const struct stat& st);
+  void LeaveOut(const std::string& disk, const std::string& why);
+  bool IsArchive(const struct stat& st) const {
+    return options_.skip_identity && st.st_dev == options_.skip_dev &&
+           st.st_ino == options_.skip_ino;
+  }
+
+  const WalkOptions& options_;
+  std::vector<InputItem>& items_;
+  std::map<std::string, size_t> by_name_;  // same-name key -> index in items_
+  bool failed_ = false;
+};
+
+void Walker::LeaveOut(const std::string& disk, const std::string& why) {
+  if (options_.strict) {
+    Ui::Get().Error(disk + ": " + why + " (--strict)");
+    failed_ = true;
+  } else {
+    Ui::Get().Warn(disk + ": " + why + "; left out");
+  }
+}
+
+void Walker::Operand(const std::string& operand) {
+  const CleanPath clean = Clean(operand);
+  if (clean.escapes) {
+    Ui::Get().Error(operand + ": lies above the working directory; name it from there with -C DIR");
+    failed_ = true;
+    return;
+  }
+  const std::string disk =
+      clean.absolute ? "/" + clean.path : (clean.path.empty() ? "." : clean.path);
+  struct stat st;
+  if (::stat(disk.c_str(), &st) != 0) {
+    Ui::Get().Error(operand + ": " + std::strerror(errno));
+    failed_ = true;
+    return;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    if (!clean.path.empty()) Add(disk, clean.path, st);
+    Directory(disk, clean.path);
+  } else if (S_ISREG(st.st_mode)) {
+    if (clean.path.empty()) return;
+    Add(disk, clean.path, st);
+  } else {
+    LeaveOut(operand, "not a regular file or directory");
+  }
+}
+
+void Walker::Directory(const std::string& disk, const std::string& stored) {
+  DIR* d = ::opendir(disk.c_str());
+  if (d == nullptr) {
+    LeaveOut(disk, std::string("cannot read the directory: ") + std::strerror(errno));
+    return;
+  }
+  std::vector<std::string> names;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(d);
+  std::sort(names.begin(), names.end());
+  for (const auto& name : names) {
+    const std::string child_disk = disk == "."   ? name
+                                   : disk == "/" ? "/" + name
+                                                 : disk + "/" + name;
+    const std::string child_stored = stored.empty() ? name : stored + "/" + name;
+    struct stat st;
+    if (::lstat(child_disk.c_str(), &st) != 0) {
+      LeaveOut(child_disk, std::strerror(errno));
+      continue;
+    }
+    if (S_ISLNK(st.st_mode)) {
+      // A link is stored as what it points to; a linked directory is not
+      // entered, since it could lead back into the tree.
+      if (::stat(child_disk.c_str(), &st) != 0) {
+        LeaveOut(child_disk, "a symbolic link to nothing");
+        continue;
+      }
+      if (S_ISDIR(st.st_mode)) {
+        LeaveOut(child_disk, "a symbolic link to a directory");
+        continue;
+      }
+    }
+    if (S_ISDIR(st.st_mode)) {
+      Add(child_disk, child_stored, st);
+      Directory(child_disk, child_stored);
+    } else if (S_ISREG(st.st_mode)) {
+      Add(child_disk, child_stored, st);
+    } else {
+      LeaveOut(child_disk, "not a regular file or directory");
+    }
+  }
+}
+
+void Walker::Add(const std::string& disk, std::string stored, const struct stat& st) {
+  if (IsArchive(st)) return;
+  const bool directory = S_ISDIR(st.st_mode);
+  if (options_.names_only) {
+    if (directory) return;
+    stored = stored.substr(stored.rfind('/') + 1);
+  }
+  if (const std::string why = UnstorableReason(stored, directory); !why.empty()) {
+    LeaveOut(disk, why);
+    return;
+  }
+  if (disk.size() > kMaxDiskPath) {
+    LeaveOut(disk, "the path is longer than 255 bytes; add it with -C from a nearer directory");
+    return;
+  }
+  if (!directory) {
+    const int fd = ::open(disk.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      LeaveOut(disk, std::strerror(errno));
+      return;
+    }
+    ::close(fd);
+  }
+  const auto [it, fresh] = by_name_.emplace(SameNameKey(stored), items_.size());
+  if (!fresh) {
+    const InputItem& other = items_[it->second];
+    if (other.disk != disk) {
+      Ui::Get().Error(other.disk + " and " + disk + " would both be stored as " +
+                      AsStored(stored, nullptr));
+      failed_ = true;
+    }
+    return;
+  }
+  bool lossy = false;
+  const std::string as_stored = AsStored(stored, &lossy);
+  if (lossy) {
+    Ui::Get().Warn(disk + ": stored as " + as_stored +
+                   " (the archive's code page, CP437, lacks some of its characters)");
+  }
+  items_.push_back(
+      InputItem{disk, stored, directory, directory ? 0 : static_cast<uint64_t>(st.st_size)});
+}
+
+bool Walker::Finish() {
+  return !failed_;
+}
+
+}  // namespace
+
+bool CollectInputs(const std::vector<std::string>& paths, const WalkOptions& options,
+                   std::vector<InputItem>& items) {
+  Walker w(options, items);
+  for (const auto& p : paths) w.Operand(p);
+  return w.Finish();
+}
+
+}  // namespace acekit_cli
