@@ -129,5 +129,29 @@ TEST(DeleteSolid, DeletingTheFirstFileStartsAFreshStream) {
   EXPECT_EQ(dir.Read("out\\C.TXT"), dir.Read("in\\C.TXT"));
 }
 
+TEST(DeleteSolid, NamesThatClimbOutStayInTheWorkingDirectory) {
+  TempDir dir;
+  dir.Write("in\\ab\\x.txt", TextBytes(3000, 1));
+  dir.Write("in\\k.txt", TextBytes(3000, 2));
+  dir.MakeDir("tmp");
+  const std::string arc = dir.Lib("x.ace");
+  ASSERT_EQ(CreateWith(arc, dir.Lib("in"), {"ab\\x.txt", "k.txt"}, {4, 64, 1}), 0);
+  // Rename the first entry to climb out of whatever it is unpacked into.
+  std::string a = dir.Read("x.ace");
+  const ParsedEntry e = Parse(a).entries.at(0);
+  ASSERT_EQ(e.name, "ab\\x.txt");
+  a.replace(e.offset + 35, 2, "..");
+  const uint32_t crc = Crc32Update(kCrcInit, a.data() + e.offset + 4, e.head_size);
+  a[e.offset] = static_cast<char>(crc & 0xFF);
+  a[e.offset + 1] = static_cast<char>((crc >> 8) & 0xFF);
+  dir.Write("x.ace", a);
+
+  ScopedTempEnv env(dir.Native("tmp").string());
+  ASSERT_EQ(DeleteWith(arc, {"k.txt"}), 0);
+  EXPECT_EQ(dir.List("tmp"), std::vector<std::string>{});
+  EXPECT_EQ(ListNames(arc), std::vector<std::string>{"x.txt"});
+  EXPECT_EQ(TestStatus(arc), 0);
+}
+
 }  // namespace
 }  // namespace acekit::testing
