@@ -9,6 +9,7 @@
 
 #include "api/status.h"
 #include "api/write_host.h"
+#include "format/records.h"
 #include "platform/platform.h"
 
 namespace acekit::testing {
@@ -105,7 +106,7 @@ TEST(CreateNormal, MainHeaderCarriesTheMarkerText) {
   ASSERT_EQ(a.size(), 62u + 42u);
   EXPECT_EQ(Le16(a, 2), 58u);
   EXPECT_EQ(Le16(a, 5), 0u);
-  EXPECT_EQ(a.substr(33, 29), std::string(" Ooops, Tamwel was here :-p ", 29));
+  EXPECT_EQ(a.substr(33, 29), std::string(kNormalArchiveExtra, 29));
   EXPECT_EQ(a[61], '\0');
 }
 
