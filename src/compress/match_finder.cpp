@@ -20,6 +20,8 @@ constexpr int32_t kMaxMatch = 256;
 constexpr int32_t kCancelLookahead = 300;
 // Probe offsets stop short of the comparison reach past P.
 constexpr uint32_t kMaxProbe = 253;
+// Look-ahead hashes computed beyond the probe reach at a time.
+constexpr uint32_t kAheadBatch = 32;
 
 ACEKIT_HOT uint64_t Load64(const uint8_t* p) {
   uint64_t v;
@@ -195,22 +197,20 @@ struct Coder {
         lo = m.flagged_lo;
         q = m.flagged_hi < last ? m.flagged_hi : last;
       }
+      // Hash every string the probe may reach; later probes reuse them.
       uint32_t end = m.ahead_end;
       if (end < p + 3) end = p + 3;
-      for (;; ++q) {
-        if (q >= end) {
-          const uint32_t stop = end + 64;
-          uint32_t v = Hash3(w + end);
+      if (end <= last) {
+        uint32_t v = Hash3(w + end);
+        ahead[end & (kAheadRing - 1)] = v;
+        for (++end; end <= last + kAheadBatch; ++end) {
+          v = ((v << kShift) ^ w[end + 2]) & kMask;
           ahead[end & (kAheadRing - 1)] = v;
-          for (++end; end < stop; ++end) {
-            v = ((v << kShift) ^ w[end + 2]) & kMask;
-            ahead[end & (kAheadRing - 1)] = v;
-          }
-          m.ahead_end = end;
         }
-        h = ahead[q & (kAheadRing - 1)];
-        if (lc[h] == 0 || q == last) break;
+        m.ahead_end = end;
       }
+      while (q < last && lc[ahead[q & (kAheadRing - 1)]] != 0) ++q;
+      h = ahead[q & (kAheadRing - 1)];
       m.flagged_lo = lo;
       m.flagged_hi = q;
       return q - p;
