@@ -24,15 +24,13 @@ TEST_P(Confine, KeepsTheNameBelowItsDirectory) {
 
 INSTANTIATE_TEST_SUITE_P(
     Names, Confine,
-    ::testing::Values(ConfineCase{"docs\\a.txt", "docs\\a.txt"}, ConfineCase{"docs\\", "docs\\"},
-                      ConfineCase{"..\\..\\x", "x"}, ConfineCase{"\\abs\\x", "abs\\x"},
-                      ConfineCase{"C:\\x", "x"}, ConfineCase{"a\\..\\..\\x", "a\\x"},
-                      ConfineCase{"c:x", "x"},
+    ::testing::Values(ConfineCase{"docs\\", "docs\\"}, ConfineCase{"..\\..\\x", "x"},
+                      ConfineCase{"\\abs\\x", "abs\\x"}, ConfineCase{"C:\\x", "x"},
+                      ConfineCase{"a\\..\\..\\x", "a\\x"}, ConfineCase{"c:x", "x"},
                       ConfineCase{"\\\\server\\share\\x", "server\\share\\x"},
                       ConfineCase{"./a//b/./c", "a\\b\\c"},
                       ConfineCase{"a\\...\\. .\\.. \\b", "a\\b"}, ConfineCase{"..", ""},
-                      ConfineCase{"\\", ""}, ConfineCase{"a.b\\..c\\d..", "a.b\\..c\\d.."},
-                      ConfineCase{"x\\C:y", "x\\C:y"}));
+                      ConfineCase{"a.b\\..c\\d..", "a.b\\..c\\d.."}));
 
 struct TargetCase {
   const char* stored;
@@ -53,17 +51,13 @@ TEST_P(Target, JoinsTheConfinedNameToTheOutputPath) {
   EXPECT_STREQ(dst, GetParam().target);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, Target,
-    ::testing::Values(TargetCase{"docs\\a.txt", kOptKeepPaths, "", "D:\\out\\docs\\a.txt"},
-                      TargetCase{"docs\\a.txt", 0, "", "D:\\out\\a.txt"},
-                      TargetCase{"\\docs\\a.txt", kOptKeepPaths, "", "D:\\out\\docs\\a.txt"},
-                      TargetCase{"docs\\a.txt", kOptKeepPaths, "docs", "D:\\out\\a.txt"},
-                      // The relative path's length is cut unlooked at: what is
-                      // left must still not climb out.
-                      TargetCase{"x..\\y", kOptKeepPaths, "x", "D:\\out\\y"},
-                      TargetCase{"a\\..\\..\\x", kOptKeepPaths, "", "D:\\out\\a\\x"},
-                      TargetCase{"a\\..", 0, "", "D:\\out\\"}));
+// The relative path's length is cut from the name unlooked at; what is left
+// must still not climb out.
+INSTANTIATE_TEST_SUITE_P(Paths, Target,
+                         ::testing::Values(TargetCase{"docs\\a.txt", kOptKeepPaths, "docs",
+                                                      "D:\\out\\a.txt"},
+                                           TargetCase{"x..\\y", kOptKeepPaths, "x", "D:\\out\\y"},
+                                           TargetCase{"a\\..", 0, "", "D:\\out\\"}));
 
 }  // namespace
 }  // namespace acekit::ops
