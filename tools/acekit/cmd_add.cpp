@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <map>
 #include <set>
 
 #include "commands.h"
@@ -37,7 +38,7 @@ std::string Absolute(const std::string& path) {
 
 struct Existing {
   uint64_t bytes = 0;
-  std::set<std::string> directories;  // same-name keys
+  std::map<std::string, std::string> directories;  // same-name key -> name without the '/'
 };
 
 Existing ExistingEntries() {
@@ -50,10 +51,29 @@ Existing ExistingEntries() {
     if (IsDirectory(*e)) {
       std::string name = EntryName(*e);
       if (name.ends_with('/')) name.pop_back();
-      ex.directories.insert(SameNameKey(name));
+      ex.directories.emplace(SameNameKey(name), name);
     }
   }
   return ex;
+}
+
+// A solid archive is rebuilt from its files alone, so its directory entries
+// are added again from the disk where the same directories still exist.
+void KeepDirectories(const std::string& archive, const std::map<std::string, std::string>& old,
+                     bool names_only, std::vector<InputItem>& items) {
+  std::set<std::string> named;
+  for (const auto& item : items) named.insert(SameNameKey(item.stored));
+  for (const auto& [key, name] : old) {
+    if (named.contains(key)) continue;
+    struct stat st;
+    if (!names_only && ::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      items.push_back(InputItem{name, name, true, 0});
+    } else {
+      Ui::Get().Warn(archive + ": directory entry " + name +
+                     "/ is dropped: a solid archive is rebuilt from its files, and no such "
+                     "directory is here to add again");
+    }
+  }
 }
 
 }  // namespace
@@ -122,7 +142,7 @@ int RunAdd(const ParsedArgs& args) {
   int32_t desc[10];
   GetArcerDesc(desc);
   const bool solid = exists ? desc[8] == 4 : args.Has(kOptSolid);
-  std::set<std::string> old_directories;
+  std::map<std::string, std::string> old_directories;
   if (exists) {
     if (args.Has(kOptSolid) && !solid) {
       ui.Warn(archive_arg + ": is not solid; files are added without --solid");
@@ -136,6 +156,7 @@ int RunAdd(const ParsedArgs& args) {
     Existing ex = ExistingEntries();
     if (solid) host.unpack_total = ex.bytes;
     old_directories = std::move(ex.directories);
+    if (solid) KeepDirectories(archive_arg, old_directories, names_only, items);
   }
   desc[6] = 12;
   desc[7] = static_cast<int32_t>(dictionary);
@@ -147,13 +168,13 @@ int RunAdd(const ParsedArgs& args) {
 
   Masks masks;
   uint64_t total = 0;
-  int files = 0;
-  int directories = 0;
+  uint64_t files = 0;
+  uint64_t directories = 0;
   for (const auto& item : items) {
     // The archive lists a directory with a trailing separator, so an update
     // would not take an item without one for the same entry: a directory
     // the archive already holds is left as it is.
-    if (item.directory && old_directories.contains(SameNameKey(item.stored))) continue;
+    if (item.directory && !solid && old_directories.contains(SameNameKey(item.stored))) continue;
     if (!masks.Add(item.disk)) {
       ui.Error(archive_arg + ": out of memory");
       return ui.exit_code();
@@ -192,11 +213,11 @@ int RunAdd(const ParsedArgs& args) {
   }
   struct stat done;
   const uint64_t packed = ::stat(archive.c_str(), &done) == 0 ? done.st_size : 0;
-  const size_t left_out = host.vanished().size();
+  const uint64_t left_out = host.vanished().size();
   ui.Say(archive_arg + ": " + (exists ? "added " : "created with ") +
-         std::to_string(files - static_cast<int>(left_out)) + " files and " +
-         std::to_string(directories) + " directories, " + HumanSize(total) + " -> archive of " +
-         HumanSize(packed));
+         Count(files - left_out, "file", "files") + " and " +
+         Count(directories, "directory", "directories") + " (" + HumanSize(total) +
+         "); the archive holds " + HumanSize(packed));
   return ui.exit_code();
 }
 

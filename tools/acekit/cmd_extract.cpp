@@ -32,19 +32,6 @@ void CheckMasksMatch(const std::string& archive, const std::vector<std::string>&
   }
 }
 
-// Reports a walk of the entries that stopped at a damaged header.
-int ReportListFailure(const std::string& archive, uint16_t status, const Entries& partial) {
-  Ui& ui = Ui::Get();
-  const auto listed = partial.all();
-  std::string where;
-  if (status == kStatusCorrupt) {
-    where =
-        listed.empty() ? " before its first entry" : " after entry " + EntryName(*listed.back());
-  }
-  ui.Error(archive + ": " + StatusMessage(status) + where, StatusExit(status));
-  return ui.exit_code();
-}
-
 // Names the entry a damaged decode stopped at by testing the whole archive:
 // in a solid archive, extraction decodes entries that it does not name.
 std::string LocateDamage(const std::string& archive) {
@@ -81,7 +68,7 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   for (const auto& m : mask_args) masks.Add(m);
   Entries selected;
   if (const uint16_t st = selected.Build(masks); st != kStatusOk) {
-    return ReportListFailure(archive, st, selected);
+    return ReportWalkFailure(archive, st, selected);
   }
   CheckMasksMatch(archive, mask_args);
 
@@ -229,7 +216,7 @@ int RunTest(const ParsedArgs& args) {
   Masks all;
   Entries entries;
   if (const uint16_t st = entries.Build(all); st != kStatusOk) {
-    return ReportListFailure(archive, st, entries);
+    return ReportWalkFailure(archive, st, entries);
   }
   std::vector<std::string> files;
   uint64_t total = 0;
@@ -250,7 +237,7 @@ int RunTest(const ParsedArgs& args) {
     if (Interrupted()) {
       ui.Error(archive + ": interrupted after the last file was tested", kExitCancelled);
     } else {
-      ui.Say(archive + ": " + std::to_string(files.size()) + " files tested, no errors");
+      ui.Say(archive + ": " + Count(files.size(), "file", "files") + " tested, no errors");
     }
     return ui.exit_code();
   }
@@ -267,8 +254,8 @@ int RunTest(const ParsedArgs& args) {
   if (it == files.end()) return ui.exit_code();
   if (solid) {
     if (it + 1 != files.end()) {
-      ui.Error(archive + ": the " + std::to_string(files.end() - it - 1) +
-                   " entries after it continue its solid stream and cannot be tested",
+      ui.Error(archive + ": " + Count(files.end() - it - 1, "entry", "entries") +
+                   " after it continue its solid stream and cannot be tested",
                kExitDamaged);
     }
     return ui.exit_code();
@@ -292,12 +279,24 @@ int RunDelete(const ParsedArgs& args) {
   for (const auto& m : mask_args) masks.Add(m);
   Entries selected;
   if (const uint16_t st = selected.Build(masks); st != kStatusOk) {
-    return ReportListFailure(archive, st, selected);
+    return ReportWalkFailure(archive, st, selected);
   }
   CheckMasksMatch(archive, mask_args);
   if (selected.count() == 0) {
     ui.Warn(archive + ": nothing to delete; the archive is unchanged");
     return ui.exit_code();
+  }
+  {
+    // An archive without entries cannot be read back, so the last entries
+    // are not deleted; the archive file itself is the thing to remove.
+    Masks all;
+    Entries every;
+    if (every.Build(all) == kStatusOk && every.count() == selected.count()) {
+      ui.Error(archive +
+               ": these are all its entries, and an archive cannot be left empty; "
+               "remove the file instead (the archive is unchanged)");
+      return ui.exit_code();
+    }
   }
   Host host(Host::Mode::kDelete);
   if (solid) {
@@ -329,7 +328,7 @@ int RunDelete(const ParsedArgs& args) {
     ui.Error(archive + ": " + StatusMessage(status) + "; the archive is unchanged",
              StatusExit(status));
   } else {
-    ui.Say(archive + ": deleted " + std::to_string(selected.count()) + " entries");
+    ui.Say(archive + ": deleted " + Count(selected.count(), "entry", "entries"));
   }
   return ui.exit_code();
 }

@@ -100,8 +100,7 @@ int RunList(const ParsedArgs& args) {
   for (size_t i = 1; i < args.operands.size(); ++i) masks.Add(args.operands[i]);
   Entries entries;
   if (const uint16_t st = entries.Build(masks); st != kStatusOk) {
-    ui.Error(archive + ": " + StatusMessage(st), StatusExit(st));
-    return ui.exit_code();
+    return ReportWalkFailure(archive, st, entries);
   }
   const auto list = entries.all();
   Totals t;
@@ -131,8 +130,7 @@ int RunInfo(const ParsedArgs& args) {
   Masks all;
   Entries entries;
   if (const uint16_t st = entries.Build(all); st != kStatusOk) {
-    ui.Error(archive + ": " + StatusMessage(st), StatusExit(st));
-    return ui.exit_code();
+    return ReportWalkFailure(archive, st, entries);
   }
   Totals t;
   unsigned dictionary = 0;

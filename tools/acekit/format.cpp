@@ -18,6 +18,10 @@ std::string HumanSize(uint64_t bytes) {
   return buf;
 }
 
+std::string Count(uint64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 unsigned Ratio(uint64_t packed, uint64_t original) {
   if (original == 0) return 0;
   return static_cast<unsigned>((packed * 100 + original / 2) / original);

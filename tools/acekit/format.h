@@ -11,6 +11,9 @@ namespace acekit_cli {
 // 1536 -> "1.5 KiB"; below 1024 the plain count with " B".
 std::string HumanSize(uint64_t bytes);
 
+// "1 file", "2 files".
+std::string Count(uint64_t n, const char* one, const char* many);
+
 // Packed size as a percentage of the original, 0 for an empty original.
 unsigned Ratio(uint64_t packed, uint64_t original);
 

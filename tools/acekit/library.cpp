@@ -76,7 +76,7 @@ bool Session::Open(const std::string& path) {
   path_ = path;
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) {
-    Ui::Get().Error(path + ": " + std::strerror(errno));
+    Ui::Get().Error(path + ": cannot open the archive: " + std::strerror(errno));
     return false;
   }
   if (S_ISDIR(st.st_mode)) {
@@ -136,6 +136,23 @@ std::vector<const ArcEntry*> Entries::all() const {
   std::vector<const ArcEntry*> out;
   for (const ArcEntry* e = list_.first; e != nullptr; e = e->next) out.push_back(e);
   return out;
+}
+
+int ReportWalkFailure(const std::string& archive, uint16_t status, const Entries& partial) {
+  Ui& ui = Ui::Get();
+  const auto listed = partial.all();
+  if (status == kStatusCorrupt && listed.empty()) {
+    ui.Error(archive +
+                 ": no entry can be read: the archive is empty, or its first header is "
+                 "damaged",
+             kExitDamaged);
+  } else if (status == kStatusCorrupt) {
+    ui.Error(archive + ": damaged: corrupt header after entry " + EntryName(*listed.back()),
+             kExitDamaged);
+  } else {
+    ui.Error(archive + ": " + StatusMessage(status), StatusExit(status));
+  }
+  return ui.exit_code();
 }
 
 std::string EntryName(const ArcEntry& e) {

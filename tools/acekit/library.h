@@ -84,6 +84,9 @@ class Entries {
   ArcFileList list_{};
 };
 
+// Reports a walk of the entries that ended in a failure; returns the exit status.
+int ReportWalkFailure(const std::string& archive, uint16_t status, const Entries& partial);
+
 // An entry's name as shown: '/' between parts.
 std::string EntryName(const ArcEntry& e);
 bool IsDirectory(const ArcEntry& e);

@@ -1,0 +1,158 @@
+// The command line's own text handling: option parsing, cleaning of input
+// paths, which names the archive can hold, and JSON quoting.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "args.h"
+#include "format.h"
+#include "names.h"
+
+namespace acekit_cli {
+namespace {
+
+enum { kA = 1, kB, kDict, kNames, kNamesX };
+
+constexpr OptionSpec kSpecs[] = {
+    {kA, 'a', "all", false},
+    {kB, 'b', nullptr, false},
+    {kDict, 'd', "dictionary", true},
+    {kNames, '\0', "names-only", false},
+    {kNamesX, '\0', "names-extra", false},
+};
+
+struct ArgsCase {
+  std::vector<std::string> args;
+  std::vector<std::pair<int, std::string>> options;
+  std::vector<std::string> operands;
+  std::string error;
+};
+
+TEST(CliArgs, ParsesGnuStyle) {
+  const ArgsCase cases[] = {
+      {{"-ab", "x"}, {{kA, ""}, {kB, ""}}, {"x"}, ""},
+      {{"-d64", "-d", "128", "--dictionary=256", "--dictionary", "512"},
+       {{kDict, "64"}, {kDict, "128"}, {kDict, "256"}, {kDict, "512"}},
+       {},
+       ""},
+      {{"-ad", "1024", "y"}, {{kA, ""}, {kDict, "1024"}}, {"y"}, ""},
+      {{"x", "--all", "y"}, {{kA, ""}}, {"x", "y"}, ""},
+      {{"--dict=64"}, {{kDict, "64"}}, {}, ""},
+      {{"--names-only"}, {{kNames, ""}}, {}, ""},
+      {{"--", "-a", "-"}, {}, {"-a", "-"}, ""},
+      {{"-"}, {}, {"-"}, ""},
+      {{"--names"}, {}, {}, "ambiguous option '--names'"},
+      {{"--bogus"}, {}, {}, "unknown option '--bogus'"},
+      {{"-z"}, {}, {}, "unknown option '-z'"},
+      {{"-d"}, {}, {}, "option '-d' needs a value"},
+      {{"--dictionary"}, {}, {}, "option '--dictionary' needs a value"},
+      {{"--all=1"}, {}, {}, "option '--all' takes no value"},
+  };
+  for (const auto& c : cases) {
+    ParsedArgs got;
+    const std::string error = ParseArgs(c.args, kSpecs, got);
+    const std::string shown = ::testing::PrintToString(c.args);
+    EXPECT_EQ(error, c.error) << shown;
+    if (!c.error.empty()) continue;
+    EXPECT_EQ(got.options, c.options) << shown;
+    EXPECT_EQ(got.operands, c.operands) << shown;
+  }
+}
+
+TEST(CliNames, CleansInputPaths) {
+  struct Case {
+    const char* in;
+    const char* path;
+    bool absolute;
+    bool escapes;
+  };
+  const Case cases[] = {
+      {"a/b/c", "a/b/c", false, false},
+      {"./a//b/./", "a/b", false, false},
+      {"a/../b", "b", false, false},
+      {"../a", "../a", false, true},
+      {"a/../../b", "../b", false, true},
+      {"/usr/./x/..", "usr", true, false},
+      {"/..", "", true, false},
+      {".", "", false, false},
+      {"/", "", true, false},
+  };
+  for (const auto& c : cases) {
+    const CleanPath p = Clean(c.in);
+    EXPECT_EQ(p.path, c.path) << c.in;
+    EXPECT_EQ(p.absolute, c.absolute) << c.in;
+    EXPECT_EQ(p.escapes, c.escapes) << c.in;
+  }
+}
+
+TEST(CliNames, KnowsWhatTheCodePageHolds) {
+  struct Case {
+    const char* in;
+    const char* stored;
+    bool lossy;
+  };
+  const Case cases[] = {
+      {"plain.txt", "plain.txt", false},
+      {"é ü ß.txt", "é ü ß.txt", false},
+      {"price€.txt", "price?.txt", true},
+      {"日本.txt", "??.txt", true},
+      {"bad\xff.txt", "bad?.txt", true},  // not UTF-8 at all
+      {"cut\xc3", "cut?", true},          // a sequence cut short
+      {"│box", "│box", false},            // a line-drawing character CP437 has
+  };
+  for (const auto& c : cases) {
+    bool lossy = false;
+    EXPECT_EQ(AsStored(c.in, &lossy), c.stored) << c.in;
+    EXPECT_EQ(lossy, c.lossy) << c.in;
+  }
+  EXPECT_EQ(ToCp437("é", nullptr), "\x82");
+  EXPECT_EQ(StoredLength("é ü ß"), 5u);
+  EXPECT_EQ(SameNameKey("Straße/É.TXT"), SameNameKey("STRAßE/é.txt"));
+  // Both lose their last character to '?', so they would be stored alike.
+  EXPECT_EQ(SameNameKey("a€"), SameNameKey("A¤"));
+}
+
+TEST(CliNames, RefusesNamesThatWouldNotReadBack) {
+  const std::string long_name(256, 'x');
+  struct Case {
+    std::string stored;
+    bool directory;
+    bool refused;
+  };
+  const Case cases[] = {
+      {"docs/a.txt", false, false},
+      {"back\\slash", false, true},
+      {"c:/x", false, true},
+      {"..hidden", false, true},
+      {"dir/name.", false, true},
+      {"dir/name.", true, false},
+      {"dir/.profile", false, false},
+      {long_name, false, true},
+      {long_name.substr(1), false, false},
+      {long_name.substr(1), true, true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(!UnstorableReason(c.stored, c.directory).empty(), c.refused) << c.stored;
+  }
+  EXPECT_TRUE(EscapesOnExtract("..\\x"));
+  EXPECT_TRUE(EscapesOnExtract("a/../../x"));
+  EXPECT_TRUE(EscapesOnExtract("\\..\\x"));
+  EXPECT_FALSE(EscapesOnExtract("a/..b/x.."));
+}
+
+TEST(CliFormat, RendersArchiveNumbers) {
+  EXPECT_EQ(DosTime(0x286373C5u), "2000-03-03 14:30:10");
+  EXPECT_EQ(DosTime(0x286373C5u, 'T'), "2000-03-03T14:30:10");
+  EXPECT_EQ(AttrLetters(0x31), "DR..A");
+  EXPECT_EQ(Ratio(50, 200), 25u);
+  EXPECT_EQ(Ratio(5, 0), 0u);
+  EXPECT_EQ(HumanSize(1023), "1023 B");
+  EXPECT_EQ(HumanSize(1536), "1.5 KiB");
+  EXPECT_EQ(HumanSize(300u << 20), "300 MiB");
+  EXPECT_EQ(Json("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
+  EXPECT_EQ(Json("é\xff"), "\"é\xEF\xBF\xBD\"");
+}
+
+}  // namespace
+}  // namespace acekit_cli

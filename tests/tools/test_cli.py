@@ -1,0 +1,332 @@
+"""End-to-end tests of the acekit program through its command line, without
+a terminal: archives made from a generated tree, listed, tested, extracted,
+compared, updated, deleted from and damaged."""
+
+import os
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import cli_harness as h  # noqa: E402
+
+
+def names(listing):
+    return {e["name"] for e in listing["entries"]}
+
+
+def flip(path, marker, offset):
+    """Inverts one byte `offset` bytes after the first occurrence of marker."""
+    with open(path, "r+b") as f:
+        data = bytearray(f.read())
+        i = data.index(marker) + offset
+        data[i] ^= 0xFF
+        f.seek(0)
+        f.write(data)
+
+
+class RoundTrip(h.TreeCase):
+    CONFIGS = {
+        "normal": [],
+        "normal, 256 KB, level 3": ["-d", "256", "-m", "3"],
+        "solid": ["-s"],
+        "solid, 1024 KB, level 4": ["--solid", "--dictionary=1024", "--level", "4"],
+    }
+
+    def test_archive_list_test_extract(self):
+        for label, options in self.CONFIGS.items():
+            with self.subTest(label):
+                archive = self.path(label.replace(" ", "_").replace(",", "") + ".ace")
+                _, err = self.assertRuns("a", *options, "-C", self.tree, archive, ".")
+                self.assertNotIn("\r", err, "no progress line without a terminal")
+
+                listing = h.list_json(archive)
+                self.assertEqual(names(listing), set(self.files) | h.tree_dirs())
+                self.assertEqual(listing["solid"], "-s" in options or "--solid" in options)
+                for e in listing["entries"]:
+                    if e["directory"]:
+                        continue
+                    self.assertEqual(e["size"], len(self.files[e["name"]]), e["name"])
+                    self.assertEqual(e["modified"], "2001-02-03T04:05:06", e["name"])
+                    self.assertEqual(e["attr"] & 1, int(e["name"] == "readonly.txt"), e["name"])
+                self.assertEqual(listing["totals"]["files"], len(self.files))
+                self.assertEqual(listing["totals"]["directories"], len(h.tree_dirs()))
+
+                out, _ = self.assertRuns("t", archive)
+                self.assertIn("no errors", out)
+                out_dir = self.path("out-" + os.path.basename(archive))
+                self.assertRuns("x", "-o", out_dir, archive)
+                self.assertSameTree(out_dir)
+
+    def test_text_listing_and_info(self):
+        archive = self.path("a.ace")
+        self.assertRuns("a", "-s", "-d", "512", "-C", self.tree, archive, ".")
+        out, _ = self.assertRuns("l", archive)
+        for word in ("Date", "Attr", "Size", "Packed", "Ratio", "Name", "big.bin",
+                     "docs/" + h.ACCENTED, "6 files, 4 directories", "2001-02-03 04:05:06"):
+            self.assertIn(word, out)
+        out, _ = self.assertRuns("i", archive)
+        self.assertIn("Solid:           yes", out)
+        self.assertIn("Dictionary:      512 KB", out)
+        info = __import__("json").loads(self.assertRuns("i", "--json", archive)[0])
+        self.assertEqual((info["files"], info["directories"], info["solid"]), (6, 4, True))
+        self.assertEqual(info["size"], sum(len(d) for d in self.files.values()))
+
+    def test_extract_without_paths_and_by_mask(self):
+        archive = self.path("a.ace")
+        self.assertRuns("a", "-C", self.tree, archive, ".")
+        flat = self.path("flat")
+        self.assertRuns("e", "-o", flat, archive, "docs/*.*")
+        self.assertEqual(sorted(os.listdir(flat)),
+                         sorted(["readme.txt", h.ACCENTED, "nested.c"]))
+        one = self.path("one")
+        self.assertRuns("x", "-o", one, archive, "DOCS/SUB/DEEP/NESTED.C")
+        self.assertTrue(os.path.isfile(os.path.join(one, "docs/sub/deep/nested.c")))
+        self.assertFalse(os.path.exists(os.path.join(one, "big.bin")))
+
+
+class Masks(h.TreeCase):
+    CASES = {
+        "*.txt": {"readonly.txt"},
+        "docs/*.txt": {"docs/readme.txt", "docs/" + h.ACCENTED},
+        "docs/*.*": {"docs/", "docs/readme.txt", "docs/" + h.ACCENTED, "docs/sub/",
+                     "docs/sub/deep/", "docs/sub/deep/nested.c"},
+        "READ?????.TXT": set(),
+        "READ????.TXT": {"readonly.txt"},
+        "b*.bin": set(),  # '*' counts only as the first character of a part
+        "*.b?n": {"big.bin", "empty.bin"},
+        "*": set(),
+        "empty_dir/": {"empty_dir/"},
+    }
+
+    def test_masks_select_as_documented(self):
+        archive = self.path("a.ace")
+        self.assertRuns("a", "-C", self.tree, archive, ".")
+        for mask, expected in self.CASES.items():
+            with self.subTest(mask):
+                self.assertEqual(names(h.list_json(archive, mask)), expected)
+
+
+class StoredNames(h.TreeCase):
+    def test_absolute_paths_lose_their_leading_slash(self):
+        archive = self.path("a.ace")
+        self.assertRuns("a", archive, os.path.join(self.tree, "docs", "sub"))
+        prefix = self.tree.lstrip("/") + "/docs/sub/"
+        self.assertEqual(names(h.list_json(archive)),
+                         {prefix, prefix + "deep/", prefix + "deep/nested.c"})
+
+    def test_relative_paths_keep_their_directories(self):
+        archive = self.path("a.ace")
+        self.assertRuns("a", archive, "tree/./docs/sub/../sub/deep", cwd=self.tmp)
+        self.assertEqual(names(h.list_json(archive)),
+                         {"tree/docs/sub/deep/", "tree/docs/sub/deep/nested.c"})
+
+    def test_names_only_stores_bare_file_names(self):
+        archive = self.path("a.ace")
+        self.assertRuns("a", "--names-only", "-C", self.tree, archive, "docs")
+        self.assertEqual(names(h.list_json(archive)), {"readme.txt", h.ACCENTED, "nested.c"})
+
+    def test_two_inputs_under_one_name_stop_before_writing(self):
+        with open(os.path.join(self.tree, "docs", "sub", "readme.txt"), "wb") as f:
+            f.write(b"second\n")
+        archive = self.path("a.ace")
+        _, err = self.assertRuns("a", "--names-only", "-C", self.tree, archive, "docs", code=2)
+        self.assertIn("docs/readme.txt", err)
+        self.assertIn("docs/sub/readme.txt", err)
+        self.assertFalse(os.path.exists(archive))
+
+    def test_name_outside_the_code_page_is_stored_with_a_question_mark(self):
+        with open(os.path.join(self.tree, "price€.txt"), "wb") as f:
+            f.write(b"42\n")
+        archive = self.path("a.ace")
+        _, err = self.assertRuns("a", "-C", self.tree, archive, "price€.txt", code=1)
+        self.assertIn("price?.txt", err)
+        self.assertEqual(names(h.list_json(archive)), {"price?.txt"})
+
+    def test_paths_above_the_working_directory_are_refused(self):
+        archive = self.path("a.ace")
+        _, err = self.assertRuns("a", archive, "../x", cwd=self.tree, code=2)
+        self.assertIn("-C", err)
+        self.assertFalse(os.path.exists(archive))
+
+
+class Changes(h.TreeCase):
+    def test_update_replaces_and_adds_without_duplicating_directories(self):
+        for solid in ([], ["-s"]):
+            with self.subTest(solid=bool(solid)):
+                archive = self.path("u%d.ace" % len(solid))
+                self.assertRuns("a", *solid, "-C", self.tree, archive, ".")
+                readme = os.path.join(self.tree, "docs", "readme.txt")
+                with open(readme, "wb") as f:
+                    f.write(b"rewritten\n")
+                os.utime(readme, (h.NEWER_TIME, h.NEWER_TIME))
+                with open(os.path.join(self.tree, "added.txt"), "wb") as f:
+                    f.write(b"new file\n")
+                self.assertRuns("a", "-C", self.tree, archive, "docs", "added.txt")
+                listing = h.list_json(archive)
+                by_name = {}
+                for e in listing["entries"]:
+                    self.assertNotIn(e["name"], by_name, "one entry per name")
+                    by_name[e["name"]] = e
+                self.assertEqual(by_name["docs/readme.txt"]["size"], 10)
+                self.assertEqual(by_name["docs/readme.txt"]["modified"], "2010-01-02T03:04:04")
+                self.assertIn("added.txt", by_name)
+                self.assertLessEqual(h.tree_dirs(), set(by_name), "directories stay listed")
+                self.assertRuns("t", archive)
+                os.remove(os.path.join(self.tree, "added.txt"))
+                self.files["docs/readme.txt"] = b"rewritten\n"
+
+    def test_delete_by_mask(self):
+        for solid in ([], ["-s"]):
+            with self.subTest(solid=bool(solid)):
+                archive = self.path("d%d.ace" % len(solid))
+                self.assertRuns("a", *solid, "-C", self.tree, archive, ".")
+                # A solid archive is rebuilt from its files: the loss of its
+                # directory entries is a warning.
+                out, err = self.assertRuns("d", archive, "docs/*.txt", "big.bin",
+                                           code=1 if solid else 0)
+                self.assertIn("deleted 3 entries", out)
+                if solid:
+                    self.assertIn("directory entries", err)
+                left = names(h.list_json(archive))
+                self.assertFalse(left & {"docs/readme.txt", "docs/" + h.ACCENTED, "big.bin"})
+                self.assertIn("docs/sub/deep/nested.c", left)
+                self.assertRuns("t", archive)
+                out_dir = self.path("out%d" % len(solid))
+                self.assertRuns("x", "-o", out_dir, archive)
+                kept = {k: v for k, v in self.files.items()
+                        if k not in ("docs/readme.txt", "docs/" + h.ACCENTED, "big.bin")}
+                self.assertSameTree(out_dir, kept, set() if solid else None)
+
+    def test_deleting_every_entry_is_refused(self):
+        archive = self.path("a.ace")
+        self.assertRuns("a", "-C", self.tree, archive, "docs/sub")
+        before = h.read(archive)
+        _, err = self.assertRuns("d", archive, "*.*", code=2)
+        self.assertIn("remove the file", err)
+        self.assertEqual(h.read(archive), before)
+        _, err = self.assertRuns("d", archive, "nothing.here", code=1)
+        self.assertIn("nothing.here", err)
+
+
+class Overwrite(h.TreeCase):
+    def setUp(self):
+        super().setUp()
+        self.archive = self.path("a.ace")
+        self.assertRuns("a", "-C", self.tree, self.archive, ".")
+        self.out = self.path("out")
+        self.assertRuns("x", "-o", self.out, self.archive)
+        self.changed = os.path.join(self.out, "docs", "readme.txt")
+        os.chmod(os.path.join(self.out, "readonly.txt"), 0o644)
+        for rel in ("docs/readme.txt", "readonly.txt"):
+            with open(os.path.join(self.out, rel), "wb") as f:
+                f.write(b"local change\n")
+        os.chmod(os.path.join(self.out, "readonly.txt"), 0o444)
+
+    def content(self, rel):
+        with open(os.path.join(self.out, rel), "rb") as f:
+            return f.read()
+
+    def test_without_a_terminal_existing_files_are_kept_and_reported(self):
+        _, err = self.assertRuns("x", "-o", self.out, self.archive, code=1)
+        self.assertIn("docs/readme.txt", err)
+        self.assertEqual(self.content("docs/readme.txt"), b"local change\n")
+
+    def test_no_keeps_quietly_and_yes_overwrites_even_read_only_files(self):
+        self.assertRuns("x", "-n", "-o", self.out, self.archive)
+        self.assertEqual(self.content("readonly.txt"), b"local change\n")
+        self.assertRuns("x", "-y", "-o", self.out, self.archive)
+        self.assertSameTree(self.out)
+
+
+class Failures(h.TreeCase):
+    def test_missing_and_foreign_archives(self):
+        for name, content, message in (("missing.ace", None, "No such file"),
+                                       ("text.ace", b"just some text\n" * 10, "not an archive")):
+            path = self.path(name)
+            if content is not None:
+                with open(path, "wb") as f:
+                    f.write(content)
+            for command in ("l", "t", "x", "i"):
+                with self.subTest(name=name, command=command):
+                    _, err = self.assertRuns(command, path, code=2)
+                    self.assertIn(name, err)
+                    self.assertIn(message, err)
+                    self.assertEqual(len(err.strip().splitlines()), 1, err)
+
+    def test_damaged_entries_are_named_with_exit_3(self):
+        for solid in ([], ["-s"]):
+            with self.subTest(solid=bool(solid)):
+                archive = self.path("bad%d.ace" % len(solid))
+                self.assertRuns("a", *solid, "-C", self.tree, archive, "big.bin", "docs")
+                # The compressed half of big.bin, then the data of nested.c.
+                flip(archive, b"big.bin", 2000)
+                if not solid:
+                    flip(archive, b"nested.c", 40)
+                _, err = self.assertRuns("t", archive, code=3)
+                self.assertIn("big.bin", err)
+                if not solid:
+                    self.assertIn("docs/sub/deep/nested.c", err, "testing goes on after damage")
+                _, err = self.assertRuns("x", "-o", self.path("o%d" % len(solid)), archive,
+                                         code=3)
+                self.assertIn("big.bin", err)
+
+    def test_usage_mistakes(self):
+        archive = self.path("a.ace")
+        for args in (["a", "-d", "100", archive, "tree"], ["a", "-m", "5", archive, "tree"],
+                     ["l", "--bogus", archive], ["x", "-y", "-n", archive], ["nope"], ["a", archive]):
+            with self.subTest(args=args):
+                _, err = self.assertRuns(*args, code=2, cwd=self.tmp)
+                self.assertTrue(err.startswith("acekit: "), err)
+        self.assertFalse(os.path.exists(archive))
+
+    def test_vanished_file_is_left_out_or_fails_with_strict(self):
+        big = os.path.join(self.tree, "a_big.bin")
+        with open(big, "wb") as f:
+            f.write(os.urandom(4 << 20))
+        victim = os.path.join(self.tree, "z_victim.txt")
+        for strict in ([], ["--strict"]):
+            with self.subTest(strict=bool(strict)):
+                with open(victim, "wb") as f:
+                    f.write(b"here now\n")
+                archive = self.path("v%d.ace" % len(strict))
+                p = subprocess.Popen([h.ACEKIT, "a", *strict, "-C", self.tree, archive,
+                                      "a_big.bin", "z_victim.txt"],
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                while not os.path.exists(archive) and p.poll() is None:
+                    time.sleep(0.001)
+                os.remove(victim)
+                _, err = p.communicate(timeout=600)
+                err = err.decode()
+                self.assertIn("z_victim.txt", err)
+                if strict:
+                    self.assertEqual(p.returncode, 2, err)
+                    self.assertFalse(os.path.exists(archive))
+                else:
+                    self.assertEqual(p.returncode, 1, err)
+                    self.assertEqual(names(h.list_json(archive)), {"a_big.bin"})
+
+
+class Help(unittest.TestCase):
+    def test_help_documents_masks_and_exit_codes(self):
+        code, out, _ = h.run("--help")
+        self.assertEqual(code, 0)
+        for text in ("130 cancelled", "3 damaged archive", "'?' stands for", "Commands:"):
+            self.assertIn(text, out)
+        for command in ("a", "l", "t", "x", "e", "d", "i"):
+            with self.subTest(command):
+                code, out, _ = h.run(command, "--help")
+                self.assertEqual(code, 0)
+                self.assertIn("Usage: acekit " + command, out)
+                self.assertIn("Exit status", out)
+        code, out, _ = h.run("--version")
+        self.assertEqual(code, 0)
+        self.assertRegex(out, r"^acekit \d+\.\d+\.\d+")
+
+
+if __name__ == "__main__":
+    if len(sys.argv) > 1 and not sys.argv[1].startswith("-"):
+        h.ACEKIT = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)

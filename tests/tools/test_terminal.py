@@ -1,0 +1,179 @@
+"""acekit in a real terminal (a pseudo-terminal): the progress line, the
+overwrite question with each answer, and Ctrl-C."""
+
+import os
+import pty
+import select
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import cli_harness as h  # noqa: E402
+
+PROMPT = b"[q]uit: "
+
+
+class Terminal:
+    """acekit running with a pseudo-terminal as its stdin, stdout and stderr."""
+
+    def __init__(self, *args, cwd=None, env=None):
+        self.output = b""
+        self.pid, self.fd = pty.fork()
+        if self.pid == 0:
+            if cwd:
+                os.chdir(cwd)
+            os.environ["TZ"] = "UTC"
+            os.environ.update(env or {})
+            os.execv(h.ACEKIT, [h.ACEKIT, *args])
+
+    def read_until(self, pattern, count=1, timeout=300):
+        deadline = time.monotonic() + timeout
+        while self.output.count(pattern) < count:
+            if time.monotonic() > deadline:
+                raise AssertionError(f"waited for {pattern!r}; got {self.output!r}")
+            ready, _, _ = select.select([self.fd], [], [], 0.1)
+            if ready:
+                try:
+                    chunk = os.read(self.fd, 65536)
+                except OSError:
+                    chunk = b""
+                if not chunk:
+                    raise AssertionError(f"ended before {pattern!r}; got {self.output!r}")
+                self.output += chunk
+
+    def send(self, data):
+        os.write(self.fd, data)
+
+    def finish(self, timeout=300):
+        deadline = time.monotonic() + timeout
+        while True:
+            ready, _, _ = select.select([self.fd], [], [], 0.1)
+            if ready:
+                try:
+                    chunk = os.read(self.fd, 65536)
+                except OSError:
+                    chunk = b""
+                if not chunk:
+                    break
+                self.output += chunk
+            if time.monotonic() > deadline:
+                raise AssertionError(f"still running; got {self.output!r}")
+        _, status = os.waitpid(self.pid, 0)
+        os.close(self.fd)
+        return os.waitstatus_to_exitcode(status)
+
+
+class ProgressAndCancel(unittest.TestCase):
+    def setUp(self):
+        self._tmp = tempfile.TemporaryDirectory(prefix="acekit-tty-")
+        self.tmp = self._tmp.name
+        self.scratch = os.path.join(self.tmp, "scratch")  # the library's temporary directory
+        os.mkdir(self.scratch)
+        self.src = os.path.join(self.tmp, "src")
+        os.mkdir(self.src)
+        with open(os.path.join(self.src, "small.txt"), "wb") as f:
+            f.write(b"small file\n" * 100)
+        # Large enough that the compression is still running when Ctrl-C comes.
+        with open(os.path.join(self.src, "huge.bin"), "wb") as f:
+            f.write(os.urandom(32 << 20))
+
+    def tearDown(self):
+        self._tmp.cleanup()
+
+    def run_in_terminal(self, *args):
+        t = Terminal(*args, cwd=self.src, env={"TMPDIR": self.scratch})
+        return t
+
+    def test_progress_line_names_file_percentage_bytes_and_rate(self):
+        archive = os.path.join(self.tmp, "p.ace")
+        t = self.run_in_terminal("a", archive, "huge.bin")
+        self.assertEqual(t.finish(), 0, t.output)
+        self.assertIn(b"\r\x1b[K", t.output)
+        self.assertRegex(t.output, rb"\d+% huge\.bin +[\d.]+ [KM]iB / 32 MiB +[\d.]+ [KM]?i?B/s")
+
+    def test_quiet_draws_no_progress_line(self):
+        archive = os.path.join(self.tmp, "q.ace")
+        t = self.run_in_terminal("a", "-q", archive, "small.txt")
+        self.assertEqual(t.finish(), 0, t.output)
+        self.assertEqual(t.output, b"")
+
+    def cancel(self, *args):
+        t = self.run_in_terminal(*args)
+        t.read_until(b"% huge.bin")
+        t.send(b"\x03")
+        code = t.finish()
+        self.assertEqual(code, 130, t.output)
+        self.assertIn(b"cancelled", t.output)
+        self.assertEqual(os.listdir(self.scratch), [], "no working directory left")
+
+    def test_ctrl_c_leaves_no_new_archive(self):
+        archive = os.path.join(self.tmp, "new.ace")
+        self.cancel("a", archive, "small.txt", "huge.bin")
+        self.assertEqual(sorted(os.listdir(self.tmp)), ["scratch", "src"])
+
+    def test_ctrl_c_leaves_an_updated_archive_unchanged(self):
+        for solid in ([], ["-s"]):
+            with self.subTest(solid=bool(solid)):
+                archive = os.path.join(self.tmp, "old%d.ace" % len(solid))
+                code, _, err = h.run("a", *solid, archive, "small.txt", cwd=self.src)
+                self.assertEqual(code, 0, err)
+                before = h.read(archive)
+                self.cancel("a", archive, "huge.bin")
+                self.assertEqual(h.read(archive), before)
+                left = [n for n in os.listdir(self.tmp) if n.endswith(".$SC")]
+                self.assertEqual(left, [], "no temporary archive left")
+
+
+class OverwriteQuestion(h.TreeCase):
+    # Files of the archive in its order; directories are never asked about.
+    ORDER = ["big.bin", "docs/readme.txt", "docs/sub/deep/nested.c", "docs/" + h.ACCENTED,
+             "empty.bin", "readonly.txt"]
+
+    def setUp(self):
+        super().setUp()
+        self.archive = self.path("a.ace")
+        self.assertRuns("a", "-C", self.tree, self.archive, ".")
+        self.out = self.path("out")
+        self.assertRuns("x", "-o", self.out, self.archive)
+        for rel in self.ORDER:
+            path = os.path.join(self.out, rel)
+            os.chmod(path, 0o644)
+            with open(path, "wb") as f:
+                f.write(b"local\n")
+
+    def answer(self, *answers, code=0):
+        t = Terminal("x", "-o", self.out, self.archive)
+        for i, a in enumerate(answers, start=1):
+            t.read_until(PROMPT, count=i)
+            t.send(a + b"\n")
+        self.assertEqual(t.finish(), code, t.output)
+        self.assertEqual(t.output.count(PROMPT), len(answers), t.output)
+        return t.output
+
+    def kept(self):
+        return [rel for rel in self.ORDER if h.read(os.path.join(self.out, rel)) == b"local\n"]
+
+    def test_each_answer(self):
+        cases = [
+            # answers, files that keep their local content, exit status
+            ((b"y", b"n", b"A"), ["docs/readme.txt"], 0),
+            ((b"maybe", b"n", b"N"), self.ORDER, 0),
+            ((b"n", b"y", b"q"), ["big.bin", "docs/sub/deep/nested.c", "docs/" + h.ACCENTED,
+                                 "empty.bin", "readonly.txt"], 130),
+        ]
+        for answers, kept, code in cases:
+            with self.subTest(answers=answers):
+                for rel in self.ORDER:
+                    with open(os.path.join(self.out, rel), "wb") as f:
+                        f.write(b"local\n")
+                out = self.answer(*answers, code=code)
+                self.assertIn(b"exists", out)
+                self.assertEqual(self.kept(), kept)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) > 1 and not sys.argv[1].startswith("-"):
+        h.ACEKIT = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)
