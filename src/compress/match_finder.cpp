@@ -82,6 +82,7 @@ struct Coder {
     std::memset(m.prev2, 0, sizeof m.prev2);
     m.ahead_end = 0;
     m.flagged_lo = m.flagged_hi = 0;
+    m.base = m.base > kD ? m.base - kD : 0;
     return n;
   }
 
@@ -155,6 +156,7 @@ struct Coder {
     // start they stand for, looking for a match longer than b (at most max).
     ACEKIT_HOT void Walk(uint32_t k, uint32_t h, int32_t max) {
       const uint32_t limit = k + (p > kD ? p - kD : 0);
+      const uint32_t base = m.base;
       const uint8_t* const here = w + p;
       uint32_t cand = head3[h];
       int32_t counter = g;
@@ -164,7 +166,9 @@ struct Coder {
           return;
         }
         const uint32_t start = cand - k;
-        if (w[start + static_cast<uint32_t>(b)] == here[b]) {
+        // A probe offset can put the start before the run; such a candidate
+        // counts as compared and found wanting.
+        if (start >= base && w[start + static_cast<uint32_t>(b)] == here[b]) {
           int32_t n = MatchLength(w + start, here, max);
           const uint32_t dist = p - start;
           if (kFarRule && n <= 4 && dist >= 524288) n = 1;
@@ -290,6 +294,7 @@ struct Coder {
     const uint32_t n = io.ReadInput(m.window + kD, kD);
     m.lookahead = static_cast<int32_t>(n);
     m.pos = kD;
+    m.base = kD;
     m.best = n != 0 ? 1 : 0;
     m.h2 = 0;
     m.h3 = Hash3(m.window + kD);

@@ -46,8 +46,11 @@ struct MatchState {
   uint32_t flagged_lo = 0;
   uint32_t flagged_hi = 0;
 
-  int shape = 0;          // index into kWindowShapes
-  uint32_t pos = 0;       // current position P
+  int shape = 0;     // index into kWindowShapes
+  uint32_t pos = 0;  // current position P
+  // Window position of the run's first byte (0 once it has slid out). Bytes
+  // below it are left over from earlier runs and no decoder has them.
+  uint32_t base = 0;
   int32_t lookahead = 0;  // valid bytes at P and after, never past 2D
   uint32_t h3 = 0;
   uint32_t h2 = 0;

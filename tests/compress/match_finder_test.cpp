@@ -316,3 +316,59 @@ TEST(Compressor, CancelEndsTheCoderSoon) {
 
 }  // namespace
 }  // namespace acekit::compress_test
+
+namespace acekit::compress_test {
+namespace {
+
+// A probe string's chain may hold a position within the probe offset of the
+// file's first byte; the match it implies would start in bytes an earlier
+// file left in the window, which no decoder has.
+TEST(MatchFinder, NoMatchStartsBeforeTheFile) {
+  Bytes first = Filler(65536 + 100, 101);
+  first[65535] = 'a';  // lands just below the second file's data
+  Bytes second;
+  const std::string head = "bcdefghij";
+  second.insert(second.end(), head.begin(), head.end());
+  const Bytes fill = Filler(4000, 102);
+  size_t f = 0;
+  auto pad = [&](size_t n) {
+    second.insert(second.end(), fill.begin() + f, fill.begin() + f + n);
+    f += n;
+  };
+  pad(40);
+  // Enough "abc" for the walk on its chain to use up the level-1 budget.
+  for (int i = 0; i < 8; ++i) {
+    second.insert(second.end(), {'a', 'b', 'c', static_cast<uint8_t>('0' + i)});
+    pad(20);
+  }
+  const size_t at = second.size();
+  second.push_back('a');
+  second.insert(second.end(), head.begin(), head.end());
+  second.push_back('Q');
+  pad(100);
+
+  Engine s;
+  MemSource source(first);
+  s.c.CompressFile(&source, &s.sink, static_cast<int32_t>(first.size()), true);
+  std::vector<Packed> packed(2);
+  packed[0].stream = s.sink.out;
+  packed[0].crc = s.c.crc();
+  MemSink sink2;
+  MemSource source2(second);
+  s.c.CompressFile(&source2, &sink2, static_cast<int32_t>(second.size()), true);
+  packed[1].stream = sink2.out;
+  packed[1].crc = s.c.crc();
+  EXPECT_TRUE(DecodeAll(packed, {first, second}, false, nullptr));
+  for (const Piece& p : ReplayStream(sink2.out, second.size())) {
+    EXPECT_LE(p.distance, p.pos) << p.pos;
+  }
+  const Piece* p = nullptr;
+  for (const Piece& q : ReplayStream(sink2.out, second.size())) {
+    if (q.pos == at + 1) p = &q;
+  }
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->distance, at + 1);
+}
+
+}  // namespace
+}  // namespace acekit::compress_test
