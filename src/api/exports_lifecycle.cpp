@@ -6,6 +6,7 @@
 #include "api/status.h"
 #include "format/header_search.h"
 #include "format/names.h"
+#include "ops/comments.h"
 #include "platform/platform.h"
 
 using acekit::Lib;
@@ -34,6 +35,7 @@ ACEKIT_API void ACEKIT_CALL InitArcFile(const char* name) {
     lib.arc.status = acekit::kNoMainHeader;
     return;
   }
+  acekit::ops::ReadMainComment(lib.arc, h);
   // An archive without entries is still an archive: a failed search for the
   // first file header only leaves its offset at 0.
   acekit::FindFirstFileHeader(h, lib.arc);

@@ -1,11 +1,12 @@
 #include "ops/entry_list.h"
 
+#include "ops/comments.h"
 #include "select/masks.h"
 
 namespace acekit::ops {
 
-CommentReader FileCommentReader(const Context&) {
-  return CommentReader{};
+CommentReader FileCommentReader(const Context&, decompress::CommentDecoder& decoder) {
+  return CommentReaderFor(decoder);
 }
 
 void BuildArchiveList(const Context& ctx, ArcFileList* list, const FileMaskList* masks,
@@ -13,7 +14,8 @@ void BuildArchiveList(const Context& ctx, ArcFileList* list, const FileMaskList*
   if (list == nullptr) return;
   ListOptions options;
   if (masks != nullptr) options.filter = MaskFilter(masks);
-  options.comments = FileCommentReader(ctx);
+  decompress::CommentDecoder decoder;  // buffers taken at the first comment, freed after the walk
+  options.comments = FileCommentReader(ctx, decoder);
   const bool asked = ctx.extra_features != nullptr && ctx.extra_features[2] == 1;
   if (info == ArcInfoRequest::kIfAsked && asked) options.arc_info = ctx.arc_info;
   BuildEntryList(ctx.arc, list, options);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "api/exports.h"
+#include "decompress/comment_decoder.h"
 #include "format/entry_list.h"
 #include "ops/context.h"
 
@@ -19,8 +20,8 @@ enum class ArcInfoRequest {
 // How the walk reads the comment of a header that announces one, when the
 // state's read-file-comments flag is on. Every walk of an operation takes
 // its reader from here, so the comment decoder plugs in at this one place;
-// until it does, no comment is read and records carry none.
-CommentReader FileCommentReader(const Context& ctx);
+// `decoder` holds the working buffers for the length of the walk.
+CommentReader FileCommentReader(const Context& ctx, decompress::CommentDecoder& decoder);
 
 // Lists the entries of the open archive whose names match `masks` (null or
 // empty: every entry; recovery headers always). Stores 5, 8 or 9964 on the

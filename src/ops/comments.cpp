@@ -1,0 +1,301 @@
+#include "ops/comments.h"
+
+#include <cstring>
+
+#include "api/status.h"
+#include "compress/comment_encoder.h"
+#include "format/crc32.h"
+#include "format/names.h"
+#include "format/records.h"
+#include "ops/collect.h"
+#include "ops/compress_one.h"
+#include "ops/info.h"
+#include "ops/rebuild.h"
+#include "select/paths.h"
+
+namespace acekit::ops {
+namespace {
+
+using compress::EncodedComment;
+
+// Offsets 0..30 of a main header: the frame, signature, versions, host,
+// volume, time, reserved bytes and AV_SIZE.
+constexpr uint32_t kMainFixed = 31;
+constexpr uint32_t kMainAvSizeAt = 30;
+
+bool Fail(const Context& ctx, uint32_t status) {
+  ctx.arc.status = status;
+  return false;
+}
+
+int32_t DecodeWith(void* decoder, platform::Handle archive, uint32_t offset, const char** text) {
+  auto* d = static_cast<decompress::CommentDecoder*>(decoder);
+  const int32_t length = d->DecodeAt(archive, offset);
+  *text = d->text();
+  return length;
+}
+
+// The record's length, with a record or text that is missing counting as 0.
+int32_t RequestedLength(const CommentRec* rec) {
+  if (rec == nullptr || rec->text == nullptr) return 0;
+  return rec->length;
+}
+
+class ReadHandle {
+ public:
+  explicit ReadHandle(const char* name) : h_(platform::Open(name, 'r')) {}
+  ~ReadHandle() { Close(); }
+  ReadHandle(const ReadHandle&) = delete;
+  ReadHandle& operator=(const ReadHandle&) = delete;
+  platform::Handle get() const { return h_; }
+  void Close() {
+    if (h_ != platform::kBadHandle) platform::Close(h_);
+    h_ = platform::kBadHandle;
+  }
+
+ private:
+  platform::Handle h_;
+};
+
+bool OpenTemporary(const Context& ctx, OutputArchive& temp) {
+  char name[kInputPathSize];
+  if (!BackupName(ctx.arc.archive_name, name, sizeof name) || !temp.Open(name)) {
+    return Fail(ctx, kOpenFailed);
+  }
+  return true;
+}
+
+bool ReadExactly(const Context& ctx, platform::Handle h, uint32_t offset, void* buf,
+                 uint32_t size) {
+  if (offset > 0x7FFFFFFFu || platform::Seek(h, static_cast<int32_t>(offset), 0) < 0 ||
+      platform::Read(buf, size, h) != static_cast<int32_t>(size)) {
+    return Fail(ctx, kOpenFailed);
+  }
+  return true;
+}
+
+bool WriteExactly(const Context& ctx, platform::Handle h, const void* buf, uint32_t size) {
+  if (platform::Write(buf, size, h) != static_cast<int32_t>(size)) return Fail(ctx, kShortWrite);
+  return true;
+}
+
+// Whether the header search will still find a main header of `length` bytes
+// at `offset` in a file of `file_size` bytes: it looks only at the first
+// 61440 bytes and wants 33 more after the signature.
+bool Findable(uint32_t offset, uint32_t length, uint64_t file_size) {
+  const uint64_t window = file_size < kSearchWindow ? file_size : kSearchWindow;
+  return uint64_t{offset} + length <= kSearchWindow &&
+         uint64_t{offset} + kMainSignatureAt + kMainHeaderBytes < window;
+}
+
+// Copies the archive with its main header rebuilt to carry `comment`, or no
+// comment at all when it is null.
+void RewriteMainHeader(const Context& ctx, const EncodedComment* comment) {
+  ArcState& arc = ctx.arc;
+  if (arc.main_header_offset < 0 || arc.main_header_length < kMainFixed) {
+    return void(Fail(ctx, kOpenFailed));
+  }
+  const uint32_t offset = static_cast<uint32_t>(arc.main_header_offset);
+  const uint32_t old_end = offset + arc.main_header_length;
+  const uint32_t comment_size = comment != nullptr ? comment->size() : 0;
+  // A header without comment ends after AV_SIZE; one with a comment carries
+  // COMMENT_SIZE and the stream.
+  const uint32_t length = comment != nullptr ? kMainFixed + 2 + comment_size : kMainFixed;
+
+  OutputArchive temp;
+  if (!OpenTemporary(ctx, temp)) return;
+  ReadHandle old(arc.archive_name);
+  if (old.get() == platform::kBadHandle) return void(Fail(ctx, kOpenFailed));
+  const int32_t size = platform::Size(old.get());
+  if (size < 0 || static_cast<uint32_t>(size) < old_end) return void(Fail(ctx, kOpenFailed));
+  if (length - 4 > 0xFFFF ||
+      !Findable(offset, length,
+                uint64_t{static_cast<uint32_t>(size)} - old_end + offset + length)) {
+    return void(Fail(ctx, kMainCommentTooLong));
+  }
+
+  uint8_t head[kMainFixed + 2];
+  if (!ReadExactly(ctx, old.get(), offset, head, kMainFixed)) return;
+  uint16_t flags = Get16(head + 5);
+  flags = comment != nullptr ? (flags | kFlagComment) : (flags & ~kFlagComment);
+  Put16(head + 5, flags);
+  // The authenticity string goes: the header is no longer the one it vouched for.
+  head[kMainAvSizeAt] = 0;
+  Put16(head + 2, length - 4);
+  Put16(head + kMainFixed, comment_size);
+  uint32_t crc = Crc32Update(kCrcInit, head + kCrcCoverStart, length - 4 - comment_size);
+  if (comment != nullptr) crc = Crc32Update(crc, comment->data(), comment_size);
+  Put16(head, crc);
+
+  if (!CopyArchiveBytes(arc, old.get(), temp.handle(), 0, offset)) return;
+  if (!WriteExactly(ctx, temp.handle(), head, length - comment_size)) return;
+  if (comment != nullptr && !WriteExactly(ctx, temp.handle(), comment->data(), comment_size)) {
+    return;
+  }
+  if (!CopyArchiveBytes(arc, old.get(), temp.handle(), old_end,
+                        static_cast<uint32_t>(size) - old_end)) {
+    return;
+  }
+  old.Close();
+  temp.Finish();
+  if (!ReplaceArchiveFile(ctx, temp.name())) return;
+
+  // Later operations of this session read the archive as it now is.
+  if (arc.first_entry_offset != 0)
+    arc.first_entry_offset = arc.first_entry_offset - old_end + offset + length;
+  arc.main_header_length = length;
+  arc.main_comment_offset = comment != nullptr ? static_cast<int32_t>(offset + kMainFixed + 2) : -1;
+}
+
+// Whether the host's list names `entry_name`: directory part, name and
+// extension of an item, taken literally and compared ignoring case.
+bool ListNames(const FileMaskList* names, const char* entry_name) {
+  if (names == nullptr) return false;
+  char wanted[kItemTextSize];
+  UpperCopy(entry_name, wanted, sizeof wanted);
+  char item[kItemTextSize];
+  for (const FileMask* m = names->first; m != nullptr; m = m->next) {
+    ItemName(*m, item, sizeof item);
+    platform::CharUpper(item);
+    if (std::strcmp(item, wanted) == 0) return true;
+  }
+  return false;
+}
+
+// Writes the entry at `e` with its header carrying `comment` (none when
+// null) and its data unchanged.
+bool RewriteFileHeader(const Context& ctx, platform::Handle old, platform::Handle out,
+                       const ArcEntry& e, const EncodedComment* comment) {
+  uint8_t fixed[kFileHeaderFixed];
+  if (!ReadExactly(ctx, old, e.header_offset, fixed, sizeof fixed)) return false;
+  const uint32_t name_size = Get16(fixed + 33);
+  const uint32_t comment_size = comment != nullptr ? comment->size() : 0;
+  const uint32_t total = kFileHeaderFixed + name_size + 2 + comment_size;
+  if (total - 4 > 0xFFFF) return Fail(ctx, kFileCommentTooLong);
+
+  auto* head = static_cast<uint8_t*>(platform::Alloc(total));
+  if (head == nullptr) return Fail(ctx, kNoMemory);
+  std::memcpy(head, fixed, sizeof fixed);
+  bool ok = name_size == 0 || platform::Read(head + kFileHeaderFixed, name_size, old) ==
+                                  static_cast<int32_t>(name_size);
+  if (!ok) Fail(ctx, kOpenFailed);
+  if (ok) {
+    uint16_t flags = Get16(head + 5);
+    flags = comment != nullptr ? (flags | kFlagComment) : (flags & ~kFlagComment);
+    Put16(head + 5, flags);
+    Put16(head + 2, total - 4);
+    Put16(head + kFileHeaderFixed + name_size, comment_size);
+    if (comment != nullptr) {
+      std::memcpy(head + kFileHeaderFixed + name_size + 2, comment->data(), comment_size);
+    }
+    Put16(head, HeaderCrc(head + kCrcCoverStart, total - 4));
+    ok = WriteExactly(ctx, out, head, total);
+  }
+  platform::Free(head);
+  return ok && CopyArchiveBytes(ctx.arc, old, out, e.header_offset + e.head_size + 4, e.pack_size);
+}
+
+}  // namespace
+
+void ReadMainComment(ArcState& arc, platform::Handle archive) {
+  if (arc.main_comment_offset < 0) return;
+  decompress::CommentDecoder decoder;
+  const int32_t length = decoder.DecodeAt(archive, static_cast<uint32_t>(arc.main_comment_offset));
+  if (length <= 0) return;
+  // Hosts 2 and 5 write their comments in the ANSI page already. Elsewhere
+  // a character may widen to three bytes on the way to ANSI.
+  const bool convert = arc.host_system != 2 && arc.host_system != 5;
+  const size_t size = static_cast<size_t>(length) * (convert ? 3 : 1) + 1;
+  auto* text = static_cast<char*>(platform::AllocZeroed(size));
+  if (text == nullptr) return;
+  int32_t held = length;
+  if (convert) {
+    NameToAnsi(decoder.text(), text, size);
+    held = static_cast<int32_t>(std::strlen(text));
+  } else {
+    std::memcpy(text, decoder.text(), static_cast<size_t>(length));
+  }
+  platform::Free(arc.main_comment);
+  arc.main_comment = text;
+  arc.main_comment_length = held;
+  arc.main_comment_read = 1;
+}
+
+CommentReader CommentReaderFor(decompress::CommentDecoder& decoder) {
+  return CommentReader{&DecodeWith, &decoder};
+}
+
+void GetMainComment(const ArcState& arc, CommentRec* out) {
+  if (out == nullptr) return;
+  *out = CommentRec{};
+  out->read_flag = arc.main_comment_read;
+  if (arc.main_comment == nullptr || arc.main_comment_length <= 0) return;
+  const auto length = static_cast<size_t>(arc.main_comment_length);
+  auto* copy = static_cast<char*>(platform::Alloc(length));
+  if (copy == nullptr) return;
+  std::memcpy(copy, arc.main_comment, length);
+  out->text = copy;
+  out->length = arc.main_comment_length;
+}
+
+void SetMainComment(const Context& ctx, const CommentRec* rec) {
+  ArcState& arc = ctx.arc;
+  arc.status = kOk;
+  const int32_t n = RequestedLength(rec);
+  if (n < 0 || n > kMainCommentMax) return void(Fail(ctx, kMainCommentTooLong));
+  if (n == 0) {
+    // What is held stays: the host reads it back until the archive is
+    // opened again.
+    if (arc.main_comment_length > 0) RewriteMainHeader(ctx, nullptr);
+    return;
+  }
+  // The held comment changes even if the archive cannot be rewritten.
+  auto* held = static_cast<char*>(platform::AllocZeroed(static_cast<size_t>(n) + 255));
+  if (held == nullptr) return void(Fail(ctx, kNoMemory));
+  std::memcpy(held, rec->text, static_cast<size_t>(n));
+  platform::Free(arc.main_comment);
+  arc.main_comment = held;
+  arc.main_comment_length = n;
+
+  EncodedComment comment;
+  if (const Status st = compress::EncodeComment(held, static_cast<uint32_t>(n), comment);
+      st != kOk) {
+    return void(Fail(ctx, st));
+  }
+  RewriteMainHeader(ctx, &comment);
+}
+
+void SetFileComments(const Context& ctx, const FileMaskList* names, const CommentRec* rec) {
+  ArcState& arc = ctx.arc;
+  arc.status = kOk;
+  const int32_t n = RequestedLength(rec);
+  if (n < 0 || n > kFileCommentMax) return void(Fail(ctx, kFileCommentTooLong));
+  EncodedComment comment;
+  if (n > 0) {
+    if (const Status st = compress::EncodeComment(rec->text, static_cast<uint32_t>(n), comment);
+        st != kOk) {
+      return void(Fail(ctx, st));
+    }
+  }
+
+  EntryList entries;
+  if (!ListEveryEntry(ctx, entries)) return;
+  OutputArchive temp;
+  if (!OpenTemporary(ctx, temp)) return;
+  ReadHandle old(arc.archive_name);
+  if (old.get() == platform::kBadHandle) return void(Fail(ctx, kOpenFailed));
+  if (!CopyArchiveHead(ctx, old.get(), temp.handle())) return;
+  for (const ArcEntry* e = entries.list.first; e != nullptr; e = e->next) {
+    const bool ok =
+        e->head_type == kHeadFile && ListNames(names, e->name)
+            ? RewriteFileHeader(ctx, old.get(), temp.handle(), *e, n > 0 ? &comment : nullptr)
+            : CopyArchiveBytes(arc, old.get(), temp.handle(), e->header_offset,
+                               e->head_size + 4 + e->pack_size);
+    if (!ok) return;
+  }
+  old.Close();
+  temp.Finish();
+  ReplaceArchiveFile(ctx, temp.name());
+}
+
+}  // namespace acekit::ops

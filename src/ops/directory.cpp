@@ -1,0 +1,120 @@
+#include "ops/directory.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "api/status.h"
+#include "format/names.h"
+#include "format/records.h"
+#include "ops/collect.h"
+#include "ops/compress_one.h"
+#include "ops/info.h"
+#include "ops/rebuild.h"
+#include "select/masks.h"
+
+namespace acekit::ops {
+namespace {
+
+bool Fail(const Context& ctx, uint32_t status) {
+  ctx.arc.status = status;
+  return false;
+}
+
+class MaskList {
+ public:
+  MaskList() { InitMaskList(&list_); }
+  ~MaskList() { DoneMaskList(&list_); }
+  MaskList(const MaskList&) = delete;
+  MaskList& operator=(const MaskList&) = delete;
+  FileMaskList* get() { return &list_; }
+
+ private:
+  FileMaskList list_{};
+};
+
+// Whether a directory entry of that name is in the list already, compared
+// the way an update matches the host's items with entries.
+bool AlreadyThere(const Context& ctx, const char* name, const ArcFileList& entries) {
+  MaskList item;
+  if (AppendMask(ctx.arc, name, item.get()) == 0) return Fail(ctx, kNoMemory);
+  char stored[kItemTextSize];
+  char disk[kItemTextSize];
+  for (const ArcEntry* e = entries.first; e != nullptr; e = e->next) {
+    if (e->head_type != kHeadFile || (e->attr & kAttrDirectory) == 0) continue;
+    if (FindItemForEntry(ctx.settings, e->name, item.get(), stored, sizeof stored, disk,
+                         sizeof disk)) {
+      return Fail(ctx, kDirExists);
+    }
+  }
+  return true;
+}
+
+bool CopyEntries(const Context& ctx, const ArcFileList& entries, platform::Handle out) {
+  const platform::Handle old = platform::Open(ctx.arc.archive_name, 'r');
+  if (old == platform::kBadHandle) return Fail(ctx, kOpenFailed);
+  bool ok = CopyArchiveHead(ctx, old, out);
+  for (const ArcEntry* e = entries.first; ok && e != nullptr; e = e->next) {
+    ok = CopyArchiveBytes(ctx.arc, old, out, e->header_offset, e->head_size + 4 + e->pack_size);
+  }
+  platform::Close(old);
+  return ok;
+}
+
+}  // namespace
+
+bool IsValidDirectoryName(const char* name) {
+  if (name == nullptr) return false;
+  const std::string_view text(name);
+  if (text.empty() || text.size() > kDirectoryNameMax) return false;
+  if (text.find_first_of("?*><:\"/|\\", 1) != std::string_view::npos) return false;
+  char base[kPathSize];
+  CopyText(base, sizeof base, SplitPath(text).name);
+  platform::CharUpper(base);
+  for (const char* device : {"AUX", "CON", "PRN"}) {
+    if (std::strcmp(base, device) == 0) return false;
+  }
+  return true;
+}
+
+void CreateDirectoryEntry(const Context& ctx, const char* name) {
+  ArcState& arc = ctx.arc;
+  arc.status = kOk;
+  if (!IsValidDirectoryName(name)) return void(Fail(ctx, kBadDirName));
+  // Listed directory names end with `\`; the duplicate check compares with
+  // those.
+  char dir[kPathSize];
+  size_t length = CopyText(dir, sizeof dir, name);
+  if (dir[length - 1] != '\\') length = AppendText(dir, sizeof dir, "\\");
+
+  EntryList entries;
+  if (!ListEveryEntry(ctx, entries)) return;
+  if (!AlreadyThere(ctx, dir, entries.list)) return;
+
+  OutputArchive temp;
+  char temp_name[kInputPathSize];
+  if (!BackupName(arc.archive_name, temp_name, sizeof temp_name) || !temp.Open(temp_name)) {
+    return void(Fail(ctx, kOpenFailed));
+  }
+  if (!CopyEntries(ctx, entries.list, temp.handle())) return;
+  const int32_t end = platform::Tell(temp.handle());
+
+  // Readers of the format expect directory names of one or two characters
+  // stored with their `\`, and longer ones bare.
+  if (length >= 4) dir[length - 1] = '\0';
+  FileHeaderFields fields;
+  fields.attr = kAttrDirectory;
+  fields.tech_type = 0;
+  fields.tech_parm = DictionaryCode(ctx.settings.desc);
+  platform::CurrentPackedTime(&fields.ftime);
+  uint8_t head[kFileHeaderFixed] = {};
+  PackFileHeaderFields(fields, head);
+  if (!WriteFileHeader(temp.handle(), head, dir, ctx.settings)) {
+    return void(Fail(ctx, kShortWrite));
+  }
+  temp.Finish();
+  if (!ReplaceArchiveFile(ctx, temp.name())) return;
+  // An archive that held nothing has a first entry now.
+  if (arc.first_entry_offset == 0 && end > 0) arc.first_entry_offset = static_cast<uint32_t>(end);
+}
+
+}  // namespace acekit::ops
