@@ -2,8 +2,8 @@
 a terminal: archives made from a generated tree, listed, tested, extracted,
 compared, updated, deleted from and damaged."""
 
+import json
 import os
-import shutil
 import subprocess
 import sys
 import time
@@ -70,7 +70,7 @@ class RoundTrip(h.TreeCase):
         out, _ = self.assertRuns("i", archive)
         self.assertIn("Solid:           yes", out)
         self.assertIn("Dictionary:      512 KB", out)
-        info = __import__("json").loads(self.assertRuns("i", "--json", archive)[0])
+        info = json.loads(self.assertRuns("i", "--json", archive)[0])
         self.assertEqual((info["files"], info["directories"], info["solid"]), (6, 4, True))
         self.assertEqual(info["size"], sum(len(d) for d in self.files.values()))
 
@@ -211,6 +211,90 @@ class Changes(h.TreeCase):
         self.assertIn("nothing.here", err)
 
 
+class CommentsAndDirectories(h.TreeCase):
+    MAIN = "Archiv für Grüße\nsecond line\n"
+
+    def setUp(self):
+        super().setUp()
+        self.archive = self.path("a.ace")
+        self.assertRuns("a", "-C", self.tree, self.archive, ".")
+        self.comment_file = self.path("comment.txt")
+        with open(self.comment_file, "w", encoding="utf-8") as f:
+            f.write(self.MAIN)
+
+    def run_stdin(self, text, *args):
+        p = subprocess.run([h.ACEKIT, *args], input=text.encode(), capture_output=True,
+                           env=dict(os.environ, TZ="UTC"), timeout=600)
+        self.assertEqual(p.returncode, 0, p.stderr.decode())
+
+    def test_comments_round_trip_and_survive_changes(self):
+        self.assertRuns("c", self.archive, "--set", self.comment_file)
+        out, _ = self.assertRuns("c", self.archive)
+        self.assertEqual(out, self.MAIN)
+        self.run_stdin("note é\n", "cf", self.archive, "big.bin", "DOCS/README.TXT", "--set", "-")
+
+        listing = h.list_json(self.archive)
+        self.assertEqual(listing["comment"], self.MAIN)
+        comments = {e["name"]: e["comment"] for e in listing["entries"] if e["comment"]}
+        self.assertEqual(comments, {"big.bin": "note é\n", "docs/readme.txt": "note é\n"})
+        out, _ = self.assertRuns("l", "-v", self.archive)
+        self.assertIn("comment: note é", out)
+        self.assertIn("second line", out)
+        info = json.loads(self.assertRuns("i", "--json", self.archive)[0])
+        self.assertEqual((info["main_comment"], info["file_comments"]), (True, True))
+
+        # Comments stay through an update and a deletion.
+        self.assertRuns("a", "-C", self.tree, self.archive, "readonly.txt")
+        self.assertRuns("d", self.archive, "empty.bin")
+        listing = h.list_json(self.archive)
+        self.assertEqual(listing["comment"], self.MAIN)
+        self.assertEqual(sum(1 for e in listing["entries"] if e["comment"]), 2)
+
+        self.assertRuns("c", self.archive, "--remove")
+        self.assertRuns("cf", self.archive, "big.bin", "--remove")
+        listing = h.list_json(self.archive)
+        self.assertIsNone(listing["comment"])
+        self.assertEqual([e["name"] for e in listing["entries"] if e["comment"]],
+                         ["docs/readme.txt"])
+        self.assertRuns("t", self.archive)
+        out_dir = self.path("out")
+        self.assertRuns("x", "-o", out_dir, self.archive)
+        del self.files["empty.bin"]
+        self.assertSameTree(out_dir)
+
+    def test_comment_limits_leave_the_archive_unchanged(self):
+        before = h.read(self.archive)
+        for command, size in (("c", 32767), ("cf", 4097)):
+            with self.subTest(command):
+                big = self.path("big-comment.txt")
+                with open(big, "w") as f:
+                    f.write("x" * size)
+                names = ["big.bin"] if command == "cf" else []
+                _, err = self.assertRuns(command, self.archive, *names, "--set", big, code=2)
+                self.assertIn(str(size - 1), err)
+                self.assertEqual(h.read(self.archive), before)
+        _, err = self.assertRuns("cf", self.archive, "no/such.file", "--set", self.comment_file,
+                                 code=2)
+        self.assertIn("no/such.file", err)
+        self.assertEqual(h.read(self.archive), before)
+
+    def test_empty_directory_entries(self):
+        self.assertRuns("md", self.archive, "docs/drafts")
+        entry = [e for e in h.list_json(self.archive)["entries"] if e["name"] == "docs/drafts/"]
+        self.assertEqual(len(entry), 1)
+        self.assertTrue(entry[0]["directory"])
+        before = h.read(self.archive)
+        for name, message in (("DOCS/Drafts", "already"), ("bad?name", "not a valid"),
+                              ("con", "not a valid"), ("../up", "relative")):
+            with self.subTest(name):
+                _, err = self.assertRuns("md", self.archive, name, code=2)
+                self.assertIn(message, err)
+                self.assertEqual(h.read(self.archive), before)
+        out_dir = self.path("out")
+        self.assertRuns("x", "-o", out_dir, self.archive)
+        self.assertTrue(os.path.isdir(os.path.join(out_dir, "docs", "drafts")))
+
+
 class Overwrite(h.TreeCase):
     def setUp(self):
         super().setUp()
@@ -315,7 +399,7 @@ class Help(unittest.TestCase):
         self.assertEqual(code, 0)
         for text in ("130 cancelled", "3 damaged archive", "'?' stands for", "Commands:"):
             self.assertIn(text, out)
-        for command in ("a", "l", "t", "x", "e", "d", "i"):
+        for command in ("a", "l", "t", "x", "e", "d", "c", "cf", "md", "i"):
             with self.subTest(command):
                 code, out, _ = h.run(command, "--help")
                 self.assertEqual(code, 0)

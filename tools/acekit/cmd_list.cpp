@@ -50,7 +50,14 @@ void PrintTable(const std::vector<const ArcEntry*>& entries, bool verbose, const
                 Ratio(e->pack_size, e->orig_size), EntryName(*e).c_str());
     if (verbose) {
       const std::string c = EntryComment(*e);
-      if (!c.empty()) std::printf("%58s comment: %s\n", "", c.c_str());
+      size_t start = 0;
+      while (start < c.size()) {
+        size_t end = c.find('\n', start);
+        if (end == std::string::npos) end = c.size();
+        std::printf("%*s%s %.*s\n", 58, "", start == 0 ? "comment:" : "        ",
+                    static_cast<int>(end - start), c.data() + start);
+        start = end + 1;
+      }
     }
   }
   std::printf("------------------- ----- ------------ ------------ -----  ----\n");
@@ -96,6 +103,8 @@ int RunList(const ParsedArgs& args) {
   GetArcerDesc(desc);
   const bool solid = desc[8] == 4;
 
+  const std::string comment = MainComment();
+  if (verbose || args.Has(kOptJson)) ReadFileComments();
   Masks masks;
   for (size_t i = 1; i < args.operands.size(); ++i) masks.Add(args.operands[i]);
   Entries entries;
@@ -111,9 +120,12 @@ int RunList(const ParsedArgs& args) {
     t.packed += e->pack_size;
   }
   if (args.Has(kOptJson)) {
-    PrintJson(archive, solid, nullptr, list, t);
+    PrintJson(archive, solid, comment.empty() ? nullptr : &comment, list, t);
   } else {
     std::printf("Archive: %s%s\n", archive.c_str(), solid ? " (solid)" : "");
+    if (!comment.empty()) {
+      std::printf("Comment:\n%s%s", comment.c_str(), comment.back() == '\n' ? "" : "\n");
+    }
     PrintTable(list, verbose, t);
   }
   std::fflush(stdout);
@@ -125,50 +137,59 @@ int RunInfo(const ParsedArgs& args) {
   const std::string& archive = args.operands[0];
   Session session;
   if (!session.Open(archive)) return ui.exit_code();
-  int32_t desc[10];
-  GetArcerDesc(desc);
+  int32_t info[23] = {};
+  GetExtraInfoArc(info);
+  if (const uint16_t st = session.status(); st != kStatusOk) {
+    Masks all;
+    Entries partial;
+    partial.Build(all);
+    return ReportWalkFailure(archive, st, partial);
+  }
+  // Files and directories apart, and a recovery record, which the
+  // information block does not report.
   Masks all;
   Entries entries;
-  if (const uint16_t st = entries.Build(all); st != kStatusOk) {
-    return ReportWalkFailure(archive, st, entries);
-  }
-  Totals t;
-  unsigned dictionary = 0;
-  bool encrypted = false;
-  bool recovery = false;
+  entries.Build(all);
+  uint64_t files = 0;
+  uint64_t directories = 0;
+  bool recovery = info[5] != 0;
   for (const ArcEntry* e : entries.all()) {
     if (e->is_file != 1) {
       recovery = true;
-      continue;
+    } else {
+      (IsDirectory(*e) ? directories : files) += 1;
     }
-    (IsDirectory(*e) ? t.directories : t.files) += 1;
-    t.size += e->orig_size;
-    t.packed += e->pack_size;
-    if (DictionaryKb(*e) > dictionary) dictionary = DictionaryKb(*e);
-    encrypted = encrypted || e->encrypted != 0;
   }
-  const int version = desc[1];
-  const bool solid = desc[8] == 4;
+  const auto packed = static_cast<uint32_t>(info[10]);
+  const auto size = static_cast<uint32_t>(info[11]);
+  const bool main_comment = (info[4] & 1) != 0;
+  const bool file_comments = (info[4] & 2) != 0;
   if (args.Has(kOptJson)) {
     std::printf(
-        "{\"archive\":%s,\"format_version\":\"%d.%d\",\"solid\":%s,\"dictionary_kb\":%u,"
-        "\"entries\":%" PRIu64 ",\"files\":%" PRIu64 ",\"directories\":%" PRIu64
-        ",\"size\":%" PRIu64 ",\"packed\":%" PRIu64
-        ",\"ratio\":%u,\"encrypted\":%s,\"recovery_record\":%s}\n",
-        Json(archive).c_str(), version / 10, version % 10, solid ? "true" : "false", dictionary,
-        t.files + t.directories, t.files, t.directories, t.size, t.packed, Ratio(t.packed, t.size),
-        encrypted ? "true" : "false", recovery ? "true" : "false");
+        "{\"archive\":%s,\"format_version\":\"%d.%d\",\"solid\":%s,\"dictionary_kb\":%d,"
+        "\"host_os\":%d,\"entries\":%d,\"files\":%" PRIu64 ",\"directories\":%" PRIu64
+        ",\"size\":%" PRIu32 ",\"packed\":%" PRIu32
+        ",\"ratio\":%d,\"main_comment\":%s,\"file_comments\":%s,\"encrypted\":%s,"
+        "\"recovery_record\":%s}\n",
+        Json(archive).c_str(), info[1], info[2], info[7] ? "true" : "false", info[3], info[8],
+        info[9], files, directories, size, packed, info[12], main_comment ? "true" : "false",
+        file_comments ? "true" : "false", info[6] ? "true" : "false", recovery ? "true" : "false");
   } else {
     std::printf("Archive:         %s\n", archive.c_str());
-    std::printf("Format version:  %d.%d\n", version / 10, version % 10);
-    std::printf("Solid:           %s\n", solid ? "yes" : "no");
-    std::printf("Dictionary:      %u KB\n", dictionary);
-    std::printf("Entries:         %" PRIu64 " (%" PRIu64 " files, %" PRIu64 " directories)\n",
-                t.files + t.directories, t.files, t.directories);
-    std::printf("Size:            %" PRIu64 " (%s)\n", t.size, HumanSize(t.size).c_str());
-    std::printf("Packed:          %" PRIu64 " (%s)\n", t.packed, HumanSize(t.packed).c_str());
-    std::printf("Ratio:           %u%%\n", Ratio(t.packed, t.size));
-    std::printf("Encrypted:       %s\n", encrypted ? "yes" : "no");
+    std::printf("Format version:  %d.%d\n", info[1], info[2]);
+    std::printf("Solid:           %s\n", info[7] ? "yes" : "no");
+    std::printf("Dictionary:      %d KB\n", info[3]);
+    std::printf("Host system:     %d\n", info[8]);
+    std::printf("Entries:         %d (%s, %s)\n", info[9], Count(files, "file", "files").c_str(),
+                Count(directories, "directory", "directories").c_str());
+    std::printf("Size:            %" PRIu32 " (%s)\n", size, HumanSize(size).c_str());
+    std::printf("Packed:          %" PRIu32 " (%s)\n", packed, HumanSize(packed).c_str());
+    std::printf("Ratio:           %d%%\n", info[12]);
+    std::printf("Comments:        %s\n", main_comment && file_comments ? "main and files"
+                                         : main_comment                ? "main"
+                                         : file_comments               ? "files"
+                                                                       : "none");
+    std::printf("Encrypted:       %s\n", info[6] ? "yes" : "no");
     std::printf("Recovery record: %s\n", recovery ? "yes" : "no");
   }
   std::fflush(stdout);

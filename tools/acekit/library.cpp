@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "names.h"
@@ -136,6 +137,22 @@ std::vector<const ArcEntry*> Entries::all() const {
   std::vector<const ArcEntry*> out;
   for (const ArcEntry* e = list_.first; e != nullptr; e = e->next) out.push_back(e);
   return out;
+}
+
+std::string MainComment() {
+  CommentRec rec{};
+  GetMainCommentArc(&rec);
+  std::string text;
+  if (rec.text != nullptr && rec.length > 0) text.assign(rec.text, static_cast<size_t>(rec.length));
+  // The text was taken from the process heap and is ours to release.
+  std::free(rec.text);
+  return text;
+}
+
+void ReadFileComments() {
+  int32_t features[12] = {};
+  features[1] = 1;
+  SetExtraFeaturesArc(features);
 }
 
 int ReportWalkFailure(const std::string& archive, uint16_t status, const Entries& partial) {

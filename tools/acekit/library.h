@@ -84,6 +84,11 @@ class Entries {
   ArcFileList list_{};
 };
 
+// The open archive's main comment, empty when it has none.
+std::string MainComment();
+// Makes the following entry lists read the file comments too.
+void ReadFileComments();
+
 // Reports a walk of the entries that ended in a failure; returns the exit status.
 int ReportWalkFailure(const std::string& archive, uint16_t status, const Entries& partial);
 

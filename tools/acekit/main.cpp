@@ -45,6 +45,10 @@ constexpr OptionSpec kExtractOptions[] = {
     {kOptYes, 'y', "yes", false},
     {kOptNo, 'n', "no", false},
 };
+constexpr OptionSpec kCommentOptions[] = {
+    {kOptSet, '\0', "set", true},
+    {kOptRemove, '\0', "remove", false},
+};
 constexpr OptionSpec kInfoOptions[] = {
     {kOptJson, '\0', "json", false},
 };
@@ -64,7 +68,8 @@ constexpr Command kCommands[] = {
      "                           or vanish while the archive is written\n",
      kAddOptions, RunAdd, 2},
     {"l", "[--json] [-v] ARCHIVE [MASK...]", "list the entries",
-     "Shows date, time, attributes, size, packed size, ratio and name of each entry,\n"
+     "Shows the main comment, then date, time, attributes (Directory, Read-only,\n"
+     "Hidden, System, Archive), size, packed size, ratio and name of each entry,\n"
      "then the totals.\n"
      "\n"
      "      --json               machine-readable output\n"
@@ -101,9 +106,32 @@ constexpr Command kCommands[] = {
      {},
      RunDelete,
      2},
+    {"c", "ARCHIVE [--set FILE|- | --remove]", "show, set or remove the main comment",
+     "Without options, prints the main comment.\n"
+     "\n"
+     "      --set FILE           take the comment from FILE ('-': standard input);\n"
+     "                           at most 32766 characters\n"
+     "      --remove             remove the comment\n",
+     kCommentOptions, RunComment, 1},
+    {"cf", "ARCHIVE NAME... (--set FILE|- | --remove)", "set or remove file comments",
+     "Gives the named files the comment, or removes theirs. Names are taken\n"
+     "literally (no masks); case is ignored.\n"
+     "\n"
+     "      --set FILE           take the comment from FILE ('-': standard input);\n"
+     "                           at most 4096 characters\n"
+     "      --remove             remove the comments\n",
+     kCommentOptions, RunFileComment, 2},
+    {"md",
+     "ARCHIVE DIRNAME",
+     "add an empty directory entry",
+     "Adds a directory entry without anything on disk, e.g. 'docs/drafts'. Its\n"
+     "last part may not hold ? * : < > | \" and may not be AUX, CON or PRN.\n",
+     {},
+     RunMakeDirectory,
+     2},
     {"i", "[--json] ARCHIVE", "show archive information",
-     "Format version, solid or not, dictionary, entries, sizes, ratio, comments,\n"
-     "encryption and recovery record.\n"
+     "Format version, solid or not, dictionary, host system, entries, sizes,\n"
+     "ratio, comments, encryption and recovery record.\n"
      "\n"
      "      --json               machine-readable output\n",
      kInfoOptions, RunInfo, 1},
@@ -127,8 +155,9 @@ void PrintHelp() {
   std::printf(
       "Usage: acekit COMMAND [OPTIONS] ARCHIVE [ARGUMENTS]\n"
       "Creates, lists, tests, extracts and changes ACE archives.\n\nCommands:\n");
-  for (const Command& c : kCommands)
-    std::printf("  %-3s %-38s %s\n", c.name, c.synopsis, c.summary);
+  for (const Command& c : kCommands) {
+    std::printf("  acekit %s %s\n      %s\n", c.name, c.synopsis, c.summary);
+  }
   std::printf(
       "\n'acekit COMMAND --help' describes each command and its options.\n"
       "-q, --quiet turns off the progress line and summaries. The progress line\n"

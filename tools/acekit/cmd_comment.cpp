@@ -1,0 +1,198 @@
+// c: the main comment; cf: file comments; md: empty directory entries.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <iterator>
+#include <set>
+#include <sstream>
+
+#include "commands.h"
+#include "library.h"
+#include "names.h"
+#include "ui.h"
+
+namespace acekit_cli {
+namespace {
+
+constexpr size_t kMainCommentMax = 32766;
+constexpr size_t kFileCommentMax = 4096;
+
+// Reads a comment from a file, or from standard input for "-". The archive
+// keeps comments in its code page, as it keeps names.
+bool ReadComment(const std::string& archive, const std::string& source, size_t limit,
+                 std::string& out) {
+  std::string text;
+  if (source == "-") {
+    text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+  } else {
+    FILE* f = std::fopen(source.c_str(), "rb");
+    if (f == nullptr) {
+      Ui::Get().Error(source + ": " + std::strerror(errno));
+      return false;
+    }
+    char buf[65536];
+    size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    std::fclose(f);
+  }
+  bool lossy = false;
+  out = ToCp437(text, &lossy);
+  if (out.size() > limit) {
+    Ui::Get().Error(archive + ": the comment has " + std::to_string(out.size()) +
+                    " characters; at most " + std::to_string(limit) + " fit");
+    return false;
+  }
+  if (lossy) {
+    Ui::Get().Warn(archive +
+                   ": the comment holds characters that the archive's code page "
+                   "(CP437) lacks; they are stored as '?'");
+  }
+  return true;
+}
+
+// --set and --remove, exactly one of them (required unless `optional`).
+bool CommentAction(const ParsedArgs& args, const char* command, bool optional, int* result) {
+  const bool set = args.Has(kOptSet);
+  const bool remove = args.Has(kOptRemove);
+  if (set && remove) {
+    *result = UsageError(command, "--set and --remove exclude each other");
+    return false;
+  }
+  if (!optional && !set && !remove) {
+    *result = UsageError(command, "say --set FILE, --set - or --remove");
+    return false;
+  }
+  return true;
+}
+
+int Report(const std::string& archive, uint16_t status, const std::string& done) {
+  Ui& ui = Ui::Get();
+  if (status != kStatusOk) {
+    ui.Error(archive + ": " + StatusMessage(status) + "; the archive is unchanged",
+             StatusExit(status));
+  } else {
+    ui.Say(archive + ": " + done);
+  }
+  return ui.exit_code();
+}
+
+}  // namespace
+
+int RunComment(const ParsedArgs& args) {
+  Ui& ui = Ui::Get();
+  int result = 0;
+  if (!CommentAction(args, "c", true, &result)) return result;
+  if (args.operands.size() != 1) return UsageError("c", "takes the archive alone");
+  const std::string& archive = args.operands[0];
+  std::string text;
+  if (args.Has(kOptSet) && !ReadComment(archive, args.Value(kOptSet), kMainCommentMax, text)) {
+    return ui.exit_code();
+  }
+  Session session;
+  if (!session.Open(archive)) return ui.exit_code();
+  if (!args.Has(kOptSet) && !args.Has(kOptRemove)) {
+    const std::string comment = MainComment();
+    if (comment.empty()) {
+      ui.Say(archive + ": no comment");
+    } else {
+      std::fwrite(comment.data(), 1, comment.size(), stdout);
+      if (comment.back() != '\n') std::fputc('\n', stdout);
+    }
+    return ui.exit_code();
+  }
+  if (args.Has(kOptRemove) && MainComment().empty()) {
+    ui.Say(archive + ": has no comment to remove");
+    return ui.exit_code();
+  }
+  CommentRec rec{};
+  rec.text = text.data();
+  rec.length = static_cast<int32_t>(text.size());
+  SetMainCommentArc(&rec);
+  return Report(archive, session.status(),
+                args.Has(kOptRemove) ? "comment removed" : "comment set");
+}
+
+int RunFileComment(const ParsedArgs& args) {
+  Ui& ui = Ui::Get();
+  int result = 0;
+  if (!CommentAction(args, "cf", false, &result)) return result;
+  const std::string& archive = args.operands[0];
+  std::string text;
+  if (args.Has(kOptSet) && !ReadComment(archive, args.Value(kOptSet), kFileCommentMax, text)) {
+    return ui.exit_code();
+  }
+  Session session;
+  if (!session.Open(archive)) return ui.exit_code();
+
+  // Names are taken literally, as the archive compares them: each must name
+  // a file entry.
+  std::set<std::string> present;
+  {
+    Masks all;
+    Entries entries;
+    if (const uint16_t st = entries.Build(all); st != kStatusOk) {
+      return ReportWalkFailure(archive, st, entries);
+    }
+    for (const ArcEntry* e : entries.all()) {
+      if (e->is_file == 1 && !IsDirectory(*e)) present.insert(SameNameKey(EntryName(*e)));
+    }
+  }
+  Masks names;
+  size_t found = 0;
+  for (size_t i = 1; i < args.operands.size(); ++i) {
+    const std::string& name = args.operands[i];
+    if (!present.contains(SameNameKey(name))) {
+      ui.Warn(archive + ": no file " + name + " in the archive");
+      continue;
+    }
+    names.Add(name);
+    ++found;
+  }
+  if (found == 0) {
+    ui.Error(archive + ": none of the names is in the archive; the archive is unchanged");
+    return ui.exit_code();
+  }
+  CommentRec rec{};
+  rec.text = text.data();
+  rec.length = static_cast<int32_t>(text.size());
+  SetFileCommentsArc(names.get(), &rec);
+  const std::string what = found == 1 ? "1 file" : std::to_string(found) + " files";
+  return Report(archive, session.status(),
+                (args.Has(kOptRemove) ? "comments removed from " : "comments set on ") + what);
+}
+
+int RunMakeDirectory(const ParsedArgs& args) {
+  Ui& ui = Ui::Get();
+  if (args.operands.size() != 2) return UsageError("md", "takes the archive and one name");
+  const std::string& archive = args.operands[0];
+  std::string name = args.operands[1];
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  const CleanPath clean = Clean(name);
+  if (clean.path.empty() || clean.escapes || clean.absolute || clean.path != name) {
+    return UsageError("md", "the name must be a relative path without '.' or '..' parts");
+  }
+  if (const std::string why = UnstorableReason(name, true); !why.empty()) {
+    ui.Error(archive + ": " + name + ": " + why);
+    return ui.exit_code();
+  }
+  bool lossy = false;
+  const std::string stored = AsStored(name, &lossy);
+  if (lossy) ui.Warn(archive + ": " + name + ": stored as " + stored);
+  Session session;
+  if (!session.Open(archive)) return ui.exit_code();
+  // The entry's name is its last part; the parts before it go in front as
+  // the relative path, which the archive's name checks allow no separators in.
+  const size_t slash = name.rfind('/');
+  if (slash != std::string::npos) SetRelativePath(ToLibrary(name.substr(0, slash)).c_str());
+  CreateDirectoryArc(name.substr(slash + 1).c_str());
+  const uint16_t status = session.status();
+  if (status == kStatusDirExists || status == kStatusBadDirName) {
+    ui.Error(archive + ": " + name + ": " + StatusMessage(status));
+    return ui.exit_code();
+  }
+  return Report(archive, status, "directory entry " + stored + "/ added");
+}
+
+}  // namespace acekit_cli
