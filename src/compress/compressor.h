@@ -74,8 +74,9 @@ class Compressor {
   uint32_t status() const { return io_.status(); }
   int32_t dict_kb() const { return 64 << match_.shape; }
 
-  // For tests: the symbols of the block being collected.
+  // For tests: the symbols of the block being collected, and the finder.
   const compress::BlockCoder& blocks() const { return blocks_; }
+  compress::MatchState& match_state() { return match_; }
 
  private:
   compress::MatchState match_;

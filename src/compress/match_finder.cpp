@@ -63,21 +63,38 @@ struct Coder {
     return ((((static_cast<uint32_t>(p[0]) << kShift) ^ p[1]) << kShift) ^ p[2]) & kMask;
   }
 
-  // Moves the upper half down and refills it; returns the bytes read. Chains
-  // are rebased, and entries that would leave the window are dropped.
+  // Clears every longchain3 flag by moving to the next generation.
+  static void ClearFlags(MatchState& m) {
+    if (++m.flag_gen == 0) {
+      std::memset(m.longchain3, 0, kHashes);
+      m.flag_gen = 1;
+    }
+  }
+
+  // Brings the offset back to 0 long before the signed comparisons of chain
+  // entries could overflow; entries of earlier runs become the 0 they stand
+  // for.
+  static void Renormalize(MatchState& m) {
+    if (m.offset < m.offset_limit) return;
+    for (uint32_t i = 0; i < kHashes; ++i) {
+      const int32_t v = static_cast<int32_t>(m.head3[i] - m.offset);
+      m.head3[i] = v > 0 ? static_cast<uint32_t>(v) : 0;
+    }
+    for (uint32_t i = 0; i < kD; ++i) {
+      const int32_t v = static_cast<int32_t>(m.prev3[i] - m.offset);
+      m.prev3[i] = v > 0 ? static_cast<uint32_t>(v) : 0;
+    }
+    m.offset = 0;
+  }
+
+  // Moves the upper half down and refills it; returns the bytes read.
   static uint32_t Slide(MatchState& m, StreamIo& io) {
     uint8_t* const w = m.window;
     std::memcpy(w, w + kD, kD);
     const uint32_t n = io.ReadInput(w + kD, kD);
-    std::memset(m.longchain3, 0, kHashes);
-    for (uint32_t i = 0; i < kHashes; ++i) {
-      const uint32_t v = m.head3[i];
-      m.head3[i] = v > kD ? v - kD : 0;
-    }
-    for (uint32_t i = 0; i < kD; ++i) {
-      const uint32_t v = m.prev3[i];
-      m.prev3[i] = v > kD ? v - kD : 0;
-    }
+    ClearFlags(m);
+    m.offset += kD;
+    Renormalize(m);
     std::memset(m.head2, 0, sizeof m.head2);
     std::memset(m.prev2, 0, sizeof m.prev2);
     m.ahead_end = 0;
@@ -104,6 +121,8 @@ struct Coder {
     int32_t b;
     uint32_t mpos;
     const int32_t g;
+    uint32_t off;
+    uint8_t gen;
 
     Search(MatchState& ms, StreamIo& sio)
         : m(ms),
@@ -121,7 +140,9 @@ struct Coder {
           h2(ms.h2),
           b(ms.best),
           mpos(ms.match_pos),
-          g(ms.budget) {}
+          g(ms.budget),
+          off(ms.offset),
+          gen(ms.flag_gen) {}
 
     void Store() {
       m.pos = p;
@@ -140,6 +161,8 @@ struct Coder {
       if (p >= 2 * kD) {
         l += static_cast<int32_t>(Slide(m, io));
         p -= kD;
+        off = m.offset;
+        gen = m.flag_gen;
       }
       h3 = ((h3 << kShift) ^ w[p + 2]) & kMask;
       h2 = ((h2 << 4) ^ w[p + 1]) & 0xFF;
@@ -147,7 +170,7 @@ struct Coder {
 
     ACEKIT_HOT void Insert() {
       prev3[p & kPosMask] = head3[h3];
-      head3[h3] = p;
+      head3[h3] = p + off;
       prev2[p & 255] = head2[h2];
       head2[h2] = p;
     }
@@ -158,14 +181,14 @@ struct Coder {
       const uint32_t limit = k + (p > kD ? p - kD : 0);
       const uint32_t base = m.base;
       const uint8_t* const here = w + p;
-      uint32_t cand = head3[h];
+      int32_t cand = static_cast<int32_t>(head3[h] - off);
       int32_t counter = g;
-      while (cand > limit) {
+      while (cand > static_cast<int32_t>(limit)) {
         if (--counter == 0) {
-          lc[h] = 1;
+          lc[h] = gen;
           return;
         }
-        const uint32_t start = cand - k;
+        const uint32_t start = static_cast<uint32_t>(cand) - k;
         // A probe offset can put the start before the run; such a candidate
         // counts as compared and found wanting.
         if (start >= base && w[start + static_cast<uint32_t>(b)] == here[b]) {
@@ -179,7 +202,7 @@ struct Coder {
             if (n == max) return;  // the flag stays as it was
           }
         }
-        cand = prev3[cand & kPosMask];
+        cand = static_cast<int32_t>(prev3[static_cast<uint32_t>(cand) & kPosMask] - off);
       }
       ClearFlag(h);
     }
@@ -189,11 +212,11 @@ struct Coder {
     // the rolled value has forgotten h3 and equals the string's own hash.
     ACEKIT_HOT uint32_t Probe(uint32_t& h) {
       h = h3;
-      if (lc[h] == 0) return 0;
+      if (lc[h] != gen) return 0;
       h = ((h << kShift) ^ w[p + 3]) & kMask;
-      if (lc[h] == 0) return 1;
+      if (lc[h] != gen) return 1;
       h = ((h << kShift) ^ w[p + 4]) & kMask;
-      if (lc[h] == 0) return 2;
+      if (lc[h] != gen) return 2;
       const uint32_t last = p + kMaxProbe;
       uint32_t q = p + 3;
       uint32_t lo = q;
@@ -213,7 +236,7 @@ struct Coder {
         }
         m.ahead_end = end;
       }
-      while (q < last && lc[ahead[q & (kAheadRing - 1)]] != 0) ++q;
+      while (q < last && lc[ahead[q & (kAheadRing - 1)]] == gen) ++q;
       h = ahead[q & (kAheadRing - 1)];
       m.flagged_lo = lo;
       m.flagged_hi = q;
@@ -221,7 +244,7 @@ struct Coder {
     }
 
     ACEKIT_HOT void ClearFlag(uint32_t h) {
-      if (lc[h] != 0) {
+      if (lc[h] == gen) {
         lc[h] = 0;
         m.flagged_lo = m.flagged_hi = 0;
       }
@@ -286,9 +309,14 @@ struct Coder {
   };
 
   static void Start(MatchState& m, StreamIo& io) {
-    std::memset(m.head3, 0, sizeof(uint32_t) * kHashes);
-    std::memset(m.longchain3, 0, kHashes);
-    std::memset(m.prev3, 0, sizeof(uint32_t) * kD);
+    // Everything the tables hold now lies below the new offset.
+    m.offset += 2 * kD;
+    if (m.offset >= m.offset_limit) {
+      std::memset(m.head3, 0, sizeof(uint32_t) * kHashes);
+      std::memset(m.prev3, 0, sizeof(uint32_t) * kD);
+      m.offset = 0;
+    }
+    ClearFlags(m);
     std::memset(m.head2, 0, sizeof m.head2);
     std::memset(m.prev2, 0, sizeof m.prev2);
     const uint32_t n = io.ReadInput(m.window + kD, kD);
@@ -305,7 +333,7 @@ struct Coder {
   }
 
   static void Resume(MatchState& m, StreamIo& io) {
-    std::memset(m.longchain3, 0, kHashes);
+    ClearFlags(m);
     if (m.pos < 2 * kD) {
       m.lookahead += static_cast<int32_t>(io.ReadInput(m.window + m.pos, 2 * kD - m.pos));
     } else {
@@ -380,6 +408,8 @@ bool AllocMatchBuffers(MatchState& m, int shape) {
     return false;
   }
   m.shape = shape;
+  m.offset = 0;
+  m.flag_gen = 1;
   m.pos = 0;
   m.lookahead = 0;
   return true;

@@ -29,10 +29,18 @@ inline constexpr WindowShape kWindowShapes[kWindowSizes] = {
 // Everything the finder keeps between calls; it survives from file to file in
 // a solid run. Positions index the window; 0 means "none".
 struct MatchState {
-  uint8_t* window = nullptr;      // 2D + kWindowSpare; input enters at [D, 2D)
+  uint8_t* window = nullptr;  // 2D + kWindowSpare; input enters at [D, 2D)
+  // The chain tables hold positions plus `offset`. A fresh start or a slide
+  // raises the offset instead of clearing or rebasing them, so entries of
+  // earlier runs and entries that slid out come out at or below 0 and end a
+  // chain just as a cleared entry does.
   uint32_t* head3 = nullptr;      // per 3-byte hash: newest position
   uint32_t* prev3 = nullptr;      // per position mod D: older position, same hash
-  uint8_t* longchain3 = nullptr;  // per hash: last walk used up its budget
+  uint8_t* longchain3 = nullptr;  // per hash: equal to flag_gen when the last walk
+                                  // used up its budget
+  uint32_t offset = 0;
+  uint32_t offset_limit = 1u << 30;  // lowered by tests to reach the reset paths
+  uint8_t flag_gen = 1;
   uint32_t head2[256] = {};
   uint32_t prev2[256] = {};
   // Hashes of the strings ahead of P, so that probes need not roll them one
