@@ -1,0 +1,163 @@
+// Directory entries added through CreateDirectoryArc: the names taken and
+// refused, how they are stored, the duplicate check, and the header itself.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "api/status.h"
+#include "format/records.h"
+#include "ops/comments_host.h"
+#include "ops/directory.h"
+
+namespace acekit::testing {
+namespace {
+
+class DirectoryEntries : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_.Write("in\\A.TXT", TextBytes(2000, 1));
+    dir_.MakeDir("arc");
+    arc_ = dir_.Lib("arc\\x.ace");
+    ASSERT_EQ(CreateWith(arc_, dir_.Lib("in"), {"A.TXT"}), 0);
+  }
+  uint16_t Add(const std::string& name, const char* relative = nullptr) {
+    InitArcFile(arc_.c_str());
+    if (relative != nullptr) SetRelativePath(relative);
+    CreateDirectoryArc(name.c_str());
+    const uint16_t st = GetArchiveStatus();
+    DoneArcFile();
+    return st;
+  }
+  std::string Bytes() const { return dir_.Read("arc\\x.ace"); }
+
+  TempDir dir_;
+  std::string arc_;
+};
+
+struct NameCase {
+  std::string name;
+  uint16_t status;
+  std::string stored;  // the header's name when accepted
+};
+
+class DirectoryNames : public DirectoryEntries, public ::testing::WithParamInterface<NameCase> {};
+
+TEST_P(DirectoryNames, AreStoredOrRefused) {
+  const NameCase& c = GetParam();
+  const std::string before = Bytes();
+  ASSERT_EQ(Add(c.name), c.status);
+  if (c.status != 0) {
+    EXPECT_TRUE(Bytes() == before);
+    return;
+  }
+  const ParsedArchive p = Parse(Bytes());
+  ASSERT_TRUE(p.ok);
+  ASSERT_EQ(p.entries.size(), 2u);
+  EXPECT_EQ(p.entries[1].name, c.stored);
+  EXPECT_EQ(p.entries[1].attr, 0x10u);
+  EXPECT_EQ(TestStatus(arc_), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, DirectoryNames,
+    ::testing::Values(NameCase{"DOCS", 0, "DOCS"}, NameCase{"AB", 0, "AB\\"},
+                      NameCase{"A", 0, "A\\"}, NameCase{"ABC", 0, "ABC"},
+                      NameCase{"ABC\\", kBadDirName, ""}, NameCase{"NUL", 0, "NUL"},
+                      NameCase{"COM1", 0, "COM1"}, NameCase{"\\TOP", 0, "TOP"},
+                      NameCase{std::string(259, 'd'), 0, std::string(255, 'd')},
+                      NameCase{"A?B", kBadDirName, ""}, NameCase{"A*", kBadDirName, ""},
+                      NameCase{"A:B", kBadDirName, ""}, NameCase{"A\\B", kBadDirName, ""},
+                      NameCase{"A/B", kBadDirName, ""}, NameCase{"A|B", kBadDirName, ""},
+                      NameCase{"A\"B", kBadDirName, ""}, NameCase{"A<B", kBadDirName, ""},
+                      NameCase{"CON", kBadDirName, ""}, NameCase{"con.txt", kBadDirName, ""},
+                      NameCase{"aux", kBadDirName, ""}, NameCase{"Prn.", kBadDirName, ""},
+                      NameCase{"", kBadDirName, ""},
+                      NameCase{std::string(260, 'd'), kBadDirName, ""}));
+
+TEST_F(DirectoryEntries, AppendsOneHeaderAfterTheOldEntries) {
+  const std::string before = Bytes();
+  uint32_t earliest = 0;
+  platform::CurrentPackedTime(&earliest);
+  ASSERT_EQ(Add("DOCS"), 0);
+  uint32_t latest = 0;
+  platform::CurrentPackedTime(&latest);
+
+  const std::string after = Bytes();
+  ASSERT_EQ(after.size(), before.size() + 41);
+  EXPECT_TRUE(after.substr(0, before.size()) == before);
+  const ParsedArchive p = Parse(after);
+  ASSERT_EQ(p.entries.size(), 2u);
+  const ParsedEntry& d = p.entries[1];
+  EXPECT_EQ(d.head_size, 37u);
+  EXPECT_EQ(d.flags, 1u);
+  EXPECT_EQ(d.pack, 0u);
+  EXPECT_EQ(d.orig, 0u);
+  EXPECT_EQ(d.crc, 0xFFFFFFFFu);
+  EXPECT_EQ(d.tech_type, 0u);
+  EXPECT_EQ(d.tech_qual, 2u);
+  EXPECT_EQ(d.parm, 6u);
+  EXPECT_GE(d.ftime, earliest);
+  EXPECT_LE(d.ftime, latest);
+  EXPECT_EQ(ListNames(arc_), (std::vector<std::string>{"A.TXT", "DOCS\\"}));
+  EXPECT_EQ(dir_.List("arc"), std::vector<std::string>{"x.ace"});
+}
+
+TEST_F(DirectoryEntries, ASecondDirectoryOfTheSameNameIsRefusedWhateverItsCase) {
+  ASSERT_EQ(Add("DOCS"), 0);
+  const std::string before = Bytes();
+  EXPECT_EQ(Add("DOCS"), kDirExists);
+  EXPECT_EQ(Add("docs"), kDirExists);
+  EXPECT_TRUE(Bytes() == before);
+  EXPECT_EQ(dir_.List("arc"), std::vector<std::string>{"x.ace"});
+  ASSERT_EQ(Add("AB"), 0);
+  EXPECT_EQ(Add("ab"), kDirExists);
+}
+
+TEST_F(DirectoryEntries, AFileOfTheSameNameDoesNotCount) {
+  dir_.Write("in\\DOCS", "a file, not a directory");
+  ASSERT_EQ(UpdateWith(arc_, dir_.Lib("in"), {"DOCS"}), 0);
+  ASSERT_EQ(Add("DOCS"), 0);
+  EXPECT_EQ(ListNames(arc_), (std::vector<std::string>{"A.TXT", "DOCS", "DOCS\\"}));
+}
+
+TEST_F(DirectoryEntries, TheRelativePathGoesInFrontAndIntoTheDuplicateCheck) {
+  ASSERT_EQ(Add("DOCS", "SUB"), 0);
+  EXPECT_EQ(ListNames(arc_), (std::vector<std::string>{"A.TXT", "SUB\\DOCS\\"}));
+  EXPECT_EQ(Add("DOCS", "SUB"), kDirExists);
+  EXPECT_EQ(Add("DOCS"), 0);
+}
+
+TEST_F(DirectoryEntries, WorkOnSolidArchivesAndKeepTheMainComment) {
+  dir_.Write("in\\B.TXT", TextBytes(1000, 2));
+  const std::string solid = dir_.Lib("arc\\s.ace");
+  ASSERT_EQ(CreateWith(solid, dir_.Lib("in"), {"A.TXT", "B.TXT"}, {4}), 0);
+  ASSERT_EQ(SetMain(solid, "solid"), 0);
+  InitArcFile(solid.c_str());
+  CreateDirectoryArc("DOCS");
+  EXPECT_EQ(GetArchiveStatus(), 0);
+  DoneArcFile();
+  const ParsedArchive p = Parse(dir_.Read("arc\\s.ace"));
+  ASSERT_EQ(p.entries.size(), 3u);
+  EXPECT_EQ(p.entries[2].flags, 1u);
+  EXPECT_EQ(TestStatus(solid), 0);
+  EXPECT_EQ(ReadMain(solid).text, "solid");
+}
+
+TEST_F(DirectoryEntries, AnArchiveWithoutEntriesTakesOne) {
+  // A main header alone, with the bytes a normal archive carries after it.
+  uint8_t main[kMainHeaderBytes];
+  BuildMainHeader(main, kNormalArchiveExtra, kNormalArchiveExtraSize, 0);
+  dir_.Write("arc\\x.ace", std::string(reinterpret_cast<char*>(main), sizeof main) +
+                               std::string(kNormalArchiveExtra, kNormalArchiveExtraSize));
+  InitArcFile(arc_.c_str());
+  CreateDirectoryArc("DOCS");
+  EXPECT_EQ(GetArchiveStatus(), 0);
+  CreateDirectoryArc("MORE");
+  EXPECT_EQ(GetArchiveStatus(), 0);
+  DoneArcFile();
+  EXPECT_EQ(ListNames(arc_), (std::vector<std::string>{"DOCS\\", "MORE\\"}));
+}
+
+}  // namespace
+}  // namespace acekit::testing

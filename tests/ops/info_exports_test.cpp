@@ -1,0 +1,160 @@
+// The information block and the extra features through the exports.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "api/status.h"
+#include "format/records.h"
+#include "ops/comments_host.h"
+
+namespace acekit::testing {
+namespace {
+
+using Info = std::array<int32_t, 23>;
+
+class ExtraInfo : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_.Write("in\\A.TXT", TextBytes(3000, 1));
+    dir_.Write("in\\B.TXT", TextBytes(2000, 2));
+    dir_.MakeDir("arc");
+    arc_ = dir_.Lib("arc\\x.ace");
+  }
+  void Make(const std::vector<std::string>& items, const Options& o = {}) {
+    std::filesystem::remove(dir_.Native("arc\\x.ace"));
+    ASSERT_EQ(CreateWith(arc_, dir_.Lib("in"), items, o), 0);
+  }
+  static Info Get() {
+    Info info;
+    info.fill(0x5A5A5A5A);
+    GetExtraInfoArc(info.data());
+    return info;
+  }
+
+  TempDir dir_;
+  std::string arc_;
+};
+
+TEST_F(ExtraInfo, DescribesTheArchive) {
+  Make({"A.TXT", "B.TXT"}, {4, 256, 1});
+  const ParsedArchive p = Parse(dir_.Read("arc\\x.ace"));
+  ASSERT_EQ(p.entries.size(), 2u);
+  const int32_t packed = static_cast<int32_t>(p.entries[0].pack + p.entries[1].pack);
+  InitArcFile(arc_.c_str());
+  const Info info = Get();
+  EXPECT_EQ(GetArchiveStatus(), 0);
+  DoneArcFile();
+  const Info want = {11, 1, 0, 256, 0, 0, 0, 1, 1, 2, packed, 5000, packed * 100 / 5000};
+  EXPECT_EQ(info, want);
+}
+
+TEST_F(ExtraInfo, OpeningTheArchiveAgainForgetsTheBlock) {
+  Make({"A.TXT"});
+  InitArcFile(arc_.c_str());
+  const Info first = Get();
+  EXPECT_EQ(first[9], 1);
+  DoneArcFile();
+  Make({"A.TXT", "B.TXT"});
+  InitArcFile(arc_.c_str());
+  EXPECT_EQ(Get()[9], 2);
+  DoneArcFile();
+}
+
+TEST_F(ExtraInfo, SecondCallCopiesTheKeptBlock) {
+  Make({"A.TXT"});
+  InitArcFile(arc_.c_str());
+  const Info first = Get();
+  std::filesystem::remove(dir_.Native("arc\\x.ace"));
+  EXPECT_EQ(Get(), first);
+  EXPECT_EQ(GetArchiveStatus(), 0);
+  DoneArcFile();
+}
+
+TEST_F(ExtraInfo, ReportsFileCommentsTheHostNeverAskedFor) {
+  Make({"A.TXT", "B.TXT"});
+  ASSERT_EQ(SetFileComments(arc_, {"B.TXT"}, "remark"), 0);
+  InitArcFile(arc_.c_str());
+  EXPECT_EQ(Get()[4], 2);
+  DoneArcFile();
+  ASSERT_EQ(SetMain(arc_, "main"), 0);
+  InitArcFile(arc_.c_str());
+  EXPECT_EQ(Get()[4], 3);
+  // The walk switched comment reading on for the host's lists too.
+  ArcFileList list;
+  InitArcFileList(&list);
+  Masks all;
+  BuildArcFileList(&list, all.get());
+  ASSERT_EQ(list.count, 2);
+  EXPECT_STREQ(list.last->comment, "remark");
+  DoneArcFileList(&list);
+  DoneArcFile();
+}
+
+TEST_F(ExtraInfo, AVanishedArchiveLeavesTheBufferAlone) {
+  Make({"A.TXT"});
+  InitArcFile(arc_.c_str());
+  std::filesystem::remove(dir_.Native("arc\\x.ace"));
+  Info untouched;
+  untouched.fill(0x5A5A5A5A);
+  EXPECT_EQ(Get(), untouched);
+  EXPECT_EQ(GetArchiveStatus(), kOpenFailed);
+  DoneArcFile();
+}
+
+TEST_F(ExtraInfo, AHostListBuiltOnRequestFillsTheBlock) {
+  Make({"A.TXT"});
+  InitArcFile(arc_.c_str());
+  int32_t features[12] = {7, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 42};
+  const auto* copy = static_cast<const int32_t*>(SetExtraFeaturesArc(features));
+  ASSERT_NE(copy, features);
+  EXPECT_EQ(copy[0], 7);
+  EXPECT_EQ(copy[11], 42);
+  ArcFileList list;
+  InitArcFileList(&list);
+  Masks all;
+  BuildArcFileList(&list, all.get());
+  DoneArcFileList(&list);
+  std::filesystem::remove(dir_.Native("arc\\x.ace"));
+  EXPECT_EQ(Get()[9], 1);
+  EXPECT_EQ(GetArchiveStatus(), 0);
+  DoneArcFile();
+}
+
+TEST_F(ExtraInfo, ARecoveryHeaderIsReported) {
+  Make({"A.TXT"});
+  dir_.Write("arc\\x.ace", dir_.Read("arc\\x.ace") +
+                               std::string("\x00\x00\x07\x00\x02\x00\x00\x00\x00\x00\x00", 11));
+  InitArcFile(arc_.c_str());
+  const Info info = Get();
+  EXPECT_EQ(info[5], 1);
+  EXPECT_EQ(info[9], 2);
+  DoneArcFile();
+}
+
+TEST_F(ExtraInfo, AStatusLeftOverDoesNotPassForAnEmptyArchive) {
+  Make({"A.TXT", "B.TXT"});
+  InitArcFile(arc_.c_str());
+  SetArchiveStatus(kFileCommentTooLong);
+  EXPECT_EQ(Get()[9], 2);
+  EXPECT_EQ(GetArchiveStatus(), 0);
+  DoneArcFile();
+}
+
+TEST_F(ExtraInfo, AnArchiveWithoutEntriesHasAnEmptySummary) {
+  uint8_t main[kMainHeaderBytes];
+  BuildMainHeader(main, kNormalArchiveExtra, kNormalArchiveExtraSize, 0);
+  dir_.Write("arc\\x.ace", std::string(reinterpret_cast<char*>(main), sizeof main) +
+                               std::string(kNormalArchiveExtra, kNormalArchiveExtraSize));
+  InitArcFile(arc_.c_str());
+  const Info info = Get();
+  EXPECT_EQ(GetArchiveStatus(), 0);
+  EXPECT_EQ(info[0], 11);
+  EXPECT_EQ(info[9], 0);
+  EXPECT_EQ(info[3], 0);
+  DoneArcFile();
+}
+
+}  // namespace
+}  // namespace acekit::testing
