@@ -186,11 +186,13 @@ void BlockCoder::SendCodeLengths(const HuffmanCode& code, StreamIo& out) {
   for (int i = 0; i <= highest; ++i) ++cl.freq[diffs[i]];
   BuildHuffmanCode(cl, kCodeLengthSymbols, kMaxCodeLengthLength, w);
 
-  out.PutBits(9, static_cast<uint32_t>(highest));
-  out.PutBits(4, 0);   // lowest length
-  out.PutBits(4, 12);  // modulus, and the unused run symbol
-  for (int s = 0; s < kCodeLengthSymbols; ++s) out.PutBits(3, cl.len[s]);
-  for (int i = 0; i <= highest; ++i) out.PutBits(cl.len[diffs[i]], cl.code[diffs[i]]);
+  StreamIo::Bits bits = out.SaveBits();
+  out.PutBits(bits, 9, static_cast<uint32_t>(highest));
+  out.PutBits(bits, 4, 0);   // lowest length
+  out.PutBits(bits, 4, 12);  // modulus, and the unused run symbol
+  for (int s = 0; s < kCodeLengthSymbols; ++s) out.PutBits(bits, 3, cl.len[s]);
+  for (int i = 0; i <= highest; ++i) out.PutBits(bits, cl.len[diffs[i]], cl.code[diffs[i]]);
+  out.RestoreBits(bits);
 }
 
 void BlockCoder::EmitBlock(StreamIo& out) {

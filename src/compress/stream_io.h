@@ -50,34 +50,28 @@ class StreamIo {
 
   // The accumulator as plain values, so that a long run of fields can keep
   // it in registers: SaveBits, PutBits(bits, ...) repeatedly, RestoreBits.
+  // Its low `count` bits are the pending ones; older bits above them are
+  // left in place and never reach the output.
   struct Bits {
-    uint32_t acc;
+    uint64_t acc;
     uint32_t count;
   };
   Bits SaveBits() const { return Bits{acc_, bits_}; }
   void RestoreBits(Bits b) {
-    acc_ = b.acc;
+    acc_ = static_cast<uint32_t>(b.acc & ((uint64_t{1} << b.count) - 1));
     bits_ = b.count;
   }
 
   // Appends the low n bits of value (1 <= n <= 32, value < 2^n). The first
-  // bit written ends up in the most significant position of its word, and a
-  // full word waits in the accumulator until the next field arrives.
+  // bit written ends up in the most significant position of its word. A
+  // word goes out once more than 32 bits are pending, so a full word waits
+  // in the accumulator until the next field arrives.
   void PutBits(Bits& b, uint32_t n, uint32_t value) {
-    const uint32_t c = b.count;
-    if (c + n <= 32) {
-      // Only an empty accumulator takes a whole word at once; it holds 0.
-      b.acc = n == 32 ? value : (b.acc << n) | value;
-      b.count = c + n;
-    } else if (c == 32) {
-      PutWord(b.acc);
-      b.acc = value;
-      b.count = n;
-    } else {
-      const uint32_t rest = c + n - 32;
-      PutWord((b.acc << (32 - c)) | (value >> rest));
-      b.count = rest;
-      b.acc = value & ((1u << rest) - 1);
+    b.acc = (b.acc << n) | value;
+    b.count += n;
+    if (b.count > 32) {
+      b.count -= 32;
+      PutWord(static_cast<uint32_t>(b.acc >> b.count));
     }
   }
   void PutBits(uint32_t n, uint32_t value) {
