@@ -24,7 +24,16 @@ def run(*args, cwd=None, stdin=subprocess.DEVNULL, env=None):
         full_env.update(env)
     p = subprocess.run([ACEKIT, *args], cwd=cwd, stdin=stdin, capture_output=True,
                        env=full_env, timeout=600)
-    return p.returncode, p.stdout.decode("utf-8", "replace"), p.stderr.decode("utf-8", "replace")
+    err = p.stderr.decode("utf-8", "replace")
+    check_sanitizers(err)
+    return p.returncode, p.stdout.decode("utf-8", "replace"), err
+
+
+def check_sanitizers(output):
+    """A sanitizer report fails the test whatever the exit status was."""
+    for marker in ("Sanitizer", "runtime error:"):
+        if marker in output:
+            raise AssertionError("sanitizer report:\n" + output)
 
 
 def read(path):

@@ -225,6 +225,7 @@ class CommentsAndDirectories(h.TreeCase):
     def run_stdin(self, text, *args):
         p = subprocess.run([h.ACEKIT, *args], input=text.encode(), capture_output=True,
                            env=dict(os.environ, TZ="UTC"), timeout=600)
+        h.check_sanitizers(p.stderr.decode())
         self.assertEqual(p.returncode, 0, p.stderr.decode())
 
     def test_comments_round_trip_and_survive_changes(self):
@@ -384,6 +385,7 @@ class Failures(h.TreeCase):
                 os.remove(victim)
                 _, err = p.communicate(timeout=600)
                 err = err.decode()
+                h.check_sanitizers(err)
                 self.assertIn("z_victim.txt", err)
                 if strict:
                     self.assertEqual(p.returncode, 2, err)

@@ -62,6 +62,7 @@ class Terminal:
                 raise AssertionError(f"still running; got {self.output!r}")
         _, status = os.waitpid(self.pid, 0)
         os.close(self.fd)
+        h.check_sanitizers(self.output.decode("utf-8", "replace"))
         return os.waitstatus_to_exitcode(status)
 
 
