@@ -127,6 +127,13 @@ class StoredNames(h.TreeCase):
         archive = self.path("a.ace")
         self.assertRuns("a", "--names-only", "-C", self.tree, archive, "docs")
         self.assertEqual(names(h.list_json(archive)), {"readme.txt", h.ACCENTED, "nested.c"})
+        # The archive would match the old entry by the input's full path and
+        # keep both: replacing under a bare name is refused.
+        before = h.read(archive)
+        _, err = self.assertRuns("a", "--names-only", "-C", self.tree, archive,
+                                 "docs/readme.txt", code=2)
+        self.assertIn("readme.txt", err)
+        self.assertEqual(h.read(archive), before)
 
     def test_two_inputs_under_one_name_stop_before_writing(self):
         with open(os.path.join(self.tree, "docs", "sub", "readme.txt"), "wb") as f:

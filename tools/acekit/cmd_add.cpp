@@ -39,22 +39,44 @@ std::string Absolute(const std::string& path) {
 struct Existing {
   uint64_t bytes = 0;
   std::map<std::string, std::string> directories;  // same-name key -> name without the '/'
+  std::set<std::string> files;                     // same-name keys
 };
 
-Existing ExistingEntries() {
-  Existing ex;
+// What the archive holds already; reports and returns false when it cannot
+// be read.
+bool ExistingEntries(const std::string& archive, Existing& ex) {
   Masks all;
   Entries entries;
-  if (entries.Build(all) != kStatusOk) return ex;
+  if (const uint16_t st = entries.Build(all); st != kStatusOk) {
+    ReportWalkFailure(archive, st, entries);
+    return false;
+  }
   for (const ArcEntry* e : entries.all()) {
     ex.bytes += e->orig_size;
     if (IsDirectory(*e)) {
       std::string name = EntryName(*e);
       if (name.ends_with('/')) name.pop_back();
       ex.directories.emplace(SameNameKey(name), name);
+    } else if (e->is_file == 1) {
+      ex.files.insert(SameNameKey(EntryName(*e)));
     }
   }
-  return ex;
+  return true;
+}
+
+// The archive matches the files it already holds by the full path of each
+// input, not by its bare name, so a bare name would end up in it twice.
+bool NamesOnlyReplaces(const std::string& archive, const Existing& ex,
+                       const std::vector<InputItem>& items) {
+  bool clash = false;
+  for (const auto& item : items) {
+    if (!item.directory && ex.files.contains(SameNameKey(item.stored))) {
+      Ui::Get().Error(archive + ": holds " + item.stored +
+                      " already, which --names-only cannot replace; delete it first");
+      clash = true;
+    }
+  }
+  return clash;
 }
 
 // A solid archive is rebuilt from its files alone, so its directory entries
@@ -124,6 +146,14 @@ int RunAdd(const ParsedArgs& args) {
     walk.skip_dev = ast.st_dev;
     walk.skip_ino = ast.st_ino;
   }
+  if (!exists) {
+    const size_t slash = archive.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : archive.substr(0, slash + 1);
+    if (::access(dir.c_str(), W_OK) != 0) {
+      ui.Error(archive_arg + ": cannot create the archive in " + dir + ": " + std::strerror(errno));
+      return ui.exit_code();
+    }
+  }
   std::vector<InputItem> items;
   if (!CollectInputs(paths, walk, items)) {
     ui.Error(archive_arg + ": nothing written");
@@ -153,7 +183,12 @@ int RunAdd(const ParsedArgs& args) {
       ui.Warn(archive_arg + ": keeps its " + std::to_string(desc[7]) + " KB dictionary");
     }
     dictionary = desc[7];
-    Existing ex = ExistingEntries();
+    Existing ex;
+    if (!ExistingEntries(archive_arg, ex)) return ui.exit_code();
+    if (names_only && NamesOnlyReplaces(archive_arg, ex, items)) {
+      ui.Error(archive_arg + ": the archive is unchanged");
+      return ui.exit_code();
+    }
     if (solid) host.unpack_total = ex.bytes;
     old_directories = std::move(ex.directories);
     if (solid) KeepDirectories(archive_arg, old_directories, names_only, items);

@@ -137,7 +137,7 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   ui.progress().End();
 
   if (status == kStatusCancelled) {
-    ui.Error(archive + ": " + (host.quit() ? "stopped" : "cancelled") +
+    ui.Error(archive + ": " + (host.quit() && !Interrupted() ? "stopped" : "cancelled") +
                  "; files extracted before it are kept",
              kExitCancelled);
   } else if (IsDamage(status)) {

@@ -52,7 +52,10 @@ void InstallInterruptHandler() {
   sa.sa_handler = OnInterrupt;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESTART | SA_RESETHAND;
+  // A closed terminal or a polite kill cancels as cleanly as Ctrl-C does.
   sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);
 }
 
 bool Interrupted() {
@@ -103,6 +106,12 @@ void Progress::Draw(bool force) {
   char pct[8];
   std::snprintf(pct, sizeof pct, "%3d%% ", percent_);
   std::string head = label_.empty() ? pct : label_ + " " + pct;
+  if (total_ > 0) {
+    // The bar is the whole operation; the percentage is the current file.
+    constexpr size_t kBar = 20;
+    const size_t filled = static_cast<size_t>(std::min<uint64_t>(done_, total_) * kBar / total_);
+    head = "[" + std::string(filled, '#') + std::string(kBar - filled, '.') + "] " + head;
+  }
   const size_t width = static_cast<size_t>(TerminalWidth()) - 1;
   const size_t used = Columns(head) + Columns(tail);
   const std::string name = used < width ? KeepTail(file_, width - used) : "";

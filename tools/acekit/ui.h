@@ -72,8 +72,9 @@ class Ui {
   Progress progress_;
 };
 
-// Ctrl-C: the first SIGINT asks the running operation to stop cleanly (the
-// host procedures then answer "stop"); a second one ends the program at once.
+// Ctrl-C: the first SIGINT (or SIGTERM, or SIGHUP) asks the running
+// operation to stop cleanly (the host procedures then answer "stop"); a
+// second one ends the program at once.
 void InstallInterruptHandler();
 bool Interrupted();
 

@@ -18,6 +18,8 @@ namespace {
 
 // The paths the library reads are held in 256-byte records for solid archives.
 constexpr size_t kMaxDiskPath = 255;
+// Sizes and offsets in the archive are 32-bit and read as signed.
+constexpr off_t kMaxFileSize = 0x7FFFFFFF;
 
 class Walker {
  public:
@@ -136,6 +138,10 @@ void Walker::Add(const std::string& disk, std::string stored, const struct stat&
   }
   if (disk.size() > kMaxDiskPath) {
     LeaveOut(disk, "the path is longer than 255 bytes; add it with -C from a nearer directory");
+    return;
+  }
+  if (!directory && st.st_size > kMaxFileSize) {
+    LeaveOut(disk, "larger than the 2 GiB an archive entry can hold");
     return;
   }
   if (!directory) {
