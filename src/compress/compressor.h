@@ -74,8 +74,7 @@ class Compressor {
   uint32_t status() const { return io_.status(); }
   int32_t dict_kb() const { return 64 << match_.shape; }
 
-  // For tests: the symbols of the block being collected, and the finder.
-  const compress::BlockCoder& blocks() const { return blocks_; }
+  // For tests.
   compress::MatchState& match_state() { return match_; }
 
  private:
