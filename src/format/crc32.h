@@ -14,4 +14,8 @@ inline constexpr uint32_t kCrcInit = 0xFFFFFFFFu;
 // the value unchanged.
 uint32_t Crc32Update(uint32_t crc, const void* data, size_t length);
 
+// The same result without the CPU-specific path, so that tests can hold the
+// two against each other on any machine.
+uint32_t Crc32UpdateTables(uint32_t crc, const void* data, size_t length);
+
 }  // namespace acekit
