@@ -91,6 +91,10 @@ __attribute__((target("pclmul,sse2"))) inline __m128i Fold(__m128i x, __m128i k,
   return _mm_xor_si128(_mm_xor_si128(lo, hi), next);
 }
 
+__attribute__((target("pclmul,sse2"))) inline __m128i Load(const uint8_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
 __attribute__((target("pclmul,sse2"))) inline __m128i Constants(FoldConstants c) {
   return _mm_set_epi32(0, static_cast<int>(c.high_half), 0, static_cast<int>(c.low_half));
 }
@@ -100,19 +104,18 @@ __attribute__((target("pclmul,sse2"))) inline __m128i Constants(FoldConstants c)
 // is exactly the block's polynomial times x^32 mod P.
 __attribute__((target("pclmul,sse2"))) uint32_t ClmulUpdate(uint32_t crc, const uint8_t* p,
                                                             size_t length) {
-  auto load = [](const uint8_t* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
-  __m128i x0 = _mm_xor_si128(load(p), _mm_cvtsi32_si128(static_cast<int>(crc)));
-  __m128i x1 = load(p + 16);
-  __m128i x2 = load(p + 32);
-  __m128i x3 = load(p + 48);
+  __m128i x0 = _mm_xor_si128(Load(p), _mm_cvtsi32_si128(static_cast<int>(crc)));
+  __m128i x1 = Load(p + 16);
+  __m128i x2 = Load(p + 32);
+  __m128i x3 = Load(p + 48);
   p += 64;
   length -= 64;
   const __m128i k512 = Constants(kFold512);
   while (length >= 64) {
-    x0 = Fold(x0, k512, load(p));
-    x1 = Fold(x1, k512, load(p + 16));
-    x2 = Fold(x2, k512, load(p + 32));
-    x3 = Fold(x3, k512, load(p + 48));
+    x0 = Fold(x0, k512, Load(p));
+    x1 = Fold(x1, k512, Load(p + 16));
+    x2 = Fold(x2, k512, Load(p + 32));
+    x3 = Fold(x3, k512, Load(p + 48));
     p += 64;
     length -= 64;
   }
@@ -121,7 +124,7 @@ __attribute__((target("pclmul,sse2"))) uint32_t ClmulUpdate(uint32_t crc, const 
   x = Fold(x, k128, x2);
   x = Fold(x, k128, x3);
   while (length >= 16) {
-    x = Fold(x, k128, load(p));
+    x = Fold(x, k128, Load(p));
     p += 16;
     length -= 16;
   }
