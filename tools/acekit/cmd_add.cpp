@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -96,6 +97,38 @@ void KeepDirectories(const std::string& archive, const std::map<std::string, std
                      "directory is here to add again");
     }
   }
+}
+
+// Sums up the operation, or says why it failed and what became of the archive.
+int Report(const std::string& shown, const std::string& archive, bool existed, uint16_t status,
+           const Host& host, uint64_t bytes, size_t files, size_t directories) {
+  Ui& ui = Ui::Get();
+  const std::string what = existed ? "the archive is unchanged" : "no archive was written";
+  if (status == kStatusCancelled || (Interrupted() && status == kStatusOk && !existed)) {
+    // A creation that finished just as Ctrl-C came is taken back too.
+    if (!existed) ::unlink(archive.c_str());
+    ui.Error(shown + ": cancelled; " + what, kExitCancelled);
+  } else if (host.stopped_strict()) {
+    ui.Error(shown + ": " + what);
+  } else if (status != kStatusOk) {
+    std::string where;
+    if (!host.current().empty()) {
+      where = " (at " + (status == kStatusOpen ? host.target() : host.current()) + ")";
+    }
+    ui.Error(shown + ": " + StatusMessage(status) + where + "; " + what, StatusExit(status));
+  } else if (Interrupted()) {
+    ui.Error(shown + ": interrupted after the archive was already updated", kExitCancelled);
+  } else {
+    struct stat st;
+    const uint64_t size = ::stat(archive.c_str(), &st) == 0 ? st.st_size : 0;
+    // What vanished was announced already; it is not counted as added.
+    const size_t left_out = std::min(files + directories, host.vanished().size());
+    ui.Say(shown + ": " + (existed ? "added " : "created with ") + Count(files, "file", "files") +
+           " and " + Count(directories, "directory", "directories") +
+           (left_out > 0 ? " less " + std::to_string(left_out) + " that vanished" : "") + " (" +
+           HumanSize(bytes) + "); the archive holds " + HumanSize(size));
+  }
+  return ui.exit_code();
 }
 
 }  // namespace
@@ -203,8 +236,8 @@ int RunAdd(const ParsedArgs& args) {
 
   Masks masks;
   uint64_t total = 0;
-  uint64_t files = 0;
-  uint64_t directories = 0;
+  size_t files = 0;
+  size_t directories = 0;
   for (const auto& item : items) {
     // The archive lists a directory with a trailing separator, so an update
     // would not take an item without one for the same entry: a directory
@@ -215,45 +248,18 @@ int RunAdd(const ParsedArgs& args) {
       return ui.exit_code();
     }
     total += item.size;
-    (item.directory ? directories : files) += 1;
+    ++(item.directory ? directories : files);
+  }
+  if (masks.empty()) {
+    ui.Say(archive_arg + ": holds these directories already; the archive is unchanged");
+    return ui.exit_code();
   }
   host.repack_total = host.unpack_total + total;
   ui.progress().Begin(total);
   CompressFileMaskListArc(masks.get());
-  const uint16_t status = session.status();
   ui.progress().End();
 
-  const std::string what = exists ? "the archive is unchanged" : "no archive was written";
-  if (status == kStatusCancelled || (Interrupted() && status == kStatusOk && !exists)) {
-    if (!exists) ::unlink(archive.c_str());
-    ui.Error(archive_arg + ": cancelled; " + what, kExitCancelled);
-    return ui.exit_code();
-  }
-  if (host.stopped_strict()) {
-    ui.Error(archive_arg + ": " + what);
-    return ui.exit_code();
-  }
-  if (status != kStatusOk) {
-    std::string where;
-    if (!host.current().empty()) {
-      where =
-          status == kStatusOpen ? " (at " + host.target() + ")" : " (at " + host.current() + ")";
-    }
-    ui.Error(archive_arg + ": " + StatusMessage(status) + where + "; " + what, StatusExit(status));
-    return ui.exit_code();
-  }
-  if (Interrupted()) {
-    ui.Error(archive_arg + ": interrupted after the archive was already updated", kExitCancelled);
-    return ui.exit_code();
-  }
-  struct stat done;
-  const uint64_t packed = ::stat(archive.c_str(), &done) == 0 ? done.st_size : 0;
-  const uint64_t left_out = host.vanished().size();
-  ui.Say(archive_arg + ": " + (exists ? "added " : "created with ") +
-         Count(files - left_out, "file", "files") + " and " +
-         Count(directories, "directory", "directories") + " (" + HumanSize(total) +
-         "); the archive holds " + HumanSize(packed));
-  return ui.exit_code();
+  return Report(archive_arg, archive, exists, session.status(), host, total, files, directories);
 }
 
 }  // namespace acekit_cli
