@@ -123,6 +123,11 @@ class StoredNames(h.TreeCase):
         self.assertEqual(names(h.list_json(archive)),
                          {"tree/docs/sub/deep/", "tree/docs/sub/deep/nested.c"})
 
+    def test_dash_c_reads_inputs_there_and_names_the_archive_from_here(self):
+        self.assertRuns("a", "-C", "tree", "rel.ace", "docs/sub", cwd=self.tmp)
+        self.assertEqual(names(h.list_json(self.path("rel.ace"))),
+                         {"docs/sub/", "docs/sub/deep/", "docs/sub/deep/nested.c"})
+
     def test_names_only_stores_bare_file_names(self):
         archive = self.path("a.ace")
         self.assertRuns("a", "--names-only", "-C", self.tree, archive, "docs")
@@ -364,6 +369,24 @@ class Failures(h.TreeCase):
                 _, err = self.assertRuns("x", "-o", self.path("o%d" % len(solid)), archive,
                                          code=3)
                 self.assertIn("big.bin", err)
+
+    def test_names_leading_outside_the_output_directory_are_not_extracted(self):
+        archive = self.path("hostile.ace")
+        os.makedirs(os.path.join(self.tree, "aa"))
+        with open(os.path.join(self.tree, "aa", "evil.txt"), "wb") as f:
+            f.write(b"escaped\n")
+        self.assertRuns("a", "-C", self.tree, archive, "readonly.txt", "aa/evil.txt")
+        with open(archive, "r+b") as f:  # the walk does not check header checksums
+            data = bytearray(f.read())
+            i = data.index(b"aa\\evil.txt")
+            data[i:i + 2] = b".."
+            f.seek(0)
+            f.write(data)
+        out_dir = self.path("out", "inner")
+        _, err = self.assertRuns("x", "-o", out_dir, archive, code=1)
+        self.assertIn("../evil.txt", err)
+        self.assertTrue(os.path.isfile(os.path.join(out_dir, "readonly.txt")))
+        self.assertFalse(os.path.exists(self.path("out", "evil.txt")))
 
     def test_usage_mistakes(self):
         archive = self.path("a.ace")
