@@ -58,6 +58,10 @@ void Compressor::RunCoder() {
 }
 
 void Compressor::CompressFile(ByteSource* source, ByteSink* sink, int32_t size, bool restart) {
+  if (!ready()) {
+    io_.set_status(kNoMemory);  // Setup failed or never ran
+    return;
+  }
   Bind(source, sink);
   ResetCompressState();
   SetCrc(kCrcInit);
