@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "api/status.h"
-#include "format/records.h"
 #include "ops/comments_host.h"
 
 namespace acekit::testing {
@@ -37,37 +36,21 @@ class ExtraInfo : public ::testing::Test {
   std::string arc_;
 };
 
-TEST_F(ExtraInfo, DescribesTheArchive) {
+TEST_F(ExtraInfo, DescribesTheArchiveAfterOneWalk) {
   Make({"A.TXT", "B.TXT"}, {4, 256, 1});
   const ParsedArchive p = Parse(dir_.Read("arc\\x.ace"));
   ASSERT_EQ(p.entries.size(), 2u);
   const int32_t packed = static_cast<int32_t>(p.entries[0].pack + p.entries[1].pack);
+  // A recovery header: listed as a record of its own, and reported.
+  dir_.Write("arc\\x.ace", dir_.Read("arc\\x.ace") +
+                               std::string("\x00\x00\x07\x00\x02\x00\x00\x00\x00\x00\x00", 11));
   InitArcFile(arc_.c_str());
-  const Info info = Get();
+  const Info want = {11, 1, 0, 256, 0, 1, 0, 1, 1, 3, packed, 5000, packed * 100 / 5000};
+  EXPECT_EQ(Get(), want);
   EXPECT_EQ(GetArchiveStatus(), 0);
-  DoneArcFile();
-  const Info want = {11, 1, 0, 256, 0, 0, 0, 1, 1, 2, packed, 5000, packed * 100 / 5000};
-  EXPECT_EQ(info, want);
-}
-
-TEST_F(ExtraInfo, OpeningTheArchiveAgainForgetsTheBlock) {
-  Make({"A.TXT"});
-  InitArcFile(arc_.c_str());
-  const Info first = Get();
-  EXPECT_EQ(first[9], 1);
-  DoneArcFile();
-  Make({"A.TXT", "B.TXT"});
-  InitArcFile(arc_.c_str());
-  EXPECT_EQ(Get()[9], 2);
-  DoneArcFile();
-}
-
-TEST_F(ExtraInfo, SecondCallCopiesTheKeptBlock) {
-  Make({"A.TXT"});
-  InitArcFile(arc_.c_str());
-  const Info first = Get();
+  // The second call does not walk again.
   std::filesystem::remove(dir_.Native("arc\\x.ace"));
-  EXPECT_EQ(Get(), first);
+  EXPECT_EQ(Get(), want);
   EXPECT_EQ(GetArchiveStatus(), 0);
   DoneArcFile();
 }
@@ -119,40 +102,6 @@ TEST_F(ExtraInfo, AHostListBuiltOnRequestFillsTheBlock) {
   std::filesystem::remove(dir_.Native("arc\\x.ace"));
   EXPECT_EQ(Get()[9], 1);
   EXPECT_EQ(GetArchiveStatus(), 0);
-  DoneArcFile();
-}
-
-TEST_F(ExtraInfo, ARecoveryHeaderIsReported) {
-  Make({"A.TXT"});
-  dir_.Write("arc\\x.ace", dir_.Read("arc\\x.ace") +
-                               std::string("\x00\x00\x07\x00\x02\x00\x00\x00\x00\x00\x00", 11));
-  InitArcFile(arc_.c_str());
-  const Info info = Get();
-  EXPECT_EQ(info[5], 1);
-  EXPECT_EQ(info[9], 2);
-  DoneArcFile();
-}
-
-TEST_F(ExtraInfo, AStatusLeftOverDoesNotPassForAnEmptyArchive) {
-  Make({"A.TXT", "B.TXT"});
-  InitArcFile(arc_.c_str());
-  SetArchiveStatus(kFileCommentTooLong);
-  EXPECT_EQ(Get()[9], 2);
-  EXPECT_EQ(GetArchiveStatus(), 0);
-  DoneArcFile();
-}
-
-TEST_F(ExtraInfo, AnArchiveWithoutEntriesHasAnEmptySummary) {
-  uint8_t main[kMainHeaderBytes];
-  BuildMainHeader(main, kNormalArchiveExtra, kNormalArchiveExtraSize, 0);
-  dir_.Write("arc\\x.ace", std::string(reinterpret_cast<char*>(main), sizeof main) +
-                               std::string(kNormalArchiveExtra, kNormalArchiveExtraSize));
-  InitArcFile(arc_.c_str());
-  const Info info = Get();
-  EXPECT_EQ(GetArchiveStatus(), 0);
-  EXPECT_EQ(info[0], 11);
-  EXPECT_EQ(info[9], 0);
-  EXPECT_EQ(info[3], 0);
   DoneArcFile();
 }
 
