@@ -151,6 +151,12 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
     ui.Error(archive + ": " + StatusMessage(status), StatusExit(status));
   } else if (Interrupted()) {
     ui.Error(archive + ": interrupted after the last file was extracted", kExitCancelled);
+  } else {
+    size_t files = 0;
+    for (const ArcEntry* e : safe) files += IsDirectory(*e) ? 0 : 1;
+    const size_t kept = std::min(files, host.kept().size());
+    ui.Say(archive + ": extracted " + Count(files - kept, "file", "files") + " into " + out_dir +
+           (kept > 0 ? "; kept " + Count(kept, "existing file", "existing files") : ""));
   }
   return ui.exit_code();
 }

@@ -84,8 +84,6 @@ int32_t ACEKIT_CALL Host::OnFileName(ArcContext ctx, const char* source, const c
     h->current_ = Unrooted(source);
     h->target_ = FromLibrary(target != nullptr ? target : "");
   }
-  if (h->mode_ == Mode::kDelete) h->deleted_.push_back(h->current_);
-  ++h->files_seen_;
   Ui::Get().progress().File(h->current_);
   return 1;
 }

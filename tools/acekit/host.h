@@ -42,10 +42,8 @@ class Host {
   const std::string& target() const { return target_; }    // disk path of an extraction
   const std::vector<std::string>& vanished() const { return vanished_; }
   const std::vector<std::string>& kept() const { return kept_; }
-  const std::vector<std::string>& deleted() const { return deleted_; }
   bool stopped_strict() const { return stopped_strict_; }
   bool quit() const { return quit_; }
-  int files_seen() const { return files_seen_; }
   void DiscardLast();
 
  private:
@@ -62,10 +60,8 @@ class Host {
   std::string target_;
   std::vector<std::string> vanished_;
   std::vector<std::string> kept_;
-  std::vector<std::string> deleted_;
   bool stopped_strict_ = false;
   bool quit_ = false;
-  int files_seen_ = 0;
 };
 
 }  // namespace acekit_cli
