@@ -35,10 +35,11 @@ int32_t DecodeWith(void* decoder, platform::Handle archive, uint32_t offset, con
   return length;
 }
 
-// The record's length, with a record or text that is missing counting as 0.
-int32_t RequestedLength(const CommentRec* rec) {
-  if (rec == nullptr || rec->text == nullptr) return 0;
-  return rec->length;
+// A record without text to read (none at all, or a null text with a length)
+// changes nothing: taking it for a removal would destroy what the host
+// probably meant to keep.
+bool Readable(const CommentRec* rec) {
+  return rec != nullptr && (rec->text != nullptr || rec->length <= 0);
 }
 
 class ReadHandle {
@@ -241,7 +242,8 @@ void GetMainComment(const ArcState& arc, CommentRec* out) {
 void SetMainComment(const Context& ctx, const CommentRec* rec) {
   ArcState& arc = ctx.arc;
   arc.status = kOk;
-  const int32_t n = RequestedLength(rec);
+  if (!Readable(rec)) return;
+  const int32_t n = rec->length;
   if (n < 0 || n > kMainCommentMax) return void(Fail(ctx, kMainCommentTooLong));
   if (n == 0) {
     // What is held stays: the host reads it back until the archive is
@@ -268,7 +270,8 @@ void SetMainComment(const Context& ctx, const CommentRec* rec) {
 void SetFileComments(const Context& ctx, const FileMaskList* names, const CommentRec* rec) {
   ArcState& arc = ctx.arc;
   arc.status = kOk;
-  const int32_t n = RequestedLength(rec);
+  if (!Readable(rec)) return;
+  const int32_t n = rec->length;
   if (n < 0 || n > kFileCommentMax) return void(Fail(ctx, kFileCommentTooLong));
   EncodedComment comment;
   if (n > 0) {

@@ -34,13 +34,15 @@ CommentReader CommentReaderFor(decompress::CommentDecoder& decoder);
 void GetMainComment(const ArcState& arc, CommentRec* out);
 
 // Replaces the main comment with the record's text, or removes it when the
-// length is 0. 9958 for a text longer than kMainCommentMax (or negative);
+// length is 0. A missing record, or a null text with a length, changes
+// nothing. 9958 for a text longer than kMainCommentMax (or negative);
 // also for a header that would no longer be found within the first 61440
 // bytes of the archive.
 void SetMainComment(const Context& ctx, const CommentRec* rec);
 
 // Gives the file entries whose names the list holds the record's text as
-// their comment, or removes theirs when the length is 0. Names are compared
+// their comment, or removes theirs when the length is 0 (a missing record or
+// text is taken as for the main comment). Names are compared
 // whole, ignoring case, without wildcards. 9957 for a text longer than
 // kFileCommentMax (or negative).
 void SetFileComments(const Context& ctx, const FileMaskList* names, const CommentRec* rec);

@@ -111,6 +111,19 @@ TEST_F(NormalArchive, LeadingBytesSurviveACommentRewrite) {
   EXPECT_EQ(TestStatus(arc_), 0);
 }
 
+TEST_F(NormalArchive, AHeaderTheSearchWouldNotFindIsRefused) {
+  // Behind 40000 leading bytes, a comment that barely compresses pushes the
+  // header past the 61440 bytes an opening looks at.
+  dir_.Write("arc\\x.ace", std::string(40000, '\x90') + Bytes());
+  const std::string before = Bytes();
+  std::string noise(30000, '\0');
+  for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 7919) >> 3 ^ i);
+  EXPECT_EQ(SetMain(arc_, noise), kMainCommentTooLong);
+  EXPECT_TRUE(Bytes() == before);
+  ASSERT_EQ(SetMain(arc_, "short"), 0);
+  EXPECT_EQ(ReadMain(arc_).text, "short");
+}
+
 TEST_P(Comments, FileCommentsGoOnlyToTheNamedEntries) {
   const std::string before = Bytes();
   // Wildcards are taken literally, so only b.txt names an entry; case does
