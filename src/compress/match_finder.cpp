@@ -381,14 +381,13 @@ struct Coder {
   static constexpr CoderEntry kEntry{&Start, &Resume, &Run};
 };
 
-using Coder64 = Coder<16, 6, 15>;
-using Coder128 = Coder<17, 6, 17>;
-using Coder256 = Coder<18, 6, 18>;
-using Coder512 = Coder<19, 7, 19>;
-using Coder1024 = Coder<20, 7, 20>;
+template <int kShape>
+using CoderOf = Coder<kWindowShapes[kShape].log2_size, kWindowShapes[kShape].hash_shift,
+                      kWindowShapes[kShape].hash_bits>;
 
-constexpr const CoderEntry* kEntries[kWindowSizes] = {
-    &Coder64::kEntry, &Coder128::kEntry, &Coder256::kEntry, &Coder512::kEntry, &Coder1024::kEntry};
+constexpr const CoderEntry* kEntries[kWindowSizes] = {&CoderOf<0>::kEntry, &CoderOf<1>::kEntry,
+                                                      &CoderOf<2>::kEntry, &CoderOf<3>::kEntry,
+                                                      &CoderOf<4>::kEntry};
 
 }  // namespace
 
