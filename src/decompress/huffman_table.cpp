@@ -27,7 +27,7 @@ bool BuildTable(int width, int highest, uint8_t* lengths, uint16_t* table) {
     work[i] = lengths[i];
     symbols[i] = static_cast<uint16_t>(i);
   }
-  if (highest > 0) SortByLength(work, symbols, highest);
+  if (highest > 0) SortUsedByLength(work, symbols, highest);
   work[highest + 1] = 0;
 
   int used = 0;

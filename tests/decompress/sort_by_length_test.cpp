@@ -38,6 +38,65 @@ INSTANTIATE_TEST_SUITE_P(
                     SortCase{"SingleEntryUntouched", {7}, {7}, {0}}),
     [](const testing::TestParamInfo<SortCase>& info) { return std::string(info.param.name); });
 
+// The steps written out plainly, one comparison at a time, on the two arrays:
+// what the library's sort must reproduce however it gets there.
+void ReferenceRange(std::vector<uint8_t>& l, std::vector<uint16_t>& s, int left, int right) {
+  auto swap = [&](int a, int b) {
+    std::swap(l[a], l[b]);
+    std::swap(s[a], s[b]);
+  };
+  const uint8_t pivot = l[right];
+  int zl = left;
+  int zr = right;
+  do {
+    while (l[zl] > pivot) ++zl;
+    while (l[zr] < pivot) --zr;
+    if (zl <= zr) swap(zl++, zr--);
+  } while (zl < zr);
+  if (left < zr) {
+    if (left < zr - 1) {
+      ReferenceRange(l, s, left, zr);
+    } else if (l[left] < l[zr]) {
+      swap(left, zr);
+    }
+  }
+  if (zl < right) {
+    if (zl < right - 1) {
+      ReferenceRange(l, s, zl, right);
+    } else if (l[zl] < l[right]) {
+      swap(zl, right);
+    }
+  }
+}
+
+// Inputs shaped like real code sets (long runs of one length, many unused
+// symbols) and plain random ones, at every size an alphabet can have.
+TEST(SortByLength, MatchesTheStepsOnRandomInputs) {
+  std::mt19937 rng(31);
+  for (int round = 0; round < 20000; ++round) {
+    const int n = 1 + static_cast<int>(rng() % 520);
+    const uint32_t spread = 1 + rng() % 16;
+    const uint32_t zero_share = rng() % 101;  // percent
+    const uint32_t run_share = rng() % 101;   // percent of entries repeating the previous length
+    std::vector<uint8_t> l(static_cast<size_t>(n) + 1);
+    for (size_t i = 0; i < l.size(); ++i) {
+      if (i > 0 && rng() % 100 < run_share) {
+        l[i] = l[i - 1];
+      } else {
+        l[i] = rng() % 100 < zero_share ? 0 : static_cast<uint8_t>(1 + rng() % spread);
+      }
+    }
+    std::vector<uint16_t> s(l.size());
+    for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<uint16_t>(i);
+    std::vector<uint8_t> want_l = l;
+    std::vector<uint16_t> want_s = s;
+    ReferenceRange(want_l, want_s, 0, n);
+    SortByLength(l.data(), s.data(), n);
+    ASSERT_EQ(l, want_l) << round;
+    ASSERT_EQ(s, want_s) << round;
+  }
+}
+
 // Alphabet-sized random inputs: always a non-increasing permutation, and the
 // ranges never step outside 0..n.
 TEST(SortByLength, RandomInputsSortAndPermute) {
@@ -58,6 +117,35 @@ TEST(SortByLength, RandomInputsSortAndPermute) {
     for (size_t i = 0; i < l.size(); ++i) ASSERT_EQ(l[i], original[s[i]]);
     std::sort(s.begin(), s.end());
     for (size_t i = 0; i < s.size(); ++i) ASSERT_EQ(s[i], i);
+  }
+}
+
+// The table builder's variant must agree with the full sort wherever a table
+// can look: every length, entry 0 and each symbol that has a code. Alphabets
+// mostly without codes are the case it is there for.
+TEST(SortUsedByLength, AgreesWithTheFullSortWhereTablesLook) {
+  std::mt19937 rng(23);
+  for (int round = 0; round < 20000; ++round) {
+    const int n = static_cast<int>(rng() % 520);
+    const uint32_t spread = 1 + rng() % 16;
+    const uint32_t zero_share = rng() % 101;  // percent
+    std::vector<uint8_t> full(static_cast<size_t>(n) + 1);
+    for (uint8_t& v : full) v = rng() % 100 < zero_share ? 0 : static_cast<uint8_t>(rng() % spread);
+    std::vector<uint8_t> used = full;
+    std::vector<uint16_t> fs(full.size());
+    for (size_t i = 0; i < fs.size(); ++i) fs[i] = static_cast<uint16_t>(i);
+    std::vector<uint16_t> us = fs;
+    SortByLength(full.data(), fs.data(), n);
+    SortUsedByLength(used.data(), us.data(), n);
+    ASSERT_EQ(used, full) << round;
+    ASSERT_EQ(us[0], fs[0]) << round;
+    for (size_t i = 0; i < full.size(); ++i) {
+      if (full[i] != 0) {
+        ASSERT_EQ(us[i], fs[i]) << round << " at " << i;
+      }
+    }
+    std::sort(us.begin(), us.end());
+    for (size_t i = 0; i < us.size(); ++i) ASSERT_EQ(us[i], i);
   }
 }
 
