@@ -8,15 +8,6 @@
 
 using acekit::Lib;
 
-namespace {
-
-acekit::ops::Context LibContext() {
-  auto& lib = Lib();
-  return acekit::ops::Context{lib.arc, lib.settings, lib.hooks, lib.arc_info, lib.extra_features};
-}
-
-}  // namespace
-
 extern "C" {
 
 ACEKIT_API void ACEKIT_CALL GetMainCommentArc(CommentRec* comment) {
@@ -24,23 +15,23 @@ ACEKIT_API void ACEKIT_CALL GetMainCommentArc(CommentRec* comment) {
 }
 
 ACEKIT_API void ACEKIT_CALL SetMainCommentArc(CommentRec* comment) {
-  acekit::ops::SetMainComment(LibContext(), comment);
+  acekit::ops::SetMainComment(Lib().OpContext(), comment);
 }
 
 ACEKIT_API void ACEKIT_CALL SetFileCommentsArc(FileMaskList* masks, CommentRec* comment) {
-  acekit::ops::SetFileComments(LibContext(), masks, comment);
+  acekit::ops::SetFileComments(Lib().OpContext(), masks, comment);
 }
 
 ACEKIT_API void ACEKIT_CALL CreateDirectoryArc(const char* name) {
-  acekit::ops::CreateDirectoryEntry(LibContext(), name);
+  acekit::ops::CreateDirectoryEntry(Lib().OpContext(), name);
 }
 
 ACEKIT_API void* ACEKIT_CALL SetExtraFeaturesArc(const void* features) {
-  return acekit::ops::SetExtraFeatures(LibContext(), features);
+  return acekit::ops::SetExtraFeatures(Lib().OpContext(), features);
 }
 
 ACEKIT_API void ACEKIT_CALL GetExtraInfoArc(int32_t* info) {
-  acekit::ops::GetExtraInfo(LibContext(), info);
+  acekit::ops::GetExtraInfo(Lib().OpContext(), info);
 }
 
 }  // extern "C"

@@ -7,23 +7,14 @@
 
 using acekit::Lib;
 
-namespace {
-
-acekit::ops::Context LibContext() {
-  auto& lib = Lib();
-  return acekit::ops::Context{lib.arc, lib.settings, lib.hooks, lib.arc_info, lib.extra_features};
-}
-
-}  // namespace
-
 extern "C" {
 
 ACEKIT_API void ACEKIT_CALL CompressFileMaskListArc(FileMaskList* masks) {
-  acekit::ops::CompressFileMaskList(LibContext(), masks);
+  acekit::ops::CompressFileMaskList(Lib().OpContext(), masks);
 }
 
 ACEKIT_API void ACEKIT_CALL DeleteFileMaskListArc(FileMaskList* masks) {
-  acekit::ops::DeleteFileMaskList(LibContext(), masks);
+  acekit::ops::DeleteFileMaskList(Lib().OpContext(), masks);
 }
 
 }  // extern "C"

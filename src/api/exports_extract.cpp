@@ -8,15 +8,6 @@
 
 using acekit::Lib;
 
-namespace {
-
-acekit::ops::Context LibContext() {
-  auto& lib = Lib();
-  return acekit::ops::Context{lib.arc, lib.settings, lib.hooks, lib.arc_info, lib.extra_features};
-}
-
-}  // namespace
-
 extern "C" {
 
 ACEKIT_API void ACEKIT_CALL InitFileMaskList(FileMaskList* list) {
@@ -37,7 +28,7 @@ ACEKIT_API void ACEKIT_CALL InitArcFileList(ArcFileList* list) {
 }
 
 ACEKIT_API void ACEKIT_CALL BuildArcFileList(ArcFileList* list, FileMaskList* masks) {
-  acekit::ops::BuildArchiveList(LibContext(), list, masks);
+  acekit::ops::BuildArchiveList(Lib().OpContext(), list, masks);
 }
 
 ACEKIT_API void ACEKIT_CALL DoneArcFileList(ArcFileList* list) {
@@ -45,11 +36,11 @@ ACEKIT_API void ACEKIT_CALL DoneArcFileList(ArcFileList* list) {
 }
 
 ACEKIT_API void ACEKIT_CALL ExtractFileMaskListArc(FileMaskList* masks) {
-  acekit::ops::ExtractFileMaskListArc(LibContext(), masks);
+  acekit::ops::ExtractFileMaskListArc(Lib().OpContext(), masks);
 }
 
 ACEKIT_API void ACEKIT_CALL TestArc(void) {
-  acekit::ops::TestArc(LibContext());
+  acekit::ops::TestArc(Lib().OpContext());
 }
 
 }  // extern "C"

@@ -6,6 +6,7 @@
 
 #include "api/callbacks.h"
 #include "format/arc_state.h"
+#include "ops/context.h"
 
 namespace acekit {
 
@@ -34,6 +35,9 @@ struct Library {
   void ResetSettingsKeepDesc();  // options and the three paths
   void LoadDefaults();           // ArcerDesc defaults, ExtraFeatures 0, ArcInfo all -1
   void ResetAll();
+
+  // The view of this state that an operation works on.
+  ops::Context OpContext() { return ops::Context{arc, settings, hooks, arc_info, extra_features}; }
 };
 
 Library& Lib();
