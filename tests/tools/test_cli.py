@@ -400,7 +400,7 @@ class Failures(h.TreeCase):
     def test_vanished_file_is_left_out_or_fails_with_strict(self):
         big = os.path.join(self.tree, "a_big.bin")
         with open(big, "wb") as f:
-            f.write(os.urandom(4 << 20))
+            f.write(os.urandom(8 << 20))
         victim = os.path.join(self.tree, "z_victim.txt")
         for strict in ([], ["--strict"]):
             with self.subTest(strict=bool(strict)):

@@ -22,11 +22,14 @@ class Terminal:
         self.output = b""
         self.pid, self.fd = pty.fork()
         if self.pid == 0:
-            if cwd:
-                os.chdir(cwd)
-            os.environ["TZ"] = "UTC"
-            os.environ.update(env or {})
-            os.execv(h.ACEKIT, [h.ACEKIT, *args])
+            try:
+                if cwd:
+                    os.chdir(cwd)
+                os.environ["TZ"] = "UTC"
+                os.environ.update(env or {})
+                os.execv(h.ACEKIT, [h.ACEKIT, *args])
+            finally:
+                os._exit(127)  # never back into the test runner
 
     def read_until(self, pattern, count=1, timeout=300):
         deadline = time.monotonic() + timeout
