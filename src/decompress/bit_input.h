@@ -48,6 +48,8 @@ class BitInput {
 
   // The next n bits (1..32), first bit most significant; nothing is consumed.
   uint32_t Peek(int n) const { return static_cast<uint32_t>(acc_ >> (64 - n)); }
+  // The same for n of 0..32, 0 giving 0.
+  uint32_t PeekUpTo(uint32_t n) const { return static_cast<uint32_t>((acc_ >> 1) >> (63 - n)); }
   // The next 32 unread bits.
   uint32_t Register() const { return static_cast<uint32_t>(acc_ >> 32); }
 
@@ -56,6 +58,18 @@ class BitInput {
     acc_ <<= n;
     avail_ -= n;
     if (avail_ < 32) Load();
+  }
+
+  // For loops that take several fields per check: Fill() tops the reader up
+  // to at least 32 unread bits, and Drop(n) consumes n bits without looking
+  // (the caller keeps n within what is unread). Fill() again before any other
+  // call; the words loaded are the same, only when they are loaded moves.
+  void Fill() {
+    if (avail_ < 32) Load();
+  }
+  void Drop(uint32_t n) {
+    acc_ <<= n;
+    avail_ -= static_cast<int>(n);
   }
 
   // Reads an n-bit field (1..32).

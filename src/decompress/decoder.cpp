@@ -23,43 +23,43 @@ void CopyToWindow(uint8_t* window, uint32_t& pos, const uint8_t* src, uint32_t c
   pos = (pos + count) & kWindowMask;
 }
 
-inline void Copy8(uint8_t* d, const uint8_t* s) {
-  uint64_t v;
-  std::memcpy(&v, s, 8);
-  std::memcpy(d, &v, 8);
+template <size_t kBytes>
+inline void CopyBlock(uint8_t* d, const uint8_t* s) {
+  uint8_t v[kBytes];
+  std::memcpy(v, s, kBytes);
+  std::memcpy(d, v, kBytes);
 }
 
-inline void Copy4(uint8_t* d, const uint8_t* s) {
-  uint32_t v;
-  std::memcpy(&v, s, 4);
-  std::memcpy(d, &v, 4);
+// Copies in whole blocks of kBlock bytes, the last one running up to
+// kBlock - 1 bytes past the match; what it covers there is put back after.
+// Needs back >= kBlock, so that every block reads only bytes before itself,
+// which are final already.
+template <size_t kBlock>
+inline void CopyBlocks(uint8_t* d, const uint8_t* s, uint32_t len) {
+  uint8_t keep[kBlock];
+  std::memcpy(keep, d + len, kBlock);
+  uint32_t i = 0;
+  do {
+    CopyBlock<kBlock>(d + i, s + i);
+    i += kBlock;
+  } while (i < len);
+  std::memcpy(d + len, keep, kBlock);
 }
 
-inline void Copy2(uint8_t* d, const uint8_t* s) {
-  uint16_t v;
-  std::memcpy(&v, s, 2);
-  std::memcpy(d, &v, 2);
-}
+// Bytes past a flat match's end that its copy reads and writes back.
+constexpr uint32_t kCopySlack = 16;
 
 // Copies a match of `len` (2..259) bytes from `back` bytes behind d, with the
 // result of a byte-by-byte forward copy: a distance shorter than the length
-// repeats the last bytes. Nothing past d + len is touched, since the bytes
-// there are the oldest of the window and a later match may still read them.
+// repeats the last bytes. The kCopySlack bytes after d + len must be inside
+// the window; they end as they were, since they are the oldest of the window
+// and a later match may still read them.
 inline void CopyMatchFlat(uint8_t* d, uint32_t back, uint32_t len) {
   const uint8_t* s = d - back;
-  if (back >= 8) {
-    // Every block reads bytes that are final already, so the last block may
-    // overlap the one before it instead of falling back to single bytes.
-    if (len >= 8) {
-      for (uint32_t i = 0; i + 8 < len; i += 8) Copy8(d + i, s + i);
-      Copy8(d + len - 8, s + len - 8);
-    } else if (len >= 4) {
-      Copy4(d, s);
-      Copy4(d + len - 4, s + len - 4);
-    } else {
-      Copy2(d, s);
-      Copy2(d + len - 2, s + len - 2);
-    }
+  if (back >= 16) {
+    CopyBlocks<16>(d, s, len);
+  } else if (back >= 8) {
+    CopyBlocks<8>(d, s, len);
   } else if (back == 1) {
     std::memset(d, d[-1], len);
   } else {
@@ -81,9 +81,7 @@ void CopyMatchWrapped(uint8_t* window, uint32_t pos, uint32_t back, uint32_t len
 }
 
 bool ReadBlockHeader(Decoder& d) {
-  if (!ReadPackedCodeLengths(d.bits, kMainTableWidth, d.main_table, d.main_lengths, kMainHighest)) {
-    return false;
-  }
+  if (!ReadMainCodeLengths(d.bits, d.main_table, d.main_lengths, kMainHighest)) return false;
   if (!ReadPackedCodeLengths(d.bits, kMainTableWidth, d.length_table, d.length_lengths,
                              kLengthHighest)) {
     return false;
@@ -106,49 +104,60 @@ struct Run {
   uint32_t dist[4];
 };
 
+// Decodes the rest of a match from its main-table entry `e`, whose code is
+// consumed already, and copies it. The reader holds at least 21 unread bits
+// on entry: enough for the longest run of extra bits.
+template <bool kWrap>
+inline __attribute__((always_inline)) void DecodeMatch(const Decoder& d, uint8_t* window, Run& r,
+                                                       uint32_t e) {
+  uint32_t code;
+  uint32_t base;
+  if (e & kMainRepeat) {
+    const uint32_t k = (e >> kMainValueShift) & 3;
+    code = r.dist[(r.index - k) & 3];
+    for (uint32_t j = k; j > 0; --j) r.dist[(r.index - j) & 3] = r.dist[(r.index - j + 1) & 3];
+    r.dist[r.index] = code;
+    base = 2 + (k >> 1);
+  } else {
+    const uint32_t extra = (e >> kMainExtraShift) & 31;
+    code = ((e >> kMainLeadShift) & 1) << extra | r.in.PeekUpTo(extra);
+    r.in.Drop(extra);
+    r.index = (r.index + 1) & 3;
+    r.dist[r.index] = code;
+    base = 2 + (code > 255) + (code > 8191);
+  }
+  r.in.Fill();
+  const uint32_t le = d.length_table[r.in.Peek(kMainTableWidth)];
+  r.in.Drop(le & kPackedLengthMask);
+  const uint32_t len = base + (le >> kPackedSymbolShift);
+  const uint32_t back = code + 1;
+  if (!kWrap && back <= r.at) {
+    CopyMatchFlat(window + r.at, back, len);
+  } else {
+    CopyMatchWrapped(window, r.at, back, len);
+  }
+  r.at += len;
+}
+
 // Decodes symbols while `at` is below `stop` and the block has symbols left.
 // kWrap: positions may run past the window's end and are masked; otherwise
-// the caller guarantees stop + kMaxMatch <= kWindowSize.
+// the caller guarantees stop + kMaxMatch + kCopySlack <= kWindowSize.
 template <bool kWrap>
 inline __attribute__((always_inline)) void DecodeSymbols(const Decoder& d, uint8_t* window, Run& r,
                                                          uint32_t stop) {
   while (r.at < stop && r.block_left != 0) {
     --r.block_left;
+    r.in.Fill();
     const uint32_t e = d.main_table[r.in.Peek(kMainTableWidth)];
-    r.in.Skip(static_cast<int>(e & kPackedLengthMask));
-    const uint32_t sym = e >> kPackedSymbolShift;
-    if (sym < 256) {
-      window[kWrap ? r.at & kWindowMask : r.at] = static_cast<uint8_t>(sym);
+    r.in.Drop(e & kMainLengthMask);
+    if (e & kMainLiteral) {
+      window[kWrap ? r.at & kWindowMask : r.at] = static_cast<uint8_t>(e >> kMainValueShift);
       ++r.at;
       continue;
     }
-
-    uint32_t code;
-    uint32_t base;
-    if (sym >= 260) {
-      const uint32_t c = sym - 260;
-      code = c < 2 ? c : r.in.Read(static_cast<int>(c - 1)) + (1u << (c - 1));
-      r.index = (r.index + 1) & 3;
-      r.dist[r.index] = code;
-      base = code <= 255 ? 2 : (code <= 8191 ? 3 : 4);
-    } else {
-      const uint32_t k = sym - 256;
-      code = r.dist[(r.index - k) & 3];
-      for (uint32_t j = k; j > 0; --j) r.dist[(r.index - j) & 3] = r.dist[(r.index - j + 1) & 3];
-      r.dist[r.index] = code;
-      base = k <= 1 ? 2 : 3;
-    }
-    const uint32_t le = d.length_table[r.in.Peek(kMainTableWidth)];
-    r.in.Skip(static_cast<int>(le & kPackedLengthMask));
-    const uint32_t len = base + (le >> kPackedSymbolShift);
-    const uint32_t back = code + 1;
-    if (!kWrap && back <= r.at) {
-      CopyMatchFlat(window + r.at, back, len);
-    } else {
-      CopyMatchWrapped(window, r.at, back, len);
-    }
-    r.at += len;
+    DecodeMatch<kWrap>(d, window, r, e);
   }
+  r.in.Fill();
 }
 
 uint32_t DecodeStored(Decoder& d, uint8_t* buf, uint32_t capacity) {
@@ -181,8 +190,9 @@ uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity) {
   uint8_t* const window = d.window;
   const uint32_t start = d.pos;
   const uint32_t stop = start + limit;
-  // Below this position no symbol can write past the window's end.
-  constexpr uint32_t kFlatEnd = kWindowSize - kMaxMatch;
+  // Below this position no symbol, nor the slack of its copy, reaches past
+  // the window's end.
+  constexpr uint32_t kFlatEnd = kWindowSize - kMaxMatch - kCopySlack;
   Run r{d.bits, start, d.block_left, d.dist_index, {d.dist[0], d.dist[1], d.dist[2], d.dist[3]}};
 
   while (r.at < stop) {

@@ -66,9 +66,9 @@ struct Decoder {
   BitInput bits;
   bool stream_open = false;  // the entry was started as a compressed one
 
-  // Block tables, packed (symbol and code length per 11-bit prefix), and the
-  // code lengths they were built from.
-  uint16_t main_table[1u << kMainTableWidth] = {};
+  // Block tables per 11-bit prefix (main: see ReadMainCodeLengths; length: symbol
+  // and code length packed), and the code lengths they were built from.
+  uint32_t main_table[1u << kMainTableWidth] = {};
   uint16_t length_table[1u << kMainTableWidth] = {};
   uint8_t main_lengths[kMainHighest + 1] = {};
   uint8_t length_lengths[kLengthHighest + 1] = {};

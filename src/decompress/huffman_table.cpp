@@ -1,22 +1,56 @@
 #include "decompress/huffman_table.h"
 
+#include <cstring>
+
 #include "decompress/sort_by_length.h"
 
 namespace acekit::decompress {
 namespace {
 
-// Table entry for `symbol`: the bare symbol, or symbol and code length packed.
-template <bool kPacked>
-inline uint16_t Entry(uint32_t symbol, const uint8_t* lengths) {
-  if constexpr (kPacked) {
-    return static_cast<uint16_t>(symbol << kPackedSymbolShift | lengths[symbol]);
-  } else {
-    return static_cast<uint16_t>(symbol);
+// Table entries, by kind of table: the bare symbol; symbol and code length
+// packed; or the decoder's main-table entry.
+struct PlainEntry {
+  using Type = uint16_t;
+  static Type Make(uint32_t symbol, const uint8_t*) { return static_cast<Type>(symbol); }
+};
+
+struct PackedEntry {
+  using Type = uint16_t;
+  static Type Make(uint32_t symbol, const uint8_t* lengths) {
+    return static_cast<Type>(symbol << kPackedSymbolShift | lengths[symbol]);
   }
+};
+
+// What a main-alphabet symbol means, apart from its code length.
+constexpr uint32_t MainMeaning(uint32_t symbol) {
+  if (symbol < 256) return kMainLiteral | symbol << kMainValueShift;
+  if (symbol < 260) return kMainRepeat | (symbol - 256) << kMainValueShift;
+  const uint32_t c = symbol - 260;
+  if (c > 22) return 0;  // past the alphabet
+  // Class c: distance code c for c < 2, else 2^(c - 1) plus c - 1 extra bits.
+  const uint32_t extra = c < 2 ? 0 : c - 1;
+  const uint32_t lead = c == 0 ? 0 : 1;
+  return extra << kMainExtraShift | lead << kMainLeadShift;
 }
 
-template <bool kPacked>
-bool BuildTable(int width, int highest, uint8_t* lengths, uint16_t* table) {
+struct MainMeanings {
+  uint32_t m[kMaxHighestSymbol + 1] = {};
+  constexpr MainMeanings() {
+    for (uint32_t i = 0; i <= kMaxHighestSymbol; ++i) m[i] = MainMeaning(i);
+  }
+};
+constexpr MainMeanings kMainMeanings;
+
+struct MainEntry {
+  using Type = uint32_t;
+  static Type Make(uint32_t symbol, const uint8_t* lengths) {
+    return kMainMeanings.m[symbol] | lengths[symbol];
+  }
+};
+
+template <typename Kind>
+bool BuildTable(int width, int highest, uint8_t* lengths, typename Kind::Type* table) {
+  using Type = typename Kind::Type;
   if (width < 1 || width > 15 || highest < 0 || highest > kMaxHighestSymbol) return false;
   const uint32_t size = 1u << width;
 
@@ -45,21 +79,22 @@ bool BuildTable(int width, int highest, uint8_t* lengths, uint16_t* table) {
     if (work[i] > width) return false;
     const uint32_t span = size >> work[i];
     if (p + span > size) return false;
-    const uint16_t e = Entry<kPacked>(symbols[i], lengths);
+    const Type e = Kind::Make(symbols[i], lengths);
     for (uint32_t end = p + span; p < end; ++p) table[p] = e;
   }
-  const uint16_t none = Entry<kPacked>(0, lengths);
+  const Type none = Kind::Make(0, lengths);
   for (; p < size; ++p) table[p] = none;
   return true;
 }
 
-template <bool kPacked>
-bool ReadLengths(BitInput& reader, int width, uint16_t* table, uint8_t* lengths, int highest) {
+template <typename Kind>
+bool ReadLengths(BitInput& reader, int width, typename Kind::Type* table, uint8_t* lengths,
+                 int highest) {
   if (highest < 0 || highest > kMaxHighestSymbol) return false;
   // A local copy stays in registers while lengths are stored byte by byte.
   BitInput in = reader;
   // Symbols past the transmitted count have no code.
-  for (int i = 0; i <= highest; ++i) lengths[i] = 0;
+  std::memset(lengths, 0, static_cast<size_t>(highest) + 1);
 
   int count = static_cast<int>(in.Read(9));
   if (count > highest) count = highest;
@@ -70,54 +105,56 @@ bool ReadLengths(BitInput& reader, int width, uint16_t* table, uint8_t* lengths,
   uint8_t cl_lengths[16];
   uint16_t cl_table[1u << kCodeLengthTableWidth];
   for (uint32_t i = 0; i <= upper; ++i) cl_lengths[i] = static_cast<uint8_t>(in.Read(3));
-  if (!BuildTable<true>(kCodeLengthTableWidth, static_cast<int>(upper), cl_lengths, cl_table)) {
+  if (!BuildTable<PackedEntry>(kCodeLengthTableWidth, static_cast<int>(upper), cl_lengths,
+                               cl_table)) {
     reader = in;
     return false;
   }
 
+  // Values are differences from the previous symbol's length, modulo the
+  // upper limit (both terms are below it, so one subtraction reduces the
+  // sum); a run of zeros therefore repeats the previous length. Non-zero
+  // results are offset by the lower limit, zero means no code.
+  uint32_t value = 0;
   int j = 0;
   while (j <= count) {
     const uint32_t e = cl_table[in.Peek(kCodeLengthTableWidth)];
     in.Skip(static_cast<int>(e & kPackedLengthMask));
     const uint32_t s = e >> kPackedSymbolShift;
     if (s < upper) {
-      lengths[j++] = static_cast<uint8_t>(s);
+      value += s;
+      if (value >= upper) value -= upper;
+      lengths[j++] = static_cast<uint8_t>(value != 0 ? value + lower : 0);
     } else {
-      for (uint32_t r = in.Read(4) + 4; r > 0 && j <= count; --r) lengths[j++] = 0;
+      const uint8_t repeat = static_cast<uint8_t>(value != 0 ? value + lower : 0);
+      for (uint32_t r = in.Read(4) + 4; r > 0 && j <= count; --r) lengths[j++] = repeat;
     }
   }
   reader = in;
-
-  // Values are differences from the previous symbol's length, modulo the
-  // upper limit; a run of zeros therefore repeats the previous length.
-  if (upper != 0) {
-    for (int i = 1; i <= count; ++i) {
-      lengths[i] = static_cast<uint8_t>((lengths[i - 1] + lengths[i]) % upper);
-    }
-  }
-  for (int i = 0; i <= count; ++i) {
-    if (lengths[i] != 0) lengths[i] = static_cast<uint8_t>(lengths[i] + lower);
-  }
-  return BuildTable<kPacked>(width, count, lengths, table);
+  return BuildTable<Kind>(width, count, lengths, table);
 }
 
 }  // namespace
 
 bool BuildDecodeTable(int width, int highest, uint8_t* lengths, uint16_t* table) {
-  return BuildTable<false>(width, highest, lengths, table);
+  return BuildTable<PlainEntry>(width, highest, lengths, table);
 }
 
 bool BuildPackedTable(int width, int highest, uint8_t* lengths, uint16_t* table) {
-  return BuildTable<true>(width, highest, lengths, table);
+  return BuildTable<PackedEntry>(width, highest, lengths, table);
 }
 
 bool ReadCodeLengths(BitInput& in, int width, uint16_t* table, uint8_t* lengths, int highest) {
-  return ReadLengths<false>(in, width, table, lengths, highest);
+  return ReadLengths<PlainEntry>(in, width, table, lengths, highest);
 }
 
 bool ReadPackedCodeLengths(BitInput& in, int width, uint16_t* table, uint8_t* lengths,
                            int highest) {
-  return ReadLengths<true>(in, width, table, lengths, highest);
+  return ReadLengths<PackedEntry>(in, width, table, lengths, highest);
+}
+
+bool ReadMainCodeLengths(BitInput& in, uint32_t* table, uint8_t* lengths, int highest) {
+  return ReadLengths<MainEntry>(in, kMainTableWidth, table, lengths, highest);
 }
 
 }  // namespace acekit::decompress

@@ -39,4 +39,20 @@ inline constexpr uint32_t kPackedLengthMask = 0xF;
 bool BuildPackedTable(int width, int highest, uint8_t* lengths, uint16_t* table);
 bool ReadPackedCodeLengths(BitInput& in, int width, uint16_t* table, uint8_t* lengths, int highest);
 
+// The main alphabet's table for the decoder's symbol loop (width
+// kMainTableWidth, main-alphabet symbols only): each 32-bit entry holds the
+// code length in its low bits and the symbol's meaning worked out:
+//   literal:          kMainLiteral, the byte at kMainValueShift
+//   repeated distance: kMainRepeat, the history place k at kMainValueShift
+//   new distance:     the count of extra bits at kMainExtraShift and, at
+//                     kMainLeadShift, the bit the distance code has above
+//                     them (0 only for distance code 0)
+inline constexpr uint32_t kMainLengthMask = 0xF;
+inline constexpr uint32_t kMainLiteral = 1u << 4;
+inline constexpr uint32_t kMainRepeat = 1u << 5;
+inline constexpr int kMainValueShift = 8;
+inline constexpr int kMainExtraShift = 16;
+inline constexpr int kMainLeadShift = 21;
+bool ReadMainCodeLengths(BitInput& in, uint32_t* table, uint8_t* lengths, int highest);
+
 }  // namespace acekit::decompress
