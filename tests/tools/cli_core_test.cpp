@@ -14,7 +14,7 @@ namespace {
 
 enum { kA = 1, kB, kDict, kNames, kNamesX };
 
-constexpr OptionSpec kSpecs[] = {
+constexpr OptionDef kDefs[] = {
     {kA, 'a', "all", false},
     {kB, 'b', nullptr, false},
     {kDict, 'd', "dictionary", true},
@@ -51,7 +51,7 @@ TEST(CliArgs, ParsesGnuStyle) {
   };
   for (const auto& c : cases) {
     ParsedArgs got;
-    const std::string error = ParseArgs(c.args, kSpecs, got);
+    const std::string error = ParseArgs(c.args, kDefs, got);
     const std::string shown = ::testing::PrintToString(c.args);
     EXPECT_EQ(error, c.error) << shown;
     if (!c.error.empty()) continue;

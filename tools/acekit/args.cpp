@@ -21,19 +21,19 @@ std::string ParsedArgs::Value(int id) const {
 
 namespace {
 
-const OptionSpec* FindShort(std::span<const OptionSpec> specs, char c) {
-  for (const auto& s : specs) {
+const OptionDef* FindShort(std::span<const OptionDef> defs, char c) {
+  for (const auto& s : defs) {
     if (s.short_name == c) return &s;
   }
   return nullptr;
 }
 
 // An exact long name wins; otherwise a prefix must name exactly one option.
-const OptionSpec* FindLong(std::span<const OptionSpec> specs, const std::string& name,
-                           bool* ambiguous) {
-  const OptionSpec* found = nullptr;
+const OptionDef* FindLong(std::span<const OptionDef> defs, const std::string& name,
+                          bool* ambiguous) {
+  const OptionDef* found = nullptr;
   int prefix_hits = 0;
-  for (const auto& s : specs) {
+  for (const auto& s : defs) {
     if (s.long_name == nullptr) continue;
     if (name == s.long_name) return &s;
     if (std::strncmp(s.long_name, name.c_str(), name.size()) == 0) {
@@ -47,7 +47,7 @@ const OptionSpec* FindLong(std::span<const OptionSpec> specs, const std::string&
 
 }  // namespace
 
-std::string ParseArgs(std::span<const std::string> args, std::span<const OptionSpec> specs,
+std::string ParseArgs(std::span<const std::string> args, std::span<const OptionDef> defs,
                       ParsedArgs& out) {
   bool options_done = false;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -64,34 +64,34 @@ std::string ParseArgs(std::span<const std::string> args, std::span<const OptionS
       const size_t eq = a.find('=');
       const std::string name = a.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
       bool ambiguous = false;
-      const OptionSpec* spec = FindLong(specs, name, &ambiguous);
-      if (spec == nullptr) {
+      const OptionDef* def = FindLong(defs, name, &ambiguous);
+      if (def == nullptr) {
         return (ambiguous ? "ambiguous option '--" : "unknown option '--") + name + "'";
       }
-      const std::string shown = std::string("--") + spec->long_name;
-      if (!spec->takes_value) {
+      const std::string shown = std::string("--") + def->long_name;
+      if (!def->takes_value) {
         if (eq != std::string::npos) return "option '" + shown + "' takes no value";
-        out.options.emplace_back(spec->id, "");
+        out.options.emplace_back(def->id, "");
       } else if (eq != std::string::npos) {
-        out.options.emplace_back(spec->id, a.substr(eq + 1));
+        out.options.emplace_back(def->id, a.substr(eq + 1));
       } else if (i + 1 < args.size()) {
-        out.options.emplace_back(spec->id, args[++i]);
+        out.options.emplace_back(def->id, args[++i]);
       } else {
         return "option '" + shown + "' needs a value";
       }
       continue;
     }
     for (size_t k = 1; k < a.size(); ++k) {
-      const OptionSpec* spec = FindShort(specs, a[k]);
-      if (spec == nullptr) return std::string("unknown option '-") + a[k] + "'";
-      if (!spec->takes_value) {
-        out.options.emplace_back(spec->id, "");
+      const OptionDef* def = FindShort(defs, a[k]);
+      if (def == nullptr) return std::string("unknown option '-") + a[k] + "'";
+      if (!def->takes_value) {
+        out.options.emplace_back(def->id, "");
         continue;
       }
       if (k + 1 < a.size()) {
-        out.options.emplace_back(spec->id, a.substr(k + 1));
+        out.options.emplace_back(def->id, a.substr(k + 1));
       } else if (i + 1 < args.size()) {
-        out.options.emplace_back(spec->id, args[++i]);
+        out.options.emplace_back(def->id, args[++i]);
       } else {
         return std::string("option '-") + a[k] + "' needs a value";
       }

@@ -11,7 +11,7 @@
 
 namespace acekit_cli {
 
-struct OptionSpec {
+struct OptionDef {
   int id;
   char short_name;        // '\0' when the option has only a long name
   const char* long_name;  // nullptr when it has only a short name
@@ -29,7 +29,7 @@ struct ParsedArgs {
 
 // Returns an empty string on success, else a one-line description of the
 // first mistake ("unknown option '--foo'").
-std::string ParseArgs(std::span<const std::string> args, std::span<const OptionSpec> specs,
+std::string ParseArgs(std::span<const std::string> args, std::span<const OptionDef> defs,
                       ParsedArgs& out);
 
 }  // namespace acekit_cli

@@ -33,7 +33,7 @@ struct Command {
   const char* synopsis;  // after "acekit NAME "
   const char* summary;   // one line for the command list
   const char* details;   // the rest of its --help
-  std::span<const OptionSpec> options;
+  std::span<const OptionDef> options;
   int (*run)(const ParsedArgs& args);
   size_t min_operands;
 };

@@ -28,7 +28,7 @@ constexpr const char* kExitHelp =
     "Exit status: 0 success, 1 finished with warnings, 2 error, 3 damaged archive,\n"
     "130 cancelled.\n";
 
-constexpr OptionSpec kAddOptions[] = {
+constexpr OptionDef kAddOptions[] = {
     {kOptSolid, 's', "solid", false},
     {kOptDictionary, 'd', "dictionary", true},
     {kOptLevel, 'm', "level", true},
@@ -36,20 +36,20 @@ constexpr OptionSpec kAddOptions[] = {
     {kOptNamesOnly, '\0', "names-only", false},
     {kOptStrict, '\0', "strict", false},
 };
-constexpr OptionSpec kListOptions[] = {
+constexpr OptionDef kListOptions[] = {
     {kOptJson, '\0', "json", false},
     {kOptVerbose, 'v', "verbose", false},
 };
-constexpr OptionSpec kExtractOptions[] = {
+constexpr OptionDef kExtractOptions[] = {
     {kOptOutput, 'o', "output", true},
     {kOptYes, 'y', "yes", false},
     {kOptNo, 'n', "no", false},
 };
-constexpr OptionSpec kCommentOptions[] = {
+constexpr OptionDef kCommentOptions[] = {
     {kOptSet, '\0', "set", true},
     {kOptRemove, '\0', "remove", false},
 };
-constexpr OptionSpec kInfoOptions[] = {
+constexpr OptionDef kInfoOptions[] = {
     {kOptJson, '\0', "json", false},
 };
 
@@ -137,7 +137,7 @@ constexpr Command kCommands[] = {
      kInfoOptions, RunInfo, 1},
 };
 
-constexpr OptionSpec kCommonOptions[] = {
+constexpr OptionDef kCommonOptions[] = {
     {kOptHelp, 'h', "help", false},
     {kOptQuiet, 'q', "quiet", false},
 };
@@ -212,11 +212,11 @@ int main(int argc, char** argv) {
   if (command == nullptr) {
     return UsageError("", "unknown command '" + args[0] + "' (see 'acekit --help')");
   }
-  std::vector<OptionSpec> specs(std::begin(kCommonOptions), std::end(kCommonOptions));
-  specs.insert(specs.end(), command->options.begin(), command->options.end());
+  std::vector<OptionDef> defs(std::begin(kCommonOptions), std::end(kCommonOptions));
+  defs.insert(defs.end(), command->options.begin(), command->options.end());
   ParsedArgs parsed;
   const std::span<const std::string> rest(args.data() + 1, args.size() - 1);
-  if (const std::string error = ParseArgs(rest, specs, parsed); !error.empty()) {
+  if (const std::string error = ParseArgs(rest, defs, parsed); !error.empty()) {
     return UsageError(command->name, error);
   }
   if (parsed.Has(kOptHelp)) {
