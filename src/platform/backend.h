@@ -15,6 +15,7 @@ Handle Open(const char* name, char mode);  // mode is one of b, r, v, w
 int32_t Read(void* buf, uint32_t count, Handle h);
 int32_t Write(const void* buf, uint32_t count, Handle h);
 int32_t Seek(Handle h, int32_t offset, int origin);  // origin is 0, 1 or 2
+int32_t Size(Handle h);
 bool Delete(const char* name);
 bool Move(const char* from, const char* to);
 bool CreateDir(const char* name);

@@ -33,6 +33,11 @@ int32_t Seek(Handle h, int32_t offset, int origin) {
   return sys::Seek(h, offset, origin);
 }
 
+int32_t Size(Handle h) {
+  if (FaultFires(Fault::kSize)) return -1;
+  return sys::Size(h);
+}
+
 bool Delete(const char* name) {
   if (name == nullptr) return false;
   if (FaultFires(Fault::kDelete)) return false;

@@ -26,16 +26,16 @@ inline constexpr Handle kBadHandle = -1;
 // the times of a file opened with 'r' cannot be set; posix enforces this for
 // root too.
 Handle Open(const char* name, char mode);
-int Close(Handle h);                                   // 1 closed, 0 not
-int32_t Read(void* buf, uint32_t count, Handle h);     // bytes, 0 at end, -1 error
+int Close(Handle h);                                       // 1 closed, 0 not
+int32_t Read(void* buf, uint32_t count, Handle h);         // bytes, 0 at end, -1 error
 int32_t Write(const void* buf, uint32_t count, Handle h);  // bytes written, -1 error
-int32_t Seek(Handle h, int32_t offset, int origin);    // new position or -1
+int32_t Seek(Handle h, int32_t offset, int origin);        // new position or -1
 int32_t Tell(Handle h);
-int32_t Size(Handle h);                                // low 32 bits, or -1
-bool Truncate(Handle h);                               // cut the file at the current position
+int32_t Size(Handle h);   // low 32 bits, or -1
+bool Truncate(Handle h);  // cut the file at the current position
 
 bool Delete(const char* name);
-bool Move(const char* from, const char* to);           // rename; fails if target exists
+bool Move(const char* from, const char* to);  // rename; fails if target exists
 bool IsExistingFile(const char* name);
 bool IsExistingDirectory(const char* name);
 inline constexpr uint32_t kAttrReadOnly = 0x01;
@@ -46,7 +46,7 @@ inline constexpr uint32_t kNoAttributes = 0xFFFFFFFFu;
 // is clear. Setting 0x01 on a file clears its write bits, setting without it
 // gives the owner write back; other bits, and 0x01 on a directory, are not
 // kept (a directory's read-only mark would keep files out of it on posix).
-uint32_t GetAttributes(const char* name);              // kNoAttributes on failure
+uint32_t GetAttributes(const char* name);                  // kNoAttributes on failure
 int SetAttributes(const char* name, uint32_t attributes);  // 0 or system error
 // Sets a file's attributes to 0x20 alone; a directory or a missing name is
 // left as it is.
@@ -121,6 +121,7 @@ enum class Fault : int {
   kDelete,
   kCreateDir,
   kAlloc,
+  kSize,  // the file size cannot be read
   kCount
 };
 void ArmFault(Fault which, uint32_t nth);

@@ -111,18 +111,24 @@ TEST_F(HeaderSearch, FirstFileHeader) {
   }
 }
 
-TEST_F(HeaderSearch, SeekAndReadFailuresStore5) {
+TEST_F(HeaderSearch, FailingPrimitivesStoreTheirStatus) {
   const std::string path = WriteFile("f.ace", Cat({MainHeader(), StoredEntry("A", {})}));
-  for (const platform::Fault fault : {platform::Fault::kSeek, platform::Fault::kRead}) {
+  const struct {
+    platform::Fault fault;
+    uint32_t status;
+  } cases[] = {{platform::Fault::kSeek, kOpenFailed},
+               {platform::Fault::kRead, kOpenFailed},
+               {platform::Fault::kSize, kSizeFailed}};
+  for (const auto& c : cases) {
     const platform::Handle h = platform::Open(path.c_str(), 'r');
     ArcState st;
-    platform::ArmFault(fault, 1);
+    platform::ArmFault(c.fault, 1);
     EXPECT_FALSE(FindMainHeader(h, st));
-    EXPECT_EQ(st.status, kOpenFailed);
+    EXPECT_EQ(st.status, c.status);
     ASSERT_TRUE(FindMainHeader(h, st));
-    platform::ArmFault(fault, 1);
+    platform::ArmFault(c.fault, 1);
     EXPECT_FALSE(FindFirstFileHeader(h, st));
-    EXPECT_EQ(st.status, kOpenFailed);
+    EXPECT_EQ(st.status, c.status);
     platform::Close(h);
   }
 }

@@ -180,7 +180,7 @@ int32_t Tell(Handle h) {
   return pos < 0 ? -1 : Low32(pos);
 }
 
-int32_t Size(Handle h) {
+int32_t sys::Size(Handle h) {
   const int fd = FdOf(h);
   struct stat st;
   if (fd < 0 || ::fstat(fd, &st) != 0) return -1;

@@ -108,7 +108,7 @@ int32_t Tell(Handle h) {
   return Checked(SetFilePointer(ToHandle(h), 0, nullptr, FILE_CURRENT));
 }
 
-int32_t Size(Handle h) {
+int32_t sys::Size(Handle h) {
   SetLastError(NO_ERROR);
   return Checked(GetFileSize(ToHandle(h), nullptr));
 }
