@@ -105,11 +105,12 @@ struct Run {
 };
 
 // Decodes the rest of a match from its main-table entry `e`, whose code is
-// consumed already, and copies it. The reader holds at least 21 unread bits
-// on entry: enough for the longest run of extra bits.
-template <bool kWrap>
-inline __attribute__((always_inline)) void DecodeMatch(const Decoder& d, uint8_t* window, Run& r,
-                                                       uint32_t e) {
+// consumed already: returns the distance code and sets `len`. The reader
+// holds at least 21 unread bits on entry, enough for the longest run of
+// extra bits; it has at least 21 again on return.
+inline __attribute__((always_inline)) uint32_t DecodeMatch(const uint16_t* length_table,
+                                                           BitInput& in, Run& r, uint32_t e,
+                                                           uint32_t& len) {
   uint32_t code;
   uint32_t base;
   if (e & kMainRepeat) {
@@ -120,42 +121,72 @@ inline __attribute__((always_inline)) void DecodeMatch(const Decoder& d, uint8_t
     base = 2 + (k >> 1);
   } else {
     const uint32_t extra = (e >> kMainExtraShift) & 31;
-    code = ((e >> kMainLeadShift) & 1) << extra | r.in.PeekUpTo(extra);
-    r.in.Drop(extra);
+    code = ((e >> kMainLeadShift) & 1) << extra | in.PeekUpTo(extra);
+    in.Drop(extra);
     r.index = (r.index + 1) & 3;
     r.dist[r.index] = code;
     base = 2 + (code > 255) + (code > 8191);
   }
-  r.in.Fill();
-  const uint32_t le = d.length_table[r.in.Peek(kMainTableWidth)];
-  r.in.Drop(le & kPackedLengthMask);
-  const uint32_t len = base + (le >> kPackedSymbolShift);
-  const uint32_t back = code + 1;
-  if (!kWrap && back <= r.at) {
-    CopyMatchFlat(window + r.at, back, len);
-  } else {
-    CopyMatchWrapped(window, r.at, back, len);
-  }
-  r.at += len;
+  in.Fill();
+  const uint32_t le = length_table[in.Peek(kMainTableWidth)];
+  in.Drop(le & kPackedLengthMask);
+  len = base + (le >> kPackedSymbolShift);
+  return code;
 }
 
-// Decodes symbols while `at` is below `stop` and the block has symbols left.
-// kWrap: positions may run past the window's end and are masked; otherwise
-// the caller guarantees stop + kMaxMatch + kCopySlack <= kWindowSize.
-template <bool kWrap>
-inline __attribute__((always_inline)) void DecodeSymbols(const Decoder& d, uint8_t* window, Run& r,
-                                                         uint32_t stop) {
+// Decodes symbols while the position is below `stop` and the block has
+// symbols left, for stop + kMaxMatch + kCopySlack <= kWindowSize: no
+// position needs wrapping, only the source of a match that reaches back
+// past the window's start. Works on locals so that the state stays in
+// registers.
+void DecodeFlat(const Decoder& d, uint8_t* window, Run& r, uint32_t stop) {
+  const uint32_t* const main_table = d.main_table;
+  const uint16_t* const length_table = d.length_table;
+  BitInput in = r.in;
+  uint8_t* out = window + r.at;
+  uint8_t* const end = window + stop;
+  uint32_t left = r.block_left;
+  while (out < end && left != 0) {
+    --left;
+    in.Fill();
+    const uint32_t e = main_table[in.Peek(kMainTableWidth)];
+    in.Drop(e & kMainLengthMask);
+    if (e & kMainLiteral) {
+      *out++ = static_cast<uint8_t>(e >> kMainValueShift);
+      continue;
+    }
+    uint32_t len;
+    const uint32_t back = DecodeMatch(length_table, in, r, e, len) + 1;
+    const uint32_t at = static_cast<uint32_t>(out - window);
+    if (back <= at) {
+      CopyMatchFlat(out, back, len);
+    } else {
+      CopyMatchWrapped(window, at, back, len);
+    }
+    out += len;
+  }
+  in.Fill();
+  r.in = in;
+  r.at = static_cast<uint32_t>(out - window);
+  r.block_left = left;
+}
+
+// The same near the window's end, where every position is masked.
+void DecodeWrapped(const Decoder& d, uint8_t* window, Run& r, uint32_t stop) {
   while (r.at < stop && r.block_left != 0) {
     --r.block_left;
     r.in.Fill();
     const uint32_t e = d.main_table[r.in.Peek(kMainTableWidth)];
     r.in.Drop(e & kMainLengthMask);
     if (e & kMainLiteral) {
-      window[kWrap ? r.at & kWindowMask : r.at] = static_cast<uint8_t>(e >> kMainValueShift);
+      window[r.at & kWindowMask] = static_cast<uint8_t>(e >> kMainValueShift);
       ++r.at;
       continue;
     }
-    DecodeMatch<kWrap>(d, window, r, e);
+    uint32_t len;
+    const uint32_t back = DecodeMatch(d.length_table, r.in, r, e, len) + 1;
+    CopyMatchWrapped(window, r.at, back, len);
+    r.at += len;
   }
   r.in.Fill();
 }
@@ -207,9 +238,9 @@ uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity) {
       r.block_left = d.block_left;
     }
     if (r.at < kFlatEnd) {
-      DecodeSymbols<false>(d, window, r, stop < kFlatEnd ? stop : kFlatEnd);
+      DecodeFlat(d, window, r, stop < kFlatEnd ? stop : kFlatEnd);
     } else {
-      DecodeSymbols<true>(d, window, r, stop);
+      DecodeWrapped(d, window, r, stop);
     }
   }
 
