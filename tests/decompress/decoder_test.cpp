@@ -205,6 +205,42 @@ TEST_F(DecoderTest, MatchesCopyLikeSingleBytes) {
   EXPECT_EQ(Output(), expected);
 }
 
+// A distance of almost the whole window reads the bytes just ahead of the
+// output, the oldest in the window. Copies may work in blocks that run past
+// a match's end; those bytes must come out as they were, for blocks of
+// every size the copy uses.
+TEST_F(DecoderTest, FarMatchReadsTheBytesAheadUntouched) {
+  std::vector<uint8_t> window(kWindowSize);
+  for (size_t i = 0; i < window.size(); ++i) window[i] = static_cast<uint8_t>(i * 13 + i / 251);
+  const std::vector<uint8_t> filler = window;
+  const std::string text = "abcdefghijklmnopqrstuvwxyz0123456789";
+  for (uint32_t near : {2u, 9u, 20u, 200u}) {
+    ASSERT_EQ(Decode(filler, static_cast<int32_t>(kWindowSize), kMethodStored, true, 1), kOk);
+    Script s;
+    s.Lit(text).New(near, 1).New(kWindowSize - 1, 2).New(kWindowSize, 1).New(kWindowSize - 2, 0);
+    // The same steps byte by byte on a copy of the window, which the stored
+    // entry left full with its write position back at 0.
+    std::vector<uint8_t> w = filler;
+    uint32_t pos = 0;
+    std::string expected;
+    auto put = [&](uint8_t b) {
+      w[pos] = b;
+      expected += static_cast<char>(b);
+      pos = (pos + 1) & kWindowMask;
+    };
+    for (char c : text) put(static_cast<uint8_t>(c));
+    // Base lengths: 2 up to distance code 255, 4 past 8191.
+    const std::pair<uint32_t, uint32_t> matches[] = {
+        {near, 3}, {kWindowSize - 1, 6}, {kWindowSize, 5}, {kWindowSize - 2, 4}};
+    for (const auto& [back, len] : matches) {
+      for (uint32_t i = 0; i < len; ++i) put(w[(pos - back) & kWindowMask]);
+    }
+    ASSERT_EQ(Decode(s.Bytes(), static_cast<int32_t>(expected.size()), kMethodLz77, true, 2), kOk)
+        << near;
+    EXPECT_EQ(Output(), expected) << near;
+  }
+}
+
 TEST_F(DecoderTest, ChunkEndsAfterTheSymbolThatReachesItsLimit) {
   Script s;
   s.Byte('z', 1788).New(1, 255).Byte('y', 3000);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -199,6 +200,48 @@ TEST(ReadCodeLengths, EncoderStyleSetRoundTrips) {
   ASSERT_TRUE(ReadCodeLengths(r.in, kMainTableWidth, table.data(), got.data(), 282));
   EXPECT_EQ(got, lengths);
   EXPECT_EQ(r.in.Read(8), 0xA5u);
+}
+
+// The decoder's main table decodes exactly what the packed table decodes:
+// the same code length at every entry, and the symbol's meaning spelled out.
+// Random sets are mostly over- or under-full, and sets with one or no code
+// take the lone-symbol rule.
+TEST(ReadMainCodeLengths, AgreesWithThePackedTable) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 300; ++round) {
+    std::vector<uint8_t> lengths(1 + rng() % 283, 0);
+    const uint32_t used = round % 10 == 0 ? round % 3 : 1 + rng() % 283;
+    for (uint32_t i = 0; i < used; ++i) lengths[rng() % lengths.size()] = 1 + rng() % 11;
+    BitWriter w;
+    PutCodeLengths(w, lengths);
+    Reader packed_reader(w.Finish());
+    Reader main_reader(w.Finish());
+    std::vector<uint8_t> packed_lengths(283);
+    std::vector<uint8_t> main_lengths(283);
+    std::vector<uint16_t> packed(1u << kMainTableWidth);
+    std::vector<uint32_t> main(1u << kMainTableWidth);
+    const bool ok = ReadPackedCodeLengths(packed_reader.in, kMainTableWidth, packed.data(),
+                                          packed_lengths.data(), 282);
+    ASSERT_EQ(ReadMainCodeLengths(main_reader.in, main.data(), main_lengths.data(), 282), ok);
+    if (!ok) continue;
+    ASSERT_EQ(main_lengths, packed_lengths) << round;
+    for (size_t i = 0; i < main.size(); ++i) {
+      const uint32_t e = main[i];
+      const uint32_t symbol = packed[i] >> kPackedSymbolShift;
+      ASSERT_EQ(e & kMainLengthMask, packed[i] & kPackedLengthMask) << round << " " << i;
+      const uint32_t value = (e >> kMainValueShift) & 0xFF;
+      if (symbol < 256) {
+        ASSERT_TRUE((e & kMainLiteral) != 0 && (e & kMainRepeat) == 0 && value == symbol);
+      } else if (symbol < 260) {
+        ASSERT_TRUE((e & kMainLiteral) == 0 && (e & kMainRepeat) != 0 && value == symbol - 256);
+      } else {
+        ASSERT_EQ(e & (kMainLiteral | kMainRepeat), 0u);
+        const uint32_t c = symbol - 260;
+        EXPECT_EQ((e >> kMainExtraShift) & 31, c < 2 ? 0 : c - 1) << symbol;
+        EXPECT_EQ((e >> kMainLeadShift) & 1, c == 0 ? 0u : 1u) << symbol;
+      }
+    }
+  }
 }
 
 }  // namespace
