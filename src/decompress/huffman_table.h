@@ -33,9 +33,11 @@ bool BuildDecodeTable(int width, int highest, uint8_t* lengths, uint16_t* table)
 bool ReadCodeLengths(BitInput& in, int width, uint16_t* table, uint8_t* lengths, int highest);
 
 // The same two steps for the decoder's hot loop: each table entry holds
-// symbol << kPackedSymbolShift | code length, so one lookup gives both.
-inline constexpr int kPackedSymbolShift = 4;
-inline constexpr uint32_t kPackedLengthMask = 0xF;
+// symbol << kPackedSymbolShift | code length, so one lookup gives both. The
+// length has six bits, the count an x86 64-bit shift uses: consuming by the
+// entry itself then needs no masking on the decoder's critical path.
+inline constexpr int kPackedSymbolShift = 6;
+inline constexpr uint32_t kPackedLengthMask = 0x3F;
 bool BuildPackedTable(int width, int highest, uint8_t* lengths, uint16_t* table);
 bool ReadPackedCodeLengths(BitInput& in, int width, uint16_t* table, uint8_t* lengths, int highest);
 
@@ -47,9 +49,9 @@ bool ReadPackedCodeLengths(BitInput& in, int width, uint16_t* table, uint8_t* le
 //   new distance:     the count of extra bits at kMainExtraShift and, at
 //                     kMainLeadShift, the bit the distance code has above
 //                     them (0 only for distance code 0)
-inline constexpr uint32_t kMainLengthMask = 0xF;
-inline constexpr uint32_t kMainLiteral = 1u << 4;
-inline constexpr uint32_t kMainRepeat = 1u << 5;
+inline constexpr uint32_t kMainLengthMask = 0x3F;
+inline constexpr uint32_t kMainLiteral = 1u << 6;
+inline constexpr uint32_t kMainRepeat = 1u << 7;
 inline constexpr int kMainValueShift = 8;
 inline constexpr int kMainExtraShift = 16;
 inline constexpr int kMainLeadShift = 21;
