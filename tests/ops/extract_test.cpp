@@ -114,6 +114,16 @@ TEST_P(Replace, FollowsTheHostsAnswer) {
   fs::permissions(Out() / "a.txt",
                   fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
+  if (c.status == kOpenFailed) {
+    // This case needs a system that refuses to write a read-only file; Wine
+    // running as root does not.
+    const std::string target = LibPath(Out() / "a.txt");
+    const platform::Handle probe = platform::Open(target.c_str(), 'v');
+    if (probe != platform::kBadHandle) {
+      platform::Close(probe);
+      GTEST_SKIP() << "this system lets read-only files be written";
+    }
+  }
   host_.answer = c.answer;
   ops::ExtractFileMaskListArc(Ctx(), nullptr);
   EXPECT_EQ(arc_.status, c.status);
