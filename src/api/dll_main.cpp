@@ -3,12 +3,10 @@
 #if defined(_WIN32)
 #include <windows.h>
 
-namespace {
-HINSTANCE g_module = nullptr;
-}
+#include "api/library.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) g_module = module;
+  if (reason == DLL_PROCESS_ATTACH) acekit::Lib().module = module;
   return TRUE;
 }
 #endif

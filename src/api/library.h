@@ -23,6 +23,9 @@ struct Library {
   int32_t extra_features[12];
   // Running CRC and byte counters the engines leave behind between files.
   uint32_t engine_counters[10];
+  // The module handle the system gave the library when it was loaded (the
+  // Windows DLL only); no reset touches it.
+  void* module = nullptr;
 
   Library() { ResetAll(); }
 
