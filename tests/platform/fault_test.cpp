@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "platform/platform.h"
@@ -11,126 +12,87 @@ namespace {
 
 using FaultTest = testing::TempDirTest;
 
-TEST_F(FaultTest, OpenFailsOnTheNthCallOnly) {
-  MakeFile("f.txt", "data");
-  DisarmFaults();
-  ArmFault(Fault::kOpen, 3);
-  for (int call = 1; call <= 6; ++call) {
-    const Handle h = Open(Path("f.txt").c_str(), 'r');
-    if (call == 3) {
-      EXPECT_EQ(h, kBadHandle);
-    } else {
-      EXPECT_NE(h, kBadHandle) << call;
-      Close(h);
+// Each primitive, armed for its third call, fails that call only, leaves no
+// trace of it, and counts every call made since the last disarm.
+TEST_F(FaultTest, EachPrimitiveFailsOnTheArmedCallOnly) {
+  MakeFile("f.txt", "abcdef");
+  for (const char* n : {"d1", "d2", "d3", "d4", "m"}) MakeFile(n);
+  const Handle r = Open(Path("f.txt").c_str(), 'r');
+  const Handle s = Open(Path("f.txt").c_str(), 'r');
+  const Handle w = Open(Path("w.bin").c_str(), 'w');
+  ASSERT_NE(r, kBadHandle);
+  ASSERT_NE(s, kBadHandle);
+  ASSERT_NE(w, kBadHandle);
+  const char digits[] = "0123456789";
+  char next = 'a';
+  std::string moved = "m";
+  struct Case {
+    Fault fault;
+    std::function<bool(int)> call;
+    std::function<void()> after_failure;
+  };
+  const Case cases[] = {
+      {Fault::kOpen,
+       [&](int i) {
+         const Handle h = Open(Path("o" + std::to_string(i)).c_str(), 'w');
+         return h != kBadHandle && Close(h) == 1;
+       },
+       [&] { EXPECT_FALSE(IsExistingFile(Path("o3").c_str())); }},
+      {Fault::kRead,  // a failed read consumes nothing
+       [&](int) {
+         char c = 0;
+         if (Read(&c, 1, r) != 1) return false;
+         EXPECT_EQ(c, next++);
+         return true;
+       },
+       [] {}},
+      {Fault::kWrite,  // a failing write is short: half of it lands
+       [&](int) { return Write(digits, 10, w) == 10; }, [&] { EXPECT_EQ(Size(w), 25); }},
+      {Fault::kSeek, [&](int i) { return Seek(s, i, 0) == i; }, [&] { EXPECT_EQ(Tell(s), 2); }},
+      {Fault::kRename,
+       [&](int i) {
+         const std::string to = "m" + std::to_string(i);
+         if (!Move(Path(moved).c_str(), Path(to).c_str())) return false;
+         moved = to;
+         return true;
+       },
+       [&] {
+         EXPECT_TRUE(IsExistingFile(Path(moved).c_str()));
+         EXPECT_FALSE(IsExistingFile(Path("m3").c_str()));
+       }},
+      {Fault::kDelete, [&](int i) { return Delete(Path("d" + std::to_string(i)).c_str()); },
+       [&] { EXPECT_TRUE(IsExistingFile(Path("d3").c_str())); }},
+      {Fault::kCreateDir, [&](int i) { return CreateDir(Path("c" + std::to_string(i)).c_str()); },
+       [&] { EXPECT_FALSE(IsExistingDirectory(Path("c3").c_str())); }},
+      {Fault::kAlloc,  // either form of allocation counts
+       [&](int i) {
+         void* p = i % 2 != 0 ? Alloc(16) : AllocZeroed(16);
+         Free(p);
+         return p != nullptr;
+       },
+       [] {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.fault));
+    DisarmFaults();
+    ArmFault(c.fault, 3);
+    for (int i = 1; i <= 4; ++i) {
+      EXPECT_EQ(c.call(i), i != 3) << "call " << i;
+      if (i == 3) c.after_failure();
     }
+    EXPECT_EQ(FaultCalls(c.fault), 4u);
   }
-  EXPECT_EQ(FaultCalls(Fault::kOpen), 6u);
-}
-
-TEST_F(FaultTest, FailedOpenCreatesNothing) {
-  ArmFault(Fault::kOpen, 1);
-  EXPECT_EQ(Open(Path("new.txt").c_str(), 'w'), kBadHandle);
-  EXPECT_FALSE(IsExistingFile(Path("new.txt").c_str()));
-}
-
-TEST_F(FaultTest, ReadFailsOnTheNthCallWithoutConsuming) {
-  MakeFile("f.txt", "abcdef");
-  const Handle h = Open(Path("f.txt").c_str(), 'r');
-  ASSERT_NE(h, kBadHandle);
-  ArmFault(Fault::kRead, 2);
-  char c = 0;
-  EXPECT_EQ(Read(&c, 1, h), 1);
-  EXPECT_EQ(c, 'a');
-  EXPECT_EQ(Read(&c, 1, h), -1);
-  EXPECT_EQ(Read(&c, 1, h), 1);
-  EXPECT_EQ(c, 'b');
-  EXPECT_EQ(Read(&c, 1, h), 1);
-  EXPECT_EQ(c, 'c');
-  Close(h);
-  EXPECT_EQ(FaultCalls(Fault::kRead), 4u);
-}
-
-TEST_F(FaultTest, WriteIsShortOnTheNthCall) {
-  const Handle h = Open(Path("w.bin").c_str(), 'w');
-  ASSERT_NE(h, kBadHandle);
-  ArmFault(Fault::kWrite, 3);
-  const char data[10] = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'};
-  EXPECT_EQ(Write(data, 10, h), 10);
-  EXPECT_EQ(Write(data, 10, h), 10);
-  EXPECT_EQ(Write(data, 10, h), 5);  // half of it
-  EXPECT_EQ(Write(data, 10, h), 10);
-  EXPECT_EQ(Size(h), 35);
-  Close(h);
+  Close(r);
+  Close(s);
+  Close(w);
   EXPECT_EQ(ReadAll("w.bin").substr(20, 6), "012340");
-  EXPECT_EQ(FaultCalls(Fault::kWrite), 4u);
 }
 
-TEST_F(FaultTest, SeekFailsOnTheNthCall) {
-  MakeFile("f.txt", "abcdef");
-  const Handle h = Open(Path("f.txt").c_str(), 'r');
-  ASSERT_NE(h, kBadHandle);
-  ArmFault(Fault::kSeek, 2);
-  EXPECT_EQ(Seek(h, 1, 0), 1);
-  EXPECT_EQ(Seek(h, 2, 0), -1);
-  EXPECT_EQ(Tell(h), 1);  // nothing moved
-  EXPECT_EQ(Seek(h, 3, 0), 3);
-  Close(h);
-  EXPECT_EQ(FaultCalls(Fault::kSeek), 3u);
-}
-
-TEST_F(FaultTest, MoveFailsOnTheNthCall) {
-  MakeFile("a", "x");
-  ArmFault(Fault::kRename, 3);
-  EXPECT_TRUE(Move(Path("a").c_str(), Path("b").c_str()));
-  EXPECT_TRUE(Move(Path("b").c_str(), Path("c").c_str()));
-  EXPECT_FALSE(Move(Path("c").c_str(), Path("d").c_str()));
-  EXPECT_TRUE(IsExistingFile(Path("c").c_str()));
-  EXPECT_FALSE(IsExistingFile(Path("d").c_str()));
-  EXPECT_TRUE(Move(Path("c").c_str(), Path("d").c_str()));
-  EXPECT_EQ(FaultCalls(Fault::kRename), 4u);
-}
-
-TEST_F(FaultTest, DeleteFailsOnTheNthCall) {
-  for (const char* n : {"1", "2", "3", "4"}) MakeFile(n);
-  ArmFault(Fault::kDelete, 3);
-  EXPECT_TRUE(Delete(Path("1").c_str()));
-  EXPECT_TRUE(Delete(Path("2").c_str()));
-  EXPECT_FALSE(Delete(Path("3").c_str()));
-  EXPECT_TRUE(IsExistingFile(Path("3").c_str()));
-  EXPECT_TRUE(Delete(Path("3").c_str()));
-  EXPECT_TRUE(Delete(Path("4").c_str()));
-  EXPECT_EQ(FaultCalls(Fault::kDelete), 5u);
-}
-
-TEST_F(FaultTest, CreateDirFailsOnTheNthCall) {
-  ArmFault(Fault::kCreateDir, 2);
-  EXPECT_TRUE(CreateDir(Path("d1").c_str()));
-  EXPECT_FALSE(CreateDir(Path("d2").c_str()));
-  EXPECT_FALSE(IsExistingDirectory(Path("d2").c_str()));
-  EXPECT_TRUE(CreateDir(Path("d2").c_str()));
-  EXPECT_TRUE(CreateDir(Path("d3").c_str()));
-  EXPECT_EQ(FaultCalls(Fault::kCreateDir), 4u);
-}
-
-TEST_F(FaultTest, AllocFailsOnTheNthCallOfEitherForm) {
-  ArmFault(Fault::kAlloc, 3);
-  void* a = Alloc(16);
-  void* b = AllocZeroed(16);
-  void* c = Alloc(16);
-  void* d = AllocZeroed(64);
-  EXPECT_NE(a, nullptr);
-  EXPECT_NE(b, nullptr);
-  EXPECT_EQ(c, nullptr);
+TEST_F(FaultTest, AllocationsAreZeroedAndZeroBytesIsABlock) {
+  auto* d = static_cast<unsigned char*>(AllocZeroed(64));
   ASSERT_NE(d, nullptr);
-  for (int i = 0; i < 64; ++i) EXPECT_EQ(static_cast<unsigned char*>(d)[i], 0);
-  Free(a);
-  Free(b);
-  Free(c);
+  for (int i = 0; i < 64; ++i) EXPECT_EQ(d[i], 0);
   Free(d);
-  EXPECT_EQ(FaultCalls(Fault::kAlloc), 4u);
-}
-
-TEST_F(FaultTest, AllocOfZeroBytesIsABlock) {
   void* p = Alloc(0);
   void* q = AllocZeroed(0);
   EXPECT_NE(p, nullptr);
@@ -140,9 +102,11 @@ TEST_F(FaultTest, AllocOfZeroBytesIsABlock) {
   Free(nullptr);
 }
 
-TEST_F(FaultTest, FirstCallAndOtherKindsUntouched) {
+TEST_F(FaultTest, KindsArmedTogetherFailIndependently) {
   MakeFile("f.txt", "x");
   ArmFault(Fault::kRead, 1);
+  ArmFault(Fault::kAlloc, 2);
+  ArmFault(Fault::kCreateDir, 1);
   const Handle h = Open(Path("f.txt").c_str(), 'r');  // opening is not armed
   ASSERT_NE(h, kBadHandle);
   EXPECT_EQ(Seek(h, 0, 0), 0);
@@ -150,29 +114,6 @@ TEST_F(FaultTest, FirstCallAndOtherKindsUntouched) {
   EXPECT_EQ(Read(&c, 1, h), -1);
   EXPECT_EQ(Read(&c, 1, h), 1);
   Close(h);
-}
-
-TEST_F(FaultTest, DisarmCancelsAndResetsTheCounts) {
-  MakeFile("f.txt", "x");
-  DisarmFaults();  // the count starts here
-  ArmFault(Fault::kOpen, 2);
-  Handle h = Open(Path("f.txt").c_str(), 'r');
-  ASSERT_NE(h, kBadHandle);
-  Close(h);
-  EXPECT_EQ(FaultCalls(Fault::kOpen), 1u);
-  DisarmFaults();
-  EXPECT_EQ(FaultCalls(Fault::kOpen), 0u);
-  for (int i = 0; i < 5; ++i) {
-    h = Open(Path("f.txt").c_str(), 'r');
-    EXPECT_NE(h, kBadHandle);
-    Close(h);
-  }
-  EXPECT_EQ(FaultCalls(Fault::kOpen), 5u);
-}
-
-TEST_F(FaultTest, SeveralKindsArmedTogether) {
-  ArmFault(Fault::kAlloc, 2);
-  ArmFault(Fault::kCreateDir, 1);
   EXPECT_FALSE(CreateDir(Path("d").c_str()));
   void* a = Alloc(1);
   EXPECT_NE(a, nullptr);
@@ -181,9 +122,10 @@ TEST_F(FaultTest, SeveralKindsArmedTogether) {
   Free(a);
 }
 
+// The way a caller sizes a sweep: count the calls of a clean run, then fail
+// each of them in turn. Disarming cancels a pending failure and restarts the
+// count.
 TEST_F(FaultTest, SweepFindsEveryFailurePoint) {
-  // The way a caller sizes a sweep: count the calls of a clean run, then
-  // fail each of them in turn.
   auto run = [&]() -> bool {
     for (int i = 0; i < 3; ++i) {
       const Handle h = Open(Path("s" + std::to_string(i)).c_str(), 'w');
@@ -192,7 +134,9 @@ TEST_F(FaultTest, SweepFindsEveryFailurePoint) {
     }
     return true;
   };
+  ArmFault(Fault::kOpen, 5);
   DisarmFaults();
+  EXPECT_EQ(FaultCalls(Fault::kOpen), 0u);
   ASSERT_TRUE(run());
   const uint32_t calls = FaultCalls(Fault::kOpen);
   EXPECT_EQ(calls, 3u);
@@ -201,7 +145,9 @@ TEST_F(FaultTest, SweepFindsEveryFailurePoint) {
     ArmFault(Fault::kOpen, n);
     EXPECT_FALSE(run()) << n;
   }
+  ArmFault(Fault::kOpen, 2);
   DisarmFaults();
+  EXPECT_TRUE(run());
   EXPECT_TRUE(run());
 }
 
