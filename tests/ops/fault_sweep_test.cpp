@@ -1,14 +1,12 @@
-// Every operation that writes an archive, run with one failure injected at
+// Every operation that rewrites an archive, run with one failure injected at
 // each call of each primitive in turn. Whatever fails, the operation either
 // succeeds with an archive that tests clean and holds what it should, or
 // ends with the status that failure stands for, the old archive untouched,
 // and no temporary archive or working directory left behind.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <filesystem>
-#include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -16,23 +14,26 @@
 #include "api/status.h"
 #include "format/header_search.h"
 #include "format/names.h"
+#include "ops/comments.h"
+#include "ops/comments_host.h"
 #include "ops/create.h"
 #include "ops/delete.h"
+#include "ops/directory.h"
 #include "ops/entry_list.h"
 #include "ops/extract.h"
-#include "ops/write_fixture.h"
 #include "platform/platform.h"
-#include "select/masks.h"
 
 namespace acekit::ops {
 namespace {
 
+using acekit::testing::Masks;
 using acekit::testing::ScopedTempEnv;
 using acekit::testing::TempDir;
 using acekit::testing::TextBytes;
 using platform::Fault;
 
-// One library state, as the api layer keeps it, for ops called directly.
+// One library state, as the api layer keeps it, for ops called directly:
+// a new archive, or an existing one opened as InitArcFile opens it.
 struct State {
   ArcState arc;
   Settings settings;
@@ -42,11 +43,13 @@ struct State {
   Context ctx{arc, settings, hooks, arc_info, extra};
 
   State() { settings.desc = kArcerDefaults; }
+  ~State() { platform::Free(arc.main_comment); }
   void Open(const std::string& name) {
     arc = ArcState{};
     const platform::Handle h = platform::Open(name.c_str(), 'r');
     ASSERT_NE(h, platform::kBadHandle);
     ASSERT_TRUE(FindMainHeader(h, arc));
+    ReadMainComment(arc, h);
     FindFirstFileHeader(h, arc);
     platform::Close(h);
     arc.status = kOk;
@@ -57,29 +60,51 @@ struct State {
     arc.new_archive = 1;
     CopyText(arc.archive_name, sizeof arc.archive_name, name);
   }
-};
-
-class MaskList {
- public:
-  MaskList(std::initializer_list<const char*> items) {
-    InitMaskList(&list_);
-    ArcState st;
-    for (const char* m : items) AppendMask(st, m, &list_);
+  // Entry names with their file comments ("" for none).
+  std::map<std::string, std::string> Entries() {
+    arc.read_file_comments = 1;
+    ArcFileList list{};
+    BuildArchiveList(ctx, &list, nullptr, ArcInfoRequest::kNever);
+    std::map<std::string, std::string> out;
+    for (const ArcEntry* e = list.first; e != nullptr; e = e->next) {
+      out[e->name] = e->comment != nullptr ? e->comment : "";
+    }
+    DoneEntryList(&list);
+    return out;
   }
-  ~MaskList() { DoneMaskList(&list_); }
-  FileMaskList* get() { return &list_; }
-
- private:
-  FileMaskList list_{};
 };
 
-std::vector<std::string> EntryNames(State& s) {
-  ArcFileList list{};
-  BuildArchiveList(s.ctx, &list, nullptr, ArcInfoRequest::kNever);
-  std::vector<std::string> names;
-  for (const ArcEntry* e = list.first; e != nullptr; e = e->next) names.emplace_back(e->name);
-  DoneEntryList(&list);
-  return names;
+struct Kind {
+  Fault fault;
+  const char* name;
+  std::set<uint32_t> allowed;  // the statuses a failure of this kind may end with
+};
+
+// Runs `op` with the n-th call of `fault` failing (n = 0: none). Counts stay
+// readable afterwards; only the countdown is cleared.
+template <class Op>
+void WithFault(Fault fault, uint32_t n, Op op) {
+  platform::DisarmFaults();
+  if (n != 0) platform::ArmFault(fault, n);
+  op();
+  if (n != 0) platform::ArmFault(fault, 0);
+}
+
+// A clean run counts the calls of each kind; then each of them fails in
+// turn, from the state restore() puts back.
+template <class Restore, class Run, class Check>
+void Sweep(const std::vector<Kind>& kinds, Restore restore, Run run, Check check) {
+  for (const Kind& k : kinds) {
+    restore();
+    ASSERT_EQ(run(k.fault, 0), kOk) << "clean run";
+    const uint32_t calls = platform::FaultCalls(k.fault);
+    for (uint32_t n = 1; n <= calls; ++n) {
+      restore();
+      check(run(k.fault, n), k.allowed, std::string(k.name) + " #" + std::to_string(n));
+      if (::testing::Test::HasFailure()) return;
+    }
+  }
+  platform::DisarmFaults();
 }
 
 enum class Op { kCreate, kUpdate, kDelete };
@@ -107,7 +132,7 @@ class FaultSweep : public ::testing::TestWithParam<SweepCase> {
       s.Create(archive_);
       s.settings.desc.mode() = GetParam().solid ? 4 : 0;
       Input(s);
-      MaskList items{"A.TXT", "B.EXE", "C.TXT"};
+      Masks items({"A.TXT", "B.EXE", "C.TXT"});
       CompressFileMaskList(s.ctx, items.get());
       ASSERT_EQ(s.arc.status, kOk);
       before_ = src_.Read("arc\\X.ACE");
@@ -122,7 +147,7 @@ class FaultSweep : public ::testing::TestWithParam<SweepCase> {
   // One run of the operation on a fresh state, with the n-th call of
   // `fault` failing (n = 0: none); returns its status. Only the operation's
   // own calls are counted.
-  uint32_t Run(Fault fault = Fault::kOpen, uint32_t n = 0) {
+  uint32_t Run(Fault fault, uint32_t n) {
     State s;
     const SweepCase& c = GetParam();
     if (c.op == Op::kCreate) {
@@ -132,17 +157,15 @@ class FaultSweep : public ::testing::TestWithParam<SweepCase> {
       s.Open(archive_);
     }
     Input(s);
-    MaskList masks{"B.EXE"};
-    MaskList items{"N.TXT", "A.TXT", "C.TXT"};
-    platform::DisarmFaults();
-    if (n != 0) platform::ArmFault(fault, n);
-    if (c.op == Op::kDelete) {
-      DeleteFileMaskList(s.ctx, masks.get());
-    } else {
-      CompressFileMaskList(s.ctx, items.get());
-    }
-    // Counts stay readable; only the countdown is cleared.
-    if (n != 0) platform::ArmFault(fault, 0);
+    Masks masks({"B.EXE"});
+    Masks items({"N.TXT", "A.TXT", "C.TXT"});
+    WithFault(fault, n, [&] {
+      if (c.op == Op::kDelete) {
+        DeleteFileMaskList(s.ctx, masks.get());
+      } else {
+        CompressFileMaskList(s.ctx, items.get());
+      }
+    });
     return s.arc.status;
   }
 
@@ -164,8 +187,8 @@ class FaultSweep : public ::testing::TestWithParam<SweepCase> {
       TestArc(s.ctx);
       EXPECT_EQ(s.arc.status, kOk) << where;
       s.arc.status = kOk;
-      std::vector<std::string> names = EntryNames(s);
-      std::sort(names.begin(), names.end());
+      std::vector<std::string> names;
+      for (const auto& e : s.Entries()) names.push_back(e.first);
       EXPECT_EQ(names, GetParam().expected) << where;
       return;
     }
@@ -184,32 +207,19 @@ class FaultSweep : public ::testing::TestWithParam<SweepCase> {
 
 TEST_P(FaultSweep, EveryFailureLeavesAConsistentState) {
   ScopedTempEnv env(src_.Native("tmp").string());
-  struct Kind {
-    Fault fault;
-    const char* name;
-    std::set<uint32_t> allowed;
-  };
-  const Kind kinds[] = {
-      {Fault::kOpen, "open", {kOpenFailed}},
-      {Fault::kRead, "read", {kOpenFailed, kCrcMismatch, kCorrupt}},
-      {Fault::kWrite, "write", {kShortWrite, kWorkDirShortWrite}},
-      {Fault::kSeek, "seek", {kOpenFailed, kCrcMismatch, kCorrupt}},
-      {Fault::kRename, "rename", {kOpenFailed}},
-      {Fault::kDelete, "delete", {}},
-      {Fault::kCreateDir, "create-dir", {kWorkDirFailed, kOpenFailed}},
-      {Fault::kAlloc, "alloc", {kNoMemory}},
-  };
-  for (const Kind& k : kinds) {
-    Restore();
-    ASSERT_EQ(Run(), kOk) << "clean run";
-    const uint32_t calls = platform::FaultCalls(k.fault);
-    for (uint32_t n = 1; n <= calls; ++n) {
-      Restore();
-      const uint32_t status = Run(k.fault, n);
-      CheckOutcome(status, k.allowed, std::string(k.name) + " #" + std::to_string(n));
-      if (HasFailure()) return;
-    }
-  }
+  Sweep(
+      {{Fault::kOpen, "open", {kOpenFailed}},
+       {Fault::kRead, "read", {kOpenFailed, kCrcMismatch, kCorrupt}},
+       {Fault::kWrite, "write", {kShortWrite, kWorkDirShortWrite}},
+       {Fault::kSeek, "seek", {kOpenFailed, kCrcMismatch, kCorrupt}},
+       {Fault::kRename, "rename", {kOpenFailed}},
+       {Fault::kDelete, "delete", {}},
+       {Fault::kCreateDir, "create-dir", {kWorkDirFailed, kOpenFailed}},
+       {Fault::kAlloc, "alloc", {kNoMemory}}},
+      [&] { Restore(); }, [&](Fault f, uint32_t n) { return Run(f, n); },
+      [&](uint32_t st, const std::set<uint32_t>& allowed, const std::string& where) {
+        CheckOutcome(st, allowed, where);
+      });
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -221,6 +231,118 @@ INSTANTIATE_TEST_SUITE_P(
         SweepCase{"UpdateSolid", Op::kUpdate, true, {"A.TXT", "B.EXE", "C.TXT", "N.TXT"}},
         SweepCase{"DeleteNormal", Op::kDelete, false, {"A.TXT", "C.TXT"}},
         SweepCase{"DeleteSolid", Op::kDelete, true, {"A.TXT", "C.TXT"}}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+// The comment rewrites and the added directory entry, on an archive with
+// leading bytes, a main comment and a file comment.
+enum class Rewrite { kSetMain, kRemoveMain, kSetFile, kRemoveFile, kAddDirectory };
+
+struct RewriteCase {
+  const char* what;
+  Rewrite op;
+  std::string main;                            // main comment afterwards
+  std::map<std::string, std::string> entries;  // name and file comment afterwards
+};
+
+const std::string kNewMain = TextBytes(5000, 31);
+const std::string kNewFile = TextBytes(1000, 32);
+
+class CommentFaultSweep : public ::testing::TestWithParam<RewriteCase> {
+ protected:
+  void SetUp() override {
+    dir_.Write("in\\A.TXT", TextBytes(3000, 1));
+    dir_.Write("in\\B.TXT", TextBytes(2000, 2));
+    dir_.MakeDir("arc");
+    archive_ = dir_.Lib("arc\\x.ace");
+    ASSERT_EQ(testing::CreateWith(archive_, dir_.Lib("in"), {"A.TXT", "B.TXT"}), 0);
+    ASSERT_EQ(testing::SetMain(archive_, "old main"), 0);
+    ASSERT_EQ(testing::SetFileComments(archive_, {"B.TXT"}, "old file"), 0);
+    // Leading bytes in front of the main header must come through too.
+    before_ = std::string(1000, 'S') + dir_.Read("arc\\x.ace");
+  }
+
+  uint32_t Run(Fault fault, uint32_t n) {
+    State s;
+    s.Open(archive_);
+    testing::Masks names({"b.txt"});
+    std::string main_text = kNewMain;
+    CommentRec set{main_text.data(), static_cast<int32_t>(main_text.size()), 0, {}};
+    std::string file_text = kNewFile;
+    CommentRec set_file{file_text.data(), static_cast<int32_t>(file_text.size()), 0, {}};
+    CommentRec none{nullptr, 0, 0, {}};
+    WithFault(fault, n, [&] {
+      switch (GetParam().op) {
+        case Rewrite::kSetMain:
+          SetMainComment(s.ctx, &set);
+          break;
+        case Rewrite::kRemoveMain:
+          SetMainComment(s.ctx, &none);
+          break;
+        case Rewrite::kSetFile:
+          SetFileComments(s.ctx, names.get(), &set_file);
+          break;
+        case Rewrite::kRemoveFile:
+          SetFileComments(s.ctx, names.get(), &none);
+          break;
+        case Rewrite::kAddDirectory:
+          CreateDirectoryEntry(s.ctx, "DOCS");
+          break;
+      }
+    });
+    return s.arc.status;
+  }
+
+  void CheckOutcome(uint32_t status, const std::set<uint32_t>& allowed, const std::string& where) {
+    EXPECT_EQ(dir_.List("arc"), std::vector<std::string>{"x.ace"}) << where << ": file left";
+    if (status != kOk) {
+      EXPECT_TRUE(allowed.count(status)) << where << ": status " << status;
+      EXPECT_TRUE(dir_.Read("arc\\x.ace") == before_) << where << ": archive changed";
+      return;
+    }
+    const std::string after = dir_.Read("arc\\x.ace");
+    EXPECT_EQ(after.substr(0, 1000), before_.substr(0, 1000)) << where;
+    State s;
+    s.Open(archive_);
+    const std::string main(s.arc.main_comment != nullptr ? s.arc.main_comment : "",
+                           static_cast<size_t>(s.arc.main_comment_length));
+    EXPECT_TRUE(main == GetParam().main) << where << ": main comment";
+    TestArc(s.ctx);
+    EXPECT_EQ(s.arc.status, kOk) << where;
+    s.arc.status = kOk;
+    EXPECT_EQ(s.Entries(), GetParam().entries) << where;
+  }
+
+  TempDir dir_;
+  std::string archive_;
+  std::string before_;
+};
+
+TEST_P(CommentFaultSweep, EveryFailureLeavesAConsistentArchive) {
+  Sweep(
+      {{Fault::kOpen, "open", {kOpenFailed}},
+       {Fault::kRead, "read", {kOpenFailed}},
+       {Fault::kWrite, "write", {kShortWrite}},
+       {Fault::kSeek, "seek", {kOpenFailed}},
+       {Fault::kRename, "rename", {kOpenFailed}},
+       {Fault::kDelete, "delete", {}},
+       {Fault::kAlloc, "alloc", {kNoMemory}}},
+      [&] { dir_.Write("arc\\x.ace", before_); }, [&](Fault f, uint32_t n) { return Run(f, n); },
+      [&](uint32_t st, const std::set<uint32_t>& allowed, const std::string& where) {
+        CheckOutcome(st, allowed, where);
+      });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rewrites, CommentFaultSweep,
+    ::testing::Values(
+        RewriteCase{"SetMain", Rewrite::kSetMain, kNewMain, {{"A.TXT", ""}, {"B.TXT", "old file"}}},
+        RewriteCase{"RemoveMain", Rewrite::kRemoveMain, "", {{"A.TXT", ""}, {"B.TXT", "old file"}}},
+        RewriteCase{"SetFile", Rewrite::kSetFile, "old main", {{"A.TXT", ""}, {"B.TXT", kNewFile}}},
+        RewriteCase{"RemoveFile", Rewrite::kRemoveFile, "old main", {{"A.TXT", ""}, {"B.TXT", ""}}},
+        RewriteCase{"AddDirectory",
+                    Rewrite::kAddDirectory,
+                    "old main",
+                    {{"A.TXT", ""}, {"B.TXT", "old file"}, {"DOCS\\", ""}}}),
     [](const auto& info) { return std::string(info.param.what); });
 
 }  // namespace
