@@ -25,7 +25,7 @@ class Exports : public ExtractTest {
 };
 
 TEST_F(Exports, HostExtractsOneFileOfASolidArchiveThenTestsAndListsIt) {
-  const std::string a = Text(4000, 5);
+  const std::string a = TextBytes(4000, 5);
   OpenLib({{"a.txt", a}, Dir("docs"), {"docs\\b.txt", a + "b"}, {"c.txt", "c", 0x20, 0}}, true);
   FileMaskList masks;
   InitFileMaskList(&masks);

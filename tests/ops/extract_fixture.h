@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -22,11 +21,15 @@
 #include "format/header_search.h"
 #include "format/records.h"
 #include "ops/context.h"
+#include "ops/write_fixture.h"
+#include "ops/write_reader.h"
 #include "platform/platform.h"
 
 namespace acekit::extract_test {
 
 namespace fs = std::filesystem;
+using testing::LibPath;
+using testing::TextBytes;
 
 inline constexpr uint32_t kTime = 0x286373C5;  // 3 March 2000, 14:30:10
 
@@ -43,39 +46,6 @@ inline Entry Dir(std::string name) {
   return {std::move(name), "", 0x10, 1};
 }
 
-inline std::string Text(size_t n, unsigned seed) {
-  static const char* const kWords[] = {"alpha ", "beta ", "gamma ", "delta\n", "window "};
-  std::mt19937 rng(seed);
-  std::string s;
-  while (s.size() < n) s += kWords[rng() % 5];
-  s.resize(n);
-  return s;
-}
-
-class StringSource final : public ByteSource {
- public:
-  explicit StringSource(const std::string& s) : s_(s) {}
-  int32_t Read(void* buf, uint32_t count) override {
-    const size_t n = std::min<size_t>(count, s_.size() - at_);
-    std::memcpy(buf, s_.data() + at_, n);
-    at_ += n;
-    return static_cast<int32_t>(n);
-  }
-
- private:
-  const std::string& s_;
-  size_t at_ = 0;
-};
-
-class StringSink final : public ByteSink {
- public:
-  int32_t Write(const void* buf, uint32_t count) override {
-    out.append(static_cast<const char*>(buf), count);
-    return static_cast<int32_t>(count);
-  }
-  std::string out;
-};
-
 // The archive bytes. In a solid archive every file runs through one
 // compressor, so later files refer to earlier ones whatever is stored.
 inline std::string BuildArchive(const std::vector<Entry>& entries, bool solid) {
@@ -89,11 +59,11 @@ inline std::string BuildArchive(const std::vector<Entry>& entries, bool solid) {
   for (const Entry& e : entries) {
     std::string packed = e.data;
     if (!e.data.empty()) {
-      StringSource src(e.data);
-      StringSink sink;
+      testing::MemorySource src(e.data, 0);
+      testing::MemorySink sink;
       coder.CompressFile(&src, &sink, static_cast<int32_t>(e.data.size()), !solid || first);
       first = false;
-      if (e.method == 1) packed = sink.out;
+      if (e.method == 1) packed = sink.bytes;
     }
     uint32_t crc = Crc32Update(kCrcInit, e.data.data(), e.data.size());
     if (e.bad_crc) crc ^= 1;
@@ -127,15 +97,6 @@ inline void WriteFile(const fs::path& p, const std::string& bytes) {
 inline std::string ReadFile(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// The library writes paths with `\` between parts.
-inline std::string LibPath(const fs::path& p) {
-  std::string s = p.string();
-  for (char& c : s) {
-    if (c == '/') c = '\\';
-  }
-  return s;
 }
 
 // Everything below `root`, relative and sorted, directories ending in '/'.
@@ -177,10 +138,6 @@ struct Host {
 class ExtractTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device rd;
-    do {
-      root_ = fs::temp_directory_path() / ("acekit-extract-" + std::to_string(rd()));
-    } while (!fs::create_directory(root_));
     settings_.options = kOptKeepPaths;
     std::strcpy(settings_.output_path, (LibPath(Out()) + "\\").c_str());
     const ArcContext me = reinterpret_cast<ArcContext>(&host_);
@@ -188,13 +145,7 @@ class ExtractTest : public ::testing::Test {
     hooks_.replace = {Host::Replace, me};
     hooks_.progress = {Host::Progress, me};
   }
-  void TearDown() override {
-    platform::DisarmFaults();
-    std::error_code ec;
-    for (auto& e : fs::recursive_directory_iterator(root_, ec))
-      fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(root_, ec);
-  }
+  void TearDown() override { platform::DisarmFaults(); }
 
   fs::path Out() const { return root_ / "out"; }
 
@@ -213,7 +164,8 @@ class ExtractTest : public ::testing::Test {
 
   ops::Context Ctx() { return ops::Context{arc_, settings_, hooks_, arc_info_, features_}; }
 
-  fs::path root_;
+  testing::TempDir dir_;
+  const fs::path root_ = dir_.Native();
   Host host_;
   ArcState arc_;
   Settings settings_;

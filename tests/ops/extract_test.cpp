@@ -30,7 +30,7 @@ class Extract : public ExtractTest, public ::testing::WithParamInterface<bool> {
 };
 
 TEST_P(Extract, RestoresFilesDirectoriesTimesAndAttributes) {
-  const std::string a = Text(5000, 1);
+  const std::string a = TextBytes(5000, 1);
   Open({Dir("docs"), {"docs\\a.txt", a}, {"empty.txt", "", 0x20, 0}, {"ro.txt", "locked", 0x21}},
        Solid());
   Run();
@@ -50,9 +50,9 @@ TEST_P(Extract, RestoresFilesDirectoriesTimesAndAttributes) {
 // The third file of a solid archive is mostly a copy of the first, so it
 // only comes out right when every file before it was decoded in order.
 TEST_P(Extract, SelectedFileAloneIsWrittenAndShown) {
-  const std::string a = Text(3000, 1);
+  const std::string a = TextBytes(3000, 1);
   const std::string c = a + "tail";
-  Open({{"a.txt", a}, {"b.bin", Text(2000, 2), 0x20, 0}, {"c.txt", c}}, Solid());
+  Open({{"a.txt", a}, {"b.bin", TextBytes(2000, 2), 0x20, 0}, {"c.txt", c}}, Solid());
   Run("C.TXT");
   EXPECT_EQ(arc_.status, kOk);
   EXPECT_EQ(Tree(Out()), Files{"c.txt"});
@@ -62,7 +62,7 @@ TEST_P(Extract, SelectedFileAloneIsWrittenAndShown) {
 }
 
 TEST_P(Extract, TestWritesNothingAndShowsEveryFile) {
-  Open({Dir("docs"), {"docs\\a.txt", Text(3000, 1)}, {"b.txt", "b"}}, Solid());
+  Open({Dir("docs"), {"docs\\a.txt", TextBytes(3000, 1)}, {"b.txt", "b"}}, Solid());
   ops::TestArc(Ctx());
   EXPECT_EQ(arc_.status, kOk);
   EXPECT_FALSE(fs::exists(Out()));
@@ -108,7 +108,7 @@ class Replace : public ExtractTest, public ::testing::WithParamInterface<Replace
 
 TEST_P(Replace, FollowsTheHostsAnswer) {
   const ReplaceCase& c = GetParam();
-  const std::string a = Text(3000, 3);
+  const std::string a = TextBytes(3000, 3);
   Open({{"a.txt", a}, {"b.txt", a + "b"}}, c.solid);
   WriteFile(Out() / "a.txt", "old");
   fs::permissions(Out() / "a.txt",
@@ -171,7 +171,7 @@ class Failure : public ExtractTest, public ::testing::WithParamInterface<DamageC
 TEST_P(Failure, EndsAtTheThirdFileKeepingTheFirstTwo) {
   const DamageCase& c = GetParam();
   std::vector<Entry> entries;
-  for (int i = 1; i <= 5; ++i) entries.push_back({std::to_string(i), Text(1500, i)});
+  for (int i = 1; i <= 5; ++i) entries.push_back({std::to_string(i), TextBytes(1500, i)});
   Entry& third = entries[2];
   if (c.damage == Damage::kBadCrc) third.bad_crc = true;
   if (c.damage == Damage::kEncrypted) third.flags = kFileFlagEncrypted;
@@ -236,11 +236,11 @@ INSTANTIATE_TEST_SUITE_P(Names, Hostile,
 // An archive cut anywhere ends with a status, and never leaves a file that
 // is not complete.
 TEST_P(Extract, CutArchiveNeverLeavesAPartialFile) {
-  std::vector<Entry> entries = {{"a", Text(3000, 1)},
+  std::vector<Entry> entries = {{"a", TextBytes(3000, 1)},
                                 Dir("d"),
                                 {"d\\e", "", 0x20, 0},
-                                {"b", Text(2500, 2), 0x20, 0},
-                                {"c", Text(2600, 1)}};
+                                {"b", TextBytes(2500, 2), 0x20, 0},
+                                {"c", TextBytes(2600, 1)}};
   const std::string full = BuildArchive(entries, Solid());
   for (size_t cut = kMainHeaderBytes + 8; cut < full.size(); cut += 53) {
     SCOPED_TRACE(cut);
@@ -265,7 +265,7 @@ TEST_P(Extract, CutArchiveNeverLeavesAPartialFile) {
 // having needed it, and never leaves a partial file behind.
 TEST_P(Extract, AnyFailingPrimitiveLeavesOnlyCompleteFiles) {
   const std::vector<Entry> entries = {
-      {"a", Text(5000, 1)}, Dir("d"), {"d\\b", Text(300, 2), 0x20, 0}};
+      {"a", TextBytes(5000, 1)}, Dir("d"), {"d\\b", TextBytes(300, 2), 0x20, 0}};
   Open(entries, Solid());
   using platform::Fault;
   for (Fault f : {Fault::kOpen, Fault::kRead, Fault::kWrite, Fault::kSeek, Fault::kCreateDir,
@@ -275,7 +275,7 @@ TEST_P(Extract, AnyFailingPrimitiveLeavesOnlyCompleteFiles) {
     ASSERT_EQ(arc_.status, kOk);
     const uint32_t calls = platform::FaultCalls(f);
     for (uint32_t n = 1; n <= calls; ++n) {
-      SCOPED_TRACE(testing::Message() << "fault " << static_cast<int>(f) << " call " << n);
+      SCOPED_TRACE(::testing::Message() << "fault " << static_cast<int>(f) << " call " << n);
       fs::remove_all(Out());
       platform::ArmFault(f, n);
       ops::ExtractFileMaskListArc(Ctx(), nullptr);
