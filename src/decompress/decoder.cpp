@@ -146,17 +146,24 @@ void DecodeFlat(const Decoder& d, uint8_t* window, Run& r, uint32_t stop) {
   uint8_t* out = window + r.at;
   uint8_t* const end = window + stop;
   uint32_t left = r.block_left;
+  // The next symbol's entry is looked up as soon as the bits allow, ahead of
+  // the copy, whose branches may mispredict; the lookup changes no state, so
+  // one made when the loop ends is simply dropped.
+  in.Fill();
+  uint32_t e = main_table[in.Peek(kMainTableWidth)];
   while (out < end && left != 0) {
     --left;
-    in.Fill();
-    const uint32_t e = main_table[in.Peek(kMainTableWidth)];
     in.Drop(e & kMainLengthMask);
     if (e & kMainLiteral) {
       *out++ = static_cast<uint8_t>(e >> kMainValueShift);
+      in.Fill();
+      e = main_table[in.Peek(kMainTableWidth)];
       continue;
     }
     uint32_t len;
     const uint32_t back = DecodeMatch(length_table, in, r, e, len) + 1;
+    in.Fill();
+    e = main_table[in.Peek(kMainTableWidth)];
     const uint32_t at = static_cast<uint32_t>(out - window);
     if (back <= at) {
       CopyMatchFlat(out, back, len);
