@@ -10,27 +10,10 @@
 namespace acekit::testing {
 namespace {
 
-class Delete : public ::testing::TestWithParam<int32_t> {
+class Delete : public ArchiveTest, public ::testing::WithParamInterface<int32_t> {
  protected:
-  void SetUp() override {
-    dir_.Write("in\\A.TXT", TextBytes(4000, 1));
-    dir_.Write("in\\B.EXE", TextBytes(4000, 2));
-    dir_.Write("in\\D.TXT", TextBytes(4000, 3));
-    dir_.MakeDir("arc");
-    arc_ = dir_.Lib("arc\\x.ace");
-    ASSERT_EQ(CreateWith(arc_, dir_.Lib("in"), {"A.TXT", "B.EXE", "D.TXT"}, {GetParam(), 64, 1}),
-              0);
-    before_ = dir_.Read("arc\\x.ace");
-  }
+  void SetUp() override { Make({"A.TXT", "B.EXE", "D.TXT"}, {GetParam(), 64, 1}); }
   bool solid() const { return GetParam() == 4; }
-  void ExpectUnchanged() {
-    EXPECT_TRUE(dir_.Read("arc\\x.ace") == before_) << "archive changed";
-    EXPECT_EQ(dir_.List("arc"), std::vector<std::string>{"x.ace"});
-  }
-
-  TempDir dir_;
-  std::string arc_;
-  std::string before_;
 };
 
 TEST_P(Delete, RemovesWhatTheMaskSelectsAndTellsTheHost) {

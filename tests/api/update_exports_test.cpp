@@ -13,16 +13,11 @@
 namespace acekit::testing {
 namespace {
 
-class Update : public ::testing::TestWithParam<int32_t> {
+class Update : public ArchiveTest, public ::testing::WithParamInterface<int32_t> {
  protected:
   // An archive of A.TXT and C.TXT, then a newer A.TXT and a B.TXT on disk.
   void SetUp() override {
-    dir_.Write("old\\A.TXT", TextBytes(4000, 1));
-    dir_.Write("old\\C.TXT", TextBytes(4000, 3));
-    arc_ = dir_.Lib("arc\\x.ace");
-    dir_.MakeDir("arc");
-    ASSERT_EQ(CreateWith(arc_, dir_.Lib("old"), {"A.TXT", "C.TXT"}, {GetParam(), 256, 1}), 0);
-    before_ = dir_.Read("arc\\x.ace");
+    Make({"A.TXT", "C.TXT"}, {GetParam(), 256, 1}, "old");
     dir_.Write("new\\A.TXT", TextBytes(5000, 11));
     dir_.Write("new\\B.TXT", TextBytes(3000, 12));
   }
@@ -33,14 +28,6 @@ class Update : public ::testing::TestWithParam<int32_t> {
     }
     return dir_.Read(std::string("out\\") + name);
   }
-  void ExpectUnchanged() {
-    EXPECT_TRUE(dir_.Read("arc\\x.ace") == before_) << "archive changed";
-    EXPECT_EQ(dir_.List("arc"), std::vector<std::string>{"x.ace"});
-  }
-
-  TempDir dir_;
-  std::string arc_;
-  std::string before_;
 };
 
 TEST_P(Update, ReplacesWithoutAReplaceProcedure) {

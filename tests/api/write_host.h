@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -162,6 +163,34 @@ inline uint16_t ExtractAll(const std::string& archive, const std::string& out) {
   DoneArcFile();
   return st;
 }
+
+// A scratch directory with sources below `in` and the archive arc\x.ace
+// made from them; before_ keeps the archive's bytes as made.
+class ArchiveTest : public ::testing::Test {
+ protected:
+  // Text sources of 3000, 2000, then 1000 bytes each, and the archive.
+  void Make(const std::vector<std::string>& items, const Options& o = {},
+            const std::string& in = "in") {
+    for (size_t i = 0; i < items.size(); ++i) {
+      dir_.Write(in + "\\" + items[i],
+                 TextBytes(3000 - 1000 * std::min<size_t>(i, 2), static_cast<unsigned>(i + 1)));
+    }
+    dir_.MakeDir("arc");
+    arc_ = dir_.Lib("arc\\x.ace");
+    ASSERT_EQ(CreateWith(arc_, dir_.Lib(in), items, o), 0);
+    before_ = Bytes();
+  }
+  std::string Bytes() const { return dir_.Read("arc\\x.ace"); }
+  // The archive as made, and nothing beside it.
+  void ExpectUnchanged() const {
+    EXPECT_TRUE(Bytes() == before_) << "archive changed";
+    EXPECT_EQ(dir_.List("arc"), std::vector<std::string>{"x.ace"}) << "file left beside it";
+  }
+
+  TempDir dir_;
+  std::string arc_;
+  std::string before_;
+};
 
 // Rewrites a main-header byte and fixes the header checksum.
 inline void PatchMainHeader(std::string& a, size_t offset, uint8_t value) {

@@ -14,14 +14,9 @@
 namespace acekit::testing {
 namespace {
 
-class DirectoryEntries : public ::testing::Test {
+class DirectoryEntries : public ArchiveTest {
  protected:
-  void SetUp() override {
-    dir_.Write("in\\A.TXT", TextBytes(2000, 1));
-    dir_.MakeDir("arc");
-    arc_ = dir_.Lib("arc\\x.ace");
-    ASSERT_EQ(CreateWith(arc_, dir_.Lib("in"), {"A.TXT"}), 0);
-  }
+  void SetUp() override { Make({"A.TXT"}); }
   uint16_t Add(const std::string& name, const char* relative = nullptr) {
     InitArcFile(arc_.c_str());
     if (relative != nullptr) SetRelativePath(relative);
@@ -30,10 +25,6 @@ class DirectoryEntries : public ::testing::Test {
     DoneArcFile();
     return st;
   }
-  std::string Bytes() const { return dir_.Read("arc\\x.ace"); }
-
-  TempDir dir_;
-  std::string arc_;
 };
 
 struct NameCase {
@@ -46,12 +37,8 @@ class DirectoryNames : public DirectoryEntries, public ::testing::WithParamInter
 
 TEST_P(DirectoryNames, AreStoredOrRefused) {
   const NameCase& c = GetParam();
-  const std::string before = Bytes();
   ASSERT_EQ(Add(c.name), c.status);
-  if (c.status != 0) {
-    EXPECT_TRUE(Bytes() == before);
-    return;
-  }
+  if (c.status != 0) return ExpectUnchanged();
   const ParsedArchive p = Parse(Bytes());
   ASSERT_TRUE(p.ok);
   ASSERT_EQ(p.entries.size(), 2u);
@@ -104,10 +91,9 @@ TEST_F(DirectoryEntries, ASecondDirectoryOfTheSameNameIsRefusedWhateverItsCase) 
   ASSERT_EQ(UpdateWith(arc_, dir_.Lib("in"), {"DOCS"}), 0);
   ASSERT_EQ(Add("DOCS"), 0);
   ASSERT_EQ(Add("AB"), 0);
-  const std::string before = Bytes();
+  before_ = Bytes();
   for (const char* again : {"DOCS", "docs", "ab"}) EXPECT_EQ(Add(again), kDirExists) << again;
-  EXPECT_TRUE(Bytes() == before);
-  EXPECT_EQ(dir_.List("arc"), std::vector<std::string>{"x.ace"});
+  ExpectUnchanged();
   EXPECT_EQ(ListNames(arc_), (std::vector<std::string>{"A.TXT", "DOCS", "DOCS\\", "AB\\"}));
 }
 

@@ -13,31 +13,18 @@ namespace {
 
 using Info = std::array<int32_t, 23>;
 
-class ExtraInfo : public ::testing::Test {
+class ExtraInfo : public ArchiveTest {
  protected:
-  void SetUp() override {
-    dir_.Write("in\\A.TXT", TextBytes(3000, 1));
-    dir_.Write("in\\B.TXT", TextBytes(2000, 2));
-    dir_.MakeDir("arc");
-    arc_ = dir_.Lib("arc\\x.ace");
-  }
-  void Make(const std::vector<std::string>& items, const Options& o = {}) {
-    std::filesystem::remove(dir_.Native("arc\\x.ace"));
-    ASSERT_EQ(CreateWith(arc_, dir_.Lib("in"), items, o), 0);
-  }
   static Info Get() {
     Info info;
     info.fill(0x5A5A5A5A);
     GetExtraInfoArc(info.data());
     return info;
   }
-
-  TempDir dir_;
-  std::string arc_;
 };
 
 TEST_F(ExtraInfo, DescribesTheArchiveAfterOneWalk) {
-  Make({"A.TXT", "B.TXT"}, {4, 256, 1});
+  Make({"A.TXT", "B.TXT"}, {4, 256, 1});  // 3000 and 2000 bytes
   const ParsedArchive p = Parse(dir_.Read("arc\\x.ace"));
   ASSERT_EQ(p.entries.size(), 2u);
   const int32_t packed = static_cast<int32_t>(p.entries[0].pack + p.entries[1].pack);
