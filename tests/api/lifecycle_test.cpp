@@ -2,17 +2,14 @@
 // on which settings survive which call.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "api/exports.h"
 #include "api/library.h"
 #include "api/status.h"
+#include "api/write_host.h"
 
-namespace fs = std::filesystem;
 using acekit::Lib;
 
 namespace {
@@ -23,42 +20,21 @@ int32_t ACEKIT_CALL Progress(ArcContext, int32_t, int32_t) {
 
 class Lifecycle : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("acekit-api-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-    DoneArcFile();
-  }
-  void TearDown() override {
-    DoneArcFile();
-    fs::remove_all(dir_);
-  }
-  std::string Path(const char* name) const { return (dir_ / name).string(); }
-  void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-  }
+  void SetUp() override { DoneArcFile(); }
+  void TearDown() override { DoneArcFile(); }
+  std::string Path(const char* name) const { return dir_.Lib(name); }
   // A minimal archive: a 33-byte main header with a correct checksum and no
-  // entries, behind `lead` bytes of other data.
-  std::string Archive(uint16_t flags, size_t lead = 0) {
-    unsigned char h[33] = {};
-    h[4] = 0;
-    h[5] = flags & 0xFF;
-    h[6] = flags >> 8;
-    std::memcpy(h + 7, "**ACE**", 7);
-    h[14] = 10;
+  // entries, written behind `lead` bytes of other data.
+  void WriteArchive(const char* name, uint16_t flags, size_t lead = 0) {
+    std::string h(33, '\0');
+    h.replace(7, 7, "**ACE**");
     h[2] = 29;
-    uint32_t crc = 0xFFFFFFFFu;
-    for (int i = 4; i < 33; ++i) {
-      crc ^= h[i];
-      for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-    }
-    h[0] = crc & 0xFF;
-    h[1] = (crc >> 8) & 0xFF;
-    return std::string(lead, 'x') + std::string(reinterpret_cast<char*>(h), 33) +
-           std::string(8, '\0');
+    h[5] = static_cast<char>(flags & 0xFF);
+    h[14] = 10;
+    acekit::testing::PatchMainHeader(h, 6, static_cast<uint8_t>(flags >> 8));
+    dir_.Write(name, std::string(lead, 'x') + h + std::string(8, '\0'));
   }
-  fs::path dir_;
+  acekit::testing::TempDir dir_;
 };
 
 TEST_F(Lifecycle, InitOnMissingThenCreateStoresTheName) {
@@ -71,12 +47,12 @@ TEST_F(Lifecycle, InitOnMissingThenCreateStoresTheName) {
   EXPECT_EQ(GetArchiveStatus(), 0);
   EXPECT_EQ(Lib().arc.new_archive, 1);
   EXPECT_EQ(name, Lib().arc.archive_name);
-  EXPECT_FALSE(fs::exists(name)) << "creating the state must not create the file";
+  EXPECT_FALSE(dir_.Exists("new.ace")) << "creating the state must not create the file";
 }
 
 TEST_F(Lifecycle, CreateOnExistingFileWipesSettingsAndReports5) {
   std::string name = Path("old.ace");
-  WriteFile(name, Archive(0));
+  WriteArchive("old.ace", 0);
   arOptionsOn(0x11);
   SetOutputPath("out");
   CreateArcFile(name.c_str());
@@ -87,7 +63,7 @@ TEST_F(Lifecycle, CreateOnExistingFileWipesSettingsAndReports5) {
 
 TEST_F(Lifecycle, InitKeepsOptionsAndPathsButWipesCallbacksAndStats) {
   std::string name = Path("a.ace");
-  WriteFile(name, Archive(0));
+  WriteArchive("a.ace", 0);
   SetSetProgressProc(7, Progress);
   arOptionsOn(0x10);
   SetInputPath("D:\\data");
@@ -106,7 +82,7 @@ TEST_F(Lifecycle, InitKeepsOptionsAndPathsButWipesCallbacksAndStats) {
 
 TEST_F(Lifecycle, DoneZeroesTheDescriptionAndKeepsArcInfo) {
   std::string name = Path("a.ace");
-  WriteFile(name, Archive(0));
+  WriteArchive("a.ace", 0);
   InitArcFile(name.c_str());
   arOptionsOn(0x01);
   EXPECT_EQ(DoneArcFile(), 0);
@@ -118,7 +94,7 @@ TEST_F(Lifecycle, DoneZeroesTheDescriptionAndKeepsArcInfo) {
 
 TEST_F(Lifecycle, OpenFindsHeaderBehindLeadingBytesAndReadsFlags) {
   std::string name = Path("sfx.ace");
-  WriteFile(name, Archive(0x8000 | 0x4000, 1000));
+  WriteArchive("sfx.ace", 0x8000 | 0x4000, 1000);
   InitArcFile(name.c_str());
   EXPECT_EQ(GetArchiveStatus(), 0);
   EXPECT_EQ(Lib().arc.main_header_offset, 1000);
@@ -130,10 +106,10 @@ TEST_F(Lifecycle, OpenFindsHeaderBehindLeadingBytesAndReadsFlags) {
 
 TEST_F(Lifecycle, ForeignFileAndDirectory) {
   std::string junk = Path("junk.bin");
-  WriteFile(junk, std::string(5000, 'j'));
+  dir_.Write("junk.bin", std::string(5000, 'j'));
   InitArcFile(junk.c_str());
   EXPECT_EQ(GetArchiveStatus(), acekit::kNoMainHeader);
-  InitArcFile(dir_.string().c_str());
+  InitArcFile(acekit::testing::LibPath(dir_.Native()).c_str());
   EXPECT_EQ(GetArchiveStatus(), acekit::kNotFound);
   EXPECT_EQ(Lib().arc.new_archive, 1);
 }

@@ -56,24 +56,25 @@ TEST_P(Update, KeepAnswerLeavesTheArchivedVersion) {
   EXPECT_EQ(Extracted("B.TXT"), dir_.Read("new\\B.TXT"));
 }
 
-TEST_P(Update, StopAnswerLeavesEverythingUnchanged) {
-  Host host;
-  host.ask_replace = true;
-  host.replace["A.TXT"] = 2;
-  EXPECT_EQ(UpdateWith(arc_, dir_.Lib("new"), {"A.TXT", "B.TXT"}, &host), kCancelled);
-  ExpectUnchanged();
-}
-
-TEST_P(Update, CancelThroughProgressLeavesTheArchive) {
-  Host host;
-  host.cancel_at = 1;
-  EXPECT_EQ(UpdateWith(arc_, dir_.Lib("new"), {"B.TXT"}, &host), kCancelled);
-  ExpectUnchanged();
-}
-
-TEST_P(Update, VanishedSourceWithoutSkipProcedureFails) {
-  EXPECT_EQ(UpdateWith(arc_, dir_.Lib("new"), {"GONE.TXT", "B.TXT"}), kOpenFailed);
-  ExpectUnchanged();
+// A stop from the replace procedure or the progress procedure, or a source
+// gone without a skip procedure, leaves the archive as it was.
+TEST_P(Update, StoppedUpdateLeavesTheArchive) {
+  struct Case {
+    int32_t replace_answer;  // -1: no replace procedure
+    int cancel_at;
+    std::vector<std::string> items;
+    uint16_t status;
+  };
+  for (const Case& c :
+       {Case{2, 0, {"A.TXT", "B.TXT"}, kCancelled}, Case{-1, 1, {"B.TXT"}, kCancelled},
+        Case{-1, 0, {"GONE.TXT", "B.TXT"}, kOpenFailed}}) {
+    Host host;
+    host.ask_replace = c.replace_answer >= 0;
+    host.replace["A.TXT"] = c.replace_answer;
+    host.cancel_at = c.cancel_at;
+    EXPECT_EQ(UpdateWith(arc_, dir_.Lib("new"), c.items, &host), c.status) << c.items[0];
+    ExpectUnchanged();
+  }
   Host host;
   host.skip = 1;
   EXPECT_EQ(UpdateWith(arc_, dir_.Lib("new"), {"GONE.TXT", "B.TXT"}, &host), 0);
