@@ -169,15 +169,5 @@ TEST(CopyArchiveBytes, CopiesTheRangeAndReportsAnArchiveThatEndsEarly) {
   EXPECT_EQ(dir.Read("new").substr(0, 35000), bytes.substr(100, 35000));
 }
 
-TEST(PackedLocalTime, InvertsTheDosTimeConversion) {
-  for (uint32_t packed : {0x286373C5u, 0x21210000u, 0x5B9FBF7Du}) {
-    FindTime t{};
-    ASSERT_TRUE(platform::DosTimeToFileTime(packed, &t));
-    uint32_t back = 0;
-    ASSERT_TRUE(PackedLocalTime(t, &back));
-    EXPECT_EQ(back, packed);
-  }
-}
-
 }  // namespace
 }  // namespace acekit::ops

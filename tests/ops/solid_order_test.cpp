@@ -95,11 +95,6 @@ INSTANTIATE_TEST_SUITE_P(
                   {"ZETA", "ALPHA", "MIDDLE", "A.EXE"},
                   {"A.EXE", "ZETA", "ALPHA", "MIDDLE"}}));
 
-TEST(CompareByType, TwoNamesWithoutExtensionAreEqual) {
-  EXPECT_EQ(CompareByType("dir\\ZETA", "ALPHA"), 0);
-  EXPECT_LT(CompareByType("ZETA", "A.XYZ"), 0);  // "Z" is a prefix of "Z.XYZ"
-}
-
 TEST(InputFileList, SortWithoutMemoryKeepsCollectionOrder) {
   InputFileList list;
   for (const char* n : {"C.TXT", "B.TXT", "A.TXT"}) ASSERT_EQ(AppendInputFile(list, n, n), kOk);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -61,21 +62,18 @@ TEST(CodePage, AsciiPassesThrough) {
 
 TEST(CodePage, Cp437RoundTrips) {
   if (!OemIs437()) GTEST_SKIP() << "OEM code page is not 437";
-  EXPECT_EQ(ToOem(Ansi("é")), "\x82");
-  EXPECT_EQ(ToOem(Ansi("ü")), "\x81");
-  EXPECT_EQ(ToOem(Ansi("ß")), "\xE1");
-  EXPECT_EQ(ToOem(Ansi("Ä")), "\x8E");
-  EXPECT_EQ(ToOem(Ansi("café über straße")),
-            "caf\x82 \x81"
-            "ber stra\xE1"
-            "e");
-  EXPECT_EQ(FromOem("\x82"), Ansi("é"));
-  EXPECT_EQ(FromOem("\x81"), Ansi("ü"));
-  EXPECT_EQ(FromOem("\xE1"), Ansi("ß"));
-  EXPECT_EQ(FromOem("caf\x82 \x81"
-                    "ber stra\xE1"
-                    "e"),
-            Ansi("café über straße"));
+  const std::pair<const char*, const char*> pairs[] = {{"é", "\x82"},
+                                                       {"ü", "\x81"},
+                                                       {"ß", "\xE1"},
+                                                       {"Ä", "\x8E"},
+                                                       {"café über straße",
+                                                        "caf\x82 \x81"
+                                                        "ber stra\xE1"
+                                                        "e"}};
+  for (const auto& [utf8, oem] : pairs) {
+    EXPECT_EQ(ToOem(Ansi(utf8)), oem) << utf8;
+    EXPECT_EQ(FromOem(oem), Ansi(utf8)) << utf8;
+  }
   const std::string names = Ansi("Ärger Öl Ñandú ñ ç £ ¥ ½ ¿ ¡ « » ° ± ²");
   EXPECT_EQ(FromOem(ToOem(names)), names);
 }
@@ -143,15 +141,6 @@ TEST(CodePage, CutTextsNeverOverrun) {
   CheckCut(OemToChar, "plain ascii text");
 }
 
-TEST(CodePage, LongOemTextGrowsButStaysInTheBuffer) {
-  char buf[8];
-  std::memset(buf, '#', sizeof(buf));
-  OemToChar("\x82\x82\x82\x82\x82\x82\x82\x82\x82\x82", buf, 5);
-  EXPECT_LT(std::strlen(buf), 5u);
-  EXPECT_EQ(buf[5], '#');
-  EXPECT_EQ(buf[7], '#');
-}
-
 TEST(CodePage, InPlaceConversion) {
   if (!OemIs437()) GTEST_SKIP() << "OEM code page is not 437";
   char buf[64];
@@ -170,19 +159,9 @@ TEST(CodePage, InPlaceConversion) {
   EXPECT_EQ(std::string(small).substr(0, Ansi("é").size()), Ansi("é"));
 }
 
-TEST(CodePage, DegenerateBuffers) {
+// Sizes 0 and 1 are among the cuts above; missing texts and buffers remain.
+TEST(CodePage, NullTextsAndBuffers) {
   char buf[4] = {'#', '#', '#', '#'};
-  CharToOem("abc", buf, 0);
-  EXPECT_EQ(buf[0], '#');
-  OemToChar("abc", buf, 0);
-  EXPECT_EQ(buf[0], '#');
-  CharToOem("abc", buf, 1);
-  EXPECT_EQ(buf[0], '\0');
-  EXPECT_EQ(buf[1], '#');
-  buf[0] = '#';
-  OemToChar("abc", buf, 1);
-  EXPECT_EQ(buf[0], '\0');
-  EXPECT_EQ(buf[1], '#');
   CharToOem(nullptr, buf, sizeof(buf));
   EXPECT_EQ(buf[0], '\0');
   CharToOem("abc", nullptr, 10);
