@@ -54,20 +54,17 @@ bool BuildTable(int width, int highest, uint8_t* lengths, typename Kind::Type* t
   if (width < 1 || width > 15 || highest < 0 || highest > kMaxHighestSymbol) return false;
   const uint32_t size = 1u << width;
 
-  // One spare slot for the terminating zero that ends the count of used codes.
-  uint8_t work[kMaxHighestSymbol + 2];
-  uint16_t symbols[kMaxHighestSymbol + 2];
-  for (int i = 0; i <= highest; ++i) {
-    work[i] = lengths[i];
-    symbols[i] = static_cast<uint16_t>(i);
-  }
-  if (highest > 0) SortUsedByLength(work, symbols, highest);
-  work[highest + 1] = 0;
+  // Length above symbol in one word each, as the sort takes them; one spare
+  // slot for the terminating zero that ends the count of used codes.
+  uint32_t keys[kMaxHighestSymbol + 2];
+  for (int i = 0; i <= highest; ++i) keys[i] = static_cast<uint32_t>(lengths[i]) << 16 | i;
+  if (highest > 0) SortUsedKeys(keys, highest);
+  keys[highest + 1] = 0;
 
   int used = 0;
-  while (work[used] != 0) ++used;
+  while (keys[used] >> 16 != 0) ++used;
   if (used < 2) {
-    lengths[symbols[0]] = 1;
+    lengths[keys[0] & 0xFFFF] = 1;
     if (used == 0) used = 1;
   }
 
@@ -76,10 +73,11 @@ bool BuildTable(int width, int highest, uint8_t* lengths, typename Kind::Type* t
   uint32_t p = 0;
   for (int i = used - 1; i >= 0; --i) {
     if (p >= size) break;
-    if (work[i] > width) return false;
-    const uint32_t span = size >> work[i];
+    const uint32_t length = keys[i] >> 16;
+    if (length > static_cast<uint32_t>(width)) return false;
+    const uint32_t span = size >> length;
     if (p + span > size) return false;
-    const Type e = Kind::Make(symbols[i], lengths);
+    const Type e = Kind::Make(keys[i] & 0xFFFF, lengths);
     for (uint32_t end = p + span; p < end; ++p) table[p] = e;
   }
   const Type none = Kind::Make(0, lengths);

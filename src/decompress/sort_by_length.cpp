@@ -51,8 +51,14 @@ struct PackedEntries {
     while (k[i] < below) --i;
     return i;
   }
+  // `last` holds the pivot; a key of another length in its place stops the
+  // scan there, so each step makes one comparison.
   int NextOther(int i, int last, uint32_t pivot) const {
-    while (i < last && k[i] >> 16 == pivot) ++i;
+    const uint32_t saved = k[last];
+    k[last] = ~(pivot << 16);
+    const uint32_t base = pivot << 16;
+    while (k[i] - base <= 0xFFFF) ++i;
+    k[last] = saved;
     return i;
   }
   void Swap(int a, int b) const { std::swap(k[a], k[b]); }
@@ -118,10 +124,11 @@ void SortRange(const Entries& e, int left, int right) {
   }
 }
 
+constexpr int kPackedMax = 1024;  // every alphabet of the format fits
+
 template <bool kSkipUnused>
 void Sort(uint8_t* lengths, uint16_t* symbols, int n) {
   if (n < 1) return;
-  constexpr int kPackedMax = 1024;  // every alphabet of the format fits
   if (n >= kPackedMax) {
     SortRange<kSkipUnused>(SplitEntries{lengths, symbols}, 0, n);
     return;
@@ -143,6 +150,10 @@ void SortByLength(uint8_t* lengths, uint16_t* symbols, int n) {
 
 void SortUsedByLength(uint8_t* lengths, uint16_t* symbols, int n) {
   Sort<true>(lengths, symbols, n);
+}
+
+void SortUsedKeys(uint32_t* keys, int n) {
+  if (n >= 1) SortRange<true>(PackedEntries{keys}, 0, n);
 }
 
 }  // namespace acekit

@@ -22,4 +22,8 @@ void SortByLength(uint8_t* lengths, uint16_t* symbols, int n);
 // order. Much faster when most symbols have no code.
 void SortUsedByLength(uint8_t* lengths, uint16_t* symbols, int n);
 
+// SortUsedByLength on keys 0..n of the form length << 16 | symbol, the way
+// the table builder holds them.
+void SortUsedKeys(uint32_t* keys, int n);
+
 }  // namespace acekit
