@@ -1,12 +1,14 @@
 // A host program in miniature for the export-level tests of the writing
 // operations: it registers its procedures the way a host does, records
 // what the library shows it and answers as a test tells it to. Archives
-// are made, listed, tested and extracted only through the exports.
+// are made, listed, tested and extracted, and their comments set and read,
+// only through the exports, each helper in one session of its own.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -16,7 +18,7 @@
 #include "api/exports.h"
 #include "format/crc32.h"
 #include "ops/write_fixture.h"
-#include "ops/write_reader.h"
+#include "platform/platform.h"
 
 namespace acekit::testing {
 
@@ -209,6 +211,79 @@ inline std::vector<std::string> Leftovers(const TempDir& dir, std::string_view s
     if (n != keep) left.push_back(n);
   }
   return left;
+}
+
+// Comments as a host sets and reads them, one session per call.
+inline uint16_t SetMain(const std::string& archive, const std::string& text) {
+  InitArcFile(archive.c_str());
+  std::string copy = text;
+  CommentRec rec{copy.data(), static_cast<int32_t>(copy.size()), 0, {}};
+  SetMainCommentArc(&rec);
+  const uint16_t st = GetArchiveStatus();
+  DoneArcFile();
+  return st;
+}
+
+struct MainComment {
+  bool present = false;
+  std::string text;
+  int32_t read_flag = 0;
+};
+
+// What GetMainCommentArc hands the host in the current session.
+inline MainComment HeldMain() {
+  CommentRec rec;
+  std::memset(&rec, 0x5A, sizeof rec);
+  GetMainCommentArc(&rec);
+  MainComment c;
+  c.present = rec.text != nullptr;
+  if (rec.text != nullptr) c.text.assign(rec.text, static_cast<size_t>(rec.length));
+  c.read_flag = rec.read_flag;
+  EXPECT_EQ(rec.text == nullptr, rec.length == 0);
+  for (int32_t r : rec.reserved) EXPECT_EQ(r, 0);
+  platform::Free(rec.text);  // the host's to release
+  return c;
+}
+
+inline MainComment ReadMain(const std::string& archive) {
+  InitArcFile(archive.c_str());
+  MainComment c = HeldMain();
+  DoneArcFile();
+  return c;
+}
+
+inline uint16_t SetFileComments(const std::string& archive, const std::vector<std::string>& names,
+                                const std::string& text) {
+  InitArcFile(archive.c_str());
+  Masks masks(names);
+  std::string copy = text;
+  CommentRec rec{copy.data(), static_cast<int32_t>(copy.size()), 0, {}};
+  SetFileCommentsArc(masks.get(), &rec);
+  const uint16_t st = GetArchiveStatus();
+  DoneArcFile();
+  return st;
+}
+
+// Every entry's name with its comment ("" for none), read with file
+// comments switched on.
+inline std::map<std::string, std::string> Commented(const std::string& archive) {
+  InitArcFile(archive.c_str());
+  int32_t features[12] = {};
+  features[1] = 1;
+  SetExtraFeaturesArc(features);
+  ArcFileList list;
+  InitArcFileList(&list);
+  Masks all;
+  BuildArcFileList(&list, all.get());
+  std::map<std::string, std::string> out;
+  for (const ArcEntry* e = list.first; e != nullptr; e = e->next) {
+    std::string comment;
+    if (e->comment != nullptr) comment.assign(e->comment, static_cast<size_t>(e->comment_length));
+    out[e->name] = comment;
+  }
+  DoneArcFileList(&list);
+  DoneArcFile();
+  return out;
 }
 
 }  // namespace acekit::testing

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "api/status.h"
-#include "ops/comments_host.h"
+#include "api/write_host.h"
 
 namespace acekit::testing {
 namespace {

@@ -6,7 +6,6 @@
 #include "format/records.h"
 #include "ops/compress_one.h"
 #include "ops/write_fixture.h"
-#include "ops/write_reader.h"
 
 namespace acekit::ops {
 namespace {

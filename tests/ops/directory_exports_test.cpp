@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "api/status.h"
+#include "api/write_host.h"
 #include "format/records.h"
-#include "ops/comments_host.h"
 #include "ops/directory.h"
 
 namespace acekit::testing {

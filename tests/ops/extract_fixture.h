@@ -22,7 +22,6 @@
 #include "format/records.h"
 #include "ops/context.h"
 #include "ops/write_fixture.h"
-#include "ops/write_reader.h"
 #include "platform/platform.h"
 
 namespace acekit::extract_test {

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "api/status.h"
+#include "api/write_host.h"
 #include "format/header_search.h"
 #include "format/names.h"
 #include "ops/comments.h"
-#include "ops/comments_host.h"
 #include "ops/create.h"
 #include "ops/delete.h"
 #include "ops/directory.h"
