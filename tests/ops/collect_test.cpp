@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ops/write_fixture.h"
+#include "ops/extract_fixture.h"
 #include "platform/platform.h"
 
 namespace acekit::ops {
@@ -153,26 +153,11 @@ TEST(TemporaryNames, AreFreshEvenWhileTheLastOneExists) {
   EXPECT_FALSE(platform::IsExistingFile(first));
 }
 
-// The host's replace procedure, recording what it was shown.
-struct ReplaceSpy {
-  int32_t answer = 0;
-  int calls = 0;
-  FindData existing{};
-  FindData incoming{};
-  static int32_t ACEKIT_CALL Proc(ArcContext ctx, const FindData* e, const FindData* n) {
-    auto* spy = reinterpret_cast<ReplaceSpy*>(ctx);
-    ++spy->calls;
-    spy->existing = *e;
-    spy->incoming = *n;
-    return spy->answer;
-  }
-  HostHooks Hooks() {
-    HostHooks h;
-    h.replace.proc = &Proc;
-    h.replace.ctx = reinterpret_cast<ArcContext>(this);
-    return h;
-  }
-};
+HostHooks ReplaceHooks(extract_test::Host& host) {
+  HostHooks h;
+  h.replace = {extract_test::Host::Replace, reinterpret_cast<ArcContext>(&host)};
+  return h;
+}
 
 TEST(AskReplace, OnlyAsksAboutFilesThatExist) {
   TempDir dir;
@@ -184,17 +169,16 @@ TEST(AskReplace, OnlyAsksAboutFilesThatExist) {
   entry.attr = 0x20;
   entry.ftime = 0x286373C5;
 
-  ReplaceSpy spy;
-  spy.answer = 1;
+  extract_test::Host host;
+  host.answer = 1;
   EXPECT_EQ(AskReplaceOnUpdate(settings, HostHooks{}, entry), 0);
-  EXPECT_EQ(AskReplaceOnUpdate(settings, spy.Hooks(), entry), 1);
-  EXPECT_EQ(spy.existing.size_low, 99u);
-  EXPECT_STREQ(spy.existing.name, "a.txt");
-  EXPECT_EQ(spy.incoming.size_low, 5u);
-
+  EXPECT_EQ(AskReplaceOnUpdate(settings, ReplaceHooks(host), entry), 1);
   std::strcpy(entry.name, "missing.txt");
-  EXPECT_EQ(AskReplaceOnUpdate(settings, spy.Hooks(), entry), 0);
-  EXPECT_EQ(spy.calls, 1);
+  EXPECT_EQ(AskReplaceOnUpdate(settings, ReplaceHooks(host), entry), 0);
+  ASSERT_EQ(host.questions.size(), 1u);
+  EXPECT_EQ(host.questions[0].first.size_low, 99u);
+  EXPECT_STREQ(host.questions[0].first.name, "a.txt");
+  EXPECT_EQ(host.questions[0].second.size_low, 5u);
 }
 
 TEST(AskReplace, AnswerZeroMakesTheDiskFileReplaceable) {
@@ -203,12 +187,13 @@ TEST(AskReplace, AnswerZeroMakesTheDiskFileReplaceable) {
   dir.Write("new.txt", "new!");
   const std::string disk = dir.Lib("new.txt");
   ASSERT_EQ(platform::SetAttributes(disk.c_str(), platform::kAttrReadOnly), 0);
-  ReplaceSpy spy;
-  EXPECT_EQ(AskReplaceOnSolidUpdate(spy.Hooks(), dir.Lib("old.txt").c_str(), disk.c_str()), 0);
-  EXPECT_EQ(spy.existing.size_low, 3u);
+  extract_test::Host host;
+  EXPECT_EQ(AskReplaceOnSolidUpdate(ReplaceHooks(host), dir.Lib("old.txt").c_str(), disk.c_str()),
+            0);
   EXPECT_EQ(platform::GetAttributes(disk.c_str()) & platform::kAttrReadOnly, 0u);
-  EXPECT_EQ(AskReplaceOnSolidUpdate(spy.Hooks(), dir.Lib("gone").c_str(), disk.c_str()), 0);
-  EXPECT_EQ(spy.calls, 1);
+  EXPECT_EQ(AskReplaceOnSolidUpdate(ReplaceHooks(host), dir.Lib("gone").c_str(), disk.c_str()), 0);
+  ASSERT_EQ(host.questions.size(), 1u);
+  EXPECT_EQ(host.questions[0].first.size_low, 3u);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "api/exports.h"
+#include "ops/entry_list.h"
 #include "ops/extract_fixture.h"
 #include "select/masks.h"
 
@@ -291,6 +293,100 @@ TEST_P(Extract, AnyFailingPrimitiveLeavesOnlyCompleteFiles) {
       }
     }
   }
+}
+
+// The list of entries a host asks for, with and without information.
+struct ListCase {
+  const char* mask;  // null: no mask list
+  int32_t ask_info;  // word 2 of the extra features
+  ops::ArcInfoRequest request;
+  std::vector<std::string> names;  // "" stands for the recovery header
+  bool info;
+};
+
+class EntryList : public ExtractTest, public ::testing::WithParamInterface<ListCase> {};
+
+TEST_P(EntryList, SelectsByMaskAndComputesInformationOnlyWhenAsked) {
+  const ListCase& c = GetParam();
+  std::string bytes =
+      BuildArchive({{"a.txt", "a"}, {"b.dat", "b"}, {"docs\\c.txt", "c"}, Dir("docs")}, false);
+  bytes += std::string("\x00\x00\x07\x00\x02\x00\x00\x00\x00\x00\x00", 11);
+  Open(bytes);
+  features_[2] = c.ask_info;
+  FileMaskList masks{};
+  if (c.mask != nullptr) AppendMask(arc_, c.mask, &masks);
+  ArcFileList list{};
+  ops::BuildArchiveList(Ctx(), &list, c.mask ? &masks : nullptr, c.request);
+  EXPECT_EQ(arc_.status, kOk);
+  std::vector<std::string> names;
+  for (const ArcEntry* e = list.first; e != nullptr; e = e->next) names.emplace_back(e->name);
+  EXPECT_EQ(names, c.names);
+  EXPECT_EQ(list.count, static_cast<int32_t>(c.names.size()));
+  EXPECT_EQ(arc_.info_valid != 0, c.info);
+  EXPECT_EQ(arc_info_[9], c.info ? list.count : 0);
+  DoneEntryList(&list);
+  DoneMaskList(&masks);
+}
+
+using enum ops::ArcInfoRequest;
+INSTANTIATE_TEST_SUITE_P(
+    Lists, EntryList,
+    ::testing::Values(
+        ListCase{nullptr, 0, kIfAsked, {"a.txt", "b.dat", "docs\\c.txt", "docs\\", ""}, false},
+        ListCase{"*.TXT", 0, kIfAsked, {"a.txt", ""}, false},
+        ListCase{"docs\\*.*", 1, kIfAsked, {"docs\\c.txt", "docs\\", ""}, true},
+        ListCase{"*.*", 1, kNever, {"a.txt", "b.dat", "docs\\c.txt", "docs\\", ""}, false}));
+
+// The extraction exports driven the way a host drives them: open the
+// archive, register procedures, build a mask list, extract, test, list.
+class Exports : public ExtractTest {
+ protected:
+  void OpenLib(const std::vector<Entry>& entries, bool solid) {
+    WriteFile(root_ / "a.ace", BuildArchive(entries, solid));
+    InitArcFile(LibPath(root_ / "a.ace").c_str());
+    ASSERT_EQ(GetArchiveStatus(), 0);
+    SetOutputPath(LibPath(Out()).c_str());
+    arOptionsOn(kOptKeepPaths);
+    SetSetFileNameProc(reinterpret_cast<ArcContext>(&host_), Host::Name);
+  }
+  void TearDown() override {
+    DoneArcFile();
+    ExtractTest::TearDown();
+  }
+};
+
+TEST_F(Exports, HostExtractsOneFileOfASolidArchiveThenTestsAndListsIt) {
+  const std::string a = TextBytes(4000, 5);
+  OpenLib({{"a.txt", a}, Dir("docs"), {"docs\\b.txt", a + "b"}, {"c.txt", "c", 0x20, 0}}, true);
+  FileMaskList masks;
+  InitFileMaskList(&masks);
+  ASSERT_NE(AppendFileMask("DOCS\\B.TXT", &masks), 0);
+  ExtractFileMaskListArc(&masks);
+  EXPECT_EQ(GetArchiveStatus(), 0);
+  EXPECT_EQ(Tree(Out()), (std::vector<std::string>{"docs/", "docs/b.txt"}));
+  EXPECT_EQ(ReadFile(Out() / "docs/b.txt"), a + "b");
+
+  ArcFileList list;
+  InitArcFileList(&list);
+  BuildArcFileList(&list, &masks);
+  EXPECT_EQ(list.count, 1);
+  DoneArcFileList(&list);
+  EXPECT_EQ(list.first, nullptr);
+  DoneFileMaskList(&masks);
+
+  host_.names.clear();
+  TestArc();
+  EXPECT_EQ(GetArchiveStatus(), 0);
+  EXPECT_EQ(host_.names.size(), 3u);
+}
+
+TEST_F(Exports, MissingArchiveReportsFive) {
+  OpenLib({{"a.txt", "a"}}, false);
+  fs::remove(root_ / "a.ace");
+  ExtractFileMaskListArc(nullptr);
+  EXPECT_EQ(GetArchiveStatus(), kOpenFailed);
+  TestArc();
+  EXPECT_EQ(GetArchiveStatus(), kOpenFailed);
 }
 
 }  // namespace
