@@ -105,20 +105,19 @@ TEST_P(Update, ReadOnlyArchiveIsRefused) {
 INSTANTIATE_TEST_SUITE_P(NormalAndSolid, Update, ::testing::Values(0, 4),
                          [](const auto& info) { return info.param == 4 ? "Solid" : "Normal"; });
 
-TEST(UpdateNormal, AddedFilesUseTheSmallestWindow) {
-  TempDir dir;
-  dir.Write("in\\A.TXT", TextBytes(3000));
-  dir.Write("in\\B.TXT", TextBytes(3000, 2));
-  const std::string arc = dir.Lib("x.ace");
-  ASSERT_EQ(CreateWith(arc, dir.Lib("in"), {"A.TXT"}, {0, 1024, 1}), 0);
-  InitArcFile(arc.c_str());
+using UpdateNormal = ArchiveTest;
+
+TEST_F(UpdateNormal, AddedFilesUseTheSmallestWindow) {
+  Make({"A.TXT"}, {0, 1024, 1});
+  dir_.Write("in\\B.TXT", TextBytes(3000, 2));
+  InitArcFile(arc_.c_str());
   Stats({0, 1024, 1});
-  SetInputPath(dir.Lib("in").c_str());
+  SetInputPath(dir_.Lib("in").c_str());
   Masks items({"B.TXT"});
   CompressFileMaskListArc(items.get());
   EXPECT_EQ(GetArchiveStatus(), 0);
   DoneArcFile();
-  const ParsedArchive p = Parse(dir.Read("x.ace"));
+  const ParsedArchive p = Parse(Bytes());
   ASSERT_EQ(p.entries.size(), 2u);
   EXPECT_EQ(p.entries[0].parm, 10u);  // carried over as it was
   EXPECT_EQ(p.entries[1].parm, 6u);
