@@ -95,43 +95,60 @@ inline void Stats(const Options& o) {
   SetArcerStats(desc);
 }
 
-// Creates `archive` from `items` read below `input`. Returns the status.
-inline uint16_t CreateWith(const std::string& archive, const std::string& input,
-                           const std::vector<std::string>& items, const Options& o = {},
-                           Host* host = nullptr) {
-  CreateArcFile(archive.c_str());
-  Stats(o);
+// One session on `archive`, opened (or created) as a host does, with the
+// host's procedures registered: `call` is made and the status returned.
+template <class Call>
+uint16_t Session(const std::string& archive, Host* host, Call call, bool create = false) {
+  if (create) {
+    CreateArcFile(archive.c_str());
+  } else {
+    InitArcFile(archive.c_str());
+  }
   if (host) host->Register();
-  SetInputPath(input.c_str());
-  Masks masks(items);
-  CompressFileMaskListArc(masks.get());
+  call();
   const uint16_t st = GetArchiveStatus();
   DoneArcFile();
   return st;
 }
 
-// Adds `items` to the existing `archive`.
+// Creates `archive` from `items` read below `input`, or adds them to it.
+inline uint16_t CreateWith(const std::string& archive, const std::string& input,
+                           const std::vector<std::string>& items, const Options& o = {},
+                           Host* host = nullptr, bool create = true) {
+  return Session(
+      archive, host,
+      [&] {
+        if (create) Stats(o);
+        SetInputPath(input.c_str());
+        Masks masks(items);
+        CompressFileMaskListArc(masks.get());
+      },
+      create);
+}
 inline uint16_t UpdateWith(const std::string& archive, const std::string& input,
                            const std::vector<std::string>& items, Host* host = nullptr) {
-  InitArcFile(archive.c_str());
-  if (host) host->Register();
-  SetInputPath(input.c_str());
-  Masks masks(items);
-  CompressFileMaskListArc(masks.get());
-  const uint16_t st = GetArchiveStatus();
-  DoneArcFile();
-  return st;
+  return CreateWith(archive, input, items, {}, host, false);
 }
 
 inline uint16_t DeleteWith(const std::string& archive, const std::vector<std::string>& masks_in,
                            Host* host = nullptr) {
-  InitArcFile(archive.c_str());
-  if (host) host->Register();
-  Masks masks(masks_in);
-  DeleteFileMaskListArc(masks.get());
-  const uint16_t st = GetArchiveStatus();
-  DoneArcFile();
-  return st;
+  return Session(archive, host, [&] {
+    Masks masks(masks_in);
+    DeleteFileMaskListArc(masks.get());
+  });
+}
+
+inline uint16_t TestStatus(const std::string& archive) {
+  return Session(archive, nullptr, [] { TestArc(); });
+}
+
+inline uint16_t ExtractAll(const std::string& archive, const std::string& out) {
+  return Session(archive, nullptr, [&] {
+    SetOutputPath(out.c_str());
+    arOptionsOn(0x0001);
+    Masks all;
+    ExtractFileMaskListArc(all.get());
+  });
 }
 
 inline std::vector<std::string> ListNames(const std::string& archive) {
@@ -145,25 +162,6 @@ inline std::vector<std::string> ListNames(const std::string& archive) {
   DoneArcFileList(&list);
   DoneArcFile();
   return names;
-}
-
-inline uint16_t TestStatus(const std::string& archive) {
-  InitArcFile(archive.c_str());
-  TestArc();
-  const uint16_t st = GetArchiveStatus();
-  DoneArcFile();
-  return st;
-}
-
-inline uint16_t ExtractAll(const std::string& archive, const std::string& out) {
-  InitArcFile(archive.c_str());
-  SetOutputPath(out.c_str());
-  arOptionsOn(0x0001);
-  Masks all;
-  ExtractFileMaskListArc(all.get());
-  const uint16_t st = GetArchiveStatus();
-  DoneArcFile();
-  return st;
 }
 
 // A scratch directory with sources below `in` and the archive arc\x.ace
@@ -203,25 +201,10 @@ inline void PatchMainHeader(std::string& a, size_t offset, uint8_t value) {
   a[1] = static_cast<char>((crc >> 8) & 0xFF);
 }
 
-// Names left in a directory that are not the archive itself.
-inline std::vector<std::string> Leftovers(const TempDir& dir, std::string_view sub,
-                                          const std::string& keep) {
-  std::vector<std::string> left;
-  for (const auto& n : dir.List(sub)) {
-    if (n != keep) left.push_back(n);
-  }
-  return left;
-}
-
 // Comments as a host sets and reads them, one session per call.
-inline uint16_t SetMain(const std::string& archive, const std::string& text) {
-  InitArcFile(archive.c_str());
-  std::string copy = text;
-  CommentRec rec{copy.data(), static_cast<int32_t>(copy.size()), 0, {}};
-  SetMainCommentArc(&rec);
-  const uint16_t st = GetArchiveStatus();
-  DoneArcFile();
-  return st;
+inline uint16_t SetMain(const std::string& archive, std::string text) {
+  CommentRec rec{text.data(), static_cast<int32_t>(text.size()), 0, {}};
+  return Session(archive, nullptr, [&] { SetMainCommentArc(&rec); });
 }
 
 struct MainComment {
@@ -253,17 +236,13 @@ inline MainComment ReadMain(const std::string& archive) {
 }
 
 inline uint16_t SetFileComments(const std::string& archive, const std::vector<std::string>& names,
-                                const std::string& text) {
-  InitArcFile(archive.c_str());
-  Masks masks(names);
-  std::string copy = text;
-  CommentRec rec{copy.data(), static_cast<int32_t>(copy.size()), 0, {}};
-  SetFileCommentsArc(masks.get(), &rec);
-  const uint16_t st = GetArchiveStatus();
-  DoneArcFile();
-  return st;
+                                std::string text) {
+  CommentRec rec{text.data(), static_cast<int32_t>(text.size()), 0, {}};
+  return Session(archive, nullptr, [&] {
+    Masks masks(names);
+    SetFileCommentsArc(masks.get(), &rec);
+  });
 }
-
 // Every entry's name with its comment ("" for none), read with file
 // comments switched on.
 inline std::map<std::string, std::string> Commented(const std::string& archive) {
