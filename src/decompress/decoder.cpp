@@ -154,16 +154,19 @@ void DecodeFlat(const Decoder& d, uint8_t* window, Run& r, uint32_t stop) {
   while (out < end && left != 0) {
     --left;
     in.Drop(e & kMainLengthMask);
+    // After a code at least 21 bits are unread, enough to look the next one
+    // up before the refill, which then stays off the lookup's path: the
+    // refill only appends bits below those.
     if (e & kMainLiteral) {
       *out++ = static_cast<uint8_t>(e >> kMainValueShift);
-      in.Fill();
       e = main_table[in.Peek(kMainTableWidth)];
+      in.Fill();
       continue;
     }
     uint32_t len;
     const uint32_t back = DecodeMatch(length_table, in, r, e, len) + 1;
-    in.Fill();
     e = main_table[in.Peek(kMainTableWidth)];
+    in.Fill();
     const uint32_t at = static_cast<uint32_t>(out - window);
     if (back <= at) {
       CopyMatchFlat(out, back, len);
