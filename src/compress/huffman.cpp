@@ -9,13 +9,26 @@
 namespace acekit::compress {
 
 void BuildHuffmanCode(HuffmanCode& t, int n, int max_len, HuffmanWork& w) {
+  // Heap entries are frequency, depth and node in one word; comparisons look
+  // at frequency and depth alone (ties go to the shallower subtree, which
+  // keeps the tree flat), so equal keys stay in heap order. Depths wrap at
+  // 256 as the depth table does.
+  constexpr int kNodeBits = 16;
+  constexpr int kDepthBits = 8;
+  auto entry = [](uint32_t freq, uint32_t depth, int node) {
+    return (uint64_t{freq} << kDepthBits | (depth & 0xFF)) << kNodeBits |
+           static_cast<uint32_t>(node);
+  };
+  auto precedes = [](uint64_t a, uint64_t b) { return (a >> kNodeBits) <= (b >> kNodeBits); };
+  uint64_t* const heap = w.heap;
+
   int size = 0;
   int highest = -1;
   for (int s = 0; s < n; ++s) {
     t.depth[s] = 0;
     t.len[s] = 0;
     if (t.freq[s] != 0) {
-      w.heap[++size] = static_cast<uint16_t>(s);
+      heap[++size] = entry(t.freq[s], 0, s);
       highest = s;
     }
   }
@@ -25,45 +38,48 @@ void BuildHuffmanCode(HuffmanCode& t, int n, int max_len, HuffmanWork& w) {
     const int node = highest < 2 ? ++highest : 0;
     t.freq[node] = 1;
     t.depth[node] = 0;
-    w.heap[++size] = static_cast<uint16_t>(node);
+    heap[++size] = entry(1, 0, node);
   }
 
-  // Ties go to the shallower subtree, which keeps the tree flat.
-  auto precedes = [&t](int a, int b) {
-    return t.freq[a] < t.freq[b] || (t.freq[a] == t.freq[b] && t.depth[a] <= t.depth[b]);
-  };
   auto sift_down = [&](int k) {
-    const uint16_t v = w.heap[k];
+    const uint64_t v = heap[k];
     int j = 2 * k;
     while (j <= size) {
-      if (j < size && precedes(w.heap[j + 1], w.heap[j])) ++j;
-      if (precedes(v, w.heap[j])) break;
-      w.heap[k] = w.heap[j];
+      if (j < size && precedes(heap[j + 1], heap[j])) ++j;
+      if (precedes(v, heap[j])) break;
+      heap[k] = heap[j];
       k = j;
       j *= 2;
     }
-    w.heap[k] = v;
+    heap[k] = v;
   };
   for (int k = size / 2; k >= 1; --k) sift_down(k);
 
   int top = kMaxNodes;
   int node = n;
   while (size >= 2) {
-    const uint16_t a = w.heap[1];
-    w.heap[1] = w.heap[size--];
+    const uint64_t ea = heap[1];
+    heap[1] = heap[size--];
     sift_down(1);
-    const uint16_t b = w.heap[1];
+    const uint64_t eb = heap[1];
+    const uint16_t a = static_cast<uint16_t>(ea);
+    const uint16_t b = static_cast<uint16_t>(eb);
     w.order[--top] = a;
     w.order[--top] = b;
-    t.freq[node] = t.freq[a] + t.freq[b];
-    t.depth[node] = static_cast<uint8_t>(std::max(t.depth[a], t.depth[b]) + 1);
+    const uint32_t freq = static_cast<uint32_t>(ea >> (kNodeBits + kDepthBits)) +
+                          static_cast<uint32_t>(eb >> (kNodeBits + kDepthBits));
+    const uint32_t depth = std::max(static_cast<uint32_t>(ea >> kNodeBits) & 0xFF,
+                                    static_cast<uint32_t>(eb >> kNodeBits) & 0xFF) +
+                           1;
+    t.freq[node] = freq;
+    t.depth[node] = static_cast<uint8_t>(depth);
     t.parent[a] = t.parent[b] = static_cast<uint16_t>(node);
-    w.heap[1] = static_cast<uint16_t>(node);
+    heap[1] = entry(freq, depth, node);
     sift_down(1);
     ++node;
   }
   const int root = --top;
-  w.order[root] = w.heap[1];
+  w.order[root] = static_cast<uint16_t>(heap[1]);
 
   // Parents come before their children in `order`, so one pass sets depths.
   for (int l = 0; l <= max_len; ++l) w.count[l] = 0;
@@ -116,7 +132,9 @@ void BuildHuffmanCode(HuffmanCode& t, int n, int max_len, HuffmanWork& w) {
     w.sort_len[s] = t.len[s];
     w.sort_sym[s] = static_cast<uint16_t>(s);
   }
-  SortByLength(w.sort_len, w.sort_sym, highest);
+  // Only symbols with a code take part below, and for those the sort that
+  // skips the others leaves the same order.
+  SortUsedByLength(w.sort_len, w.sort_sym, highest);
   for (int i = highest; i >= 0; --i) {
     const int l = w.sort_len[i];
     if (l != 0) t.code[w.sort_sym[i]] = static_cast<uint16_t>(next[l]++);
@@ -164,8 +182,11 @@ BlockSymbol BlockCoder::MatchSymbol(uint32_t length, uint32_t distance) {
   const uint32_t nbits = static_cast<uint32_t>(std::bit_width(d));
   r_ = (r_ + 1) & 3;
   rep_[r_] = d;
+  // The top bit of d is implied by the symbol; a distance of one bit sends
+  // nothing more.
+  const uint32_t sent = nbits >= 2 ? nbits - 1 : 0;
   return BlockSymbol{static_cast<uint16_t>(260 + nbits), static_cast<uint8_t>(c),
-                     static_cast<uint8_t>(nbits), d};
+                     static_cast<uint8_t>(sent), d & ((1u << sent) - 1)};
 }
 
 void BlockCoder::SendCodeLengths(const HuffmanCode& code, StreamIo& out) {
@@ -200,31 +221,66 @@ void BlockCoder::EmitBlock(StreamIo& out) {
   HuffmanCode& len = t_->length;
   std::memset(main.freq, 0, sizeof(main.freq[0]) * kMainSymbols);
   std::memset(len.freq, 0, sizeof(len.freq[0]) * kLengthSymbols);
+  // Literals carry length code 0; their counts come off it afterwards, which
+  // spares a branch per symbol.
   for (uint32_t i = 0; i < count_; ++i) {
     const BlockSymbol& s = syms_[i];
     ++main.freq[s.symbol];
-    if (s.symbol >= 256) ++len.freq[s.length];
+    ++len.freq[s.length];
   }
+  uint32_t literals = 0;
+  for (int c = 0; c < 256; ++c) literals += main.freq[c];
+  len.freq[0] -= literals;
+
   BuildHuffmanCode(main, kMainSymbols, kMaxCodeLength, t_->work);
   SendCodeLengths(main, out);
   BuildHuffmanCode(len, kLengthSymbols, kMaxCodeLength, t_->work);
   SendCodeLengths(len, out);
   out.PutBits(15, count_);
+  SendSymbols(out);
+  count_ = 0;
+}
 
+void BlockCoder::SendSymbols(StreamIo& out) {
+  const HuffmanCode& main = t_->main;
+  const HuffmanCode& len = t_->length;
+  uint32_t* const main_field = t_->main_field;
+  uint32_t* const length_field = t_->length_field;
+  for (int c = 0; c < kMainSymbols; ++c) {
+    main_field[c] = static_cast<uint32_t>(main.len[c]) << 16 | main.code[c];
+  }
+  for (int c = 0; c < kLengthSymbols; ++c) {
+    length_field[c] = static_cast<uint32_t>(len.len[c]) << 16 | len.code[c];
+  }
+
+  // Each symbol is two fields: the main code with the distance bits behind
+  // it (at most 11 + 19 bits), then the length code, empty for literals.
   StreamIo::Bits bits = out.SaveBits();
-  for (uint32_t i = 0; i < count_; ++i) {
-    const BlockSymbol& s = syms_[i];
-    out.PutBits(bits, main.len[s.symbol], main.code[s.symbol]);
-    if (s.symbol >= 256) {
-      if (s.extra_bits >= 2) {
-        const uint32_t n = s.extra_bits - 1u;
-        out.PutBits(bits, n, s.extra & ((1u << n) - 1));
-      }
-      out.PutBits(bits, len.len[s.length], len.code[s.length]);
+  uint8_t* at = out.direct();
+  const uint8_t* const end = out.direct_end();
+  const BlockSymbol* const syms = syms_;
+  const uint32_t count = count_;
+  for (uint32_t i = 0; i < count; ++i) {
+    const BlockSymbol s = syms[i];
+    const uint32_t m = main_field[s.symbol];
+    const uint32_t n = (m >> 16) + s.extra_bits;
+    const uint32_t v = (m & 0xFFFF) << s.extra_bits | s.extra;
+    // All ones for matches (symbols 256 and up), zero for literals.
+    const uint32_t is_match = 0u - static_cast<uint32_t>(s.symbol >> 8);
+    const uint32_t l = length_field[s.length] & is_match;
+    if (at <= end) [[likely]] {
+      StreamIo::PutBitsDirect(bits, at, n, v);
+      StreamIo::PutBitsDirect(bits, at, l >> 16, l & 0xFFFF);
+    } else {
+      // Near the buffer's end the flushes take over.
+      out.set_direct(at);
+      out.PutBits(bits, n, v);
+      if (l != 0) out.PutBits(bits, l >> 16, l & 0xFFFF);
+      at = out.direct();
     }
   }
+  out.set_direct(at);
   out.RestoreBits(bits);
-  count_ = 0;
 }
 
 void BlockCoder::CloseStream(StreamIo& out) {

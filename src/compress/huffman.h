@@ -30,7 +30,7 @@ struct HuffmanCode {
 
 // Scratch shared by all constructions.
 struct HuffmanWork {
-  uint16_t heap[kMaxNodes + 1];  // 1-based
+  uint64_t heap[kMaxNodes + 1];  // 1-based; frequency, depth and node
   uint16_t order[kMaxNodes];     // merged nodes, filled from the top down
   int count[kMaxCodeLength + 2];
   uint8_t sort_len[kMainSymbols + 1];
@@ -45,9 +45,9 @@ void BuildHuffmanCode(HuffmanCode& code, int n, int max_len, HuffmanWork& work);
 // One buffered literal or match, as it will be coded.
 struct BlockSymbol {
   uint16_t symbol;     // main alphabet
-  uint8_t length;      // length code, for symbols 256 and up
-  uint8_t extra_bits;  // bit length of `extra` (new distances)
-  uint32_t extra;      // distance - 1 (new distances)
+  uint8_t length;      // length code, for symbols 256 and up; 0 for literals
+  uint8_t extra_bits;  // bits sent after the main code (new distances of 2 bits and more)
+  uint32_t extra;      // their value: distance - 1 without its top bit
 };
 
 class BlockCoder {
@@ -71,7 +71,7 @@ class BlockCoder {
       EmitBlock(out);
       emitted = true;
     }
-    syms_[count_++] = BlockSymbol{byte, 0, 0, 0};
+    syms_[count_++] = LiteralSymbol(byte);
     return emitted;
   }
   // length 2 to 256, distance 1 to window size - 1.
@@ -85,6 +85,17 @@ class BlockCoder {
     return emitted;
   }
 
+  // The match finder appends through a cursor kept in a register: symbols go
+  // to [cursor(), buffer_end()), and set_cursor() hands the count back before
+  // EmitBlock or when the finder stops.
+  BlockSymbol* cursor() { return syms_ + count_; }
+  BlockSymbol* buffer_begin() { return syms_; }
+  BlockSymbol* buffer_end() { return syms_ + kBlockSymbols; }
+  void set_cursor(const BlockSymbol* c) { count_ = static_cast<uint32_t>(c - syms_); }
+  static BlockSymbol LiteralSymbol(uint8_t byte) { return BlockSymbol{byte, 0, 0, 0}; }
+  // The symbol of a match; moves the repeat ring on.
+  BlockSymbol MatchSymbol(uint32_t length, uint32_t distance);
+
   // Codes the buffered symbols as one block and empties the buffer.
   void EmitBlock(StreamIo& out);
   // The last block, then the padding of the final word.
@@ -94,14 +105,18 @@ class BlockCoder {
   const BlockSymbol* symbols() const { return syms_; }
 
  private:
-  BlockSymbol MatchSymbol(uint32_t length, uint32_t distance);
   void SendCodeLengths(const HuffmanCode& code, StreamIo& out);
+  void SendSymbols(StreamIo& out);
 
   struct Tables {
     HuffmanCode main;
     HuffmanCode length;
     HuffmanCode code_length;
     HuffmanWork work;
+    // Per main symbol its code in the low 16 bits and its length above;
+    // per length code the same.
+    uint32_t main_field[kMainSymbols];
+    uint32_t length_field[kLengthSymbols];
     BlockSymbol syms[kBlockSymbols];
   };
   Tables* t_ = nullptr;

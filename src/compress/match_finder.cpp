@@ -20,8 +20,18 @@ constexpr int32_t kMaxMatch = 256;
 constexpr int32_t kCancelLookahead = 300;
 // Probe offsets stop short of the comparison reach past P.
 constexpr uint32_t kMaxProbe = 253;
-// Look-ahead hashes computed beyond the probe reach at a time.
-constexpr uint32_t kAheadBatch = 32;
+// Look-ahead hashes computed at a time.
+constexpr uint32_t kAheadBatch = 8;
+
+// A hint only: the finder's tables are larger than the first-level cache and
+// their next entries are known a position ahead.
+ACEKIT_HOT void Prefetch(const void* p) {
+#if defined(__GNUC__)
+  __builtin_prefetch(p);
+#else
+  (void)p;
+#endif
+}
 
 ACEKIT_HOT uint64_t Load64(const uint8_t* p) {
   uint64_t v;
@@ -46,6 +56,20 @@ ACEKIT_HOT int32_t MatchLength(const uint8_t* a, const uint8_t* b, int32_t max) 
   } else {
     while (n < max && a[n] == b[n]) ++n;
     return n;
+  }
+}
+
+// True when a and b can share more than `len` leading bytes (len >= 2): the
+// first eight and the eight up to byte len agree. Never false for a longer
+// match, so it may drop candidates before MatchLength.
+ACEKIT_HOT bool MayExceed(const uint8_t* a, const uint8_t* b, int32_t len) {
+  if constexpr (std::endian::native == std::endian::little) {
+    const uint64_t x = Load64(a) ^ Load64(b);
+    if (len < 8) return (x << (56 - 8 * len)) == 0;
+    const uint32_t e = static_cast<uint32_t>(len) - 7;
+    return (x | (Load64(a + e) ^ Load64(b + e))) == 0;
+  } else {
+    return a[len] == b[len] && a[0] == b[0] && a[1] == b[1];
   }
 }
 
@@ -103,48 +127,100 @@ struct Coder {
     return n;
   }
 
-  // The finder's working copy of MatchState, kept in registers while coding.
+  // Flagged chains make Probe look further ahead: the first k from 1 whose
+  // string's chain is not flagged (at most kMaxProbe), and that string's
+  // hash, rolled on from h3. From k = 3 on the rolled value has forgotten h3
+  // and equals the string's own hash. Only called when h3's own chain is
+  // flagged.
+  struct ProbeResult {
+    uint32_t k;
+    uint32_t h;
+  };
+  static ProbeResult Probe(MatchState& m, uint32_t p, uint32_t h3) {
+    const uint8_t* const w = m.window;
+    const uint8_t* const lc = m.longchain3;
+    const uint8_t gen = m.flag_gen;
+    uint32_t h = ((h3 << kShift) ^ w[p + 3]) & kMask;
+    if (lc[h] != gen) return {1, h};
+    h = ((h << kShift) ^ w[p + 4]) & kMask;
+    if (lc[h] != gen) return {2, h};
+    const uint32_t last = p + kMaxProbe;
+    uint32_t q = p + 3;
+    uint32_t lo = q;
+    if (m.flagged_lo <= q && q < m.flagged_hi) {
+      lo = m.flagged_lo;
+      q = m.flagged_hi < last ? m.flagged_hi : last;
+    }
+    // Strings ahead are hashed as the scan reaches them, a few at a time
+    // and without gaps; later probes reuse them.
+    uint32_t* const ahead = m.ahead;
+    uint32_t end = m.ahead_end;
+    if (end < p + 3) end = p + 3;
+    for (;;) {
+      while (q >= end) {
+        uint32_t v = Hash3(w + end);
+        ahead[end & (kAheadRing - 1)] = v;
+        for (const uint32_t stop = end + kAheadBatch; ++end < stop;) {
+          v = ((v << kShift) ^ w[end + 2]) & kMask;
+          ahead[end & (kAheadRing - 1)] = v;
+        }
+      }
+      if (q == last || lc[ahead[q & (kAheadRing - 1)]] != gen) break;
+      ++q;
+    }
+    m.ahead_end = end;
+    m.flagged_lo = lo;
+    m.flagged_hi = q;
+    return {q - p, ahead[q & (kAheadRing - 1)]};
+  }
+
+  static void ClearFlag(MatchState& m, uint32_t h) {
+    if (m.longchain3[h] == m.flag_gen) {
+      m.longchain3[h] = 0;
+      m.flagged_lo = m.flagged_hi = 0;
+    }
+  }
+
+  // The finder's state while coding, as plain values: stores into the chain
+  // tables cannot alias them, so they stay in registers. MatchState is
+  // touched only on the rare paths (slides, flagged chains, block ends).
   struct Search {
-    MatchState& m;
-    StreamIo& io;
     uint8_t* const w;
     uint32_t* const head3;
     uint32_t* const prev3;
     uint8_t* const lc;
     uint32_t* const head2;
     uint32_t* const prev2;
-    uint32_t* const ahead;
+    const int32_t g;
     uint32_t p;
     int32_t l;
     uint32_t h3;
     uint32_t h2;
     int32_t b;
     uint32_t mpos;
-    const int32_t g;
     uint32_t off;
+    uint32_t base;
     uint8_t gen;
 
-    Search(MatchState& ms, StreamIo& sio)
-        : m(ms),
-          io(sio),
-          w(ms.window),
+    explicit Search(MatchState& ms)
+        : w(ms.window),
           head3(ms.head3),
           prev3(ms.prev3),
           lc(ms.longchain3),
           head2(ms.head2),
           prev2(ms.prev2),
-          ahead(ms.ahead),
+          g(ms.budget),
           p(ms.pos),
           l(ms.lookahead),
           h3(ms.h3),
           h2(ms.h2),
           b(ms.best),
           mpos(ms.match_pos),
-          g(ms.budget),
           off(ms.offset),
+          base(ms.base),
           gen(ms.flag_gen) {}
 
-    void Store() {
+    void Store(MatchState& m) const {
       m.pos = p;
       m.lookahead = l;
       m.h3 = h3;
@@ -153,19 +229,28 @@ struct Coder {
       m.match_pos = mpos;
     }
 
+    ACEKIT_HOT void Roll() {
+      h3 = ((h3 << kShift) ^ w[p + 2]) & kMask;
+      h2 = ((h2 << 4) ^ w[p + 1]) & 0xFF;
+    }
+
     // The hashes roll on across a slide: the steps just before it read the
     // zero bytes past 2D, and the first positions after it keep those.
-    ACEKIT_HOT void Advance() {
+    // Returns true when the window slid.
+    ACEKIT_HOT bool Advance(MatchState& m, StreamIo& io) {
       --l;
       ++p;
-      if (p >= 2 * kD) {
+      bool slid = false;
+      if (p >= 2 * kD) [[unlikely]] {
         l += static_cast<int32_t>(Slide(m, io));
         p -= kD;
         off = m.offset;
         gen = m.flag_gen;
+        base = m.base;
+        slid = true;
       }
-      h3 = ((h3 << kShift) ^ w[p + 2]) & kMask;
-      h2 = ((h2 << 4) ^ w[p + 1]) & 0xFF;
+      Roll();
+      return slid;
     }
 
     ACEKIT_HOT void Insert() {
@@ -177,21 +262,27 @@ struct Coder {
 
     // Walks the chain of h, whose entries are k bytes ahead of the match
     // start they stand for, looking for a match longer than b (at most max).
-    ACEKIT_HOT void Walk(uint32_t k, uint32_t h, int32_t max) {
+    // True when the chain ran out, false when the budget or a match of max
+    // bytes ended the walk.
+    template <bool kAhead>
+    ACEKIT_HOT bool Walk(uint32_t k, uint32_t h, int32_t max) {
       const uint32_t limit = k + (p > kD ? p - kD : 0);
-      const uint32_t base = m.base;
       const uint8_t* const here = w + p;
       int32_t cand = static_cast<int32_t>(head3[h] - off);
       int32_t counter = g;
       while (cand > static_cast<int32_t>(limit)) {
         if (--counter == 0) {
           lc[h] = gen;
-          return;
+          return false;
         }
+        // Loaded before the comparison's branch, which often mispredicts.
+        const int32_t next =
+            static_cast<int32_t>(prev3[static_cast<uint32_t>(cand) & kPosMask] - off);
         const uint32_t start = static_cast<uint32_t>(cand) - k;
         // A probe offset can put the start before the run; such a candidate
-        // counts as compared and found wanting.
-        if (start >= base && w[start + static_cast<uint32_t>(b)] == here[b]) {
+        // counts as compared and found wanting. Entries of the string at P
+        // itself all lie in the run.
+        if ((!kAhead || start >= base) && MayExceed(w + start, here, b)) {
           int32_t n = MatchLength(w + start, here, max);
           const uint32_t dist = p - start;
           if (kFarRule && n <= 4 && dist >= 524288) n = 1;
@@ -199,71 +290,43 @@ struct Coder {
           if (n > b) {
             b = n;
             mpos = start;
-            if (n == max) return;  // the flag stays as it was
+            if (n == max) return false;  // the flag stays as it was
           }
         }
-        cand = static_cast<int32_t>(prev3[static_cast<uint32_t>(cand) & kPosMask] - off);
+        cand = next;
       }
-      ClearFlag(h);
+      return true;
     }
 
-    // The first k from 0 whose string's chain is not flagged (at most
-    // kMaxProbe), and that string's hash, rolled on from h3. From k = 3 on
-    // the rolled value has forgotten h3 and equals the string's own hash.
-    ACEKIT_HOT uint32_t Probe(uint32_t& h) {
-      h = h3;
-      if (lc[h] != gen) return 0;
-      h = ((h << kShift) ^ w[p + 3]) & kMask;
-      if (lc[h] != gen) return 1;
-      h = ((h << kShift) ^ w[p + 4]) & kMask;
-      if (lc[h] != gen) return 2;
-      const uint32_t last = p + kMaxProbe;
-      uint32_t q = p + 3;
-      uint32_t lo = q;
-      if (m.flagged_lo <= q && q < m.flagged_hi) {
-        lo = m.flagged_lo;
-        q = m.flagged_hi < last ? m.flagged_hi : last;
-      }
-      // Hash every string the probe may reach; later probes reuse them.
-      uint32_t end = m.ahead_end;
-      if (end < p + 3) end = p + 3;
-      if (end <= last) {
-        uint32_t v = Hash3(w + end);
-        ahead[end & (kAheadRing - 1)] = v;
-        for (++end; end <= last + kAheadBatch; ++end) {
-          v = ((v << kShift) ^ w[end + 2]) & kMask;
-          ahead[end & (kAheadRing - 1)] = v;
-        }
-        m.ahead_end = end;
-      }
-      while (q < last && lc[ahead[q & (kAheadRing - 1)]] == gen) ++q;
-      h = ahead[q & (kAheadRing - 1)];
-      m.flagged_lo = lo;
-      m.flagged_hi = q;
-      return q - p;
+    // Fetches the chain head and flag of the string at q.
+    ACEKIT_HOT void PrefetchAt(uint32_t h) const {
+      Prefetch(head3 + h);
+      Prefetch(lc + h);
     }
 
-    ACEKIT_HOT void ClearFlag(uint32_t h) {
-      if (lc[h] == gen) {
-        lc[h] = 0;
-        m.flagged_lo = m.flagged_hi = 0;
-      }
-    }
-
-    ACEKIT_HOT void FindMatch() {
+    ACEKIT_HOT void FindMatch(MatchState& m) {
       if (b < 2) b = 2;
       mpos = p;
+      PrefetchAt(((h3 << kShift) ^ w[p + 3]) & kMask);
       // A chain that used up its budget last time is skipped in favour of
-      // the chain of a later string that any long match must contain.
-      uint32_t h;
-      const uint32_t k = Probe(h);
-      if (k == kMaxProbe) {
-        ClearFlag(h);
+      // the chain of a later string that any long match must contain. The
+      // chain a probe picks is never flagged, so only the second walk can
+      // clear a flag when its chain runs out.
+      if (lc[h3] != gen) [[likely]] {
+        Walk<false>(0, h3, kMaxMatch);
       } else {
-        Walk(k, h, kMaxMatch);
+        const ProbeResult r = Probe(m, p, h3);
+        if (r.k == kMaxProbe) {
+          ClearFlag(m, r.h);
+        } else {
+          Walk<true>(r.k, r.h, kMaxMatch);
+        }
+        // Matches shorter than the probe reach are invisible to that walk.
+        if (b <= static_cast<int32_t>(r.k) + 2 &&
+            Walk<false>(0, h3, static_cast<int32_t>(r.k) + 2)) {
+          ClearFlag(m, h3);
+        }
       }
-      // Matches shorter than the probe reach are invisible to that walk.
-      if (k != 0 && b <= static_cast<int32_t>(k) + 2) Walk(0, h3, static_cast<int32_t>(k) + 2);
 
       if (mpos == p || b < 3) {
         b = 1;
@@ -298,14 +361,6 @@ struct Coder {
       if (kFarRule && b <= 4 && dist - 1 >= 524288) b = 1;
       if (b <= 3 && dist - 1 > 8191) b = 1;
     }
-
-    // A block went out; a cancel during its flushes ends the loop soon.
-    void AfterBlock() {
-      if (io.cut_lookahead) {
-        io.cut_lookahead = false;
-        if (l > kCancelLookahead) l = kCancelLookahead;
-      }
-    }
   };
 
   static void Start(MatchState& m, StreamIo& io) {
@@ -328,7 +383,7 @@ struct Coder {
     m.h3 = Hash3(m.window + kD);
     m.ahead_end = 0;
     m.flagged_lo = m.flagged_hi = 0;
-    Search s(m, io);
+    Search s(m);
     s.Insert();
   }
 
@@ -348,34 +403,69 @@ struct Coder {
   }
 
   static void Run(MatchState& m, StreamIo& io, BlockCoder& blocks) {
-    Search s(m, io);
     io.coded = 0;
     io.cut_lookahead = false;
-    while (s.l > 0) {
-      // The new search has to beat the previous match minus one byte.
-      const int32_t prev_len = s.b;
-      const uint32_t prev_dist = s.p - s.mpos;
-      s.b -= 1;
-      s.Advance();
-      s.FindMatch();
+    Search s(m);
+    // Input coded so far is p - coded_base; a slide moves both.
+    uint32_t coded_base = s.p;
+    BlockSymbol* out = blocks.cursor();
+    BlockSymbol* const out_end = blocks.buffer_end();
+    // Makes room for one symbol of the position before P. A cancel during
+    // the block's flushes ends the loop soon.
+    auto room = [&]() {
+      if (out == out_end) [[unlikely]] {
+        blocks.set_cursor(out);
+        io.coded = static_cast<int32_t>(s.p - 1 - coded_base);
+        blocks.EmitBlock(io);
+        out = blocks.buffer_begin();
+        if (io.cut_lookahead) {
+          io.cut_lookahead = false;
+          if (s.l > kCancelLookahead) s.l = kCancelLookahead;
+        }
+      }
+    };
+    // One search per pass, so that the loop holds a single copy of it. A
+    // pass either weighs the match at P against the next position's (lazy
+    // evaluation) or, right after a match, searches afresh.
+    bool fresh = false;
+    for (;;) {
+      int32_t prev_len = 0;
+      uint32_t prev_dist = 0;
+      if (fresh) {
+        s.b = 1;
+      } else {
+        if (s.l <= 0) break;
+        // The new search has to beat the previous match minus one byte.
+        prev_len = s.b;
+        prev_dist = s.p - s.mpos;
+        s.b -= 1;
+      }
+      if (s.Advance(m, io)) coded_base -= kD;
+      s.FindMatch(m);
       s.Clamp();
+      fresh = false;
       if (prev_len >= s.b && prev_len >= 2) {
-        if (blocks.AddMatch(static_cast<uint32_t>(prev_len), prev_dist, io)) s.AfterBlock();
-        io.coded += prev_len;
+        room();
+        *out++ = blocks.MatchSymbol(static_cast<uint32_t>(prev_len), prev_dist);
+        // P + lookahead never passes 2D and the match fits the lookahead it
+        // was found with, so only the step after a match's last byte can
+        // slide.
+        s.l -= prev_len - 2;
+        s.PrefetchAt(Hash3(s.w + s.p - 1 + static_cast<uint32_t>(prev_len)));
         for (int32_t i = prev_len - 2; i > 0; --i) {
-          s.Advance();
+          ++s.p;
+          s.Roll();
           s.Insert();
         }
-        s.Advance();
-        s.b = 1;
-        s.FindMatch();
-        s.Clamp();
-      } else {
-        if (blocks.AddLiteral(s.w[s.p - 1], io)) s.AfterBlock();
-        io.coded += 1;
+        fresh = true;
+      } else if (prev_len != 0) {
+        room();
+        *out++ = BlockCoder::LiteralSymbol(s.w[s.p - 1]);
       }
     }
-    s.Store();
+    blocks.set_cursor(out);
+    io.coded = static_cast<int32_t>(s.p - coded_base);
+    s.Store(m);
   }
 
   static constexpr CoderEntry kEntry{&Start, &Resume, &Run};

@@ -3,7 +3,9 @@
 // stream totals that decide the store fallback, and progress reports.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "api/status.h"
 #include "decompress/progress.h"
@@ -80,17 +82,43 @@ class StreamIo {
     RestoreBits(b);
   }
 
+  // The same fields written straight into the buffer at `at`, without a
+  // branch per word: the word is stored every time and `at` moves on only
+  // when it was complete. The caller keeps at least 4 bytes of room past
+  // `at` (direct_end() bounds two fields) and hands the position back with
+  // set_direct() before anything else writes.
+  static void PutBitsDirect(Bits& b, uint8_t*& at, uint32_t n, uint32_t value) {
+    b.acc = (b.acc << n) | value;
+    b.count += n;
+    const uint32_t full = b.count > 32 ? 1u : 0u;
+    b.count -= full << 5;
+    StoreWord(at, static_cast<uint32_t>(b.acc >> b.count));
+    at += full << 2;
+  }
+  uint8_t* direct() { return buf_ + fill_; }
+  // Past this, fewer than two words fit: the next fields take PutBits.
+  const uint8_t* direct_end() const { return buf_ + kOutputBufferBytes - 8; }
+  void set_direct(const uint8_t* at) { fill_ = static_cast<uint32_t>(at - buf_); }
+
   void PutWord(uint32_t word) {
     if (fill_ + 4 > kOutputBufferBytes) {
       FlushOutput(word, 4);
       return;
     }
-    uint8_t* p = buf_ + fill_;
-    p[0] = static_cast<uint8_t>(word);
-    p[1] = static_cast<uint8_t>(word >> 8);
-    p[2] = static_cast<uint8_t>(word >> 16);
-    p[3] = static_cast<uint8_t>(word >> 24);
+    StoreWord(buf_ + fill_, word);
     fill_ += 4;
+  }
+
+  // Words are little-endian in the stream.
+  static void StoreWord(uint8_t* p, uint32_t word) {
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(p, &word, sizeof word);
+    } else {
+      p[0] = static_cast<uint8_t>(word);
+      p[1] = static_cast<uint8_t>(word >> 8);
+      p[2] = static_cast<uint8_t>(word >> 16);
+      p[3] = static_cast<uint8_t>(word >> 24);
+    }
   }
 
   // Writes the buffer out and starts the next one with the first `bytes`

@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <utility>
 
+#include "decompress/sort_by_length.h"
 #include "support.h"
 
 namespace acekit::compress_test {
@@ -44,6 +47,173 @@ TEST(BuildHuffmanCode, OverlongCodesAreRepaired) {
     EXPECT_EQ(longest, max_len);
     EXPECT_EQ(kraft, uint64_t{1} << max_len);  // complete and prefix-free
   }
+}
+
+// The construction written plainly: a heap of node indices compared through
+// the frequency and depth tables, and the full length sort. The library's
+// version must hand out the same lengths and codes.
+void PlainBuild(compress::HuffmanCode& t, int n, int max_len, compress::HuffmanWork& w) {
+  constexpr int kMaxNodes = compress::kMaxNodes;
+  uint16_t heap[kMaxNodes + 1];
+  int size = 0;
+  int highest = -1;
+  for (int s = 0; s < n; ++s) {
+    t.depth[s] = 0;
+    t.len[s] = 0;
+    if (t.freq[s] != 0) {
+      heap[++size] = static_cast<uint16_t>(s);
+      highest = s;
+    }
+  }
+  while (size < 2) {
+    const int node = highest < 2 ? ++highest : 0;
+    t.freq[node] = 1;
+    t.depth[node] = 0;
+    heap[++size] = static_cast<uint16_t>(node);
+  }
+  auto precedes = [&t](int a, int b) {
+    return t.freq[a] < t.freq[b] || (t.freq[a] == t.freq[b] && t.depth[a] <= t.depth[b]);
+  };
+  auto sift_down = [&](int k) {
+    const uint16_t v = heap[k];
+    int j = 2 * k;
+    while (j <= size) {
+      if (j < size && precedes(heap[j + 1], heap[j])) ++j;
+      if (precedes(v, heap[j])) break;
+      heap[k] = heap[j];
+      k = j;
+      j *= 2;
+    }
+    heap[k] = v;
+  };
+  for (int k = size / 2; k >= 1; --k) sift_down(k);
+  int top = kMaxNodes;
+  int node = n;
+  while (size >= 2) {
+    const uint16_t a = heap[1];
+    heap[1] = heap[size--];
+    sift_down(1);
+    const uint16_t b = heap[1];
+    w.order[--top] = a;
+    w.order[--top] = b;
+    t.freq[node] = t.freq[a] + t.freq[b];
+    t.depth[node] = static_cast<uint8_t>(std::max(t.depth[a], t.depth[b]) + 1);
+    t.parent[a] = t.parent[b] = static_cast<uint16_t>(node);
+    heap[1] = static_cast<uint16_t>(node);
+    sift_down(1);
+    ++node;
+  }
+  const int root = --top;
+  w.order[root] = heap[1];
+  for (int l = 0; l <= max_len; ++l) w.count[l] = 0;
+  int overflow = 0;
+  t.len[w.order[root]] = 0;
+  for (int i = root + 1; i < kMaxNodes; ++i) {
+    const int v = w.order[i];
+    int l = t.len[t.parent[v]] + 1;
+    if (l > max_len) {
+      l = max_len;
+      ++overflow;
+    }
+    t.len[v] = static_cast<uint8_t>(l);
+    if (v <= highest) ++w.count[l];
+  }
+  if (overflow > 0) {
+    do {
+      int l = max_len - 1;
+      while (l > 0 && w.count[l] == 0) --l;
+      if (l == 0) break;
+      --w.count[l];
+      w.count[l + 1] += 2;
+      --w.count[max_len];
+      overflow -= 2;
+    } while (overflow > 0);
+    int i = kMaxNodes - 1;
+    for (int l = max_len; l >= 1; --l) {
+      for (int c = w.count[l]; c > 0;) {
+        const int v = w.order[i--];
+        if (v > highest) continue;
+        t.len[v] = static_cast<uint8_t>(l);
+        --c;
+      }
+    }
+  }
+  int next[compress::kMaxCodeLength + 2];
+  uint32_t code = 0;
+  for (int l = 1; l <= max_len; ++l) {
+    code = (code + static_cast<uint32_t>(w.count[l - 1])) << 1;
+    next[l] = static_cast<int>(code);
+  }
+  for (int s = 0; s <= highest; ++s) {
+    w.sort_len[s] = t.len[s];
+    w.sort_sym[s] = static_cast<uint16_t>(s);
+  }
+  SortByLength(w.sort_len, w.sort_sym, highest);
+  for (int i = highest; i >= 0; --i) {
+    const int l = w.sort_len[i];
+    if (l != 0) t.code[w.sort_sym[i]] = static_cast<uint16_t>(next[l]++);
+  }
+  t.highest = highest;
+}
+
+TEST(BuildHuffmanCode, SameCodesAsThePlainConstruction) {
+  // Frequency tables of every shape the coders meet: few and many symbols,
+  // heavy ties (small counts), steep and flat spreads, tables that overflow
+  // the length limit, and the lone-symbol and empty cases.
+  uint64_t state = 0x243F6A8885A308D3ull;
+  auto next = [&state]() {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return static_cast<uint32_t>(state >> 11);
+  };
+  const std::pair<int, int> alphabets[] = {{282, 11}, {256, 11}, {13, 7}};
+  int overflowed = 0;
+  for (int round = 0; round < 6000; ++round) {
+    const auto [n, max_len] = alphabets[round % 3];
+    auto mine = std::make_unique<compress::HuffmanCode>();
+    auto plain = std::make_unique<compress::HuffmanCode>();
+    auto work = std::make_unique<compress::HuffmanWork>();
+    const int shape = (round / 3) % 6;
+    const uint32_t used = 1 + next() % 1000;  // per mille of symbols with a count
+    for (int s = 0; s < n; ++s) {
+      uint32_t f = 0;
+      if (next() % 1000 < used) {
+        switch (shape) {
+          case 0:
+            f = 1 + next() % 3;
+            break;  // ties everywhere
+          case 1:
+            f = 1 + next() % 200;
+            break;  // flat
+          case 2:
+            f = 1u << (next() % 20);
+            break;  // steep
+          case 3:
+            f = 1 + (next() % 16384) / (1 + next() % 512);
+            break;  // skewed
+          case 4:
+            f = s < 30 ? 1u << (s % 24) : 1 + next() % 2;
+            break;  // overflowing
+          default:
+            f = round % 7 == 0 ? (s == static_cast<int>(next() % n) ? 9 : 0) : 1;
+            break;
+        }
+      }
+      mine->freq[s] = plain->freq[s] = f;
+    }
+    compress::BuildHuffmanCode(*mine, n, max_len, *work);
+    PlainBuild(*plain, n, max_len, *work);
+    ASSERT_EQ(mine->highest, plain->highest) << round;
+    for (int s = 0; s < n; ++s) {
+      ASSERT_EQ(mine->len[s], plain->len[s]) << round << " " << s;
+      if (plain->len[s] != 0) {
+        ASSERT_EQ(mine->code[s], plain->code[s]) << round << " " << s;
+      }
+      if (plain->len[s] == max_len && s <= plain->highest) ++overflowed;
+    }
+  }
+  EXPECT_GT(overflowed, 0);
 }
 
 struct Coder {
