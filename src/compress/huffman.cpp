@@ -164,31 +164,6 @@ void BlockCoder::ResetSymbolBuffer() {
   r_ = 0;
 }
 
-BlockSymbol BlockCoder::MatchSymbol(uint32_t length, uint32_t distance) {
-  const uint32_t d = distance - 1;
-  const uint32_t adj = (d > 255 ? 1u : 0u) + (d > 8191 ? 1u : 0u);
-  const uint32_t c = length - 2 - adj;  // length code as a new distance
-
-  uint32_t k = 0;
-  while (k < 4 && rep_[(r_ - k) & 3] != d) ++k;
-  // A repeat must pay off: the two older slots cost one more length unit,
-  // which a minimal new-distance match cannot spare.
-  if (k < 4 && !(k >= 2 && c == 0) && !(k <= 1 && length == 258)) {
-    for (uint32_t j = k; j >= 1; --j) rep_[(r_ - j) & 3] = rep_[(r_ - j + 1) & 3];
-    rep_[r_] = d;
-    const uint32_t code = k <= 1 ? length - 2 : length - 3;
-    return BlockSymbol{static_cast<uint16_t>(256 + k), static_cast<uint8_t>(code), 0, 0};
-  }
-  const uint32_t nbits = static_cast<uint32_t>(std::bit_width(d));
-  r_ = (r_ + 1) & 3;
-  rep_[r_] = d;
-  // The top bit of d is implied by the symbol; a distance of one bit sends
-  // nothing more.
-  const uint32_t sent = nbits >= 2 ? nbits - 1 : 0;
-  return BlockSymbol{static_cast<uint16_t>(260 + nbits), static_cast<uint8_t>(c),
-                     static_cast<uint8_t>(sent), d & ((1u << sent) - 1)};
-}
-
 void BlockCoder::SendCodeLengths(const HuffmanCode& code, StreamIo& out) {
   HuffmanCode& cl = t_->code_length;
   HuffmanWork& w = t_->work;

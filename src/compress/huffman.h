@@ -94,7 +94,34 @@ class BlockCoder {
   void set_cursor(const BlockSymbol* c) { count_ = static_cast<uint32_t>(c - syms_); }
   static BlockSymbol LiteralSymbol(uint8_t byte) { return BlockSymbol{byte, 0, 0, 0}; }
   // The symbol of a match; moves the repeat ring on.
-  BlockSymbol MatchSymbol(uint32_t length, uint32_t distance);
+  BlockSymbol MatchSymbol(uint32_t length, uint32_t distance) {
+    const uint32_t d = distance - 1;
+    const uint32_t adj = (d > 255 ? 1u : 0u) + (d > 8191 ? 1u : 0u);
+    const uint32_t c = length - 2 - adj;  // length code as a new distance
+
+    // k: the newest ring slot holding d, 4 when none does.
+    const uint32_t r = r_;
+    const uint32_t hits = (rep_[r] == d ? 1u : 0u) | (rep_[(r - 1) & 3] == d ? 2u : 0u) |
+                          (rep_[(r - 2) & 3] == d ? 4u : 0u) | (rep_[(r - 3) & 3] == d ? 8u : 0u) |
+                          16u;
+    const uint32_t k = static_cast<uint32_t>(std::countr_zero(hits));
+    // A repeat must pay off: the two older slots cost one more length unit,
+    // which a minimal new-distance match cannot spare.
+    if (k < 4 && !(k >= 2 && c == 0) && !(k <= 1 && length == 258)) {
+      for (uint32_t j = k; j >= 1; --j) rep_[(r - j) & 3] = rep_[(r - j + 1) & 3];
+      rep_[r] = d;
+      const uint32_t code = k <= 1 ? length - 2 : length - 3;
+      return BlockSymbol{static_cast<uint16_t>(256 + k), static_cast<uint8_t>(code), 0, 0};
+    }
+    const uint32_t nbits = static_cast<uint32_t>(std::bit_width(d));
+    r_ = (r + 1) & 3;
+    rep_[r_] = d;
+    // The top bit of d is implied by the symbol; a distance of one bit sends
+    // nothing more.
+    const uint32_t sent = nbits >= 2 ? nbits - 1 : 0;
+    return BlockSymbol{static_cast<uint16_t>(260 + nbits), static_cast<uint8_t>(c),
+                       static_cast<uint8_t>(sent), d & ((1u << sent) - 1)};
+  }
 
   // Codes the buffered symbols as one block and empties the buffer.
   void EmitBlock(StreamIo& out);

@@ -59,19 +59,33 @@ ACEKIT_HOT int32_t MatchLength(const uint8_t* a, const uint8_t* b, int32_t max) 
   }
 }
 
-// True when a and b can share more than `len` leading bytes (len >= 2): the
-// first eight and the eight up to byte len agree. Never false for a longer
-// match, so it may drop candidates before MatchLength.
-ACEKIT_HOT bool MayExceed(const uint8_t* a, const uint8_t* b, int32_t len) {
-  if constexpr (std::endian::native == std::endian::little) {
-    const uint64_t x = Load64(a) ^ Load64(b);
-    if (len < 8) return (x << (56 - 8 * len)) == 0;
-    const uint32_t e = static_cast<uint32_t>(len) - 7;
-    return (x | (Load64(a + e) ^ Load64(b + e))) == 0;
-  } else {
-    return a[len] == b[len] && a[0] == b[0] && a[1] == b[1];
+// Screens candidates for a match longer than `len` (len >= 2): the first
+// eight bytes and the eight up to byte len must agree. Never false for a
+// longer match, so it may drop candidates before MatchLength. The shift for
+// short lengths is worked out once per length.
+class Screen {
+ public:
+  explicit Screen(int32_t len) { Set(len); }
+  ACEKIT_HOT void Set(int32_t len) {
+    len_ = len;
+    shift_ = len < 8 ? static_cast<uint32_t>(56 - 8 * len) : 0;
+    tail_ = len < 8 ? 0 : static_cast<uint32_t>(len) - 7;
   }
-}
+  ACEKIT_HOT bool Pass(const uint8_t* a, const uint8_t* b) const {
+    if constexpr (std::endian::native == std::endian::little) {
+      const uint64_t x = Load64(a) ^ Load64(b);
+      if (tail_ == 0) return (x << shift_) == 0;
+      return (x | (Load64(a + tail_) ^ Load64(b + tail_))) == 0;
+    } else {
+      return a[len_] == b[len_] && a[0] == b[0] && a[1] == b[1];
+    }
+  }
+
+ private:
+  int32_t len_;
+  uint32_t shift_;
+  uint32_t tail_;
+};
 
 template <uint32_t kLog2, uint32_t kShift, uint32_t kHashBits>
 struct Coder {
@@ -82,6 +96,7 @@ struct Coder {
   // Short matches this far away cost more than their literals. Only the
   // largest window has such distances.
   static constexpr bool kFarRule = kD > 524288;
+  static constexpr BlockLayout kLayout = LayoutOf(WindowShape{kLog2, kShift, kHashBits});
 
   static uint32_t Hash3(const uint8_t* p) {
     return ((((static_cast<uint32_t>(p[0]) << kShift) ^ p[1]) << kShift) ^ p[2]) & kMask;
@@ -119,8 +134,8 @@ struct Coder {
     ClearFlags(m);
     m.offset += kD;
     Renormalize(m);
-    std::memset(m.head2, 0, sizeof m.head2);
-    std::memset(m.prev2, 0, sizeof m.prev2);
+    std::memset(m.head2, 0, 256 * sizeof(uint32_t));
+    std::memset(m.prev2, 0, 256 * sizeof(uint32_t));
     m.ahead_end = 0;
     m.flagged_lo = m.flagged_hi = 0;
     m.base = m.base > kD ? m.base - kD : 0;
@@ -186,11 +201,6 @@ struct Coder {
   // touched only on the rare paths (slides, flagged chains, block ends).
   struct Search {
     uint8_t* const w;
-    uint32_t* const head3;
-    uint32_t* const prev3;
-    uint8_t* const lc;
-    uint32_t* const head2;
-    uint32_t* const prev2;
     const int32_t g;
     uint32_t p;
     int32_t l;
@@ -204,11 +214,6 @@ struct Coder {
 
     explicit Search(MatchState& ms)
         : w(ms.window),
-          head3(ms.head3),
-          prev3(ms.prev3),
-          lc(ms.longchain3),
-          head2(ms.head2),
-          prev2(ms.prev2),
           g(ms.budget),
           p(ms.pos),
           l(ms.lookahead),
@@ -219,6 +224,22 @@ struct Coder {
           off(ms.offset),
           base(ms.base),
           gen(ms.flag_gen) {}
+
+    // The tables at their fixed places in the block, each access written
+    // from w so that one register addresses them all.
+    ACEKIT_HOT uint32_t& Head3(uint32_t h) const {
+      return *reinterpret_cast<uint32_t*>(w + kLayout.head3 + size_t{h} * 4);
+    }
+    ACEKIT_HOT uint32_t& Prev3(uint32_t q) const {
+      return *reinterpret_cast<uint32_t*>(w + kLayout.prev3 + size_t{q & kPosMask} * 4);
+    }
+    ACEKIT_HOT uint8_t& Flag(uint32_t h) const { return w[kLayout.longchain3 + h]; }
+    ACEKIT_HOT uint32_t& Head2(uint32_t h) const {
+      return *reinterpret_cast<uint32_t*>(w + kLayout.head2 + size_t{h} * 4);
+    }
+    ACEKIT_HOT uint32_t& Prev2(uint32_t q) const {
+      return *reinterpret_cast<uint32_t*>(w + kLayout.prev2 + size_t{q & 255} * 4);
+    }
 
     void Store(MatchState& m) const {
       m.pos = p;
@@ -254,10 +275,10 @@ struct Coder {
     }
 
     ACEKIT_HOT void Insert() {
-      prev3[p & kPosMask] = head3[h3];
-      head3[h3] = p + off;
-      prev2[p & 255] = head2[h2];
-      head2[h2] = p;
+      Prev3(p) = Head3(h3);
+      Head3(h3) = p + off;
+      Prev2(p) = Head2(h2);
+      Head2(h2) = p;
     }
 
     // Walks the chain of h, whose entries are k bytes ahead of the match
@@ -268,21 +289,21 @@ struct Coder {
     ACEKIT_HOT bool Walk(uint32_t k, uint32_t h, int32_t max) {
       const uint32_t limit = k + (p > kD ? p - kD : 0);
       const uint8_t* const here = w + p;
-      int32_t cand = static_cast<int32_t>(head3[h] - off);
+      int32_t cand = static_cast<int32_t>(Head3(h) - off);
       int32_t counter = g;
+      Screen screen(b);
       while (cand > static_cast<int32_t>(limit)) {
         if (--counter == 0) {
-          lc[h] = gen;
+          Flag(h) = gen;
           return false;
         }
         // Loaded before the comparison's branch, which often mispredicts.
-        const int32_t next =
-            static_cast<int32_t>(prev3[static_cast<uint32_t>(cand) & kPosMask] - off);
+        const int32_t next = static_cast<int32_t>(Prev3(static_cast<uint32_t>(cand)) - off);
         const uint32_t start = static_cast<uint32_t>(cand) - k;
         // A probe offset can put the start before the run; such a candidate
         // counts as compared and found wanting. Entries of the string at P
         // itself all lie in the run.
-        if ((!kAhead || start >= base) && MayExceed(w + start, here, b)) {
+        if ((!kAhead || start >= base) && screen.Pass(w + start, here)) {
           int32_t n = MatchLength(w + start, here, max);
           const uint32_t dist = p - start;
           if (kFarRule && n <= 4 && dist >= 524288) n = 1;
@@ -291,6 +312,7 @@ struct Coder {
             b = n;
             mpos = start;
             if (n == max) return false;  // the flag stays as it was
+            screen.Set(b);
           }
         }
         cand = next;
@@ -300,8 +322,8 @@ struct Coder {
 
     // Fetches the chain head and flag of the string at q.
     ACEKIT_HOT void PrefetchAt(uint32_t h) const {
-      Prefetch(head3 + h);
-      Prefetch(lc + h);
+      Prefetch(&Head3(h));
+      Prefetch(&Flag(h));
     }
 
     ACEKIT_HOT void FindMatch(MatchState& m) {
@@ -312,7 +334,7 @@ struct Coder {
       // the chain of a later string that any long match must contain. The
       // chain a probe picks is never flagged, so only the second walk can
       // clear a flag when its chain runs out.
-      if (lc[h3] != gen) [[likely]] {
+      if (Flag(h3) != gen) [[likely]] {
         Walk<false>(0, h3, kMaxMatch);
       } else {
         const ProbeResult r = Probe(m, p, h3);
@@ -331,14 +353,14 @@ struct Coder {
       if (mpos == p || b < 3) {
         b = 1;
         if (p > kD + 256) {
-          uint32_t cand = head2[h2];
+          uint32_t cand = Head2(h2);
           while (cand > p - 256) {
             if (w[cand] == w[p] && w[cand + 1] == w[p + 1]) {
               b = 2;
               mpos = cand;
               break;
             }
-            cand = prev2[cand & 255];
+            cand = Prev2(cand);
           }
         }
       }
@@ -372,8 +394,8 @@ struct Coder {
       m.offset = 0;
     }
     ClearFlags(m);
-    std::memset(m.head2, 0, sizeof m.head2);
-    std::memset(m.prev2, 0, sizeof m.prev2);
+    std::memset(m.head2, 0, 256 * sizeof(uint32_t));
+    std::memset(m.prev2, 0, 256 * sizeof(uint32_t));
     const uint32_t n = io.ReadInput(m.window + kD, kD);
     m.lookahead = static_cast<int32_t>(n);
     m.pos = kD;
@@ -483,19 +505,17 @@ constexpr const CoderEntry* kEntries[kWindowSizes] = {&CoderOf<0>::kEntry, &Code
 
 bool AllocMatchBuffers(MatchState& m, int shape) {
   FreeMatchBuffers(m);
-  const WindowShape& ws = kWindowShapes[shape];
-  const size_t d = size_t{1} << ws.log2_size;
-  const size_t hashes = size_t{1} << ws.hash_bits;
+  const BlockLayout layout = LayoutOf(kWindowShapes[shape]);
   // Zeroed once here and never again: bytes past the valid input take part
   // in comparisons, so what earlier reads left there shapes the output.
-  m.window = static_cast<uint8_t*>(platform::AllocZeroed(2 * d + kWindowSpare));
-  m.head3 = static_cast<uint32_t*>(platform::AllocZeroed(hashes * sizeof(uint32_t)));
-  m.prev3 = static_cast<uint32_t*>(platform::AllocZeroed(d * sizeof(uint32_t)));
-  m.longchain3 = static_cast<uint8_t*>(platform::AllocZeroed(hashes));
-  if (m.window == nullptr || m.head3 == nullptr || m.prev3 == nullptr || m.longchain3 == nullptr) {
-    FreeMatchBuffers(m);
-    return false;
-  }
+  uint8_t* const block = static_cast<uint8_t*>(platform::AllocZeroed(layout.size));
+  if (block == nullptr) return false;
+  m.window = block;
+  m.head3 = reinterpret_cast<uint32_t*>(block + layout.head3);
+  m.prev3 = reinterpret_cast<uint32_t*>(block + layout.prev3);
+  m.longchain3 = block + layout.longchain3;
+  m.head2 = reinterpret_cast<uint32_t*>(block + layout.head2);
+  m.prev2 = reinterpret_cast<uint32_t*>(block + layout.prev2);
   m.shape = shape;
   m.offset = 0;
   m.flag_gen = 1;
@@ -506,13 +526,12 @@ bool AllocMatchBuffers(MatchState& m, int shape) {
 
 void FreeMatchBuffers(MatchState& m) {
   if (m.window != nullptr) platform::Free(m.window);
-  if (m.head3 != nullptr) platform::Free(m.head3);
-  if (m.prev3 != nullptr) platform::Free(m.prev3);
-  if (m.longchain3 != nullptr) platform::Free(m.longchain3);
   m.window = nullptr;
   m.head3 = nullptr;
   m.prev3 = nullptr;
   m.longchain3 = nullptr;
+  m.head2 = nullptr;
+  m.prev2 = nullptr;
 }
 
 int32_t LevelBudget(int32_t level) {

@@ -6,6 +6,7 @@
 // instance chosen when the compressor is set up.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "compress/huffman.h"
@@ -26,10 +27,31 @@ struct WindowShape {
 inline constexpr WindowShape kWindowShapes[kWindowSizes] = {
     {16, 6, 15}, {17, 6, 17}, {18, 6, 18}, {19, 7, 19}, {20, 7, 20}};
 
+// Where the window and the tables lie in the finder's single block: one
+// base address reaches them all, which spares the coding loop a register per
+// table.
+struct BlockLayout {
+  size_t head3, prev3, longchain3, head2, prev2, size;
+};
+constexpr BlockLayout LayoutOf(const WindowShape& ws) {
+  const size_t d = size_t{1} << ws.log2_size;
+  const size_t hashes = size_t{1} << ws.hash_bits;
+  BlockLayout b{};
+  b.head3 = (2 * d + kWindowSpare + 63) / 64 * 64;
+  b.prev3 = b.head3 + hashes * sizeof(uint32_t);
+  b.longchain3 = b.prev3 + d * sizeof(uint32_t);
+  b.head2 = b.longchain3 + hashes;
+  b.prev2 = b.head2 + 256 * sizeof(uint32_t);
+  b.size = b.prev2 + 256 * sizeof(uint32_t);
+  return b;
+}
+
 // Everything the finder keeps between calls; it survives from file to file in
 // a solid run. Positions index the window; 0 means "none".
 struct MatchState {
-  uint8_t* window = nullptr;  // 2D + kWindowSpare; input enters at [D, 2D)
+  // The block; the window (2D + kWindowSpare) comes first and input enters
+  // at [D, 2D). The table pointers below point into it.
+  uint8_t* window = nullptr;
   // The chain tables hold positions plus `offset`. A fresh start or a slide
   // raises the offset instead of clearing or rebasing them, so entries of
   // earlier runs and entries that slid out come out at or below 0 and end a
@@ -41,8 +63,8 @@ struct MatchState {
   uint32_t offset = 0;
   uint32_t offset_limit = 1u << 30;  // lowered by tests to reach the reset paths
   uint8_t flag_gen = 1;
-  uint32_t head2[256] = {};
-  uint32_t prev2[256] = {};
+  uint32_t* head2 = nullptr;  // 256 entries
+  uint32_t* prev2 = nullptr;  // 256 entries
   // Hashes of the strings ahead of P, so that probes need not roll them one
   // byte at a time. Entries below ahead_end are valid; any change of the
   // window's contents drops them.
@@ -67,8 +89,8 @@ struct MatchState {
   int32_t budget = 6;  // chain budget G
 };
 
-// Takes the window and tables for shape (window zeroed). False when any is
-// missing; then nothing is held.
+// Takes the block for shape, zeroed. False when memory is short; then
+// nothing is held.
 bool AllocMatchBuffers(MatchState& m, int shape);
 void FreeMatchBuffers(MatchState& m);
 
