@@ -41,11 +41,15 @@ void BuildHuffmanCode(HuffmanCode& t, int n, int max_len, HuffmanWork& w) {
     heap[++size] = entry(1, 0, node);
   }
 
+  // A key above every entry follows the last one, so the right child can be
+  // compared without checking that it exists.
+  constexpr uint64_t kPastEnd = ~uint64_t{0};
+  heap[size + 1] = kPastEnd;
   auto sift_down = [&](int k) {
     const uint64_t v = heap[k];
     int j = 2 * k;
     while (j <= size) {
-      if (j < size && precedes(heap[j + 1], heap[j])) ++j;
+      j += precedes(heap[j + 1], heap[j]) ? 1 : 0;
       if (precedes(v, heap[j])) break;
       heap[k] = heap[j];
       k = j;
@@ -59,7 +63,8 @@ void BuildHuffmanCode(HuffmanCode& t, int n, int max_len, HuffmanWork& w) {
   int node = n;
   while (size >= 2) {
     const uint64_t ea = heap[1];
-    heap[1] = heap[size--];
+    heap[1] = heap[size];
+    heap[size--] = kPastEnd;
     sift_down(1);
     const uint64_t eb = heap[1];
     const uint16_t a = static_cast<uint16_t>(ea);
@@ -147,6 +152,8 @@ bool BlockCoder::AllocTables() {
   t_ = static_cast<Tables*>(platform::AllocZeroed(sizeof(Tables)));
   if (t_ == nullptr) return false;
   syms_ = t_->syms;
+  main_count_ = t_->main.freq;
+  length_count_ = t_->length.freq;
   ResetSymbolBuffer();
   return true;
 }
@@ -155,11 +162,14 @@ void BlockCoder::FreeTables() {
   if (t_ != nullptr) platform::Free(t_);
   t_ = nullptr;
   syms_ = nullptr;
+  main_count_ = nullptr;
+  length_count_ = nullptr;
   count_ = 0;
 }
 
 void BlockCoder::ResetSymbolBuffer() {
   count_ = 0;
+  ClearCounts();
   for (uint32_t& v : rep_) v = 0;
   r_ = 0;
 }
@@ -192,21 +202,9 @@ void BlockCoder::SendCodeLengths(const HuffmanCode& code, StreamIo& out) {
 }
 
 void BlockCoder::EmitBlock(StreamIo& out) {
+  // The counts of this block's symbols are in the codes' frequencies.
   HuffmanCode& main = t_->main;
   HuffmanCode& len = t_->length;
-  std::memset(main.freq, 0, sizeof(main.freq[0]) * kMainSymbols);
-  std::memset(len.freq, 0, sizeof(len.freq[0]) * kLengthSymbols);
-  // Literals carry length code 0; their counts come off it afterwards, which
-  // spares a branch per symbol.
-  for (uint32_t i = 0; i < count_; ++i) {
-    const BlockSymbol& s = syms_[i];
-    ++main.freq[s.symbol];
-    ++len.freq[s.length];
-  }
-  uint32_t literals = 0;
-  for (int c = 0; c < 256; ++c) literals += main.freq[c];
-  len.freq[0] -= literals;
-
   BuildHuffmanCode(main, kMainSymbols, kMaxCodeLength, t_->work);
   SendCodeLengths(main, out);
   BuildHuffmanCode(len, kLengthSymbols, kMaxCodeLength, t_->work);
@@ -214,6 +212,12 @@ void BlockCoder::EmitBlock(StreamIo& out) {
   out.PutBits(15, count_);
   SendSymbols(out);
   count_ = 0;
+  ClearCounts();
+}
+
+void BlockCoder::ClearCounts() {
+  std::memset(main_count_, 0, sizeof(uint32_t) * kMainSymbols);
+  std::memset(length_count_, 0, sizeof(uint32_t) * kLengthSymbols);
 }
 
 void BlockCoder::SendSymbols(StreamIo& out) {
@@ -227,7 +231,21 @@ void BlockCoder::SendSymbols(StreamIo& out) {
   for (int c = 0; c < kLengthSymbols; ++c) {
     length_field[c] = static_cast<uint32_t>(len.len[c]) << 16 | len.code[c];
   }
+  uint32_t matches = 0;
+  for (int c = 256; c < kMainSymbols; ++c) matches += main.freq[c];
+  // Where matches are rare (incompressible data) a branch on them is cheaper
+  // than a second, mostly empty field per symbol.
+  if (matches < count_ / 16) {
+    SendSymbolsAs<true>(out);
+  } else {
+    SendSymbolsAs<false>(out);
+  }
+}
 
+template <bool kRareMatches>
+void BlockCoder::SendSymbolsAs(StreamIo& out) {
+  const uint32_t* const main_field = t_->main_field;
+  const uint32_t* const length_field = t_->length_field;
   // Each symbol is two fields: the main code with the distance bits behind
   // it (at most 11 + 19 bits), then the length code, empty for literals.
   StreamIo::Bits bits = out.SaveBits();
@@ -242,12 +260,20 @@ void BlockCoder::SendSymbols(StreamIo& out) {
     const uint32_t v = (m & 0xFFFF) << s.extra_bits | s.extra;
     // All ones for matches (symbols 256 and up), zero for literals.
     const uint32_t is_match = 0u - static_cast<uint32_t>(s.symbol >> 8);
-    const uint32_t l = length_field[s.length] & is_match;
     if (at <= end) [[likely]] {
       StreamIo::PutBitsDirect(bits, at, n, v);
-      StreamIo::PutBitsDirect(bits, at, l >> 16, l & 0xFFFF);
+      if constexpr (kRareMatches) {
+        if (is_match != 0) [[unlikely]] {
+          const uint32_t l = length_field[s.length];
+          StreamIo::PutBitsDirect(bits, at, l >> 16, l & 0xFFFF);
+        }
+      } else {
+        const uint32_t l = length_field[s.length] & is_match;
+        StreamIo::PutBitsDirect(bits, at, l >> 16, l & 0xFFFF);
+      }
     } else {
       // Near the buffer's end the flushes take over.
+      const uint32_t l = length_field[s.length] & is_match;
       out.set_direct(at);
       out.PutBits(bits, n, v);
       if (l != 0) out.PutBits(bits, l >> 16, l & 0xFFFF);

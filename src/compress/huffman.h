@@ -71,6 +71,7 @@ class BlockCoder {
       EmitBlock(out);
       emitted = true;
     }
+    ++main_count_[byte];
     syms_[count_++] = LiteralSymbol(byte);
     return emitted;
   }
@@ -87,14 +88,32 @@ class BlockCoder {
 
   // The match finder appends through a cursor kept in a register: symbols go
   // to [cursor(), buffer_end()), and set_cursor() hands the count back before
-  // EmitBlock or when the finder stops.
+  // EmitBlock or when the finder stops. Symbols are counted as they are
+  // made: a literal through main_counts(), a match by MatchSymbol.
   BlockSymbol* cursor() { return syms_ + count_; }
+  uint32_t* main_counts() { return main_count_; }
   BlockSymbol* buffer_begin() { return syms_; }
   BlockSymbol* buffer_end() { return syms_ + kBlockSymbols; }
   void set_cursor(const BlockSymbol* c) { count_ = static_cast<uint32_t>(c - syms_); }
   static BlockSymbol LiteralSymbol(uint8_t byte) { return BlockSymbol{byte, 0, 0, 0}; }
-  // The symbol of a match; moves the repeat ring on.
+  // The symbol of a match, counted; moves the repeat ring on.
   BlockSymbol MatchSymbol(uint32_t length, uint32_t distance) {
+    const BlockSymbol s = MatchSymbolUncounted(length, distance);
+    ++main_count_[s.symbol];
+    ++length_count_[s.length];
+    return s;
+  }
+
+  // Codes the buffered symbols as one block and empties the buffer.
+  void EmitBlock(StreamIo& out);
+  // The last block, then the padding of the final word.
+  void CloseStream(StreamIo& out);
+
+  uint32_t count() const { return count_; }
+  const BlockSymbol* symbols() const { return syms_; }
+
+ private:
+  BlockSymbol MatchSymbolUncounted(uint32_t length, uint32_t distance) {
     const uint32_t d = distance - 1;
     const uint32_t adj = (d > 255 ? 1u : 0u) + (d > 8191 ? 1u : 0u);
     const uint32_t c = length - 2 - adj;  // length code as a new distance
@@ -123,17 +142,11 @@ class BlockCoder {
                        static_cast<uint8_t>(sent), d & ((1u << sent) - 1)};
   }
 
-  // Codes the buffered symbols as one block and empties the buffer.
-  void EmitBlock(StreamIo& out);
-  // The last block, then the padding of the final word.
-  void CloseStream(StreamIo& out);
-
-  uint32_t count() const { return count_; }
-  const BlockSymbol* symbols() const { return syms_; }
-
- private:
   void SendCodeLengths(const HuffmanCode& code, StreamIo& out);
   void SendSymbols(StreamIo& out);
+  template <bool kRareMatches>
+  void SendSymbolsAs(StreamIo& out);
+  void ClearCounts();
 
   struct Tables {
     HuffmanCode main;
@@ -148,6 +161,8 @@ class BlockCoder {
   };
   Tables* t_ = nullptr;
   BlockSymbol* syms_ = nullptr;
+  uint32_t* main_count_ = nullptr;    // t_->main.freq
+  uint32_t* length_count_ = nullptr;  // t_->length.freq
   uint32_t count_ = 0;
   uint32_t rep_[4] = {};  // distance - 1 of recent matches; rep_[r_] is the newest
   uint32_t r_ = 0;

@@ -33,6 +33,14 @@ ACEKIT_HOT void Prefetch(const void* p) {
 #endif
 }
 
+// Two bytes as one value; only compared for equality, so the byte order
+// does not matter.
+ACEKIT_HOT uint32_t Load16(const uint8_t* p) {
+  uint16_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
 ACEKIT_HOT uint64_t Load64(const uint8_t* p) {
   uint64_t v;
   std::memcpy(&v, p, sizeof v);
@@ -326,6 +334,36 @@ struct Coder {
       Prefetch(&Flag(h));
     }
 
+    // The newest position within 256 bytes whose two bytes equal P's, from
+    // the chain of h2. The first two entries are weighed without a branch
+    // each; the chain goes on only when both are in reach and differ.
+    ACEKIT_HOT void FindPair() {
+      const uint32_t lo = p - 256;
+      const uint32_t key = Load16(w + p);
+      const uint32_t c1 = Head2(h2);
+      const uint32_t c2 = Prev2(c1);  // the chain only while c1 is in reach
+      // Positions are window positions, so both loads stay in the block.
+      const uint32_t key1 = Load16(w + c1);
+      const uint32_t key2 = Load16(w + c2);
+      const uint32_t in1 = static_cast<uint32_t>(c1 > lo);
+      const uint32_t in2 = in1 & static_cast<uint32_t>(c2 > lo);
+      const uint32_t hit1 = in1 & static_cast<uint32_t>(key1 == key);
+      const uint32_t hit2 = in2 & static_cast<uint32_t>(key2 == key);
+      if ((hit1 | hit2) != 0) {
+        b = 2;
+        mpos = hit1 != 0 ? c1 : c2;
+        return;
+      }
+      if (in2 == 0) return;
+      for (uint32_t cand = Prev2(c2); cand > lo; cand = Prev2(cand)) {
+        if (Load16(w + cand) == key) {
+          b = 2;
+          mpos = cand;
+          return;
+        }
+      }
+    }
+
     ACEKIT_HOT void FindMatch(MatchState& m) {
       if (b < 2) b = 2;
       mpos = p;
@@ -352,17 +390,7 @@ struct Coder {
 
       if (mpos == p || b < 3) {
         b = 1;
-        if (p > kD + 256) {
-          uint32_t cand = Head2(h2);
-          while (cand > p - 256) {
-            if (w[cand] == w[p] && w[cand + 1] == w[p + 1]) {
-              b = 2;
-              mpos = cand;
-              break;
-            }
-            cand = Prev2(cand);
-          }
-        }
+        if (p > kD + 256) FindPair();
       }
       Insert();
     }
@@ -432,6 +460,7 @@ struct Coder {
     uint32_t coded_base = s.p;
     BlockSymbol* out = blocks.cursor();
     BlockSymbol* const out_end = blocks.buffer_end();
+    uint32_t* const literal_count = blocks.main_counts();
     // Makes room for one symbol of the position before P. A cancel during
     // the block's flushes ends the loop soon.
     auto room = [&]() {
@@ -482,7 +511,9 @@ struct Coder {
         fresh = true;
       } else if (prev_len != 0) {
         room();
-        *out++ = BlockCoder::LiteralSymbol(s.w[s.p - 1]);
+        const uint8_t byte = s.w[s.p - 1];
+        ++literal_count[byte];
+        *out++ = BlockCoder::LiteralSymbol(byte);
       }
     }
     blocks.set_cursor(out);
