@@ -502,7 +502,6 @@ struct Coder {
         // was found with, so only the step after a match's last byte can
         // slide.
         s.l -= prev_len - 2;
-        s.PrefetchAt(Hash3(s.w + s.p - 1 + static_cast<uint32_t>(prev_len)));
         for (int32_t i = prev_len - 2; i > 0; --i) {
           ++s.p;
           s.Roll();
