@@ -19,19 +19,8 @@ struct CommentTables {
 void SendCodeLengths(const HuffmanCode& code, HuffmanCode& cl, HuffmanWork& work,
                      MemBitWriter& out) {
   const int highest = code.highest;
-  // Differences modulo 12 turn runs of equal lengths into runs of 0, which
-  // the code-length code then makes cheap.
   uint8_t diffs[kMainSymbols];
-  diffs[0] = code.len[0];
-  for (int i = 1; i <= highest; ++i) {
-    int d = code.len[i] - code.len[i - 1];
-    if (d < 0) d += 12;
-    diffs[i] = static_cast<uint8_t>(d);
-  }
-  // Every code-length symbol gets a code, used or not.
-  for (int s = 0; s < kCodeLengthSymbols; ++s) cl.freq[s] = 1;
-  for (int i = 0; i <= highest; ++i) ++cl.freq[diffs[i]];
-  BuildHuffmanCode(cl, kCodeLengthSymbols, kMaxCodeLengthLength, work);
+  BuildCodeLengthCode(code, diffs, cl, work);
 
   out.PutBits(9, static_cast<uint32_t>(highest));
   out.PutBits(4, 0);   // lower limit

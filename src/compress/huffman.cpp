@@ -174,23 +174,27 @@ void BlockCoder::ResetSymbolBuffer() {
   r_ = 0;
 }
 
-void BlockCoder::SendCodeLengths(const HuffmanCode& code, StreamIo& out) {
-  HuffmanCode& cl = t_->code_length;
-  HuffmanWork& w = t_->work;
+void BuildCodeLengthCode(const HuffmanCode& code, uint8_t* diffs, HuffmanCode& cl,
+                         HuffmanWork& work) {
+  // Differences modulo 12 turn runs of equal lengths into runs of 0, which
+  // the code-length code then makes cheap.
   const int highest = code.highest;
-  // Lengths go out as differences modulo 12, which turns runs of equal
-  // lengths into runs of 0.
-  uint8_t diffs[kMainSymbols];
   diffs[0] = code.len[0];
   for (int i = 1; i <= highest; ++i) {
     int d = code.len[i] - code.len[i - 1];
     if (d < 0) d += 12;
     diffs[i] = static_cast<uint8_t>(d);
   }
-
   for (int s = 0; s < kCodeLengthSymbols; ++s) cl.freq[s] = 1;
   for (int i = 0; i <= highest; ++i) ++cl.freq[diffs[i]];
-  BuildHuffmanCode(cl, kCodeLengthSymbols, kMaxCodeLengthLength, w);
+  BuildHuffmanCode(cl, kCodeLengthSymbols, kMaxCodeLengthLength, work);
+}
+
+void BlockCoder::SendCodeLengths(const HuffmanCode& code, StreamIo& out) {
+  HuffmanCode& cl = t_->code_length;
+  const int highest = code.highest;
+  uint8_t diffs[kMainSymbols];
+  BuildCodeLengthCode(code, diffs, cl, t_->work);
 
   StreamIo::Bits bits = out.SaveBits();
   out.PutBits(bits, 9, static_cast<uint32_t>(highest));

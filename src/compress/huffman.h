@@ -42,6 +42,12 @@ struct HuffmanWork {
 // none, gets a partner of frequency 1.
 void BuildHuffmanCode(HuffmanCode& code, int n, int max_len, HuffmanWork& work);
 
+// Turns code.len[0..code.highest] into the differences (modulo 12) that go
+// out in place of the lengths, and builds the code-length code `cl` over
+// them, where every code-length symbol gets a code, used or not.
+void BuildCodeLengthCode(const HuffmanCode& code, uint8_t* diffs, HuffmanCode& cl,
+                         HuffmanWork& work);
+
 // One buffered literal or match, as it will be coded.
 struct BlockSymbol {
   uint16_t symbol;     // main alphabet
