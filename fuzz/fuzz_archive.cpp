@@ -91,8 +91,11 @@ void CheckNothingEscaped(const Scratch& s) {
     const fs::path& p = it->path();
     bool known = false;
     for (const fs::path& c : chain) known |= p == c;
-    const std::string rel = fs::relative(p, s.out, ec).generic_string();
-    if (!known && (rel.empty() || rel.starts_with(".."))) {
+    // A name such as "..,." is a legal file inside the directory, so only
+    // a leading ".." component counts as an escape.
+    const fs::path rel = fs::relative(p, s.out, ec);
+    const bool escaped = rel.empty() || *rel.begin() == "..";
+    if (!known && escaped) {
       std::fprintf(stderr, "written outside the output directory: %s\n", p.c_str());
       std::abort();
     }
