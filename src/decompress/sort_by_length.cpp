@@ -126,6 +126,89 @@ void SortRange(const Entries& e, int left, int right) {
 
 constexpr int kPackedMax = 1024;  // every alphabet of the format fits
 
+// Where the partition's two scans stop, worked out without their branches.
+// The left scan stops at the entries not longer than the pivot, in rising
+// order (list `lower`), the right scan at those not shorter, in falling order
+// (`upper`), and the i-th swap pairs the i-th stop of each as long as they
+// have not met. Each scan only passes entries that are still as they were:
+// the left scan, once past the right scan's last stop, halts there on what
+// that swap moved in, and the right scan likewise on the left's; so both
+// lists come from the entries before any swap. Swaps then touch distinct
+// entries, with no branch per entry and one at the end.
+struct Stops {
+  int16_t lower[kPackedMax];
+  int16_t upper_slot[kPackedMax + 1];  // upper_slot[0] = -1: the right scan has passed all
+};
+
+template <bool kSkipUnused>
+void SortListed(uint32_t* k, Stops& st, int left, int right) {
+  const uint32_t pivot = k[right] >> 16;
+  const uint32_t not_shorter = pivot << 16;   // the least key not shorter
+  const uint32_t longer = (pivot + 1) << 16;  // the least key longer
+  int16_t* const upper = st.upper_slot + 1;   // ascending; read from the back
+  int nl = 0;
+  int nu = 0;
+  for (int j = left; j <= right; ++j) {
+    const uint32_t v = k[j];
+    st.lower[nl] = static_cast<int16_t>(j);
+    nl += v < longer;
+    upper[nu] = static_cast<int16_t>(j);
+    nu += v >= not_shorter;
+  }
+  const int count = right - left + 1;
+  if (nl == count && nu == count) {  // all of one length
+    if (kSkipUnused && pivot == 0 && left > 0) return;
+    SortEqualRange(PackedEntries{k}, left, right);
+    return;
+  }
+  // The first stop of the right scan is `right`, which the left scan reaches
+  // too, so the first pair never crosses.
+  int zl;
+  int zr;
+  for (int i = 0;; ++i) {
+    const int a = st.lower[i];
+    const int b = upper[nu - 1 - i];
+    if (a < b) {
+      std::swap(k[a], k[b]);
+      if (a + 1 < b - 1) continue;
+      zl = a + 1;
+      zr = b - 1;
+    } else if (a == b) {
+      zl = a + 1;
+      zr = a - 1;
+    } else {
+      // Crossed: the left scan stopped at its stop or at the right scan's
+      // previous one, whichever came first, and the right scan just below.
+      const int previous = upper[nu - i];
+      zl = a < previous ? a : previous;
+      zr = zl - 1;
+    }
+    break;
+  }
+
+  if (left < zr) {
+    if (left < zr - 1) {
+      SortListed<kSkipUnused>(k, st, left, zr);
+    } else if (k[left] >> 16 < k[zr] >> 16) {
+      std::swap(k[left], k[zr]);
+    }
+  }
+  if (zl < right) {
+    if (zl < right - 1) {
+      SortListed<kSkipUnused>(k, st, zl, right);
+    } else if (k[zl] >> 16 < k[right] >> 16) {
+      std::swap(k[zl], k[right]);
+    }
+  }
+}
+
+template <bool kSkipUnused>
+void SortPacked(uint32_t* keys, int n) {
+  Stops st;
+  st.upper_slot[0] = -1;
+  SortListed<kSkipUnused>(keys, st, 0, n);
+}
+
 template <bool kSkipUnused>
 void Sort(uint8_t* lengths, uint16_t* symbols, int n) {
   if (n < 1) return;
@@ -135,7 +218,7 @@ void Sort(uint8_t* lengths, uint16_t* symbols, int n) {
   }
   uint32_t keys[kPackedMax];
   for (int i = 0; i <= n; ++i) keys[i] = static_cast<uint32_t>(lengths[i]) << 16 | symbols[i];
-  SortRange<kSkipUnused>(PackedEntries{keys}, 0, n);
+  SortPacked<kSkipUnused>(keys, n);
   for (int i = 0; i <= n; ++i) {
     lengths[i] = static_cast<uint8_t>(keys[i] >> 16);
     symbols[i] = static_cast<uint16_t>(keys[i]);
@@ -153,7 +236,11 @@ void SortUsedByLength(uint8_t* lengths, uint16_t* symbols, int n) {
 }
 
 void SortUsedKeys(uint32_t* keys, int n) {
-  if (n >= 1) SortRange<true>(PackedEntries{keys}, 0, n);
+  if (n >= kPackedMax) {
+    SortRange<true>(PackedEntries{keys}, 0, n);
+  } else if (n >= 1) {
+    SortPacked<true>(keys, n);
+  }
 }
 
 }  // namespace acekit
