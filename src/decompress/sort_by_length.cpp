@@ -126,6 +126,86 @@ void SortRange(const Entries& e, int left, int right) {
 
 constexpr int kPackedMax = 1024;  // every alphabet of the format fits
 
+// The steps on a range of two to four entries, worked out ahead for every
+// way their lengths can compare: the entries are then put in place with no
+// branch, where the steps would take several that mispredict. The index
+// holds, for each pair i < j in turn, 0 for length i below length j, 1 for
+// equal, 2 for above, in base 3; lengths 0 to 3 realise every pattern.
+constexpr void PlainSteps(uint8_t* l, uint8_t* s, int left, int right) {
+  auto swap = [&](int a, int b) {
+    std::swap(l[a], l[b]);
+    std::swap(s[a], s[b]);
+  };
+  const uint8_t pivot = l[right];
+  int zl = left;
+  int zr = right;
+  do {
+    while (l[zl] > pivot) ++zl;
+    while (l[zr] < pivot) --zr;
+    if (zl <= zr) swap(zl++, zr--);
+  } while (zl < zr);
+  if (left < zr) {
+    if (left < zr - 1) {
+      PlainSteps(l, s, left, zr);
+    } else if (l[left] < l[zr]) {
+      swap(left, zr);
+    }
+  }
+  if (zl < right) {
+    if (zl < right - 1) {
+      PlainSteps(l, s, zl, right);
+    } else if (l[zl] < l[right]) {
+      swap(zl, right);
+    }
+  }
+}
+
+constexpr int Power3(int e) {
+  int r = 1;
+  for (int i = 0; i < e; ++i) r *= 3;
+  return r;
+}
+
+template <int kCount>
+struct SmallOrders {
+  static constexpr int kPatterns = Power3(kCount * (kCount - 1) / 2);
+  uint8_t from[kPatterns][kCount] = {};  // entry i comes from entry from[i]
+  constexpr SmallOrders() {
+    int tuples = 1;
+    for (int i = 0; i < kCount; ++i) tuples *= 4;
+    for (int t = 0; t < tuples; ++t) {
+      uint8_t l[kCount] = {};
+      uint8_t s[kCount] = {};
+      for (int i = 0, x = t; i < kCount; ++i, x /= 4) {
+        l[i] = static_cast<uint8_t>(x % 4);
+        s[i] = static_cast<uint8_t>(i);
+      }
+      int index = 0;
+      for (int i = 0, w = 1; i < kCount; ++i) {
+        for (int j = i + 1; j < kCount; ++j, w *= 3) index += w * ((l[i] >= l[j]) + (l[i] > l[j]));
+      }
+      PlainSteps(l, s, 0, kCount - 1);
+      for (int i = 0; i < kCount; ++i) from[index][i] = s[i];
+    }
+  }
+};
+
+template <int kCount>
+void SortSmall(uint32_t* k) {
+  static constexpr SmallOrders<kCount> kOrders;
+  uint32_t length[kCount];
+  for (int i = 0; i < kCount; ++i) length[i] = k[i] >> 16;
+  int index = 0;
+  for (int i = 0, w = 1; i < kCount; ++i) {
+    for (int j = i + 1; j < kCount; ++j, w *= 3) {
+      index += w * ((length[i] >= length[j]) + (length[i] > length[j]));
+    }
+  }
+  uint32_t sorted[kCount];
+  for (int i = 0; i < kCount; ++i) sorted[i] = k[kOrders.from[index][i]];
+  for (int i = 0; i < kCount; ++i) k[i] = sorted[i];
+}
+
 // Where the partition's two scans stop, worked out without their branches.
 // The left scan stops at the entries not longer than the pivot, in rising
 // order (list `lower`), the right scan at those not shorter, in falling order
@@ -142,6 +222,14 @@ struct Stops {
 
 template <bool kSkipUnused>
 void SortListed(uint32_t* k, Stops& st, int left, int right) {
+  switch (right - left) {
+    case 1:
+      return SortSmall<2>(k + left);
+    case 2:
+      return SortSmall<3>(k + left);
+    case 3:
+      return SortSmall<4>(k + left);
+  }
   const uint32_t pivot = k[right] >> 16;
   const uint32_t not_shorter = pivot << 16;   // the least key not shorter
   const uint32_t longer = (pivot + 1) << 16;  // the least key longer
