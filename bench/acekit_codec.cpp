@@ -88,15 +88,13 @@ class AcekitCodec final : public Codec {
   }
 
   bool Decode(std::span<const uint8_t> packed, std::span<uint8_t> out) override {
-    namespace d = acekit::decompress;
-    MemorySource source(packed);
-    MemorySink sink(out.data(), out.size());
-    d::DecoderStart(*dec_, &source, static_cast<int32_t>(out.size()), false, 1, d::kMethodLz77);
-    const uint32_t status = d::DecodeEntry(*dec_, d::kMethodLz77, &sink);
-    if (status != acekit::kOk) return Fail("decoder status " + std::to_string(status));
-    if (sink.size() != out.size()) return Fail("decoder: short output");
-    last_crc_ = dec_->crc;
-    return true;
+    return Extract(packed, out, acekit::decompress::kMethodLz77);
+  }
+
+  // A stored entry goes through the decoder as extraction sends it: copied
+  // into the window (a later solid entry may refer to it) and checked by CRC.
+  bool DecodeStored(std::span<const uint8_t> data, std::span<uint8_t> out) override {
+    return Extract(data, out, acekit::decompress::kMethodStored);
   }
 
   bool Verify(std::span<const uint8_t> original) override {
@@ -115,6 +113,18 @@ class AcekitCodec final : public Codec {
   }
 
  private:
+  bool Extract(std::span<const uint8_t> data, std::span<uint8_t> out, uint32_t method) {
+    namespace d = acekit::decompress;
+    MemorySource source(data);
+    MemorySink sink(out.data(), out.size());
+    d::DecoderStart(*dec_, &source, static_cast<int32_t>(out.size()), false, 1, method);
+    const uint32_t status = d::DecodeEntry(*dec_, method, &sink);
+    if (status != acekit::kOk) return Fail("decoder status " + std::to_string(status));
+    if (sink.size() != out.size()) return Fail("decoder: short output");
+    last_crc_ = dec_->crc;
+    return true;
+  }
+
   bool Fail(std::string what) {
     error_ = std::move(what);
     return false;

@@ -59,9 +59,13 @@ class Codec {
   virtual bool BeginDecode() = 0;
   // Rebuilds exactly out.size() bytes from `packed`.
   virtual bool Decode(std::span<const uint8_t> packed, std::span<uint8_t> out) = 0;
+  // Extracts a file that an archive keeps as it is because its stream came
+  // out larger: `data` is the file itself, and out.size() its length.
+  virtual bool DecodeStored(std::span<const uint8_t> data, std::span<uint8_t> out) = 0;
   virtual void EndDecode() = 0;
   // Checks outside the timed region, after the benchmark compared the bytes
-  // of the last Decode with `original`, whatever else the codec vouches for.
+  // of the last Decode or DecodeStored with `original`, whatever else the
+  // codec vouches for.
   virtual bool Verify(std::span<const uint8_t> original) { return true; }
 
   // Why the last call failed.

@@ -6,7 +6,9 @@
 // each entry of a normal archive. All data stays in memory; output goes to a
 // block taken before any timing, so that the heap figures are the engines'
 // own. Every stream is decoded and compared with its input before a figure
-// is printed for it.
+// is printed for it. Decoding is timed twice over: every stream, and as an
+// archive is extracted, where a file whose stream outgrew it is stored and
+// extraction copies it instead.
 #include <malloc.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -68,7 +70,8 @@ struct Tally {
   uint64_t files = 0;
   uint64_t stored = 0;  // files whose stream outgrew them
   double enc_s = 0;
-  double dec_s = 0;
+  double dec_s = 0;       // every stream decoded, stored files' included
+  double archived_s = 0;  // as extracted from an archive: stored files copied
   // Decoding of the files an archive keeps packed, without those it stores.
   uint64_t kept_in = 0;
   double kept_dec_s = 0;
@@ -217,8 +220,8 @@ class Bench {
   RunResult Run(Codec& codec) {
     RunResult r;
     r.name = codec.Name();
-    double best_enc = 0, best_dec = 0;
-    std::map<std::string, Tally> best_enc_cat, best_dec_cat;
+    double best_enc = 0, best_dec = 0, best_archived = 0;
+    std::map<std::string, Tally> best_enc_cat, best_dec_cat, best_archived_cat;
     for (int rep = 0; rep < opt_.repeat; ++rep) {
       std::map<std::string, Tally> cat;
       double seconds = 0;
@@ -230,17 +233,22 @@ class Bench {
     }
     for (int rep = 0; rep < opt_.repeat; ++rep) {
       std::map<std::string, Tally> cat;
-      double seconds = 0;
-      if (!DecodePass(codec, cat, seconds, r)) return r;
+      double seconds = 0, archived = 0;
+      if (!DecodePass(codec, cat, seconds, archived, r)) return r;
       if (rep == 0 || seconds < best_dec) {
         best_dec = seconds;
         best_dec_cat = cat;
+      }
+      if (rep == 0 || archived < best_archived) {
+        best_archived = archived;
+        best_archived_cat = cat;
       }
     }
     for (auto& [name, t] : best_enc_cat) {
       Tally& c = r.categories[name];
       c = t;
       c.dec_s = best_dec_cat[name].dec_s;
+      c.archived_s = best_archived_cat[name].archived_s;
       c.kept_in = best_dec_cat[name].kept_in;
       c.kept_dec_s = best_dec_cat[name].kept_dec_s;
       r.total.kept_in += c.kept_in;
@@ -254,6 +262,7 @@ class Bench {
     // per-file times.
     r.total.enc_s = best_enc;
     r.total.dec_s = best_dec;
+    r.total.archived_s = best_archived;
     r.ok = true;
     return r;
   }
@@ -289,10 +298,17 @@ class Bench {
     return true;
   }
 
-  bool DecodePass(Codec& codec, std::map<std::string, Tally>& cat, double& seconds, RunResult& r) {
+  // Decodes every stream, timed as `seconds`. A file whose stream outgrew it
+  // is then also extracted the way an archive holds it, as the file itself;
+  // `archived` is the pass with that extraction in place of its stream's
+  // decoding. Every output is checked outside the timed region.
+  bool DecodePass(Codec& codec, std::map<std::string, Tally>& cat, double& seconds,
+                  double& archived, RunResult& r) {
     Probe probe;
     probe.Start();
     double total = 0;
+    double stored_streams = 0;  // decoding the streams of stored files
+    double stored_copies = 0;   // extracting those files as stored
     auto t0 = Clock::now();
     if (!codec.BeginDecode()) return Failed(r, "decoder set-up", codec);
     for (size_t i = 0; i < files_.size(); ++i) {
@@ -305,26 +321,45 @@ class Bench {
       if (!ok) return Failed(r, f.name, codec);
       Tally& t = cat[f.category];
       t.dec_s += Seconds(a, b);
-      if (sizes_[i] <= f.data.size()) {
+      const bool stored = sizes_[i] > f.data.size();
+      if (!stored) {
         t.kept_in += f.data.size();
         t.kept_dec_s += Seconds(a, b);
+        t.archived_s += Seconds(a, b);
       }
       // Checking is not the decoder's time: stop the pass clock meanwhile.
       total += Seconds(t0, b);
-      if (std::memcmp(out.data(), f.data.data(), f.data.size()) != 0) {
-        codec.EndDecode();
-        r.failure = f.name + ": decoded bytes differ from the input";
-        return false;
+      if (!Check(codec, f, out, "decoded", r)) return false;
+      if (stored) {
+        std::memset(out.data(), 0, out.size());
+        const auto c = Clock::now();
+        const bool copied = codec.DecodeStored(f.data, out);
+        const auto e = Clock::now();
+        if (!copied) return Failed(r, f.name + " (stored)", codec);
+        t.archived_s += Seconds(c, e);
+        stored_streams += Seconds(a, b);
+        stored_copies += Seconds(c, e);
+        if (!Check(codec, f, out, "extracted stored", r)) return false;
       }
-      if (!codec.Verify(f.data)) return Failed(r, f.name, codec);
       t0 = Clock::now();
     }
     codec.EndDecode();
     total += Seconds(t0, Clock::now());
     seconds = total;
+    archived = total - stored_streams + stored_copies;
     r.dec_heap = std::max(r.dec_heap, probe.HeapTaken());
     r.dec_rss = std::max(r.dec_rss, probe.RssGrowth());
     return true;
+  }
+
+  static bool Check(Codec& codec, const CorpusFile& f, std::span<const uint8_t> out,
+                    const char* what, RunResult& r) {
+    if (std::memcmp(out.data(), f.data.data(), f.data.size()) != 0) {
+      codec.EndDecode();
+      r.failure = f.name + ": " + what + " bytes differ from the input";
+      return false;
+    }
+    return codec.Verify(f.data) || Failed(r, f.name, codec);
   }
 
   static bool Failed(RunResult& r, const std::string& where, Codec& codec) {
@@ -401,32 +436,35 @@ void PrintMachine(const std::vector<CorpusFile>& files, const Options& o) {
 
 void PrintTable(const std::vector<RunResult>& runs) {
   std::printf(
-      "| codec | ratio | stored | encode MB/s | decode MB/s | encoder heap MiB | decoder heap "
-      "MiB | encoder RSS+ MiB | decoder RSS+ MiB |\n");
-  std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+      "| codec | ratio | stored | encode MB/s | decode MB/s as archived | decode MB/s every "
+      "stream | encoder heap MiB | decoder heap MiB | encoder RSS+ MiB | decoder RSS+ MiB |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
   for (const RunResult& r : runs) {
     if (!r.ok) {
-      std::printf("| %s | failed: %s |||||||\n", r.name.c_str(), r.failure.c_str());
+      std::printf("| %s | failed: %s ||||||||\n", r.name.c_str(), r.failure.c_str());
       continue;
     }
-    std::printf("| %s | %.4f | %llu | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f |\n", r.name.c_str(),
+    std::printf("| %s | %.4f | %llu | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f |\n",
+                r.name.c_str(),
                 static_cast<double>(r.total.packed) / static_cast<double>(r.total.in),
                 static_cast<unsigned long long>(r.total.stored), MBps(r.total.in, r.total.enc_s),
-                MBps(r.total.in, r.total.dec_s), MiB(r.enc_heap), MiB(r.dec_heap), MiB(r.enc_rss),
-                MiB(r.dec_rss));
+                MBps(r.total.in, r.total.archived_s), MBps(r.total.in, r.total.dec_s),
+                MiB(r.enc_heap), MiB(r.dec_heap), MiB(r.enc_rss), MiB(r.dec_rss));
   }
   std::printf("\n");
 }
 
 void PrintCategories(const std::vector<RunResult>& runs) {
-  std::printf("| codec | category | ratio | encode MB/s | decode MB/s |\n");
-  std::printf("|---|---|---:|---:|---:|\n");
+  std::printf(
+      "| codec | category | ratio | encode MB/s | decode MB/s as archived | decode MB/s every "
+      "stream |\n");
+  std::printf("|---|---|---:|---:|---:|---:|\n");
   for (const RunResult& r : runs) {
     if (!r.ok) continue;
     for (const auto& [name, t] : r.categories) {
-      std::printf("| %s | %s | %.4f | %.2f | %.2f |\n", r.name.c_str(), name.c_str(),
+      std::printf("| %s | %s | %.4f | %.2f | %.2f | %.2f |\n", r.name.c_str(), name.c_str(),
                   static_cast<double>(t.packed) / static_cast<double>(t.in), MBps(t.in, t.enc_s),
-                  MBps(t.in, t.dec_s));
+                  MBps(t.in, t.archived_s), MBps(t.in, t.dec_s));
     }
   }
   std::printf("\n");
@@ -443,13 +481,18 @@ const RunResult* Find(const std::vector<RunResult>& runs, const std::string& nam
 void PrintThroughput(const RunResult& z, const RunResult& a, const Options& o) {
   auto verdict = [](bool met) { return met ? "met" : "MISSED"; };
   const double e = MBps(a.total.in, a.total.enc_s) / MBps(z.total.in, z.total.enc_s);
-  const double d = MBps(a.total.in, a.total.dec_s) / MBps(z.total.in, z.total.dec_s);
+  const double d = MBps(a.total.in, a.total.archived_s) / MBps(z.total.in, z.total.archived_s);
+  const double all = MBps(a.total.in, a.total.dec_s) / MBps(z.total.in, z.total.dec_s);
   std::printf("  encoder %s vs zlib %d deflate: %.2fx (target 2x or more for 1/64K): %s\n",
               a.name.c_str(), o.zlib_level, e, verdict(e >= 2.0));
-  std::printf("  decoder on %s streams vs zlib inflate: %.2fx (target 2.5x or more): %s\n",
+  // Each side's archive keeps the files its stream would grow as they are,
+  // and extraction copies them; decoding every stream instead gives zlib's
+  // stored blocks against this decoder's literal-by-literal streams.
+  std::printf("  decoder on %s as archived vs zlib inflate: %.2fx (target 2.5x or more): %s\n",
               a.name.c_str(), d, verdict(d >= 2.5));
-  // Incompressible files decode fast as zlib's stored blocks but would be
-  // stored entries in an archive; this compares the files both keep packed.
+  std::printf("  the same decoding every stream, stored files' included: %.2fx: %s\n", all,
+              verdict(all >= 2.5));
+  // This compares the files both keep packed.
   const double k =
       MBps(a.total.kept_in, a.total.kept_dec_s) / MBps(z.total.kept_in, z.total.kept_dec_s);
   std::printf("  the same without the files an archive would store: %.2fx (%.2f vs %.2f MB/s)\n", k,

@@ -73,6 +73,7 @@ class ZlibCodec final : public Codec {
   }
 
   bool Decode(std::span<const uint8_t> packed, std::span<uint8_t> out) override {
+    stored_ = false;
     if (inflateReset(&inflater_) != Z_OK) return Fail("inflateReset");
     inflater_.next_in = const_cast<Bytef*>(packed.data());
     inflater_.avail_in = static_cast<uInt>(packed.size());
@@ -80,6 +81,23 @@ class ZlibCodec final : public Codec {
     inflater_.avail_out = static_cast<uInt>(out.size());
     if (inflate(&inflater_, Z_FINISH) != Z_STREAM_END) return Fail("inflate");
     return inflater_.avail_out == 0 || Fail("inflate: short output");
+  }
+
+  // An archive built on zlib keeps such a file as it is too and checks it
+  // with a CRC-32 on extraction.
+  bool DecodeStored(std::span<const uint8_t> data, std::span<uint8_t> out) override {
+    if (data.size() != out.size()) return Fail("stored: size differs");
+    std::memcpy(out.data(), data.data(), data.size());
+    stored_crc_ = crc32(0, out.data(), static_cast<uInt>(out.size()));
+    stored_ = true;
+    return true;
+  }
+
+  bool Verify(std::span<const uint8_t> original) override {
+    if (!stored_) return true;
+    stored_ = false;
+    const uLong want = crc32(0, original.data(), static_cast<uInt>(original.size()));
+    return stored_crc_ == want || Fail("stored: CRC-32 differs from the data's");
   }
 
   void EndDecode() override {
@@ -104,6 +122,8 @@ class ZlibCodec final : public Codec {
   z_stream inflater_{};
   bool deflating_ = false;
   bool inflating_ = false;
+  bool stored_ = false;  // the last extraction was DecodeStored
+  uLong stored_crc_ = 0;
 };
 
 }  // namespace

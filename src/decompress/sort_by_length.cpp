@@ -62,7 +62,11 @@ struct PackedEntries {
     return i;
   }
   void Swap(int a, int b) const { std::swap(k[a], k[b]); }
-  void Reverse(int a, int b) const { std::reverse(k + a, k + b + 1); }
+  // A plain loop: the ranges are mostly a few entries long, where the
+  // library's reversal spends more on choosing its path than on the swaps.
+  void Reverse(int a, int b) const {
+    for (; a < b; ++a, --b) std::swap(k[a], k[b]);
+  }
 };
 
 // What SortRange does to a range whose lengths are all equal: no comparison
@@ -126,6 +130,177 @@ void SortRange(const Entries& e, int left, int right) {
 
 constexpr int kPackedMax = 1024;  // every alphabet of the format fits
 
+// The steps on a range of two to four entries, worked out ahead for every
+// way their lengths can compare: the entries are then put in place with no
+// branch, where the steps would take several that mispredict. The index
+// holds, for each pair i < j in turn, 0 for length i below length j, 1 for
+// equal, 2 for above, in base 3; lengths 0 to 3 realise every pattern.
+constexpr void PlainSteps(uint8_t* l, uint8_t* s, int left, int right) {
+  auto swap = [&](int a, int b) {
+    std::swap(l[a], l[b]);
+    std::swap(s[a], s[b]);
+  };
+  const uint8_t pivot = l[right];
+  int zl = left;
+  int zr = right;
+  do {
+    while (l[zl] > pivot) ++zl;
+    while (l[zr] < pivot) --zr;
+    if (zl <= zr) swap(zl++, zr--);
+  } while (zl < zr);
+  if (left < zr) {
+    if (left < zr - 1) {
+      PlainSteps(l, s, left, zr);
+    } else if (l[left] < l[zr]) {
+      swap(left, zr);
+    }
+  }
+  if (zl < right) {
+    if (zl < right - 1) {
+      PlainSteps(l, s, zl, right);
+    } else if (l[zl] < l[right]) {
+      swap(zl, right);
+    }
+  }
+}
+
+constexpr int Power3(int e) {
+  int r = 1;
+  for (int i = 0; i < e; ++i) r *= 3;
+  return r;
+}
+
+template <int kCount>
+struct SmallOrders {
+  static constexpr int kPatterns = Power3(kCount * (kCount - 1) / 2);
+  uint8_t from[kPatterns][kCount] = {};  // entry i comes from entry from[i]
+  constexpr SmallOrders() {
+    int tuples = 1;
+    for (int i = 0; i < kCount; ++i) tuples *= 4;
+    for (int t = 0; t < tuples; ++t) {
+      uint8_t l[kCount] = {};
+      uint8_t s[kCount] = {};
+      for (int i = 0, x = t; i < kCount; ++i, x /= 4) {
+        l[i] = static_cast<uint8_t>(x % 4);
+        s[i] = static_cast<uint8_t>(i);
+      }
+      int index = 0;
+      for (int i = 0, w = 1; i < kCount; ++i) {
+        for (int j = i + 1; j < kCount; ++j, w *= 3) index += w * ((l[i] >= l[j]) + (l[i] > l[j]));
+      }
+      PlainSteps(l, s, 0, kCount - 1);
+      for (int i = 0; i < kCount; ++i) from[index][i] = s[i];
+    }
+  }
+};
+
+template <int kCount>
+void SortSmall(uint32_t* k) {
+  static constexpr SmallOrders<kCount> kOrders;
+  uint32_t length[kCount];
+  for (int i = 0; i < kCount; ++i) length[i] = k[i] >> 16;
+  int index = 0;
+  for (int i = 0, w = 1; i < kCount; ++i) {
+    for (int j = i + 1; j < kCount; ++j, w *= 3) {
+      index += w * ((length[i] >= length[j]) + (length[i] > length[j]));
+    }
+  }
+  uint32_t sorted[kCount];
+  for (int i = 0; i < kCount; ++i) sorted[i] = k[kOrders.from[index][i]];
+  for (int i = 0; i < kCount; ++i) k[i] = sorted[i];
+}
+
+// Where the partition's two scans stop, worked out without their branches.
+// The left scan stops at the entries not longer than the pivot, in rising
+// order (list `lower`), the right scan at those not shorter, in falling order
+// (`upper`), and the i-th swap pairs the i-th stop of each as long as they
+// have not met. Each scan only passes entries that are still as they were:
+// the left scan, once past the right scan's last stop, halts there on what
+// that swap moved in, and the right scan likewise on the left's; so both
+// lists come from the entries before any swap. Swaps then touch distinct
+// entries, with no branch per entry and one at the end.
+struct Stops {
+  int16_t lower[kPackedMax];
+  int16_t upper_slot[kPackedMax + 1];  // upper_slot[0] = -1: the right scan has passed all
+};
+
+template <bool kSkipUnused>
+void SortListed(uint32_t* k, Stops& st, int left, int right) {
+  switch (right - left) {
+    case 1:
+      return SortSmall<2>(k + left);
+    case 2:
+      return SortSmall<3>(k + left);
+    case 3:
+      return SortSmall<4>(k + left);
+  }
+  const uint32_t pivot = k[right] >> 16;
+  const uint32_t not_shorter = pivot << 16;   // the least key not shorter
+  const uint32_t longer = (pivot + 1) << 16;  // the least key longer
+  int16_t* const upper = st.upper_slot + 1;   // ascending; read from the back
+  int nl = 0;
+  int nu = 0;
+  for (int j = left; j <= right; ++j) {
+    const uint32_t v = k[j];
+    st.lower[nl] = static_cast<int16_t>(j);
+    nl += v < longer;
+    upper[nu] = static_cast<int16_t>(j);
+    nu += v >= not_shorter;
+  }
+  const int count = right - left + 1;
+  if (nl == count && nu == count) {  // all of one length
+    if (kSkipUnused && pivot == 0 && left > 0) return;
+    SortEqualRange(PackedEntries{k}, left, right);
+    return;
+  }
+  // The first stop of the right scan is `right`, which the left scan reaches
+  // too, so the first pair never crosses.
+  int zl;
+  int zr;
+  for (int i = 0;; ++i) {
+    const int a = st.lower[i];
+    const int b = upper[nu - 1 - i];
+    if (a < b) {
+      std::swap(k[a], k[b]);
+      if (a + 1 < b - 1) continue;
+      zl = a + 1;
+      zr = b - 1;
+    } else if (a == b) {
+      zl = a + 1;
+      zr = a - 1;
+    } else {
+      // Crossed: the left scan stopped at its stop or at the right scan's
+      // previous one, whichever came first, and the right scan just below.
+      const int previous = upper[nu - i];
+      zl = a < previous ? a : previous;
+      zr = zl - 1;
+    }
+    break;
+  }
+
+  if (left < zr) {
+    if (left < zr - 1) {
+      SortListed<kSkipUnused>(k, st, left, zr);
+    } else if (k[left] >> 16 < k[zr] >> 16) {
+      std::swap(k[left], k[zr]);
+    }
+  }
+  if (zl < right) {
+    if (zl < right - 1) {
+      SortListed<kSkipUnused>(k, st, zl, right);
+    } else if (k[zl] >> 16 < k[right] >> 16) {
+      std::swap(k[zl], k[right]);
+    }
+  }
+}
+
+template <bool kSkipUnused>
+void SortPacked(uint32_t* keys, int n) {
+  Stops st;
+  st.upper_slot[0] = -1;
+  SortListed<kSkipUnused>(keys, st, 0, n);
+}
+
 template <bool kSkipUnused>
 void Sort(uint8_t* lengths, uint16_t* symbols, int n) {
   if (n < 1) return;
@@ -135,7 +310,7 @@ void Sort(uint8_t* lengths, uint16_t* symbols, int n) {
   }
   uint32_t keys[kPackedMax];
   for (int i = 0; i <= n; ++i) keys[i] = static_cast<uint32_t>(lengths[i]) << 16 | symbols[i];
-  SortRange<kSkipUnused>(PackedEntries{keys}, 0, n);
+  SortPacked<kSkipUnused>(keys, n);
   for (int i = 0; i <= n; ++i) {
     lengths[i] = static_cast<uint8_t>(keys[i] >> 16);
     symbols[i] = static_cast<uint16_t>(keys[i]);
@@ -153,7 +328,11 @@ void SortUsedByLength(uint8_t* lengths, uint16_t* symbols, int n) {
 }
 
 void SortUsedKeys(uint32_t* keys, int n) {
-  if (n >= 1) SortRange<true>(PackedEntries{keys}, 0, n);
+  if (n >= kPackedMax) {
+    SortRange<true>(PackedEntries{keys}, 0, n);
+  } else if (n >= 1) {
+    SortPacked<true>(keys, n);
+  }
 }
 
 }  // namespace acekit
