@@ -47,7 +47,7 @@ TEST_P(Update, KeepAnswerLeavesTheArchivedVersion) {
   host.ask_replace = true;
   host.replace["A.TXT"] = 1;
   ASSERT_EQ(UpdateWith(arc_, dir_.Lib("new"), {"A.TXT", "B.TXT"}, &host), 0);
-  EXPECT_EQ(host.asked, std::vector<std::string>{"A.TXT"});
+  EXPECT_EQ(host.Asked(), std::vector<std::string>{"A.TXT"});
   const std::vector<std::string> order = solid()
                                              ? std::vector<std::string>{"A.TXT", "B.TXT", "C.TXT"}
                                              : std::vector<std::string>{"A.TXT", "C.TXT", "B.TXT"};

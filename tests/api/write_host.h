@@ -38,36 +38,44 @@ class Masks {
   FileMaskList list_{};
 };
 
+// What a host sees and answers. The context value passed to the library is
+// the address of this object.
 struct Host {
   std::vector<std::pair<std::string, std::string>> names;
   std::vector<std::pair<int32_t, int32_t>> progress;
-  int cancel_at = 0;                       // the n-th regular progress report answers 0
-  int32_t skip = -1;                       // the skip procedure's answer; -1: none registered
-  std::map<std::string, int32_t> replace;  // answer by new file name
+  std::vector<std::pair<FindData, FindData>> questions;  // to the replace procedure
+  int cancel_at = 0;  // the n-th regular progress report answers 0
+  int32_t skip = -1;  // the skip procedure's answer; -1: none registered
   bool ask_replace = false;
-  std::vector<std::string> asked;
+  int32_t answer = 0;                      // the replace procedure's answer,
+  std::map<std::string, int32_t> replace;  // unless given here by file name
 
+  static Host& Of(ArcContext c) { return *reinterpret_cast<Host*>(c); }
   static int32_t ACEKIT_CALL OnName(ArcContext c, const char* s, const char* t) {
-    reinterpret_cast<Host*>(c)->names.emplace_back(s, t);
+    Of(c).names.emplace_back(s, t);
     return 0;
   }
   static int32_t ACEKIT_CALL OnProgress(ArcContext c, int32_t pct, int32_t bytes) {
-    Host* h = reinterpret_cast<Host*>(c);
-    h->progress.emplace_back(pct, bytes);
+    Host& h = Of(c);
+    h.progress.emplace_back(pct, bytes);
     if (pct < 0) return 1;
     int regular = 0;
-    for (const auto& p : h->progress) regular += p.first >= 0 ? 1 : 0;
-    return regular == h->cancel_at ? 0 : 1;
+    for (const auto& p : h.progress) regular += p.first >= 0 ? 1 : 0;
+    return regular == h.cancel_at ? 0 : 1;
   }
-  static int32_t ACEKIT_CALL OnSkip(ArcContext c, const char*) {
-    return reinterpret_cast<Host*>(c)->skip;
+  static int32_t ACEKIT_CALL OnSkip(ArcContext c, const char*) { return Of(c).skip; }
+  static int32_t ACEKIT_CALL OnReplace(ArcContext c, const FindData* o, const FindData* n) {
+    Host& h = Of(c);
+    h.questions.emplace_back(*o, *n);
+    auto it = h.replace.find(std::filesystem::path(n->name).filename().string());
+    return it == h.replace.end() ? h.answer : it->second;
   }
-  static int32_t ACEKIT_CALL OnReplace(ArcContext c, const FindData*, const FindData* n) {
-    Host* h = reinterpret_cast<Host*>(c);
-    const std::string name = std::filesystem::path(n->name).filename().string();
-    h->asked.push_back(name);
-    auto it = h->replace.find(name);
-    return it == h->replace.end() ? 0 : it->second;
+  // The file names asked about, in order.
+  std::vector<std::string> Asked() const {
+    std::vector<std::string> out;
+    for (const auto& q : questions)
+      out.push_back(std::filesystem::path(q.second.name).filename().string());
+    return out;
   }
   // After InitArcFile or CreateArcFile, which clear every registration.
   void Register() {

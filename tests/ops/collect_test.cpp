@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ops/extract_fixture.h"
+#include "api/write_host.h"
 #include "platform/platform.h"
 
 namespace acekit::ops {
@@ -153,9 +153,9 @@ TEST(TemporaryNames, AreFreshEvenWhileTheLastOneExists) {
   EXPECT_FALSE(platform::IsExistingFile(first));
 }
 
-HostHooks ReplaceHooks(extract_test::Host& host) {
+HostHooks ReplaceHooks(testing::Host& host) {
   HostHooks h;
-  h.replace = {extract_test::Host::Replace, reinterpret_cast<ArcContext>(&host)};
+  h.replace = {testing::Host::OnReplace, reinterpret_cast<ArcContext>(&host)};
   return h;
 }
 
@@ -169,7 +169,7 @@ TEST(AskReplace, OnlyAsksAboutFilesThatExist) {
   entry.attr = 0x20;
   entry.ftime = 0x286373C5;
 
-  extract_test::Host host;
+  testing::Host host;
   host.answer = 1;
   EXPECT_EQ(AskReplaceOnUpdate(settings, HostHooks{}, entry), 0);
   EXPECT_EQ(AskReplaceOnUpdate(settings, ReplaceHooks(host), entry), 1);
@@ -187,7 +187,7 @@ TEST(AskReplace, AnswerZeroMakesTheDiskFileReplaceable) {
   dir.Write("new.txt", "new!");
   const std::string disk = dir.Lib("new.txt");
   ASSERT_EQ(platform::SetAttributes(disk.c_str(), platform::kAttrReadOnly), 0);
-  extract_test::Host host;
+  testing::Host host;
   EXPECT_EQ(AskReplaceOnSolidUpdate(ReplaceHooks(host), dir.Lib("old.txt").c_str(), disk.c_str()),
             0);
   EXPECT_EQ(platform::GetAttributes(disk.c_str()) & platform::kAttrReadOnly, 0u);
