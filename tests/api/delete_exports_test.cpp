@@ -69,15 +69,6 @@ TEST_P(Delete, CancelAtTheFirstDeletedEntryChangesNothing) {
   ExpectUnchanged();
 }
 
-TEST_P(Delete, ReadOnlyArchiveIsRefused) {
-  std::string locked = before_;
-  PatchMainHeader(locked, 6, static_cast<uint8_t>(locked[6] | 0x10));
-  dir_.Write("arc\\x.ace", locked);
-  before_ = locked;
-  EXPECT_EQ(DeleteWith(arc_, {"A.TXT"}), kReadOnlyArchive);
-  ExpectUnchanged();
-}
-
 INSTANTIATE_TEST_SUITE_P(NormalAndSolid, Delete, ::testing::Values(0, 4),
                          [](const auto& info) { return info.param == 4 ? "Solid" : "Normal"; });
 

@@ -91,15 +91,18 @@ TEST_P(Update, EmptyHostListRebuildsTheSameArchive) {
   }
 }
 
+// Either main-header flag that makes an archive read-only refuses every
+// change, the deletion included.
 TEST_P(Update, ReadOnlyArchiveIsRefused) {
-  std::string locked = before_;
-  PatchMainHeader(locked, 5, static_cast<uint8_t>(locked[5]));
-  PatchMainHeader(locked, 6, static_cast<uint8_t>(locked[6] | 0x40));
-  dir_.Write("arc\\x.ace", locked);
-  before_ = locked;
-  EXPECT_EQ(UpdateWith(arc_, dir_.Lib("new"), {"B.TXT"}), kReadOnlyArchive);
-  EXPECT_EQ(DeleteWith(arc_, {"A.TXT"}), kReadOnlyArchive);
-  ExpectUnchanged();
+  const std::string writable = before_;
+  for (const uint8_t flag : {0x10, 0x40}) {
+    before_ = writable;
+    PatchMainHeader(before_, 6, static_cast<uint8_t>(before_[6] | flag));
+    dir_.Write("arc\\x.ace", before_);
+    EXPECT_EQ(UpdateWith(arc_, dir_.Lib("new"), {"B.TXT"}), kReadOnlyArchive) << int{flag};
+    EXPECT_EQ(DeleteWith(arc_, {"A.TXT"}), kReadOnlyArchive) << int{flag};
+    ExpectUnchanged();
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(NormalAndSolid, Update, ::testing::Values(0, 4),

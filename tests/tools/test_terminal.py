@@ -31,38 +31,33 @@ class Terminal:
             finally:
                 os._exit(127)  # never back into the test runner
 
+    def pump(self, deadline, what):
+        """Reads what is there; False once the program has closed its end."""
+        if time.monotonic() > deadline:
+            raise AssertionError(f"{what}; got {self.output!r}")
+        ready, _, _ = select.select([self.fd], [], [], 0.1)
+        if not ready:
+            return True
+        try:
+            chunk = os.read(self.fd, 65536)
+        except OSError:
+            chunk = b""
+        self.output += chunk
+        return bool(chunk)
+
     def read_until(self, pattern, count=1, timeout=300):
         deadline = time.monotonic() + timeout
         while self.output.count(pattern) < count:
-            if time.monotonic() > deadline:
-                raise AssertionError(f"waited for {pattern!r}; got {self.output!r}")
-            ready, _, _ = select.select([self.fd], [], [], 0.1)
-            if ready:
-                try:
-                    chunk = os.read(self.fd, 65536)
-                except OSError:
-                    chunk = b""
-                if not chunk:
-                    raise AssertionError(f"ended before {pattern!r}; got {self.output!r}")
-                self.output += chunk
+            if not self.pump(deadline, f"waited for {pattern!r}"):
+                raise AssertionError(f"ended before {pattern!r}; got {self.output!r}")
 
     def send(self, data):
         os.write(self.fd, data)
 
     def finish(self, timeout=300):
         deadline = time.monotonic() + timeout
-        while True:
-            ready, _, _ = select.select([self.fd], [], [], 0.1)
-            if ready:
-                try:
-                    chunk = os.read(self.fd, 65536)
-                except OSError:
-                    chunk = b""
-                if not chunk:
-                    break
-                self.output += chunk
-            if time.monotonic() > deadline:
-                raise AssertionError(f"still running; got {self.output!r}")
+        while self.pump(deadline, "still running"):
+            pass
         _, status = os.waitpid(self.pid, 0)
         os.close(self.fd)
         h.check_sanitizers(self.output.decode("utf-8", "replace"))
@@ -87,8 +82,7 @@ class ProgressAndCancel(unittest.TestCase):
         self._tmp.cleanup()
 
     def run_in_terminal(self, *args):
-        t = Terminal(*args, cwd=self.src, env={"TMPDIR": self.scratch})
-        return t
+        return Terminal(*args, cwd=self.src, env={"TMPDIR": self.scratch})
 
     def test_progress_line_names_file_percentage_bytes_and_rate(self):
         archive = os.path.join(self.tmp, "p.ace")
