@@ -112,10 +112,7 @@ TEST(DeleteSolid, NamesThatClimbOutStayInTheWorkingDirectory) {
   std::string a = dir.Read("x.ace");
   const ParsedEntry e = Parse(a).entries.at(0);
   ASSERT_EQ(e.name, "ab\\x.txt");
-  a.replace(e.offset + 35, 2, "..");
-  const uint32_t crc = Crc32Update(kCrcInit, a.data() + e.offset + 4, e.head_size);
-  a[e.offset] = static_cast<char>(crc & 0xFF);
-  a[e.offset + 1] = static_cast<char>((crc >> 8) & 0xFF);
+  PatchHeader(a, e.offset, 35, "..");
   dir.Write("x.ace", a);
 
   ScopedTempEnv env(dir.Native("tmp").string());

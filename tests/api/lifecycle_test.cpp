@@ -26,10 +26,12 @@ class Lifecycle : public ::testing::Test {
   std::string Path(const char* name) const { return dir_.Lib(name); }
   // A minimal archive: a 33-byte main header with a correct checksum and no
   // entries, written behind `lead` bytes of other data.
-  void WriteArchive(const char* name, uint16_t flags, size_t lead = 0) {
+  // Returns its library path.
+  std::string WriteArchive(const char* name, uint16_t flags, size_t lead = 0) {
     uint8_t h[acekit::kMainHeaderBytes];
     acekit::BuildMainHeader(h, nullptr, 0, flags);
     dir_.Write(name, std::string(lead, 'x') + std::string(h, h + sizeof h) + std::string(8, '\0'));
+    return Path(name);
   }
   acekit::testing::TempDir dir_;
 };
@@ -48,8 +50,7 @@ TEST_F(Lifecycle, InitOnMissingThenCreateStoresTheName) {
 }
 
 TEST_F(Lifecycle, CreateOnExistingFileWipesSettingsAndReports5) {
-  std::string name = Path("old.ace");
-  WriteArchive("old.ace", 0);
+  const std::string name = WriteArchive("old.ace", 0);
   arOptionsOn(0x11);
   SetOutputPath("out");
   CreateArcFile(name.c_str());
@@ -59,8 +60,7 @@ TEST_F(Lifecycle, CreateOnExistingFileWipesSettingsAndReports5) {
 }
 
 TEST_F(Lifecycle, InitKeepsOptionsAndPathsButWipesCallbacksAndStats) {
-  std::string name = Path("a.ace");
-  WriteArchive("a.ace", 0);
+  const std::string name = WriteArchive("a.ace", 0);
   SetSetProgressProc(7, Progress);
   arOptionsOn(0x10);
   SetInputPath("D:\\data");
@@ -78,8 +78,7 @@ TEST_F(Lifecycle, InitKeepsOptionsAndPathsButWipesCallbacksAndStats) {
 }
 
 TEST_F(Lifecycle, DoneZeroesTheDescriptionAndKeepsArcInfo) {
-  std::string name = Path("a.ace");
-  WriteArchive("a.ace", 0);
+  const std::string name = WriteArchive("a.ace", 0);
   InitArcFile(name.c_str());
   arOptionsOn(0x01);
   EXPECT_EQ(DoneArcFile(), 0);
@@ -90,8 +89,7 @@ TEST_F(Lifecycle, DoneZeroesTheDescriptionAndKeepsArcInfo) {
 }
 
 TEST_F(Lifecycle, OpenFindsHeaderBehindLeadingBytesAndReadsFlags) {
-  std::string name = Path("sfx.ace");
-  WriteArchive("sfx.ace", 0x8000 | 0x4000, 1000);
+  const std::string name = WriteArchive("sfx.ace", 0x8000 | 0x4000, 1000);
   InitArcFile(name.c_str());
   EXPECT_EQ(GetArchiveStatus(), 0);
   EXPECT_EQ(Lib().arc.main_header_offset, 1000);

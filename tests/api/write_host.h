@@ -159,17 +159,34 @@ inline uint16_t ExtractAll(const std::string& archive, const std::string& out) {
   });
 }
 
-inline std::vector<std::string> ListNames(const std::string& archive) {
+// Each entry's name and comment ("" for none) in archive order, as a host
+// lists them; comments are read only when asked for.
+inline std::vector<std::pair<std::string, std::string>> Walk(const std::string& archive,
+                                                             bool comments) {
   InitArcFile(archive.c_str());
+  int32_t features[12] = {};
+  features[1] = 1;
+  if (comments) SetExtraFeaturesArc(features);
   ArcFileList list;
   InitArcFileList(&list);
   Masks all;
   BuildArcFileList(&list, all.get());
-  std::vector<std::string> names;
-  for (const ArcEntry* e = list.first; e != nullptr; e = e->next) names.emplace_back(e->name);
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const ArcEntry* e = list.first; e != nullptr; e = e->next) {
+    out.emplace_back(e->name, e->comment ? std::string(e->comment, e->comment_length) : "");
+  }
   DoneArcFileList(&list);
   DoneArcFile();
+  return out;
+}
+inline std::vector<std::string> ListNames(const std::string& archive) {
+  std::vector<std::string> names;
+  for (const auto& e : Walk(archive, false)) names.push_back(e.first);
   return names;
+}
+inline std::map<std::string, std::string> Commented(const std::string& archive) {
+  const auto entries = Walk(archive, true);
+  return {entries.begin(), entries.end()};
 }
 
 // A scratch directory with sources below `in` and the archive arc\x.ace
@@ -200,13 +217,15 @@ class ArchiveTest : public ::testing::Test {
   std::string before_;
 };
 
-// Rewrites a main-header byte and fixes the header checksum.
-inline void PatchMainHeader(std::string& a, size_t offset, uint8_t value) {
-  a[offset] = static_cast<char>(value);
-  const uint32_t size = Le16(a, 2);
-  const uint32_t crc = Crc32Update(kCrcInit, a.data() + 4, size);
-  a[0] = static_cast<char>(crc & 0xFF);
-  a[1] = static_cast<char>((crc >> 8) & 0xFF);
+// Overwrites bytes of the header at `header` and fixes its checksum.
+inline void PatchHeader(std::string& a, size_t header, size_t at, std::string_view bytes) {
+  a.replace(header + at, bytes.size(), bytes);
+  const uint32_t crc = Crc32Update(kCrcInit, a.data() + header + 4, Le16(a, header + 2));
+  a[header] = static_cast<char>(crc & 0xFF);
+  a[header + 1] = static_cast<char>((crc >> 8) & 0xFF);
+}
+inline void PatchMainHeader(std::string& a, size_t at, uint8_t value) {
+  PatchHeader(a, 0, at, std::string(1, static_cast<char>(value)));
 }
 
 // Comments as a host sets and reads them, one session per call.
@@ -251,26 +270,4 @@ inline uint16_t SetFileComments(const std::string& archive, const std::vector<st
     SetFileCommentsArc(masks.get(), &rec);
   });
 }
-// Every entry's name with its comment ("" for none), read with file
-// comments switched on.
-inline std::map<std::string, std::string> Commented(const std::string& archive) {
-  InitArcFile(archive.c_str());
-  int32_t features[12] = {};
-  features[1] = 1;
-  SetExtraFeaturesArc(features);
-  ArcFileList list;
-  InitArcFileList(&list);
-  Masks all;
-  BuildArcFileList(&list, all.get());
-  std::map<std::string, std::string> out;
-  for (const ArcEntry* e = list.first; e != nullptr; e = e->next) {
-    std::string comment;
-    if (e->comment != nullptr) comment.assign(e->comment, static_cast<size_t>(e->comment_length));
-    out[e->name] = comment;
-  }
-  DoneArcFileList(&list);
-  DoneArcFile();
-  return out;
-}
-
 }  // namespace acekit::testing
