@@ -159,23 +159,29 @@ inline uint16_t ExtractAll(const std::string& archive, const std::string& out) {
   });
 }
 
+using Listing = std::vector<std::pair<std::string, std::string>>;
+
 // Each entry's name and comment ("" for none) in archive order, as a host
-// lists them; comments are read only when asked for.
-inline std::vector<std::pair<std::string, std::string>> Walk(const std::string& archive,
-                                                             bool comments) {
-  InitArcFile(archive.c_str());
-  int32_t features[12] = {};
-  features[1] = 1;
-  if (comments) SetExtraFeaturesArc(features);
+// lists them in the current session.
+inline Listing Listed() {
   ArcFileList list;
   InitArcFileList(&list);
   Masks all;
   BuildArcFileList(&list, all.get());
-  std::vector<std::pair<std::string, std::string>> out;
+  Listing out;
   for (const ArcEntry* e = list.first; e != nullptr; e = e->next) {
     out.emplace_back(e->name, e->comment ? std::string(e->comment, e->comment_length) : "");
   }
   DoneArcFileList(&list);
+  return out;
+}
+// The same in a session of its own; comments are read only when asked for.
+inline Listing Walk(const std::string& archive, bool comments) {
+  InitArcFile(archive.c_str());
+  int32_t features[12] = {};
+  features[1] = 1;
+  if (comments) SetExtraFeaturesArc(features);
+  Listing out = Listed();
   DoneArcFile();
   return out;
 }

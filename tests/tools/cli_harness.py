@@ -130,5 +130,21 @@ class TreeCase(unittest.TestCase):
                 found.add(os.path.relpath(os.path.join(base, name), extracted))
         self.assertEqual(found, set(files))
 
+    def extract_and_change(self, rels, content):
+        """Archives the tree as a.ace, extracts it to out/, then gives the
+        extracted `rels` new content (and write permission)."""
+        self.archive = self.path("a.ace")
+        self.assertRuns("a", "-C", self.tree, self.archive, ".")
+        self.out = self.path("out")
+        self.assertRuns("x", "-o", self.out, self.archive)
+        self.change(rels, content)
+
+    def change(self, rels, content):
+        for rel in rels:
+            path = os.path.join(self.out, rel)
+            os.chmod(path, 0o644)
+            with open(path, "wb") as f:
+                f.write(content)
+
     def leftovers(self, directory, keep=()):
         return sorted(n for n in os.listdir(directory) if n not in keep)

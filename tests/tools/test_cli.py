@@ -306,15 +306,7 @@ class CommentsAndDirectories(h.TreeCase):
 class Overwrite(h.TreeCase):
     def setUp(self):
         super().setUp()
-        self.archive = self.path("a.ace")
-        self.assertRuns("a", "-C", self.tree, self.archive, ".")
-        self.out = self.path("out")
-        self.assertRuns("x", "-o", self.out, self.archive)
-        self.changed = os.path.join(self.out, "docs", "readme.txt")
-        os.chmod(os.path.join(self.out, "readonly.txt"), 0o644)
-        for rel in ("docs/readme.txt", "readonly.txt"):
-            with open(os.path.join(self.out, rel), "wb") as f:
-                f.write(b"local change\n")
+        self.extract_and_change(("docs/readme.txt", "readonly.txt"), b"local change\n")
         os.chmod(os.path.join(self.out, "readonly.txt"), 0o444)
 
     def content(self, rel):

@@ -131,15 +131,7 @@ class OverwriteQuestion(h.TreeCase):
 
     def setUp(self):
         super().setUp()
-        self.archive = self.path("a.ace")
-        self.assertRuns("a", "-C", self.tree, self.archive, ".")
-        self.out = self.path("out")
-        self.assertRuns("x", "-o", self.out, self.archive)
-        for rel in self.ORDER:
-            path = os.path.join(self.out, rel)
-            os.chmod(path, 0o644)
-            with open(path, "wb") as f:
-                f.write(b"local\n")
+        self.extract_and_change(self.ORDER, b"local\n")
 
     def answer(self, *answers, code=0):
         t = Terminal("x", "-o", self.out, self.archive)
@@ -163,9 +155,7 @@ class OverwriteQuestion(h.TreeCase):
         ]
         for answers, kept, code in cases:
             with self.subTest(answers=answers):
-                for rel in self.ORDER:
-                    with open(os.path.join(self.out, rel), "wb") as f:
-                        f.write(b"local\n")
+                self.change(self.ORDER, b"local\n")
                 out = self.answer(*answers, code=code)
                 self.assertIn(b"exists", out)
                 self.assertEqual(self.kept(), kept)
