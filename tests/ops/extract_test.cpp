@@ -4,6 +4,7 @@
 
 #include "ops/entry_list.h"
 #include "ops/extract_fixture.h"
+#include "ops/extract_paths.h"
 #include "select/masks.h"
 
 namespace acekit::extract_test {
@@ -233,6 +234,58 @@ INSTANTIATE_TEST_SUITE_P(Names, Hostile,
                                            HostileCase{"a\\..\\..\\x", kOptKeepPaths, "a/x"},
                                            HostileCase{"..\\..\\x", 0, "x"},
                                            HostileCase{"a\\..\\..\\x", 0, "x"}));
+
+// The same names as the bare path functions confine them.
+struct ConfineCase {
+  const char* name;
+  const char* confined;
+};
+
+class Confine : public ::testing::TestWithParam<ConfineCase> {};
+
+TEST_P(Confine, KeepsTheNameBelowItsDirectory) {
+  char buf[64];
+  std::strcpy(buf, GetParam().name);
+  EXPECT_EQ(ops::ConfineName(buf), std::strlen(GetParam().confined));
+  EXPECT_STREQ(buf, GetParam().confined);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, Confine,
+    ::testing::Values(ConfineCase{"docs\\", "docs\\"}, ConfineCase{"..\\..\\x", "x"},
+                      ConfineCase{"\\abs\\x", "abs\\x"}, ConfineCase{"C:\\x", "x"},
+                      ConfineCase{"a\\..\\..\\x", "a\\x"}, ConfineCase{"c:x", "x"},
+                      ConfineCase{"\\\\server\\share\\x", "server\\share\\x"},
+                      ConfineCase{"./a//b/./c", "a\\b\\c"},
+                      ConfineCase{"a\\...\\. .\\.. \\b", "a\\b"}, ConfineCase{"..", ""},
+                      ConfineCase{"a.b\\..c\\d..", "a.b\\..c\\d.."}));
+
+struct TargetCase {
+  const char* stored;
+  uint16_t options;
+  const char* relative;
+  const char* target;
+};
+
+class Target : public ::testing::TestWithParam<TargetCase> {};
+
+TEST_P(Target, JoinsTheConfinedNameToTheOutputPath) {
+  Settings s;
+  s.options = GetParam().options;
+  std::strcpy(s.output_path, "D:\\out\\");
+  std::strcpy(s.relative_path, GetParam().relative);
+  char dst[kPathSize];
+  ops::ExtractTargetPath(GetParam().stored, s, dst, sizeof dst);
+  EXPECT_STREQ(dst, GetParam().target);
+}
+
+// The relative path's length is cut from the name unlooked at; what is left
+// must still not climb out.
+INSTANTIATE_TEST_SUITE_P(Paths, Target,
+                         ::testing::Values(TargetCase{"docs\\a.txt", kOptKeepPaths, "docs",
+                                                      "D:\\out\\a.txt"},
+                                           TargetCase{"x..\\y", kOptKeepPaths, "x", "D:\\out\\y"},
+                                           TargetCase{"a\\..", 0, "", "D:\\out\\"}));
 
 // An archive cut anywhere ends with a status, and never leaves a file that
 // is not complete.
