@@ -117,7 +117,7 @@ TEST(CollectTree, FilesBeforeSubdirectoriesAndStoredNamesWithoutWorkDir) {
   EXPECT_EQ(Names(ordered), (std::vector<std::string>{"a.txt", "sub\\b.txt"}));
 }
 
-TEST(RemoveTree, RemovesEverythingIncludingReadOnlyFiles) {
+TEST(RemoveTree, RemovesEverythingIncludingReadOnlyFilesButNoDriveRoot) {
   TempDir dir;
   dir.Write("w\\a.txt", "a");
   dir.Write("w\\sub\\deeper\\b.txt", "b");
@@ -126,10 +126,7 @@ TEST(RemoveTree, RemovesEverythingIncludingReadOnlyFiles) {
             0);
   EXPECT_TRUE(RemoveTree(dir.Lib("w").c_str()));
   EXPECT_FALSE(dir.Exists("w"));
-}
-
-TEST(RemoveTree, RefusesDriveRoots) {
-  EXPECT_FALSE(RemoveTree("D:\\"));
+  EXPECT_FALSE(RemoveTree("D:\\"));  // nor a drive root
   EXPECT_FALSE(RemoveTree(""));
 }
 
