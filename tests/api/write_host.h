@@ -178,9 +178,11 @@ inline Listing Listed() {
 // The same in a session of its own; comments are read only when asked for.
 inline Listing Walk(const std::string& archive, bool comments) {
   InitArcFile(archive.c_str());
-  int32_t features[12] = {};
-  features[1] = 1;
-  if (comments) SetExtraFeaturesArc(features);
+  if (comments) {
+    int32_t features[12] = {};
+    features[1] = 1;
+    SetExtraFeaturesArc(features);
+  }
   Listing out = Listed();
   DoneArcFile();
   return out;

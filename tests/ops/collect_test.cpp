@@ -126,8 +126,14 @@ TEST(RemoveTree, RemovesEverythingIncludingReadOnlyFilesButNoDriveRoot) {
             0);
   EXPECT_TRUE(RemoveTree(dir.Lib("w").c_str()));
   EXPECT_FALSE(dir.Exists("w"));
-  EXPECT_FALSE(RemoveTree("D:\\"));  // nor a drive root
+  // Nor a drive root (on posix the file system's root): should the
+  // refusal ever break, the first deletion fails and stops the walk.
+  platform::DisarmFaults();
+  platform::ArmFault(platform::Fault::kDelete, 1);
+  EXPECT_FALSE(RemoveTree("D:\\"));
   EXPECT_FALSE(RemoveTree(""));
+  EXPECT_EQ(platform::FaultCalls(platform::Fault::kDelete), 0u);
+  platform::DisarmFaults();
 }
 
 TEST(TemporaryNames, AreFreshEvenWhileTheLastOneExists) {

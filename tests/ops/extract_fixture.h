@@ -1,5 +1,5 @@
-// Archives built byte by byte for the extraction tests, a scratch directory
-// per test, and a host that records what the library tells it.
+// Archives built byte by byte for the extraction tests, and a scratch
+// directory per test with the state an operation runs on and a recording host.
 //
 // Headers are laid out here rather than through the header writer so that a
 // test can store names the writer would never produce, flags it would never
