@@ -9,6 +9,7 @@
 #include "api/library.h"
 #include "api/status.h"
 #include "api/write_host.h"
+#include "format/records.h"
 
 using acekit::Lib;
 
@@ -25,14 +26,12 @@ class Lifecycle : public ::testing::Test {
   std::string Path(const char* name) const { return dir_.Lib(name); }
   // A minimal archive: a 33-byte main header with a correct checksum and no
   // entries, written behind `lead` bytes of other data.
-  void WriteArchive(const char* name, uint16_t flags, size_t lead = 0) {
-    std::string h(33, '\0');
-    h.replace(7, 7, "**ACE**");
-    h[2] = 29;
-    h[5] = static_cast<char>(flags & 0xFF);
-    h[14] = 10;
-    acekit::testing::PatchMainHeader(h, 6, static_cast<uint8_t>(flags >> 8));
-    dir_.Write(name, std::string(lead, 'x') + h + std::string(8, '\0'));
+  // Returns its library path.
+  std::string WriteArchive(const char* name, uint16_t flags, size_t lead = 0) {
+    uint8_t h[acekit::kMainHeaderBytes];
+    acekit::BuildMainHeader(h, nullptr, 0, flags);
+    dir_.Write(name, std::string(lead, 'x') + std::string(h, h + sizeof h) + std::string(8, '\0'));
+    return Path(name);
   }
   acekit::testing::TempDir dir_;
 };
@@ -51,8 +50,7 @@ TEST_F(Lifecycle, InitOnMissingThenCreateStoresTheName) {
 }
 
 TEST_F(Lifecycle, CreateOnExistingFileWipesSettingsAndReports5) {
-  std::string name = Path("old.ace");
-  WriteArchive("old.ace", 0);
+  const std::string name = WriteArchive("old.ace", 0);
   arOptionsOn(0x11);
   SetOutputPath("out");
   CreateArcFile(name.c_str());
@@ -62,8 +60,7 @@ TEST_F(Lifecycle, CreateOnExistingFileWipesSettingsAndReports5) {
 }
 
 TEST_F(Lifecycle, InitKeepsOptionsAndPathsButWipesCallbacksAndStats) {
-  std::string name = Path("a.ace");
-  WriteArchive("a.ace", 0);
+  const std::string name = WriteArchive("a.ace", 0);
   SetSetProgressProc(7, Progress);
   arOptionsOn(0x10);
   SetInputPath("D:\\data");
@@ -81,8 +78,7 @@ TEST_F(Lifecycle, InitKeepsOptionsAndPathsButWipesCallbacksAndStats) {
 }
 
 TEST_F(Lifecycle, DoneZeroesTheDescriptionAndKeepsArcInfo) {
-  std::string name = Path("a.ace");
-  WriteArchive("a.ace", 0);
+  const std::string name = WriteArchive("a.ace", 0);
   InitArcFile(name.c_str());
   arOptionsOn(0x01);
   EXPECT_EQ(DoneArcFile(), 0);
@@ -93,8 +89,7 @@ TEST_F(Lifecycle, DoneZeroesTheDescriptionAndKeepsArcInfo) {
 }
 
 TEST_F(Lifecycle, OpenFindsHeaderBehindLeadingBytesAndReadsFlags) {
-  std::string name = Path("sfx.ace");
-  WriteArchive("sfx.ace", 0x8000 | 0x4000, 1000);
+  const std::string name = WriteArchive("sfx.ace", 0x8000 | 0x4000, 1000);
   InitArcFile(name.c_str());
   EXPECT_EQ(GetArchiveStatus(), 0);
   EXPECT_EQ(Lib().arc.main_header_offset, 1000);
@@ -114,25 +109,22 @@ TEST_F(Lifecycle, ForeignFileAndDirectory) {
   EXPECT_EQ(Lib().arc.new_archive, 1);
 }
 
-TEST(Settings, PathSettersAddSeparatorsAsHostsExpect) {
+// Paths gain a separator as hosts expect, over-long texts are cut at their
+// buffer, and option bits without meaning are still kept.
+TEST(Settings, PathsPasswordAndOptions) {
   DoneArcFile();
-  SetInputPath("D:\\data");
-  EXPECT_STREQ(Lib().settings.input_path, "D:\\data\\");
-  SetInputPath("D:\\data\\");
-  EXPECT_STREQ(Lib().settings.input_path, "D:\\data\\\\");
-  SetInputPath("D:\\");
-  EXPECT_STREQ(Lib().settings.input_path, "D:\\");
+  for (const auto& [in, kept] :
+       {std::pair{"D:\\data", "D:\\data\\"}, {"D:\\data\\", "D:\\data\\\\"}, {"D:\\", "D:\\"}}) {
+    SetInputPath(in);
+    EXPECT_STREQ(Lib().settings.input_path, kept);
+  }
   SetOutputPath("D:\\out\\");
   EXPECT_STREQ(Lib().settings.output_path, "D:\\out\\");
   SetOutputPath("");
   EXPECT_STREQ(Lib().settings.output_path, "\\");
   SetRelativePath("docs");
   EXPECT_STREQ(Lib().settings.relative_path, "docs");
-  DoneArcFile();
-}
 
-TEST(Settings, OverlongTextsAreCutAtTheBuffer) {
-  DoneArcFile();
   std::string long_path(1000, 'p');
   SetOutputPath(long_path.c_str());
   EXPECT_EQ(std::strlen(Lib().settings.output_path), 260u);
@@ -143,11 +135,7 @@ TEST(Settings, OverlongTextsAreCutAtTheBuffer) {
   EXPECT_EQ(std::strlen(Lib().settings.relative_path), 260u);
   SetCryptKey(long_path.c_str());
   EXPECT_EQ(std::strlen(Lib().arc.password), 263u);
-  DoneArcFile();
-}
 
-TEST(Settings, PasswordAndOptions) {
-  DoneArcFile();
   SetCryptKey("secret");
   EXPECT_EQ(Lib().arc.password_set, 1);
   SetCryptKey("");
@@ -156,7 +144,7 @@ TEST(Settings, PasswordAndOptions) {
   arOptionsOn(0x10);
   EXPECT_FALSE(arOptionsAreOn(0x11));
   EXPECT_TRUE(arOptionsAreOn(0));
-  arOptionsOn(0x0100);  // bits without meaning are still kept
+  arOptionsOn(0x0100);
   EXPECT_TRUE(arOptionsAreOn(0x0110));
   DoneArcFile();
 }

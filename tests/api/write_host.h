@@ -38,36 +38,44 @@ class Masks {
   FileMaskList list_{};
 };
 
+// What a host sees and answers. The context value passed to the library is
+// the address of this object.
 struct Host {
   std::vector<std::pair<std::string, std::string>> names;
   std::vector<std::pair<int32_t, int32_t>> progress;
-  int cancel_at = 0;                       // the n-th regular progress report answers 0
-  int32_t skip = -1;                       // the skip procedure's answer; -1: none registered
-  std::map<std::string, int32_t> replace;  // answer by new file name
+  std::vector<std::pair<FindData, FindData>> questions;  // to the replace procedure
+  int cancel_at = 0;  // the n-th regular progress report answers 0
+  int32_t skip = -1;  // the skip procedure's answer; -1: none registered
   bool ask_replace = false;
-  std::vector<std::string> asked;
+  int32_t answer = 0;                      // the replace procedure's answer,
+  std::map<std::string, int32_t> replace;  // unless given here by file name
 
+  static Host& Of(ArcContext c) { return *reinterpret_cast<Host*>(c); }
   static int32_t ACEKIT_CALL OnName(ArcContext c, const char* s, const char* t) {
-    reinterpret_cast<Host*>(c)->names.emplace_back(s, t);
+    Of(c).names.emplace_back(s, t);
     return 0;
   }
   static int32_t ACEKIT_CALL OnProgress(ArcContext c, int32_t pct, int32_t bytes) {
-    Host* h = reinterpret_cast<Host*>(c);
-    h->progress.emplace_back(pct, bytes);
+    Host& h = Of(c);
+    h.progress.emplace_back(pct, bytes);
     if (pct < 0) return 1;
     int regular = 0;
-    for (const auto& p : h->progress) regular += p.first >= 0 ? 1 : 0;
-    return regular == h->cancel_at ? 0 : 1;
+    for (const auto& p : h.progress) regular += p.first >= 0 ? 1 : 0;
+    return regular == h.cancel_at ? 0 : 1;
   }
-  static int32_t ACEKIT_CALL OnSkip(ArcContext c, const char*) {
-    return reinterpret_cast<Host*>(c)->skip;
+  static int32_t ACEKIT_CALL OnSkip(ArcContext c, const char*) { return Of(c).skip; }
+  static int32_t ACEKIT_CALL OnReplace(ArcContext c, const FindData* o, const FindData* n) {
+    Host& h = Of(c);
+    h.questions.emplace_back(*o, *n);
+    auto it = h.replace.find(std::filesystem::path(n->name).filename().string());
+    return it == h.replace.end() ? h.answer : it->second;
   }
-  static int32_t ACEKIT_CALL OnReplace(ArcContext c, const FindData*, const FindData* n) {
-    Host* h = reinterpret_cast<Host*>(c);
-    const std::string name = std::filesystem::path(n->name).filename().string();
-    h->asked.push_back(name);
-    auto it = h->replace.find(name);
-    return it == h->replace.end() ? 0 : it->second;
+  // The file names asked about, in order.
+  std::vector<std::string> Asked() const {
+    std::vector<std::string> out;
+    for (const auto& q : questions)
+      out.push_back(std::filesystem::path(q.second.name).filename().string());
+    return out;
   }
   // After InitArcFile or CreateArcFile, which clear every registration.
   void Register() {
@@ -151,17 +159,42 @@ inline uint16_t ExtractAll(const std::string& archive, const std::string& out) {
   });
 }
 
-inline std::vector<std::string> ListNames(const std::string& archive) {
-  InitArcFile(archive.c_str());
+using Listing = std::vector<std::pair<std::string, std::string>>;
+
+// Each entry's name and comment ("" for none) in archive order, as a host
+// lists them in the current session.
+inline Listing Listed() {
   ArcFileList list;
   InitArcFileList(&list);
   Masks all;
   BuildArcFileList(&list, all.get());
-  std::vector<std::string> names;
-  for (const ArcEntry* e = list.first; e != nullptr; e = e->next) names.emplace_back(e->name);
+  Listing out;
+  for (const ArcEntry* e = list.first; e != nullptr; e = e->next) {
+    out.emplace_back(e->name, e->comment ? std::string(e->comment, e->comment_length) : "");
+  }
   DoneArcFileList(&list);
+  return out;
+}
+// The same in a session of its own; comments are read only when asked for.
+inline Listing Walk(const std::string& archive, bool comments) {
+  InitArcFile(archive.c_str());
+  if (comments) {
+    int32_t features[12] = {};
+    features[1] = 1;
+    SetExtraFeaturesArc(features);
+  }
+  Listing out = Listed();
   DoneArcFile();
+  return out;
+}
+inline std::vector<std::string> ListNames(const std::string& archive) {
+  std::vector<std::string> names;
+  for (const auto& e : Walk(archive, false)) names.push_back(e.first);
   return names;
+}
+inline std::map<std::string, std::string> Commented(const std::string& archive) {
+  const auto entries = Walk(archive, true);
+  return {entries.begin(), entries.end()};
 }
 
 // A scratch directory with sources below `in` and the archive arc\x.ace
@@ -192,13 +225,15 @@ class ArchiveTest : public ::testing::Test {
   std::string before_;
 };
 
-// Rewrites a main-header byte and fixes the header checksum.
-inline void PatchMainHeader(std::string& a, size_t offset, uint8_t value) {
-  a[offset] = static_cast<char>(value);
-  const uint32_t size = Le16(a, 2);
-  const uint32_t crc = Crc32Update(kCrcInit, a.data() + 4, size);
-  a[0] = static_cast<char>(crc & 0xFF);
-  a[1] = static_cast<char>((crc >> 8) & 0xFF);
+// Overwrites bytes of the header at `header` and fixes its checksum.
+inline void PatchHeader(std::string& a, size_t header, size_t at, std::string_view bytes) {
+  a.replace(header + at, bytes.size(), bytes);
+  const uint32_t crc = Crc32Update(kCrcInit, a.data() + header + 4, Le16(a, header + 2));
+  a[header] = static_cast<char>(crc & 0xFF);
+  a[header + 1] = static_cast<char>((crc >> 8) & 0xFF);
+}
+inline void PatchMainHeader(std::string& a, size_t at, uint8_t value) {
+  PatchHeader(a, 0, at, std::string(1, static_cast<char>(value)));
 }
 
 // Comments as a host sets and reads them, one session per call.
@@ -243,26 +278,4 @@ inline uint16_t SetFileComments(const std::string& archive, const std::vector<st
     SetFileCommentsArc(masks.get(), &rec);
   });
 }
-// Every entry's name with its comment ("" for none), read with file
-// comments switched on.
-inline std::map<std::string, std::string> Commented(const std::string& archive) {
-  InitArcFile(archive.c_str());
-  int32_t features[12] = {};
-  features[1] = 1;
-  SetExtraFeaturesArc(features);
-  ArcFileList list;
-  InitArcFileList(&list);
-  Masks all;
-  BuildArcFileList(&list, all.get());
-  std::map<std::string, std::string> out;
-  for (const ArcEntry* e = list.first; e != nullptr; e = e->next) {
-    std::string comment;
-    if (e->comment != nullptr) comment.assign(e->comment, static_cast<size_t>(e->comment_length));
-    out[e->name] = comment;
-  }
-  DoneArcFileList(&list);
-  DoneArcFile();
-  return out;
-}
-
 }  // namespace acekit::testing

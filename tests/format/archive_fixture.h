@@ -1,15 +1,15 @@
 // Hand-built archives for the format and selection tests: header bytes from
-// the library's own writers, and a fixture that writes them into a private
-// temporary directory and opens them the way the lifecycle does.
+// the library's own writers, and a fixture that writes them into a scratch
+// directory and opens them the way the lifecycle does.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "common/temp_dir.h"
 #include "format/crc32.h"
 #include "format/header_search.h"
 #include "format/records.h"
@@ -67,34 +67,15 @@ inline Bytes RawHeader(uint8_t type, uint16_t flags, const Bytes& body) {
 
 class ArchiveTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    static std::atomic<unsigned> counter{0};
-    dir_ =
-        std::filesystem::temp_directory_path() /
-        ("acekit_fmt_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-         std::to_string(reinterpret_cast<uintptr_t>(this)) + "_" + std::to_string(counter++));
-    ASSERT_TRUE(std::filesystem::create_directory(dir_));
-    platform::DisarmFaults();
-  }
-  void TearDown() override {
-    platform::DisarmFaults();
-    std::filesystem::remove_all(dir_);
-  }
+  void SetUp() override { platform::DisarmFaults(); }
+  void TearDown() override { platform::DisarmFaults(); }
 
   // The library's form of a path in the test directory.
-  std::string Path(const std::string& name) const {
-    std::string p = (dir_ / name).string();
-    for (char& c : p) c = c == '/' ? '\\' : c;
-    return p;
-  }
+  std::string Path(const std::string& name) const { return tmp_.Lib(name); }
 
   std::string WriteFile(const std::string& name, const Bytes& bytes) {
-    const std::string path = Path(name);
-    const platform::Handle h = platform::Open(path.c_str(), 'w');
-    EXPECT_EQ(platform::Write(bytes.data(), static_cast<uint32_t>(bytes.size()), h),
-              static_cast<int32_t>(bytes.size()));
-    platform::Close(h);
-    return path;
+    tmp_.Write(name, std::string(bytes.begin(), bytes.end()));
+    return Path(name);
   }
 
   // Writes the archive, names it in `st` and runs both searches as opening
@@ -108,7 +89,8 @@ class ArchiveTest : public ::testing::Test {
     return found;
   }
 
-  std::filesystem::path dir_;
+  TempDir tmp_;
+  const std::filesystem::path dir_ = tmp_.Native();
 };
 
 }  // namespace acekit::testing

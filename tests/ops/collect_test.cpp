@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ops/extract_fixture.h"
+#include "api/write_host.h"
 #include "platform/platform.h"
 
 namespace acekit::ops {
@@ -117,7 +117,7 @@ TEST(CollectTree, FilesBeforeSubdirectoriesAndStoredNamesWithoutWorkDir) {
   EXPECT_EQ(Names(ordered), (std::vector<std::string>{"a.txt", "sub\\b.txt"}));
 }
 
-TEST(RemoveTree, RemovesEverythingIncludingReadOnlyFiles) {
+TEST(RemoveTree, RemovesEverythingIncludingReadOnlyFilesButNoDriveRoot) {
   TempDir dir;
   dir.Write("w\\a.txt", "a");
   dir.Write("w\\sub\\deeper\\b.txt", "b");
@@ -126,11 +126,14 @@ TEST(RemoveTree, RemovesEverythingIncludingReadOnlyFiles) {
             0);
   EXPECT_TRUE(RemoveTree(dir.Lib("w").c_str()));
   EXPECT_FALSE(dir.Exists("w"));
-}
-
-TEST(RemoveTree, RefusesDriveRoots) {
+  // Nor a drive root (on posix the file system's root): should the
+  // refusal ever break, the first deletion fails and stops the walk.
+  platform::DisarmFaults();
+  platform::ArmFault(platform::Fault::kDelete, 1);
   EXPECT_FALSE(RemoveTree("D:\\"));
   EXPECT_FALSE(RemoveTree(""));
+  EXPECT_EQ(platform::FaultCalls(platform::Fault::kDelete), 0u);
+  platform::DisarmFaults();
 }
 
 TEST(TemporaryNames, AreFreshEvenWhileTheLastOneExists) {
@@ -153,9 +156,9 @@ TEST(TemporaryNames, AreFreshEvenWhileTheLastOneExists) {
   EXPECT_FALSE(platform::IsExistingFile(first));
 }
 
-HostHooks ReplaceHooks(extract_test::Host& host) {
+HostHooks ReplaceHooks(testing::Host& host) {
   HostHooks h;
-  h.replace = {extract_test::Host::Replace, reinterpret_cast<ArcContext>(&host)};
+  h.replace = {testing::Host::OnReplace, reinterpret_cast<ArcContext>(&host)};
   return h;
 }
 
@@ -169,7 +172,7 @@ TEST(AskReplace, OnlyAsksAboutFilesThatExist) {
   entry.attr = 0x20;
   entry.ftime = 0x286373C5;
 
-  extract_test::Host host;
+  testing::Host host;
   host.answer = 1;
   EXPECT_EQ(AskReplaceOnUpdate(settings, HostHooks{}, entry), 0);
   EXPECT_EQ(AskReplaceOnUpdate(settings, ReplaceHooks(host), entry), 1);
@@ -187,7 +190,7 @@ TEST(AskReplace, AnswerZeroMakesTheDiskFileReplaceable) {
   dir.Write("new.txt", "new!");
   const std::string disk = dir.Lib("new.txt");
   ASSERT_EQ(platform::SetAttributes(disk.c_str(), platform::kAttrReadOnly), 0);
-  extract_test::Host host;
+  testing::Host host;
   EXPECT_EQ(AskReplaceOnSolidUpdate(ReplaceHooks(host), dir.Lib("old.txt").c_str(), disk.c_str()),
             0);
   EXPECT_EQ(platform::GetAttributes(disk.c_str()) & platform::kAttrReadOnly, 0u);

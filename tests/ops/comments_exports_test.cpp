@@ -89,17 +89,6 @@ TEST_P(Comments, MainCommentSurvivesUpdatesAndDeletions) {
   ExpectIntact();
 }
 
-TEST_F(NormalArchive, LeadingBytesSurviveACommentRewrite) {
-  const std::string stub(1000, '\x90');
-  dir_.Write("arc\\x.ace", stub + Bytes());
-  ASSERT_EQ(SetMain(arc_, "behind a stub"), 0);
-  EXPECT_EQ(Bytes().substr(0, 1000), stub);
-  EXPECT_EQ(ReadMain(arc_).text, "behind a stub");
-  RemoveMain();
-  EXPECT_EQ(Bytes().substr(0, 1000), stub);
-  EXPECT_EQ(TestStatus(arc_), 0);
-}
-
 TEST_F(NormalArchive, AHeaderTheSearchWouldNotFindIsRefused) {
   // Behind 40000 leading bytes, a comment that barely compresses pushes the
   // header past the 61440 bytes an opening looks at.

@@ -81,24 +81,6 @@ TEST_F(ItemTest, IncompressibleFileIsStoredAndTheAttemptCutOff) {
   EXPECT_EQ(a.substr(e.data), bytes);
 }
 
-TEST_F(ItemTest, CompressedFileRoundTripsWithItsHeaderRewritten) {
-  const std::string bytes = TextBytes(50000);
-  dir_.Write("T.TXT", bytes);
-  ItemWriter w = Writer();
-  w.dict_code = 8;
-  ASSERT_EQ(CompressOneFile(w, Src("T.TXT").c_str(), "sub\\T.TXT", 0x21), 1);
-  const std::string a = Finish();
-  const auto p = Parse(a);
-  ASSERT_TRUE(p.ok);
-  const auto& e = p.entries.at(0);
-  EXPECT_EQ(e.tech_type, 1u);
-  EXPECT_EQ(e.parm, 8u);
-  EXPECT_EQ(e.attr, 0x21u);
-  EXPECT_EQ(e.name, "sub\\T.TXT");
-  EXPECT_LT(e.pack, bytes.size());
-  EXPECT_EQ(acekit::testing::DecodeAll(a, p).at(0), bytes);
-}
-
 // Each step: the file, then the header flags and result the chain expects.
 struct ChainStep {
   const char* name;

@@ -1,5 +1,5 @@
-// Archives built byte by byte for the extraction tests, a scratch directory
-// per test, and a host that records what the library tells it.
+// Archives built byte by byte for the extraction tests, and a scratch
+// directory per test with the state an operation runs on and a recording host.
 //
 // Headers are laid out here rather than through the header writer so that a
 // test can store names the writer would never produce, flags it would never
@@ -10,23 +10,22 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "api/status.h"
+#include "api/write_host.h"
 #include "compress/compressor.h"
 #include "format/crc32.h"
 #include "format/header_search.h"
 #include "format/records.h"
 #include "ops/context.h"
-#include "ops/write_fixture.h"
 #include "platform/platform.h"
 
 namespace acekit::extract_test {
 
 namespace fs = std::filesystem;
+using testing::Host;
 using testing::LibPath;
 using testing::TextBytes;
 
@@ -88,50 +87,6 @@ inline std::string BuildArchive(const std::vector<Entry>& entries, bool solid) {
   return out;
 }
 
-inline void WriteFile(const fs::path& p, const std::string& bytes) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-inline std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Everything below `root`, relative and sorted, directories ending in '/'.
-inline std::vector<std::string> Tree(const fs::path& root) {
-  std::vector<std::string> out;
-  for (auto& e : fs::recursive_directory_iterator(root)) {
-    out.push_back(fs::relative(e.path(), root).generic_string() + (e.is_directory() ? "/" : ""));
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
-// What a host sees and answers. The context value passed to the library is
-// the address of this object.
-struct Host {
-  std::vector<std::pair<std::string, std::string>> names;
-  std::vector<std::pair<FindData, FindData>> questions;
-  int32_t answer = 0;
-  int32_t progress_calls = 0;
-  int32_t stop_at_progress = 0;  // the n-th report answers 0
-
-  static Host& Of(ArcContext c) { return *reinterpret_cast<Host*>(c); }
-  static int32_t ACEKIT_CALL Name(ArcContext c, const char* source, const char* target) {
-    Of(c).names.emplace_back(source, target);
-    return 1;
-  }
-  static int32_t ACEKIT_CALL Replace(ArcContext c, const FindData* old_rec,
-                                     const FindData* new_rec) {
-    Of(c).questions.emplace_back(*old_rec, *new_rec);
-    return Of(c).answer;
-  }
-  static int32_t ACEKIT_CALL Progress(ArcContext c, int32_t, int32_t) {
-    return ++Of(c).progress_calls == Of(c).stop_at_progress ? 0 : 1;
-  }
-};
-
 // A scratch directory holding the archive and the output directory "out",
 // and the state an operation runs on, opened the way InitArcFile opens it.
 class ExtractTest : public ::testing::Test {
@@ -140,16 +95,16 @@ class ExtractTest : public ::testing::Test {
     settings_.options = kOptKeepPaths;
     std::strcpy(settings_.output_path, (LibPath(Out()) + "\\").c_str());
     const ArcContext me = reinterpret_cast<ArcContext>(&host_);
-    hooks_.file_name = {Host::Name, me};
-    hooks_.replace = {Host::Replace, me};
-    hooks_.progress = {Host::Progress, me};
+    hooks_.file_name = {Host::OnName, me};
+    hooks_.replace = {Host::OnReplace, me};
+    hooks_.progress = {Host::OnProgress, me};
   }
   void TearDown() override { platform::DisarmFaults(); }
 
   fs::path Out() const { return root_ / "out"; }
 
   void Open(const std::string& bytes) {
-    WriteFile(root_ / "a.ace", bytes);
+    dir_.Write("a.ace", bytes);
     arc_ = ArcState{};
     std::strcpy(arc_.archive_name, LibPath(root_ / "a.ace").c_str());
     const platform::Handle h = platform::Open(arc_.archive_name, 'r');

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "api/exports.h"
 #include "ops/entry_list.h"
 #include "ops/extract_fixture.h"
+#include "ops/extract_paths.h"
 #include "select/masks.h"
 
 namespace acekit::extract_test {
@@ -37,9 +37,9 @@ TEST_P(Extract, RestoresFilesDirectoriesTimesAndAttributes) {
        Solid());
   Run();
   EXPECT_EQ(arc_.status, kOk);
-  EXPECT_EQ(Tree(Out()), (Files{"docs/", "docs/a.txt", "empty.txt", "ro.txt"}));
-  EXPECT_EQ(ReadFile(Out() / "docs/a.txt"), a);
-  EXPECT_EQ(ReadFile(Out() / "ro.txt"), "locked");
+  EXPECT_EQ(dir_.Tree("out"), (Files{"docs/", "docs/a.txt", "empty.txt", "ro.txt"}));
+  EXPECT_EQ(dir_.Read("out/docs/a.txt"), a);
+  EXPECT_EQ(dir_.Read("out/ro.txt"), "locked");
   for (const char* f : {"docs/a.txt", "empty.txt", "ro.txt"})
     EXPECT_EQ(PackedTimeOf(Out() / f), kTime) << f;
   EXPECT_EQ(platform::GetAttributes(LibPath(Out() / "ro.txt").c_str()) & 1u, 1u);
@@ -57,8 +57,8 @@ TEST_P(Extract, SelectedFileAloneIsWrittenAndShown) {
   Open({{"a.txt", a}, {"b.bin", TextBytes(2000, 2), 0x20, 0}, {"c.txt", c}}, Solid());
   Run("C.TXT");
   EXPECT_EQ(arc_.status, kOk);
-  EXPECT_EQ(Tree(Out()), Files{"c.txt"});
-  EXPECT_EQ(ReadFile(Out() / "c.txt"), c);
+  EXPECT_EQ(dir_.Tree("out"), Files{"c.txt"});
+  EXPECT_EQ(dir_.Read("out/c.txt"), c);
   ASSERT_EQ(host_.names.size(), 1u);
   EXPECT_EQ(host_.names[0].first, "\\c.txt");
 }
@@ -81,7 +81,7 @@ TEST_P(Extract, RebuildShowsTheTemporaryDirectory) {
   std::strcpy(arc_.temp_path, "T:\\work");
   ops::ExtractForRebuild(Ctx(), nullptr);
   EXPECT_EQ(arc_.status, kOk);
-  EXPECT_EQ(ReadFile(Out() / "docs/a.txt"), "a");
+  EXPECT_EQ(dir_.Read("out/docs/a.txt"), "a");
   ASSERT_EQ(host_.names.size(), 1u);
   EXPECT_EQ(host_.names[0].second, "T:\\work\\a.txt");
 }
@@ -112,7 +112,7 @@ TEST_P(Replace, FollowsTheHostsAnswer) {
   const ReplaceCase& c = GetParam();
   const std::string a = TextBytes(3000, 3);
   Open({{"a.txt", a}, {"b.txt", a + "b"}}, c.solid);
-  WriteFile(Out() / "a.txt", "old");
+  dir_.Write("out/a.txt", "old");
   fs::permissions(Out() / "a.txt",
                   fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
@@ -129,10 +129,10 @@ TEST_P(Replace, FollowsTheHostsAnswer) {
   host_.answer = c.answer;
   ops::ExtractFileMaskListArc(Ctx(), nullptr);
   EXPECT_EQ(arc_.status, c.status);
-  EXPECT_EQ(ReadFile(Out() / "a.txt"), c.replaced ? a : "old");
+  EXPECT_EQ(dir_.Read("out/a.txt"), c.replaced ? a : "old");
   EXPECT_EQ(fs::exists(Out() / "b.txt"), c.later_written);
   if (c.later_written) {
-    EXPECT_EQ(ReadFile(Out() / "b.txt"), a + "b");
+    EXPECT_EQ(dir_.Read("out/b.txt"), a + "b");
   }
 
   ASSERT_EQ(host_.questions.size(), 1u);
@@ -178,13 +178,13 @@ TEST_P(Failure, EndsAtTheThirdFileKeepingTheFirstTwo) {
   if (c.damage == Damage::kBadCrc) third.bad_crc = true;
   if (c.damage == Damage::kEncrypted) third.flags = kFileFlagEncrypted;
   if (c.damage == Damage::kUnknownMethod) third.method = 2;
-  if (c.damage == Damage::kHostStops) host_.stop_at_progress = 3;
+  if (c.damage == Damage::kHostStops) host_.cancel_at = 3;
   Open(entries, c.solid);
   if (c.damage == Damage::kShortWrite) platform::ArmFault(platform::Fault::kWrite, 3);
   ops::ExtractFileMaskListArc(Ctx(), nullptr);
   EXPECT_EQ(arc_.status, c.status);
-  EXPECT_EQ(Tree(Out()), (Files{"1", "2"}));
-  EXPECT_EQ(ReadFile(Out() / "2"), entries[1].data);
+  EXPECT_EQ(dir_.Tree("out"), (Files{"1", "2"}));
+  EXPECT_EQ(dir_.Read("out/2"), entries[1].data);
 }
 
 INSTANTIATE_TEST_SUITE_P(Damages, Failure,
@@ -221,8 +221,8 @@ TEST_P(Hostile, NameStaysInsideTheOutputDirectory) {
   Open({{GetParam().stored, "payload"}}, false);
   ops::ExtractFileMaskListArc(Ctx(), nullptr);
   EXPECT_EQ(arc_.status, kOk);
-  EXPECT_EQ(ReadFile(out / GetParam().lands), "payload");
-  EXPECT_EQ(Tree(root_).size(), 4u + Tree(out).size());  // a.ace, d1/, d1/d2/, d1/d2/out/
+  EXPECT_EQ(dir_.Read("d1/d2/out/" + std::string(GetParam().lands)), "payload");
+  EXPECT_EQ(dir_.Tree().size(), 4u + dir_.Tree("d1/d2/out").size());  // a.ace, d1/, d1/d2/, out/
   EXPECT_FALSE(fs::exists("/abs/x"));
   EXPECT_FALSE(fs::exists("/x"));
 }
@@ -234,6 +234,58 @@ INSTANTIATE_TEST_SUITE_P(Names, Hostile,
                                            HostileCase{"a\\..\\..\\x", kOptKeepPaths, "a/x"},
                                            HostileCase{"..\\..\\x", 0, "x"},
                                            HostileCase{"a\\..\\..\\x", 0, "x"}));
+
+// The same names as the bare path functions confine them.
+struct ConfineCase {
+  const char* name;
+  const char* confined;
+};
+
+class Confine : public ::testing::TestWithParam<ConfineCase> {};
+
+TEST_P(Confine, KeepsTheNameBelowItsDirectory) {
+  char buf[64];
+  std::strcpy(buf, GetParam().name);
+  EXPECT_EQ(ops::ConfineName(buf), std::strlen(GetParam().confined));
+  EXPECT_STREQ(buf, GetParam().confined);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, Confine,
+    ::testing::Values(ConfineCase{"docs\\", "docs\\"}, ConfineCase{"..\\..\\x", "x"},
+                      ConfineCase{"\\abs\\x", "abs\\x"}, ConfineCase{"C:\\x", "x"},
+                      ConfineCase{"a\\..\\..\\x", "a\\x"}, ConfineCase{"c:x", "x"},
+                      ConfineCase{"\\\\server\\share\\x", "server\\share\\x"},
+                      ConfineCase{"./a//b/./c", "a\\b\\c"},
+                      ConfineCase{"a\\...\\. .\\.. \\b", "a\\b"}, ConfineCase{"..", ""},
+                      ConfineCase{"a.b\\..c\\d..", "a.b\\..c\\d.."}));
+
+struct TargetCase {
+  const char* stored;
+  uint16_t options;
+  const char* relative;
+  const char* target;
+};
+
+class Target : public ::testing::TestWithParam<TargetCase> {};
+
+TEST_P(Target, JoinsTheConfinedNameToTheOutputPath) {
+  Settings s;
+  s.options = GetParam().options;
+  std::strcpy(s.output_path, "D:\\out\\");
+  std::strcpy(s.relative_path, GetParam().relative);
+  char dst[kPathSize];
+  ops::ExtractTargetPath(GetParam().stored, s, dst, sizeof dst);
+  EXPECT_STREQ(dst, GetParam().target);
+}
+
+// The relative path's length is cut from the name unlooked at; what is left
+// must still not climb out.
+INSTANTIATE_TEST_SUITE_P(Paths, Target,
+                         ::testing::Values(TargetCase{"docs\\a.txt", kOptKeepPaths, "docs",
+                                                      "D:\\out\\a.txt"},
+                                           TargetCase{"x..\\y", kOptKeepPaths, "x", "D:\\out\\y"},
+                                           TargetCase{"a\\..", 0, "", "D:\\out\\"}));
 
 // An archive cut anywhere ends with a status, and never leaves a file that
 // is not complete.
@@ -251,10 +303,10 @@ TEST_P(Extract, CutArchiveNeverLeavesAPartialFile) {
     ops::ExtractFileMaskListArc(Ctx(), nullptr);
     size_t complete = 0;
     for (const Entry& e : entries) {
-      const fs::path p = Out() / (e.name == "d\\e" ? "d/e" : e.name);
-      if (!fs::exists(p)) continue;
+      const std::string p = "out/" + e.name;
+      if (!dir_.Exists(p)) continue;
       if (e.attr != 0x10) {
-        EXPECT_EQ(ReadFile(p), e.data) << e.name;
+        EXPECT_EQ(dir_.Read(p), e.data) << e.name;
       }
       ++complete;
     }
@@ -288,7 +340,8 @@ TEST_P(Extract, AnyFailingPrimitiveLeavesOnlyCompleteFiles) {
           << arc_.status;
       for (const char* f2 : {"a", "d/b"}) {
         if (fs::exists(Out() / f2)) {
-          EXPECT_EQ(ReadFile(Out() / f2), f2[0] == 'a' ? entries[0].data : entries[2].data);
+          EXPECT_EQ(dir_.Read(std::string("out/") + f2),
+                    f2[0] == 'a' ? entries[0].data : entries[2].data);
         }
       }
     }
@@ -337,56 +390,16 @@ INSTANTIATE_TEST_SUITE_P(
         ListCase{"docs\\*.*", 1, kIfAsked, {"docs\\c.txt", "docs\\", ""}, true},
         ListCase{"*.*", 1, kNever, {"a.txt", "b.dat", "docs\\c.txt", "docs\\", ""}, false}));
 
-// The extraction exports driven the way a host drives them: open the
-// archive, register procedures, build a mask list, extract, test, list.
-class Exports : public ExtractTest {
- protected:
-  void OpenLib(const std::vector<Entry>& entries, bool solid) {
-    WriteFile(root_ / "a.ace", BuildArchive(entries, solid));
-    InitArcFile(LibPath(root_ / "a.ace").c_str());
-    ASSERT_EQ(GetArchiveStatus(), 0);
-    SetOutputPath(LibPath(Out()).c_str());
-    arOptionsOn(kOptKeepPaths);
-    SetSetFileNameProc(reinterpret_cast<ArcContext>(&host_), Host::Name);
-  }
-  void TearDown() override {
-    DoneArcFile();
-    ExtractTest::TearDown();
-  }
-};
-
-TEST_F(Exports, HostExtractsOneFileOfASolidArchiveThenTestsAndListsIt) {
-  const std::string a = TextBytes(4000, 5);
-  OpenLib({{"a.txt", a}, Dir("docs"), {"docs\\b.txt", a + "b"}, {"c.txt", "c", 0x20, 0}}, true);
-  FileMaskList masks;
-  InitFileMaskList(&masks);
-  ASSERT_NE(AppendFileMask("DOCS\\B.TXT", &masks), 0);
-  ExtractFileMaskListArc(&masks);
-  EXPECT_EQ(GetArchiveStatus(), 0);
-  EXPECT_EQ(Tree(Out()), (std::vector<std::string>{"docs/", "docs/b.txt"}));
-  EXPECT_EQ(ReadFile(Out() / "docs/b.txt"), a + "b");
-
-  ArcFileList list;
-  InitArcFileList(&list);
-  BuildArcFileList(&list, &masks);
-  EXPECT_EQ(list.count, 1);
-  DoneArcFileList(&list);
-  EXPECT_EQ(list.first, nullptr);
-  DoneFileMaskList(&masks);
-
-  host_.names.clear();
-  TestArc();
-  EXPECT_EQ(GetArchiveStatus(), 0);
-  EXPECT_EQ(host_.names.size(), 3u);
-}
-
-TEST_F(Exports, MissingArchiveReportsFive) {
-  OpenLib({{"a.txt", "a"}}, false);
+// The archive can vanish between opening and any later operation.
+TEST_F(ExtractTest, VanishedArchiveReportsOpenFailed) {
+  Open({{"a.txt", "a"}}, false);
   fs::remove(root_ / "a.ace");
-  ExtractFileMaskListArc(nullptr);
-  EXPECT_EQ(GetArchiveStatus(), kOpenFailed);
-  TestArc();
-  EXPECT_EQ(GetArchiveStatus(), kOpenFailed);
+  ops::ExtractFileMaskListArc(Ctx(), nullptr);
+  EXPECT_EQ(arc_.status, kOpenFailed);
+  arc_.status = kOk;
+  ops::TestArc(Ctx());
+  EXPECT_EQ(arc_.status, kOpenFailed);
+  EXPECT_FALSE(fs::exists(Out()));
 }
 
 }  // namespace

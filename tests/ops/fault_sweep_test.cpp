@@ -91,7 +91,7 @@ void WithFault(Fault fault, uint32_t n, Op op) {
 }
 
 // A clean run counts the calls of each kind; then each of them fails in
-// turn, from the state restore() puts back.
+// turn, from the state restore() puts back; a last clean run is checked too.
 template <class Restore, class Run, class Check>
 void Sweep(const std::vector<Kind>& kinds, Restore restore, Run run, Check check) {
   for (const Kind& k : kinds) {
@@ -103,6 +103,8 @@ void Sweep(const std::vector<Kind>& kinds, Restore restore, Run run, Check check
       check(run(k.fault, n), k.allowed, std::string(k.name) + " #" + std::to_string(n));
       if (::testing::Test::HasFailure()) return;
     }
+    restore();
+    check(run(k.fault, 0), k.allowed, std::string(k.name) + " clean run");
   }
   platform::DisarmFaults();
 }

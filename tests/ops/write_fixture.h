@@ -1,160 +1,19 @@
-// Scratch directories for the tests of the writing operations: a fresh
-// directory per test, files written and read by relative name, and the
-// library's form of each path (`\` between parts), so the code under test
-// sees the names a host would give it. Below them, a reader of what the
-// writing operations produced, independent of the library's own entry walk:
-// the headers laid out field by field, and each entry's data decoded, so a
-// test can compare bytes with what went in.
+// A reader of what the writing operations produced, independent of the
+// library's own entry walk: the headers laid out field by field, and each
+// entry's data decoded, so a test can compare bytes with what went in.
 #pragma once
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "common/temp_dir.h"
 #include "decompress/decoder.h"
 #include "platform/stream.h"
 
 namespace acekit::testing {
-
-namespace fs = std::filesystem;
-
-inline std::string LibPath(const fs::path& p) {
-  std::string s = p.string();
-  for (char& c : s) {
-    if (c == '/') c = '\\';
-  }
-  return s;
-}
-
-inline void SetEnv(const char* name, const std::string& value) {
-#if defined(_WIN32)
-  _putenv_s(name, value.c_str());
-#else
-  setenv(name, value.c_str(), 1);
-#endif
-}
-
-inline void UnsetEnv(const char* name) {
-#if defined(_WIN32)
-  _putenv_s(name, "");
-#else
-  unsetenv(name);
-#endif
-}
-
-// Points the system temporary directory at `dir` for one scope, so that a
-// test can see every working directory an operation makes.
-class ScopedTempEnv {
- public:
-  explicit ScopedTempEnv(const std::string& dir) {
-    for (size_t i = 0; i < kNames.size(); ++i) {
-      const char* old = std::getenv(kNames[i]);
-      had_[i] = old != nullptr;
-      if (old != nullptr) old_[i] = old;
-      SetEnv(kNames[i], dir);
-    }
-  }
-  ~ScopedTempEnv() {
-    for (size_t i = 0; i < kNames.size(); ++i) {
-      if (had_[i]) {
-        SetEnv(kNames[i], old_[i]);
-      } else {
-        UnsetEnv(kNames[i]);
-      }
-    }
-  }
-  ScopedTempEnv(const ScopedTempEnv&) = delete;
-  ScopedTempEnv& operator=(const ScopedTempEnv&) = delete;
-
- private:
-  static constexpr std::array<const char*, 3> kNames = {"TMPDIR", "TMP", "TEMP"};
-  std::array<bool, 3> had_{};
-  std::array<std::string, 3> old_;
-};
-
-class TempDir {
- public:
-  TempDir() {
-    std::random_device rd;
-    const fs::path base = fs::temp_directory_path();
-    for (;;) {
-      root_ = base / ("wt" + std::to_string(rd() % 100000000));
-      if (fs::create_directory(root_)) break;
-    }
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ec);
-    for (auto& e : fs::recursive_directory_iterator(root_, ec)) {
-      fs::permissions(e.path(), fs::perms::owner_write, fs::perm_options::add, ec);
-    }
-    fs::remove_all(root_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  fs::path Native(std::string_view rel = {}) const {
-    std::string r(rel);
-    for (char& c : r) {
-      if (c == '\\') c = '/';
-    }
-    return r.empty() ? root_ : root_ / r;
-  }
-  // The library's form, with a trailing separator for the directory itself.
-  std::string Lib(std::string_view rel = {}) const {
-    return rel.empty() ? LibPath(root_) + "\\" : LibPath(Native(rel));
-  }
-
-  void Write(std::string_view rel, std::string_view bytes) const {
-    const fs::path p = Native(rel);
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary | std::ios::trunc).write(bytes.data(), bytes.size());
-  }
-  std::string Read(std::string_view rel) const {
-    std::ifstream in(Native(rel), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  bool Exists(std::string_view rel) const { return fs::exists(Native(rel)); }
-  void MakeDir(std::string_view rel) const { fs::create_directories(Native(rel)); }
-
-  // Names directly in `rel`, sorted.
-  std::vector<std::string> List(std::string_view rel = {}) const {
-    std::vector<std::string> names;
-    for (auto& e : fs::directory_iterator(Native(rel)))
-      names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
- private:
-  fs::path root_;
-};
-
-// Bytes that compress well, and bytes that do not.
-inline std::string TextBytes(size_t n, unsigned seed = 1) {
-  static const char* const kWords[] = {"alpha ",   "beta ",    "gamma ",  "delta\n",
-                                       "epsilon ", "archive ", "window ", "match "};
-  std::string s;
-  std::mt19937 rng(seed);
-  while (s.size() < n) s += kWords[rng() % 8];
-  s.resize(n);
-  return s;
-}
-inline std::string RandomBytes(size_t n, unsigned seed = 7) {
-  std::string s(n, '\0');
-  std::mt19937 rng(seed);
-  for (char& c : s) c = static_cast<char>(rng());
-  return s;
-}
 
 inline uint32_t Le16(const std::string& s, size_t at) {
   return static_cast<uint8_t>(s[at]) | static_cast<uint8_t>(s[at + 1]) << 8;

@@ -7,14 +7,7 @@
 
 #include "platform/platform.h"
 #include "platform/text.h"
-
-#if defined(_WIN32)
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#undef CharToOem
-#undef OemToChar
-#undef CharUpper
-#endif
+#include "test_dir.h"  // and, on Windows, the system's own header
 
 namespace acekit::platform {
 namespace {

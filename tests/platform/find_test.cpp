@@ -99,7 +99,7 @@ TEST_F(FindTest, DotEntriesOfASubdirectoryComeFirst) {
   EXPECT_EQ(sub, (std::vector<std::string>{".", ".."}));
 }
 
-TEST_F(FindTest, RecordOfAFile) {
+TEST_F(FindTest, RecordsOfAFileADirectoryAndAReadOnlyFile) {
   const std::string data(1234, 'z');
   MakeFile("size.bin", data);
   {
@@ -110,7 +110,7 @@ TEST_F(FindTest, RecordOfAFile) {
   }
   FindData fd;
   std::memset(&fd, 0x55, sizeof(fd));
-  const FindHandle h = FindFirst(Path("s*.bin").c_str(), &fd);
+  FindHandle h = FindFirst(Path("s*.bin").c_str(), &fd);
   ASSERT_NE(h, kBadFind);
   EXPECT_STREQ(fd.name, "size.bin");
   EXPECT_EQ(fd.size_low, 1234u);
@@ -125,11 +125,8 @@ TEST_F(FindTest, RecordOfAFile) {
   EXPECT_FALSE(FindNext(h, &fd));
   EXPECT_FALSE(FindNext(h, &fd));
   FindClose(h);
-}
 
-TEST_F(FindTest, RecordOfANamedDirectoryAndReadOnlyFile) {
-  FindData fd;
-  FindHandle h = FindFirst(Path("sub").c_str(), &fd);
+  h = FindFirst(Path("sub").c_str(), &fd);
   ASSERT_NE(h, kBadFind);
   EXPECT_STREQ(fd.name, "sub");
   EXPECT_NE(fd.attributes & kAttrDirectory, 0u);

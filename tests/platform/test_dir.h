@@ -1,17 +1,15 @@
-// A temporary directory per test under the system temp directory, removed
-// afterwards (read-only marks are lifted first). Library paths are built with
-// `\` as the contract has them; Native() gives the form the test's own file
-// checks understand on this system.
+// A scratch directory per test, with files made and read through the
+// platform layer itself. Library paths are built with `\` as the contract has
+// them; Native() gives the form the test's own file checks understand here.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdio>
+#include <algorithm>
 #include <filesystem>
 #include <string>
-#include <system_error>
 
+#include "common/temp_dir.h"
 #include "platform/platform.h"
 
 #if defined(_WIN32)
@@ -41,35 +39,8 @@ inline bool SystemEnforcesWindowsRights() {
 
 class TempDirTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    DisarmFaults();
-    const fs::path base = fs::temp_directory_path();
-    static unsigned counter = 0;
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      const fs::path candidate =
-          base / ("acekit_platform_" + std::to_string(stamp) + "_" + std::to_string(counter++));
-      std::error_code ec;
-      if (fs::create_directory(candidate, ec)) {
-        native_ = candidate;
-        break;
-      }
-    }
-    ASSERT_FALSE(native_.empty()) << "no temporary directory under " << base;
-    dir_ = native_.string();
-  }
-
-  void TearDown() override {
-    DisarmFaults();
-    if (native_.empty()) return;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(native_, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-      std::error_code ignored;
-      fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
-    }
-    fs::remove_all(native_, ec);
-  }
+  void SetUp() override { DisarmFaults(); }
+  void TearDown() override { DisarmFaults(); }
 
   // The library path of name inside the test directory.
   std::string Path(const std::string& name) const { return dir_ + "\\" + name; }
@@ -79,9 +50,7 @@ class TempDirTest : public ::testing::Test {
     return fs::path(library_path);
 #else
     std::string s = library_path;
-    for (char& c : s) {
-      if (c == '\\') c = '/';
-    }
+    std::replace(s.begin(), s.end(), '\\', '/');
     return fs::path(s);
 #endif
   }
@@ -109,8 +78,9 @@ class TempDirTest : public ::testing::Test {
     return out;
   }
 
-  fs::path native_;
-  std::string dir_;
+  acekit::testing::TempDir tmp_;
+  const fs::path native_ = tmp_.Native();
+  const std::string dir_ = native_.string();
 };
 
 }  // namespace acekit::platform::testing

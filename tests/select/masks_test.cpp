@@ -5,8 +5,7 @@
 #include <string>
 
 #include "api/status.h"
-#include "format/archive_fixture.h"
-#include "format/entry_list.h"
+#include "platform/platform.h"
 
 namespace acekit::testing {
 namespace {
@@ -125,24 +124,6 @@ TEST(MaskList, OutOfMemoryKeepsTheItemsBefore) {
     EXPECT_EQ(m.st.status, nth == 1 ? kNoMemory : kOk);  // only a lost directory is reported
     EXPECT_EQ(m.list.first, m.list.last);
   }
-}
-
-using MaskListing = ArchiveTest;
-
-TEST_F(MaskListing, SelectsEntriesInArchiveOrder) {
-  ArcState st;
-  Open(Cat({MainHeader(), StoredEntry("a.txt", {}), StoredEntry("DOCS\\B.TXT", {}),
-            StoredEntry("C.DAT", {}), StoredEntry("D.TXT", {})}),
-       st);
-  Masks m{"*.TXT"};
-  ListOptions options;
-  options.filter = MaskFilter(&m.list);
-  ArcFileList list{};
-  BuildEntryList(st, &list, options);
-  ASSERT_EQ(list.count, 2);
-  EXPECT_STREQ(list.first->name, "a.txt");
-  EXPECT_STREQ(list.last->name, "D.TXT");
-  DoneEntryList(&list);
 }
 
 }  // namespace

@@ -17,12 +17,14 @@ NEWER_TIME = 1262401445  # 2010-01-02 03:04:05 UTC
 ACCENTED = "é ü ß.txt"  # characters the archive's code page holds
 
 
-def run(*args, cwd=None, stdin=subprocess.DEVNULL, env=None):
-    """Runs acekit with the arguments; returns (exit status, stdout, stderr)."""
+def run(*args, cwd=None, env=None, input=None):
+    """Runs acekit with the arguments and `input` (bytes) as its standard
+    input, or none; returns (exit status, stdout, stderr)."""
     full_env = dict(os.environ, TZ="UTC")
     if env:
         full_env.update(env)
-    p = subprocess.run([ACEKIT, *args], cwd=cwd, stdin=stdin, capture_output=True,
+    p = subprocess.run([ACEKIT, *args], cwd=cwd, input=input, capture_output=True,
+                       stdin=None if input is not None else subprocess.DEVNULL,
                        env=full_env, timeout=600)
     err = p.stderr.decode("utf-8", "replace")
     check_sanitizers(err)
@@ -104,8 +106,8 @@ class TreeCase(unittest.TestCase):
     def path(self, *parts):
         return os.path.join(self.tmp, *parts)
 
-    def assertRuns(self, *args, code=0, cwd=None):
-        got, out, err = run(*args, cwd=cwd)
+    def assertRuns(self, *args, code=0, cwd=None, input=None):
+        got, out, err = run(*args, cwd=cwd, input=input)
         self.assertEqual(got, code, f"acekit {' '.join(args)}\nstdout: {out}\nstderr: {err}")
         return out, err
 
@@ -127,6 +129,22 @@ class TreeCase(unittest.TestCase):
             for name in fs:
                 found.add(os.path.relpath(os.path.join(base, name), extracted))
         self.assertEqual(found, set(files))
+
+    def extract_and_change(self, rels, content):
+        """Archives the tree as a.ace, extracts it to out/, then gives the
+        extracted `rels` new content (and write permission)."""
+        self.archive = self.path("a.ace")
+        self.assertRuns("a", "-C", self.tree, self.archive, ".")
+        self.out = self.path("out")
+        self.assertRuns("x", "-o", self.out, self.archive)
+        self.change(rels, content)
+
+    def change(self, rels, content):
+        for rel in rels:
+            path = os.path.join(self.out, rel)
+            os.chmod(path, 0o644)
+            with open(path, "wb") as f:
+                f.write(content)
 
     def leftovers(self, directory, keep=()):
         return sorted(n for n in os.listdir(directory) if n not in keep)

@@ -234,17 +234,12 @@ class CommentsAndDirectories(h.TreeCase):
         with open(self.comment_file, "w", encoding="utf-8") as f:
             f.write(self.MAIN)
 
-    def run_stdin(self, text, *args):
-        p = subprocess.run([h.ACEKIT, *args], input=text.encode(), capture_output=True,
-                           env=dict(os.environ, TZ="UTC"), timeout=600)
-        h.check_sanitizers(p.stderr.decode())
-        self.assertEqual(p.returncode, 0, p.stderr.decode())
-
     def test_comments_round_trip_and_survive_changes(self):
         self.assertRuns("c", self.archive, "--set", self.comment_file)
         out, _ = self.assertRuns("c", self.archive)
         self.assertEqual(out, self.MAIN)
-        self.run_stdin("note é\n", "cf", self.archive, "big.bin", "DOCS/README.TXT", "--set", "-")
+        self.assertRuns("cf", self.archive, "big.bin", "DOCS/README.TXT", "--set", "-",
+                        input="note é\n".encode())
 
         listing = h.list_json(self.archive)
         self.assertEqual(listing["comment"], self.MAIN)
@@ -311,15 +306,7 @@ class CommentsAndDirectories(h.TreeCase):
 class Overwrite(h.TreeCase):
     def setUp(self):
         super().setUp()
-        self.archive = self.path("a.ace")
-        self.assertRuns("a", "-C", self.tree, self.archive, ".")
-        self.out = self.path("out")
-        self.assertRuns("x", "-o", self.out, self.archive)
-        self.changed = os.path.join(self.out, "docs", "readme.txt")
-        os.chmod(os.path.join(self.out, "readonly.txt"), 0o644)
-        for rel in ("docs/readme.txt", "readonly.txt"):
-            with open(os.path.join(self.out, rel), "wb") as f:
-                f.write(b"local change\n")
+        self.extract_and_change(("docs/readme.txt", "readonly.txt"), b"local change\n")
         os.chmod(os.path.join(self.out, "readonly.txt"), 0o444)
 
     def content(self, rel):

@@ -31,38 +31,33 @@ class Terminal:
             finally:
                 os._exit(127)  # never back into the test runner
 
+    def pump(self, deadline, what):
+        """Reads what is there; False once the program has closed its end."""
+        if time.monotonic() > deadline:
+            raise AssertionError(f"{what}; got {self.output!r}")
+        ready, _, _ = select.select([self.fd], [], [], 0.1)
+        if not ready:
+            return True
+        try:
+            chunk = os.read(self.fd, 65536)
+        except OSError:
+            chunk = b""
+        self.output += chunk
+        return bool(chunk)
+
     def read_until(self, pattern, count=1, timeout=300):
         deadline = time.monotonic() + timeout
         while self.output.count(pattern) < count:
-            if time.monotonic() > deadline:
-                raise AssertionError(f"waited for {pattern!r}; got {self.output!r}")
-            ready, _, _ = select.select([self.fd], [], [], 0.1)
-            if ready:
-                try:
-                    chunk = os.read(self.fd, 65536)
-                except OSError:
-                    chunk = b""
-                if not chunk:
-                    raise AssertionError(f"ended before {pattern!r}; got {self.output!r}")
-                self.output += chunk
+            if not self.pump(deadline, f"waited for {pattern!r}"):
+                raise AssertionError(f"ended before {pattern!r}; got {self.output!r}")
 
     def send(self, data):
         os.write(self.fd, data)
 
     def finish(self, timeout=300):
         deadline = time.monotonic() + timeout
-        while True:
-            ready, _, _ = select.select([self.fd], [], [], 0.1)
-            if ready:
-                try:
-                    chunk = os.read(self.fd, 65536)
-                except OSError:
-                    chunk = b""
-                if not chunk:
-                    break
-                self.output += chunk
-            if time.monotonic() > deadline:
-                raise AssertionError(f"still running; got {self.output!r}")
+        while self.pump(deadline, "still running"):
+            pass
         _, status = os.waitpid(self.pid, 0)
         os.close(self.fd)
         h.check_sanitizers(self.output.decode("utf-8", "replace"))
@@ -87,8 +82,7 @@ class ProgressAndCancel(unittest.TestCase):
         self._tmp.cleanup()
 
     def run_in_terminal(self, *args):
-        t = Terminal(*args, cwd=self.src, env={"TMPDIR": self.scratch})
-        return t
+        return Terminal(*args, cwd=self.src, env={"TMPDIR": self.scratch})
 
     def test_progress_line_names_file_percentage_bytes_and_rate(self):
         archive = os.path.join(self.tmp, "p.ace")
@@ -137,15 +131,7 @@ class OverwriteQuestion(h.TreeCase):
 
     def setUp(self):
         super().setUp()
-        self.archive = self.path("a.ace")
-        self.assertRuns("a", "-C", self.tree, self.archive, ".")
-        self.out = self.path("out")
-        self.assertRuns("x", "-o", self.out, self.archive)
-        for rel in self.ORDER:
-            path = os.path.join(self.out, rel)
-            os.chmod(path, 0o644)
-            with open(path, "wb") as f:
-                f.write(b"local\n")
+        self.extract_and_change(self.ORDER, b"local\n")
 
     def answer(self, *answers, code=0):
         t = Terminal("x", "-o", self.out, self.archive)
@@ -169,9 +155,7 @@ class OverwriteQuestion(h.TreeCase):
         ]
         for answers, kept, code in cases:
             with self.subTest(answers=answers):
-                for rel in self.ORDER:
-                    with open(os.path.join(self.out, rel), "wb") as f:
-                        f.write(b"local\n")
+                self.change(self.ORDER, b"local\n")
                 out = self.answer(*answers, code=code)
                 self.assertIn(b"exists", out)
                 self.assertEqual(self.kept(), kept)
