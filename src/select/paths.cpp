@@ -1,6 +1,5 @@
 #include "select/paths.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -11,52 +10,6 @@ namespace {
 
 bool EndsWithSeparator(std::string_view text) {
   return !text.empty() && text.back() == '\\';
-}
-
-bool NameInUse(const char* name) {
-  return platform::GetAttributes(name) != platform::kNoAttributes;
-}
-
-// Candidates for temporary names: eight decimal digits from a generator kept
-// by the caller, seeded from the clock and from where the caller's buffer
-// lies, so that two processes started in the same second rarely collide.
-// Whatever they do collide on is caught by the existence test.
-class NameNumbers {
- public:
-  explicit NameNumbers(const void* salt) {
-    uint32_t now = 0;
-    platform::CurrentPackedTime(&now);
-    state_ = now ^ static_cast<uint32_t>(reinterpret_cast<uintptr_t>(salt) >> 4);
-  }
-  uint32_t Next() {
-    state_ = state_ * 1664525u + 1013904223u;
-    return (state_ >> 3) % 100000000u;
-  }
-
- private:
-  uint32_t state_;
-};
-
-constexpr int kNameAttempts = 10000;
-
-// Tries `prefix` + number + `suffix` until one is in use by nothing.
-bool FreeName(const char* prefix, const char* suffix, char* dst, size_t dst_size) {
-  NameNumbers numbers(dst);
-  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    char number[12];
-    std::snprintf(number, sizeof number, "%u", static_cast<unsigned>(numbers.Next()));
-    char candidate[kPathSize];
-    CopyText(candidate, sizeof candidate, prefix);
-    AppendText(candidate, sizeof candidate, number);
-    const size_t len = AppendText(candidate, sizeof candidate, suffix);
-    // A cut candidate would not be the name tested for.
-    if (len != std::strlen(prefix) + std::strlen(number) + std::strlen(suffix)) return false;
-    if (NameInUse(candidate)) continue;
-    if (len >= dst_size) return false;
-    CopyText(dst, dst_size, candidate);
-    return true;
-  }
-  return false;
 }
 
 }  // namespace
@@ -149,21 +102,6 @@ void OutputPath(const char* stored_name, const Settings& settings, char* dst, si
     CutChars(name, 0, static_cast<int32_t>(relative));
   CopyText(dst, dst_size, settings.output_path);
   AppendText(dst, dst_size, name);
-}
-
-bool MakeWorkDirName(char* dst, size_t dst_size) {
-  char temp[kPathSize];
-  if (!platform::TempPath(temp, sizeof temp) || temp[0] == '\0') return false;
-  char prefix[kPathSize];
-  AddSeparator(temp, prefix, sizeof prefix);
-  return FreeName(prefix, "", dst, dst_size);
-}
-
-bool MakeBackupName(const char* path, char* dst, size_t dst_size) {
-  const PathParts parts = SplitPath(path);
-  char prefix[kPathSize];
-  CopyText(prefix, sizeof prefix, std::string_view(path, parts.drive.size() + parts.dir.size()));
-  return FreeName(prefix, ".$SC", dst, dst_size);
 }
 
 }  // namespace acekit

@@ -47,12 +47,4 @@ bool CreateOutputFile(ArcState& st, const char* file_path, platform::Handle* out
 // front of a longer name, unlooked at.
 void OutputPath(const char* stored_name, const Settings& settings, char* dst, size_t dst_size);
 
-// A name under the system temporary directory that is in use by nothing yet,
-// for a working directory. False when the temporary directory is unknown,
-// no free name turns up, or the result does not fit `dst_size`.
-bool MakeWorkDirName(char* dst, size_t dst_size);
-// A name beside `path` (same drive and directory, extension ".$SC") that is
-// in use by nothing yet, for a temporary or backup archive.
-bool MakeBackupName(const char* path, char* dst, size_t dst_size);
-
 }  // namespace acekit

@@ -91,24 +91,5 @@ TEST_F(PathFiles, CreateOutputFile) {
   }
 }
 
-TEST_F(PathFiles, TemporaryNamesAreFree) {
-  char name[kPathSize];
-  const std::string archive = Path("a.ace");
-  ASSERT_TRUE(MakeBackupName(archive.c_str(), name, sizeof name));
-  const std::string first = name;
-  EXPECT_EQ(first.rfind(Path(""), 0), 0u) << first;
-  EXPECT_TRUE(first.ends_with(".$SC"));
-  WriteFile(first.substr(Path("").size()), {});
-  ASSERT_TRUE(MakeBackupName(archive.c_str(), name, sizeof name));
-  EXPECT_NE(first, name);
-
-  char temp[kPathSize];
-  ASSERT_TRUE(platform::TempPath(temp, sizeof temp));
-  ASSERT_TRUE(MakeWorkDirName(name, sizeof name));
-  EXPECT_TRUE(std::string(name).starts_with(temp));
-  EXPECT_EQ(platform::GetAttributes(name), platform::kNoAttributes);
-  EXPECT_FALSE(MakeWorkDirName(name, std::strlen(temp) + 1)) << "does not fit";
-}
-
 }  // namespace
 }  // namespace acekit::testing
