@@ -1,5 +1,6 @@
 #include "compress/match_finder.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -105,6 +106,8 @@ struct Coder {
   // largest window has such distances.
   static constexpr bool kFarRule = kD > 524288;
   static constexpr BlockLayout kLayout = LayoutOf(WindowShape{kLog2, kShift, kHashBits});
+  static constexpr size_t kLinkBytes = LinkBytes(WindowShape{kLog2, kShift, kHashBits});
+  static constexpr bool kDistanceLinks = kLinkBytes == 2;
 
   static uint32_t Hash3(const uint8_t* p) {
     return ((((static_cast<uint32_t>(p[0]) << kShift) ^ p[1]) << kShift) ^ p[2]) & kMask;
@@ -127,9 +130,12 @@ struct Coder {
       const int32_t v = static_cast<int32_t>(m.head3[i] - m.offset);
       m.head3[i] = v > 0 ? static_cast<uint32_t>(v) : 0;
     }
-    for (uint32_t i = 0; i < kD; ++i) {
-      const int32_t v = static_cast<int32_t>(m.prev3[i] - m.offset);
-      m.prev3[i] = v > 0 ? static_cast<uint32_t>(v) : 0;
+    if constexpr (!kDistanceLinks) {
+      uint32_t* const prev3 = reinterpret_cast<uint32_t*>(m.prev3);
+      for (uint32_t i = 0; i < kD; ++i) {
+        const int32_t v = static_cast<int32_t>(prev3[i] - m.offset);
+        prev3[i] = v > 0 ? static_cast<uint32_t>(v) : 0;
+      }
     }
     m.offset = 0;
   }
@@ -238,8 +244,27 @@ struct Coder {
     ACEKIT_HOT uint32_t& Head3(uint32_t h) const {
       return *reinterpret_cast<uint32_t*>(w + kLayout.head3 + size_t{h} * 4);
     }
-    ACEKIT_HOT uint32_t& Prev3(uint32_t q) const {
-      return *reinterpret_cast<uint32_t*>(w + kLayout.prev3 + size_t{q & kPosMask} * 4);
+    // The chain link of q: set from the head it replaces (a position plus
+    // off), read as the older position without the offset.
+    ACEKIT_HOT void SetLink(uint32_t q, uint32_t head) const {
+      uint8_t* const at = w + kLayout.prev3 + size_t{q & kPosMask} * kLinkBytes;
+      if constexpr (kDistanceLinks) {
+        // A stale head lies at or below off, so its distance is at least q,
+        // which is at least D: it saturates like any distance out of reach.
+        const uint32_t dist = std::min<uint32_t>(q + off - head, 0xFFFF);
+        *reinterpret_cast<uint16_t*>(at) = static_cast<uint16_t>(dist);
+      } else {
+        *reinterpret_cast<uint32_t*>(at) = head;
+      }
+    }
+    ACEKIT_HOT int32_t Older(int32_t q) const {
+      const uint8_t* const at =
+          w + kLayout.prev3 + size_t{static_cast<uint32_t>(q) & kPosMask} * kLinkBytes;
+      if constexpr (kDistanceLinks) {
+        return q - *reinterpret_cast<const uint16_t*>(at);
+      } else {
+        return static_cast<int32_t>(*reinterpret_cast<const uint32_t*>(at) - off);
+      }
     }
     ACEKIT_HOT uint8_t& Flag(uint32_t h) const { return w[kLayout.longchain3 + h]; }
     ACEKIT_HOT uint32_t& Head2(uint32_t h) const {
@@ -283,7 +308,7 @@ struct Coder {
     }
 
     ACEKIT_HOT void Insert() {
-      Prev3(p) = Head3(h3);
+      SetLink(p, Head3(h3));
       Head3(h3) = p + off;
       Prev2(p) = Head2(h2);
       Head2(h2) = p;
@@ -306,7 +331,7 @@ struct Coder {
           return false;
         }
         // Loaded before the comparison's branch, which often mispredicts.
-        const int32_t next = static_cast<int32_t>(Prev3(static_cast<uint32_t>(cand)) - off);
+        const int32_t next = Older(cand);
         const uint32_t start = static_cast<uint32_t>(cand) - k;
         // A probe offset can put the start before the run; such a candidate
         // counts as compared and found wanting. Entries of the string at P
@@ -418,7 +443,7 @@ struct Coder {
     m.offset += 2 * kD;
     if (m.offset >= m.offset_limit) {
       std::memset(m.head3, 0, sizeof(uint32_t) * kHashes);
-      std::memset(m.prev3, 0, sizeof(uint32_t) * kD);
+      std::memset(m.prev3, 0, kLinkBytes * kD);
       m.offset = 0;
     }
     ClearFlags(m);
@@ -542,7 +567,7 @@ bool AllocMatchBuffers(MatchState& m, int shape) {
   if (block == nullptr) return false;
   m.window = block;
   m.head3 = reinterpret_cast<uint32_t*>(block + layout.head3);
-  m.prev3 = reinterpret_cast<uint32_t*>(block + layout.prev3);
+  m.prev3 = block + layout.prev3;
   m.longchain3 = block + layout.longchain3;
   m.head2 = reinterpret_cast<uint32_t*>(block + layout.head2);
   m.prev2 = reinterpret_cast<uint32_t*>(block + layout.prev2);

@@ -27,6 +27,12 @@ struct WindowShape {
 inline constexpr WindowShape kWindowShapes[kWindowSizes] = {
     {16, 6, 15}, {17, 6, 17}, {18, 6, 18}, {19, 7, 19}, {20, 7, 20}};
 
+// Bytes per chain link. Up to a 64 KB window a link holds the distance to
+// the older string, which fits 16 bits; larger windows link by position.
+constexpr size_t LinkBytes(const WindowShape& ws) {
+  return ws.log2_size <= 16 ? 2 : 4;
+}
+
 // Where the window and the tables lie in the finder's single block: one
 // base address reaches them all, which spares the coding loop a register per
 // table.
@@ -39,7 +45,7 @@ constexpr BlockLayout LayoutOf(const WindowShape& ws) {
   BlockLayout b{};
   b.head3 = (2 * d + kWindowSpare + 63) / 64 * 64;
   b.prev3 = b.head3 + hashes * sizeof(uint32_t);
-  b.longchain3 = b.prev3 + d * sizeof(uint32_t);
+  b.longchain3 = b.prev3 + d * LinkBytes(ws);
   b.head2 = b.longchain3 + hashes;
   b.prev2 = b.head2 + 256 * sizeof(uint32_t);
   b.size = b.prev2 + 256 * sizeof(uint32_t);
@@ -56,8 +62,11 @@ struct MatchState {
   // raises the offset instead of clearing or rebasing them, so entries of
   // earlier runs and entries that slid out come out at or below 0 and end a
   // chain just as a cleared entry does.
-  uint32_t* head3 = nullptr;      // per 3-byte hash: newest position
-  uint32_t* prev3 = nullptr;      // per position mod D: older position, same hash
+  uint32_t* head3 = nullptr;  // per 3-byte hash: newest position
+  // Per position mod D, the older position with the same hash: as a
+  // position plus `offset`, or as a distance (LinkBytes) that saturates at
+  // 0xFFFF, which is out of reach from anywhere.
+  uint8_t* prev3 = nullptr;
   uint8_t* longchain3 = nullptr;  // per hash: equal to flag_gen when the last walk
                                   // used up its budget
   uint32_t offset = 0;
