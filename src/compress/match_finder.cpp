@@ -346,6 +346,12 @@ struct Coder {
       return slid;
     }
 
+    // a where c holds, else b, without a branch.
+    static ACEKIT_HOT int32_t Pick(bool c, int32_t a, int32_t b) {
+      const int32_t mask = -static_cast<int32_t>(c);
+      return (a & mask) | (b & ~mask);
+    }
+
     // The summary key of the two bytes at q, a window position.
     ACEKIT_HOT uint32_t PairKey(int32_t q) const {
       const uint32_t at = static_cast<uint32_t>(q) & (2 * kD - 1);
@@ -365,10 +371,13 @@ struct Coder {
         const int32_t reach = static_cast<int32_t>(p - kD);
         const uint32_t key = PairKey(static_cast<int32_t>(p));
         const int32_t second = static_cast<int32_t>(old - off);
+        // Both links are read whatever the chain's length (any slot lies in
+        // the table) and picked by masks, which spares two branches that
+        // the compiler would otherwise make of the choice.
         const bool in2 = second > reach;
-        const int32_t third = in2 ? Older(second) : reach;
+        const int32_t third = Pick(in2, Older(second), reach);
         const bool in3 = third > reach;
-        const int32_t fourth = in3 ? Older(third) : reach;
+        const int32_t fourth = Pick(in3, Older(third), reach);
         // Positions out of reach repeat the key, which adds no false hits.
         // The summary written when the head joined holds the next two keys
         // unless it is stale; then they come from the window.
