@@ -260,6 +260,13 @@ void BlockCoder::SendSymbolsAs(StreamIo& out) {
   for (uint32_t i = 0; i < count; ++i) {
     const BlockSymbol s = syms[i];
     const uint32_t m = main_field[s.symbol];
+    if constexpr (kRareMatches) {
+      // A literal is its code alone.
+      if (s.symbol < 256 && at <= end) [[likely]] {
+        StreamIo::PutBitsDirect(bits, at, m >> 16, m & 0xFFFF);
+        continue;
+      }
+    }
     const uint32_t n = (m >> 16) + s.extra_bits;
     const uint32_t v = (m & 0xFFFF) << s.extra_bits | s.extra;
     // All ones for matches (symbols 256 and up), zero for literals.
@@ -267,10 +274,8 @@ void BlockCoder::SendSymbolsAs(StreamIo& out) {
     if (at <= end) [[likely]] {
       StreamIo::PutBitsDirect(bits, at, n, v);
       if constexpr (kRareMatches) {
-        if (is_match != 0) [[unlikely]] {
-          const uint32_t l = length_field[s.length];
-          StreamIo::PutBitsDirect(bits, at, l >> 16, l & 0xFFFF);
-        }
+        const uint32_t l = length_field[s.length];
+        StreamIo::PutBitsDirect(bits, at, l >> 16, l & 0xFFFF);
       } else {
         const uint32_t l = length_field[s.length] & is_match;
         StreamIo::PutBitsDirect(bits, at, l >> 16, l & 0xFFFF);

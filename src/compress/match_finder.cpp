@@ -1,5 +1,6 @@
 #include "compress/match_finder.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -10,14 +11,20 @@ namespace {
 
 #if defined(__GNUC__)
 #define ACEKIT_HOT inline __attribute__((always_inline))
+#define ACEKIT_HOT_LAMBDA __attribute__((always_inline))
 #else
 #define ACEKIT_HOT inline
+#define ACEKIT_HOT_LAMBDA
 #endif
 
 // Longest match the search looks for, and the lookahead left after a cancel:
 // enough for the loop to finish the current match without running dry.
 constexpr int32_t kMaxMatch = 256;
 constexpr int32_t kCancelLookahead = 300;
+// Passes of the coding loop between choices of the search variant, and the
+// share of them (one in kSparseShare) below which matches count as rare.
+constexpr uint32_t kSpanPasses = 4096;
+constexpr uint32_t kSparseShare = 32;
 // Probe offsets stop short of the comparison reach past P.
 constexpr uint32_t kMaxProbe = 253;
 // Look-ahead hashes computed at a time.
@@ -105,6 +112,24 @@ struct Coder {
   // largest window has such distances.
   static constexpr bool kFarRule = kD > 524288;
   static constexpr BlockLayout kLayout = LayoutOf(WindowShape{kLog2, kShift, kHashBits});
+  static constexpr size_t kLinkBytes = LinkBytes(WindowShape{kLog2, kShift, kHashBits});
+  static constexpr bool kDistanceLinks = kLinkBytes == 2;
+  static constexpr bool kSummary = HasChainSummary(WindowShape{kLog2, kShift, kHashBits});
+  // A summary: its generation in the low bits, three keys of the first two
+  // bytes of the chain's newest positions (the newest lowest), and the
+  // distance from the head to its fourth position (at most kFarMax: out of
+  // reach, or none).
+  static constexpr uint32_t kSummaryGenBits = 4;
+  static constexpr uint32_t kSummaryGenMask = (1u << kSummaryGenBits) - 1;
+  static constexpr uint32_t kKeyBits = 6;
+  static constexpr uint32_t kKeyLow = kSummaryGenBits;
+  static constexpr uint32_t kKeyMask = (1u << kKeyBits) - 1;
+  static constexpr uint32_t kKeyRepeat = 1u | 1u << kKeyBits | 1u << 2 * kKeyBits;
+  static constexpr uint32_t kKeySlots = (1u << 3 * kKeyBits) - 1;
+  static constexpr uint32_t kFarLow = kKeyLow + 3 * kKeyBits;
+  static constexpr uint32_t kFarShift = 6;
+  static constexpr uint32_t kFarMax = (0xFFFFFFFFu >> kFarLow) << kFarShift;
+  static_assert(!kSummary || kDistanceLinks, "the summary follows distance links");
 
   static uint32_t Hash3(const uint8_t* p) {
     return ((((static_cast<uint32_t>(p[0]) << kShift) ^ p[1]) << kShift) ^ p[2]) & kMask;
@@ -118,18 +143,32 @@ struct Coder {
     }
   }
 
+  // Makes every chain summary stale.
+  static void NextSummaryGen(MatchState& m) {
+    if constexpr (kSummary) {
+      if (++m.summary_gen > kSummaryGenMask) {
+        for (uint32_t h = 0; h < kHashes; ++h) m.head3[2 * h + 1] = 0;
+        m.summary_gen = 1;
+      }
+    }
+  }
+
   // Brings the offset back to 0 long before the signed comparisons of chain
   // entries could overflow; entries of earlier runs become the 0 they stand
   // for.
   static void Renormalize(MatchState& m) {
     if (m.offset < m.offset_limit) return;
-    for (uint32_t i = 0; i < kHashes; ++i) {
+    constexpr size_t kStep = kLayout.head3_stride / sizeof(uint32_t);
+    for (size_t i = 0; i < kHashes * kStep; i += kStep) {
       const int32_t v = static_cast<int32_t>(m.head3[i] - m.offset);
       m.head3[i] = v > 0 ? static_cast<uint32_t>(v) : 0;
     }
-    for (uint32_t i = 0; i < kD; ++i) {
-      const int32_t v = static_cast<int32_t>(m.prev3[i] - m.offset);
-      m.prev3[i] = v > 0 ? static_cast<uint32_t>(v) : 0;
+    if constexpr (!kDistanceLinks) {
+      uint32_t* const prev3 = reinterpret_cast<uint32_t*>(m.prev3);
+      for (uint32_t i = 0; i < kD; ++i) {
+        const int32_t v = static_cast<int32_t>(prev3[i] - m.offset);
+        prev3[i] = v > 0 ? static_cast<uint32_t>(v) : 0;
+      }
     }
     m.offset = 0;
   }
@@ -219,6 +258,7 @@ struct Coder {
     uint32_t off;
     uint32_t base;
     uint8_t gen;
+    uint32_t sgen;
 
     explicit Search(MatchState& ms)
         : w(ms.window),
@@ -231,17 +271,40 @@ struct Coder {
           mpos(ms.match_pos),
           off(ms.offset),
           base(ms.base),
-          gen(ms.flag_gen) {}
+          gen(ms.flag_gen),
+          sgen(ms.summary_gen) {}
 
     // The tables at their fixed places in the block, each access written
     // from w so that one register addresses them all.
     ACEKIT_HOT uint32_t& Head3(uint32_t h) const {
-      return *reinterpret_cast<uint32_t*>(w + kLayout.head3 + size_t{h} * 4);
+      return *reinterpret_cast<uint32_t*>(w + kLayout.head3 + size_t{h} * kLayout.head3_stride);
     }
-    ACEKIT_HOT uint32_t& Prev3(uint32_t q) const {
-      return *reinterpret_cast<uint32_t*>(w + kLayout.prev3 + size_t{q & kPosMask} * 4);
+    // The chain link of q: set from the head it replaces (a position plus
+    // off), read as the older position without the offset.
+    ACEKIT_HOT void SetLink(uint32_t q, uint32_t head) const {
+      uint8_t* const at = w + kLayout.prev3 + size_t{q & kPosMask} * kLinkBytes;
+      if constexpr (kDistanceLinks) {
+        // A stale head lies at or below off, so its distance is at least q,
+        // which is at least D: it saturates like any distance out of reach.
+        const uint32_t dist = std::min<uint32_t>(q + off - head, 0xFFFF);
+        *reinterpret_cast<uint16_t*>(at) = static_cast<uint16_t>(dist);
+      } else {
+        *reinterpret_cast<uint32_t*>(at) = head;
+      }
+    }
+    ACEKIT_HOT int32_t Older(int32_t q) const {
+      const uint8_t* const at =
+          w + kLayout.prev3 + size_t{static_cast<uint32_t>(q) & kPosMask} * kLinkBytes;
+      if constexpr (kDistanceLinks) {
+        return q - *reinterpret_cast<const uint16_t*>(at);
+      } else {
+        return static_cast<int32_t>(*reinterpret_cast<const uint32_t*>(at) - off);
+      }
     }
     ACEKIT_HOT uint8_t& Flag(uint32_t h) const { return w[kLayout.longchain3 + h]; }
+    ACEKIT_HOT uint32_t& Summary3(uint32_t h) const {
+      return *reinterpret_cast<uint32_t*>(w + kLayout.head3 + size_t{h} * kLayout.head3_stride + 4);
+    }
     ACEKIT_HOT uint32_t& Head2(uint32_t h) const {
       return *reinterpret_cast<uint32_t*>(w + kLayout.head2 + size_t{h} * 4);
     }
@@ -275,6 +338,7 @@ struct Coder {
         p -= kD;
         off = m.offset;
         gen = m.flag_gen;
+        sgen = m.summary_gen;
         base = m.base;
         slid = true;
       }
@@ -282,11 +346,86 @@ struct Coder {
       return slid;
     }
 
+    // a where c holds, else b, without a branch.
+    static ACEKIT_HOT int32_t Pick(bool c, int32_t a, int32_t b) {
+      const int32_t mask = -static_cast<int32_t>(c);
+      return (a & mask) | (b & ~mask);
+    }
+
+    // The summary key of the two bytes at q, a window position.
+    ACEKIT_HOT uint32_t PairKey(int32_t q) const {
+      const uint32_t at = static_cast<uint32_t>(q) & (2 * kD - 1);
+      return (Load16(w + at) * 0x9E3779B1u) >> (32 - kKeyBits);
+    }
+
+    // With kSparse, also writes the summary of h3's chain afresh from its
+    // newest three positions, which pays only where most searches find
+    // nothing. Links are read only from positions in reach, whose slots
+    // still hold their own links.
+    template <bool kSparse>
     ACEKIT_HOT void Insert() {
-      Prev3(p) = Head3(h3);
+      const uint32_t old = Head3(h3);
+      SetLink(p, old);
       Head3(h3) = p + off;
+      if constexpr (kSummary && kSparse) {
+        const int32_t reach = static_cast<int32_t>(p - kD);
+        const uint32_t key = PairKey(static_cast<int32_t>(p));
+        const int32_t second = static_cast<int32_t>(old - off);
+        // Both links are read whatever the chain's length (any slot lies in
+        // the table) and picked by masks, which spares two branches that
+        // the compiler would otherwise make of the choice.
+        const bool in2 = second > reach;
+        const int32_t third = Pick(in2, Older(second), reach);
+        const bool in3 = third > reach;
+        const int32_t fourth = Pick(in3, Older(third), reach);
+        // Positions out of reach repeat the key, which adds no false hits.
+        // The summary written when the head joined holds the next two keys
+        // unless it is stale; then they come from the window.
+        const uint32_t before = Summary3(h3);
+        uint32_t key2;
+        uint32_t key3;
+        if ((before & kSummaryGenMask) == sgen || !in2) [[likely]] {
+          key2 = before >> kKeyLow & kKeyMask;
+          key3 = before >> (kKeyLow + kKeyBits) & kKeyMask;
+        } else {
+          key2 = PairKey(second);
+          key3 = PairKey(third);
+        }
+        key2 = in2 ? key2 : key;
+        key3 = in3 ? key3 : key;
+        // In units of 2^kFarShift bytes, rounded down: the fourth may seem
+        // nearer than it is, never farther.
+        const uint32_t far =
+            std::min<uint32_t>(p - static_cast<uint32_t>(fourth), kFarMax) >> kFarShift;
+        uint32_t sum = far << kFarLow | key3 << (kKeyLow + 2 * kKeyBits) |
+                       key2 << (kKeyLow + kKeyBits) | key << kKeyLow | sgen;
+        // The bytes at P may still change when they lie past the input.
+        if (l < 2) sum = 0;
+        Summary3(h3) = sum;
+      }
       Prev2(p) = Head2(h2);
       Head2(h2) = p;
+    }
+
+    // False when h3's chain summary shows that the walk at P would change
+    // nothing: at most three positions in reach, fewer than any budget (the
+    // smallest is 6), and none with P's first two bytes.
+    ACEKIT_HOT bool MayMatch() const {
+      if constexpr (kSummary) {
+        const uint32_t sum = Summary3(h3);
+        const int32_t limit = static_cast<int32_t>(p > kD ? p - kD : 0);
+        const int32_t head = static_cast<int32_t>(Head3(h3) - off);
+        const int32_t fourth = head - static_cast<int32_t>((sum >> kFarLow) << kFarShift);
+        // A slot equals the key exactly when that slot of x is zero.
+        const uint32_t x =
+            (sum >> kKeyLow ^ PairKey(static_cast<int32_t>(p)) * kKeyRepeat) & kKeySlots;
+        const uint32_t zero_slot = (x - kKeyRepeat) & ~x & (kKeyRepeat << (kKeyBits - 1));
+        // A chain without a position in reach needs no summary.
+        return (head > limit) &
+               ((zero_slot != 0) | ((sum & kSummaryGenMask) != sgen) | (fourth > limit));
+      } else {
+        return true;
+      }
     }
 
     // Walks the chain of h, whose entries are k bytes ahead of the match
@@ -306,7 +445,7 @@ struct Coder {
           return false;
         }
         // Loaded before the comparison's branch, which often mispredicts.
-        const int32_t next = static_cast<int32_t>(Prev3(static_cast<uint32_t>(cand)) - off);
+        const int32_t next = Older(cand);
         const uint32_t start = static_cast<uint32_t>(cand) - k;
         // A probe offset can put the start before the run; such a candidate
         // counts as compared and found wanting. Entries of the string at P
@@ -335,27 +474,45 @@ struct Coder {
     }
 
     // The newest position within 256 bytes whose two bytes equal P's, from
-    // the chain of h2. The first two entries are weighed without a branch
-    // each; the chain goes on only when both are in reach and differ.
+    // the chain of h2. The first entries are weighed without a branch each
+    // (two of them, or three where matches are rare and the chain's length
+    // is what mispredicts); the chain goes on only when all of them are in
+    // reach and differ.
+    template <bool kSparse>
     ACEKIT_HOT void FindPair() {
       const uint32_t lo = p - 256;
       const uint32_t key = Load16(w + p);
+      // A link is used only while the entry before it is in reach, but
+      // positions are window positions, so every load stays in the block.
       const uint32_t c1 = Head2(h2);
-      const uint32_t c2 = Prev2(c1);  // the chain only while c1 is in reach
-      // Positions are window positions, so both loads stay in the block.
-      const uint32_t key1 = Load16(w + c1);
-      const uint32_t key2 = Load16(w + c2);
-      const uint32_t in1 = static_cast<uint32_t>(c1 > lo);
-      const uint32_t in2 = in1 & static_cast<uint32_t>(c2 > lo);
-      const uint32_t hit1 = in1 & static_cast<uint32_t>(key1 == key);
-      const uint32_t hit2 = in2 & static_cast<uint32_t>(key2 == key);
-      if ((hit1 | hit2) != 0) {
-        b = 2;
-        mpos = hit1 != 0 ? c1 : c2;
-        return;
+      const uint32_t c2 = Prev2(c1);
+      const bool in1 = c1 > lo;
+      const bool in2 = in1 & (c2 > lo);
+      const bool hit1 = in1 & (Load16(w + c1) == key);
+      const bool hit2 = in2 & (Load16(w + c2) == key);
+      uint32_t cand;
+      if constexpr (kSparse) {
+        const uint32_t c3 = Prev2(c2);
+        const bool in3 = in2 & (c3 > lo);
+        const bool hit3 = in3 & (Load16(w + c3) == key);
+        if ((hit1 | hit2 | hit3) != 0) {
+          b = 2;
+          const uint32_t near = hit1 ? c1 : c2;
+          mpos = (hit1 | hit2) ? near : c3;
+          return;
+        }
+        if (!in3) return;
+        cand = Prev2(c3);
+      } else {
+        if ((hit1 | hit2) != 0) {
+          b = 2;
+          mpos = hit1 ? c1 : c2;
+          return;
+        }
+        if (!in2) return;
+        cand = Prev2(c2);
       }
-      if (in2 == 0) return;
-      for (uint32_t cand = Prev2(c2); cand > lo; cand = Prev2(cand)) {
+      for (; cand > lo; cand = Prev2(cand)) {
         if (Load16(w + cand) == key) {
           b = 2;
           mpos = cand;
@@ -364,16 +521,18 @@ struct Coder {
       }
     }
 
+    template <bool kSparse>
     ACEKIT_HOT void FindMatch(MatchState& m) {
       if (b < 2) b = 2;
       mpos = p;
-      PrefetchAt(((h3 << kShift) ^ w[p + 3]) & kMask);
+      const uint32_t next_h3 = ((h3 << kShift) ^ w[p + 3]) & kMask;
+      PrefetchAt(next_h3);
       // A chain that used up its budget last time is skipped in favour of
       // the chain of a later string that any long match must contain. The
       // chain a probe picks is never flagged, so only the second walk can
       // clear a flag when its chain runs out.
       if (Flag(h3) != gen) [[likely]] {
-        Walk<false>(0, h3, kMaxMatch);
+        if (!kSparse || MayMatch()) Walk<false>(0, h3, kMaxMatch);
       } else {
         const ProbeResult r = Probe(m, p, h3);
         if (r.k == kMaxProbe) {
@@ -390,9 +549,9 @@ struct Coder {
 
       if (mpos == p || b < 3) {
         b = 1;
-        if (p > kD + 256) FindPair();
+        if (p > kD + 256) FindPair<kSparse>();
       }
-      Insert();
+      Insert<kSparse>();
     }
 
     // Keeps matches inside the valid input and drops short ones whose
@@ -417,8 +576,8 @@ struct Coder {
     // Everything the tables hold now lies below the new offset.
     m.offset += 2 * kD;
     if (m.offset >= m.offset_limit) {
-      std::memset(m.head3, 0, sizeof(uint32_t) * kHashes);
-      std::memset(m.prev3, 0, sizeof(uint32_t) * kD);
+      std::memset(m.head3, 0, kLayout.head3_stride * kHashes);
+      std::memset(m.prev3, 0, kLinkBytes * kD);
       m.offset = 0;
     }
     ClearFlags(m);
@@ -434,7 +593,11 @@ struct Coder {
     m.ahead_end = 0;
     m.flagged_lo = m.flagged_hi = 0;
     Search s(m);
-    s.Insert();
+    if (m.sparse) {
+      s.Insert<true>();
+    } else {
+      s.Insert<false>();
+    }
   }
 
   static void Resume(MatchState& m, StreamIo& io) {
@@ -477,44 +640,64 @@ struct Coder {
     };
     // One search per pass, so that the loop holds a single copy of it. A
     // pass either weighs the match at P against the next position's (lazy
-    // evaluation) or, right after a match, searches afresh.
+    // evaluation) or, right after a match, searches afresh. Passes run in
+    // spans; a span in which matches were rare makes the next one take the
+    // search variant that suits such data. Both find the same matches.
     bool fresh = false;
-    for (;;) {
-      int32_t prev_len = 0;
-      uint32_t prev_dist = 0;
-      if (fresh) {
-        s.b = 1;
-      } else {
-        if (s.l <= 0) break;
-        // The new search has to beat the previous match minus one byte.
-        prev_len = s.b;
-        prev_dist = s.p - s.mpos;
-        s.b -= 1;
-      }
-      if (s.Advance(m, io)) coded_base -= kD;
-      s.FindMatch(m);
-      s.Clamp();
-      fresh = false;
-      if (prev_len >= s.b && prev_len >= 2) {
-        room();
-        *out++ = blocks.MatchSymbol(static_cast<uint32_t>(prev_len), prev_dist);
-        // P + lookahead never passes 2D and the match fits the lookahead it
-        // was found with, so only the step after a match's last byte can
-        // slide.
-        s.l -= prev_len - 2;
-        for (int32_t i = prev_len - 2; i > 0; --i) {
-          ++s.p;
-          s.Roll();
-          s.Insert();
+    uint32_t matches = 0;
+    auto span = [&]<bool kSparse>() ACEKIT_HOT_LAMBDA -> bool {
+      for (uint32_t pass = 0; pass < kSpanPasses; ++pass) {
+        int32_t prev_len = 0;
+        uint32_t prev_dist = 0;
+        if (fresh) {
+          s.b = 1;
+        } else {
+          if (s.l <= 0) return false;
+          // The new search has to beat the previous match minus one byte.
+          prev_len = s.b;
+          prev_dist = s.p - s.mpos;
+          s.b -= 1;
         }
-        fresh = true;
-      } else if (prev_len != 0) {
-        room();
-        const uint8_t byte = s.w[s.p - 1];
-        ++literal_count[byte];
-        *out++ = BlockCoder::LiteralSymbol(byte);
+        if (s.Advance(m, io)) coded_base -= kD;
+        s.template FindMatch<kSparse>(m);
+        s.Clamp();
+        fresh = false;
+        if (prev_len >= s.b && prev_len >= 2) {
+          room();
+          *out++ = blocks.MatchSymbol(static_cast<uint32_t>(prev_len), prev_dist);
+          ++matches;
+          // P + lookahead never passes 2D and the match fits the lookahead it
+          // was found with, so only the step after a match's last byte can
+          // slide.
+          s.l -= prev_len - 2;
+          for (int32_t i = prev_len - 2; i > 0; --i) {
+            ++s.p;
+            s.Roll();
+            s.template Insert<kSparse>();
+          }
+          fresh = true;
+        } else if (prev_len != 0) {
+          room();
+          const uint8_t byte = s.w[s.p - 1];
+          ++literal_count[byte];
+          *out++ = BlockCoder::LiteralSymbol(byte);
+        }
+      }
+      return true;
+    };
+    bool sparse = m.sparse;
+    for (;;) {
+      matches = 0;
+      if (!(sparse ? span.template operator()<true>() : span.template operator()<false>())) break;
+      const bool was = sparse;
+      sparse = matches < kSpanPasses / kSparseShare;
+      // Chains took positions without summaries meanwhile.
+      if (sparse && !was) {
+        NextSummaryGen(m);
+        s.sgen = m.summary_gen;
       }
     }
+    m.sparse = sparse;
     blocks.set_cursor(out);
     io.coded = static_cast<int32_t>(s.p - coded_base);
     s.Store(m);
@@ -542,9 +725,11 @@ bool AllocMatchBuffers(MatchState& m, int shape) {
   if (block == nullptr) return false;
   m.window = block;
   m.head3 = reinterpret_cast<uint32_t*>(block + layout.head3);
-  m.prev3 = reinterpret_cast<uint32_t*>(block + layout.prev3);
+  m.prev3 = block + layout.prev3;
   m.longchain3 = block + layout.longchain3;
   m.head2 = reinterpret_cast<uint32_t*>(block + layout.head2);
+  m.summary_gen = 1;
+  m.sparse = false;
   m.prev2 = reinterpret_cast<uint32_t*>(block + layout.prev2);
   m.shape = shape;
   m.offset = 0;

@@ -27,19 +27,33 @@ struct WindowShape {
 inline constexpr WindowShape kWindowShapes[kWindowSizes] = {
     {16, 6, 15}, {17, 6, 17}, {18, 6, 18}, {19, 7, 19}, {20, 7, 20}};
 
+// Bytes per chain link. Up to a 64 KB window a link holds the distance to
+// the older string, which fits 16 bits; larger windows link by position.
+constexpr size_t LinkBytes(const WindowShape& ws) {
+  return ws.log2_size <= 16 ? 2 : 4;
+}
+
+// Whether the finder keeps a summary of every chain beside its head (see
+// MatchState::head3). Only the smallest window has one: for the larger
+// ones it would outgrow their memory budget.
+constexpr bool HasChainSummary(const WindowShape& ws) {
+  return ws.log2_size <= 16;
+}
+
 // Where the window and the tables lie in the finder's single block: one
 // base address reaches them all, which spares the coding loop a register per
 // table.
 struct BlockLayout {
-  size_t head3, prev3, longchain3, head2, prev2, size;
+  size_t head3_stride, head3, prev3, longchain3, head2, prev2, size;
 };
 constexpr BlockLayout LayoutOf(const WindowShape& ws) {
   const size_t d = size_t{1} << ws.log2_size;
   const size_t hashes = size_t{1} << ws.hash_bits;
   BlockLayout b{};
+  b.head3_stride = HasChainSummary(ws) ? 2 * sizeof(uint32_t) : sizeof(uint32_t);
   b.head3 = (2 * d + kWindowSpare + 63) / 64 * 64;
-  b.prev3 = b.head3 + hashes * sizeof(uint32_t);
-  b.longchain3 = b.prev3 + d * sizeof(uint32_t);
+  b.prev3 = b.head3 + hashes * b.head3_stride;
+  b.longchain3 = b.prev3 + d * LinkBytes(ws);
   b.head2 = b.longchain3 + hashes;
   b.prev2 = b.head2 + 256 * sizeof(uint32_t);
   b.size = b.prev2 + 256 * sizeof(uint32_t);
@@ -56,13 +70,26 @@ struct MatchState {
   // raises the offset instead of clearing or rebasing them, so entries of
   // earlier runs and entries that slid out come out at or below 0 and end a
   // chain just as a cleared entry does.
-  uint32_t* head3 = nullptr;      // per 3-byte hash: newest position
-  uint32_t* prev3 = nullptr;      // per position mod D: older position, same hash
+  // Per 3-byte hash: the newest position, every head3_stride bytes. Where
+  // the window has chain summaries, the word after it tells what a walk of
+  // the chain could find; it is written when a position joins the chain
+  // while matches are rare (see the finder) and counts only while its
+  // generation equals summary_gen, which moves on whenever bytes or chains
+  // may have changed behind the summaries' backs. 0 is never current.
+  uint32_t* head3 = nullptr;
+  // Per position mod D, the older position with the same hash: as a
+  // position plus `offset`, or as a distance (LinkBytes) that saturates at
+  // 0xFFFF, which is out of reach from anywhere.
+  uint8_t* prev3 = nullptr;
   uint8_t* longchain3 = nullptr;  // per hash: equal to flag_gen when the last walk
                                   // used up its budget
   uint32_t offset = 0;
   uint32_t offset_limit = 1u << 30;  // lowered by tests to reach the reset paths
   uint8_t flag_gen = 1;
+  uint32_t summary_gen = 1;
+  // The coding loop's choice of search variant when it last stopped: true
+  // where matches were rare.
+  bool sparse = false;
   uint32_t* head2 = nullptr;  // 256 entries
   uint32_t* prev2 = nullptr;  // 256 entries
   // Hashes of the strings ahead of P, so that probes need not roll them one

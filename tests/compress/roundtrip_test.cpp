@@ -64,6 +64,53 @@ TEST(RoundTrip, PinnedMixEveryWindowAndLevel) {
   }
 }
 
+// Incompressible stretches around compressible ones, in files that end in
+// them and in solid runs over them: where matches are rare the finder skips
+// chains it can tell hold nothing, which must leave every bit as it was.
+TEST(RoundTrip, PinnedSparseStretches) {
+  Bytes big = Generate(Kind::kRandom, 200000, 91);
+  const Bytes text = Generate(Kind::kText, 30000, 92);
+  std::copy(text.begin(), text.end(), big.begin() + 90000);
+  // Repeats found while matches are rare, one of them across a slide.
+  std::copy(big.begin() + 1000, big.begin() + 1600, big.begin() + 50000);
+  std::copy(big.begin() + 60000, big.begin() + 60100, big.begin() + 131000);
+  // The last string before the 64 KB window's first slide joins the chain
+  // of its byte and two zeros from past the window's end; the bytes after
+  // it give it that same hash, so that a later copy of it finds it there,
+  // alone in its chain once other strings with that hash are changed.
+  big[65535] = 0x89;
+  big[65536] = 1;
+  big[65537] = 0x40;
+  std::copy(big.begin() + 65535, big.begin() + 65565, big.begin() + 70000);
+  const auto hash = [&](size_t i) {
+    return (big[i] << 12 ^ big[i + 1] << 6 ^ big[i + 2]) & 0x7FFF;
+  };
+  for (size_t i = 4000; i < 69998; ++i) {
+    if (i >= 65533 && i <= 65537) continue;
+    while (hash(i) == 0x1000) big[i + 2] ^= 0x11;
+  }
+  const std::vector<Bytes> files{big,
+                                 Generate(Kind::kRandom, 3000, 93),
+                                 Bytes(big.begin() + 5000, big.begin() + 9000),
+                                 Generate(Kind::kText, 5000, 94),
+                                 Generate(Kind::kRandom, 70000, 95),
+                                 Bytes{1},
+                                 Bytes(big.begin() + 7000, big.begin() + 7002)};
+  const Pin pins[] = {{64, 1, 0x390DF418, 0xF722012C}, {64, 4, 0x7A3A858D, 0x4EEC03B5}};
+  for (const Pin& pin : pins) {
+    const auto normal = CompressAll(files, pin.dict, pin.level, false);
+    const auto solid = CompressAll(files, pin.dict, pin.level, true);
+    EXPECT_TRUE(DecodeAll(normal, files, false));
+    EXPECT_TRUE(DecodeAll(solid, files, true));
+    const uint32_t n = StreamsCrc(normal), s = StreamsCrc(solid);
+    EXPECT_EQ(n, pin.normal) << pin.level;
+    EXPECT_EQ(s, pin.solid) << pin.level;
+    if (n != pin.normal || s != pin.solid) {
+      std::printf("    {%d, %d, 0x%08X, 0x%08X},\n", pin.dict, pin.level, n, s);
+    }
+  }
+}
+
 TEST(RoundTrip, ThreeSlidesPerWindow) {
   for (const int32_t dict : {64, 128, 256, 512, 1024}) {
     // Past 3D for the small windows; one slide for the two largest.
