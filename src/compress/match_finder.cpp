@@ -594,9 +594,9 @@ struct Coder {
     m.flagged_lo = m.flagged_hi = 0;
     Search s(m);
     if (m.sparse) {
-      s.Insert<true>();
+      s.template Insert<true>();
     } else {
-      s.Insert<false>();
+      s.template Insert<false>();
     }
   }
 
