@@ -1,0 +1,118 @@
+// Compresses arbitrary files with every window and level, normal and as a
+// solid run, and decodes the streams again: the bytes and the CRC-32 must
+// come back, and neither side may touch memory it does not own. The match
+// finder keeps several shortcuts (packed links, chain summaries, a sparse
+// and a dense search) that are only exact if their bookkeeping is; a wrong
+// one shows here as a stream that decodes to other bytes.
+//
+//   byte 0   bits 0-2: window (64 KB << n, n taken modulo 5)
+//            bits 3-4: level - 1
+//            bit 5: one solid run instead of files on their own
+//            bit 6: the source hands out odd-sized pieces
+//   byte 1   how many times the pattern repeats in a file (1 to 256)
+//   byte 2   what each repetition is XORed with, times its number: 0 gives
+//            exact repeats, others give near misses and fresh data
+//   byte 3   how many files (1 to 4); each takes its share of the pattern
+//   the rest the pattern
+//
+// Repetition lets a small input reach past a whole window, so slides and
+// the stale bytes they leave behind are covered too.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "api/status.h"
+#include "compress/compressor.h"
+#include "decompress/decoder.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class Source final : public acekit::ByteSource {
+ public:
+  Source(const Bytes& data, uint32_t piece) : data_(data), piece_(piece) {}
+  int32_t Read(void* buf, uint32_t count) override {
+    const size_t n = std::min<size_t>({count, data_.size() - at_, piece_});
+    if (n > 0) std::memcpy(buf, data_.data() + at_, n);
+    at_ += n;
+    return static_cast<int32_t>(n);
+  }
+
+ private:
+  const Bytes& data_;
+  uint32_t piece_;
+  size_t at_ = 0;
+};
+
+class Sink final : public acekit::ByteSink {
+ public:
+  explicit Sink(Bytes& out) : out_(out) {}
+  int32_t Write(const void* buf, uint32_t count) override {
+    const auto* p = static_cast<const uint8_t*>(buf);
+    out_.insert(out_.end(), p, p + count);
+    return static_cast<int32_t>(count);
+  }
+
+ private:
+  Bytes& out_;
+};
+
+Bytes MakeFile(const uint8_t* pattern, size_t size, uint32_t repeats, uint8_t mix) {
+  Bytes file;
+  file.reserve(size * repeats);
+  for (uint32_t t = 0; t < repeats; ++t) {
+    const auto x = static_cast<uint8_t>(t * mix);
+    for (size_t i = 0; i < size; ++i) file.push_back(pattern[i] ^ x);
+  }
+  return file;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 4) return 0;
+  const uint8_t flags = data[0];
+  int32_t dict_kb = 64 << (flags & 7) % 5;
+  const int32_t level = (flags >> 3 & 3) + 1;
+  const bool solid = (flags & 0x20) != 0;
+  const uint32_t piece = (flags & 0x40) != 0 ? 4093 : 0xFFFFFFFFu;
+  const uint32_t repeats = data[1] + 1u;
+  const uint8_t mix = data[2];
+  const size_t file_count = data[3] % 4 + 1u;
+  const uint8_t* pattern = data + 4;
+  const size_t pattern_size = size - 4;
+
+  std::vector<Bytes> files;
+  for (size_t f = 0; f < file_count; ++f) {
+    const size_t from = pattern_size * f / file_count;
+    const size_t to = pattern_size * (f + 1) / file_count;
+    files.push_back(MakeFile(pattern + from, to - from, repeats, mix));
+  }
+
+  acekit::Compressor c;
+  if (!c.Setup(&dict_kb, level)) return 0;
+  acekit::decompress::Decoder d;
+  if (acekit::decompress::DecoderAlloc(d) != acekit::kOk) return 0;
+  for (size_t f = 0; f < files.size(); ++f) {
+    Bytes stream;
+    Source source(files[f], piece);
+    Sink sink(stream);
+    c.CompressFile(&source, &sink, static_cast<int32_t>(files[f].size()), !solid || f == 0);
+    if (c.status() != acekit::kOk) __builtin_trap();
+
+    Bytes back;
+    Source packed(stream, 0xFFFFFFFFu);
+    Sink out(back);
+    acekit::decompress::DecoderStart(d, &packed, static_cast<int32_t>(files[f].size()),
+                                     solid && f > 0, static_cast<uint32_t>(f + 1),
+                                     acekit::decompress::kMethodLz77);
+    const uint32_t status =
+        acekit::decompress::DecodeEntry(d, acekit::decompress::kMethodLz77, &out);
+    if (status != acekit::kOk || back != files[f] || d.crc != c.crc()) __builtin_trap();
+  }
+  acekit::decompress::DecoderFree(d);
+  return 0;
+}
