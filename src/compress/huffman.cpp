@@ -85,7 +85,10 @@ void BuildHuffmanCode(HuffmanCode& t, int n, int max_len, HuffmanWork& w) {
   }
   const int root = --top;
   w.order[root] = static_cast<uint16_t>(heap[1]);
+  AssignCodes(t, root, highest, max_len, w);
+}
 
+void AssignCodes(HuffmanCode& t, int root, int highest, int max_len, HuffmanWork& w) {
   // Parents come before their children in `order`, so one pass sets depths.
   for (int l = 0; l <= max_len; ++l) w.count[l] = 0;
   int overflow = 0;

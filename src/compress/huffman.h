@@ -41,6 +41,11 @@ struct HuffmanWork {
 // 0..n-1 from code.freq. Always yields at least two codes: a lone symbol, or
 // none, gets a partner of frequency 1.
 void BuildHuffmanCode(HuffmanCode& code, int n, int max_len, HuffmanWork& work);
+// The second half of BuildHuffmanCode, once the tree is merged: work.order
+// holds the nodes from `root` (the last merge) to the end, parents before
+// children. Sets the lengths, repairs those past max_len and numbers the
+// codes.
+void AssignCodes(HuffmanCode& code, int root, int highest, int max_len, HuffmanWork& work);
 
 // Turns code.len[0..code.highest] into the differences (modulo 12) that go
 // out in place of the lengths, and builds the code-length code `cl` over

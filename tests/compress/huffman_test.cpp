@@ -9,7 +9,6 @@
 #include <string>
 #include <utility>
 
-#include "decompress/sort_by_length.h"
 #include "support.h"
 
 namespace acekit::compress_test {
@@ -49,9 +48,9 @@ TEST(BuildHuffmanCode, OverlongCodesAreRepaired) {
   }
 }
 
-// The construction written plainly: a heap of node indices compared through
-// the frequency and depth tables, and the full length sort. The library's
-// version must hand out the same lengths and codes.
+// The merging written plainly: a heap of node indices compared through the
+// frequency and depth tables. The library's packed-key heap must merge the
+// same nodes in the same order, so both hand out the same lengths and codes.
 void PlainBuild(compress::HuffmanCode& t, int n, int max_len, compress::HuffmanWork& w) {
   constexpr int kMaxNodes = compress::kMaxNodes;
   uint16_t heap[kMaxNodes + 1];
@@ -105,55 +104,7 @@ void PlainBuild(compress::HuffmanCode& t, int n, int max_len, compress::HuffmanW
   }
   const int root = --top;
   w.order[root] = heap[1];
-  for (int l = 0; l <= max_len; ++l) w.count[l] = 0;
-  int overflow = 0;
-  t.len[w.order[root]] = 0;
-  for (int i = root + 1; i < kMaxNodes; ++i) {
-    const int v = w.order[i];
-    int l = t.len[t.parent[v]] + 1;
-    if (l > max_len) {
-      l = max_len;
-      ++overflow;
-    }
-    t.len[v] = static_cast<uint8_t>(l);
-    if (v <= highest) ++w.count[l];
-  }
-  if (overflow > 0) {
-    do {
-      int l = max_len - 1;
-      while (l > 0 && w.count[l] == 0) --l;
-      if (l == 0) break;
-      --w.count[l];
-      w.count[l + 1] += 2;
-      --w.count[max_len];
-      overflow -= 2;
-    } while (overflow > 0);
-    int i = kMaxNodes - 1;
-    for (int l = max_len; l >= 1; --l) {
-      for (int c = w.count[l]; c > 0;) {
-        const int v = w.order[i--];
-        if (v > highest) continue;
-        t.len[v] = static_cast<uint8_t>(l);
-        --c;
-      }
-    }
-  }
-  int next[compress::kMaxCodeLength + 2];
-  uint32_t code = 0;
-  for (int l = 1; l <= max_len; ++l) {
-    code = (code + static_cast<uint32_t>(w.count[l - 1])) << 1;
-    next[l] = static_cast<int>(code);
-  }
-  for (int s = 0; s <= highest; ++s) {
-    w.sort_len[s] = t.len[s];
-    w.sort_sym[s] = static_cast<uint16_t>(s);
-  }
-  SortByLength(w.sort_len, w.sort_sym, highest);
-  for (int i = highest; i >= 0; --i) {
-    const int l = w.sort_len[i];
-    if (l != 0) t.code[w.sort_sym[i]] = static_cast<uint16_t>(next[l]++);
-  }
-  t.highest = highest;
+  compress::AssignCodes(t, root, highest, max_len, w);
 }
 
 TEST(BuildHuffmanCode, SameCodesAsThePlainConstruction) {
