@@ -130,46 +130,17 @@ void SortRange(const Entries& e, int left, int right) {
 
 constexpr int kPackedMax = 1024;  // every alphabet of the format fits
 
-// The steps on a range of two to four entries, worked out ahead for every
-// way their lengths can compare: the entries are then put in place with no
-// branch, where the steps would take several that mispredict. The index
-// holds, for each pair i < j in turn, 0 for length i below length j, 1 for
-// equal, 2 for above, in base 3; lengths 0 to 3 realise every pattern.
-constexpr void PlainSteps(uint8_t* l, uint8_t* s, int left, int right) {
-  auto swap = [&](int a, int b) {
-    std::swap(l[a], l[b]);
-    std::swap(s[a], s[b]);
-  };
-  const uint8_t pivot = l[right];
-  int zl = left;
-  int zr = right;
-  do {
-    while (l[zl] > pivot) ++zl;
-    while (l[zr] < pivot) --zr;
-    if (zl <= zr) swap(zl++, zr--);
-  } while (zl < zr);
-  if (left < zr) {
-    if (left < zr - 1) {
-      PlainSteps(l, s, left, zr);
-    } else if (l[left] < l[zr]) {
-      swap(left, zr);
-    }
-  }
-  if (zl < right) {
-    if (zl < right - 1) {
-      PlainSteps(l, s, zl, right);
-    } else if (l[zl] < l[right]) {
-      swap(zl, right);
-    }
-  }
-}
-
 constexpr int Power3(int e) {
   int r = 1;
   for (int i = 0; i < e; ++i) r *= 3;
   return r;
 }
 
+// The steps on a range of two to four entries, worked out ahead for every
+// way their lengths can compare: the entries are then put in place with no
+// branch, where the steps would take several that mispredict. The index
+// holds, for each pair i < j in turn, 0 for length i below length j, 1 for
+// equal, 2 for above, in base 3; lengths 0 to 3 realise every pattern.
 template <int kCount>
 struct SmallOrders {
   static constexpr int kPatterns = Power3(kCount * (kCount - 1) / 2);
@@ -188,7 +159,7 @@ struct SmallOrders {
       for (int i = 0, w = 1; i < kCount; ++i) {
         for (int j = i + 1; j < kCount; ++j, w *= 3) index += w * ((l[i] >= l[j]) + (l[i] > l[j]));
       }
-      PlainSteps(l, s, 0, kCount - 1);
+      SortByLengthSteps(l, s, 0, kCount - 1);
       for (int i = 0; i < kCount; ++i) from[index][i] = s[i];
     }
   }

@@ -41,37 +41,6 @@ INSTANTIATE_TEST_SUITE_P(
         SortCase{"SingleEntryUntouched", {7}, {7}, {0}}),
     [](const testing::TestParamInfo<SortCase>& info) { return std::string(info.param.name); });
 
-// The steps written out plainly, one comparison at a time, on the two arrays:
-// what the library's sort must reproduce however it gets there.
-void ReferenceRange(std::vector<uint8_t>& l, std::vector<uint16_t>& s, int left, int right) {
-  auto swap = [&](int a, int b) {
-    std::swap(l[a], l[b]);
-    std::swap(s[a], s[b]);
-  };
-  const uint8_t pivot = l[right];
-  int zl = left;
-  int zr = right;
-  do {
-    while (l[zl] > pivot) ++zl;
-    while (l[zr] < pivot) --zr;
-    if (zl <= zr) swap(zl++, zr--);
-  } while (zl < zr);
-  if (left < zr) {
-    if (left < zr - 1) {
-      ReferenceRange(l, s, left, zr);
-    } else if (l[left] < l[zr]) {
-      swap(left, zr);
-    }
-  }
-  if (zl < right) {
-    if (zl < right - 1) {
-      ReferenceRange(l, s, zl, right);
-    } else if (l[zl] < l[right]) {
-      swap(zl, right);
-    }
-  }
-}
-
 // Inputs shaped like real code sets (long runs of one length, many unused
 // symbols) and plain random ones, at every size an alphabet can have.
 TEST(SortByLength, MatchesTheStepsOnRandomInputs) {
@@ -93,7 +62,7 @@ TEST(SortByLength, MatchesTheStepsOnRandomInputs) {
     for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<uint16_t>(i);
     std::vector<uint8_t> want_l = l;
     std::vector<uint16_t> want_s = s;
-    ReferenceRange(want_l, want_s, 0, n);
+    SortByLengthSteps(want_l.data(), want_s.data(), 0, n);
     SortByLength(l.data(), s.data(), n);
     ASSERT_EQ(l, want_l) << round;
     ASSERT_EQ(s, want_s) << round;
