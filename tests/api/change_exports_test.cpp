@@ -109,8 +109,7 @@ TEST_P(Update, ReadOnlyArchiveIsRefused) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(NormalAndSolid, Update, ::testing::Values(0, 4),
-                         [](const auto& info) { return info.param == 4 ? "Solid" : "Normal"; });
+ACEKIT_NORMAL_AND_SOLID(Update);
 
 using UpdateNormal = ArchiveTest;
 
@@ -220,8 +219,7 @@ TEST_P(Delete, CancelAtTheFirstDeletedEntryChangesNothing) {
   ExpectUnchanged();
 }
 
-INSTANTIATE_TEST_SUITE_P(NormalAndSolid, Delete, ::testing::Values(0, 4),
-                         [](const auto& info) { return info.param == 4 ? "Solid" : "Normal"; });
+ACEKIT_NORMAL_AND_SOLID(Delete);
 
 using DeleteSolidArchive = ArchiveTest;
 

@@ -197,6 +197,11 @@ inline std::map<std::string, std::string> Commented(const std::string& archive) 
   return {entries.begin(), entries.end()};
 }
 
+// Suites run once on a normal archive and once on a solid one (option 4).
+#define ACEKIT_NORMAL_AND_SOLID(suite)                                     \
+  INSTANTIATE_TEST_SUITE_P(NormalAndSolid, suite, ::testing::Values(0, 4), \
+                           [](const auto& info) { return info.param == 4 ? "Solid" : "Normal"; })
+
 // A scratch directory with sources below `in` and the archive arc\x.ace
 // made from them; before_ keeps the archive's bytes as made.
 class ArchiveTest : public ::testing::Test {

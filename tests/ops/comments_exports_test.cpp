@@ -40,8 +40,7 @@ class Comments : public CommentArchive, public ::testing::WithParamInterface<int
   void SetUp() override { Make(GetParam()); }
 };
 
-INSTANTIATE_TEST_SUITE_P(Modes, Comments, ::testing::Values(0, 4),
-                         [](const auto& info) { return info.param == 4 ? "Solid" : "Normal"; });
+ACEKIT_NORMAL_AND_SOLID(Comments);
 
 class NormalArchive : public CommentArchive {
  protected:
