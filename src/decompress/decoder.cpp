@@ -1,14 +1,13 @@
 #include "decompress/decoder.h"
 
-#include <atomic>
 #include <cstring>
 
 #include "api/status.h"
 #include "format/crc32.h"
+#include "platform/cpu.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define ACEKIT_DECODE_BMI2 1
-#include <cpuid.h>
 #endif
 
 namespace acekit::decompress {
@@ -200,24 +199,6 @@ __attribute__((target("bmi2"))) void DecodeFlatBmi2(const Decoder& d, uint8_t* w
                                                     uint32_t stop) {
   DecodeFlatBody(d, window, r, stop);
 }
-
-bool DetectBmi2() {
-  unsigned a = 0, b = 0, c = 0, d = 0;
-  if (__get_cpuid_count(7, 0, &a, &b, &c, &d) == 0) return false;
-  return (b & bit_BMI2) != 0;
-}
-
-// Asking the CPU can trap under a hypervisor, so the answer is kept; threads
-// that race here all store the same value.
-bool HaveBmi2() {
-  static std::atomic<int> known{0};  // 0 not asked yet, 1 no, 2 yes
-  int v = known.load(std::memory_order_relaxed);
-  if (v == 0) {
-    v = DetectBmi2() ? 2 : 1;
-    known.store(v, std::memory_order_relaxed);
-  }
-  return v == 2;
-}
 #endif
 
 // The same near the window's end, where every position is masked.
@@ -289,7 +270,7 @@ uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity) {
     if (r.at < kFlatEnd) {
       const uint32_t flat_stop = stop < kFlatEnd ? stop : kFlatEnd;
 #if defined(ACEKIT_DECODE_BMI2)
-      if (HaveBmi2()) {
+      if (platform::CpuHasBmi2()) {
         DecodeFlatBmi2(d, window, r, flat_stop);
         continue;
       }

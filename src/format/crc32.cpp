@@ -1,12 +1,12 @@
 #include "format/crc32.h"
 
 #include <array>
-#include <atomic>
 #include <cstring>
+
+#include "platform/cpu.h"
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define ACEKIT_CRC_CLMUL 1
-#include <cpuid.h>
 #include <emmintrin.h>
 #include <wmmintrin.h>
 #endif
@@ -132,25 +132,6 @@ __attribute__((target("pclmul,sse2"))) uint32_t ClmulUpdate(uint32_t crc, const 
   _mm_store_si128(reinterpret_cast<__m128i*>(block), x);
   return TableUpdate(TableUpdate(0, block, 16), p, length);
 }
-
-bool DetectClmul() {
-  unsigned a = 0, b = 0, c = 0, d = 0;
-  if (__get_cpuid(1, &a, &b, &c, &d) == 0) return false;
-  return (c & bit_PCLMUL) != 0 && (d & bit_SSE2) != 0;
-}
-
-// Asking the CPU is slow (a trap under some hypervisors), so the answer is
-// kept; threads that race here all store the same value.
-bool HaveClmul() {
-  static std::atomic<int> known{0};  // 0 not asked yet, 1 no, 2 yes
-  int v = known.load(std::memory_order_relaxed);
-  if (v == 0) {
-    v = DetectClmul() ? 2 : 1;
-    known.store(v, std::memory_order_relaxed);
-  }
-  return v == 2;
-}
-
 #endif
 
 }  // namespace
@@ -164,7 +145,7 @@ uint32_t Crc32Update(uint32_t crc, const void* data, size_t length) {
   if (data == nullptr) return 0;
   const auto* p = static_cast<const uint8_t*>(data);
 #if defined(ACEKIT_CRC_CLMUL)
-  if (length >= 64 && HaveClmul()) return ClmulUpdate(crc, p, length);
+  if (length >= 64 && platform::CpuHasClmul()) return ClmulUpdate(crc, p, length);
 #endif
   return TableUpdate(crc, p, length);
 }
