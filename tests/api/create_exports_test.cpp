@@ -15,6 +15,8 @@
 namespace acekit::testing {
 namespace {
 
+using Names = std::vector<std::string>;
+
 namespace fs = std::filesystem;
 
 struct SourceFile {
@@ -63,14 +65,13 @@ TEST_P(CreateRoundTrip, ExtractsWhatWentIn) {
   TempDir dir;
   const auto files = Sources();
   WriteSources(dir, files);
-  std::vector<std::string> items;
+  Names items;
   for (const auto& f : files) items.emplace_back(f.item);
   const std::string arc = dir.Lib("x.ace");
   ASSERT_EQ(CreateWith(arc, dir.Lib("in"), items, {c.mode, c.dict_kb, c.level}), 0);
 
-  const std::vector<std::string> expected =
-      c.mode == 4 ? std::vector<std::string>{"sub\\C.EXE", "B.BIN", "A.TXT", "E.TXT", "RO.TXT"}
-                  : items;
+  const Names expected =
+      c.mode == 4 ? Names{"sub\\C.EXE", "B.BIN", "A.TXT", "E.TXT", "RO.TXT"} : items;
   EXPECT_EQ(ListNames(arc), expected);
   const std::string bytes = dir.Read("x.ace");
   const ParsedArchive p = Parse(bytes);
@@ -148,7 +149,7 @@ TEST(Create, VanishedSourceFollowsTheSkipProcedure) {
           status);
       EXPECT_EQ(dir.Exists("x.ace"), status == 0);
       if (status != 0) continue;
-      EXPECT_EQ(ListNames(arc), (std::vector<std::string>{"A.TXT", "C.TXT"}));
+      EXPECT_EQ(ListNames(arc), (Names{"A.TXT", "C.TXT"}));
       EXPECT_EQ(TestStatus(arc), 0);
     }
   }

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -19,7 +18,7 @@ TEST_F(FilesTest, UnknownModesAndNullNamesFailAndCreateNothing) {
   for (char mode : {'x', 'a', 'R', 'W', 'B', 'V', '+', '\0'}) {
     const std::string name = Path("unknown.bin");
     EXPECT_EQ(Open(name.c_str(), mode), kBadHandle) << "mode " << static_cast<int>(mode);
-    EXPECT_FALSE(fs::exists(Native(name)));
+    EXPECT_FALSE(tmp_.Exists("unknown.bin"));
     EXPECT_EQ(Open(Path("keep.txt").c_str(), mode), kBadHandle);
   }
   EXPECT_EQ(ReadAll("keep.txt"), "content");
@@ -235,10 +234,7 @@ TEST_F(FilesTest, TempPath) {
 
 // posix: `\` becomes `/` and a drive prefix is dropped before each call.
 TEST_F(FilesTest, PosixBackslashesAndDrivePrefix) {
-  std::string back = dir_;
-  for (char& c : back) {
-    if (c == '/') c = '\\';
-  }
+  const std::string back = acekit::testing::LibPath(native_);
   const Handle h = Open(("C:" + back + "\\drive.txt").c_str(), 'w');
   ASSERT_NE(h, kBadHandle);
   Close(h);
@@ -269,22 +265,13 @@ TEST_F(FilesTest, PosixPathsLongerThan260Characters) {
 }
 
 TEST_F(FilesTest, PosixTempPathFollowsTmpdir) {
-  const char* old = std::getenv("TMPDIR");
-  const std::string saved = old != nullptr ? old : "";
+  const acekit::testing::ScopedTempEnv env(dir_ + "/");
   char buf[300];
-  ASSERT_EQ(setenv("TMPDIR", (dir_ + "/").c_str(), 1), 0);
   ASSERT_TRUE(TempPath(buf, sizeof(buf)));
-  std::string expected = dir_ + "\\";
-  for (char& c : expected) {
-    if (c == '/') c = '\\';
-  }
-  EXPECT_EQ(std::string(buf), expected);
-  ASSERT_EQ(unsetenv("TMPDIR"), 0);
+  EXPECT_EQ(std::string(buf), acekit::testing::LibPath(native_) + "\\");
+  acekit::testing::UnsetEnv("TMPDIR");
   ASSERT_TRUE(TempPath(buf, sizeof(buf)));
   EXPECT_STREQ(buf, "\\tmp\\");
-  if (old != nullptr) {
-    setenv("TMPDIR", saved.c_str(), 1);
-  }
 }
 
 #endif

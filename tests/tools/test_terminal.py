@@ -72,11 +72,9 @@ class ProgressAndCancel(unittest.TestCase):
         os.mkdir(self.scratch)
         self.src = os.path.join(self.tmp, "src")
         os.mkdir(self.src)
-        with open(os.path.join(self.src, "small.txt"), "wb") as f:
-            f.write(b"small file\n" * 100)
+        h.write(os.path.join(self.src, "small.txt"), b"small file\n" * 100)
         # Large enough that the compression is still running when Ctrl-C comes.
-        with open(os.path.join(self.src, "huge.bin"), "wb") as f:
-            f.write(os.urandom(32 << 20))
+        h.write(os.path.join(self.src, "huge.bin"), os.urandom(32 << 20))
 
     def tearDown(self):
         self._tmp.cleanup()
