@@ -77,11 +77,13 @@ TEST_F(EntryList, RecordsCarryTheHeaderFields) {
 
 TEST_F(EntryList, SelectionNamesAndRecoveryRecords) {
   static Names seen;
+  int32_t info[kArcInfoWords];
   ListOptions options;
   options.filter.fn = [](void*, const char* name) {
     seen.emplace_back(name);
     return std::string(name).ends_with('B') || std::string(name).ends_with(".BIN");
   };
+  options.arc_info = info;
   const std::string oem_name = std::string(kAnsiEAcute) + "b";
   List(Cat({MainHeader(), StoredEntry("a.txt", {}), StoredEntry("docs", {}, 0x10), Recovery(10),
             StoredEntry(oem_name.c_str(), Text("1")), StoredEntry("sub\\b.bin", {})}),
@@ -93,6 +95,7 @@ TEST_F(EntryList, SelectionNamesAndRecoveryRecords) {
   EXPECT_EQ(r.is_file, 0);
   EXPECT_EQ(r.head_type, 2u);
   EXPECT_EQ(r.pack_size, 10u);
+  EXPECT_EQ(info[5], 1) << "recovery record reported";
 }
 
 TEST_F(EntryList, LongNamesAreCutAndTheWalkGoesOn) {

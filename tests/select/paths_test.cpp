@@ -28,6 +28,9 @@ TEST(PathText, SeparatorsAndCuts) {
   char small[6];
   AddSeparator("D:\\long", small, sizeof small);
   EXPECT_STREQ(small, "D:\\lo");
+  char text[] = "abcdef";
+  CutChars(text, 1, 99);  // a count past the end stops there
+  EXPECT_STREQ(text, "a");
 }
 
 TEST(PathText, OutputPath) {
