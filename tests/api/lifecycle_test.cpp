@@ -160,10 +160,7 @@ TEST(Description, VersionedCallsCheckTheVersion) {
   EXPECT_EQ(GetArcerVerDesc(12, desc), 0);
   const int32_t want[10] = {2047, 12, 1, 64, 1024, 7, 12, 64, 0, 1};
   for (int i = 0; i < 10; ++i) EXPECT_EQ(desc[i], want[i]) << i;
-  int32_t stats[10] = {};
-  stats[7] = 256;
-  stats[8] = 4;
-  stats[9] = 3;
+  const int32_t stats[10] = {0, 0, 0, 0, 0, 0, 0, 256, 4, 3};
   EXPECT_EQ(SetArcerVerStats(13, stats), 9964);
   EXPECT_EQ(Lib().settings.desc.dict_kb(), 64);
   EXPECT_EQ(SetArcerVerStats(12, stats), 0);
