@@ -182,6 +182,11 @@ TEST_F(FilesTest, AttributesOfFilesDirectoriesAndMissingNames) {
   EXPECT_FALSE(IsExistingFile(Path("d").c_str()));
   EXPECT_FALSE(IsExistingDirectory(Path("f.txt").c_str()));
   EXPECT_TRUE(IsExistingDirectory((dir_ + "\\").c_str()));
+  // Making a directory or a missing name replaceable leaves it as it is.
+  MakeReplaceable(Path("d").c_str());
+  EXPECT_EQ(GetAttributes(Path("d").c_str()), dir);
+  MakeReplaceable(Path("missing").c_str());
+  EXPECT_FALSE(tmp_.Exists("missing"));
 }
 
 TEST_F(FilesTest, DeleteTakesFilesOnlyAndDirectoriesComeAndGo) {
