@@ -4,6 +4,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/platform.h"
@@ -148,45 +149,39 @@ TEST_F(FindTest, ListingIsCompleteWithManyEntries) {
 // The matcher of the posix backend, on every build: the rules of the
 // Windows find-first call.
 TEST(FindPattern, Table) {
-  struct Case {
-    const char* pattern;
-    const char* name;
-    bool match;
-  };
-  const Case cases[] = {
-      {"*.*", "readme", true},
-      {"*.*", ".", true},
-      {"*", "", true},
-      {"*.txt", "A.TXT", true},
-      {"*.txt", "a.b.txt", true},
-      {"*.txt", "a.txt.bak", false},
-      {"*.txt", "atxt", false},
-      {"*.", "readme", true},
-      {"*.", "a.txt", false},
-      {"a?c", "abc", true},
-      {"a?c", "ac", false},
-      {"a?c", "abbc", false},
-      {"?.txt", "ab.txt", false},
-      // `?` may match nothing before a dot or at the end (Windows does so;
-      // Wine does not, so the listing tests above avoid these cases).
-      {"file?.txt", "file.txt", true},
-      {"??????", "sub", true},
-      {"f1??.dat", "f1.dat", true},
-      {"abc.?", "abc", true},
-      {"abc.?", "abc.d", true},
-      {"abc.?", "abc.de", false},
-      {"abc.*", "abc", true},
-      {"abc.*", "abcd", false},
-      {"a*b*c", "axxbyyc", true},
-      {"a*b*c", "axxbyy", false},
-      {"readme", "README", true},
-      {"x*.*", "x", true},
-      {"*a", "banana", true},
-      {"*ab*ab*ab*c", "abababababababababababab", false},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(text::MatchesPattern(c.pattern, c.name), c.match)
-        << "pattern " << c.pattern << " name " << c.name;
+  for (const auto& [pattern, name, match] : {
+           std::tuple{"*.*", "readme", true},
+           {"*.*", ".", true},
+           {"*", "", true},
+           {"*.txt", "A.TXT", true},
+           {"*.txt", "a.b.txt", true},
+           {"*.txt", "a.txt.bak", false},
+           {"*.txt", "atxt", false},
+           {"*.", "readme", true},
+           {"*.", "a.txt", false},
+           {"a?c", "abc", true},
+           {"a?c", "ac", false},
+           {"a?c", "abbc", false},
+           {"?.txt", "ab.txt", false},
+           // `?` may match nothing before a dot or at the end (Windows does so;
+           // Wine does not, so the listing tests above avoid these cases).
+           {"file?.txt", "file.txt", true},
+           {"??????", "sub", true},
+           {"f1??.dat", "f1.dat", true},
+           {"abc.?", "abc", true},
+           {"abc.?", "abc.d", true},
+           {"abc.?", "abc.de", false},
+           {"abc.*", "abc", true},
+           {"abc.*", "abcd", false},
+           {"a*b*c", "axxbyyc", true},
+           {"a*b*c", "axxbyy", false},
+           {"readme", "README", true},
+           {"x*.*", "x", true},
+           {"*a", "banana", true},
+           {"*ab*ab*ab*c", "abababababababababababab", false},
+       }) {
+    EXPECT_EQ(text::MatchesPattern(pattern, name), match)
+        << "pattern " << pattern << " name " << name;
   }
   EXPECT_TRUE(text::HasWildcards("a*"));
   EXPECT_TRUE(text::HasWildcards("a?"));
