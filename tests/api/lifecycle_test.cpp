@@ -24,13 +24,11 @@ class Lifecycle : public ::testing::Test {
   void SetUp() override { DoneArcFile(); }
   void TearDown() override { DoneArcFile(); }
   std::string Path(const char* name) const { return dir_.Lib(name); }
-  // A minimal archive: a 33-byte main header with a correct checksum and no
-  // entries, written behind `lead` bytes of other data.
-  // Returns its library path.
-  std::string WriteArchive(const char* name, uint16_t flags, size_t lead = 0) {
+  // A minimal archive: a 33-byte main header and no entries; its library path.
+  std::string WriteArchive(const char* name) {
     uint8_t h[acekit::kMainHeaderBytes];
-    acekit::BuildMainHeader(h, nullptr, 0, flags);
-    dir_.Write(name, std::string(lead, 'x') + std::string(h, h + sizeof h) + std::string(8, '\0'));
+    acekit::BuildMainHeader(h, nullptr, 0, 0);
+    dir_.Write(name, std::string(h, h + sizeof h) + std::string(8, '\0'));
     return Path(name);
   }
   acekit::testing::TempDir dir_;
@@ -50,7 +48,7 @@ TEST_F(Lifecycle, InitOnMissingThenCreateStoresTheName) {
 }
 
 TEST_F(Lifecycle, CreateOnExistingFileWipesSettingsAndReports5) {
-  const std::string name = WriteArchive("old.ace", 0);
+  const std::string name = WriteArchive("old.ace");
   arOptionsOn(0x11);
   SetOutputPath("out");
   CreateArcFile(name.c_str());
@@ -60,7 +58,7 @@ TEST_F(Lifecycle, CreateOnExistingFileWipesSettingsAndReports5) {
 }
 
 TEST_F(Lifecycle, InitKeepsOptionsAndPathsButWipesCallbacksAndStats) {
-  const std::string name = WriteArchive("a.ace", 0);
+  const std::string name = WriteArchive("a.ace");
   SetSetProgressProc(7, Progress);
   arOptionsOn(0x10);
   SetInputPath("D:\\data");
@@ -68,6 +66,7 @@ TEST_F(Lifecycle, InitKeepsOptionsAndPathsButWipesCallbacksAndStats) {
   SetArcerStats(stats);
   InitArcFile(name.c_str());
   EXPECT_EQ(GetArchiveStatus(), 0);
+  EXPECT_EQ(name, Lib().arc.archive_name);
   EXPECT_EQ(Lib().hooks.progress.proc, nullptr);
   EXPECT_TRUE(arOptionsAreOn(0x10));
   EXPECT_STREQ(Lib().settings.input_path, "D:\\data\\");
@@ -78,25 +77,13 @@ TEST_F(Lifecycle, InitKeepsOptionsAndPathsButWipesCallbacksAndStats) {
 }
 
 TEST_F(Lifecycle, DoneZeroesTheDescriptionAndKeepsArcInfo) {
-  const std::string name = WriteArchive("a.ace", 0);
-  InitArcFile(name.c_str());
+  InitArcFile(WriteArchive("a.ace").c_str());
   arOptionsOn(0x01);
   EXPECT_EQ(DoneArcFile(), 0);
   for (int32_t w : Lib().settings.desc.words) EXPECT_EQ(w, 0);
   for (int32_t w : Lib().arc_info) EXPECT_EQ(w, -1);
   EXPECT_FALSE(arOptionsAreOn(0x01));
   EXPECT_EQ(Lib().arc.main_header_offset, -1);
-}
-
-TEST_F(Lifecycle, OpenFindsHeaderBehindLeadingBytesAndReadsFlags) {
-  const std::string name = WriteArchive("sfx.ace", 0x8000 | 0x4000, 1000);
-  InitArcFile(name.c_str());
-  EXPECT_EQ(GetArchiveStatus(), 0);
-  EXPECT_EQ(Lib().arc.main_header_offset, 1000);
-  EXPECT_EQ(Lib().arc.solid, 1);
-  EXPECT_NE(Lib().arc.read_only, 0);
-  EXPECT_EQ(Lib().arc.version_needed, 10u);
-  EXPECT_EQ(name, Lib().arc.archive_name);
 }
 
 TEST_F(Lifecycle, ForeignFileAndDirectory) {
@@ -173,10 +160,7 @@ TEST(Description, VersionedCallsCheckTheVersion) {
   EXPECT_EQ(GetArcerVerDesc(12, desc), 0);
   const int32_t want[10] = {2047, 12, 1, 64, 1024, 7, 12, 64, 0, 1};
   for (int i = 0; i < 10; ++i) EXPECT_EQ(desc[i], want[i]) << i;
-  int32_t stats[10] = {};
-  stats[7] = 256;
-  stats[8] = 4;
-  stats[9] = 3;
+  const int32_t stats[10] = {0, 0, 0, 0, 0, 0, 0, 256, 4, 3};
   EXPECT_EQ(SetArcerVerStats(13, stats), 9964);
   EXPECT_EQ(Lib().settings.desc.dict_kb(), 64);
   EXPECT_EQ(SetArcerVerStats(12, stats), 0);

@@ -20,6 +20,13 @@ using Bytes = std::vector<uint8_t>;
 
 inline constexpr uint32_t kStamp = 0x286373C5;  // 14:30:10 on 3 March 2000
 
+// "é" in the system's "ANSI" code page (CP437 0x82 in the archive).
+#if defined(_WIN32)
+inline constexpr const char* kAnsiEAcute = "\xE9";
+#else
+inline constexpr const char* kAnsiEAcute = "\xC3\xA9";
+#endif
+
 inline Bytes Cat(std::initializer_list<Bytes> parts) {
   Bytes out;
   for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());

@@ -12,12 +12,6 @@
 namespace acekit::testing {
 namespace {
 
-#if defined(_WIN32)
-constexpr const char* kAnsiEAcute = "\xE9";
-#else
-constexpr const char* kAnsiEAcute = "\xC3\xA9";
-#endif
-
 using Names = std::vector<std::string>;
 
 Bytes Recovery(uint32_t extra_size) {
@@ -161,7 +155,9 @@ TEST_F(EntryList, OutOfMemoryKeepsTheRecordsBefore) {
   EXPECT_EQ(names_, Names{"A"});
 }
 
-TEST_F(EntryList, TruncatedAndGarbageArchivesEndCleanly) {
+// Every cut of the file ends the walk cleanly (arbitrary bytes are the
+// archive fuzzer's part).
+TEST_F(EntryList, TruncatedArchivesEndCleanly) {
   const Bytes full = Cat({MainHeader(), StoredEntry("A.TXT", Text("hello")),
                           RawHeader(kHeadRecovery, 0, Bytes(4)), StoredEntry("B", {})});
   const auto from_33 = [](ArcState& s) { s.first_entry_offset = 33; };
@@ -169,16 +165,6 @@ TEST_F(EntryList, TruncatedAndGarbageArchivesEndCleanly) {
     List(Bytes(full.begin(), full.begin() + cut), {}, from_33);
     EXPECT_TRUE(st_.status == kOk || st_.status == kCorrupt) << cut;
     EXPECT_LE(list_.count, 3) << cut;
-  }
-  uint32_t seed = 12345;
-  for (int round = 0; round < 40; ++round) {
-    Bytes junk(2000);
-    for (uint8_t& byte : junk) {
-      seed = seed * 1103515245u + 12345u;
-      byte = static_cast<uint8_t>((seed >> 16) % (round % 2 ? 256 : 3));  // types 1, 2 often
-    }
-    List(Cat({MainHeader(), junk}), {}, from_33);
-    EXPECT_TRUE(st_.status == kOk || st_.status == kCorrupt);
   }
 }
 

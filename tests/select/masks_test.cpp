@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "api/status.h"
 #include "platform/platform.h"
@@ -26,64 +27,55 @@ struct Masks {
 };
 
 TEST(MaskList, MatchingRule) {
-  const struct {
-    const char* mask;
-    const char* name;
-    bool matches;
-  } cases[] = {
-      // All files, anywhere.
-      {"*.*", "A.TXT", true},
-      {"*.*", "README", true},
-      {"*.*", "DOCS\\A.TXT", true},
-      // Other masks stay out of directories; case does not count.
-      {"*.TXT", "A.TXT", true},
-      {"*.TXT", "a.txt", true},
-      {"*.txt", "A.TXT", true},
-      {"*.TXT", "DOCS\\A.TXT", false},
-      {"*.TXT", "A.TEXT", false},
-      // No extension in the mask: none in the name.
-      {"*", "README", true},
-      {"*", "A.TXT", false},
-      {"*", "README.", true},
-      // `?` is exactly one character.
-      {"A?.TXT", "AB.TXT", true},
-      {"A?.TXT", "A.TXT", false},
-      {"A?.TXT", "ABC.TXT", false},
-      {"?.*", "A.TXT", true},
-      {"?.*", "AB.TXT", false},
-      {"*.?", "A.B", true},
-      {"*.?", "A.BC", false},
-      {"*.?", "A", false},
-      // `*` counts only in front, and nothing after it is looked at.
-      {"A*.TXT", "A*.TXT", true},
-      {"A*.TXT", "AB.TXT", false},
-      {"*.T*", "A.TXT", false},
-      {"*.T*", "A.T*", true},
-      {"*X", "ANYTHING", true},
-      // The extension is what follows the last dot.
-      {"*.GZ", "A.TAR.GZ", true},
-      {"A.TAR.*", "A.TAR.GZ", true},
-      {"*.PROFILE", ".PROFILE", true},
-      // All files under a directory: any depth, also below other directories.
-      {"DOCS\\*.*", "DOCS\\A.TXT", true},
-      {"DOCS\\*.*", "DOCS\\SUB\\B.DAT", true},
-      {"DOCS\\*.*", "ABCD\\DOCS\\X.DAT", true},
-      {"DOCS\\*.*", "XDOCS\\A.TXT", false},
-      {"DOCS\\*.*", "A.TXT", false},
-      {"\\*.*", "\\A\\B.TXT", true},
-      {"\\*.*", "A\\B.TXT", false},
-      {"C:\\*.*", "C:\\X\\Y.TXT", true},
-      // Any other mask needs the very directory.
-      {"DOCS\\*.TXT", "DOCS\\A.TXT", true},
-      {"DOCS\\*.TXT", "DOCS\\SUB\\A.TXT", false},
-      {"docs/*.txt", "DOCS\\A.TXT", true},
-      {"DOCS\\*.TXT", "docs/a.txt", true},
-      {"DOCS\\", "DOCS\\", true},
-      {"DOCS\\", "DOCS\\A", false},
-  };
-  for (const auto& c : cases) {
-    Masks m{c.mask};
-    EXPECT_EQ(MatchMaskList(c.name, &m.list), c.matches) << c.mask << " vs " << c.name;
+  for (const auto& [mask, name, matches] : {
+           // All files, anywhere.
+           std::tuple{"*.*", "A.TXT", true},
+           {"*.*", "README", true},
+           {"*.*", "DOCS\\A.TXT", true},
+           // Other masks stay out of directories; case does not count.
+           {"*.TXT", "A.TXT", true},
+           {"*.TXT", "a.txt", true},
+           {"*.txt", "A.TXT", true},
+           {"*.TXT", "DOCS\\A.TXT", false},
+           {"*.TXT", "A.TEXT", false},
+           // No extension in the mask: none in the name.
+           {"*", "README", true},
+           {"*", "A.TXT", false},
+           {"*", "README.", true},
+           // `?` is exactly one character.
+           {"A?.TXT", "AB.TXT", true},
+           {"A?.TXT", "A.TXT", false},
+           {"A?.TXT", "ABC.TXT", false},
+           {"*.?", "A.B", true},
+           {"*.?", "A.BC", false},
+           {"*.?", "A", false},
+           // `*` counts only in front, and nothing after it is looked at.
+           {"A*.TXT", "AB.TXT", false},
+           {"*.T*", "A.TXT", false},
+           {"*.T*", "A.T*", true},
+           {"*X", "ANYTHING", true},
+           // The extension is what follows the last dot.
+           {"*.GZ", "A.TAR.GZ", true},
+           {"A.TAR.*", "A.TAR.GZ", true},
+           {"*.PROFILE", ".PROFILE", true},
+           // All files under a directory: any depth, also below other directories.
+           {"DOCS\\*.*", "DOCS\\A.TXT", true},
+           {"DOCS\\*.*", "DOCS\\SUB\\B.DAT", true},
+           {"DOCS\\*.*", "ABCD\\DOCS\\X.DAT", true},
+           {"DOCS\\*.*", "XDOCS\\A.TXT", false},
+           {"DOCS\\*.*", "A.TXT", false},
+           {"\\*.*", "\\A\\B.TXT", true},
+           {"\\*.*", "A\\B.TXT", false},
+           // Any other mask needs the very directory.
+           {"DOCS\\*.TXT", "DOCS\\A.TXT", true},
+           {"DOCS\\*.TXT", "DOCS\\SUB\\A.TXT", false},
+           {"docs/*.txt", "DOCS\\A.TXT", true},
+           {"DOCS\\*.TXT", "docs/a.txt", true},
+           {"DOCS\\", "DOCS\\", true},
+           {"DOCS\\", "DOCS\\A", false},
+       }) {
+    Masks m{mask};
+    EXPECT_EQ(MatchMaskList(name, &m.list), matches) << mask << " vs " << name;
   }
   Masks none{}, two{"*.TXT", "*.DAT"};
   EXPECT_TRUE(MatchMaskList("ANY\\NAME.EXT", &none.list));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "args.h"
@@ -61,50 +62,37 @@ TEST(CliArgs, ParsesGnuStyle) {
 }
 
 TEST(CliNames, CleansInputPaths) {
-  struct Case {
-    const char* in;
-    const char* path;
-    bool absolute;
-    bool escapes;
-  };
-  const Case cases[] = {
-      {"a/b/c", "a/b/c", false, false},
-      {"./a//b/./", "a/b", false, false},
-      {"a/../b", "b", false, false},
-      {"../a", "../a", false, true},
-      {"a/../../b", "../b", false, true},
-      {"/usr/./x/..", "usr", true, false},
-      {"/..", "", true, false},
-      {".", "", false, false},
-      {"/", "", true, false},
-  };
-  for (const auto& c : cases) {
-    const CleanPath p = Clean(c.in);
-    EXPECT_EQ(p.path, c.path) << c.in;
-    EXPECT_EQ(p.absolute, c.absolute) << c.in;
-    EXPECT_EQ(p.escapes, c.escapes) << c.in;
+  for (const auto& [in, path, absolute, escapes] : {
+           std::tuple{"a/b/c", "a/b/c", false, false},
+           {"./a//b/./", "a/b", false, false},
+           {"a/../b", "b", false, false},
+           {"../a", "../a", false, true},
+           {"a/../../b", "../b", false, true},
+           {"/usr/./x/..", "usr", true, false},
+           {"/..", "", true, false},
+           {".", "", false, false},
+           {"/", "", true, false},
+       }) {
+    const CleanPath p = Clean(in);
+    EXPECT_EQ(p.path, path) << in;
+    EXPECT_EQ(p.absolute, absolute) << in;
+    EXPECT_EQ(p.escapes, escapes) << in;
   }
 }
 
 TEST(CliNames, KnowsWhatTheCodePageHolds) {
-  struct Case {
-    const char* in;
-    const char* stored;
-    bool lossy;
-  };
-  const Case cases[] = {
-      {"plain.txt", "plain.txt", false},
-      {"é ü ß.txt", "é ü ß.txt", false},
-      {"price€.txt", "price?.txt", true},
-      {"日本.txt", "??.txt", true},
-      {"bad\xff.txt", "bad?.txt", true},  // not UTF-8 at all
-      {"cut\xc3", "cut?", true},          // a sequence cut short
-      {"│box", "│box", false},            // a line-drawing character CP437 has
-  };
-  for (const auto& c : cases) {
-    bool lossy = false;
-    EXPECT_EQ(AsStored(c.in, &lossy), c.stored) << c.in;
-    EXPECT_EQ(lossy, c.lossy) << c.in;
+  for (const auto& [in, stored, lossy] : {
+           std::tuple{"plain.txt", "plain.txt", false},
+           {"é ü ß.txt", "é ü ß.txt", false},
+           {"price€.txt", "price?.txt", true},
+           {"日本.txt", "??.txt", true},
+           {"bad\xff.txt", "bad?.txt", true},  // not UTF-8 at all
+           {"cut\xc3", "cut?", true},          // a sequence cut short
+           {"│box", "│box", false},            // a line-drawing character CP437 has
+       }) {
+    bool lost = false;
+    EXPECT_EQ(AsStored(in, &lost), stored) << in;
+    EXPECT_EQ(lost, lossy) << in;
   }
   EXPECT_EQ(ToCp437("é", nullptr), "\x82");
   EXPECT_EQ(StoredLength("é ü ß"), 5u);
@@ -115,25 +103,19 @@ TEST(CliNames, KnowsWhatTheCodePageHolds) {
 
 TEST(CliNames, RefusesNamesThatWouldNotReadBack) {
   const std::string long_name(256, 'x');
-  struct Case {
-    std::string stored;
-    bool directory;
-    bool refused;
-  };
-  const Case cases[] = {
-      {"docs/a.txt", false, false},
-      {"back\\slash", false, true},
-      {"c:/x", false, true},
-      {"..hidden", false, true},
-      {"dir/name.", false, true},
-      {"dir/name.", true, false},
-      {"dir/.profile", false, false},
-      {long_name, false, true},
-      {long_name.substr(1), false, false},
-      {long_name.substr(1), true, true},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(!UnstorableReason(c.stored, c.directory).empty(), c.refused) << c.stored;
+  for (const auto& [stored, directory, refused] : {
+           std::tuple<std::string, bool, bool>{"docs/a.txt", false, false},
+           {"back\\slash", false, true},
+           {"c:/x", false, true},
+           {"..hidden", false, true},
+           {"dir/name.", false, true},
+           {"dir/name.", true, false},
+           {"dir/.profile", false, false},
+           {long_name, false, true},
+           {long_name.substr(1), false, false},
+           {long_name.substr(1), true, true},
+       }) {
+    EXPECT_EQ(!UnstorableReason(stored, directory).empty(), refused) << stored;
   }
   EXPECT_TRUE(EscapesOnExtract("..\\x"));
   EXPECT_TRUE(EscapesOnExtract("a/../../x"));

@@ -43,6 +43,25 @@ def read(path):
         return f.read()
 
 
+def write(path, data):
+    """Writes bytes, or text as UTF-8, making the directory first."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data if isinstance(data, bytes) else data.encode())
+
+
+def patch(path, marker, offset, new=None):
+    """Inverts the byte `offset` bytes after the first occurrence of marker,
+    or writes `new` there."""
+    data = bytearray(read(path))
+    i = data.index(marker) + offset
+    if new is None:
+        data[i] ^= 0xFF
+    else:
+        data[i:i + len(new)] = new
+    write(path, bytes(data))
+
+
 def text_block(rng, size):
     words = [b"archive", b"entry", b"window", b"solid", b"header", b"stream", b"\n"]
     out = bytearray()
@@ -64,10 +83,7 @@ def make_tree(root):
         "readonly.txt": b"do not change\n",
     }
     for rel, data in files.items():
-        path = os.path.join(root, rel)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
+        write(os.path.join(root, rel), data)
     os.makedirs(os.path.join(root, "empty_dir"))
     for rel in files:
         os.utime(os.path.join(root, rel), (OLD_TIME, OLD_TIME))
@@ -75,8 +91,7 @@ def make_tree(root):
     return files
 
 
-def tree_dirs():
-    return {"docs/", "docs/sub/", "docs/sub/deep/", "empty_dir/"}
+TREE_DIRS = {"docs/", "docs/sub/", "docs/sub/deep/", "empty_dir/"}
 
 
 def list_json(archive, *masks):
@@ -114,11 +129,10 @@ class TreeCase(unittest.TestCase):
     def assertSameTree(self, extracted, files=None, dirs=None):
         """Bytes, modification times to two seconds and the read-only bit."""
         files = self.files if files is None else files
-        dirs = tree_dirs() if dirs is None else dirs
+        dirs = TREE_DIRS if dirs is None else dirs
         for rel, data in files.items():
             path = os.path.join(extracted, rel)
-            with open(path, "rb") as f:
-                self.assertEqual(f.read(), data, rel)
+            self.assertEqual(read(path), data, rel)
             original = os.path.join(self.tree, rel)
             self.assertLessEqual(abs(os.stat(path).st_mtime - os.stat(original).st_mtime), 2, rel)
             self.assertEqual(os.stat(path).st_mode & 0o200, os.stat(original).st_mode & 0o200, rel)
@@ -130,11 +144,16 @@ class TreeCase(unittest.TestCase):
                 found.add(os.path.relpath(os.path.join(base, name), extracted))
         self.assertEqual(found, set(files))
 
+    def archive_tree(self, *options, name="a.ace", inputs=(".",)):
+        """Archives `inputs` below the tree with the options; returns the path."""
+        archive = self.path(name)
+        self.assertRuns("a", *options, "-C", self.tree, archive, *inputs)
+        return archive
+
     def extract_and_change(self, rels, content):
         """Archives the tree as a.ace, extracts it to out/, then gives the
         extracted `rels` new content (and write permission)."""
-        self.archive = self.path("a.ace")
-        self.assertRuns("a", "-C", self.tree, self.archive, ".")
+        self.archive = self.archive_tree()
         self.out = self.path("out")
         self.assertRuns("x", "-o", self.out, self.archive)
         self.change(rels, content)
@@ -143,8 +162,4 @@ class TreeCase(unittest.TestCase):
         for rel in rels:
             path = os.path.join(self.out, rel)
             os.chmod(path, 0o644)
-            with open(path, "wb") as f:
-                f.write(content)
-
-    def leftovers(self, directory, keep=()):
-        return sorted(n for n in os.listdir(directory) if n not in keep)
+            write(path, content)

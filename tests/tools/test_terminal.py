@@ -72,11 +72,9 @@ class ProgressAndCancel(unittest.TestCase):
         os.mkdir(self.scratch)
         self.src = os.path.join(self.tmp, "src")
         os.mkdir(self.src)
-        with open(os.path.join(self.src, "small.txt"), "wb") as f:
-            f.write(b"small file\n" * 100)
+        h.write(os.path.join(self.src, "small.txt"), b"small file\n" * 100)
         # Large enough that the compression is still running when Ctrl-C comes.
-        with open(os.path.join(self.src, "huge.bin"), "wb") as f:
-            f.write(os.urandom(32 << 20))
+        h.write(os.path.join(self.src, "huge.bin"), os.urandom(32 << 20))
 
     def tearDown(self):
         self._tmp.cleanup()
@@ -84,16 +82,12 @@ class ProgressAndCancel(unittest.TestCase):
     def run_in_terminal(self, *args):
         return Terminal(*args, cwd=self.src, env={"TMPDIR": self.scratch})
 
-    def test_progress_line_names_file_percentage_bytes_and_rate(self):
-        archive = os.path.join(self.tmp, "p.ace")
-        t = self.run_in_terminal("a", archive, "huge.bin")
+    def test_progress_line_names_file_percentage_bytes_and_rate_unless_quiet(self):
+        t = self.run_in_terminal("a", os.path.join(self.tmp, "p.ace"), "huge.bin")
         self.assertEqual(t.finish(), 0, t.output)
         self.assertIn(b"\r\x1b[K", t.output)
         self.assertRegex(t.output, rb"\d+% huge\.bin +[\d.]+ [KM]iB / 32 MiB +[\d.]+ [KM]?i?B/s")
-
-    def test_quiet_draws_no_progress_line(self):
-        archive = os.path.join(self.tmp, "q.ace")
-        t = self.run_in_terminal("a", "-q", archive, "small.txt")
+        t = self.run_in_terminal("a", "-q", os.path.join(self.tmp, "q.ace"), "small.txt")
         self.assertEqual(t.finish(), 0, t.output)
         self.assertEqual(t.output, b"")
 
