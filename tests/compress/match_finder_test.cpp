@@ -179,14 +179,14 @@ TEST(Compressor, FailuresEndInTheStatusWord) {
     Compressor c;
     int32_t dict = 64;
     ASSERT_TRUE(c.Setup(&dict, 1));
-    MemSource source(data);
-    MemSink sink;
+    MemorySource source(data);
+    MemorySink sink;
     source.fail = expected == kOpenFailed;
-    if (expected == kShortWrite) sink.room = 1000;
+    if (expected == kShortWrite) sink.limit = 1000;
     if (expected == kCancelled) c.SetProgress(ProgressHook{&Cancel, 0});
     c.CompressFile(&source, &sink, static_cast<int32_t>(data.size()), true);
     EXPECT_EQ(c.status(), expected);
-    EXPECT_LE(sink.writes, 1);
+    EXPECT_LE(sink.calls, 1);
     // A cancel ends the coder within the window being coded.
     if (expected == kCancelled) {
       EXPECT_LE(c.bytes_in(), 2 * 65536);

@@ -4,6 +4,7 @@
 // decoder it checks.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -170,20 +171,22 @@ class Script {
   std::vector<std::pair<Block, std::vector<Op>>> blocks_;
 };
 
+// In-memory ends of a stream: a source that can hand out short pieces or
+// fail, and a sink that can come up short.
 class MemorySource final : public ByteSource {
  public:
   explicit MemorySource(std::vector<uint8_t> data, uint32_t max_read = 0xFFFFFFFFu)
       : data_(std::move(data)), max_read_(max_read) {}
   int32_t Read(void* buf, uint32_t count) override {
     ++calls;
-    if (count > max_read_) count = max_read_;
-    const size_t left = data_.size() - at_;
-    const size_t n = count < left ? count : left;
+    if (fail) return -1;
+    const size_t n = std::min<size_t>({count, max_read_, data_.size() - at_});
     if (n > 0) std::memcpy(buf, data_.data() + at_, n);
     at_ += n;
     return static_cast<int32_t>(n);
   }
   int calls = 0;
+  bool fail = false;
 
  private:
   std::vector<uint8_t> data_;
@@ -195,10 +198,9 @@ class MemorySink final : public ByteSink {
  public:
   int32_t Write(const void* buf, uint32_t count) override {
     ++calls;
-    uint32_t n = count < limit ? count : limit;
+    const uint32_t n = std::min(count, limit);
     limit -= n;
-    const auto* p = static_cast<const uint8_t*>(buf);
-    data.insert(data.end(), p, p + n);
+    data.insert(data.end(), static_cast<const uint8_t*>(buf), static_cast<const uint8_t*>(buf) + n);
     return static_cast<int32_t>(n);
   }
   std::vector<uint8_t> data;
