@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "ops/entry_list.h"
 #include "ops/extract_fixture.h"
 #include "ops/extract_paths.h"
@@ -205,87 +207,64 @@ TEST_F(ExtractTest, TestStopsAtADamagedFile) {
 }
 
 // Names from a hostile archive land inside the output directory, at the
-// place their harmless parts name.
-struct HostileCase {
-  const char* stored;
-  uint16_t options;
-  const char* lands;
-};
-
-class Hostile : public ExtractTest, public ::testing::WithParamInterface<HostileCase> {};
-
-TEST_P(Hostile, NameStaysInsideTheOutputDirectory) {
+// place their harmless parts name; the name rules themselves are below.
+TEST_F(ExtractTest, HostileNamesStayInsideTheOutputDirectory) {
   const fs::path out = root_ / "d1/d2/out";
   std::strcpy(settings_.output_path, (LibPath(out) + "\\").c_str());
-  settings_.options = GetParam().options;
-  Open({{GetParam().stored, "payload"}}, false);
-  ops::ExtractFileMaskListArc(Ctx(), nullptr);
-  EXPECT_EQ(arc_.status, kOk);
-  EXPECT_EQ(dir_.Read("d1/d2/out/" + std::string(GetParam().lands)), "payload");
-  EXPECT_EQ(dir_.Tree().size(), 4u + dir_.Tree("d1/d2/out").size());  // a.ace, d1/, d1/d2/, out/
-  EXPECT_FALSE(fs::exists("/abs/x"));
-  EXPECT_FALSE(fs::exists("/x"));
+  const std::tuple<const char*, uint16_t, const char*> cases[] = {
+      {"..\\..\\x", kOptKeepPaths, "x"},
+      {"\\abs\\x", kOptKeepPaths, "abs/x"},
+      {"a\\..\\..\\x", kOptKeepPaths, "a/x"},
+      {"a\\..\\..\\x", 0, "x"}};
+  for (const auto& [stored, options, lands] : cases) {
+    SCOPED_TRACE(stored);
+    fs::remove_all(root_ / "d1");
+    settings_.options = options;
+    Open({{stored, "payload"}}, false);
+    ops::ExtractFileMaskListArc(Ctx(), nullptr);
+    EXPECT_EQ(arc_.status, kOk);
+    EXPECT_EQ(dir_.Read("d1/d2/out/" + std::string(lands)), "payload");
+    EXPECT_EQ(dir_.Tree().size(), 4u + dir_.Tree("d1/d2/out").size());  // a.ace, d1/, d1/d2/, out/
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, Hostile,
-                         ::testing::Values(HostileCase{"..\\..\\x", kOptKeepPaths, "x"},
-                                           HostileCase{"\\abs\\x", kOptKeepPaths, "abs/x"},
-                                           HostileCase{"C:\\x", kOptKeepPaths, "x"},
-                                           HostileCase{"a\\..\\..\\x", kOptKeepPaths, "a/x"},
-                                           HostileCase{"..\\..\\x", 0, "x"},
-                                           HostileCase{"a\\..\\..\\x", 0, "x"}));
-
-// The same names as the bare path functions confine them.
-struct ConfineCase {
-  const char* name;
-  const char* confined;
-};
-
-class Confine : public ::testing::TestWithParam<ConfineCase> {};
-
-TEST_P(Confine, KeepsTheNameBelowItsDirectory) {
-  char buf[64];
-  std::strcpy(buf, GetParam().name);
-  EXPECT_EQ(ops::ConfineName(buf), std::strlen(GetParam().confined));
-  EXPECT_STREQ(buf, GetParam().confined);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Names, Confine,
-    ::testing::Values(ConfineCase{"docs\\", "docs\\"}, ConfineCase{"..\\..\\x", "x"},
-                      ConfineCase{"\\abs\\x", "abs\\x"}, ConfineCase{"C:\\x", "x"},
-                      ConfineCase{"a\\..\\..\\x", "a\\x"}, ConfineCase{"c:x", "x"},
-                      ConfineCase{"\\\\server\\share\\x", "server\\share\\x"},
-                      ConfineCase{"./a//b/./c", "a\\b\\c"},
-                      ConfineCase{"a\\...\\. .\\.. \\b", "a\\b"}, ConfineCase{"..", ""},
-                      ConfineCase{"a.b\\..c\\d..", "a.b\\..c\\d.."}));
-
-struct TargetCase {
-  const char* stored;
-  uint16_t options;
-  const char* relative;
-  const char* target;
-};
-
-class Target : public ::testing::TestWithParam<TargetCase> {};
-
-TEST_P(Target, JoinsTheConfinedNameToTheOutputPath) {
-  Settings s;
-  s.options = GetParam().options;
-  std::strcpy(s.output_path, "D:\\out\\");
-  std::strcpy(s.relative_path, GetParam().relative);
-  char dst[kPathSize];
-  ops::ExtractTargetPath(GetParam().stored, s, dst, sizeof dst);
-  EXPECT_STREQ(dst, GetParam().target);
+TEST(ConfineName, KeepsTheNameBelowItsDirectory) {
+  const std::pair<const char*, const char*> cases[] = {{"docs\\", "docs\\"},
+                                                       {"..\\..\\x", "x"},
+                                                       {"\\abs\\x", "abs\\x"},
+                                                       {"C:\\x", "x"},
+                                                       {"a\\..\\..\\x", "a\\x"},
+                                                       {"c:x", "x"},
+                                                       {"\\\\server\\share\\x", "server\\share\\x"},
+                                                       {"./a//b/./c", "a\\b\\c"},
+                                                       {"a\\...\\. .\\.. \\b", "a\\b"},
+                                                       {"..", ""},
+                                                       {"a.b\\..c\\d..", "a.b\\..c\\d.."}};
+  for (const auto& [name, confined] : cases) {
+    char buf[64];
+    std::strcpy(buf, name);
+    EXPECT_EQ(ops::ConfineName(buf), std::strlen(confined)) << name;
+    EXPECT_STREQ(buf, confined);
+  }
 }
 
 // The relative path's length is cut from the name unlooked at; what is left
 // must still not climb out.
-INSTANTIATE_TEST_SUITE_P(Paths, Target,
-                         ::testing::Values(TargetCase{"docs\\a.txt", kOptKeepPaths, "docs",
-                                                      "D:\\out\\a.txt"},
-                                           TargetCase{"x..\\y", kOptKeepPaths, "x", "D:\\out\\y"},
-                                           TargetCase{"a\\..", 0, "", "D:\\out\\"}));
+TEST(ExtractTargetPath, JoinsTheConfinedNameToTheOutputPath) {
+  const std::tuple<const char*, uint16_t, const char*, const char*> cases[] = {
+      {"docs\\a.txt", kOptKeepPaths, "docs", "D:\\out\\a.txt"},
+      {"x..\\y", kOptKeepPaths, "x", "D:\\out\\y"},
+      {"a\\..", 0, "", "D:\\out\\"}};
+  for (const auto& [stored, options, relative, target] : cases) {
+    Settings s;
+    s.options = options;
+    std::strcpy(s.output_path, "D:\\out\\");
+    std::strcpy(s.relative_path, relative);
+    char dst[kPathSize];
+    ops::ExtractTargetPath(stored, s, dst, sizeof dst);
+    EXPECT_STREQ(dst, target);
+  }
+}
 
 // An archive cut anywhere ends with a status, and never leaves a file that
 // is not complete.
