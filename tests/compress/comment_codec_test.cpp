@@ -10,7 +10,6 @@
 #include "compress/comment_encoder.h"
 #include "decompress/comment_decoder.h"
 #include "decompress/huffman_table.h"
-#include "decompress/reader_fixture.h"
 #include "support.h"
 
 namespace acekit::compress {

@@ -4,7 +4,6 @@
 
 #include "decompress/decoder.h"
 #include "decompress/huffman_table.h"
-#include "decompress/reader_fixture.h"
 #include "format/crc32.h"
 
 namespace acekit::compress_test {

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "reader_fixture.h"
+#include "stream_builder.h"
 
 namespace acekit::decompress::test {
 namespace {

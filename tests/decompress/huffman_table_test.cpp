@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "decompress/sort_by_length.h"
-#include "reader_fixture.h"
+#include "stream_builder.h"
 
 namespace acekit::decompress::test {
 namespace {
