@@ -67,30 +67,33 @@ TEST(DecoderAlloc, FailsCleanlyForEachBuffer) {
   }
 }
 
-TEST_F(DecoderTest, StoredEntryPassesThroughInChunks) {
+// A stored entry passes through in chunks, each reported; an empty one
+// reports and writes nothing; a cancel stops before the chunk is written.
+TEST_F(DecoderTest, StoredEntriesPassThroughInReportedChunks) {
   std::vector<uint8_t> data(5000);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + i / 13);
   ProgressLog log;
   d_->progress.hook = {RecordProgress, reinterpret_cast<ArcContext>(&log)};
   d_->progress.pending_phase = -1;
-
   ASSERT_EQ(Decode(data, 5000, kMethodStored), kOk);
   EXPECT_EQ(sink_.data, data);
   EXPECT_EQ(sink_.calls, 3);
   EXPECT_EQ(d_->crc, Crc32Update(kCrcInit, data.data(), data.size()));
   using P = std::pair<int32_t, int32_t>;
   EXPECT_EQ(log.calls, (std::vector<P>{{-1, 0}, {40, 2048}, {81, 2048}, {100, 904}}));
-}
 
-TEST_F(DecoderTest, EmptyEntryProducesNothing) {
-  ProgressLog log;
-  d_->progress.hook = {RecordProgress, reinterpret_cast<ArcContext>(&log)};
+  log.calls.clear();
   for (uint32_t method : {kMethodStored, kMethodLz77}) {
     ASSERT_EQ(Decode({}, 0, method), kOk);
     EXPECT_EQ(d_->crc, kCrcInit);
     EXPECT_EQ(sink_.calls, 0);
   }
   EXPECT_TRUE(log.calls.empty());
+
+  log.answer_from_call = 1;
+  EXPECT_EQ(Decode(std::vector<uint8_t>(6000, 1), 6000, kMethodStored), kCancelled);
+  EXPECT_EQ(sink_.data.size(), 2048u);
+  EXPECT_EQ(log.calls.size(), 2u);
 }
 
 // A block without matches, coded the way the encoder does it: literal codes
@@ -232,15 +235,6 @@ TEST_F(DecoderTest, WindowWrapsAcrossEntries) {
   s.Lit("0123456789").New(10, 8).New(3, 2);
   ASSERT_EQ(Decode(s.Bytes(), 24, kMethodLz77, true, 2), kOk);
   EXPECT_EQ(Output(), "012345678901234567897897");
-}
-
-TEST_F(DecoderTest, ProgressCancelStopsBeforeWriting) {
-  ProgressLog log;
-  log.answer_from_call = 1;
-  d_->progress.hook = {RecordProgress, reinterpret_cast<ArcContext>(&log)};
-  EXPECT_EQ(Decode(std::vector<uint8_t>(6000, 1), 6000, kMethodStored), kCancelled);
-  EXPECT_EQ(sink_.data.size(), 2048u);
-  EXPECT_EQ(log.calls.size(), 2u);
 }
 
 // A sink that comes up short fails the entry; without a sink the entry is
