@@ -25,15 +25,6 @@ class CommentArchive : public ArchiveTest {
     EXPECT_EQ(names, (std::vector<std::string>{"A.TXT", "B.TXT", "C.EXE"}));
     EXPECT_EQ(dir_.List("arc"), std::vector<std::string>{"x.ace"}) << "temporary file left";
   }
-  void RemoveMain() {
-    InitArcFile(arc_.c_str());
-    CommentRec none{nullptr, 0, 0, {}};
-    SetMainCommentArc(&none);
-    EXPECT_EQ(GetArchiveStatus(), 0);
-    // Until the archive is opened again the host still reads the old text.
-    EXPECT_TRUE(HeldMain().present);
-    DoneArcFile();
-  }
 };
 
 class Comments : public CommentArchive, public ::testing::WithParamInterface<int32_t> {
@@ -57,7 +48,13 @@ TEST_P(Comments, MainCommentIsSetReplacedAndRemoved) {
   EXPECT_NE(Parse(Bytes()).main_flags & 0x0002, 0u);
   ExpectIntact();
 
-  RemoveMain();
+  InitArcFile(arc_.c_str());
+  CommentRec none{nullptr, 0, 0, {}};
+  SetMainCommentArc(&none);
+  EXPECT_EQ(GetArchiveStatus(), 0);
+  // Until the archive is opened again the host still reads the old text.
+  EXPECT_TRUE(HeldMain().present);
+  DoneArcFile();
   const MainComment gone = ReadMain(arc_);
   EXPECT_FALSE(gone.present);
   EXPECT_EQ(gone.read_flag, 0);
