@@ -82,8 +82,10 @@ TEST(ReadCodeLengths, UndoesDifferencesAndRuns) {
       // 3, 3+11=14→2, 3, 3+9=12→0, 0, 2; then lower 1 on the non-zero ones.
       {5, 5, 1, 12, flat, {3, 11, 1, 9, 0, 2}, true, {4, 3, 4, 0, 0, 3}},
       // Upper 5: the run symbol is 5, and a run repeats the previous length.
-      // A 19-long run at position 2 stops after the last symbol.
+      // A 19-long run at position 2 stops after the last symbol; the
+      // shortest run, 4, leaves the symbols after it to be read.
       {5, 5, 0, 5, {3, 3, 3, 3, 3, 3}, {2, 1, 5, 15}, true, {2, 3, 3, 3, 3, 3}},
+      {7, 7, 0, 5, {3, 3, 3, 3, 3, 3}, {2, 5, 0, 1, 1, 1}, true, {2, 2, 2, 2, 2, 3, 4, 0}},
       // Entries past the transmitted count are cleared.
       {6, 2, 2, 12, flat, {1, 0, 1}, true, {3, 3, 4, 0, 0, 0, 0}},
       // A count above the alphabet is clamped: four values are read, not ten.
