@@ -13,6 +13,7 @@
 //
 // The host stops any single call once it has seen 1 MB of decoded output:
 // a tiny stream may legally declare gigabytes of data.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -41,9 +42,7 @@ struct Scratch {
 
 std::string LibPath(const fs::path& p) {
   std::string s = p.string();
-  for (char& c : s) {
-    if (c == '/') c = '\\';
-  }
+  std::replace(s.begin(), s.end(), '/', '\\');
   return s;
 }
 
@@ -55,22 +54,15 @@ void Wipe(const fs::path& dir) {
 }
 
 const Scratch& GetScratch() {
-  static const Scratch scratch = [] {
-    Scratch s;
+  // Never destroyed, so that the cleanup at exit can still read it.
+  static const Scratch& scratch = *[] {
     std::string templ = (fs::temp_directory_path() / "acekit-fuzz-XXXXXX").string();
     if (mkdtemp(templ.data()) == nullptr) std::abort();
-    s.root = templ;
-    s.archive = s.root / "a.ace";
-    s.out = s.root / "d1" / "d2" / "out";
-    s.archive_lib = LibPath(s.archive);
-    s.out_lib = LibPath(s.out) + "\\";
-    return s;
-  }();
-  static const bool cleanup_registered = [] {
+    const fs::path root = templ;
     std::atexit([] { Wipe(GetScratch().root); });
-    return true;
+    return new Scratch{root, root / "a.ace", root / "d1" / "d2" / "out", LibPath(root / "a.ace"),
+                       LibPath(root / "d1" / "d2" / "out") + "\\"};
   }();
-  (void)cleanup_registered;
   return scratch;
 }
 

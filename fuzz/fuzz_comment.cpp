@@ -5,38 +5,18 @@
 //     come back unchanged from an encode and decode.
 //
 //   fuzz_comment -max_total_time=60 WORK_DIR
-#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "api/status.h"
 #include "compress/comment_encoder.h"
 #include "decompress/comment_decoder.h"
-
-namespace {
-
-class Source final : public acekit::ByteSource {
- public:
-  Source(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  int32_t Read(void* buf, uint32_t count) override {
-    const size_t n = count < size_ - at_ ? count : size_ - at_;
-    if (n > 0) std::memcpy(buf, data_ + at_, n);
-    at_ += n;
-    return static_cast<int32_t>(n);
-  }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t at_ = 0;
-};
-
-}  // namespace
+#include "fuzz_io.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   acekit::decompress::CommentDecoder decoder;
 
-  Source stream(data, size);
+  fuzz::Source stream(data, size);
   const int32_t length = decoder.Decode(stream);
   if (length < 0 || static_cast<uint32_t>(length) > acekit::compress::kCommentMaxText) {
     __builtin_trap();
@@ -48,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   acekit::compress::EncodedComment encoded;
   if (acekit::compress::EncodeComment(data, n, encoded) != acekit::kOk) __builtin_trap();
   if (encoded.size() % 4 != 0 || encoded.size() > 2 * n + 512) __builtin_trap();
-  Source round(encoded.data(), encoded.size());
+  fuzz::Source round(encoded.data(), encoded.size());
   if (decoder.Decode(round) != static_cast<int32_t>(n)) __builtin_trap();
   if (n > 0 && std::memcmp(decoder.text(), data, n) != 0) __builtin_trap();
   return 0;

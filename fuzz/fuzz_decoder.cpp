@@ -14,44 +14,16 @@
 //
 // fuzz/corpus/decoder holds seeds in this layout, made by the compressor:
 //   fuzz_decoder -max_total_time=30 WORK_DIR fuzz/corpus/decoder
-#include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 
 #include "api/status.h"
 #include "decompress/decoder.h"
+#include "fuzz_io.h"
 
 namespace {
 
 using acekit::decompress::Decoder;
-
-class Source final : public acekit::ByteSource {
- public:
-  Source(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  int32_t Read(void* buf, uint32_t count) override {
-    const size_t n = count < size_ - at_ ? count : size_ - at_;
-    if (n > 0) std::memcpy(buf, data_ + at_, n);
-    at_ += n;
-    return static_cast<int32_t>(n);
-  }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t at_ = 0;
-};
-
-class CountingSink final : public acekit::ByteSink {
- public:
-  int32_t Write(const void* buf, uint32_t count) override {
-    volatile uint8_t touch = count > 0 ? static_cast<const uint8_t*>(buf)[count - 1] : 0;
-    (void)touch;
-    written += count;
-    return static_cast<int32_t>(count);
-  }
-  uint64_t written = 0;
-};
 
 uint32_t Method(uint32_t bits) {
   return bits == 3 ? 7 : bits % 2;
@@ -59,15 +31,16 @@ uint32_t Method(uint32_t bits) {
 
 void DecodeOne(Decoder& d, const uint8_t* data, size_t size, int32_t declared, bool solid,
                uint32_t entry, uint32_t method) {
-  Source source(data, size);
-  CountingSink sink;
+  fuzz::Source source(data, size);
+  fuzz::Sink sink;
   acekit::decompress::DecoderStart(d, &source, declared, solid, entry, method);
   const uint32_t status = acekit::decompress::DecodeEntry(d, method, &sink);
   // An entry ends either with a status or with every declared byte produced,
   // and never delivers more than it declared.
   if (status == acekit::kOk && d.remaining != 0) __builtin_trap();
-  if (sink.written > static_cast<uint64_t>(declared)) __builtin_trap();
-  if (status == acekit::kOk && sink.written != static_cast<uint64_t>(declared)) __builtin_trap();
+  const size_t written = sink.data.size();
+  if (written > static_cast<size_t>(declared)) __builtin_trap();
+  if (status == acekit::kOk && written != static_cast<size_t>(declared)) __builtin_trap();
 }
 
 }  // namespace

@@ -17,48 +17,17 @@
 //
 // Repetition lets a small input reach past a whole window, so slides and
 // the stale bytes they leave behind are covered too.
-#include <algorithm>
-#include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "api/status.h"
 #include "compress/compressor.h"
 #include "decompress/decoder.h"
+#include "fuzz_io.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-class Source final : public acekit::ByteSource {
- public:
-  Source(const Bytes& data, uint32_t piece) : data_(data), piece_(piece) {}
-  int32_t Read(void* buf, uint32_t count) override {
-    const size_t n = std::min<size_t>({count, data_.size() - at_, piece_});
-    if (n > 0) std::memcpy(buf, data_.data() + at_, n);
-    at_ += n;
-    return static_cast<int32_t>(n);
-  }
-
- private:
-  const Bytes& data_;
-  uint32_t piece_;
-  size_t at_ = 0;
-};
-
-class Sink final : public acekit::ByteSink {
- public:
-  explicit Sink(Bytes& out) : out_(out) {}
-  int32_t Write(const void* buf, uint32_t count) override {
-    const auto* p = static_cast<const uint8_t*>(buf);
-    out_.insert(out_.end(), p, p + count);
-    return static_cast<int32_t>(count);
-  }
-
- private:
-  Bytes& out_;
-};
 
 Bytes MakeFile(const uint8_t* pattern, size_t size, uint32_t repeats, uint8_t mix) {
   Bytes file;
@@ -97,21 +66,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   acekit::decompress::Decoder d;
   if (acekit::decompress::DecoderAlloc(d) != acekit::kOk) return 0;
   for (size_t f = 0; f < files.size(); ++f) {
-    Bytes stream;
-    Source source(files[f], piece);
-    Sink sink(stream);
+    fuzz::Source source(files[f].data(), files[f].size(), piece);
+    fuzz::Sink sink;
     c.CompressFile(&source, &sink, static_cast<int32_t>(files[f].size()), !solid || f == 0);
     if (c.status() != acekit::kOk) __builtin_trap();
 
-    Bytes back;
-    Source packed(stream, 0xFFFFFFFFu);
-    Sink out(back);
+    fuzz::Source packed(sink.data.data(), sink.data.size());
+    fuzz::Sink out;
     acekit::decompress::DecoderStart(d, &packed, static_cast<int32_t>(files[f].size()),
                                      solid && f > 0, static_cast<uint32_t>(f + 1),
                                      acekit::decompress::kMethodLz77);
     const uint32_t status =
         acekit::decompress::DecodeEntry(d, acekit::decompress::kMethodLz77, &out);
-    if (status != acekit::kOk || back != files[f] || d.crc != c.crc()) __builtin_trap();
+    if (status != acekit::kOk || out.data != files[f] || d.crc != c.crc()) __builtin_trap();
   }
   acekit::decompress::DecoderFree(d);
   return 0;

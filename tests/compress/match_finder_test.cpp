@@ -45,22 +45,20 @@ TEST(MatchFinder, RunsTwoByteMatchesAndSlides) {
 }
 
 TEST(MatchFinder, ThreeByteDistanceLimit) {
+  // {distance, the byte after the first copy, whether the second copy ends
+  // the file, whether it is a match}. The search also compares the zeros
+  // past the end, so the copy followed by 0 looks longer than the three
+  // bytes left; cut to three it is kept only below distance 8192.
   struct Case {
     uint32_t distance;
-    uint8_t after_first;  // the byte after the first copy
-    bool at_end;          // the second copy ends the file
-    bool match;
+    uint8_t after_first;
+    bool at_end, match;
   };
-  const Case cases[] = {
-      {8192, 0x80, false, true},
-      {8193, 0x80, false, false},
-      {8192, 0x80, true, true},
-      // The search also compares the zeros past the end, so the copy
-      // followed by 0 looks longer than the three bytes left; cut to three
-      // it is kept only below distance 8192.
-      {8192, 0x00, true, false},
-      {8191, 0x00, true, true},
-  };
+  const Case cases[] = {{8192, 0x80, false, true},
+                        {8193, 0x80, false, false},
+                        {8192, 0x80, true, true},
+                        {8192, 0x00, true, false},
+                        {8191, 0x00, true, true}};
   for (const Case& c : cases) {
     const size_t first = 300, second = first + c.distance;
     Bytes file = Filler(second + (c.at_end ? 3 : 100), 9);
@@ -179,14 +177,14 @@ TEST(Compressor, FailuresEndInTheStatusWord) {
     Compressor c;
     int32_t dict = 64;
     ASSERT_TRUE(c.Setup(&dict, 1));
-    MemSource source(data);
-    MemSink sink;
+    MemorySource source(data);
+    MemorySink sink;
     source.fail = expected == kOpenFailed;
-    if (expected == kShortWrite) sink.room = 1000;
+    if (expected == kShortWrite) sink.limit = 1000;
     if (expected == kCancelled) c.SetProgress(ProgressHook{&Cancel, 0});
     c.CompressFile(&source, &sink, static_cast<int32_t>(data.size()), true);
     EXPECT_EQ(c.status(), expected);
-    EXPECT_LE(sink.writes, 1);
+    EXPECT_LE(sink.calls, 1);
     // A cancel ends the coder within the window being coded.
     if (expected == kCancelled) {
       EXPECT_LE(c.bytes_in(), 2 * 65536);

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "decompress/bit_input.h"
 #include "decompress/decoder.h"
 #include "decompress/huffman_table.h"
 #include "format/crc32.h"
@@ -22,19 +21,6 @@ class Prng {
 
  private:
   uint64_t s_;
-};
-
-class VecSink final : public ByteSink {
- public:
-  explicit VecSink(Bytes& out) : out_(out) {}
-  int32_t Write(const void* buf, uint32_t count) override {
-    out_.insert(out_.end(), static_cast<const uint8_t*>(buf),
-                static_cast<const uint8_t*>(buf) + count);
-    return static_cast<int32_t>(count);
-  }
-
- private:
-  Bytes& out_;
 };
 
 }  // namespace
@@ -87,10 +73,10 @@ std::vector<Packed> CompressAll(const std::vector<Bytes>& files, int32_t dict_kb
   Compressor c;
   if (!c.Setup(&dict_kb, level)) return result;
   for (size_t i = 0; i < files.size(); ++i) {
-    MemSource source(files[i]);
-    MemSink sink;
+    MemorySource source(files[i]);
+    MemorySink sink;
     c.CompressFile(&source, &sink, static_cast<int32_t>(files[i].size()), !solid || i == 0);
-    result.push_back(Packed{std::move(sink.out), c.crc(), c.status()});
+    result.push_back(Packed{std::move(sink.data), c.crc(), c.status()});
   }
   return result;
 }
@@ -100,13 +86,12 @@ bool DecodeAll(const std::vector<Packed>& packed, const std::vector<Bytes>& file
   if (decompress::DecoderAlloc(d) != kOk) return false;
   bool ok = packed.size() == files.size();
   for (size_t i = 0; i < packed.size() && ok; ++i) {
-    MemSource source(packed[i].stream);
-    Bytes got;
-    VecSink sink(got);
+    MemorySource source(packed[i].stream);
+    MemorySink sink;
     decompress::DecoderStart(d, &source, static_cast<int32_t>(files[i].size()), solid,
                              static_cast<uint32_t>(i + 1), decompress::kMethodLz77);
     ok = decompress::DecodeEntry(d, decompress::kMethodLz77, &sink) == kOk &&
-         d.crc == packed[i].crc && got == files[i];
+         d.crc == packed[i].crc && sink.data == files[i];
   }
   decompress::DecoderFree(d);
   return ok;
@@ -124,13 +109,8 @@ const Piece* Parsed::At(size_t pos) const {
 Parsed Parse(const Bytes& stream, size_t size) {
   using namespace decompress;
   Parsed out;
-  MemSource source(stream);
-  Bytes buffer(kWordBufferBytes);
-  BitFeed feed;
-  feed.source = &source;
-  feed.buffer = buffer.data();
-  BitInput in;
-  in.Start(feed);
+  test::Reader reader(stream);
+  BitInput& in = reader.in;
   std::vector<uint16_t> main(1u << kMainTableWidth), lengths(1u << kMainTableWidth);
   uint8_t main_len[283] = {}, length_len[256] = {};
   uint32_t ring[4] = {}, r = 0;

@@ -2,50 +2,18 @@
 // stream back into literals and matches, for the engine tests.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "compress/compressor.h"
-#include "platform/stream.h"
+#include "decompress/stream_builder.h"
 
 namespace acekit::compress_test {
 
 using Bytes = std::vector<uint8_t>;
 
-class MemSource final : public ByteSource {
- public:
-  explicit MemSource(const Bytes& data, uint32_t chunk = 0xFFFFFFFFu)
-      : data_(data), chunk_(chunk) {}
-  int32_t Read(void* buf, uint32_t count) override {
-    if (fail) return -1;
-    size_t n = std::min<size_t>({data_.size() - pos_, count, chunk_});
-    if (n != 0) std::memcpy(buf, data_.data() + pos_, n);
-    pos_ += n;
-    return static_cast<int32_t>(n);
-  }
-  bool fail = false;
-
- private:
-  const Bytes& data_;
-  uint32_t chunk_;
-  size_t pos_ = 0;
-};
-
-class MemSink final : public ByteSink {
- public:
-  int32_t Write(const void* buf, uint32_t count) override {
-    ++writes;
-    const uint32_t n = count < room ? count : room;
-    room -= n;
-    out.insert(out.end(), static_cast<const uint8_t*>(buf), static_cast<const uint8_t*>(buf) + n);
-    return static_cast<int32_t>(n);
-  }
-  Bytes out;
-  uint32_t room = 0xFFFFFFFFu;  // bytes accepted before writes come up short
-  int writes = 0;
-};
+using decompress::test::MemorySink;
+using decompress::test::MemorySource;
 
 // Deterministic inputs: the same bytes on every platform.
 enum class Kind { kText, kBinary, kRandom, kRuns, kMixed };

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "reader_fixture.h"
+#include "stream_builder.h"
 
 namespace acekit::decompress::test {
 namespace {
@@ -31,24 +31,6 @@ TEST(BitInput, FieldsAcrossRefillsReadBackExactly) {
   EXPECT_FALSE(r.in.Overrun());
   // One initial read of 4096 bytes, then 4088 bytes per refill.
   EXPECT_GE(r.source.calls, 5);
-}
-
-TEST(BitInput, RegisterFollowsWordBoundaries) {
-  BitWriter w;
-  w.Put(32, 0x12345678);
-  w.Put(32, 0x9ABCDEF0);
-  w.Put(32, 0x0F1E2D3C);
-  Reader r(w.Finish());
-  EXPECT_EQ(r.in.Register(), 0x12345678u);
-  r.in.Skip(0);
-  EXPECT_EQ(r.in.Register(), 0x12345678u);
-  r.in.Skip(4);
-  EXPECT_EQ(r.in.Register(), 0x23456789u);
-  r.in.Skip(28);
-  EXPECT_EQ(r.in.Register(), 0x9ABCDEF0u);
-  r.in.Skip(16);
-  r.in.Skip(16);
-  EXPECT_EQ(r.in.Register(), 0x0F1E2D3Cu);
 }
 
 // Words are little-endian and read from the top. Past the delivered data the

@@ -5,6 +5,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "api/status.h"
@@ -66,46 +67,33 @@ TEST(DecoderAlloc, FailsCleanlyForEachBuffer) {
   }
 }
 
-TEST_F(DecoderTest, StoredEntryPassesThroughInChunks) {
+// A stored entry passes through in chunks, each reported; an empty one
+// reports and writes nothing; a cancel stops before the chunk is written.
+TEST_F(DecoderTest, StoredEntriesPassThroughInReportedChunks) {
   std::vector<uint8_t> data(5000);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + i / 13);
   ProgressLog log;
   d_->progress.hook = {RecordProgress, reinterpret_cast<ArcContext>(&log)};
   d_->progress.pending_phase = -1;
-
   ASSERT_EQ(Decode(data, 5000, kMethodStored), kOk);
   EXPECT_EQ(sink_.data, data);
   EXPECT_EQ(sink_.calls, 3);
   EXPECT_EQ(d_->crc, Crc32Update(kCrcInit, data.data(), data.size()));
   using P = std::pair<int32_t, int32_t>;
   EXPECT_EQ(log.calls, (std::vector<P>{{-1, 0}, {40, 2048}, {81, 2048}, {100, 904}}));
-}
 
-TEST_F(DecoderTest, EmptyEntryProducesNothing) {
-  ProgressLog log;
-  d_->progress.hook = {RecordProgress, reinterpret_cast<ArcContext>(&log)};
+  log.calls.clear();
   for (uint32_t method : {kMethodStored, kMethodLz77}) {
     ASSERT_EQ(Decode({}, 0, method), kOk);
     EXPECT_EQ(d_->crc, kCrcInit);
     EXPECT_EQ(sink_.calls, 0);
   }
   EXPECT_TRUE(log.calls.empty());
-}
 
-struct ScriptCase {
-  const char* name;
-  Script script;
-  std::string expected;
-};
-
-class DecodeScript : public DecoderTest, public testing::WithParamInterface<ScriptCase> {};
-
-TEST_P(DecodeScript, ProducesExpectedBytes) {
-  const ScriptCase& c = GetParam();
-  const int32_t size = static_cast<int32_t>(c.expected.size());
-  ASSERT_EQ(Decode(c.script.Bytes(), size, kMethodLz77), kOk);
-  EXPECT_EQ(Output(), c.expected);
-  EXPECT_EQ(d_->crc, Crc32Update(kCrcInit, c.expected.data(), c.expected.size()));
+  log.answer_from_call = 1;
+  EXPECT_EQ(Decode(std::vector<uint8_t>(6000, 1), 6000, kMethodStored), kCancelled);
+  EXPECT_EQ(sink_.data.size(), 2048u);
+  EXPECT_EQ(log.calls.size(), 2u);
 }
 
 // A block without matches, coded the way the encoder does it: literal codes
@@ -113,90 +101,59 @@ TEST_P(DecodeScript, ProducesExpectedBytes) {
 Block LiteralBlock() {
   std::vector<uint8_t> main(283, 0);
   for (char ch : std::string("abcde")) main[static_cast<uint8_t>(ch)] = 3;
-  std::vector<uint8_t> length = {1, 1};
-  return Block(main, length);
-}
-
-std::string Alternating(size_t n) {
-  std::string s;
-  for (size_t i = 0; i < n; ++i) s += i % 2 == 0 ? 'a' : 'b';
-  return s;
+  return Block(main, {1, 1});
 }
 
 Block SmallBlock() {
   std::vector<uint8_t> main(263, 0);
-  main['d'] = 2;
-  main['e'] = 2;
-  main[262] = 2;
-  return Block(main, std::vector<uint8_t>{1, 1});
+  main['d'] = main['e'] = main[262] = 2;
+  return Block(main, {1, 1});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Streams, DecodeScript,
-    testing::Values(
-        ScriptCase{"LiteralOnlyBlock", Script(LiteralBlock()).Lit("abcdeedcba"), "abcdeedcba"},
-        // Distance 3, length 2 + 4: the copy overlaps its own output.
-        ScriptCase{"OverlappingMatch", Script().Lit("abc").New(3, 4), "abcabcabc"},
-        ScriptCase{"DistanceOneRepeatsLastByte", Script().Lit("x").New(1, 8), "xxxxxxxxxxx"},
-        // Before any new distance every history slot holds code 0: one back.
-        ScriptCase{"RepeatBeforeAnyNewDistance", Script().Lit("q").Rep(0, 3), "qqqqqq"},
-        // History after four new distances, most recent first: 7 3 5 10.
-        // k = 3 brings 10 to the front (10 7 3 5); k = 0 keeps it; k = 3
-        // then takes 5 (5 10 7 3); k = 2 takes 7 (7 5 10 3); k = 1 takes 5.
-        ScriptCase{"RepeatHistoryMovesToFront",
-                   Script()
-                       .Lit("0123456789")
-                       .New(10, 0)
-                       .New(5, 0)
-                       .New(3, 0)
-                       .New(7, 0)
-                       .Rep(3, 0)
-                       .Rep(0, 0)
-                       .Rep(3, 0)
-                       .Rep(2, 0)
-                       .Rep(1, 0),
-                   "0123456789"
-                   "01781790"
-                   "890"
-                   "17"
-                   "890"
-                   "901"
-                   "90"},
-        // Length code 255 on a short distance: 257 bytes from 2 back.
-        ScriptCase{"LongMatchAtShortDistance", Script().Lit("ab").New(2, 255), Alternating(259)},
-        // The block count runs out after three symbols; a new header with
-        // different codes follows.
-        ScriptCase{"SecondBlockHeaderMidEntry",
-                   Script(LiteralBlock()).Lit("abc").NextBlock(SmallBlock()).Lit("de").New(3, 1),
-                   "abcdecde"}),
-    [](const testing::TestParamInfo<ScriptCase>& info) { return std::string(info.param.name); });
-
-// Base lengths depend on the distance code: 2 up to 255, 3 up to 8191, 4
-// beyond, and the extra bits of the larger classes reach back exactly.
-TEST_F(DecoderTest, BaseLengthFollowsDistanceClass) {
-  std::string prefix;
-  for (int i = 0; i < 9000; ++i) prefix += static_cast<char>('A' + (i * 31 + i / 7) % 26);
-  Script s;
-  s.Lit(prefix).New(9000, 0).New(300, 0).New(256, 0).New(257, 0);
-  std::string expected = prefix;
-  for (uint32_t back : {9000u, 300u, 256u, 257u}) {
-    const size_t len = back - 1 > 8191 ? 4 : back - 1 > 255 ? 3 : 2;
-    for (size_t i = 0; i < len; ++i) expected += expected[expected.size() - back];
+TEST_F(DecoderTest, ScriptsProduceTheirBytes) {
+  std::string alternating;
+  for (size_t i = 0; i < 259; ++i) alternating += i % 2 == 0 ? 'a' : 'b';
+  // History after four new distances, most recent first: 7 3 5 10.
+  // k = 3 brings 10 to the front (10 7 3 5); k = 0 keeps it; k = 3
+  // then takes 5 (5 10 7 3); k = 2 takes 7 (7 5 10 3); k = 1 takes 5.
+  Script history;
+  history.Lit("0123456789");
+  for (uint32_t back : {10, 5, 3, 7}) history.New(back, 0);
+  for (uint32_t k : {3, 0, 3, 2, 1}) history.Rep(k, 0);
+  const std::pair<Script, std::string> cases[] = {
+      {Script(LiteralBlock()).Lit("abcdeedcba"), "abcdeedcba"},
+      // Distance 3, length 2 + 4: the copy overlaps its own output.
+      {Script().Lit("abc").New(3, 4), "abcabcabc"},
+      // Before any new distance every history slot holds code 0: one back.
+      {Script().Lit("q").Rep(0, 3), "qqqqqq"},
+      {history, "0123456789017817908901789090190"},
+      // Length code 255 on a short distance: 257 bytes from 2 back.
+      {Script().Lit("ab").New(2, 255), alternating},
+      // The block count runs out after three symbols; a new header with
+      // different codes follows.
+      {Script(LiteralBlock()).Lit("abc").NextBlock(SmallBlock()).Lit("de").New(3, 1), "abcdecde"},
+  };
+  for (const auto& [script, expected] : cases) {
+    ASSERT_EQ(Decode(script.Bytes(), static_cast<int32_t>(expected.size()), kMethodLz77), kOk);
+    EXPECT_EQ(Output(), expected);
+    EXPECT_EQ(d_->crc, Crc32Update(kCrcInit, expected.data(), expected.size()));
   }
-  ASSERT_EQ(Decode(s.Bytes(), static_cast<int32_t>(expected.size()), kMethodLz77), kOk);
-  EXPECT_EQ(Output(), expected);
 }
 
 // Matches of every shape give what a byte-by-byte forward copy gives: short
-// and long, with source and destination apart or overlapping.
+// and long, with source and destination apart or overlapping. Base lengths
+// depend on the distance code: 2 up to 255, 3 up to 8191, 4 beyond, and the
+// extra bits of the larger classes reach back exactly.
 TEST_F(DecoderTest, MatchesCopyLikeSingleBytes) {
   std::string expected;
-  for (int i = 0; i < 400; ++i) expected += static_cast<char>(i * 37 % 251);
+  for (int i = 0; i < 9000; ++i) expected += static_cast<char>('A' + (i * 31 + i / 7) % 26);
   Script s;
   s.Lit(expected);
-  for (uint32_t back : {1u, 2u, 3u, 5u, 7u, 8u, 9u, 15u, 16u, 17u, 64u, 255u, 256u, 300u}) {
-    const uint32_t base = back - 1 <= 255 ? 2 : 3;
+  for (uint32_t back : {1u, 2u, 3u, 5u, 7u, 8u, 9u, 15u, 16u, 17u, 64u, 255u, 256u, 257u, 300u,
+                        8192u, 8193u, 9000u}) {
+    const uint32_t base = back - 1 > 8191 ? 4 : back - 1 > 255 ? 3 : 2;
     for (uint32_t len : {3u, 4u, 5u, 7u, 8u, 9u, 15u, 16u, 17u, 40u, 100u, 257u}) {
+      if (len < base) continue;
       s.New(back, len - base);
       for (uint32_t i = 0; i < len; ++i) expected += expected[expected.size() - back];
     }
@@ -253,36 +210,20 @@ TEST_F(DecoderTest, ChunkEndsAfterTheSymbolThatReachesItsLimit) {
   EXPECT_EQ(d_->status, kOk);
 }
 
-struct SolidCase {
-  const char* name;
-  bool solid;
-  uint32_t entry;
-  std::string expected;
-};
-
-class SolidCarryOver : public DecoderTest, public testing::WithParamInterface<SolidCase> {};
-
 // The second entry refers back into the first. Only a solid continuation
 // keeps the window; the distance history starts over either way, so the
 // leading repeat reaches one byte back rather than the first entry's 6.
-TEST_P(SolidCarryOver, SecondEntrySeesFirstOnlyWhenSolid) {
-  const SolidCase& c = GetParam();
-  Script first;
-  first.Lit("hello world").New(6, 1);
-  ASSERT_EQ(Decode(first.Bytes(), 14, kMethodLz77, c.solid, 1), kOk);
-  ASSERT_EQ(Output(), "hello world wo");
-  Script second;
-  second.Rep(0, 0).New(14, 3);
-  ASSERT_EQ(Decode(second.Bytes(), 7, kMethodLz77, c.solid, c.entry), kOk);
-  EXPECT_EQ(Output(), c.expected);
+TEST_F(DecoderTest, SecondEntrySeesTheFirstOnlyWhenSolid) {
+  const std::tuple<bool, uint32_t, std::string> cases[] = {
+      {true, 2, "oollo w"}, {false, 2, std::string(7, '\0')}, {true, 1, std::string(7, '\0')}};
+  for (const auto& [solid, entry, expected] : cases) {
+    ASSERT_EQ(Decode(Script().Lit("hello world").New(6, 1).Bytes(), 14, kMethodLz77, solid, 1),
+              kOk);
+    ASSERT_EQ(Output(), "hello world wo");
+    ASSERT_EQ(Decode(Script().Rep(0, 0).New(14, 3).Bytes(), 7, kMethodLz77, solid, entry), kOk);
+    EXPECT_EQ(Output(), expected) << solid << entry;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Entries, SolidCarryOver,
-    testing::Values(SolidCase{"Solid", true, 2, "oollo w"},
-                    SolidCase{"NormalArchive", false, 2, std::string(7, '\0')},
-                    SolidCase{"SolidButFirstOfOperation", true, 1, std::string(7, '\0')}),
-    [](const testing::TestParamInfo<SolidCase>& info) { return std::string(info.param.name); });
 
 // Entries that straddle the end of the circular window: the output wraps and
 // a match whose source sits before the end lands after it.
@@ -293,50 +234,21 @@ TEST_F(DecoderTest, WindowWrapsAcrossEntries) {
   Script s;
   s.Lit("0123456789").New(10, 8).New(3, 2);
   ASSERT_EQ(Decode(s.Bytes(), 24, kMethodLz77, true, 2), kOk);
-  EXPECT_EQ(Output(),
-            "0123456789"
-            "0123456789"
-            "7897");
+  EXPECT_EQ(Output(), "012345678901234567897897");
 }
 
-TEST_F(DecoderTest, ProgressCancelStopsBeforeWriting) {
-  ProgressLog log;
-  log.answer_from_call = 1;
-  d_->progress.hook = {RecordProgress, reinterpret_cast<ArcContext>(&log)};
-  EXPECT_EQ(Decode(std::vector<uint8_t>(6000, 1), 6000, kMethodStored), kCancelled);
-  EXPECT_EQ(sink_.data.size(), 2048u);
-  EXPECT_EQ(log.calls.size(), 2u);
-}
-
-TEST_F(DecoderTest, ShortWriteFails) {
-  source_ = std::make_unique<MemorySource>(std::vector<uint8_t>(3000, 9));
-  sink_ = MemorySink();
-  sink_.limit = 100;
-  DecoderStart(*d_, source_.get(), 3000, false, 1, kMethodStored);
-  EXPECT_EQ(DecodeEntry(*d_, kMethodStored, &sink_), kShortWrite);
-}
-
-TEST_F(DecoderTest, DecodeOnlyWritesNothingButKeepsCrc) {
+// A sink that comes up short fails the entry; without a sink the entry is
+// only checked, its CRC kept all the same.
+TEST_F(DecoderTest, ShortWriteFailsAndNoSinkKeepsTheCrc) {
   const std::vector<uint8_t> data = Bytes("decode only");
   MemorySource src(data);
   DecoderStart(*d_, &src, 11, false, 1, kMethodStored);
   ASSERT_EQ(DecodeEntry(*d_, kMethodStored, nullptr), kOk);
   EXPECT_EQ(d_->crc, Crc32Update(kCrcInit, data.data(), data.size()));
-}
-
-struct DamageCase {
-  const char* name;
-  std::vector<uint8_t> packed;
-  int32_t size;
-  uint32_t method;
-  uint32_t status;
-};
-
-class DamagedEntry : public DecoderTest, public testing::WithParamInterface<DamageCase> {};
-
-TEST_P(DamagedEntry, EndsWithStatus) {
-  const DamageCase& c = GetParam();
-  EXPECT_EQ(Decode(c.packed, c.size, c.method), c.status);
+  MemorySource more(std::vector<uint8_t>(3000, 9));
+  sink_.limit = 100;
+  DecoderStart(*d_, &more, 3000, false, 1, kMethodStored);
+  EXPECT_EQ(DecodeEntry(*d_, kMethodStored, &sink_), kShortWrite);
 }
 
 // A main set whose only code is 1 + 15 bits long: more than the table's 11.
@@ -350,23 +262,21 @@ std::vector<uint8_t> OversizedCodeSet() {
   return w.Finish();
 }
 
-std::vector<uint8_t> Truncated(std::vector<uint8_t> v, size_t keep) {
-  v.resize(keep);
-  return v;
+TEST_F(DecoderTest, DamagedEntriesEndWithAStatus) {
+  std::vector<uint8_t> cut = Script().Byte('k', 3000).Bytes();
+  cut.resize(1000);
+  const std::tuple<std::vector<uint8_t>, int32_t, uint32_t, uint32_t> cases[] = {
+      {Bytes("abc"), 3, 2, kUnsupported},
+      {OversizedCodeSet(), 10, kMethodLz77, kCorrupt},
+      {Bytes("abc"), 4, kMethodStored, kCrcMismatch},  // the source ends early
+      // "abc" then a 6-byte match: nine bytes where five were declared.
+      {Script().Lit("abc").New(3, 4).Bytes(), 5, kMethodLz77, kCrcMismatch},
+      {cut, 3000, kMethodLz77, kCrcMismatch},
+  };
+  for (const auto& [packed, size, method, status] : cases) {
+    EXPECT_EQ(Decode(packed, size, method), status) << status;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Streams, DamagedEntry,
-    testing::Values(
-        DamageCase{"UnknownMethod", Bytes("abc"), 3, 2, kUnsupported},
-        DamageCase{"InvalidCodeSet", OversizedCodeSet(), 10, kMethodLz77, kCorrupt},
-        DamageCase{"StoredSourceEndsEarly", Bytes("abc"), 4, kMethodStored, kCrcMismatch},
-        // "abc" then a 6-byte match: nine bytes where five were declared.
-        DamageCase{"StreamProducesMoreThanRemains", Script().Lit("abc").New(3, 4).Bytes(), 5,
-                   kMethodLz77, kCrcMismatch},
-        DamageCase{"CompressedSourceEndsEarly", Truncated(Script().Byte('k', 3000).Bytes(), 1000),
-                   3000, kMethodLz77, kCrcMismatch}),
-    [](const testing::TestParamInfo<DamageCase>& info) { return std::string(info.param.name); });
 
 // Whatever the bytes, an entry ends: with a status, or with nothing left.
 TEST_F(DecoderTest, ArbitraryBytesAlwaysEnd) {

@@ -4,12 +4,14 @@
 // decoder it checks.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "decompress/bit_input.h"
 #include "decompress/sort_by_length.h"
 #include "platform/stream.h"
 
@@ -84,106 +86,86 @@ inline void PutCodeLengths(BitWriter& w, const std::vector<uint8_t>& lengths) {
   }
 }
 
-// A block of the file stream: main code (symbols 0..282 at most), length
-// code, and the count of main symbols that follow.
+// The codes of one block of the file stream; by default codes that cover
+// every symbol: 9-bit main codes, 8-bit length codes.
 struct Block {
-  Code main;
-  Code length;
-  Block(std::vector<uint8_t> main_lengths, std::vector<uint8_t> length_lengths)
+  Code main, length;
+  explicit Block(std::vector<uint8_t> main_lengths = std::vector<uint8_t>(283, 9),
+                 std::vector<uint8_t> length_lengths = std::vector<uint8_t>(256, 8))
       : main(std::move(main_lengths)), length(std::move(length_lengths)) {}
-
-  void PutHeader(BitWriter& w, uint32_t symbols) const {
-    PutCodeLengths(w, main.lengths);
-    PutCodeLengths(w, length.lengths);
-    w.Put(15, symbols);
-  }
-  void Literal(BitWriter& w, uint8_t byte) const { main.Put(w, byte); }
-  // A new distance: `back` bytes behind (distance code back - 1).
-  void NewDistance(BitWriter& w, uint32_t back, uint32_t length_code) const {
-    const uint32_t code = back - 1;
-    int c = 0;
-    while ((code >> c) != 0) ++c;  // bit length of the code
-    main.Put(w, 260 + c);
-    if (c >= 2) w.Put(c - 1, code & ((1u << (c - 1)) - 1));
-    length.Put(w, static_cast<int>(length_code));
-  }
-  void Repeat(BitWriter& w, int k, uint32_t length_code) const {
-    main.Put(w, 256 + k);
-    length.Put(w, static_cast<int>(length_code));
-  }
 };
-
-// A block whose codes cover every symbol: 9-bit main codes, 8-bit length codes.
-inline Block AnyBlock() {
-  return Block(std::vector<uint8_t>(283, 9), std::vector<uint8_t>(256, 8));
-}
 
 // A compressed entry written as a list of blocks and their symbols.
 class Script {
  public:
-  explicit Script(Block first = AnyBlock()) { blocks_.push_back({std::move(first), {}}); }
+  explicit Script(Block first = Block()) { NextBlock(std::move(first)); }
 
   Script& Lit(const std::string& text) {
-    for (char c : text) ops_().push_back({Op::kLit, static_cast<uint8_t>(c), 0});
+    for (char c : text) Add(static_cast<uint8_t>(c));
     return *this;
   }
   Script& Byte(uint8_t b, size_t times = 1) {
-    for (size_t i = 0; i < times; ++i) ops_().push_back({Op::kLit, b, 0});
+    for (size_t i = 0; i < times; ++i) Add(b);
     return *this;
   }
+  // A new distance: `back` bytes behind (distance code back - 1), sent as
+  // its bit length and the bits below the leading one.
   Script& New(uint32_t back, uint32_t length_code) {
-    ops_().push_back({Op::kNew, back, length_code});
-    return *this;
+    const uint32_t code = back - 1;
+    int c = 0;
+    while ((code >> c) != 0) ++c;
+    return c < 2 ? Add(260 + c, 0, 0, length_code)
+                 : Add(260 + c, c - 1, code & ((1u << (c - 1)) - 1), length_code);
   }
-  Script& Rep(uint32_t k, uint32_t length_code) {
-    ops_().push_back({Op::kRep, k, length_code});
-    return *this;
-  }
+  Script& Rep(uint32_t k, uint32_t length_code) { return Add(256 + k, 0, 0, length_code); }
   Script& NextBlock(Block b) {
     blocks_.push_back({std::move(b), {}});
     return *this;
   }
 
-  void Write(BitWriter& w) const {
-    for (const auto& [block, ops] : blocks_) {
-      block.PutHeader(w, static_cast<uint32_t>(ops.size()));
-      for (const Op& op : ops) {
-        if (op.kind == Op::kLit) block.Literal(w, static_cast<uint8_t>(op.a));
-        if (op.kind == Op::kNew) block.NewDistance(w, op.a, op.b);
-        if (op.kind == Op::kRep) block.Repeat(w, static_cast<int>(op.a), op.b);
-      }
-    }
-  }
   std::vector<uint8_t> Bytes() const {
     BitWriter w;
-    Write(w);
+    for (const auto& [block, ops] : blocks_) {
+      PutCodeLengths(w, block.main.lengths);
+      PutCodeLengths(w, block.length.lengths);
+      w.Put(15, static_cast<uint32_t>(ops.size()));
+      for (const Op& op : ops) {
+        block.main.Put(w, op.symbol);
+        w.Put(op.extra_bits, op.extra);
+        if (op.symbol >= 256) block.length.Put(w, static_cast<int>(op.length_code));
+      }
+    }
     return w.Finish();
   }
 
  private:
   struct Op {
-    enum Kind { kLit, kNew, kRep } kind;
-    uint32_t a;
-    uint32_t b;
+    int symbol, extra_bits;
+    uint32_t extra, length_code;
   };
-  std::vector<Op>& ops_() { return blocks_.back().second; }
+  Script& Add(uint32_t symbol, int extra_bits = 0, uint32_t extra = 0, uint32_t length_code = 0) {
+    blocks_.back().second.push_back({static_cast<int>(symbol), extra_bits, extra, length_code});
+    return *this;
+  }
   std::vector<std::pair<Block, std::vector<Op>>> blocks_;
 };
 
+// In-memory ends of a stream: a source that can hand out short pieces or
+// fail, and a sink that can come up short.
 class MemorySource final : public ByteSource {
  public:
   explicit MemorySource(std::vector<uint8_t> data, uint32_t max_read = 0xFFFFFFFFu)
       : data_(std::move(data)), max_read_(max_read) {}
   int32_t Read(void* buf, uint32_t count) override {
     ++calls;
-    if (count > max_read_) count = max_read_;
-    const size_t left = data_.size() - at_;
-    const size_t n = count < left ? count : left;
+    if (fail) return -1;
+    const size_t n = std::min<size_t>({count, max_read_, data_.size() - at_});
     if (n > 0) std::memcpy(buf, data_.data() + at_, n);
     at_ += n;
     return static_cast<int32_t>(n);
   }
   int calls = 0;
+  bool fail = false;
 
  private:
   std::vector<uint8_t> data_;
@@ -195,15 +177,27 @@ class MemorySink final : public ByteSink {
  public:
   int32_t Write(const void* buf, uint32_t count) override {
     ++calls;
-    uint32_t n = count < limit ? count : limit;
+    const uint32_t n = std::min(count, limit);
     limit -= n;
-    const auto* p = static_cast<const uint8_t*>(buf);
-    data.insert(data.end(), p, p + n);
+    data.insert(data.end(), static_cast<const uint8_t*>(buf), static_cast<const uint8_t*>(buf) + n);
     return static_cast<int32_t>(n);
   }
   std::vector<uint8_t> data;
   uint32_t limit = 0xFFFFFFFFu;  // bytes accepted before writes come up short
   int calls = 0;
+};
+
+// A bit reader over the given bytes.
+struct Reader {
+  std::vector<uint8_t> buffer = std::vector<uint8_t>(kWordBufferBytes, 0);
+  MemorySource source;
+  BitFeed feed;
+  BitInput in;
+  explicit Reader(std::vector<uint8_t> bytes) : source(std::move(bytes)) {
+    feed.source = &source;
+    feed.buffer = buffer.data();
+    in.Start(feed);
+  }
 };
 
 }  // namespace acekit::decompress::test

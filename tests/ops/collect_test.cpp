@@ -36,33 +36,26 @@ std::vector<std::string> Names(const InputFileList& list) {
   return out;
 }
 
-struct ItemCase {
-  const char *input, *dir, *name, *ext;
-  uint16_t options;
-  const char* item;
-  const char* source;
-};
-
-class ItemNames : public ::testing::TestWithParam<ItemCase> {};
-
-TEST_P(ItemNames, BuildsItemAndSourcePath) {
-  const ItemCase& c = GetParam();
-  const FileMask m = Mask(c.dir, c.name, c.ext);
-  char out[kItemTextSize];
-  ItemName(m, out, sizeof out);
-  EXPECT_STREQ(out, c.item);
-  ItemSourcePath(MakeSettings(c.input, "", c.options), m, out, sizeof out);
-  EXPECT_STREQ(out, c.source);
+TEST(ItemName, BuildsItemAndSourcePath) {
+  struct Case {
+    const char *input, *dir, *name, *ext;
+    uint16_t options;
+    const char *item, *source;
+  };
+  const Case cases[] = {
+      {"D:\\src\\", "subdir\\", "a", "txt", 0, "subdir\\a.txt", "D:\\src\\subdir\\a.txt"},
+      {"D:\\src\\", "", "README", "", 0, "README", "D:\\src\\README"},
+      {"D:\\src\\", "sub\\", "a", "txt", kOptNamesOnly, "sub\\a.txt", "sub\\a.txt"},
+      {"", "", "a", "b", 0, "a.b", "a.b"}};
+  for (const Case& c : cases) {
+    const FileMask m = Mask(c.dir, c.name, c.ext);
+    char out[kItemTextSize];
+    ItemName(m, out, sizeof out);
+    EXPECT_STREQ(out, c.item);
+    ItemSourcePath(MakeSettings(c.input, "", c.options), m, out, sizeof out);
+    EXPECT_STREQ(out, c.source);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Cases, ItemNames,
-                         ::testing::Values(ItemCase{"D:\\src\\", "subdir\\", "a", "txt", 0,
-                                                    "subdir\\a.txt", "D:\\src\\subdir\\a.txt"},
-                                           ItemCase{"D:\\src\\", "", "README", "", 0, "README",
-                                                    "D:\\src\\README"},
-                                           ItemCase{"D:\\src\\", "sub\\", "a", "txt", kOptNamesOnly,
-                                                    "sub\\a.txt", "sub\\a.txt"},
-                                           ItemCase{"", "", "a", "b", 0, "a.b", "a.b"}));
 
 TEST(FindItemForEntry, ComparesWithRelativePathInFrontIgnoringCase) {
   FileMask second = Mask("subdir\\", "a", "txt");

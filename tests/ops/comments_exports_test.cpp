@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "api/status.h"
@@ -23,15 +24,6 @@ class CommentArchive : public ArchiveTest {
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"A.TXT", "B.TXT", "C.EXE"}));
     EXPECT_EQ(dir_.List("arc"), std::vector<std::string>{"x.ace"}) << "temporary file left";
-  }
-  void RemoveMain() {
-    InitArcFile(arc_.c_str());
-    CommentRec none{nullptr, 0, 0, {}};
-    SetMainCommentArc(&none);
-    EXPECT_EQ(GetArchiveStatus(), 0);
-    // Until the archive is opened again the host still reads the old text.
-    EXPECT_TRUE(HeldMain().present);
-    DoneArcFile();
   }
 };
 
@@ -56,7 +48,13 @@ TEST_P(Comments, MainCommentIsSetReplacedAndRemoved) {
   EXPECT_NE(Parse(Bytes()).main_flags & 0x0002, 0u);
   ExpectIntact();
 
-  RemoveMain();
+  InitArcFile(arc_.c_str());
+  CommentRec none{nullptr, 0, 0, {}};
+  SetMainCommentArc(&none);
+  EXPECT_EQ(GetArchiveStatus(), 0);
+  // Until the archive is opened again the host still reads the old text.
+  EXPECT_TRUE(HeldMain().present);
+  DoneArcFile();
   const MainComment gone = ReadMain(arc_);
   EXPECT_FALSE(gone.present);
   EXPECT_EQ(gone.read_flag, 0);
@@ -130,42 +128,32 @@ TEST_P(Comments, FileCommentsGoOnlyToTheNamedEntries) {
   EXPECT_TRUE(Bytes() == before) << "removal restores the original header";
 }
 
-struct LimitCase {
-  const char* what;
-  bool main;
-  int32_t length;
-  uint16_t status;
-};
-
-class CommentLimits : public NormalArchive, public ::testing::WithParamInterface<LimitCase> {};
-
-TEST_P(CommentLimits, LongestCommentsRoundTripLongerOnesAreRefused) {
-  const LimitCase& c = GetParam();
-  std::string text = TextBytes(c.length > 0 ? static_cast<size_t>(c.length) : 1, 21);
-  InitArcFile(arc_.c_str());
-  CommentRec rec{text.data(), c.length, 0, {}};
-  Masks names({"A.TXT"});
-  if (c.main) {
-    SetMainCommentArc(&rec);
-  } else {
-    SetFileCommentsArc(names.get(), &rec);
+TEST_F(NormalArchive, LongestCommentsRoundTripLongerOnesAreRefused) {
+  const std::tuple<bool, int32_t, uint16_t> cases[] = {
+      {true, 32766, 0}, {true, 32767, kMainCommentTooLong}, {true, -1, kMainCommentTooLong},
+      {false, 4096, 0}, {false, 4097, kFileCommentTooLong}, {false, -1, kFileCommentTooLong}};
+  for (const auto& [main, length, status] : cases) {
+    SCOPED_TRACE(length);
+    dir_.Write("arc\\x.ace", before_);
+    std::string text = TextBytes(length > 0 ? static_cast<size_t>(length) : 1, 21);
+    InitArcFile(arc_.c_str());
+    CommentRec rec{text.data(), length, 0, {}};
+    Masks names({"A.TXT"});
+    if (main) {
+      SetMainCommentArc(&rec);
+    } else {
+      SetFileCommentsArc(names.get(), &rec);
+    }
+    ASSERT_EQ(GetArchiveStatus(), status);
+    DoneArcFile();
+    if (status != 0) {
+      ExpectUnchanged();
+      continue;
+    }
+    EXPECT_EQ(main ? ReadMain(arc_).text : Commented(arc_)["A.TXT"], text);
+    ExpectIntact();
   }
-  ASSERT_EQ(GetArchiveStatus(), c.status);
-  DoneArcFile();
-  if (c.status != 0) return ExpectUnchanged();
-  EXPECT_EQ(c.main ? ReadMain(arc_).text : Commented(arc_)["A.TXT"], text);
-  ExpectIntact();
 }
-
-INSTANTIATE_TEST_SUITE_P(Limits, CommentLimits,
-                         ::testing::Values(LimitCase{"Main32766", true, 32766, 0},
-                                           LimitCase{"Main32767", true, 32767, kMainCommentTooLong},
-                                           LimitCase{"MainNegative", true, -1, kMainCommentTooLong},
-                                           LimitCase{"File4096", false, 4096, 0},
-                                           LimitCase{"File4097", false, 4097, kFileCommentTooLong},
-                                           LimitCase{"FileNegative", false, -1,
-                                                     kFileCommentTooLong}),
-                         [](const auto& info) { return std::string(info.param.what); });
 
 TEST_F(NormalArchive, CommentsAreReadInTheAnsiPageUnlessTheHostWroteThem) {
   // 0x82 is e-acute in the OEM page; comments are written as given.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "format/crc32.h"
 #include "format/records.h"
@@ -56,13 +57,8 @@ TEST_F(ItemTest, EmptyFileIsAHeaderWithoutData) {
   ASSERT_EQ(p.entries.size(), 1u);
   const auto& e = p.entries[0];
   EXPECT_EQ(a.size(), 33u + 37 + 5);
-  EXPECT_EQ(e.flags, 1u);
-  EXPECT_EQ(e.pack, 0u);
-  EXPECT_EQ(e.orig, 0u);
-  EXPECT_EQ(e.crc, 0xFFFFFFFFu);
-  EXPECT_EQ(e.tech_type, 0u);
-  EXPECT_EQ(e.tech_qual, 2u);
-  EXPECT_EQ(e.attr, 0x20u);
+  EXPECT_EQ(std::tie(e.flags, e.pack, e.orig, e.crc, e.tech_type, e.tech_qual, e.attr),
+            std::make_tuple(1u, 0u, 0u, 0xFFFFFFFFu, 0u, 2u, 0x20u));
 }
 
 TEST_F(ItemTest, IncompressibleFileIsStoredAndTheAttemptCutOff) {
@@ -74,10 +70,8 @@ TEST_F(ItemTest, IncompressibleFileIsStoredAndTheAttemptCutOff) {
   const auto p = Parse(a);
   ASSERT_TRUE(p.ok) << "the file must end right after the stored data";
   const auto& e = p.entries.at(0);
-  EXPECT_EQ(e.tech_type, 0u);
-  EXPECT_EQ(e.pack, bytes.size());
-  EXPECT_EQ(e.orig, bytes.size());
-  EXPECT_EQ(e.crc, Crc32Update(kCrcInit, bytes.data(), bytes.size()));
+  const uint32_t crc = Crc32Update(kCrcInit, bytes.data(), bytes.size()), size = 70000;
+  EXPECT_EQ(std::tie(e.tech_type, e.pack, e.orig, e.crc), std::make_tuple(0u, size, size, crc));
   EXPECT_EQ(a.substr(e.data), bytes);
 }
 
@@ -128,9 +122,7 @@ TEST_F(ItemTest, DirectoryHeaderHasNoDataAndLosesItsTrailingSeparator) {
   ASSERT_TRUE(p.ok);
   const auto& e = p.entries.at(0);
   EXPECT_EQ(e.name, "data\\sub");
-  EXPECT_EQ(e.tech_type, 1u);
-  EXPECT_EQ(e.pack, 0u);
-  EXPECT_EQ(e.crc, 0xFFFFFFFFu);
+  EXPECT_EQ(std::tie(e.tech_type, e.pack, e.crc), std::make_tuple(1u, 0u, 0xFFFFFFFFu));
   EXPECT_NE(e.attr & 0x10, 0u);
   EXPECT_NE(e.ftime, 0u);
 }

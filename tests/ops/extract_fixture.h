@@ -57,11 +57,11 @@ inline std::string BuildArchive(const std::vector<Entry>& entries, bool solid) {
   for (const Entry& e : entries) {
     std::string packed = e.data;
     if (!e.data.empty()) {
-      testing::MemorySource src(e.data, 0);
-      testing::MemorySink sink;
+      decompress::test::MemorySource src({e.data.begin(), e.data.end()});
+      decompress::test::MemorySink sink;
       coder.CompressFile(&src, &sink, static_cast<int32_t>(e.data.size()), !solid || first);
       first = false;
-      if (e.method == 1) packed = sink.bytes;
+      if (e.method == 1) packed.assign(sink.data.begin(), sink.data.end());
     }
     uint32_t crc = Crc32Update(kCrcInit, e.data.data(), e.data.size());
     if (e.bad_crc) crc ^= 1;

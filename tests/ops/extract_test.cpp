@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "ops/entry_list.h"
 #include "ops/extract_fixture.h"
 #include "ops/extract_paths.h"
@@ -63,20 +65,27 @@ TEST_P(Extract, SelectedFileAloneIsWrittenAndShown) {
   EXPECT_EQ(host_.names[0].first, "\\c.txt");
 }
 
+// A test writes nothing, shows every file, and stops at a damaged one.
 TEST_P(Extract, TestWritesNothingAndShowsEveryFile) {
   Open({Dir("docs"), {"docs\\a.txt", TextBytes(3000, 1)}, {"b.txt", "b"}}, Solid());
   ops::TestArc(Ctx());
   EXPECT_EQ(arc_.status, kOk);
-  EXPECT_FALSE(fs::exists(Out()));
   ASSERT_EQ(host_.names.size(), 2u);
   EXPECT_EQ(host_.names[0],
             std::make_pair(std::string("\\docs\\a.txt"), LibPath(Out() / "docs/a.txt")));
   EXPECT_EQ(host_.names[1].first, "\\b.txt");
+  host_.names.clear();
+  Open({{"a", "a"}, {"b", "b", 0x20, 0, 0, true}, {"c", "c"}}, Solid());
+  ops::TestArc(Ctx());
+  EXPECT_EQ(arc_.status, kCrcMismatch);
+  EXPECT_EQ(host_.names.size(), 2u);
+  EXPECT_FALSE(fs::exists(Out()));
 }
 
 // During a rebuild the host is shown the working directory and the file's
-// own name, not where the file really goes.
-TEST_P(Extract, RebuildShowsTheTemporaryDirectory) {
+// own name, not where the file really goes; with a password set, an
+// encrypted entry is refused.
+TEST_P(Extract, RebuildShowsTheTemporaryDirectoryAndRefusesEncryptedEntries) {
   Open({{"docs\\a.txt", "a"}}, Solid());
   std::strcpy(arc_.temp_path, "T:\\work");
   ops::ExtractForRebuild(Ctx(), nullptr);
@@ -84,9 +93,7 @@ TEST_P(Extract, RebuildShowsTheTemporaryDirectory) {
   EXPECT_EQ(dir_.Read("out/docs/a.txt"), "a");
   ASSERT_EQ(host_.names.size(), 1u);
   EXPECT_EQ(host_.names[0].second, "T:\\work\\a.txt");
-}
-
-TEST_P(Extract, RebuildRefusesEncryptedEntriesWhenAPasswordIsSet) {
+  fs::remove_all(Out());
   Open({{"a.txt", "a"}, {"b.txt", "b", 0x20, 1, kFileFlagEncrypted}}, Solid());
   arc_.password_set = 1;
   ops::ExtractForRebuild(Ctx(), nullptr);
@@ -96,196 +103,143 @@ TEST_P(Extract, RebuildRefusesEncryptedEntriesWhenAPasswordIsSet) {
 
 INSTANTIATE_TEST_SUITE_P(NormalAndSolid, Extract, ::testing::Bool());
 
-// An existing read-only a.txt meets each answer of the host. b.txt comes
-// after it and, in a solid archive, refers back to a.txt's data.
-struct ReplaceCase {
-  bool solid;
-  int32_t answer;
-  uint32_t status;
-  bool replaced;
-  bool later_written;
-};
-
-class Replace : public ExtractTest, public ::testing::WithParamInterface<ReplaceCase> {};
-
-TEST_P(Replace, FollowsTheHostsAnswer) {
-  const ReplaceCase& c = GetParam();
+// An existing read-only a.txt meets each answer of the host: 0 replaces it,
+// 1 keeps it, 2 stops; any other answer replaces without lifting the
+// read-only mark. b.txt comes after it and, in a solid archive, refers back
+// to a.txt's data.
+TEST_F(ExtractTest, ReplaceFollowsTheHostsAnswer) {
   const std::string a = TextBytes(3000, 3);
-  Open({{"a.txt", a}, {"b.txt", a + "b"}}, c.solid);
-  dir_.Write("out/a.txt", "old");
-  fs::permissions(Out() / "a.txt",
-                  fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                  fs::perm_options::remove);
-  if (c.status == kOpenFailed) {
-    // This case needs a system that refuses to write a read-only file; Wine
-    // running as root does not.
-    const std::string target = LibPath(Out() / "a.txt");
-    const platform::Handle probe = platform::Open(target.c_str(), 'v');
+  const std::tuple<bool, int32_t, uint32_t> cases[] = {
+      {false, 0, kOk},        {true, 0, kOk},        {false, 1, kOk},        {true, 1, kOk},
+      {false, 2, kCancelled}, {true, 2, kCancelled}, {false, 7, kOpenFailed}};
+  for (const auto& [solid, answer, status] : cases) {
+    SCOPED_TRACE(::testing::Message() << solid << " " << answer);
+    if (fs::exists(Out()))
+      fs::permissions(Out() / "a.txt", fs::perms::owner_write, fs::perm_options::add);
+    fs::remove_all(Out());
+    host_ = Host{};
+    Open({{"a.txt", a}, {"b.txt", a + "b"}}, solid);
+    dir_.Write("out/a.txt", "old");
+    fs::permissions(Out() / "a.txt",
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    // The last case needs a system that refuses to write a read-only file;
+    // Wine running as root does not.
+    const platform::Handle probe = platform::Open(LibPath(Out() / "a.txt").c_str(), 'v');
     if (probe != platform::kBadHandle) {
       platform::Close(probe);
-      GTEST_SKIP() << "this system lets read-only files be written";
+      if (status == kOpenFailed) continue;
     }
+    host_.answer = answer;
+    ops::ExtractFileMaskListArc(Ctx(), nullptr);
+    EXPECT_EQ(arc_.status, status);
+    EXPECT_EQ(dir_.Read("out/a.txt"), answer == 0 ? a : "old");
+    EXPECT_EQ(fs::exists(Out() / "b.txt"), answer < 2);
+    if (answer < 2) {
+      EXPECT_EQ(dir_.Read("out/b.txt"), a + "b");
+    }
+    ASSERT_EQ(host_.questions.size(), 1u);
+    const FindData& old_rec = host_.questions[0].first;
+    const FindData& new_rec = host_.questions[0].second;
+    EXPECT_EQ(old_rec.size_low, 3u);
+    EXPECT_EQ(new_rec.attributes, 0x20u);
+    EXPECT_EQ(new_rec.size_low, a.size());
+    EXPECT_STREQ(new_rec.name, "a.txt");
+    FindTime t{};
+    ASSERT_TRUE(platform::DosTimeToFileTime(kTime, &t));
+    EXPECT_EQ(new_rec.last_write_time.low, t.low);
+    EXPECT_EQ(new_rec.creation_time.high, t.high);
   }
-  host_.answer = c.answer;
-  ops::ExtractFileMaskListArc(Ctx(), nullptr);
-  EXPECT_EQ(arc_.status, c.status);
-  EXPECT_EQ(dir_.Read("out/a.txt"), c.replaced ? a : "old");
-  EXPECT_EQ(fs::exists(Out() / "b.txt"), c.later_written);
-  if (c.later_written) {
-    EXPECT_EQ(dir_.Read("out/b.txt"), a + "b");
-  }
-
-  ASSERT_EQ(host_.questions.size(), 1u);
-  const FindData& old_rec = host_.questions[0].first;
-  const FindData& new_rec = host_.questions[0].second;
-  EXPECT_EQ(old_rec.size_low, 3u);
-  EXPECT_EQ(new_rec.attributes, 0x20u);
-  EXPECT_EQ(new_rec.size_low, a.size());
-  EXPECT_STREQ(new_rec.name, "a.txt");
-  FindTime t{};
-  ASSERT_TRUE(platform::DosTimeToFileTime(kTime, &t));
-  EXPECT_EQ(new_rec.last_write_time.low, t.low);
-  EXPECT_EQ(new_rec.creation_time.high, t.high);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Answers, Replace,
-    ::testing::Values(ReplaceCase{false, 0, kOk, true, true}, ReplaceCase{true, 0, kOk, true, true},
-                      ReplaceCase{false, 1, kOk, false, true},
-                      ReplaceCase{true, 1, kOk, false, true},
-                      ReplaceCase{false, 2, kCancelled, false, false},
-                      ReplaceCase{true, 2, kCancelled, false, false},
-                      // Any other answer replaces without lifting the read-only mark.
-                      ReplaceCase{false, 7, kOpenFailed, false, false}));
 
 // Five files; the third goes wrong. The first two stay, nothing of the third
 // or later is left.
-enum class Damage { kBadCrc, kEncrypted, kUnknownMethod, kHostStops, kShortWrite };
-
-struct DamageCase {
-  Damage damage;
-  bool solid;
-  uint32_t status;
-};
-
-class Failure : public ExtractTest, public ::testing::WithParamInterface<DamageCase> {};
-
-TEST_P(Failure, EndsAtTheThirdFileKeepingTheFirstTwo) {
-  const DamageCase& c = GetParam();
-  std::vector<Entry> entries;
-  for (int i = 1; i <= 5; ++i) entries.push_back({std::to_string(i), TextBytes(1500, i)});
-  Entry& third = entries[2];
-  if (c.damage == Damage::kBadCrc) third.bad_crc = true;
-  if (c.damage == Damage::kEncrypted) third.flags = kFileFlagEncrypted;
-  if (c.damage == Damage::kUnknownMethod) third.method = 2;
-  if (c.damage == Damage::kHostStops) host_.cancel_at = 3;
-  Open(entries, c.solid);
-  if (c.damage == Damage::kShortWrite) platform::ArmFault(platform::Fault::kWrite, 3);
-  ops::ExtractFileMaskListArc(Ctx(), nullptr);
-  EXPECT_EQ(arc_.status, c.status);
-  EXPECT_EQ(dir_.Tree("out"), (Files{"1", "2"}));
-  EXPECT_EQ(dir_.Read("out/2"), entries[1].data);
-}
-
-INSTANTIATE_TEST_SUITE_P(Damages, Failure,
-                         ::testing::Values(DamageCase{Damage::kBadCrc, false, kCrcMismatch},
-                                           DamageCase{Damage::kBadCrc, true, kCrcMismatch},
-                                           DamageCase{Damage::kEncrypted, false, kEncryptedEntry},
-                                           DamageCase{Damage::kEncrypted, true, kEncryptedEntry},
-                                           DamageCase{Damage::kUnknownMethod, false, kUnsupported},
-                                           DamageCase{Damage::kHostStops, true, kCancelled},
-                                           DamageCase{Damage::kShortWrite, false, kShortWrite}));
-
-TEST_F(ExtractTest, TestStopsAtADamagedFile) {
-  Open({{"a", "a"}, {"b", "b", 0x20, 0, 0, true}, {"c", "c"}}, false);
-  ops::TestArc(Ctx());
-  EXPECT_EQ(arc_.status, kCrcMismatch);
-  EXPECT_EQ(host_.names.size(), 2u);
-  EXPECT_FALSE(fs::exists(Out()));
+TEST_F(ExtractTest, FailureEndsAtTheThirdFileKeepingTheFirstTwo) {
+  enum Damage { kBadCrc, kEncrypted, kUnknownMethod, kHostStops, kFailedWrite };
+  const std::tuple<Damage, bool, uint32_t> cases[] = {
+      {kBadCrc, false, kCrcMismatch},        {kBadCrc, true, kCrcMismatch},
+      {kEncrypted, false, kEncryptedEntry},  {kEncrypted, true, kEncryptedEntry},
+      {kUnknownMethod, false, kUnsupported}, {kHostStops, true, kCancelled},
+      {kFailedWrite, false, kShortWrite}};
+  for (const auto& [damage, solid, status] : cases) {
+    SCOPED_TRACE(::testing::Message() << damage << " " << solid);
+    fs::remove_all(Out());
+    host_ = Host{};
+    std::vector<Entry> entries;
+    for (int i = 1; i <= 5; ++i) entries.push_back({std::to_string(i), TextBytes(1500, i)});
+    entries[2].bad_crc = damage == kBadCrc;
+    entries[2].flags = damage == kEncrypted ? kFileFlagEncrypted : 0;
+    entries[2].method = damage == kUnknownMethod ? 2 : 1;
+    host_.cancel_at = damage == kHostStops ? 3 : 0;
+    Open(entries, solid);
+    if (damage == kFailedWrite) platform::ArmFault(platform::Fault::kWrite, 3);
+    ops::ExtractFileMaskListArc(Ctx(), nullptr);
+    platform::DisarmFaults();
+    EXPECT_EQ(arc_.status, status);
+    EXPECT_EQ(dir_.Tree("out"), (Files{"1", "2"}));
+    EXPECT_EQ(dir_.Read("out/2"), entries[1].data);
+  }
 }
 
 // Names from a hostile archive land inside the output directory, at the
-// place their harmless parts name.
-struct HostileCase {
-  const char* stored;
-  uint16_t options;
-  const char* lands;
-};
-
-class Hostile : public ExtractTest, public ::testing::WithParamInterface<HostileCase> {};
-
-TEST_P(Hostile, NameStaysInsideTheOutputDirectory) {
+// place their harmless parts name; the name rules themselves are below.
+TEST_F(ExtractTest, HostileNamesStayInsideTheOutputDirectory) {
   const fs::path out = root_ / "d1/d2/out";
   std::strcpy(settings_.output_path, (LibPath(out) + "\\").c_str());
-  settings_.options = GetParam().options;
-  Open({{GetParam().stored, "payload"}}, false);
-  ops::ExtractFileMaskListArc(Ctx(), nullptr);
-  EXPECT_EQ(arc_.status, kOk);
-  EXPECT_EQ(dir_.Read("d1/d2/out/" + std::string(GetParam().lands)), "payload");
-  EXPECT_EQ(dir_.Tree().size(), 4u + dir_.Tree("d1/d2/out").size());  // a.ace, d1/, d1/d2/, out/
-  EXPECT_FALSE(fs::exists("/abs/x"));
-  EXPECT_FALSE(fs::exists("/x"));
+  const std::tuple<const char*, uint16_t, const char*> cases[] = {
+      {"..\\..\\x", kOptKeepPaths, "x"},
+      {"\\abs\\x", kOptKeepPaths, "abs/x"},
+      {"a\\..\\..\\x", kOptKeepPaths, "a/x"},
+      {"a\\..\\..\\x", 0, "x"}};
+  for (const auto& [stored, options, lands] : cases) {
+    SCOPED_TRACE(stored);
+    fs::remove_all(root_ / "d1");
+    settings_.options = options;
+    Open({{stored, "payload"}}, false);
+    ops::ExtractFileMaskListArc(Ctx(), nullptr);
+    EXPECT_EQ(arc_.status, kOk);
+    EXPECT_EQ(dir_.Read("d1/d2/out/" + std::string(lands)), "payload");
+    EXPECT_EQ(dir_.Tree().size(), 4u + dir_.Tree("d1/d2/out").size());  // a.ace, d1/, d1/d2/, out/
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, Hostile,
-                         ::testing::Values(HostileCase{"..\\..\\x", kOptKeepPaths, "x"},
-                                           HostileCase{"\\abs\\x", kOptKeepPaths, "abs/x"},
-                                           HostileCase{"C:\\x", kOptKeepPaths, "x"},
-                                           HostileCase{"a\\..\\..\\x", kOptKeepPaths, "a/x"},
-                                           HostileCase{"..\\..\\x", 0, "x"},
-                                           HostileCase{"a\\..\\..\\x", 0, "x"}));
-
-// The same names as the bare path functions confine them.
-struct ConfineCase {
-  const char* name;
-  const char* confined;
-};
-
-class Confine : public ::testing::TestWithParam<ConfineCase> {};
-
-TEST_P(Confine, KeepsTheNameBelowItsDirectory) {
-  char buf[64];
-  std::strcpy(buf, GetParam().name);
-  EXPECT_EQ(ops::ConfineName(buf), std::strlen(GetParam().confined));
-  EXPECT_STREQ(buf, GetParam().confined);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Names, Confine,
-    ::testing::Values(ConfineCase{"docs\\", "docs\\"}, ConfineCase{"..\\..\\x", "x"},
-                      ConfineCase{"\\abs\\x", "abs\\x"}, ConfineCase{"C:\\x", "x"},
-                      ConfineCase{"a\\..\\..\\x", "a\\x"}, ConfineCase{"c:x", "x"},
-                      ConfineCase{"\\\\server\\share\\x", "server\\share\\x"},
-                      ConfineCase{"./a//b/./c", "a\\b\\c"},
-                      ConfineCase{"a\\...\\. .\\.. \\b", "a\\b"}, ConfineCase{"..", ""},
-                      ConfineCase{"a.b\\..c\\d..", "a.b\\..c\\d.."}));
-
-struct TargetCase {
-  const char* stored;
-  uint16_t options;
-  const char* relative;
-  const char* target;
-};
-
-class Target : public ::testing::TestWithParam<TargetCase> {};
-
-TEST_P(Target, JoinsTheConfinedNameToTheOutputPath) {
-  Settings s;
-  s.options = GetParam().options;
-  std::strcpy(s.output_path, "D:\\out\\");
-  std::strcpy(s.relative_path, GetParam().relative);
-  char dst[kPathSize];
-  ops::ExtractTargetPath(GetParam().stored, s, dst, sizeof dst);
-  EXPECT_STREQ(dst, GetParam().target);
+TEST(ConfineName, KeepsTheNameBelowItsDirectory) {
+  const std::pair<const char*, const char*> cases[] = {{"docs\\", "docs\\"},
+                                                       {"..\\..\\x", "x"},
+                                                       {"\\abs\\x", "abs\\x"},
+                                                       {"C:\\x", "x"},
+                                                       {"a\\..\\..\\x", "a\\x"},
+                                                       {"c:x", "x"},
+                                                       {"\\\\server\\share\\x", "server\\share\\x"},
+                                                       {"./a//b/./c", "a\\b\\c"},
+                                                       {"a\\...\\. .\\.. \\b", "a\\b"},
+                                                       {"..", ""},
+                                                       {"a.b\\..c\\d..", "a.b\\..c\\d.."}};
+  for (const auto& [name, confined] : cases) {
+    char buf[64];
+    std::strcpy(buf, name);
+    EXPECT_EQ(ops::ConfineName(buf), std::strlen(confined)) << name;
+    EXPECT_STREQ(buf, confined);
+  }
 }
 
 // The relative path's length is cut from the name unlooked at; what is left
 // must still not climb out.
-INSTANTIATE_TEST_SUITE_P(Paths, Target,
-                         ::testing::Values(TargetCase{"docs\\a.txt", kOptKeepPaths, "docs",
-                                                      "D:\\out\\a.txt"},
-                                           TargetCase{"x..\\y", kOptKeepPaths, "x", "D:\\out\\y"},
-                                           TargetCase{"a\\..", 0, "", "D:\\out\\"}));
+TEST(ExtractTargetPath, JoinsTheConfinedNameToTheOutputPath) {
+  const std::tuple<const char*, uint16_t, const char*, const char*> cases[] = {
+      {"docs\\a.txt", kOptKeepPaths, "docs", "D:\\out\\a.txt"},
+      {"x..\\y", kOptKeepPaths, "x", "D:\\out\\y"},
+      {"a\\..", 0, "", "D:\\out\\"}};
+  for (const auto& [stored, options, relative, target] : cases) {
+    Settings s;
+    s.options = options;
+    std::strcpy(s.output_path, "D:\\out\\");
+    std::strcpy(s.relative_path, relative);
+    char dst[kPathSize];
+    ops::ExtractTargetPath(stored, s, dst, sizeof dst);
+    EXPECT_STREQ(dst, target);
+  }
+}
 
 // An archive cut anywhere ends with a status, and never leaves a file that
 // is not complete.
@@ -349,46 +303,38 @@ TEST_P(Extract, AnyFailingPrimitiveLeavesOnlyCompleteFiles) {
 }
 
 // The list of entries a host asks for, with and without information.
-struct ListCase {
-  const char* mask;  // null: no mask list
-  int32_t ask_info;  // word 2 of the extra features
-  ops::ArcInfoRequest request;
-  std::vector<std::string> names;  // "" stands for the recovery header
-  bool info;
-};
-
-class EntryList : public ExtractTest, public ::testing::WithParamInterface<ListCase> {};
-
-TEST_P(EntryList, SelectsByMaskAndComputesInformationOnlyWhenAsked) {
-  const ListCase& c = GetParam();
+TEST_F(ExtractTest, EntryListSelectsByMaskAndComputesInformationOnlyWhenAsked) {
+  using enum ops::ArcInfoRequest;
+  const std::vector<std::string> all = {"a.txt", "b.dat", "docs\\c.txt", "docs\\", ""};
+  // {mask (null: no list), word 2 of the extra features, request, names
+  // ("" stands for the recovery header), whether information is computed}
+  const std::tuple<const char*, int32_t, ops::ArcInfoRequest, std::vector<std::string>, bool>
+      cases[] = {{nullptr, 0, kIfAsked, all, false},
+                 {"*.TXT", 0, kIfAsked, {"a.txt", ""}, false},
+                 {"docs\\*.*", 1, kIfAsked, {"docs\\c.txt", "docs\\", ""}, true},
+                 {"*.*", 1, kNever, all, false}};
   std::string bytes =
       BuildArchive({{"a.txt", "a"}, {"b.dat", "b"}, {"docs\\c.txt", "c"}, Dir("docs")}, false);
   bytes += std::string("\x00\x00\x07\x00\x02\x00\x00\x00\x00\x00\x00", 11);
-  Open(bytes);
-  features_[2] = c.ask_info;
-  FileMaskList masks{};
-  if (c.mask != nullptr) AppendMask(arc_, c.mask, &masks);
-  ArcFileList list{};
-  ops::BuildArchiveList(Ctx(), &list, c.mask ? &masks : nullptr, c.request);
-  EXPECT_EQ(arc_.status, kOk);
-  std::vector<std::string> names;
-  for (const ArcEntry* e = list.first; e != nullptr; e = e->next) names.emplace_back(e->name);
-  EXPECT_EQ(names, c.names);
-  EXPECT_EQ(list.count, static_cast<int32_t>(c.names.size()));
-  EXPECT_EQ(arc_.info_valid != 0, c.info);
-  EXPECT_EQ(arc_info_[9], c.info ? list.count : 0);
-  DoneEntryList(&list);
-  DoneMaskList(&masks);
+  for (const auto& [mask, ask_info, request, want, info] : cases) {
+    Open(bytes);
+    std::fill(std::begin(arc_info_), std::end(arc_info_), 0);
+    features_[2] = ask_info;
+    FileMaskList masks{};
+    if (mask != nullptr) AppendMask(arc_, mask, &masks);
+    ArcFileList list{};
+    ops::BuildArchiveList(Ctx(), &list, mask ? &masks : nullptr, request);
+    EXPECT_EQ(arc_.status, kOk);
+    std::vector<std::string> names;
+    for (const ArcEntry* e = list.first; e != nullptr; e = e->next) names.emplace_back(e->name);
+    EXPECT_EQ(names, want);
+    EXPECT_EQ(list.count, static_cast<int32_t>(want.size()));
+    EXPECT_EQ(arc_.info_valid != 0, info);
+    EXPECT_EQ(arc_info_[9], info ? list.count : 0);
+    DoneEntryList(&list);
+    DoneMaskList(&masks);
+  }
 }
-
-using enum ops::ArcInfoRequest;
-INSTANTIATE_TEST_SUITE_P(
-    Lists, EntryList,
-    ::testing::Values(
-        ListCase{nullptr, 0, kIfAsked, {"a.txt", "b.dat", "docs\\c.txt", "docs\\", ""}, false},
-        ListCase{"*.TXT", 0, kIfAsked, {"a.txt", ""}, false},
-        ListCase{"docs\\*.*", 1, kIfAsked, {"docs\\c.txt", "docs\\", ""}, true},
-        ListCase{"*.*", 1, kNever, {"a.txt", "b.dat", "docs\\c.txt", "docs\\", ""}, false}));
 
 // The archive can vanish between opening and any later operation.
 TEST_F(ExtractTest, VanishedArchiveReportsOpenFailed) {

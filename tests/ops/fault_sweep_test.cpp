@@ -92,19 +92,19 @@ void WithFault(Fault fault, uint32_t n, Op op) {
 
 // A clean run counts the calls of each kind; then each of them fails in
 // turn, from the state restore() puts back; a last clean run is checked too.
-template <class Restore, class Run, class Check>
-void Sweep(const std::vector<Kind>& kinds, Restore restore, Run run, Check check) {
+template <class Test>
+void Sweep(const std::vector<Kind>& kinds, Test& t) {
   for (const Kind& k : kinds) {
-    restore();
-    ASSERT_EQ(run(k.fault, 0), kOk) << "clean run";
+    t.Restore();
+    ASSERT_EQ(t.Run(k.fault, 0), kOk) << "clean run";
     const uint32_t calls = platform::FaultCalls(k.fault);
     for (uint32_t n = 1; n <= calls; ++n) {
-      restore();
-      check(run(k.fault, n), k.allowed, std::string(k.name) + " #" + std::to_string(n));
+      t.Restore();
+      t.CheckOutcome(t.Run(k.fault, n), k.allowed, std::string(k.name) + " #" + std::to_string(n));
       if (::testing::Test::HasFailure()) return;
     }
-    restore();
-    check(run(k.fault, 0), k.allowed, std::string(k.name) + " clean run");
+    t.Restore();
+    t.CheckOutcome(t.Run(k.fault, 0), k.allowed, std::string(k.name) + " clean run");
   }
   platform::DisarmFaults();
 }
@@ -119,7 +119,7 @@ struct SweepCase {
 };
 
 class FaultSweep : public ::testing::TestWithParam<SweepCase> {
- protected:
+ public:
   void SetUp() override {
     src_.Write("in\\A.TXT", TextBytes(3000, 1));
     src_.Write("in\\B.EXE", TextBytes(2000, 2));
@@ -209,19 +209,15 @@ class FaultSweep : public ::testing::TestWithParam<SweepCase> {
 
 TEST_P(FaultSweep, EveryFailureLeavesAConsistentState) {
   ScopedTempEnv env(src_.Native("tmp").string());
-  Sweep(
-      {{Fault::kOpen, "open", {kOpenFailed}},
-       {Fault::kRead, "read", {kOpenFailed, kCrcMismatch, kCorrupt}},
-       {Fault::kWrite, "write", {kShortWrite, kWorkDirShortWrite}},
-       {Fault::kSeek, "seek", {kOpenFailed, kCrcMismatch, kCorrupt}},
-       {Fault::kRename, "rename", {kOpenFailed}},
-       {Fault::kDelete, "delete", {}},
-       {Fault::kCreateDir, "create-dir", {kWorkDirFailed, kOpenFailed}},
-       {Fault::kAlloc, "alloc", {kNoMemory}}},
-      [&] { Restore(); }, [&](Fault f, uint32_t n) { return Run(f, n); },
-      [&](uint32_t st, const std::set<uint32_t>& allowed, const std::string& where) {
-        CheckOutcome(st, allowed, where);
-      });
+  Sweep({{Fault::kOpen, "open", {kOpenFailed}},
+         {Fault::kRead, "read", {kOpenFailed, kCrcMismatch, kCorrupt}},
+         {Fault::kWrite, "write", {kShortWrite, kWorkDirShortWrite}},
+         {Fault::kSeek, "seek", {kOpenFailed, kCrcMismatch, kCorrupt}},
+         {Fault::kRename, "rename", {kOpenFailed}},
+         {Fault::kDelete, "delete", {}},
+         {Fault::kCreateDir, "create-dir", {kWorkDirFailed, kOpenFailed}},
+         {Fault::kAlloc, "alloc", {kNoMemory}}},
+        *this);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -251,7 +247,7 @@ const std::string kNewFile = TextBytes(1000, 32);
 
 class CommentFaultSweep : public testing::ArchiveTest,
                           public ::testing::WithParamInterface<RewriteCase> {
- protected:
+ public:
   void SetUp() override {
     Make({"A.TXT", "B.TXT"});
     ASSERT_EQ(testing::SetMain(arc_, "old main"), 0);
@@ -260,32 +256,23 @@ class CommentFaultSweep : public testing::ArchiveTest,
     before_ = std::string(1000, 'S') + Bytes();
   }
 
+  void Restore() { dir_.Write("arc\\x.ace", before_); }
   uint32_t Run(Fault fault, uint32_t n) {
     State s;
     s.Open(arc_);
     testing::Masks names({"b.txt"});
-    std::string main_text = kNewMain;
+    std::string main_text = kNewMain, file_text = kNewFile;
     CommentRec set{main_text.data(), static_cast<int32_t>(main_text.size()), 0, {}};
-    std::string file_text = kNewFile;
     CommentRec set_file{file_text.data(), static_cast<int32_t>(file_text.size()), 0, {}};
     CommentRec none{nullptr, 0, 0, {}};
+    const Rewrite op = GetParam().op;
     WithFault(fault, n, [&] {
-      switch (GetParam().op) {
-        case Rewrite::kSetMain:
-          SetMainComment(s.ctx, &set);
-          break;
-        case Rewrite::kRemoveMain:
-          SetMainComment(s.ctx, &none);
-          break;
-        case Rewrite::kSetFile:
-          SetFileComments(s.ctx, names.get(), &set_file);
-          break;
-        case Rewrite::kRemoveFile:
-          SetFileComments(s.ctx, names.get(), &none);
-          break;
-        case Rewrite::kAddDirectory:
-          CreateDirectoryEntry(s.ctx, "DOCS");
-          break;
+      if (op == Rewrite::kSetMain || op == Rewrite::kRemoveMain) {
+        SetMainComment(s.ctx, op == Rewrite::kSetMain ? &set : &none);
+      } else if (op == Rewrite::kAddDirectory) {
+        CreateDirectoryEntry(s.ctx, "DOCS");
+      } else {
+        SetFileComments(s.ctx, names.get(), op == Rewrite::kSetFile ? &set_file : &none);
       }
     });
     return s.arc.status;
@@ -312,18 +299,14 @@ class CommentFaultSweep : public testing::ArchiveTest,
 };
 
 TEST_P(CommentFaultSweep, EveryFailureLeavesAConsistentArchive) {
-  Sweep(
-      {{Fault::kOpen, "open", {kOpenFailed}},
-       {Fault::kRead, "read", {kOpenFailed}},
-       {Fault::kWrite, "write", {kShortWrite}},
-       {Fault::kSeek, "seek", {kOpenFailed}},
-       {Fault::kRename, "rename", {kOpenFailed}},
-       {Fault::kDelete, "delete", {}},
-       {Fault::kAlloc, "alloc", {kNoMemory}}},
-      [&] { dir_.Write("arc\\x.ace", before_); }, [&](Fault f, uint32_t n) { return Run(f, n); },
-      [&](uint32_t st, const std::set<uint32_t>& allowed, const std::string& where) {
-        CheckOutcome(st, allowed, where);
-      });
+  Sweep({{Fault::kOpen, "open", {kOpenFailed}},
+         {Fault::kRead, "read", {kOpenFailed}},
+         {Fault::kWrite, "write", {kShortWrite}},
+         {Fault::kSeek, "seek", {kOpenFailed}},
+         {Fault::kRename, "rename", {kOpenFailed}},
+         {Fault::kDelete, "delete", {}},
+         {Fault::kAlloc, "alloc", {kNoMemory}}},
+        *this);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,73 +28,37 @@ std::vector<std::string> Sorted(const std::vector<std::string>& names) {
   return out;
 }
 
-struct KeyCase {
-  const char* ext;
-  const char* key;
-};
-
-class GroupKeyTest : public ::testing::TestWithParam<KeyCase> {};
-
-TEST_P(GroupKeyTest, MapsExtensionToItsFamilyPlace) {
-  char key[64];
-  GroupKey(GetParam().ext, key, sizeof key);
-  EXPECT_STREQ(key, GetParam().key);
+TEST(GroupKey, MapsExtensionToItsFamilyPlace) {
+  // Each extension=key; .E_ and .EXE_ are not four characters, so not of
+  // the '_' family.
+  std::istringstream cases(
+      ".TPU=.2 .EXE=.2222222 .BIN=.2222222222222222222 .TXT=.31 .C=.3111111111 "
+      ".HTM=.3111111111111111111111 .HTML=.3111111111111111111111 .WRI=.31111111111111111111111 "
+      ".ICO=.311111111111111111111111111 .EX_=.ZZZ1 .PDF=.ZZZ2 .TIF=.ZZZ7 .LZH=.ZZZZ1 .ACE=.ZZZZ9 "
+      ".LHX=.ZZZZZ1 .JPEG=.ZZZZZ3 .HLP=ZZ.HLP .XYZ=Z.XYZ =Z .E_=Z.E_ .EXE_=Z.EXE_");
+  for (std::string c; cases >> c;) {
+    const size_t eq = c.find('=');
+    char key[64];
+    GroupKey(c.substr(0, eq).c_str(), key, sizeof key);
+    EXPECT_EQ(key, c.substr(eq + 1)) << c;
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, GroupKeyTest,
-                         ::testing::Values(KeyCase{".TPU", ".2"}, KeyCase{".EXE", ".2222222"},
-                                           KeyCase{".BIN", ".2222222222222222222"},
-                                           KeyCase{".TXT", ".31"}, KeyCase{".C", ".3111111111"},
-                                           KeyCase{".HTM", ".3111111111111111111111"},
-                                           KeyCase{".HTML", ".3111111111111111111111"},
-                                           KeyCase{".WRI", ".31111111111111111111111"},
-                                           KeyCase{".ICO", ".311111111111111111111111111"},
-                                           KeyCase{".EX_", ".ZZZ1"}, KeyCase{".PDF", ".ZZZ2"},
-                                           KeyCase{".TIF", ".ZZZ7"}, KeyCase{".LZH", ".ZZZZ1"},
-                                           KeyCase{".ACE", ".ZZZZ9"}, KeyCase{".LHX", ".ZZZZZ1"},
-                                           KeyCase{".JPEG", ".ZZZZZ3"}, KeyCase{".HLP", "ZZ.HLP"},
-                                           KeyCase{".XYZ", "Z.XYZ"}, KeyCase{"", "Z"},
-                                           // Not four characters, so not the '_' family.
-                                           KeyCase{".E_", "Z.E_"}, KeyCase{".EXE_", "Z.EXE_"}));
-
-struct OrderCase {
-  const char* what;
-  std::vector<std::string> in;
-  std::vector<std::string> out;
-};
-
-class SortTest : public ::testing::TestWithParam<OrderCase> {};
-
-TEST_P(SortTest, Orders) {
-  EXPECT_EQ(Sorted(GetParam().in), GetParam().out) << GetParam().what;
+TEST(SortInputFileList, OrdersByFamilyThenName) {
+  using Names = std::vector<std::string>;
+  const std::pair<Names, Names> cases[] = {
+      {{"LOGO.JPG", "SETUP.EXE"}, {"LOGO.JPG", "SETUP.EXE"}},        // two are never reordered
+      {{"B.HTML", "A.HTM", "C.EXE"}, {"C.EXE", "A.HTM", "B.HTML"}},  // shared key, then base name
+      {{"AB.C", "AB-.C", "X.EXE"}, {"X.EXE", "AB-.C", "AB.C"}},      // '-' before the key's dot
+      {{"b.txt", "A.TXT", "c.exe"}, {"c.exe", "A.TXT", "b.txt"}},
+      {{"z\\B.TXT", "a\\C.TXT", "y\\A.TXT"}, {"y\\A.TXT", "z\\B.TXT", "a\\C.TXT"}},
+      {{"H.HLP", "O.XYZ", "N", "I.JPG", "Z.ZIP", "P.PDF", "T.TXT", "E.EXE"},
+       {"E.EXE", "T.TXT", "P.PDF", "Z.ZIP", "I.JPG", "N", "O.XYZ", "H.HLP"}},
+      {{"A.ZZ", "B.AA", "C.MM"}, {"B.AA", "C.MM", "A.ZZ"}},  // other extensions by extension
+      // Names without an extension compare equal; they keep collection order.
+      {{"ZETA", "ALPHA", "MIDDLE", "A.EXE"}, {"A.EXE", "ZETA", "ALPHA", "MIDDLE"}}};
+  for (const auto& [in, out] : cases) EXPECT_EQ(Sorted(in), out);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Examples, SortTest,
-    ::testing::Values(
-        OrderCase{"programs, then text, then images",
-                  {"README.TXT", "SETUP.EXE", "LOGO.JPG"},
-                  {"SETUP.EXE", "README.TXT", "LOGO.JPG"}},
-        OrderCase{"two are never reordered", {"LOGO.JPG", "SETUP.EXE"}, {"LOGO.JPG", "SETUP.EXE"}},
-        OrderCase{"shared key, then base name",
-                  {"B.HTML", "A.HTM", "C.EXE"},
-                  {"C.EXE", "A.HTM", "B.HTML"}},
-        OrderCase{"hyphen sorts before the key's dot",
-                  {"AB.C", "AB-.C", "X.EXE"},
-                  {"X.EXE", "AB-.C", "AB.C"}},
-        OrderCase{"case is ignored", {"b.txt", "A.TXT", "c.exe"}, {"c.exe", "A.TXT", "b.txt"}},
-        OrderCase{"directory takes no part",
-                  {"z\\B.TXT", "a\\C.TXT", "y\\A.TXT"},
-                  {"y\\A.TXT", "z\\B.TXT", "a\\C.TXT"}},
-        OrderCase{"group order across all families",
-                  {"H.HLP", "O.XYZ", "N", "I.JPG", "Z.ZIP", "P.PDF", "T.TXT", "E.EXE"},
-                  {"E.EXE", "T.TXT", "P.PDF", "Z.ZIP", "I.JPG", "N", "O.XYZ", "H.HLP"}},
-        OrderCase{
-            "other extensions by extension", {"A.ZZ", "B.AA", "C.MM"}, {"B.AA", "C.MM", "A.ZZ"}},
-        // Names without an extension compare equal; they keep collection order.
-        OrderCase{"equal names stay in collection order",
-                  {"ZETA", "ALPHA", "MIDDLE", "A.EXE"},
-                  {"A.EXE", "ZETA", "ALPHA", "MIDDLE"}}));
 
 TEST(InputFileList, SortWithoutMemoryKeepsCollectionOrder) {
   InputFileList list;

@@ -3,15 +3,13 @@
 // entry's data decoded, so a test can compare bytes with what went in.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "common/temp_dir.h"
 #include "decompress/decoder.h"
-#include "platform/stream.h"
+#include "decompress/stream_builder.h"
 
 namespace acekit::testing {
 
@@ -68,30 +66,6 @@ inline ParsedArchive Parse(const std::string& a) {
   return p;
 }
 
-class MemorySource final : public ByteSource {
- public:
-  MemorySource(const std::string& s, size_t from) : s_(s), at_(from) {}
-  int32_t Read(void* buf, uint32_t count) override {
-    const size_t n = std::min<size_t>(count, s_.size() - at_);
-    std::memcpy(buf, s_.data() + at_, n);
-    at_ += n;
-    return static_cast<int32_t>(n);
-  }
-
- private:
-  const std::string& s_;
-  size_t at_;
-};
-
-class MemorySink final : public ByteSink {
- public:
-  int32_t Write(const void* buf, uint32_t count) override {
-    bytes.append(static_cast<const char*>(buf), count);
-    return static_cast<int32_t>(count);
-  }
-  std::string bytes;
-};
-
 // Decodes every entry in archive order (one window across a solid
 // archive); an entry that fails decodes to "<status N>".
 inline std::vector<std::string> DecodeAll(const std::string& a, const ParsedArchive& p) {
@@ -105,14 +79,14 @@ inline std::vector<std::string> DecodeAll(const std::string& a, const ParsedArch
       out.emplace_back();
       continue;
     }
-    MemorySource src(a, e.data);
-    MemorySink sink;
+    decompress::test::MemorySource src({a.begin() + e.data, a.end()});
+    decompress::test::MemorySink sink;
     decompress::DecoderStart(d, &src, static_cast<int32_t>(e.orig), solid, number++, e.tech_type);
     const uint32_t st = decompress::DecodeEntry(d, e.tech_type, &sink);
     if (st != kOk || d.crc != e.crc) {
       out.push_back("<status " + std::to_string(st) + ">");
     } else {
-      out.push_back(sink.bytes);
+      out.emplace_back(sink.data.begin(), sink.data.end());
     }
   }
   decompress::DecoderFree(d);
