@@ -521,8 +521,11 @@ struct Coder {
       }
     }
 
+    // `pair` asks for the 2-byte search when no longer match turns up; the
+    // caller leaves it out where a 2-byte result could not change what it
+    // does next.
     template <bool kSparse>
-    ACEKIT_HOT void FindMatch(MatchState& m) {
+    ACEKIT_HOT void FindMatch(MatchState& m, bool pair) {
       if (b < 2) b = 2;
       mpos = p;
       const uint32_t next_h3 = ((h3 << kShift) ^ w[p + 3]) & kMask;
@@ -549,7 +552,7 @@ struct Coder {
 
       if (mpos == p || b < 3) {
         b = 1;
-        if (p > kD + 256) FindPair<kSparse>();
+        if (pair && p > kD + 256) FindPair<kSparse>();
       }
       Insert<kSparse>();
     }
@@ -659,7 +662,10 @@ struct Coder {
           s.b -= 1;
         }
         if (s.Advance(m, io)) coded_base -= kD;
-        s.template FindMatch<kSparse>(m);
+        // A match pending from P - 1 is taken unless P's match is longer,
+        // and a taken match throws P's result away; a 2-byte match can never
+        // be longer.
+        s.template FindMatch<kSparse>(m, prev_len < 2);
         s.Clamp();
         fresh = false;
         if (prev_len >= s.b && prev_len >= 2) {
