@@ -318,6 +318,13 @@ class Failures(h.TreeCase):
                 _, err = self.assertRuns("x", "-o", self.path("o%d" % len(solid)), archive,
                                          code=3)
                 self.assertIn("big.bin", err)
+                if solid:
+                    # Adding to a solid archive unpacks every entry first.
+                    before = h.read(archive)
+                    _, err = self.assertRuns("a", "-s", "-C", self.tree, archive, "readonly.txt",
+                                             code=3)
+                    self.assertIn("(at big.bin)", err)
+                    self.assertEqual(h.read(archive), before)
 
     def test_names_leading_outside_the_output_directory_are_not_extracted(self):
         h.write(os.path.join(self.tree, "aa", "evil.txt"), b"escaped\n")
