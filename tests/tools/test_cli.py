@@ -324,6 +324,8 @@ class Failures(h.TreeCase):
                     _, err = self.assertRuns("a", "-s", "-C", self.tree, archive, "readonly.txt",
                                              code=3)
                     self.assertIn("(at big.bin)", err)
+                    _, err = self.assertRuns("d", archive, "docs/*.*", code=3)
+                    self.assertIn("(at big.bin)", err)
                     self.assertEqual(h.read(archive), before)
 
     def test_names_leading_outside_the_output_directory_are_not_extracted(self):

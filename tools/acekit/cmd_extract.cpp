@@ -331,7 +331,10 @@ int RunDelete(const ParsedArgs& args) {
   if (status == kStatusCancelled) {
     ui.Error(archive + ": cancelled; the archive is unchanged", kExitCancelled);
   } else if (status != kStatusOk) {
-    ui.Error(archive + ": " + StatusMessage(status) + "; the archive is unchanged",
+    // Damage turns up while a solid archive's entries are unpacked.
+    const std::string at =
+        IsDamage(status) && !host.current().empty() ? " (at " + host.current() + ")" : "";
+    ui.Error(archive + ": " + StatusMessage(status) + at + "; the archive is unchanged",
              StatusExit(status));
   } else {
     ui.Say(archive + ": deleted " + Count(selected.count(), "entry", "entries"));
