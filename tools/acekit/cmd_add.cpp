@@ -115,9 +115,8 @@ int Report(const std::string& shown, const std::string& archive, bool existed, u
     if (!host.current().empty()) {
       std::string at = status == kStatusOpen ? host.target() : host.current();
       // Damage turns up while the old entries are unpacked into the working
-      // directory; the name that callback gives first is the entry's own,
-      // which is what the user knows, not the working copy's path.
-      if (IsDamage(status)) at = host.target().substr(host.target().starts_with('/') ? 1 : 0);
+      // directory, where the entry comes first and its working copy second.
+      if (IsDamage(status)) at = host.source();
       where = " (at " + at + ")";
     }
     ui.Error(shown + ": " + StatusMessage(status) + where + "; " + what, StatusExit(status));

@@ -76,12 +76,13 @@ void Host::DiscardLast() {
 
 int32_t ACEKIT_CALL Host::OnFileName(ArcContext ctx, const char* source, const char* target) {
   Host* h = Self(ctx);
+  h->source_ = Unrooted(source);
   if (h->mode_ == Mode::kAdd) {
     h->current_ = Unrooted(target);
     h->target_ = FromLibrary(source != nullptr ? source : "");
   } else {
     if (h->discard_output) h->DiscardLast();
-    h->current_ = Unrooted(source);
+    h->current_ = h->source_;
     h->target_ = FromLibrary(target != nullptr ? target : "");
   }
   Ui::Get().progress().File(h->current_);

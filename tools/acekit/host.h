@@ -40,6 +40,9 @@ class Host {
   // What the operation met.
   const std::string& current() const { return current_; }  // stored name, '/' separators
   const std::string& target() const { return target_; }    // disk path of an extraction
+  // The first name of the last report, '/' separators: the file being added,
+  // or the entry being extracted or unpacked for a rebuild.
+  const std::string& source() const { return source_; }
   const std::vector<std::string>& vanished() const { return vanished_; }
   const std::vector<std::string>& kept() const { return kept_; }
   bool stopped_strict() const { return stopped_strict_; }
@@ -58,6 +61,7 @@ class Host {
   Mode mode_;
   std::string current_;
   std::string target_;
+  std::string source_;
   std::vector<std::string> vanished_;
   std::vector<std::string> kept_;
   bool stopped_strict_ = false;
