@@ -12,6 +12,18 @@
 using acekit::Lib;
 namespace platform = acekit::platform;
 
+namespace {
+
+// The archive name as the library keeps it; false when it is too long to be
+// a path, which is refused rather than cut to the name of some other file.
+bool ArchiveName(const char* name, char (&out)[acekit::kPathSize]) {
+  if (!acekit::CopyWhole(out, sizeof out, name != nullptr ? name : "")) return false;
+  platform::HostSeparators(out);
+  return true;
+}
+
+}  // namespace
+
 extern "C" {
 
 ACEKIT_API void ACEKIT_CALL InitArcFile(const char* name) {
@@ -20,12 +32,17 @@ ACEKIT_API void ACEKIT_CALL InitArcFile(const char* name) {
   lib.ResetCallbacks();
   lib.ResetArcState();
   lib.LoadDefaults();
-  if (name == nullptr || !platform::IsExistingFile(name)) {
+  char path[acekit::kPathSize];
+  if (!ArchiveName(name, path)) {
+    lib.arc.status = acekit::kOpenFailed;
+    return;
+  }
+  if (name == nullptr || !platform::IsExistingFile(path)) {
     lib.arc.status = acekit::kNotFound;
     lib.arc.new_archive = 1;
     return;
   }
-  platform::Handle h = platform::Open(name, 'r');
+  platform::Handle h = platform::Open(path, 'r');
   if (h == platform::kBadHandle) {
     lib.arc.status = acekit::kOpenFailed;
     return;
@@ -40,14 +57,19 @@ ACEKIT_API void ACEKIT_CALL InitArcFile(const char* name) {
   // first file header only leaves its offset at 0.
   acekit::FindFirstFileHeader(h, lib.arc);
   platform::Close(h);
-  acekit::CopyText(lib.arc.archive_name, sizeof lib.arc.archive_name, name);
+  acekit::CopyText(lib.arc.archive_name, sizeof lib.arc.archive_name, path);
 }
 
 ACEKIT_API void ACEKIT_CALL CreateArcFile(const char* name) {
   auto& lib = Lib();
   lib.arc.status = acekit::kOk;
   InitArcFile(name);
-  if (name != nullptr && platform::IsExistingFile(name)) {
+  char path[acekit::kPathSize];
+  if (!ArchiveName(name, path)) {
+    lib.arc.status = acekit::kOpenFailed;
+    return;
+  }
+  if (name != nullptr && platform::IsExistingFile(path)) {
     // Refusing to create over an existing file also forgets everything the
     // host set, so a half-configured state is never used by mistake.
     DoneArcFile();
@@ -55,7 +77,7 @@ ACEKIT_API void ACEKIT_CALL CreateArcFile(const char* name) {
     return;
   }
   lib.arc.status = acekit::kOk;
-  acekit::CopyText(lib.arc.archive_name, sizeof lib.arc.archive_name, name ? name : "");
+  acekit::CopyText(lib.arc.archive_name, sizeof lib.arc.archive_name, path);
   lib.arc.new_archive = 1;
 }
 

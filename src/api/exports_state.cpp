@@ -5,6 +5,7 @@
 #include "api/exports.h"
 #include "api/library.h"
 #include "api/status.h"
+#include "platform/platform.h"
 
 using acekit::Lib;
 
@@ -18,6 +19,23 @@ size_t CopyCut(char* dst, size_t size, const char* src) {
   if (n) std::memcpy(dst, src, n);
   dst[n] = '\0';
   return n;
+}
+
+// A host path in a settings buffer, with the host's separators made the
+// library's. A text longer than a path may be stays longer than a path
+// (cut to the buffer), so the paths built from it are refused.
+size_t StorePath(char* dst, const char* src) {
+  const size_t n = CopyCut(dst, acekit::kSettingPathSize, src);
+  acekit::platform::HostSeparators(dst);
+  return n;
+}
+
+// Appends the separator to a stored path of length n; a path with no room
+// left for it becomes one that is too long.
+void AddSeparatorOrMark(char* path, size_t n) {
+  if (n > acekit::kPathSize - 1) return;  // already too long to be used
+  path[n] = '\\';
+  path[n + 1] = '\0';
 }
 
 }  // namespace
@@ -46,29 +64,21 @@ ACEKIT_API int32_t ACEKIT_CALL arOptionsAreOn(uint16_t mask) {
 
 ACEKIT_API void ACEKIT_CALL SetOutputPath(const char* path) {
   char* out = Lib().settings.output_path;
-  size_t n = CopyCut(out, acekit::kPathSize, path);
+  const size_t n = StorePath(out, path);
   // The output path always ends in a separator so names can be appended.
-  if (n == 0 || out[n - 1] != '\\') {
-    if (n == acekit::kPathSize - 1) --n;
-    out[n] = '\\';
-    out[n + 1] = '\0';
-  }
+  if (n == 0 || out[n - 1] != '\\') AddSeparatorOrMark(out, n);
 }
 
 ACEKIT_API void ACEKIT_CALL SetInputPath(const char* path) {
   char* in = Lib().settings.input_path;
-  size_t n = CopyCut(in, acekit::kPathSize, path);
+  const size_t n = StorePath(in, path);
   // Short texts are drive roots ("D:\") and are used as they are; longer ones
   // always get a separator, even when they already end with one.
-  if (n >= 4) {
-    if (n == acekit::kPathSize - 1) --n;
-    in[n] = '\\';
-    in[n + 1] = '\0';
-  }
+  if (n >= 4) AddSeparatorOrMark(in, n);
 }
 
 ACEKIT_API void ACEKIT_CALL SetRelativePath(const char* path) {
-  CopyCut(Lib().settings.relative_path, acekit::kPathSize, path);
+  StorePath(Lib().settings.relative_path, path);
 }
 
 ACEKIT_API void ACEKIT_CALL SetCryptKey(const char* key) {

@@ -4,13 +4,16 @@
 // it needs, so each layer can be tested on a state of its own.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/platform.h"
 
 namespace acekit {
 
-inline constexpr int kPathSize = 261;  // 260 characters and a terminator
+// A path and its terminator. Records shared with the host keep their own
+// fixed sizes; this is the room of the library's own path buffers.
+inline constexpr size_t kPathSize = platform::kMaxPath + 1;
 
 // Option word bits that change behaviour.
 inline constexpr uint16_t kOptKeepPaths = 0x0001;  // extraction keeps stored directories
@@ -28,12 +31,18 @@ struct ArcerDesc {
 };
 inline constexpr ArcerDesc kArcerDefaults = {{2047, 12, 1, 64, 1024, 7, 12, 64, 0, 1}};
 
+// The host's paths get one character more than a path may have: a text too
+// long to be a path is kept cut to kPathSize characters, which no path
+// buffer takes whole, so every path built from it is refused as too long
+// rather than built from a cut text.
+inline constexpr size_t kSettingPathSize = kPathSize + 1;
+
 // What the host set through the path, option and description exports.
 struct Settings {
   uint16_t options = 0;
-  char input_path[kPathSize] = {};
-  char output_path[kPathSize] = {};
-  char relative_path[kPathSize] = {};
+  char input_path[kSettingPathSize] = {};
+  char output_path[kSettingPathSize] = {};
+  char relative_path[kSettingPathSize] = {};
   ArcerDesc desc = {};
 };
 

@@ -22,6 +22,28 @@ size_t AppendText(char* dst, size_t dst_size, std::string_view src) {
   return used + CopyText(dst + used, dst_size - used, src);
 }
 
+bool CopyWhole(char* dst, size_t dst_size, std::string_view src) {
+  if (dst_size == 0) return false;
+  if (src.size() >= dst_size) {
+    dst[0] = '\0';
+    return false;
+  }
+  CopyText(dst, dst_size, src);
+  return true;
+}
+
+bool AppendWhole(char* dst, size_t dst_size, std::string_view src) {
+  if (dst_size == 0) return false;
+  size_t used = 0;
+  while (used < dst_size && dst[used] != '\0') ++used;
+  if (used >= dst_size || src.size() >= dst_size - used) {
+    dst[0] = '\0';
+    return false;
+  }
+  CopyText(dst + used, dst_size - used, src);
+  return true;
+}
+
 PathParts SplitPath(std::string_view path) {
   PathParts parts;
   if (path.size() >= 2 && path[1] == ':') {

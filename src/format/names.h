@@ -18,6 +18,12 @@ size_t CopyText(char* dst, size_t dst_size, std::string_view src);
 // Appends `src` to the text already in `dst`, cut likewise; returns the length.
 size_t AppendText(char* dst, size_t dst_size, std::string_view src);
 
+// The same for paths, which must never be cut: true when `src` fits whole.
+// When it does not, `dst` is left empty (not cut), so that a caller which
+// missed the result works on no path rather than on a different one.
+bool CopyWhole(char* dst, size_t dst_size, std::string_view src);
+bool AppendWhole(char* dst, size_t dst_size, std::string_view src);
+
 // A path taken apart the way the system's splitter does it: drive is "X:" or
 // empty, dir runs to the last separator (`\` or `/`) inclusive, name to the
 // last dot of what remains, ext from that dot on (dot included). The views

@@ -69,16 +69,23 @@ int32_t Ask(const HostHooks& hooks, const FindData& existing, const char* disk_p
   return answer;
 }
 
+// The relative path, `\` when it is not empty, and `name`; false when that
+// does not fit.
+bool Relative(const Settings& settings, std::string_view name, char* out, size_t size) {
+  if (!CopyWhole(out, size, settings.relative_path)) return false;
+  if (out[0] != '\0' && !AppendWhole(out, size, "\\")) return false;
+  return AppendWhole(out, size, name);
+}
+
+// A name too long to be built is never equal to anything.
 template <typename EachName>
 bool NamedBy(const Settings& settings, const char* name, EachName&& each) {
   char wanted[kItemTextSize];
-  CopyText(wanted, sizeof wanted, settings.relative_path);
-  if (wanted[0] != '\0') AppendText(wanted, sizeof wanted, "\\");
-  AppendText(wanted, sizeof wanted, name);
+  if (!Relative(settings, name, wanted, sizeof wanted)) return false;
   Upper(wanted);
   char candidate[kItemTextSize];
   return each([&](std::string_view item) {
-    CopyText(candidate, sizeof candidate, item);
+    if (!CopyWhole(candidate, sizeof candidate, item)) return false;
     Upper(candidate);
     CleanNameFront(candidate);
     return std::strcmp(candidate, wanted) == 0;
@@ -87,42 +94,43 @@ bool NamedBy(const Settings& settings, const char* name, EachName&& each) {
 
 }  // namespace
 
-size_t ItemName(const FileMask& item, char* out, size_t size) {
-  CopyText(out, size, item.directory != nullptr ? item.directory : "");
-  AppendText(out, size, item.name);
-  if (item.extension[0] == '\0') return std::strlen(out);
-  AppendText(out, size, ".");
-  return AppendText(out, size, item.extension);
+bool ItemName(const FileMask& item, char* out, size_t size) {
+  if (!CopyWhole(out, size, item.directory != nullptr ? item.directory : "") ||
+      !AppendWhole(out, size, item.name)) {
+    return false;
+  }
+  if (item.extension[0] == '\0') return true;
+  return AppendWhole(out, size, ".") && AppendWhole(out, size, item.extension);
 }
 
-size_t ItemSourcePath(const Settings& settings, const FileMask& item, char* out, size_t size) {
-  out[0] = '\0';
-  if (settings.input_path[0] != '\0' && (settings.options & kOptNamesOnly) == 0) {
-    CopyText(out, size, settings.input_path);
-  }
+bool ItemSourcePath(const Settings& settings, const FileMask& item, char* out, size_t size) {
+  const bool input = settings.input_path[0] != '\0' && (settings.options & kOptNamesOnly) == 0;
+  if (!CopyWhole(out, size, input ? settings.input_path : "")) return false;
   const size_t used = std::strlen(out);
-  return used + ItemName(item, out + used, size - used);
+  if (ItemName(item, out + used, size - used)) return true;
+  out[0] = '\0';
+  return false;
 }
 
 bool FindItemForEntry(const Settings& settings, const char* entry_name, const FileMaskList* list,
                       char* stored, size_t stored_size, char* disk, size_t disk_size) {
   if (list == nullptr) return false;
   char wanted[kItemTextSize];
-  CopyText(wanted, sizeof wanted, entry_name);
+  if (!CopyWhole(wanted, sizeof wanted, entry_name)) return false;
   Upper(wanted);
   char name[kItemTextSize];
   char candidate[kItemTextSize];
   for (const FileMask* m = list->first; m != nullptr; m = m->next) {
-    ItemName(*m, name, sizeof name);
-    CopyText(candidate, sizeof candidate, settings.relative_path);
-    if (candidate[0] != '\0') AppendText(candidate, sizeof candidate, "\\");
-    AppendText(candidate, sizeof candidate, name);
-    CopyText(stored, stored_size, candidate);
+    if (!ItemName(*m, name, sizeof name) ||
+        !Relative(settings, name, candidate, sizeof candidate) ||
+        !CopyWhole(stored, stored_size, candidate)) {
+      continue;
+    }
     Upper(candidate);
     CleanNameFront(candidate);
     if (std::strcmp(candidate, wanted) != 0) continue;
-    CopyText(disk, disk_size, settings.input_path);
-    AppendText(disk, disk_size, name);
+    // A disk path with no room stays empty: nothing can be read from it.
+    if (CopyWhole(disk, disk_size, settings.input_path)) AppendWhole(disk, disk_size, name);
     return true;
   }
   return false;
@@ -132,8 +140,7 @@ bool EntryIsNamed(const Settings& settings, const char* name, const FileMaskList
   return NamedBy(settings, name, [&](auto&& matches) {
     char item[kItemTextSize];
     for (const FileMask* m = list != nullptr ? list->first : nullptr; m != nullptr; m = m->next) {
-      ItemName(*m, item, sizeof item);
-      if (matches(item)) return true;
+      if (ItemName(*m, item, sizeof item) && matches(item)) return true;
     }
     return false;
   });
@@ -157,10 +164,12 @@ int32_t AskReplaceOnUpdate(const Settings& settings, const HostHooks& hooks,
   // stored name was written with it in front.
   if (rel != 0 && rel < name.size()) name.remove_prefix(rel);
   char disk[kItemTextSize] = {};
-  if (settings.input_path[0] != '\0' && (settings.options & kOptNamesOnly) == 0) {
-    CopyText(disk, sizeof disk, settings.input_path);
+  const bool input = settings.input_path[0] != '\0' && (settings.options & kOptNamesOnly) == 0;
+  // A path with no room names no file on disk, so there is nothing to ask.
+  if (!CopyWhole(disk, sizeof disk, input ? settings.input_path : "") ||
+      !AppendWhole(disk, sizeof disk, name)) {
+    return 0;
   }
-  AppendText(disk, sizeof disk, name);
   if (platform::GetAttributes(disk) == platform::kNoAttributes) return 0;
   FindData existing;
   EntryRecord(entry, existing);
@@ -179,35 +188,40 @@ int32_t AskReplaceOnSolidUpdate(const HostHooks& hooks, const char* old_path,
 }
 
 Status CollectTree(const char* dir, const char* pattern, InputFileList& files) {
-  char base[kInputPathSize];
-  CopyText(base, sizeof base, dir);
-  if (!EndsWithSeparator(base)) AppendText(base, sizeof base, "\\");
-  const size_t base_len = std::strlen(base);
+  // A file whose path has no room cannot be read back: the walk fails
+  // rather than leave it out.
+  // One buffer per level of the walk: the directory, then each name in turn.
   char path[kInputPathSize];
+  if (!CopyWhole(path, sizeof path, dir)) return kOpenFailed;
+  if (!EndsWithSeparator(path) && !AppendWhole(path, sizeof path, "\\")) return kOpenFailed;
+  const size_t base_len = std::strlen(path);
   FindData found;
 
-  CopyText(path, sizeof path, base);
-  AppendText(path, sizeof path, pattern);
+  if (!AppendWhole(path, sizeof path, pattern)) return kOpenFailed;
   if (platform::FindHandle h = platform::FindFirst(path, &found); h != platform::kBadFind) {
     Status st = kOk;
     do {
       if (found.attributes & platform::kAttrDirectory) continue;
-      CopyText(path + base_len, sizeof path - base_len, found.name);
-      st = AppendInputFile(files, path, "");
+      st = CopyWhole(path + base_len, sizeof path - base_len, found.name)
+               ? AppendInputFile(files, path, "")
+               : kOpenFailed;
     } while (st == kOk && platform::FindNext(h, &found));
     platform::FindClose(h);
     if (st != kOk) return st;
   }
 
-  CopyText(path + base_len, sizeof path - base_len, "*.*");
+  if (!CopyWhole(path + base_len, sizeof path - base_len, "*.*")) return kOpenFailed;
   platform::FindHandle h = platform::FindFirst(path, &found);
   if (h == platform::kBadFind) return kOk;
   Status st = kOk;
   do {
     if ((found.attributes & platform::kAttrDirectory) == 0) continue;
     if (std::strcmp(found.name, ".") == 0 || std::strcmp(found.name, "..") == 0) continue;
-    CopyText(path + base_len, sizeof path - base_len, found.name);
-    AppendText(path, sizeof path, "\\");
+    if (!CopyWhole(path + base_len, sizeof path - base_len, found.name) ||
+        !AppendWhole(path, sizeof path, "\\")) {
+      st = kOpenFailed;
+      break;
+    }
     st = CollectTree(path, pattern, files);
   } while (st == kOk && platform::FindNext(h, &found));
   platform::FindClose(h);
@@ -228,17 +242,18 @@ bool RemoveTree(const char* dir) {
   std::string_view d(dir);
   if (d.size() <= 3) return false;
   char path[kInputPathSize];
-  CopyText(path, sizeof path, d);
-  if (!EndsWithSeparator(path)) AppendText(path, sizeof path, "\\");
+  if (!CopyWhole(path, sizeof path, d)) return false;
+  if (!EndsWithSeparator(path) && !AppendWhole(path, sizeof path, "\\")) return false;
   const size_t base_len = std::strlen(path);
-  AppendText(path, sizeof path, "*.*");
+  if (!AppendWhole(path, sizeof path, "*.*")) return false;
   FindData found;
   if (platform::FindHandle h = platform::FindFirst(path, &found); h != platform::kBadFind) {
     bool ok = true;
     do {
       if (std::strcmp(found.name, ".") == 0 || std::strcmp(found.name, "..") == 0) continue;
-      CopyText(path + base_len, sizeof path - base_len, found.name);
-      if (found.attributes & platform::kAttrDirectory) {
+      if (!CopyWhole(path + base_len, sizeof path - base_len, found.name)) {
+        ok = false;
+      } else if (found.attributes & platform::kAttrDirectory) {
         ok = RemoveTree(path);
       } else {
         platform::MakeReplaceable(path);

@@ -15,15 +15,17 @@
 
 namespace acekit::ops {
 
-// Room for an input path in front of a directory part and a name.
-inline constexpr size_t kItemTextSize = 350;
+// Room for an input path in front of a directory part and a name: a path.
+inline constexpr size_t kItemTextSize = kPathSize;
 
 // The item a host record names: directory part, file name and, when there
-// is one, a dot and the extension. Returns the length (cut to fit).
-size_t ItemName(const FileMask& item, char* out, size_t size);
+// is one, a dot and the extension. False, and `out` empty, when it does not
+// fit: a name is never cut into that of some other file.
+bool ItemName(const FileMask& item, char* out, size_t size);
 // Where an item is read from when it is compressed: the input path goes in
-// front unless it is empty or only bare names are stored.
-size_t ItemSourcePath(const Settings& settings, const FileMask& item, char* out, size_t size);
+// front unless it is empty or only bare names are stored. False, and `out`
+// empty, when the path does not fit.
+bool ItemSourcePath(const Settings& settings, const FileMask& item, char* out, size_t size);
 
 // The host item whose stored name (relative path in front) equals
 // `entry_name` ignoring case. On a match, `stored` gets that stored name and
@@ -47,8 +49,9 @@ int32_t AskReplaceOnSolidUpdate(const HostHooks& hooks, const char* old_path,
                                 const char* disk_path);
 
 // Appends the full path of every file under `dir` whose name matches
-// `pattern`, a directory's own files before its subdirectories'. kOk or the
-// status of a list that could not grow.
+// `pattern`, a directory's own files before its subdirectories'. kOk, the
+// status of a list that could not grow, or kOpenFailed for a path too long
+// to build.
 Status CollectTree(const char* dir, const char* pattern, InputFileList& files);
 // Appends (path, path without `work_dir` and its separator) for each file.
 Status OrderForSolid(const InputFileList& files, InputFileList& ordered, const char* work_dir);

@@ -37,8 +37,10 @@ void CreateNormal(const Context& ctx, const FileMaskList* list, OutputArchive& o
   char stored[kItemTextSize];
   char shown[kItemTextSize + 1];
   for (const FileMask* m = list->first; m != nullptr; m = m->next) {
-    ItemSourcePath(ctx.settings, *m, source, sizeof source);
-    ItemName(*m, stored, sizeof stored);
+    if (!ItemSourcePath(ctx.settings, *m, source, sizeof source) ||
+        !ItemName(*m, stored, sizeof stored)) {
+      return void(ctx.arc.status = kOpenFailed);  // a path too long is refused, never cut
+    }
     ShownName(stored, shown, sizeof shown);
     ctx.hooks.file_name.Call(source, shown);
     if (AddOneFile(w, source, stored) == 0) return;
@@ -53,8 +55,10 @@ void CreateSolid(const Context& ctx, const FileMaskList* list, OutputArchive& ou
   char source[kItemTextSize];
   char stored[kItemTextSize];
   for (const FileMask* m = list->first; m != nullptr; m = m->next) {
-    ItemSourcePath(ctx.settings, *m, source, sizeof source);
-    ItemName(*m, stored, sizeof stored);
+    if (!ItemSourcePath(ctx.settings, *m, source, sizeof source) ||
+        !ItemName(*m, stored, sizeof stored)) {
+      return void(ctx.arc.status = kOpenFailed);  // a path too long is refused, never cut
+    }
     if (const Status st = AppendInputFile(inputs, source, stored); st != kOk) {
       ctx.arc.status = st;
       return;

@@ -145,11 +145,14 @@ class Driver {
     target[0] = '\0';
     platform::Handle out = platform::kBadHandle;
     if (selected && !test_) {
-      ExtractTargetPath(e.name, ctx_.settings, target, sizeof target);
+      if (!ExtractTargetPath(e.name, ctx_.settings, target, sizeof target)) {
+        ShowName(ctx_, e, "");  // the host learns which entry has no room
+        return Fail(kOpenFailed);
+      }
       ShowName(ctx_, e, target);
       decode_only = false;
       char existing[kPathSize];
-      StripSeparator(target, existing, sizeof existing);
+      StripSeparator(target, existing, sizeof existing);  // fits: it is shorter
       if (platform::GetAttributes(existing) != platform::kNoAttributes) {
         const int32_t answer = AskReplace(ctx_, e, existing);
         if (answer == 2) return Fail(kCancelled);

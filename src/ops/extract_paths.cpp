@@ -54,13 +54,14 @@ size_t ConfineName(char* name) {
   return write;
 }
 
-void ExtractTargetPath(const char* stored_name, const Settings& settings, char* dst,
+bool ExtractTargetPath(const char* stored_name, const Settings& settings, char* dst,
                        size_t dst_size) {
-  OutputPath(stored_name, settings, dst, dst_size);
+  if (!OutputPath(stored_name, settings, dst, dst_size)) return false;
   size_t prefix = std::strlen(settings.output_path);
   const size_t total = std::strlen(dst);
   if (prefix > total) prefix = total;
   ConfineName(dst + prefix);
+  return true;
 }
 
 }  // namespace acekit::ops

@@ -21,8 +21,9 @@ size_t ConfineName(char* name);
 
 // The path an entry stored as `stored_name` is extracted to: the output
 // path, then the entry's name as the keep-paths option and the relative path
-// shape it, confined by ConfineName.
-void ExtractTargetPath(const char* stored_name, const Settings& settings, char* dst,
+// shape it, confined by ConfineName. False, and `dst` empty, when that path
+// would be longer than a path may be.
+bool ExtractTargetPath(const char* stored_name, const Settings& settings, char* dst,
                        size_t dst_size);
 
 }  // namespace acekit::ops

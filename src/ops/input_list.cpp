@@ -158,9 +158,11 @@ void FreeInputFileList(InputFileList& list) {
 }
 
 Status AppendInputFile(InputFileList& list, std::string_view path, std::string_view name) {
-  auto* e = static_cast<InputFile*>(platform::AllocZeroed(sizeof(InputFile)));
+  if (path.size() >= kInputPathSize) return kOpenFailed;
+  auto* e = static_cast<InputFile*>(platform::AllocZeroed(sizeof(InputFile) + path.size() + 1));
   if (e == nullptr) return kNoMemory;
-  CopyCut(e->path, sizeof e->path, path);
+  e->path = reinterpret_cast<char*>(e + 1);
+  CopyCut(e->path, path.size() + 1, path);
   CopyCut(e->name, sizeof e->name, name);
   e->next = nullptr;
   if (list.last != nullptr) {

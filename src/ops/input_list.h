@@ -9,18 +9,21 @@
 #include <string_view>
 
 #include "api/status.h"
+#include "format/arc_state.h"
 
 namespace acekit::ops {
 
 // A disk path may be a working directory in front of a full stored name, so
-// it gets more room than a name the archive can hold.
-inline constexpr size_t kInputPathSize = 520;
+// it gets the room of any path, more than a name the archive can hold.
+inline constexpr size_t kInputPathSize = kPathSize;
 inline constexpr size_t kInputNameSize = 256;
 
 struct InputFile {
-  char path[kInputPathSize];  // where the bytes are read from; the sort key
+  char* path;                 // where the bytes are read from; the sort key
   char name[kInputNameSize];  // what the archive calls it
   InputFile* next;
+  // The path's text follows in the same block, as long as it needs: a list
+  // of many files does not pay for the longest path each.
 };
 
 // Owns its entries; they are released on destruction as well as by
@@ -38,7 +41,8 @@ struct InputFileList {
 
 void InitInputFileList(InputFileList& list);  // forgets the entries
 void FreeInputFileList(InputFileList& list);
-// kOk, or kNoMemory with the list unchanged. Texts that do not fit are cut.
+// kOk, or kNoMemory with the list unchanged; kOpenFailed, unchanged too, for
+// a path longer than a path may be. A name that does not fit is cut.
 Status AppendInputFile(InputFileList& list, std::string_view path, std::string_view name);
 // Orders by CompareByType; lists of fewer than three stay as they are, and
 // entries that compare equal keep their order, so a solid archive built

@@ -42,7 +42,7 @@ Status WorkDir::Create() {
 }
 
 void SettingsRestore::CopyPath(char* dst, const char* src) {
-  CopyText(dst, kPathSize, src);
+  CopyText(dst, kSettingPathSize, src);
 }
 
 EntryList::~EntryList() {

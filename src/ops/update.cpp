@@ -50,7 +50,9 @@ bool AllUnpacked(const Context& ctx) {
   char target[kInputPathSize];
   for (const ArcEntry* e = entries.list.first; e != nullptr; e = e->next) {
     if (e->head_type != kHeadFile || (e->attr & kAttrDirectory) != 0) continue;
-    ExtractTargetPath(e->name, ctx.settings, target, sizeof target);
+    if (!ExtractTargetPath(e->name, ctx.settings, target, sizeof target)) {
+      return Fail(ctx, kOpenFailed);
+    }
     if (std::strcmp(target, ctx.settings.output_path) == 0) continue;  // nothing left of the name
     if (!platform::IsExistingFile(target)) return Fail(ctx, kOpenFailed);
   }
@@ -96,8 +98,10 @@ void UpdateNormal(const Context& ctx, const FileMaskList* list, int32_t dict_kb)
   char item[kItemTextSize];
   char shown[kItemTextSize + 1];
   for (const FileMask* m = list != nullptr ? list->first : nullptr; m != nullptr; m = m->next) {
-    ItemSourcePath(ctx.settings, *m, source, sizeof source);
-    ItemName(*m, item, sizeof item);
+    if (!ItemSourcePath(ctx.settings, *m, source, sizeof source) ||
+        !ItemName(*m, item, sizeof item)) {
+      return void(ctx.arc.status = kOpenFailed);  // a path too long is refused, never cut
+    }
     if (EntryIsNamed(ctx.settings, item, kept)) continue;
     ShownName(item, shown, sizeof shown);
     ctx.hooks.file_name.Call(source, shown);
@@ -110,13 +114,13 @@ void UpdateNormal(const Context& ctx, const FileMaskList* list, int32_t dict_kb)
 
 void UpdateSolid(const Context& ctx, FileMaskList* list, int32_t dict_kb) {
   SettingsRestore restore(ctx.settings);
-  char relative[kPathSize];
+  char relative[kSettingPathSize];
   CopyText(relative, sizeof relative, ctx.settings.relative_path);
   ctx.settings.relative_path[0] = '\0';
   WorkDir work;
   InputFileList collected;
   if (!UnpackForRebuild(ctx, work, collected)) return;
-  CopyText(ctx.settings.relative_path, kPathSize, relative);
+  CopyText(ctx.settings.relative_path, sizeof relative, relative);
 
   InputFileList replaced;
   InputFileList inputs;
@@ -139,8 +143,10 @@ void UpdateSolid(const Context& ctx, FileMaskList* list, int32_t dict_kb) {
   char source[kItemTextSize];
   char item[kItemTextSize];
   for (const FileMask* m = list != nullptr ? list->first : nullptr; m != nullptr; m = m->next) {
-    ItemSourcePath(ctx.settings, *m, source, sizeof source);
-    ItemName(*m, item, sizeof item);
+    if (!ItemSourcePath(ctx.settings, *m, source, sizeof source) ||
+        !ItemName(*m, item, sizeof item)) {
+      return void(ctx.arc.status = kOpenFailed);  // a path too long is refused, never cut
+    }
     if (EntryIsNamed(ctx.settings, item, replaced)) continue;
     CopyText(stored, sizeof stored, relative);
     if (stored[0] != '\0') AppendText(stored, sizeof stored, "\\");

@@ -15,6 +15,21 @@
 
 namespace acekit::platform {
 
+// The longest path, in characters, that the library builds or hands to the
+// system. Every buffer that holds a path has room for it and a terminator;
+// a path that would be longer is refused, never cut. Windows: MAX_PATH of
+// the system's ANSI file calls; posix: PATH_MAX. Both count the terminator.
+#ifdef _WIN32
+inline constexpr size_t kMaxPath = 260 - 1;
+#else
+inline constexpr size_t kMaxPath = 4096 - 1;
+#endif
+
+// Turns the separators a host of this system writes into the library's `\`,
+// in place. posix hosts write `/`, which the path routines would not see as
+// one; on Windows the text is left as the host gave it.
+void HostSeparators(char* text);
+
 using Handle = intptr_t;
 inline constexpr Handle kBadHandle = -1;
 

@@ -75,10 +75,20 @@ void InitMaskList(FileMaskList* list) {
 }
 
 int32_t AppendMask(ArcState& st, const char* mask, FileMaskList* list) {
+  // An item names a file to add as much as a pattern: one that does not fit
+  // is refused rather than cut into the name of another.
   char text[kPathSize];
-  CopyText(text, sizeof text, mask);
+  if (!CopyWhole(text, sizeof text, mask)) {
+    st.status = kOpenFailed;
+    return 0;
+  }
   ForwardToBackSlashes(text);
   const Split parts = SplitName(text);
+  if (parts.name.size() >= sizeof(FileMask{}.name) ||
+      parts.ext.size() >= sizeof(FileMask{}.extension)) {
+    st.status = kOpenFailed;
+    return 0;
+  }
 
   auto* directory = static_cast<char*>(platform::Alloc(parts.dir.size() + 1));
   if (directory == nullptr) {

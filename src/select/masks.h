@@ -19,10 +19,12 @@ namespace acekit {
 
 void InitMaskList(FileMaskList* list);
 
-// Splits `mask` (`/` counts as `\`) and appends it. Parts that do not fit
-// are cut: the mask at 260 characters, name and extension at 255. Returns
-// nonzero on success; 0 when memory runs out, after storing 8 in the status
-// when the directory text could not be allocated. Items appended before stay.
+// Splits `mask` (`/` counts as `\`) and appends it. Returns nonzero on
+// success; 0 when memory runs out, after storing 8 in the status when the
+// directory text could not be allocated; 0 with status 5 when the mask is
+// longer than a path or its name or extension longer than 255 characters
+// (an item is never cut into the name of another file). Items appended
+// before stay.
 int32_t AppendMask(ArcState& st, const char* mask, FileMaskList* list);
 
 // Releases every item and its directory text; the head becomes empty.

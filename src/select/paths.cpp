@@ -12,16 +12,33 @@ bool EndsWithSeparator(std::string_view text) {
   return !text.empty() && text.back() == '\\';
 }
 
-}  // namespace
-
-void AddSeparator(const char* src, char* dst, size_t dst_size) {
-  const size_t len = CopyText(dst, dst_size, src);
-  if (!EndsWithSeparator(std::string_view(dst, len))) AppendText(dst, dst_size, "\\");
+// Where the levels a path may need made begin: after a drive and its root,
+// after the server and share of a network name (which are never made), or
+// at the first part of a relative path.
+size_t FirstLevel(std::string_view p) {
+  if (p.starts_with("\\\\")) {
+    const size_t server_end = p.find('\\', 2);
+    if (server_end == std::string_view::npos) return p.size() + 1;
+    const size_t share_end = p.find('\\', server_end + 1);
+    return share_end == std::string_view::npos ? p.size() + 1 : share_end + 1;
+  }
+  size_t at = p.size() >= 2 && p[1] == ':' ? 2 : 0;
+  if (at < p.size() && p[at] == '\\') ++at;
+  return at;
 }
 
-void StripSeparator(const char* src, char* dst, size_t dst_size) {
-  const size_t len = CopyText(dst, dst_size, src);
+}  // namespace
+
+bool AddSeparator(const char* src, char* dst, size_t dst_size) {
+  if (!CopyWhole(dst, dst_size, src)) return false;
+  return EndsWithSeparator(dst) || AppendWhole(dst, dst_size, "\\");
+}
+
+bool StripSeparator(const char* src, char* dst, size_t dst_size) {
+  if (!CopyWhole(dst, dst_size, src)) return false;
+  const size_t len = std::strlen(dst);
   if (len > 3 && dst[len - 1] == '\\') dst[len - 1] = '\0';
+  return true;
 }
 
 void UpperCopy(const char* src, char* dst, size_t dst_size) {
@@ -50,28 +67,29 @@ bool SameBytes(const void* a, const void* b, size_t n) {
 
 bool MakeDirectories(const char* path) {
   if (path[0] == '\0' || platform::IsExistingDirectory(path)) return true;
-  const size_t len = std::strlen(path);
-  const int32_t first = std::strstr(path, "\\\\") != nullptr ? 5 : 2;
-  for (int32_t level = first;; ++level) {
-    const size_t end = SeparatorPosition(path, level);
-    char prefix[kPathSize];
-    CopyText(prefix, sizeof prefix, std::string_view(path, end));
+  const std::string_view p(path);
+  char prefix[kPathSize];
+  if (p.size() >= sizeof prefix) return false;
+  for (size_t end = FirstLevel(p); end <= p.size(); ++end) {
+    if (end < p.size() && p[end] != '\\') continue;
+    if (end == 0 || p[end - 1] == '\\') continue;  // an empty part: nothing to make
+    CopyText(prefix, sizeof prefix, p.substr(0, end));
     if (!platform::IsExistingDirectory(prefix) && !platform::CreateDir(prefix)) return false;
-    if (end >= len) return true;
   }
+  return true;
 }
 
 bool MakeDirectoryOf(const char* path) {
   char stripped[kPathSize];
-  StripSeparator(path, stripped, sizeof stripped);
-  return MakeDirectories(stripped);
+  return StripSeparator(path, stripped, sizeof stripped) && MakeDirectories(stripped);
 }
 
 bool CreateOutputFile(ArcState& st, const char* file_path, platform::Handle* out) {
   const PathParts parts = SplitPath(file_path);
   char dir[kPathSize];
-  CopyText(dir, sizeof dir, std::string_view(file_path, parts.drive.size() + parts.dir.size()));
-  if (!MakeDirectoryOf(dir)) {
+  if (!CopyWhole(dir, sizeof dir,
+                 std::string_view(file_path, parts.drive.size() + parts.dir.size())) ||
+      !MakeDirectoryOf(dir)) {
     st.status = kOpenFailed;
     return false;
   }
@@ -83,9 +101,12 @@ bool CreateOutputFile(ArcState& st, const char* file_path, platform::Handle* out
   return true;
 }
 
-void OutputPath(const char* stored_name, const Settings& settings, char* dst, size_t dst_size) {
+bool OutputPath(const char* stored_name, const Settings& settings, char* dst, size_t dst_size) {
   char name[kPathSize];
-  CopyText(name, sizeof name, stored_name);
+  if (!CopyWhole(name, sizeof name, stored_name)) {
+    if (dst_size > 0) dst[0] = '\0';
+    return false;
+  }
   for (char* c = name; *c != '\0'; ++c)
     if (*c == '/') *c = '\\';
   if (settings.options & kOptKeepPaths) {
@@ -100,8 +121,7 @@ void OutputPath(const char* stored_name, const Settings& settings, char* dst, si
   const size_t relative = std::strlen(settings.relative_path);
   if (relative > 0 && std::strlen(name) > relative)
     CutChars(name, 0, static_cast<int32_t>(relative));
-  CopyText(dst, dst_size, settings.output_path);
-  AppendText(dst, dst_size, name);
+  return CopyWhole(dst, dst_size, settings.output_path) && AppendWhole(dst, dst_size, name);
 }
 
 }  // namespace acekit

@@ -1,8 +1,8 @@
 // Path names as the library handles them: 8-bit ANSI texts with `\` between
-// parts, held in buffers of 260 characters and a terminator. Routines that
-// write take the destination's size, always terminate, and cut what does not
-// fit. The name cleaning and code-page conversions the header writer needs
-// live in format/names.h and are available through this header.
+// parts, held in buffers of kPathSize. Routines that build a path take the
+// destination's size and never cut it: a path that does not fit is refused
+// (false, and the destination left empty). The name cleaning and code-page conversions the header
+// writer needs live in format/names.h and are available through this header.
 #pragma once
 
 #include <cstddef>
@@ -15,10 +15,10 @@
 namespace acekit {
 
 // `src` with a `\` added unless it already ends with one; "" gives "\".
-void AddSeparator(const char* src, char* dst, size_t dst_size);
+bool AddSeparator(const char* src, char* dst, size_t dst_size);
 // `src` without one trailing `\`; texts of up to 3 characters (a drive root)
 // stay as they are.
-void StripSeparator(const char* src, char* dst, size_t dst_size);
+bool StripSeparator(const char* src, char* dst, size_t dst_size);
 void UpperCopy(const char* src, char* dst, size_t dst_size);
 // Removes `count` characters at `pos`; nothing when count < 1 or pos lies
 // past the end.
@@ -28,23 +28,23 @@ void CutChars(char* text, int32_t pos, int32_t count);
 size_t SeparatorPosition(const char* text, int32_t n);
 bool SameBytes(const void* a, const void* b, size_t n);
 
-// Makes every missing directory of `path`, from the second level on (the
-// first is taken for a drive root), or from the fifth for a network path so
-// that server and share are left alone. Stops at the first level that cannot
-// be made, keeping the ones before. An empty path is the current directory.
+// Makes every missing directory of `path`, absolute or relative, level by
+// level; the server and share of a network path are left alone. Stops at the
+// first level that cannot be made, keeping the ones before. An empty path is
+// the current directory.
 bool MakeDirectories(const char* path);
 // MakeDirectories on the path without its trailing `\`.
 bool MakeDirectoryOf(const char* path);
 
 // Makes the directories of `file_path` and creates the file for writing.
-// Failure of either stores 5 in the status and returns false.
+// Failure of either, or a path too long, stores 5 and returns false.
 bool CreateOutputFile(ArcState& st, const char* file_path, platform::Handle* out);
 
 // Where an entry stored as `stored_name` is extracted: the output path, then
 // the name, which keeps its directories (without a leading `\`) under the
 // keep-paths option and is reduced to file name and extension without it.
 // With a relative path set, as many characters as it has are cut from the
-// front of a longer name, unlooked at.
-void OutputPath(const char* stored_name, const Settings& settings, char* dst, size_t dst_size);
+// front of a longer name, unlooked at. False when the path would not fit.
+bool OutputPath(const char* stored_name, const Settings& settings, char* dst, size_t dst_size);
 
 }  // namespace acekit

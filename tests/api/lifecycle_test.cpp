@@ -2,6 +2,7 @@
 // on which settings survive which call.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "api/status.h"
 #include "api/write_host.h"
 #include "format/records.h"
+#include "platform/platform.h"
 
 using acekit::Lib;
 
@@ -57,6 +59,25 @@ TEST_F(Lifecycle, CreateOnExistingFileWipesSettingsAndReports5) {
   EXPECT_STREQ(Lib().settings.output_path, "");
 }
 
+// A name too long to be a path is refused, never cut to that of another
+// file; posix hosts may write `/` between parts.
+TEST_F(Lifecycle, ArchiveNamesTooLongOrWithSlashes) {
+  const std::string too_long = Path("") + std::string(acekit::platform::kMaxPath, 'a');
+  for (auto* open : {&InitArcFile, &CreateArcFile}) {
+    open(too_long.c_str());
+    EXPECT_EQ(GetArchiveStatus(), acekit::kOpenFailed);
+    EXPECT_STREQ(Lib().arc.archive_name, "");
+  }
+#ifndef _WIN32
+  const std::string name = WriteArchive("a.ace");
+  std::string slashes = name;
+  std::replace(slashes.begin(), slashes.end(), '\\', '/');
+  InitArcFile(slashes.c_str());
+  EXPECT_EQ(GetArchiveStatus(), 0);
+  EXPECT_EQ(name, Lib().arc.archive_name);
+#endif
+}
+
 TEST_F(Lifecycle, InitKeepsOptionsAndPathsButWipesCallbacksAndStats) {
   const std::string name = WriteArchive("a.ace");
   SetSetProgressProc(7, Progress);
@@ -96,8 +117,8 @@ TEST_F(Lifecycle, ForeignFileAndDirectory) {
   EXPECT_EQ(Lib().arc.new_archive, 1);
 }
 
-// Paths gain a separator as hosts expect, over-long texts are cut at their
-// buffer, and option bits without meaning are still kept.
+// Paths gain a separator as hosts expect, an over-long password is cut at
+// its buffer, and option bits without meaning are still kept.
 TEST(Settings, PathsPasswordAndOptions) {
   DoneArcFile();
   for (const auto& [in, kept] :
@@ -112,14 +133,31 @@ TEST(Settings, PathsPasswordAndOptions) {
   SetRelativePath("docs");
   EXPECT_STREQ(Lib().settings.relative_path, "docs");
 
-  std::string long_path(1000, 'p');
-  SetOutputPath(long_path.c_str());
-  EXPECT_EQ(std::strlen(Lib().settings.output_path), 260u);
-  EXPECT_EQ(Lib().settings.output_path[259], '\\');
-  SetInputPath(long_path.c_str());
-  EXPECT_EQ(std::strlen(Lib().settings.input_path), 260u);
-  SetRelativePath(long_path.c_str());
-  EXPECT_EQ(std::strlen(Lib().settings.relative_path), 260u);
+  // A path that fits is kept whole; one too long stays too long, so that
+  // every path built from it is refused instead of built from a cut text.
+  const std::string fits(acekit::platform::kMaxPath - 1, 'p');
+  SetOutputPath(fits.c_str());
+  EXPECT_EQ(Lib().settings.output_path, fits + "\\");
+  SetInputPath(fits.c_str());
+  EXPECT_EQ(Lib().settings.input_path, fits + "\\");
+  for (const std::string& too_long : {fits + "pp", fits + "p", std::string(5000, 'p')}) {
+    SetOutputPath(too_long.c_str());
+    EXPECT_GT(std::strlen(Lib().settings.output_path), acekit::platform::kMaxPath);
+    SetInputPath(too_long.c_str());
+    EXPECT_GT(std::strlen(Lib().settings.input_path), acekit::platform::kMaxPath);
+    SetRelativePath((too_long + "p").c_str());
+    EXPECT_GT(std::strlen(Lib().settings.relative_path), acekit::platform::kMaxPath);
+  }
+#ifndef _WIN32
+  // posix hosts write `/`.
+  SetOutputPath("/tmp/x/new");
+  EXPECT_STREQ(Lib().settings.output_path, "\\tmp\\x\\new\\");
+  SetInputPath("src/");
+  EXPECT_STREQ(Lib().settings.input_path, "src\\\\");
+  SetRelativePath("docs/sub");
+  EXPECT_STREQ(Lib().settings.relative_path, "docs\\sub");
+#endif
+  const std::string long_path(1000, 'p');
   SetCryptKey(long_path.c_str());
   EXPECT_EQ(std::strlen(Lib().arc.password), 263u);
 

@@ -83,8 +83,7 @@ TEST(MaskList, MatchingRule) {
   EXPECT_FALSE(MatchMaskList("B.BIN", &two.list));
 }
 
-TEST(MaskList, AppendSplitsAndCuts) {
-  const std::string n300(300, 'n');
+TEST(MaskList, AppendSplits) {
   const struct {
     std::string mask;
     const char* dir;
@@ -94,8 +93,7 @@ TEST(MaskList, AppendSplitsAndCuts) {
                {"x/y/z", "x\\y\\", "z", ""},
                {"*.*", "", "*", "*"},
                {"DOCS\\", "DOCS\\", "", ""},
-               {"C:a.b", "C:", "a", "b"},
-               {n300 + ".e", "", n300.substr(0, 255), ""}};
+               {"C:a.b", "C:", "a", "b"}};
   for (const auto& c : cases) {
     Masks m{"first", c.mask.c_str()};
     const FileMask& item = *m.list.last;
@@ -105,6 +103,20 @@ TEST(MaskList, AppendSplitsAndCuts) {
     EXPECT_EQ(std::string(item.name), c.name) << c.mask;
     EXPECT_STREQ(item.extension, c.ext) << c.mask;
   }
+}
+
+// A part or a whole that does not fit is refused, never cut into the name
+// of another file.
+TEST(MaskList, RefusesWhatDoesNotFit) {
+  for (const std::string& mask : {std::string(256, 'n') + ".e", "a." + std::string(256, 'e'),
+                                  std::string(kPathSize, 'd') + "\\a.b"}) {
+    Masks m{"FIRST"};
+    EXPECT_EQ(AppendMask(m.st, mask.c_str(), &m.list), 0);
+    EXPECT_EQ(m.st.status, kOpenFailed);
+    EXPECT_EQ(m.list.first, m.list.last);
+  }
+  Masks fits{};
+  EXPECT_NE(AppendMask(fits.st, (std::string(255, 'n') + ".e").c_str(), &fits.list), 0);
 }
 
 TEST(MaskList, OutOfMemoryKeepsTheItemsBefore) {

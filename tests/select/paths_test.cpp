@@ -25,9 +25,6 @@ TEST(PathText, SeparatorsAndCuts) {
     StripSeparator(in, out, sizeof out);
     EXPECT_STREQ(out, stripped) << in;
   }
-  char small[6];
-  AddSeparator("D:\\long", small, sizeof small);
-  EXPECT_STREQ(small, "D:\\lo");
   char text[] = "abcdef";
   CutChars(text, 1, 99);  // a count past the end stops there
   EXPECT_STREQ(text, "a");
@@ -51,7 +48,44 @@ TEST(PathText, OutputPath) {
   }
 }
 
+// A path is never cut into the name of another file: what does not fit is
+// refused and leaves the destination empty.
+TEST(PathText, PathsThatDoNotFitAreRefused) {
+  Settings s;
+  s.options = kOptKeepPaths;
+  const std::string out = std::string(kPathSize - 10, 'o') + "\\";
+  CopyText(s.output_path, sizeof s.output_path, out);
+  char path[kPathSize];
+  EXPECT_TRUE(OutputPath("d\\345678", s, path, sizeof path));
+  EXPECT_EQ(path, out + "d\\345678");
+  EXPECT_FALSE(OutputPath("d\\3456789", s, path, sizeof path));
+  EXPECT_STREQ(path, "");
+  CopyText(s.output_path, sizeof s.output_path, std::string(kPathSize, 'o'));
+  EXPECT_FALSE(OutputPath("a", s, path, sizeof path)) << "an output path too long to be one";
+
+  char small[6];
+  EXPECT_FALSE(AddSeparator("D:\\lo", small, sizeof small));
+  EXPECT_STREQ(small, "");
+  EXPECT_TRUE(AddSeparator("D:\\l", small, sizeof small));
+  EXPECT_FALSE(StripSeparator("D:\\long\\", small, sizeof small));
+  EXPECT_STREQ(small, "");
+}
+
 using PathFiles = ArchiveTest;
+
+// A relative path gets its first level made too, not only the ones after.
+TEST_F(PathFiles, MakeDirectoriesOfARelativePath) {
+  namespace fs = std::filesystem;
+  const fs::path before = fs::current_path();
+  fs::current_path(dir_);
+  const bool made = MakeDirectories("rel\\deeper\\\\deepest\\");
+  const bool file = MakeDirectoryOf("top\\");
+  fs::current_path(before);
+  EXPECT_TRUE(made);
+  EXPECT_TRUE(fs::is_directory(dir_ / "rel" / "deeper" / "deepest"));
+  EXPECT_TRUE(file);
+  EXPECT_TRUE(fs::is_directory(dir_ / "top"));
+}
 
 TEST_F(PathFiles, MakeDirectoriesLevelByLevel) {
   namespace fs = std::filesystem;

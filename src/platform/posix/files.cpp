@@ -222,6 +222,13 @@ bool RemoveDir(const char* name) {
   return ::rmdir(posix::NativePath(name).c_str()) == 0;
 }
 
+void HostSeparators(char* text) {
+  if (text == nullptr) return;
+  for (char* c = text; *c != '\0'; ++c) {
+    if (*c == '/') *c = '\\';
+  }
+}
+
 bool TempPath(char* buf, size_t size) {
   if (buf == nullptr || size == 0) return false;
   buf[0] = '\0';

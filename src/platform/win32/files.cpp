@@ -133,6 +133,8 @@ bool RemoveDir(const char* name) {
   return name != nullptr && RemoveDirectoryA(name) != 0;
 }
 
+void HostSeparators(char*) {}
+
 bool TempPath(char* buf, size_t size) {
   if (buf == nullptr || size == 0) return false;
   const DWORD cap = size > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<DWORD>(size);
