@@ -372,6 +372,46 @@ class Failures(h.TreeCase):
                     self.assertEqual(names(h.list_json(archive)), {"a_big.bin"})
 
 
+class LongPaths(h.TreeCase):
+    """Names are extracted whole under output paths past what a Windows path
+    holds, and a path past what the system holds is refused by name."""
+
+    @staticmethod
+    def levels(length):
+        """Directory levels of up to 40 characters, `length` in all."""
+        parts, c = [], ord("a")
+        while length - sum(len(p) + 1 for p in parts) > 41:
+            parts.append(chr(c) * 40)
+            c += 1
+        return "/".join(parts + [chr(c) * (length - sum(len(p) + 1 for p in parts))])
+
+    def test_full_names_or_a_named_refusal(self):
+        stored = self.levels(190) + "/file.txt"
+        self.assertEqual(len(stored), 199)
+        data = b"a long way down\n" * 300
+        h.write(os.path.join(self.tree, stored), data)
+        archive = self.archive_tree(name="long.ace", inputs=[stored])
+
+        out_dir = os.path.join(self.tmp, "o" + self.levels(168 - len(self.tmp)))
+        self.assertEqual(len(out_dir), 170)
+        self.assertRuns("x", "-o", out_dir, archive)
+        self.assertEqual(h.read(os.path.join(out_dir, stored)), data)
+
+        # One character past the limit: nothing is made on the way to it.
+        too_far = os.path.join(self.tmp, "p" + self.levels(4096 - 202 - len(self.tmp)))
+        self.assertEqual(len(too_far) + 1 + len(stored), 4096)
+        _, err = self.assertRuns("x", "-o", too_far, archive, code=2)
+        self.assertIn(stored, err)
+        self.assertIn("longer than 4095", err)
+        self.assertEqual([n for n in os.listdir(self.tmp) if n.startswith("p")], [])
+
+    def test_relative_output_path_is_made_level_by_level(self):
+        archive = self.archive_tree(name="rel.ace", inputs=["docs"])
+        self.assertRuns("x", "-o", "new/deeper", archive, cwd=self.tmp)
+        self.assertEqual(h.read(self.path("new", "deeper", "docs", "readme.txt")),
+                         self.files["docs/readme.txt"])
+
+
 class Help(unittest.TestCase):
     def test_help_documents_masks_and_exit_codes(self):
         code, out, _ = h.run("--help")

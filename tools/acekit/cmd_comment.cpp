@@ -185,7 +185,7 @@ int RunMakeDirectory(const ParsedArgs& args) {
   // The entry's name is its last part; the parts before it go in front as
   // the relative path, which the archive's name checks allow no separators in.
   const size_t slash = name.rfind('/');
-  if (slash != std::string::npos) SetRelativePath(ToLibrary(name.substr(0, slash)).c_str());
+  if (slash != std::string::npos) SetRelativePath(name.substr(0, slash).c_str());
   CreateDirectoryArc(name.substr(slash + 1).c_str());
   const uint16_t status = session.status();
   if (status == kStatusDirExists || status == kStatusBadDirName) {

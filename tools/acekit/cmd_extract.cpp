@@ -104,13 +104,8 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
     return ui.exit_code();
   }
 
-  std::error_code ec;
-  fs::create_directories(out_dir, ec);
-  if (ec) {
-    ui.Error(out_dir + ": " + ec.message());
-    return ui.exit_code();
-  }
-  SetOutputPath(ToLibrary(out_dir).c_str());
+  // The library makes the output directory and every missing level of it.
+  SetOutputPath(out_dir.c_str());
   if (keep_paths) {
     arOptionsOn(0x0001);
   } else {
@@ -147,6 +142,10 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
     ui.Error(archive + ": " + name + ": " + StatusMessage(status), kExitDamaged);
   } else if (status == kStatusOpen && !host.target().empty()) {
     ui.Error(archive + ": cannot create " + host.target() + ": " + StatusMessage(status));
+  } else if (status == kStatusOpen && !host.current().empty()) {
+    // The library names the entry without a target when its path has no room.
+    ui.Error(archive + ": " + host.current() + ": not extracted: its path under " + out_dir +
+             " would be longer than " + std::to_string(kPathMax) + " bytes");
   } else if (status != kStatusOk) {
     ui.Error(archive + ": " + StatusMessage(status), StatusExit(status));
   } else if (Interrupted()) {
@@ -177,7 +176,7 @@ void TestRest(const std::string& archive, const std::vector<std::string>& names,
     if (!s.Open(archive)) break;
     Masks rest;
     for (size_t i = from; i < names.size(); ++i) rest.Add(names[i]);
-    SetOutputPath(ToLibrary(scratch).c_str());
+    SetOutputPath(scratch.c_str());
     arOptionsOn(0x0001);
     Host host(Host::Mode::kExtract);
     host.ask_replace = true;

@@ -84,11 +84,11 @@ bool Session::Open(const std::string& path) {
     Ui::Get().Error(path + ": is a directory, not an archive");
     return false;
   }
-  if (path.size() > 260) {
-    Ui::Get().Error(path + ": path too long (at most 260 bytes)");
+  if (path.size() > kPathMax) {
+    Ui::Get().Error(path + ": path too long (at most " + std::to_string(kPathMax) + " bytes)");
     return false;
   }
-  InitArcFile(ToLibrary(path).c_str());
+  InitArcFile(path.c_str());
   open_ = true;
   const uint16_t st_code = GetArchiveStatus();
   if (st_code != kStatusOk) {
@@ -102,11 +102,11 @@ bool Session::Open(const std::string& path) {
 bool Session::Create(const std::string& path) {
   Close();
   path_ = path;
-  if (path.size() > 260) {
-    Ui::Get().Error(path + ": path too long (at most 260 bytes)");
+  if (path.size() > kPathMax) {
+    Ui::Get().Error(path + ": path too long (at most " + std::to_string(kPathMax) + " bytes)");
     return false;
   }
-  CreateArcFile(ToLibrary(path).c_str());
+  CreateArcFile(path.c_str());
   open_ = true;
   const uint16_t st_code = GetArchiveStatus();
   if (st_code != kStatusOk) {
@@ -122,7 +122,7 @@ void Session::Close() {
 }
 
 bool Masks::Add(const std::string& mask) {
-  return AppendFileMask(ToLibrary(mask).c_str(), &list_) != 0;
+  return AppendFileMask(mask.c_str(), &list_) != 0;
 }
 
 uint16_t Entries::Build(Masks& masks) {

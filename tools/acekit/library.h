@@ -3,6 +3,7 @@
 // status code for the person at the terminal.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,6 +27,10 @@ enum Status : uint16_t {
   kStatusCorrupt = 9964,
   kStatusNotArchive = 9976,
 };
+
+// The longest path the library takes from a posix host (PATH_MAX without
+// its terminator); it refuses longer ones with kStatusOpen rather than cut.
+inline constexpr size_t kPathMax = 4095;
 
 std::string StatusMessage(uint16_t status);
 // The exit status that a failed operation with this code ends the program with.

@@ -178,14 +178,6 @@ std::string UnstorableReason(std::string_view stored, bool directory) {
   return "";
 }
 
-std::string ToLibrary(std::string_view path) {
-  std::string out(path);
-  for (char& c : out) {
-    if (c == '/') c = '\\';
-  }
-  return out;
-}
-
 std::string FromLibrary(std::string_view path) {
   std::string out(path);
   for (char& c : out) {

@@ -38,8 +38,8 @@ CleanPath Clean(std::string_view path);
 // written so that it reads back the same, or an empty string when it can.
 std::string UnstorableReason(std::string_view stored, bool directory);
 
-// The library's separator and ours.
-std::string ToLibrary(std::string_view path);
+// A path or name the library reports, with our separator. (The library takes
+// ours as it is.)
 std::string FromLibrary(std::string_view path);
 
 // True when an entry's name would write outside the extraction directory:
