@@ -189,8 +189,9 @@ bool UnpackForRebuild(const Context& ctx, WorkDir& work, InputFileList& collecte
     if (n == 0 || ctx.arc.temp_path[n - 1] != '\\') AppendText(ctx.arc.temp_path, kPathSize, "\\");
   }
   if (const Status st = work.Create(); st != kOk) return Fail(ctx, st);
-  CopyText(ctx.settings.output_path, kPathSize, work.path());
-  AppendText(ctx.settings.output_path, kPathSize, "\\");
+  // A working directory with no room left behind it stays too long to use.
+  CopyText(ctx.settings.output_path, sizeof ctx.settings.output_path, work.path());
+  AppendText(ctx.settings.output_path, sizeof ctx.settings.output_path, "\\");
   ctx.settings.options |= kOptKeepPaths;
 
   ExtractForRebuild(ctx, nullptr, -1);

@@ -57,6 +57,31 @@ TEST(ItemName, BuildsItemAndSourcePath) {
   }
 }
 
+// A source path or list entry with no room is refused whole, never cut into
+// the path of another file; an input path too long to be one refuses every
+// source built on it.
+TEST(ItemName, PathsWithoutRoomAreRefused) {
+  const std::string dir = std::string(kPathSize - 10, 'd') + "\\";
+  const FileMask fits = Mask(dir.c_str(), "12345", "67");
+  const FileMask over = Mask(dir.c_str(), "12345", "678");
+  char out[kItemTextSize];
+  EXPECT_TRUE(ItemSourcePath(MakeSettings("", ""), fits, out, sizeof out));
+  EXPECT_EQ(std::strlen(out), kPathSize - 1);
+  EXPECT_FALSE(ItemSourcePath(MakeSettings("", ""), over, out, sizeof out));
+  EXPECT_STREQ(out, "");
+  EXPECT_FALSE(ItemName(over, out, sizeof out));
+  Settings long_input;
+  std::memset(long_input.input_path, 'i', kPathSize);  // as the setter keeps a text too long
+  EXPECT_FALSE(ItemSourcePath(long_input, Mask("", "a", "b"), out, sizeof out));
+
+  InputFileList list;
+  EXPECT_EQ(AppendInputFile(list, std::string(kPathSize, 'p'), "n"), kOpenFailed);
+  EXPECT_EQ(list.count, 0);
+  const std::string longest(kPathSize - 1, 'p');
+  ASSERT_EQ(AppendInputFile(list, longest, "n"), kOk);
+  EXPECT_EQ(list.first->path, longest);
+}
+
 TEST(FindItemForEntry, ComparesWithRelativePathInFrontIgnoringCase) {
   FileMask second = Mask("subdir\\", "a", "txt");
   FileMask first = Mask("", "other", "txt");
