@@ -145,7 +145,9 @@ class Driver {
     target[0] = '\0';
     platform::Handle out = platform::kBadHandle;
     if (selected && !test_) {
-      if (!ExtractTargetPath(e.name, ctx_.settings, target, sizeof target)) {
+      char name[kPathSize];
+      if (!WholeEntryName(archive_, e, name, sizeof name) ||
+          !ExtractTargetPath(name, ctx_.settings, target, sizeof target)) {
         ShowName(ctx_, e, "");  // the host learns which entry has no room
         return Fail(kOpenFailed);
       }

@@ -1,7 +1,9 @@
 #include "ops/extract_paths.h"
 
+#include <cstdint>
 #include <cstring>
 
+#include "format/records.h"
 #include "select/paths.h"
 
 namespace acekit::ops {
@@ -25,6 +27,33 @@ bool IsOnlyDots(const char* part, size_t n) {
 }
 
 }  // namespace
+
+bool WholeEntryName(platform::Handle archive, const ArcEntry& e, char* dst, size_t dst_size) {
+  // One UTF-8 character is at most 3 bytes, so a converted name that ends
+  // further than that from the field's end came through whole.
+  if (e.fname_size < kStoredNameMax && std::strlen(e.name) + 3 < sizeof e.name) {
+    return CopyWhole(dst, dst_size, e.name);
+  }
+  uint8_t size_field[2];
+  if (platform::Seek(archive, static_cast<int32_t>(e.header_offset + kFileHeaderFixed - 2), 0) ==
+          -1 ||
+      platform::Read(size_field, 2, archive) != 2) {
+    return false;
+  }
+  const uint32_t size = size_field[0] | uint32_t{size_field[1]} << 8;
+  char stored[kPathSize];
+  if (size >= sizeof stored ||
+      (size > 0 && platform::Read(stored, size, archive) != static_cast<int32_t>(size))) {
+    return false;
+  }
+  stored[size] = '\0';
+  char ansi[kPathSize * 3];  // each stored byte widens to at most 3
+  NameToAnsi(stored, ansi, sizeof ansi);
+  if (!CopyWhole(dst, dst_size, ansi)) return false;
+  const size_t len = std::strlen(dst);
+  if ((e.attr & kAttrDirectory) == 0 || (len > 0 && dst[len - 1] == '\\')) return true;
+  return AppendWhole(dst, dst_size, "\\");
+}
 
 size_t ConfineName(char* name) {
   const size_t length = std::strlen(name);

@@ -7,9 +7,17 @@
 
 #include <cstddef>
 
+#include "api/exports.h"
 #include "format/arc_state.h"
+#include "platform/platform.h"
 
 namespace acekit::ops {
+
+// The entry's stored name, whole, in the host's code page: read again from
+// its header in `archive` when the record may hold it shortened (the record
+// keeps 255 characters, and the code-page conversion can widen a name past
+// them). False when the header cannot be read or the name does not fit.
+bool WholeEntryName(platform::Handle archive, const ArcEntry& e, char* dst, size_t dst_size);
 
 // Rewrites `name` in place into a relative path below the directory it will
 // be joined to: a drive prefix ("C:") in front is dropped, and so are empty

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <tuple>
 
 #include "ops/entry_list.h"
@@ -99,6 +100,28 @@ TEST_P(Extract, RebuildShowsTheTemporaryDirectoryAndRefusesEncryptedEntries) {
   ops::ExtractForRebuild(Ctx(), nullptr);
   EXPECT_EQ(arc_.status, kEncryptedRebuild);
   EXPECT_FALSE(fs::exists(Out()));
+}
+
+// A record holds 255 characters of a name; a longer stored name, or one
+// that the conversion to UTF-8 widens past that, is extracted under its
+// whole name all the same, never a shortened one.
+TEST_P(Extract, LongStoredNamesAreExtractedWhole) {
+  const std::string plain =
+      std::string(100, 'd') + "\\" + std::string(100, 'e') + "\\" + std::string(90, 'f') + ".txt";
+  const std::string accents = std::string(70, '\x82') + "\\" + std::string(70, '\x82') + ".txt";
+  const std::string folder = std::string(150, 'g') + "\\" + std::string(120, 'h');
+  Open({{plain, TextBytes(3000, 1)}, {accents, "accented"}, Dir(folder)}, Solid());
+  Run();
+  ASSERT_EQ(arc_.status, kOk);
+  std::string e_acute;
+  for (int i = 0; i < 70; ++i) e_acute += "\xC3\xA9";
+  auto native = [](std::string s) {
+    std::replace(s.begin(), s.end(), '\\', '/');
+    return s;
+  };
+  EXPECT_EQ(dir_.Read("out/" + native(plain)), TextBytes(3000, 1));
+  EXPECT_EQ(dir_.Read("out/" + e_acute + "/" + e_acute + ".txt"), "accented");
+  EXPECT_TRUE(fs::is_directory(Out() / native(folder)));
 }
 
 INSTANTIATE_TEST_SUITE_P(NormalAndSolid, Extract, ::testing::Bool());
