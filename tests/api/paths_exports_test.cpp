@@ -76,6 +76,7 @@ TEST_P(LongPaths, ExtractUnderTheFullName) {
 TEST_P(LongPaths, RefuseWhatWouldNotFit) {
   Make();
   const std::string root = dir_.Lib();
+  if (root.size() + file_.size() + 2 > platform::kMaxPath) GTEST_SKIP() << "no room at all";
   const size_t room = platform::kMaxPath - root.size() - file_.size();
   const std::vector<std::string> outs = {
       root + Levels(room),                                    // one character too many
