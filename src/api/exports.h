@@ -140,7 +140,10 @@ ACEKIT_API void ACEKIT_CALL arOptionsOn(uint16_t mask);
 ACEKIT_API void ACEKIT_CALL arOptionsOff(uint16_t mask);
 ACEKIT_API int32_t ACEKIT_CALL arOptionsAreOn(uint16_t mask);
 
-/* Paths and password */
+/* Paths and password. On posix `/` separates the parts of every path a host
+ * hands over, as `\` does. A path may be as long as the system takes
+ * (4095 characters on posix, 259 on Windows); an operation that would build
+ * a longer one stores 5 and writes nothing under a shortened name. */
 ACEKIT_API void ACEKIT_CALL SetInputPath(const char* path);
 ACEKIT_API void ACEKIT_CALL SetOutputPath(const char* path);
 ACEKIT_API void ACEKIT_CALL SetRelativePath(const char* path);
