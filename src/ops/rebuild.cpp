@@ -108,7 +108,7 @@ bool CopyArchiveHead(const Context& ctx, platform::Handle archive, platform::Han
 
 bool ReplaceArchiveFile(const Context& ctx, OutputArchive& temp) {
   temp.Finish();
-  if (platform::ReplaceFile(temp.name(), temp.target(), temp.access())) return true;
+  if (platform::RenameOver(temp.name(), temp.target(), temp.access())) return true;
   ctx.arc.status = kOpenFailed;
   DeleteQuietly(temp.name());
   return false;

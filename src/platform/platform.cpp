@@ -64,10 +64,10 @@ Handle CreateTempFile(const char* dir, const char* prefix, const FileAccess* acc
   return sys::CreateTempFile(dir, prefix, access, name, size);
 }
 
-bool ReplaceFile(const char* from, const char* to, const FileAccess* access) {
+bool RenameOver(const char* from, const char* to, const FileAccess* access) {
   if (from == nullptr || to == nullptr) return false;
   if (FaultFires(Fault::kRename)) return false;
-  return sys::ReplaceFile(from, to, access);
+  return sys::RenameOver(from, to, access);
 }
 
 bool MakeTempDir(const char* prefix, char* out, size_t size) {

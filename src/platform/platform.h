@@ -127,7 +127,7 @@ Handle CreateTempFile(const char* dir, const char* prefix, const FileAccess* acc
 // existing; a read-only target is not replaced). Then `to` gets `access`
 // exactly (when given: the write bit its owner had during the rebuild may
 // go). Counted as a rename by the fault seam.
-bool ReplaceFile(const char* from, const char* to, const FileAccess* access);
+bool RenameOver(const char* from, const char* to, const FileAccess* access);
 // Creates a new directory only its owner may enter, named `prefix` and six
 // letters or digits, in the system temporary directory; posix: $TMPDIR or
 // /tmp, made like mkdtemp (mode 0700). Its name goes to `out` with `\`
@@ -145,10 +145,11 @@ void Free(void* p);
 // ---- Fault injection -----------------------------------------------------
 // A test arms one primitive so that its n-th call from now fails (n >= 1),
 // once; then it is disarmed again. Open and CreateTempFile fail without
-// creating anything, Read/Seek return -1 without moving, Move, ReplaceFile,
-// Delete, CreateDir and MakeTempDir return false without acting, Alloc and AllocZeroed (one
-// counter) return null. Tell and the other primitives are not counted. Unarmed, each primitive pays
-// one predictable branch; counting starts with the first ArmFault/DisarmFaults.
+// creating anything, Read/Seek return -1 without moving, Move, RenameOver,
+// Delete, CreateDir and MakeTempDir return false without acting, Alloc and
+// AllocZeroed (one counter) return null. Tell and the other primitives are
+// not counted. Unarmed, each primitive pays one predictable branch; counting
+// starts with the first ArmFault/DisarmFaults.
 enum class Fault : int {
   kOpen,
   kRead,

@@ -24,6 +24,16 @@ uint16_t AddDirectory(const std::string& archive, const char* name) {
   return Session(archive, nullptr, [&] { CreateDirectoryArc(name); });
 }
 
+class KeepArchive : public ArchiveTest, public ::testing::WithParamInterface<int32_t> {
+ protected:
+  void SetUp() override {
+    Make({"A.TXT", "B.TXT", "C.TXT"}, {GetParam(), 64, 1});
+    dir_.Write("in\\D.TXT", TextBytes(1500, 9));
+  }
+};
+
+#if !defined(_WIN32)
+
 // The changes a user makes to an archive, each leaving entries behind; a
 // second round (1) changes what the first (0) left.
 struct Change {
@@ -41,16 +51,6 @@ const std::vector<Change>& Changes() {
       {"directory", [](auto& a, auto&, int r) { return AddDirectory(a, r ? "MORE" : "DOCS"); }}};
   return changes;
 }
-
-class KeepArchive : public ArchiveTest, public ::testing::WithParamInterface<int32_t> {
- protected:
-  void SetUp() override {
-    Make({"A.TXT", "B.TXT", "C.TXT"}, {GetParam(), 64, 1});
-    dir_.Write("in\\D.TXT", TextBytes(1500, 9));
-  }
-};
-
-#if !defined(_WIN32)
 
 // Every change, made through the archive's name or through a link to it,
 // leaves an owner-only archive owner-only, and the link a link.

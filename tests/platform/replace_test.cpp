@@ -39,7 +39,7 @@ TEST_F(ReplaceTest, TemporaryFilesAreNewAndReplaceTheirTargetInOneStep) {
   Close(a);
   Close(b);
   ExpectPlainName(LibPath(first), LibPath(dir), ".acekit-");
-  EXPECT_TRUE(ReplaceFile(first, Path("x.ace").c_str(), &access));
+  EXPECT_TRUE(RenameOver(first, Path("x.ace").c_str(), &access));
   EXPECT_EQ(ReadAll("x.ace"), "new");
   EXPECT_FALSE(IsExistingFile(first));
 
@@ -48,7 +48,7 @@ TEST_F(ReplaceTest, TemporaryFilesAreNewAndReplaceTheirTargetInOneStep) {
   ArmFault(Fault::kOpen, 1);
   EXPECT_EQ(CreateTempFile(dir.c_str(), ".acekit-", nullptr, first, sizeof first), kBadHandle);
   ArmFault(Fault::kRename, 1);
-  EXPECT_FALSE(ReplaceFile(second, Path("x.ace").c_str(), nullptr));
+  EXPECT_FALSE(RenameOver(second, Path("x.ace").c_str(), nullptr));
   EXPECT_EQ(ReadAll("x.ace"), "new");
   EXPECT_EQ(tmp_.List().size(), 2u);  // x.ace and the second file, nothing else
 }
@@ -96,7 +96,7 @@ TEST_F(ReplaceTest, PosixAccessIsKeptFromCreationToReplacement) {
     ASSERT_NE(h, kBadHandle);
     EXPECT_EQ(fs::status(name).permissions(), c.during);
     Close(h);
-    ASSERT_TRUE(ReplaceFile(name, Path("x.ace").c_str(), &access));
+    ASSERT_TRUE(RenameOver(name, Path("x.ace").c_str(), &access));
     EXPECT_EQ(fs::status(native_ / "x.ace").permissions(), c.archive);
     fs::permissions(native_ / "x.ace", fs::perms::owner_write, fs::perm_options::add);
     fs::remove(native_ / "x.ace");

@@ -78,7 +78,7 @@ Handle CreateTempFile(const char* dir, const char* prefix, const FileAccess* acc
   return static_cast<Handle>(fd);
 }
 
-bool ReplaceFile(const char* from, const char* to, const FileAccess* access) {
+bool RenameOver(const char* from, const char* to, const FileAccess* access) {
   const std::string dst = posix::NativePath(to);
   if (::rename(posix::NativePath(from).c_str(), dst.c_str()) != 0) return false;
   if (access != nullptr && (access->mode & (S_IWUSR | S_IRUSR)) != (S_IWUSR | S_IRUSR)) {

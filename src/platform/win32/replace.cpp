@@ -83,7 +83,7 @@ Handle CreateTempFile(const char* dir, const char* prefix, const FileAccess* acc
   return kBadHandle;
 }
 
-bool ReplaceFile(const char* from, const char* to, const FileAccess* access) {
+bool RenameOver(const char* from, const char* to, const FileAccess* access) {
   (void)access;  // the attributes came with the file when it was created
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
 }
