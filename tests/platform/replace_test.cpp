@@ -1,4 +1,12 @@
+// The primitives a rebuild puts a new file in place of an old one with:
+// temporary files and directories nobody else can have made or entered,
+// the one-step rename, the access kept, and links resolved.
 #include <gtest/gtest.h>
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -101,6 +109,24 @@ TEST_F(ReplaceTest, PosixAccessIsKeptFromCreationToReplacement) {
     fs::permissions(native_ / "x.ace", fs::perms::owner_write, fs::perm_options::add);
     fs::remove(native_ / "x.ace");
   }
+}
+
+// Only a process that may give files away can keep a foreign owner.
+TEST_F(ReplaceTest, PosixOwnerAndGroupAreKeptWherePermitted) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs the right to change owners";
+  MakeFile("x.ace", "old");
+  ASSERT_EQ(::chown((native_ / "x.ace").c_str(), 1, 2), 0);
+  FileAccess access;
+  ASSERT_TRUE(GetFileAccess(Path("x.ace").c_str(), &access));
+  char name[300];
+  const Handle h = CreateTempFile((dir_ + "/").c_str(), ".acekit-", &access, name, sizeof name);
+  ASSERT_NE(h, kBadHandle);
+  Close(h);
+  ASSERT_TRUE(RenameOver(name, Path("x.ace").c_str(), &access));
+  struct stat st;
+  ASSERT_EQ(::stat((native_ / "x.ace").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 1u);
+  EXPECT_EQ(st.st_gid, 2u);
 }
 
 TEST_F(ReplaceTest, PosixLinksResolveToTheirTarget) {
