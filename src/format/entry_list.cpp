@@ -12,13 +12,16 @@ namespace {
 
 // Reads fields out of what one read call delivered. A field that lies beyond
 // the delivered bytes stores 5 and reads as 0, so a header cut short keeps
-// every field in front of the cut.
+// every field in front of the cut. A read that failed outright is told
+// apart: it says nothing about where the archive ends.
 class FieldReader {
  public:
   FieldReader(ArcState& st, platform::Handle h, uint8_t* buf, uint32_t size) : st_(st), buf_(buf) {
     const int32_t got = platform::Read(buf, size, h);
     got_ = got > 0 ? static_cast<uint32_t>(got) : 0;
+    failed_ = got < 0;
   }
+  bool failed() const { return failed_; }
   uint32_t Take(uint32_t size) {
     uint32_t value = 0;
     if (pos_ + size > got_) {
@@ -35,6 +38,7 @@ class FieldReader {
   const uint8_t* buf_;
   uint32_t got_ = 0;
   uint32_t pos_ = 0;
+  bool failed_ = false;
 };
 
 // Nothing at or past this offset can be reached with the 32-bit seeks the
@@ -115,6 +119,11 @@ bool ReadNextHeader(ArcState& st, platform::Handle archive, ArcEntry& rec,
 
   uint8_t frame[kFrameSize];
   FieldReader head(st, archive, frame, sizeof frame);
+  // The walk ends here with a status rather than pass for a complete list.
+  if (head.failed()) {
+    st.status = kOpenFailed;
+    return false;
+  }
   rec.head_crc = head.Take(2);
   // Running out of bytes here is the normal end of the archive; a failure
   // still recorded from before ends the walk the same way.
@@ -129,6 +138,10 @@ bool ReadNextHeader(ArcState& st, platform::Handle archive, ArcEntry& rec,
   if (rec.head_type == kHeadRecovery) {
     uint8_t extra[4];
     FieldReader f(st, archive, extra, sizeof extra);
+    if (f.failed()) {
+      st.status = kOpenFailed;
+      return false;
+    }
     rec.pack_size = f.Take(4);
     Advance(st, at, uint64_t{rec.head_size} + rec.pack_size + 4);
     st.recovery_record = 1;
@@ -142,6 +155,10 @@ bool ReadNextHeader(ArcState& st, platform::Handle archive, ArcEntry& rec,
   rec.is_file = 1;
   uint8_t fixed[kFileHeaderFixed - kFrameSize];
   FieldReader f(st, archive, fixed, sizeof fixed);
+  if (f.failed()) {
+    st.status = kOpenFailed;
+    return false;
+  }
   rec.pack_size = f.Take(4);
   rec.orig_size = f.Take(4);
   rec.ftime = f.Take(4);
@@ -159,9 +176,14 @@ bool ReadNextHeader(ArcState& st, platform::Handle archive, ArcEntry& rec,
   const uint32_t name_size =
       stored_name_size < kStoredNameMax ? stored_name_size : static_cast<uint32_t>(kStoredNameMax);
   rec.fname_size = name_size;
-  if (name_size > 0 &&
-      platform::Read(rec.name, name_size, archive) != static_cast<int32_t>(name_size))
-    st.status = kOpenFailed;
+  if (name_size > 0) {
+    const int32_t got = platform::Read(rec.name, name_size, archive);
+    if (got < 0) {
+      st.status = kOpenFailed;
+      return false;
+    }
+    if (got != static_cast<int32_t>(name_size)) st.status = kOpenFailed;
+  }
   if (rec.attr & kAttrDirectory) EndWithSeparator(rec.name);
 
   // Comment hook: a comment is read only with a decoder present.

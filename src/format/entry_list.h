@@ -47,7 +47,7 @@ void InitEntryList(ArcFileList* list);
 
 // Empties the head (records already in it are not released), walks the
 // archive named in `st` and appends a record for each selected header.
-// Status afterwards: 5 the archive cannot be opened, 8 a record cannot be
+// Status afterwards: 5 the archive cannot be opened or read, 8 a record cannot be
 // allocated (the records before it stay), 9964 a header of an unknown type
 // (likewise), else 0. A header cut short by the end of the file is listed
 // with the fields that could be read.
@@ -59,9 +59,11 @@ void DoneEntryList(ArcFileList* list);
 // One step of the walk: reads the header at the state's cursor into `rec`
 // (zeroed by the caller) and advances the cursor. False at the end of the
 // archive (status 0) or at a header of an unknown type (status 9964). A
-// field that cannot be read stores 5 and reads as 0; the record is still
-// returned and the step after it ends the walk with status 0. A name longer
-// than 255 bytes is cut; a directory's name ends with `\`.
+// field the end of the file cuts off stores 5 and reads as 0; the record is
+// still returned and the step after it ends the walk with status 0. A read
+// that fails outright ends the walk at once with status 5, the record
+// unlisted. A name longer than 255 bytes is cut; a directory's name ends
+// with `\`.
 bool ReadNextHeader(ArcState& st, platform::Handle archive, ArcEntry& rec,
                     const CommentReader& comments);
 

@@ -1,7 +1,5 @@
 #include "ops/collect.h"
 
-#include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -11,42 +9,12 @@
 namespace acekit::ops {
 namespace {
 
-// How many names a temporary-name search tries before it gives up; each
-// try is one attribute lookup, and a clash is rare.
-constexpr uint32_t kNameTries = 100000;
-constexpr uint32_t kNameSpace = 100000000;  // eight decimal digits
-
 void Upper(char* text) {
   platform::CharUpper(text);
 }
 
 bool EndsWithSeparator(std::string_view s) {
   return !s.empty() && s.back() == '\\';
-}
-
-// Seeds a name search differently on every call without keeping state: the
-// clock, and where this call's frame happens to sit.
-uint32_t NameSeed() {
-  const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-  int here = 0;
-  const auto where = reinterpret_cast<uintptr_t>(&here);
-  return static_cast<uint32_t>(static_cast<uint64_t>(ticks) ^ (where >> 4)) % kNameSpace;
-}
-
-// Tries `prefix` + number + `suffix` until the name is free.
-bool FreeName(std::string_view prefix, std::string_view suffix, char* out, size_t size) {
-  const uint32_t seed = NameSeed();
-  char number[16];
-  for (uint32_t i = 0; i < kNameTries; ++i) {
-    const uint32_t n = (seed + i * 7919u) % kNameSpace;
-    std::snprintf(number, sizeof number, "%u", static_cast<unsigned>(n));
-    if (prefix.size() + std::strlen(number) + suffix.size() + 1 > size) return false;
-    CopyText(out, size, prefix);
-    AppendText(out, size, number);
-    AppendText(out, size, suffix);
-    if (platform::GetAttributes(out) == platform::kNoAttributes) return true;
-  }
-  return false;
 }
 
 void EntryRecord(const ArcEntry& entry, FindData& rec) {
@@ -265,21 +233,6 @@ bool RemoveTree(const char* dir) {
   }
   path[base_len - 1] = '\0';
   return platform::RemoveDir(path);
-}
-
-Status WorkingDirectoryName(char* out, size_t size) {
-  char temp[kPathSize];
-  if (!platform::TempPath(temp, sizeof temp) || temp[0] == '\0') return kWorkDirFailed;
-  if (!EndsWithSeparator(temp)) AppendText(temp, sizeof temp, "\\");
-  return FreeName(temp, "", out, size) ? kOk : kWorkDirFailed;
-}
-
-bool BackupName(const char* path, char* out, size_t size) {
-  const std::string_view p(path);
-  const size_t sep = p.find_last_of("\\/:");
-  const std::string_view dir =
-      sep == std::string_view::npos ? std::string_view{} : p.substr(0, sep + 1);
-  return FreeName(dir, ".$SC", out, size);
 }
 
 }  // namespace acekit::ops

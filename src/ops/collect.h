@@ -1,7 +1,7 @@
 // Turning the host's list into files on disk and names in the archive,
 // matching those names with archive entries, and the file-system walks of a
-// solid rebuild: collecting the files of a working directory, removing it
-// again, and picking names for temporary files that do not exist yet.
+// solid rebuild: collecting the files of a working directory and removing it
+// again.
 #pragma once
 
 #include <cstddef>
@@ -58,11 +58,5 @@ Status OrderForSolid(const InputFileList& files, InputFileList& ordered, const c
 // Deletes `dir` and everything in it; drive roots and shorter texts are
 // refused. False at the first thing that cannot be removed.
 bool RemoveTree(const char* dir);
-
-// A directory name under the system temporary directory that nothing has
-// yet (without a trailing separator). kWorkDirFailed when there is none.
-Status WorkingDirectoryName(char* out, size_t size);
-// A file name ending in ".$SC" beside `path` that nothing has yet.
-bool BackupName(const char* path, char* out, size_t size);
 
 }  // namespace acekit::ops

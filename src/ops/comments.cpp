@@ -9,7 +9,6 @@
 #include "format/records.h"
 #include "ops/collect.h"
 #include "ops/compress_one.h"
-#include "ops/info.h"
 #include "ops/rebuild.h"
 #include "select/paths.h"
 
@@ -58,14 +57,6 @@ class ReadHandle {
   platform::Handle h_;
 };
 
-bool OpenTemporary(const Context& ctx, OutputArchive& temp) {
-  char name[kInputPathSize];
-  if (!BackupName(ctx.arc.archive_name, name, sizeof name) || !temp.Open(name)) {
-    return Fail(ctx, kOpenFailed);
-  }
-  return true;
-}
-
 bool ReadExactly(const Context& ctx, platform::Handle h, uint32_t offset, void* buf,
                  uint32_t size) {
   if (offset > 0x7FFFFFFFu || platform::Seek(h, static_cast<int32_t>(offset), 0) < 0 ||
@@ -104,7 +95,7 @@ void RewriteMainHeader(const Context& ctx, const EncodedComment* comment) {
   const uint32_t length = comment != nullptr ? kMainFixed + 2 + comment_size : kMainFixed;
 
   OutputArchive temp;
-  if (!OpenTemporary(ctx, temp)) return;
+  if (!temp.OpenBeside(ctx)) return;
   ReadHandle old(arc.archive_name);
   if (old.get() == platform::kBadHandle) return void(Fail(ctx, kOpenFailed));
   const int32_t size = platform::Size(old.get());
@@ -138,8 +129,7 @@ void RewriteMainHeader(const Context& ctx, const EncodedComment* comment) {
     return;
   }
   old.Close();
-  temp.Finish();
-  if (!ReplaceArchiveFile(ctx, temp.name())) return;
+  if (!ReplaceArchiveFile(ctx, temp)) return;
 
   // Later operations of this session read the archive as it now is.
   if (arc.first_entry_offset != 0)
@@ -211,8 +201,21 @@ void ReadMainComment(ArcState& arc, platform::Handle archive) {
   if (text == nullptr) return;
   int32_t held = length;
   if (convert) {
-    NameToAnsi(decoder.text(), text, size);
-    held = static_cast<int32_t>(std::strlen(text));
+    // A comment may hold 0 bytes; the conversion stops at each, so the
+    // pieces between them go one by one and the 0 bytes are kept.
+    const char* from = decoder.text();
+    const char* const end = from + length;
+    size_t used = 0;
+    while (from < end && used + 1 < size) {
+      NameToAnsi(from, text + used, size - used);
+      used += std::strlen(text + used);
+      from += std::strlen(from);
+      if (from < end && used + 1 < size) {
+        text[used++] = '\0';
+        ++from;
+      }
+    }
+    held = static_cast<int32_t>(used);
   } else {
     std::memcpy(text, decoder.text(), static_cast<size_t>(length));
   }
@@ -282,9 +285,9 @@ void SetFileComments(const Context& ctx, const FileMaskList* names, const Commen
   }
 
   EntryList entries;
-  if (!ListEveryEntry(ctx, entries)) return;
+  if (!ListWholeArchive(ctx, entries)) return;
   OutputArchive temp;
-  if (!OpenTemporary(ctx, temp)) return;
+  if (!temp.OpenBeside(ctx)) return;
   ReadHandle old(arc.archive_name);
   if (old.get() == platform::kBadHandle) return void(Fail(ctx, kOpenFailed));
   if (!CopyArchiveHead(ctx, old.get(), temp.handle())) return;
@@ -297,8 +300,7 @@ void SetFileComments(const Context& ctx, const FileMaskList* names, const Commen
     if (!ok) return;
   }
   old.Close();
-  temp.Finish();
-  ReplaceArchiveFile(ctx, temp.name());
+  ReplaceArchiveFile(ctx, temp);
 }
 
 }  // namespace acekit::ops

@@ -42,17 +42,9 @@ bool ReportDeleted(const Context& ctx) {
   return true;
 }
 
-bool OpenTemporary(const Context& ctx, OutputArchive& temp) {
-  char name[kInputPathSize];
-  if (!BackupName(ctx.arc.archive_name, name, sizeof name) || !temp.Open(name)) {
-    return Fail(ctx, kOpenFailed);
-  }
-  return true;
-}
-
 void DeleteNormal(const Context& ctx, const FileMaskList* masks) {
   OutputArchive temp;
-  if (!OpenTemporary(ctx, temp)) return;
+  if (!temp.OpenBeside(ctx)) return;
   InputFileList doomed;
   if (!NamesToDelete(ctx, masks, doomed)) return;
   EntryList entries;
@@ -75,8 +67,7 @@ void DeleteNormal(const Context& ctx, const FileMaskList* masks) {
     platform::Close(old);
     if (!ok) return;
   }
-  temp.Finish();
-  ReplaceArchiveFile(ctx, temp.name());
+  ReplaceArchiveFile(ctx, temp);
 }
 
 void DeleteSolid(const Context& ctx, const FileMaskList* masks, int32_t dict_kb) {
@@ -100,7 +91,7 @@ void DeleteSolid(const Context& ctx, const FileMaskList* masks, int32_t dict_kb)
   SortInputFileList(inputs);
 
   OutputArchive temp;
-  if (!OpenTemporary(ctx, temp)) return;
+  if (!temp.OpenBeside(ctx)) return;
   {
     const platform::Handle old = platform::Open(ctx.arc.archive_name, 'r');
     if (old == platform::kBadHandle) return void(Fail(ctx, kOpenFailed));
@@ -113,12 +104,11 @@ void DeleteSolid(const Context& ctx, const FileMaskList* masks, int32_t dict_kb)
   compressor.SetPendingPhase(-2);
   // The unpacking took the relative path off the names and the header
   // writer puts it back, so the host's settings name the files as before.
-  if (!CompressSolidList(ctx, inputs, compressor, temp.handle(), ctx.settings, ctx.arc.temp_path)) {
+  if (!CompressSolidList(ctx, inputs, compressor, temp.handle(), ctx.settings, work.shown())) {
     return;
   }
   compressor.Shutdown();
-  temp.Finish();
-  ReplaceArchiveFile(ctx, temp.name());
+  ReplaceArchiveFile(ctx, temp);
 }
 
 }  // namespace

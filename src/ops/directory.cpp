@@ -8,7 +8,6 @@
 #include "format/records.h"
 #include "ops/collect.h"
 #include "ops/compress_one.h"
-#include "ops/info.h"
 #include "ops/rebuild.h"
 #include "select/masks.h"
 
@@ -87,16 +86,12 @@ void CreateDirectoryEntry(const Context& ctx, const char* name) {
   if (dir[length - 1] != '\\') length = AppendText(dir, sizeof dir, "\\");
 
   EntryList entries;
-  if (!ListEveryEntry(ctx, entries)) return;
+  if (!ListWholeArchive(ctx, entries)) return;
   if (!AlreadyThere(ctx, dir, entries.list)) return;
 
   OutputArchive temp;
-  char temp_name[kInputPathSize];
-  if (!BackupName(arc.archive_name, temp_name, sizeof temp_name) || !temp.Open(temp_name)) {
-    return void(Fail(ctx, kOpenFailed));
-  }
+  if (!temp.OpenBeside(ctx)) return;
   if (!CopyEntries(ctx, entries.list, temp.handle())) return;
-  const int32_t end = platform::Tell(temp.handle());
 
   // Readers of the format expect directory names of one or two characters
   // stored with their `\`, and longer ones bare.
@@ -111,10 +106,7 @@ void CreateDirectoryEntry(const Context& ctx, const char* name) {
   if (!WriteFileHeader(temp.handle(), head, dir, ctx.settings)) {
     return void(Fail(ctx, kShortWrite));
   }
-  temp.Finish();
-  if (!ReplaceArchiveFile(ctx, temp.name())) return;
-  // An archive that held nothing has a first entry now.
-  if (arc.first_entry_offset == 0 && end > 0) arc.first_entry_offset = static_cast<uint32_t>(end);
+  ReplaceArchiveFile(ctx, temp);
 }
 
 }  // namespace acekit::ops

@@ -1,13 +1,11 @@
 // What the host can learn about the open archive beyond its entry list: the
 // information block (sizes, ratio, host, comments, solid and encrypted
-// flags) and the optional work it switches on for list building. Also the
-// complete entry list the rebuilding operations of this layer start from.
+// flags) and the optional work it switches on for list building.
 #pragma once
 
 #include <cstdint>
 
 #include "ops/context.h"
-#include "ops/rebuild.h"
 
 namespace acekit::ops {
 
@@ -22,10 +20,5 @@ int32_t* SetExtraFeatures(const Context& ctx, const void* features);
 // File comments are read for it, whether or not the host asked for them.
 // When the walk fails, `info` is left untouched and the status says why.
 void GetExtraInfo(const Context& ctx, int32_t* info);
-
-// Lists every entry for a rebuild, refusing a walk that stops short of the
-// end of the file. Unlike a plain walk it accepts an archive that holds
-// nothing after its main header.
-bool ListEveryEntry(const Context& ctx, EntryList& entries);
 
 }  // namespace acekit::ops

@@ -1,6 +1,7 @@
 #include "ops/rebuild.h"
 
 #include <cstring>
+#include <string_view>
 
 #include "format/names.h"
 #include "format/records.h"
@@ -13,6 +14,26 @@ bool OutputArchive::Open(const char* name) {
   CopyText(name_, sizeof name_, name);
   h_ = platform::Open(name_, 'w');
   return h_ != platform::kBadHandle;
+}
+
+bool OutputArchive::OpenBeside(const Context& ctx) {
+  // Resolved once: the temporary archive is made beside the file a link
+  // names and renamed over that file, so the link stays a link.
+  if (!platform::ResolveLink(ctx.arc.archive_name, target_, sizeof target_)) {
+    ctx.arc.status = kOpenFailed;
+    return false;
+  }
+  has_access_ = platform::GetFileAccess(target_, &access_);
+  const std::string_view target(target_);
+  const size_t sep = target.find_last_of("\\/:");
+  char dir[kInputPathSize] = {};
+  if (sep != std::string_view::npos) CopyText(dir, sizeof dir, target.substr(0, sep + 1));
+  h_ = platform::CreateTempFile(dir, ".acekit-", access(), name_, sizeof name_);
+  if (h_ == platform::kBadHandle) {
+    ctx.arc.status = kOpenFailed;
+    return false;
+  }
+  return true;
 }
 
 void OutputArchive::Finish() {
@@ -35,8 +56,8 @@ WorkDir::~WorkDir() {
 }
 
 Status WorkDir::Create() {
-  if (WorkingDirectoryName(path_, sizeof path_) != kOk) return kWorkDirFailed;
-  if (!platform::CreateDir(path_)) return kWorkDirFailed;
+  if (!platform::TempPath(shown_, sizeof shown_)) shown_[0] = '\0';
+  if (!platform::MakeTempDir("acekit-", path_, sizeof path_)) return kWorkDirFailed;
   made_ = true;
   return kOk;
 }
@@ -85,21 +106,11 @@ bool CopyArchiveHead(const Context& ctx, platform::Handle archive, platform::Han
   return CopyArchiveBytes(ctx.arc, archive, out, 0, static_cast<uint32_t>(head > 0 ? head : 0));
 }
 
-bool ReplaceArchiveFile(const Context& ctx, const char* temp_name) {
-  const char* archive = ctx.arc.archive_name;
-  char old_copy[kInputPathSize];
-  if (!BackupName(archive, old_copy, sizeof old_copy) || !platform::Move(archive, old_copy)) {
-    ctx.arc.status = kOpenFailed;
-    DeleteQuietly(temp_name);
-    return false;
-  }
-  if (platform::Move(temp_name, archive)) {
-    DeleteQuietly(old_copy);
-    return true;
-  }
+bool ReplaceArchiveFile(const Context& ctx, OutputArchive& temp) {
+  temp.Finish();
+  if (platform::RenameOver(temp.name(), temp.target(), temp.access())) return true;
   ctx.arc.status = kOpenFailed;
-  DeleteQuietly(temp_name);
-  if (!platform::Move(old_copy, archive)) platform::Move(old_copy, archive);
+  DeleteQuietly(temp.name());
   return false;
 }
 

@@ -25,9 +25,17 @@ class OutputArchive {
   OutputArchive(const OutputArchive&) = delete;
   OutputArchive& operator=(const OutputArchive&) = delete;
 
-  bool Open(const char* name);  // mode 'w'
+  // A new archive under its own name (mode 'w').
+  bool Open(const char* name);
+  // A temporary archive beside the file the state's archive name stands for
+  // (the target of a link of that name), created new with that file's
+  // access. Status 5 when it cannot be made.
+  bool OpenBeside(const Context& ctx);
   platform::Handle handle() const { return h_; }
   const char* name() const { return name_; }
+  // The file OpenBeside's archive replaces, and the access it keeps.
+  const char* target() const { return target_; }
+  const platform::FileAccess* access() const { return has_access_ ? &access_ : nullptr; }
   // Closes the file and keeps it.
   void Finish();
   void Discard();
@@ -35,11 +43,14 @@ class OutputArchive {
  private:
   platform::Handle h_ = platform::kBadHandle;
   char name_[kInputPathSize] = {};
+  char target_[kInputPathSize] = {};
+  platform::FileAccess access_;
+  bool has_access_ = false;
   bool kept_ = false;
 };
 
 // The working directory of a solid rebuild, removed with everything in it
-// when the operation ends, however it ends.
+// when the operation ends, however it ends. Only its owner may enter it.
 class WorkDir {
  public:
   WorkDir() = default;
@@ -47,12 +58,17 @@ class WorkDir {
   WorkDir(const WorkDir&) = delete;
   WorkDir& operator=(const WorkDir&) = delete;
 
-  // Names and creates it; kWorkDirFailed when either fails.
+  // Creates it; kWorkDirFailed when that fails.
   Status Create();
   const char* path() const { return path_; }
+  // The system temporary directory with a trailing `\` (empty when the
+  // system has none to tell): what the host is shown in place of the
+  // working directory.
+  const char* shown() const { return shown_; }
 
  private:
   char path_[kInputPathSize] = {};
+  char shown_[kInputPathSize] = {};
   bool made_ = false;
 };
 
@@ -91,10 +107,10 @@ bool ListWholeArchive(const Context& ctx, EntryList& entries);
 // header with its comment.
 bool CopyArchiveHead(const Context& ctx, platform::Handle archive, platform::Handle out);
 
-// Swaps the finished, closed temporary archive into the archive's place. On
-// failure the status is 5, the temporary archive is gone and the archive is
-// where it was.
-bool ReplaceArchiveFile(const Context& ctx, const char* temp_name);
+// Finishes the temporary archive of OpenBeside and renames it over the
+// archive's file in one step. On failure the status is 5, the temporary
+// archive is gone and the archive is as it was.
+bool ReplaceArchiveFile(const Context& ctx, OutputArchive& temp);
 
 // Sets up the compressor for `dict_kb` and a writer over `out`; kNoMemory
 // in the status on failure.

@@ -34,13 +34,19 @@ bool Fail(const Context& ctx, uint32_t status) {
   return false;
 }
 
-bool OpenTemporary(const Context& ctx, OutputArchive& temp) {
-  char name[kInputPathSize];
-  if (!BackupName(ctx.arc.archive_name, name, sizeof name) || !temp.Open(name)) {
-    return Fail(ctx, kOpenFailed);
+// Sets the state's temporary path for the length of a scope.
+class TempPathShown {
+ public:
+  TempPathShown(ArcState& arc, const char* dir) : arc_(arc) {
+    CopyText(arc_.temp_path, kPathSize, dir);
   }
-  return true;
-}
+  ~TempPathShown() { arc_.temp_path[0] = '\0'; }
+  TempPathShown(const TempPathShown&) = delete;
+  TempPathShown& operator=(const TempPathShown&) = delete;
+
+ private:
+  ArcState& arc_;
+};
 
 // Every file the old archive held must be in the working directory: an
 // unpacking whose entry walk ended early on a failed read says nothing.
@@ -61,7 +67,7 @@ bool AllUnpacked(const Context& ctx) {
 
 void UpdateNormal(const Context& ctx, const FileMaskList* list, int32_t dict_kb) {
   OutputArchive temp;
-  if (!OpenTemporary(ctx, temp)) return;
+  if (!temp.OpenBeside(ctx)) return;
   EntryList entries;
   if (!ListWholeArchive(ctx, entries)) return;
   InputFileList kept;
@@ -108,8 +114,7 @@ void UpdateNormal(const Context& ctx, const FileMaskList* list, int32_t dict_kb)
     if (AddOneFile(w, source, item) == 0) return;
   }
   compressor.Shutdown();
-  temp.Finish();
-  ReplaceArchiveFile(ctx, temp.name());
+  ReplaceArchiveFile(ctx, temp);
 }
 
 void UpdateSolid(const Context& ctx, FileMaskList* list, int32_t dict_kb) {
@@ -159,7 +164,7 @@ void UpdateSolid(const Context& ctx, FileMaskList* list, int32_t dict_kb) {
   SortInputFileList(inputs);
 
   OutputArchive temp;
-  if (!OpenTemporary(ctx, temp)) return;
+  if (!temp.OpenBeside(ctx)) return;
   {
     ReadArchive old(ctx.arc.archive_name);
     if (old.get() == platform::kBadHandle) return void(Fail(ctx, kOpenFailed));
@@ -171,30 +176,28 @@ void UpdateSolid(const Context& ctx, FileMaskList* list, int32_t dict_kb) {
   Settings names = ctx.settings;
   names.relative_path[0] = '\0';
   compressor.SetPendingPhase(-2);
-  if (!CompressSolidList(ctx, inputs, compressor, temp.handle(), names, ctx.arc.temp_path)) {
+  if (!CompressSolidList(ctx, inputs, compressor, temp.handle(), names, work.shown())) {
     return;
   }
   compressor.Shutdown();
-  temp.Finish();
-  ReplaceArchiveFile(ctx, temp.name());
+  ReplaceArchiveFile(ctx, temp);
 }
 
 }  // namespace
 
 bool UnpackForRebuild(const Context& ctx, WorkDir& work, InputFileList& collected) {
-  char temp[kPathSize];
-  if (platform::TempPath(temp, sizeof temp)) {
-    CopyText(ctx.arc.temp_path, kPathSize, temp);
-    const size_t n = std::strlen(ctx.arc.temp_path);
-    if (n == 0 || ctx.arc.temp_path[n - 1] != '\\') AppendText(ctx.arc.temp_path, kPathSize, "\\");
-  }
   if (const Status st = work.Create(); st != kOk) return Fail(ctx, st);
   // A working directory with no room left behind it stays too long to use.
   CopyText(ctx.settings.output_path, sizeof ctx.settings.output_path, work.path());
   AppendText(ctx.settings.output_path, sizeof ctx.settings.output_path, "\\");
   ctx.settings.options |= kOptKeepPaths;
 
-  ExtractForRebuild(ctx, nullptr, -1);
+  {
+    // The host is shown the temporary directory only while this unpacking
+    // runs; a later extraction of the session shows its real targets.
+    TempPathShown shown(ctx.arc, work.shown());
+    ExtractForRebuild(ctx, nullptr, -1);
+  }
   if (ctx.arc.status == kShortWrite) ctx.arc.status = kWorkDirShortWrite;
   if (ctx.arc.status != kOk) return false;
   if (!AllUnpacked(ctx)) return false;

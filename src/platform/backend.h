@@ -19,6 +19,10 @@ int32_t Size(Handle h);
 bool Delete(const char* name);
 bool Move(const char* from, const char* to);
 bool CreateDir(const char* name);
+Handle CreateTempFile(const char* dir, const char* prefix, const FileAccess* access, char* name,
+                      size_t size);
+bool RenameOver(const char* from, const char* to, const FileAccess* access);
+bool MakeTempDir(const char* prefix, char* out, size_t size);
 // Heap blocks (the process heap on Windows, so that a block handed to the
 // host can be released by it); size is at least 1.
 void* Alloc(size_t size);

@@ -56,6 +56,27 @@ bool CreateDir(const char* name) {
   return sys::CreateDir(name);
 }
 
+Handle CreateTempFile(const char* dir, const char* prefix, const FileAccess* access, char* name,
+                      size_t size) {
+  if (dir == nullptr || prefix == nullptr || name == nullptr || size == 0) return kBadHandle;
+  name[0] = '\0';
+  if (FaultFires(Fault::kOpen)) return kBadHandle;
+  return sys::CreateTempFile(dir, prefix, access, name, size);
+}
+
+bool RenameOver(const char* from, const char* to, const FileAccess* access) {
+  if (from == nullptr || to == nullptr) return false;
+  if (FaultFires(Fault::kRename)) return false;
+  return sys::RenameOver(from, to, access);
+}
+
+bool MakeTempDir(const char* prefix, char* out, size_t size) {
+  if (prefix == nullptr || out == nullptr || size == 0) return false;
+  out[0] = '\0';
+  if (FaultFires(Fault::kCreateDir)) return false;
+  return sys::MakeTempDir(prefix, out, size);
+}
+
 bool IsExistingFile(const char* name) {
   const uint32_t a = GetAttributes(name);
   return a != kNoAttributes && (a & kAttrDirectory) == 0;

@@ -112,6 +112,43 @@ void CharToOem(const char* src, char* dst, size_t dst_size);
 void OemToChar(const char* src, char* dst, size_t dst_size);
 void CharUpper(char* text);  // in place
 
+// ---- Rebuilding a file in place of another ------------------------------
+// Who may do what with a file: on posix the permission bits (0777) and the
+// owner and group, on Windows the attribute word (mode; owner and group 0).
+struct FileAccess {
+  uint32_t mode = 0;
+  uint32_t owner = 0;
+  uint32_t group = 0;
+};
+// The access of an existing file, a link followed. False when it cannot be
+// looked at.
+bool GetFileAccess(const char* name, FileAccess* out);
+// The file a name stands for: a symbolic link is resolved to the absolute
+// name of its final target, anything else comes back as it was given (also a
+// dangling link). False only when the result does not fit in size. Windows
+// gives every name back unchanged.
+bool ResolveLink(const char* name, char* out, size_t size);
+// Creates a file for writing that did not exist before, in `dir` (ending
+// with a separator, or "" for the current directory) under `prefix`
+// followed by six letters or digits; its full name goes to `name`. It never
+// grants more than `access` (null: owner only) and has it from the start,
+// owner and group where the process may set them, except that its owner may
+// always write it, so that a failed rebuild can remove it again. Counted as
+// an Open by the fault seam.
+Handle CreateTempFile(const char* dir, const char* prefix, const FileAccess* access, char* name,
+                      size_t size);
+// Renames `from` over `to` in one step, replacing the file there, so that a
+// file of that name exists at every moment (Windows: MoveFileExA, replace
+// existing; a read-only target is not replaced). Then `to` gets `access`
+// exactly (when given: the write bit its owner had during the rebuild may
+// go). Counted as a rename by the fault seam.
+bool RenameOver(const char* from, const char* to, const FileAccess* access);
+// Creates a new directory only its owner may enter, named `prefix` and six
+// letters or digits, in the system temporary directory; posix: $TMPDIR or
+// /tmp, made like mkdtemp (mode 0700). Its name goes to `out` with `\`
+// separators and no trailing one. Counted as a CreateDir by the fault seam.
+bool MakeTempDir(const char* prefix, char* out, size_t size);
+
 // ---- Memory --------------------------------------------------------------
 // Heap blocks for the library's buffers and the list items shared with the
 // host: the process heap on Windows (HeapAlloc), malloc on posix. A size of 0
@@ -122,11 +159,12 @@ void Free(void* p);
 
 // ---- Fault injection -----------------------------------------------------
 // A test arms one primitive so that its n-th call from now fails (n >= 1),
-// once; then it is disarmed again. Open fails without creating anything,
-// Read/Seek return -1 without moving, Move/Delete/CreateDir return false
-// without acting, Alloc and AllocZeroed (one counter) return null. Tell and
-// the other primitives are not counted. Unarmed, each primitive pays one
-// predictable branch; counting starts with the first ArmFault/DisarmFaults.
+// once; then it is disarmed again. Open and CreateTempFile fail without
+// creating anything, Read/Seek return -1 without moving, Move, RenameOver,
+// Delete, CreateDir and MakeTempDir return false without acting, Alloc and
+// AllocZeroed (one counter) return null. Tell and the other primitives are
+// not counted. Unarmed, each primitive pays one predictable branch; counting
+// starts with the first ArmFault/DisarmFaults.
 enum class Fault : int {
   kOpen,
   kRead,

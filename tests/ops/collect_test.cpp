@@ -154,26 +154,6 @@ TEST(RemoveTree, RemovesEverythingIncludingReadOnlyFilesButNoDriveRoot) {
   platform::DisarmFaults();
 }
 
-TEST(TemporaryNames, AreFreshEvenWhileTheLastOneExists) {
-  TempDir dir;
-  acekit::testing::ScopedTempEnv env(dir.Native().string());
-  char first[kInputPathSize];
-  char second[kInputPathSize];
-  ASSERT_EQ(WorkingDirectoryName(first, sizeof first), kOk);
-  EXPECT_EQ(std::string(first).rfind(dir.Lib(), 0), 0u) << first;
-  ASSERT_TRUE(platform::CreateDir(first));
-  ASSERT_EQ(WorkingDirectoryName(second, sizeof second), kOk);
-  EXPECT_STRNE(first, second);
-  EXPECT_EQ(WorkingDirectoryName(first, 4), kWorkDirFailed);
-
-  const std::string arc = dir.Lib("x.ace");
-  ASSERT_TRUE(BackupName(arc.c_str(), first, sizeof first));
-  const std::string name(first);
-  EXPECT_EQ(name.rfind(dir.Lib(), 0), 0u);
-  EXPECT_EQ(name.substr(name.size() - 4), ".$SC");
-  EXPECT_FALSE(platform::IsExistingFile(first));
-}
-
 HostHooks ReplaceHooks(testing::Host& host) {
   HostHooks h;
   h.replace = {testing::Host::OnReplace, reinterpret_cast<ArcContext>(&host)};

@@ -93,20 +93,5 @@ TEST_F(DirectoryEntries, TheRelativePathGoesInFrontAndIntoTheDuplicateCheck) {
   EXPECT_EQ(Add("DOCS"), 0);
 }
 
-TEST_F(DirectoryEntries, AnArchiveWithoutEntriesTakesOne) {
-  // A main header alone, with the bytes a normal archive carries after it.
-  uint8_t main[kMainHeaderBytes];
-  BuildMainHeader(main, kNormalArchiveExtra, kNormalArchiveExtraSize, 0);
-  dir_.Write("arc\\x.ace", std::string(reinterpret_cast<char*>(main), sizeof main) +
-                               std::string(kNormalArchiveExtra, kNormalArchiveExtraSize));
-  InitArcFile(arc_.c_str());
-  CreateDirectoryArc("DOCS");
-  EXPECT_EQ(GetArchiveStatus(), 0);
-  CreateDirectoryArc("MORE");
-  EXPECT_EQ(GetArchiveStatus(), 0);
-  DoneArcFile();
-  EXPECT_EQ(ListNames(arc_), (std::vector<std::string>{"DOCS\\", "MORE\\"}));
-}
-
 }  // namespace
 }  // namespace acekit::testing

@@ -2,7 +2,8 @@
 // each call of each primitive in turn. Whatever fails, the operation either
 // succeeds with an archive that tests clean and holds what it should, or
 // ends with the status that failure stands for, the old archive untouched,
-// and no temporary archive or working directory left behind.
+// and no temporary archive or working directory left behind. Either way the
+// archive keeps its owner-only mode, and a link to it stays a link.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -31,6 +32,27 @@ using acekit::testing::ScopedTempEnv;
 using acekit::testing::TempDir;
 using acekit::testing::TextBytes;
 using platform::Fault;
+namespace fs = std::filesystem;
+
+// The mode the archives of these sweeps have; a rebuild must keep it.
+constexpr fs::perms kArchiveMode = fs::perms(0600);
+
+void ExpectArchiveMode(const fs::path& archive, const std::string& where) {
+#if !defined(_WIN32)
+  EXPECT_EQ(fs::status(archive).permissions(), kArchiveMode) << where << ": mode changed";
+#else
+  (void)archive;
+  (void)where;
+#endif
+}
+
+void SetArchiveMode(const fs::path& archive) {
+#if !defined(_WIN32)
+  fs::permissions(archive, kArchiveMode);
+#else
+  (void)archive;
+#endif
+}
 
 // One library state, as the api layer keeps it, for ops called directly:
 // a new archive, or an existing one opened as InitArcFile opens it.
@@ -116,11 +138,15 @@ struct SweepCase {
   Op op;
   bool solid;
   std::vector<std::string> expected;  // entry names after a successful run
+  bool via_link = false;              // the operation names the archive through a link
 };
 
 class FaultSweep : public ::testing::TestWithParam<SweepCase> {
  public:
   void SetUp() override {
+#if defined(_WIN32)
+    if (GetParam().via_link) GTEST_SKIP() << "no links to make";
+#endif
     src_.Write("in\\A.TXT", TextBytes(3000, 1));
     src_.Write("in\\B.EXE", TextBytes(2000, 2));
     src_.Write("in\\C.TXT", TextBytes(1500, 3));
@@ -128,6 +154,8 @@ class FaultSweep : public ::testing::TestWithParam<SweepCase> {
     archive_ = src_.Lib("arc\\X.ACE");
     src_.MakeDir("arc");
     src_.MakeDir("tmp");
+    src_.MakeDir("link");
+    if (GetParam().via_link) fs::create_symlink("../arc/X.ACE", src_.Native("link/L.ACE"));
     if (GetParam().op != Op::kCreate) {
       // The archive every update and deletion starts from.
       State s;
@@ -137,6 +165,7 @@ class FaultSweep : public ::testing::TestWithParam<SweepCase> {
       Masks items({"A.TXT", "B.EXE", "C.TXT"});
       CompressFileMaskList(s.ctx, items.get());
       ASSERT_EQ(s.arc.status, kOk);
+      SetArchiveMode(src_.Native("arc/X.ACE"));
       before_ = src_.Read("arc\\X.ACE");
     }
   }
@@ -156,7 +185,7 @@ class FaultSweep : public ::testing::TestWithParam<SweepCase> {
       s.Create(archive_);
       s.settings.desc.mode() = c.solid ? 4 : 0;
     } else {
-      s.Open(archive_);
+      s.Open(c.via_link ? src_.Lib("link\\L.ACE") : archive_);
     }
     Input(s);
     Masks masks({"B.EXE"});
@@ -176,6 +205,7 @@ class FaultSweep : public ::testing::TestWithParam<SweepCase> {
       std::filesystem::remove(src_.Native("arc\\X.ACE"));
     } else {
       src_.Write("arc\\X.ACE", before_);
+      SetArchiveMode(src_.Native("arc/X.ACE"));
     }
   }
 
@@ -183,6 +213,11 @@ class FaultSweep : public ::testing::TestWithParam<SweepCase> {
     EXPECT_EQ(src_.List("tmp"), std::vector<std::string>{}) << where << ": working directory left";
     EXPECT_EQ(src_.List("arc").size(), src_.Exists("arc\\X.ACE") ? 1u : 0u)
         << where << ": temporary archive left";
+    if (GetParam().via_link) {
+      EXPECT_EQ(src_.List("link"), std::vector<std::string>{"L.ACE"}) << where;
+      EXPECT_TRUE(fs::is_symlink(src_.Native("link/L.ACE"))) << where << ": link replaced";
+    }
+    if (GetParam().op != Op::kCreate) ExpectArchiveMode(src_.Native("arc/X.ACE"), where);
     if (status == kOk) {
       State s;
       s.Open(archive_);
@@ -228,7 +263,13 @@ INSTANTIATE_TEST_SUITE_P(
         SweepCase{"UpdateNormal", Op::kUpdate, false, {"A.TXT", "B.EXE", "C.TXT", "N.TXT"}},
         SweepCase{"UpdateSolid", Op::kUpdate, true, {"A.TXT", "B.EXE", "C.TXT", "N.TXT"}},
         SweepCase{"DeleteNormal", Op::kDelete, false, {"A.TXT", "C.TXT"}},
-        SweepCase{"DeleteSolid", Op::kDelete, true, {"A.TXT", "C.TXT"}}),
+        SweepCase{"DeleteSolid", Op::kDelete, true, {"A.TXT", "C.TXT"}},
+        SweepCase{"UpdateNormalThroughALink",
+                  Op::kUpdate,
+                  false,
+                  {"A.TXT", "B.EXE", "C.TXT", "N.TXT"},
+                  true},
+        SweepCase{"DeleteSolidThroughALink", Op::kDelete, true, {"A.TXT", "C.TXT"}, true}),
     [](const auto& info) { return std::string(info.param.what); });
 
 // The comment rewrites and the added directory entry, on an archive with
@@ -256,7 +297,10 @@ class CommentFaultSweep : public testing::ArchiveTest,
     before_ = std::string(1000, 'S') + Bytes();
   }
 
-  void Restore() { dir_.Write("arc\\x.ace", before_); }
+  void Restore() {
+    dir_.Write("arc\\x.ace", before_);
+    SetArchiveMode(dir_.Native("arc/x.ace"));
+  }
   uint32_t Run(Fault fault, uint32_t n) {
     State s;
     s.Open(arc_);
@@ -280,6 +324,7 @@ class CommentFaultSweep : public testing::ArchiveTest,
 
   void CheckOutcome(uint32_t status, const std::set<uint32_t>& allowed, const std::string& where) {
     SCOPED_TRACE(where);
+    ExpectArchiveMode(dir_.Native("arc/x.ace"), where);
     if (status != kOk) {
       EXPECT_TRUE(allowed.count(status)) << "status " << status;
       return ExpectUnchanged();
