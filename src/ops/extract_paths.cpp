@@ -24,7 +24,56 @@ bool IsOnlyDots(const char* part, size_t n) {
   return true;
 }
 
+// A name Windows takes for a device whatever directory it stands in: CON,
+// PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, in any case, with any extension and
+// with spaces before the extension.
+bool IsDeviceName(const char* part, size_t n) {
+  size_t base = 0;
+  while (base < n && part[base] != '.') ++base;
+  while (base > 0 && part[base - 1] == ' ') --base;
+  char upper[5] = {};
+  if (base < 3 || base > 4) return false;
+  for (size_t i = 0; i < base; ++i) {
+    const char c = part[i];
+    upper[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  if (base == 3) {
+    for (const char* device : {"CON", "PRN", "AUX", "NUL"}) {
+      if (std::memcmp(upper, device, 3) == 0) return true;
+    }
+    return false;
+  }
+  return (std::memcmp(upper, "COM", 3) == 0 || std::memcmp(upper, "LPT", 3) == 0) &&
+         upper[3] >= '1' && upper[3] <= '9';
+}
+
 }  // namespace
+
+bool DefuseDeviceNames(char* name, size_t size) {
+  // Two passes, so that what does not fit is left exactly as it was.
+  for (const bool apply : {false, true}) {
+    size_t length = std::strlen(name);
+    size_t added = 0;
+    for (size_t start = 0; start < length;) {
+      size_t end = start;
+      while (end < length && !IsSeparator(name[end])) ++end;
+      const char* part = name + start;
+      const size_t n = end - start;
+      if (n > 0 && (IsDeviceName(part, n) || part[n - 1] == '.' || part[n - 1] == ' ')) {
+        ++added;
+        if (apply) {
+          std::memmove(name + start + 1, name + start, length - start + 1);
+          name[start] = '_';
+          ++end;
+          ++length;
+        }
+      }
+      start = end + 1;
+    }
+    if (!apply && length + added + 1 > size) return false;
+  }
+  return true;
+}
 
 size_t ConfineName(char* name) {
   const size_t length = std::strlen(name);
@@ -54,13 +103,14 @@ size_t ConfineName(char* name) {
   return write;
 }
 
-void ExtractTargetPath(const char* stored_name, const Settings& settings, char* dst,
+bool ExtractTargetPath(const char* stored_name, const Settings& settings, char* dst,
                        size_t dst_size) {
   OutputPath(stored_name, settings, dst, dst_size);
   size_t prefix = std::strlen(settings.output_path);
   const size_t total = std::strlen(dst);
   if (prefix > total) prefix = total;
   ConfineName(dst + prefix);
+  return DefuseDeviceNames(dst + prefix, dst_size - prefix);
 }
 
 }  // namespace acekit::ops

@@ -49,38 +49,13 @@ bool SameBytes(const void* a, const void* b, size_t n) {
 }
 
 bool MakeDirectories(const char* path) {
-  if (path[0] == '\0' || platform::IsExistingDirectory(path)) return true;
-  const size_t len = std::strlen(path);
-  const int32_t first = std::strstr(path, "\\\\") != nullptr ? 5 : 2;
-  for (int32_t level = first;; ++level) {
-    const size_t end = SeparatorPosition(path, level);
-    char prefix[kPathSize];
-    CopyText(prefix, sizeof prefix, std::string_view(path, end));
-    if (!platform::IsExistingDirectory(prefix) && !platform::CreateDir(prefix)) return false;
-    if (end >= len) return true;
-  }
+  return platform::CreateDirChain(path);
 }
 
 bool MakeDirectoryOf(const char* path) {
   char stripped[kPathSize];
   StripSeparator(path, stripped, sizeof stripped);
   return MakeDirectories(stripped);
-}
-
-bool CreateOutputFile(ArcState& st, const char* file_path, platform::Handle* out) {
-  const PathParts parts = SplitPath(file_path);
-  char dir[kPathSize];
-  CopyText(dir, sizeof dir, std::string_view(file_path, parts.drive.size() + parts.dir.size()));
-  if (!MakeDirectoryOf(dir)) {
-    st.status = kOpenFailed;
-    return false;
-  }
-  *out = platform::Open(file_path, 'w');
-  if (*out == platform::kBadHandle) {
-    st.status = kOpenFailed;
-    return false;
-  }
-  return true;
 }
 
 void OutputPath(const char* stored_name, const Settings& settings, char* dst, size_t dst_size) {
