@@ -145,6 +145,7 @@ class Driver {
       : ctx_(ctx),
         arc_(ctx.arc),
         test_(mode == ExtractMode::kTest),
+        rebuild_(mode == ExtractMode::kRebuild),
         solid_(solid),
         selection_(selection),
         archive_(archive),
@@ -184,7 +185,7 @@ class Driver {
       }
       return Decode(e, nullptr);
     }
-    const bool fits = ExtractTargetPath(e.name, ctx_.settings, target, sizeof target);
+    const bool fits = ExtractTargetPath(e.name, ctx_.settings, target, sizeof target, rebuild_);
     ShowName(ctx_, e, target);
     if (!fits) return Fail(kOpenFailed);
     const char* base = ctx_.settings.output_path;
@@ -279,6 +280,7 @@ class Driver {
   const Context& ctx_;
   ArcState& arc_;
   const bool test_;
+  const bool rebuild_;
   const bool solid_;
   const NameSet* selection_;
   platform::Handle archive_;
@@ -361,7 +363,7 @@ void ExtractForRebuild(const Context& ctx, const FileMaskList* masks, int32_t pr
     if (ctx.arc.password_set != 0 && encrypted) {
       ctx.arc.status = kEncryptedRebuild;
     } else {
-      ExtractEntries(ctx, list, ExtractMode::kExtract, progress_phase);
+      ExtractEntries(ctx, list, ExtractMode::kRebuild, progress_phase);
     }
   }
   DoneEntryList(&list);

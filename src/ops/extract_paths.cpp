@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/platform.h"
 #include "select/paths.h"
 
 namespace acekit::ops {
@@ -104,12 +105,13 @@ size_t ConfineName(char* name) {
 }
 
 bool ExtractTargetPath(const char* stored_name, const Settings& settings, char* dst,
-                       size_t dst_size) {
+                       size_t dst_size, bool rebuild) {
   OutputPath(stored_name, settings, dst, dst_size);
   size_t prefix = std::strlen(settings.output_path);
   const size_t total = std::strlen(dst);
   if (prefix > total) prefix = total;
   ConfineName(dst + prefix);
+  if (rebuild && !platform::DeviceNamesReserved()) return true;
   return DefuseDeviceNames(dst + prefix, dst_size - prefix);
 }
 

@@ -29,9 +29,11 @@ bool DefuseDeviceNames(char* name, size_t size);
 
 // The path an entry stored as `stored_name` is extracted to: the output
 // path, then the entry's name as the keep-paths option and the relative path
-// shape it, confined by ConfineName and with device names defused. False
-// when the defused name does not fit in `dst_size`.
+// shape it, confined by ConfineName and with device names defused. A solid
+// rebuild's working copy (`rebuild`) keeps device names where the system
+// allows them, since the names it stores again are taken from its files.
+// False when the defused name does not fit in `dst_size`.
 bool ExtractTargetPath(const char* stored_name, const Settings& settings, char* dst,
-                       size_t dst_size);
+                       size_t dst_size, bool rebuild = false);
 
 }  // namespace acekit::ops

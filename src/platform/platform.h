@@ -54,6 +54,9 @@ int SetAttributes(const char* name, uint32_t attributes);  // 0 or system error
 void MakeReplaceable(const char* name);
 
 bool CreateDir(const char* name);
+// True where the system takes some names (CON, AUX, COM1, ...) for devices
+// in every directory: Windows.
+bool DeviceNamesReserved();
 bool RemoveDir(const char* name);
 // The system temporary directory, ending with `\`. False when unavailable or
 // when it does not fit in size (terminator included). On posix it is $TMPDIR,

@@ -9,6 +9,7 @@
 
 #include "ops/create.h"
 #include "ops/delete.h"
+#include "ops/entry_list.h"
 #include "ops/extract.h"
 #include "ops/extract_fixture.h"
 #include "ops/extract_paths.h"
@@ -171,6 +172,30 @@ TEST_F(Safety, DeviceNamesAreDefused) {
   char small[8] = "a\\CON";
   EXPECT_FALSE(ops::DefuseDeviceNames(small, 6)) << "no room for the `_`";
   EXPECT_STREQ(small, "a\\CON");
+}
+
+// A solid update keeps the stored names it unpacked, device names included,
+// where the system can hold them.
+TEST_F(Safety, SolidUpdateKeepsDeviceNamesWhereTheSystemAllowsThem) {
+  dir_.MakeDir("tmp");
+  dir_.Write("in/n.txt", "new file");
+  testing::ScopedTempEnv env(dir_.Native("tmp").string());
+  settings_.desc = kArcerDefaults;
+  std::strcpy(settings_.input_path, (LibPath(root_ / "in") + "\\").c_str());
+  Open({{"aux.c", "aux"}, {"d\\con", "con"}}, true);
+  FileMaskList masks{};
+  AppendMask(arc_, "n.txt", &masks);
+  ops::CompressFileMaskList(Ctx(), &masks);
+  DoneMaskList(&masks);
+  ASSERT_EQ(arc_.status, kOk);
+  Open(dir_.Read("a.ace"));
+  ArcFileList list{};
+  ops::BuildArchiveList(Ctx(), &list, nullptr, ops::ArcInfoRequest::kNever);
+  std::set<std::string> names;
+  for (const ArcEntry* e = list.first; e != nullptr; e = e->next) names.insert(e->name);
+  DoneEntryList(&list);
+  const std::string mark = platform::DeviceNamesReserved() ? "_" : "";
+  EXPECT_EQ(names, (std::set<std::string>{mark + "aux.c", "d\\" + mark + "con", "n.txt"}));
 }
 
 // A solid update or deletion unpacks into a working directory. A link
