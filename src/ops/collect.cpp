@@ -216,16 +216,21 @@ bool RemoveTree(const char* dir) {
   if (!AppendWhole(path, sizeof path, "*.*")) return false;
   FindData found;
   if (platform::FindHandle h = platform::FindFirst(path, &found); h != platform::kBadFind) {
+    platform::SafeDir here;
+    const bool opened = here.Open(dir, "", false) == platform::SafeDir::Result::kOk;
     bool ok = true;
     do {
       if (std::strcmp(found.name, ".") == 0 || std::strcmp(found.name, "..") == 0) continue;
+      // A link is removed itself: what it points to was never ours.
+      const bool link = opened && here.Lookup(found.name) == platform::SafeDir::Kind::kLink;
       if (!CopyWhole(path + base_len, sizeof path - base_len, found.name)) {
         ok = false;
-      } else if (found.attributes & platform::kAttrDirectory) {
+      } else if ((found.attributes & platform::kAttrDirectory) && !link) {
         ok = RemoveTree(path);
       } else {
-        platform::MakeReplaceable(path);
-        ok = platform::Delete(path);
+        if (!link) platform::MakeReplaceable(path);
+        // A directory link on Windows goes the way of a directory.
+        ok = platform::Delete(path) || (link && platform::RemoveDir(path));
       }
     } while (ok && platform::FindNext(h, &found));
     platform::FindClose(h);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "api/status.h"
 #include "decompress/decoder.h"
@@ -93,8 +94,10 @@ void FillIncomingRecord(const ArcEntry& e, FindData* rec) {
 
 // The host's answer about a file or directory already at `existing`: 0
 // replace, 1 keep, 2 stop, anything else as 0 without lifting a read-only
-// mark. Without a procedure the file is replaced without asking.
-int32_t AskReplace(const Context& ctx, const ArcEntry& e, const char* existing) {
+// mark. Without a procedure the file is replaced without asking. `lift`
+// false leaves marks alone: what stands there is a link, whose target is
+// none of the extraction's business.
+int32_t AskReplace(const Context& ctx, const ArcEntry& e, const char* existing, bool lift) {
   if (!ctx.hooks.replace) return 3;
   FindData old_rec{};
   const platform::FindHandle find = platform::FindFirst(existing, &old_rec);
@@ -106,8 +109,33 @@ int32_t AskReplace(const Context& ctx, const ArcEntry& e, const char* existing) 
   FindData new_rec;
   FillIncomingRecord(e, &new_rec);
   const int32_t answer = ctx.hooks.replace.Call(&old_rec, &new_rec);
-  if (answer == 0) platform::MakeReplaceable(existing);
+  if (answer == 0 && lift) platform::MakeReplaceable(existing);
   return answer;
+}
+
+bool IsSeparator(char c) {
+  return c == '\\' || c == '/';
+}
+
+// The part of a target path below the output path, as the directory that
+// holds it and its last part.
+struct BelowOutput {
+  std::string whole;
+  std::string dir;
+  std::string name;
+};
+
+BelowOutput SplitBelow(const char* target, const char* output_path) {
+  const size_t total = std::strlen(target);
+  const size_t prefix = std::min(std::strlen(output_path), total);
+  BelowOutput b;
+  b.whole.assign(target + prefix, total - prefix);
+  while (!b.whole.empty() && IsSeparator(b.whole.back())) b.whole.pop_back();
+  size_t cut = b.whole.size();
+  while (cut > 0 && !IsSeparator(b.whole[cut - 1])) --cut;
+  b.dir = b.whole.substr(0, cut);
+  b.name = b.whole.substr(cut);
+  return b;
 }
 
 class Driver {
@@ -117,6 +145,7 @@ class Driver {
       : ctx_(ctx),
         arc_(ctx.arc),
         test_(mode == ExtractMode::kTest),
+        rebuild_(mode == ExtractMode::kRebuild),
         solid_(solid),
         selection_(selection),
         archive_(archive),
@@ -135,84 +164,119 @@ class Driver {
   }
 
   // One entry of the walked list; false ends the run with the status set.
+  //
+  // Below the output path nothing is passed through a link: an entry whose
+  // way down meets one is refused with 5, and a file is written to a
+  // temporary file that takes the target's place only once its CRC-32 is
+  // right, so a link or a second hard link at the target is replaced, not
+  // written through, and a damaged entry leaves an existing file as it was.
   bool Entry(const ArcEntry& e) {
     if (e.head_type != kHeadFile) return true;
     if (e.encrypted != 0) return Fail(kEncryptedEntry);
     const bool selected = selection_ == nullptr || selection_->Contains(e.name);
     const bool directory = (e.attr & platform::kAttrDirectory) != 0;
-    bool decode_only = true;
     char target[kPathSize];
     target[0] = '\0';
-    platform::Handle out = platform::kBadHandle;
-    if (selected && !test_) {
-      char name[kPathSize];
-      if (!WholeEntryName(archive_, e, name, sizeof name) ||
-          !ExtractTargetPath(name, ctx_.settings, target, sizeof target)) {
-        ShowName(ctx_, e, "");  // the host learns which entry has no room
-        return Fail(kOpenFailed);
-      }
-      ShowName(ctx_, e, target);
-      decode_only = false;
-      char existing[kPathSize];
-      StripSeparator(target, existing, sizeof existing);  // fits: it is shorter
-      if (platform::GetAttributes(existing) != platform::kNoAttributes) {
-        const int32_t answer = AskReplace(ctx_, e, existing);
-        if (answer == 2) return Fail(kCancelled);
-        if (answer == 1) {
-          // A solid archive still decodes the entry to keep the window right.
-          if (!solid_) return true;
-          decode_only = true;
-        }
-      }
-      if (directory) {
-        if (decode_only) return true;
-        if (!MakeDirectories(target)) return Fail(kOpenFailed);
-        platform::SetAttributes(existing, e.attr & ~platform::kAttrDirectory);
-        return true;
-      }
-      if (!decode_only && !CreateOutputFile(arc_, target, &out)) return false;
-    } else {
+    if (!selected || test_) {
       if (directory) return true;
       if (test_) {
         ExtractTargetPath(e.name, ctx_.settings, target, sizeof target);
         ShowName(ctx_, e, target);
       }
+      return Decode(e, nullptr);
     }
-    return Decode(e, decode_only ? platform::kBadHandle : out, target);
+    char name[kPathSize];
+    if (!WholeEntryName(archive_, e, name, sizeof name) ||
+        !ExtractTargetPath(name, ctx_.settings, target, sizeof target, rebuild_)) {
+      ShowName(ctx_, e, "");  // the host learns which entry has no room
+      return Fail(kOpenFailed);
+    }
+    ShowName(ctx_, e, target);
+    const char* base = ctx_.settings.output_path;
+    const BelowOutput below = SplitBelow(target, base);
+    platform::SafeDir dir;
+    using Result = platform::SafeDir::Result;
+    using Kind = platform::SafeDir::Kind;
+    Kind kind = Kind::kNone;
+    switch (dir.Open(base, below.dir.c_str(), false)) {
+      case Result::kOk:
+        kind = below.name.empty() ? Kind::kDirectory : dir.Lookup(below.name.c_str());
+        break;
+      case Result::kMissing:
+        break;
+      case Result::kLink:
+      case Result::kFailed:
+        return Fail(kOpenFailed);
+    }
+    if (kind == Kind::kLink && directory) return Fail(kOpenFailed);
+    bool decode_only = false;
+    if (kind != Kind::kNone) {
+      char existing[kPathSize];
+      StripSeparator(target, existing, sizeof existing);
+      const int32_t answer = AskReplace(ctx_, e, existing, kind == Kind::kFile);
+      if (answer == 2) return Fail(kCancelled);
+      if (answer == 1) {
+        // A solid archive still decodes the entry to keep the window right.
+        if (!solid_) return true;
+        decode_only = true;
+      }
+    }
+    if (directory) {
+      if (decode_only) return true;
+      if (dir.Open(base, below.whole.c_str(), true) != Result::kOk) return Fail(kOpenFailed);
+      if (!below.name.empty()) dir.SetAttributes(e.attr & ~platform::kAttrDirectory);
+      return true;
+    }
+    if (decode_only) return Decode(e, nullptr);
+    if (below.name.empty() || kind == Kind::kDirectory || kind == Kind::kOther ||
+        dir.Open(base, below.dir.c_str(), true) != Result::kOk) {
+      return Fail(kOpenFailed);
+    }
+    Output out{dir, below.name.c_str(), platform::kBadHandle, {}};
+    out.handle = dir.CreateTemp(out.temp);
+    if (out.handle == platform::kBadHandle) return Fail(kOpenFailed);
+    return Decode(e, &out);
   }
 
  private:
+  // A file being extracted: the temporary file in the target's directory
+  // and the name it takes once complete.
+  struct Output {
+    platform::SafeDir& dir;
+    const char* name;
+    platform::Handle handle;
+    char temp[platform::SafeDir::kTempNameSize];
+  };
+
   bool Fail(uint32_t status) {
     arc_.status = status;
     return false;
   }
 
-  // Decodes the entry into `out` (none: decode only) and finishes the file.
-  bool Decode(const ArcEntry& e, platform::Handle out, const char* target) {
-    const bool writing = out != platform::kBadHandle;
+  // Decodes the entry into `out` (none: decode only) and puts the finished
+  // file in place.
+  bool Decode(const ArcEntry& e, Output* out) {
     const uint32_t data_at = e.header_offset + e.head_size + 4;
     uint32_t status = kOk;
     if (platform::Seek(archive_, static_cast<int32_t>(data_at), 0) == -1) {
       status = kOpenFailed;
     } else {
-      FileSink sink(out);
+      FileSink sink(out != nullptr ? out->handle : platform::kBadHandle);
       decompress::DecoderStart(decoder_, &source_, static_cast<int32_t>(e.orig_size), solid_,
                                entry_number_, e.tech_type);
-      status = decompress::DecodeEntry(decoder_, e.tech_type, writing ? &sink : nullptr);
+      status = decompress::DecodeEntry(decoder_, e.tech_type, out != nullptr ? &sink : nullptr);
       if (status == kOk && decoder_.crc != e.crc32) status = kCrcMismatch;
     }
-    if (status != kOk) {
-      if (writing) {
-        platform::Close(out);
-        platform::Delete(target);
+    if (out != nullptr) {
+      if (status == kOk) {
+        platform::SetPackedFileTime(out->handle, e.ftime);
+        if (!out->dir.Commit(out->handle, out->temp, out->name, e.attr)) status = kOpenFailed;
+      } else {
+        platform::Close(out->handle);
       }
-      return Fail(status);
+      if (status != kOk) out->dir.Remove(out->temp);
     }
-    if (writing) {
-      platform::SetPackedFileTime(out, e.ftime);
-      platform::Close(out);
-      platform::SetAttributes(target, e.attr);
-    }
+    if (status != kOk) return Fail(status);
     ++entry_number_;
     return true;
   }
@@ -220,6 +284,7 @@ class Driver {
   const Context& ctx_;
   ArcState& arc_;
   const bool test_;
+  const bool rebuild_;
   const bool solid_;
   const NameSet* selection_;
   platform::Handle archive_;
@@ -302,7 +367,7 @@ void ExtractForRebuild(const Context& ctx, const FileMaskList* masks, int32_t pr
     if (ctx.arc.password_set != 0 && encrypted) {
       ctx.arc.status = kEncryptedRebuild;
     } else {
-      ExtractEntries(ctx, list, ExtractMode::kExtract, progress_phase);
+      ExtractEntries(ctx, list, ExtractMode::kRebuild, progress_phase);
     }
   }
   DoneEntryList(&list);

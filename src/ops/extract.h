@@ -22,7 +22,8 @@ namespace acekit::ops {
 
 enum class ExtractMode {
   kExtract,
-  kTest,  // decode and check every file, write nothing
+  kTest,     // decode and check every file, write nothing
+  kRebuild,  // unpack into a solid rebuild's working directory
 };
 
 // The driver. `progress_phase`, when not 0, is announced to the progress

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "format/records.h"
+#include "platform/platform.h"
 #include "select/paths.h"
 
 namespace acekit::ops {
@@ -24,6 +25,29 @@ bool IsOnlyDots(const char* part, size_t n) {
     if (part[i] != '.' && part[i] != ' ') return false;
   }
   return true;
+}
+
+// A name Windows takes for a device whatever directory it stands in: CON,
+// PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, in any case, with any extension and
+// with spaces before the extension.
+bool IsDeviceName(const char* part, size_t n) {
+  size_t base = 0;
+  while (base < n && part[base] != '.') ++base;
+  while (base > 0 && part[base - 1] == ' ') --base;
+  char upper[5] = {};
+  if (base < 3 || base > 4) return false;
+  for (size_t i = 0; i < base; ++i) {
+    const char c = part[i];
+    upper[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  if (base == 3) {
+    for (const char* device : {"CON", "PRN", "AUX", "NUL"}) {
+      if (std::memcmp(upper, device, 3) == 0) return true;
+    }
+    return false;
+  }
+  return (std::memcmp(upper, "COM", 3) == 0 || std::memcmp(upper, "LPT", 3) == 0) &&
+         upper[3] >= '1' && upper[3] <= '9';
 }
 
 }  // namespace
@@ -55,6 +79,32 @@ bool WholeEntryName(platform::Handle archive, const ArcEntry& e, char* dst, size
   return AppendWhole(dst, dst_size, "\\");
 }
 
+bool DefuseDeviceNames(char* name, size_t size) {
+  // Two passes, so that what does not fit is left exactly as it was.
+  for (const bool apply : {false, true}) {
+    size_t length = std::strlen(name);
+    size_t added = 0;
+    for (size_t start = 0; start < length;) {
+      size_t end = start;
+      while (end < length && !IsSeparator(name[end])) ++end;
+      const char* part = name + start;
+      const size_t n = end - start;
+      if (n > 0 && (IsDeviceName(part, n) || part[n - 1] == '.' || part[n - 1] == ' ')) {
+        ++added;
+        if (apply) {
+          std::memmove(name + start + 1, name + start, length - start + 1);
+          name[start] = '_';
+          ++end;
+          ++length;
+        }
+      }
+      start = end + 1;
+    }
+    if (!apply && length + added + 1 > size) return false;
+  }
+  return true;
+}
+
 size_t ConfineName(char* name) {
   const size_t length = std::strlen(name);
   const bool trailing = length > 0 && IsSeparator(name[length - 1]);
@@ -84,13 +134,14 @@ size_t ConfineName(char* name) {
 }
 
 bool ExtractTargetPath(const char* stored_name, const Settings& settings, char* dst,
-                       size_t dst_size) {
+                       size_t dst_size, bool rebuild) {
   if (!OutputPath(stored_name, settings, dst, dst_size)) return false;
   size_t prefix = std::strlen(settings.output_path);
   const size_t total = std::strlen(dst);
   if (prefix > total) prefix = total;
   ConfineName(dst + prefix);
-  return true;
+  if (rebuild && !platform::DeviceNamesReserved()) return true;
+  return DefuseDeviceNames(dst + prefix, dst_size - prefix);
 }
 
 }  // namespace acekit::ops

@@ -27,11 +27,22 @@ bool WholeEntryName(platform::Handle archive, const ArcEntry& e, char* dst, size
 // `/` counts as a separator. Returns the new length.
 size_t ConfineName(char* name);
 
+// Puts `_` in front of every part of `name` that Windows would not take as
+// an ordinary file name, so that an archive made anywhere extracts the same
+// on every system: a device name (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9,
+// any case, with or without an extension) and a part ending in a dot or a
+// space, which Windows would trim into another name. False when the result
+// does not fit in `size` (terminator included); `name` is then unchanged.
+bool DefuseDeviceNames(char* name, size_t size);
+
 // The path an entry stored as `stored_name` is extracted to: the output
 // path, then the entry's name as the keep-paths option and the relative path
-// shape it, confined by ConfineName. False, and `dst` empty, when that path
-// would be longer than a path may be.
+// shape it, confined by ConfineName and with device names defused. A solid
+// rebuild's working copy (`rebuild`) keeps device names where the system
+// allows them, since the names it stores again are taken from its files.
+// False, and `dst` empty, when that path would be longer than a path may be;
+// false too when the defused name does not fit in `dst_size`.
 bool ExtractTargetPath(const char* stored_name, const Settings& settings, char* dst,
-                       size_t dst_size);
+                       size_t dst_size, bool rebuild = false);
 
 }  // namespace acekit::ops

@@ -56,7 +56,7 @@ bool AllUnpacked(const Context& ctx) {
   char target[kInputPathSize];
   for (const ArcEntry* e = entries.list.first; e != nullptr; e = e->next) {
     if (e->head_type != kHeadFile || (e->attr & kAttrDirectory) != 0) continue;
-    if (!ExtractTargetPath(e->name, ctx.settings, target, sizeof target)) {
+    if (!ExtractTargetPath(e->name, ctx.settings, target, sizeof target, true)) {
       return Fail(ctx, kOpenFailed);
     }
     if (std::strcmp(target, ctx.settings.output_path) == 0) continue;  // nothing left of the name

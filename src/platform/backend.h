@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -23,6 +24,30 @@ Handle CreateTempFile(const char* dir, const char* prefix, const FileAccess* acc
                       size_t size);
 bool RenameOver(const char* from, const char* to, const FileAccess* access);
 bool MakeTempDir(const char* prefix, char* out, size_t size);
+// The parts of SafeDir (see platform.h). `dir` and `path` are the opened
+// directory (posix: its descriptor; Windows: -1 and the path alone); `name`
+// is one part, never "." nor "..".
+SafeDir::Result OpenBaseDir(const char* path, intptr_t* dir);
+SafeDir::Result OpenDirBelow(intptr_t dir, const std::string& path, const char* name,
+                             intptr_t* out);
+bool MakeDirBelow(intptr_t dir, const std::string& path, const char* name);
+void CloseDir(intptr_t dir);
+SafeDir::Kind LookupBelow(intptr_t dir, const std::string& path, const char* name);
+void SetDirAttributes(intptr_t dir, const std::string& path, uint32_t attributes);
+// Creates `name` exclusively for writing (posix: mode 0600); kBadHandle when
+// it exists or cannot be made.
+Handle CreateFileBelow(intptr_t dir, const std::string& path, const char* name);
+// Closes `h` and gives the file its final attributes where the system sets
+// them through the handle (posix: the mode).
+void FinishFile(Handle h, uint32_t attributes);
+// Renames `from` over `to`, both in the directory; then sets `attributes`
+// where the system sets them by name (Windows).
+bool ReplaceBelow(intptr_t dir, const std::string& path, const char* from, const char* to,
+                  uint32_t attributes);
+bool DeleteBelow(intptr_t dir, const std::string& path, const char* name);
+// A few bytes that differ from call to call and from process to process.
+uint64_t NameSeed();
+
 // Heap blocks (the process heap on Windows, so that a block handed to the
 // host can be released by it); size is at least 1.
 void* Alloc(size_t size);

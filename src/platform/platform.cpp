@@ -2,6 +2,9 @@
 // the backend calls, the heap, and the helpers built from other primitives.
 #include "platform/platform.h"
 
+#include <cstring>
+#include <string>
+
 #include "platform/backend.h"
 #include "platform/fault.h"
 
@@ -103,6 +106,147 @@ int SetPackedFileTime(Handle h, uint32_t packed) {
   return SetFileTime(h, static_cast<uint16_t>(packed >> 16), static_cast<uint16_t>(packed)) == 0
              ? 0
              : -1;
+}
+
+namespace {
+
+bool IsSeparator(char c) {
+  return c == '\\' || c == '/';
+}
+
+// The part of a path that is never made: a drive, leading separators, or
+// the server and share of a network path.
+size_t RootLength(const std::string& p) {
+  size_t i = 0;
+  if (p.size() >= 2 && p[1] == ':' &&
+      ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z'))) {
+    i = 2;
+  }
+  if (i == 0 && p.size() >= 2 && IsSeparator(p[0]) && IsSeparator(p[1])) {
+    // \\server\share: both parts belong to the root.
+    i = 2;
+    for (int part = 0; part < 2; ++part) {
+      while (i < p.size() && !IsSeparator(p[i])) ++i;
+      if (part == 0 && i < p.size()) ++i;
+    }
+  }
+  while (i < p.size() && IsSeparator(p[i])) ++i;
+  return i;
+}
+
+std::string Join(const std::string& dir, const char* name) {
+  std::string out = dir;
+  if (!out.empty() && !IsSeparator(out.back())) out += '\\';
+  return out += name;
+}
+
+}  // namespace
+
+bool CreateDirChain(const char* path) {
+  if (path == nullptr) return false;
+  const std::string p(path);
+  if (p.empty() || IsExistingDirectory(path)) return true;
+  size_t i = RootLength(p);
+  for (;;) {
+    size_t end = i;
+    while (end < p.size() && !IsSeparator(p[end])) ++end;
+    if (end > i) {
+      const std::string prefix = p.substr(0, end);
+      if (!IsExistingDirectory(prefix.c_str()) && !CreateDir(prefix.c_str())) return false;
+    }
+    if (end >= p.size()) return true;
+    i = end + 1;
+  }
+}
+
+SafeDir::Result SafeDir::Open(const char* base, const char* below, bool create, size_t* link_end) {
+  Close();
+  if (base == nullptr || below == nullptr) return Result::kFailed;
+  path_ = base;
+  if (path_.empty()) path_ = ".";
+  if (FaultFires(Fault::kOpen)) return Result::kFailed;
+  Result r = sys::OpenBaseDir(path_.c_str(), &dir_);
+  if (r == Result::kMissing && create) {
+    if (!CreateDirChain(path_.c_str())) return Result::kFailed;
+    r = sys::OpenBaseDir(path_.c_str(), &dir_);
+    if (r == Result::kMissing) r = Result::kFailed;
+  }
+  if (r != Result::kOk) return r == Result::kMissing ? r : Result::kFailed;
+  const std::string rest(below);
+  size_t i = 0;
+  while (i < rest.size()) {
+    size_t end = i;
+    while (end < rest.size() && !IsSeparator(rest[end])) ++end;
+    const std::string part = rest.substr(i, end - i);
+    i = end + 1;
+    if (part.empty()) continue;
+    if (part == "." || part == "..") return Result::kFailed;
+    if (FaultFires(Fault::kOpen)) return Result::kFailed;
+    intptr_t next = -1;
+    r = sys::OpenDirBelow(dir_, path_, part.c_str(), &next);
+    if (r == Result::kMissing && create) {
+      if (FaultFires(Fault::kCreateDir)) return Result::kFailed;
+      // Another process making the same directory at the same moment is
+      // not a failure; whatever stands there is looked at again.
+      sys::MakeDirBelow(dir_, path_, part.c_str());
+      r = sys::OpenDirBelow(dir_, path_, part.c_str(), &next);
+      if (r == Result::kMissing) r = Result::kFailed;
+    }
+    if (r == Result::kLink && link_end != nullptr) *link_end = end;
+    if (r != Result::kOk) return r;
+    sys::CloseDir(dir_);
+    dir_ = next;
+    path_ = Join(path_, part.c_str());
+  }
+  return Result::kOk;
+}
+
+void SafeDir::Close() {
+  if (dir_ != -1) sys::CloseDir(dir_);
+  dir_ = -1;
+}
+
+SafeDir::Kind SafeDir::Lookup(const char* name) const {
+  return sys::LookupBelow(dir_, path_, name);
+}
+
+void SafeDir::SetAttributes(uint32_t attributes) const {
+  sys::SetDirAttributes(dir_, path_, attributes);
+}
+
+Handle SafeDir::CreateTemp(char (&name)[kTempNameSize]) {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  if (FaultFires(Fault::kOpen)) return kBadHandle;
+  uint64_t seed = sys::NameSeed();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::memcpy(name, ".acekit-", 8);
+    for (size_t k = 8; k + 1 < kTempNameSize; ++k) {
+      seed ^= seed << 13;
+      seed ^= seed >> 7;
+      seed ^= seed << 17;
+      name[k] = kLetters[seed % (sizeof kLetters - 1)];
+    }
+    name[kTempNameSize - 1] = '\0';
+    const Handle h = sys::CreateFileBelow(dir_, path_, name);
+    if (h != kBadHandle) return h;
+    if (sys::LookupBelow(dir_, path_, name) == Kind::kNone) break;  // not a name clash
+  }
+  name[0] = '\0';
+  return kBadHandle;
+}
+
+bool SafeDir::Commit(Handle h, const char* temp, const char* name, uint32_t attributes) {
+  sys::FinishFile(h, attributes);
+  if (FaultFires(Fault::kRename)) return false;
+  return sys::ReplaceBelow(dir_, path_, temp, name, attributes);
+}
+
+bool SafeDir::Remove(const char* name) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (!FaultFires(Fault::kDelete) && sys::DeleteBelow(dir_, path_, name)) return true;
+  }
+  return false;
 }
 
 void* Alloc(size_t size) {

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "api/exports.h"
 
@@ -68,11 +69,86 @@ int SetAttributes(const char* name, uint32_t attributes);  // 0 or system error
 void MakeReplaceable(const char* name);
 
 bool CreateDir(const char* name);
+// True where the system takes some names (CON, AUX, COM1, ...) for devices
+// in every directory: Windows.
+bool DeviceNamesReserved();
 bool RemoveDir(const char* name);
 // The system temporary directory, ending with `\`. False when unavailable or
 // when it does not fit in size (terminator included). On posix it is $TMPDIR,
 // else /tmp, written with `\` separators ("\tmp\").
 bool TempPath(char* buf, size_t size);
+
+// Makes every missing directory of `path`, absolute or relative, level by
+// level (`\` and `/` both separate levels). A drive ("C:") and the server
+// and share of a network path are never made. Stops at the first level that
+// cannot be made, keeping the ones before; an empty path is the current
+// directory and gives true.
+bool CreateDirChain(const char* path);
+
+// ---- Writing below a directory without following links -------------------
+// Extraction writes only below the output directory the host named, and
+// names from an archive must not be redirected by what already lies there.
+// Below that base every part of a path is taken as it is on disk: a part that
+// is a symbolic link (posix) or carries a reparse point (Windows) stops the
+// walk and is reported instead of followed. The posix backend holds each
+// directory open and works relative to it, so a link swapped in while the
+// walk runs is met as a link too. Files are never written in place: new
+// content goes to a temporary file beside the target, which replaces the
+// target's directory entry (never what a link there points to) once it is
+// complete.
+//
+// Opening a directory counts as an Open for fault injection, making one as a
+// CreateDir, the replacement as a Rename and removing a temporary file as a
+// Delete.
+class SafeDir {
+ public:
+  enum class Result {
+    kOk,
+    kLink,     // a part below the base is a link
+    kMissing,  // a part (or the base) does not exist; only without create
+    kFailed,   // a part is not a directory, or a system call failed
+  };
+  enum class Kind { kNone, kFile, kDirectory, kLink, kOther };
+  // ".acekit-" and six letters or digits, and the terminator.
+  static constexpr size_t kTempNameSize = 15;
+
+  SafeDir() = default;
+  ~SafeDir() { Close(); }
+  SafeDir(const SafeDir&) = delete;
+  SafeDir& operator=(const SafeDir&) = delete;
+
+  // Opens `base` as it is (a link in it is followed: the host chose it) and
+  // then every part of `below` (split at `\` and `/`, empty parts skipped)
+  // without following links. With `create`, a missing base gets every
+  // missing level made and a missing part below it is made. On kLink,
+  // `*link_end` is the offset in `below` where the linked part ends. A part
+  // "." or ".." is refused with kFailed.
+  Result Open(const char* base, const char* below, bool create, size_t* link_end = nullptr);
+  void Close();
+  // The opened directory's path, with `\` between the parts below the base.
+  const std::string& path() const { return path_; }
+
+  // What `name` in the directory is, not following a link.
+  Kind Lookup(const char* name) const;
+  // Sets the opened directory's attributes (posix keeps none on directories).
+  void SetAttributes(uint32_t attributes) const;
+  // Creates a new, empty temporary file for writing, exclusively and
+  // readable by the owner alone; `name` receives its name. kBadHandle on
+  // failure.
+  Handle CreateTemp(char (&name)[kTempNameSize]);
+  // Closes `h`, gives the file the attributes an extracted file with
+  // `attributes` has (posix: the mode a new file gets under the umask, write
+  // bits cleared for 0x01), and puts it in place of `name`, replacing what
+  // is there. A read-only file there is not replaced (as on Windows). On
+  // failure the temporary file is still there.
+  bool Commit(Handle h, const char* temp, const char* name, uint32_t attributes);
+  // Deletes a file in the directory; tries twice.
+  bool Remove(const char* name);
+
+ private:
+  intptr_t dir_ = -1;  // posix: the open directory
+  std::string path_;
+};
 
 // ---- Times ---------------------------------------------------------------
 // Packed DOS time: DOS time in the low 16 bits, DOS date in the high 16 bits.

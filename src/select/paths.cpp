@@ -12,21 +12,6 @@ bool EndsWithSeparator(std::string_view text) {
   return !text.empty() && text.back() == '\\';
 }
 
-// Where the levels a path may need made begin: after a drive and its root,
-// after the server and share of a network name (which are never made), or
-// at the first part of a relative path.
-size_t FirstLevel(std::string_view p) {
-  if (p.starts_with("\\\\")) {
-    const size_t server_end = p.find('\\', 2);
-    if (server_end == std::string_view::npos) return p.size() + 1;
-    const size_t share_end = p.find('\\', server_end + 1);
-    return share_end == std::string_view::npos ? p.size() + 1 : share_end + 1;
-  }
-  size_t at = p.size() >= 2 && p[1] == ':' ? 2 : 0;
-  if (at < p.size() && p[at] == '\\') ++at;
-  return at;
-}
-
 }  // namespace
 
 bool AddSeparator(const char* src, char* dst, size_t dst_size) {
@@ -66,39 +51,12 @@ bool SameBytes(const void* a, const void* b, size_t n) {
 }
 
 bool MakeDirectories(const char* path) {
-  if (path[0] == '\0' || platform::IsExistingDirectory(path)) return true;
-  const std::string_view p(path);
-  char prefix[kPathSize];
-  if (p.size() >= sizeof prefix) return false;
-  for (size_t end = FirstLevel(p); end <= p.size(); ++end) {
-    if (end < p.size() && p[end] != '\\') continue;
-    if (end == 0 || p[end - 1] == '\\') continue;  // an empty part: nothing to make
-    CopyText(prefix, sizeof prefix, p.substr(0, end));
-    if (!platform::IsExistingDirectory(prefix) && !platform::CreateDir(prefix)) return false;
-  }
-  return true;
+  return platform::CreateDirChain(path);
 }
 
 bool MakeDirectoryOf(const char* path) {
   char stripped[kPathSize];
   return StripSeparator(path, stripped, sizeof stripped) && MakeDirectories(stripped);
-}
-
-bool CreateOutputFile(ArcState& st, const char* file_path, platform::Handle* out) {
-  const PathParts parts = SplitPath(file_path);
-  char dir[kPathSize];
-  if (!CopyWhole(dir, sizeof dir,
-                 std::string_view(file_path, parts.drive.size() + parts.dir.size())) ||
-      !MakeDirectoryOf(dir)) {
-    st.status = kOpenFailed;
-    return false;
-  }
-  *out = platform::Open(file_path, 'w');
-  if (*out == platform::kBadHandle) {
-    st.status = kOpenFailed;
-    return false;
-  }
-  return true;
 }
 
 bool OutputPath(const char* stored_name, const Settings& settings, char* dst, size_t dst_size) {

@@ -29,16 +29,12 @@ size_t SeparatorPosition(const char* text, int32_t n);
 bool SameBytes(const void* a, const void* b, size_t n);
 
 // Makes every missing directory of `path`, absolute or relative, level by
-// level; the server and share of a network path are left alone. Stops at the
-// first level that cannot be made, keeping the ones before. An empty path is
-// the current directory.
+// level; a drive and the server and share of a network path are left alone.
+// Stops at the first level that cannot be made, keeping the ones before. An
+// empty path is the current directory.
 bool MakeDirectories(const char* path);
 // MakeDirectories on the path without its trailing `\`.
 bool MakeDirectoryOf(const char* path);
-
-// Makes the directories of `file_path` and creates the file for writing.
-// Failure of either, or a path too long, stores 5 and returns false.
-bool CreateOutputFile(ArcState& st, const char* file_path, platform::Handle* out);
 
 // Where an entry stored as `stored_name` is extracted: the output path, then
 // the name, which keeps its directories (without a leading `\`) under the

@@ -338,6 +338,26 @@ class Failures(h.TreeCase):
         self.assertTrue(os.path.isfile(os.path.join(out_dir, "readonly.txt")))
         self.assertFalse(os.path.exists(self.path("out", "evil.txt")))
 
+    def test_links_in_the_output_directory_are_refused_and_the_rest_extracted(self):
+        archive = self.archive_tree(name="links.ace", inputs=["readonly.txt", "docs", "big.bin"])
+        outside = self.path("outside")
+        os.makedirs(outside)
+        for solid in (False, True):
+            with self.subTest(solid=solid):
+                if solid:
+                    archive = self.archive_tree("-s", name="links_s.ace",
+                                                inputs=["readonly.txt", "docs", "big.bin"])
+                out_dir = self.path("out%d" % solid)
+                os.makedirs(out_dir)
+                os.symlink(outside, os.path.join(out_dir, "docs"))
+                _, err = self.assertRuns("x", "-o", out_dir, archive, code=1)
+                self.assertIn("refused: %s is a symbolic link" % os.path.join(out_dir, "docs"),
+                              err)
+                self.assertIn("docs/readme.txt", err)
+                self.assertEqual(os.listdir(outside), [])
+                for rel in ("readonly.txt", "big.bin"):  # before and after the refused ones
+                    self.assertTrue(os.path.isfile(os.path.join(out_dir, rel)), rel)
+
     def test_usage_mistakes(self):
         archive = self.path("a.ace")
         for args in (["a", "-d", "100", archive, "tree"], ["a", "-m", "5", archive, "tree"],

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 #include "commands.h"
@@ -41,6 +42,22 @@ std::string LocateDamage(const std::string& archive) {
   host.Register();
   TestArc();
   return IsDamage(s.status()) ? host.current() : "";
+}
+
+// The first symbolic link on the way from `out_dir` down to `target`: the
+// library refuses to pass through one and reports only "cannot create".
+std::string LinkOnTheWay(const std::string& out_dir, const std::string& target) {
+  const fs::path base(out_dir);
+  const fs::path rel = fs::path(target).lexically_relative(base);
+  if (rel.empty() || *rel.begin() == "..") return "";
+  fs::path at = base;
+  for (const fs::path& part : rel) {
+    if (part.empty() || part == ".") continue;
+    at /= part;
+    std::error_code ec;
+    if (fs::is_symlink(fs::symlink_status(at, ec))) return at.string();
+  }
+  return "";
 }
 
 Overwrite OverwriteChoice(const ParsedArgs& args) {
@@ -127,8 +144,34 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
     for (const ArcEntry* e : safe) total += e->orig_size;
   }
   ui.progress().Begin(total);
-  ExtractFileMaskListArc(unsafe ? safe_masks.get() : masks.get());
-  const uint16_t status = session.status();
+  // An entry whose way down passes a link in the output folder is refused
+  // by the library, which stops there; the entries after it are extracted
+  // by a new run over their names.
+  FileMaskList* run = unsafe ? safe_masks.get() : masks.get();
+  std::vector<const ArcEntry*> todo = safe;
+  std::unique_ptr<Masks> rest;
+  size_t refused_files = 0;
+  uint16_t status = kStatusOk;
+  for (;;) {
+    ExtractFileMaskListArc(run);
+    status = session.status();
+    if (status != kStatusOpen || host.target().empty()) break;
+    const std::string link = LinkOnTheWay(out_dir, host.target());
+    if (link.empty()) break;
+    const auto at = std::find_if(todo.begin(), todo.end(), [&](const ArcEntry* e) {
+      return EntryName(*e) == host.current() || EntryName(*e) == host.current() + "/";
+    });
+    if (at == todo.end()) break;
+    ui.Error(archive + ": " + EntryName(**at) + ": refused: " + link + " is a symbolic link",
+             kExitWarnings);
+    refused_files += IsDirectory(**at) ? 0 : 1;
+    todo.erase(todo.begin(), at + 1);
+    status = kStatusOk;
+    if (todo.empty()) break;
+    rest = std::make_unique<Masks>();
+    for (const ArcEntry* e : todo) rest->Add(EntryName(*e));
+    run = rest->get();
+  }
   ui.progress().End();
 
   if (status == kStatusCancelled) {
@@ -153,9 +196,11 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   } else {
     size_t files = 0;
     for (const ArcEntry* e : safe) files += IsDirectory(*e) ? 0 : 1;
+    files -= std::min(files, refused_files);
     const size_t kept = std::min(files, host.kept().size());
     ui.Say(archive + ": extracted " + Count(files - kept, "file", "files") + " into " + out_dir +
-           (kept > 0 ? "; kept " + Count(kept, "existing file", "existing files") : ""));
+           (kept > 0 ? "; kept " + Count(kept, "existing file", "existing files") : "") +
+           (refused_files > 0 ? "; refused " + Count(refused_files, "file", "files") : ""));
   }
   return ui.exit_code();
 }

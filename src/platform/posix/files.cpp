@@ -217,6 +217,10 @@ int SetAttributes(const char* name, uint32_t attributes) {
   return ::chmod(path.c_str(), new_mode) == 0 ? 0 : errno;
 }
 
+bool DeviceNamesReserved() {
+  return false;
+}
+
 bool RemoveDir(const char* name) {
   if (name == nullptr) return false;
   return ::rmdir(posix::NativePath(name).c_str()) == 0;

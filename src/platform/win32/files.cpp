@@ -129,6 +129,10 @@ int SetAttributes(const char* name, uint32_t attributes) {
   return e != 0 ? static_cast<int>(e) : ERROR_INVALID_PARAMETER;
 }
 
+bool DeviceNamesReserved() {
+  return true;
+}
+
 bool RemoveDir(const char* name) {
   return name != nullptr && RemoveDirectoryA(name) != 0;
 }

@@ -1,0 +1,131 @@
+// posix backend: the directory walk that does not follow links, and the
+// temporary file that replaces an extracted file's directory entry.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/backend.h"
+#include "platform/posix/native.h"
+
+namespace acekit::platform::sys {
+namespace {
+
+int Fd(intptr_t dir) {
+  return (dir < 0 || dir > 0x7FFFFFFF) ? -1 : static_cast<int>(dir);
+}
+
+// The process's umask without changing it: a host's other threads may be
+// creating files, and a umask set to 0 for a moment would reach them too.
+mode_t CurrentUmask() {
+  if (std::FILE* f = std::fopen("/proc/self/status", "re")) {
+    char line[128];
+    unsigned mask = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, f) != nullptr) {
+      found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    }
+    std::fclose(f);
+    if (found) return static_cast<mode_t>(mask & 0777);
+  }
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  return mask;
+}
+
+SafeDir::Result Classify(int fd, const char* name) {
+  struct stat st;
+  if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT ? SafeDir::Result::kMissing : SafeDir::Result::kFailed;
+  }
+  return S_ISLNK(st.st_mode) ? SafeDir::Result::kLink : SafeDir::Result::kFailed;
+}
+
+}  // namespace
+
+SafeDir::Result OpenBaseDir(const char* path, intptr_t* dir) {
+  const int fd = ::open(posix::NativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? SafeDir::Result::kMissing : SafeDir::Result::kFailed;
+  *dir = fd;
+  return SafeDir::Result::kOk;
+}
+
+SafeDir::Result OpenDirBelow(intptr_t dir, const std::string&, const char* name, intptr_t* out) {
+  const int fd = ::openat(Fd(dir), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0) {
+    *out = fd;
+    return SafeDir::Result::kOk;
+  }
+  // ELOOP or ENOTDIR: a link, or something that is no directory.
+  return Classify(Fd(dir), name);
+}
+
+bool MakeDirBelow(intptr_t dir, const std::string&, const char* name) {
+  return ::mkdirat(Fd(dir), name, 0777) == 0;
+}
+
+void CloseDir(intptr_t dir) {
+  if (Fd(dir) >= 0) ::close(Fd(dir));
+}
+
+SafeDir::Kind LookupBelow(intptr_t dir, const std::string&, const char* name) {
+  struct stat st;
+  if (::fstatat(Fd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT ? SafeDir::Kind::kNone : SafeDir::Kind::kOther;
+  }
+  if (S_ISLNK(st.st_mode)) return SafeDir::Kind::kLink;
+  if (S_ISDIR(st.st_mode)) return SafeDir::Kind::kDirectory;
+  return S_ISREG(st.st_mode) ? SafeDir::Kind::kFile : SafeDir::Kind::kOther;
+}
+
+void SetDirAttributes(intptr_t, const std::string&, uint32_t) {
+  // A directory's read-only mark would keep files out of it here; there is
+  // nothing else to keep.
+}
+
+Handle CreateFileBelow(intptr_t dir, const std::string&, const char* name) {
+  const int fd =
+      ::openat(Fd(dir), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  return fd < 0 ? kBadHandle : static_cast<Handle>(fd);
+}
+
+void FinishFile(Handle h, uint32_t attributes) {
+  const int fd = Fd(h);
+  if (fd < 0) return;
+  mode_t mode = 0666 & ~CurrentUmask();
+  mode = (attributes & kAttrReadOnly) != 0 ? mode & ~static_cast<mode_t>(0222) : mode | S_IWUSR;
+  ::fchmod(fd, mode);
+  ::close(fd);
+}
+
+bool ReplaceBelow(intptr_t dir, const std::string&, const char* from, const char* to, uint32_t) {
+  // As on Windows, a read-only file is not replaced; a link is, itself.
+  struct stat st;
+  if (::fstatat(Fd(dir), to, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+      (st.st_mode & S_IWUSR) == 0) {
+    errno = EACCES;
+    return false;
+  }
+  return ::renameat(Fd(dir), from, Fd(dir), to) == 0;
+}
+
+bool DeleteBelow(intptr_t dir, const std::string&, const char* name) {
+  return ::unlinkat(Fd(dir), name, 0) == 0;
+}
+
+uint64_t NameSeed() {
+  static uint64_t counter = 0;
+  struct timespec ts {};
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  uint64_t seed = (static_cast<uint64_t>(ts.tv_sec) << 30) ^ static_cast<uint64_t>(ts.tv_nsec);
+  seed ^= static_cast<uint64_t>(::getpid()) << 40;
+  seed ^= ++counter * 0x9E3779B97F4A7C15ull;
+  return seed != 0 ? seed : 1;
+}
+
+}  // namespace acekit::platform::sys
