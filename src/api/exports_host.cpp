@@ -1,7 +1,7 @@
 // Host procedure registration and the archiver description.
 #include "api/exports.h"
 #include "api/library.h"
-#include "api/status.h"
+#include "common/status.h"
 
 using acekit::Lib;
 

@@ -3,7 +3,7 @@
 
 #include "api/exports.h"
 #include "api/library.h"
-#include "api/status.h"
+#include "common/status.h"
 #include "format/header_search.h"
 #include "format/names.h"
 #include "ops/comments.h"

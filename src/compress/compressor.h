@@ -20,7 +20,7 @@
 
 #include <cstdint>
 
-#include "api/callbacks.h"
+#include "common/callbacks.h"
 #include "compress/huffman.h"
 #include "compress/match_finder.h"
 #include "compress/stream_io.h"

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "api/status.h"
-#include "decompress/progress.h"
+#include "common/progress.h"
+#include "common/status.h"
 #include "platform/stream.h"
 
 namespace acekit::compress {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "api/status.h"
+#include "common/status.h"
 #include "decompress/decoder.h"
 #include "format/records.h"
 #include "ops/entry_list.h"

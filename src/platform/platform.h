@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "api/exports.h"
+#include "common/host_types.h"
 
 namespace acekit::platform {
 

@@ -7,8 +7,8 @@
 
 #include "api/exports.h"
 #include "api/library.h"
-#include "api/status.h"
 #include "api/write_host.h"
+#include "common/status.h"
 #include "format/records.h"
 
 using acekit::Lib;

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "api/status.h"
 #include "api/write_host.h"
+#include "common/status.h"
 #include "compress/compressor.h"
 #include "format/crc32.h"
 #include "format/header_search.h"

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "api/status.h"
 #include "api/write_host.h"
+#include "common/status.h"
 #include "format/header_search.h"
 #include "format/names.h"
 #include "ops/comments.h"
