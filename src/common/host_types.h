@@ -21,6 +21,65 @@
 extern "C" {
 #endif
 
+/* Status codes: the word GetArchiveStatus returns after every call. 0 is
+ * success; a failure keeps its code until the next export stores one. */
+enum {
+  ACEKIT_STATUS_OK = 0,
+  ACEKIT_STATUS_NOT_FOUND = 2,   /* InitArcFile: no such archive (or it is a directory) */
+  ACEKIT_STATUS_OPEN_FAILED = 5, /* cannot open, read or create a file; short header read */
+  ACEKIT_STATUS_SIZE_FAILED = 6, /* archive size unreadable during the header search */
+  ACEKIT_STATUS_NO_MEMORY = 8,
+  ACEKIT_STATUS_SHORT_WRITE = 101,      /* disk full */
+  ACEKIT_STATUS_CANCELLED = 2926,       /* a host procedure said stop */
+  ACEKIT_STATUS_WORK_DIR_FAILED = 8902, /* solid rebuild: working directory unavailable */
+  ACEKIT_STATUS_WORK_DIR_SHORT_WRITE = 8903,
+  ACEKIT_STATUS_DIR_EXISTS = 8904,
+  ACEKIT_STATUS_BAD_DIR_NAME = 8906,
+  ACEKIT_STATUS_READ_ONLY_ARCHIVE = 9954,
+  ACEKIT_STATUS_FILE_COMMENT_TOO_LONG = 9957,
+  ACEKIT_STATUS_MAIN_COMMENT_TOO_LONG = 9958,
+  ACEKIT_STATUS_ENCRYPTED_REBUILD = 9959, /* a solid rebuild met encrypted entries */
+  ACEKIT_STATUS_UNSUPPORTED = 9960,       /* unknown compression method or archive version */
+  ACEKIT_STATUS_ENCRYPTED_ENTRY = 9961,
+  ACEKIT_STATUS_CRC_MISMATCH = 9962,
+  ACEKIT_STATUS_CORRUPT = 9964, /* also the result of a versioned call given another version */
+  ACEKIT_STATUS_NOTHING_TO_ADD = 9967,
+  ACEKIT_STATUS_NO_MAIN_HEADER = 9976, /* not an archive */
+  ACEKIT_STATUS_NOT_SUPPORTED = 32770
+};
+
+/* Bits of the option word (arOptionsOn, arOptionsOff, arOptionsAreOn). Other
+ * bits are kept and reported but change nothing. */
+enum {
+  ACEKIT_OPTION_KEEP_PATHS = 0x0001, /* extraction recreates stored directories */
+  ACEKIT_OPTION_NAMES_ONLY = 0x0010  /* adding stores bare names, without directories */
+};
+
+/* The archiver description: ten 32-bit words (GetArcerDesc, SetArcerStats and
+ * their versioned forms), indexed by these. The Stats calls take words 6 to 9. */
+enum {
+  ACEKIT_DESC_CAPABILITIES = 0,   /* 0x7FF */
+  ACEKIT_DESC_FORMAT_VERSION = 1, /* version needed by the open archive */
+  ACEKIT_DESC_CONSTANT_2 = 2,     /* always 1 */
+  ACEKIT_DESC_MIN_DICT_KB = 3,
+  ACEKIT_DESC_MAX_DICT_KB = 4,
+  ACEKIT_DESC_CONSTANT_5 = 5,     /* always 7 */
+  ACEKIT_DESC_FORMAT_SETTING = 6, /* kept, not used */
+  ACEKIT_DESC_DICT_KB = 7,        /* dictionary in KB: 64, 128, 256, 512 or 1024 */
+  ACEKIT_DESC_MODE = 8,           /* ACEKIT_DESC_MODE_SOLID or 0 */
+  ACEKIT_DESC_LEVEL = 9,          /* search level 1 to 4 */
+  ACEKIT_DESC_WORDS = 10,
+  ACEKIT_DESC_MODE_SOLID = 4, /* value of the mode word for a solid archive */
+  ACEKIT_DESC_VERSION = 12    /* the only version the versioned calls accept */
+};
+
+/* Answers of the overwrite procedure (OkToReplaceProcFn). */
+enum {
+  ACEKIT_REPLACE_YES = 0,  /* replace the existing version */
+  ACEKIT_REPLACE_KEEP = 1, /* keep it and skip the new one */
+  ACEKIT_REPLACE_STOP = 2  /* stop the operation (ACEKIT_STATUS_CANCELLED) */
+};
+
 /* The host's context value: passed back untouched as the first argument of
  * every host procedure. Pointer-sized so a 64-bit host can pass a pointer. */
 typedef intptr_t ArcContext;

@@ -5,11 +5,11 @@
 #include <cstring>
 #include <string>
 
-#include "api/exports.h"
 #include "api/library.h"
-#include "api/write_host.h"
 #include "common/status.h"
+#include "exports.h"
 #include "format/records.h"
+#include "ops/write_host.h"
 
 using acekit::Lib;
 

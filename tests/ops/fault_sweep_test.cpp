@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "api/write_host.h"
 #include "common/status.h"
 #include "format/header_search.h"
 #include "format/names.h"
@@ -21,6 +20,7 @@
 #include "ops/directory.h"
 #include "ops/entry_list.h"
 #include "ops/extract.h"
+#include "ops/write_host.h"
 #include "platform/platform.h"
 
 namespace acekit::ops {

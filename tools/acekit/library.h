@@ -11,22 +11,6 @@
 
 namespace acekit_cli {
 
-// Status codes of the library that this program tells apart.
-enum Status : uint16_t {
-  kStatusOk = 0,
-  kStatusNotFound = 2,
-  kStatusOpen = 5,
-  kStatusShortWrite = 101,
-  kStatusCancelled = 2926,
-  kStatusDirExists = 8904,
-  kStatusBadDirName = 8906,
-  kStatusUnsupported = 9960,
-  kStatusEncrypted = 9961,
-  kStatusCrc = 9962,
-  kStatusCorrupt = 9964,
-  kStatusNotArchive = 9976,
-};
-
 std::string StatusMessage(uint16_t status);
 // The exit status that a failed operation with this code ends the program with.
 int StatusExit(uint16_t status);
