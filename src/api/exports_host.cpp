@@ -68,14 +68,10 @@ ACEKIT_API void ACEKIT_CALL SetSetProgressProc(ArcContext ctx, SetProgressProcFn
 ACEKIT_API void ACEKIT_CALL SetOkToReplaceProc(ArcContext ctx, OkToReplaceProcFn proc) {
   Lib().hooks.replace = {proc, ctx};
 }
-ACEKIT_API void ACEKIT_CALL SetSetCryptKeyProc(ArcContext ctx, void* proc) {
-  Lib().crypt_key_proc = {ctx, proc};
-}
-ACEKIT_API void ACEKIT_CALL SetGetNextDiskProc(ArcContext ctx, void* proc) {
-  Lib().next_disk_proc = {ctx, proc};
-}
-ACEKIT_API void ACEKIT_CALL SetSetSfxProgressProc(ArcContext ctx, void* proc) {
-  Lib().sfx_progress_proc = {ctx, proc};
-}
+// Accepted and forgotten: the library asks for no password, spans no volumes
+// and builds no self-extracting archives, so nothing would ever call these.
+ACEKIT_API void ACEKIT_CALL SetSetCryptKeyProc(ArcContext, void*) {}
+ACEKIT_API void ACEKIT_CALL SetGetNextDiskProc(ArcContext, void*) {}
+ACEKIT_API void ACEKIT_CALL SetSetSfxProgressProc(ArcContext, void*) {}
 
 }  // extern "C"

@@ -65,7 +65,6 @@ ACEKIT_API int32_t ACEKIT_CALL DoneArcFile(void) {
   lib.ResetCallbacks();
   lib.ResetArcState();
   lib.settings = acekit::Settings{};
-  std::memset(lib.engine_counters, 0, sizeof lib.engine_counters);
   return 0;
 }
 

@@ -144,7 +144,6 @@ class StreamIo {
 
   // For tests: the bytes waiting in the buffer.
   uint32_t fill() const { return fill_; }
-  uint32_t bit_count() const { return bits_; }
 
  private:
   ByteSource* source_ = nullptr;
