@@ -19,7 +19,7 @@
 #include "compress/compressor.h"
 #endif
 
-#include "api/status.h"
+#include "common/status.h"
 #include "format/crc32.h"
 
 namespace bench {

@@ -13,6 +13,8 @@ install(TARGETS acekit EXPORT acekitTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/src/api/exports.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/acekit)
+install(FILES ${PROJECT_SOURCE_DIR}/src/common/host_types.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/acekit/common)
 
 install(EXPORT acekitTargets NAMESPACE acekit:: DESTINATION ${ACEKIT_CMAKE_DIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/acekitConfig.cmake.in

@@ -23,7 +23,7 @@
 #include <string>
 #include <system_error>
 
-#include "api/exports.h"
+#include "exports.h"
 #include "format/records.h"
 
 namespace fs = std::filesystem;

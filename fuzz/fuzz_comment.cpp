@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "api/status.h"
+#include "common/status.h"
 #include "compress/comment_encoder.h"
 #include "decompress/comment_decoder.h"
 #include "fuzz_io.h"

@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "api/status.h"
+#include "common/status.h"
 #include "decompress/decoder.h"
 #include "fuzz_io.h"
 

@@ -20,7 +20,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "api/status.h"
+#include "common/status.h"
 #include "compress/compressor.h"
 #include "decompress/decoder.h"
 #include "fuzz_io.h"

@@ -1,23 +1,20 @@
-/* acekit public interface.
- *
- * C-compatible (C99). Every record shared with the host has a fixed layout of
- * little-endian 32-bit words; on 32-bit targets pointers are 32 bits and the
- * sizes below are exact. On 64-bit targets pointer fields grow to pointer
- * size and every other field keeps its order and its 32-bit width. */
+/* acekit public interface: the 45 exported functions. The records and
+ * procedure types they take are in common/host_types.h, installed beside this
+ * header. */
 #ifndef ACEKIT_EXPORTS_H
 #define ACEKIT_EXPORTS_H
 
 #include <stdint.h>
 
+#include "common/host_types.h"
+
 #if defined(_WIN32)
-#define ACEKIT_CALL __cdecl
 #if defined(ACEKIT_BUILDING_LIBRARY)
 #define ACEKIT_API __declspec(dllexport)
 #else
 #define ACEKIT_API
 #endif
 #else
-#define ACEKIT_CALL
 #if defined(ACEKIT_BUILDING_LIBRARY)
 #define ACEKIT_API __attribute__((visibility("default")))
 #else
@@ -27,105 +24,6 @@
 
 #ifdef __cplusplus
 extern "C" {
-#endif
-
-/* The host's context value: passed back untouched as the first argument of
- * every host procedure. Pointer-sized so a 64-bit host can pass a pointer. */
-typedef intptr_t ArcContext;
-
-/* One entry of an archive as the host sees it. */
-typedef struct ArcEntry {
-  int32_t is_file;    /* 1 file header, 0 recovery header */
-  char name[256];     /* ANSI; a directory ends with a backslash */
-  uint32_t pack_size; /* recovery header: its extra size */
-  uint32_t orig_size;
-  uint32_t ftime; /* packed local DOS date (high) and time (low) */
-  uint32_t attr;
-  int32_t encrypted;
-  int32_t reserved1;
-  uint32_t header_offset;
-  uint32_t head_flags;
-  int32_t reserved2;
-  uint32_t tech_type; /* 0 stored, 1 compressed */
-  uint32_t head_size;
-  uint32_t head_crc;
-  uint32_t crc32;
-  int32_t host_os; /* filled when archive information is computed */
-  int32_t reserved3;
-  uint32_t fname_size;
-  int32_t reserved4;
-  uint32_t dict_code;
-  int32_t comment_length;
-  uint32_t head_type;
-  int32_t reserved5[2];
-  char* comment; /* owned by the record, or null */
-  int32_t reserved6;
-  struct ArcEntry* next;
-} ArcEntry;
-
-typedef struct ArcFileList {
-  int32_t count;
-  ArcEntry* first;
-  ArcEntry* last;
-} ArcFileList;
-
-typedef struct FileMask {
-  char* directory;
-  char name[256];
-  char extension[256];
-  struct FileMask* next;
-} FileMask;
-
-typedef struct FileMaskList {
-  FileMask* first;
-  FileMask* last;
-} FileMaskList;
-
-typedef struct CommentRec {
-  char* text;
-  int32_t length;
-  int32_t read_flag;
-  int32_t reserved[4];
-} CommentRec;
-
-typedef struct FindTime {
-  uint32_t low;
-  uint32_t high;
-} FindTime;
-
-/* The find-data record given to the overwrite procedure. */
-typedef struct FindData {
-  uint32_t attributes;
-  FindTime creation_time;
-  FindTime last_access_time;
-  FindTime last_write_time;
-  uint32_t size_high;
-  uint32_t size_low;
-  uint32_t reserved0;
-  uint32_t reserved1;
-  char name[260];
-  char short_name[14];
-} FindData;
-
-typedef int32_t(ACEKIT_CALL* SetFileNameProcFn)(ArcContext, const char* source, const char* target);
-typedef int32_t(ACEKIT_CALL* SkipFileProcFn)(ArcContext, const char* name);
-typedef int32_t(ACEKIT_CALL* SetProgressProcFn)(ArcContext, int32_t percent, int32_t bytes);
-typedef int32_t(ACEKIT_CALL* OkToReplaceProcFn)(ArcContext, const FindData* existing,
-                                                const FindData* incoming);
-
-#if !defined(__cplusplus)
-#define ACEKIT_STATIC_ASSERT _Static_assert
-#else
-#define ACEKIT_STATIC_ASSERT static_assert
-#endif
-
-#if UINTPTR_MAX == 0xFFFFFFFFu
-ACEKIT_STATIC_ASSERT(sizeof(ArcEntry) == 360, "ArcEntry must be 360 bytes");
-ACEKIT_STATIC_ASSERT(sizeof(FileMask) == 520, "FileMask must be 520 bytes");
-ACEKIT_STATIC_ASSERT(sizeof(ArcFileList) == 12, "ArcFileList must be 12 bytes");
-ACEKIT_STATIC_ASSERT(sizeof(FileMaskList) == 8, "FileMaskList must be 8 bytes");
-ACEKIT_STATIC_ASSERT(sizeof(CommentRec) == 28, "CommentRec must be 28 bytes");
-ACEKIT_STATIC_ASSERT(sizeof(FindData) == 320, "FindData must be 320 bytes");
 #endif
 
 /* Lifecycle */

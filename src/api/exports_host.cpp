@@ -1,34 +1,35 @@
 // Host procedure registration and the archiver description.
 #include "api/exports.h"
 #include "api/library.h"
-#include "api/status.h"
+#include "common/status.h"
 
 using acekit::Lib;
 
 namespace {
 
-constexpr int32_t kDescVersion = 12;
+constexpr int32_t kDescVersion = ACEKIT_DESC_VERSION;
 
 void FillDesc(int32_t* out, bool versioned) {
   auto& lib = Lib();
   const auto& arc = lib.arc;
-  out[0] = 2047;
-  out[1] = versioned || arc.version_needed == 0 ? 12 : static_cast<int32_t>(arc.version_needed);
-  out[2] = 1;
-  out[3] = 64;
-  out[4] = 1024;
-  out[5] = 7;
-  out[6] = 12;
-  out[7] = arc.solid_dict_kb ? static_cast<int32_t>(arc.solid_dict_kb) : 64;
-  out[8] = arc.solid ? 4 : 0;
-  out[9] = 1;
+  out[ACEKIT_DESC_CAPABILITIES] = 2047;
+  out[ACEKIT_DESC_FORMAT_VERSION] =
+      versioned || arc.version_needed == 0 ? 12 : static_cast<int32_t>(arc.version_needed);
+  out[ACEKIT_DESC_CONSTANT_2] = 1;
+  out[ACEKIT_DESC_MIN_DICT_KB] = 64;
+  out[ACEKIT_DESC_MAX_DICT_KB] = 1024;
+  out[ACEKIT_DESC_CONSTANT_5] = 7;
+  out[ACEKIT_DESC_FORMAT_SETTING] = 12;
+  out[ACEKIT_DESC_DICT_KB] = arc.solid_dict_kb ? static_cast<int32_t>(arc.solid_dict_kb) : 64;
+  out[ACEKIT_DESC_MODE] = arc.solid ? ACEKIT_DESC_MODE_SOLID : 0;
+  out[ACEKIT_DESC_LEVEL] = 1;
   // An open solid archive is extended as a solid archive.
-  if (arc.solid) lib.settings.desc.mode() = 4;
+  if (arc.solid) lib.settings.desc.mode() = ACEKIT_DESC_MODE_SOLID;
 }
 
 void TakeStats(const int32_t* in) {
   auto& desc = Lib().settings.desc;
-  for (int i = 6; i < 10; ++i) desc.words[i] = in[i];
+  for (int i = ACEKIT_DESC_FORMAT_SETTING; i < ACEKIT_DESC_WORDS; ++i) desc.words[i] = in[i];
 }
 
 }  // namespace
@@ -67,14 +68,10 @@ ACEKIT_API void ACEKIT_CALL SetSetProgressProc(ArcContext ctx, SetProgressProcFn
 ACEKIT_API void ACEKIT_CALL SetOkToReplaceProc(ArcContext ctx, OkToReplaceProcFn proc) {
   Lib().hooks.replace = {proc, ctx};
 }
-ACEKIT_API void ACEKIT_CALL SetSetCryptKeyProc(ArcContext ctx, void* proc) {
-  Lib().crypt_key_proc = {ctx, proc};
-}
-ACEKIT_API void ACEKIT_CALL SetGetNextDiskProc(ArcContext ctx, void* proc) {
-  Lib().next_disk_proc = {ctx, proc};
-}
-ACEKIT_API void ACEKIT_CALL SetSetSfxProgressProc(ArcContext ctx, void* proc) {
-  Lib().sfx_progress_proc = {ctx, proc};
-}
+// Accepted and forgotten: the library asks for no password, spans no volumes
+// and builds no self-extracting archives, so nothing would ever call these.
+ACEKIT_API void ACEKIT_CALL SetSetCryptKeyProc(ArcContext, void*) {}
+ACEKIT_API void ACEKIT_CALL SetGetNextDiskProc(ArcContext, void*) {}
+ACEKIT_API void ACEKIT_CALL SetSetSfxProgressProc(ArcContext, void*) {}
 
 }  // extern "C"

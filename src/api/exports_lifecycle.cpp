@@ -3,7 +3,7 @@
 
 #include "api/exports.h"
 #include "api/library.h"
-#include "api/status.h"
+#include "common/status.h"
 #include "format/header_search.h"
 #include "format/names.h"
 #include "ops/comments.h"
@@ -87,7 +87,6 @@ ACEKIT_API int32_t ACEKIT_CALL DoneArcFile(void) {
   lib.ResetCallbacks();
   lib.ResetArcState();
   lib.settings = acekit::Settings{};
-  std::memset(lib.engine_counters, 0, sizeof lib.engine_counters);
   return 0;
 }
 

@@ -4,7 +4,7 @@
 
 #include "api/exports.h"
 #include "api/library.h"
-#include "api/status.h"
+#include "common/status.h"
 #include "platform/platform.h"
 
 using acekit::Lib;

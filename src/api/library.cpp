@@ -34,7 +34,6 @@ void Library::ResetAll() {
   settings = Settings{};
   std::memset(arc_info, 0, sizeof arc_info);
   std::memset(extra_features, 0, sizeof extra_features);
-  std::memset(engine_counters, 0, sizeof engine_counters);
 }
 
 }  // namespace acekit

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "api/callbacks.h"
+#include "common/callbacks.h"
 #include "format/arc_state.h"
 #include "ops/context.h"
 
@@ -14,15 +14,8 @@ struct Library {
   ArcState arc;
   Settings settings;
   HostHooks hooks;
-  // Registered but never called: kept so a host can read back what it set.
-  struct Opaque {
-    ArcContext ctx = 0;
-    void* proc = nullptr;
-  } crypt_key_proc, next_disk_proc, sfx_progress_proc;
   int32_t arc_info[23];
   int32_t extra_features[12];
-  // Running CRC and byte counters the engines leave behind between files.
-  uint32_t engine_counters[10];
   // The module handle the system gave the library when it was loaded (the
   // Windows DLL only); no reset touches it.
   void* module = nullptr;
@@ -30,10 +23,7 @@ struct Library {
   Library() { ResetAll(); }
 
   // The groups the lifecycle exports reset.
-  void ResetCallbacks() {
-    hooks = HostHooks{};
-    crypt_key_proc = next_disk_proc = sfx_progress_proc = Opaque{};
-  }
+  void ResetCallbacks() { hooks = HostHooks{}; }
   void ResetArcState();          // frees the main comment, then wipes
   void ResetSettingsKeepDesc();  // options and the three paths
   void LoadDefaults();           // ArcerDesc defaults, ExtraFeatures 0, ArcInfo all -1

@@ -16,7 +16,7 @@
 
 #include <cstdint>
 
-#include "api/status.h"
+#include "common/status.h"
 
 namespace acekit::compress {
 

@@ -53,28 +53,24 @@ void Compressor::ContinueCoder() {
   coder_->resume(match_, io_);
 }
 
-void Compressor::RunCoder() {
-  coder_->run(match_, io_, blocks_);
-}
-
 void Compressor::CompressFile(ByteSource* source, ByteSink* sink, int32_t size, bool restart) {
   if (!ready()) {
     io_.set_status(kNoMemory);  // Setup failed or never ran
     return;
   }
-  Bind(source, sink);
-  ResetCompressState();
-  SetCrc(kCrcInit);
+  io_.Bind(source, sink);
+  io_.ResetCompressState();
+  io_.totals().crc = kCrcInit;
   if (restart) {
     StartCoder();
   } else {
     ContinueCoder();
   }
-  ResetSymbolBuffer();
-  ResetBitWriter();
-  SetInputSize(size);
-  RunCoder();
-  CloseStream();
+  blocks_.ResetSymbolBuffer();
+  io_.ResetBitWriter();
+  io_.totals().input_size = size;
+  coder_->run(match_, io_, blocks_);
+  blocks_.CloseStream(io_);
 }
 
 }  // namespace acekit

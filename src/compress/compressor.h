@@ -14,13 +14,11 @@
 //   else PACK_SIZE = c.bytes_out(), CRC32 = c.crc()
 // restart is true for normal archives and the first file of a solid run;
 // false continues the previous file's window.
-//
-// The single steps are public too, for callers that need to interleave them.
 #pragma once
 
 #include <cstdint>
 
-#include "api/callbacks.h"
+#include "common/callbacks.h"
 #include "compress/huffman.h"
 #include "compress/match_finder.h"
 #include "compress/stream_io.h"
@@ -48,21 +46,8 @@ class Compressor {
   // Announced to the progress procedure as (phase, 0) before its next report.
   void SetPendingPhase(int32_t phase) { io_.progress().pending_phase = phase; }
 
-  // Compresses one whole file: the sequence of steps below.
+  // Compresses one whole file.
   void CompressFile(ByteSource* source, ByteSink* sink, int32_t size, bool restart);
-
-  // Single steps, in the order CompressFile runs them.
-  void Bind(ByteSource* source, ByteSink* sink) { io_.Bind(source, sink); }
-  void ResetCompressState() { io_.ResetCompressState(); }
-  void SetCrc(uint32_t crc) { io_.totals().crc = crc; }
-  void StartCoder();
-  // Next file of a solid run; a fresh start when nothing was started yet.
-  void ContinueCoder();
-  void ResetSymbolBuffer() { blocks_.ResetSymbolBuffer(); }
-  void ResetBitWriter() { io_.ResetBitWriter(); }
-  void SetInputSize(int32_t size) { io_.totals().input_size = size; }
-  void RunCoder();
-  void CloseStream() { blocks_.CloseStream(io_); }
 
   // Results of the last file.
   uint32_t crc() const { return io_.totals().crc; }
@@ -78,6 +63,10 @@ class Compressor {
   compress::MatchState& match_state() { return match_; }
 
  private:
+  void StartCoder();
+  // Next file of a solid run; a fresh start when nothing was started yet.
+  void ContinueCoder();
+
   compress::MatchState match_;
   compress::StreamIo io_;
   compress::BlockCoder blocks_;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "decompress/sort_by_length.h"
+#include "common/sort_by_length.h"
 #include "platform/platform.h"
 
 namespace acekit::compress {

@@ -75,28 +75,6 @@ class BlockCoder {
   // Before each file: empty buffer, repeat ring 0, 0, 0, 0.
   void ResetSymbolBuffer();
 
-  // Both return true when the call first emitted the full buffer as a block.
-  bool AddLiteral(uint8_t byte, StreamIo& out) {
-    bool emitted = false;
-    if (count_ == kBlockSymbols) {
-      EmitBlock(out);
-      emitted = true;
-    }
-    ++main_count_[byte];
-    syms_[count_++] = LiteralSymbol(byte);
-    return emitted;
-  }
-  // length 2 to 256, distance 1 to window size - 1.
-  bool AddMatch(uint32_t length, uint32_t distance, StreamIo& out) {
-    bool emitted = false;
-    if (count_ == kBlockSymbols) {
-      EmitBlock(out);
-      emitted = true;
-    }
-    syms_[count_++] = MatchSymbol(length, distance);
-    return emitted;
-  }
-
   // The match finder appends through a cursor kept in a register: symbols go
   // to [cursor(), buffer_end()), and set_cursor() hands the count back before
   // EmitBlock or when the finder stops. Symbols are counted as they are
@@ -107,7 +85,8 @@ class BlockCoder {
   BlockSymbol* buffer_end() { return syms_ + kBlockSymbols; }
   void set_cursor(const BlockSymbol* c) { count_ = static_cast<uint32_t>(c - syms_); }
   static BlockSymbol LiteralSymbol(uint8_t byte) { return BlockSymbol{byte, 0, 0, 0}; }
-  // The symbol of a match, counted; moves the repeat ring on.
+  // The symbol of a match (length 2 to 256, distance 1 to window size - 1),
+  // counted; moves the repeat ring on.
   BlockSymbol MatchSymbol(uint32_t length, uint32_t distance) {
     const BlockSymbol s = MatchSymbolUncounted(length, distance);
     ++main_count_[s.symbol];

@@ -4,18 +4,11 @@
 #include <bit>
 #include <cstring>
 
+#include "common/hot.h"
 #include "platform/platform.h"
 
 namespace acekit::compress {
 namespace {
-
-#if defined(__GNUC__)
-#define ACEKIT_HOT inline __attribute__((always_inline))
-#define ACEKIT_HOT_LAMBDA __attribute__((always_inline))
-#else
-#define ACEKIT_HOT inline
-#define ACEKIT_HOT_LAMBDA
-#endif
 
 // Longest match the search looks for, and the lookahead left after a cancel:
 // enough for the loop to finish the current match without running dry.

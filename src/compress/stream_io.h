@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "api/status.h"
-#include "decompress/progress.h"
+#include "common/progress.h"
+#include "common/status.h"
 #include "platform/stream.h"
 
 namespace acekit::compress {
@@ -144,7 +144,6 @@ class StreamIo {
 
   // For tests: the bytes waiting in the buffer.
   uint32_t fill() const { return fill_; }
-  uint32_t bit_count() const { return bits_; }
 
  private:
   ByteSource* source_ = nullptr;

@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#include "api/status.h"
+#include "common/hot.h"
+#include "common/status.h"
 #include "format/crc32.h"
 #include "platform/cpu.h"
 
@@ -113,9 +114,8 @@ struct Run {
 // consumed already: returns the distance code and sets `len`. The reader
 // holds at least 21 unread bits on entry, enough for the longest run of
 // extra bits; it has at least 21 again on return.
-inline __attribute__((always_inline)) uint32_t DecodeMatch(const uint16_t* length_table,
-                                                           BitInput& in, Run& r, uint32_t e,
-                                                           uint32_t& len) {
+ACEKIT_HOT uint32_t DecodeMatch(const uint16_t* length_table, BitInput& in, Run& r, uint32_t e,
+                                uint32_t& len) {
   uint32_t code;
   uint32_t base;
   if (e & kMainRepeat) {
@@ -144,8 +144,7 @@ inline __attribute__((always_inline)) uint32_t DecodeMatch(const uint16_t* lengt
 // position needs wrapping, only the source of a match that reaches back
 // past the window's start. Works on locals so that the state stays in
 // registers.
-inline __attribute__((always_inline)) void DecodeFlatBody(const Decoder& d, uint8_t* window, Run& r,
-                                                          uint32_t stop) {
+ACEKIT_HOT void DecodeFlatBody(const Decoder& d, uint8_t* window, Run& r, uint32_t stop) {
   const uint32_t* const main_table = d.main_table;
   const uint16_t* const length_table = d.length_table;
   BitInput in = r.in;

@@ -27,9 +27,9 @@
 
 #include <cstdint>
 
+#include "common/progress.h"
 #include "decompress/bit_input.h"
 #include "decompress/huffman_table.h"
-#include "decompress/progress.h"
 #include "platform/stream.h"
 
 namespace acekit::decompress {

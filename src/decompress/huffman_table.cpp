@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "decompress/sort_by_length.h"
+#include "common/sort_by_length.h"
 
 namespace acekit::decompress {
 namespace {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/host_types.h"
 #include "platform/platform.h"
 
 namespace acekit {
@@ -16,18 +17,20 @@ namespace acekit {
 inline constexpr size_t kPathSize = platform::kMaxPath + 1;
 
 // Option word bits that change behaviour.
-inline constexpr uint16_t kOptKeepPaths = 0x0001;  // extraction keeps stored directories
-inline constexpr uint16_t kOptNamesOnly = 0x0010;  // compression stores bare names
+inline constexpr uint16_t kOptKeepPaths =
+    ACEKIT_OPTION_KEEP_PATHS;  // extraction keeps stored directories
+inline constexpr uint16_t kOptNamesOnly =
+    ACEKIT_OPTION_NAMES_ONLY;  // compression stores bare names
 
 // The ten-word archiver description; words 6..9 are the compression settings.
 struct ArcerDesc {
-  int32_t words[10];
-  int32_t& dict_kb() { return words[7]; }
-  int32_t& mode() { return words[8]; }   // 4: create solid archives
-  int32_t& level() { return words[9]; }  // match finder level 1..4
-  int32_t dict_kb() const { return words[7]; }
-  int32_t mode() const { return words[8]; }
-  int32_t level() const { return words[9]; }
+  int32_t words[ACEKIT_DESC_WORDS];
+  int32_t& dict_kb() { return words[ACEKIT_DESC_DICT_KB]; }
+  int32_t& mode() { return words[ACEKIT_DESC_MODE]; }    // solid: create solid archives
+  int32_t& level() { return words[ACEKIT_DESC_LEVEL]; }  // match finder level 1..4
+  int32_t dict_kb() const { return words[ACEKIT_DESC_DICT_KB]; }
+  int32_t mode() const { return words[ACEKIT_DESC_MODE]; }
+  int32_t level() const { return words[ACEKIT_DESC_LEVEL]; }
 };
 inline constexpr ArcerDesc kArcerDefaults = {{2047, 12, 1, 64, 1024, 7, 12, 64, 0, 1}};
 

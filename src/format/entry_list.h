@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "api/exports.h"
+#include "common/host_types.h"
 #include "format/arc_state.h"
 #include "platform/platform.h"
 

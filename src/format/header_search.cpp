@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "api/status.h"
+#include "common/status.h"
 #include "format/records.h"
 
 namespace acekit {

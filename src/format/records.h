@@ -62,10 +62,6 @@ inline constexpr uint32_t kEmptyCrc = 0xFFFFFFFFu;  // CRC32 of no data
 inline uint16_t Get16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | p[1] << 8);
 }
-inline uint32_t Get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 inline void Put16(uint8_t* p, uint32_t v) {
   p[0] = static_cast<uint8_t>(v);
   p[1] = static_cast<uint8_t>(v >> 8);

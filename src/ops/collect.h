@@ -7,9 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "api/callbacks.h"
-#include "api/exports.h"
-#include "api/status.h"
+#include "common/callbacks.h"
+#include "common/host_types.h"
+#include "common/status.h"
 #include "format/arc_state.h"
 #include "ops/input_list.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "api/status.h"
+#include "common/status.h"
 #include "compress/comment_encoder.h"
 #include "format/crc32.h"
 #include "format/names.h"

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "api/exports.h"
+#include "common/host_types.h"
 #include "decompress/comment_decoder.h"
 #include "format/arc_state.h"
 #include "format/entry_list.h"

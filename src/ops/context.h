@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "api/callbacks.h"
+#include "common/callbacks.h"
 #include "format/arc_state.h"
 
 namespace acekit::ops {

@@ -3,7 +3,7 @@
 // host's list names one file or directory literally.
 #pragma once
 
-#include "api/exports.h"
+#include "common/host_types.h"
 #include "ops/context.h"
 
 namespace acekit::ops {

@@ -4,7 +4,7 @@
 // remaining files compressed again as a new stream.
 #pragma once
 
-#include "api/exports.h"
+#include "common/host_types.h"
 #include "ops/context.h"
 
 namespace acekit::ops {

@@ -5,7 +5,7 @@
 // (format/entry_list.h).
 #pragma once
 
-#include "api/exports.h"
+#include "common/host_types.h"
 #include "decompress/comment_decoder.h"
 #include "format/entry_list.h"
 #include "ops/context.h"

@@ -5,7 +5,7 @@
 #include <new>
 #include <string>
 
-#include "api/status.h"
+#include "common/status.h"
 #include "decompress/decoder.h"
 #include "format/records.h"
 #include "ops/entry_list.h"

@@ -15,7 +15,7 @@
 
 #include <cstdint>
 
-#include "api/exports.h"
+#include "common/host_types.h"
 #include "ops/context.h"
 
 namespace acekit::ops {

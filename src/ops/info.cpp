@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "api/status.h"
+#include "common/status.h"
 #include "format/entry_list.h"
 #include "ops/entry_list.h"
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "api/status.h"
+#include "common/status.h"
 #include "format/arc_state.h"
 
 namespace acekit::ops {

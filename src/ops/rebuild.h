@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "api/exports.h"
+#include "common/host_types.h"
 #include "compress/compressor.h"
 #include "ops/compress_one.h"
 #include "ops/context.h"

@@ -5,7 +5,7 @@
 // merged with the host's files and compressed again as one stream.
 #pragma once
 
-#include "api/exports.h"
+#include "common/host_types.h"
 #include "compress/compressor.h"
 #include "ops/context.h"
 #include "ops/input_list.h"

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "api/exports.h"
+#include "common/host_types.h"
 
 namespace acekit::platform {
 

@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "api/exports.h"
+#include "common/host_types.h"
 #include "format/arc_state.h"
 #include "format/entry_list.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "api/status.h"
+#include "common/status.h"
 
 namespace acekit {
 namespace {

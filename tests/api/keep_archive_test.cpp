@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "api/status.h"
-#include "api/write_host.h"
+#include "common/status.h"
 #include "format/records.h"
+#include "ops/write_host.h"
 
 namespace acekit::testing {
 namespace {

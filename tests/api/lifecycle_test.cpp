@@ -6,11 +6,11 @@
 #include <cstring>
 #include <string>
 
-#include "api/exports.h"
 #include "api/library.h"
-#include "api/status.h"
-#include "api/write_host.h"
+#include "common/status.h"
+#include "exports.h"
 #include "format/records.h"
+#include "ops/write_host.h"
 #include "platform/platform.h"
 
 using acekit::Lib;

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "api/status.h"
-#include "api/write_host.h"
+#include "common/status.h"
+#include "ops/write_host.h"
 #include "platform/platform.h"
 
 namespace acekit::testing {

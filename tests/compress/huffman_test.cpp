@@ -15,6 +15,7 @@ namespace acekit::compress_test {
 namespace {
 
 using compress::BlockCoder;
+using compress::BlockSymbol;
 using compress::StreamIo;
 
 TEST(BuildHuffmanCode, OverlongCodesAreRepaired) {
@@ -158,12 +159,42 @@ struct Coder {
   StreamIo io;
   BlockCoder blocks;
   MemorySink sink;
+  BlockSymbol* out = nullptr;
   Coder() {
     EXPECT_TRUE(io.AllocBuffer());
     EXPECT_TRUE(blocks.AllocTables());
     io.Bind(nullptr, &sink);
     io.ResetCompressState();
     io.totals().input_size = 1 << 30;
+    blocks.ResetSymbolBuffer();
+    out = blocks.cursor();
+  }
+  // Symbols go in as the match finder puts them: through the cursor, with
+  // literals counted by the caller and a full buffer emitted before the next
+  // symbol. Each returns true when it emitted a block first.
+  bool Literal(uint8_t byte) {
+    const bool emitted = Room();
+    ++blocks.main_counts()[byte];
+    *out++ = BlockCoder::LiteralSymbol(byte);
+    return emitted;
+  }
+  bool Match(uint32_t length, uint32_t distance) {
+    const bool emitted = Room();
+    *out++ = blocks.MatchSymbol(length, distance);
+    return emitted;
+  }
+  void Close() {
+    blocks.set_cursor(out);
+    blocks.CloseStream(io);
+  }
+
+ private:
+  bool Room() {
+    if (out != blocks.buffer_end()) return false;
+    blocks.set_cursor(out);
+    blocks.EmitBlock(io);
+    out = blocks.buffer_begin();
+    return true;
   }
 };
 
@@ -190,8 +221,7 @@ TEST(RepeatDistances, WhichEntryEachMatchBecomes) {
   };
   for (const auto& steps : cases) {
     Coder k;
-    k.blocks.ResetSymbolBuffer();
-    for (const Step& s : steps) k.blocks.AddMatch(s.length, s.distance, k.io);
+    for (const Step& s : steps) k.Match(s.length, s.distance);
     for (size_t i = 0; i < steps.size(); ++i) {
       EXPECT_EQ(k.blocks.symbols()[i].symbol, steps[i].symbol) << i;
       EXPECT_EQ(k.blocks.symbols()[i].length, steps[i].length_code) << i;
@@ -201,13 +231,12 @@ TEST(RepeatDistances, WhichEntryEachMatchBecomes) {
 
 TEST(BlockEmission, FullBuffersAndExtraBits) {
   Coder k;
-  k.blocks.ResetSymbolBuffer();
   for (uint32_t i = 0; i < compress::kBlockSymbols; ++i) {
-    EXPECT_FALSE(k.blocks.AddLiteral(static_cast<uint8_t>(i * 7), k.io));
+    EXPECT_FALSE(k.Literal(static_cast<uint8_t>(i * 7)));
   }
-  EXPECT_TRUE(k.blocks.AddLiteral(1, k.io));  // the 16385th symbol opens block two
-  k.blocks.AddMatch(10, 70000, k.io);
-  k.blocks.CloseStream(k.io);
+  EXPECT_TRUE(k.Literal(1));  // the 16385th symbol opens block two
+  k.Match(10, 70000);
+  k.Close();
   const Parsed parsed = Parse(k.sink.data, compress::kBlockSymbols + 11);
   EXPECT_EQ(parsed.block_counts, (std::vector<uint32_t>{16384, 2}));
   ASSERT_EQ(parsed.pieces.size(), compress::kBlockSymbols + 2);

@@ -30,6 +30,7 @@ soname=$(objdump -p "$lib" | awk '$1 == "SONAME" { print $2 }')
 [ "$soname" = "libacekit.so.0" ] || fail "SONAME is '$soname', not libacekit.so.0"
 [ -L "$libdir/libacekit.so.0" ] && [ -L "$libdir/libacekit.so" ] || fail "library links missing"
 [ -f "$stage/include/acekit/exports.h" ] || fail "no include/acekit/exports.h"
+[ -f "$stage/include/acekit/common/host_types.h" ] || fail "no include/acekit/common/host_types.h"
 [ -f "$stage/share/man/man1/acekit.1" ] || fail "no man page"
 "$stage/bin/acekit" --version >/dev/null || fail "the installed acekit does not run"
 

@@ -8,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "api/status.h"
+#include "common/status.h"
 #include "format/crc32.h"
 #include "platform/platform.h"
 #include "stream_builder.h"

@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "decompress/sort_by_length.h"
+#include "common/sort_by_length.h"
 #include "stream_builder.h"
 
 namespace acekit::decompress::test {

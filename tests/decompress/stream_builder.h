@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/sort_by_length.h"
 #include "decompress/bit_input.h"
-#include "decompress/sort_by_length.h"
 #include "platform/stream.h"
 
 namespace acekit::decompress::test {

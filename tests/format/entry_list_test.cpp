@@ -6,7 +6,7 @@
 #include <tuple>
 #include <vector>
 
-#include "api/status.h"
+#include "common/status.h"
 #include "format/archive_fixture.h"
 
 namespace acekit::testing {

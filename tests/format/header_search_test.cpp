@@ -4,7 +4,7 @@
 #include <string>
 #include <tuple>
 
-#include "api/status.h"
+#include "common/status.h"
 #include "format/archive_fixture.h"
 
 namespace acekit::testing {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "api/write_host.h"
+#include "ops/write_host.h"
 #include "platform/platform.h"
 
 namespace acekit::ops {

@@ -7,10 +7,10 @@
 #include <tuple>
 #include <vector>
 
-#include "api/status.h"
-#include "api/write_host.h"
+#include "common/status.h"
 #include "format/records.h"
 #include "ops/directory.h"
+#include "ops/write_host.h"
 
 namespace acekit::testing {
 namespace {

@@ -13,13 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "api/status.h"
-#include "api/write_host.h"
+#include "common/status.h"
 #include "compress/compressor.h"
 #include "format/crc32.h"
 #include "format/header_search.h"
 #include "format/records.h"
 #include "ops/context.h"
+#include "ops/write_host.h"
 #include "platform/platform.h"
 
 namespace acekit::extract_test {

@@ -12,8 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "api/status.h"
-#include "api/write_host.h"
+#include "common/status.h"
 #include "format/header_search.h"
 #include "format/names.h"
 #include "ops/comments.h"
@@ -22,6 +21,7 @@
 #include "ops/directory.h"
 #include "ops/entry_list.h"
 #include "ops/extract.h"
+#include "ops/write_host.h"
 #include "platform/platform.h"
 
 namespace acekit::ops {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "api/status.h"
-#include "api/write_host.h"
+#include "common/status.h"
+#include "ops/write_host.h"
 
 namespace acekit::testing {
 namespace {

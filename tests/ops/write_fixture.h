@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/status.h"
 #include "common/temp_dir.h"
 #include "decompress/decoder.h"
 #include "decompress/stream_builder.h"

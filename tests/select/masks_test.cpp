@@ -5,7 +5,7 @@
 #include <string>
 #include <tuple>
 
-#include "api/status.h"
+#include "common/status.h"
 #include "platform/platform.h"
 
 namespace acekit::testing {

@@ -48,7 +48,7 @@ struct Existing {
 bool ExistingEntries(const std::string& archive, Existing& ex) {
   Masks all;
   Entries entries;
-  if (const uint16_t st = entries.Build(all); st != kStatusOk) {
+  if (const uint16_t st = entries.Build(all); st != ACEKIT_STATUS_OK) {
     ReportWalkFailure(archive, st, entries);
     return false;
   }
@@ -104,16 +104,17 @@ int Report(const std::string& shown, const std::string& archive, bool existed, u
            const Host& host, uint64_t bytes, size_t files, size_t directories) {
   Ui& ui = Ui::Get();
   const std::string what = existed ? "the archive is unchanged" : "no archive was written";
-  if (status == kStatusCancelled || (Interrupted() && status == kStatusOk && !existed)) {
+  if (status == ACEKIT_STATUS_CANCELLED ||
+      (Interrupted() && status == ACEKIT_STATUS_OK && !existed)) {
     // A creation that finished just as Ctrl-C came is taken back too.
     if (!existed) ::unlink(archive.c_str());
     ui.Error(shown + ": cancelled; " + what, kExitCancelled);
   } else if (host.stopped_strict()) {
     ui.Error(shown + ": " + what);
-  } else if (status != kStatusOk) {
+  } else if (status != ACEKIT_STATUS_OK) {
     std::string where;
     if (!host.current().empty()) {
-      std::string at = status == kStatusOpen ? host.target() : host.current();
+      std::string at = status == ACEKIT_STATUS_OPEN_FAILED ? host.target() : host.current();
       // Damage turns up while the old entries are unpacked into the working
       // directory, where the entry comes first and its working copy second.
       if (IsDamage(status)) at = host.source();
@@ -206,9 +207,10 @@ int RunAdd(const ParsedArgs& args) {
 
   Host host(Host::Mode::kAdd);
   host.strict = args.Has(kOptStrict);
-  int32_t desc[10];
+  int32_t desc[ACEKIT_DESC_WORDS];
   GetArcerDesc(desc);
-  const bool solid = exists ? desc[8] == 4 : args.Has(kOptSolid);
+  const bool solid =
+      exists ? desc[ACEKIT_DESC_MODE] == ACEKIT_DESC_MODE_SOLID : args.Has(kOptSolid);
   std::map<std::string, std::string> old_directories;
   if (exists) {
     if (args.Has(kOptSolid) && !solid) {
@@ -216,10 +218,11 @@ int RunAdd(const ParsedArgs& args) {
     }
     // Added files take the archive's own dictionary: a solid archive's, or
     // 64 KB in a normal one.
-    if (args.Has(kOptDictionary) && dictionary != desc[7]) {
-      ui.Warn(archive_arg + ": keeps its " + std::to_string(desc[7]) + " KB dictionary");
+    if (args.Has(kOptDictionary) && dictionary != desc[ACEKIT_DESC_DICT_KB]) {
+      ui.Warn(archive_arg + ": keeps its " + std::to_string(desc[ACEKIT_DESC_DICT_KB]) +
+              " KB dictionary");
     }
-    dictionary = desc[7];
+    dictionary = desc[ACEKIT_DESC_DICT_KB];
     Existing ex;
     if (!ExistingEntries(archive_arg, ex)) return ui.exit_code();
     if (names_only && NamesOnlyReplaces(archive_arg, ex, items)) {
@@ -230,13 +233,13 @@ int RunAdd(const ParsedArgs& args) {
     old_directories = std::move(ex.directories);
     if (solid) KeepDirectories(archive_arg, old_directories, names_only, items);
   }
-  desc[6] = 12;
-  desc[7] = static_cast<int32_t>(dictionary);
-  desc[8] = solid ? 4 : 0;
-  desc[9] = static_cast<int32_t>(level);
+  desc[ACEKIT_DESC_FORMAT_SETTING] = 12;
+  desc[ACEKIT_DESC_DICT_KB] = static_cast<int32_t>(dictionary);
+  desc[ACEKIT_DESC_MODE] = solid ? ACEKIT_DESC_MODE_SOLID : 0;
+  desc[ACEKIT_DESC_LEVEL] = static_cast<int32_t>(level);
   SetArcerStats(desc);
   host.Register();
-  if (names_only) arOptionsOn(0x0010);
+  if (names_only) arOptionsOn(ACEKIT_OPTION_NAMES_ONLY);
 
   Masks masks;
   uint64_t total = 0;

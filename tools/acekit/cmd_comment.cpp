@@ -69,7 +69,7 @@ bool CommentAction(const ParsedArgs& args, const char* command, bool optional, i
 
 int Report(const std::string& archive, uint16_t status, const std::string& done) {
   Ui& ui = Ui::Get();
-  if (status != kStatusOk) {
+  if (status != ACEKIT_STATUS_OK) {
     ui.Error(archive + ": " + StatusMessage(status) + "; the archive is unchanged",
              StatusExit(status));
   } else {
@@ -132,7 +132,7 @@ int RunFileComment(const ParsedArgs& args) {
   {
     Masks all;
     Entries entries;
-    if (const uint16_t st = entries.Build(all); st != kStatusOk) {
+    if (const uint16_t st = entries.Build(all); st != ACEKIT_STATUS_OK) {
       return ReportWalkFailure(archive, st, entries);
     }
     for (const ArcEntry* e : entries.all()) {
@@ -188,7 +188,7 @@ int RunMakeDirectory(const ParsedArgs& args) {
   if (slash != std::string::npos) SetRelativePath(name.substr(0, slash).c_str());
   CreateDirectoryArc(name.substr(slash + 1).c_str());
   const uint16_t status = session.status();
-  if (status == kStatusDirExists || status == kStatusBadDirName) {
+  if (status == ACEKIT_STATUS_DIR_EXISTS || status == ACEKIT_STATUS_BAD_DIR_NAME) {
     ui.Error(archive + ": " + name + ": " + StatusMessage(status));
     return ui.exit_code();
   }

@@ -27,7 +27,7 @@ void CheckMasksMatch(const std::string& archive, const std::vector<std::string>&
     Masks one;
     one.Add(m);
     Entries e;
-    if (e.Build(one) == kStatusOk && e.count() == 0) {
+    if (e.Build(one) == ACEKIT_STATUS_OK && e.count() == 0) {
       Ui::Get().Warn(archive + ": no entry matches " + m);
     }
   }
@@ -77,14 +77,14 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
 
   Session session;
   if (!session.Open(archive)) return ui.exit_code();
-  int32_t desc[10];
+  int32_t desc[ACEKIT_DESC_WORDS];
   GetArcerDesc(desc);
-  const bool solid = desc[8] == 4;
+  const bool solid = desc[ACEKIT_DESC_MODE] == ACEKIT_DESC_MODE_SOLID;
 
   Masks masks;
   for (const auto& m : mask_args) masks.Add(m);
   Entries selected;
-  if (const uint16_t st = selected.Build(masks); st != kStatusOk) {
+  if (const uint16_t st = selected.Build(masks); st != ACEKIT_STATUS_OK) {
     return ReportWalkFailure(archive, st, selected);
   }
   CheckMasksMatch(archive, mask_args);
@@ -107,7 +107,7 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   if (unsafe) {
     for (const ArcEntry* e : safe) safe_masks.Add(EntryName(*e));
     Entries check;
-    if (!safe.empty() && check.Build(safe_masks) == kStatusOk) {
+    if (!safe.empty() && check.Build(safe_masks) == ACEKIT_STATUS_OK) {
       for (const ArcEntry* e : check.all()) {
         if (EscapesOnExtract(EntryName(*e))) {
           ui.Error(archive + ": cannot leave out " + EntryName(*e) + " by name; nothing extracted");
@@ -124,9 +124,9 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   // The library makes the output directory and every missing level of it.
   SetOutputPath(out_dir.c_str());
   if (keep_paths) {
-    arOptionsOn(0x0001);
+    arOptionsOn(ACEKIT_OPTION_KEEP_PATHS);
   } else {
-    arOptionsOff(0x0001);
+    arOptionsOff(ACEKIT_OPTION_KEEP_PATHS);
   }
   Host host(Host::Mode::kExtract);
   host.ask_replace = true;
@@ -151,11 +151,11 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   std::vector<const ArcEntry*> todo = safe;
   std::unique_ptr<Masks> rest;
   size_t refused_files = 0;
-  uint16_t status = kStatusOk;
+  uint16_t status = ACEKIT_STATUS_OK;
   for (;;) {
     ExtractFileMaskListArc(run);
     status = session.status();
-    if (status != kStatusOpen || host.target().empty()) break;
+    if (status != ACEKIT_STATUS_OPEN_FAILED || host.target().empty()) break;
     const std::string link = LinkOnTheWay(out_dir, host.target());
     if (link.empty()) break;
     const auto at = std::find_if(todo.begin(), todo.end(), [&](const ArcEntry* e) {
@@ -166,7 +166,7 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
              kExitWarnings);
     refused_files += IsDirectory(**at) ? 0 : 1;
     todo.erase(todo.begin(), at + 1);
-    status = kStatusOk;
+    status = ACEKIT_STATUS_OK;
     if (todo.empty()) break;
     rest = std::make_unique<Masks>();
     for (const ArcEntry* e : todo) rest->Add(EntryName(*e));
@@ -174,7 +174,7 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   }
   ui.progress().End();
 
-  if (status == kStatusCancelled) {
+  if (status == ACEKIT_STATUS_CANCELLED) {
     ui.Error(archive + ": " + (host.quit() && !Interrupted() ? "stopped" : "cancelled") +
                  "; files extracted before it are kept",
              kExitCancelled);
@@ -183,13 +183,13 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
     std::string name = solid ? LocateDamage(archive) : host.current();
     if (name.empty()) name = host.current();
     ui.Error(archive + ": " + name + ": " + StatusMessage(status), kExitDamaged);
-  } else if (status == kStatusOpen && !host.target().empty()) {
+  } else if (status == ACEKIT_STATUS_OPEN_FAILED && !host.target().empty()) {
     ui.Error(archive + ": cannot create " + host.target() + ": " + StatusMessage(status));
-  } else if (status == kStatusOpen && !host.current().empty()) {
+  } else if (status == ACEKIT_STATUS_OPEN_FAILED && !host.current().empty()) {
     // The library names the entry without a target when its path has no room.
     ui.Error(archive + ": " + host.current() + ": not extracted: its path under " + out_dir +
              " would be longer than " + std::to_string(kPathMax) + " bytes");
-  } else if (status != kStatusOk) {
+  } else if (status != ACEKIT_STATUS_OK) {
     ui.Error(archive + ": " + StatusMessage(status), StatusExit(status));
   } else if (Interrupted()) {
     ui.Error(archive + ": interrupted after the last file was extracted", kExitCancelled);
@@ -222,7 +222,7 @@ void TestRest(const std::string& archive, const std::vector<std::string>& names,
     Masks rest;
     for (size_t i = from; i < names.size(); ++i) rest.Add(names[i]);
     SetOutputPath(scratch.c_str());
-    arOptionsOn(0x0001);
+    arOptionsOn(ACEKIT_OPTION_KEEP_PATHS);
     Host host(Host::Mode::kExtract);
     host.ask_replace = true;
     host.overwrite = Overwrite::kAll;
@@ -231,9 +231,10 @@ void TestRest(const std::string& archive, const std::vector<std::string>& names,
     ExtractFileMaskListArc(rest.get());
     host.DiscardLast();
     const uint16_t st = s.status();
-    if (st == kStatusOk) break;
+    if (st == ACEKIT_STATUS_OK) break;
     if (!IsDamage(st)) {
-      if (st != kStatusCancelled) ui.Error(archive + ": " + StatusMessage(st), StatusExit(st));
+      if (st != ACEKIT_STATUS_CANCELLED)
+        ui.Error(archive + ": " + StatusMessage(st), StatusExit(st));
       break;
     }
     ui.Error(archive + ": " + host.current() + ": " + StatusMessage(st), kExitDamaged);
@@ -260,12 +261,12 @@ int RunTest(const ParsedArgs& args) {
   const std::string& archive = args.operands[0];
   Session session;
   if (!session.Open(archive)) return ui.exit_code();
-  int32_t desc[10];
+  int32_t desc[ACEKIT_DESC_WORDS];
   GetArcerDesc(desc);
-  const bool solid = desc[8] == 4;
+  const bool solid = desc[ACEKIT_DESC_MODE] == ACEKIT_DESC_MODE_SOLID;
   Masks all;
   Entries entries;
-  if (const uint16_t st = entries.Build(all); st != kStatusOk) {
+  if (const uint16_t st = entries.Build(all); st != ACEKIT_STATUS_OK) {
     return ReportWalkFailure(archive, st, entries);
   }
   std::vector<std::string> files;
@@ -283,7 +284,7 @@ int RunTest(const ParsedArgs& args) {
   ui.progress().End();
   session.Close();
 
-  if (status == kStatusOk) {
+  if (status == ACEKIT_STATUS_OK) {
     if (Interrupted()) {
       ui.Error(archive + ": interrupted after the last file was tested", kExitCancelled);
     } else {
@@ -291,7 +292,7 @@ int RunTest(const ParsedArgs& args) {
     }
     return ui.exit_code();
   }
-  if (status == kStatusCancelled) {
+  if (status == ACEKIT_STATUS_CANCELLED) {
     ui.Error(archive + ": test cancelled", kExitCancelled);
     return ui.exit_code();
   }
@@ -321,14 +322,14 @@ int RunDelete(const ParsedArgs& args) {
   const std::vector<std::string> mask_args(args.operands.begin() + 1, args.operands.end());
   Session session;
   if (!session.Open(archive)) return ui.exit_code();
-  int32_t desc[10];
+  int32_t desc[ACEKIT_DESC_WORDS];
   GetArcerDesc(desc);
-  const bool solid = desc[8] == 4;
+  const bool solid = desc[ACEKIT_DESC_MODE] == ACEKIT_DESC_MODE_SOLID;
 
   Masks masks;
   for (const auto& m : mask_args) masks.Add(m);
   Entries selected;
-  if (const uint16_t st = selected.Build(masks); st != kStatusOk) {
+  if (const uint16_t st = selected.Build(masks); st != ACEKIT_STATUS_OK) {
     return ReportWalkFailure(archive, st, selected);
   }
   CheckMasksMatch(archive, mask_args);
@@ -341,7 +342,7 @@ int RunDelete(const ParsedArgs& args) {
     // are not deleted; the archive file itself is the thing to remove.
     Masks all;
     Entries every;
-    if (every.Build(all) == kStatusOk && every.count() == selected.count()) {
+    if (every.Build(all) == ACEKIT_STATUS_OK && every.count() == selected.count()) {
       ui.Error(archive +
                ": these are all its entries, and an archive cannot be left empty; "
                "remove the file instead (the archive is unchanged)");
@@ -372,9 +373,9 @@ int RunDelete(const ParsedArgs& args) {
   DeleteFileMaskListArc(masks.get());
   const uint16_t status = session.status();
   ui.progress().End();
-  if (status == kStatusCancelled) {
+  if (status == ACEKIT_STATUS_CANCELLED) {
     ui.Error(archive + ": cancelled; the archive is unchanged", kExitCancelled);
-  } else if (status != kStatusOk) {
+  } else if (status != ACEKIT_STATUS_OK) {
     // Damage turns up while a solid archive's entries are unpacked.
     const std::string at =
         IsDamage(status) && !host.current().empty() ? " (at " + host.current() + ")" : "";

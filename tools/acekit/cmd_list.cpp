@@ -99,16 +99,16 @@ int RunList(const ParsedArgs& args) {
   Session session;
   if (!session.Open(archive)) return ui.exit_code();
   const bool verbose = args.Has(kOptVerbose);
-  int32_t desc[10];
+  int32_t desc[ACEKIT_DESC_WORDS];
   GetArcerDesc(desc);
-  const bool solid = desc[8] == 4;
+  const bool solid = desc[ACEKIT_DESC_MODE] == ACEKIT_DESC_MODE_SOLID;
 
   const std::string comment = MainComment();
   if (verbose || args.Has(kOptJson)) ReadFileComments();
   Masks masks;
   for (size_t i = 1; i < args.operands.size(); ++i) masks.Add(args.operands[i]);
   Entries entries;
-  if (const uint16_t st = entries.Build(masks); st != kStatusOk) {
+  if (const uint16_t st = entries.Build(masks); st != ACEKIT_STATUS_OK) {
     return ReportWalkFailure(archive, st, entries);
   }
   const auto list = entries.all();
@@ -139,7 +139,7 @@ int RunInfo(const ParsedArgs& args) {
   if (!session.Open(archive)) return ui.exit_code();
   int32_t info[23] = {};
   GetExtraInfoArc(info);
-  if (const uint16_t st = session.status(); st != kStatusOk) {
+  if (const uint16_t st = session.status(); st != ACEKIT_STATUS_OK) {
     Masks all;
     Entries partial;
     partial.Build(all);

@@ -13,48 +13,48 @@ namespace acekit_cli {
 
 std::string StatusMessage(uint16_t status) {
   switch (status) {
-    case 0:
+    case ACEKIT_STATUS_OK:
       return "success";
-    case 2:
+    case ACEKIT_STATUS_NOT_FOUND:
       return "archive not found";
-    case 5:
+    case ACEKIT_STATUS_OPEN_FAILED:
       return "a file could not be opened, read or created";
-    case 6:
+    case ACEKIT_STATUS_SIZE_FAILED:
       return "the archive's size could not be read";
-    case 8:
+    case ACEKIT_STATUS_NO_MEMORY:
       return "out of memory";
-    case 101:
+    case ACEKIT_STATUS_SHORT_WRITE:
       return "a write came up short (is the disk full?)";
-    case 2926:
+    case ACEKIT_STATUS_CANCELLED:
       return "cancelled";
-    case 8902:
+    case ACEKIT_STATUS_WORK_DIR_FAILED:
       return "no working directory could be made in the temporary directory";
-    case 8903:
+    case ACEKIT_STATUS_WORK_DIR_SHORT_WRITE:
       return "the temporary directory ran out of space while unpacking";
-    case 8904:
+    case ACEKIT_STATUS_DIR_EXISTS:
       return "a directory entry of that name is already in the archive";
-    case 8906:
+    case ACEKIT_STATUS_BAD_DIR_NAME:
       return "not a valid directory name";
-    case 9954:
+    case ACEKIT_STATUS_READ_ONLY_ARCHIVE:
       return "the archive is locked against changes";
-    case 9957:
+    case ACEKIT_STATUS_FILE_COMMENT_TOO_LONG:
       return "a file comment may hold at most 4096 bytes";
-    case 9958:
+    case ACEKIT_STATUS_MAIN_COMMENT_TOO_LONG:
       return "the main comment may hold at most 32766 bytes";
-    case 9959:
-    case 9961:
+    case ACEKIT_STATUS_ENCRYPTED_REBUILD:
+    case ACEKIT_STATUS_ENCRYPTED_ENTRY:
       return "the archive holds encrypted entries, which are not supported";
-    case 9960:
+    case ACEKIT_STATUS_UNSUPPORTED:
       return "unsupported compression method or archive version";
-    case 9962:
+    case ACEKIT_STATUS_CRC_MISMATCH:
       return "damaged: the data fails its CRC check";
-    case 9964:
+    case ACEKIT_STATUS_CORRUPT:
       return "damaged: corrupt header or compressed data";
-    case 9967:
+    case ACEKIT_STATUS_NOTHING_TO_ADD:
       return "nothing to add";
-    case 9976:
+    case ACEKIT_STATUS_NO_MAIN_HEADER:
       return "not an archive (no valid main header found)";
-    case 32770:
+    case ACEKIT_STATUS_NOT_SUPPORTED:
       return "not supported";
     default:
       return "failed with status " + std::to_string(status);
@@ -62,12 +62,13 @@ std::string StatusMessage(uint16_t status) {
 }
 
 bool IsDamage(uint16_t status) {
-  return status == kStatusCrc || status == kStatusCorrupt || status == kStatusUnsupported;
+  return status == ACEKIT_STATUS_CRC_MISMATCH || status == ACEKIT_STATUS_CORRUPT ||
+         status == ACEKIT_STATUS_UNSUPPORTED;
 }
 
 int StatusExit(uint16_t status) {
-  if (status == kStatusOk) return kExitOk;
-  if (status == kStatusCancelled) return kExitCancelled;
+  if (status == ACEKIT_STATUS_OK) return kExitOk;
+  if (status == ACEKIT_STATUS_CANCELLED) return kExitCancelled;
   if (IsDamage(status)) return kExitDamaged;
   return kExitError;
 }
@@ -91,9 +92,9 @@ bool Session::Open(const std::string& path) {
   InitArcFile(path.c_str());
   open_ = true;
   const uint16_t st_code = GetArchiveStatus();
-  if (st_code != kStatusOk) {
+  if (st_code != ACEKIT_STATUS_OK) {
     Ui::Get().Error(path + ": " + StatusMessage(st_code),
-                    st_code == kStatusNotArchive ? kExitError : StatusExit(st_code));
+                    st_code == ACEKIT_STATUS_NO_MAIN_HEADER ? kExitError : StatusExit(st_code));
     return false;
   }
   return true;
@@ -109,7 +110,7 @@ bool Session::Create(const std::string& path) {
   CreateArcFile(path.c_str());
   open_ = true;
   const uint16_t st_code = GetArchiveStatus();
-  if (st_code != kStatusOk) {
+  if (st_code != ACEKIT_STATUS_OK) {
     Ui::Get().Error(path + ": cannot create: " + StatusMessage(st_code));
     return false;
   }
@@ -128,7 +129,7 @@ bool Masks::Add(const std::string& mask) {
 uint16_t Entries::Build(Masks& masks) {
   DoneArcFileList(&list_);
   // A code left by an earlier call would end the walk before its first entry.
-  SetArchiveStatus(kStatusOk);
+  SetArchiveStatus(ACEKIT_STATUS_OK);
   BuildArcFileList(&list_, masks.get());
   return GetArchiveStatus();
 }
@@ -158,12 +159,12 @@ void ReadFileComments() {
 int ReportWalkFailure(const std::string& archive, uint16_t status, const Entries& partial) {
   Ui& ui = Ui::Get();
   const auto listed = partial.all();
-  if (status == kStatusCorrupt && listed.empty()) {
+  if (status == ACEKIT_STATUS_CORRUPT && listed.empty()) {
     ui.Error(archive +
                  ": no entry can be read: the archive is empty, or its first header is "
                  "damaged",
              kExitDamaged);
-  } else if (status == kStatusCorrupt) {
+  } else if (status == ACEKIT_STATUS_CORRUPT) {
     ui.Error(archive + ": damaged: corrupt header after entry " + EntryName(*listed.back()),
              kExitDamaged);
   } else {

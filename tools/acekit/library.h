@@ -12,24 +12,9 @@
 
 namespace acekit_cli {
 
-// Status codes of the library that this program tells apart.
-enum Status : uint16_t {
-  kStatusOk = 0,
-  kStatusNotFound = 2,
-  kStatusOpen = 5,
-  kStatusShortWrite = 101,
-  kStatusCancelled = 2926,
-  kStatusDirExists = 8904,
-  kStatusBadDirName = 8906,
-  kStatusUnsupported = 9960,
-  kStatusEncrypted = 9961,
-  kStatusCrc = 9962,
-  kStatusCorrupt = 9964,
-  kStatusNotArchive = 9976,
-};
-
 // The longest path the library takes from a posix host (PATH_MAX without
-// its terminator); it refuses longer ones with kStatusOpen rather than cut.
+// its terminator); it refuses longer ones with ACEKIT_STATUS_OPEN rather
+// than cut.
 inline constexpr size_t kPathMax = 4095;
 
 std::string StatusMessage(uint16_t status);

@@ -7,7 +7,7 @@
 #include <ctime>
 #include <string>
 
-#include "api/exports.h"
+#include "common/host_types.h"
 
 namespace acekit::platform::posix {
 

@@ -3,7 +3,7 @@
 // the registered table.
 #pragma once
 
-#include "api/exports.h"
+#include "common/host_types.h"
 
 namespace acekit {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "api/callbacks.h"
+#include "common/callbacks.h"
 
 namespace acekit {
 

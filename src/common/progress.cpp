@@ -1,6 +1,6 @@
-#include "decompress/progress.h"
+#include "common/progress.h"
 
-#include "api/status.h"
+#include "common/status.h"
 
 namespace acekit {
 

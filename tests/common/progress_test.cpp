@@ -1,11 +1,11 @@
-#include "decompress/progress.h"
+#include "common/progress.h"
 
 #include <gtest/gtest.h>
 
 #include <utility>
 #include <vector>
 
-#include "api/status.h"
+#include "common/status.h"
 
 namespace acekit {
 namespace {

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "api/exports.h"
+#include "exports.h"
 #include "format/crc32.h"
 #include "ops/write_fixture.h"
 #include "platform/platform.h"

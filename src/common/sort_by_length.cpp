@@ -1,4 +1,4 @@
-#include "decompress/sort_by_length.h"
+#include "common/sort_by_length.h"
 
 #include <algorithm>
 
