@@ -96,11 +96,11 @@ int FailStatus(Handle* h, uint32_t status, const std::string& what, const std::s
 }
 
 ProgressHook ProgressFor(Handle* h) {
+  // Installed whether or not a callback is set yet: the engines take the
+  // hook when they are set up, the callback may come later.
   ProgressHook hook;
-  if (h->progress != nullptr) {
-    hook.proc = &ProgressTrampoline;
-    hook.ctx = reinterpret_cast<ArcContext>(h);
-  }
+  hook.proc = &ProgressTrampoline;
+  hook.ctx = reinterpret_cast<ArcContext>(h);
   return hook;
 }
 

@@ -265,7 +265,7 @@ int ExtractCurrent(acekit_reader* r, const std::string& root, unsigned flags) {
   const int rc = DecodeCurrent(r, &sink, nullptr);
   if (rc < 0) {
     platform::Close(out);
-    platform::Delete(temp.c_str());
+    if (!platform::Delete(temp.c_str())) platform::Delete(temp.c_str());
     return rc;
   }
   platform::SetPackedFileTime(out, e.ftime);

@@ -44,7 +44,8 @@ struct acekit_writer : face::Handle {
     compressor.Shutdown();
     if (out != platform::kBadHandle) platform::Close(out);
     out = platform::kBadHandle;
-    if (!temp.empty()) platform::Delete(temp.c_str());
+    // A second attempt: one failed delete must not leave a half archive.
+    if (!temp.empty() && !platform::Delete(temp.c_str())) platform::Delete(temp.c_str());
     temp.clear();
   }
 
