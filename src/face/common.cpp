@@ -120,9 +120,10 @@ uint32_t OpenArchiveState(ArcState& arc, const char* path) {
     return st == kOpenFailed || st == kSizeFailed ? st : kNoMainHeader;
   }
   ops::ReadMainComment(arc, h);
+  // Not finding an entry is an empty archive; failing to read is not.
   FindFirstFileHeader(h, arc);
   platform::Close(h);
-  arc.status = kOk;
+  if (arc.status != kOk) return arc.status;
   CopyText(arc.archive_name, sizeof arc.archive_name, path);
   return kOk;
 }

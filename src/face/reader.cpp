@@ -341,8 +341,16 @@ ACEKIT_PUBLIC int acekit_reader_next(acekit_reader* r, acekit_entry* e) {
     if (!got) {
       r->at_end = true;
       platform::Free(rec.comment);
-      if (arc.status != acekit::kOk)
+      if (arc.status != acekit::kOk) {
         return face::FailStatus(r, arc.status, "reading headers", r->path);
+      }
+      // The walk takes a failed read for the end of the archive; only the
+      // file's size tells the two apart.
+      const int32_t size = platform::Size(r->file);
+      if (arc.header_cursor < 0x80000000u &&
+          (size < 0 || arc.header_cursor < static_cast<uint32_t>(size))) {
+        return face::Fail(r, ACEKIT_E_READ, "the headers stop before the end of", r->path, true);
+      }
       return 0;
     }
     if (arc.status != acekit::kOk) {
