@@ -55,6 +55,9 @@ struct acekit_writer : face::Handle {
   acekit::Compressor compressor;
   platform::Handle out = platform::kBadHandle;
   bool solid = false;
+  // Kept for the parallel engine; the engine of today runs on the caller's
+  // thread.
+  int threads = 0;
   uint16_t dict_code = 6;
   bool broken = false;        // a failed item could not be taken back out
   std::vector<Item> pending;  // solid archives
@@ -289,6 +292,7 @@ ACEKIT_PUBLIC int acekit_writer_create(acekit_writer** out, const char* path,
   if (!w) return face::Fail(nullptr, ACEKIT_E_NOMEM, "creating", path);
   w->target = path;
   w->solid = o->solid != 0;
+  w->threads = o->threads;
   acekit::ArcerDesc& desc = w->state.settings.desc;
   desc.dict_kb() = static_cast<int32_t>(kb);
   desc.level() = o->level == 0 ? 1 : o->level;
