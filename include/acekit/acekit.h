@@ -119,14 +119,17 @@ int acekit_writer_create(acekit_writer **w, const char *path, const acekit_optio
 /* Adds a file or (as an entry of its own) a directory from disk; its time
  * and attributes come from disk. */
 int acekit_writer_add_file(acekit_writer *w, const char *disk_path, const char *name) ACEKIT_PUBLIC;
+/* attributes: DOS bits; 0 gives 0x20 (archive). Entries stay below 2 GB. */
 int acekit_writer_add_memory(acekit_writer *w, const char *name, const void *data, size_t n,
                              int64_t mtime, uint32_t attributes) ACEKIT_PUBLIC;
 int acekit_writer_add_directory(acekit_writer *w, const char *name, int64_t mtime) ACEKIT_PUBLIC;
-/* The main comment (NULL or "": none). */
+/* The main comment (NULL or "": none), at most 32766 bytes. It is written
+ * at finish by the rewrite the host interface uses, which needs the target
+ * path to stay below 240 bytes (ACEKIT_E_TOO_LARGE otherwise). */
 int acekit_writer_set_comment(acekit_writer *w, const char *utf8) ACEKIT_PUBLIC;
 int acekit_writer_set_progress(acekit_writer *w, acekit_progress fn, void *ctx) ACEKIT_PUBLIC;
 /* Completes the archive and publishes it atomically; frees w either way.
- * On failure nothing is left behind. */
+ * On failure nothing is left behind and acekit_last_error(NULL) tells why. */
 int acekit_writer_finish(acekit_writer *w) ACEKIT_PUBLIC;
 /* Leaves nothing behind; frees w. */
 void acekit_writer_abort(acekit_writer *w) ACEKIT_PUBLIC;
@@ -134,15 +137,19 @@ void acekit_writer_abort(acekit_writer *w) ACEKIT_PUBLIC;
 /* ---- Changing an existing archive -------------------------------------- */
 /* Every change rebuilds the archive into a temporary file beside it and
  * swaps it in, so a failure leaves the archive as it was. New data is
- * compressed with the archive's own dictionary; `o` gives the level. */
+ * compressed with the archive's own dictionary; `o` gives the level. The
+ * rebuilding engine keeps paths in fixed buffers: the archive's path must
+ * stay below 245 bytes (ACEKIT_E_TOO_LARGE otherwise). */
 typedef struct acekit_editor acekit_editor;
 int acekit_editor_open(acekit_editor **e, const char *path, const acekit_options *o) ACEKIT_PUBLIC;
 /* Adds a file or directory from disk, replacing an entry of the same name
- * (names compare without regard to ASCII case). */
+ * (names compare without regard to case). The last part of `name` must be
+ * the file's own name; the parts in front of it may be anything. */
 int acekit_editor_add_file(acekit_editor *e, const char *disk_path, const char *name) ACEKIT_PUBLIC;
 /* Removes the entries named (ACEKIT_E_NOT_FOUND when none is). */
 int acekit_editor_delete(acekit_editor *e, const char *name) ACEKIT_PUBLIC;
-/* Adds an empty directory entry (ACEKIT_E_EXISTS when there is one). */
+/* Adds an empty directory entry of one level, such as "docs"
+ * (ACEKIT_E_EXISTS when there is one). */
 int acekit_editor_add_directory(acekit_editor *e, const char *name) ACEKIT_PUBLIC;
 int acekit_editor_set_comment(acekit_editor *e, const char *utf8) ACEKIT_PUBLIC;
 int acekit_editor_set_entry_comment(acekit_editor *e, const char *name,
