@@ -42,6 +42,8 @@ struct acekit_reader : face::Handle {
   // A solid stream that failed cannot be continued: every later entry
   // depends on the bytes that were lost.
   bool broken = false;
+  // Solid entries listed but not read yet, which the window still needs.
+  std::vector<ArcEntry> passed_over;
   ArcEntry current{};
   bool have_current = false;
   bool current_decoded = false;
@@ -91,56 +93,71 @@ bool IsDirectory(const ArcEntry& e) {
   return (e.attr & acekit::kAttrDirectory) != 0;
 }
 
-// Decodes the current entry into `sink` (null: only to keep a solid window
-// right). Returns 0 or an error code recorded in the handle.
-int DecodeCurrent(acekit_reader* r, acekit::ByteSink* sink, bool* stopped) {
-  const ArcEntry& e = r->current;
-  if (r->broken) {
-    return face::Fail(r, ACEKIT_E_CORRUPT, "an earlier entry of the solid stream failed", r->name);
-  }
-  if (e.encrypted != 0) return face::Fail(r, ACEKIT_E_ENCRYPTED, "cannot decode", r->name);
-  if (r->solid && r->current_decoded) {
-    return face::Fail(r, ACEKIT_E_INVALID, "a solid entry can be read once", r->name);
-  }
-  if (e.orig_size > 0x7FFFFFFFu) {
-    return face::Fail(r, ACEKIT_E_TOO_LARGE, "cannot decode", r->name);
-  }
+// Decodes one entry into `sink` (null: only to carry a solid window on).
+// Returns the engine status.
+uint32_t DecodeOne(acekit_reader* r, const ArcEntry& e, acekit::ByteSink* sink) {
+  if (e.encrypted != 0) return acekit::kEncryptedEntry;
+  if (e.orig_size > 0x7FFFFFFFu) return acekit::kUnsupported;
   if (r->decoder == nullptr) {
     void* memory = platform::Alloc(sizeof(decompress::Decoder));
-    if (memory == nullptr) return face::Fail(r, ACEKIT_E_NOMEM, "decoder");
+    if (memory == nullptr) return acekit::kNoMemory;
     r->decoder = new (memory) decompress::Decoder();
     if (decompress::DecoderAlloc(*r->decoder) != acekit::kOk) {
       r->decoder->~Decoder();
       platform::Free(memory);
       r->decoder = nullptr;
-      return face::Fail(r, ACEKIT_E_NOMEM, "decoder");
+      return acekit::kNoMemory;
     }
   }
   decompress::Decoder& d = *r->decoder;
   d.progress.hook = face::ProgressFor(r);
   d.progress.pending_phase = 0;
   const uint64_t data_at = uint64_t{e.header_offset} + e.head_size + 4;
-  uint32_t status = acekit::kOk;
   if (data_at > 0x7FFFFFFFu || platform::Seek(r->file, static_cast<int32_t>(data_at), 0) == -1) {
-    status = acekit::kCrcMismatch;
-  } else {
-    BoundedSource source(r->file, e.pack_size);
-    decompress::DecoderStart(d, &source, static_cast<int32_t>(e.orig_size), r->solid,
-                             r->entry_number, e.tech_type);
-    status = decompress::DecodeEntry(d, e.tech_type, sink);
-    if (status == acekit::kOk && d.crc != e.crc32) status = acekit::kCrcMismatch;
+    return acekit::kCrcMismatch;
+  }
+  BoundedSource source(r->file, e.pack_size);
+  decompress::DecoderStart(d, &source, static_cast<int32_t>(e.orig_size), r->solid, r->entry_number,
+                           e.tech_type);
+  uint32_t status = decompress::DecodeEntry(d, e.tech_type, sink);
+  if (status == acekit::kOk && d.crc != e.crc32) status = acekit::kCrcMismatch;
+  if (status == acekit::kOk) ++r->entry_number;
+  return status;
+}
+
+// Decodes the current entry into `sink` (null: only to keep a solid window
+// right). In a solid archive the entries passed over since the last one
+// decoded go through the decoder first. Returns 0 or an error code recorded
+// in the handle.
+int DecodeCurrent(acekit_reader* r, acekit::ByteSink* sink, bool* stopped) {
+  const ArcEntry& e = r->current;
+  if (r->solid && r->current_decoded) {
+    return face::Fail(r, ACEKIT_E_INVALID, "a solid entry can be read once", r->name);
   }
   r->current_decoded = true;
-  if (status != acekit::kOk) {
-    if (r->solid) r->broken = true;
-    if (stopped != nullptr && *stopped) {
-      return face::Fail(r, ACEKIT_E_CANCELLED, "stopped by the sink while reading", r->name);
-    }
-    if (status == acekit::kShortWrite) return face::Fail(r, ACEKIT_E_WRITE, "writing", r->name);
-    return face::FailStatus(r, status, "decoding", r->name);
+  if (r->broken) {
+    return face::Fail(r, ACEKIT_E_CORRUPT, "an earlier entry of the solid stream failed", r->name);
   }
-  ++r->entry_number;
-  return ACEKIT_OK;
+  for (const ArcEntry& skipped : r->passed_over) {
+    const uint32_t status = DecodeOne(r, skipped, nullptr);
+    if (status != acekit::kOk) {
+      r->broken = true;
+      r->passed_over.clear();
+      return face::FailStatus(r, status, "decoding an entry in front of", r->name);
+    }
+  }
+  r->passed_over.clear();
+  const uint32_t status = DecodeOne(r, e, sink);
+  if (status == acekit::kOk) return ACEKIT_OK;
+  if (r->solid) r->broken = true;
+  if (stopped != nullptr && *stopped) {
+    return face::Fail(r, ACEKIT_E_CANCELLED, "stopped by the sink while reading", r->name);
+  }
+  if (status == acekit::kShortWrite) return face::Fail(r, ACEKIT_E_WRITE, "writing", r->name);
+  if (status == acekit::kUnsupported && e.orig_size > 0x7FFFFFFFu) {
+    return face::Fail(r, ACEKIT_E_TOO_LARGE, "cannot decode", r->name);
+  }
+  return face::FailStatus(r, status, "decoding", r->name);
 }
 
 // The raw stored name of the header the record came from; the record's own
@@ -229,11 +246,9 @@ int ExtractCurrent(acekit_reader* r, const std::string& root, unsigned flags) {
   const ArcEntry& e = r->current;
   std::vector<std::string> parts;
   std::string why;
-  if (!SafeParts(r->name, &parts, &why)) {
-    // A solid stream still has to pass over the entry.
-    if (r->solid && !IsDirectory(e) && !r->current_decoded) DecodeCurrent(r, nullptr, nullptr);
-    return face::Fail(r, ACEKIT_E_UNSAFE, why, r->name);
-  }
+  // An entry left undecoded here is passed over by the next call, which
+  // keeps a solid window right.
+  if (!SafeParts(r->name, &parts, &why)) return face::Fail(r, ACEKIT_E_UNSAFE, why, r->name);
   std::string folder;
   if (IsDirectory(e)) {
     const int rc = WalkFolders(r, root, parts, true, &folder);
@@ -244,21 +259,13 @@ int ExtractCurrent(acekit_reader* r, const std::string& root, unsigned flags) {
   const platform::Kind kind = platform::KindOf(target.c_str());
   const bool keep = (flags & ACEKIT_EXTRACT_KEEP) != 0 && kind != platform::Kind::kMissing;
   if (kind == platform::Kind::kDirectory) {
-    if (r->solid) DecodeCurrent(r, nullptr, nullptr);
     return face::Fail(r, ACEKIT_E_EXISTS, "a folder has the name of a file", target);
   }
-  if (keep) {
-    if (r->solid) {
-      const int rc = DecodeCurrent(r, nullptr, nullptr);
-      if (rc < 0) return rc;
-    }
-    return 0;
-  }
+  if (keep) return 0;
   const std::string temp = face::TempNameBeside(target);
   const platform::Handle out =
       temp.empty() ? platform::kBadHandle : platform::Open(temp.c_str(), 'w');
   if (out == platform::kBadHandle) {
-    if (r->solid) DecodeCurrent(r, nullptr, nullptr);
     return face::Fail(r, ACEKIT_E_OPEN, "cannot create", temp.empty() ? target : temp, true);
   }
   acekit::FileSink sink(out);
@@ -327,8 +334,13 @@ ACEKIT_PUBLIC int acekit_reader_open(acekit_reader** out, const char* path) {
 ACEKIT_PUBLIC int acekit_reader_next(acekit_reader* r, acekit_entry* e) {
   if (!Valid(r) || e == nullptr) return ACEKIT_E_INVALID;
   if (r->have_current && r->solid && !r->current_decoded && !IsDirectory(r->current) &&
-      r->current.encrypted == 0) {
-    if (const int rc = DecodeCurrent(r, nullptr, nullptr); rc < 0) return rc;
+      !r->broken) {
+    // Decoded only when a later entry is read: a listing costs no decoding.
+    try {
+      r->passed_over.push_back(r->current);
+    } catch (const std::bad_alloc&) {
+      return face::Fail(r, ACEKIT_E_NOMEM, "listing", r->path);
+    }
   }
   r->have_current = false;
   if (r->at_end) return 0;

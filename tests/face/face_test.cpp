@@ -392,6 +392,23 @@ TEST(FaceReader, SolidEntriesMayBeSkipped) {
   }
   acekit_reader_close(r);
   EXPECT_EQ(n, 4);
+
+  // Listing decodes nothing, so damage in the stream shows only when an
+  // entry behind it is read.
+  std::string bytes = dir.Read("s.ace");
+  bytes[Le16(bytes, 2) + 4 + 60] ^= 0x5A;  // inside the first entry's data
+  dir.Write("bad.ace", bytes);
+  ASSERT_EQ(acekit_reader_open(&r, dir.Native("bad.ace").string().c_str()), 0);
+  n = 0;
+  while (acekit_reader_next(r, &e) == 1) ++n;
+  EXPECT_EQ(n, 4);
+  acekit_reader_close(r);
+  ASSERT_EQ(acekit_reader_open(&r, dir.Native("bad.ace").string().c_str()), 0);
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(acekit_reader_next(r, &e), 1);
+  std::string data;
+  EXPECT_LT(acekit_reader_read(r, Collect, &data), 0);
+  EXPECT_NE(std::string(acekit_last_error(r)).find(e.name), std::string::npos);
+  acekit_reader_close(r);
 }
 
 }  // namespace
