@@ -54,40 +54,40 @@ enum {
   ACEKIT_E_READ_ONLY = -16    /* the archive is locked against changes */
 };
 
-const char *acekit_version(void) ACEKIT_PUBLIC;
-const char *acekit_strerror(int code) ACEKIT_PUBLIC;
+const char* acekit_version(void) ACEKIT_PUBLIC;
+const char* acekit_strerror(int code) ACEKIT_PUBLIC;
 /* The message of the handle's last failure ("" when none). With a null
  * handle: the calling thread's last failed open or create, which leaves no
  * handle behind. Valid until the next call on that handle (or thread). */
-const char *acekit_last_error(const void *handle) ACEKIT_PUBLIC;
+const char* acekit_last_error(const void* handle) ACEKIT_PUBLIC;
 
 /* Progress of long work: `percent` of the current entry, 0..100. Return
  * non-zero to cancel; the call then fails with ACEKIT_E_CANCELLED. */
-typedef int (*acekit_progress)(void *ctx, int percent);
+typedef int (*acekit_progress)(void* ctx, int percent);
 
 /* ---- Reading ----------------------------------------------------------- */
 typedef struct acekit_reader acekit_reader;
 typedef struct acekit_entry {
-  const char *name; /* UTF-8, '/'-separated, valid until the next call on the reader */
+  const char* name; /* UTF-8, '/'-separated, valid until the next call on the reader */
   uint64_t size, packed_size;
   int64_t mtime;              /* Unix seconds, UTC */
   uint32_t crc32, attributes; /* crc32: the common CRC-32; attributes: the DOS bits as stored */
   int is_dir, is_encrypted;
-  const char *comment; /* UTF-8 or NULL */
+  const char* comment; /* UTF-8 or NULL */
 } acekit_entry;
 
-int acekit_reader_open(acekit_reader **r, const char *path) ACEKIT_PUBLIC;
+int acekit_reader_open(acekit_reader** r, const char* path) ACEKIT_PUBLIC;
 /* 1: *e describes the next entry; 0: no more entries; <0: error. */
-int acekit_reader_next(acekit_reader *r, acekit_entry *e) ACEKIT_PUBLIC;
+int acekit_reader_next(acekit_reader* r, acekit_entry* e) ACEKIT_PUBLIC;
 /* Receives decoded data; non-zero stops the read with ACEKIT_E_CANCELLED. */
-typedef int (*acekit_sink)(void *ctx, const void *data, size_t n);
+typedef int (*acekit_sink)(void* ctx, const void* data, size_t n);
 /* Decodes the entry the last acekit_reader_next returned into `sink` and
  * checks its CRC; ACEKIT_E_CRC when it does not match (the sink has seen the
  * data by then). Entries may be skipped without reading them. */
-int acekit_reader_read(acekit_reader *r, acekit_sink sink, void *ctx) ACEKIT_PUBLIC;
+int acekit_reader_read(acekit_reader* r, acekit_sink sink, void* ctx) ACEKIT_PUBLIC;
 /* Extracts the entry the last acekit_reader_next returned below `dir`, under
  * its name (see acekit_reader_extract_all for the rules). */
-int acekit_reader_extract(acekit_reader *r, const char *dir, unsigned flags) ACEKIT_PUBLIC;
+int acekit_reader_extract(acekit_reader* r, const char* dir, unsigned flags) ACEKIT_PUBLIC;
 /* Extracts every entry not yet returned by acekit_reader_next (after open:
  * the whole archive) below `dir`, which is created when missing. Names are
  * confined to `dir`: an absolute name or one with a ".." part fails with
@@ -97,11 +97,11 @@ int acekit_reader_extract(acekit_reader *r, const char *dir, unsigned flags) ACE
  * is replaced unless ACEKIT_EXTRACT_KEEP is given. Returns the number of
  * files and directories written, or <0 at the first failure. */
 #define ACEKIT_EXTRACT_KEEP 1u
-int acekit_reader_extract_all(acekit_reader *r, const char *dir, unsigned flags) ACEKIT_PUBLIC;
-const char *acekit_reader_comment(acekit_reader *r) ACEKIT_PUBLIC; /* main comment, UTF-8 or NULL */
-int acekit_reader_is_solid(acekit_reader *r) ACEKIT_PUBLIC;        /* 1 solid, 0 not */
-int acekit_reader_set_progress(acekit_reader *r, acekit_progress fn, void *ctx) ACEKIT_PUBLIC;
-void acekit_reader_close(acekit_reader *r) ACEKIT_PUBLIC;
+int acekit_reader_extract_all(acekit_reader* r, const char* dir, unsigned flags) ACEKIT_PUBLIC;
+const char* acekit_reader_comment(acekit_reader* r) ACEKIT_PUBLIC; /* main comment, UTF-8 or NULL */
+int acekit_reader_is_solid(acekit_reader* r) ACEKIT_PUBLIC;        /* 1 solid, 0 not */
+int acekit_reader_set_progress(acekit_reader* r, acekit_progress fn, void* ctx) ACEKIT_PUBLIC;
+void acekit_reader_close(acekit_reader* r) ACEKIT_PUBLIC;
 
 /* ---- Writing a new archive --------------------------------------------- */
 typedef struct acekit_writer acekit_writer;
@@ -115,24 +115,25 @@ typedef struct acekit_options {
 /* Starts a new archive at `path`. It is built in a temporary file beside
  * `path` (named .acekit-...) and takes the name only at finish, replacing a
  * file that was there. NULL o: the defaults. */
-int acekit_writer_create(acekit_writer **w, const char *path, const acekit_options *o) ACEKIT_PUBLIC;
+int acekit_writer_create(acekit_writer** w, const char* path,
+                         const acekit_options* o) ACEKIT_PUBLIC;
 /* Adds a file or (as an entry of its own) a directory from disk; its time
  * and attributes come from disk. */
-int acekit_writer_add_file(acekit_writer *w, const char *disk_path, const char *name) ACEKIT_PUBLIC;
+int acekit_writer_add_file(acekit_writer* w, const char* disk_path, const char* name) ACEKIT_PUBLIC;
 /* attributes: DOS bits; 0 gives 0x20 (archive). Entries stay below 2 GB. */
-int acekit_writer_add_memory(acekit_writer *w, const char *name, const void *data, size_t n,
+int acekit_writer_add_memory(acekit_writer* w, const char* name, const void* data, size_t n,
                              int64_t mtime, uint32_t attributes) ACEKIT_PUBLIC;
-int acekit_writer_add_directory(acekit_writer *w, const char *name, int64_t mtime) ACEKIT_PUBLIC;
+int acekit_writer_add_directory(acekit_writer* w, const char* name, int64_t mtime) ACEKIT_PUBLIC;
 /* The main comment (NULL or "": none), at most 32766 bytes. It is written
  * at finish by the rewrite the host interface uses, which needs the target
  * path to stay below 240 bytes (ACEKIT_E_TOO_LARGE otherwise). */
-int acekit_writer_set_comment(acekit_writer *w, const char *utf8) ACEKIT_PUBLIC;
-int acekit_writer_set_progress(acekit_writer *w, acekit_progress fn, void *ctx) ACEKIT_PUBLIC;
+int acekit_writer_set_comment(acekit_writer* w, const char* utf8) ACEKIT_PUBLIC;
+int acekit_writer_set_progress(acekit_writer* w, acekit_progress fn, void* ctx) ACEKIT_PUBLIC;
 /* Completes the archive and publishes it atomically; frees w either way.
  * On failure nothing is left behind and acekit_last_error(NULL) tells why. */
-int acekit_writer_finish(acekit_writer *w) ACEKIT_PUBLIC;
+int acekit_writer_finish(acekit_writer* w) ACEKIT_PUBLIC;
 /* Leaves nothing behind; frees w. */
-void acekit_writer_abort(acekit_writer *w) ACEKIT_PUBLIC;
+void acekit_writer_abort(acekit_writer* w) ACEKIT_PUBLIC;
 
 /* ---- Changing an existing archive -------------------------------------- */
 /* Every change rebuilds the archive into a temporary file beside it and
@@ -141,21 +142,21 @@ void acekit_writer_abort(acekit_writer *w) ACEKIT_PUBLIC;
  * rebuilding engine keeps paths in fixed buffers: the archive's path must
  * stay below 245 bytes (ACEKIT_E_TOO_LARGE otherwise). */
 typedef struct acekit_editor acekit_editor;
-int acekit_editor_open(acekit_editor **e, const char *path, const acekit_options *o) ACEKIT_PUBLIC;
+int acekit_editor_open(acekit_editor** e, const char* path, const acekit_options* o) ACEKIT_PUBLIC;
 /* Adds a file or directory from disk, replacing an entry of the same name
  * (names compare without regard to case). The last part of `name` must be
  * the file's own name; the parts in front of it may be anything. */
-int acekit_editor_add_file(acekit_editor *e, const char *disk_path, const char *name) ACEKIT_PUBLIC;
+int acekit_editor_add_file(acekit_editor* e, const char* disk_path, const char* name) ACEKIT_PUBLIC;
 /* Removes the entries named (ACEKIT_E_NOT_FOUND when none is). */
-int acekit_editor_delete(acekit_editor *e, const char *name) ACEKIT_PUBLIC;
+int acekit_editor_delete(acekit_editor* e, const char* name) ACEKIT_PUBLIC;
 /* Adds an empty directory entry of one level, such as "docs"
  * (ACEKIT_E_EXISTS when there is one). */
-int acekit_editor_add_directory(acekit_editor *e, const char *name) ACEKIT_PUBLIC;
-int acekit_editor_set_comment(acekit_editor *e, const char *utf8) ACEKIT_PUBLIC;
-int acekit_editor_set_entry_comment(acekit_editor *e, const char *name,
-                                    const char *utf8) ACEKIT_PUBLIC;
-int acekit_editor_set_progress(acekit_editor *e, acekit_progress fn, void *ctx) ACEKIT_PUBLIC;
-void acekit_editor_close(acekit_editor *e) ACEKIT_PUBLIC;
+int acekit_editor_add_directory(acekit_editor* e, const char* name) ACEKIT_PUBLIC;
+int acekit_editor_set_comment(acekit_editor* e, const char* utf8) ACEKIT_PUBLIC;
+int acekit_editor_set_entry_comment(acekit_editor* e, const char* name,
+                                    const char* utf8) ACEKIT_PUBLIC;
+int acekit_editor_set_progress(acekit_editor* e, acekit_progress fn, void* ctx) ACEKIT_PUBLIC;
+void acekit_editor_close(acekit_editor* e) ACEKIT_PUBLIC;
 
 #ifdef __cplusplus
 }

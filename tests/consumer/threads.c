@@ -10,7 +10,7 @@
 
 enum { kEntries = 6, kSize = 150000, kRounds = 3 };
 
-static void fill(unsigned char *buf, size_t n, unsigned seed) {
+static void fill(unsigned char* buf, size_t n, unsigned seed) {
   size_t i;
   for (i = 0; i < n; ++i) {
     seed = seed * 1103515245u + 12345u;
@@ -20,22 +20,22 @@ static void fill(unsigned char *buf, size_t n, unsigned seed) {
 }
 
 struct check {
-  const unsigned char *want;
+  const unsigned char* want;
   size_t at;
   int bad;
 };
 
-static int compare(void *ctx, const void *data, size_t n) {
-  struct check *c = (struct check *)ctx;
+static int compare(void* ctx, const void* data, size_t n) {
+  struct check* c = (struct check*)ctx;
   if (c->at + n > kSize || memcmp(c->want + c->at, data, n) != 0) c->bad = 1;
   c->at += n;
   return 0;
 }
 
-static int write_archive(const char *path, unsigned seed, int solid) {
-  acekit_writer *w;
+static int write_archive(const char* path, unsigned seed, int solid) {
+  acekit_writer* w;
   acekit_options o;
-  unsigned char *buf = malloc(kSize);
+  unsigned char* buf = malloc(kSize);
   int i, rc;
   char name[32];
   memset(&o, 0, sizeof o);
@@ -58,10 +58,10 @@ static int write_archive(const char *path, unsigned seed, int solid) {
   return rc;
 }
 
-static int read_archive(const char *path, unsigned seed) {
-  acekit_reader *r;
+static int read_archive(const char* path, unsigned seed) {
+  acekit_reader* r;
   acekit_entry e;
-  unsigned char *want = malloc(kSize);
+  unsigned char* want = malloc(kSize);
   int n = 0, rc;
   if (want == NULL) return -1;
   rc = acekit_reader_open(&r, path);
@@ -95,8 +95,8 @@ struct job {
   int solid, writes, result;
 };
 
-static void *run(void *arg) {
-  struct job *j = (struct job *)arg;
+static void* run(void* arg) {
+  struct job* j = (struct job*)arg;
   int round;
   j->result = 0;
   for (round = 0; round < kRounds && j->result == 0; ++round) {
@@ -106,7 +106,7 @@ static void *run(void *arg) {
   return NULL;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   struct job jobs[4];
   pthread_t threads[4];
   int i, ok = 1;
