@@ -329,7 +329,8 @@ class Writer:
 
     The archive is built in a temporary file beside its name and published on
     :meth:`close` (or a clean exit from ``with``); an exception inside the
-    ``with`` block, or :meth:`abort`, leaves nothing behind."""
+    ``with`` block, :meth:`abort`, or a writer dropped without being closed
+    leaves nothing behind."""
 
     def __init__(self, path: PathLike, solid: bool = False, dictionary: int = 64,
                  level: int = 1, threads: Optional[int] = None,
