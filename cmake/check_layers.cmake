@@ -12,7 +12,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/layers.cmake)
 acekit_read_layers(${ROOT}/cmake/layers.txt)
 
 # What a host may include, as it is installed.
-set(_public exports.h common/host_types.h)
+set(_public exports.h common/host_types.h acekit/acekit.h)
 set(_problems)
 
 file(GLOB _dirs LIST_DIRECTORIES true RELATIVE ${ROOT}/src ${ROOT}/src/*)
@@ -57,6 +57,8 @@ function(check_file file layer)
       if(NOT _top STREQUAL layer AND NOT _top IN_LIST _uses)
         set(_bad "${layer} may use only ${layer} ${_uses_text}")
       endif()
+    elseif(_path IN_LIST _public AND "public" IN_LIST _uses)
+      # a face of the library implements a public header
     elseif(_quoted)
       set(_bad "a library header is named by its layer's path")
     endif()

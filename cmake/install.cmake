@@ -15,6 +15,12 @@ install(FILES ${PROJECT_SOURCE_DIR}/src/api/exports.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/acekit)
 install(FILES ${PROJECT_SOURCE_DIR}/src/common/host_types.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/acekit/common)
+if(NOT WIN32)
+  # The handle-based interface, included as <acekit/acekit.h>; the Windows
+  # DLL does not carry it.
+  install(FILES ${PROJECT_SOURCE_DIR}/include/acekit/acekit.h
+          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/acekit)
+endif()
 
 install(EXPORT acekitTargets NAMESPACE acekit:: DESTINATION ${ACEKIT_CMAKE_DIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/acekitConfig.cmake.in

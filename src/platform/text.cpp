@@ -177,6 +177,46 @@ void Cp437ToUtf8(const char* src, char* dst, size_t dst_size) {
   dst[out] = '\0';
 }
 
+bool FitsCp437(const char* utf8) {
+  if (utf8 == nullptr) return true;
+  for (const auto* s = reinterpret_cast<const unsigned char*>(utf8); *s != 0;) {
+    uint32_t cp = 0;
+    const size_t len = DecodeUtf8(s, &cp);
+    if (len == 0 || UnicodeToCp437(cp) < 0) return false;
+    s += len;
+  }
+  return true;
+}
+
+bool IsMultibyteUtf8(const char* text) {
+  if (text == nullptr) return false;
+  bool multibyte = false;
+  for (const auto* s = reinterpret_cast<const unsigned char*>(text); *s != 0;) {
+    uint32_t cp = 0;
+    const size_t len = DecodeUtf8(s, &cp);
+    if (len == 0) return false;
+    multibyte |= len > 1;
+    s += len;
+  }
+  return multibyte;
+}
+
+void CopyUtf8(const char* src, char* dst, size_t dst_size) {
+  if (dst == nullptr || dst_size == 0) return;
+  if (src == nullptr) {
+    dst[0] = '\0';
+    return;
+  }
+  size_t n = std::strlen(src);
+  if (n > dst_size - 1) {
+    n = dst_size - 1;
+    // Back off over continuation bytes so no character is cut in half.
+    while (n > 0 && (static_cast<unsigned char>(src[n]) & 0xC0) == 0x80) --n;
+  }
+  std::memmove(dst, src, n);
+  dst[n] = '\0';
+}
+
 void UpperUtf8(char* text) {
   if (text == nullptr) return;
   auto* s = reinterpret_cast<unsigned char*>(text);

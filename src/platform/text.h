@@ -20,6 +20,16 @@ void Utf8ToCp437(const char* src, char* dst, size_t dst_size);
 // whole before the terminator is left out, and so is everything after it.
 // dst may equal or overlap src.
 void Cp437ToUtf8(const char* src, char* dst, size_t dst_size);
+// Names in archives on a UTF-8 system: whether every character of `utf8` is
+// valid UTF-8 that CP437 holds, so the name is stored in the OEM page; and
+// whether a stored name is valid UTF-8 with at least one multi-byte
+// character, which no name converted to CP437 is likely to be, so it is read
+// back as UTF-8.
+bool FitsCp437(const char* utf8);
+bool IsMultibyteUtf8(const char* text);
+// Copies UTF-8 text, cutting only between characters to fit dst_size (which
+// includes the terminator). dst may equal src.
+void CopyUtf8(const char* src, char* dst, size_t dst_size);
 // Upper-cases ASCII and Latin-1 letters of UTF-8 text in place (plus the
 // other lower-case letters of Windows-1252: ÿ š œ ž); every byte length stays.
 void UpperUtf8(char* text);

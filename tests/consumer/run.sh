@@ -31,6 +31,7 @@ soname=$(objdump -p "$lib" | awk '$1 == "SONAME" { print $2 }')
 [ -L "$libdir/libacekit.so.0" ] && [ -L "$libdir/libacekit.so" ] || fail "library links missing"
 [ -f "$stage/include/acekit/exports.h" ] || fail "no include/acekit/exports.h"
 [ -f "$stage/include/acekit/common/host_types.h" ] || fail "no include/acekit/common/host_types.h"
+[ -f "$stage/include/acekit/acekit.h" ] || fail "no include/acekit/acekit.h"
 [ -f "$stage/share/man/man1/acekit.1" ] || fail "no man page"
 "$stage/bin/acekit" --version >/dev/null || fail "the installed acekit does not run"
 
@@ -40,6 +41,7 @@ cmake -S "$here" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$stage" -DCMAKE_BUILD_TYP
 cmake --build "$work/cmake" >/dev/null
 mkdir "$work/run-cmake"
 "$work/cmake/consumer" "$work/run-cmake"
+"$work/cmake/threads" "$work/run-cmake"
 
 echo "== pkg-config"
 PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --exists --print-errors acekit
@@ -49,4 +51,8 @@ ${CC:-cc} -std=c99 -Wall -Werror -o "$work/consumer-pc" "$here/consumer.c" $flag
   -Wl,-rpath,"$libdir"
 mkdir "$work/run-pc"
 "$work/consumer-pc" "$work/run-pc"
+# shellcheck disable=SC2086
+${CC:-cc} -std=c99 -Wall -Werror -o "$work/threads-pc" "$here/threads.c" $flags -lpthread \
+  -Wl,-rpath,"$libdir"
+"$work/threads-pc" "$work/run-pc"
 echo "consumer: both ways passed"

@@ -53,11 +53,15 @@ TEST(CodePage, Cp437BothWays) {
     const char* utf8;
     const char* oem;
     bool back;
-  } cases[] = {{"Hello, World! 0123 ~{}[]\\/:*?\"<>|", "Hello, World! 0123 ~{}[]\\/:*?\"<>|", true},
-               {"", "", true},
-               {"café über straße Ä", "caf\202 \201ber stra\341e \216", true},
-               {"a€b", "a?b", false},
-               {"€uro é", "?uro \x82", false}};
+  } cases[] = {
+    {"Hello, World! 0123 ~{}[]\\/:*?\"<>|", "Hello, World! 0123 ~{}[]\\/:*?\"<>|", true},
+    {"", "", true},
+    {"café über straße Ä", "caf\202 \201ber stra\341e \216", true},
+#if defined(_WIN32)
+    {"a€b", "a?b", false},
+    {"€uro é", "?uro \x82", false},
+#endif
+  };
   for (const auto& c : cases) {
     EXPECT_EQ(ToOem(Ansi(c.utf8)), c.oem) << c.utf8;
     EXPECT_TRUE(!c.back || FromOem(c.oem) == Ansi(c.utf8)) << c.utf8;
@@ -71,12 +75,40 @@ TEST(CodePage, PosixUtf8EdgesAndEveryCp437Byte) {
   EXPECT_EQ(ToOem(FromOem(all)), all);
   EXPECT_EQ(text::Cp437ToUnicode(0xFF), 0xA0u);
   EXPECT_EQ(text::UnicodeToCp437(0x20AC), -1);
-  EXPECT_EQ(ToOem("À中文.txt"), "???.txt");
   EXPECT_EQ(ToOem("\377x"), "?x");            // not UTF-8
   EXPECT_EQ(ToOem("\342\202x\303"), "??x?");  // cut sequences, one mark per byte
   std::string upper = "a\377b\303cαβγ 中";
   CharUpper(upper.data());
   EXPECT_EQ(upper, "A\377B\303Cαβγ 中");
+}
+#endif
+
+#if !defined(_WIN32)
+// A name CP437 cannot hold keeps its UTF-8 bytes, whole, and is read back
+// as it was; so is anything valid UTF-8 with a multi-byte character. Text
+// that is not UTF-8 goes the CP437 way as before.
+TEST(CodePage, PosixNamesBeyondCp437StayUtf8) {
+  const struct {
+    const char* utf8;
+    const char* stored;
+  } cases[] = {{"À中文.txt", "À中文.txt"},
+               {"a€b", "a€b"},
+               {"€uro é", "€uro é"},  // one character too many: all of it as UTF-8
+               {"café", "caf\202"},
+               {"\342\202x\303", "??x?"}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(ToOem(c.utf8), c.stored) << c.utf8;
+    if (c.stored[0] != '?') {
+      EXPECT_EQ(FromOem(c.stored), c.utf8) << c.utf8;
+    }
+  }
+  // Kept UTF-8 is cut between characters only.
+  char buf[6];
+  CharToOem("ab中文", buf, sizeof buf);
+  EXPECT_STREQ(buf, "ab中");
+  OemToChar("中文", buf, 4);
+  EXPECT_STREQ(buf, "中");
+  EXPECT_EQ(FromOem("\202\201"), "éü");  // not UTF-8: CP437
 }
 #endif
 

@@ -130,12 +130,14 @@ class StoredNames(h.TreeCase):
         self.assertIn("docs/sub/readme.txt", err)
         self.assertFalse(os.path.exists(archive))
 
-    def test_name_outside_the_code_page_is_stored_with_a_question_mark(self):
+    def test_name_outside_the_code_page_keeps_its_utf8(self):
         h.write(os.path.join(self.tree, "price€.txt"), b"42\n")
         archive = self.path("a.ace")
-        _, err = self.assertRuns("a", "-C", self.tree, archive, "price€.txt", code=1)
-        self.assertIn("price?.txt", err)
-        self.assertEqual(names(h.list_json(archive)), {"price?.txt"})
+        self.assertRuns("a", "-C", self.tree, archive, "price€.txt")
+        self.assertEqual(names(h.list_json(archive)), {"price€.txt"})
+        out = self.path("out")
+        self.assertRuns("x", "-o", out, archive)
+        self.assertEqual(h.read(os.path.join(out, "price€.txt")), b"42\n")
 
     def test_paths_above_the_working_directory_are_refused(self):
         archive = self.path("a.ace")

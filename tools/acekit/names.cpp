@@ -81,8 +81,8 @@ void Encode(uint32_t cp, std::string& out) {
   }
 }
 
-// The characters as the archive will hold them.
-std::vector<uint32_t> StoredChars(std::string_view utf8, bool* lossy) {
+// The characters as CP437 holds them, '?' for the others.
+std::vector<uint32_t> Cp437Chars(std::string_view utf8, bool* lossy) {
   bool invalid = false;
   std::vector<uint32_t> chars = Decode(utf8, &invalid);
   bool replaced = invalid;
@@ -94,6 +94,27 @@ std::vector<uint32_t> StoredChars(std::string_view utf8, bool* lossy) {
   }
   if (lossy) *lossy = replaced;
   return chars;
+}
+
+// Valid UTF-8 that CP437 cannot hold: the library stores such a name as its
+// UTF-8 bytes, so it reads back unchanged.
+bool KeptAsUtf8(std::string_view utf8) {
+  bool invalid = false;
+  const std::vector<uint32_t> chars = Decode(utf8, &invalid);
+  if (invalid) return false;
+  for (uint32_t c : chars) {
+    if (Cp437Byte(c) < 0) return true;
+  }
+  return false;
+}
+
+// The characters as the archive will hold them.
+std::vector<uint32_t> StoredChars(std::string_view utf8, bool* lossy) {
+  if (KeptAsUtf8(utf8)) {
+    if (lossy) *lossy = false;
+    return Decode(utf8, nullptr);
+  }
+  return Cp437Chars(utf8, lossy);
 }
 
 uint32_t Upper(uint32_t c) {
@@ -117,12 +138,12 @@ std::string AsStored(std::string_view utf8, bool* lossy) {
 }
 
 size_t StoredLength(std::string_view utf8) {
-  return StoredChars(utf8, nullptr).size();
+  return KeptAsUtf8(utf8) ? utf8.size() : StoredChars(utf8, nullptr).size();
 }
 
 std::string ToCp437(std::string_view utf8, bool* lossy) {
   std::string out;
-  for (uint32_t c : StoredChars(utf8, lossy)) out += static_cast<char>(Cp437Byte(c));
+  for (uint32_t c : Cp437Chars(utf8, lossy)) out += static_cast<char>(Cp437Byte(c));
   return out;
 }
 

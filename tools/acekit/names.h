@@ -1,6 +1,6 @@
 // Names as the archive holds them. Stored names are in the archive's code
-// page (CP437) with `\` between their parts; on disk and on screen they are
-// UTF-8 with `/`.
+// page (CP437) with `\` between their parts, or in UTF-8 when CP437 cannot
+// hold them; on disk and on screen they are UTF-8 with `/`.
 #pragma once
 
 #include <string>
@@ -8,12 +8,12 @@
 
 namespace acekit_cli {
 
-// The name as the archive will hold it, in UTF-8 again: each character that
-// CP437 lacks, and each byte that is not valid UTF-8, becomes '?'.
-// *lossy tells whether anything was replaced.
+// The name as the archive will hold it, in UTF-8 again: valid UTF-8 that
+// CP437 cannot hold stays as it is; otherwise each byte that is not valid
+// UTF-8 becomes '?'. *lossy tells whether anything was replaced.
 std::string AsStored(std::string_view utf8, bool* lossy);
 
-// Number of bytes the name takes in CP437 (one per character).
+// Number of bytes the stored name takes.
 size_t StoredLength(std::string_view utf8);
 
 // UTF-8 text in CP437, '?' for what CP437 lacks (comments are written in

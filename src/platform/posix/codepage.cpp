@@ -1,14 +1,25 @@
 // posix backend: the "ANSI" code page is UTF-8, the "OEM" code page CP437.
+// A name CP437 cannot hold is kept as its UTF-8 bytes rather than losing
+// characters to '?', and such bytes are recognised again on the way back, so
+// names travel between UTF-8 systems unchanged.
 #include "platform/platform.h"
 #include "platform/text.h"
 
 namespace acekit::platform {
 
 void CharToOem(const char* src, char* dst, size_t dst_size) {
+  if (src != nullptr && !text::FitsCp437(src) && text::IsMultibyteUtf8(src)) {
+    text::CopyUtf8(src, dst, dst_size);
+    return;
+  }
   text::Utf8ToCp437(src, dst, dst_size);
 }
 
 void OemToChar(const char* src, char* dst, size_t dst_size) {
+  if (text::IsMultibyteUtf8(src)) {
+    text::CopyUtf8(src, dst, dst_size);
+    return;
+  }
   text::Cp437ToUtf8(src, dst, dst_size);
 }
 

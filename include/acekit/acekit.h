@@ -1,0 +1,165 @@
+/* acekit: reading, writing and changing ACE archives.
+ *
+ * C-compatible (C99). Every piece of state lives in the handles below, so
+ * different handles may be used from different threads at the same time; a
+ * single handle must not be used by two threads at once. Nothing here shares
+ * state with the host interface of exports.h.
+ *
+ * Conventions:
+ *  - Every function that can fail returns 0 (or a count, where said) on
+ *    success and a negative ACEKIT_E_... code on failure. acekit_strerror()
+ *    gives a fixed English text for a code, acekit_last_error() the message of
+ *    a handle's last failure with the path involved and the system's reason.
+ *  - Names inside archives are UTF-8 with '/' between parts. Disk paths are
+ *    the system's (UTF-8 on POSIX) and may have any length.
+ *  - Sizes are 64-bit, times are Unix seconds (UTC). The archive format
+ *    itself keeps sizes below 4 GB and times to two seconds from 1980 to 2107.
+ *  - Nothing is thrown, nothing is printed, nothing is read from the
+ *    environment. */
+#ifndef ACEKIT_ACEKIT_H
+#define ACEKIT_ACEKIT_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if !defined(_WIN32) && defined(ACEKIT_BUILDING_LIBRARY)
+#define ACEKIT_PUBLIC __attribute__((visibility("default")))
+#else
+/* The Windows DLL exports the host interface of exports.h only. */
+#define ACEKIT_PUBLIC
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Errors ------------------------------------------------------------ */
+enum {
+  ACEKIT_OK = 0,
+  ACEKIT_E_INVALID = -1,      /* a null or malformed argument, or a call out of order */
+  ACEKIT_E_NOMEM = -2,        /* out of memory */
+  ACEKIT_E_OPEN = -3,         /* a file or directory cannot be opened or created */
+  ACEKIT_E_READ = -4,         /* a read failed or ended early */
+  ACEKIT_E_WRITE = -5,        /* a write failed (disk full) */
+  ACEKIT_E_NOT_ARCHIVE = -6,  /* no archive header found */
+  ACEKIT_E_CORRUPT = -7,      /* damaged headers or data */
+  ACEKIT_E_CRC = -8,          /* the data does not match its checksum */
+  ACEKIT_E_ENCRYPTED = -9,    /* encrypted entries cannot be read */
+  ACEKIT_E_UNSUPPORTED = -10, /* a method or archive kind this library does not handle */
+  ACEKIT_E_CANCELLED = -11,   /* a progress or sink callback asked to stop */
+  ACEKIT_E_EXISTS = -12,      /* the entry is there already */
+  ACEKIT_E_NOT_FOUND = -13,   /* no such file or entry */
+  ACEKIT_E_UNSAFE = -14,      /* extraction would leave the target folder */
+  ACEKIT_E_TOO_LARGE = -15,   /* a size, name or comment beyond what the format holds */
+  ACEKIT_E_READ_ONLY = -16    /* the archive is locked against changes */
+};
+
+const char* acekit_version(void) ACEKIT_PUBLIC;
+const char* acekit_strerror(int code) ACEKIT_PUBLIC;
+/* The message of the handle's last failure ("" when none). With a null
+ * handle: the calling thread's last failed open or create, which leaves no
+ * handle behind. Valid until the next call on that handle (or thread). */
+const char* acekit_last_error(const void* handle) ACEKIT_PUBLIC;
+
+/* Progress of long work: `percent` of the current entry, 0..100. Return
+ * non-zero to cancel; the call then fails with ACEKIT_E_CANCELLED. */
+typedef int (*acekit_progress)(void* ctx, int percent);
+
+/* ---- Reading ----------------------------------------------------------- */
+typedef struct acekit_reader acekit_reader;
+typedef struct acekit_entry {
+  const char* name; /* UTF-8, '/'-separated, valid until the next call on the reader */
+  uint64_t size, packed_size;
+  int64_t mtime;              /* Unix seconds, UTC */
+  uint32_t crc32, attributes; /* crc32: the common CRC-32; attributes: the DOS bits as stored */
+  int is_dir, is_encrypted;
+  const char* comment; /* UTF-8 or NULL */
+} acekit_entry;
+
+int acekit_reader_open(acekit_reader** r, const char* path) ACEKIT_PUBLIC;
+/* 1: *e describes the next entry; 0: no more entries; <0: error. */
+int acekit_reader_next(acekit_reader* r, acekit_entry* e) ACEKIT_PUBLIC;
+/* Receives decoded data; non-zero stops the read with ACEKIT_E_CANCELLED. */
+typedef int (*acekit_sink)(void* ctx, const void* data, size_t n);
+/* Decodes the entry the last acekit_reader_next returned into `sink` and
+ * checks its CRC; ACEKIT_E_CRC when it does not match (the sink has seen the
+ * data by then). Entries may be skipped without reading them. */
+int acekit_reader_read(acekit_reader* r, acekit_sink sink, void* ctx) ACEKIT_PUBLIC;
+/* Extracts the entry the last acekit_reader_next returned below `dir`, under
+ * its name (see acekit_reader_extract_all for the rules). */
+int acekit_reader_extract(acekit_reader* r, const char* dir, unsigned flags) ACEKIT_PUBLIC;
+/* Extracts every entry not yet returned by acekit_reader_next (after open:
+ * the whole archive) below `dir`, which is created when missing. Names are
+ * confined to `dir`: an absolute name or one with a ".." part fails with
+ * ACEKIT_E_UNSAFE, and so does a path that would pass through a symbolic
+ * link inside `dir`. Each file is decoded into a temporary file beside its
+ * target and renamed into place only after its CRC matched; an existing file
+ * is replaced unless ACEKIT_EXTRACT_KEEP is given. Returns the number of
+ * files and directories written, or <0 at the first failure. */
+#define ACEKIT_EXTRACT_KEEP 1u
+int acekit_reader_extract_all(acekit_reader* r, const char* dir, unsigned flags) ACEKIT_PUBLIC;
+const char* acekit_reader_comment(acekit_reader* r) ACEKIT_PUBLIC; /* main comment, UTF-8 or NULL */
+int acekit_reader_is_solid(acekit_reader* r) ACEKIT_PUBLIC;        /* 1 solid, 0 not */
+int acekit_reader_set_progress(acekit_reader* r, acekit_progress fn, void* ctx) ACEKIT_PUBLIC;
+void acekit_reader_close(acekit_reader* r) ACEKIT_PUBLIC;
+
+/* ---- Writing a new archive --------------------------------------------- */
+typedef struct acekit_writer acekit_writer;
+typedef struct acekit_options {
+  uint32_t dictionary_kb; /* 64, 128, 256, 512 or 1024; 0: 64 */
+  int level;              /* 1 (fastest) .. 4 (best); 0: 1 */
+  int solid;              /* non-zero: one stream for every file, ordered by type */
+  int threads;            /* 0: the library's choice */
+} acekit_options;
+
+/* Starts a new archive at `path`. It is built in a temporary file beside
+ * `path` (named .acekit-...) and takes the name only at finish, replacing a
+ * file that was there. NULL o: the defaults. */
+int acekit_writer_create(acekit_writer** w, const char* path,
+                         const acekit_options* o) ACEKIT_PUBLIC;
+/* Adds a file or (as an entry of its own) a directory from disk; its time
+ * and attributes come from disk. */
+int acekit_writer_add_file(acekit_writer* w, const char* disk_path, const char* name) ACEKIT_PUBLIC;
+/* attributes: DOS bits; 0 gives 0x20 (archive). Entries stay below 2 GB. */
+int acekit_writer_add_memory(acekit_writer* w, const char* name, const void* data, size_t n,
+                             int64_t mtime, uint32_t attributes) ACEKIT_PUBLIC;
+int acekit_writer_add_directory(acekit_writer* w, const char* name, int64_t mtime) ACEKIT_PUBLIC;
+/* The main comment (NULL or "": none), at most 32766 bytes. It is written
+ * at finish by the rewrite the host interface uses, which needs the target
+ * path to stay below 240 bytes (ACEKIT_E_TOO_LARGE otherwise). */
+int acekit_writer_set_comment(acekit_writer* w, const char* utf8) ACEKIT_PUBLIC;
+int acekit_writer_set_progress(acekit_writer* w, acekit_progress fn, void* ctx) ACEKIT_PUBLIC;
+/* Completes the archive and publishes it atomically; frees w either way.
+ * On failure nothing is left behind and acekit_last_error(NULL) tells why. */
+int acekit_writer_finish(acekit_writer* w) ACEKIT_PUBLIC;
+/* Leaves nothing behind; frees w. */
+void acekit_writer_abort(acekit_writer* w) ACEKIT_PUBLIC;
+
+/* ---- Changing an existing archive -------------------------------------- */
+/* Every change rebuilds the archive into a temporary file beside it and
+ * swaps it in, so a failure leaves the archive as it was. New data is
+ * compressed with the archive's own dictionary; `o` gives the level. The
+ * rebuilding engine keeps paths in fixed buffers: the archive's path must
+ * stay below 245 bytes (ACEKIT_E_TOO_LARGE otherwise). */
+typedef struct acekit_editor acekit_editor;
+int acekit_editor_open(acekit_editor** e, const char* path, const acekit_options* o) ACEKIT_PUBLIC;
+/* Adds a file or directory from disk, replacing an entry of the same name
+ * (names compare without regard to case). The last part of `name` must be
+ * the file's own name; the parts in front of it may be anything. */
+int acekit_editor_add_file(acekit_editor* e, const char* disk_path, const char* name) ACEKIT_PUBLIC;
+/* Removes the entries named (ACEKIT_E_NOT_FOUND when none is). */
+int acekit_editor_delete(acekit_editor* e, const char* name) ACEKIT_PUBLIC;
+/* Adds an empty directory entry of one level, such as "docs"
+ * (ACEKIT_E_EXISTS when there is one). */
+int acekit_editor_add_directory(acekit_editor* e, const char* name) ACEKIT_PUBLIC;
+int acekit_editor_set_comment(acekit_editor* e, const char* utf8) ACEKIT_PUBLIC;
+int acekit_editor_set_entry_comment(acekit_editor* e, const char* name,
+                                    const char* utf8) ACEKIT_PUBLIC;
+int acekit_editor_set_progress(acekit_editor* e, acekit_progress fn, void* ctx) ACEKIT_PUBLIC;
+void acekit_editor_close(acekit_editor* e) ACEKIT_PUBLIC;
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ACEKIT_ACEKIT_H */

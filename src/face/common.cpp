@@ -1,0 +1,271 @@
+// Errors, names, times and temporary names shared by the handles.
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "face/face.h"
+#include "format/header_search.h"
+#include "format/names.h"
+#include "format/records.h"
+#include "ops/comments.h"
+#include "ops/compress_one.h"
+#include "platform/beneath.h"
+#include "platform/platform.h"
+
+namespace acekit::face {
+namespace {
+
+// Failed opens and creates leave no handle to ask, so their message is kept
+// per thread.
+thread_local std::string g_thread_error;
+
+constexpr int64_t kEpochDelta = 11644473600LL;  // 1601-01-01 to 1970-01-01
+constexpr uint64_t kTicksPerSecond = 10000000ULL;
+
+int32_t ACEKIT_CALL ProgressTrampoline(ArcContext ctx, int32_t percent, int32_t) {
+  auto* h = reinterpret_cast<Handle*>(ctx);
+  if (percent < 0 || h->progress == nullptr) return 1;  // phase announcements
+  return h->progress(h->progress_ctx, percent) != 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int CodeOf(uint32_t status) {
+  switch (status) {
+    case kOk:
+      return ACEKIT_OK;
+    case kNotFound:
+      return ACEKIT_E_NOT_FOUND;
+    case kOpenFailed:
+    case kWorkDirFailed:
+      return ACEKIT_E_OPEN;
+    case kSizeFailed:
+      return ACEKIT_E_READ;
+    case kNoMemory:
+      return ACEKIT_E_NOMEM;
+    case kShortWrite:
+    case kWorkDirShortWrite:
+      return ACEKIT_E_WRITE;
+    case kCancelled:
+      return ACEKIT_E_CANCELLED;
+    case kDirExists:
+      return ACEKIT_E_EXISTS;
+    case kBadDirName:
+    case kNothingToAdd:
+      return ACEKIT_E_INVALID;
+    case kReadOnlyArchive:
+      return ACEKIT_E_READ_ONLY;
+    case kFileCommentTooLong:
+    case kMainCommentTooLong:
+      return ACEKIT_E_TOO_LARGE;
+    case kEncryptedRebuild:
+    case kEncryptedEntry:
+      return ACEKIT_E_ENCRYPTED;
+    case kCrcMismatch:
+      return ACEKIT_E_CRC;
+    case kNoMainHeader:
+      return ACEKIT_E_NOT_ARCHIVE;
+    case kUnsupported:
+    case kNotSupported:
+      return ACEKIT_E_UNSUPPORTED;
+    default:
+      return ACEKIT_E_CORRUPT;
+  }
+}
+
+int Fail(Handle* h, int code, const std::string& what, const std::string& path, bool with_reason) {
+  std::string msg = what;
+  if (!path.empty()) msg += " '" + path + "'";
+  msg += ": ";
+  std::string reason = with_reason ? platform::SystemReason() : std::string();
+  msg += reason.empty() ? std::string(acekit_strerror(code)) : reason;
+  (h != nullptr ? h->error : g_thread_error) = std::move(msg);
+  return code;
+}
+
+void KeepForThread(const std::string& message) {
+  g_thread_error = message;
+}
+
+int FailStatus(Handle* h, uint32_t status, const std::string& what, const std::string& path) {
+  const int code = CodeOf(status);
+  const bool system = code == ACEKIT_E_OPEN || code == ACEKIT_E_READ || code == ACEKIT_E_WRITE;
+  return Fail(h, code, what, path, system);
+}
+
+ProgressHook ProgressFor(Handle* h) {
+  // Installed whether or not a callback is set yet: the engines take the
+  // hook when they are set up, the callback may come later.
+  ProgressHook hook;
+  hook.proc = &ProgressTrampoline;
+  hook.ctx = reinterpret_cast<ArcContext>(h);
+  return hook;
+}
+
+OpState::~OpState() {
+  platform::Free(arc.main_comment);
+}
+
+uint32_t OpenArchiveState(ArcState& arc, const char* path) {
+  if (platform::KindOf(path) != platform::Kind::kFile && !platform::IsExistingFile(path)) {
+    return kNotFound;
+  }
+  const platform::Handle h = platform::Open(path, 'r');
+  if (h == platform::kBadHandle) return kOpenFailed;
+  if (!FindMainHeader(h, arc)) {
+    const uint32_t st = arc.status == kOk ? kNoMainHeader : arc.status;
+    platform::Close(h);
+    return st == kOpenFailed || st == kSizeFailed ? st : kNoMainHeader;
+  }
+  ops::ReadMainComment(arc, h);
+  // Not finding an entry is an empty archive; failing to read is not.
+  FindFirstFileHeader(h, arc);
+  platform::Close(h);
+  if (arc.status != kOk) return arc.status;
+  CopyText(arc.archive_name, sizeof arc.archive_name, path);
+  return kOk;
+}
+
+bool StoredName(const char* utf8, std::string* stored, std::string* why) {
+  if (utf8 == nullptr) return *why = "no name", false;
+  std::string name(utf8);
+  std::string out;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find('/', start);
+    if (end == std::string::npos) end = name.size();
+    const std::string part = name.substr(start, end - start);
+    if (part == "..") return *why = "a name may not climb out with '..'", false;
+    if (part.find('\\') != std::string::npos) return *why = "'\\' in a name", false;
+    if (part.size() >= 2 && part[1] == ':' && start == 0) {
+      return *why = "a name may not start with a drive", false;
+    }
+    if (!part.empty() && part != ".") {
+      if (!out.empty()) out += '\\';
+      out += part;
+    }
+    start = end + 1;
+  }
+  if (out.empty()) return *why = "empty name", false;
+  std::vector<char> oem(out.size() + 1);
+  platform::CharToOem(out.c_str(), oem.data(), oem.size());
+  if (std::strlen(oem.data()) > kStoredNameMax) {
+    return *why = "a name longer than 255 bytes as stored", false;
+  }
+  *stored = std::move(out);
+  return true;
+}
+
+std::string NameFromStored(const char* raw, size_t n) {
+  std::string oem(raw, n);
+  oem.resize(std::strlen(oem.c_str()));
+  std::vector<char> text(oem.size() * 3 + 1);
+  platform::OemToChar(oem.c_str(), text.data(), text.size());
+  std::string name(text.data());
+  for (char& c : name) {
+    if (c == '\\') c = '/';
+  }
+  while (!name.empty() && name.back() == '/') name.pop_back();
+  return name;
+}
+
+bool PackTime(int64_t unix_seconds, uint32_t* packed) {
+  if (unix_seconds < 0 || unix_seconds > 5000000000LL) return false;
+  const auto ticks = static_cast<uint64_t>(unix_seconds + kEpochDelta) * kTicksPerSecond;
+  const FindTime t{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
+  return ops::PackedLocalTime(t, packed);
+}
+
+int64_t UnpackTime(uint32_t packed) {
+  FindTime t{};
+  if (!platform::DosTimeToFileTime(packed, &t)) return 0;
+  const uint64_t ticks = (static_cast<uint64_t>(t.high) << 32) | t.low;
+  return static_cast<int64_t>(ticks / kTicksPerSecond) - kEpochDelta;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const size_t sep = path.find_last_of("/\\");
+  if (sep == std::string::npos) return {};
+  return path.substr(0, sep + 1);
+}
+
+std::string TempNameBeside(const std::string& path) {
+  static std::atomic<uint32_t> counter{0};
+  const std::string dir = DirectoryOf(path);
+  uint64_t seed =
+      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+      reinterpret_cast<uintptr_t>(&path);
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    seed = seed * 6364136223846793005ULL + 1442695040888963407ULL + counter.fetch_add(1);
+    char tail[32];
+    std::snprintf(tail, sizeof tail, ".acekit-%08x", static_cast<uint32_t>(seed >> 32));
+    std::string name = dir + tail;
+    if (platform::KindOf(name.c_str()) == platform::Kind::kMissing) return name;
+  }
+  return {};
+}
+
+}  // namespace acekit::face
+
+using acekit::face::Handle;
+
+extern "C" {
+
+ACEKIT_PUBLIC const char* acekit_version(void) {
+  return ACEKIT_VERSION_TEXT;
+}
+
+ACEKIT_PUBLIC const char* acekit_strerror(int code) {
+  switch (code) {
+    case ACEKIT_OK:
+      return "success";
+    case ACEKIT_E_INVALID:
+      return "invalid argument";
+    case ACEKIT_E_NOMEM:
+      return "out of memory";
+    case ACEKIT_E_OPEN:
+      return "cannot open or create the file";
+    case ACEKIT_E_READ:
+      return "read error";
+    case ACEKIT_E_WRITE:
+      return "write error (disk full?)";
+    case ACEKIT_E_NOT_ARCHIVE:
+      return "not an archive";
+    case ACEKIT_E_CORRUPT:
+      return "damaged archive";
+    case ACEKIT_E_CRC:
+      return "checksum mismatch";
+    case ACEKIT_E_ENCRYPTED:
+      return "encrypted entry";
+    case ACEKIT_E_UNSUPPORTED:
+      return "unsupported method or archive";
+    case ACEKIT_E_CANCELLED:
+      return "cancelled";
+    case ACEKIT_E_EXISTS:
+      return "entry exists";
+    case ACEKIT_E_NOT_FOUND:
+      return "not found";
+    case ACEKIT_E_UNSAFE:
+      return "unsafe path";
+    case ACEKIT_E_TOO_LARGE:
+      return "too large for the archive format";
+    case ACEKIT_E_READ_ONLY:
+      return "archive is locked";
+    default:
+      return "unknown error";
+  }
+}
+
+ACEKIT_PUBLIC const char* acekit_last_error(const void* handle) {
+  if (handle == nullptr) return acekit::face::g_thread_error.c_str();
+  const auto* h = static_cast<const Handle*>(handle);
+  if (h->magic != acekit::face::kReaderMagic && h->magic != acekit::face::kWriterMagic &&
+      h->magic != acekit::face::kEditorMagic) {
+    return "not an acekit handle";
+  }
+  return h->error.c_str();
+}
+
+}  // extern "C"

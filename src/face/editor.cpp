@@ -1,0 +1,224 @@
+// Changing an existing archive: every call runs one of the rebuilding
+// operations of the host interface on a state of the handle's own, so the
+// archive changes exactly as the host interface would change it, and a
+// failure leaves it as it was.
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "face/face.h"
+#include "format/names.h"
+#include "ops/comments.h"
+#include "ops/create.h"
+#include "ops/delete.h"
+#include "ops/directory.h"
+#include "ops/entry_list.h"
+#include "platform/beneath.h"
+#include "platform/platform.h"
+#include "select/masks.h"
+
+namespace face = acekit::face;
+namespace platform = acekit::platform;
+namespace ops = acekit::ops;
+
+struct acekit_editor : face::Handle {
+  acekit_editor() : face::Handle(face::kEditorMagic) {}
+  std::string path;
+  int level = 1;
+};
+
+namespace {
+
+// The rebuilding operations keep the archive's name and the names of their
+// temporary files in fixed buffers; this much room is left for the latter.
+constexpr size_t kRoomForTemporaries = 16;
+
+bool Valid(acekit_editor* e) {
+  return e != nullptr && e->magic == face::kEditorMagic;
+}
+
+class MaskList {
+ public:
+  MaskList() { acekit::InitMaskList(&list_); }
+  ~MaskList() { acekit::DoneMaskList(&list_); }
+  MaskList(const MaskList&) = delete;
+  MaskList& operator=(const MaskList&) = delete;
+  bool Add(acekit::ArcState& arc, const std::string& mask) {
+    return acekit::AppendMask(arc, mask.c_str(), &list_) != 0;
+  }
+  FileMaskList* get() { return &list_; }
+
+ private:
+  FileMaskList list_{};
+};
+
+// A fresh state of the archive for one change.
+int Open(acekit_editor* e, face::OpState& st) {
+  st.settings.desc.level() = e->level;
+  st.hooks.progress = face::ProgressFor(e);
+  const uint32_t s = face::OpenArchiveState(st.arc, e->path.c_str());
+  if (s != acekit::kOk) return face::FailStatus(e, s, "opening", e->path);
+  return ACEKIT_OK;
+}
+
+int Done(acekit_editor* e, face::OpState& st, const char* what) {
+  if (st.arc.status == acekit::kOk) return ACEKIT_OK;
+  return face::FailStatus(e, st.arc.status, what, e->path);
+}
+
+int Name(acekit_editor* e, const char* name, std::string* stored) {
+  std::string why;
+  if (!face::StoredName(name, stored, &why)) {
+    return face::Fail(e, ACEKIT_E_INVALID, why, name != nullptr ? name : "");
+  }
+  return ACEKIT_OK;
+}
+
+// Whether the archive holds an entry the list names.
+int Holds(acekit_editor* e, face::OpState& st, FileMaskList* masks, bool* found) {
+  ArcFileList list{};
+  ops::BuildArchiveList(st.Context(), &list, masks, ops::ArcInfoRequest::kNever);
+  *found = false;
+  for (const ArcEntry* a = list.first; a != nullptr; a = a->next) *found |= a->is_file != 0;
+  acekit::DoneEntryList(&list);
+  if (st.arc.status != acekit::kOk) return face::FailStatus(e, st.arc.status, "listing", e->path);
+  return ACEKIT_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+ACEKIT_PUBLIC int acekit_editor_open(acekit_editor** out, const char* path,
+                                     const acekit_options* o) {
+  if (out == nullptr) return face::Fail(nullptr, ACEKIT_E_INVALID, "no handle to fill");
+  *out = nullptr;
+  if (path == nullptr) return face::Fail(nullptr, ACEKIT_E_INVALID, "no path");
+  if (std::strlen(path) + kRoomForTemporaries >= acekit::kPathSize) {
+    return face::Fail(nullptr, ACEKIT_E_TOO_LARGE, "changing needs a path shorter than 245 bytes",
+                      path);
+  }
+  if (o != nullptr && (o->level < 0 || o->level > 4)) {
+    return face::Fail(nullptr, ACEKIT_E_INVALID, "level must be 1 to 4");
+  }
+  face::OpState st;
+  if (const uint32_t s = face::OpenArchiveState(st.arc, path); s != acekit::kOk) {
+    return face::FailStatus(nullptr, s, "opening", path);
+  }
+  auto* e = new (std::nothrow) acekit_editor();
+  if (e == nullptr) return face::Fail(nullptr, ACEKIT_E_NOMEM, "opening", path);
+  e->path = path;
+  e->level = o != nullptr && o->level != 0 ? o->level : 1;
+  *out = e;
+  return ACEKIT_OK;
+}
+
+ACEKIT_PUBLIC int acekit_editor_add_file(acekit_editor* e, const char* disk_path,
+                                         const char* name) {
+  if (!Valid(e) || disk_path == nullptr) return ACEKIT_E_INVALID;
+  std::string stored;
+  if (const int rc = Name(e, name, &stored); rc < 0) return rc;
+  if (platform::KindOf(disk_path) == platform::Kind::kMissing) {
+    return face::Fail(e, ACEKIT_E_NOT_FOUND, "no such file", disk_path);
+  }
+  // The update takes a file by its own name from an input folder and puts
+  // the stored folders in front of it.
+  std::string disk(disk_path);
+  while (disk.size() > 1 && (disk.back() == '/' || disk.back() == '\\')) disk.pop_back();
+  const size_t sep = disk.find_last_of("/\\");
+  const std::string base = sep == std::string::npos ? disk : disk.substr(sep + 1);
+  const std::string folder = sep == std::string::npos ? std::string() : disk.substr(0, sep + 1);
+  const size_t ssep = stored.find_last_of('\\');
+  const std::string stored_base = ssep == std::string::npos ? stored : stored.substr(ssep + 1);
+  const std::string relative = ssep == std::string::npos ? std::string() : stored.substr(0, ssep);
+  if (base != stored_base) {
+    return face::Fail(e, ACEKIT_E_INVALID, "a changed archive stores a file under its own name",
+                      name);
+  }
+  if (folder.size() >= acekit::kPathSize || relative.size() >= acekit::kPathSize) {
+    return face::Fail(e, ACEKIT_E_TOO_LARGE, "path too long for an update", disk_path);
+  }
+  face::OpState st;
+  if (const int rc = Open(e, st); rc < 0) return rc;
+  if (st.arc.read_only != 0) return face::Fail(e, ACEKIT_E_READ_ONLY, "changing", e->path);
+  acekit::CopyText(st.settings.input_path, acekit::kPathSize, folder);
+  acekit::CopyText(st.settings.relative_path, acekit::kPathSize, relative);
+  MaskList masks;
+  if (!masks.Add(st.arc, base)) return face::Fail(e, ACEKIT_E_NOMEM, "adding", disk_path);
+  ops::CompressFileMaskList(st.Context(), masks.get());
+  return Done(e, st, "adding");
+}
+
+ACEKIT_PUBLIC int acekit_editor_delete(acekit_editor* e, const char* name) {
+  if (!Valid(e)) return ACEKIT_E_INVALID;
+  std::string stored;
+  if (const int rc = Name(e, name, &stored); rc < 0) return rc;
+  face::OpState st;
+  if (const int rc = Open(e, st); rc < 0) return rc;
+  MaskList masks;
+  if (!masks.Add(st.arc, stored)) return face::Fail(e, ACEKIT_E_NOMEM, "deleting", name);
+  bool found = false;
+  if (const int rc = Holds(e, st, masks.get(), &found); rc < 0) return rc;
+  if (!found) return face::Fail(e, ACEKIT_E_NOT_FOUND, "no entry", name);
+  ops::DeleteFileMaskList(st.Context(), masks.get());
+  return Done(e, st, "deleting from");
+}
+
+ACEKIT_PUBLIC int acekit_editor_add_directory(acekit_editor* e, const char* name) {
+  if (!Valid(e)) return ACEKIT_E_INVALID;
+  std::string stored;
+  if (const int rc = Name(e, name, &stored); rc < 0) return rc;
+  if (!ops::IsValidDirectoryName(stored.c_str())) {
+    return face::Fail(e, ACEKIT_E_INVALID, "a directory entry of one level, without ?*<>:\"|",
+                      name);
+  }
+  face::OpState st;
+  if (const int rc = Open(e, st); rc < 0) return rc;
+  ops::CreateDirectoryEntry(st.Context(), stored.c_str());
+  return Done(e, st, "adding a directory to");
+}
+
+ACEKIT_PUBLIC int acekit_editor_set_comment(acekit_editor* e, const char* utf8) {
+  if (!Valid(e)) return ACEKIT_E_INVALID;
+  face::OpState st;
+  if (const int rc = Open(e, st); rc < 0) return rc;
+  std::string text = utf8 != nullptr ? utf8 : "";
+  CommentRec rec{};
+  rec.text = text.data();
+  rec.length = static_cast<int32_t>(text.size() > 0x7FFFFFFF ? 0x7FFFFFFF : text.size());
+  ops::SetMainComment(st.Context(), &rec);
+  return Done(e, st, "setting the comment of");
+}
+
+ACEKIT_PUBLIC int acekit_editor_set_entry_comment(acekit_editor* e, const char* name,
+                                                  const char* utf8) {
+  if (!Valid(e)) return ACEKIT_E_INVALID;
+  std::string stored;
+  if (const int rc = Name(e, name, &stored); rc < 0) return rc;
+  face::OpState st;
+  if (const int rc = Open(e, st); rc < 0) return rc;
+  MaskList masks;
+  if (!masks.Add(st.arc, stored)) return face::Fail(e, ACEKIT_E_NOMEM, "commenting", name);
+  bool found = false;
+  if (const int rc = Holds(e, st, masks.get(), &found); rc < 0) return rc;
+  if (!found) return face::Fail(e, ACEKIT_E_NOT_FOUND, "no entry", name);
+  std::string text = utf8 != nullptr ? utf8 : "";
+  CommentRec rec{};
+  rec.text = text.data();
+  rec.length = static_cast<int32_t>(text.size() > 0x7FFFFFFF ? 0x7FFFFFFF : text.size());
+  ops::SetFileComments(st.Context(), masks.get(), &rec);
+  return Done(e, st, "setting an entry comment in");
+}
+
+ACEKIT_PUBLIC int acekit_editor_set_progress(acekit_editor* e, acekit_progress fn, void* ctx) {
+  if (!Valid(e)) return ACEKIT_E_INVALID;
+  e->progress = fn;
+  e->progress_ctx = ctx;
+  return ACEKIT_OK;
+}
+
+ACEKIT_PUBLIC void acekit_editor_close(acekit_editor* e) {
+  if (Valid(e)) delete e;
+}
+
+}  // extern "C"

@@ -1,0 +1,458 @@
+// Reading: a walk over the headers with the handle's own state, decoding an
+// entry on request, and extraction below a folder that nothing in the
+// archive can lead out of.
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "decompress/comment_decoder.h"
+#include "decompress/decoder.h"
+#include "face/face.h"
+#include "format/entry_list.h"
+#include "format/records.h"
+#include "ops/comments.h"
+#include "platform/beneath.h"
+#include "platform/platform.h"
+#include "platform/stream.h"
+
+namespace face = acekit::face;
+namespace platform = acekit::platform;
+namespace decompress = acekit::decompress;
+
+struct acekit_reader : face::Handle {
+  acekit_reader() : face::Handle(face::kReaderMagic) {}
+  ~acekit_reader() {
+    if (decoder != nullptr) {
+      decompress::DecoderFree(*decoder);
+      decoder->~Decoder();
+      platform::Free(decoder);
+    }
+    if (file != platform::kBadHandle) platform::Close(file);
+  }
+
+  std::string path;
+  platform::Handle file = platform::kBadHandle;
+  face::OpState state;
+  decompress::CommentDecoder comments;
+  decompress::Decoder* decoder = nullptr;  // taken on the first read
+  uint32_t entry_number = 1;
+  bool solid = false;
+  bool at_end = false;
+  // A solid stream that failed cannot be continued: every later entry
+  // depends on the bytes that were lost.
+  bool broken = false;
+  // Solid entries listed but not read yet, which the window still needs.
+  std::vector<ArcEntry> passed_over;
+  ArcEntry current{};
+  bool have_current = false;
+  bool current_decoded = false;
+  std::string name;
+  std::string comment;
+  std::string main_comment;
+};
+
+namespace {
+
+// The packed data of one entry and nothing beyond it, so a damaged entry
+// cannot make the decoder read its neighbour's bytes.
+class BoundedSource final : public acekit::ByteSource {
+ public:
+  BoundedSource(platform::Handle h, uint32_t left) : h_(h), left_(left) {}
+  int32_t Read(void* buf, uint32_t count) override {
+    if (count > left_) count = left_;
+    if (count == 0) return 0;
+    const int32_t n = platform::Read(buf, count, h_);
+    if (n > 0) left_ -= static_cast<uint32_t>(n);
+    return n;
+  }
+
+ private:
+  platform::Handle h_;
+  uint32_t left_;
+};
+
+class CallbackSink final : public acekit::ByteSink {
+ public:
+  CallbackSink(acekit_sink fn, void* ctx) : fn_(fn), ctx_(ctx) {}
+  int32_t Write(const void* buf, uint32_t count) override {
+    if (fn_ != nullptr && count != 0 && fn_(ctx_, buf, count) != 0) {
+      stopped = true;
+      return -1;
+    }
+    return static_cast<int32_t>(count);
+  }
+  bool stopped = false;
+
+ private:
+  acekit_sink fn_;
+  void* ctx_;
+};
+
+bool IsDirectory(const ArcEntry& e) {
+  return (e.attr & acekit::kAttrDirectory) != 0;
+}
+
+// Decodes one entry into `sink` (null: only to carry a solid window on).
+// Returns the engine status.
+uint32_t DecodeOne(acekit_reader* r, const ArcEntry& e, acekit::ByteSink* sink) {
+  if (e.encrypted != 0) return acekit::kEncryptedEntry;
+  if (e.orig_size > 0x7FFFFFFFu) return acekit::kUnsupported;
+  if (r->decoder == nullptr) {
+    void* memory = platform::Alloc(sizeof(decompress::Decoder));
+    if (memory == nullptr) return acekit::kNoMemory;
+    r->decoder = new (memory) decompress::Decoder();
+    if (decompress::DecoderAlloc(*r->decoder) != acekit::kOk) {
+      r->decoder->~Decoder();
+      platform::Free(memory);
+      r->decoder = nullptr;
+      return acekit::kNoMemory;
+    }
+  }
+  decompress::Decoder& d = *r->decoder;
+  d.progress.hook = face::ProgressFor(r);
+  d.progress.pending_phase = 0;
+  const uint64_t data_at = uint64_t{e.header_offset} + e.head_size + 4;
+  if (data_at > 0x7FFFFFFFu || platform::Seek(r->file, static_cast<int32_t>(data_at), 0) == -1) {
+    return acekit::kCrcMismatch;
+  }
+  BoundedSource source(r->file, e.pack_size);
+  decompress::DecoderStart(d, &source, static_cast<int32_t>(e.orig_size), r->solid, r->entry_number,
+                           e.tech_type);
+  uint32_t status = decompress::DecodeEntry(d, e.tech_type, sink);
+  if (status == acekit::kOk && d.crc != e.crc32) status = acekit::kCrcMismatch;
+  if (status == acekit::kOk) ++r->entry_number;
+  return status;
+}
+
+// Decodes the current entry into `sink` (null: only to keep a solid window
+// right). In a solid archive the entries passed over since the last one
+// decoded go through the decoder first. Returns 0 or an error code recorded
+// in the handle.
+int DecodeCurrent(acekit_reader* r, acekit::ByteSink* sink, bool* stopped) {
+  const ArcEntry& e = r->current;
+  if (r->solid && r->current_decoded) {
+    return face::Fail(r, ACEKIT_E_INVALID, "a solid entry can be read once", r->name);
+  }
+  r->current_decoded = true;
+  if (r->broken) {
+    return face::Fail(r, ACEKIT_E_CORRUPT, "an earlier entry of the solid stream failed", r->name);
+  }
+  for (const ArcEntry& skipped : r->passed_over) {
+    const uint32_t status = DecodeOne(r, skipped, nullptr);
+    if (status != acekit::kOk) {
+      r->broken = true;
+      r->passed_over.clear();
+      return face::FailStatus(r, status, "decoding an entry in front of", r->name);
+    }
+  }
+  r->passed_over.clear();
+  const uint32_t status = DecodeOne(r, e, sink);
+  if (status == acekit::kOk) return ACEKIT_OK;
+  if (r->solid) r->broken = true;
+  if (stopped != nullptr && *stopped) {
+    return face::Fail(r, ACEKIT_E_CANCELLED, "stopped by the sink while reading", r->name);
+  }
+  if (status == acekit::kShortWrite) return face::Fail(r, ACEKIT_E_WRITE, "writing", r->name);
+  if (status == acekit::kUnsupported && e.orig_size > 0x7FFFFFFFu) {
+    return face::Fail(r, ACEKIT_E_TOO_LARGE, "cannot decode", r->name);
+  }
+  return face::FailStatus(r, status, "decoding", r->name);
+}
+
+// The raw stored name of the header the record came from; the record's own
+// copy is cut at 255 bytes after conversion, the stored bytes never are.
+std::string RawName(acekit_reader* r, const ArcEntry& e) {
+  std::vector<char> raw(e.fname_size + 1, '\0');
+  const bool ok =
+      e.fname_size != 0 && e.header_offset <= 0x7FFFFFFFu - 64 &&
+      platform::Seek(r->file, static_cast<int32_t>(e.header_offset) + 35, 0) != -1 &&
+      platform::Read(raw.data(), e.fname_size, r->file) == static_cast<int32_t>(e.fname_size);
+  if (!ok) return face::NameFromStored(e.name, std::strlen(e.name));
+  return face::NameFromStored(raw.data(), e.fname_size);
+}
+
+// ---- Extraction --------------------------------------------------------
+
+#if defined(_WIN32)
+constexpr char kSep = '\\';
+#else
+constexpr char kSep = '/';
+#endif
+
+// Splits a stored name into the parts it is written under, refusing
+// anything that could reach outside the target folder.
+bool SafeParts(const std::string& stored, std::vector<std::string>* parts, std::string* why) {
+  if (stored.empty()) return *why = "empty name", false;
+  if (stored[0] == '\\' || stored[0] == '/') return *why = "absolute name", false;
+  if (stored.size() >= 2 && stored[1] == ':') return *why = "name with a drive", false;
+  size_t start = 0;
+  while (start <= stored.size()) {
+    size_t end = stored.find_first_of("\\/", start);
+    if (end == std::string::npos) end = stored.size();
+    std::string part = stored.substr(start, end - start);
+    if (part == "..") return *why = "name climbs out with '..'", false;
+#if defined(_WIN32)
+    if (part.find(':') != std::string::npos) return *why = "':' in a name", false;
+#endif
+    if (!part.empty() && part != ".") parts->push_back(std::move(part));
+    start = end + 1;
+  }
+  if (parts->empty()) return *why = "empty name", false;
+  return true;
+}
+
+// Creates `root` and the folders in front of it as needed.
+bool MakeRoot(const std::string& root) {
+  if (platform::IsExistingDirectory(root.c_str())) return true;
+  for (size_t i = 1; i <= root.size(); ++i) {
+    if (i == root.size() || root[i] == '/' || root[i] == '\\') {
+      const std::string prefix = root.substr(0, i);
+      if (!platform::IsExistingDirectory(prefix.c_str())) platform::CreateDir(prefix.c_str());
+    }
+  }
+  return platform::IsExistingDirectory(root.c_str());
+}
+
+// Walks (and creates) the folders of `parts` below `root`, never through a
+// link; the last part is taken too when `all`. Returns the path reached.
+int WalkFolders(acekit_reader* r, const std::string& root, const std::vector<std::string>& parts,
+                bool all, std::string* reached) {
+  std::string path = root;
+  const size_t n = all ? parts.size() : parts.size() - 1;
+  for (size_t i = 0; i < n; ++i) {
+    path += kSep;
+    path += parts[i];
+    switch (platform::KindOf(path.c_str())) {
+      case platform::Kind::kDirectory:
+        break;
+      case platform::Kind::kMissing:
+        if (!platform::CreateDir(path.c_str())) {
+          return face::Fail(r, ACEKIT_E_OPEN, "cannot create folder", path, true);
+        }
+        break;
+      case platform::Kind::kLink:
+        return face::Fail(r, ACEKIT_E_UNSAFE, "a link stands in the way", path);
+      default:
+        return face::Fail(r, ACEKIT_E_OPEN, "not a folder", path);
+    }
+  }
+  *reached = path;
+  return ACEKIT_OK;
+}
+
+// Writes the current entry below `root`; 1 written, 0 kept, <0 error.
+int ExtractCurrent(acekit_reader* r, const std::string& root, unsigned flags) {
+  const ArcEntry& e = r->current;
+  std::vector<std::string> parts;
+  std::string why;
+  // An entry left undecoded here is passed over by the next call, which
+  // keeps a solid window right.
+  if (!SafeParts(r->name, &parts, &why)) return face::Fail(r, ACEKIT_E_UNSAFE, why, r->name);
+  std::string folder;
+  if (IsDirectory(e)) {
+    const int rc = WalkFolders(r, root, parts, true, &folder);
+    return rc < 0 ? rc : 1;
+  }
+  if (const int rc = WalkFolders(r, root, parts, false, &folder); rc < 0) return rc;
+  const std::string target = folder + kSep + parts.back();
+  const platform::Kind kind = platform::KindOf(target.c_str());
+  const bool keep = (flags & ACEKIT_EXTRACT_KEEP) != 0 && kind != platform::Kind::kMissing;
+  if (kind == platform::Kind::kDirectory) {
+    return face::Fail(r, ACEKIT_E_EXISTS, "a folder has the name of a file", target);
+  }
+  if (keep) return 0;
+  const std::string temp = face::TempNameBeside(target);
+  const platform::Handle out =
+      temp.empty() ? platform::kBadHandle : platform::Open(temp.c_str(), 'w');
+  if (out == platform::kBadHandle) {
+    return face::Fail(r, ACEKIT_E_OPEN, "cannot create", temp.empty() ? target : temp, true);
+  }
+  acekit::FileSink sink(out);
+  const int rc = DecodeCurrent(r, &sink, nullptr);
+  if (rc < 0) {
+    platform::Close(out);
+    if (!platform::Delete(temp.c_str())) platform::Delete(temp.c_str());
+    return rc;
+  }
+  platform::SetPackedFileTime(out, e.ftime);
+  if (platform::Close(out) == 0) {
+    platform::Delete(temp.c_str());
+    return face::Fail(r, ACEKIT_E_WRITE, "cannot finish", temp, true);
+  }
+  if (!platform::RenameOver(temp.c_str(), target.c_str())) {
+    const int code = face::Fail(r, ACEKIT_E_OPEN, "cannot put in place", target, true);
+    platform::Delete(temp.c_str());
+    return code;
+  }
+  platform::SetAttributes(target.c_str(), e.attr & ~acekit::kAttrDirectory);
+  return 1;
+}
+
+bool Valid(acekit_reader* r) {
+  return r != nullptr && r->magic == face::kReaderMagic;
+}
+
+}  // namespace
+
+extern "C" {
+
+ACEKIT_PUBLIC int acekit_reader_open(acekit_reader** out, const char* path) {
+  if (out == nullptr) return face::Fail(nullptr, ACEKIT_E_INVALID, "no handle to fill");
+  *out = nullptr;
+  if (path == nullptr) return face::Fail(nullptr, ACEKIT_E_INVALID, "no path");
+  auto* r = new (std::nothrow) acekit_reader();
+  if (r == nullptr) return face::Fail(nullptr, ACEKIT_E_NOMEM, "opening", path);
+  r->path = path;
+  const uint32_t st = face::OpenArchiveState(r->state.arc, path);
+  if (st != acekit::kOk) {
+    const int code = st == acekit::kNotFound
+                         ? face::Fail(nullptr, ACEKIT_E_NOT_FOUND, "no archive", path)
+                         : face::FailStatus(nullptr, st, "opening", path);
+    delete r;
+    return code;
+  }
+  r->file = platform::Open(path, 'r');
+  if (r->file == platform::kBadHandle) {
+    const int code = face::Fail(nullptr, ACEKIT_E_OPEN, "opening", path, true);
+    delete r;
+    return code;
+  }
+  acekit::ArcState& arc = r->state.arc;
+  r->solid = arc.solid != 0;
+  arc.read_file_comments = 1;
+  arc.header_cursor = arc.first_entry_offset;
+  r->at_end = arc.first_entry_offset == 0;
+  if (arc.main_comment != nullptr && arc.main_comment_length > 0) {
+    r->main_comment.assign(arc.main_comment, static_cast<size_t>(arc.main_comment_length));
+    r->main_comment.resize(std::strlen(r->main_comment.c_str()));
+  }
+  *out = r;
+  return ACEKIT_OK;
+}
+
+ACEKIT_PUBLIC int acekit_reader_next(acekit_reader* r, acekit_entry* e) {
+  if (!Valid(r) || e == nullptr) return ACEKIT_E_INVALID;
+  if (r->have_current && r->solid && !r->current_decoded && !IsDirectory(r->current) &&
+      !r->broken) {
+    // Decoded only when a later entry is read: a listing costs no decoding.
+    try {
+      r->passed_over.push_back(r->current);
+    } catch (const std::bad_alloc&) {
+      return face::Fail(r, ACEKIT_E_NOMEM, "listing", r->path);
+    }
+  }
+  r->have_current = false;
+  if (r->at_end) return 0;
+  acekit::ArcState& arc = r->state.arc;
+  const acekit::CommentReader comments = acekit::ops::CommentReaderFor(r->comments);
+  for (;;) {
+    ArcEntry rec{};
+    arc.status = acekit::kOk;
+    const bool got = acekit::ReadNextHeader(arc, r->file, rec, comments);
+    if (!got) {
+      r->at_end = true;
+      platform::Free(rec.comment);
+      if (arc.status != acekit::kOk) {
+        return face::FailStatus(r, arc.status, "reading headers", r->path);
+      }
+      // The walk takes a failed read for the end of the archive; only the
+      // file's size tells the two apart.
+      const int32_t size = platform::Size(r->file);
+      if (arc.header_cursor < 0x80000000u &&
+          (size < 0 || arc.header_cursor < static_cast<uint32_t>(size))) {
+        return face::Fail(r, ACEKIT_E_READ, "the headers stop before the end of", r->path, true);
+      }
+      return 0;
+    }
+    if (arc.status != acekit::kOk) {
+      platform::Free(rec.comment);
+      r->at_end = true;
+      return face::Fail(r, ACEKIT_E_CORRUPT, "the archive ends inside a header", r->path);
+    }
+    if (rec.head_type != acekit::kHeadFile) {
+      platform::Free(rec.comment);
+      continue;
+    }
+    r->current = rec;
+    r->current.next = nullptr;
+    r->have_current = true;
+    r->current_decoded = false;
+    r->name = RawName(r, rec);
+    r->comment.clear();
+    if (rec.comment != nullptr) r->comment = rec.comment;
+    platform::Free(rec.comment);
+    r->current.comment = nullptr;
+    break;
+  }
+  const ArcEntry& c = r->current;
+  *e = acekit_entry{};
+  e->name = r->name.c_str();
+  e->size = c.orig_size;
+  e->packed_size = c.pack_size;
+  e->mtime = face::UnpackTime(c.ftime);
+  e->crc32 = ~c.crc32;
+  e->attributes = c.attr;
+  e->is_dir = IsDirectory(c) ? 1 : 0;
+  e->is_encrypted = c.encrypted != 0 ? 1 : 0;
+  e->comment = r->comment.empty() ? nullptr : r->comment.c_str();
+  return 1;
+}
+
+ACEKIT_PUBLIC int acekit_reader_read(acekit_reader* r, acekit_sink sink, void* ctx) {
+  if (!Valid(r)) return ACEKIT_E_INVALID;
+  if (!r->have_current) return face::Fail(r, ACEKIT_E_INVALID, "no entry to read");
+  if (IsDirectory(r->current)) return ACEKIT_OK;
+  CallbackSink out(sink, ctx);
+  return DecodeCurrent(r, &out, &out.stopped);
+}
+
+ACEKIT_PUBLIC int acekit_reader_extract(acekit_reader* r, const char* dir, unsigned flags) {
+  if (!Valid(r) || dir == nullptr) return ACEKIT_E_INVALID;
+  if (!r->have_current) return face::Fail(r, ACEKIT_E_INVALID, "no entry to extract");
+  std::string root(dir);
+  if (root.empty()) root = ".";
+  if (!MakeRoot(root)) return face::Fail(r, ACEKIT_E_OPEN, "cannot create folder", root, true);
+  const int rc = ExtractCurrent(r, root, flags);
+  return rc < 0 ? rc : ACEKIT_OK;
+}
+
+ACEKIT_PUBLIC int acekit_reader_extract_all(acekit_reader* r, const char* dir, unsigned flags) {
+  if (!Valid(r) || dir == nullptr) return ACEKIT_E_INVALID;
+  std::string root(dir);
+  if (root.empty()) root = ".";
+  if (!MakeRoot(root)) return face::Fail(r, ACEKIT_E_OPEN, "cannot create folder", root, true);
+  int written = 0;
+  acekit_entry e;
+  for (;;) {
+    const int more = acekit_reader_next(r, &e);
+    if (more < 0) return more;
+    if (more == 0) return written;
+    const int rc = ExtractCurrent(r, root, flags);
+    if (rc < 0) return rc;
+    written += rc;
+  }
+}
+
+ACEKIT_PUBLIC const char* acekit_reader_comment(acekit_reader* r) {
+  if (!Valid(r) || r->main_comment.empty()) return nullptr;
+  return r->main_comment.c_str();
+}
+
+ACEKIT_PUBLIC int acekit_reader_is_solid(acekit_reader* r) {
+  if (!Valid(r)) return ACEKIT_E_INVALID;
+  return r->solid ? 1 : 0;
+}
+
+ACEKIT_PUBLIC int acekit_reader_set_progress(acekit_reader* r, acekit_progress fn, void* ctx) {
+  if (!Valid(r)) return ACEKIT_E_INVALID;
+  r->progress = fn;
+  r->progress_ctx = ctx;
+  return ACEKIT_OK;
+}
+
+ACEKIT_PUBLIC void acekit_reader_close(acekit_reader* r) {
+  if (Valid(r)) delete r;
+}
+
+}  // extern "C"

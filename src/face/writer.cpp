@@ -1,0 +1,411 @@
+// Writing a new archive into a temporary file beside its name, with the
+// same item writers the host interface uses, so the same files and settings
+// give the same bytes. A solid archive orders its files by type, so its
+// items are gathered first and compressed at the finish.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "compress/compressor.h"
+#include "face/face.h"
+#include "format/crc32.h"
+#include "format/records.h"
+#include "ops/comments.h"
+#include "ops/compress_one.h"
+#include "ops/input_list.h"
+#include "platform/beneath.h"
+#include "platform/platform.h"
+#include "platform/stream.h"
+
+namespace face = acekit::face;
+namespace platform = acekit::platform;
+namespace ops = acekit::ops;
+
+namespace {
+
+struct Item {
+  enum Kind { kDisk, kMemory, kDirectory } kind = kDisk;
+  std::string source;  // disk path; the solid order's key for every kind
+  std::string stored;
+  std::vector<uint8_t> data;
+  uint32_t ftime = 0;
+  uint32_t attr = 0;
+};
+
+}  // namespace
+
+struct acekit_writer : face::Handle {
+  acekit_writer() : face::Handle(face::kWriterMagic) {}
+  ~acekit_writer() { Discard(); }
+  void Discard() {
+    compressor.Shutdown();
+    if (out != platform::kBadHandle) platform::Close(out);
+    out = platform::kBadHandle;
+    // A second attempt: one failed delete must not leave a half archive.
+    if (!temp.empty() && !platform::Delete(temp.c_str())) platform::Delete(temp.c_str());
+    temp.clear();
+  }
+
+  std::string target;
+  std::string temp;
+  face::OpState state;
+  acekit::Compressor compressor;
+  platform::Handle out = platform::kBadHandle;
+  bool solid = false;
+  // Kept for the parallel engine; the engine of today runs on the caller's
+  // thread.
+  int threads = 0;
+  uint16_t dict_code = 6;
+  bool broken = false;        // a failed item could not be taken back out
+  std::vector<Item> pending;  // solid archives
+  std::string comment;
+};
+
+namespace {
+
+class MemorySource final : public acekit::ByteSource {
+ public:
+  MemorySource(const uint8_t* p, size_t n) : p_(p), n_(n) {}
+  int32_t Read(void* buf, uint32_t count) override {
+    const size_t k = std::min<size_t>(count, n_ - at_);
+    if (k != 0) std::memcpy(buf, p_ + at_, k);
+    at_ += k;
+    return static_cast<int32_t>(k);
+  }
+
+ private:
+  const uint8_t* p_;
+  size_t n_;
+  size_t at_ = 0;
+};
+
+bool Valid(acekit_writer* w) {
+  return w != nullptr && w->magic == face::kWriterMagic;
+}
+
+ops::ItemWriter ItemWriterOf(acekit_writer* w) {
+  return ops::ItemWriter{w->state.arc, w->state.settings, w->state.hooks, w->compressor,
+                         w->out,       w->dict_code};
+}
+
+bool PutHeader(acekit_writer* w, const acekit::FileHeaderFields& f, const char* stored) {
+  uint8_t head[acekit::kFileHeaderFixed] = {};
+  acekit::PackFileHeaderFields(f, head);
+  if (acekit::WriteFileHeader(w->out, head, stored, w->state.settings)) return true;
+  w->state.arc.status = acekit::kShortWrite;
+  return false;
+}
+
+bool Fails(acekit_writer* w, uint32_t status) {
+  w->state.arc.status = status;
+  return false;
+}
+
+// The counterpart of the item writer for data in memory: compressed, or
+// stored when compressing does not pay. 0 on failure; in a solid chain 1
+// when the next file starts a fresh window, 2 when it continues.
+int32_t CompressMemory(acekit_writer* w, const Item& item, uint16_t flags, bool restart) {
+  acekit::FileHeaderFields f;
+  f.attr = item.attr;
+  f.tech_parm = w->dict_code;
+  f.flags = flags | acekit::kFileFlagPackSize;
+  f.ftime = item.ftime;
+  const char* stored = item.stored.c_str();
+  if (item.data.empty()) return PutHeader(w, f, stored) ? (restart ? 1 : 2) : 0;
+  const int32_t header_pos = platform::Tell(w->out);
+  if (header_pos < 0 || !PutHeader(w, acekit::FileHeaderFields{}, stored)) return 0;
+  const int32_t data_pos = platform::Tell(w->out);
+  if (data_pos < 0) return Fails(w, acekit::kOpenFailed);
+  MemorySource in(item.data.data(), item.data.size());
+  acekit::FileSink sink(w->out);
+  const auto size = static_cast<int32_t>(item.data.size());
+  w->compressor.CompressFile(&in, &sink, size, restart);
+  if (w->compressor.status() != acekit::kOk) return Fails(w, w->compressor.status());
+  f.orig_size = static_cast<uint32_t>(size);
+  bool stored_plain = false;
+  if (w->compressor.exceeded()) {
+    if (platform::Seek(w->out, data_pos, 0) == -1) return Fails(w, acekit::kOpenFailed);
+    if (platform::Write(item.data.data(), f.orig_size, w->out) != size) {
+      return Fails(w, acekit::kShortWrite);
+    }
+    f.crc32 = acekit::Crc32Update(acekit::kCrcInit, item.data.data(), item.data.size());
+    f.flags = acekit::kFileFlagPackSize;
+    f.tech_type = 0;
+    f.pack_size = f.orig_size;
+    stored_plain = true;
+  } else {
+    f.tech_type = 1;
+    f.pack_size = static_cast<uint32_t>(w->compressor.bytes_out());
+    f.crc32 = w->compressor.crc();
+  }
+  if (platform::Seek(w->out, header_pos, 0) == -1) return Fails(w, acekit::kOpenFailed);
+  if (!PutHeader(w, f, stored)) return 0;
+  if (stored_plain) {
+    if (platform::Seek(w->out, data_pos + size, 0) == -1 || !platform::Truncate(w->out)) {
+      return Fails(w, acekit::kOpenFailed);
+    }
+    return 1;
+  }
+  if (platform::Seek(w->out, 0, 2) == -1) return Fails(w, acekit::kOpenFailed);
+  return 2;
+}
+
+bool WriteDirectory(acekit_writer* w, const Item& item) {
+  acekit::FileHeaderFields f;
+  f.attr = item.attr;
+  f.tech_type = 1;
+  f.tech_parm = w->dict_code;
+  f.ftime = item.ftime;
+  return PutHeader(w, f, item.stored.c_str());
+}
+
+// Writes one item at the end of the archive, in a solid chain when given.
+// On failure the archive is cut back to where the item began, so the writer
+// stays usable; only a cut that fails too breaks it.
+int AddNow(acekit_writer* w, const Item& item, ops::SolidChain* chain) {
+  w->state.arc.status = acekit::kOk;
+  const int32_t start = platform::Tell(w->out);
+  ops::ItemWriter iw = ItemWriterOf(w);
+  int32_t r = 0;
+  const bool restart = chain == nullptr || chain->restart;
+  const uint16_t flags = chain != nullptr ? chain->flags : 0;
+  switch (item.kind) {
+    case Item::kDisk:
+      r = chain != nullptr
+              ? ops::AddOneFileSolid(iw, item.source.c_str(), item.stored.c_str(), *chain)
+              : ops::AddOneFile(iw, item.source.c_str(), item.stored.c_str());
+      break;
+    case Item::kMemory:
+      r = CompressMemory(w, item, flags, restart);
+      if (chain == nullptr && r != 0) r = 1;
+      break;
+    case Item::kDirectory:
+      r = WriteDirectory(w, item) ? (restart ? 1 : 2) : 0;
+      break;
+  }
+  if (r != 0 && w->state.arc.status == acekit::kOk) {
+    if (chain != nullptr) chain->Apply(r);
+    return ACEKIT_OK;
+  }
+  const uint32_t status =
+      w->state.arc.status != acekit::kOk ? w->state.arc.status : acekit::kOpenFailed;
+  if (start < 0 || platform::Seek(w->out, start, 0) == -1 || !platform::Truncate(w->out)) {
+    w->broken = true;
+  }
+  const std::string& shown = item.kind == Item::kDisk ? item.source : item.stored;
+  return face::FailStatus(w, status, "adding", shown);
+}
+
+int Usable(acekit_writer* w) {
+  if (w->broken)
+    return face::Fail(w, ACEKIT_E_INVALID, "an earlier failure left the archive unusable",
+                      w->target);
+  return ACEKIT_OK;
+}
+
+int CheckName(acekit_writer* w, const char* name, std::string* stored) {
+  std::string why;
+  if (!face::StoredName(name, stored, &why)) {
+    return face::Fail(w,
+                      why.find("255") != std::string::npos ? ACEKIT_E_TOO_LARGE : ACEKIT_E_INVALID,
+                      why, name != nullptr ? name : "");
+  }
+  return ACEKIT_OK;
+}
+
+int Add(acekit_writer* w, Item item) {
+  if (w->solid) {
+    w->pending.push_back(std::move(item));
+    return ACEKIT_OK;
+  }
+  return AddNow(w, item, nullptr);
+}
+
+// Gives the finished temporary archive its main comment, through the same
+// rewrite the host interface uses.
+int ApplyComment(acekit_writer* w) {
+  if (w->temp.size() + 16 >= acekit::kPathSize) {
+    return face::Fail(w, ACEKIT_E_TOO_LARGE, "a comment needs a path shorter than 240 bytes",
+                      w->target);
+  }
+  face::OpState st;
+  if (const uint32_t s = face::OpenArchiveState(st.arc, w->temp.c_str()); s != acekit::kOk) {
+    return face::FailStatus(w, s, "reopening", w->temp);
+  }
+  st.settings = w->state.settings;
+  CommentRec rec{};
+  rec.text = w->comment.data();
+  rec.length = static_cast<int32_t>(w->comment.size());
+  ops::SetMainComment(st.Context(), &rec);
+  if (st.arc.status != acekit::kOk)
+    return face::FailStatus(w, st.arc.status, "setting the comment", w->target);
+  return ACEKIT_OK;
+}
+
+int Finish(acekit_writer* w) {
+  if (const int rc = Usable(w); rc < 0) return rc;
+  if (w->solid) {
+    std::stable_sort(w->pending.begin(), w->pending.end(), [](const Item& a, const Item& b) {
+      return ops::CompareByType(a.source.c_str(), b.source.c_str()) < 0;
+    });
+    ops::SolidChain chain;
+    for (const Item& item : w->pending) {
+      if (const int rc = AddNow(w, item, &chain); rc < 0) return rc;
+    }
+  }
+  w->compressor.Shutdown();
+  const platform::Handle h = w->out;
+  w->out = platform::kBadHandle;
+  if (platform::Close(h) == 0) return face::Fail(w, ACEKIT_E_WRITE, "closing", w->temp, true);
+  if (!w->comment.empty()) {
+    if (const int rc = ApplyComment(w); rc < 0) return rc;
+  }
+  if (!platform::RenameOver(w->temp.c_str(), w->target.c_str())) {
+    return face::Fail(w, ACEKIT_E_OPEN, "cannot put the archive in place", w->target, true);
+  }
+  w->temp.clear();
+  return ACEKIT_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+ACEKIT_PUBLIC int acekit_writer_create(acekit_writer** out, const char* path,
+                                       const acekit_options* o) {
+  if (out == nullptr) return face::Fail(nullptr, ACEKIT_E_INVALID, "no handle to fill");
+  *out = nullptr;
+  if (path == nullptr || path[0] == '\0') return face::Fail(nullptr, ACEKIT_E_INVALID, "no path");
+  const acekit_options defaults{};
+  if (o == nullptr) o = &defaults;
+  const uint32_t kb = o->dictionary_kb == 0 ? 64 : o->dictionary_kb;
+  if (kb != 64 && kb != 128 && kb != 256 && kb != 512 && kb != 1024) {
+    return face::Fail(nullptr, ACEKIT_E_INVALID, "dictionary must be 64, 128, 256, 512 or 1024 KB");
+  }
+  if (o->level < 0 || o->level > 4 || o->threads < 0) {
+    return face::Fail(nullptr, ACEKIT_E_INVALID, "level must be 1 to 4");
+  }
+  std::unique_ptr<acekit_writer> w(new (std::nothrow) acekit_writer());
+  if (!w) return face::Fail(nullptr, ACEKIT_E_NOMEM, "creating", path);
+  w->target = path;
+  w->solid = o->solid != 0;
+  w->threads = o->threads;
+  acekit::ArcerDesc& desc = w->state.settings.desc;
+  desc.dict_kb() = static_cast<int32_t>(kb);
+  desc.level() = o->level == 0 ? 1 : o->level;
+  desc.mode() = w->solid ? 4 : 0;
+  w->state.hooks.progress = face::ProgressFor(w.get());
+  w->temp = face::TempNameBeside(w->target);
+  if (w->temp.empty())
+    return face::Fail(nullptr, ACEKIT_E_OPEN, "no free temporary name beside", path);
+  w->out = platform::Open(w->temp.c_str(), 'w');
+  if (w->out == platform::kBadHandle) {
+    w->temp.clear();
+    return face::Fail(nullptr, ACEKIT_E_OPEN, "creating", path, true);
+  }
+  uint8_t head[acekit::kMainHeaderBytes];
+  const void* extra = w->solid ? nullptr : acekit::kNormalArchiveExtra;
+  const uint32_t extra_size = w->solid ? 0 : acekit::kNormalArchiveExtraSize;
+  acekit::BuildMainHeader(head, extra, extra_size, w->solid ? acekit::kMainFlagSolid : 0);
+  if (platform::Write(head, sizeof head, w->out) != static_cast<int32_t>(sizeof head) ||
+      (extra_size != 0 &&
+       platform::Write(extra, extra_size, w->out) != static_cast<int32_t>(extra_size))) {
+    return face::Fail(nullptr, ACEKIT_E_WRITE, "writing", path, true);
+  }
+  int32_t dict = desc.dict_kb();
+  if (!w->compressor.Setup(&dict, desc.level()))
+    return face::Fail(nullptr, ACEKIT_E_NOMEM, "compressor");
+  w->compressor.SetProgress(w->state.hooks.progress);
+  w->dict_code = acekit::DictionaryCode(w->compressor.dict_kb());
+  *out = w.release();
+  return ACEKIT_OK;
+}
+
+ACEKIT_PUBLIC int acekit_writer_add_file(acekit_writer* w, const char* disk_path,
+                                         const char* name) {
+  if (!Valid(w) || disk_path == nullptr) return ACEKIT_E_INVALID;
+  if (const int rc = Usable(w); rc < 0) return rc;
+  Item item;
+  if (const int rc = CheckName(w, name, &item.stored); rc < 0) return rc;
+  const platform::Kind kind = platform::KindOf(disk_path);
+  if (kind == platform::Kind::kMissing) {
+    return face::Fail(w, ACEKIT_E_NOT_FOUND, "no such file", disk_path);
+  }
+  item.source = disk_path;
+  return Add(w, std::move(item));
+}
+
+ACEKIT_PUBLIC int acekit_writer_add_memory(acekit_writer* w, const char* name, const void* data,
+                                           size_t n, int64_t mtime, uint32_t attributes) {
+  if (!Valid(w) || (data == nullptr && n != 0)) return ACEKIT_E_INVALID;
+  if (const int rc = Usable(w); rc < 0) return rc;
+  Item item;
+  item.kind = Item::kMemory;
+  if (const int rc = CheckName(w, name, &item.stored); rc < 0) return rc;
+  if (n > 0x7FFFFFFFu) return face::Fail(w, ACEKIT_E_TOO_LARGE, "entry of 2 GB or more", name);
+  if (!face::PackTime(mtime, &item.ftime)) {
+    return face::Fail(w, ACEKIT_E_INVALID, "time outside 1980 to 2107", name);
+  }
+  item.attr = (attributes == 0 ? platform::kAttrArchive : attributes) & ~acekit::kAttrDirectory;
+  try {
+    item.data.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + n);
+  } catch (const std::bad_alloc&) {
+    return face::Fail(w, ACEKIT_E_NOMEM, "holding", name);
+  }
+  item.source = item.stored;
+  return Add(w, std::move(item));
+}
+
+ACEKIT_PUBLIC int acekit_writer_add_directory(acekit_writer* w, const char* name, int64_t mtime) {
+  if (!Valid(w)) return ACEKIT_E_INVALID;
+  if (const int rc = Usable(w); rc < 0) return rc;
+  Item item;
+  item.kind = Item::kDirectory;
+  if (const int rc = CheckName(w, name, &item.stored); rc < 0) return rc;
+  if (!face::PackTime(mtime, &item.ftime)) {
+    return face::Fail(w, ACEKIT_E_INVALID, "time outside 1980 to 2107", name);
+  }
+  item.attr = acekit::kAttrDirectory;
+  // Short directory names keep their separator, as the host interface
+  // stores them.
+  if (item.stored.size() < 3) item.stored += '\\';
+  item.source = item.stored;
+  return Add(w, std::move(item));
+}
+
+ACEKIT_PUBLIC int acekit_writer_set_comment(acekit_writer* w, const char* utf8) {
+  if (!Valid(w)) return ACEKIT_E_INVALID;
+  const std::string text = utf8 != nullptr ? utf8 : "";
+  if (text.size() > static_cast<size_t>(ops::kMainCommentMax)) {
+    return face::Fail(w, ACEKIT_E_TOO_LARGE, "comment longer than 32766 bytes");
+  }
+  w->comment = text;
+  return ACEKIT_OK;
+}
+
+ACEKIT_PUBLIC int acekit_writer_set_progress(acekit_writer* w, acekit_progress fn, void* ctx) {
+  if (!Valid(w)) return ACEKIT_E_INVALID;
+  w->progress = fn;
+  w->progress_ctx = ctx;
+  return ACEKIT_OK;
+}
+
+ACEKIT_PUBLIC int acekit_writer_finish(acekit_writer* w) {
+  if (!Valid(w)) return ACEKIT_E_INVALID;
+  const int rc = Finish(w);
+  if (rc < 0) {
+    // The handle goes; its message stays readable for the thread.
+    face::KeepForThread(w->error);
+  }
+  delete w;
+  return rc;
+}
+
+ACEKIT_PUBLIC void acekit_writer_abort(acekit_writer* w) {
+  if (Valid(w)) delete w;
+}
+
+}  // extern "C"
