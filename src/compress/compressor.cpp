@@ -1,6 +1,7 @@
 #include "compress/compressor.h"
 
 #include "format/crc32.h"
+#include "platform/thread.h"
 
 namespace acekit {
 namespace {
@@ -28,10 +29,12 @@ bool Compressor::Setup(int32_t* dict_kb, int32_t level) {
   }
   coder_ = &compress::CoderFor(shape);
   match_.budget = compress::LevelBudget(level_);
+  threads_ = platform::ThreadCount();
   return true;
 }
 
 void Compressor::Shutdown() {
+  StopParallel();
   compress::FreeMatchBuffers(match_);
   io_.FreeBuffer();
   blocks_.FreeTables();
@@ -73,7 +76,7 @@ void Compressor::CompressFile(ByteSource* source, ByteSink* sink, int32_t size, 
   ResetSymbolBuffer();
   ResetBitWriter();
   SetInputSize(size);
-  RunCoder();
+  if (threads_ <= 1 || !RunSegments()) RunCoder();
   CloseStream();
 }
 

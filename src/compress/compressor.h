@@ -16,6 +16,12 @@
 // false continues the previous file's window.
 //
 // The single steps are public too, for callers that need to interleave them.
+//
+// With more than one thread (platform::ThreadCount, asked at Setup), the
+// part of a file past its first slide is parsed by workers, one D-byte
+// segment each, and coded here in order: the output, the reads, the
+// progress reports and the state left for the next file of a solid run are
+// those of the serial coder.
 #pragma once
 
 #include <cstdint>
@@ -76,14 +82,27 @@ class Compressor {
 
   // For tests.
   compress::MatchState& match_state() { return match_; }
+  int threads() const { return threads_; }
 
  private:
+  struct Parallel;
+  // Codes the rest of the file with workers, when it reaches past the next
+  // slide and they can be had; false leaves everything to RunCoder.
+  bool RunSegments();
+  bool StartParallel();
+  void StopParallel();
+  // Codes one parse's record into blocks; returns the input coded after it.
+  int32_t CodeRecord(const compress::ParseRecord& rec, int first_segment, int failed_segment,
+                     int32_t offset);
+
   compress::MatchState match_;
   compress::StreamIo io_;
   compress::BlockCoder blocks_;
   const compress::CoderEntry* coder_ = nullptr;
   int32_t level_ = 1;
   bool started_ = false;
+  int threads_ = 1;
+  Parallel* par_ = nullptr;
 };
 
 }  // namespace acekit
