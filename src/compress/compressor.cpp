@@ -35,6 +35,7 @@ bool Compressor::Setup(int32_t* dict_kb, int32_t level) {
 
 void Compressor::Shutdown() {
   StopParallel();
+  handed_ = coded_ = 0;
   compress::FreeMatchBuffers(match_);
   io_.FreeBuffer();
   blocks_.FreeTables();
@@ -78,6 +79,7 @@ void Compressor::CompressFile(ByteSource* source, ByteSink* sink, int32_t size, 
   SetInputSize(size);
   if (threads_ <= 1 || !RunSegments()) RunCoder();
   CloseStream();
+  if (restart) KeepShadow();
 }
 
 }  // namespace acekit

@@ -70,6 +70,27 @@ class Compressor {
   void RunCoder();
   void CloseStream() { blocks_.CloseStream(io_); }
 
+  // Files of a normal archive shorter than the window, parsed ahead by
+  // workers. Such a file's parse depends on the files before it only through
+  // the bytes the window holds past its end, which the compressor follows
+  // from file to file. Hand in files in archive order; a file coded by
+  // CompressFile in between has to wait until every file handed in before
+  // it is coded, and the files after it until it is.
+  //
+  // Parses in flight at most (0 without workers).
+  int ParseSlots() const { return threads_ > 1 ? threads_ : 0; }
+  // Reads the file of `size` bytes from `source` (as CompressFile would)
+  // and hands it to a worker. -1: not taken, nothing read (no worker, or a
+  // file too large). Otherwise a ticket for CompressParsed; with
+  // `too_large` the file held more than its size said and is coded by the
+  // compressor itself there, from what was read and the rest of `source`.
+  int ParseAhead(ByteSource* source, int32_t size, bool* too_large);
+  // Codes the file of a ticket as CompressFile would have; the tickets in
+  // the order they were handed out.
+  void CompressParsed(int ticket, ByteSource* rest, ByteSink* sink, int32_t size);
+  // Drops the parses in flight (after a failure).
+  void DropParses();
+
   // Results of the last file.
   uint32_t crc() const { return io_.totals().crc; }
   int32_t bytes_in() const { return io_.totals().bytes_in; }
@@ -92,6 +113,7 @@ class Compressor {
   bool StartParallel();
   void StopParallel();
   // Codes one parse's record into blocks; returns the input coded after it.
+  void KeepShadow();
   int32_t CodeRecord(const compress::ParseRecord& rec, int first_segment, int failed_segment,
                      int32_t offset);
 
@@ -103,6 +125,8 @@ class Compressor {
   bool started_ = false;
   int threads_ = 1;
   Parallel* par_ = nullptr;
+  int handed_ = 0;  // tickets handed out
+  int coded_ = 0;   // tickets coded or dropped
 };
 
 }  // namespace acekit

@@ -14,6 +14,7 @@
 
 #include "compress/compressor.h"
 #include "compress/parallel.h"
+#include "format/crc32.h"
 #include "platform/platform.h"
 #include "platform/thread.h"
 
@@ -23,6 +24,26 @@ namespace {
 using compress::MatchState;
 using compress::ParseRecord;
 using platform::kMaxThreads;
+
+// Bytes already read, then the rest of the file.
+class ChainSource final : public ByteSource {
+ public:
+  ChainSource(const uint8_t* data, uint32_t size, ByteSource* rest)
+      : data_(data), size_(size), rest_(rest) {}
+  int32_t Read(void* buf, uint32_t count) override {
+    if (size_ == 0) return rest_ != nullptr ? rest_->Read(buf, count) : 0;
+    const uint32_t n = count < size_ ? count : size_;
+    std::memcpy(buf, data_, n);
+    data_ += n;
+    size_ -= n;
+    return static_cast<int32_t>(n);
+  }
+
+ private:
+  const uint8_t* data_;
+  uint32_t size_;
+  ByteSource* rest_;
+};
 
 // A worker's input: up to two pieces of memory, then the end.
 class SpanSource final : public ByteSource {
@@ -55,6 +76,7 @@ class SpanSource final : public ByteSource {
 struct SegmentJob : compress::Task {
   const compress::CoderEntry* coder = nullptr;
   MatchState* state = nullptr;
+  bool fresh = false;     // a whole file from a fresh start
   bool warm = false;      // rebuild the chains from the first piece of input
   bool last = false;      // runs to the end of the file
   int first_segment = 0;  // the segment read at the first slide it passes
@@ -65,6 +87,7 @@ struct SegmentJob : compress::Task {
 
 void RunSegmentJob(compress::Task* t) {
   auto* job = static_cast<SegmentJob*>(t);
+  if (job->fresh) job->coder->start(*job->state, job->io);
   if (job->warm) job->coder->warm_up(*job->state, job->io);
   job->coder->record(*job->state, job->io, job->rec);
 }
@@ -84,6 +107,18 @@ struct Compressor::Parallel {
   int32_t segment_len[kMaxThreads + 2] = {};
   SegmentJob jobs[kMaxThreads];
   std::atomic<bool> abort{false};
+  // The upper half of the window as the serial coder would have left it,
+  // followed from file to file for the files parsed ahead.
+  uint8_t* shadow = nullptr;
+  // What was read of each file parsed ahead, by ticket modulo threads.
+  struct Read {
+    uint32_t length;
+    uint32_t crc;
+    bool failed;
+    bool too_large;
+    bool handed;  // to a worker
+  };
+  Read reads[kMaxThreads] = {};
 };
 
 bool Compressor::StartParallel() {
@@ -104,6 +139,11 @@ bool Compressor::StartParallel() {
   for (int i = 0; ok && i < t + 2; ++i) {
     p.segments[i] = static_cast<uint8_t*>(platform::Alloc(d));
     ok = p.segments[i] != nullptr;
+  }
+  if (ok) {
+    p.shadow = static_cast<uint8_t*>(platform::Alloc(d));
+    ok = p.shadow != nullptr;
+    if (ok) std::memcpy(p.shadow, match_.window + d, d);
   }
   for (int i = 0; i < t; ++i) {
     SegmentJob& job = p.jobs[i];
@@ -128,6 +168,7 @@ void Compressor::StopParallel() {
   for (uint8_t* s : p.segments) {
     if (s != nullptr) platform::Free(s);
   }
+  if (p.shadow != nullptr) platform::Free(p.shadow);
   p.~Parallel();
   platform::Free(par_);
   par_ = nullptr;
@@ -140,6 +181,7 @@ bool Compressor::RunSegments() {
   // segment past that slide gives a second worker anything to do.
   if (match_.pos + static_cast<uint32_t>(match_.lookahead) != 2 * d) return false;
   if (int64_t{io_.totals().input_size} - io_.totals().bytes_in <= int64_t{d}) return false;
+  if (handed_ != coded_) return false;  // the workers are busy with files ahead
   if (par_ == nullptr && !StartParallel()) {
     threads_ = 1;
     return false;
@@ -185,6 +227,7 @@ bool Compressor::RunSegments() {
     SegmentJob& job = p.jobs[j % t];
     const uint32_t n = length(j + 1);
     job.last = n < d || length(j + 2) == 0;
+    job.fresh = false;
     job.warm = j > 0;
     job.first_segment = j + 1;
     job.state = j == 0 ? &match_ : free_states[--states];
@@ -227,6 +270,106 @@ bool Compressor::RunSegments() {
   if (final_state != nullptr && final_state != &match_) std::swap(match_, *final_state);
   io_.coded = offset;
   return true;
+}
+
+void Compressor::KeepShadow() {
+  if (par_ == nullptr) return;
+  const uint32_t d = 1u << compress::kWindowShapes[match_.shape].log2_size;
+  std::memcpy(par_->shadow, match_.window + d, d);
+}
+
+int Compressor::ParseAhead(ByteSource* source, int32_t size, bool* too_large) {
+  *too_large = false;
+  if (threads_ <= 1 || !ready() || size <= 0) return -1;
+  const uint32_t d = 1u << compress::kWindowShapes[match_.shape].log2_size;
+  if (static_cast<uint32_t>(size) >= d || handed_ - coded_ >= threads_) return -1;
+  if (par_ == nullptr && !StartParallel()) {
+    threads_ = 1;
+    return -1;
+  }
+  Parallel& p = *par_;
+  const int ticket = handed_++;
+  const int k = ticket % p.threads;
+  Parallel::Read& r = p.reads[k];
+  SegmentJob& job = p.jobs[k];
+  uint8_t* const data = p.segments[k];
+  // Read as a fresh start reads: up to D bytes, to the end of the file.
+  uint32_t got = 0;
+  r.failed = false;
+  while (got < d) {
+    const int32_t n = source->Read(data + got, d - got);
+    if (n < 0) {
+      r.failed = true;
+      got = 0;
+      break;
+    }
+    if (n == 0) break;
+    got += static_cast<uint32_t>(n);
+  }
+  r.length = got;
+  r.crc = Crc32Update(kCrcInit, data, got);
+  r.too_large = got == d;
+  r.handed = false;
+  *too_large = r.too_large;
+  if (r.failed || r.too_large) return ticket;
+
+  job.state = k == 0 ? &match_ : &p.states[k - 1];
+  job.state->budget = compress::LevelBudget(level_);
+  // A search looks up to 264 bytes past the file's end, at what the window
+  // held there from the files before.
+  const uint32_t tail = d - got < 264 ? d - got : 264;
+  std::memcpy(job.state->window + d + got, p.shadow + got, tail);
+  std::memcpy(p.shadow, data, got);
+  job.fresh = true;
+  job.warm = false;
+  job.last = true;
+  job.first_segment = 0;
+  job.rec = ParseRecord{};
+  job.rec.data = p.records[k];
+  job.rec.abort = &p.abort;
+  job.source.Set(data, got, nullptr, 0);
+  job.io.ResetCompressState();
+  r.handed = true;
+  p.pool.Submit(&job);
+  return ticket;
+}
+
+void Compressor::CompressParsed(int ticket, ByteSource* rest, ByteSink* sink, int32_t size) {
+  Parallel& p = *par_;
+  const int k = ticket % p.threads;
+  const Parallel::Read& r = p.reads[k];
+  SegmentJob& job = p.jobs[k];
+  ++coded_;
+  if (r.too_large) {
+    ChainSource source(p.segments[k], r.length, rest);
+    CompressFile(&source, sink, size, true);
+    return;
+  }
+  if (r.handed) p.pool.Wait(&job);
+  Bind(nullptr, sink);
+  ResetCompressState();
+  io_.totals().crc = r.crc;
+  io_.totals().bytes_in = static_cast<int32_t>(r.length);
+  ResetSymbolBuffer();
+  ResetBitWriter();
+  SetInputSize(size);
+  if (r.failed) {
+    io_.set_status(kOpenFailed);
+  } else if (io_.status() == kOk) {
+    io_.coded = CodeRecord(job.rec, 0, 0, 0);
+  }
+  CloseStream();
+}
+
+void Compressor::DropParses() {
+  if (par_ == nullptr) return;
+  Parallel& p = *par_;
+  p.abort.store(true, std::memory_order_relaxed);
+  for (; coded_ < handed_; ++coded_) {
+    const int k = coded_ % p.threads;
+    if (p.reads[k].handed) p.pool.Wait(&p.jobs[k]);
+  }
+  p.abort.store(false, std::memory_order_relaxed);
 }
 
 int32_t Compressor::CodeRecord(const compress::ParseRecord& rec, int first_segment,

@@ -33,6 +33,22 @@ void CreateNormal(const Context& ctx, const FileMaskList* list, OutputArchive& o
   if (!StartWriting(ctx, compressor, ctx.settings.desc.dict_kb())) return;
   ItemWriter w{ctx.arc,    ctx.settings, ctx.hooks,
                compressor, out.handle(), DictionaryCode(compressor.dict_kb())};
+  if (compressor.ParseSlots() > 0) {
+    // With workers the items are known ahead, so that files can be read and
+    // parsed while the ones before them are written.
+    size_t count = 0;
+    for (const FileMask* m = list->first; m != nullptr; m = m->next) ++count;
+    ItemTexts items(count);
+    if (items.get() == nullptr) return void(ctx.arc.status = kNoMemory);
+    size_t i = 0;
+    for (const FileMask* m = list->first; m != nullptr; m = m->next, ++i) {
+      ItemSourcePath(ctx.settings, *m, items.get()[i].source, kItemTextSize);
+      ItemName(*m, items.get()[i].stored, kItemTextSize);
+    }
+    if (!AddItems(w, items.get(), count)) return;
+    out.Finish();
+    return;
+  }
   char source[kItemTextSize];
   char stored[kItemTextSize];
   char shown[kItemTextSize + 1];

@@ -95,13 +95,32 @@ void UpdateNormal(const Context& ctx, const FileMaskList* list, int32_t dict_kb)
   char source[kItemTextSize];
   char item[kItemTextSize];
   char shown[kItemTextSize + 1];
-  for (const FileMask* m = list != nullptr ? list->first : nullptr; m != nullptr; m = m->next) {
-    ItemSourcePath(ctx.settings, *m, source, sizeof source);
-    ItemName(*m, item, sizeof item);
-    if (EntryIsNamed(ctx.settings, item, kept)) continue;
-    ShownName(item, shown, sizeof shown);
-    ctx.hooks.file_name.Call(source, shown);
-    if (AddOneFile(w, source, item) == 0) return;
+  if (compressor.ParseSlots() > 0) {
+    // With workers the items are known ahead, so that files can be read and
+    // parsed while the ones before them are written.
+    size_t count = 0;
+    for (const FileMask* m = list != nullptr ? list->first : nullptr; m != nullptr; m = m->next) {
+      ++count;
+    }
+    ItemTexts items(count);
+    if (items.get() == nullptr) return void(Fail(ctx, kNoMemory));
+    size_t n = 0;
+    for (const FileMask* m = list != nullptr ? list->first : nullptr; m != nullptr; m = m->next) {
+      ItemText& t = items.get()[n];
+      ItemSourcePath(ctx.settings, *m, t.source, kItemTextSize);
+      ItemName(*m, t.stored, kItemTextSize);
+      if (!EntryIsNamed(ctx.settings, t.stored, kept)) ++n;
+    }
+    if (!AddItems(w, items.get(), n)) return;
+  } else {
+    for (const FileMask* m = list != nullptr ? list->first : nullptr; m != nullptr; m = m->next) {
+      ItemSourcePath(ctx.settings, *m, source, sizeof source);
+      ItemName(*m, item, sizeof item);
+      if (EntryIsNamed(ctx.settings, item, kept)) continue;
+      ShownName(item, shown, sizeof shown);
+      ctx.hooks.file_name.Call(source, shown);
+      if (AddOneFile(w, source, item) == 0) return;
+    }
   }
   compressor.Shutdown();
   temp.Finish();
