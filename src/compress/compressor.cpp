@@ -36,6 +36,7 @@ bool Compressor::Setup(int32_t* dict_kb, int32_t level) {
 void Compressor::Shutdown() {
   StopParallel();
   handed_ = coded_ = 0;
+  diverged_ = false;
   compress::FreeMatchBuffers(match_);
   io_.FreeBuffer();
   blocks_.FreeTables();
@@ -70,6 +71,7 @@ void Compressor::CompressFile(ByteSource* source, ByteSink* sink, int32_t size, 
   ResetCompressState();
   SetCrc(kCrcInit);
   if (restart) {
+    RestoreShadow();
     StartCoder();
   } else {
     ContinueCoder();

@@ -114,6 +114,7 @@ class Compressor {
   void StopParallel();
   // Codes one parse's record into blocks; returns the input coded after it.
   void KeepShadow();
+  void RestoreShadow();
   int32_t CodeRecord(const compress::ParseRecord& rec, int first_segment, int failed_segment,
                      int32_t offset);
 
@@ -127,6 +128,9 @@ class Compressor {
   Parallel* par_ = nullptr;
   int handed_ = 0;  // tickets handed out
   int coded_ = 0;   // tickets coded or dropped
+  // A file parsed ahead used the compressor's own state, whose window then
+  // no longer holds what the serial coder's would.
+  bool diverged_ = false;
 };
 
 }  // namespace acekit

@@ -278,6 +278,13 @@ void Compressor::KeepShadow() {
   std::memcpy(par_->shadow, match_.window + d, d);
 }
 
+void Compressor::RestoreShadow() {
+  if (par_ == nullptr || !diverged_) return;
+  const uint32_t d = 1u << compress::kWindowShapes[match_.shape].log2_size;
+  std::memcpy(match_.window + d, par_->shadow, d);
+  diverged_ = false;
+}
+
 int Compressor::ParseAhead(ByteSource* source, int32_t size, bool* too_large) {
   *too_large = false;
   if (threads_ <= 1 || !ready() || size <= 0) return -1;
@@ -315,6 +322,7 @@ int Compressor::ParseAhead(ByteSource* source, int32_t size, bool* too_large) {
 
   job.state = k == 0 ? &match_ : &p.states[k - 1];
   job.state->budget = compress::LevelBudget(level_);
+  if (k == 0) diverged_ = true;
   // A search looks up to 264 bytes past the file's end, at what the window
   // held there from the files before.
   const uint32_t tail = d - got < 264 ? d - got : 264;
