@@ -21,7 +21,8 @@
 // part of a file past its first slide is parsed by workers, one D-byte
 // segment each, and coded here in order: the output, the reads, the
 // progress reports and the state left for the next file of a solid run are
-// those of the serial coder.
+// those of the serial coder. Files of normal archives can also be read and
+// parsed ahead, several at a time (ParseAhead).
 #pragma once
 
 #include <cstdint>
@@ -112,9 +113,11 @@ class Compressor {
   bool RunSegments();
   bool StartParallel();
   void StopParallel();
-  // Codes one parse's record into blocks; returns the input coded after it.
+  // The window's upper half for the files parsed ahead: taken after a file
+  // the compressor coded itself, put back before one after them.
   void KeepShadow();
   void RestoreShadow();
+  // Codes one parse's record into blocks; returns the input coded after it.
   int32_t CodeRecord(const compress::ParseRecord& rec, int first_segment, int failed_segment,
                      int32_t offset);
 
