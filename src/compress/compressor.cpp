@@ -1,6 +1,7 @@
 #include "compress/compressor.h"
 
 #include "format/crc32.h"
+#include "platform/thread.h"
 
 namespace acekit {
 namespace {
@@ -28,10 +29,14 @@ bool Compressor::Setup(int32_t* dict_kb, int32_t level) {
   }
   coder_ = &compress::CoderFor(shape);
   match_.budget = compress::LevelBudget(level_);
+  threads_ = platform::ThreadCount();
   return true;
 }
 
 void Compressor::Shutdown() {
+  StopParallel();
+  handed_ = coded_ = 0;
+  diverged_ = false;
   compress::FreeMatchBuffers(match_);
   io_.FreeBuffer();
   blocks_.FreeTables();
@@ -62,6 +67,7 @@ void Compressor::CompressFile(ByteSource* source, ByteSink* sink, int32_t size, 
   io_.ResetCompressState();
   io_.totals().crc = kCrcInit;
   if (restart) {
+    RestoreShadow();
     StartCoder();
   } else {
     ContinueCoder();
@@ -69,8 +75,9 @@ void Compressor::CompressFile(ByteSource* source, ByteSink* sink, int32_t size, 
   blocks_.ResetSymbolBuffer();
   io_.ResetBitWriter();
   io_.totals().input_size = size;
-  coder_->run(match_, io_, blocks_);
+  if (threads_ <= 1 || !RunSegments()) coder_->run(match_, io_, blocks_);
   blocks_.CloseStream(io_);
+  if (restart) KeepShadow();
 }
 
 }  // namespace acekit

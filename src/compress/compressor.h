@@ -14,6 +14,13 @@
 //   else PACK_SIZE = c.bytes_out(), CRC32 = c.crc()
 // restart is true for normal archives and the first file of a solid run;
 // false continues the previous file's window.
+//
+// With more than one thread (platform::ThreadCount, asked at Setup), the
+// part of a file past its first slide is parsed by workers, one D-byte
+// segment each, and coded here in order: the output, the reads, the
+// progress reports and the state left for the next file of a solid run are
+// those of the serial coder. Files of normal archives can also be read and
+// parsed ahead, several at a time (ParseAhead).
 #pragma once
 
 #include <cstdint>
@@ -49,6 +56,27 @@ class Compressor {
   // Compresses one whole file.
   void CompressFile(ByteSource* source, ByteSink* sink, int32_t size, bool restart);
 
+  // Files of a normal archive shorter than the window, parsed ahead by
+  // workers. Such a file's parse depends on the files before it only through
+  // the bytes the window holds past its end, which the compressor follows
+  // from file to file. Hand in files in archive order; a file coded by
+  // CompressFile in between has to wait until every file handed in before
+  // it is coded, and the files after it until it is.
+  //
+  // Parses in flight at most (0 without workers).
+  int ParseSlots() const { return threads_ > 1 ? threads_ : 0; }
+  // Reads the file of `size` bytes from `source` (as CompressFile would)
+  // and hands it to a worker. -1: not taken, nothing read (no worker, or a
+  // file too large). Otherwise a ticket for CompressParsed; with
+  // `too_large` the file held more than its size said and is coded by the
+  // compressor itself there, from what was read and the rest of `source`.
+  int ParseAhead(ByteSource* source, int32_t size, bool* too_large);
+  // Codes the file of a ticket as CompressFile would have; the tickets in
+  // the order they were handed out.
+  void CompressParsed(int ticket, ByteSource* rest, ByteSink* sink, int32_t size);
+  // Drops the parses in flight (after a failure).
+  void DropParses();
+
   // Results of the last file.
   uint32_t crc() const { return io_.totals().crc; }
   int32_t bytes_in() const { return io_.totals().bytes_in; }
@@ -61,11 +89,25 @@ class Compressor {
 
   // For tests.
   compress::MatchState& match_state() { return match_; }
+  int threads() const { return threads_; }
 
  private:
   void StartCoder();
   // Next file of a solid run; a fresh start when nothing was started yet.
   void ContinueCoder();
+  struct Parallel;
+  // Codes the rest of the file with workers, when it reaches past the next
+  // slide and they can be had; false leaves everything to RunCoder.
+  bool RunSegments();
+  bool StartParallel();
+  void StopParallel();
+  // The window's upper half for the files parsed ahead: taken after a file
+  // the compressor coded itself, put back before one after them.
+  void KeepShadow();
+  void RestoreShadow();
+  // Codes one parse's record into blocks; returns the input coded after it.
+  int32_t CodeRecord(const compress::ParseRecord& rec, int first_segment, int failed_segment,
+                     int32_t offset);
 
   compress::MatchState match_;
   compress::StreamIo io_;
@@ -73,6 +115,13 @@ class Compressor {
   const compress::CoderEntry* coder_ = nullptr;
   int32_t level_ = 1;
   bool started_ = false;
+  int threads_ = 1;
+  Parallel* par_ = nullptr;
+  int handed_ = 0;  // tickets handed out
+  int coded_ = 0;   // tickets coded or dropped
+  // A file parsed ahead used the compressor's own state, whose window then
+  // no longer holds what the serial coder's would.
+  bool diverged_ = false;
 };
 
 }  // namespace acekit

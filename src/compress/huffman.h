@@ -75,6 +75,29 @@ class BlockCoder {
   // Before each file: empty buffer, repeat ring 0, 0, 0, 0.
   void ResetSymbolBuffer();
 
+  // For coders that hand over a parse made elsewhere, one symbol at a time.
+  // Both return true when the call first emitted the full buffer as a block.
+  bool AddLiteral(uint8_t byte, StreamIo& out) {
+    bool emitted = false;
+    if (count_ == kBlockSymbols) {
+      EmitBlock(out);
+      emitted = true;
+    }
+    ++main_count_[byte];
+    syms_[count_++] = LiteralSymbol(byte);
+    return emitted;
+  }
+  // length 2 to 256, distance 1 to window size - 1.
+  bool AddMatch(uint32_t length, uint32_t distance, StreamIo& out) {
+    bool emitted = false;
+    if (count_ == kBlockSymbols) {
+      EmitBlock(out);
+      emitted = true;
+    }
+    syms_[count_++] = MatchSymbol(length, distance);
+    return emitted;
+  }
+
   // The match finder appends through a cursor kept in a register: symbols go
   // to [cursor(), buffer_end()), and set_cursor() hands the count back before
   // EmitBlock or when the finder stops. Symbols are counted as they are

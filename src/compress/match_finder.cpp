@@ -611,26 +611,35 @@ struct Coder {
     m.best = m.lookahead != 0 ? 1 : 0;
   }
 
-  static void Run(MatchState& m, StreamIo& io, BlockCoder& blocks) {
+  // kRecord: the parse goes to `rec` instead of `blocks` (see ParseRecord).
+  template <bool kRecord>
+  static void RunAs(MatchState& m, StreamIo& io, BlockCoder* blocks, ParseRecord* rec) {
     io.coded = 0;
     io.cut_lookahead = false;
     Search s(m);
     // Input coded so far is p - coded_base; a slide moves both.
     uint32_t coded_base = s.p;
-    BlockSymbol* out = blocks.cursor();
-    BlockSymbol* const out_end = blocks.buffer_end();
-    uint32_t* const literal_count = blocks.main_counts();
+    BlockSymbol* out = nullptr;
+    BlockSymbol* out_end = nullptr;
+    uint32_t* literal_count = nullptr;
+    if constexpr (!kRecord) {
+      out = blocks->cursor();
+      out_end = blocks->buffer_end();
+      literal_count = blocks->main_counts();
+    }
     // Makes room for one symbol of the position before P. A cancel during
     // the block's flushes ends the loop soon.
     auto room = [&]() {
-      if (out == out_end) [[unlikely]] {
-        blocks.set_cursor(out);
-        io.coded = static_cast<int32_t>(s.p - 1 - coded_base);
-        blocks.EmitBlock(io);
-        out = blocks.buffer_begin();
-        if (io.cut_lookahead) {
-          io.cut_lookahead = false;
-          if (s.l > kCancelLookahead) s.l = kCancelLookahead;
+      if constexpr (!kRecord) {
+        if (out == out_end) [[unlikely]] {
+          blocks->set_cursor(out);
+          io.coded = static_cast<int32_t>(s.p - 1 - coded_base);
+          blocks->EmitBlock(io);
+          out = blocks->buffer_begin();
+          if (io.cut_lookahead) {
+            io.cut_lookahead = false;
+            if (s.l > kCancelLookahead) s.l = kCancelLookahead;
+          }
         }
       }
     };
@@ -654,6 +663,22 @@ struct Coder {
           prev_dist = s.p - s.mpos;
           s.b -= 1;
         }
+        if constexpr (kRecord) {
+          // The position before a slide is never part of a longer match (its
+          // lookahead is one byte), so the parse can stop there.
+          if (s.p + 1 == 2 * kD) {
+            if (rec->slides_left == 0) {
+              if (prev_len != 0) rec->PutLiteral(s.w[s.p]);
+              rec->stopped = true;
+              s.b = 1;
+              fresh = true;
+              return false;
+            }
+            if (rec->slides_left > 0) --rec->slides_left;
+            if (rec->slides < 2) rec->slide_mark[rec->slides] = rec->size;
+            ++rec->slides;
+          }
+        }
         if (s.Advance(m, io)) coded_base -= kD;
         // A match pending from P - 1 is taken unless P's match is longer,
         // and a taken match throws P's result away; a 2-byte match can never
@@ -663,7 +688,11 @@ struct Coder {
         fresh = false;
         if (prev_len >= s.b && prev_len >= 2) {
           room();
-          *out++ = blocks.MatchSymbol(static_cast<uint32_t>(prev_len), prev_dist);
+          if constexpr (kRecord) {
+            rec->PutMatch(static_cast<uint32_t>(prev_len), prev_dist);
+          } else {
+            *out++ = blocks->MatchSymbol(static_cast<uint32_t>(prev_len), prev_dist);
+          }
           ++matches;
           // P + lookahead never passes 2D and the match fits the lookahead it
           // was found with, so only the step after a match's last byte can
@@ -678,8 +707,12 @@ struct Coder {
         } else if (prev_len != 0) {
           room();
           const uint8_t byte = s.w[s.p - 1];
-          ++literal_count[byte];
-          *out++ = BlockCoder::LiteralSymbol(byte);
+          if constexpr (kRecord) {
+            rec->PutLiteral(byte);
+          } else {
+            ++literal_count[byte];
+            *out++ = BlockCoder::LiteralSymbol(byte);
+          }
         }
       }
       return true;
@@ -688,6 +721,9 @@ struct Coder {
     for (;;) {
       matches = 0;
       if (!(sparse ? span.template operator()<true>() : span.template operator()<false>())) break;
+      if constexpr (kRecord) {
+        if (rec->abort != nullptr && rec->abort->load(std::memory_order_relaxed)) break;
+      }
       const bool was = sparse;
       sparse = matches < kSpanPasses / kSparseShare;
       // Chains took positions without summaries meanwhile.
@@ -697,12 +733,56 @@ struct Coder {
       }
     }
     m.sparse = sparse;
-    blocks.set_cursor(out);
+    if constexpr (!kRecord) blocks->set_cursor(out);
     io.coded = static_cast<int32_t>(s.p - coded_base);
     s.Store(m);
   }
 
-  static constexpr CoderEntry kEntry{&Start, &Resume, &Run};
+  static void Run(MatchState& m, StreamIo& io, BlockCoder& blocks) {
+    RunAs<false>(m, io, &blocks, nullptr);
+  }
+
+  static void Record(MatchState& m, StreamIo& io, ParseRecord& rec) {
+    RunAs<true>(m, io, nullptr, &rec);
+  }
+
+  // Every position is inserted once whatever the parse, and a slide clears
+  // everything else a parse leaves behind (flags, the 2-byte chains, the
+  // probe state), so inserting the D positions before a slide rebuilds what
+  // the search after it sees.
+  static void WarmUp(MatchState& m, StreamIo& io) {
+    m.offset += 2 * kD;
+    if (m.offset >= m.offset_limit) {
+      std::memset(m.head3, 0, kLayout.head3_stride * kHashes);
+      std::memset(m.prev3, 0, kLinkBytes * kD);
+      m.offset = 0;
+    }
+    ClearFlags(m);
+    std::memset(m.head2, 0, 256 * sizeof(uint32_t));
+    std::memset(m.prev2, 0, 256 * sizeof(uint32_t));
+    m.ahead_end = 0;
+    m.flagged_lo = m.flagged_hi = 0;
+    m.base = 0;
+    // Before a slide the hashes have rolled in the zeros past 2D, and three
+    // rolls forget everything else: at the slide they hold those zeros.
+    m.h3 = 0;
+    m.h2 = 0;
+    m.pos = 2 * kD - 1;
+    m.lookahead = 1;
+    Search s(m);
+    do {
+      s.Advance(m, io);
+      s.template Insert<false>();
+    } while (s.p + 1 < 2 * kD);
+    // The next pass searches afresh with nothing pending.
+    s.b = 0;
+    s.mpos = s.p;
+    s.Store(m);
+    // Chain heads moved without their summaries.
+    NextSummaryGen(m);
+  }
+
+  static constexpr CoderEntry kEntry{&Start, &Resume, &Run, &Record, &WarmUp};
 };
 
 template <int kShape>

@@ -6,6 +6,7 @@
 // instance chosen when the compressor is set up.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -124,7 +125,42 @@ void FreeMatchBuffers(MatchState& m);
 // Chain budget of a compression level (1 to 4; anything else counts as 1).
 int32_t LevelBudget(int32_t level);
 
-// The three entry points of one window size.
+// The literals and matches of a parse that runs apart from the block coder
+// (on a worker), in the order the coder would take them. A literal is its
+// byte, 0xFF doubled for 0xFF itself; a match is 0xFF, length - 1 (1 to
+// 255) and distance - 1 in three bytes, least significant first.
+struct ParseRecord {
+  uint8_t* data = nullptr;
+  size_t size = 0;
+  // Slides the parse passes before it stops in front of the next one; -1
+  // runs to the end of the input.
+  int32_t slides_left = -1;
+  // size when each slide that was passed read its bytes (kNoMark: none).
+  static constexpr size_t kNoMark = ~size_t{0};
+  size_t slide_mark[2] = {kNoMark, kNoMark};
+  int slides = 0;
+  bool stopped = false;  // stopped in front of a slide
+  const std::atomic<bool>* abort = nullptr;
+
+  // Record bytes a parse of n positions may need at most.
+  static constexpr size_t BytesFor(size_t positions) { return positions * 5 / 2 + 16; }
+  void PutLiteral(uint8_t byte) {
+    data[size++] = byte;
+    if (byte == 0xFF) data[size++] = 0;
+  }
+  void PutMatch(uint32_t length, uint32_t distance) {
+    const uint32_t d = distance - 1;
+    uint8_t* const at = data + size;
+    at[0] = 0xFF;
+    at[1] = static_cast<uint8_t>(length - 1);
+    at[2] = static_cast<uint8_t>(d);
+    at[3] = static_cast<uint8_t>(d >> 8);
+    at[4] = static_cast<uint8_t>(d >> 16);
+    size += 5;
+  }
+};
+
+// The entry points of one window size.
 struct CoderEntry {
   // Fresh start: clears the tables, fills [D, 2D) and inserts the first
   // position.
@@ -133,6 +169,16 @@ struct CoderEntry {
   void (*resume)(MatchState&, StreamIo&);
   // Codes the rest of the input into `blocks`.
   void (*run)(MatchState&, StreamIo&, BlockCoder&);
+  // The parse of run into a record instead, for a parse on a worker: it
+  // goes on from wherever the state stands, passes `slides_left` slides and
+  // stops in front of the next one (with the literal of the position before
+  // it recorded), or runs to the end of the input.
+  void (*record)(MatchState&, StreamIo&, ParseRecord&);
+  // Puts a state of any history where the coder stands one position before
+  // a slide, given the D bytes before that slide: the chains are rebuilt by
+  // inserting every one of them, as the coder would have. The next D bytes
+  // are read at the slide by `record`. Reads exactly D bytes.
+  void (*warm_up)(MatchState&, StreamIo&);
 };
 const CoderEntry& CoderFor(int shape);
 

@@ -40,19 +40,26 @@ void StreamIo::ResetBitWriter() {
 }
 
 uint32_t StreamIo::ReadInput(uint8_t* buf, uint32_t n) {
+  bool failed = false;
+  const uint32_t got = ReadAhead(buf, n, &failed);
+  if (failed) status_ = kOpenFailed;
+  return got;
+}
+
+uint32_t StreamIo::ReadAhead(uint8_t* buf, uint32_t n, bool* failed) {
   uint32_t got = 0;
   // A source may hand out less than asked before its end; the coder must
   // see the same window contents however the bytes arrive.
   while (got < n) {
     const int32_t r = source_->Read(buf + got, n - got);
     if (r < 0) {
-      status_ = kOpenFailed;
+      *failed = true;
       return 0;
     }
     if (r == 0) break;
     got += static_cast<uint32_t>(r);
   }
-  totals_.crc = Crc32Update(totals_.crc, buf, got);
+  if (keep_crc_) totals_.crc = Crc32Update(totals_.crc, buf, got);
   totals_.bytes_in += static_cast<int32_t>(got);
   return got;
 }

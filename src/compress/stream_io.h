@@ -49,6 +49,12 @@ class StreamIo {
   // Reads up to n bytes (fewer only at the end of the source). A read error
   // sets kOpenFailed and returns 0, which the coder takes for end of input.
   uint32_t ReadInput(uint8_t* buf, uint32_t n);
+  // The same read for input a worker will code: a read error sets *failed
+  // instead of the status, for the caller to raise it where the coder
+  // would have met it.
+  uint32_t ReadAhead(uint8_t* buf, uint32_t n, bool* failed);
+  // Off for the streams of workers, whose input is already counted.
+  void set_keep_crc(bool on) { keep_crc_ = on; }
 
   // The accumulator as plain values, so that a long run of fields can keep
   // it in registers: SaveBits, PutBits(bits, ...) repeatedly, RestoreBits.
@@ -153,6 +159,7 @@ class StreamIo {
   uint32_t acc_ = 0;
   uint32_t bits_ = 0;
   uint32_t status_ = kOk;
+  bool keep_crc_ = true;
   StreamTotals totals_;
   ProgressState progress_;
 };

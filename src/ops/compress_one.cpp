@@ -4,7 +4,9 @@
 
 #include "format/crc32.h"
 #include "format/records.h"
+#include "ops/rebuild.h"
 #include "platform/stream.h"
+#include "platform/thread.h"
 
 namespace acekit::ops {
 namespace {
@@ -16,6 +18,7 @@ constexpr uint32_t kCopyChunk = 16000;
 class SourceFile {
  public:
   explicit SourceFile(const char* path) : h_(platform::Open(path, 'r')) {}
+  explicit SourceFile(platform::Handle h) : h_(h) {}
   ~SourceFile() {
     if (h_ != platform::kBadHandle) platform::Close(h_);
   }
@@ -48,21 +51,26 @@ struct ItemResult {
   bool empty = false;   // no data at all
 };
 
-// The steps both forms share; `flags` already holds what a compressed or
-// empty file's header carries.
-ItemResult CompressItem(ItemWriter& w, const char* source, const char* stored, uint32_t attr,
-                        uint16_t flags, bool restart) {
+// What is known of a file before its data: the open source, its time and
+// size, and, when a worker parses it, the compressor's ticket.
+struct Opened {
+  uint32_t ftime = 0;
+  int32_t size = 0;
+  int ticket = -1;
+};
+
+// The steps after opening: the header, the data (compressed, or stored
+// when compressing does not pay) and the final header. `flags` already
+// holds what a compressed or empty file's header carries.
+ItemResult CompressOpened(ItemWriter& w, SourceFile& src, const Opened& o, const char* stored,
+                          uint32_t attr, uint16_t flags, bool restart) {
   ItemResult r;
-  SourceFile src(source);
-  if (src.get() == platform::kBadHandle) return Fail(w.arc, kOpenFailed), r;
   FileHeaderFields f;
   f.attr = attr;
   f.tech_parm = w.dict_code;
   f.flags = flags;
-  if (platform::GetPackedFileTime(src.get(), &f.ftime) != 0) return Fail(w.arc, kOpenFailed), r;
-  const int32_t size = platform::Size(src.get());
-  if (size < 0) return Fail(w.arc, kOpenFailed), r;
-
+  f.ftime = o.ftime;
+  const int32_t size = o.size;
   if (size == 0) {
     r.empty = true;
     r.ok = PutHeader(w, f, stored);
@@ -78,7 +86,11 @@ ItemResult CompressItem(ItemWriter& w, const char* source, const char* stored, u
 
   FileSource in(src.get());
   FileSink sink(w.out);
-  w.compressor.CompressFile(&in, &sink, size, restart);
+  if (o.ticket >= 0) {
+    w.compressor.CompressParsed(o.ticket, &in, &sink, size);
+  } else {
+    w.compressor.CompressFile(&in, &sink, size, restart);
+  }
   if (w.compressor.status() != kOk) return Fail(w.arc, w.compressor.status()), r;
 
   f.orig_size = static_cast<uint32_t>(size);
@@ -106,6 +118,66 @@ ItemResult CompressItem(ItemWriter& w, const char* source, const char* stored, u
   }
   r.ok = true;
   return r;
+}
+
+// The steps both forms share.
+ItemResult CompressItem(ItemWriter& w, const char* source, const char* stored, uint32_t attr,
+                        uint16_t flags, bool restart) {
+  SourceFile src(source);
+  if (src.get() == platform::kBadHandle) return Fail(w.arc, kOpenFailed), ItemResult{};
+  Opened o;
+  if (platform::GetPackedFileTime(src.get(), &o.ftime) != 0) {
+    return Fail(w.arc, kOpenFailed), ItemResult{};
+  }
+  o.size = platform::Size(src.get());
+  if (o.size < 0) return Fail(w.arc, kOpenFailed), ItemResult{};
+  return CompressOpened(w, src, o, stored, attr, flags, restart);
+}
+
+// An item of AddItems as far as it was looked at ahead of its turn.
+struct Ahead {
+  uint32_t attr = platform::kNoAttributes;
+  platform::Handle src = platform::kBadHandle;
+  bool time_read = false;
+  Opened opened;
+  // Coded by the compressor itself (large, or no worker took it): nothing
+  // after it is read before it is written.
+  bool barrier = false;
+};
+
+void LookAhead(ItemWriter& w, const ItemText& item, Ahead& a) {
+  a = Ahead{};
+  a.attr = platform::GetAttributes(item.source);
+  if (a.attr == platform::kNoAttributes || (a.attr & platform::kAttrDirectory) != 0) return;
+  a.src = platform::Open(item.source, 'r');
+  if (a.src == platform::kBadHandle) return;
+  a.time_read = platform::GetPackedFileTime(a.src, &a.opened.ftime) == 0;
+  if (!a.time_read) return;
+  a.opened.size = platform::Size(a.src);
+  if (a.opened.size <= 0) return;
+  FileSource in(a.src);
+  bool too_large = false;
+  a.opened.ticket = w.compressor.ParseAhead(&in, a.opened.size, &too_large);
+  a.barrier = a.opened.ticket < 0 || too_large;
+}
+
+// AddOneFile for an item looked at ahead; takes over its source.
+int32_t AddAhead(ItemWriter& w, const ItemText& item, Ahead& a) {
+  if (a.attr == platform::kNoAttributes) {
+    if (!w.hooks.skip) return Fail(w.arc, kOpenFailed), 0;
+    const int32_t answer = w.hooks.skip.Call(item.source);
+    if (answer == 2) return Fail(w.arc, kCancelled), 0;
+    return answer;
+  }
+  if ((a.attr & platform::kAttrDirectory) != 0) {
+    return WriteDirectoryHeader(w, item.source, item.stored, a.attr) != 0 ? 1 : 0;
+  }
+  SourceFile src(a.src);
+  a.src = platform::kBadHandle;
+  if (src.get() == platform::kBadHandle || !a.time_read || a.opened.size < 0) {
+    return Fail(w.arc, kOpenFailed), 0;
+  }
+  return CompressOpened(w, src, a.opened, item.stored, a.attr, kFileFlagPackSize, true).ok ? 1 : 0;
 }
 
 // Civil date of a count of days since 1970-01-01.
@@ -204,6 +276,57 @@ bool CopyArchiveBytes(ArcState& arc, platform::Handle archive, platform::Handle 
       return Fail(arc, kShortWrite);
     }
     length -= chunk;
+  }
+  return true;
+}
+
+// Items looked at ahead, in a ring: enough to keep every worker busy while
+// the files between are written.
+constexpr size_t kReach = 2 * platform::kMaxThreads;
+
+bool AddItems(ItemWriter& w, const ItemText* items, size_t count) {
+  Ahead ring[kReach];
+  const size_t slots = static_cast<size_t>(w.compressor.ParseSlots());
+  size_t looked = 0;   // items looked at so far
+  size_t parsing = 0;  // of those, not yet written and parsed by workers
+  size_t barrier = count;
+  struct Cleanup {
+    ItemWriter& w;
+    Ahead* ring;
+    size_t& from;
+    size_t& to;
+    ~Cleanup() {
+      for (size_t i = from; i < to; ++i) {
+        if (ring[i % kReach].src != platform::kBadHandle) platform::Close(ring[i % kReach].src);
+      }
+      w.compressor.DropParses();
+    }
+  };
+  size_t i = 0;
+  Cleanup cleanup{w, ring, i, looked};
+  char shown[kItemTextSize + 1];
+  for (; i < count; ++i) {
+    if (barrier < i) barrier = count;
+    while (looked < count && looked < i + kReach && barrier == count && parsing < slots) {
+      Ahead& a = ring[looked % kReach];
+      LookAhead(w, items[looked], a);
+      if (a.opened.ticket >= 0) ++parsing;
+      if (a.barrier) barrier = looked;
+      ++looked;
+    }
+    if (looked == i) {
+      LookAhead(w, items[looked], ring[looked % kReach]);
+      ++looked;
+    }
+    Ahead& a = ring[i % kReach];
+    ShownName(items[i].stored, shown, sizeof shown);
+    w.hooks.file_name.Call(items[i].source, shown);
+    const int32_t r = AddAhead(w, items[i], a);
+    if (a.opened.ticket >= 0) --parsing;
+    if (r == 0) {
+      ++i;
+      return false;
+    }
   }
   return true;
 }

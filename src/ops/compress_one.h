@@ -8,6 +8,7 @@
 
 #include "compress/compressor.h"
 #include "format/arc_state.h"
+#include "ops/collect.h"
 #include "ops/context.h"
 #include "platform/platform.h"
 
@@ -57,6 +58,32 @@ int32_t WriteDirectoryHeader(ItemWriter& w, const char* dir, const char* stored,
 int32_t AddOneFile(ItemWriter& w, const char* source, const char* stored);
 int32_t AddOneFileSolid(ItemWriter& w, const char* source, const char* stored,
                         const SolidChain& chain);
+
+// One item of a normal archive: where it is read from and its stored name.
+struct ItemText {
+  char source[kItemTextSize];
+  char stored[kItemTextSize];
+};
+// The items in order, each after the host's file-name call, as AddOneFile
+// adds them; files ahead of the one being written are opened, read and
+// parsed by the compressor's workers meanwhile. False when an item failed
+// (AddOneFile gave 0).
+bool AddItems(ItemWriter& w, const ItemText* items, size_t count);
+// A heap array of item texts; null when memory is short.
+class ItemTexts {
+ public:
+  explicit ItemTexts(size_t count)
+      : p_(static_cast<ItemText*>(platform::Alloc(count * sizeof(ItemText)))) {}
+  ~ItemTexts() {
+    if (p_ != nullptr) platform::Free(p_);
+  }
+  ItemTexts(const ItemTexts&) = delete;
+  ItemTexts& operator=(const ItemTexts&) = delete;
+  ItemText* get() const { return p_; }
+
+ private:
+  ItemText* p_;
+};
 
 // Copies the open source from its start to the output at its position;
 // *crc gets the CRC-32 of the bytes copied. False with the status set.

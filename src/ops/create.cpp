@@ -33,6 +33,27 @@ void CreateNormal(const Context& ctx, const FileMaskList* list, OutputArchive& o
   if (!StartWriting(ctx, compressor, ctx.settings.desc.dict_kb())) return;
   ItemWriter w{ctx.arc,    ctx.settings, ctx.hooks,
                compressor, out.handle(), DictionaryCode(compressor.dict_kb())};
+  if (compressor.ParseSlots() > 0) {
+    // With workers the items are known ahead, so that files can be read and
+    // parsed while the ones before them are written.
+    size_t count = 0;
+    for (const FileMask* m = list->first; m != nullptr; m = m->next) ++count;
+    ItemTexts items(count);
+    if (items.get() == nullptr) return void(ctx.arc.status = kNoMemory);
+    // An item whose path is too long ends the run where the serial loop
+    // would: the items before it still go in, with the same host calls.
+    size_t n = 0;
+    bool too_long = false;
+    for (const FileMask* m = list->first; m != nullptr && !too_long; m = m->next) {
+      too_long = !ItemSourcePath(ctx.settings, *m, items.get()[n].source, kItemTextSize) ||
+                 !ItemName(*m, items.get()[n].stored, kItemTextSize);
+      if (!too_long) ++n;
+    }
+    if (!AddItems(w, items.get(), n)) return;
+    if (too_long) return void(ctx.arc.status = kOpenFailed);
+    out.Finish();
+    return;
+  }
   char source[kItemTextSize];
   char stored[kItemTextSize];
   char shown[kItemTextSize + 1];

@@ -103,15 +103,39 @@ void UpdateNormal(const Context& ctx, const FileMaskList* list, int32_t dict_kb)
   char source[kItemTextSize];
   char item[kItemTextSize];
   char shown[kItemTextSize + 1];
-  for (const FileMask* m = list != nullptr ? list->first : nullptr; m != nullptr; m = m->next) {
-    if (!ItemSourcePath(ctx.settings, *m, source, sizeof source) ||
-        !ItemName(*m, item, sizeof item)) {
-      return void(ctx.arc.status = kOpenFailed);  // a path too long is refused, never cut
+  if (compressor.ParseSlots() > 0) {
+    // With workers the items are known ahead, so that files can be read and
+    // parsed while the ones before them are written.
+    size_t count = 0;
+    for (const FileMask* m = list != nullptr ? list->first : nullptr; m != nullptr; m = m->next) {
+      ++count;
     }
-    if (EntryIsNamed(ctx.settings, item, kept)) continue;
-    ShownName(item, shown, sizeof shown);
-    ctx.hooks.file_name.Call(source, shown);
-    if (AddOneFile(w, source, item) == 0) return;
+    ItemTexts items(count);
+    if (items.get() == nullptr) return void(Fail(ctx, kNoMemory));
+    // An item whose path is too long ends the run where the serial loop
+    // would: the items before it still go in, with the same host calls.
+    size_t n = 0;
+    bool too_long = false;
+    for (const FileMask* m = list != nullptr ? list->first : nullptr; m != nullptr && !too_long;
+         m = m->next) {
+      ItemText& t = items.get()[n];
+      too_long = !ItemSourcePath(ctx.settings, *m, t.source, kItemTextSize) ||
+                 !ItemName(*m, t.stored, kItemTextSize);
+      if (!too_long && !EntryIsNamed(ctx.settings, t.stored, kept)) ++n;
+    }
+    if (!AddItems(w, items.get(), n)) return;
+    if (too_long) return void(ctx.arc.status = kOpenFailed);  // refused, never cut
+  } else {
+    for (const FileMask* m = list != nullptr ? list->first : nullptr; m != nullptr; m = m->next) {
+      if (!ItemSourcePath(ctx.settings, *m, source, sizeof source) ||
+          !ItemName(*m, item, sizeof item)) {
+        return void(ctx.arc.status = kOpenFailed);  // a path too long is refused, never cut
+      }
+      if (EntryIsNamed(ctx.settings, item, kept)) continue;
+      ShownName(item, shown, sizeof shown);
+      ctx.hooks.file_name.Call(source, shown);
+      if (AddOneFile(w, source, item) == 0) return;
+    }
   }
   compressor.Shutdown();
   ReplaceArchiveFile(ctx, temp);

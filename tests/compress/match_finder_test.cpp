@@ -185,9 +185,10 @@ TEST(Compressor, FailuresEndInTheStatusWord) {
     c.CompressFile(&source, &sink, static_cast<int32_t>(data.size()), true);
     EXPECT_EQ(c.status(), expected);
     EXPECT_LE(sink.calls, 1);
-    // A cancel ends the coder within the window being coded.
+    // A cancel ends the coder within the window being coded; workers read
+    // a segment ahead of each parse in flight and one more.
     if (expected == kCancelled) {
-      EXPECT_LE(c.bytes_in(), 2 * 65536);
+      EXPECT_LE(c.bytes_in(), (c.threads() == 1 ? 2 : c.threads() + 2) * 65536);
     }
   }
 }

@@ -139,6 +139,18 @@ struct SweepCase {
   bool solid;
   std::vector<std::string> expected;  // entry names after a successful run
   bool via_link = false;              // the operation names the archive through a link
+  // Threads of the compressor; with more than one, A.TXT is large enough
+  // for the workers to parse segments of it.
+  int threads = 1;
+};
+
+// ACEKIT_THREADS for one scope.
+class ScopedThreads {
+ public:
+  explicit ScopedThreads(int n) { acekit::testing::SetEnv("ACEKIT_THREADS", std::to_string(n)); }
+  ~ScopedThreads() { acekit::testing::UnsetEnv("ACEKIT_THREADS"); }
+  ScopedThreads(const ScopedThreads&) = delete;
+  ScopedThreads& operator=(const ScopedThreads&) = delete;
 };
 
 class FaultSweep : public ::testing::TestWithParam<SweepCase> {
@@ -147,7 +159,7 @@ class FaultSweep : public ::testing::TestWithParam<SweepCase> {
 #if defined(_WIN32)
     if (GetParam().via_link) GTEST_SKIP() << "no links to make";
 #endif
-    src_.Write("in\\A.TXT", TextBytes(3000, 1));
+    src_.Write("in\\A.TXT", TextBytes(GetParam().threads > 1 ? 150000 : 3000, 1));
     src_.Write("in\\B.EXE", TextBytes(2000, 2));
     src_.Write("in\\C.TXT", TextBytes(1500, 3));
     src_.Write("in\\N.TXT", TextBytes(1000, 4));
@@ -181,6 +193,7 @@ class FaultSweep : public ::testing::TestWithParam<SweepCase> {
   uint32_t Run(Fault fault, uint32_t n) {
     State s;
     const SweepCase& c = GetParam();
+    ScopedThreads threads(c.threads);
     if (c.op == Op::kCreate) {
       s.Create(archive_);
       s.settings.desc.mode() = c.solid ? 4 : 0;
@@ -269,7 +282,24 @@ INSTANTIATE_TEST_SUITE_P(
                   false,
                   {"A.TXT", "B.EXE", "C.TXT", "N.TXT"},
                   true},
-        SweepCase{"DeleteSolidThroughALink", Op::kDelete, true, {"A.TXT", "C.TXT"}, true}),
+        SweepCase{"DeleteSolidThroughALink", Op::kDelete, true, {"A.TXT", "C.TXT"}, true},
+
+        SweepCase{
+            "CreateNormalTwoThreads", Op::kCreate, false, {"A.TXT", "C.TXT", "N.TXT"}, false, 2},
+        SweepCase{
+            "CreateSolidTwoThreads", Op::kCreate, true, {"A.TXT", "C.TXT", "N.TXT"}, false, 2},
+        SweepCase{"UpdateNormalTwoThreads",
+                  Op::kUpdate,
+                  false,
+                  {"A.TXT", "B.EXE", "C.TXT", "N.TXT"},
+                  false,
+                  2},
+        SweepCase{"UpdateSolidTwoThreads",
+                  Op::kUpdate,
+                  true,
+                  {"A.TXT", "B.EXE", "C.TXT", "N.TXT"},
+                  false,
+                  2}),
     [](const auto& info) { return std::string(info.param.what); });
 
 // The comment rewrites and the added directory entry, on an archive with

@@ -1,0 +1,59 @@
+#include "compress/parallel.h"
+
+namespace acekit::compress {
+
+int WorkerPool::Start(int n) {
+  Stop();
+  stop_ = false;
+  if (n > platform::kMaxThreads) n = platform::kMaxThreads;
+  while (started_ < n && threads_[started_].Start(&WorkerPool::Main, this)) ++started_;
+  return started_;
+}
+
+void WorkerPool::Stop() {
+  if (started_ == 0) return;
+  {
+    platform::MutexLock lock(mu_);
+    stop_ = true;
+    work_.Broadcast();
+  }
+  for (int i = 0; i < started_; ++i) threads_[i].Join();
+  started_ = 0;
+}
+
+void WorkerPool::Submit(Task* t) {
+  platform::MutexLock lock(mu_);
+  t->done = false;
+  t->next = nullptr;
+  if (tail_ != nullptr) {
+    tail_->next = t;
+  } else {
+    head_ = t;
+  }
+  tail_ = t;
+  work_.Signal();
+}
+
+void WorkerPool::Wait(Task* t) {
+  platform::MutexLock lock(mu_);
+  while (!t->done) done_.Wait(mu_);
+}
+
+void WorkerPool::Main(void* self) {
+  auto* pool = static_cast<WorkerPool*>(self);
+  platform::MutexLock lock(pool->mu_);
+  for (;;) {
+    while (pool->head_ == nullptr && !pool->stop_) pool->work_.Wait(pool->mu_);
+    Task* t = pool->head_;
+    if (t == nullptr) return;  // stopping, and nothing left
+    pool->head_ = t->next;
+    if (pool->head_ == nullptr) pool->tail_ = nullptr;
+    pool->mu_.Unlock();
+    t->run(t);
+    pool->mu_.Lock();
+    t->done = true;
+    pool->done_.Broadcast();
+  }
+}
+
+}  // namespace acekit::compress

@@ -1,0 +1,248 @@
+// The parallel encoder against the serial one: every thread count must give
+// the same streams, CRC-32s, store decisions and progress reports, and stop
+// at the same point when the host cancels.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "compress/compressor.h"
+#include "compress/support.h"
+
+namespace acekit::compress_test {
+namespace {
+
+// ACEKIT_THREADS for one compressor's Setup.
+class ScopedThreads {
+ public:
+  explicit ScopedThreads(int n) {
+    const std::string v = std::to_string(n);
+#ifdef _WIN32
+    _putenv_s("ACEKIT_THREADS", v.c_str());
+#else
+    setenv("ACEKIT_THREADS", v.c_str(), 1);
+#endif
+  }
+  ~ScopedThreads() {
+#ifdef _WIN32
+    _putenv_s("ACEKIT_THREADS", "");
+#else
+    unsetenv("ACEKIT_THREADS");
+#endif
+  }
+};
+
+struct Progress {
+  std::vector<std::pair<int32_t, int32_t>> calls;
+  int cancel_at = -1;  // the call (from 0) that answers "stop"
+};
+
+int32_t ACEKIT_CALL Report(ArcContext ctx, int32_t done, int32_t total) {
+  auto* p = reinterpret_cast<Progress*>(ctx);
+  const bool stop = static_cast<int>(p->calls.size()) == p->cancel_at;
+  p->calls.emplace_back(done, total);
+  return stop ? 0 : 1;
+}
+
+struct Outcome {
+  std::vector<Bytes> streams;
+  std::vector<uint32_t> crcs;
+  std::vector<bool> stored;
+  uint32_t status = 0;
+  Progress progress;
+  int threads = 0;
+};
+
+// Codes the files as an archive would: a normal archive restarts for every
+// file, a solid run after a file that came out larger than itself.
+Outcome Code(const std::vector<Bytes>& files, int32_t dict_kb, int32_t level, bool solid,
+             int threads, int cancel_at = -1) {
+  ScopedThreads scoped(threads);
+  Outcome out;
+  out.progress.cancel_at = cancel_at;
+  Compressor c;
+  EXPECT_TRUE(c.Setup(&dict_kb, level));
+  out.threads = c.threads();
+  c.SetProgress(ProgressHook{&Report, reinterpret_cast<ArcContext>(&out.progress)});
+  bool restart = true;
+  for (const Bytes& f : files) {
+    MemorySource source(f);
+    MemorySink sink;
+    c.CompressFile(&source, &sink, static_cast<int32_t>(f.size()), restart || !solid);
+    out.streams.push_back(std::move(sink.data));
+    out.crcs.push_back(c.crc());
+    out.stored.push_back(c.exceeded());
+    out.status = c.status();
+    if (out.status != kOk) break;
+    restart = c.exceeded();
+  }
+  return out;
+}
+
+void ExpectSame(const Outcome& serial, const Outcome& parallel, const std::string& where) {
+  ASSERT_EQ(serial.streams.size(), parallel.streams.size()) << where;
+  for (size_t i = 0; i < serial.streams.size(); ++i) {
+    EXPECT_TRUE(serial.streams[i] == parallel.streams[i]) << where << " file " << i;
+  }
+  // The CRC-32 of a file whose coding failed counts what was read, which
+  // the workers' reads run ahead of; nothing keeps it.
+  const size_t kept = serial.status == kOk ? serial.crcs.size() : serial.crcs.size() - 1;
+  for (size_t i = 0; i < kept && i < parallel.crcs.size(); ++i) {
+    EXPECT_EQ(serial.crcs[i], parallel.crcs[i]) << where << " file " << i;
+  }
+  EXPECT_EQ(serial.stored, parallel.stored) << where;
+  EXPECT_EQ(serial.status, parallel.status) << where;
+  EXPECT_TRUE(serial.progress.calls == parallel.progress.calls) << where;
+}
+
+// Files that put the segment boundaries where they matter, for a window of
+// d bytes, as a solid run: a continuation that fills the window from the
+// middle and ends exactly at a slide, an incompressible file stored in the
+// middle of the run, a fresh start after it that ends half a segment past a
+// slide, and files shorter than the 264 bytes a search looks past its
+// position. `all` adds files of exactly d and 2d bytes and parses text;
+// without it the data is of the kinds whose parse is cheap at every level,
+// which keeps the largest windows quick.
+std::vector<Bytes> Inputs(size_t d, uint64_t seed, bool all) {
+  const Kind kind = all ? Kind::kMixed : Kind::kRuns;
+  std::vector<Bytes> files = {
+      Generate(Kind::kText, 200, seed),
+      Generate(kind, 3 * d - 200, seed + 1),
+      Generate(Kind::kRandom, 2 * d + 777, seed + 2),
+      Generate(kind, 2 * d + d / 2 + 3, seed + 3),
+      Generate(Kind::kRuns, 100, seed + 4),
+  };
+  if (all) {
+    files.push_back(Generate(Kind::kBinary, d, seed + 5));
+    files.push_back(Generate(Kind::kMixed, 2 * d, seed + 6));
+    files.push_back(Generate(Kind::kText, 1, seed + 7));
+  }
+  return files;
+}
+
+bool Sanitized() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+  return true;
+#else
+  return false;
+#endif
+#else
+  return false;
+#endif
+}
+
+std::string Where(int32_t dict_kb, int32_t level, bool solid, int threads) {
+  return std::to_string(dict_kb) + " KB, level " + std::to_string(level) +
+         (solid ? ", solid, " : ", normal, ") + std::to_string(threads) + " threads";
+}
+
+TEST(ParallelEncoder, EveryThreadCountGivesTheSerialOutput) {
+  // The two smallest windows run every thread count, normal and solid, on
+  // every input; the larger ones, whose solid runs also hold fresh starts,
+  // take one thread count per level in turn.
+  constexpr int kThreads[] = {2, 3, 7};
+  for (const int32_t dict_kb : {64, 128, 256, 512, 1024}) {
+    const size_t d = size_t{1024} * static_cast<size_t>(dict_kb);
+    const bool small = dict_kb <= 128;
+    const std::vector<Bytes> files = Inputs(d, static_cast<uint64_t>(dict_kb), small);
+    for (int32_t level = 1; level <= 4; ++level) {
+      // Under the sanitizers, which make the encoder slow, the larger
+      // windows keep level 1 and the largest are left to the plain build.
+      if (Sanitized() && (dict_kb > 256 || (dict_kb > 64 && level != 1))) continue;
+      for (const bool solid : {false, true}) {
+        if (!small && !solid) continue;
+        const Outcome serial = Code(files, dict_kb, level, solid, 1);
+        ASSERT_EQ(serial.threads, 1);
+        for (int i = 0; i < 3; ++i) {
+          const int threads = kThreads[small ? i : (level + dict_kb / 256) % 3];
+          const Outcome parallel = Code(files, dict_kb, level, solid, threads);
+          ASSERT_EQ(parallel.threads, threads);
+          ExpectSame(serial, parallel, Where(dict_kb, level, solid, threads));
+          if (::testing::Test::HasFailure() || !small) break;
+        }
+      }
+    }
+  }
+}
+
+TEST(ParallelEncoder, DecodesToTheInput) {
+  const std::vector<Bytes> files = Inputs(65536, 7, true);
+  for (const bool solid : {false, true}) {
+    ScopedThreads scoped(2);
+    // CompressAll continues a solid run through every file, stored or not.
+    const std::vector<Packed> packed = CompressAll(files, 64, 2, solid);
+    ASSERT_EQ(packed.size(), files.size());
+    EXPECT_TRUE(DecodeAll(packed, files, solid)) << solid;
+  }
+}
+
+TEST(ParallelEncoder, ACancelStopsWhereTheSerialCoderStops) {
+  const std::vector<Bytes> files = Inputs(65536, 11, true);
+  for (const bool solid : {false, true}) {
+    const Outcome all = Code(files, 64, 1, solid, 1);
+    const int calls = static_cast<int>(all.progress.calls.size());
+    const std::vector<int> points =
+        Sanitized() ? std::vector<int>{1, calls / 2, calls - 1}
+                    : std::vector<int>{0, 1, 2, calls / 3, calls / 2, calls - 2, calls - 1};
+    for (const int at : points) {
+      const Outcome serial = Code(files, 64, 1, solid, 1, at);
+      EXPECT_EQ(serial.status, kCancelled);
+      for (const int threads : {2, 7}) {
+        ExpectSame(serial, Code(files, 64, 1, solid, threads, at),
+                   "cancel at " + std::to_string(at) + ", " + std::to_string(threads) + " threads" +
+                       (solid ? ", solid" : ""));
+      }
+    }
+  }
+}
+
+TEST(ParallelEncoder, AFailedReadEndsAsTheSerialOne) {
+  // The source fails after a number of reads, somewhere in the segments
+  // the workers parse.
+  class FailingSource final : public ByteSource {
+   public:
+    FailingSource(const Bytes& data, int ok_reads) : data_(data), left_(ok_reads) {}
+    int32_t Read(void* buf, uint32_t count) override {
+      if (left_-- == 0) return -1;
+      const size_t n = std::min<size_t>(count, data_.size() - at_);
+      std::memcpy(buf, data_.data() + at_, n);
+      at_ += n;
+      return static_cast<int32_t>(n);
+    }
+
+   private:
+    const Bytes& data_;
+    size_t at_ = 0;
+    int left_;
+  };
+  const Bytes data = Generate(Kind::kMixed, 7 * 65536 + 5, 3);
+  // Eight reads of a full segment or less, then the one that finds the end.
+  for (int ok_reads = 0; ok_reads <= 9; ++ok_reads) {
+    std::vector<std::vector<std::pair<int32_t, int32_t>>> calls;
+    std::vector<Bytes> streams;
+    for (const int threads : {1, 3}) {
+      ScopedThreads scoped(threads);
+      Compressor c;
+      int32_t dict = 64;
+      ASSERT_TRUE(c.Setup(&dict, 1));
+      Progress progress;
+      c.SetProgress(ProgressHook{&Report, reinterpret_cast<ArcContext>(&progress)});
+      FailingSource source(data, ok_reads);
+      MemorySink sink;
+      c.CompressFile(&source, &sink, static_cast<int32_t>(data.size()), true);
+      EXPECT_EQ(c.status(), ok_reads < 9 ? kOpenFailed : kOk) << ok_reads;
+      calls.push_back(progress.calls);
+      streams.push_back(sink.data);
+    }
+    EXPECT_TRUE(calls[0] == calls[1]) << ok_reads;
+    EXPECT_TRUE(streams[0] == streams[1]) << ok_reads;
+  }
+}
+
+}  // namespace
+}  // namespace acekit::compress_test
