@@ -34,8 +34,15 @@ class MaskList {
 // Whether a directory entry of that name is in the list already, compared
 // the way an update matches the host's items with entries.
 bool AlreadyThere(const Context& ctx, const char* name, const ArcFileList& entries) {
+  // No listed name is that long, whatever path is put in front of the item;
+  // such a name need not fit in a mask, whose limit is the system's path
+  // length, so that it is taken alike everywhere.
+  if (std::strlen(name) >= sizeof(ArcEntry{}.name)) return true;
   MaskList item;
-  if (AppendMask(ctx.arc, name, item.get()) == 0) return Fail(ctx, kNoMemory);
+  if (AppendMask(ctx.arc, name, item.get()) == 0) {
+    // Only a failed item allocation leaves the status as it was.
+    return Fail(ctx, ctx.arc.status != kOk ? ctx.arc.status : kNoMemory);
+  }
   char stored[kItemTextSize];
   char disk[kItemTextSize];
   for (const ArcEntry* e = entries.first; e != nullptr; e = e->next) {
@@ -80,8 +87,10 @@ void CreateDirectoryEntry(const Context& ctx, const char* name) {
   arc.status = kOk;
   if (!IsValidDirectoryName(name)) return void(Fail(ctx, kBadDirName));
   // Listed directory names end with `\`; the duplicate check compares with
-  // those.
-  char dir[kPathSize];
+  // those. The buffer is sized by the longest name taken, not by the
+  // system's path length, so that a name is accepted or refused alike
+  // everywhere; the header writer cuts what is stored to what a header holds.
+  char dir[kDirectoryNameMax + 2];
   size_t length = CopyText(dir, sizeof dir, name);
   if (dir[length - 1] != '\\') length = AppendText(dir, sizeof dir, "\\");
 

@@ -89,9 +89,16 @@ bool DefuseDeviceNames(char* name, size_t size) {
       while (end < length && !IsSeparator(name[end])) ++end;
       const char* part = name + start;
       const size_t n = end - start;
-      if (n > 0 && (IsDeviceName(part, n) || part[n - 1] == '.' || part[n - 1] == ' ')) {
+      const bool trimmed = n > 0 && (part[n - 1] == '.' || part[n - 1] == ' ');
+      if (n > 0 && (IsDeviceName(part, n) || trimmed)) {
         ++added;
         if (apply) {
+          // The trailing dots and spaces become `_` as well: a prefix alone
+          // would still be trimmed by Windows, into a name that another
+          // entry may have.
+          for (size_t i = end; i > start && (name[i - 1] == '.' || name[i - 1] == ' '); --i) {
+            name[i - 1] = '_';
+          }
           std::memmove(name + start + 1, name + start, length - start + 1);
           name[start] = '_';
           ++end;

@@ -30,9 +30,12 @@ size_t ConfineName(char* name);
 // Puts `_` in front of every part of `name` that Windows would not take as
 // an ordinary file name, so that an archive made anywhere extracts the same
 // on every system: a device name (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9,
-// any case, with or without an extension) and a part ending in a dot or a
-// space, which Windows would trim into another name. False when the result
-// does not fit in `size` (terminator included); `name` is then unchanged.
+// any case, with or without an extension) and a part ending in dots or
+// spaces, which Windows would trim into another name. Those trailing dots
+// and spaces are replaced by `_` too ("a." becomes "_a_"), since Windows
+// would trim them after the prefix as well; the names made that way are
+// the same on every system. False when the result does not fit in `size`
+// (terminator included); `name` is then unchanged.
 bool DefuseDeviceNames(char* name, size_t size);
 
 // The path an entry stored as `stored_name` is extracted to: the output

@@ -104,7 +104,8 @@ TEST_P(Extract, RebuildShowsTheTemporaryDirectoryAndRefusesEncryptedEntries) {
 
 // A record holds 255 characters of a name; a longer stored name, or one
 // that the conversion to UTF-8 widens past that, is extracted under its
-// whole name all the same, never a shortened one.
+// whole name all the same, never a shortened one. Where a path is that
+// short (Windows) the name is refused instead, and extraction stops there.
 TEST_P(Extract, LongStoredNamesAreExtractedWhole) {
   const std::string plain =
       std::string(100, 'd') + "\\" + std::string(100, 'e') + "\\" + std::string(90, 'f') + ".txt";
@@ -112,6 +113,11 @@ TEST_P(Extract, LongStoredNamesAreExtractedWhole) {
   const std::string folder = std::string(150, 'g') + "\\" + std::string(120, 'h');
   Open({{plain, TextBytes(3000, 1)}, {accents, "accented"}, Dir(folder)}, Solid());
   Run();
+  if (LibPath(Out()).size() + 1 + plain.size() > platform::kMaxPath) {
+    EXPECT_EQ(arc_.status, kOpenFailed);
+    EXPECT_FALSE(fs::exists(Out() / std::string(100, 'd')));
+    return;
+  }
   ASSERT_EQ(arc_.status, kOk);
   std::string e_acute;
   for (int i = 0; i < 70; ++i) e_acute += "\xC3\xA9";
