@@ -113,6 +113,15 @@ int32_t AskReplace(const Context& ctx, const ArcEntry& e, const char* existing, 
   return answer;
 }
 
+// How far from an entry's data the decoder reads when the entry is intact:
+// a stored entry its size, a compressed one its packed size and at most one
+// word buffer beyond, which the bit input fetches ahead.
+uint32_t ExpectedRead(const ArcEntry& e) {
+  if (e.tech_type == decompress::kMethodStored) return e.orig_size;
+  const uint32_t slack = decompress::kWordBufferBytes;
+  return e.pack_size > UINT32_MAX - slack ? UINT32_MAX : e.pack_size + slack;
+}
+
 bool IsSeparator(char c) {
   return c == '\\' || c == '/';
 }
@@ -148,13 +157,19 @@ class Driver {
         rebuild_(mode == ExtractMode::kRebuild),
         solid_(solid),
         selection_(selection),
-        archive_(archive),
-        source_(archive) {}
+        archive_(archive) {}
 
-  ~Driver() { decompress::DecoderFree(decoder_); }
+  ~Driver() {
+    decompress::DecoderFree(decoder_);
+    platform::Free(read_buffer_);
+    platform::Free(write_buffer_);
+  }
 
   bool Start(int32_t progress_phase) {
-    if (decompress::DecoderAlloc(decoder_) != kOk) {
+    read_buffer_ = static_cast<uint8_t*>(platform::Alloc(kFileBufferBytes));
+    if (!test_) write_buffer_ = static_cast<uint8_t*>(platform::Alloc(kFileBufferBytes));
+    if (read_buffer_ == nullptr || (!test_ && write_buffer_ == nullptr) ||
+        decompress::DecoderAlloc(decoder_) != kOk) {
       arc_.status = kNoMemory;
       return false;
     }
@@ -261,10 +276,16 @@ class Driver {
     if (platform::Seek(archive_, static_cast<int32_t>(data_at), 0) == -1) {
       status = kOpenFailed;
     } else {
-      FileSink sink(out != nullptr ? out->handle : platform::kBadHandle);
-      decompress::DecoderStart(decoder_, &source_, static_cast<int32_t>(e.orig_size), solid_,
+      BufferedFileSource source(archive_, read_buffer_, kFileBufferBytes);
+      source.Reset(ExpectedRead(e));
+      BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle, write_buffer_,
+                            kFileBufferBytes);
+      decompress::DecoderStart(decoder_, &source, static_cast<int32_t>(e.orig_size), solid_,
                                entry_number_, e.tech_type);
       status = decompress::DecodeEntry(decoder_, e.tech_type, out != nullptr ? &sink : nullptr);
+      // What is still buffered is written before the checksum is looked at,
+      // so that a short write wins over a mismatch as it did unbuffered.
+      if (out != nullptr && status == kOk && !sink.Flush()) status = kShortWrite;
       if (status == kOk && decoder_.crc != e.crc32) status = kCrcMismatch;
     }
     if (out != nullptr) {
@@ -288,7 +309,8 @@ class Driver {
   const bool solid_;
   const NameSet* selection_;
   platform::Handle archive_;
-  FileSource source_;
+  uint8_t* read_buffer_ = nullptr;
+  uint8_t* write_buffer_ = nullptr;
   decompress::Decoder decoder_;
   uint32_t entry_number_ = 1;
 };
