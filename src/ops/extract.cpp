@@ -225,6 +225,8 @@ class Driver {
       if (pending_count_ != 0 && pending_[pending_first_].entry == e) p = &pending_[pending_first_];
       current_ = p;
       const bool ok = Entry(*e);
+      // The run ends: the workers stop after their current chunk.
+      if (!ok) pool_.Stop();
       if (p != nullptr) {
         // A job the entry did not use (the host kept the file there) may
         // still be running.
