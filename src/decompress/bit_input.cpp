@@ -30,8 +30,7 @@ void BitInput::Start(BitFeed& feed) {
   acc_ = 0;
   avail_ = 0;
   next_ = 0;
-  Load();
-  Load();
+  Fill();
 }
 
 }  // namespace acekit::decompress

@@ -108,6 +108,8 @@ struct Run {
   uint32_t block_left;
   uint32_t index;
   uint32_t dist[4];
+  bool guard;    // the entry started at window position 0 and has not wrapped
+  bool reached;  // with guard: a match reached before the entry's start
 };
 
 // Decodes the rest of a match from its main-table entry `e`, whose code is
@@ -176,6 +178,8 @@ ACEKIT_HOT void DecodeFlatBody(const Decoder& d, uint8_t* window, Run& r, uint32
     if (back <= at) {
       CopyMatchFlat(out, back, len);
     } else {
+      // Unwrapped, `at` counts the entry's bytes so far.
+      if (r.guard) r.reached = true;
       CopyMatchWrapped(window, at, back, len);
     }
     out += len;
@@ -214,6 +218,7 @@ void DecodeWrapped(const Decoder& d, uint8_t* window, Run& r, uint32_t stop) {
     }
     uint32_t len;
     const uint32_t back = DecodeMatch(d.length_table, r.in, r, e, len) + 1;
+    if (back > r.at && r.guard) r.reached = true;
     CopyMatchWrapped(window, r.at, back, len);
     r.at += len;
   }
@@ -253,7 +258,11 @@ uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity) {
   // Below this position no symbol, nor the slack of its copy, reaches past
   // the window's end.
   constexpr uint32_t kFlatEnd = kWindowSize - kMaxMatch - kCopySlack;
-  Run r{d.bits, start, d.block_left, d.dist_index, {d.dist[0], d.dist[1], d.dist[2], d.dist[3]}};
+  // r.at stays unmasked through a chunk, so while the entry has not wrapped
+  // it equals the entry's bytes so far.
+  const bool guard = d.own_only && d.size - d.remaining < static_cast<int32_t>(kWindowSize);
+  Run r{d.bits, start, d.block_left, d.dist_index, {d.dist[0], d.dist[1], d.dist[2], d.dist[3]},
+        guard,  false};
 
   while (r.at < stop) {
     if (r.block_left == 0) {
@@ -285,6 +294,7 @@ uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity) {
   d.block_left = r.block_left;
   for (int i = 0; i < 4; ++i) d.dist[i] = r.dist[i];
   d.dist_index = r.index;
+  if (r.reached) d.reached_back = true;
 
   uint32_t produced = r.at - start;
   // A well-formed entry never overshoots its size: the encoder ends every
@@ -333,6 +343,7 @@ void DecoderStart(Decoder& d, ByteSource* source, int32_t size, bool solid, uint
   d.progress.last_reported = 0;
   d.crc = kCrcInit;
   d.status = kOk;
+  d.reached_back = false;
   d.feed.source = source;
   d.feed.buffer = d.words;
   d.stream_open = false;

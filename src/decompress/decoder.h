@@ -66,6 +66,14 @@ struct Decoder {
   BitInput bits;
   bool stream_open = false;  // the entry was started as a compressed one
 
+  // For a caller that decodes an entry of a normal archive apart from the
+  // entries before it (in a window of its own): set own_only, and a match
+  // that reaches before the entry's first byte, which only damage makes and
+  // whose bytes would be the earlier entries', sets reached_back. The bytes
+  // decoded from then on are not the ones the shared window would give.
+  bool own_only = false;
+  bool reached_back = false;
+
   // Block tables per 11-bit prefix (main: see ReadMainCodeLengths; length: symbol
   // and code length packed), and the code lengths they were built from.
   uint32_t main_table[1u << kMainTableWidth] = {};

@@ -6,12 +6,14 @@
 #include <string>
 
 #include "common/status.h"
+#include "decompress/decode_pool.h"
 #include "decompress/decoder.h"
 #include "format/records.h"
 #include "ops/entry_list.h"
 #include "ops/extract_paths.h"
 #include "platform/platform.h"
 #include "platform/stream.h"
+#include "platform/thread.h"
 #include "select/masks.h"
 #include "select/paths.h"
 
@@ -113,6 +115,39 @@ int32_t AskReplace(const Context& ctx, const ArcEntry& e, const char* existing, 
   return answer;
 }
 
+// The largest entry (either size) a worker decodes; larger ones are decoded
+// on the calling thread. With the count of jobs in flight it bounds the
+// memory of the parallel path.
+constexpr uint32_t kJobLimit = 1u << 20;
+constexpr uint32_t kMaxPending = 4 * platform::kMaxThreads;
+
+// Bytes read ahead up to a read that failed, and then that failure.
+class FailingSource final : public ByteSource {
+ public:
+  FailingSource(const uint8_t* data, uint32_t size) : data_(data), size_(size) {}
+  int32_t Read(void* buf, uint32_t count) override {
+    if (at_ == size_) return -1;
+    const uint32_t n = count < size_ - at_ ? count : size_ - at_;
+    std::memcpy(buf, data_ + at_, n);
+    at_ += n;
+    return static_cast<int32_t>(n);
+  }
+
+ private:
+  const uint8_t* data_;
+  uint32_t size_;
+  uint32_t at_ = 0;
+};
+
+// How far from an entry's data the decoder reads when the entry is intact:
+// a stored entry its size, a compressed one its packed size and at most one
+// word buffer beyond, which the bit input fetches ahead.
+uint32_t ExpectedRead(const ArcEntry& e) {
+  if (e.tech_type == decompress::kMethodStored) return e.orig_size;
+  const uint32_t slack = decompress::kWordBufferBytes;
+  return e.pack_size > UINT32_MAX - slack ? UINT32_MAX : e.pack_size + slack;
+}
+
 bool IsSeparator(char c) {
   return c == '\\' || c == '/';
 }
@@ -148,19 +183,61 @@ class Driver {
         rebuild_(mode == ExtractMode::kRebuild),
         solid_(solid),
         selection_(selection),
-        archive_(archive),
-        source_(archive) {}
+        archive_(archive) {}
 
-  ~Driver() { decompress::DecoderFree(decoder_); }
+  ~Driver() {
+    decompress::DecoderFree(decoder_);
+    platform::Free(read_buffer_);
+    platform::Free(write_buffer_);
+  }
 
   bool Start(int32_t progress_phase) {
-    if (decompress::DecoderAlloc(decoder_) != kOk) {
+    read_buffer_ = static_cast<uint8_t*>(platform::Alloc(kFileBufferBytes));
+    if (!test_) write_buffer_ = static_cast<uint8_t*>(platform::Alloc(kFileBufferBytes));
+    if (read_buffer_ == nullptr || (!test_ && write_buffer_ == nullptr) ||
+        decompress::DecoderAlloc(decoder_) != kOk) {
       arc_.status = kNoMemory;
       return false;
     }
     decoder_.progress.hook = ctx_.hooks.progress;
     decoder_.progress.pending_phase = progress_phase;
     return true;
+  }
+
+  // Walks a normal archive's list with `threads` workers decoding ahead:
+  // the entries are read ahead in archive order (on this thread, within a
+  // bound on memory), decoded by the workers, and reported and written here
+  // in archive order just as Entry does. Without workers it is Entry's walk.
+  void RunParallel(const ArcFileList& list, int threads) {
+    const int started = pool_.Start(threads);
+    if (started < 0) {
+      pool_.Stop();
+      arc_.status = kNoMemory;
+      return;
+    }
+    max_pending_ = static_cast<uint32_t>(started) * 4;
+    if (max_pending_ > kMaxPending) max_pending_ = kMaxPending;
+    budget_ = static_cast<size_t>(started + 1) * 2 * kJobLimit;
+    ahead_ = list.first;
+    for (const ArcEntry* e = list.first; e != nullptr; e = e->next) {
+      if (started > 0) ReadAhead();
+      Pending* p = nullptr;
+      if (pending_count_ != 0 && pending_[pending_first_].entry == e) p = &pending_[pending_first_];
+      current_ = p;
+      const bool ok = Entry(*e);
+      // The run ends: the workers stop after their current chunk.
+      if (!ok) pool_.Stop();
+      if (p != nullptr) {
+        // A job the entry did not use (the host kept the file there) may
+        // still be running.
+        if (p->job != nullptr && p->failure == kOk) pool_.Wait(p->job);
+        DropFirst();
+      }
+      current_ = nullptr;
+      if (!ok) break;
+    }
+    pool_.Stop();
+    while (pending_count_ != 0) DropFirst();
   }
 
   // One entry of the walked list; false ends the run with the status set.
@@ -239,6 +316,98 @@ class Driver {
   }
 
  private:
+  // Reads entries ahead and hands them to the workers while the jobs in
+  // flight stay within the count and byte bounds (one is always allowed).
+  // The calls made depend on the list alone, never on the workers' pace.
+  void ReadAhead() {
+    while (ahead_ != nullptr) {
+      const ArcEntry& e = *ahead_;
+      if (!Parallel(e)) {
+        ahead_ = ahead_->next;
+        continue;
+      }
+      const uint32_t need = ExpectedRead(e);
+      const uint32_t chunk_capacity = decompress::ChunkCapacity(static_cast<int32_t>(e.orig_size));
+      const size_t cost = sizeof(decompress::DecodeJob) + need + e.orig_size +
+                          chunk_capacity * sizeof(uint16_t) + alignof(decompress::DecodeJob);
+      if (pending_count_ != 0 &&
+          (pending_count_ == max_pending_ || pending_bytes_ + cost > budget_)) {
+        return;
+      }
+      ahead_ = ahead_->next;
+      Pending& p = pending_[(pending_first_ + pending_count_) % kMaxPending];
+      p = Pending{&e, nullptr, 0, kOk};
+      void* memory = platform::Alloc(cost);
+      if (memory == nullptr) {
+        p.failure = kNoMemory;
+        ++pending_count_;
+        continue;
+      }
+      auto* job = new (memory) decompress::DecodeJob;
+      auto* bytes = reinterpret_cast<uint8_t*>(job + 1);
+      job->packed = bytes;
+      job->packed_size = need;
+      job->out = bytes + need;
+      job->chunks = reinterpret_cast<uint16_t*>(
+          (reinterpret_cast<uintptr_t>(job->out + e.orig_size) + alignof(uint16_t) - 1) &
+          ~static_cast<uintptr_t>(alignof(uint16_t) - 1));
+      job->chunk_capacity = chunk_capacity;
+      job->size = static_cast<int32_t>(e.orig_size);
+      job->method = e.tech_type;
+      const uint32_t read = ReadWhole(e, job);
+      if (read == kEnded) {
+        // The archive ends within what the decoder may fetch: the entry is
+        // decoded here when its turn comes, as without workers.
+        job->~DecodeJob();
+        platform::Free(memory);
+        continue;
+      }
+      p.job = job;
+      p.cost = cost;
+      p.failure = read;
+      if (read == kOk) pool_.Submit(job);
+      ++pending_count_;
+      pending_bytes_ += cost;
+    }
+  }
+
+  // Entries a worker may decode: files of a normal archive with data in a
+  // method it knows, small enough to hold whole.
+  static bool Parallel(const ArcEntry& e) {
+    return e.head_type == kHeadFile && e.encrypted == 0 &&
+           (e.attr & platform::kAttrDirectory) == 0 &&
+           (e.tech_type == decompress::kMethodStored || e.tech_type == decompress::kMethodLz77) &&
+           e.orig_size <= kJobLimit && e.pack_size <= kJobLimit;
+  }
+
+  // Reads the job's bytes: kOk, kEnded, or a failure for Pending.
+  static constexpr uint32_t kEnded = UINT32_MAX - 1;
+  uint32_t ReadWhole(const ArcEntry& e, decompress::DecodeJob* job) {
+    const uint32_t data_at = e.header_offset + e.head_size + 4;
+    if (platform::Seek(archive_, static_cast<int32_t>(data_at), 0) == -1) return kOpenFailed;
+    auto* dst = const_cast<uint8_t*>(job->packed);
+    const uint32_t need = job->packed_size;
+    const int32_t n = platform::Read(dst, need, archive_);
+    if (n < 0) {
+      job->packed_size = 0;
+      return kReadFailed;
+    }
+    // Short: the archive ends first (a file read gives all it has).
+    return static_cast<uint32_t>(n) < need ? kEnded : kOk;
+  }
+
+  void DropFirst() {
+    Pending& p = pending_[pending_first_];
+    pending_bytes_ -= p.cost;
+    if (p.job != nullptr) {
+      p.job->~DecodeJob();
+      platform::Free(p.job);
+    }
+    p = Pending{};
+    pending_first_ = (pending_first_ + 1) % kMaxPending;
+    --pending_count_;
+  }
+
   // A file being extracted: the temporary file in the target's directory
   // and the name it takes once complete.
   struct Output {
@@ -254,18 +423,28 @@ class Driver {
   }
 
   // Decodes the entry into `out` (none: decode only) and puts the finished
-  // file in place.
+  // file in place. An entry a worker has decoded exactly is replayed from
+  // its result; any other goes through the decoder here.
   bool Decode(const ArcEntry& e, Output* out) {
-    const uint32_t data_at = e.header_offset + e.head_size + 4;
     uint32_t status = kOk;
-    if (platform::Seek(archive_, static_cast<int32_t>(data_at), 0) == -1) {
-      status = kOpenFailed;
+    decompress::DecodeJob* job = current_ != nullptr ? current_->job : nullptr;
+    const uint32_t failure = current_ != nullptr ? current_->failure : kOk;
+    if (failure == kReadFailed) {
+      // The decoder meets the failed read where it would have met it.
+      FailingSource source(job->packed, job->packed_size);
+      status = DecodeFrom(e, out, &source);
+    } else if (failure != kOk) {
+      status = failure;
+    } else if (job != nullptr) {
+      pool_.Wait(job);
+      if (job->exact) {
+        status = Replay(e, out, *job);
+        if (status == kOk) Remember(*job);
+      } else {
+        status = DecodeHere(e, out);
+      }
     } else {
-      FileSink sink(out != nullptr ? out->handle : platform::kBadHandle);
-      decompress::DecoderStart(decoder_, &source_, static_cast<int32_t>(e.orig_size), solid_,
-                               entry_number_, e.tech_type);
-      status = decompress::DecodeEntry(decoder_, e.tech_type, out != nullptr ? &sink : nullptr);
-      if (status == kOk && decoder_.crc != e.crc32) status = kCrcMismatch;
+      status = DecodeHere(e, out);
     }
     if (out != nullptr) {
       if (status == kOk) {
@@ -281,6 +460,58 @@ class Driver {
     return true;
   }
 
+  uint32_t DecodeHere(const ArcEntry& e, Output* out) {
+    const uint32_t data_at = e.header_offset + e.head_size + 4;
+    if (platform::Seek(archive_, static_cast<int32_t>(data_at), 0) == -1) return kOpenFailed;
+    BufferedFileSource source(archive_, read_buffer_, kFileBufferBytes);
+    source.Reset(ExpectedRead(e));
+    return DecodeFrom(e, out, &source);
+  }
+
+  uint32_t DecodeFrom(const ArcEntry& e, Output* out, ByteSource* source) {
+    BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle, write_buffer_,
+                          kFileBufferBytes);
+    decompress::DecoderStart(decoder_, source, static_cast<int32_t>(e.orig_size), solid_,
+                             entry_number_, e.tech_type);
+    uint32_t status =
+        decompress::DecodeEntry(decoder_, e.tech_type, out != nullptr ? &sink : nullptr);
+    // What is still buffered is written before the checksum is looked at,
+    // so that a short write wins over a mismatch as it did unbuffered.
+    if (out != nullptr && status == kOk && !sink.Flush()) status = kShortWrite;
+    if (status == kOk && decoder_.crc != e.crc32) status = kCrcMismatch;
+    return status;
+  }
+
+  // DecodeEntry's reports and writes, chunk by chunk, from a worker's result.
+  uint32_t Replay(const ArcEntry& e, Output* out, const decompress::DecodeJob& job) {
+    BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle, write_buffer_,
+                          kFileBufferBytes);
+    decoder_.progress.last_reported = 0;
+    int32_t processed = 0;
+    uint32_t at = 0;
+    for (uint32_t i = 0; i < job.chunk_count; ++i) {
+      const uint32_t n = job.chunks[i];
+      processed += static_cast<int32_t>(n);
+      if (ReportProgress(decoder_.progress, processed, job.size) != kOk) return kCancelled;
+      if (out != nullptr && sink.Write(job.out + at, n) != static_cast<int32_t>(n)) {
+        return kShortWrite;
+      }
+      at += n;
+    }
+    if (out != nullptr && !sink.Flush()) return kShortWrite;
+    return job.crc != e.crc32 ? kCrcMismatch : kOk;
+  }
+
+  // Leaves the decoder here as decoding the job's entry would have: an
+  // entry that comes later and is decoded here may, if damaged, read what
+  // earlier entries left in the window and the word buffer.
+  void Remember(const decompress::DecodeJob& job) {
+    static_assert(kJobLimit <= decompress::kWindowSize);
+    std::memcpy(decoder_.window, job.out, static_cast<uint32_t>(job.size));
+    decoder_.pos = static_cast<uint32_t>(job.size) & decompress::kWindowMask;
+    std::memcpy(decoder_.words, job.words, job.words_defined);
+  }
+
   const Context& ctx_;
   ArcState& arc_;
   const bool test_;
@@ -288,9 +519,33 @@ class Driver {
   const bool solid_;
   const NameSet* selection_;
   platform::Handle archive_;
-  FileSource source_;
+  uint8_t* read_buffer_ = nullptr;
+  uint8_t* write_buffer_ = nullptr;
   decompress::Decoder decoder_;
   uint32_t entry_number_ = 1;
+
+  // The parallel path's state: the workers, the jobs read ahead (a ring in
+  // archive order), the next entry to read ahead and the job of the entry
+  // at hand.
+  struct Pending {
+    const ArcEntry* entry;
+    decompress::DecodeJob* job;  // none when it could not be made
+    size_t cost;
+    // How reading ahead failed: kOpenFailed (the seek), kNoMemory, or
+    // kReadFailed. The entry fails with it when its turn comes, as it
+    // would have there.
+    uint32_t failure;
+  };
+  static constexpr uint32_t kReadFailed = UINT32_MAX;
+  decompress::DecodePool pool_;
+  Pending pending_[kMaxPending] = {};
+  uint32_t pending_first_ = 0;
+  uint32_t pending_count_ = 0;
+  uint32_t max_pending_ = 0;
+  size_t pending_bytes_ = 0;
+  size_t budget_ = 0;
+  const ArcEntry* ahead_ = nullptr;
+  const Pending* current_ = nullptr;
 };
 
 }  // namespace
@@ -302,6 +557,8 @@ void ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode mod
   ArcFileList complete{};
   NameSet selection;
   const ArcFileList* walked = &list;
+  // Entries of a solid archive depend on each other: one at a time.
+  const int threads = solid ? 1 : platform::ThreadCount();
   if (solid) {
     BuildArchiveList(ctx, &complete, nullptr, ArcInfoRequest::kNever);
     if (arc.status != kOk) {
@@ -326,8 +583,12 @@ void ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode mod
     } else {
       Driver* driver = new (memory) Driver(ctx, mode, archive, solid, solid ? &selection : nullptr);
       if (driver->Start(progress_phase)) {
-        for (const ArcEntry* e = walked->first; e != nullptr; e = e->next) {
-          if (!driver->Entry(*e)) break;
+        if (threads > 1) {
+          driver->RunParallel(*walked, threads);
+        } else {
+          for (const ArcEntry* e = walked->first; e != nullptr; e = e->next) {
+            if (!driver->Entry(*e)) break;
+          }
         }
       }
       driver->~Driver();

@@ -1,0 +1,164 @@
+// Extraction and testing of normal archives with worker threads: every
+// thread count gives what one thread gives, in the host's view (status,
+// names, progress reports, questions) and on disk, for intact and damaged
+// archives and a cancel at several points.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ops/extract.h"
+#include "ops/extract_fixture.h"
+
+namespace acekit::extract_test {
+namespace {
+
+// What one run shows: the status, the host's view and the files written.
+struct Outcome {
+  uint32_t status = 0;
+  std::vector<std::pair<std::string, std::string>> names;
+  std::vector<std::pair<int32_t, int32_t>> progress;
+  std::vector<std::string> asked;
+  std::map<std::string, std::string> files;
+
+  bool operator==(const Outcome&) const = default;
+};
+
+std::string Pattern(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string s = TextBytes(n, seed);
+  for (size_t i = 0; i < n; i += 97) s[i] = static_cast<char>(rng());
+  return s;
+}
+
+class ExtractThreads : public ExtractTest {
+ protected:
+  void TearDown() override {
+    testing::UnsetEnv("ACEKIT_THREADS");
+    ExtractTest::TearDown();
+  }
+
+  // One run with `threads` threads; cancel_at: the n-th progress report
+  // answers stop (0: none).
+  Outcome Run(int threads, bool test, int cancel_at = 0) {
+    testing::SetEnv("ACEKIT_THREADS", std::to_string(threads));
+    fs::remove_all(Out());
+    fs::create_directories(Out());
+    if (keep_ != nullptr) dir_.Write("out/" + std::string(keep_), "there before");
+    host_ = Host{};
+    host_.cancel_at = cancel_at;
+    host_.replace[keep_ != nullptr ? keep_ : ""] = 1;
+    arc_.status = kOk;
+    if (test) {
+      ops::TestArc(Ctx());
+    } else {
+      ops::ExtractFileMaskListArc(Ctx(), nullptr);
+    }
+    Outcome o{arc_.status, host_.names, host_.progress, host_.Asked(), {}};
+    for (const auto& e : fs::recursive_directory_iterator(Out())) {
+      const std::string rel = fs::relative(e.path(), Out()).generic_string();
+      o.files[rel] = e.is_directory() ? "/" : dir_.Read("out/" + rel);
+    }
+    return o;
+  }
+
+  // Every thread count against one, extracting and testing, uncancelled and
+  // cancelled at several reports. Returns the one-thread extraction.
+  Outcome ExpectSameForEveryThreadCount() {
+    Outcome first;
+    for (const bool test : {false, true}) {
+      for (const int cancel_at : {0, 1, 4, 17, 60}) {
+        SCOPED_TRACE(::testing::Message()
+                     << (test ? "test" : "extract") << ", cancel at " << cancel_at);
+        const Outcome serial = Run(1, test, cancel_at);
+        if (!test && cancel_at == 0) first = serial;
+        for (const int threads : {2, 3, 7}) {
+          EXPECT_TRUE(Run(threads, test, cancel_at) == serial) << threads << " threads";
+        }
+      }
+    }
+    return first;
+  }
+
+  // Entries of every kind the parallel path meets: empty, shorter than a
+  // match reaches, stored, a directory, one too large for a worker, and
+  // enough small ones to keep several workers busy.
+  std::vector<Entry> Mixed() {
+    std::vector<Entry> e = {{"empty", ""},
+                            {"empty.stored", "", 0x20, 0},
+                            {"tiny", Pattern(100, 1)},
+                            {"stored", Pattern(5000, 2), 0x20, 0},
+                            Dir("d"),
+                            {"d\\big", Pattern((1u << 20) + 300000, 3)},
+                            {"window", Pattern(1u << 20, 4)}};
+    for (unsigned i = 0; i < 24; ++i) {
+      e.push_back({"f" + std::to_string(i), Pattern(200 + i * 2711, 10 + i)});
+    }
+    return e;
+  }
+
+  const char* keep_ = nullptr;  // a file the host keeps when asked
+};
+
+TEST_F(ExtractThreads, IntactArchiveComesOutTheSame) {
+  const std::vector<Entry> entries = Mixed();
+  Open(entries, false);
+  keep_ = "f3";
+  const Outcome o = ExpectSameForEveryThreadCount();
+  EXPECT_EQ(o.status, kOk);
+  EXPECT_EQ(o.asked, std::vector<std::string>{"f3"});
+  for (const Entry& e : entries) {
+    std::string name = e.name;
+    for (char& c : name) c = c == '\\' ? '/' : c;
+    if (e.attr == 0x10 || e.name == "f3") continue;
+    EXPECT_TRUE(o.files.count(name) && o.files.at(name) == e.data) << e.name;
+  }
+}
+
+// A wrong checksum, damaged streams and a cut archive end the run where one
+// thread ends it, with the same status and the same files left.
+TEST_F(ExtractThreads, DamagedArchivesReportAsWithOneThread) {
+  std::vector<Entry> entries = Mixed();
+  entries[12].bad_crc = true;
+  Open(entries, false);
+  EXPECT_EQ(ExpectSameForEveryThreadCount().status, kCrcMismatch);
+
+  const std::string intact = BuildArchive(Mixed(), false);
+  std::mt19937 rng(7);
+  for (int round = 0; round < 6; ++round) {
+    std::string bytes = intact;
+    // Damage past the big entries, where the small ones lie.
+    const size_t from = bytes.size() / 2;
+    for (int k = 0; k < 3; ++k) bytes[from + rng() % (bytes.size() - from)] ^= 1 << (rng() % 8);
+    if (round == 5) bytes.resize(bytes.size() - 700);
+    SCOPED_TRACE(round);
+    Open(bytes);
+    ExpectSameForEveryThreadCount();
+  }
+}
+
+// A damaged entry whose match reaches before its own start reads what the
+// entries before it left in the window. After an entry of exactly the
+// window's size, a stream written to continue it (here: taken from a solid
+// archive) decodes in a normal archive just as it did there, so its stored
+// checksum holds, but only when decoded after that entry.
+TEST_F(ExtractThreads, EntryReachingBeforeItsStartSeesTheEarlierEntries) {
+  const std::string window = Pattern(1u << 20, 5);
+  const std::string tail = window.substr(window.size() - 40000, 30000) + Pattern(3000, 6);
+  // The stored entry behind keeps the others away from the archive's end,
+  // near which entries are decoded on the calling thread.
+  std::string bytes = BuildArchive(
+      {{"window", window}, {"tail", tail}, {"after", Pattern(20000, 7), 0x20, 0}}, true);
+  uint8_t main[kMainHeaderBytes];
+  BuildMainHeader(main, nullptr, 0, 0, kTime);
+  bytes.replace(0, sizeof main, reinterpret_cast<const char*>(main), sizeof main);
+  Open(bytes);
+  const Outcome o = ExpectSameForEveryThreadCount();
+  EXPECT_EQ(o.status, kOk);
+  EXPECT_TRUE(o.files.count("tail") && o.files.at("tail") == tail);
+}
+
+}  // namespace
+}  // namespace acekit::extract_test
