@@ -434,6 +434,33 @@ class LongPaths(h.TreeCase):
                          self.files["docs/readme.txt"])
 
 
+class ScreenNames(h.TreeCase):
+    # Names that would move the cursor or hide their own start if printed raw.
+    NAMES = {"x\x1b[2K\x1b[1Gnormal.txt": "x\\e[2K\\e[1Gnormal.txt",
+             "bashrc\rreadme\x7f.txt": "bashrc\\rreadme\\x7f.txt"}
+
+    def test_control_characters_are_escaped_on_screen_and_kept_in_json(self):
+        src = self.path("odd")
+        for raw in self.NAMES:
+            h.write(os.path.join(src, raw), b"data\n")
+        h.write(os.path.join(src, "back\\slash\x1b.txt"), b"left out\n")
+        archive = self.path("odd.ace")
+        _, err = self.assertRuns("a", "-C", src, archive, ".", code=1)
+        self.assertIn("back\\\\slash\\e.txt: its name holds a backslash", err)
+        self.assertEqual(names(h.list_json(archive)), set(self.NAMES))
+        out, _ = self.assertRuns("l", archive)
+        out_dir = self.path("out")
+        self.assertRuns("x", "-o", out_dir, archive)
+        _, err = self.assertRuns("x", "-o", out_dir, archive, code=1)  # kept, with a warning
+        for raw, shown in self.NAMES.items():
+            self.assertIn(shown, out)
+            self.assertIn(shown, err)
+        for text in (out, err):
+            self.assertNotIn("\x1b", text)
+            self.assertNotIn("\r", text)
+            self.assertNotIn("\x7f", text)
+
+
 class Help(unittest.TestCase):
     def test_help_documents_masks_and_exit_codes(self):
         code, out, _ = h.run("--help")

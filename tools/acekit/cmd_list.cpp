@@ -47,7 +47,7 @@ void PrintTable(const std::vector<const ArcEntry*>& entries, bool verbose, const
     }
     std::printf("%-19s %-5s %12" PRIu32 " %12" PRIu32 " %4u%%  %s\n", DosTime(e->ftime).c_str(),
                 AttrLetters(e->attr).c_str(), e->orig_size, e->pack_size,
-                Ratio(e->pack_size, e->orig_size), EntryName(*e).c_str());
+                Ratio(e->pack_size, e->orig_size), Printable(EntryName(*e)).c_str());
     if (verbose) {
       const std::string c = EntryComment(*e);
       size_t start = 0;
@@ -122,7 +122,7 @@ int RunList(const ParsedArgs& args) {
   if (args.Has(kOptJson)) {
     PrintJson(archive, solid, comment.empty() ? nullptr : &comment, list, t);
   } else {
-    std::printf("Archive: %s%s\n", archive.c_str(), solid ? " (solid)" : "");
+    std::printf("Archive: %s%s\n", Printable(archive).c_str(), solid ? " (solid)" : "");
     if (!comment.empty()) {
       std::printf("Comment:\n%s%s", comment.c_str(), comment.back() == '\n' ? "" : "\n");
     }
@@ -175,7 +175,7 @@ int RunInfo(const ParsedArgs& args) {
         info[9], files, directories, size, packed, info[12], main_comment ? "true" : "false",
         file_comments ? "true" : "false", info[6] ? "true" : "false", recovery ? "true" : "false");
   } else {
-    std::printf("Archive:         %s\n", archive.c_str());
+    std::printf("Archive:         %s\n", Printable(archive).c_str());
     std::printf("Format version:  %d.%d\n", info[1], info[2]);
     std::printf("Solid:           %s\n", info[7] ? "yes" : "no");
     std::printf("Dictionary:      %d KB\n", info[3]);

@@ -157,7 +157,8 @@ int32_t Host::Ask(const FindData& existing, const FindData& incoming) {
     std::fprintf(stderr,
                  "acekit: %s exists (%s)\n"
                  "  replace it with the archived file (%s)? [y]es, [n]o, [A]ll, [N]one, [q]uit: ",
-                 target_.c_str(), Describe(existing).c_str(), Describe(incoming).c_str());
+                 Printable(target_).c_str(), Describe(existing).c_str(),
+                 Describe(incoming).c_str());
     std::fflush(stderr);
     const std::string a = ReadAnswer();
     if (a == "\x03") {

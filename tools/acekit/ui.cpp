@@ -73,7 +73,7 @@ void Progress::Begin(uint64_t total) {
 }
 
 void Progress::File(const std::string& name) {
-  file_ = name;
+  file_ = Printable(name);
   percent_ = 0;
   Draw(false);
 }
@@ -142,20 +142,20 @@ void Ui::Init(bool quiet) {
 
 void Ui::Warn(const std::string& message) {
   progress_.Clear();
-  std::fprintf(stderr, "acekit: warning: %s\n", message.c_str());
+  std::fprintf(stderr, "acekit: warning: %s\n", Printable(message).c_str());
   Raise(kExitWarnings);
 }
 
 void Ui::Error(const std::string& message, int code) {
   progress_.Clear();
-  std::fprintf(stderr, "acekit: %s\n", message.c_str());
+  std::fprintf(stderr, "acekit: %s\n", Printable(message).c_str());
   Raise(code);
 }
 
 void Ui::Say(const std::string& message) {
   if (quiet_) return;
   progress_.Clear();
-  std::fprintf(stdout, "%s\n", message.c_str());
+  std::fprintf(stdout, "%s\n", Printable(message).c_str());
   std::fflush(stdout);
 }
 
