@@ -461,6 +461,32 @@ class ScreenNames(h.TreeCase):
             self.assertNotIn("\x7f", text)
 
 
+class CommandLine(h.TreeCase):
+    def test_options_before_the_command_and_extra_operands(self):
+        archive = self.archive_tree()
+        out, _ = self.assertRuns("-q", "x", "-o", self.path("q"), archive)
+        self.assertEqual(out, "")
+        self.assertRuns("-o", self.path("o"), "-y", "x", archive)
+        self.assertSameTree(self.path("o"))
+        for args in (["t", archive, "extra"], ["i", archive, "extra"], ["c", archive, "extra"],
+                     ["-q", "t", archive, archive]):
+            with self.subTest(args=args):
+                _, err = self.assertRuns(*args, code=2)
+                self.assertIn("unexpected operand", err)
+        self.assertRegex(h.run("--version")[1], r"^acekit \d+\.\d+\.\d+ \(library \d+\.\d+")
+
+    def test_directory_option_applies_to_the_paths_after_it(self):
+        archive = self.path("c.ace")
+        self.assertRuns("a", archive, "-C", self.path("tree", "docs"), "sub", "-C", "..",
+                        "empty.bin", cwd=self.tmp)
+        self.assertEqual(names(h.list_json(archive)),
+                         {"sub/", "sub/deep/", "sub/deep/nested.c", "empty.bin"})
+        _, err = self.assertRuns("a", self.path("d.ace"), "tree", "-C", "tree", code=2,
+                                 cwd=self.tmp)
+        self.assertIn("-C", err)
+        self.assertFalse(os.path.exists(self.path("d.ace")))
+
+
 class Help(unittest.TestCase):
     def test_help_documents_masks_and_exit_codes(self):
         code, out, _ = h.run("--help")

@@ -1,9 +1,11 @@
 // acekit: the command-line archiver.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "acekit/acekit.h"
 #include "commands.h"
 #include "ui.h"
 
@@ -62,7 +64,8 @@ constexpr Command kCommands[] = {
      "  -s, --solid              one compressed stream for all files (new archives)\n"
      "  -d, --dictionary KB      window of 64, 128, 256, 512 or 1024 KB (default 64)\n"
      "  -m, --level N            search level 1 (fastest) to 4 (smallest), default 1\n"
-     "  -C DIR                   read the paths relative to DIR\n"
+     "  -C DIR                   read the paths after it relative to DIR; each -C\n"
+     "                           moves on from where the one before it led\n"
      "      --names-only         store files without their directories\n"
      "      --strict             fail instead of leaving out files that cannot be read\n"
      "                           or vanish while the archive is written\n",
@@ -81,6 +84,7 @@ constexpr Command kCommands[] = {
      "Decodes every file and checks its CRC; reports each damaged entry.\n",
      {},
      RunTest,
+     1,
      1},
     {"x", "[-o DIR] [-y|-n] ARCHIVE [MASK...]", "extract with paths",
      "Extracts the entries that the masks select (all without masks).\n"
@@ -112,7 +116,7 @@ constexpr Command kCommands[] = {
      "      --set FILE           take the comment from FILE ('-': standard input);\n"
      "                           at most 32766 characters\n"
      "      --remove             remove the comment\n",
-     kCommentOptions, RunComment, 1},
+     kCommentOptions, RunComment, 1, 1},
     {"cf", "ARCHIVE NAME... (--set FILE|- | --remove)", "set or remove file comments",
      "Gives the named files the comment, or removes theirs. Names are taken\n"
      "literally (no masks); case is ignored.\n"
@@ -128,13 +132,14 @@ constexpr Command kCommands[] = {
      "last part may not hold ? * : < > | \" and may not be AUX, CON or PRN.\n",
      {},
      RunMakeDirectory,
+     2,
      2},
     {"i", "[--json] ARCHIVE", "show archive information",
      "Format version, solid or not, dictionary, host system, entries, sizes,\n"
      "ratio, comments, encryption and recovery record.\n"
      "\n"
      "      --json               machine-readable output\n",
-     kInfoOptions, RunInfo, 1},
+     kInfoOptions, RunInfo, 1, 1},
 };
 
 constexpr OptionDef kCommonOptions[] = {
@@ -159,7 +164,9 @@ void PrintHelp() {
     std::printf("  acekit %s %s\n      %s\n", c.name, c.synopsis, c.summary);
   }
   std::printf(
-      "\n'acekit COMMAND --help' describes each command and its options.\n"
+      "\n'acekit COMMAND --help' describes each command and its options, which may\n"
+      "also stand before the command. --version prints the program's and the\n"
+      "library's version.\n"
       "-q, --quiet turns off the progress line and summaries. The progress line\n"
       "appears only while standard error is a terminal; Ctrl-C cancels cleanly.\n\n"
       "%s\n%s",
@@ -181,41 +188,94 @@ int UsageError(const std::string& command, const std::string& message) {
 
 }  // namespace acekit_cli
 
+namespace {
+
+// Whether some command has an option of that name that takes a value.
+bool TakesValue(char short_name, const std::string& long_name) {
+  for (const acekit_cli::Command& c : acekit_cli::Commands()) {
+    for (const acekit_cli::OptionDef& d : c.options) {
+      if (!d.takes_value) continue;
+      if (short_name != '\0'
+              ? d.short_name == short_name
+              : d.long_name != nullptr &&
+                    std::strncmp(d.long_name, long_name.c_str(), long_name.size()) == 0) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+// Where the command stands: options may come before it, so the first word
+// that is neither an option nor the value of one is the command.
+size_t CommandIndex(const std::vector<std::string>& args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--") return i + 1;
+    if (a.size() < 2 || a[0] != '-') return i;
+    if (a[1] == '-') {
+      if (a.find('=') == std::string::npos && TakesValue('\0', a.substr(2))) ++i;
+      continue;
+    }
+    // A short option that takes a value takes the rest of the word, or the next word.
+    for (size_t k = 1; k < a.size(); ++k) {
+      if (TakesValue(a[k], "")) {
+        if (k + 1 == a.size()) ++i;
+        break;
+      }
+    }
+  }
+  return args.size();
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace acekit_cli;
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) {
+  const size_t at = CommandIndex(args);
+  const std::vector<std::string> leading(args.begin(), args.begin() + static_cast<long>(at));
+  const auto given = [&](const char* a, const char* b) {
+    return std::find(leading.begin(), leading.end(), a) != leading.end() ||
+           std::find(leading.begin(), leading.end(), b) != leading.end();
+  };
+  if (given("--version", "-V")) {
+    std::printf("acekit %s (library %s)\n", ACEKIT_CLI_VERSION, acekit_version());
+    return kExitOk;
+  }
+  const bool help = given("--help", "-h") || (at < args.size() && args[at] == "help");
+  if (at >= args.size() || (help && args[at] == "help" && at + 1 >= args.size())) {
+    if (help) {
+      PrintHelp();
+      return kExitOk;
+    }
     std::fprintf(stderr,
                  "Usage: acekit COMMAND [OPTIONS] ARCHIVE [ARGUMENTS]; see 'acekit --help'\n");
     return kExitError;
   }
-  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-    if (args.size() > 1) {
-      for (const Command& c : Commands()) {
-        if (args[1] == c.name) {
-          PrintCommandHelp(c);
-          return kExitOk;
-        }
-      }
-    }
-    PrintHelp();
-    return kExitOk;
-  }
-  if (args[0] == "--version" || args[0] == "-V") {
-    std::printf("acekit %s\n", ACEKIT_CLI_VERSION);
-    return kExitOk;
-  }
+  const std::string& name = args[at] == "help" ? args[at + 1] : args[at];
   const Command* command = nullptr;
   for (const Command& c : Commands()) {
-    if (args[0] == c.name) command = &c;
+    if (name == c.name) command = &c;
   }
   if (command == nullptr) {
-    return UsageError("", "unknown command '" + args[0] + "' (see 'acekit --help')");
+    if (help) {
+      PrintHelp();
+      return kExitOk;
+    }
+    return UsageError("", "unknown command '" + name + "' (see 'acekit --help')");
+  }
+  if (args[at] == "help") {
+    PrintCommandHelp(*command);
+    return kExitOk;
   }
   std::vector<OptionDef> defs(std::begin(kCommonOptions), std::end(kCommonOptions));
   defs.insert(defs.end(), command->options.begin(), command->options.end());
   ParsedArgs parsed;
-  const std::span<const std::string> rest(args.data() + 1, args.size() - 1);
+  // The options before the command count as if they stood right after it.
+  std::vector<std::string> rest(args.begin(), args.begin() + static_cast<long>(at));
+  if (!rest.empty() && rest.back() == "--") rest.pop_back();
+  rest.insert(rest.end(), args.begin() + static_cast<long>(at) + 1, args.end());
   if (const std::string error = ParseArgs(rest, defs, parsed); !error.empty()) {
     return UsageError(command->name, error);
   }
@@ -226,6 +286,10 @@ int main(int argc, char** argv) {
   if (parsed.operands.size() < command->min_operands) {
     return UsageError(command->name,
                       command->min_operands > 1 ? "missing operands" : "missing archive name");
+  }
+  if (command->max_operands != 0 && parsed.operands.size() > command->max_operands) {
+    return UsageError(command->name,
+                      "unexpected operand '" + parsed.operands[command->max_operands] + "'");
   }
   Ui::Get().Init(parsed.Has(kOptQuiet));
   InstallInterruptHandler();
