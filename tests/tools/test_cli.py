@@ -487,6 +487,31 @@ class CommandLine(h.TreeCase):
         self.assertFalse(os.path.exists(self.path("d.ace")))
 
 
+class Verbosity(h.TreeCase):
+    def test_no_is_a_choice_quiet_hides_warnings_verbose_names_each_file(self):
+        archive = self.path("a.ace")
+        out, _ = self.assertRuns("a", "-v", "-C", self.tree, archive, ".")
+        listed = out.splitlines()[:-1]
+        self.assertEqual(set(listed), set(self.files) | h.TREE_DIRS)
+        self.assertLess(listed.index("docs/"), listed.index("docs/readme.txt"))
+        out_dir = self.path("out")
+        out, _ = self.assertRuns("x", "-v", "-o", out_dir, archive, "docs/sub/deep/nested.c")
+        self.assertEqual(out.splitlines()[0], "docs/sub/deep/nested.c")
+        self.assertRuns("x", "-o", out_dir, archive, code=1)
+        out, _ = self.assertRuns("t", "--verbose", archive)
+        self.assertEqual(set(out.splitlines()[:-1]), set(self.files))
+        for command in ("x", "e"):
+            with self.subTest(command):
+                out, err = self.assertRuns(command, "-n", "-o", out_dir, archive)
+                self.assertEqual(err, "")
+                self.assertEqual(len(out.splitlines()), 1, out)
+                self.assertIn("kept", out)
+                out, err = self.assertRuns("-q", command, "-o", out_dir, archive, code=1)
+                self.assertEqual((out, err), ("", ""))
+        _, err = self.assertRuns("-q", "l", self.path("missing.ace"), code=2)
+        self.assertIn("missing.ace", err)
+
+
 class Help(unittest.TestCase):
     def test_help_documents_masks_and_exit_codes(self):
         code, out, _ = h.run("--help")

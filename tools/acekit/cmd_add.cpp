@@ -250,6 +250,11 @@ int AddPaths(const ParsedArgs& args, const std::string& archive_arg, const std::
     return ui.exit_code();
   }
   host.repack_total = host.unpack_total + total;
+  if (ui.verbose()) {
+    std::vector<std::string> listed;
+    for (const auto& item : items) listed.push_back(item.stored + (item.directory ? "/" : ""));
+    ui.ListWhenReached(listed);
+  }
   ui.progress().Begin(total);
   CompressFileMaskListArc(masks.get());
   ui.progress().End();

@@ -90,12 +90,18 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   CheckMasksMatch(archive, mask_args);
 
   // A name with ".." in it would land outside the output directory: such
-  // entries are left out by naming the others one by one.
+  // entries are left out by naming the others one by one. So are directory
+  // entries without paths, where they would all mean the output directory.
+  const auto left_out = [keep_paths](const ArcEntry& e) {
+    return keep_paths ? EscapesOnExtract(EntryName(e)) : IsDirectory(e);
+  };
   std::vector<const ArcEntry*> safe;
   bool unsafe = false;
   for (const ArcEntry* e : selected.all()) {
     if (e->is_file != 1) continue;
-    if (keep_paths && EscapesOnExtract(EntryName(*e))) {
+    if (!keep_paths && IsDirectory(*e)) {
+      unsafe = true;
+    } else if (keep_paths && EscapesOnExtract(EntryName(*e))) {
       ui.Warn(archive + ": " + EntryName(*e) + ": would be written outside " + out_dir +
               "; not extracted");
       unsafe = true;
@@ -109,7 +115,7 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
     Entries check;
     if (!safe.empty() && check.Build(safe_masks) == ACEKIT_STATUS_OK) {
       for (const ArcEntry* e : check.all()) {
-        if (EscapesOnExtract(EntryName(*e))) {
+        if (left_out(*e)) {
           ui.Error(archive + ": cannot leave out " + EntryName(*e) + " by name; nothing extracted");
           return ui.exit_code();
         }
@@ -142,6 +148,11 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
     for (const ArcEntry* e : every.all()) total += e->orig_size;
   } else {
     for (const ArcEntry* e : safe) total += e->orig_size;
+  }
+  if (ui.verbose()) {
+    std::vector<std::string> listed;
+    for (const ArcEntry* e : safe) listed.push_back(EntryName(*e));
+    ui.ListWhenReached(listed);
   }
   ui.progress().Begin(total);
   // An entry whose way down passes a link in the output folder is refused
@@ -278,6 +289,7 @@ int RunTest(const ParsedArgs& args) {
   }
   Host host(Host::Mode::kTest);
   host.Register();
+  ui.ListWhenReached(files);
   ui.progress().Begin(total);
   TestArc();
   const uint16_t status = session.status();
@@ -382,6 +394,10 @@ int RunDelete(const ParsedArgs& args) {
     ui.Error(archive + ": " + StatusMessage(status) + at + "; the archive is unchanged",
              StatusExit(status));
   } else {
+    if (ui.verbose()) {
+      for (const ArcEntry* e : selected.all())
+        std::printf("%s\n", Printable(EntryName(*e)).c_str());
+    }
     ui.Say(archive + ": deleted " + Count(selected.count(), "entry", "entries"));
   }
   return ui.exit_code();

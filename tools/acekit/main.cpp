@@ -37,6 +37,7 @@ constexpr OptionDef kAddOptions[] = {
     {kOptDirectory, 'C', nullptr, true},
     {kOptNamesOnly, '\0', "names-only", false},
     {kOptStrict, '\0', "strict", false},
+    {kOptVerbose, 'v', "verbose", false},
 };
 constexpr OptionDef kListOptions[] = {
     {kOptJson, '\0', "json", false},
@@ -46,6 +47,10 @@ constexpr OptionDef kExtractOptions[] = {
     {kOptOutput, 'o', "output", true},
     {kOptYes, 'y', "yes", false},
     {kOptNo, 'n', "no", false},
+    {kOptVerbose, 'v', "verbose", false},
+};
+constexpr OptionDef kVerboseOption[] = {
+    {kOptVerbose, 'v', "verbose", false},
 };
 constexpr OptionDef kCommentOptions[] = {
     {kOptSet, '\0', "set", true},
@@ -68,7 +73,8 @@ constexpr Command kCommands[] = {
      "                           moves on from where the one before it led\n"
      "      --names-only         store files without their directories\n"
      "      --strict             fail instead of leaving out files that cannot be read\n"
-     "                           or vanish while the archive is written\n",
+     "                           or vanish while the archive is written\n"
+     "  -v, --verbose            name each file as it is added\n",
      kAddOptions, RunAdd, 2},
     {"l", "[--json] [-v] ARCHIVE [MASK...]", "list the entries",
      "Shows the main comment, then date, time, attributes (Directory, Read-only,\n"
@@ -78,38 +84,37 @@ constexpr Command kCommands[] = {
      "      --json               machine-readable output\n"
      "  -v, --verbose            show the file comments too\n",
      kListOptions, RunList, 1},
-    {"t",
-     "ARCHIVE",
-     "test every entry",
-     "Decodes every file and checks its CRC; reports each damaged entry.\n",
-     {},
-     RunTest,
-     1,
-     1},
-    {"x", "[-o DIR] [-y|-n] ARCHIVE [MASK...]", "extract with paths",
+    {"t", "[-v] ARCHIVE", "test every entry",
+     "Decodes every file and checks its CRC; reports each damaged entry.\n"
+     "\n"
+     "  -v, --verbose            name each file as it is tested\n",
+     kVerboseOption, RunTest, 1, 1},
+    {"x", "[-o DIR] [-y|-n] [-v] ARCHIVE [MASK...]", "extract with paths",
      "Extracts the entries that the masks select (all without masks).\n"
      "\n"
      "  -o, --output DIR         extract into DIR (default: the current directory)\n"
      "  -y, --yes                overwrite existing files\n"
-     "  -n, --no                 never overwrite existing files\n"
+     "  -n, --no                 never overwrite existing files (and say so once)\n"
+     "  -v, --verbose            name each file as it is extracted\n"
      "\n"
      "Without -y or -n an existing file is asked about on a terminal; otherwise it\n"
      "is kept and reported.\n",
      kExtractOptions, RunExtract, 1},
-    {"e", "[-o DIR] [-y|-n] ARCHIVE [MASK...]", "extract without paths",
+    {"e", "[-o DIR] [-y|-n] [-v] ARCHIVE [MASK...]", "extract without paths",
      "Like x, but every file goes straight into the output directory.\n"
      "\n"
      "  -o, --output DIR         extract into DIR (default: the current directory)\n"
      "  -y, --yes                overwrite existing files\n"
-     "  -n, --no                 never overwrite existing files\n",
+     "  -n, --no                 never overwrite existing files (and say so once)\n"
+     "  -v, --verbose            name each file as it is extracted\n"
+     "\n"
+     "Directory entries are skipped.\n",
      kExtractOptions, RunExtractFlat, 1},
-    {"d",
-     "ARCHIVE MASK...",
-     "delete entries",
-     "Deletes the entries that the masks select.\n",
-     {},
-     RunDelete,
-     2},
+    {"d", "[-v] ARCHIVE MASK...", "delete entries",
+     "Deletes the entries that the masks select.\n"
+     "\n"
+     "  -v, --verbose            name each deleted entry\n",
+     kVerboseOption, RunDelete, 2},
     {"c", "ARCHIVE [--set FILE|- | --remove]", "show, set or remove the main comment",
      "Without options, prints the main comment.\n"
      "\n"
@@ -149,7 +154,8 @@ constexpr OptionDef kCommonOptions[] = {
 
 void PrintCommandHelp(const Command& c) {
   std::printf(
-      "Usage: acekit %s %s\n%s.\n\n%s\n  -q, --quiet              no progress line, no summary\n"
+      "Usage: acekit %s %s\n%s.\n\n%s\n  -q, --quiet              no progress line, no summary, no "
+      "warnings\n"
       "  -h, --help               show this help\n\n",
       c.name, c.synopsis, c.summary, c.details);
   if (std::strchr("lxed", c.name[0]) != nullptr) std::printf("%s\n", kMaskHelp);
@@ -167,8 +173,9 @@ void PrintHelp() {
       "\n'acekit COMMAND --help' describes each command and its options, which may\n"
       "also stand before the command. --version prints the program's and the\n"
       "library's version.\n"
-      "-q, --quiet turns off the progress line and summaries. The progress line\n"
-      "appears only while standard error is a terminal; Ctrl-C cancels cleanly.\n\n"
+      "-q, --quiet turns off the progress line, summaries and warnings (not errors);\n"
+      "-v, --verbose names each file as a, x, e, t or d processes it. The progress\n"
+      "line appears only while standard error is a terminal; Ctrl-C cancels cleanly.\n\n"
       "%s\n%s",
       kMaskHelp, kExitHelp);
 }
@@ -291,7 +298,8 @@ int main(int argc, char** argv) {
     return UsageError(command->name,
                       "unexpected operand '" + parsed.operands[command->max_operands] + "'");
   }
-  Ui::Get().Init(parsed.Has(kOptQuiet));
+  // l has its own -v, for the file comments.
+  Ui::Get().Init(parsed.Has(kOptQuiet), parsed.Has(kOptVerbose) && command->run != RunList);
   InstallInterruptHandler();
   return command->run(parsed);
 }

@@ -74,6 +74,7 @@ void Progress::Begin(uint64_t total) {
 
 void Progress::File(const std::string& name) {
   file_ = Printable(name);
+  Ui::Get().Reached(name);
   percent_ = 0;
   Draw(false);
 }
@@ -133,17 +134,41 @@ Ui& Ui::Get() {
   return ui;
 }
 
-void Ui::Init(bool quiet) {
+void Ui::Init(bool quiet, bool verbose) {
   quiet_ = quiet;
+  verbose_ = verbose;
   stdin_tty_ = isatty(STDIN_FILENO) == 1;
   stderr_tty_ = isatty(STDERR_FILENO) == 1;
   progress_.Enable(stderr_tty_ && !quiet_);
 }
 
+void Ui::ListWhenReached(const std::vector<std::string>& names) {
+  to_list_.clear();
+  if (!verbose_) return;
+  for (const std::string& name : names) {
+    to_list_.emplace(name, name);
+    // The library names a directory with or without its trailing '/'.
+    if (name.ends_with('/')) to_list_.emplace(name.substr(0, name.size() - 1), name);
+  }
+}
+
+void Ui::Reached(const std::string& name) {
+  const auto it = to_list_.find(name);
+  if (it == to_list_.end()) return;
+  const std::string shown = it->second;
+  to_list_.erase(it);
+  to_list_.erase(shown);
+  if (shown.ends_with('/')) to_list_.erase(shown.substr(0, shown.size() - 1));
+  progress_.Clear();
+  std::printf("%s\n", Printable(shown).c_str());
+  std::fflush(stdout);
+}
+
 void Ui::Warn(const std::string& message) {
+  Raise(kExitWarnings);
+  if (quiet_) return;
   progress_.Clear();
   std::fprintf(stderr, "acekit: warning: %s\n", Printable(message).c_str());
-  Raise(kExitWarnings);
 }
 
 void Ui::Error(const std::string& message, int code) {

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace acekit_cli {
 
@@ -51,12 +53,23 @@ class Progress {
 class Ui {
  public:
   static Ui& Get();
-  void Init(bool quiet);
+  // -q: no progress line, no summary and no warnings; -v: each file's name
+  // on stdout as it is processed.
+  void Init(bool quiet, bool verbose);
 
   bool quiet() const { return quiet_; }
+  bool verbose() const { return verbose_; }
+  // With -v: the names (as the library reports them, '/' between parts, a
+  // directory with a trailing '/') that are listed when the operation
+  // reaches them. The library also reports working files and entries it only
+  // passes on the way, which are not listed.
+  void ListWhenReached(const std::vector<std::string>& names);
+  // Lists the name if it is one of them and was not listed yet.
+  void Reached(const std::string& name);
   bool interactive() const { return stdin_tty_ && stderr_tty_; }
   Progress& progress() { return progress_; }
 
+  // A warning raises the exit status to 1 even when -q keeps it off the screen.
   void Warn(const std::string& message);
   void Error(const std::string& message, int code = kExitError);
   // A line of normal output on stdout, unless -q.
@@ -66,6 +79,8 @@ class Ui {
 
  private:
   bool quiet_ = false;
+  bool verbose_ = false;
+  std::unordered_map<std::string, std::string> to_list_;  // reported name -> shown name
   bool stdin_tty_ = false;
   bool stderr_tty_ = false;
   int exit_ = kExitOk;
