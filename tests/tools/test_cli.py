@@ -60,8 +60,14 @@ class RoundTrip(h.TreeCase):
         self.assertIn("Solid:           yes", out)
         self.assertIn("Dictionary:      512 KB", out)
         info = json.loads(self.assertRuns("i", "--json", archive)[0])
-        self.assertEqual((info["files"], info["directories"], info["solid"]), (6, 4, True))
-        self.assertEqual(info["size"], sum(len(d) for d in self.files.values()))
+        listing = h.list_json(archive)
+        self.assertEqual(info["totals"], listing["totals"])
+        del listing["entries"]
+        self.assertEqual(info, listing, "one schema")
+        self.assertEqual((info["totals"]["files"], info["totals"]["directories"], info["solid"]),
+                         (6, 4, True))
+        self.assertEqual(info["totals"]["size"], sum(len(d) for d in self.files.values()))
+        self.assertIsNone(info["comment"])
 
     def test_extract_without_paths_and_by_mask(self):
         archive = self.archive_tree()
@@ -224,7 +230,7 @@ class CommentsAndDirectories(h.TreeCase):
         self.assertIn("comment: note é", out)
         self.assertIn("second line", out)
         info = json.loads(self.assertRuns("i", "--json", self.archive)[0])
-        self.assertEqual((info["main_comment"], info["file_comments"]), (True, True))
+        self.assertEqual((info["comment"], info["file_comments"]), (self.MAIN, True))
 
         # Comments stay through an update and a deletion.
         self.assertRuns("a", "-C", self.tree, self.archive, "readonly.txt")
@@ -510,6 +516,43 @@ class Verbosity(h.TreeCase):
                 self.assertEqual((out, err), ("", ""))
         _, err = self.assertRuns("-q", "l", self.path("missing.ace"), code=2)
         self.assertIn("missing.ace", err)
+
+
+class Numbers(h.TreeCase):
+    def test_sizes_in_64_bits_one_ratio_host_names_and_singulars(self):
+        # Three files of 1.5 GiB, 4.5 GiB together; sparse, so they cost no disk.
+        src = self.path("big")
+        os.mkdir(src)
+        for name in ("a", "b", "c"):
+            with open(os.path.join(src, name), "wb") as f:
+                f.truncate(3 << 29)
+        archive = self.path("big.ace")
+        self.assertRuns("a", "-q", "-C", src, archive, ".")
+        out, _ = self.assertRuns("i", archive)
+        self.assertIn("4.5 GiB", out)
+        self.assertIn("Host system:     MS-DOS", out)
+        info = json.loads(self.assertRuns("i", "--json", archive)[0])
+        listing = h.list_json(archive)
+        self.assertEqual(info["totals"]["size"], 9 << 29)
+        self.assertEqual(info["totals"]["ratio"], listing["totals"]["ratio"])
+        self.assertEqual(info["host_system"], "MS-DOS")
+        ratio = round(100 * info["totals"]["packed"] / info["totals"]["size"])
+        self.assertIn(f"Ratio:           {ratio}%", out)
+
+        small = self.archive_tree(name="one.ace", inputs=("docs/sub",))
+        out, _ = self.assertRuns("l", small)
+        self.assertIn("1 file, 2 directories", out)
+        out, _ = self.assertRuns("i", small)
+        self.assertIn("(1 file, 2 directories)", out)
+
+    def test_extract_without_paths_skips_directory_entries(self):
+        archive = self.archive_tree("-s")
+        out_dir = self.path("flat")
+        out, err = self.assertRuns("e", "-o", out_dir, archive)
+        self.assertEqual(err, "")
+        self.assertIn(f"extracted {len(self.files)} files", out)
+        self.assertEqual(sorted(os.listdir(out_dir)),
+                         sorted(os.path.basename(rel) for rel in self.files))
 
 
 class Help(unittest.TestCase):
