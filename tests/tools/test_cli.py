@@ -2,6 +2,7 @@
 a terminal: archives made from a generated tree, listed, tested, extracted,
 compared, updated, deleted from and damaged."""
 
+import calendar
 import json
 import os
 import subprocess
@@ -553,6 +554,26 @@ class Numbers(h.TreeCase):
         self.assertIn(f"extracted {len(self.files)} files", out)
         self.assertEqual(sorted(os.listdir(out_dir)),
                          sorted(os.path.basename(rel) for rel in self.files))
+
+
+class DirectoryTimes(h.TreeCase):
+    def test_directory_entries_have_dates_and_give_them_back(self):
+        archive = self.archive_tree()
+        now = time.time()
+        dates = {e["name"]: e["modified"] for e in h.list_json(archive)["entries"]
+                 if e["directory"]}
+        self.assertEqual(set(dates), h.TREE_DIRS)
+        for name, modified in dates.items():
+            when = calendar.timegm(time.strptime(modified, "%Y-%m-%dT%H:%M:%S"))  # TZ=UTC
+            self.assertLess(abs(when - now), 86400, name)
+        # Later than the entries' two-second steps, so that only a restored
+        # time can match.
+        time.sleep(2.5)
+        out_dir = self.path("out")
+        self.assertRuns("x", "-o", out_dir, archive)
+        for name, modified in dates.items():
+            when = calendar.timegm(time.strptime(modified, "%Y-%m-%dT%H:%M:%S"))
+            self.assertEqual(os.stat(os.path.join(out_dir, name)).st_mtime, when, name)
 
 
 class Help(unittest.TestCase):

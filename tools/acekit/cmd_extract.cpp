@@ -1,10 +1,12 @@
 // x and e: extract with or without paths; t: test; d: delete.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -58,6 +60,42 @@ std::string LinkOnTheWay(const std::string& out_dir, const std::string& target) 
     if (fs::is_symlink(fs::symlink_status(at, ec))) return at.string();
   }
   return "";
+}
+
+// A DOS date and time (local) as seconds since 1970, or -1 when it is no date.
+time_t FromDosTime(uint32_t packed) {
+  const unsigned date = packed >> 16;
+  const unsigned time = packed & 0xFFFF;
+  struct tm t {};
+  t.tm_year = static_cast<int>(80 + (date >> 9));
+  t.tm_mon = static_cast<int>((date >> 5) & 0x0F) - 1;
+  t.tm_mday = static_cast<int>(date & 0x1F);
+  t.tm_hour = static_cast<int>(time >> 11);
+  t.tm_min = static_cast<int>((time >> 5) & 0x3F);
+  t.tm_sec = static_cast<int>((time & 0x1F) * 2);
+  t.tm_isdst = -1;
+  if (t.tm_mon < 0 || t.tm_mon > 11 || t.tm_mday == 0) return -1;
+  return std::mktime(&t);
+}
+
+// Gives the extracted directories the times of their entries. The files
+// written into a directory changed its time, so this comes last, and the
+// deepest first, since setting a time changes nothing above.
+void RestoreDirectoryTimes(const std::string& out_dir, std::vector<const ArcEntry*> dirs) {
+  std::sort(dirs.begin(), dirs.end(), [](const ArcEntry* a, const ArcEntry* b) {
+    const std::string x = EntryName(*a);
+    const std::string y = EntryName(*b);
+    return std::count(x.begin(), x.end(), '/') > std::count(y.begin(), y.end(), '/');
+  });
+  for (const ArcEntry* e : dirs) {
+    const time_t when = FromDosTime(e->ftime);
+    std::string path = out_dir + "/" + EntryName(*e);
+    while (path.ends_with('/')) path.pop_back();
+    // Never through a link, which would change the time of something elsewhere.
+    if (when < 0 || !LinkOnTheWay(out_dir, path).empty()) continue;
+    const struct timespec times[2] = {{when, 0}, {when, 0}};
+    ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+  }
 }
 
 Overwrite OverwriteChoice(const ParsedArgs& args) {
@@ -184,6 +222,13 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
     run = rest->get();
   }
   ui.progress().End();
+  if (keep_paths) {
+    std::vector<const ArcEntry*> dirs;
+    for (const ArcEntry* e : safe) {
+      if (IsDirectory(*e)) dirs.push_back(e);
+    }
+    RestoreDirectoryTimes(out_dir, dirs);
+  }
 
   if (status == ACEKIT_STATUS_CANCELLED) {
     ui.Error(archive + ": " + (host.quit() && !Interrupted() ? "stopped" : "cancelled") +
