@@ -576,6 +576,37 @@ class DirectoryTimes(h.TreeCase):
             self.assertEqual(os.stat(os.path.join(out_dir, name)).st_mtime, when, name)
 
 
+class Messages(h.TreeCase):
+    def test_errors_name_the_path_and_the_reason_never_a_working_copy(self):
+        os.symlink("loop_b", os.path.join(self.tree, "loop_a"))
+        os.symlink("loop_a", os.path.join(self.tree, "loop_b"))
+        archive = self.path("a.ace")
+        _, err = self.assertRuns("a", "-s", "-C", self.tree, archive, ".", code=1)
+        self.assertIn("loop_a: a link loop", err)
+        _, err = self.assertRuns("a", "-C", self.tree, self.path("b.ace"), "loop_b", code=2)
+        self.assertIn("loop_b: a link loop", err)
+        _, err = self.assertRuns("a", archive, self.path("missing"), code=2)
+        self.assertIn("missing: No such file or directory", err)
+
+        h.write(self.path("plain"), b"a file\n")
+        _, err = self.assertRuns("x", "-o", self.path("plain", "sub"), archive, code=2)
+        self.assertIn("plain is not a directory", err)
+
+        # A solid archive is rebuilt through working copies in the temporary
+        # directory; what is shown is the entries' names.
+        scratch = self.path("scratch")
+        os.mkdir(scratch)
+        env = {"TMPDIR": scratch}
+        for args, listed in ((["a", "-v", "-s", "-C", self.tree, archive, "readonly.txt"],
+                              "readonly.txt"),
+                             (["d", "-v", archive, "empty.bin"], "empty.bin")):
+            code, out, err = h.run(*args, env=env)
+            self.assertLessEqual(code, 1, err)
+            self.assertIn(listed, out.splitlines())
+            self.assertNotIn(scratch, out + err)
+            self.assertNotIn(scratch.lstrip("/"), out + err)
+
+
 class Help(unittest.TestCase):
     def test_help_documents_masks_and_exit_codes(self):
         code, out, _ = h.run("--help")

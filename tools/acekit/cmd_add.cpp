@@ -111,6 +111,10 @@ int Report(const std::string& shown, const std::string& archive, bool existed, u
     ui.Error(shown + ": cancelled; " + what, kExitCancelled);
   } else if (host.stopped_strict()) {
     ui.Error(shown + ": " + what);
+  } else if (status == ACEKIT_STATUS_OPEN_FAILED && !host.target().empty() &&
+             !WhyNotRead(host.target()).empty()) {
+    ui.Error(shown + ": cannot read " + host.target() + ": " + WhyNotRead(host.target()) + "; " +
+             what);
   } else if (status != ACEKIT_STATUS_OK) {
     std::string where;
     if (!host.current().empty()) {
@@ -176,7 +180,7 @@ int AddPaths(const ParsedArgs& args, const std::string& archive_arg, const std::
     const size_t slash = archive.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : archive.substr(0, slash + 1);
     if (::access(dir.c_str(), W_OK) != 0) {
-      ui.Error(archive_arg + ": cannot create the archive in " + dir + ": " + std::strerror(errno));
+      ui.Error(archive_arg + ": cannot create the archive in " + dir + ": " + Reason(errno));
       return ui.exit_code();
     }
   }
@@ -282,7 +286,7 @@ int RunAdd(const ParsedArgs& args) {
     while (end < n && args.ValuesBefore(kOptDirectory, end).size() == dirs.size()) ++end;
     for (; moved < dirs.size(); ++moved) {
       if (::chdir(dirs[moved].c_str()) != 0) {
-        ui.Error(dirs[moved] + ": " + std::strerror(errno));
+        ui.Error(dirs[moved] + ": " + Reason(errno));
         return ui.exit_code();
       }
     }

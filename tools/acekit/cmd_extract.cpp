@@ -240,7 +240,9 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
     if (name.empty()) name = host.current();
     ui.Error(archive + ": " + name + ": " + StatusMessage(status), kExitDamaged);
   } else if (status == ACEKIT_STATUS_OPEN_FAILED && !host.target().empty()) {
-    ui.Error(archive + ": cannot create " + host.target() + ": " + StatusMessage(status));
+    const std::string why = WhyNotCreated(host.target());
+    ui.Error(archive + ": cannot create " + host.target() + ": " +
+             (why.empty() ? StatusMessage(status) : why));
   } else if (status == ACEKIT_STATUS_OPEN_FAILED && !host.current().empty()) {
     // The library names the entry without a target when its path has no room.
     ui.Error(archive + ": " + host.current() + ": not extracted: its path under " + out_dir +
@@ -268,7 +270,7 @@ void TestRest(const std::string& archive, const std::vector<std::string>& names,
   Ui& ui = Ui::Get();
   std::string scratch_template = fs::temp_directory_path().string() + "/acekit-test-XXXXXX";
   if (::mkdtemp(scratch_template.data()) == nullptr) {
-    ui.Warn(archive + ": the entries after it were not tested: " + std::strerror(errno));
+    ui.Warn(archive + ": the entries after it were not tested: " + Reason(errno));
     return;
   }
   const std::string scratch = scratch_template;

@@ -32,6 +32,10 @@ class Progress {
   // The library's report: the current file's percentage and the bytes done
   // since its previous report.
   void Report(int32_t percent, int32_t bytes);
+  // Time between Pause and Resume (a question waiting for its answer) does
+  // not count in the throughput or the time left.
+  void Pause();
+  void Resume();
   void Phase(const std::string& label, uint64_t total);
   void Clear();
   void End() { Clear(); }
@@ -48,6 +52,20 @@ class Progress {
   uint64_t total_ = 0;
   std::chrono::steady_clock::time_point start_{};
   std::chrono::steady_clock::time_point last_draw_{};
+  std::chrono::steady_clock::time_point paused_at_{};
+  bool paused_ = false;
+};
+
+// Holds the progress clock while a question waits.
+class ProgressPause {
+ public:
+  explicit ProgressPause(Progress& p) : p_(p) { p_.Pause(); }
+  ~ProgressPause() { p_.Resume(); }
+  ProgressPause(const ProgressPause&) = delete;
+  ProgressPause& operator=(const ProgressPause&) = delete;
+
+ private:
+  Progress& p_;
 };
 
 class Ui {
@@ -86,6 +104,15 @@ class Ui {
   int exit_ = kExitOk;
   Progress progress_;
 };
+
+// The system's reason for an errno value, as strerror gives it, but a loop
+// of symbolic links is called a link loop.
+std::string Reason(int err);
+// Why the file at `path` cannot be read, or why nothing can be created
+// there: the library reports only that it failed, so the reason is found by
+// trying again. Empty when no reason is found.
+std::string WhyNotRead(const std::string& path);
+std::string WhyNotCreated(const std::string& path);
 
 // Ctrl-C: the first SIGINT (or SIGTERM, or SIGHUP) asks the running
 // operation to stop cleanly (the host procedures then answer "stop"); a
