@@ -5,6 +5,7 @@ compared, updated, deleted from and damaged."""
 import calendar
 import json
 import os
+import re
 import subprocess
 import sys
 import time
@@ -605,6 +606,35 @@ class Messages(h.TreeCase):
             self.assertIn(listed, out.splitlines())
             self.assertNotIn(scratch, out + err)
             self.assertNotIn(scratch.lstrip("/"), out + err)
+
+
+class Completion(h.TreeCase):
+    SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir,
+                          "tools", "completion", "acekit.bash")
+
+    def complete(self, *words):
+        """What the bash completion offers for the last of `words`."""
+        script = ('source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _acekit; '
+                  'printf "%s\\n" "${COMPREPLY[@]}"')
+        env = dict(os.environ, PATH=os.path.dirname(h.ACEKIT) + os.pathsep + os.environ["PATH"])
+        p = subprocess.run(["bash", "-c", script, "bash", self.SCRIPT, "acekit", *words],
+                           capture_output=True, text=True, cwd=self.tmp, env=env, check=True)
+        return set(p.stdout.split("\n")) - {""}
+
+    def test_bash_completion_knows_commands_options_and_entries(self):
+        commands = {"a", "l", "t", "x", "e", "d", "c", "cf", "md", "i"}
+        self.assertLessEqual(commands, self.complete(""))
+        self.assertEqual(self.complete("-q", "c"), {"c", "cf"})
+        # Every long option that a command's --help names is offered.
+        for command in commands:
+            with self.subTest(command):
+                _, out, _ = h.run(command, "--help")
+                documented = set(re.findall(r"(?<![\w-])(--[a-z][a-z-]+)", out))
+                self.assertLessEqual(documented, self.complete(command, "--"))
+        archive = self.archive_tree()
+        self.assertEqual(self.complete("x", "-y", archive, "docs/s"), {"docs/sub/", "docs/sub/deep/",
+                                                                     "docs/sub/deep/nested.c"})
+        self.assertEqual(self.complete("a", "-d", ""), {"64", "128", "256", "512", "1024"})
 
 
 class Help(unittest.TestCase):
