@@ -137,6 +137,20 @@ TEST(CliFormat, RendersArchiveNumbers) {
   EXPECT_EQ(Json("é\xff"), "\"é\xEF\xBF\xBD\"");
 }
 
+TEST(CliArgs, OptionsKnowWhichOperandsFollowThem) {
+  // acekit a x.ace -d 64 -C src lib -C ../doc guide
+  const std::vector<std::string> args = {"x.ace", "-d",     "64",    "-C", "src", "lib",
+                                         "-C",    "../doc", "guide", "-C", "last"};
+  const OptionDef defs[] = {{kDict, 'd', "dictionary", true}, {kA, 'C', nullptr, true}};
+  ParsedArgs parsed;
+  ASSERT_EQ(ParseArgs(args, defs, parsed), "");
+  EXPECT_EQ(parsed.ValuesBefore(kA, 0), std::vector<std::string>{});
+  EXPECT_EQ(parsed.ValuesBefore(kA, 1), std::vector<std::string>{"src"});
+  EXPECT_EQ(parsed.ValuesBefore(kA, 2), (std::vector<std::string>{"src", "../doc"}));
+  EXPECT_EQ(parsed.ValuesBefore(kA, 3), (std::vector<std::string>{"src", "../doc", "last"}));
+  EXPECT_EQ(parsed.ValuesBefore(kDict, 1), std::vector<std::string>{"64"});
+}
+
 TEST(CliFormat, PrintableEscapesWhatATerminalWouldObey) {
   const std::pair<std::string, std::string> cases[] = {
       {"plain/name.txt", "plain/name.txt"},
