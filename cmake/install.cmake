@@ -35,3 +35,11 @@ install(FILES ${PROJECT_BINARY_DIR}/acekitConfig.cmake
 file(RELATIVE_PATH ACEKIT_PC_PREFIX "/root/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/root")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/acekit.pc.in ${PROJECT_BINARY_DIR}/acekit.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/acekit.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# The command's shell completions, where bash-completion and zsh look for them.
+if(ACEKIT_BUILD_TOOLS AND NOT WIN32 AND EXISTS ${PROJECT_SOURCE_DIR}/tools/completion)
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/completion/acekit.bash
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME acekit)
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/completion/_acekit
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/site-functions)
+endif()

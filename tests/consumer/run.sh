@@ -33,6 +33,8 @@ soname=$(objdump -p "$lib" | awk '$1 == "SONAME" { print $2 }')
 [ -f "$stage/include/acekit/common/host_types.h" ] || fail "no include/acekit/common/host_types.h"
 [ -f "$stage/include/acekit/acekit.h" ] || fail "no include/acekit/acekit.h"
 [ -f "$stage/share/man/man1/acekit.1" ] || fail "no man page"
+[ -f "$stage/share/bash-completion/completions/acekit" ] || fail "no bash completion"
+[ -f "$stage/share/zsh/site-functions/_acekit" ] || fail "no zsh completion"
 "$stage/bin/acekit" --version >/dev/null || fail "the installed acekit does not run"
 
 echo "== CMake package"

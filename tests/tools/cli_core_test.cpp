@@ -137,5 +137,34 @@ TEST(CliFormat, RendersArchiveNumbers) {
   EXPECT_EQ(Json("é\xff"), "\"é\xEF\xBF\xBD\"");
 }
 
+TEST(CliArgs, OptionsKnowWhichOperandsFollowThem) {
+  // acekit a x.ace -d 64 -C src lib -C ../doc guide
+  const std::vector<std::string> args = {"x.ace", "-d",     "64",    "-C", "src", "lib",
+                                         "-C",    "../doc", "guide", "-C", "last"};
+  const OptionDef defs[] = {{kDict, 'd', "dictionary", true}, {kA, 'C', nullptr, true}};
+  ParsedArgs parsed;
+  ASSERT_EQ(ParseArgs(args, defs, parsed), "");
+  EXPECT_EQ(parsed.ValuesBefore(kA, 0), std::vector<std::string>{});
+  EXPECT_EQ(parsed.ValuesBefore(kA, 1), std::vector<std::string>{"src"});
+  EXPECT_EQ(parsed.ValuesBefore(kA, 2), (std::vector<std::string>{"src", "../doc"}));
+  EXPECT_EQ(parsed.ValuesBefore(kA, 3), (std::vector<std::string>{"src", "../doc", "last"}));
+  EXPECT_EQ(parsed.ValuesBefore(kDict, 1), std::vector<std::string>{"64"});
+}
+
+TEST(CliFormat, PrintableEscapesWhatATerminalWouldObey) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain/name.txt", "plain/name.txt"},
+      {"x\x1b[2Kname", "x\\e[2Kname"},
+      {"a\rb\tc\nd", "a\\rb\\tc\\nd"},
+      {std::string("nul\0x", 5), "nul\\x00x"},
+      {"del\x7f", "del\\x7f"},
+      {"back\\slash", "back\\\\slash"},
+      {"\xc3\xa9t\xc3\xa9", "\xc3\xa9t\xc3\xa9"},  // UTF-8 stays
+      {"csi\xc2\x9b", "csi\\xc2\\x9b"},            // a C1 control does not
+      {"bad\xff", "bad\\xff"},
+  };
+  for (const auto& [raw, shown] : cases) EXPECT_EQ(Printable(raw), shown) << shown;
+}
+
 }  // namespace
 }  // namespace acekit_cli

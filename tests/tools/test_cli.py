@@ -2,11 +2,14 @@
 a terminal: archives made from a generated tree, listed, tested, extracted,
 compared, updated, deleted from and damaged."""
 
+import calendar
 import json
 import os
+import re
 import subprocess
 import sys
 import time
+import zlib
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -60,8 +63,14 @@ class RoundTrip(h.TreeCase):
         self.assertIn("Solid:           yes", out)
         self.assertIn("Dictionary:      512 KB", out)
         info = json.loads(self.assertRuns("i", "--json", archive)[0])
-        self.assertEqual((info["files"], info["directories"], info["solid"]), (6, 4, True))
-        self.assertEqual(info["size"], sum(len(d) for d in self.files.values()))
+        listing = h.list_json(archive)
+        self.assertEqual(info["totals"], listing["totals"])
+        del listing["entries"]
+        self.assertEqual(info, listing, "one schema")
+        self.assertEqual((info["totals"]["files"], info["totals"]["directories"], info["solid"]),
+                         (6, 4, True))
+        self.assertEqual(info["totals"]["size"], sum(len(d) for d in self.files.values()))
+        self.assertIsNone(info["comment"])
 
     def test_extract_without_paths_and_by_mask(self):
         archive = self.archive_tree()
@@ -224,7 +233,7 @@ class CommentsAndDirectories(h.TreeCase):
         self.assertIn("comment: note é", out)
         self.assertIn("second line", out)
         info = json.loads(self.assertRuns("i", "--json", self.archive)[0])
-        self.assertEqual((info["main_comment"], info["file_comments"]), (True, True))
+        self.assertEqual((info["comment"], info["file_comments"]), (self.MAIN, True))
 
         # Comments stay through an update and a deletion.
         self.assertRuns("a", "-C", self.tree, self.archive, "readonly.txt")
@@ -432,6 +441,215 @@ class LongPaths(h.TreeCase):
         self.assertRuns("x", "-o", "new/deeper", archive, cwd=self.tmp)
         self.assertEqual(h.read(self.path("new", "deeper", "docs", "readme.txt")),
                          self.files["docs/readme.txt"])
+
+
+class ScreenNames(h.TreeCase):
+    # Names that would move the cursor or hide their own start if printed raw.
+    NAMES = {"x\x1b[2K\x1b[1Gnormal.txt": "x\\e[2K\\e[1Gnormal.txt",
+             "bashrc\rreadme\x7f.txt": "bashrc\\rreadme\\x7f.txt"}
+
+    def test_control_characters_are_escaped_on_screen_and_kept_in_json(self):
+        src = self.path("odd")
+        for raw in self.NAMES:
+            h.write(os.path.join(src, raw), b"data\n")
+        h.write(os.path.join(src, "back\\slash\x1b.txt"), b"left out\n")
+        archive = self.path("odd.ace")
+        _, err = self.assertRuns("a", "-C", src, archive, ".", code=1)
+        self.assertIn("back\\\\slash\\e.txt: its name holds a backslash", err)
+        self.assertEqual(names(h.list_json(archive)), set(self.NAMES))
+        out, _ = self.assertRuns("l", archive)
+        out_dir = self.path("out")
+        self.assertRuns("x", "-o", out_dir, archive)
+        _, err = self.assertRuns("x", "-o", out_dir, archive, code=1)  # kept, with a warning
+        for raw, shown in self.NAMES.items():
+            self.assertIn(shown, out)
+            self.assertIn(shown, err)
+        for text in (out, err):
+            self.assertNotIn("\x1b", text)
+            self.assertNotIn("\r", text)
+            self.assertNotIn("\x7f", text)
+
+
+class CommandLine(h.TreeCase):
+    def test_options_before_the_command_and_extra_operands(self):
+        archive = self.archive_tree()
+        out, _ = self.assertRuns("-q", "x", "-o", self.path("q"), archive)
+        self.assertEqual(out, "")
+        self.assertRuns("-o", self.path("o"), "-y", "x", archive)
+        self.assertSameTree(self.path("o"))
+        for args in (["t", archive, "extra"], ["i", archive, "extra"], ["c", archive, "extra"],
+                     ["-q", "t", archive, archive]):
+            with self.subTest(args=args):
+                _, err = self.assertRuns(*args, code=2)
+                self.assertIn("unexpected operand", err)
+        self.assertRegex(h.run("--version")[1], r"^acekit \d+\.\d+\.\d+ \(library \d+\.\d+")
+
+    def test_directory_option_applies_to_the_paths_after_it(self):
+        archive = self.path("c.ace")
+        self.assertRuns("a", archive, "-C", self.path("tree", "docs"), "sub", "-C", "..",
+                        "empty.bin", cwd=self.tmp)
+        self.assertEqual(names(h.list_json(archive)),
+                         {"sub/", "sub/deep/", "sub/deep/nested.c", "empty.bin"})
+        _, err = self.assertRuns("a", self.path("d.ace"), "tree", "-C", "tree", code=2,
+                                 cwd=self.tmp)
+        self.assertIn("-C", err)
+        self.assertFalse(os.path.exists(self.path("d.ace")))
+
+
+class Verbosity(h.TreeCase):
+    def test_no_is_a_choice_quiet_hides_warnings_verbose_names_each_file(self):
+        archive = self.path("a.ace")
+        out, _ = self.assertRuns("a", "-v", "-C", self.tree, archive, ".")
+        listed = out.splitlines()[:-1]
+        self.assertEqual(set(listed), set(self.files) | h.TREE_DIRS)
+        self.assertLess(listed.index("docs/"), listed.index("docs/readme.txt"))
+        out_dir = self.path("out")
+        out, _ = self.assertRuns("x", "-v", "-o", out_dir, archive, "docs/sub/deep/nested.c")
+        self.assertEqual(out.splitlines()[0], "docs/sub/deep/nested.c")
+        self.assertRuns("x", "-o", out_dir, archive, code=1)
+        out, _ = self.assertRuns("t", "--verbose", archive)
+        self.assertEqual(set(out.splitlines()[:-1]), set(self.files))
+        for command in ("x", "e"):
+            with self.subTest(command):
+                out, err = self.assertRuns(command, "-n", "-o", out_dir, archive)
+                self.assertEqual(err, "")
+                self.assertEqual(len(out.splitlines()), 1, out)
+                self.assertIn("kept", out)
+                out, err = self.assertRuns("-q", command, "-o", out_dir, archive, code=1)
+                self.assertEqual((out, err), ("", ""))
+        _, err = self.assertRuns("-q", "l", self.path("missing.ace"), code=2)
+        self.assertIn("missing.ace", err)
+
+
+class Numbers(h.TreeCase):
+    @staticmethod
+    def claim_size(archive, name, size):
+        """Makes the header of entry `name` claim `size` bytes, with its
+        header checksum made right again."""
+        data = bytearray(h.read(archive))
+        start = data.index(name.encode()) - 35
+        data[start + 11:start + 15] = size.to_bytes(4, "little")
+        head_size = int.from_bytes(data[start + 2:start + 4], "little")
+        crc = ~zlib.crc32(bytes(data[start + 4:start + 4 + head_size])) & 0xFFFF
+        data[start:start + 2] = crc.to_bytes(2, "little")
+        h.write(archive, bytes(data))
+
+    def test_sizes_in_64_bits_one_ratio_host_names_and_singulars(self):
+        # Three entries that say they hold 2 GiB less a byte each.
+        src = self.path("big")
+        entry_names = ["file_%s.dat" % c for c in "abc"]
+        for name in entry_names:
+            h.write(os.path.join(src, name), b"x" * 100)
+        archive = self.path("big.ace")
+        self.assertRuns("a", "-q", "-C", src, archive, ".")
+        for name in entry_names:
+            self.claim_size(archive, name, (2 << 30) - 1)
+        out, _ = self.assertRuns("i", archive)
+        self.assertIn("6.0 GiB", out)
+        self.assertIn("Host system:     MS-DOS", out)
+        info = json.loads(self.assertRuns("i", "--json", archive)[0])
+        listing = h.list_json(archive)
+        self.assertEqual(info["totals"]["size"], 3 * ((2 << 30) - 1))
+        self.assertEqual(info["totals"], listing["totals"])
+        self.assertEqual(info["host_system"], "MS-DOS")
+        # 0.4 % of one entry rounds to 0, and so do three of them together.
+        self.assertEqual([e["ratio"] for e in listing["entries"]], [0, 0, 0])
+        self.assertIn("Ratio:           0%", out)
+
+        small = self.archive_tree(name="one.ace", inputs=("docs/sub",))
+        out, _ = self.assertRuns("l", small)
+        self.assertIn("1 file, 2 directories", out)
+        out, _ = self.assertRuns("i", small)
+        self.assertIn("(1 file, 2 directories)", out)
+
+    def test_extract_without_paths_skips_directory_entries(self):
+        archive = self.archive_tree("-s")
+        out_dir = self.path("flat")
+        out, err = self.assertRuns("e", "-o", out_dir, archive)
+        self.assertEqual(err, "")
+        self.assertIn(f"extracted {len(self.files)} files", out)
+        self.assertEqual(sorted(os.listdir(out_dir)),
+                         sorted(os.path.basename(rel) for rel in self.files))
+
+
+class DirectoryTimes(h.TreeCase):
+    def test_directory_entries_have_dates_and_give_them_back(self):
+        archive = self.archive_tree()
+        now = time.time()
+        dates = {e["name"]: e["modified"] for e in h.list_json(archive)["entries"]
+                 if e["directory"]}
+        self.assertEqual(set(dates), h.TREE_DIRS)
+        for name, modified in dates.items():
+            when = calendar.timegm(time.strptime(modified, "%Y-%m-%dT%H:%M:%S"))  # TZ=UTC
+            self.assertLess(abs(when - now), 86400, name)
+        # Later than the entries' two-second steps, so that only a restored
+        # time can match.
+        time.sleep(2.5)
+        out_dir = self.path("out")
+        self.assertRuns("x", "-o", out_dir, archive)
+        for name, modified in dates.items():
+            when = calendar.timegm(time.strptime(modified, "%Y-%m-%dT%H:%M:%S"))
+            self.assertEqual(os.stat(os.path.join(out_dir, name)).st_mtime, when, name)
+
+
+class Messages(h.TreeCase):
+    def test_errors_name_the_path_and_the_reason_never_a_working_copy(self):
+        os.symlink("loop_b", os.path.join(self.tree, "loop_a"))
+        os.symlink("loop_a", os.path.join(self.tree, "loop_b"))
+        archive = self.path("a.ace")
+        _, err = self.assertRuns("a", "-s", "-C", self.tree, archive, ".", code=1)
+        self.assertIn("loop_a: a link loop", err)
+        _, err = self.assertRuns("a", "-C", self.tree, self.path("b.ace"), "loop_b", code=2)
+        self.assertIn("loop_b: a link loop", err)
+        _, err = self.assertRuns("a", archive, self.path("missing"), code=2)
+        self.assertIn("missing: No such file or directory", err)
+
+        h.write(self.path("plain"), b"a file\n")
+        _, err = self.assertRuns("x", "-o", self.path("plain", "sub"), archive, code=2)
+        self.assertIn("plain is not a directory", err)
+
+        # A solid archive is rebuilt through working copies in the temporary
+        # directory; what is shown is the entries' names.
+        scratch = self.path("scratch")
+        os.mkdir(scratch)
+        env = {"TMPDIR": scratch}
+        for args, listed in ((["a", "-v", "-s", "-C", self.tree, archive, "readonly.txt"],
+                              "readonly.txt"),
+                             (["d", "-v", archive, "empty.bin"], "empty.bin")):
+            code, out, err = h.run(*args, env=env)
+            self.assertLessEqual(code, 1, err)
+            self.assertIn(listed, out.splitlines())
+            self.assertNotIn(scratch, out + err)
+            self.assertNotIn(scratch.lstrip("/"), out + err)
+
+
+class Completion(h.TreeCase):
+    SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir,
+                          "tools", "completion", "acekit.bash")
+
+    def complete(self, *words):
+        """What the bash completion offers for the last of `words`."""
+        script = ('source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _acekit; '
+                  'printf "%s\\n" "${COMPREPLY[@]}"')
+        env = dict(os.environ, PATH=os.path.dirname(h.ACEKIT) + os.pathsep + os.environ["PATH"])
+        p = subprocess.run(["bash", "-c", script, "bash", self.SCRIPT, "acekit", *words],
+                           capture_output=True, text=True, cwd=self.tmp, env=env, check=True)
+        return set(p.stdout.split("\n")) - {""}
+
+    def test_bash_completion_knows_commands_options_and_entries(self):
+        commands = {"a", "l", "t", "x", "e", "d", "c", "cf", "md", "i"}
+        self.assertLessEqual(commands, self.complete(""))
+        self.assertEqual(self.complete("-q", "c"), {"c", "cf"})
+        # Every long option that a command's --help names is offered.
+        for command in commands:
+            with self.subTest(command):
+                _, out, _ = h.run(command, "--help")
+                documented = set(re.findall(r"(?<![\w-])(--[a-z][a-z-]+)", out))
+                self.assertLessEqual(documented, self.complete(command, "--"))
+        archive = self.archive_tree()
+        self.assertEqual(self.complete("x", "-y", archive, "docs/s"), {"docs/sub/", "docs/sub/deep/",
+                                                                     "docs/sub/deep/nested.c"})
+        self.assertEqual(self.complete("a", "-d", ""), {"64", "128", "256", "512", "1024"})
 
 
 class Help(unittest.TestCase):

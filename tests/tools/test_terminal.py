@@ -3,6 +3,7 @@ overwrite question with each answer, and Ctrl-C."""
 
 import os
 import pty
+import re
 import select
 import sys
 import tempfile
@@ -87,9 +88,41 @@ class ProgressAndCancel(unittest.TestCase):
         self.assertEqual(t.finish(), 0, t.output)
         self.assertIn(b"\r\x1b[K", t.output)
         self.assertRegex(t.output, rb"\d+% huge\.bin +[\d.]+ [KM]iB / 32 MiB +[\d.]+ [KM]?i?B/s")
+        self.assertRegex(t.output, rb"B/s  ETA \d+:\d\d")
         t = self.run_in_terminal("a", "-q", os.path.join(self.tmp, "q.ace"), "small.txt")
         self.assertEqual(t.finish(), 0, t.output)
         self.assertEqual(t.output, b"")
+
+    def test_percentage_and_bar_are_of_the_whole_job(self):
+        # A small file first: a percentage of the current file would start
+        # again at 0 for the large one.
+        t = self.run_in_terminal("a", os.path.join(self.tmp, "w.ace"), "small.txt", "huge.bin")
+        self.assertEqual(t.finish(), 0, t.output)
+        percents = [int(p) for p in re.findall(rb"\] +(\d+)% ", t.output)]
+        self.assertGreater(len(percents), 1, t.output)
+        self.assertEqual(percents, sorted(percents), t.output)
+        bars = [b.count(b"#") for b in re.findall(rb"\[([#.]{20})\]", t.output)]
+        self.assertEqual(bars, sorted(bars))
+
+    def test_time_at_a_question_does_not_count_in_the_throughput(self):
+        archive = os.path.join(self.tmp, "q.ace")
+        code, _, err = h.run("a", archive, "huge.bin", "small.txt", cwd=self.src)
+        self.assertEqual(code, 0, err)
+        out_dir = os.path.join(self.tmp, "out")
+        h.write(os.path.join(out_dir, "small.txt"), b"local\n")
+        t = self.run_in_terminal("x", "-o", out_dir, archive)
+        t.read_until(PROMPT)
+        waited = 4.0
+        time.sleep(waited)
+        before = len(t.output)
+        t.send(b"y\n")
+        self.assertEqual(t.finish(), 0, t.output)
+        rates = re.findall(rb"([\d.]+) (B|KiB|MiB|GiB)/s", t.output[before:])
+        self.assertTrue(rates, t.output)
+        value, unit = rates[-1]
+        rate = float(value) * {b"B": 1, b"KiB": 1 << 10, b"MiB": 1 << 20, b"GiB": 1 << 30}[unit]
+        # Counting the wait would make it at most 32 MiB / 4 s.
+        self.assertGreater(rate, 2 * (32 << 20) / waited, t.output[before:])
 
     def cancel(self, *args):
         t = self.run_in_terminal(*args)

@@ -19,6 +19,16 @@ std::string ParsedArgs::Value(int id) const {
   return result;
 }
 
+std::vector<std::string> ParsedArgs::ValuesBefore(int id, size_t operand) const {
+  std::vector<std::string> result;
+  for (size_t i = 0; i < options.size(); ++i) {
+    if (options[i].first == id && i < operands_before.size() && operands_before[i] <= operand) {
+      result.push_back(options[i].second);
+    }
+  }
+  return result;
+}
+
 namespace {
 
 const OptionDef* FindShort(std::span<const OptionDef> defs, char c) {
@@ -51,6 +61,7 @@ std::string ParseArgs(std::span<const std::string> args, std::span<const OptionD
                       ParsedArgs& out) {
   bool options_done = false;
   for (size_t i = 0; i < args.size(); ++i) {
+    out.operands_before.resize(out.options.size(), out.operands.size());
     const std::string& a = args[i];
     if (options_done || a.size() < 2 || a[0] != '-') {
       out.operands.push_back(a);
@@ -98,6 +109,7 @@ std::string ParseArgs(std::span<const std::string> args, std::span<const OptionD
       break;
     }
   }
+  out.operands_before.resize(out.options.size(), out.operands.size());
   return "";
 }
 

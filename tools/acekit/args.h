@@ -21,10 +21,15 @@ struct OptionDef {
 struct ParsedArgs {
   std::vector<std::pair<int, std::string>> options;  // in command-line order
   std::vector<std::string> operands;
+  // For each option, how many operands stood before it: options such as -C
+  // apply to the operands that follow them.
+  std::vector<size_t> operands_before;
 
   bool Has(int id) const;
   // The value of the last occurrence, or an empty string.
   std::string Value(int id) const;
+  // The values of the occurrences that stand before operand `operand`, in order.
+  std::vector<std::string> ValuesBefore(int id, size_t operand) const;
 };
 
 // Returns an empty string on success, else a one-line description of the

@@ -111,6 +111,10 @@ int Report(const std::string& shown, const std::string& archive, bool existed, u
     ui.Error(shown + ": cancelled; " + what, kExitCancelled);
   } else if (host.stopped_strict()) {
     ui.Error(shown + ": " + what);
+  } else if (status == ACEKIT_STATUS_OPEN_FAILED && !host.target().empty() &&
+             !WhyNotRead(host.target()).empty()) {
+    ui.Error(shown + ": cannot read " + host.target() + ": " + WhyNotRead(host.target()) + "; " +
+             what);
   } else if (status != ACEKIT_STATUS_OK) {
     std::string where;
     if (!host.current().empty()) {
@@ -136,12 +140,11 @@ int Report(const std::string& shown, const std::string& archive, bool existed, u
   return ui.exit_code();
 }
 
-}  // namespace
-
-int RunAdd(const ParsedArgs& args) {
+// Adds `paths`, named from the current directory, to `archive` (shown as
+// `archive_arg`).
+int AddPaths(const ParsedArgs& args, const std::string& archive_arg, const std::string& archive,
+             const std::vector<std::string>& paths) {
   Ui& ui = Ui::Get();
-  const std::string& archive_arg = args.operands[0];
-  const std::vector<std::string> paths(args.operands.begin() + 1, args.operands.end());
 
   long dictionary = 64;
   if (args.Has(kOptDictionary)) {
@@ -157,17 +160,6 @@ int RunAdd(const ParsedArgs& args) {
     return UsageError("a", "--level takes 1, 2, 3 or 4");
   }
   const bool names_only = args.Has(kOptNamesOnly);
-
-  // The archive is named from where the command was given, the inputs from -C DIR.
-  std::string archive = archive_arg;
-  if (args.Has(kOptDirectory)) {
-    archive = Absolute(archive_arg);
-    const std::string dir = args.Value(kOptDirectory);
-    if (::chdir(dir.c_str()) != 0) {
-      ui.Error(dir + ": " + std::strerror(errno));
-      return ui.exit_code();
-    }
-  }
 
   WalkOptions walk;
   walk.names_only = names_only;
@@ -188,7 +180,7 @@ int RunAdd(const ParsedArgs& args) {
     const size_t slash = archive.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : archive.substr(0, slash + 1);
     if (::access(dir.c_str(), W_OK) != 0) {
-      ui.Error(archive_arg + ": cannot create the archive in " + dir + ": " + std::strerror(errno));
+      ui.Error(archive_arg + ": cannot create the archive in " + dir + ": " + Reason(errno));
       return ui.exit_code();
     }
   }
@@ -262,11 +254,48 @@ int RunAdd(const ParsedArgs& args) {
     return ui.exit_code();
   }
   host.repack_total = host.unpack_total + total;
+  if (ui.verbose()) {
+    std::vector<std::string> listed;
+    for (const auto& item : items) listed.push_back(item.stored + (item.directory ? "/" : ""));
+    ui.ListWhenReached(listed);
+  }
   ui.progress().Begin(total);
   CompressFileMaskListArc(masks.get());
   ui.progress().End();
 
   return Report(archive_arg, archive, exists, session.status(), host, total, files, directories);
+}
+
+}  // namespace
+
+int RunAdd(const ParsedArgs& args) {
+  Ui& ui = Ui::Get();
+  const std::string& archive_arg = args.operands[0];
+  const size_t n = args.operands.size();
+  const size_t all_dirs = args.ValuesBefore(kOptDirectory, n).size();
+  if (all_dirs > args.ValuesBefore(kOptDirectory, n - 1).size()) {
+    return UsageError("a", "-C DIR applies to the paths after it, and none follows the last one");
+  }
+  // The archive is named from where the command was given; each -C DIR moves
+  // on from where the one before it led, for the paths after it, as tar's does.
+  const std::string archive = all_dirs > 0 ? Absolute(archive_arg) : archive_arg;
+  size_t moved = 0;
+  for (size_t first = 1; first < n && ui.exit_code() < kExitError;) {
+    const std::vector<std::string> dirs = args.ValuesBefore(kOptDirectory, first);
+    size_t end = first + 1;
+    while (end < n && args.ValuesBefore(kOptDirectory, end).size() == dirs.size()) ++end;
+    for (; moved < dirs.size(); ++moved) {
+      if (::chdir(dirs[moved].c_str()) != 0) {
+        ui.Error(dirs[moved] + ": " + Reason(errno));
+        return ui.exit_code();
+      }
+    }
+    const std::vector<std::string> paths(args.operands.begin() + static_cast<long>(first),
+                                         args.operands.begin() + static_cast<long>(end));
+    AddPaths(args, archive_arg, archive, paths);
+    first = end;
+  }
+  return ui.exit_code();
 }
 
 }  // namespace acekit_cli

@@ -29,7 +29,7 @@ bool ReadComment(const std::string& archive, const std::string& source, size_t l
   } else {
     FILE* f = std::fopen(source.c_str(), "rb");
     if (f == nullptr) {
-      Ui::Get().Error(source + ": " + std::strerror(errno));
+      Ui::Get().Error(source + ": " + Reason(errno));
       return false;
     }
     char buf[65536];

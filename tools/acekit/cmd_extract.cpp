@@ -1,10 +1,12 @@
 // x and e: extract with or without paths; t: test; d: delete.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -60,6 +62,42 @@ std::string LinkOnTheWay(const std::string& out_dir, const std::string& target) 
   return "";
 }
 
+// A DOS date and time (local) as seconds since 1970, or -1 when it is no date.
+time_t FromDosTime(uint32_t packed) {
+  const unsigned date = packed >> 16;
+  const unsigned time = packed & 0xFFFF;
+  struct tm t {};
+  t.tm_year = static_cast<int>(80 + (date >> 9));
+  t.tm_mon = static_cast<int>((date >> 5) & 0x0F) - 1;
+  t.tm_mday = static_cast<int>(date & 0x1F);
+  t.tm_hour = static_cast<int>(time >> 11);
+  t.tm_min = static_cast<int>((time >> 5) & 0x3F);
+  t.tm_sec = static_cast<int>((time & 0x1F) * 2);
+  t.tm_isdst = -1;
+  if (t.tm_mon < 0 || t.tm_mon > 11 || t.tm_mday == 0) return -1;
+  return std::mktime(&t);
+}
+
+// Gives the extracted directories the times of their entries. The files
+// written into a directory changed its time, so this comes last, and the
+// deepest first, since setting a time changes nothing above.
+void RestoreDirectoryTimes(const std::string& out_dir, std::vector<const ArcEntry*> dirs) {
+  std::sort(dirs.begin(), dirs.end(), [](const ArcEntry* a, const ArcEntry* b) {
+    const std::string x = EntryName(*a);
+    const std::string y = EntryName(*b);
+    return std::count(x.begin(), x.end(), '/') > std::count(y.begin(), y.end(), '/');
+  });
+  for (const ArcEntry* e : dirs) {
+    const time_t when = FromDosTime(e->ftime);
+    std::string path = out_dir + "/" + EntryName(*e);
+    while (path.ends_with('/')) path.pop_back();
+    // Never through a link, which would change the time of something elsewhere.
+    if (when < 0 || !LinkOnTheWay(out_dir, path).empty()) continue;
+    const struct timespec times[2] = {{when, 0}, {when, 0}};
+    ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+  }
+}
+
 Overwrite OverwriteChoice(const ParsedArgs& args) {
   if (args.Has(kOptYes)) return Overwrite::kAll;
   if (args.Has(kOptNo)) return Overwrite::kNone;
@@ -90,12 +128,18 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   CheckMasksMatch(archive, mask_args);
 
   // A name with ".." in it would land outside the output directory: such
-  // entries are left out by naming the others one by one.
+  // entries are left out by naming the others one by one. So are directory
+  // entries without paths, where they would all mean the output directory.
+  const auto left_out = [keep_paths](const ArcEntry& e) {
+    return keep_paths ? EscapesOnExtract(EntryName(e)) : IsDirectory(e);
+  };
   std::vector<const ArcEntry*> safe;
   bool unsafe = false;
   for (const ArcEntry* e : selected.all()) {
     if (e->is_file != 1) continue;
-    if (keep_paths && EscapesOnExtract(EntryName(*e))) {
+    if (!keep_paths && IsDirectory(*e)) {
+      unsafe = true;
+    } else if (keep_paths && EscapesOnExtract(EntryName(*e))) {
       ui.Warn(archive + ": " + EntryName(*e) + ": would be written outside " + out_dir +
               "; not extracted");
       unsafe = true;
@@ -109,7 +153,7 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
     Entries check;
     if (!safe.empty() && check.Build(safe_masks) == ACEKIT_STATUS_OK) {
       for (const ArcEntry* e : check.all()) {
-        if (EscapesOnExtract(EntryName(*e))) {
+        if (left_out(*e)) {
           ui.Error(archive + ": cannot leave out " + EntryName(*e) + " by name; nothing extracted");
           return ui.exit_code();
         }
@@ -143,6 +187,11 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   } else {
     for (const ArcEntry* e : safe) total += e->orig_size;
   }
+  if (ui.verbose()) {
+    std::vector<std::string> listed;
+    for (const ArcEntry* e : safe) listed.push_back(EntryName(*e));
+    ui.ListWhenReached(listed);
+  }
   ui.progress().Begin(total);
   // An entry whose way down passes a link in the output folder is refused
   // by the library, which stops there; the entries after it are extracted
@@ -173,6 +222,13 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
     run = rest->get();
   }
   ui.progress().End();
+  if (keep_paths) {
+    std::vector<const ArcEntry*> dirs;
+    for (const ArcEntry* e : safe) {
+      if (IsDirectory(*e)) dirs.push_back(e);
+    }
+    RestoreDirectoryTimes(out_dir, dirs);
+  }
 
   if (status == ACEKIT_STATUS_CANCELLED) {
     ui.Error(archive + ": " + (host.quit() && !Interrupted() ? "stopped" : "cancelled") +
@@ -184,7 +240,9 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
     if (name.empty()) name = host.current();
     ui.Error(archive + ": " + name + ": " + StatusMessage(status), kExitDamaged);
   } else if (status == ACEKIT_STATUS_OPEN_FAILED && !host.target().empty()) {
-    ui.Error(archive + ": cannot create " + host.target() + ": " + StatusMessage(status));
+    const std::string why = WhyNotCreated(host.target());
+    ui.Error(archive + ": cannot create " + host.target() + ": " +
+             (why.empty() ? StatusMessage(status) : why));
   } else if (status == ACEKIT_STATUS_OPEN_FAILED && !host.current().empty()) {
     // The library names the entry without a target when its path has no room.
     ui.Error(archive + ": " + host.current() + ": not extracted: its path under " + out_dir +
@@ -212,7 +270,7 @@ void TestRest(const std::string& archive, const std::vector<std::string>& names,
   Ui& ui = Ui::Get();
   std::string scratch_template = fs::temp_directory_path().string() + "/acekit-test-XXXXXX";
   if (::mkdtemp(scratch_template.data()) == nullptr) {
-    ui.Warn(archive + ": the entries after it were not tested: " + std::strerror(errno));
+    ui.Warn(archive + ": the entries after it were not tested: " + Reason(errno));
     return;
   }
   const std::string scratch = scratch_template;
@@ -278,6 +336,7 @@ int RunTest(const ParsedArgs& args) {
   }
   Host host(Host::Mode::kTest);
   host.Register();
+  ui.ListWhenReached(files);
   ui.progress().Begin(total);
   TestArc();
   const uint16_t status = session.status();
@@ -382,6 +441,10 @@ int RunDelete(const ParsedArgs& args) {
     ui.Error(archive + ": " + StatusMessage(status) + at + "; the archive is unchanged",
              StatusExit(status));
   } else {
+    if (ui.verbose()) {
+      for (const ArcEntry* e : selected.all())
+        std::printf("%s\n", Printable(EntryName(*e)).c_str());
+    }
     ui.Say(archive + ": deleted " + Count(selected.count(), "entry", "entries"));
   }
   return ui.exit_code();

@@ -36,6 +36,7 @@ struct Command {
   std::span<const OptionDef> options;
   int (*run)(const ParsedArgs& args);
   size_t min_operands;
+  size_t max_operands = 0;  // 0: any number
 };
 
 std::span<const Command> Commands();

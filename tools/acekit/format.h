@@ -25,6 +25,12 @@ std::string DosTime(uint32_t packed, char separator = ' ');
 // D directory, R read-only, H hidden, S system, A archive.
 std::string AttrLetters(uint32_t attr);
 
+// The text as it may be shown on a terminal: control characters, DEL and
+// C1 controls become C-style escapes ("\\e", "\\r", "\\x7f"), bytes that are not
+// UTF-8 become "\\xNN", and a backslash is doubled, so that a name can neither
+// move the cursor nor pass for another name.
+std::string Printable(std::string_view text);
+
 // The text quoted as a JSON string; invalid UTF-8 becomes U+FFFD.
 std::string Json(std::string_view text);
 

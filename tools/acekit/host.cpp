@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 #include "format.h"
@@ -22,6 +23,18 @@ std::string Unrooted(const char* library_name) {
   std::string s = FromLibrary(library_name != nullptr ? library_name : "");
   while (!s.empty() && s[0] == '/') s.erase(0, 1);
   return s;
+}
+
+// The library shows a working copy of a solid archive's rebuild as the
+// temporary directory with the file's last name: never a name to show.
+bool IsWorkingCopy(const std::string& shown) {
+  const char* env = std::getenv("TMPDIR");
+  std::string dir = env != nullptr && env[0] != '\0' ? env : "/tmp";
+  while (!dir.empty() && dir.back() == '/') dir.pop_back();
+  dir += '/';
+  std::string name = shown;
+  if (!name.empty() && name[0] != '/') name.insert(0, "/");
+  return name.starts_with(dir);
 }
 
 // A find-data time (100 ns ticks since 1601, UTC) as local "YYYY-MM-DD HH:MM".
@@ -77,12 +90,17 @@ void Host::DiscardLast() {
 int32_t ACEKIT_CALL Host::OnFileName(ArcContext ctx, const char* source, const char* target) {
   Host* h = Self(ctx);
   h->source_ = Unrooted(source);
+  // In a rebuild one of the two names is a working copy; the other one is
+  // the entry's.
+  const bool working_source = IsWorkingCopy(FromLibrary(source != nullptr ? source : ""));
+  const bool working_target = IsWorkingCopy(FromLibrary(target != nullptr ? target : ""));
   if (h->mode_ == Mode::kAdd) {
-    h->current_ = Unrooted(target);
-    h->target_ = FromLibrary(source != nullptr ? source : "");
+    h->current_ = working_target && !working_source ? h->source_ : Unrooted(target);
+    h->target_ = working_source && !working_target ? h->current_
+                                                   : FromLibrary(source != nullptr ? source : "");
   } else {
     if (h->discard_output) h->DiscardLast();
-    h->current_ = h->source_;
+    h->current_ = working_source && !working_target ? Unrooted(target) : h->source_;
     h->target_ = FromLibrary(target != nullptr ? target : "");
   }
   Ui::Get().progress().File(h->current_);
@@ -148,6 +166,7 @@ int32_t Host::Replace(const FindData& existing, const FindData& incoming) {
     case Overwrite::kAsk:
       break;
   }
+  const ProgressPause pause(Ui::Get().progress());
   return Ask(existing, incoming);
 }
 
@@ -157,7 +176,8 @@ int32_t Host::Ask(const FindData& existing, const FindData& incoming) {
     std::fprintf(stderr,
                  "acekit: %s exists (%s)\n"
                  "  replace it with the archived file (%s)? [y]es, [n]o, [A]ll, [N]one, [q]uit: ",
-                 target_.c_str(), Describe(existing).c_str(), Describe(incoming).c_str());
+                 Printable(target_).c_str(), Describe(existing).c_str(),
+                 Describe(incoming).c_str());
     std::fflush(stderr);
     const std::string a = ReadAnswer();
     if (a == "\x03") {

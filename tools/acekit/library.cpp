@@ -78,7 +78,7 @@ bool Session::Open(const std::string& path) {
   path_ = path;
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) {
-    Ui::Get().Error(path + ": cannot open the archive: " + std::strerror(errno));
+    Ui::Get().Error(path + ": cannot open the archive: " + Reason(errno));
     return false;
   }
   if (S_ISDIR(st.st_mode)) {

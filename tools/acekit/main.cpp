@@ -1,9 +1,11 @@
 // acekit: the command-line archiver.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "acekit/acekit.h"
 #include "commands.h"
 #include "ui.h"
 
@@ -35,6 +37,7 @@ constexpr OptionDef kAddOptions[] = {
     {kOptDirectory, 'C', nullptr, true},
     {kOptNamesOnly, '\0', "names-only", false},
     {kOptStrict, '\0', "strict", false},
+    {kOptVerbose, 'v', "verbose", false},
 };
 constexpr OptionDef kListOptions[] = {
     {kOptJson, '\0', "json", false},
@@ -44,6 +47,10 @@ constexpr OptionDef kExtractOptions[] = {
     {kOptOutput, 'o', "output", true},
     {kOptYes, 'y', "yes", false},
     {kOptNo, 'n', "no", false},
+    {kOptVerbose, 'v', "verbose", false},
+};
+constexpr OptionDef kVerboseOption[] = {
+    {kOptVerbose, 'v', "verbose", false},
 };
 constexpr OptionDef kCommentOptions[] = {
     {kOptSet, '\0', "set", true},
@@ -62,10 +69,12 @@ constexpr Command kCommands[] = {
      "  -s, --solid              one compressed stream for all files (new archives)\n"
      "  -d, --dictionary KB      window of 64, 128, 256, 512 or 1024 KB (default 64)\n"
      "  -m, --level N            search level 1 (fastest) to 4 (smallest), default 1\n"
-     "  -C DIR                   read the paths relative to DIR\n"
+     "  -C DIR                   read the paths after it relative to DIR; each -C\n"
+     "                           moves on from where the one before it led\n"
      "      --names-only         store files without their directories\n"
      "      --strict             fail instead of leaving out files that cannot be read\n"
-     "                           or vanish while the archive is written\n",
+     "                           or vanish while the archive is written\n"
+     "  -v, --verbose            name each file as it is added\n",
      kAddOptions, RunAdd, 2},
     {"l", "[--json] [-v] ARCHIVE [MASK...]", "list the entries",
      "Shows the main comment, then date, time, attributes (Directory, Read-only,\n"
@@ -75,44 +84,44 @@ constexpr Command kCommands[] = {
      "      --json               machine-readable output\n"
      "  -v, --verbose            show the file comments too\n",
      kListOptions, RunList, 1},
-    {"t",
-     "ARCHIVE",
-     "test every entry",
-     "Decodes every file and checks its CRC; reports each damaged entry.\n",
-     {},
-     RunTest,
-     1},
-    {"x", "[-o DIR] [-y|-n] ARCHIVE [MASK...]", "extract with paths",
+    {"t", "[-v] ARCHIVE", "test every entry",
+     "Decodes every file and checks its CRC; reports each damaged entry.\n"
+     "\n"
+     "  -v, --verbose            name each file as it is tested\n",
+     kVerboseOption, RunTest, 1, 1},
+    {"x", "[-o DIR] [-y|-n] [-v] ARCHIVE [MASK...]", "extract with paths",
      "Extracts the entries that the masks select (all without masks).\n"
      "\n"
      "  -o, --output DIR         extract into DIR (default: the current directory)\n"
      "  -y, --yes                overwrite existing files\n"
-     "  -n, --no                 never overwrite existing files\n"
+     "  -n, --no                 never overwrite existing files (and say so once)\n"
+     "  -v, --verbose            name each file as it is extracted\n"
      "\n"
      "Without -y or -n an existing file is asked about on a terminal; otherwise it\n"
      "is kept and reported.\n",
      kExtractOptions, RunExtract, 1},
-    {"e", "[-o DIR] [-y|-n] ARCHIVE [MASK...]", "extract without paths",
+    {"e", "[-o DIR] [-y|-n] [-v] ARCHIVE [MASK...]", "extract without paths",
      "Like x, but every file goes straight into the output directory.\n"
      "\n"
      "  -o, --output DIR         extract into DIR (default: the current directory)\n"
      "  -y, --yes                overwrite existing files\n"
-     "  -n, --no                 never overwrite existing files\n",
+     "  -n, --no                 never overwrite existing files (and say so once)\n"
+     "  -v, --verbose            name each file as it is extracted\n"
+     "\n"
+     "Directory entries are skipped.\n",
      kExtractOptions, RunExtractFlat, 1},
-    {"d",
-     "ARCHIVE MASK...",
-     "delete entries",
-     "Deletes the entries that the masks select.\n",
-     {},
-     RunDelete,
-     2},
+    {"d", "[-v] ARCHIVE MASK...", "delete entries",
+     "Deletes the entries that the masks select.\n"
+     "\n"
+     "  -v, --verbose            name each deleted entry\n",
+     kVerboseOption, RunDelete, 2},
     {"c", "ARCHIVE [--set FILE|- | --remove]", "show, set or remove the main comment",
      "Without options, prints the main comment.\n"
      "\n"
      "      --set FILE           take the comment from FILE ('-': standard input);\n"
      "                           at most 32766 characters\n"
      "      --remove             remove the comment\n",
-     kCommentOptions, RunComment, 1},
+     kCommentOptions, RunComment, 1, 1},
     {"cf", "ARCHIVE NAME... (--set FILE|- | --remove)", "set or remove file comments",
      "Gives the named files the comment, or removes theirs. Names are taken\n"
      "literally (no masks); case is ignored.\n"
@@ -128,13 +137,14 @@ constexpr Command kCommands[] = {
      "last part may not hold ? * : < > | \" and may not be AUX, CON or PRN.\n",
      {},
      RunMakeDirectory,
+     2,
      2},
     {"i", "[--json] ARCHIVE", "show archive information",
      "Format version, solid or not, dictionary, host system, entries, sizes,\n"
      "ratio, comments, encryption and recovery record.\n"
      "\n"
      "      --json               machine-readable output\n",
-     kInfoOptions, RunInfo, 1},
+     kInfoOptions, RunInfo, 1, 1},
 };
 
 constexpr OptionDef kCommonOptions[] = {
@@ -144,7 +154,8 @@ constexpr OptionDef kCommonOptions[] = {
 
 void PrintCommandHelp(const Command& c) {
   std::printf(
-      "Usage: acekit %s %s\n%s.\n\n%s\n  -q, --quiet              no progress line, no summary\n"
+      "Usage: acekit %s %s\n%s.\n\n%s\n  -q, --quiet              no progress line, no summary, no "
+      "warnings\n"
       "  -h, --help               show this help\n\n",
       c.name, c.synopsis, c.summary, c.details);
   if (std::strchr("lxed", c.name[0]) != nullptr) std::printf("%s\n", kMaskHelp);
@@ -159,9 +170,12 @@ void PrintHelp() {
     std::printf("  acekit %s %s\n      %s\n", c.name, c.synopsis, c.summary);
   }
   std::printf(
-      "\n'acekit COMMAND --help' describes each command and its options.\n"
-      "-q, --quiet turns off the progress line and summaries. The progress line\n"
-      "appears only while standard error is a terminal; Ctrl-C cancels cleanly.\n\n"
+      "\n'acekit COMMAND --help' describes each command and its options, which may\n"
+      "also stand before the command. --version prints the program's and the\n"
+      "library's version.\n"
+      "-q, --quiet turns off the progress line, summaries and warnings (not errors);\n"
+      "-v, --verbose names each file as a, x, e, t or d processes it. The progress\n"
+      "line appears only while standard error is a terminal; Ctrl-C cancels cleanly.\n\n"
       "%s\n%s",
       kMaskHelp, kExitHelp);
 }
@@ -181,41 +195,94 @@ int UsageError(const std::string& command, const std::string& message) {
 
 }  // namespace acekit_cli
 
+namespace {
+
+// Whether some command has an option of that name that takes a value.
+bool TakesValue(char short_name, const std::string& long_name) {
+  for (const acekit_cli::Command& c : acekit_cli::Commands()) {
+    for (const acekit_cli::OptionDef& d : c.options) {
+      if (!d.takes_value) continue;
+      if (short_name != '\0'
+              ? d.short_name == short_name
+              : d.long_name != nullptr &&
+                    std::strncmp(d.long_name, long_name.c_str(), long_name.size()) == 0) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+// Where the command stands: options may come before it, so the first word
+// that is neither an option nor the value of one is the command.
+size_t CommandIndex(const std::vector<std::string>& args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--") return i + 1;
+    if (a.size() < 2 || a[0] != '-') return i;
+    if (a[1] == '-') {
+      if (a.find('=') == std::string::npos && TakesValue('\0', a.substr(2))) ++i;
+      continue;
+    }
+    // A short option that takes a value takes the rest of the word, or the next word.
+    for (size_t k = 1; k < a.size(); ++k) {
+      if (TakesValue(a[k], "")) {
+        if (k + 1 == a.size()) ++i;
+        break;
+      }
+    }
+  }
+  return args.size();
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace acekit_cli;
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) {
+  const size_t at = CommandIndex(args);
+  const std::vector<std::string> leading(args.begin(), args.begin() + static_cast<long>(at));
+  const auto given = [&](const char* a, const char* b) {
+    return std::find(leading.begin(), leading.end(), a) != leading.end() ||
+           std::find(leading.begin(), leading.end(), b) != leading.end();
+  };
+  if (given("--version", "-V")) {
+    std::printf("acekit %s (library %s)\n", ACEKIT_CLI_VERSION, acekit_version());
+    return kExitOk;
+  }
+  const bool help = given("--help", "-h") || (at < args.size() && args[at] == "help");
+  if (at >= args.size() || (help && args[at] == "help" && at + 1 >= args.size())) {
+    if (help) {
+      PrintHelp();
+      return kExitOk;
+    }
     std::fprintf(stderr,
                  "Usage: acekit COMMAND [OPTIONS] ARCHIVE [ARGUMENTS]; see 'acekit --help'\n");
     return kExitError;
   }
-  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-    if (args.size() > 1) {
-      for (const Command& c : Commands()) {
-        if (args[1] == c.name) {
-          PrintCommandHelp(c);
-          return kExitOk;
-        }
-      }
-    }
-    PrintHelp();
-    return kExitOk;
-  }
-  if (args[0] == "--version" || args[0] == "-V") {
-    std::printf("acekit %s\n", ACEKIT_CLI_VERSION);
-    return kExitOk;
-  }
+  const std::string& name = args[at] == "help" ? args[at + 1] : args[at];
   const Command* command = nullptr;
   for (const Command& c : Commands()) {
-    if (args[0] == c.name) command = &c;
+    if (name == c.name) command = &c;
   }
   if (command == nullptr) {
-    return UsageError("", "unknown command '" + args[0] + "' (see 'acekit --help')");
+    if (help) {
+      PrintHelp();
+      return kExitOk;
+    }
+    return UsageError("", "unknown command '" + name + "' (see 'acekit --help')");
+  }
+  if (args[at] == "help") {
+    PrintCommandHelp(*command);
+    return kExitOk;
   }
   std::vector<OptionDef> defs(std::begin(kCommonOptions), std::end(kCommonOptions));
   defs.insert(defs.end(), command->options.begin(), command->options.end());
   ParsedArgs parsed;
-  const std::span<const std::string> rest(args.data() + 1, args.size() - 1);
+  // The options before the command count as if they stood right after it.
+  std::vector<std::string> rest(args.begin(), args.begin() + static_cast<long>(at));
+  if (!rest.empty() && rest.back() == "--") rest.pop_back();
+  rest.insert(rest.end(), args.begin() + static_cast<long>(at) + 1, args.end());
   if (const std::string error = ParseArgs(rest, defs, parsed); !error.empty()) {
     return UsageError(command->name, error);
   }
@@ -227,7 +294,12 @@ int main(int argc, char** argv) {
     return UsageError(command->name,
                       command->min_operands > 1 ? "missing operands" : "missing archive name");
   }
-  Ui::Get().Init(parsed.Has(kOptQuiet));
+  if (command->max_operands != 0 && parsed.operands.size() > command->max_operands) {
+    return UsageError(command->name,
+                      "unexpected operand '" + parsed.operands[command->max_operands] + "'");
+  }
+  // l has its own -v, for the file comments.
+  Ui::Get().Init(parsed.Has(kOptQuiet), parsed.Has(kOptVerbose) && command->run != RunList);
   InstallInterruptHandler();
   return command->run(parsed);
 }

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace acekit_cli {
 
@@ -30,6 +32,10 @@ class Progress {
   // The library's report: the current file's percentage and the bytes done
   // since its previous report.
   void Report(int32_t percent, int32_t bytes);
+  // Time between Pause and Resume (a question waiting for its answer) does
+  // not count in the throughput or the time left.
+  void Pause();
+  void Resume();
   void Phase(const std::string& label, uint64_t total);
   void Clear();
   void End() { Clear(); }
@@ -46,17 +52,42 @@ class Progress {
   uint64_t total_ = 0;
   std::chrono::steady_clock::time_point start_{};
   std::chrono::steady_clock::time_point last_draw_{};
+  std::chrono::steady_clock::time_point paused_at_{};
+  bool paused_ = false;
+};
+
+// Holds the progress clock while a question waits.
+class ProgressPause {
+ public:
+  explicit ProgressPause(Progress& p) : p_(p) { p_.Pause(); }
+  ~ProgressPause() { p_.Resume(); }
+  ProgressPause(const ProgressPause&) = delete;
+  ProgressPause& operator=(const ProgressPause&) = delete;
+
+ private:
+  Progress& p_;
 };
 
 class Ui {
  public:
   static Ui& Get();
-  void Init(bool quiet);
+  // -q: no progress line, no summary and no warnings; -v: each file's name
+  // on stdout as it is processed.
+  void Init(bool quiet, bool verbose);
 
   bool quiet() const { return quiet_; }
+  bool verbose() const { return verbose_; }
+  // With -v: the names (as the library reports them, '/' between parts, a
+  // directory with a trailing '/') that are listed when the operation
+  // reaches them. The library also reports working files and entries it only
+  // passes on the way, which are not listed.
+  void ListWhenReached(const std::vector<std::string>& names);
+  // Lists the name if it is one of them and was not listed yet.
+  void Reached(const std::string& name);
   bool interactive() const { return stdin_tty_ && stderr_tty_; }
   Progress& progress() { return progress_; }
 
+  // A warning raises the exit status to 1 even when -q keeps it off the screen.
   void Warn(const std::string& message);
   void Error(const std::string& message, int code = kExitError);
   // A line of normal output on stdout, unless -q.
@@ -66,11 +97,22 @@ class Ui {
 
  private:
   bool quiet_ = false;
+  bool verbose_ = false;
+  std::unordered_map<std::string, std::string> to_list_;  // reported name -> shown name
   bool stdin_tty_ = false;
   bool stderr_tty_ = false;
   int exit_ = kExitOk;
   Progress progress_;
 };
+
+// The system's reason for an errno value, as strerror gives it, but a loop
+// of symbolic links is called a link loop.
+std::string Reason(int err);
+// Why the file at `path` cannot be read, or why nothing can be created
+// there: the library reports only that it failed, so the reason is found by
+// trying again. Empty when no reason is found.
+std::string WhyNotRead(const std::string& path);
+std::string WhyNotCreated(const std::string& path);
 
 // Ctrl-C: the first SIGINT (or SIGTERM, or SIGHUP) asks the running
 // operation to stop cleanly (the host procedures then answer "stop"); a

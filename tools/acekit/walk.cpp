@@ -64,7 +64,7 @@ void Walker::Operand(const std::string& operand) {
       clean.absolute ? "/" + clean.path : (clean.path.empty() ? "." : clean.path);
   struct stat st;
   if (::stat(disk.c_str(), &st) != 0) {
-    Ui::Get().Error(operand + ": " + std::strerror(errno));
+    Ui::Get().Error(operand + ": " + Reason(errno));
     failed_ = true;
     return;
   }
@@ -82,7 +82,7 @@ void Walker::Operand(const std::string& operand) {
 void Walker::Directory(const std::string& disk, const std::string& stored) {
   DIR* d = ::opendir(disk.c_str());
   if (d == nullptr) {
-    LeaveOut(disk, std::string("cannot read the directory: ") + std::strerror(errno));
+    LeaveOut(disk, std::string("cannot read the directory: ") + Reason(errno));
     return;
   }
   std::vector<std::string> names;
@@ -99,14 +99,14 @@ void Walker::Directory(const std::string& disk, const std::string& stored) {
     const std::string child_stored = stored.empty() ? name : stored + "/" + name;
     struct stat st;
     if (::lstat(child_disk.c_str(), &st) != 0) {
-      LeaveOut(child_disk, std::strerror(errno));
+      LeaveOut(child_disk, Reason(errno));
       continue;
     }
     if (S_ISLNK(st.st_mode)) {
       // A link is stored as what it points to; a linked directory is not
       // entered, since it could lead back into the tree.
       if (::stat(child_disk.c_str(), &st) != 0) {
-        LeaveOut(child_disk, "a symbolic link to nothing");
+        LeaveOut(child_disk, errno == ENOENT ? "a symbolic link to nothing" : Reason(errno));
         continue;
       }
       if (S_ISDIR(st.st_mode)) {
@@ -147,7 +147,7 @@ void Walker::Add(const std::string& disk, std::string stored, const struct stat&
   if (!directory) {
     const int fd = ::open(disk.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-      LeaveOut(disk, std::strerror(errno));
+      LeaveOut(disk, Reason(errno));
       return;
     }
     ::close(fd);

@@ -63,9 +63,11 @@ bool StatEntry(int dirfd, const char* name, EntryInfo* info) {
     info->size = is_dir ? 0 : stx.stx_size;
     info->write = posix::UnixToFileTime(stx.stx_mtime.tv_sec, stx.stx_mtime.tv_nsec);
     info->access = posix::UnixToFileTime(stx.stx_atime.tv_sec, stx.stx_atime.tv_nsec);
-    info->creation = (stx.stx_mask & STATX_BTIME) != 0
-                         ? posix::UnixToFileTime(stx.stx_btime.tv_sec, stx.stx_btime.tv_nsec)
-                         : info->write;
+    // Some file systems report a birth time of 0 rather than none.
+    const bool born = (stx.stx_mask & STATX_BTIME) != 0 &&
+                      (stx.stx_btime.tv_sec != 0 || stx.stx_btime.tv_nsec != 0);
+    info->creation =
+        born ? posix::UnixToFileTime(stx.stx_btime.tv_sec, stx.stx_btime.tv_nsec) : info->write;
     return true;
   }
 #endif
