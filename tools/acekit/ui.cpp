@@ -159,7 +159,10 @@ void Progress::Draw(bool force) {
   if (total_ > 0) sizes += " / " + HumanSize(std::max(total_, done_));
   std::string rate_text;
   std::string eta_text;
-  if (seconds > 0.05 && done_ > 0) {
+  // Early on a rate is mostly noise; once everything is done it is the
+  // honest figure for the whole job, however short that was.
+  const bool finished = total_ > 0 && done_ >= total_;
+  if (done_ > 0 && (seconds > 0.05 || (finished && seconds > 0))) {
     const double rate = static_cast<double>(done_) / seconds;
     rate_text = "  " + HumanSize(static_cast<uint64_t>(rate)) + "/s";
     if (total_ > done_) {
