@@ -4,6 +4,7 @@ compared, updated, deleted from and damaged."""
 
 import json
 import os
+import random
 import subprocess
 import sys
 import time
@@ -432,6 +433,40 @@ class LongPaths(h.TreeCase):
         self.assertRuns("x", "-o", "new/deeper", archive, cwd=self.tmp)
         self.assertEqual(h.read(self.path("new", "deeper", "docs", "readme.txt")),
                          self.files["docs/readme.txt"])
+
+
+class Salvage(h.TreeCase):
+    """Damaged archives give up only what the damage took."""
+
+    def many(self, *options, name, count=30):
+        for i in range(count):
+            h.write(self.path("many", "f%02d.txt" % i),
+                    h.text_block(random.Random(i), 20000))
+        archive = self.path(name)
+        self.assertRuns("a", *options, "-C", self.path("many"), archive, ".")
+        return archive
+
+    def test_extraction_goes_on_past_damaged_entries(self):
+        archive = self.many(name="n.ace")
+        for damaged in (b"f05.txt", b"f20.txt"):
+            h.patch(archive, damaged, 100)
+        out = self.path("out")
+        said, err = self.assertRuns("x", "-o", out, archive, code=3)
+        for damaged in ("f05.txt", "f20.txt"):
+            self.assertIn(damaged + ": damaged", err)
+        self.assertEqual(len(os.listdir(out)), 28)
+        self.assertIn("2 damaged files left out", said)
+
+    def test_solid_damage_names_the_entries_lost_with_it(self):
+        archive = self.many("-s", name="s.ace")
+        listing = [e["name"] for e in h.list_json(archive)["entries"]]
+        h.patch(archive, b"f10.txt", 100)
+        _, err = self.assertRuns("x", "-o", self.path("out"), archive, code=3)
+        self.assertIn("f10.txt: damaged", err)
+        after = listing[listing.index("f10.txt") + 1:]
+        for name in after:
+            self.assertIn(name + ": lost", err)
+        self.assertEqual(len(os.listdir(self.path("out"))), listing.index("f10.txt"))
 
 
 class Help(unittest.TestCase):

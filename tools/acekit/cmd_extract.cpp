@@ -60,6 +60,43 @@ std::string LinkOnTheWay(const std::string& out_dir, const std::string& target) 
   return "";
 }
 
+// Header flag of an entry whose data continues the stream of the one before.
+constexpr uint32_t kContinuesStream = 0x8000;
+
+struct ChainEntry {
+  std::string name;
+  bool directory;
+  bool continues;  // decoding it needs the entries before it
+  bool selected;
+};
+
+// Names the selected files that depend on the damaged entry `damaged` of a
+// solid archive and so could not be decoded.
+void ReportLost(const std::string& archive, const std::string& damaged,
+                const std::vector<ChainEntry>& order) {
+  auto it = std::find_if(order.begin(), order.end(),
+                         [&](const ChainEntry& c) { return c.name == damaged; });
+  if (it == order.end()) return;
+  size_t lost = 0;
+  for (++it; it != order.end() && it->continues; ++it) {
+    if (it->directory || !it->selected) continue;
+    Ui::Get().Error(
+        archive + ": " + it->name + ": lost: its data continues the solid stream of " + damaged,
+        kExitDamaged);
+    ++lost;
+  }
+  const bool more =
+      std::any_of(it, order.end(), [](const ChainEntry& c) { return c.selected && !c.directory; });
+  if (more) {
+    Ui::Get().Error(archive + ": the entries from " + it->name +
+                        " on start a new solid stream but were not extracted",
+                    kExitDamaged);
+  }
+  if (lost > 0) {
+    Ui::Get().Say(archive + ": " + Count(lost, "file", "files") + " lost after " + damaged);
+  }
+}
+
 Overwrite OverwriteChoice(const ParsedArgs& args) {
   if (args.Has(kOptYes)) return Overwrite::kAll;
   if (args.Has(kOptNo)) return Overwrite::kNone;
@@ -134,12 +171,23 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   host.Register();
 
   uint64_t total = 0;
+  // A solid archive in archive order: the entries after a damaged one
+  // cannot be decoded up to the next one that starts a fresh stream.
+  std::vector<ChainEntry> order;
   if (solid) {
     // Every entry of a solid archive is decoded, named or not.
     Masks all;
     Entries every;
     every.Build(all);
-    for (const ArcEntry* e : every.all()) total += e->orig_size;
+    for (const ArcEntry* e : every.all()) {
+      total += e->orig_size;
+      if (e->is_file != 1) continue;
+      const bool chosen = std::any_of(safe.begin(), safe.end(), [&](const ArcEntry* s) {
+        return s->header_offset == e->header_offset;
+      });
+      order.push_back(
+          {EntryName(*e), IsDirectory(*e), (e->head_flags & kContinuesStream) != 0, chosen});
+    }
   } else {
     for (const ArcEntry* e : safe) total += e->orig_size;
   }
@@ -151,26 +199,48 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   std::vector<const ArcEntry*> todo = safe;
   std::unique_ptr<Masks> rest;
   size_t refused_files = 0;
+  size_t damaged_files = 0;
   uint16_t status = ACEKIT_STATUS_OK;
+  // The library also stops at a damaged entry of a normal archive; the
+  // entries after it are extracted by a new run over their names, since
+  // each one is decoded on its own.
+  const auto rerun_after = [&](std::vector<const ArcEntry*>::iterator at) {
+    todo.erase(todo.begin(), at + 1);
+    if (todo.empty()) return false;
+    rest = std::make_unique<Masks>();
+    for (const ArcEntry* e : todo) rest->Add(EntryName(*e));
+    run = rest->get();
+    SetArchiveStatus(ACEKIT_STATUS_OK);
+    return true;
+  };
+  const auto find_current = [&] {
+    return std::find_if(todo.begin(), todo.end(), [&](const ArcEntry* e) {
+      return EntryName(*e) == host.current() || EntryName(*e) == host.current() + "/";
+    });
+  };
   for (;;) {
     ExtractFileMaskListArc(run);
     status = session.status();
+    if (IsDamage(status) && !solid && !Interrupted()) {
+      const auto at = find_current();
+      if (at == todo.end()) break;
+      ui.Error(archive + ": " + EntryName(**at) + ": " + StatusMessage(status) + "; not extracted",
+               kExitDamaged);
+      damaged_files += IsDirectory(**at) ? 0 : 1;
+      status = ACEKIT_STATUS_OK;
+      if (!rerun_after(at)) break;
+      continue;
+    }
     if (status != ACEKIT_STATUS_OPEN_FAILED || host.target().empty()) break;
     const std::string link = LinkOnTheWay(out_dir, host.target());
     if (link.empty()) break;
-    const auto at = std::find_if(todo.begin(), todo.end(), [&](const ArcEntry* e) {
-      return EntryName(*e) == host.current() || EntryName(*e) == host.current() + "/";
-    });
+    const auto at = find_current();
     if (at == todo.end()) break;
     ui.Error(archive + ": " + EntryName(**at) + ": refused: " + link + " is a symbolic link",
              kExitWarnings);
     refused_files += IsDirectory(**at) ? 0 : 1;
-    todo.erase(todo.begin(), at + 1);
     status = ACEKIT_STATUS_OK;
-    if (todo.empty()) break;
-    rest = std::make_unique<Masks>();
-    for (const ArcEntry* e : todo) rest->Add(EntryName(*e));
-    run = rest->get();
+    if (!rerun_after(at)) break;
   }
   ui.progress().End();
 
@@ -183,6 +253,7 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
     std::string name = solid ? LocateDamage(archive) : host.current();
     if (name.empty()) name = host.current();
     ui.Error(archive + ": " + name + ": " + StatusMessage(status), kExitDamaged);
+    if (solid) ReportLost(archive, name, order);
   } else if (status == ACEKIT_STATUS_OPEN_FAILED && !host.target().empty()) {
     ui.Error(archive + ": cannot create " + host.target() + ": " + StatusMessage(status));
   } else if (status == ACEKIT_STATUS_OPEN_FAILED && !host.current().empty()) {
@@ -196,11 +267,14 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   } else {
     size_t files = 0;
     for (const ArcEntry* e : safe) files += IsDirectory(*e) ? 0 : 1;
-    files -= std::min(files, refused_files);
+    files -= std::min(files, refused_files + damaged_files);
     const size_t kept = std::min(files, host.kept().size());
     ui.Say(archive + ": extracted " + Count(files - kept, "file", "files") + " into " + out_dir +
            (kept > 0 ? "; kept " + Count(kept, "existing file", "existing files") : "") +
-           (refused_files > 0 ? "; refused " + Count(refused_files, "file", "files") : ""));
+           (refused_files > 0 ? "; refused " + Count(refused_files, "file", "files") : "") +
+           (damaged_files > 0
+                ? "; " + Count(damaged_files, "damaged file", "damaged files") + " left out"
+                : ""));
   }
   return ui.exit_code();
 }
