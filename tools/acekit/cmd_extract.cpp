@@ -279,46 +279,36 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   return ui.exit_code();
 }
 
-// Tests the entries after `from` of a normal archive by extracting them into
-// a scratch directory, each file deleted as soon as the next one starts;
-// reports every damaged one. Returns when it reaches the end or cannot go on.
-void TestRest(const std::string& archive, const std::vector<std::string>& names, size_t from) {
-  Ui& ui = Ui::Get();
-  std::string scratch_template = fs::temp_directory_path().string() + "/acekit-test-XXXXXX";
-  if (::mkdtemp(scratch_template.data()) == nullptr) {
-    ui.Warn(archive + ": the entries after it were not tested: " + std::strerror(errno));
-    return;
+// The host interface's words for the failures a read of the reader meets.
+std::string ReadFailure(int code) {
+  switch (code) {
+    case ACEKIT_E_CRC:
+      return StatusMessage(ACEKIT_STATUS_CRC_MISMATCH);
+    case ACEKIT_E_CORRUPT:
+    case ACEKIT_E_READ:
+      return StatusMessage(ACEKIT_STATUS_CORRUPT);
+    case ACEKIT_E_ENCRYPTED:
+      return StatusMessage(ACEKIT_STATUS_ENCRYPTED_ENTRY);
+    case ACEKIT_E_UNSUPPORTED:
+    case ACEKIT_E_TOO_LARGE:
+      return StatusMessage(ACEKIT_STATUS_UNSUPPORTED);
+    default:
+      return std::string("damaged: ") + acekit_strerror(code);
   }
-  const std::string scratch = scratch_template;
-  while (from < names.size() && !Interrupted()) {
-    Session s;
-    if (!s.Open(archive)) break;
-    Masks rest;
-    for (size_t i = from; i < names.size(); ++i) rest.Add(names[i]);
-    SetOutputPath(scratch.c_str());
-    arOptionsOn(ACEKIT_OPTION_KEEP_PATHS);
-    Host host(Host::Mode::kExtract);
-    host.ask_replace = true;
-    host.overwrite = Overwrite::kAll;
-    host.discard_output = true;
-    host.Register();
-    ExtractFileMaskListArc(rest.get());
-    host.DiscardLast();
-    const uint16_t st = s.status();
-    if (st == ACEKIT_STATUS_OK) break;
-    if (!IsDamage(st)) {
-      if (st != ACEKIT_STATUS_CANCELLED)
-        ui.Error(archive + ": " + StatusMessage(st), StatusExit(st));
-      break;
-    }
-    ui.Error(archive + ": " + host.current() + ": " + StatusMessage(st), kExitDamaged);
-    const auto it = std::find(names.begin() + static_cast<long>(from), names.end(), host.current());
-    if (it == names.end()) break;
-    from = static_cast<size_t>(it - names.begin()) + 1;
-  }
-  std::error_code ec;
-  fs::remove_all(scratch, ec);
 }
+
+// Feeds the reader's per-entry percentage to the progress line as bytes.
+struct TestProgress {
+  uint64_t size = 0;
+  uint64_t reported = 0;
+  static int Report(void* ctx, int percent) {
+    auto* p = static_cast<TestProgress*>(ctx);
+    const uint64_t now = p->size * static_cast<uint64_t>(std::clamp(percent, 0, 100)) / 100;
+    Ui::Get().progress().Report(percent, static_cast<int32_t>(now - std::min(now, p->reported)));
+    p->reported = std::max(now, p->reported);
+    return Interrupted() ? 1 : 0;
+  }
+};
 
 }  // namespace
 
@@ -333,60 +323,69 @@ int RunExtractFlat(const ParsedArgs& args) {
 int RunTest(const ParsedArgs& args) {
   Ui& ui = Ui::Get();
   const std::string& archive = args.operands[0];
-  Session session;
-  if (!session.Open(archive)) return ui.exit_code();
-  int32_t desc[ACEKIT_DESC_WORDS];
-  GetArcerDesc(desc);
-  const bool solid = desc[ACEKIT_DESC_MODE] == ACEKIT_DESC_MODE_SOLID;
-  Masks all;
-  Entries entries;
-  if (const uint16_t st = entries.Build(all); st != ACEKIT_STATUS_OK) {
-    return ReportWalkFailure(archive, st, entries);
+  {
+    // The host interface's opening names what is wrong with a file that is
+    // no archive at all.
+    Session session;
+    if (!session.Open(archive)) return ui.exit_code();
   }
-  std::vector<std::string> files;
+  const Survey survey = SurveyArchive(archive);
+  ReportSurvey(archive, survey, true);
   uint64_t total = 0;
-  for (const ArcEntry* e : entries.all()) {
-    if (e->is_file != 1 || IsDirectory(*e)) continue;
-    files.push_back(EntryName(*e));
-    total += e->orig_size;
-  }
-  Host host(Host::Mode::kTest);
-  host.Register();
-  ui.progress().Begin(total);
-  TestArc();
-  const uint16_t status = session.status();
-  ui.progress().End();
-  session.Close();
+  for (const SurveyEntry& e : survey.entries) total += e.info.is_dir ? 0 : e.info.size;
 
-  if (status == ACEKIT_STATUS_OK) {
-    if (Interrupted()) {
-      ui.Error(archive + ": interrupted after the last file was tested", kExitCancelled);
-    } else {
-      ui.Say(archive + ": " + Count(files.size(), "file", "files") + " tested, no errors");
-    }
+  acekit_reader* reader = nullptr;
+  if (acekit_reader_open(&reader, archive.c_str()) != ACEKIT_OK) {
+    ui.Error(archive + ": " + acekit_last_error(nullptr));
     return ui.exit_code();
   }
-  if (status == ACEKIT_STATUS_CANCELLED) {
+  acekit_reader_set_flags(reader, ACEKIT_READER_SALVAGE);
+  TestProgress progress;
+  acekit_reader_set_progress(reader, &TestProgress::Report, &progress);
+  ui.progress().Begin(total);
+  size_t files = 0;
+  size_t damaged = 0;
+  size_t lost = 0;
+  bool cancelled = false;
+  acekit_entry e;
+  while (acekit_reader_next(reader, &e) > 0) {
+    if (e.is_dir) continue;
+    ++files;
+    const std::string name = e.name;
+    acekit_damage d{};
+    acekit_reader_damage(reader, &d);
+    if (d.flags & ACEKIT_DAMAGE_LOST) {
+      ui.Error(
+          archive + ": " + name + ": lost: its data continues a solid stream damaged before it",
+          kExitDamaged);
+      ++lost;
+      continue;
+    }
+    progress.size = e.size;
+    progress.reported = 0;
+    ui.progress().File(name);
+    const int rc = acekit_reader_read(reader, nullptr, nullptr);
+    if (rc == ACEKIT_E_CANCELLED || Interrupted()) {
+      cancelled = true;
+      break;
+    }
+    if (rc < 0) {
+      ui.Error(archive + ": " + name + ": " + ReadFailure(rc), kExitDamaged);
+      ++damaged;
+    }
+  }
+  acekit_reader_close(reader);
+  ui.progress().End();
+  if (cancelled) {
     ui.Error(archive + ": test cancelled", kExitCancelled);
-    return ui.exit_code();
+  } else if (ui.exit_code() == kExitOk) {
+    ui.Say(archive + ": " + Count(files, "file", "files") + " tested, no errors");
+  } else {
+    ui.Say(archive + ": " + Count(files, "file", "files") +
+           " tested: " + Count(damaged, "damaged file", "damaged files") +
+           (lost > 0 ? ", " + Count(lost, "file", "files") + " lost with them" : "") +
+           (survey.damaged() ? ", damaged headers or a cut end (named above)" : ""));
   }
-  if (!IsDamage(status)) {
-    ui.Error(archive + ": " + StatusMessage(status), StatusExit(status));
-    return ui.exit_code();
-  }
-  ui.Error(archive + ": " + host.current() + ": " + StatusMessage(status), kExitDamaged);
-  const auto it = std::find(files.begin(), files.end(), host.current());
-  if (it == files.end()) return ui.exit_code();
-  if (solid) {
-    if (it + 1 != files.end()) {
-      ui.Error(archive + ": " + Count(files.end() - it - 1, "entry", "entries") +
-                   " after it continue its solid stream and cannot be tested",
-               kExitDamaged);
-    }
-    return ui.exit_code();
-  }
-  TestRest(archive, files, static_cast<size_t>(it - files.begin()) + 1);
-  if (Interrupted()) ui.Error(archive + ": test cancelled", kExitCancelled);
   return ui.exit_code();
 }
 

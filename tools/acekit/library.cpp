@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "names.h"
 #include "ui.h"
@@ -171,6 +172,118 @@ int ReportWalkFailure(const std::string& archive, uint16_t status, const Entries
     ui.Error(archive + ": " + StatusMessage(status), StatusExit(status));
   }
   return ui.exit_code();
+}
+
+bool Survey::damaged() const {
+  if (end.flags != 0 || !failure.empty()) return true;
+  for (const SurveyEntry& e : entries) {
+    if (e.damage.flags != 0) return true;
+  }
+  return false;
+}
+
+Survey SurveyArchive(const std::string& path) {
+  Survey out;
+  acekit_reader* r = nullptr;
+  if (acekit_reader_open(&r, path.c_str()) != ACEKIT_OK) return out;
+  out.opened = true;
+  acekit_reader_set_flags(r, ACEKIT_READER_SALVAGE);
+  acekit_entry e;
+  for (;;) {
+    const int more = acekit_reader_next(r, &e);
+    if (more < 0) {
+      out.failure = acekit_last_error(r);
+      break;
+    }
+    if (more == 0) {
+      acekit_reader_damage(r, &out.end);
+      break;
+    }
+    SurveyEntry s;
+    s.name = e.name;
+    s.info = e;
+    s.info.name = nullptr;
+    s.info.comment = nullptr;
+    acekit_reader_damage(r, &s.damage);
+    out.entries.push_back(std::move(s));
+  }
+  acekit_reader_close(r);
+  return out;
+}
+
+bool ReportSurvey(const std::string& archive, const Survey& survey, bool headers_are_damage) {
+  Ui& ui = Ui::Get();
+  const auto bytes = [](uint64_t n) { return std::to_string(n); };
+  bool any = false;
+  for (const SurveyEntry& e : survey.entries) {
+    const acekit_damage& d = e.damage;
+    if (d.flags & ACEKIT_DAMAGE_GAP) {
+      ui.Error(archive + ": damaged: bytes " + bytes(d.gap_offset) + " to " +
+                   bytes(d.gap_offset + d.gap_size - 1) +
+                   " hold no readable header; the entries there are lost; going on at " + e.name,
+               kExitDamaged);
+      any = true;
+    }
+    if (d.flags & ACEKIT_DAMAGE_HEADER) {
+      const std::string text = archive + ": " + e.name +
+                               ": its header fails its CRC check (the name or other details "
+                               "may be wrong)";
+      headers_are_damage ? ui.Error(text, kExitDamaged) : ui.Warn(text);
+      any = true;
+    }
+    if (d.flags & ACEKIT_DAMAGE_CUT) {
+      ui.Error(archive + ": truncated at byte " + bytes(survey.end.offset) + ": " + e.name +
+                   " is cut short; any entries after it are missing",
+               kExitDamaged);
+      any = true;
+    }
+  }
+  const acekit_damage& end = survey.end;
+  const bool cut_entry =
+      !survey.entries.empty() && (survey.entries.back().damage.flags & ACEKIT_DAMAGE_CUT) != 0;
+  if ((end.flags & ACEKIT_DAMAGE_TRUNCATED) && !cut_entry) {
+    const std::string last = survey.entries.empty() ? "" : " after " + survey.entries.back().name;
+    ui.Error(archive + ": truncated at byte " + bytes(end.offset) +
+                 ": the file ends inside the "
+                 "header at byte " +
+                 bytes(end.gap_size > 0 ? end.gap_offset : end.offset) + last +
+                 "; any entries from there on are missing",
+             kExitDamaged);
+    any = true;
+  } else if (end.flags & ACEKIT_DAMAGE_GAP) {
+    ui.Error(archive + ": damaged: bytes " + bytes(end.gap_offset) + " to the end (" +
+                 bytes(end.offset) + ") hold no readable header; the entries there are lost",
+             kExitDamaged);
+    any = true;
+  }
+  if (!survey.failure.empty()) {
+    ui.Error(archive + ": " + survey.failure, kExitDamaged);
+    any = true;
+  }
+  return any;
+}
+
+ArcEntry RecordOf(const SurveyEntry& s) {
+  ArcEntry rec{};
+  std::string name = s.name;
+  if (s.info.is_dir && (name.empty() || name.back() != '/')) name += '/';
+  std::snprintf(rec.name, sizeof rec.name, "%s", name.c_str());
+  rec.orig_size = static_cast<uint32_t>(s.info.size);
+  rec.pack_size = static_cast<uint32_t>(s.info.packed_size);
+  rec.attr = s.info.attributes;
+  rec.crc32 = ~s.info.crc32;
+  rec.encrypted = s.info.is_encrypted;
+  rec.is_file = 1;
+  rec.tech_type = s.info.packed_size == s.info.size ? 0 : 1;
+  rec.header_offset = static_cast<uint32_t>(s.damage.offset);
+  const time_t t = static_cast<time_t>(s.info.mtime);
+  struct tm local {};
+  if (localtime_r(&t, &local) != nullptr && local.tm_year >= 80) {
+    rec.ftime = static_cast<uint32_t>((local.tm_year - 80) << 25 | (local.tm_mon + 1) << 21 |
+                                      local.tm_mday << 16 | local.tm_hour << 11 |
+                                      local.tm_min << 5 | local.tm_sec / 2);
+  }
+  return rec;
 }
 
 std::string EntryName(const ArcEntry& e) {

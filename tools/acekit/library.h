@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "acekit/acekit.h"
 #include "exports.h"
 
 namespace acekit_cli {
@@ -81,6 +82,30 @@ void ReadFileComments();
 
 // Reports a walk of the entries that ended in a failure; returns the exit status.
 int ReportWalkFailure(const std::string& archive, uint16_t status, const Entries& partial);
+
+// The archive's headers walked by the salvaging reader, which checks each
+// header's checksum and steps over damaged stretches to the next sound
+// header: what the entry lists of the host interface cannot say.
+struct SurveyEntry {
+  std::string name;
+  acekit_entry info{};  // its name and comment pointers are not kept
+  acekit_damage damage{};
+};
+struct Survey {
+  bool opened = false;
+  std::vector<SurveyEntry> entries;
+  acekit_damage end{};  // the end of the archive
+  std::string failure;  // a walk that stopped for another reason
+  bool damaged() const;
+};
+Survey SurveyArchive(const std::string& path);
+// Names every damaged header, skipped stretch and cut end that the survey
+// met; header checksums count as damage when `headers_are_damage` and as
+// warnings otherwise. Returns true when there was anything to name.
+bool ReportSurvey(const std::string& archive, const Survey& survey, bool headers_are_damage);
+// A record in the shape of the host interface's lists, for an entry only the
+// survey reached.
+ArcEntry RecordOf(const SurveyEntry& s);
 
 // An entry's name as shown: '/' between parts.
 std::string EntryName(const ArcEntry& e);
