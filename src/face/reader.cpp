@@ -383,23 +383,25 @@ int SalvageSeek(acekit_reader* r, unsigned* flags) {
     uint32_t head_size = 0;
     if (HeaderHolds(r, at, &head_size)) return 1;
     const int64_t found = FindNextHeader(r, at);
+    // A header whose sizes lead to the next sound header, or exactly to the
+    // end of the file, is damaged only inside.
+    uint8_t raw[acekit::kFileHeaderFixed] = {};
+    const bool parsed =
+        platform::Seek(r->file, static_cast<int32_t>(at), 0) != -1 &&
+        platform::Read(raw, sizeof raw, r->file) == static_cast<int32_t>(sizeof raw) &&
+        raw[4] == acekit::kHeadFile;
+    const uint64_t leads_to = uint64_t{at} + 4 + acekit::Get16(raw + 2) +
+                              (raw[7] | raw[8] << 8 | raw[9] << 16 | uint32_t{raw[10]} << 24);
+    if (parsed && leads_to == (found < 0 ? size : static_cast<uint64_t>(found))) {
+      *flags |= ACEKIT_DAMAGE_HEADER;
+      return 1;
+    }
     if (found < 0) {
       // Nothing sound after it: a header the file's end cut, or a damaged tail.
       const bool cut = head_size == 0 || uint64_t{at} + 4 + head_size > size;
       if (cut && r->gap_size == 0) return EndAt(r, at, true);
       if (r->gap_size == 0) r->gap_offset = at;
       return EndAt(r, at, cut);
-    }
-    uint8_t raw[acekit::kFileHeaderFixed];
-    const bool parsed =
-        platform::Seek(r->file, static_cast<int32_t>(at), 0) != -1 &&
-        platform::Read(raw, sizeof raw, r->file) == static_cast<int32_t>(sizeof raw) &&
-        raw[4] == acekit::kHeadFile;
-    if (parsed && uint64_t{at} + 4 + acekit::Get16(raw + 2) +
-                          (raw[7] | raw[8] << 8 | raw[9] << 16 | uint32_t{raw[10]} << 24) ==
-                      static_cast<uint64_t>(found)) {
-      *flags |= ACEKIT_DAMAGE_HEADER;
-      return 1;
     }
     if (r->gap_size == 0) r->gap_offset = at;
     r->gap_size = static_cast<uint64_t>(found) - r->gap_offset;

@@ -469,6 +469,51 @@ class Salvage(h.TreeCase):
         self.assertEqual(len(os.listdir(self.path("out"))), listing.index("f10.txt"))
 
 
+    def test_header_damage_is_found_and_stepped_over(self):
+        source = self.many(name="n.ace")
+        data = h.read(source)
+        name_at = data.index(b"f07.txt")
+        cases = {
+            # A flipped byte in a stored name: only the header's checksum tells.
+            "name": (name_at + 1, "header fails its CRC check", 30),
+            # A packed size that leads nowhere: the walk resumes at the next header.
+            "size": (name_at - 35 + 8, "hold no readable header", 29),
+        }
+        for label, (at, message, count) in cases.items():
+            with self.subTest(label):
+                archive = self.path(label + ".ace")
+                damaged = bytearray(data)
+                damaged[at] ^= 0x55
+                h.write(archive, bytes(damaged))
+                out, err = self.assertRuns("t", archive, code=3)
+                self.assertIn(message, err)
+                listed, err = self.assertRuns("l", archive, code=1 if label == "name" else 3)
+                self.assertIn(message, err)
+                self.assertIn("f29.txt", listed)
+                self.assertIn("%d files" % count, listed)
+                _, err = self.assertRuns("x", "-o", self.path("o-" + label), archive,
+                                         code=1 if label == "name" else 3)
+                self.assertIn(message, err)
+                self.assertEqual(len(os.listdir(self.path("o-" + label))), count)
+
+    def test_truncated_archive_says_where_and_what(self):
+        archive = self.many(name="n.ace")
+        listing = [e["name"] for e in h.list_json(archive)["entries"]]
+        data = h.read(archive)
+        cut_in = data.index(b"f20.txt") + 100  # inside the data of f20.txt
+        for label, size in (("data", cut_in), ("header", data.index(b"f20.txt") - 10)):
+            with self.subTest(label):
+                path = self.path("cut-%s.ace" % label)
+                h.write(path, data[:size])
+                for command in ("l", "i", "t", "x"):
+                    args = ("x", "-o", self.path("o-" + label)) if command == "x" else (command,)
+                    _, err = self.assertRuns(*args, path, code=3)
+                    self.assertIn("truncated at byte %d" % size, err, command)
+                    self.assertIn("f20.txt" if label == "data" else "f19.txt", err, command)
+                self.assertEqual(len(os.listdir(self.path("o-" + label))),
+                                 listing.index("f20.txt"))
+
+
 class Help(unittest.TestCase):
     def test_help_documents_masks_and_exit_codes(self):
         code, out, _ = h.run("--help")

@@ -97,6 +97,83 @@ void ReportLost(const std::string& archive, const std::string& damaged,
   }
 }
 
+std::string ReadFailure(int code);
+
+int WriteToFile(void* ctx, const void* data, size_t n) {
+  return std::fwrite(data, 1, n, static_cast<std::FILE*>(ctx)) == n ? 0 : 1;
+}
+
+// Extraction past damaged headers, which only the salvaging reader walks:
+// every entry it reaches is extracted on its own, and each one that cannot
+// be is named. `overwrite` replaces existing files, which are kept otherwise.
+int ExtractSalvaged(const std::string& archive, const std::vector<std::string>& masks,
+                    const std::string& out_dir, bool keep_paths, bool overwrite) {
+  Ui& ui = Ui::Get();
+  acekit_reader* reader = nullptr;
+  if (acekit_reader_open(&reader, archive.c_str()) != ACEKIT_OK) {
+    ui.Error(archive + ": " + acekit_last_error(nullptr));
+    return ui.exit_code();
+  }
+  acekit_reader_set_flags(reader, ACEKIT_READER_SALVAGE);
+  fs::create_directories(out_dir);
+  size_t files = 0;
+  size_t failed = 0;
+  acekit_entry e;
+  while (acekit_reader_next(reader, &e) > 0 && !Interrupted()) {
+    const std::string name = e.name;
+    if (!MaskSelects(masks, name) || (e.is_dir && !keep_paths)) continue;
+    acekit_damage d{};
+    acekit_reader_damage(reader, &d);
+    if (d.flags & ACEKIT_DAMAGE_LOST) {
+      ui.Error(
+          archive + ": " + name + ": lost: its data continues a solid stream damaged before it",
+          kExitDamaged);
+      ++failed;
+      continue;
+    }
+    int rc = ACEKIT_OK;
+    if (keep_paths) {
+      rc = acekit_reader_extract(reader, out_dir.c_str(), overwrite ? 0 : ACEKIT_EXTRACT_KEEP);
+    } else {
+      const std::string target = out_dir + "/" + fs::path(name).filename().string();
+      std::error_code ec;
+      if (!overwrite && fs::exists(fs::symlink_status(target, ec))) continue;
+      const std::string part = target + ".acekit-part";
+      std::FILE* out = std::fopen(part.c_str(), "wb");
+      if (out == nullptr) {
+        ui.Error(archive + ": cannot create " + part + ": " + std::strerror(errno));
+        ++failed;
+        continue;
+      }
+      rc = acekit_reader_read(reader, &WriteToFile, out);
+      if (std::fclose(out) != 0 && rc == ACEKIT_OK) rc = ACEKIT_E_WRITE;
+      if (rc == ACEKIT_OK) {
+        fs::rename(part, target, ec);
+      } else {
+        fs::remove(part, ec);
+      }
+    }
+    if (rc == ACEKIT_E_CRC || rc == ACEKIT_E_CORRUPT || rc == ACEKIT_E_READ ||
+        rc == ACEKIT_E_UNSUPPORTED || rc == ACEKIT_E_ENCRYPTED) {
+      ui.Error(archive + ": " + name + ": " + ReadFailure(rc) + "; not extracted", kExitDamaged);
+      ++failed;
+    } else if (rc < 0) {
+      ui.Error(archive + ": " + name + ": not extracted: " + acekit_last_error(reader));
+      ++failed;
+    } else if (!e.is_dir) {
+      ++files;
+    }
+  }
+  acekit_reader_close(reader);
+  if (Interrupted()) {
+    ui.Error(archive + ": cancelled; files extracted before it are kept", kExitCancelled);
+  } else {
+    ui.Say(archive + ": extracted " + Count(files, "file", "files") + " into " + out_dir +
+           (failed > 0 ? "; " + Count(failed, "entry", "entries") + " not extracted" : ""));
+  }
+  return ui.exit_code();
+}
+
 Overwrite OverwriteChoice(const ParsedArgs& args) {
   if (args.Has(kOptYes)) return Overwrite::kAll;
   if (args.Has(kOptNo)) return Overwrite::kNone;
@@ -120,10 +197,15 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
 
   Masks masks;
   for (const auto& m : mask_args) masks.Add(m);
+  const Survey survey = SurveyArchive(archive);
+  ReportSurvey(archive, survey, false);
   Entries selected;
-  if (const uint16_t st = selected.Build(masks); st != ACEKIT_STATUS_OK) {
-    return ReportWalkFailure(archive, st, selected);
+  const uint16_t walked = selected.Build(masks);
+  if (SurveyReachesFurther(survey, walked)) {
+    session.Close();
+    return ExtractSalvaged(archive, mask_args, out_dir, keep_paths, args.Has(kOptYes));
   }
+  if (walked != ACEKIT_STATUS_OK) return ReportWalkFailure(archive, walked, selected);
   CheckMasksMatch(archive, mask_args);
 
   // A name with ".." in it would land outside the output directory: such
@@ -381,10 +463,12 @@ int RunTest(const ParsedArgs& args) {
   } else if (ui.exit_code() == kExitOk) {
     ui.Say(archive + ": " + Count(files, "file", "files") + " tested, no errors");
   } else {
-    ui.Say(archive + ": " + Count(files, "file", "files") +
-           " tested: " + Count(damaged, "damaged file", "damaged files") +
-           (lost > 0 ? ", " + Count(lost, "file", "files") + " lost with them" : "") +
-           (survey.damaged() ? ", damaged headers or a cut end (named above)" : ""));
+    std::string what;
+    const auto add = [&](const std::string& part) { what += (what.empty() ? "" : ", ") + part; };
+    if (damaged > 0) add(Count(damaged, "damaged file", "damaged files"));
+    if (lost > 0) add(Count(lost, "file", "files") + " lost with them");
+    if (survey.damaged()) add("damage in the headers named above");
+    ui.Say(archive + ": " + Count(files, "file", "files") + " tested: " + what);
   }
   return ui.exit_code();
 }

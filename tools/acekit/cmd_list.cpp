@@ -105,13 +105,27 @@ int RunList(const ParsedArgs& args) {
 
   const std::string comment = MainComment();
   if (verbose || args.Has(kOptJson)) ReadFileComments();
+  const std::vector<std::string> mask_args(args.operands.begin() + 1, args.operands.end());
   Masks masks;
-  for (size_t i = 1; i < args.operands.size(); ++i) masks.Add(args.operands[i]);
+  for (const auto& m : mask_args) masks.Add(m);
+  const Survey survey = SurveyArchive(archive);
+  ReportSurvey(archive, survey, false);
   Entries entries;
-  if (const uint16_t st = entries.Build(masks); st != ACEKIT_STATUS_OK) {
-    return ReportWalkFailure(archive, st, entries);
+  const uint16_t walked = entries.Build(masks);
+  // Past a damaged header only the salvaging walk finds the entries.
+  std::vector<ArcEntry> salvaged;
+  std::vector<const ArcEntry*> list;
+  if (SurveyReachesFurther(survey, walked)) {
+    salvaged.reserve(survey.entries.size());
+    for (const SurveyEntry& e : survey.entries) {
+      if (MaskSelects(mask_args, e.name)) salvaged.push_back(RecordOf(e));
+    }
+    for (const ArcEntry& e : salvaged) list.push_back(&e);
+  } else if (walked != ACEKIT_STATUS_OK) {
+    return ReportWalkFailure(archive, walked, entries);
+  } else {
+    list = entries.all();
   }
-  const auto list = entries.all();
   Totals t;
   for (const ArcEntry* e : list) {
     if (e->is_file != 1) continue;
@@ -139,6 +153,7 @@ int RunInfo(const ParsedArgs& args) {
   if (!session.Open(archive)) return ui.exit_code();
   int32_t info[23] = {};
   GetExtraInfoArc(info);
+  ReportSurvey(archive, SurveyArchive(archive), false);
   if (const uint16_t st = session.status(); st != ACEKIT_STATUS_OK) {
     Masks all;
     Entries partial;

@@ -1,5 +1,6 @@
 #include "library.h"
 
+#include <fnmatch.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -261,6 +262,28 @@ bool ReportSurvey(const std::string& archive, const Survey& survey, bool headers
     any = true;
   }
   return any;
+}
+
+bool SurveyReachesFurther(const Survey& survey, uint16_t walk_status) {
+  if (survey.entries.empty()) return false;
+  if (walk_status != ACEKIT_STATUS_OK) return true;
+  if (survey.end.flags & ACEKIT_DAMAGE_GAP) return true;
+  for (const SurveyEntry& e : survey.entries) {
+    if (e.damage.flags & ACEKIT_DAMAGE_GAP) return true;
+  }
+  return false;
+}
+
+bool MaskSelects(const std::vector<std::string>& masks, const std::string& name) {
+  if (masks.empty()) return true;
+  std::string bare = name;
+  if (!bare.empty() && bare.back() == '/') bare.pop_back();
+  for (const std::string& m : masks) {
+    if (fnmatch(m.c_str(), bare.c_str(), FNM_CASEFOLD) == 0) return true;
+    if (bare.size() > m.size() && bare.compare(0, m.size(), m) == 0 && bare[m.size()] == '/')
+      return true;
+  }
+  return false;
 }
 
 ArcEntry RecordOf(const SurveyEntry& s) {

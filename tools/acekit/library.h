@@ -103,6 +103,11 @@ Survey SurveyArchive(const std::string& path);
 // met; header checksums count as damage when `headers_are_damage` and as
 // warnings otherwise. Returns true when there was anything to name.
 bool ReportSurvey(const std::string& archive, const Survey& survey, bool headers_are_damage);
+// True when the survey's entries say more than the host interface's walk
+// can: a stretch was skipped, or the walk itself failed.
+bool SurveyReachesFurther(const Survey& survey, uint16_t walk_status);
+// Whether `name` (UTF-8, '/') is chosen by the command line's masks (none: all).
+bool MaskSelects(const std::vector<std::string>& masks, const std::string& name);
 // A record in the shape of the host interface's lists, for an entry only the
 // survey reached.
 ArcEntry RecordOf(const SurveyEntry& s);
