@@ -67,7 +67,7 @@ class RoundTrip(h.TreeCase):
     def test_extract_without_paths_and_by_mask(self):
         archive = self.archive_tree()
         flat = self.path("flat")
-        self.assertRuns("e", "-o", flat, archive, "docs/*.*")
+        self.assertRuns("e", "-o", flat, archive, "docs")
         self.assertEqual(sorted(os.listdir(flat)),
                          sorted(["readme.txt", h.ACCENTED, "nested.c"]))
         one = self.path("one")
@@ -77,14 +77,20 @@ class RoundTrip(h.TreeCase):
 
 
 class Masks(h.TreeCase):
+    """Patterns on the command line work as a shell's do."""
     CASES = {
-        "*.txt": {"readonly.txt"},
-        "docs/*.txt": {"docs/readme.txt", "docs/" + h.ACCENTED},
-        "docs/*.*": {"docs/", "docs/readme.txt", "docs/" + h.ACCENTED, "docs/sub/",
-                     "docs/sub/deep/", "docs/sub/deep/nested.c"},
+        "*.txt": {"readonly.txt", "docs/readme.txt", "docs/" + h.ACCENTED},  # in any folder
+        "docs/*.txt": {"docs/readme.txt", "docs/" + h.ACCENTED},  # '*' stays in its part
+        "docs": {"docs/", "docs/readme.txt", "docs/" + h.ACCENTED, "docs/sub/", "docs/sub/deep/",
+                 "docs/sub/deep/nested.c"},  # a folder selects its subtree
+        "./docs/": {"docs/", "docs/readme.txt", "docs/" + h.ACCENTED, "docs/sub/", "docs/sub/deep/",
+                 "docs/sub/deep/nested.c"},
+        "sub": {"docs/sub/", "docs/sub/deep/", "docs/sub/deep/nested.c"},
         "READ????.TXT": {"readonly.txt"},
-        "b*.bin": set(),  # '*' counts only as the first character of a part
+        "b*.bin": {"big.bin"},  # '*' anywhere
         "*.b?n": {"big.bin", "empty.bin"},
+        "[be]*.bin": {"big.bin", "empty.bin"},
+        "docs/sub/*/*.c": {"docs/sub/deep/nested.c"},
         "empty_dir/": {"empty_dir/"},
     }
 
@@ -93,6 +99,15 @@ class Masks(h.TreeCase):
         for mask, expected in self.CASES.items():
             with self.subTest(mask):
                 self.assertEqual(names(h.list_json(archive, mask)), expected)
+
+    def test_a_pattern_that_matches_nothing_warns_in_every_command(self):
+        archive = self.archive_tree()
+        for command in (["l"], ["x", "-o", self.path("x")], ["e", "-o", self.path("e")], ["d"]):
+            with self.subTest(command[0]):
+                _, err = self.assertRuns(*command, archive, "*.txt", "nothing*", code=1)
+                self.assertIn("no entry matches nothing*", err)
+                self.assertNotIn("*.txt", err)
+        self.assertRuns("l", archive, "*.txt", code=1)  # d took them
 
 
 class StoredNames(h.TreeCase):
@@ -194,7 +209,7 @@ class Changes(h.TreeCase):
     def test_deleting_every_entry_is_refused(self):
         archive = self.archive_tree(inputs=["docs/sub"])
         before = h.read(archive)
-        _, err = self.assertRuns("d", archive, "*.*", code=2)
+        _, err = self.assertRuns("d", archive, "*", code=2)
         self.assertIn("remove the file", err)
         self.assertEqual(h.read(archive), before)
         _, err = self.assertRuns("d", archive, "nothing.here", code=1)
@@ -518,7 +533,7 @@ class Help(unittest.TestCase):
     def test_help_documents_masks_and_exit_codes(self):
         code, out, _ = h.run("--help")
         self.assertEqual(code, 0)
-        for text in ("130 cancelled", "3 damaged archive", "'?' stands for", "Commands:"):
+        for text in ("130 cancelled", "3 damaged archive", "'?' for one character", "Commands:"):
             self.assertIn(text, out)
         for command in ("a", "l", "t", "x", "e", "d", "c", "cf", "md", "i"):
             code, out, _ = h.run(command, "--help")

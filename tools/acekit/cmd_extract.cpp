@@ -21,18 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Warns about each mask that selects nothing.
-void CheckMasksMatch(const std::string& archive, const std::vector<std::string>& masks) {
-  for (const auto& m : masks) {
-    Masks one;
-    one.Add(m);
-    Entries e;
-    if (e.Build(one) == ACEKIT_STATUS_OK && e.count() == 0) {
-      Ui::Get().Warn(archive + ": no entry matches " + m);
-    }
-  }
-}
-
 // Names the entry a damaged decode stopped at by testing the whole archive:
 // in a solid archive, extraction decodes entries that it does not name.
 std::string LocateDamage(const std::string& archive) {
@@ -106,8 +94,8 @@ int WriteToFile(void* ctx, const void* data, size_t n) {
 // Extraction past damaged headers, which only the salvaging reader walks:
 // every entry it reaches is extracted on its own, and each one that cannot
 // be is named. `overwrite` replaces existing files, which are kept otherwise.
-int ExtractSalvaged(const std::string& archive, const std::vector<std::string>& masks,
-                    const std::string& out_dir, bool keep_paths, bool overwrite) {
+int ExtractSalvaged(const std::string& archive, Patterns& patterns, const std::string& out_dir,
+                    bool keep_paths, bool overwrite) {
   Ui& ui = Ui::Get();
   acekit_reader* reader = nullptr;
   if (acekit_reader_open(&reader, archive.c_str()) != ACEKIT_OK) {
@@ -121,7 +109,7 @@ int ExtractSalvaged(const std::string& archive, const std::vector<std::string>& 
   acekit_entry e;
   while (acekit_reader_next(reader, &e) > 0 && !Interrupted()) {
     const std::string name = e.name;
-    if (!MaskSelects(masks, name) || (e.is_dir && !keep_paths)) continue;
+    if (!patterns.Selects(name) || (e.is_dir && !keep_paths)) continue;
     acekit_damage d{};
     acekit_reader_damage(reader, &d);
     if (d.flags & ACEKIT_DAMAGE_LOST) {
@@ -165,6 +153,7 @@ int ExtractSalvaged(const std::string& archive, const std::vector<std::string>& 
     }
   }
   acekit_reader_close(reader);
+  patterns.WarnUnmatched(archive);
   if (Interrupted()) {
     ui.Error(archive + ": cancelled; files extracted before it are kept", kExitCancelled);
   } else {
@@ -195,25 +184,28 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   GetArcerDesc(desc);
   const bool solid = desc[ACEKIT_DESC_MODE] == ACEKIT_DESC_MODE_SOLID;
 
+  Patterns patterns(mask_args);
   Masks masks;
-  for (const auto& m : mask_args) masks.Add(m);
   const Survey survey = SurveyArchive(archive);
   ReportSurvey(archive, survey, false);
-  Entries selected;
-  const uint16_t walked = selected.Build(masks);
+  Entries listed;
+  const uint16_t walked = listed.Build(masks);
   if (SurveyReachesFurther(survey, walked)) {
     session.Close();
-    return ExtractSalvaged(archive, mask_args, out_dir, keep_paths, args.Has(kOptYes));
+    return ExtractSalvaged(archive, patterns, out_dir, keep_paths, args.Has(kOptYes));
   }
-  if (walked != ACEKIT_STATUS_OK) return ReportWalkFailure(archive, walked, selected);
-  CheckMasksMatch(archive, mask_args);
+  if (walked != ACEKIT_STATUS_OK) return ReportWalkFailure(archive, walked, listed);
+  std::vector<const ArcEntry*> selected;
+  for (const ArcEntry* e : listed.all()) {
+    if (e->is_file == 1 && patterns.Selects(EntryName(*e))) selected.push_back(e);
+  }
+  patterns.WarnUnmatched(archive);
 
   // A name with ".." in it would land outside the output directory: such
   // entries are left out by naming the others one by one.
   std::vector<const ArcEntry*> safe;
   bool unsafe = false;
-  for (const ArcEntry* e : selected.all()) {
-    if (e->is_file != 1) continue;
+  for (const ArcEntry* e : selected) {
     if (keep_paths && EscapesOnExtract(EntryName(*e))) {
       ui.Warn(archive + ": " + EntryName(*e) + ": would be written outside " + out_dir +
               "; not extracted");
@@ -222,8 +214,9 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
       safe.push_back(e);
     }
   }
+  // The library takes the entries chosen here by their exact names.
   Masks safe_masks;
-  if (unsafe) {
+  if (unsafe || !patterns.empty()) {
     for (const ArcEntry* e : safe) safe_masks.Add(EntryName(*e));
     Entries check;
     if (!safe.empty() && check.Build(safe_masks) == ACEKIT_STATUS_OK) {
@@ -277,7 +270,7 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   // An entry whose way down passes a link in the output folder is refused
   // by the library, which stops there; the entries after it are extracted
   // by a new run over their names.
-  FileMaskList* run = unsafe ? safe_masks.get() : masks.get();
+  FileMaskList* run = unsafe || !patterns.empty() ? safe_masks.get() : masks.get();
   std::vector<const ArcEntry*> todo = safe;
   std::unique_ptr<Masks> rest;
   size_t refused_files = 0;
@@ -483,14 +476,21 @@ int RunDelete(const ParsedArgs& args) {
   GetArcerDesc(desc);
   const bool solid = desc[ACEKIT_DESC_MODE] == ACEKIT_DESC_MODE_SOLID;
 
-  Masks masks;
-  for (const auto& m : mask_args) masks.Add(m);
-  Entries selected;
-  if (const uint16_t st = selected.Build(masks); st != ACEKIT_STATUS_OK) {
-    return ReportWalkFailure(archive, st, selected);
+  Patterns patterns(mask_args);
+  Masks every_mask;
+  Entries listed;
+  if (const uint16_t st = listed.Build(every_mask); st != ACEKIT_STATUS_OK) {
+    return ReportWalkFailure(archive, st, listed);
   }
-  CheckMasksMatch(archive, mask_args);
-  if (selected.count() == 0) {
+  std::vector<const ArcEntry*> selected;
+  Masks masks;  // the library takes the entries chosen here by their exact names
+  for (const ArcEntry* e : listed.all()) {
+    if (e->is_file != 1 || !patterns.Selects(EntryName(*e))) continue;
+    selected.push_back(e);
+    masks.Add(EntryName(*e));
+  }
+  patterns.WarnUnmatched(archive);
+  if (selected.empty()) {
     ui.Warn(archive + ": nothing to delete; the archive is unchanged");
     return ui.exit_code();
   }
@@ -499,7 +499,8 @@ int RunDelete(const ParsedArgs& args) {
     // are not deleted; the archive file itself is the thing to remove.
     Masks all;
     Entries every;
-    if (every.Build(all) == ACEKIT_STATUS_OK && every.count() == selected.count()) {
+    if (every.Build(all) == ACEKIT_STATUS_OK &&
+        every.count() == static_cast<int32_t>(selected.size())) {
       ui.Error(archive +
                ": these are all its entries, and an archive cannot be left empty; "
                "remove the file instead (the archive is unchanged)");
@@ -516,7 +517,7 @@ int RunDelete(const ParsedArgs& args) {
       host.unpack_total += e->orig_size;
       if (IsDirectory(*e)) ++kept_directories;
     }
-    for (const ArcEntry* e : selected.all()) {
+    for (const ArcEntry* e : selected) {
       host.repack_total += e->orig_size;
       if (IsDirectory(*e)) --kept_directories;
     }
@@ -539,7 +540,7 @@ int RunDelete(const ParsedArgs& args) {
     ui.Error(archive + ": " + StatusMessage(status) + at + "; the archive is unchanged",
              StatusExit(status));
   } else {
-    ui.Say(archive + ": deleted " + Count(selected.count(), "entry", "entries"));
+    ui.Say(archive + ": deleted " + Count(selected.size(), "entry", "entries"));
   }
   return ui.exit_code();
 }

@@ -105,27 +105,29 @@ int RunList(const ParsedArgs& args) {
 
   const std::string comment = MainComment();
   if (verbose || args.Has(kOptJson)) ReadFileComments();
-  const std::vector<std::string> mask_args(args.operands.begin() + 1, args.operands.end());
-  Masks masks;
-  for (const auto& m : mask_args) masks.Add(m);
+  Patterns patterns({args.operands.begin() + 1, args.operands.end()});
   const Survey survey = SurveyArchive(archive);
   ReportSurvey(archive, survey, false);
+  Masks all;
   Entries entries;
-  const uint16_t walked = entries.Build(masks);
+  const uint16_t walked = entries.Build(all);
   // Past a damaged header only the salvaging walk finds the entries.
   std::vector<ArcEntry> salvaged;
   std::vector<const ArcEntry*> list;
   if (SurveyReachesFurther(survey, walked)) {
     salvaged.reserve(survey.entries.size());
     for (const SurveyEntry& e : survey.entries) {
-      if (MaskSelects(mask_args, e.name)) salvaged.push_back(RecordOf(e));
+      if (patterns.Selects(e.name)) salvaged.push_back(RecordOf(e));
     }
     for (const ArcEntry& e : salvaged) list.push_back(&e);
   } else if (walked != ACEKIT_STATUS_OK) {
     return ReportWalkFailure(archive, walked, entries);
   } else {
-    list = entries.all();
+    for (const ArcEntry* e : entries.all()) {
+      if (e->is_file != 1 ? patterns.empty() : patterns.Selects(EntryName(*e))) list.push_back(e);
+    }
   }
+  patterns.WarnUnmatched(archive);
   Totals t;
   for (const ArcEntry* e : list) {
     if (e->is_file != 1) continue;

@@ -1,6 +1,5 @@
 #include "library.h"
 
-#include <fnmatch.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -274,16 +273,23 @@ bool SurveyReachesFurther(const Survey& survey, uint16_t walk_status) {
   return false;
 }
 
-bool MaskSelects(const std::vector<std::string>& masks, const std::string& name) {
-  if (masks.empty()) return true;
-  std::string bare = name;
-  if (!bare.empty() && bare.back() == '/') bare.pop_back();
-  for (const std::string& m : masks) {
-    if (fnmatch(m.c_str(), bare.c_str(), FNM_CASEFOLD) == 0) return true;
-    if (bare.size() > m.size() && bare.compare(0, m.size(), m) == 0 && bare[m.size()] == '/')
-      return true;
+bool Patterns::Selects(const std::string& name) {
+  if (patterns_.empty()) return true;
+  bool any = false;
+  for (size_t i = 0; i < patterns_.size(); ++i) {
+    if (PatternSelects(patterns_[i], name)) any = hit_[i] = true;
   }
-  return false;
+  return any;
+}
+
+bool Patterns::WarnUnmatched(const std::string& archive) const {
+  bool missed = false;
+  for (size_t i = 0; i < patterns_.size(); ++i) {
+    if (hit_[i]) continue;
+    Ui::Get().Warn(archive + ": no entry matches " + patterns_[i]);
+    missed = true;
+  }
+  return missed;
 }
 
 ArcEntry RecordOf(const SurveyEntry& s) {

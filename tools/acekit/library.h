@@ -106,8 +106,23 @@ bool ReportSurvey(const std::string& archive, const Survey& survey, bool headers
 // True when the survey's entries say more than the host interface's walk
 // can: a stretch was skipped, or the walk itself failed.
 bool SurveyReachesFurther(const Survey& survey, uint16_t walk_status);
-// Whether `name` (UTF-8, '/') is chosen by the command line's masks (none: all).
-bool MaskSelects(const std::vector<std::string>& masks, const std::string& name);
+// The patterns of a command line, matched the way a shell matches them
+// (PatternSelects) rather than by the library's own mask rule.
+class Patterns {
+ public:
+  explicit Patterns(std::vector<std::string> patterns)
+      : patterns_(std::move(patterns)), hit_(patterns_.size(), false) {}
+  bool empty() const { return patterns_.empty(); }
+  // Whether any pattern (or, without patterns, the command) takes `name`;
+  // notes each pattern that does.
+  bool Selects(const std::string& name);
+  // Warns about every pattern that selected nothing; true when one did not.
+  bool WarnUnmatched(const std::string& archive) const;
+
+ private:
+  std::vector<std::string> patterns_;
+  std::vector<bool> hit_;
+};
 // A record in the shape of the host interface's lists, for an entry only the
 // survey reached.
 ArcEntry RecordOf(const SurveyEntry& s);

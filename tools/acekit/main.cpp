@@ -15,13 +15,12 @@ namespace acekit_cli {
 namespace {
 
 constexpr const char* kMaskHelp =
-    "Masks select entries by name. '?' stands for exactly one character. '*' stands\n"
-    "for any text, but only as the first character of the part before the last dot\n"
-    "or of the part after it; elsewhere it is an ordinary character. The two parts\n"
-    "are matched separately, so '*.txt' selects a.txt but not a.text, and '*' alone\n"
-    "selects only names without a dot ('*.*' selects every name). Case is ignored.\n"
-    "A mask without a directory selects only entries without one; 'docs/*.txt'\n"
-    "selects the .txt files directly in docs, and 'docs/*.*' everything below docs.\n"
+    "Masks select entries by name as a shell matches file names: '*' stands for any\n"
+    "text within one part of a name, '?' for one character, '[...]' for one of a\n"
+    "set ('[a-c]', '[!0-9]'); case is ignored. A mask without '/' matches the last\n"
+    "part in any folder ('*.h' selects every .h file), one with '/' matches from\n"
+    "the top ('docs/*.txt'). A mask that selects a folder selects everything below\n"
+    "it ('doc/bash'). A mask that selects nothing is reported (exit status 1).\n"
     "Quote masks so that the shell leaves them alone.\n";
 
 constexpr const char* kExitHelp =
