@@ -110,6 +110,33 @@ class Masks(h.TreeCase):
         self.assertRuns("l", archive, "*.txt", code=1)  # d took them
 
 
+    def test_exclude_and_files_from(self):
+        lists = {
+            "lines": (b"docs\nreadonly.txt\n", []),
+            "nul": (b"docs\0big.bin\0", ["--null"]),
+        }
+        for label, (listing, extra) in lists.items():
+            with self.subTest(label):
+                list_file = self.path(label + ".list")
+                h.write(list_file, listing)
+                archive = self.path(label + ".ace")
+                self.assertRuns("a", "-C", self.tree, "--exclude", "*.c", "--exclude=sub",
+                                "-T", list_file, *extra, archive)
+                expected = {"docs/", "docs/readme.txt", "docs/" + h.ACCENTED,
+                            listing.split(b"\0" if extra else b"\n")[1].decode()}
+                self.assertEqual(names(h.list_json(archive)), expected)
+        archive = self.path("stdin.ace")
+        self.assertRuns("a", "-C", self.tree, "--files-from", "-", archive, input=b"docs\n")
+        self.assertIn("docs/sub/deep/nested.c", names(h.list_json(archive)))
+        self.assertEqual(names(h.list_json(archive, "--exclude", "docs/sub")),
+                         {"docs/", "docs/readme.txt", "docs/" + h.ACCENTED})
+        out = self.path("out")
+        self.assertRuns("x", "-o", out, "--exclude", "*.txt", archive)
+        self.assertEqual(sorted(os.listdir(os.path.join(out, "docs"))), ["sub"])
+        self.assertRuns("d", "--exclude", "*.c", archive, "sub")
+        self.assertEqual(names(h.list_json(archive, "sub")), {"docs/sub/deep/nested.c"})
+
+
 class StoredNames(h.TreeCase):
     def test_names_follow_the_inputs(self):
         """An absolute path loses its leading slash, a relative one keeps its

@@ -25,6 +25,8 @@ struct ParsedArgs {
   bool Has(int id) const;
   // The value of the last occurrence, or an empty string.
   std::string Value(int id) const;
+  // The values of every occurrence, in order.
+  std::vector<std::string> Values(int id) const;
 };
 
 // Returns an empty string on success, else a one-line description of the

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <set>
@@ -138,10 +139,50 @@ int Report(const std::string& shown, const std::string& archive, bool existed, u
 
 }  // namespace
 
+// The paths of -T FILE ('-': standard input), one a line or, with --null,
+// separated by NUL characters; empty entries are skipped.
+static bool ReadFileList(const std::string& file, bool nul, std::vector<std::string>& paths) {
+  std::FILE* in = file == "-" ? stdin : std::fopen(file.c_str(), "rb");
+  if (in == nullptr) {
+    Ui::Get().Error(file + ": cannot read the list of files: " + std::strerror(errno));
+    return false;
+  }
+  std::string text;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) text.append(buf, n);
+  const bool failed = std::ferror(in) != 0;
+  if (in != stdin) std::fclose(in);
+  if (failed) {
+    Ui::Get().Error(file + ": cannot read the list of files: " + std::strerror(errno));
+    return false;
+  }
+  const char separator = nul ? '\0' : '\n';
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(separator, start);
+    if (end == std::string::npos) end = text.size();
+    std::string path = text.substr(start, end - start);
+    if (!nul && !path.empty() && path.back() == '\r') path.pop_back();
+    if (!path.empty()) paths.push_back(std::move(path));
+    start = end + 1;
+  }
+  return true;
+}
+
 int RunAdd(const ParsedArgs& args) {
   Ui& ui = Ui::Get();
   const std::string& archive_arg = args.operands[0];
-  const std::vector<std::string> paths(args.operands.begin() + 1, args.operands.end());
+  std::vector<std::string> paths(args.operands.begin() + 1, args.operands.end());
+  if (args.Has(kOptFilesFrom)) {
+    // Read before -C moves the working directory, as tar does.
+    if (!ReadFileList(args.Value(kOptFilesFrom), args.Has(kOptNull), paths)) {
+      return ui.exit_code();
+    }
+  } else if (args.Has(kOptNull)) {
+    return UsageError("a", "--null goes with -T (--files-from)");
+  }
+  if (paths.empty()) return UsageError("a", "no paths to add (name them or give -T FILE)");
 
   long dictionary = 64;
   if (args.Has(kOptDictionary)) {
@@ -196,6 +237,11 @@ int RunAdd(const ParsedArgs& args) {
   if (!CollectInputs(paths, walk, items)) {
     ui.Error(archive_arg + ": nothing written");
     return ui.exit_code();
+  }
+  if (args.Has(kOptExclude)) {
+    // An excluded folder takes what lies below it along.
+    Patterns excluded(args.Values(kOptExclude));
+    std::erase_if(items, [&](const InputItem& item) { return excluded.Selects(item.stored); });
   }
   if (items.empty()) {
     ui.Error(archive_arg + ": nothing to add");

@@ -184,7 +184,7 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   GetArcerDesc(desc);
   const bool solid = desc[ACEKIT_DESC_MODE] == ACEKIT_DESC_MODE_SOLID;
 
-  Patterns patterns(mask_args);
+  Patterns patterns(mask_args, args.Values(kOptExclude));
   Masks masks;
   const Survey survey = SurveyArchive(archive);
   ReportSurvey(archive, survey, false);
@@ -215,8 +215,9 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
     }
   }
   // The library takes the entries chosen here by their exact names.
+  const bool by_name = !patterns.empty() || args.Has(kOptExclude);
   Masks safe_masks;
-  if (unsafe || !patterns.empty()) {
+  if (unsafe || by_name) {
     for (const ArcEntry* e : safe) safe_masks.Add(EntryName(*e));
     Entries check;
     if (!safe.empty() && check.Build(safe_masks) == ACEKIT_STATUS_OK) {
@@ -270,7 +271,7 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   // An entry whose way down passes a link in the output folder is refused
   // by the library, which stops there; the entries after it are extracted
   // by a new run over their names.
-  FileMaskList* run = unsafe || !patterns.empty() ? safe_masks.get() : masks.get();
+  FileMaskList* run = unsafe || by_name ? safe_masks.get() : masks.get();
   std::vector<const ArcEntry*> todo = safe;
   std::unique_ptr<Masks> rest;
   size_t refused_files = 0;
@@ -476,7 +477,7 @@ int RunDelete(const ParsedArgs& args) {
   GetArcerDesc(desc);
   const bool solid = desc[ACEKIT_DESC_MODE] == ACEKIT_DESC_MODE_SOLID;
 
-  Patterns patterns(mask_args);
+  Patterns patterns(mask_args, args.Values(kOptExclude));
   Masks every_mask;
   Entries listed;
   if (const uint16_t st = listed.Build(every_mask); st != ACEKIT_STATUS_OK) {

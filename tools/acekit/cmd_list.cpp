@@ -105,7 +105,7 @@ int RunList(const ParsedArgs& args) {
 
   const std::string comment = MainComment();
   if (verbose || args.Has(kOptJson)) ReadFileComments();
-  Patterns patterns({args.operands.begin() + 1, args.operands.end()});
+  Patterns patterns({args.operands.begin() + 1, args.operands.end()}, args.Values(kOptExclude));
   const Survey survey = SurveyArchive(archive);
   ReportSurvey(archive, survey, false);
   Masks all;
@@ -124,7 +124,10 @@ int RunList(const ParsedArgs& args) {
     return ReportWalkFailure(archive, walked, entries);
   } else {
     for (const ArcEntry* e : entries.all()) {
-      if (e->is_file != 1 ? patterns.empty() : patterns.Selects(EntryName(*e))) list.push_back(e);
+      if (e->is_file != 1 ? patterns.empty() && !args.Has(kOptExclude)
+                          : patterns.Selects(EntryName(*e))) {
+        list.push_back(e);
+      }
     }
   }
   patterns.WarnUnmatched(archive);

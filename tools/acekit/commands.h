@@ -26,6 +26,9 @@ enum OptionId {
   kOptNo,
   kOptSet,
   kOptRemove,
+  kOptExclude,
+  kOptFilesFrom,
+  kOptNull,
 };
 
 struct Command {

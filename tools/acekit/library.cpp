@@ -274,12 +274,15 @@ bool SurveyReachesFurther(const Survey& survey, uint16_t walk_status) {
 }
 
 bool Patterns::Selects(const std::string& name) {
-  if (patterns_.empty()) return true;
-  bool any = false;
+  bool any = patterns_.empty();
   for (size_t i = 0; i < patterns_.size(); ++i) {
     if (PatternSelects(patterns_[i], name)) any = hit_[i] = true;
   }
-  return any;
+  if (!any) return false;
+  for (const std::string& x : excludes_) {
+    if (PatternSelects(x, name)) return false;
+  }
+  return true;
 }
 
 bool Patterns::WarnUnmatched(const std::string& archive) const {

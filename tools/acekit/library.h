@@ -110,8 +110,11 @@ bool SurveyReachesFurther(const Survey& survey, uint16_t walk_status);
 // (PatternSelects) rather than by the library's own mask rule.
 class Patterns {
  public:
-  explicit Patterns(std::vector<std::string> patterns)
-      : patterns_(std::move(patterns)), hit_(patterns_.size(), false) {}
+  // `excludes` (--exclude) leave out what they select, below folders too.
+  explicit Patterns(std::vector<std::string> patterns, std::vector<std::string> excludes = {})
+      : patterns_(std::move(patterns)),
+        excludes_(std::move(excludes)),
+        hit_(patterns_.size(), false) {}
   bool empty() const { return patterns_.empty(); }
   // Whether any pattern (or, without patterns, the command) takes `name`;
   // notes each pattern that does.
@@ -121,6 +124,7 @@ class Patterns {
 
  private:
   std::vector<std::string> patterns_;
+  std::vector<std::string> excludes_;
   std::vector<bool> hit_;
 };
 // A record in the shape of the host interface's lists, for an entry only the

@@ -34,15 +34,23 @@ constexpr OptionDef kAddOptions[] = {
     {kOptDirectory, 'C', nullptr, true},
     {kOptNamesOnly, '\0', "names-only", false},
     {kOptStrict, '\0', "strict", false},
+    {kOptExclude, '\0', "exclude", true},
+    {kOptFilesFrom, 'T', "files-from", true},
+    {kOptNull, '\0', "null", false},
 };
 constexpr OptionDef kListOptions[] = {
     {kOptJson, '\0', "json", false},
     {kOptVerbose, 'v', "verbose", false},
+    {kOptExclude, '\0', "exclude", true},
 };
 constexpr OptionDef kExtractOptions[] = {
     {kOptOutput, 'o', "output", true},
     {kOptYes, 'y', "yes", false},
     {kOptNo, 'n', "no", false},
+    {kOptExclude, '\0', "exclude", true},
+};
+constexpr OptionDef kDeleteOptions[] = {
+    {kOptExclude, '\0', "exclude", true},
 };
 constexpr OptionDef kCommentOptions[] = {
     {kOptSet, '\0', "set", true},
@@ -64,15 +72,21 @@ constexpr Command kCommands[] = {
      "  -C DIR                   read the paths relative to DIR\n"
      "      --names-only         store files without their directories\n"
      "      --strict             fail instead of leaving out files that cannot be read\n"
-     "                           or vanish while the archive is written\n",
-     kAddOptions, RunAdd, 2},
+     "                           or vanish while the archive is written\n"
+     "      --exclude MASK       leave out what MASK selects (repeatable)\n"
+     "  -T, --files-from FILE    add the paths listed in FILE, one a line ('-':\n"
+     "                           standard input), as tar's -T; threads are set with\n"
+     "                           the long option --threads only\n"
+     "      --null               the list of -T is separated by NUL characters\n",
+     kAddOptions, RunAdd, 1},
     {"l", "[--json] [-v] ARCHIVE [MASK...]", "list the entries",
      "Shows the main comment, then date, time, attributes (Directory, Read-only,\n"
      "Hidden, System, Archive), size, packed size, ratio and name of each entry,\n"
      "then the totals.\n"
      "\n"
      "      --json               machine-readable output\n"
-     "  -v, --verbose            show the file comments too\n",
+     "  -v, --verbose            show the file comments too\n"
+     "      --exclude MASK       leave out the entries MASK selects (repeatable)\n",
      kListOptions, RunList, 1},
     {"t",
      "ARCHIVE",
@@ -87,6 +101,7 @@ constexpr Command kCommands[] = {
      "  -o, --output DIR         extract into DIR (default: the current directory)\n"
      "  -y, --yes                overwrite existing files\n"
      "  -n, --no                 never overwrite existing files\n"
+     "      --exclude MASK       leave out the entries MASK selects (repeatable)\n"
      "\n"
      "Without -y or -n an existing file is asked about on a terminal; otherwise it\n"
      "is kept and reported.\n",
@@ -96,15 +111,14 @@ constexpr Command kCommands[] = {
      "\n"
      "  -o, --output DIR         extract into DIR (default: the current directory)\n"
      "  -y, --yes                overwrite existing files\n"
-     "  -n, --no                 never overwrite existing files\n",
+     "  -n, --no                 never overwrite existing files\n"
+     "      --exclude MASK       leave out the entries MASK selects (repeatable)\n",
      kExtractOptions, RunExtractFlat, 1},
-    {"d",
-     "ARCHIVE MASK...",
-     "delete entries",
-     "Deletes the entries that the masks select.\n",
-     {},
-     RunDelete,
-     2},
+    {"d", "ARCHIVE MASK...", "delete entries",
+     "Deletes the entries that the masks select.\n"
+     "\n"
+     "      --exclude MASK       keep the entries MASK selects (repeatable)\n",
+     kDeleteOptions, RunDelete, 2},
     {"c", "ARCHIVE [--set FILE|- | --remove]", "show, set or remove the main comment",
      "Without options, prints the main comment.\n"
      "\n"
