@@ -137,6 +137,30 @@ class Masks(h.TreeCase):
         self.assertEqual(names(h.list_json(archive, "sub")), {"docs/sub/deep/nested.c"})
 
 
+class StandardStreams(h.TreeCase):
+    def test_archive_from_standard_input_and_contents_to_standard_output(self):
+        archive = self.archive_tree("-s", name="s.ace", inputs=["docs", "readonly.txt"])
+        data = h.read(archive)
+        listed, _ = self.assertRuns("l", "-", input=data)
+        self.assertIn("docs/sub/deep/nested.c", listed)
+        self.assertNotIn("acekit-", listed)  # no temporary path shows
+        said, _ = self.assertRuns("t", "-", input=data)
+        self.assertIn("-: 4 files tested, no errors", said)
+        out = self.path("out")
+        self.assertRuns("x", "-o", out, "-", input=data)
+        self.assertSameTree(out, {k: v for k, v in self.files.items()
+                                  if k.startswith("docs/") or k == "readonly.txt"},
+                            {"docs/", "docs/sub/", "docs/sub/deep/"})
+        code, contents, _ = h.run("x", "-p", archive, "*.c", "readonly.txt")
+        self.assertEqual(code, 0)
+        c, r = self.files["docs/sub/deep/nested.c"], self.files["readonly.txt"]
+        self.assertIn(contents.encode(), (c + r, r + c))  # in archive order
+        _, err = self.assertRuns("x", "--stdout", "-", "nothing", input=data, code=1)
+        self.assertIn("no entry matches nothing", err)
+        _, err = self.assertRuns("l", "-", input=b"not an archive" * 100, code=2)
+        self.assertIn("-: not an archive", err)
+
+
 class StoredNames(h.TreeCase):
     def test_names_follow_the_inputs(self):
         """An absolute path loses its leading slash, a relative one keeps its

@@ -98,7 +98,7 @@ int ExtractSalvaged(const std::string& archive, Patterns& patterns, const std::s
                     bool keep_paths, bool overwrite) {
   Ui& ui = Ui::Get();
   acekit_reader* reader = nullptr;
-  if (acekit_reader_open(&reader, archive.c_str()) != ACEKIT_OK) {
+  if (acekit_reader_open(&reader, ArchivePath(archive).c_str()) != ACEKIT_OK) {
     ui.Error(archive + ": " + acekit_last_error(nullptr));
     return ui.exit_code();
   }
@@ -163,6 +163,41 @@ int ExtractSalvaged(const std::string& archive, Patterns& patterns, const std::s
   return ui.exit_code();
 }
 
+int WriteToStdout(void*, const void* data, size_t n) {
+  return std::fwrite(data, 1, n, stdout) == n ? 0 : 1;
+}
+
+// x -p: the selected files' contents, one after the other, on standard
+// output; nothing else goes there.
+int ExtractToStdout(const std::string& archive, Patterns& patterns) {
+  Ui& ui = Ui::Get();
+  const Survey survey = SurveyArchive(archive);
+  ReportSurvey(archive, survey, false);
+  acekit_reader* reader = nullptr;
+  if (acekit_reader_open(&reader, ArchivePath(archive).c_str()) != ACEKIT_OK) {
+    ui.Error(archive + ": " + acekit_last_error(nullptr));
+    return ui.exit_code();
+  }
+  acekit_reader_set_flags(reader, ACEKIT_READER_SALVAGE);
+  acekit_entry e;
+  while (acekit_reader_next(reader, &e) > 0 && !Interrupted()) {
+    const std::string name = e.name;
+    if (e.is_dir || !patterns.Selects(name)) continue;
+    const int rc = acekit_reader_read(reader, &WriteToStdout, nullptr);
+    if (rc == ACEKIT_E_CANCELLED) {
+      ui.Error(archive + ": " + name +
+               ": cannot write to standard output: " + std::strerror(errno));
+      break;
+    }
+    if (rc < 0) ui.Error(archive + ": " + name + ": " + ReadFailure(rc), kExitDamaged);
+  }
+  acekit_reader_close(reader);
+  std::fflush(stdout);
+  patterns.WarnUnmatched(archive);
+  if (Interrupted()) ui.Error(archive + ": cancelled", kExitCancelled);
+  return ui.exit_code();
+}
+
 Overwrite OverwriteChoice(const ParsedArgs& args) {
   if (args.Has(kOptYes)) return Overwrite::kAll;
   if (args.Has(kOptNo)) return Overwrite::kNone;
@@ -185,6 +220,10 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   const bool solid = desc[ACEKIT_DESC_MODE] == ACEKIT_DESC_MODE_SOLID;
 
   Patterns patterns(mask_args, args.Values(kOptExclude));
+  if (args.Has(kOptStdout)) {
+    session.Close();
+    return ExtractToStdout(archive, patterns);
+  }
   Masks masks;
   const Survey survey = SurveyArchive(archive);
   ReportSurvey(archive, survey, false);
@@ -411,7 +450,7 @@ int RunTest(const ParsedArgs& args) {
   for (const SurveyEntry& e : survey.entries) total += e.info.is_dir ? 0 : e.info.size;
 
   acekit_reader* reader = nullptr;
-  if (acekit_reader_open(&reader, archive.c_str()) != ACEKIT_OK) {
+  if (acekit_reader_open(&reader, ArchivePath(archive).c_str()) != ACEKIT_OK) {
     ui.Error(archive + ": " + acekit_last_error(nullptr));
     return ui.exit_code();
   }

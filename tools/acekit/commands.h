@@ -29,6 +29,7 @@ enum OptionId {
   kOptExclude,
   kOptFilesFrom,
   kOptNull,
+  kOptStdout,
 };
 
 struct Command {

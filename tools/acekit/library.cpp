@@ -1,6 +1,7 @@
 #include "library.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -74,27 +75,72 @@ int StatusExit(uint16_t status) {
   return kExitError;
 }
 
-bool Session::Open(const std::string& path) {
+namespace {
+
+std::string spooled;  // the copy of standard input, once made
+
+void RemoveSpooled() {
+  if (!spooled.empty()) ::unlink(spooled.c_str());
+}
+
+}  // namespace
+
+std::string ArchivePath(const std::string& shown) {
+  if (shown != "-") return shown;
+  if (!spooled.empty()) return spooled;
+  struct stat st;
+  if (::fstat(0, &st) == 0 && S_ISREG(st.st_mode) && ::lseek(0, 0, SEEK_CUR) == 0) {
+    return spooled = "/dev/stdin", spooled;
+  }
+  const char* tmp = std::getenv("TMPDIR");
+  std::string name = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/acekit-XXXXXX";
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) {
+    Ui::Get().Error("-: cannot keep standard input in a temporary file: " +
+                    std::string(std::strerror(errno)));
+    return "";
+  }
+  spooled = name;
+  std::atexit(RemoveSpooled);
+  char buf[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(0, buf, sizeof buf);
+    if (n == 0) break;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || ::write(fd, buf, static_cast<size_t>(n)) != n) {
+      Ui::Get().Error("-: cannot keep standard input in a temporary file: " +
+                      std::string(std::strerror(errno)));
+      ::close(fd);
+      return "";
+    }
+  }
+  ::close(fd);
+  return spooled;
+}
+
+bool Session::Open(const std::string& shown) {
   Close();
+  const std::string path = ArchivePath(shown);
+  if (path.empty()) return false;
   path_ = path;
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) {
-    Ui::Get().Error(path + ": cannot open the archive: " + std::strerror(errno));
+    Ui::Get().Error(shown + ": cannot open the archive: " + std::strerror(errno));
     return false;
   }
   if (S_ISDIR(st.st_mode)) {
-    Ui::Get().Error(path + ": is a directory, not an archive");
+    Ui::Get().Error(shown + ": is a directory, not an archive");
     return false;
   }
   if (path.size() > kPathMax) {
-    Ui::Get().Error(path + ": path too long (at most " + std::to_string(kPathMax) + " bytes)");
+    Ui::Get().Error(shown + ": path too long (at most " + std::to_string(kPathMax) + " bytes)");
     return false;
   }
   InitArcFile(path.c_str());
   open_ = true;
   const uint16_t st_code = GetArchiveStatus();
   if (st_code != ACEKIT_STATUS_OK) {
-    Ui::Get().Error(path + ": " + StatusMessage(st_code),
+    Ui::Get().Error(shown + ": " + StatusMessage(st_code),
                     st_code == ACEKIT_STATUS_NO_MAIN_HEADER ? kExitError : StatusExit(st_code));
     return false;
   }
@@ -185,7 +231,7 @@ bool Survey::damaged() const {
 Survey SurveyArchive(const std::string& path) {
   Survey out;
   acekit_reader* r = nullptr;
-  if (acekit_reader_open(&r, path.c_str()) != ACEKIT_OK) return out;
+  if (acekit_reader_open(&r, ArchivePath(path).c_str()) != ACEKIT_OK) return out;
   out.opened = true;
   acekit_reader_set_flags(r, ACEKIT_READER_SALVAGE);
   acekit_entry e;

@@ -18,6 +18,12 @@ namespace acekit_cli {
 // than cut.
 inline constexpr size_t kPathMax = 4095;
 
+// Where an archive named on the command line is read from: "-" is standard
+// input, spooled into a private temporary file (removed at exit) unless it
+// is a regular file already; any other name is itself. Empty when the
+// spooling failed, after reporting it.
+std::string ArchivePath(const std::string& shown);
+
 std::string StatusMessage(uint16_t status);
 // The exit status that a failed operation with this code ends the program with.
 int StatusExit(uint16_t status);

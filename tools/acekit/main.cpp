@@ -44,10 +44,9 @@ constexpr OptionDef kListOptions[] = {
     {kOptExclude, '\0', "exclude", true},
 };
 constexpr OptionDef kExtractOptions[] = {
-    {kOptOutput, 'o', "output", true},
-    {kOptYes, 'y', "yes", false},
-    {kOptNo, 'n', "no", false},
-    {kOptExclude, '\0', "exclude", true},
+    {kOptOutput, 'o', "output", true},  {kOptYes, 'y', "yes", false},
+    {kOptNo, 'n', "no", false},         {kOptExclude, '\0', "exclude", true},
+    {kOptStdout, 'p', "stdout", false},
 };
 constexpr OptionDef kDeleteOptions[] = {
     {kOptExclude, '\0', "exclude", true},
@@ -102,6 +101,9 @@ constexpr Command kCommands[] = {
      "  -y, --yes                overwrite existing files\n"
      "  -n, --no                 never overwrite existing files\n"
      "      --exclude MASK       leave out the entries MASK selects (repeatable)\n"
+     "  -p, --stdout             write the selected files' contents to standard output\n"
+     "\n"
+     "ARCHIVE '-' reads the archive from standard input (so do l, t and i).\n"
      "\n"
      "Without -y or -n an existing file is asked about on a terminal; otherwise it\n"
      "is kept and reported.\n",
