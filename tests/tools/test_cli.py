@@ -240,13 +240,10 @@ class Changes(h.TreeCase):
         for solid in ([], ["-s"]):
             with self.subTest(solid=bool(solid)):
                 archive = self.archive_tree(*solid, name="d%d.ace" % len(solid))
-                # A solid archive is rebuilt from its files: the loss of its
-                # directory entries is a warning.
-                out, err = self.assertRuns("d", archive, "docs/*.txt", "big.bin",
-                                           code=1 if solid else 0)
+                # A solid archive is rebuilt from its files and gets its
+                # directory entries back.
+                out, err = self.assertRuns("d", archive, "docs/*.txt", "big.bin")
                 self.assertIn("deleted 3 entries", out)
-                if solid:
-                    self.assertIn("directory entries", err)
                 left = names(h.list_json(archive))
                 self.assertFalse(left & {"docs/readme.txt", "docs/" + h.ACCENTED, "big.bin"})
                 self.assertIn("docs/sub/deep/nested.c", left)
@@ -255,7 +252,21 @@ class Changes(h.TreeCase):
                 self.assertRuns("x", "-o", out_dir, archive)
                 kept = {k: v for k, v in self.files.items()
                         if k not in ("docs/readme.txt", "docs/" + h.ACCENTED, "big.bin")}
-                self.assertSameTree(out_dir, kept, set() if solid else None)
+                self.assertSameTree(out_dir, kept)
+
+    def test_deleting_from_a_solid_archive_keeps_directories_and_window(self):
+        archive = self.archive_tree("-s", "-d", "256", "-m", "4", name="s.ace")
+        before = h.list_json(archive)["entries"]
+        self.assertRuns("d", archive, "readonly.txt")
+        after = h.list_json(archive)["entries"]
+        self.assertEqual({e["name"] for e in after if e["directory"]},
+                         {e["name"] for e in before if e["directory"]})
+        self.assertEqual({e["dictionary_kb"] for e in after if not e["directory"]}, {256})
+        self.assertRuns("d", "-m", "4", archive, "empty.bin")
+        _, err = self.assertRuns("d", "-d", "128", archive, "docs/sub", code=1)
+        self.assertIn("keeps its 256 KB dictionary", err)
+        _, err = self.assertRuns("d", "-m", "9", archive, "big.bin", code=2)
+        self.assertIn("--level", err)
 
     def test_deleting_every_entry_is_refused(self):
         archive = self.archive_tree(inputs=["docs/sub"])

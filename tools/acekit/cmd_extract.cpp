@@ -547,24 +547,55 @@ int RunDelete(const ParsedArgs& args) {
       return ui.exit_code();
     }
   }
+  // A solid archive is compressed again with its own window. The archive
+  // does not record its level; -m gives it.
+  long dictionary = desc[ACEKIT_DESC_DICT_KB];
+  long level = 1;
+  if (args.Has(kOptDictionary)) {
+    char* end = nullptr;
+    dictionary = std::strtol(args.Value(kOptDictionary).c_str(), &end, 10);
+    if (*end != '\0' || (dictionary != 64 && dictionary != 128 && dictionary != 256 &&
+                         dictionary != 512 && dictionary != 1024)) {
+      return UsageError("d", "--dictionary takes 64, 128, 256, 512 or 1024 (KB)");
+    }
+    // The library compresses a solid archive again with the window it has.
+    if (dictionary != desc[ACEKIT_DESC_DICT_KB]) {
+      ui.Warn(archive + ": keeps its " + std::to_string(desc[ACEKIT_DESC_DICT_KB]) +
+              " KB dictionary");
+      dictionary = desc[ACEKIT_DESC_DICT_KB];
+    }
+  }
+  if (args.Has(kOptLevel)) {
+    char* end = nullptr;
+    level = std::strtol(args.Value(kOptLevel).c_str(), &end, 10);
+    if (*end != '\0' || level < 1 || level > 4)
+      return UsageError("d", "--level takes 1, 2, 3 or 4");
+  }
+  desc[ACEKIT_DESC_FORMAT_SETTING] = 12;
+  desc[ACEKIT_DESC_DICT_KB] = static_cast<int32_t>(dictionary);
+  desc[ACEKIT_DESC_LEVEL] = static_cast<int32_t>(level);
+  SetArcerStats(desc);
+
   Host host(Host::Mode::kDelete);
+  // The rebuild of a solid archive keeps only files: the directory entries
+  // that stay are added again afterwards, parents first.
+  std::vector<std::string> kept_directories;
   if (solid) {
     Masks all;
     Entries every;
     every.Build(all);
-    int kept_directories = 0;
     for (const ArcEntry* e : every.all()) {
       host.unpack_total += e->orig_size;
-      if (IsDirectory(*e)) ++kept_directories;
+      if (IsDirectory(*e) && std::none_of(selected.begin(), selected.end(), [&](const ArcEntry* s) {
+            return s->header_offset == e->header_offset;
+          })) {
+        std::string name = EntryName(*e);
+        if (!name.empty() && name.back() == '/') name.pop_back();
+        kept_directories.push_back(name);
+      }
     }
-    for (const ArcEntry* e : selected) {
-      host.repack_total += e->orig_size;
-      if (IsDirectory(*e)) --kept_directories;
-    }
+    for (const ArcEntry* e : selected) host.repack_total += e->orig_size;
     host.repack_total = host.unpack_total - host.repack_total;
-    if (kept_directories > 0) {
-      ui.Warn(archive + ": deleting from a solid archive drops its directory entries");
-    }
   }
   host.Register();
   ui.progress().Begin(0);
@@ -580,6 +611,20 @@ int RunDelete(const ParsedArgs& args) {
     ui.Error(archive + ": " + StatusMessage(status) + at + "; the archive is unchanged",
              StatusExit(status));
   } else {
+    session.Close();
+    for (const std::string& name : kept_directories) {
+      Session again;
+      if (!again.Open(archive)) break;
+      const size_t slash = name.rfind('/');
+      SetRelativePath(slash == std::string::npos ? "" : name.substr(0, slash).c_str());
+      CreateDirectoryArc(name.substr(slash == std::string::npos ? 0 : slash + 1).c_str());
+      const uint16_t st = again.status();
+      if (st != ACEKIT_STATUS_OK && st != ACEKIT_STATUS_DIR_EXISTS) {
+        ui.Warn(archive + ": directory entry " + name +
+                "/ could not be kept: " + StatusMessage(st));
+      }
+    }
+    SetRelativePath("");
     ui.Say(archive + ": deleted " + Count(selected.size(), "entry", "entries"));
   }
   return ui.exit_code();

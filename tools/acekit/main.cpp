@@ -50,6 +50,8 @@ constexpr OptionDef kExtractOptions[] = {
 };
 constexpr OptionDef kDeleteOptions[] = {
     {kOptExclude, '\0', "exclude", true},
+    {kOptDictionary, 'd', "dictionary", true},
+    {kOptLevel, 'm', "level", true},
 };
 constexpr OptionDef kCommentOptions[] = {
     {kOptSet, '\0', "set", true},
@@ -119,7 +121,13 @@ constexpr Command kCommands[] = {
     {"d", "ARCHIVE MASK...", "delete entries",
      "Deletes the entries that the masks select.\n"
      "\n"
-     "      --exclude MASK       keep the entries MASK selects (repeatable)\n",
+     "      --exclude MASK       keep the entries MASK selects (repeatable)\n"
+     "  -d, --dictionary KB      accepted as in 'a'; a solid archive keeps its window\n"
+     "  -m, --level N            search level for it, 1 to 4 (default 1: the archive\n"
+     "                           does not record the level it was made with)\n"
+     "\n"
+     "A solid archive is compressed again without the deleted files; its directory\n"
+     "entries that stay are added again afterwards.\n",
      kDeleteOptions, RunDelete, 2},
     {"c", "ARCHIVE [--set FILE|- | --remove]", "show, set or remove the main comment",
      "Without options, prints the main comment.\n"
