@@ -189,13 +189,26 @@ class StoredNames(h.TreeCase):
         self.assertIn("readme.txt", err)
         self.assertEqual(h.read(archive), before)
 
-    def test_two_inputs_under_one_name_stop_before_writing(self):
+    def test_two_inputs_under_one_name_skip_the_second_and_case_variants_stay(self):
         h.write(os.path.join(self.tree, "docs", "sub", "readme.txt"), b"second\n")
         archive = self.path("a.ace")
-        _, err = self.assertRuns("a", "--names-only", "-C", self.tree, archive, "docs", code=2)
-        self.assertIn("docs/readme.txt", err)
-        self.assertIn("docs/sub/readme.txt", err)
-        self.assertFalse(os.path.exists(archive))
+        _, err = self.assertRuns("a", "--names-only", "-C", self.tree, archive, "docs", code=1)
+        self.assertIn("docs/sub/readme.txt is left out", err)
+        self.assertEqual(h.read(os.path.join(self.tree, "docs/readme.txt")),
+                         self.files["docs/readme.txt"])
+        _, err = self.assertRuns("a", "--names-only", "--strict", "-C", self.tree,
+                                 self.path("b.ace"), "docs", code=2)
+        self.assertFalse(os.path.exists(self.path("b.ace")))
+        for rel in ("inc/xt_CONNMARK.h", "inc/xt_connmark.h", "inc/A.c", "inc/a.c"):
+            h.write(os.path.join(self.tree, rel), rel.encode())
+        cased = self.path("cased.ace")
+        _, err = self.assertRuns("a", "-C", self.tree, cased, "inc")
+        self.assertEqual(err.count("differ only in case"), 1, err)
+        self.assertEqual(names(h.list_json(cased)),
+                         {"inc/", "inc/xt_CONNMARK.h", "inc/xt_connmark.h", "inc/A.c", "inc/a.c"})
+        out = self.path("out")
+        self.assertRuns("x", "-o", out, cased)
+        self.assertEqual(h.read(os.path.join(out, "inc/xt_CONNMARK.h")), b"inc/xt_CONNMARK.h")
 
     def test_name_outside_the_code_page_keeps_its_utf8(self):
         h.write(os.path.join(self.tree, "price€.txt"), b"42\n")
