@@ -160,6 +160,17 @@ class StandardStreams(h.TreeCase):
         _, err = self.assertRuns("l", "-", input=b"not an archive" * 100, code=2)
         self.assertIn("-: not an archive", err)
 
+    def test_new_archive_to_standard_output(self):
+        made = subprocess.run([h.ACEKIT, "a", "-s", "-C", self.tree, "-", "docs"],
+                              capture_output=True, stdin=subprocess.DEVNULL, timeout=600)
+        self.assertEqual(made.returncode, 0, made.stderr)
+        self.assertIn(b"-: created with", made.stderr)  # messages stay off the archive
+        self.assertNotIn(b"acekit-", made.stderr)
+        archive = self.path("piped.ace")
+        h.write(archive, made.stdout)
+        self.assertRuns("t", archive)
+        self.assertIn("docs/sub/deep/nested.c", names(h.list_json(archive)))
+
 
 class StoredNames(h.TreeCase):
     def test_names_follow_the_inputs(self):

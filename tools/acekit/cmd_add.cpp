@@ -1,4 +1,5 @@
 // a: create an archive, or add to one.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -6,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <set>
@@ -170,9 +172,9 @@ static bool ReadFileList(const std::string& file, bool nul, std::vector<std::str
   return true;
 }
 
-int RunAdd(const ParsedArgs& args) {
+// Adds to the archive at args.operands[0], named `archive_arg` in messages.
+static int AddAs(const ParsedArgs& args, const std::string& archive_arg) {
   Ui& ui = Ui::Get();
-  const std::string& archive_arg = args.operands[0];
   std::vector<std::string> paths(args.operands.begin() + 1, args.operands.end());
   if (args.Has(kOptFilesFrom)) {
     // Read before -C moves the working directory, as tar does.
@@ -200,9 +202,9 @@ int RunAdd(const ParsedArgs& args) {
   const bool names_only = args.Has(kOptNamesOnly);
 
   // The archive is named from where the command was given, the inputs from -C DIR.
-  std::string archive = archive_arg;
+  std::string archive = args.operands[0];
   if (args.Has(kOptDirectory)) {
-    archive = Absolute(archive_arg);
+    archive = Absolute(archive);
     const std::string dir = args.Value(kOptDirectory);
     if (::chdir(dir.c_str()) != 0) {
       ui.Error(dir + ": " + std::strerror(errno));
@@ -313,6 +315,57 @@ int RunAdd(const ParsedArgs& args) {
   ui.progress().End();
 
   return Report(archive_arg, archive, exists, session.status(), host, total, files, directories);
+}
+
+// a - PATH...: the archive is made in a private temporary directory and
+// then copied to standard output, which meanwhile carries the messages to
+// standard error, where they belong.
+static int AddToStdout(const ParsedArgs& args) {
+  Ui& ui = Ui::Get();
+  if (::isatty(1)) return UsageError("a", "will not write an archive to a terminal");
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/acekit-XXXXXX";
+  if (::mkdtemp(dir.data()) == nullptr) {
+    ui.Error("-: cannot make a temporary directory: " + std::string(std::strerror(errno)));
+    return ui.exit_code();
+  }
+  ParsedArgs inner = args;
+  inner.operands[0] = Absolute(dir + "/archive.ace");
+  std::fflush(stdout);
+  const int saved = ::dup(1);
+  ::dup2(2, 1);
+  AddAs(inner, "-");
+  std::fflush(stdout);
+  ::dup2(saved, 1);
+  ::close(saved);
+  const int in = ::open(inner.operands[0].c_str(), O_RDONLY | O_CLOEXEC);
+  if (in >= 0 && ui.exit_code() <= kExitWarnings) {
+    char buf[1 << 16];
+    ssize_t n;
+    while ((n = ::read(in, buf, sizeof buf)) > 0) {
+      for (ssize_t done = 0; done < n;) {
+        const ssize_t w = ::write(1, buf + done, static_cast<size_t>(n - done));
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) {
+          ui.Error("-: cannot write the archive to standard output: " +
+                   std::string(std::strerror(errno)));
+          n = -1;
+          break;
+        }
+        done += w;
+      }
+      if (n < 0) break;
+    }
+  }
+  if (in >= 0) ::close(in);
+  ::unlink(inner.operands[0].c_str());
+  ::rmdir(dir.c_str());
+  return ui.exit_code();
+}
+
+int RunAdd(const ParsedArgs& args) {
+  if (args.operands[0] == "-") return AddToStdout(args);
+  return AddAs(args, args.operands[0]);
 }
 
 }  // namespace acekit_cli

@@ -78,7 +78,9 @@ constexpr Command kCommands[] = {
      "  -T, --files-from FILE    add the paths listed in FILE, one a line ('-':\n"
      "                           standard input), as tar's -T; threads are set with\n"
      "                           the long option --threads only\n"
-     "      --null               the list of -T is separated by NUL characters\n",
+     "      --null               the list of -T is separated by NUL characters\n"
+     "\n"
+     "ARCHIVE '-' writes a new archive to standard output.\n",
      kAddOptions, RunAdd, 1},
     {"l", "[--json] [-v] ARCHIVE [MASK...]", "list the entries",
      "Shows the main comment, then date, time, attributes (Directory, Read-only,\n"
