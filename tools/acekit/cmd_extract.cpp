@@ -553,7 +553,8 @@ int RunDelete(const ParsedArgs& args) {
   long level = 1;
   if (args.Has(kOptDictionary)) {
     char* end = nullptr;
-    dictionary = std::strtol(args.Value(kOptDictionary).c_str(), &end, 10);
+    const std::string text = args.Value(kOptDictionary);
+    dictionary = std::strtol(text.c_str(), &end, 10);
     if (*end != '\0' || (dictionary != 64 && dictionary != 128 && dictionary != 256 &&
                          dictionary != 512 && dictionary != 1024)) {
       return UsageError("d", "--dictionary takes 64, 128, 256, 512 or 1024 (KB)");
@@ -567,7 +568,8 @@ int RunDelete(const ParsedArgs& args) {
   }
   if (args.Has(kOptLevel)) {
     char* end = nullptr;
-    level = std::strtol(args.Value(kOptLevel).c_str(), &end, 10);
+    const std::string text = args.Value(kOptLevel);
+    level = std::strtol(text.c_str(), &end, 10);
     if (*end != '\0' || level < 1 || level > 4)
       return UsageError("d", "--level takes 1, 2, 3 or 4");
   }
