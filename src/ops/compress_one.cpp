@@ -4,6 +4,7 @@
 
 #include "format/crc32.h"
 #include "format/records.h"
+#include "platform/file.h"
 #include "platform/stream.h"
 
 namespace acekit::ops {
@@ -12,25 +13,6 @@ namespace {
 constexpr uint32_t kStoreBufferBytes = 65536;
 constexpr uint32_t kStoreChunk = 0x7F00;
 constexpr uint32_t kCopyChunk = 16000;
-
-class SourceFile {
- public:
-  explicit SourceFile(const char* path) : h_(platform::Open(path, 'r')) {}
-  ~SourceFile() {
-    if (h_ != platform::kBadHandle) platform::Close(h_);
-  }
-  SourceFile(const SourceFile&) = delete;
-  SourceFile& operator=(const SourceFile&) = delete;
-  platform::Handle get() const { return h_; }
-
- private:
-  platform::Handle h_;
-};
-
-bool Fail(ArcState& arc, uint32_t status) {
-  arc.status = status;
-  return false;
-}
 
 bool PutHeader(ItemWriter& w, const FileHeaderFields& fields, const char* stored) {
   uint8_t head[kFileHeaderFixed] = {};
@@ -53,8 +35,8 @@ struct ItemResult {
 ItemResult CompressItem(ItemWriter& w, const char* source, const char* stored, uint32_t attr,
                         uint16_t flags, bool restart) {
   ItemResult r;
-  SourceFile src(source);
-  if (src.get() == platform::kBadHandle) return Fail(w.arc, kOpenFailed), r;
+  const platform::File src(source, 'r');
+  if (!src) return Fail(w.arc, kOpenFailed), r;
   FileHeaderFields f;
   f.attr = attr;
   f.tech_parm = w.dict_code;
@@ -79,7 +61,8 @@ ItemResult CompressItem(ItemWriter& w, const char* source, const char* stored, u
   FileSource in(src.get());
   FileSink sink(w.out);
   w.compressor.CompressFile(&in, &sink, size, restart);
-  if (w.compressor.status() != kOk) return Fail(w.arc, w.compressor.status()), r;
+  if (w.compressor.status() != kOk)
+    return Fail(w.arc, static_cast<Status>(w.compressor.status())), r;
 
   f.orig_size = static_cast<uint32_t>(size);
   if (w.compressor.exceeded()) {
@@ -208,29 +191,30 @@ bool CopyArchiveBytes(ArcState& arc, platform::Handle archive, platform::Handle 
   return true;
 }
 
-int32_t CompressOneFile(ItemWriter& w, const char* source, const char* stored, uint32_t attr) {
-  return CompressItem(w, source, stored, attr, kFileFlagPackSize, true).ok ? 1 : 0;
+ItemStep CompressOneFile(ItemWriter& w, const char* source, const char* stored, uint32_t attr) {
+  return CompressItem(w, source, stored, attr, kFileFlagPackSize, true).ok ? kStepRestart
+                                                                           : kStepStop;
 }
 
-int32_t CompressOneFileSolid(ItemWriter& w, const char* source, const char* stored, uint16_t flags,
-                             bool restart, uint32_t attr) {
+ItemStep CompressOneFileSolid(ItemWriter& w, const char* source, const char* stored, uint16_t flags,
+                              bool restart, uint32_t attr) {
   const ItemResult r = CompressItem(w, source, stored, attr, flags | kFileFlagPackSize, restart);
-  if (!r.ok) return 0;
+  if (!r.ok) return kStepStop;
   // An empty file leaves the chain where it was; a stored one breaks it.
-  if (r.empty) return restart ? 1 : 2;
-  return r.stored ? 1 : 2;
+  if (r.empty) return restart ? kStepRestart : kStepContinue;
+  return r.stored ? kStepRestart : kStepContinue;
 }
 
-int32_t WriteDirectoryHeader(ItemWriter& w, const char* dir, const char* stored, uint32_t attr) {
+ItemStep WriteDirectoryHeader(ItemWriter& w, const char* dir, const char* stored, uint32_t attr) {
   FindData found{};
   const platform::FindHandle h = platform::FindFirst(dir, &found);
   if (h == platform::kBadFind) {
     if (w.hooks.skip) {
-      const int32_t answer = w.hooks.skip.Call(dir);
-      if (answer == 1) return 1;
-      if (answer == 2) return Fail(w.arc, kCancelled), 0;
+      const SkipAnswer answer = w.hooks.skip.Call(dir);
+      if (answer == kSkipLeaveOut) return kStepRestart;
+      if (answer == kSkipStop) return Fail(w.arc, kCancelled), kStepStop;
     }
-    return Fail(w.arc, kOpenFailed), 0;
+    return Fail(w.arc, kOpenFailed), kStepStop;
   }
   platform::FindClose(h);
 
@@ -243,36 +227,36 @@ int32_t WriteDirectoryHeader(ItemWriter& w, const char* dir, const char* stored,
   CopyText(name, sizeof name, stored);
   const size_t len = std::strlen(name);
   if (len >= 4 && name[len - 1] == '\\') name[len - 1] = '\0';
-  return PutHeader(w, f, name) ? 1 : 0;
+  return PutHeader(w, f, name) ? kStepRestart : kStepStop;
 }
 
-int32_t AddOneFile(ItemWriter& w, const char* source, const char* stored) {
+ItemStep AddOneFile(ItemWriter& w, const char* source, const char* stored) {
   const uint32_t attr = platform::GetAttributes(source);
   if (attr != platform::kNoAttributes) {
     if ((attr & platform::kAttrDirectory) == 0) return CompressOneFile(w, source, stored, attr);
-    return WriteDirectoryHeader(w, source, stored, attr) != 0 ? 1 : 0;
+    return WriteDirectoryHeader(w, source, stored, attr);
   }
-  if (!w.hooks.skip) return Fail(w.arc, kOpenFailed), 0;
-  const int32_t answer = w.hooks.skip.Call(source);
-  if (answer == 2) return Fail(w.arc, kCancelled), 0;
-  return answer;
+  if (!w.hooks.skip) return Fail(w.arc, kOpenFailed), kStepStop;
+  const SkipAnswer answer = w.hooks.skip.Call(source);
+  if (answer == kSkipStop) return Fail(w.arc, kCancelled), kStepStop;
+  return static_cast<ItemStep>(answer);
 }
 
-int32_t AddOneFileSolid(ItemWriter& w, const char* source, const char* stored,
-                        const SolidChain& chain) {
-  const int32_t unchanged = chain.restart ? 1 : 2;
+ItemStep AddOneFileSolid(ItemWriter& w, const char* source, const char* stored,
+                         const SolidChain& chain) {
+  const ItemStep unchanged = chain.restart ? kStepRestart : kStepContinue;
   const uint32_t attr = platform::GetAttributes(source);
   if (attr != platform::kNoAttributes) {
     if ((attr & platform::kAttrDirectory) == 0) {
       return CompressOneFileSolid(w, source, stored, chain.flags, chain.restart, attr);
     }
-    return WriteDirectoryHeader(w, source, stored, attr) != 0 ? unchanged : 0;
+    return WriteDirectoryHeader(w, source, stored, attr) != kStepStop ? unchanged : kStepStop;
   }
-  if (!w.hooks.skip) return Fail(w.arc, kOpenFailed), 0;
-  const int32_t answer = w.hooks.skip.Call(source);
-  if (answer == 1) return unchanged;
-  if (answer == 2) return Fail(w.arc, kCancelled), 0;
-  return answer;
+  if (!w.hooks.skip) return Fail(w.arc, kOpenFailed), kStepStop;
+  const SkipAnswer answer = w.hooks.skip.Call(source);
+  if (answer == kSkipLeaveOut) return unchanged;
+  if (answer == kSkipStop) return Fail(w.arc, kCancelled), kStepStop;
+  return static_cast<ItemStep>(answer);
 }
 
 }  // namespace acekit::ops

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "common/callbacks.h"
+#include "common/status.h"
 #include "format/arc_state.h"
 
 namespace acekit::ops {
@@ -17,5 +18,15 @@ struct Context {
   int32_t* arc_info;        // 23 words, filled when an entry walk computes them
   int32_t* extra_features;  // 12 words; word 2 asks every walk for arc_info
 };
+
+// Stores an operation's failure in the status word. False, so that a step
+// that returns whether it succeeded can end with `return Fail(...)`.
+inline bool Fail(ArcState& arc, Status status) {
+  arc.status = status;
+  return false;
+}
+inline bool Fail(const Context& ctx, Status status) {
+  return Fail(ctx.arc, status);
+}
 
 }  // namespace acekit::ops

@@ -43,7 +43,7 @@ void CreateNormal(const Context& ctx, const FileMaskList* list, OutputArchive& o
     }
     ShownName(stored, shown, sizeof shown);
     ctx.hooks.file_name.Call(source, shown);
-    if (AddOneFile(w, source, stored) == 0) return;
+    if (AddOneFile(w, source, stored) == kStepStop) return;
   }
   out.Finish();
 }
@@ -84,7 +84,7 @@ void CreateArchive(const Context& ctx, const FileMaskList* list) {
     ctx.arc.status = kOpenFailed;
     return;
   }
-  if (ctx.settings.desc.mode() & 4) {
+  if (ctx.settings.desc.mode() & ACEKIT_DESC_MODE_SOLID) {
     CreateSolid(ctx, list, out);
   } else {
     CreateNormal(ctx, list, out);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <string>
 
 #include "common/status.h"
@@ -10,6 +9,7 @@
 #include "format/records.h"
 #include "ops/entry_list.h"
 #include "ops/extract_paths.h"
+#include "platform/file.h"
 #include "platform/platform.h"
 #include "platform/stream.h"
 #include "select/masks.h"
@@ -92,13 +92,13 @@ void FillIncomingRecord(const ArcEntry& e, FindData* rec) {
   CopyText(rec->name, sizeof rec->name, e.name);
 }
 
-// The host's answer about a file or directory already at `existing`: 0
-// replace, 1 keep, 2 stop, anything else as 0 without lifting a read-only
-// mark. Without a procedure the file is replaced without asking. `lift`
+// The host's answer about a file or directory already at `existing`; a
+// read-only mark is lifted only on kAnswerReplace itself. Without a
+// procedure the file is replaced without asking. `lift`
 // false leaves marks alone: what stands there is a link, whose target is
 // none of the extraction's business.
-int32_t AskReplace(const Context& ctx, const ArcEntry& e, const char* existing, bool lift) {
-  if (!ctx.hooks.replace) return 3;
+ReplaceAnswer AskReplace(const Context& ctx, const ArcEntry& e, const char* existing, bool lift) {
+  if (!ctx.hooks.replace) return kAnswerReplace;
   FindData old_rec{};
   const platform::FindHandle find = platform::FindFirst(existing, &old_rec);
   if (find == platform::kBadFind) {
@@ -108,8 +108,8 @@ int32_t AskReplace(const Context& ctx, const ArcEntry& e, const char* existing, 
   }
   FindData new_rec;
   FillIncomingRecord(e, &new_rec);
-  const int32_t answer = ctx.hooks.replace.Call(&old_rec, &new_rec);
-  if (answer == 0 && lift) platform::MakeReplaceable(existing);
+  const ReplaceAnswer answer = ctx.hooks.replace.Call(&old_rec, &new_rec);
+  if (answer == kAnswerReplace && lift) platform::MakeReplaceable(existing);
   return answer;
 }
 
@@ -151,15 +151,11 @@ class Driver {
         archive_(archive),
         source_(archive) {}
 
-  ~Driver() { decompress::DecoderFree(decoder_); }
-
   bool Start(int32_t progress_phase) {
-    if (decompress::DecoderAlloc(decoder_) != kOk) {
-      arc_.status = kNoMemory;
-      return false;
-    }
-    decoder_.progress.hook = ctx_.hooks.progress;
-    decoder_.progress.pending_phase = progress_phase;
+    decoder_ = decompress::NewDecoder();
+    if (!decoder_) return Fail(kNoMemory);
+    decoder_->progress.hook = ctx_.hooks.progress;
+    decoder_->progress.pending_phase = progress_phase;
     return true;
   }
 
@@ -213,9 +209,9 @@ class Driver {
     if (kind != Kind::kNone) {
       char existing[kPathSize];
       StripSeparator(target, existing, sizeof existing);
-      const int32_t answer = AskReplace(ctx_, e, existing, kind == Kind::kFile);
-      if (answer == 2) return Fail(kCancelled);
-      if (answer == 1) {
+      const ReplaceAnswer answer = AskReplace(ctx_, e, existing, kind == Kind::kFile);
+      if (answer == kAnswerStop) return Fail(kCancelled);
+      if (answer == kAnswerKeep) {
         // A solid archive still decodes the entry to keep the window right.
         if (!solid_) return true;
         decode_only = true;
@@ -248,24 +244,21 @@ class Driver {
     char temp[platform::SafeDir::kTempNameSize];
   };
 
-  bool Fail(uint32_t status) {
-    arc_.status = status;
-    return false;
-  }
+  bool Fail(Status status) { return ops::Fail(arc_, status); }
 
   // Decodes the entry into `out` (none: decode only) and puts the finished
   // file in place.
   bool Decode(const ArcEntry& e, Output* out) {
     const uint32_t data_at = e.header_offset + e.head_size + 4;
-    uint32_t status = kOk;
+    Status status = kOk;
     if (platform::Seek(archive_, static_cast<int32_t>(data_at), 0) == -1) {
       status = kOpenFailed;
     } else {
       FileSink sink(out != nullptr ? out->handle : platform::kBadHandle);
-      decompress::DecoderStart(decoder_, &source_, static_cast<int32_t>(e.orig_size), solid_,
+      decompress::DecoderStart(*decoder_, &source_, static_cast<int32_t>(e.orig_size), solid_,
                                entry_number_, e.tech_type);
-      status = decompress::DecodeEntry(decoder_, e.tech_type, out != nullptr ? &sink : nullptr);
-      if (status == kOk && decoder_.crc != e.crc32) status = kCrcMismatch;
+      status = decompress::DecodeEntry(*decoder_, e.tech_type, out != nullptr ? &sink : nullptr);
+      if (status == kOk && decoder_->crc != e.crc32) status = kCrcMismatch;
     }
     if (out != nullptr) {
       if (status == kOk) {
@@ -289,7 +282,7 @@ class Driver {
   const NameSet* selection_;
   platform::Handle archive_;
   FileSource source_;
-  decompress::Decoder decoder_;
+  decompress::DecoderPtr decoder_;
   uint32_t entry_number_ = 1;
 };
 
@@ -299,78 +292,50 @@ void ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode mod
                     int32_t progress_phase) {
   ArcState& arc = ctx.arc;
   const bool solid = arc.solid != 0;
-  ArcFileList complete{};
+  EntryList complete;
   NameSet selection;
   const ArcFileList* walked = &list;
   if (solid) {
-    BuildArchiveList(ctx, &complete, nullptr, ArcInfoRequest::kNever);
-    if (arc.status != kOk) {
-      DoneEntryList(&complete);
-      return;
-    }
-    if (!selection.Build(list)) {
-      arc.status = kNoMemory;
-      DoneEntryList(&complete);
-      return;
-    }
-    walked = &complete;
+    BuildArchiveList(ctx, &complete.list, nullptr, ArcInfoRequest::kNever);
+    if (arc.status != kOk) return;
+    if (!selection.Build(list)) return void(Fail(ctx, kNoMemory));
+    walked = &complete.list;
   }
-  const platform::Handle archive = platform::Open(arc.archive_name, 'r');
-  if (archive == platform::kBadHandle) {
-    arc.status = kOpenFailed;
-  } else {
-    // The decoder's tables make the driver too big for some hosts' stacks.
-    void* memory = platform::Alloc(sizeof(Driver));
-    if (memory == nullptr) {
-      arc.status = kNoMemory;
-    } else {
-      Driver* driver = new (memory) Driver(ctx, mode, archive, solid, solid ? &selection : nullptr);
-      if (driver->Start(progress_phase)) {
-        for (const ArcEntry* e = walked->first; e != nullptr; e = e->next) {
-          if (!driver->Entry(*e)) break;
-        }
-      }
-      driver->~Driver();
-      platform::Free(memory);
-    }
-    platform::Close(archive);
+  const platform::File archive(arc.archive_name, 'r');
+  if (!archive) return void(Fail(ctx, kOpenFailed));
+  Driver driver(ctx, mode, archive.get(), solid, solid ? &selection : nullptr);
+  if (!driver.Start(progress_phase)) return;
+  for (const ArcEntry* e = walked->first; e != nullptr; e = e->next) {
+    if (!driver.Entry(*e)) break;
   }
-  DoneEntryList(&complete);
 }
 
 void ExtractFileMaskListArc(const Context& ctx, const FileMaskList* masks) {
   ctx.arc.status = kOk;
-  ArcFileList list{};
-  BuildArchiveList(ctx, &list, masks, ArcInfoRequest::kNever);
-  if (ctx.arc.status == kOk) ExtractEntries(ctx, list, ExtractMode::kExtract);
-  DoneEntryList(&list);
+  EntryList list;
+  BuildArchiveList(ctx, &list.list, masks, ArcInfoRequest::kNever);
+  if (ctx.arc.status == kOk) ExtractEntries(ctx, list.list, ExtractMode::kExtract);
 }
 
 void TestArc(const Context& ctx) {
-  FileMaskList masks{};
-  InitMaskList(&masks);
-  AppendMask(ctx.arc, "*.*", &masks);
-  ArcFileList list{};
-  BuildArchiveList(ctx, &list, &masks);
-  if (ctx.arc.status == kOk) ExtractEntries(ctx, list, ExtractMode::kTest);
-  DoneEntryList(&list);
-  DoneMaskList(&masks);
+  MaskList masks;
+  AppendMask(ctx.arc, "*.*", masks.get());
+  EntryList list;
+  BuildArchiveList(ctx, &list.list, masks.get());
+  if (ctx.arc.status == kOk) ExtractEntries(ctx, list.list, ExtractMode::kTest);
 }
 
 void ExtractForRebuild(const Context& ctx, const FileMaskList* masks, int32_t progress_phase) {
   ctx.arc.status = kOk;
-  ArcFileList list{};
-  BuildArchiveList(ctx, &list, masks);
-  if (ctx.arc.status == kOk) {
-    bool encrypted = false;
-    for (const ArcEntry* e = list.first; e != nullptr; e = e->next) encrypted |= e->encrypted != 0;
-    if (ctx.arc.password_set != 0 && encrypted) {
-      ctx.arc.status = kEncryptedRebuild;
-    } else {
-      ExtractEntries(ctx, list, ExtractMode::kRebuild, progress_phase);
-    }
+  EntryList list;
+  BuildArchiveList(ctx, &list.list, masks);
+  if (ctx.arc.status != kOk) return;
+  bool encrypted = false;
+  for (const ArcEntry* e = list.list.first; e != nullptr; e = e->next) {
+    encrypted |= e->encrypted != 0;
   }
-  DoneEntryList(&list);
+  if (ctx.arc.password_set != 0 && encrypted) return void(Fail(ctx, kEncryptedRebuild));
+  ExtractEntries(ctx, list.list, ExtractMode::kRebuild, progress_phase);
 }
 
 }  // namespace acekit::ops
