@@ -2,9 +2,9 @@
 #include <cstring>
 
 #include "api/exports.h"
-#include "api/library.h"
+#include "api/process_state.h"
 #include "common/status.h"
-#include "format/names.h"
+#include "format/name_text.h"
 #include "ops/open_archive.h"
 #include "platform/platform.h"
 

@@ -7,12 +7,12 @@
 #include <string>
 
 #include "face/face.h"
-#include "format/names.h"
+#include "format/name_text.h"
 #include "ops/comments.h"
 #include "ops/create.h"
 #include "ops/delete.h"
 #include "ops/directory.h"
-#include "ops/entry_list.h"
+#include "ops/entry_walk.h"
 #include "platform/beneath.h"
 #include "platform/platform.h"
 #include "select/masks.h"

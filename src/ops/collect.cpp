@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "format/names.h"
+#include "format/name_text.h"
 #include "platform/platform.h"
 
 namespace acekit::ops {

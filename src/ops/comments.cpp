@@ -5,7 +5,7 @@
 #include "common/status.h"
 #include "compress/comment_encoder.h"
 #include "format/crc32.h"
-#include "format/names.h"
+#include "format/name_text.h"
 #include "format/records.h"
 #include "ops/collect.h"
 #include "ops/compress_one.h"

@@ -1,6 +1,6 @@
 #include "ops/create.h"
 
-#include "format/names.h"
+#include "format/name_text.h"
 #include "format/records.h"
 #include "ops/collect.h"
 #include "ops/compress_one.h"

@@ -1,10 +1,10 @@
 #include "ops/delete.h"
 
-#include "format/names.h"
+#include "format/name_text.h"
 #include "format/records.h"
 #include "ops/collect.h"
 #include "ops/compress_one.h"
-#include "ops/entry_list.h"
+#include "ops/entry_walk.h"
 #include "ops/input_list.h"
 #include "ops/rebuild.h"
 #include "ops/update.h"

@@ -7,7 +7,7 @@
 #include "common/status.h"
 #include "decompress/decoder.h"
 #include "format/records.h"
-#include "ops/entry_list.h"
+#include "ops/entry_walk.h"
 #include "ops/extract_paths.h"
 #include "platform/file.h"
 #include "platform/platform.h"

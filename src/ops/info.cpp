@@ -4,7 +4,7 @@
 
 #include "common/status.h"
 #include "format/entry_list.h"
-#include "ops/entry_list.h"
+#include "ops/entry_walk.h"
 
 namespace acekit::ops {
 namespace {

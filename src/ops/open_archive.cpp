@@ -1,7 +1,7 @@
 #include "ops/open_archive.h"
 
 #include "format/header_search.h"
-#include "format/names.h"
+#include "format/name_text.h"
 #include "ops/comments.h"
 #include "ops/context.h"
 #include "platform/file.h"

@@ -3,10 +3,10 @@
 #include <cstring>
 #include <string_view>
 
-#include "format/names.h"
+#include "format/name_text.h"
 #include "format/records.h"
 #include "ops/collect.h"
-#include "ops/entry_list.h"
+#include "ops/entry_walk.h"
 #include "platform/file.h"
 
 namespace acekit::ops {

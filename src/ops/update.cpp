@@ -2,11 +2,11 @@
 
 #include <cstring>
 
-#include "format/names.h"
+#include "format/name_text.h"
 #include "format/records.h"
 #include "ops/collect.h"
 #include "ops/compress_one.h"
-#include "ops/entry_list.h"
+#include "ops/entry_walk.h"
 #include "ops/extract.h"
 #include "ops/extract_paths.h"
 #include "ops/rebuild.h"

@@ -1,4 +1,4 @@
-#include "ops/entry_list.h"
+#include "ops/entry_walk.h"
 
 #include "ops/comments.h"
 #include "select/masks.h"
