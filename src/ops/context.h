@@ -11,6 +11,10 @@
 
 namespace acekit::ops {
 
+// Words of the extra-features block that change what operations do.
+inline constexpr int kReadComments = 1;  // 1: entry walks read file comments
+inline constexpr int kComputeInfo = 2;   // 1: every walk computes arc_info
+
 struct Context {
   ArcState& arc;
   Settings& settings;

@@ -10,8 +10,6 @@ namespace acekit::ops {
 namespace {
 
 constexpr int kFeatureWords = 12;
-constexpr int kReadComments = 1;
-constexpr int kComputeInfo = 2;
 
 }  // namespace
 
