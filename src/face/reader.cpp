@@ -23,11 +23,6 @@ namespace decompress = acekit::decompress;
 struct acekit_reader : face::Handle {
   acekit_reader() : face::Handle(face::kReaderMagic) {}
   ~acekit_reader() {
-    if (decoder != nullptr) {
-      decompress::DecoderFree(*decoder);
-      decoder->~Decoder();
-      platform::Free(decoder);
-    }
     if (file != platform::kBadHandle) platform::Close(file);
   }
 
@@ -35,7 +30,7 @@ struct acekit_reader : face::Handle {
   platform::Handle file = platform::kBadHandle;
   face::OpState state;
   decompress::CommentDecoder comments;
-  decompress::Decoder* decoder = nullptr;  // taken on the first read
+  decompress::DecoderPtr decoder;  // taken on the first read
   uint32_t entry_number = 1;
   bool solid = false;
   bool at_end = false;
@@ -104,16 +99,9 @@ bool IsDirectory(const ArcEntry& e) {
 uint32_t DecodeOne(acekit_reader* r, const ArcEntry& e, acekit::ByteSink* sink) {
   if (e.encrypted != 0) return acekit::kEncryptedEntry;
   if (e.orig_size > 0x7FFFFFFFu) return acekit::kUnsupported;
-  if (r->decoder == nullptr) {
-    void* memory = platform::Alloc(sizeof(decompress::Decoder));
-    if (memory == nullptr) return acekit::kNoMemory;
-    r->decoder = new (memory) decompress::Decoder();
-    if (decompress::DecoderAlloc(*r->decoder) != acekit::kOk) {
-      r->decoder->~Decoder();
-      platform::Free(memory);
-      r->decoder = nullptr;
-      return acekit::kNoMemory;
-    }
+  if (!r->decoder) {
+    r->decoder = decompress::NewDecoder();
+    if (!r->decoder) return acekit::kNoMemory;
   }
   decompress::Decoder& d = *r->decoder;
   d.progress.hook = face::ProgressFor(r);
