@@ -98,6 +98,29 @@ int acekit_reader_extract(acekit_reader* r, const char* dir, unsigned flags) ACE
  * files and directories written, or <0 at the first failure. */
 #define ACEKIT_EXTRACT_KEEP 1u
 int acekit_reader_extract_all(acekit_reader* r, const char* dir, unsigned flags) ACEKIT_PUBLIC;
+/* Salvage: acekit_reader_next checks every header's checksum and does not
+ * stop at a damaged header: it looks for the next header whose checksum
+ * holds and goes on from there. A damaged solid stream is taken up again at
+ * the next entry that starts a fresh one. acekit_reader_damage tells what
+ * was met. Set before the first acekit_reader_next. */
+#define ACEKIT_READER_SALVAGE 1u
+int acekit_reader_set_flags(acekit_reader* r, unsigned flags) ACEKIT_PUBLIC;
+/* What salvage met: about the entry the last acekit_reader_next returned,
+ * or, once it returned 0, about the end of the archive. */
+#define ACEKIT_DAMAGE_HEADER 1u /* its header fails its checksum; its sizes still lead on */
+#define ACEKIT_DAMAGE_GAP                                                                         \
+  2u                         /* bytes in front of it (or at the end) could not be read as headers \
+                              */
+#define ACEKIT_DAMAGE_CUT 4u /* the file ends inside its data */
+#define ACEKIT_DAMAGE_TRUNCATED 8u /* (end) the file ends inside a header or an entry's data */
+#define ACEKIT_DAMAGE_LOST 16u     /* it continues a solid stream that failed before it */
+typedef struct acekit_damage {
+  unsigned flags;      /* ACEKIT_DAMAGE_... */
+  uint64_t offset;     /* where its header starts; at the end: the file's size */
+  uint64_t gap_offset; /* GAP: where the unreadable bytes start */
+  uint64_t gap_size;   /* GAP: how many there are */
+} acekit_damage;
+int acekit_reader_damage(acekit_reader* r, acekit_damage* d) ACEKIT_PUBLIC;
 const char* acekit_reader_comment(acekit_reader* r) ACEKIT_PUBLIC; /* main comment, UTF-8 or NULL */
 int acekit_reader_is_solid(acekit_reader* r) ACEKIT_PUBLIC;        /* 1 solid, 0 not */
 int acekit_reader_set_progress(acekit_reader* r, acekit_progress fn, void* ctx) ACEKIT_PUBLIC;

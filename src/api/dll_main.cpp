@@ -3,7 +3,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 
-#include "api/library.h"
+#include "api/process_state.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) acekit::Lib().module = module;

@@ -1,6 +1,6 @@
 // Comments, directory entries and archive information.
 #include "api/exports.h"
-#include "api/library.h"
+#include "api/process_state.h"
 #include "ops/comments.h"
 #include "ops/context.h"
 #include "ops/directory.h"

@@ -1,6 +1,6 @@
 // Adding to archives and deleting from them.
 #include "api/exports.h"
-#include "api/library.h"
+#include "api/process_state.h"
 #include "ops/context.h"
 #include "ops/create.h"
 #include "ops/delete.h"

@@ -1,8 +1,8 @@
 // Mask lists, entry lists, extraction and testing.
 #include "api/exports.h"
-#include "api/library.h"
+#include "api/process_state.h"
 #include "ops/context.h"
-#include "ops/entry_list.h"
+#include "ops/entry_walk.h"
 #include "ops/extract.h"
 #include "select/masks.h"
 

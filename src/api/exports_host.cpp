@@ -1,6 +1,6 @@
 // Host procedure registration and the archiver description.
 #include "api/exports.h"
-#include "api/library.h"
+#include "api/process_state.h"
 #include "common/status.h"
 
 using acekit::Lib;

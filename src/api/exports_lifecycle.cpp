@@ -2,11 +2,10 @@
 #include <cstring>
 
 #include "api/exports.h"
-#include "api/library.h"
+#include "api/process_state.h"
 #include "common/status.h"
-#include "format/header_search.h"
-#include "format/names.h"
-#include "ops/comments.h"
+#include "format/name_text.h"
+#include "ops/open_archive.h"
 #include "platform/platform.h"
 
 using acekit::Lib;
@@ -37,27 +36,12 @@ ACEKIT_API void ACEKIT_CALL InitArcFile(const char* name) {
     lib.arc.status = acekit::kOpenFailed;
     return;
   }
-  if (name == nullptr || !platform::IsExistingFile(path)) {
+  if (name == nullptr) {
     lib.arc.status = acekit::kNotFound;
     lib.arc.new_archive = 1;
     return;
   }
-  platform::Handle h = platform::Open(path, 'r');
-  if (h == platform::kBadHandle) {
-    lib.arc.status = acekit::kOpenFailed;
-    return;
-  }
-  if (!acekit::FindMainHeader(h, lib.arc)) {
-    platform::Close(h);
-    lib.arc.status = acekit::kNoMainHeader;
-    return;
-  }
-  acekit::ops::ReadMainComment(lib.arc, h);
-  // An archive without entries is still an archive: a failed search for the
-  // first file header only leaves its offset at 0.
-  acekit::FindFirstFileHeader(h, lib.arc);
-  platform::Close(h);
-  acekit::CopyText(lib.arc.archive_name, sizeof lib.arc.archive_name, path);
+  acekit::ops::OpenArchive(lib.arc, path);
 }
 
 ACEKIT_API void ACEKIT_CALL CreateArcFile(const char* name) {

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "api/exports.h"
-#include "api/library.h"
+#include "api/process_state.h"
 #include "common/status.h"
 #include "platform/platform.h"
 

@@ -7,6 +7,22 @@
 
 namespace acekit {
 
+// The overwrite procedure's answers. Any other value counts as a replace,
+// except that the library then leaves a read-only mark alone.
+enum ReplaceAnswer : int32_t {
+  kAnswerReplace = ACEKIT_REPLACE_YES,
+  kAnswerKeep = ACEKIT_REPLACE_KEEP,
+  kAnswerStop = ACEKIT_REPLACE_STOP,
+};
+
+// The skip procedure's answers about an item that cannot be reached. Any
+// other value becomes the result of that item's step: 0 ends the operation
+// (leaving the status word as it is), anything else goes on.
+enum SkipAnswer : int32_t {
+  kSkipLeaveOut = 1,
+  kSkipStop = 2,
+};
+
 struct ProgressHook {
   SetProgressProcFn proc = nullptr;
   ArcContext ctx = 0;
@@ -26,15 +42,15 @@ struct SkipHook {
   SkipFileProcFn proc = nullptr;
   ArcContext ctx = 0;
   explicit operator bool() const { return proc != nullptr; }
-  int32_t Call(const char* name) const { return proc(ctx, name); }
+  SkipAnswer Call(const char* name) const { return static_cast<SkipAnswer>(proc(ctx, name)); }
 };
 
 struct ReplaceHook {
   OkToReplaceProcFn proc = nullptr;
   ArcContext ctx = 0;
   explicit operator bool() const { return proc != nullptr; }
-  int32_t Call(const FindData* existing, const FindData* incoming) const {
-    return proc(ctx, existing, incoming);
+  ReplaceAnswer Call(const FindData* existing, const FindData* incoming) const {
+    return static_cast<ReplaceAnswer>(proc(ctx, existing, incoming));
   }
 };
 

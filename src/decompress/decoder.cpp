@@ -1,6 +1,7 @@
 #include "decompress/decoder.h"
 
 #include <cstring>
+#include <new>
 
 #include "common/hot.h"
 #include "common/status.h"
@@ -312,7 +313,7 @@ uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity) {
 
 }  // namespace
 
-uint32_t DecoderAlloc(Decoder& d) {
+Status DecoderAlloc(Decoder& d) {
   d.window = static_cast<uint8_t*>(platform::AllocZeroed(kWindowSize));
   d.words = static_cast<uint8_t*>(platform::AllocZeroed(kWordBufferBytes));
   d.out = static_cast<uint8_t*>(platform::AllocZeroed(kChunkSize));
@@ -333,6 +334,20 @@ void DecoderFree(Decoder& d) {
   d.words = nullptr;
   d.out = nullptr;
   d.stream_open = false;
+}
+
+void DecoderDelete::operator()(Decoder* d) const {
+  DecoderFree(*d);
+  d->~Decoder();
+  platform::Free(d);
+}
+
+DecoderPtr NewDecoder() {
+  void* memory = platform::Alloc(sizeof(Decoder));
+  if (memory == nullptr) return nullptr;
+  DecoderPtr d(new (memory) Decoder());
+  if (DecoderAlloc(*d) != kOk) return nullptr;
+  return d;
 }
 
 void DecoderStart(Decoder& d, ByteSource* source, int32_t size, bool solid, uint32_t entry_number,
@@ -364,7 +379,7 @@ uint32_t DecodeChunk(Decoder& d, uint8_t* buf, uint32_t capacity, uint32_t metho
   return 0;
 }
 
-uint32_t DecodeEntry(Decoder& d, uint32_t method, ByteSink* sink) {
+Status DecodeEntry(Decoder& d, uint32_t method, ByteSink* sink) {
   while (d.status == kOk && d.remaining > 0) {
     const uint32_t n = DecodeChunk(d, d.out, kChunkSize, method);
     if (d.status != kOk) break;

@@ -2,15 +2,15 @@
 // bytes, for stored (method 0) and LZ77+Huffman (method 1) entries.
 //
 // Use per operation:
-//   Decoder d;                          // caller-owned; no global state
-//   if (DecoderAlloc(d) != kOk) ...     // kNoMemory
-//   d.progress.hook = hooks.progress;   // optional; also pending_phase
+//   DecoderPtr d = NewDecoder();        // caller-owned; no global state
+//   if (!d) ...                         // kNoMemory
+//   d->progress.hook = hooks.progress;  // optional; also pending_phase
 //   for each entry, in archive order:
 //     source positioned at the entry's packed data
-//     DecoderStart(d, &source, orig_size, solid, entry_number, method);
-//     uint32_t st = DecodeEntry(d, method, decode_only ? nullptr : &sink);
-//     st == kOk && d.crc != stored_crc  -> the caller reports kCrcMismatch
-//   DecoderFree(d);
+//     DecoderStart(*d, &source, orig_size, solid, entry_number, method);
+//     Status st = DecodeEntry(*d, method, decode_only ? nullptr : &sink);
+//     st == kOk && d->crc != stored_crc -> the caller reports kCrcMismatch
+//   (the buffers go with d)
 //
 // The CRC comparison is the caller's: d.crc holds the running CRC-32 (started
 // at kCrcInit, never inverted) of everything the entry produced.
@@ -26,8 +26,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "common/progress.h"
+#include "common/status.h"
 #include "decompress/bit_input.h"
 #include "decompress/huffman_table.h"
 #include "platform/stream.h"
@@ -59,7 +61,7 @@ struct Decoder {
   int32_t remaining = 0;  // bytes of the entry still to produce
   int32_t processed = 0;  // bytes produced so far, for progress
   uint32_t crc = 0;
-  uint32_t status = 0;  // first failure of the current entry
+  Status status = kOk;  // first failure of the current entry
 
   ProgressState progress;
   BitFeed feed;
@@ -84,8 +86,20 @@ struct Decoder {
 
 // Takes the window, word buffer and output buffer. kNoMemory on failure, with
 // nothing held.
-uint32_t DecoderAlloc(Decoder& d);
+Status DecoderAlloc(Decoder& d);
 void DecoderFree(Decoder& d);
+
+// Frees a decoder that NewDecoder made: its buffers, then the decoder.
+struct DecoderDelete {
+  void operator()(Decoder* d) const;
+};
+using DecoderPtr = std::unique_ptr<Decoder, DecoderDelete>;
+
+// A decoder on the heap (its tables are too big for some hosts' stacks)
+// with its buffers taken; null when memory runs out (kNoMemory), with
+// nothing held. What an operation uses; DecoderAlloc and DecoderFree serve a
+// decoder that something else holds.
+DecoderPtr NewDecoder();
 
 // Prepares one entry. `source` is positioned at the entry's packed data and
 // must stay valid while the entry is decoded. `entry_number` counts the
@@ -98,7 +112,7 @@ void DecoderStart(Decoder& d, ByteSource* source, int32_t size, bool solid, uint
 // writing it to `sink` (null: decode only, as for tests and for skipped
 // entries of a solid archive). Returns the entry's status: kOk, kCancelled,
 // kShortWrite, kUnsupported, kCorrupt or kCrcMismatch.
-uint32_t DecodeEntry(Decoder& d, uint32_t method, ByteSink* sink);
+Status DecodeEntry(Decoder& d, uint32_t method, ByteSink* sink);
 
 // Produces the next chunk into buf (at most capacity bytes; a compressed chunk
 // needs capacity above kMaxMatch and uses at most half the window) and adds

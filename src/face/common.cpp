@@ -7,7 +7,7 @@
 
 #include "face/face.h"
 #include "format/header_search.h"
-#include "format/names.h"
+#include "format/name_text.h"
 #include "format/records.h"
 #include "ops/comments.h"
 #include "ops/compress_one.h"

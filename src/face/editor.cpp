@@ -7,12 +7,12 @@
 #include <string>
 
 #include "face/face.h"
-#include "format/names.h"
+#include "format/name_text.h"
 #include "ops/comments.h"
 #include "ops/create.h"
 #include "ops/delete.h"
 #include "ops/directory.h"
-#include "ops/entry_list.h"
+#include "ops/entry_walk.h"
 #include "platform/beneath.h"
 #include "platform/platform.h"
 #include "select/masks.h"
@@ -37,20 +37,10 @@ bool Valid(acekit_editor* e) {
   return e != nullptr && e->magic == face::kEditorMagic;
 }
 
-class MaskList {
- public:
-  MaskList() { acekit::InitMaskList(&list_); }
-  ~MaskList() { acekit::DoneMaskList(&list_); }
-  MaskList(const MaskList&) = delete;
-  MaskList& operator=(const MaskList&) = delete;
-  bool Add(acekit::ArcState& arc, const std::string& mask) {
-    return acekit::AppendMask(arc, mask.c_str(), &list_) != 0;
-  }
-  FileMaskList* get() { return &list_; }
-
- private:
-  FileMaskList list_{};
-};
+// The editor's mask lists, with the one step it needs.
+bool AddMask(acekit::ArcState& arc, acekit::MaskList& masks, const std::string& mask) {
+  return acekit::AppendMask(arc, mask.c_str(), masks.get()) != 0;
+}
 
 // A fresh state of the archive for one change.
 int Open(acekit_editor* e, face::OpState& st) {
@@ -143,8 +133,8 @@ ACEKIT_PUBLIC int acekit_editor_add_file(acekit_editor* e, const char* disk_path
   if (st.arc.read_only != 0) return face::Fail(e, ACEKIT_E_READ_ONLY, "changing", e->path);
   acekit::CopyText(st.settings.input_path, acekit::kPathSize, folder);
   acekit::CopyText(st.settings.relative_path, acekit::kPathSize, relative);
-  MaskList masks;
-  if (!masks.Add(st.arc, base)) return face::Fail(e, ACEKIT_E_NOMEM, "adding", disk_path);
+  acekit::MaskList masks;
+  if (!AddMask(st.arc, masks, base)) return face::Fail(e, ACEKIT_E_NOMEM, "adding", disk_path);
   ops::CompressFileMaskList(st.Context(), masks.get());
   return Done(e, st, "adding");
 }
@@ -155,8 +145,8 @@ ACEKIT_PUBLIC int acekit_editor_delete(acekit_editor* e, const char* name) {
   if (const int rc = Name(e, name, &stored); rc < 0) return rc;
   face::OpState st;
   if (const int rc = Open(e, st); rc < 0) return rc;
-  MaskList masks;
-  if (!masks.Add(st.arc, stored)) return face::Fail(e, ACEKIT_E_NOMEM, "deleting", name);
+  acekit::MaskList masks;
+  if (!AddMask(st.arc, masks, stored)) return face::Fail(e, ACEKIT_E_NOMEM, "deleting", name);
   bool found = false;
   if (const int rc = Holds(e, st, masks.get(), &found); rc < 0) return rc;
   if (!found) return face::Fail(e, ACEKIT_E_NOT_FOUND, "no entry", name);
@@ -197,8 +187,8 @@ ACEKIT_PUBLIC int acekit_editor_set_entry_comment(acekit_editor* e, const char* 
   if (const int rc = Name(e, name, &stored); rc < 0) return rc;
   face::OpState st;
   if (const int rc = Open(e, st); rc < 0) return rc;
-  MaskList masks;
-  if (!masks.Add(st.arc, stored)) return face::Fail(e, ACEKIT_E_NOMEM, "commenting", name);
+  acekit::MaskList masks;
+  if (!AddMask(st.arc, masks, stored)) return face::Fail(e, ACEKIT_E_NOMEM, "commenting", name);
   bool found = false;
   if (const int rc = Holds(e, st, masks.get(), &found); rc < 0) return rc;
   if (!found) return face::Fail(e, ACEKIT_E_NOT_FOUND, "no entry", name);

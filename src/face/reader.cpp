@@ -23,11 +23,6 @@ namespace decompress = acekit::decompress;
 struct acekit_reader : face::Handle {
   acekit_reader() : face::Handle(face::kReaderMagic) {}
   ~acekit_reader() {
-    if (decoder != nullptr) {
-      decompress::DecoderFree(*decoder);
-      decoder->~Decoder();
-      platform::Free(decoder);
-    }
     if (file != platform::kBadHandle) platform::Close(file);
   }
 
@@ -35,7 +30,7 @@ struct acekit_reader : face::Handle {
   platform::Handle file = platform::kBadHandle;
   face::OpState state;
   decompress::CommentDecoder comments;
-  decompress::Decoder* decoder = nullptr;  // taken on the first read
+  decompress::DecoderPtr decoder;  // taken on the first read
   uint32_t entry_number = 1;
   bool solid = false;
   bool at_end = false;
@@ -50,6 +45,12 @@ struct acekit_reader : face::Handle {
   std::string name;
   std::string comment;
   std::string main_comment;
+  // Salvage (ACEKIT_READER_SALVAGE).
+  bool salvage = false;
+  acekit_damage damage{};
+  uint64_t gap_offset = 0;  // bytes skipped since the last entry returned
+  uint64_t gap_size = 0;
+  bool cut = false;  // an entry's data ran past the end of the file
 };
 
 namespace {
@@ -98,16 +99,9 @@ bool IsDirectory(const ArcEntry& e) {
 uint32_t DecodeOne(acekit_reader* r, const ArcEntry& e, acekit::ByteSink* sink) {
   if (e.encrypted != 0) return acekit::kEncryptedEntry;
   if (e.orig_size > 0x7FFFFFFFu) return acekit::kUnsupported;
-  if (r->decoder == nullptr) {
-    void* memory = platform::Alloc(sizeof(decompress::Decoder));
-    if (memory == nullptr) return acekit::kNoMemory;
-    r->decoder = new (memory) decompress::Decoder();
-    if (decompress::DecoderAlloc(*r->decoder) != acekit::kOk) {
-      r->decoder->~Decoder();
-      platform::Free(memory);
-      r->decoder = nullptr;
-      return acekit::kNoMemory;
-    }
+  if (!r->decoder) {
+    r->decoder = decompress::NewDecoder();
+    if (!r->decoder) return acekit::kNoMemory;
   }
   decompress::Decoder& d = *r->decoder;
   d.progress.hook = face::ProgressFor(r);
@@ -289,6 +283,120 @@ int ExtractCurrent(acekit_reader* r, const std::string& root, unsigned flags) {
   return 1;
 }
 
+// ---- Salvage --------------------------------------------------------------
+
+uint64_t FileSize(acekit_reader* r) {
+  const int32_t size = platform::Size(r->file);
+  return size < 0 ? 0 : static_cast<uint64_t>(static_cast<uint32_t>(size));
+}
+
+// True when a header starts at `at` whose checksum holds; its HEAD_SIZE in
+// *head_size (0 when not even that could be read).
+bool HeaderHolds(acekit_reader* r, uint32_t at, uint32_t* head_size) {
+  *head_size = 0;
+  uint8_t frame[4];
+  if (at > 0x7FFFFFFFu || platform::Seek(r->file, static_cast<int32_t>(at), 0) == -1 ||
+      platform::Read(frame, 4, r->file) != 4) {
+    return false;
+  }
+  *head_size = acekit::Get16(frame + 2);
+  std::vector<uint8_t> body(*head_size);
+  if (*head_size < acekit::kFrameSize - 4 ||
+      platform::Read(body.data(), *head_size, r->file) != static_cast<int32_t>(*head_size)) {
+    return false;
+  }
+  return acekit::HeaderCrc(body.data(), body.size()) == acekit::Get16(frame);
+}
+
+// The offset of the first file or recovery header after `from` whose
+// checksum holds, or -1. The file is read in blocks larger than any header,
+// so a candidate that runs past a block is read again at the next one.
+int64_t FindNextHeader(acekit_reader* r, uint32_t from) {
+  constexpr uint32_t kBlock = 1u << 18;
+  std::vector<uint8_t> block(kBlock);
+  uint64_t base = uint64_t{from} + 1;
+  while (base < 0x7FFFFFFFu) {
+    if (platform::Seek(r->file, static_cast<int32_t>(base), 0) == -1) return -1;
+    const int32_t got = platform::Read(block.data(), kBlock, r->file);
+    if (got < static_cast<int32_t>(acekit::kFrameSize)) return -1;
+    const auto n = static_cast<uint32_t>(got);
+    const bool last = n < kBlock;
+    uint32_t p = 0;
+    bool reload = false;
+    for (; p + acekit::kFrameSize <= n; ++p) {
+      const uint8_t type = block[p + 4];
+      if (type != acekit::kHeadFile && type != acekit::kHeadRecovery) continue;
+      const uint32_t size = acekit::Get16(&block[p + 2]);
+      if (size < (type == acekit::kHeadFile ? acekit::kFileHeaderFixed - 4 : 7u)) continue;
+      if (p + 4 + size > n) {
+        if (last) continue;
+        reload = true;
+        break;
+      }
+      if (acekit::HeaderCrc(&block[p + 4], size) == acekit::Get16(&block[p])) {
+        return static_cast<int64_t>(base + p);
+      }
+    }
+    if (!reload && last) return -1;
+    base += p;
+  }
+  return -1;
+}
+
+// The end of the archive as salvage saw it, reached at `at`.
+int EndAt(acekit_reader* r, uint64_t at, bool truncated) {
+  r->at_end = true;
+  r->damage = acekit_damage{};
+  r->damage.offset = FileSize(r);
+  if (truncated) r->damage.flags |= ACEKIT_DAMAGE_TRUNCATED;
+  if (r->gap_size > 0 || (!truncated && at < r->damage.offset)) {
+    r->damage.flags |= ACEKIT_DAMAGE_GAP;
+    r->damage.gap_offset = r->gap_size > 0 ? r->gap_offset : at;
+    r->damage.gap_size = r->damage.offset - r->damage.gap_offset;
+  }
+  return 0;
+}
+
+// Positions the walk on the next header worth reading: the one at the
+// cursor when its checksum holds, or the one a damaged header's sizes lead
+// to when a sound header stands there (the damage is then inside the
+// header), or else the next sound header, remembering the bytes skipped.
+// Returns 1 with *flags set, or 0 at the end of the archive.
+int SalvageSeek(acekit_reader* r, unsigned* flags) {
+  acekit::ArcState& arc = r->state.arc;
+  const uint64_t size = FileSize(r);
+  for (;;) {
+    const uint32_t at = arc.header_cursor;
+    if (at >= size) return EndAt(r, at, r->cut);
+    uint32_t head_size = 0;
+    if (HeaderHolds(r, at, &head_size)) return 1;
+    const int64_t found = FindNextHeader(r, at);
+    // A header whose sizes lead to the next sound header, or exactly to the
+    // end of the file, is damaged only inside.
+    uint8_t raw[acekit::kFileHeaderFixed] = {};
+    const bool parsed =
+        platform::Seek(r->file, static_cast<int32_t>(at), 0) != -1 &&
+        platform::Read(raw, sizeof raw, r->file) == static_cast<int32_t>(sizeof raw) &&
+        raw[4] == acekit::kHeadFile;
+    const uint64_t leads_to = uint64_t{at} + 4 + acekit::Get16(raw + 2) +
+                              (raw[7] | raw[8] << 8 | raw[9] << 16 | uint32_t{raw[10]} << 24);
+    if (parsed && leads_to == (found < 0 ? size : static_cast<uint64_t>(found))) {
+      *flags |= ACEKIT_DAMAGE_HEADER;
+      return 1;
+    }
+    if (found < 0) {
+      // Nothing sound after it: a header the file's end cut, or a damaged tail.
+      const bool cut = head_size == 0 || uint64_t{at} + 4 + head_size > size;
+      if (cut && r->gap_size == 0) return EndAt(r, at, true);
+      if (r->gap_size == 0) r->gap_offset = at;
+      return EndAt(r, at, cut);
+    }
+    if (r->gap_size == 0) r->gap_offset = at;
+    r->gap_size = static_cast<uint64_t>(found) - r->gap_offset;
+    arc.header_cursor = static_cast<uint32_t>(found);
+  }
+}
+
 bool Valid(acekit_reader* r) {
   return r != nullptr && r->magic == face::kReaderMagic;
 }
@@ -347,9 +455,37 @@ ACEKIT_PUBLIC int acekit_reader_next(acekit_reader* r, acekit_entry* e) {
   acekit::ArcState& arc = r->state.arc;
   const acekit::CommentReader comments = acekit::ops::CommentReaderFor(r->comments);
   for (;;) {
+    unsigned damage = 0;
+    if (r->salvage && SalvageSeek(r, &damage) == 0) return 0;
     ArcEntry rec{};
     arc.status = acekit::kOk;
     const bool got = acekit::ReadNextHeader(arc, r->file, rec, comments);
+    if (r->salvage && got && rec.head_type == acekit::kHeadFile) {
+      // A chain that lost bytes cannot go on; a fresh one can be decoded.
+      const bool fresh = (rec.head_flags & acekit::kFileFlagSolid) == 0 && !IsDirectory(rec);
+      if (r->gap_size > 0 && !fresh) r->broken = true;
+      if (fresh && r->solid) {
+        r->broken = false;
+        r->passed_over.clear();
+      }
+      r->damage = acekit_damage{};
+      r->damage.flags = damage;
+      r->damage.offset = rec.header_offset;
+      if (r->gap_size > 0) {
+        r->damage.flags |= ACEKIT_DAMAGE_GAP;
+        r->damage.gap_offset = r->gap_offset;
+        r->damage.gap_size = r->gap_size;
+        r->gap_size = 0;
+      }
+      const uint64_t end = uint64_t{rec.header_offset} + 4 + rec.head_size + rec.pack_size;
+      if (end > FileSize(r)) {
+        r->damage.flags |= ACEKIT_DAMAGE_CUT;
+        r->cut = true;
+        arc.header_cursor = 0x80000000u;
+      }
+      if (r->broken && !IsDirectory(rec)) r->damage.flags |= ACEKIT_DAMAGE_LOST;
+      if (damage & ACEKIT_DAMAGE_HEADER) arc.status = acekit::kOk;
+    }
     if (!got) {
       r->at_end = true;
       platform::Free(rec.comment);
@@ -432,6 +568,18 @@ ACEKIT_PUBLIC int acekit_reader_extract_all(acekit_reader* r, const char* dir, u
     if (rc < 0) return rc;
     written += rc;
   }
+}
+
+ACEKIT_PUBLIC int acekit_reader_set_flags(acekit_reader* r, unsigned flags) {
+  if (!Valid(r) || (flags & ~ACEKIT_READER_SALVAGE) != 0) return ACEKIT_E_INVALID;
+  r->salvage = (flags & ACEKIT_READER_SALVAGE) != 0;
+  return ACEKIT_OK;
+}
+
+ACEKIT_PUBLIC int acekit_reader_damage(acekit_reader* r, acekit_damage* d) {
+  if (!Valid(r) || d == nullptr) return ACEKIT_E_INVALID;
+  *d = r->damage;
+  return ACEKIT_OK;
 }
 
 ACEKIT_PUBLIC const char* acekit_reader_comment(acekit_reader* r) {

@@ -187,7 +187,7 @@ int AddNow(acekit_writer* w, const Item& item, ops::SolidChain* chain) {
       break;
   }
   if (r != 0 && w->state.arc.status == acekit::kOk) {
-    if (chain != nullptr) chain->Apply(r);
+    if (chain != nullptr) chain->Apply(static_cast<ops::ItemStep>(r));
     return ACEKIT_OK;
   }
   const uint32_t status =

@@ -4,7 +4,7 @@
 #include <iterator>
 
 #include "common/status.h"
-#include "format/names.h"
+#include "format/name_text.h"
 #include "format/records.h"
 
 namespace acekit {

@@ -56,6 +56,15 @@ void BuildEntryList(ArcState& st, ArcFileList* list, const ListOptions& options)
 // Releases every record and its comment; the head becomes empty.
 void DoneEntryList(ArcFileList* list);
 
+// An entry list released on every way out.
+struct EntryList {
+  ArcFileList list{};
+  EntryList() = default;
+  ~EntryList() { DoneEntryList(&list); }
+  EntryList(const EntryList&) = delete;
+  EntryList& operator=(const EntryList&) = delete;
+};
+
 // One step of the walk: reads the header at the state's cursor into `rec`
 // (zeroed by the caller) and advances the cursor. False at the end of the
 // archive (status 0) or at a header of an unknown type (status 9964). A

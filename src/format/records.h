@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "format/arc_state.h"
-#include "format/names.h"
+#include "format/name_text.h"
 #include "platform/platform.h"
 #include "platform/stream.h"
 

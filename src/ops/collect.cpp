@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "format/names.h"
+#include "format/name_text.h"
 #include "platform/platform.h"
 
 namespace acekit::ops {
@@ -27,13 +27,13 @@ void EntryRecord(const ArcEntry& entry, FindData& rec) {
   CopyText(rec.name, sizeof rec.name, entry.name);
 }
 
-int32_t Ask(const HostHooks& hooks, const FindData& existing, const char* disk_path) {
+ReplaceAnswer Ask(const HostHooks& hooks, const FindData& existing, const char* disk_path) {
   FindData incoming{};
   const platform::FindHandle h = platform::FindFirst(disk_path, &incoming);
-  if (h == platform::kBadFind) return 0;
+  if (h == platform::kBadFind) return kAnswerReplace;
   platform::FindClose(h);
-  const int32_t answer = hooks.replace.Call(&existing, &incoming);
-  if (answer == 0) platform::MakeReplaceable(disk_path);
+  const ReplaceAnswer answer = hooks.replace.Call(&existing, &incoming);
+  if (answer == kAnswerReplace) platform::MakeReplaceable(disk_path);
   return answer;
 }
 
@@ -123,9 +123,9 @@ bool EntryIsNamed(const Settings& settings, const char* name, const InputFileLis
   });
 }
 
-int32_t AskReplaceOnUpdate(const Settings& settings, const HostHooks& hooks,
-                           const ArcEntry& entry) {
-  if (!hooks.replace) return 0;
+ReplaceAnswer AskReplaceOnUpdate(const Settings& settings, const HostHooks& hooks,
+                                 const ArcEntry& entry) {
+  if (!hooks.replace) return kAnswerReplace;
   std::string_view name(entry.name);
   const size_t rel = std::strlen(settings.relative_path);
   // The relative path is not compared, only its length taken off: the
@@ -136,21 +136,21 @@ int32_t AskReplaceOnUpdate(const Settings& settings, const HostHooks& hooks,
   // A path with no room names no file on disk, so there is nothing to ask.
   if (!CopyWhole(disk, sizeof disk, input ? settings.input_path : "") ||
       !AppendWhole(disk, sizeof disk, name)) {
-    return 0;
+    return kAnswerReplace;
   }
-  if (platform::GetAttributes(disk) == platform::kNoAttributes) return 0;
+  if (platform::GetAttributes(disk) == platform::kNoAttributes) return kAnswerReplace;
   FindData existing;
   EntryRecord(entry, existing);
   return Ask(hooks, existing, disk);
 }
 
-int32_t AskReplaceOnSolidUpdate(const HostHooks& hooks, const char* old_path,
-                                const char* disk_path) {
-  if (!hooks.replace) return 0;
-  if (platform::GetAttributes(disk_path) == platform::kNoAttributes) return 0;
+ReplaceAnswer AskReplaceOnSolidUpdate(const HostHooks& hooks, const char* old_path,
+                                      const char* disk_path) {
+  if (!hooks.replace) return kAnswerReplace;
+  if (platform::GetAttributes(disk_path) == platform::kNoAttributes) return kAnswerReplace;
   FindData existing{};
   const platform::FindHandle h = platform::FindFirst(old_path, &existing);
-  if (h == platform::kBadFind) return 0;
+  if (h == platform::kBadFind) return kAnswerReplace;
   platform::FindClose(h);
   return Ask(hooks, existing, disk_path);
 }

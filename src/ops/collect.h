@@ -39,14 +39,15 @@ bool EntryIsNamed(const Settings& settings, const char* name, const FileMaskList
 bool EntryIsNamed(const Settings& settings, const char* name, const InputFileList& names);
 
 // The host's answer on replacing an archived entry with the file of the same
-// name on disk: 0 replace, 1 keep, 2 stop, anything else as 0. Without a
-// file on disk or a replace procedure the answer is 0 without asking. On 0
-// the disk file is made replaceable.
-int32_t AskReplaceOnUpdate(const Settings& settings, const HostHooks& hooks, const ArcEntry& entry);
+// name on disk. Without a file on disk or a replace procedure the answer is
+// kAnswerReplace without asking. On kAnswerReplace the disk file is made
+// replaceable.
+ReplaceAnswer AskReplaceOnUpdate(const Settings& settings, const HostHooks& hooks,
+                                 const ArcEntry& entry);
 // The same in a solid rebuild, where the archived version is the file
 // unpacked at `old_path` and the new one is `disk_path`.
-int32_t AskReplaceOnSolidUpdate(const HostHooks& hooks, const char* old_path,
-                                const char* disk_path);
+ReplaceAnswer AskReplaceOnSolidUpdate(const HostHooks& hooks, const char* old_path,
+                                      const char* disk_path);
 
 // Appends the full path of every file under `dir` whose name matches
 // `pattern`, a directory's own files before its subdirectories'. kOk, the

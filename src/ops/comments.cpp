@@ -5,11 +5,12 @@
 #include "common/status.h"
 #include "compress/comment_encoder.h"
 #include "format/crc32.h"
-#include "format/names.h"
+#include "format/name_text.h"
 #include "format/records.h"
 #include "ops/collect.h"
 #include "ops/compress_one.h"
 #include "ops/rebuild.h"
+#include "platform/file.h"
 #include "select/paths.h"
 
 namespace acekit::ops {
@@ -21,11 +22,6 @@ using compress::EncodedComment;
 // volume, time, reserved bytes and AV_SIZE.
 constexpr uint32_t kMainFixed = 31;
 constexpr uint32_t kMainAvSizeAt = 30;
-
-bool Fail(const Context& ctx, uint32_t status) {
-  ctx.arc.status = status;
-  return false;
-}
 
 int32_t DecodeWith(void* decoder, platform::Handle archive, uint32_t offset, const char** text) {
   auto* d = static_cast<decompress::CommentDecoder*>(decoder);
@@ -40,22 +36,6 @@ int32_t DecodeWith(void* decoder, platform::Handle archive, uint32_t offset, con
 bool Readable(const CommentRec* rec) {
   return rec != nullptr && (rec->text != nullptr || rec->length <= 0);
 }
-
-class ReadHandle {
- public:
-  explicit ReadHandle(const char* name) : h_(platform::Open(name, 'r')) {}
-  ~ReadHandle() { Close(); }
-  ReadHandle(const ReadHandle&) = delete;
-  ReadHandle& operator=(const ReadHandle&) = delete;
-  platform::Handle get() const { return h_; }
-  void Close() {
-    if (h_ != platform::kBadHandle) platform::Close(h_);
-    h_ = platform::kBadHandle;
-  }
-
- private:
-  platform::Handle h_;
-};
 
 bool ReadExactly(const Context& ctx, platform::Handle h, uint32_t offset, void* buf,
                  uint32_t size) {
@@ -96,8 +76,8 @@ void RewriteMainHeader(const Context& ctx, const EncodedComment* comment) {
 
   OutputArchive temp;
   if (!temp.OpenBeside(ctx)) return;
-  ReadHandle old(arc.archive_name);
-  if (old.get() == platform::kBadHandle) return void(Fail(ctx, kOpenFailed));
+  platform::File old(arc.archive_name, 'r');
+  if (!old) return void(Fail(ctx, kOpenFailed));
   const int32_t size = platform::Size(old.get());
   if (size < 0 || static_cast<uint32_t>(size) < old_end) return void(Fail(ctx, kOpenFailed));
   if (length - 4 > 0xFFFF ||
@@ -288,8 +268,8 @@ void SetFileComments(const Context& ctx, const FileMaskList* names, const Commen
   if (!ListWholeArchive(ctx, entries)) return;
   OutputArchive temp;
   if (!temp.OpenBeside(ctx)) return;
-  ReadHandle old(arc.archive_name);
-  if (old.get() == platform::kBadHandle) return void(Fail(ctx, kOpenFailed));
+  platform::File old(arc.archive_name, 'r');
+  if (!old) return void(Fail(ctx, kOpenFailed));
   if (!CopyArchiveHead(ctx, old.get(), temp.handle())) return;
   for (const ArcEntry* e = entries.list.first; e != nullptr; e = e->next) {
     const bool ok =

@@ -1,10 +1,12 @@
 #include "ops/compress_one.h"
 
 #include <cstring>
+#include <utility>
 
 #include "format/crc32.h"
 #include "format/records.h"
 #include "ops/rebuild.h"
+#include "platform/file.h"
 #include "platform/stream.h"
 #include "platform/thread.h"
 
@@ -14,26 +16,6 @@ namespace {
 constexpr uint32_t kStoreBufferBytes = 65536;
 constexpr uint32_t kStoreChunk = 0x7F00;
 constexpr uint32_t kCopyChunk = 16000;
-
-class SourceFile {
- public:
-  explicit SourceFile(const char* path) : h_(platform::Open(path, 'r')) {}
-  explicit SourceFile(platform::Handle h) : h_(h) {}
-  ~SourceFile() {
-    if (h_ != platform::kBadHandle) platform::Close(h_);
-  }
-  SourceFile(const SourceFile&) = delete;
-  SourceFile& operator=(const SourceFile&) = delete;
-  platform::Handle get() const { return h_; }
-
- private:
-  platform::Handle h_;
-};
-
-bool Fail(ArcState& arc, uint32_t status) {
-  arc.status = status;
-  return false;
-}
 
 bool PutHeader(ItemWriter& w, const FileHeaderFields& fields, const char* stored) {
   uint8_t head[kFileHeaderFixed] = {};
@@ -62,8 +44,8 @@ struct Opened {
 // The steps after opening: the header, the data (compressed, or stored
 // when compressing does not pay) and the final header. `flags` already
 // holds what a compressed or empty file's header carries.
-ItemResult CompressOpened(ItemWriter& w, SourceFile& src, const Opened& o, const char* stored,
-                          uint32_t attr, uint16_t flags, bool restart) {
+ItemResult CompressOpened(ItemWriter& w, const platform::File& src, const Opened& o,
+                          const char* stored, uint32_t attr, uint16_t flags, bool restart) {
   ItemResult r;
   FileHeaderFields f;
   f.attr = attr;
@@ -91,7 +73,8 @@ ItemResult CompressOpened(ItemWriter& w, SourceFile& src, const Opened& o, const
   } else {
     w.compressor.CompressFile(&in, &sink, size, restart);
   }
-  if (w.compressor.status() != kOk) return Fail(w.arc, w.compressor.status()), r;
+  if (w.compressor.status() != kOk)
+    return Fail(w.arc, static_cast<Status>(w.compressor.status())), r;
 
   f.orig_size = static_cast<uint32_t>(size);
   if (w.compressor.exceeded()) {
@@ -123,8 +106,8 @@ ItemResult CompressOpened(ItemWriter& w, SourceFile& src, const Opened& o, const
 // The steps both forms share.
 ItemResult CompressItem(ItemWriter& w, const char* source, const char* stored, uint32_t attr,
                         uint16_t flags, bool restart) {
-  SourceFile src(source);
-  if (src.get() == platform::kBadHandle) return Fail(w.arc, kOpenFailed), ItemResult{};
+  const platform::File src(source, 'r');
+  if (!src) return Fail(w.arc, kOpenFailed), ItemResult{};
   Opened o;
   if (platform::GetPackedFileTime(src.get(), &o.ftime) != 0) {
     return Fail(w.arc, kOpenFailed), ItemResult{};
@@ -137,7 +120,7 @@ ItemResult CompressItem(ItemWriter& w, const char* source, const char* stored, u
 // An item of AddItems as far as it was looked at ahead of its turn.
 struct Ahead {
   uint32_t attr = platform::kNoAttributes;
-  platform::Handle src = platform::kBadHandle;
+  platform::File src;
   bool time_read = false;
   Opened opened;
   // Coded by the compressor itself (large, or no worker took it): nothing
@@ -149,35 +132,34 @@ void LookAhead(ItemWriter& w, const ItemText& item, Ahead& a) {
   a = Ahead{};
   a.attr = platform::GetAttributes(item.source);
   if (a.attr == platform::kNoAttributes || (a.attr & platform::kAttrDirectory) != 0) return;
-  a.src = platform::Open(item.source, 'r');
-  if (a.src == platform::kBadHandle) return;
-  a.time_read = platform::GetPackedFileTime(a.src, &a.opened.ftime) == 0;
+  a.src = platform::File(item.source, 'r');
+  if (!a.src) return;
+  a.time_read = platform::GetPackedFileTime(a.src.get(), &a.opened.ftime) == 0;
   if (!a.time_read) return;
-  a.opened.size = platform::Size(a.src);
+  a.opened.size = platform::Size(a.src.get());
   if (a.opened.size <= 0) return;
-  FileSource in(a.src);
+  FileSource in(a.src.get());
   bool too_large = false;
   a.opened.ticket = w.compressor.ParseAhead(&in, a.opened.size, &too_large);
   a.barrier = a.opened.ticket < 0 || too_large;
 }
 
 // AddOneFile for an item looked at ahead; takes over its source.
-int32_t AddAhead(ItemWriter& w, const ItemText& item, Ahead& a) {
+ItemStep AddAhead(ItemWriter& w, const ItemText& item, Ahead& a) {
   if (a.attr == platform::kNoAttributes) {
-    if (!w.hooks.skip) return Fail(w.arc, kOpenFailed), 0;
-    const int32_t answer = w.hooks.skip.Call(item.source);
-    if (answer == 2) return Fail(w.arc, kCancelled), 0;
-    return answer;
+    if (!w.hooks.skip) return Fail(w.arc, kOpenFailed), kStepStop;
+    const SkipAnswer answer = w.hooks.skip.Call(item.source);
+    if (answer == kSkipStop) return Fail(w.arc, kCancelled), kStepStop;
+    return static_cast<ItemStep>(answer);
   }
   if ((a.attr & platform::kAttrDirectory) != 0) {
-    return WriteDirectoryHeader(w, item.source, item.stored, a.attr) != 0 ? 1 : 0;
+    return WriteDirectoryHeader(w, item.source, item.stored, a.attr);
   }
-  SourceFile src(a.src);
-  a.src = platform::kBadHandle;
-  if (src.get() == platform::kBadHandle || !a.time_read || a.opened.size < 0) {
-    return Fail(w.arc, kOpenFailed), 0;
-  }
-  return CompressOpened(w, src, a.opened, item.stored, a.attr, kFileFlagPackSize, true).ok ? 1 : 0;
+  const platform::File src(std::move(a.src));
+  if (!src || !a.time_read || a.opened.size < 0) return Fail(w.arc, kOpenFailed), kStepStop;
+  return CompressOpened(w, src, a.opened, item.stored, a.attr, kFileFlagPackSize, true).ok
+             ? kStepRestart
+             : kStepStop;
 }
 
 // Civil date of a count of days since 1970-01-01.
@@ -296,9 +278,7 @@ bool AddItems(ItemWriter& w, const ItemText* items, size_t count) {
     size_t& from;
     size_t& to;
     ~Cleanup() {
-      for (size_t i = from; i < to; ++i) {
-        if (ring[i % kReach].src != platform::kBadHandle) platform::Close(ring[i % kReach].src);
-      }
+      for (size_t i = from; i < to; ++i) ring[i % kReach].src.Close();
       w.compressor.DropParses();
     }
   };
@@ -321,9 +301,9 @@ bool AddItems(ItemWriter& w, const ItemText* items, size_t count) {
     Ahead& a = ring[i % kReach];
     ShownName(items[i].stored, shown, sizeof shown);
     w.hooks.file_name.Call(items[i].source, shown);
-    const int32_t r = AddAhead(w, items[i], a);
+    const ItemStep step = AddAhead(w, items[i], a);
     if (a.opened.ticket >= 0) --parsing;
-    if (r == 0) {
+    if (step == kStepStop) {
       ++i;
       return false;
     }
@@ -331,29 +311,30 @@ bool AddItems(ItemWriter& w, const ItemText* items, size_t count) {
   return true;
 }
 
-int32_t CompressOneFile(ItemWriter& w, const char* source, const char* stored, uint32_t attr) {
-  return CompressItem(w, source, stored, attr, kFileFlagPackSize, true).ok ? 1 : 0;
+ItemStep CompressOneFile(ItemWriter& w, const char* source, const char* stored, uint32_t attr) {
+  return CompressItem(w, source, stored, attr, kFileFlagPackSize, true).ok ? kStepRestart
+                                                                           : kStepStop;
 }
 
-int32_t CompressOneFileSolid(ItemWriter& w, const char* source, const char* stored, uint16_t flags,
-                             bool restart, uint32_t attr) {
+ItemStep CompressOneFileSolid(ItemWriter& w, const char* source, const char* stored, uint16_t flags,
+                              bool restart, uint32_t attr) {
   const ItemResult r = CompressItem(w, source, stored, attr, flags | kFileFlagPackSize, restart);
-  if (!r.ok) return 0;
+  if (!r.ok) return kStepStop;
   // An empty file leaves the chain where it was; a stored one breaks it.
-  if (r.empty) return restart ? 1 : 2;
-  return r.stored ? 1 : 2;
+  if (r.empty) return restart ? kStepRestart : kStepContinue;
+  return r.stored ? kStepRestart : kStepContinue;
 }
 
-int32_t WriteDirectoryHeader(ItemWriter& w, const char* dir, const char* stored, uint32_t attr) {
+ItemStep WriteDirectoryHeader(ItemWriter& w, const char* dir, const char* stored, uint32_t attr) {
   FindData found{};
   const platform::FindHandle h = platform::FindFirst(dir, &found);
   if (h == platform::kBadFind) {
     if (w.hooks.skip) {
-      const int32_t answer = w.hooks.skip.Call(dir);
-      if (answer == 1) return 1;
-      if (answer == 2) return Fail(w.arc, kCancelled), 0;
+      const SkipAnswer answer = w.hooks.skip.Call(dir);
+      if (answer == kSkipLeaveOut) return kStepRestart;
+      if (answer == kSkipStop) return Fail(w.arc, kCancelled), kStepStop;
     }
-    return Fail(w.arc, kOpenFailed), 0;
+    return Fail(w.arc, kOpenFailed), kStepStop;
   }
   platform::FindClose(h);
 
@@ -366,36 +347,36 @@ int32_t WriteDirectoryHeader(ItemWriter& w, const char* dir, const char* stored,
   CopyText(name, sizeof name, stored);
   const size_t len = std::strlen(name);
   if (len >= 4 && name[len - 1] == '\\') name[len - 1] = '\0';
-  return PutHeader(w, f, name) ? 1 : 0;
+  return PutHeader(w, f, name) ? kStepRestart : kStepStop;
 }
 
-int32_t AddOneFile(ItemWriter& w, const char* source, const char* stored) {
+ItemStep AddOneFile(ItemWriter& w, const char* source, const char* stored) {
   const uint32_t attr = platform::GetAttributes(source);
   if (attr != platform::kNoAttributes) {
     if ((attr & platform::kAttrDirectory) == 0) return CompressOneFile(w, source, stored, attr);
-    return WriteDirectoryHeader(w, source, stored, attr) != 0 ? 1 : 0;
+    return WriteDirectoryHeader(w, source, stored, attr);
   }
-  if (!w.hooks.skip) return Fail(w.arc, kOpenFailed), 0;
-  const int32_t answer = w.hooks.skip.Call(source);
-  if (answer == 2) return Fail(w.arc, kCancelled), 0;
-  return answer;
+  if (!w.hooks.skip) return Fail(w.arc, kOpenFailed), kStepStop;
+  const SkipAnswer answer = w.hooks.skip.Call(source);
+  if (answer == kSkipStop) return Fail(w.arc, kCancelled), kStepStop;
+  return static_cast<ItemStep>(answer);
 }
 
-int32_t AddOneFileSolid(ItemWriter& w, const char* source, const char* stored,
-                        const SolidChain& chain) {
-  const int32_t unchanged = chain.restart ? 1 : 2;
+ItemStep AddOneFileSolid(ItemWriter& w, const char* source, const char* stored,
+                         const SolidChain& chain) {
+  const ItemStep unchanged = chain.restart ? kStepRestart : kStepContinue;
   const uint32_t attr = platform::GetAttributes(source);
   if (attr != platform::kNoAttributes) {
     if ((attr & platform::kAttrDirectory) == 0) {
       return CompressOneFileSolid(w, source, stored, chain.flags, chain.restart, attr);
     }
-    return WriteDirectoryHeader(w, source, stored, attr) != 0 ? unchanged : 0;
+    return WriteDirectoryHeader(w, source, stored, attr) != kStepStop ? unchanged : kStepStop;
   }
-  if (!w.hooks.skip) return Fail(w.arc, kOpenFailed), 0;
-  const int32_t answer = w.hooks.skip.Call(source);
-  if (answer == 1) return unchanged;
-  if (answer == 2) return Fail(w.arc, kCancelled), 0;
-  return answer;
+  if (!w.hooks.skip) return Fail(w.arc, kOpenFailed), kStepStop;
+  const SkipAnswer answer = w.hooks.skip.Call(source);
+  if (answer == kSkipLeaveOut) return unchanged;
+  if (answer == kSkipStop) return Fail(w.arc, kCancelled), kStepStop;
+  return static_cast<ItemStep>(answer);
 }
 
 }  // namespace acekit::ops

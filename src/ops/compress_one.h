@@ -8,6 +8,7 @@
 
 #include "compress/compressor.h"
 #include "format/arc_state.h"
+#include "format/records.h"
 #include "ops/collect.h"
 #include "ops/context.h"
 #include "platform/platform.h"
@@ -26,38 +27,50 @@ struct ItemWriter {
   uint16_t dict_code;      // TECH_PARM of every header
 };
 
+// The result of adding one item: whether the operation goes on and, in a
+// solid chain, whether the next file may continue this one's window. A skip
+// procedure's answer other than 1 and 2 is handed through as it is: 0 stops
+// the operation without a status, anything else goes on and leaves the
+// chain as it was.
+enum ItemStep : int32_t {
+  kStepStop = 0,      // ends the operation; a failure is in the status word
+  kStepRestart = 1,   // the next file starts a fresh window
+  kStepContinue = 2,  // the next file continues this one's window
+};
+
 // Solid chaining between items: the flags the next header carries and
 // whether the next file starts a fresh window.
 struct SolidChain {
   uint16_t flags = 0;
   bool restart = true;
-  // Takes an item's result: 1 restarts the chain, 2 continues it, anything
-  // else leaves it as it was.
-  void Apply(int32_t result) {
-    if (result == 1) {
+  // Takes an item's result; a result other than a restart or a
+  // continuation leaves the chain as it was.
+  void Apply(ItemStep step) {
+    if (step == kStepRestart) {
       flags = 0;
       restart = true;
-    } else if (result == 2) {
-      flags = 0x8000;
+    } else if (step == kStepContinue) {
+      flags = kFileFlagSolid;
       restart = false;
     }
   }
 };
 
-// 1 on success, 0 on failure with the status word set.
-int32_t CompressOneFile(ItemWriter& w, const char* source, const char* stored, uint32_t attr);
-// 0 on failure; 1 when the next file must start a fresh window (this one was
-// stored, or the chain had not started); 2 when it may continue.
-int32_t CompressOneFileSolid(ItemWriter& w, const char* source, const char* stored, uint16_t flags,
-                             bool restart, uint32_t attr);
-// 1 on success or when the host chose to skip a directory that is gone.
-int32_t WriteDirectoryHeader(ItemWriter& w, const char* dir, const char* stored, uint32_t attr);
+// kStepRestart on success, kStepStop on failure with the status word set.
+ItemStep CompressOneFile(ItemWriter& w, const char* source, const char* stored, uint32_t attr);
+// kStepStop on failure; kStepRestart when the next file must start a fresh
+// window (this one was stored, or the chain had not started); kStepContinue
+// when it may continue.
+ItemStep CompressOneFileSolid(ItemWriter& w, const char* source, const char* stored, uint16_t flags,
+                              bool restart, uint32_t attr);
+// kStepRestart on success or when the host chose to leave out a directory
+// that is gone.
+ItemStep WriteDirectoryHeader(ItemWriter& w, const char* dir, const char* stored, uint32_t attr);
 // Dispatch by attributes, asking the host what to do with an item that has
-// vanished. Non-zero goes on (a skip answer other than 1 and 2 is passed
-// through), 0 stops.
-int32_t AddOneFile(ItemWriter& w, const char* source, const char* stored);
-int32_t AddOneFileSolid(ItemWriter& w, const char* source, const char* stored,
-                        const SolidChain& chain);
+// vanished.
+ItemStep AddOneFile(ItemWriter& w, const char* source, const char* stored);
+ItemStep AddOneFileSolid(ItemWriter& w, const char* source, const char* stored,
+                         const SolidChain& chain);
 
 // One item of a normal archive: where it is read from and its stored name.
 struct ItemText {

@@ -6,9 +6,14 @@
 #include <cstdint>
 
 #include "common/callbacks.h"
+#include "common/status.h"
 #include "format/arc_state.h"
 
 namespace acekit::ops {
+
+// Words of the extra-features block that change what operations do.
+inline constexpr int kReadComments = 1;  // 1: entry walks read file comments
+inline constexpr int kComputeInfo = 2;   // 1: every walk computes arc_info
 
 struct Context {
   ArcState& arc;
@@ -17,5 +22,15 @@ struct Context {
   int32_t* arc_info;        // 23 words, filled when an entry walk computes them
   int32_t* extra_features;  // 12 words; word 2 asks every walk for arc_info
 };
+
+// Stores an operation's failure in the status word. False, so that a step
+// that returns whether it succeeded can end with `return Fail(...)`.
+inline bool Fail(ArcState& arc, Status status) {
+  arc.status = status;
+  return false;
+}
+inline bool Fail(const Context& ctx, Status status) {
+  return Fail(ctx.arc, status);
+}
 
 }  // namespace acekit::ops

@@ -1,6 +1,6 @@
 #include "ops/create.h"
 
-#include "format/names.h"
+#include "format/name_text.h"
 #include "format/records.h"
 #include "ops/collect.h"
 #include "ops/compress_one.h"
@@ -39,7 +39,7 @@ void CreateNormal(const Context& ctx, const FileMaskList* list, OutputArchive& o
     size_t count = 0;
     for (const FileMask* m = list->first; m != nullptr; m = m->next) ++count;
     ItemTexts items(count);
-    if (items.get() == nullptr) return void(ctx.arc.status = kNoMemory);
+    if (items.get() == nullptr) return void(Fail(ctx, kNoMemory));
     // An item whose path is too long ends the run where the serial loop
     // would: the items before it still go in, with the same host calls.
     size_t n = 0;
@@ -64,7 +64,7 @@ void CreateNormal(const Context& ctx, const FileMaskList* list, OutputArchive& o
     }
     ShownName(stored, shown, sizeof shown);
     ctx.hooks.file_name.Call(source, shown);
-    if (AddOneFile(w, source, stored) == 0) return;
+    if (AddOneFile(w, source, stored) == kStepStop) return;
   }
   out.Finish();
 }
@@ -105,7 +105,7 @@ void CreateArchive(const Context& ctx, const FileMaskList* list) {
     ctx.arc.status = kOpenFailed;
     return;
   }
-  if (ctx.settings.desc.mode() & 4) {
+  if (ctx.settings.desc.mode() & ACEKIT_DESC_MODE_SOLID) {
     CreateSolid(ctx, list, out);
   } else {
     CreateNormal(ctx, list, out);

@@ -1,22 +1,18 @@
 #include "ops/delete.h"
 
-#include "format/names.h"
+#include "format/name_text.h"
 #include "format/records.h"
 #include "ops/collect.h"
 #include "ops/compress_one.h"
-#include "ops/entry_list.h"
+#include "ops/entry_walk.h"
 #include "ops/input_list.h"
 #include "ops/rebuild.h"
 #include "ops/update.h"
+#include "platform/file.h"
 #include "select/masks.h"
 
 namespace acekit::ops {
 namespace {
-
-bool Fail(const Context& ctx, uint32_t status) {
-  ctx.arc.status = status;
-  return false;
-}
 
 // The stored names of the entries the host's masks select, chosen from a
 // list checked to hold every entry (a second walk could end early unseen).
@@ -50,9 +46,9 @@ void DeleteNormal(const Context& ctx, const FileMaskList* masks) {
   EntryList entries;
   if (!ListWholeArchive(ctx, entries)) return;
   {
-    const platform::Handle old = platform::Open(ctx.arc.archive_name, 'r');
-    if (old == platform::kBadHandle) return void(Fail(ctx, kOpenFailed));
-    bool ok = CopyArchiveHead(ctx, old, temp.handle());
+    const platform::File old(ctx.arc.archive_name, 'r');
+    if (!old) return void(Fail(ctx, kOpenFailed));
+    bool ok = CopyArchiveHead(ctx, old.get(), temp.handle());
     char shown[kItemTextSize + 1];
     for (const ArcEntry* e = entries.list.first; ok && e != nullptr; e = e->next) {
       if (e->head_type == kHeadFile && EntryIsNamed(ctx.settings, e->name, doomed)) {
@@ -60,11 +56,10 @@ void DeleteNormal(const Context& ctx, const FileMaskList* masks) {
         ctx.hooks.file_name.Call(shown, shown);
         ok = ReportDeleted(ctx);
       } else {
-        ok = CopyArchiveBytes(ctx.arc, old, temp.handle(), e->header_offset,
+        ok = CopyArchiveBytes(ctx.arc, old.get(), temp.handle(), e->header_offset,
                               e->head_size + 4 + e->pack_size);
       }
     }
-    platform::Close(old);
     if (!ok) return;
   }
   ReplaceArchiveFile(ctx, temp);
@@ -93,11 +88,9 @@ void DeleteSolid(const Context& ctx, const FileMaskList* masks, int32_t dict_kb)
   OutputArchive temp;
   if (!temp.OpenBeside(ctx)) return;
   {
-    const platform::Handle old = platform::Open(ctx.arc.archive_name, 'r');
-    if (old == platform::kBadHandle) return void(Fail(ctx, kOpenFailed));
-    const bool ok = CopyArchiveHead(ctx, old, temp.handle());
-    platform::Close(old);
-    if (!ok) return;
+    const platform::File old(ctx.arc.archive_name, 'r');
+    if (!old) return void(Fail(ctx, kOpenFailed));
+    if (!CopyArchiveHead(ctx, old.get(), temp.handle())) return;
   }
   Compressor compressor;
   if (!StartWriting(ctx, compressor, dict_kb)) return;

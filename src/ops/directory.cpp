@@ -4,32 +4,16 @@
 #include <string_view>
 
 #include "common/status.h"
-#include "format/names.h"
+#include "format/name_text.h"
 #include "format/records.h"
 #include "ops/collect.h"
 #include "ops/compress_one.h"
 #include "ops/rebuild.h"
+#include "platform/file.h"
 #include "select/masks.h"
 
 namespace acekit::ops {
 namespace {
-
-bool Fail(const Context& ctx, uint32_t status) {
-  ctx.arc.status = status;
-  return false;
-}
-
-class MaskList {
- public:
-  MaskList() { InitMaskList(&list_); }
-  ~MaskList() { DoneMaskList(&list_); }
-  MaskList(const MaskList&) = delete;
-  MaskList& operator=(const MaskList&) = delete;
-  FileMaskList* get() { return &list_; }
-
- private:
-  FileMaskList list_{};
-};
 
 // Whether a directory entry of that name is in the list already, compared
 // the way an update matches the host's items with entries.
@@ -41,7 +25,7 @@ bool AlreadyThere(const Context& ctx, const char* name, const ArcFileList& entri
   MaskList item;
   if (AppendMask(ctx.arc, name, item.get()) == 0) {
     // Only a failed item allocation leaves the status as it was.
-    return Fail(ctx, ctx.arc.status != kOk ? ctx.arc.status : kNoMemory);
+    return Fail(ctx, ctx.arc.status != kOk ? static_cast<Status>(ctx.arc.status) : kNoMemory);
   }
   char stored[kItemTextSize];
   char disk[kItemTextSize];
@@ -56,13 +40,13 @@ bool AlreadyThere(const Context& ctx, const char* name, const ArcFileList& entri
 }
 
 bool CopyEntries(const Context& ctx, const ArcFileList& entries, platform::Handle out) {
-  const platform::Handle old = platform::Open(ctx.arc.archive_name, 'r');
-  if (old == platform::kBadHandle) return Fail(ctx, kOpenFailed);
-  bool ok = CopyArchiveHead(ctx, old, out);
+  const platform::File old(ctx.arc.archive_name, 'r');
+  if (!old) return Fail(ctx, kOpenFailed);
+  bool ok = CopyArchiveHead(ctx, old.get(), out);
   for (const ArcEntry* e = entries.first; ok && e != nullptr; e = e->next) {
-    ok = CopyArchiveBytes(ctx.arc, old, out, e->header_offset, e->head_size + 4 + e->pack_size);
+    ok = CopyArchiveBytes(ctx.arc, old.get(), out, e->header_offset,
+                          e->head_size + 4 + e->pack_size);
   }
-  platform::Close(old);
   return ok;
 }
 

@@ -2,15 +2,15 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <string>
 
 #include "common/status.h"
 #include "decompress/decode_pool.h"
 #include "decompress/decoder.h"
 #include "format/records.h"
-#include "ops/entry_list.h"
+#include "ops/entry_walk.h"
 #include "ops/extract_paths.h"
+#include "platform/file.h"
 #include "platform/platform.h"
 #include "platform/stream.h"
 #include "platform/thread.h"
@@ -94,13 +94,13 @@ void FillIncomingRecord(const ArcEntry& e, FindData* rec) {
   CopyText(rec->name, sizeof rec->name, e.name);
 }
 
-// The host's answer about a file or directory already at `existing`: 0
-// replace, 1 keep, 2 stop, anything else as 0 without lifting a read-only
-// mark. Without a procedure the file is replaced without asking. `lift`
+// The host's answer about a file or directory already at `existing`; a
+// read-only mark is lifted only on kAnswerReplace itself. Without a
+// procedure the file is replaced without asking. `lift`
 // false leaves marks alone: what stands there is a link, whose target is
 // none of the extraction's business.
-int32_t AskReplace(const Context& ctx, const ArcEntry& e, const char* existing, bool lift) {
-  if (!ctx.hooks.replace) return 3;
+ReplaceAnswer AskReplace(const Context& ctx, const ArcEntry& e, const char* existing, bool lift) {
+  if (!ctx.hooks.replace) return kAnswerReplace;
   FindData old_rec{};
   const platform::FindHandle find = platform::FindFirst(existing, &old_rec);
   if (find == platform::kBadFind) {
@@ -110,8 +110,8 @@ int32_t AskReplace(const Context& ctx, const ArcEntry& e, const char* existing, 
   }
   FindData new_rec;
   FillIncomingRecord(e, &new_rec);
-  const int32_t answer = ctx.hooks.replace.Call(&old_rec, &new_rec);
-  if (answer == 0 && lift) platform::MakeReplaceable(existing);
+  const ReplaceAnswer answer = ctx.hooks.replace.Call(&old_rec, &new_rec);
+  if (answer == kAnswerReplace && lift) platform::MakeReplaceable(existing);
   return answer;
 }
 
@@ -186,7 +186,6 @@ class Driver {
         archive_(archive) {}
 
   ~Driver() {
-    decompress::DecoderFree(decoder_);
     platform::Free(read_buffer_);
     platform::Free(write_buffer_);
   }
@@ -194,13 +193,11 @@ class Driver {
   bool Start(int32_t progress_phase) {
     read_buffer_ = static_cast<uint8_t*>(platform::Alloc(kFileBufferBytes));
     if (!test_) write_buffer_ = static_cast<uint8_t*>(platform::Alloc(kFileBufferBytes));
-    if (read_buffer_ == nullptr || (!test_ && write_buffer_ == nullptr) ||
-        decompress::DecoderAlloc(decoder_) != kOk) {
-      arc_.status = kNoMemory;
-      return false;
-    }
-    decoder_.progress.hook = ctx_.hooks.progress;
-    decoder_.progress.pending_phase = progress_phase;
+    if (read_buffer_ == nullptr || (!test_ && write_buffer_ == nullptr)) return Fail(kNoMemory);
+    decoder_ = decompress::NewDecoder();
+    if (!decoder_) return Fail(kNoMemory);
+    decoder_->progress.hook = ctx_.hooks.progress;
+    decoder_->progress.pending_phase = progress_phase;
     return true;
   }
 
@@ -212,8 +209,7 @@ class Driver {
     const int started = pool_.Start(threads);
     if (started < 0) {
       pool_.Stop();
-      arc_.status = kNoMemory;
-      return;
+      return void(Fail(kNoMemory));
     }
     max_pending_ = static_cast<uint32_t>(started) * 4;
     if (max_pending_ > kMaxPending) max_pending_ = kMaxPending;
@@ -290,9 +286,9 @@ class Driver {
     if (kind != Kind::kNone) {
       char existing[kPathSize];
       StripSeparator(target, existing, sizeof existing);
-      const int32_t answer = AskReplace(ctx_, e, existing, kind == Kind::kFile);
-      if (answer == 2) return Fail(kCancelled);
-      if (answer == 1) {
+      const ReplaceAnswer answer = AskReplace(ctx_, e, existing, kind == Kind::kFile);
+      if (answer == kAnswerStop) return Fail(kCancelled);
+      if (answer == kAnswerKeep) {
         // A solid archive still decodes the entry to keep the window right.
         if (!solid_) return true;
         decode_only = true;
@@ -354,7 +350,7 @@ class Driver {
       job->chunk_capacity = chunk_capacity;
       job->size = static_cast<int32_t>(e.orig_size);
       job->method = e.tech_type;
-      const uint32_t read = ReadWhole(e, job);
+      const Status read = ReadWhole(e, job);
       if (read == kEnded) {
         // The archive ends within what the decoder may fetch: the entry is
         // decoded here when its turn comes, as without workers.
@@ -381,8 +377,8 @@ class Driver {
   }
 
   // Reads the job's bytes: kOk, kEnded, or a failure for Pending.
-  static constexpr uint32_t kEnded = UINT32_MAX - 1;
-  uint32_t ReadWhole(const ArcEntry& e, decompress::DecodeJob* job) {
+  static constexpr Status kEnded = static_cast<Status>(UINT32_MAX - 1);
+  Status ReadWhole(const ArcEntry& e, decompress::DecodeJob* job) {
     const uint32_t data_at = e.header_offset + e.head_size + 4;
     if (platform::Seek(archive_, static_cast<int32_t>(data_at), 0) == -1) return kOpenFailed;
     auto* dst = const_cast<uint8_t*>(job->packed);
@@ -417,18 +413,15 @@ class Driver {
     char temp[platform::SafeDir::kTempNameSize];
   };
 
-  bool Fail(uint32_t status) {
-    arc_.status = status;
-    return false;
-  }
+  bool Fail(Status status) { return ops::Fail(arc_, status); }
 
   // Decodes the entry into `out` (none: decode only) and puts the finished
   // file in place. An entry a worker has decoded exactly is replayed from
   // its result; any other goes through the decoder here.
   bool Decode(const ArcEntry& e, Output* out) {
-    uint32_t status = kOk;
+    Status status = kOk;
     decompress::DecodeJob* job = current_ != nullptr ? current_->job : nullptr;
-    const uint32_t failure = current_ != nullptr ? current_->failure : kOk;
+    const Status failure = current_ != nullptr ? current_->failure : kOk;
     if (failure == kReadFailed) {
       // The decoder meets the failed read where it would have met it.
       FailingSource source(job->packed, job->packed_size);
@@ -460,7 +453,7 @@ class Driver {
     return true;
   }
 
-  uint32_t DecodeHere(const ArcEntry& e, Output* out) {
+  Status DecodeHere(const ArcEntry& e, Output* out) {
     const uint32_t data_at = e.header_offset + e.head_size + 4;
     if (platform::Seek(archive_, static_cast<int32_t>(data_at), 0) == -1) return kOpenFailed;
     BufferedFileSource source(archive_, read_buffer_, kFileBufferBytes);
@@ -468,31 +461,31 @@ class Driver {
     return DecodeFrom(e, out, &source);
   }
 
-  uint32_t DecodeFrom(const ArcEntry& e, Output* out, ByteSource* source) {
+  Status DecodeFrom(const ArcEntry& e, Output* out, ByteSource* source) {
     BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle, write_buffer_,
                           kFileBufferBytes);
-    decompress::DecoderStart(decoder_, source, static_cast<int32_t>(e.orig_size), solid_,
+    decompress::DecoderStart(*decoder_, source, static_cast<int32_t>(e.orig_size), solid_,
                              entry_number_, e.tech_type);
-    uint32_t status =
-        decompress::DecodeEntry(decoder_, e.tech_type, out != nullptr ? &sink : nullptr);
+    Status status =
+        decompress::DecodeEntry(*decoder_, e.tech_type, out != nullptr ? &sink : nullptr);
     // What is still buffered is written before the checksum is looked at,
     // so that a short write wins over a mismatch as it did unbuffered.
     if (out != nullptr && status == kOk && !sink.Flush()) status = kShortWrite;
-    if (status == kOk && decoder_.crc != e.crc32) status = kCrcMismatch;
+    if (status == kOk && decoder_->crc != e.crc32) status = kCrcMismatch;
     return status;
   }
 
   // DecodeEntry's reports and writes, chunk by chunk, from a worker's result.
-  uint32_t Replay(const ArcEntry& e, Output* out, const decompress::DecodeJob& job) {
+  Status Replay(const ArcEntry& e, Output* out, const decompress::DecodeJob& job) {
     BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle, write_buffer_,
                           kFileBufferBytes);
-    decoder_.progress.last_reported = 0;
+    decoder_->progress.last_reported = 0;
     int32_t processed = 0;
     uint32_t at = 0;
     for (uint32_t i = 0; i < job.chunk_count; ++i) {
       const uint32_t n = job.chunks[i];
       processed += static_cast<int32_t>(n);
-      if (ReportProgress(decoder_.progress, processed, job.size) != kOk) return kCancelled;
+      if (ReportProgress(decoder_->progress, processed, job.size) != kOk) return kCancelled;
       if (out != nullptr && sink.Write(job.out + at, n) != static_cast<int32_t>(n)) {
         return kShortWrite;
       }
@@ -507,9 +500,9 @@ class Driver {
   // earlier entries left in the window and the word buffer.
   void Remember(const decompress::DecodeJob& job) {
     static_assert(kJobLimit <= decompress::kWindowSize);
-    std::memcpy(decoder_.window, job.out, static_cast<uint32_t>(job.size));
-    decoder_.pos = static_cast<uint32_t>(job.size) & decompress::kWindowMask;
-    std::memcpy(decoder_.words, job.words, job.words_defined);
+    std::memcpy(decoder_->window, job.out, static_cast<uint32_t>(job.size));
+    decoder_->pos = static_cast<uint32_t>(job.size) & decompress::kWindowMask;
+    std::memcpy(decoder_->words, job.words, job.words_defined);
   }
 
   const Context& ctx_;
@@ -521,7 +514,7 @@ class Driver {
   platform::Handle archive_;
   uint8_t* read_buffer_ = nullptr;
   uint8_t* write_buffer_ = nullptr;
-  decompress::Decoder decoder_;
+  decompress::DecoderPtr decoder_;
   uint32_t entry_number_ = 1;
 
   // The parallel path's state: the workers, the jobs read ahead (a ring in
@@ -534,9 +527,9 @@ class Driver {
     // How reading ahead failed: kOpenFailed (the seek), kNoMemory, or
     // kReadFailed. The entry fails with it when its turn comes, as it
     // would have there.
-    uint32_t failure;
+    Status failure;
   };
-  static constexpr uint32_t kReadFailed = UINT32_MAX;
+  static constexpr Status kReadFailed = static_cast<Status>(UINT32_MAX);
   decompress::DecodePool pool_;
   Pending pending_[kMaxPending] = {};
   uint32_t pending_first_ = 0;
@@ -554,84 +547,53 @@ void ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode mod
                     int32_t progress_phase) {
   ArcState& arc = ctx.arc;
   const bool solid = arc.solid != 0;
-  ArcFileList complete{};
+  EntryList complete;
   NameSet selection;
   const ArcFileList* walked = &list;
   // Entries of a solid archive depend on each other: one at a time.
   const int threads = solid ? 1 : platform::ThreadCount();
   if (solid) {
-    BuildArchiveList(ctx, &complete, nullptr, ArcInfoRequest::kNever);
-    if (arc.status != kOk) {
-      DoneEntryList(&complete);
-      return;
-    }
-    if (!selection.Build(list)) {
-      arc.status = kNoMemory;
-      DoneEntryList(&complete);
-      return;
-    }
-    walked = &complete;
+    BuildArchiveList(ctx, &complete.list, nullptr, ArcInfoRequest::kNever);
+    if (arc.status != kOk) return;
+    if (!selection.Build(list)) return void(Fail(ctx, kNoMemory));
+    walked = &complete.list;
   }
-  const platform::Handle archive = platform::Open(arc.archive_name, 'r');
-  if (archive == platform::kBadHandle) {
-    arc.status = kOpenFailed;
-  } else {
-    // The decoder's tables make the driver too big for some hosts' stacks.
-    void* memory = platform::Alloc(sizeof(Driver));
-    if (memory == nullptr) {
-      arc.status = kNoMemory;
-    } else {
-      Driver* driver = new (memory) Driver(ctx, mode, archive, solid, solid ? &selection : nullptr);
-      if (driver->Start(progress_phase)) {
-        if (threads > 1) {
-          driver->RunParallel(*walked, threads);
-        } else {
-          for (const ArcEntry* e = walked->first; e != nullptr; e = e->next) {
-            if (!driver->Entry(*e)) break;
-          }
-        }
-      }
-      driver->~Driver();
-      platform::Free(memory);
-    }
-    platform::Close(archive);
+  const platform::File archive(arc.archive_name, 'r');
+  if (!archive) return void(Fail(ctx, kOpenFailed));
+  Driver driver(ctx, mode, archive.get(), solid, solid ? &selection : nullptr);
+  if (!driver.Start(progress_phase)) return;
+  if (threads > 1) return driver.RunParallel(*walked, threads);
+  for (const ArcEntry* e = walked->first; e != nullptr; e = e->next) {
+    if (!driver.Entry(*e)) break;
   }
-  DoneEntryList(&complete);
 }
 
 void ExtractFileMaskListArc(const Context& ctx, const FileMaskList* masks) {
   ctx.arc.status = kOk;
-  ArcFileList list{};
-  BuildArchiveList(ctx, &list, masks, ArcInfoRequest::kNever);
-  if (ctx.arc.status == kOk) ExtractEntries(ctx, list, ExtractMode::kExtract);
-  DoneEntryList(&list);
+  EntryList list;
+  BuildArchiveList(ctx, &list.list, masks, ArcInfoRequest::kNever);
+  if (ctx.arc.status == kOk) ExtractEntries(ctx, list.list, ExtractMode::kExtract);
 }
 
 void TestArc(const Context& ctx) {
-  FileMaskList masks{};
-  InitMaskList(&masks);
-  AppendMask(ctx.arc, "*.*", &masks);
-  ArcFileList list{};
-  BuildArchiveList(ctx, &list, &masks);
-  if (ctx.arc.status == kOk) ExtractEntries(ctx, list, ExtractMode::kTest);
-  DoneEntryList(&list);
-  DoneMaskList(&masks);
+  MaskList masks;
+  AppendMask(ctx.arc, "*.*", masks.get());
+  EntryList list;
+  BuildArchiveList(ctx, &list.list, masks.get());
+  if (ctx.arc.status == kOk) ExtractEntries(ctx, list.list, ExtractMode::kTest);
 }
 
 void ExtractForRebuild(const Context& ctx, const FileMaskList* masks, int32_t progress_phase) {
   ctx.arc.status = kOk;
-  ArcFileList list{};
-  BuildArchiveList(ctx, &list, masks);
-  if (ctx.arc.status == kOk) {
-    bool encrypted = false;
-    for (const ArcEntry* e = list.first; e != nullptr; e = e->next) encrypted |= e->encrypted != 0;
-    if (ctx.arc.password_set != 0 && encrypted) {
-      ctx.arc.status = kEncryptedRebuild;
-    } else {
-      ExtractEntries(ctx, list, ExtractMode::kRebuild, progress_phase);
-    }
+  EntryList list;
+  BuildArchiveList(ctx, &list.list, masks);
+  if (ctx.arc.status != kOk) return;
+  bool encrypted = false;
+  for (const ArcEntry* e = list.list.first; e != nullptr; e = e->next) {
+    encrypted |= e->encrypted != 0;
   }
-  DoneEntryList(&list);
+  if (ctx.arc.password_set != 0 && encrypted) return void(Fail(ctx, kEncryptedRebuild));
+  ExtractEntries(ctx, list.list, ExtractMode::kRebuild, progress_phase);
 }
 
 }  // namespace acekit::ops

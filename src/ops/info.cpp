@@ -4,14 +4,12 @@
 
 #include "common/status.h"
 #include "format/entry_list.h"
-#include "ops/entry_list.h"
+#include "ops/entry_walk.h"
 
 namespace acekit::ops {
 namespace {
 
 constexpr int kFeatureWords = 12;
-constexpr int kReadComments = 1;
-constexpr int kComputeInfo = 2;
 
 }  // namespace
 

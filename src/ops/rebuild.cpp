@@ -3,10 +3,11 @@
 #include <cstring>
 #include <string_view>
 
-#include "format/names.h"
+#include "format/name_text.h"
 #include "format/records.h"
 #include "ops/collect.h"
-#include "ops/entry_list.h"
+#include "ops/entry_walk.h"
+#include "platform/file.h"
 
 namespace acekit::ops {
 
@@ -20,8 +21,7 @@ bool OutputArchive::OpenBeside(const Context& ctx) {
   // Resolved once: the temporary archive is made beside the file a link
   // names and renamed over that file, so the link stays a link.
   if (!platform::ResolveLink(ctx.arc.archive_name, target_, sizeof target_)) {
-    ctx.arc.status = kOpenFailed;
-    return false;
+    return Fail(ctx, kOpenFailed);
   }
   has_access_ = platform::GetFileAccess(target_, &access_);
   const std::string_view target(target_);
@@ -30,8 +30,7 @@ bool OutputArchive::OpenBeside(const Context& ctx) {
   if (sep != std::string_view::npos) CopyText(dir, sizeof dir, target.substr(0, sep + 1));
   h_ = platform::CreateTempFile(dir, ".acekit-", access(), name_, sizeof name_);
   if (h_ == platform::kBadHandle) {
-    ctx.arc.status = kOpenFailed;
-    return false;
+    return Fail(ctx, kOpenFailed);
   }
   return true;
 }
@@ -66,24 +65,18 @@ void SettingsRestore::CopyPath(char* dst, const char* src) {
   CopyText(dst, kSettingPathSize, src);
 }
 
-EntryList::~EntryList() {
-  DoneEntryList(&list);
-}
-
 bool ListWholeArchive(const Context& ctx, EntryList& entries) {
   BuildArchiveList(ctx, &entries.list, nullptr, ArcInfoRequest::kNever);
   if (ctx.arc.status != kOk) return false;
   if (ctx.arc.first_entry_offset == 0) return true;  // nothing after the main header
-  const platform::Handle h = platform::Open(ctx.arc.archive_name, 'r');
-  const int32_t size = h == platform::kBadHandle ? -1 : platform::Size(h);
-  if (h != platform::kBadHandle) platform::Close(h);
+  int32_t size = -1;
+  if (const platform::File h(ctx.arc.archive_name, 'r'); h) size = platform::Size(h.get());
   // A failed read inside a header leaves its field 0 and ends the walk
   // there without a word; a name that came back empty is the one sign
   // left when the sizes were read.
   for (const ArcEntry* e = entries.list.first; e != nullptr; e = e->next) {
     if (e->head_type == kHeadFile && e->fname_size != 0 && e->name[0] == '\0') {
-      ctx.arc.status = kOpenFailed;
-      return false;
+      return Fail(ctx, kOpenFailed);
     }
   }
   uint64_t end = ctx.arc.first_entry_offset;
@@ -91,16 +84,14 @@ bool ListWholeArchive(const Context& ctx, EntryList& entries) {
     end = uint64_t{last->header_offset} + last->head_size + 4 + last->pack_size;
   }
   if (size < 0 || end != static_cast<uint64_t>(size)) {
-    ctx.arc.status = kOpenFailed;
-    return false;
+    return Fail(ctx, kOpenFailed);
   }
   return true;
 }
 
 bool CopyArchiveHead(const Context& ctx, platform::Handle archive, platform::Handle out) {
   if (platform::Seek(out, 0, 0) == -1) {
-    ctx.arc.status = kOpenFailed;
-    return false;
+    return Fail(ctx, kOpenFailed);
   }
   const int64_t head = int64_t{ctx.arc.main_header_offset} + ctx.arc.main_header_length;
   return CopyArchiveBytes(ctx.arc, archive, out, 0, static_cast<uint32_t>(head > 0 ? head : 0));
@@ -116,8 +107,7 @@ bool ReplaceArchiveFile(const Context& ctx, OutputArchive& temp) {
 
 bool StartWriting(const Context& ctx, Compressor& compressor, int32_t dict_kb) {
   if (!compressor.Setup(&dict_kb, ctx.settings.desc.level())) {
-    ctx.arc.status = kNoMemory;
-    return false;
+    return Fail(ctx, kNoMemory);
   }
   compressor.SetProgress(ctx.hooks.progress);
   return true;

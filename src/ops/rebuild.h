@@ -9,6 +9,7 @@
 
 #include "common/host_types.h"
 #include "compress/compressor.h"
+#include "format/entry_list.h"
 #include "ops/compress_one.h"
 #include "ops/context.h"
 #include "ops/input_list.h"
@@ -87,15 +88,6 @@ class SettingsRestore {
   static void CopyPath(char* dst, const char* src);
   Settings& live_;
   Settings saved_;
-};
-
-// An entry list released on every way out.
-struct EntryList {
-  ArcFileList list{};
-  EntryList() = default;
-  ~EntryList();
-  EntryList(const EntryList&) = delete;
-  EntryList& operator=(const EntryList&) = delete;
 };
 
 // Lists every entry of the open archive. A walk that stops before the end

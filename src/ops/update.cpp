@@ -2,37 +2,19 @@
 
 #include <cstring>
 
-#include "format/names.h"
+#include "format/name_text.h"
 #include "format/records.h"
 #include "ops/collect.h"
 #include "ops/compress_one.h"
-#include "ops/entry_list.h"
+#include "ops/entry_walk.h"
 #include "ops/extract.h"
 #include "ops/extract_paths.h"
 #include "ops/rebuild.h"
+#include "platform/file.h"
 #include "select/masks.h"
 
 namespace acekit::ops {
 namespace {
-
-class ReadArchive {
- public:
-  explicit ReadArchive(const char* name) : h_(platform::Open(name, 'r')) {}
-  ~ReadArchive() {
-    if (h_ != platform::kBadHandle) platform::Close(h_);
-  }
-  ReadArchive(const ReadArchive&) = delete;
-  ReadArchive& operator=(const ReadArchive&) = delete;
-  platform::Handle get() const { return h_; }
-
- private:
-  platform::Handle h_;
-};
-
-bool Fail(const Context& ctx, uint32_t status) {
-  ctx.arc.status = status;
-  return false;
-}
 
 // Sets the state's temporary path for the length of a scope.
 class TempPathShown {
@@ -72,8 +54,8 @@ void UpdateNormal(const Context& ctx, const FileMaskList* list, int32_t dict_kb)
   if (!ListWholeArchive(ctx, entries)) return;
   InputFileList kept;
   {
-    ReadArchive old(ctx.arc.archive_name);
-    if (old.get() == platform::kBadHandle) return void(Fail(ctx, kOpenFailed));
+    const platform::File old(ctx.arc.archive_name, 'r');
+    if (!old) return void(Fail(ctx, kOpenFailed));
     if (!CopyArchiveHead(ctx, old.get(), temp.handle())) return;
     char stored[kItemTextSize];
     char disk[kItemTextSize];
@@ -83,9 +65,9 @@ void UpdateNormal(const Context& ctx, const FileMaskList* list, int32_t dict_kb)
           e->head_type != kHeadFile ||
           !FindItemForEntry(ctx.settings, e->name, list, stored, sizeof stored, disk, sizeof disk);
       if (!copy) {
-        const int32_t answer = AskReplaceOnUpdate(ctx.settings, ctx.hooks, *e);
-        if (answer == 2) return void(Fail(ctx, kCancelled));
-        if (answer != 1) continue;  // replaced: the host's file goes in at the end
+        const ReplaceAnswer answer = AskReplaceOnUpdate(ctx.settings, ctx.hooks, *e);
+        if (answer == kAnswerStop) return void(Fail(ctx, kCancelled));
+        if (answer != kAnswerKeep) continue;  // replaced: the host's file goes in at the end
         if (const Status st = AppendInputFile(kept, "", e->name); st != kOk) {
           return void(Fail(ctx, st));
         }
@@ -134,7 +116,7 @@ void UpdateNormal(const Context& ctx, const FileMaskList* list, int32_t dict_kb)
       if (EntryIsNamed(ctx.settings, item, kept)) continue;
       ShownName(item, shown, sizeof shown);
       ctx.hooks.file_name.Call(source, shown);
-      if (AddOneFile(w, source, item) == 0) return;
+      if (AddOneFile(w, source, item) == kStepStop) return;
     }
   }
   compressor.Shutdown();
@@ -158,11 +140,13 @@ void UpdateSolid(const Context& ctx, FileMaskList* list, int32_t dict_kb) {
   for (const InputFile* c = collected.first; c != nullptr; c = c->next) {
     Status st = kOk;
     if (FindItemForEntry(ctx.settings, c->name, list, stored, sizeof stored, disk, sizeof disk)) {
-      const int32_t answer = AskReplaceOnSolidUpdate(ctx.hooks, c->path, disk);
-      if (answer == 2) return void(Fail(ctx, kCancelled));
-      if (answer == 0 || answer == 1) {
+      const ReplaceAnswer answer = AskReplaceOnSolidUpdate(ctx.hooks, c->path, disk);
+      if (answer == kAnswerStop) return void(Fail(ctx, kCancelled));
+      if (answer == kAnswerReplace || answer == kAnswerKeep) {
         st = AppendInputFile(replaced, "", c->name);
-        if (st == kOk) st = AppendInputFile(inputs, answer == 0 ? disk : c->path, c->name);
+        if (st == kOk) {
+          st = AppendInputFile(inputs, answer == kAnswerReplace ? disk : c->path, c->name);
+        }
       }
     } else {
       st = AppendInputFile(inputs, c->path, c->name);
@@ -190,8 +174,8 @@ void UpdateSolid(const Context& ctx, FileMaskList* list, int32_t dict_kb) {
   OutputArchive temp;
   if (!temp.OpenBeside(ctx)) return;
   {
-    ReadArchive old(ctx.arc.archive_name);
-    if (old.get() == platform::kBadHandle) return void(Fail(ctx, kOpenFailed));
+    const platform::File old(ctx.arc.archive_name, 'r');
+    if (!old) return void(Fail(ctx, kOpenFailed));
     if (!CopyArchiveHead(ctx, old.get(), temp.handle())) return;
   }
   Compressor compressor;
@@ -251,8 +235,8 @@ bool CompressSolidList(const Context& ctx, const InputFileList& inputs, Compress
     }
     ShownName(e->name, shown, sizeof shown);
     ctx.hooks.file_name.Call(source, shown);
-    const int32_t r = AddOneFileSolid(w, e->path, e->name, chain);
-    if (r == 0) return false;
+    const ItemStep r = AddOneFileSolid(w, e->path, e->name, chain);
+    if (r == kStepStop) return false;
     chain.Apply(r);
     if (ctx.arc.status != kOk) return false;
   }

@@ -47,6 +47,10 @@ bool ReplaceBelow(intptr_t dir, const std::string& path, const char* from, const
 bool DeleteBelow(intptr_t dir, const std::string& path, const char* name);
 // A few bytes that differ from call to call and from process to process.
 uint64_t NameSeed();
+// Writes `count` characters of [0-9a-z] drawn from `seed`, which it advances,
+// and a terminating zero: the varying part of every temporary name. One
+// case only, so that a name differs from another on every file system.
+void RandomNamePart(char* out, size_t count, uint64_t& seed);
 
 // Heap blocks (the process heap on Windows, so that a block handed to the
 // host can be released by it); size is at least 1.

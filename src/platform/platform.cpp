@@ -214,20 +214,23 @@ void SafeDir::SetAttributes(uint32_t attributes) const {
   sys::SetDirAttributes(dir_, path_, attributes);
 }
 
+void sys::RandomNamePart(char* out, size_t count, uint64_t& seed) {
+  static constexpr char kLetters[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  for (size_t k = 0; k < count; ++k) {
+    seed ^= seed << 13;
+    seed ^= seed >> 7;
+    seed ^= seed << 17;
+    out[k] = kLetters[seed % (sizeof kLetters - 1)];
+  }
+  out[count] = '\0';
+}
+
 Handle SafeDir::CreateTemp(char (&name)[kTempNameSize]) {
-  static constexpr char kLetters[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   if (FaultFires(Fault::kOpen)) return kBadHandle;
   uint64_t seed = sys::NameSeed();
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::memcpy(name, ".acekit-", 8);
-    for (size_t k = 8; k + 1 < kTempNameSize; ++k) {
-      seed ^= seed << 13;
-      seed ^= seed >> 7;
-      seed ^= seed << 17;
-      name[k] = kLetters[seed % (sizeof kLetters - 1)];
-    }
-    name[kTempNameSize - 1] = '\0';
+    sys::RandomNamePart(name + 8, kTempNameSize - 9, seed);
     const Handle h = sys::CreateFileBelow(dir_, path_, name);
     if (h != kBadHandle) return h;
     if (sys::LookupBelow(dir_, path_, name) == Kind::kNone) break;  // not a name clash

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "common/status.h"
-#include "format/names.h"
+#include "format/name_text.h"
 #include "platform/platform.h"
 
 namespace acekit {

@@ -30,6 +30,19 @@ int32_t AppendMask(ArcState& st, const char* mask, FileMaskList* list);
 // Releases every item and its directory text; the head becomes empty.
 void DoneMaskList(FileMaskList* list);
 
+// A mask list released on every way out.
+class MaskList {
+ public:
+  MaskList() { InitMaskList(&list_); }
+  ~MaskList() { DoneMaskList(&list_); }
+  MaskList(const MaskList&) = delete;
+  MaskList& operator=(const MaskList&) = delete;
+  FileMaskList* get() { return &list_; }
+
+ private:
+  FileMaskList list_{};
+};
+
 // One item against one name. An all-files mask with an empty directory
 // matches every name; with a directory D it matches a name whose directory
 // contains D, provided D's last character also stands at the same position

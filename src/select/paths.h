@@ -2,14 +2,14 @@
 // parts, held in buffers of kPathSize. Routines that build a path take the
 // destination's size and never cut it: a path that does not fit is refused
 // (false, and the destination left empty). The name cleaning and code-page conversions the header
-// writer needs live in format/names.h and are available through this header.
+// writer needs live in format/name_text.h and are available through this header.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "format/arc_state.h"
-#include "format/names.h"
+#include "format/name_text.h"
 #include "platform/platform.h"
 
 namespace acekit {

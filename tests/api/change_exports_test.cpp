@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "api/library.h"
+#include "api/process_state.h"
 #include "common/status.h"
 #include "ops/write_host.h"
 

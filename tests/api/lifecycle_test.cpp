@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "api/library.h"
+#include "api/process_state.h"
 #include "common/status.h"
 #include "exports.h"
 #include "format/records.h"

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "acekit/acekit.h"
-#include "exports.h"
 #include "common/temp_dir.h"
+#include "exports.h"
 #include "format/crc32.h"
 #include "format/records.h"
 
@@ -330,6 +330,83 @@ TEST(FaceReader, DamagedDataFailsCleanly) {
   EXPECT_NE(std::string(acekit_last_error(nullptr)).find("nothing.ace"), std::string::npos);
   dir.Write("text.ace", Text(1000));
   EXPECT_EQ(acekit_reader_open(&r, dir.Native("text.ace").string().c_str()), ACEKIT_E_NOT_ARCHIVE);
+}
+
+// What a salvaging walk reports for every entry: name, damage flags, and
+// whether its data read back.
+struct Salvaged {
+  std::string name;
+  unsigned flags;
+  bool read;
+};
+std::vector<Salvaged> Salvage(const std::string& path, acekit_damage* end) {
+  acekit_reader* r = nullptr;
+  EXPECT_EQ(acekit_reader_open(&r, path.c_str()), 0);
+  std::vector<Salvaged> out;
+  if (r == nullptr) return out;
+  EXPECT_EQ(acekit_reader_set_flags(r, ACEKIT_READER_SALVAGE), 0);
+  acekit_entry e;
+  while (acekit_reader_next(r, &e) == 1) {
+    acekit_damage d{};
+    acekit_reader_damage(r, &d);
+    std::string data;
+    out.push_back({e.name, d.flags, acekit_reader_read(r, Collect, &data) == 0});
+  }
+  acekit_reader_damage(r, end);
+  acekit_reader_close(r);
+  return out;
+}
+
+std::string Build(const TempDir& dir, const char* name, bool solid) {
+  const std::string path = dir.Native(name).string();
+  acekit_options o{};
+  o.solid = solid ? 1 : 0;
+  acekit_writer* w = nullptr;
+  EXPECT_EQ(acekit_writer_create(&w, path.c_str(), &o), 0);
+  // The third is stored, so the fourth starts a fresh solid stream.
+  const std::string data[] = {Text(30000), Text(31000), Pattern(20000, 7), Text(32000)};
+  for (int i = 0; i < 4; ++i) {
+    const std::string n = "f" + std::to_string(i) + ".txt";
+    EXPECT_EQ(acekit_writer_add_memory(w, n.c_str(), data[i].data(), data[i].size(), kTime, 0), 0);
+  }
+  EXPECT_EQ(acekit_writer_finish(w), 0);
+  return path;
+}
+
+TEST(FaceReader, SalvageStepsOverDamage) {
+  TempDir dir;
+  acekit_damage end{};
+  // A damaged size field: the walk resumes at the next sound header.
+  std::string bytes = dir.Read(fs::path(Build(dir, "n.ace", false)).filename().string());
+  const size_t f1 = bytes.find("f1.txt") - 35;
+  bytes[f1 + 9] ^= 0x55;  // inside PACK_SIZE
+  dir.Write("gap.ace", bytes);
+  auto got = Salvage(dir.Native("gap.ace").string(), &end);
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[1].name, "f2.txt");
+  EXPECT_EQ(got[1].flags, ACEKIT_DAMAGE_GAP);
+  EXPECT_TRUE(got[0].read && got[1].read && got[2].read);
+  EXPECT_EQ(end.flags, 0u);
+
+  // A cut file: the last entry reached is cut, the end says truncated.
+  dir.Write("cut.ace", bytes.substr(0, bytes.find("f2.txt") + 100));
+  got = Salvage(dir.Native("cut.ace").string(), &end);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[1].flags & ACEKIT_DAMAGE_CUT, ACEKIT_DAMAGE_CUT);
+  EXPECT_EQ(end.flags, ACEKIT_DAMAGE_TRUNCATED);
+  EXPECT_EQ(end.offset, bytes.find("f2.txt") + 100);
+
+  // Damaged solid data: the rest of its stream is lost, a fresh stream reads.
+  bytes = dir.Read(fs::path(Build(dir, "s.ace", true)).filename().string());
+  const std::string first = Salvage(dir.Native("s.ace").string(), &end)[0].name;
+  bytes[bytes.find(first) + first.size() + 50] ^= 0x55;
+  dir.Write("s.ace", bytes);
+  got = Salvage(dir.Native("s.ace").string(), &end);
+  ASSERT_EQ(got.size(), 4u);
+  EXPECT_FALSE(got[0].read);
+  EXPECT_EQ(got[1].flags, ACEKIT_DAMAGE_LOST);
+  EXPECT_TRUE(got[3].read) << got[3].name;
+  EXPECT_EQ(got[3].flags, 0u);
 }
 
 TEST(FaceEditor, ChangesLikeTheHostInterface) {

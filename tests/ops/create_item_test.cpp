@@ -100,7 +100,7 @@ TEST_F(ItemTest, SolidChainContinuesAfterCompressedAndRestartsAfterStored) {
         s.kind == 0 ? "" : (s.kind == 1 ? TextBytes(20000, seed++) : RandomBytes(9000, seed++));
     contents.push_back(bytes);
     dir_.Write(s.name, bytes);
-    const int32_t r = AddOneFileSolid(w, Src(s.name).c_str(), s.name, chain);
+    const ItemStep r = AddOneFileSolid(w, Src(s.name).c_str(), s.name, chain);
     ASSERT_EQ(r, s.result) << s.name;
     chain.Apply(r);
   }

@@ -16,9 +16,9 @@
 #include "common/status.h"
 #include "compress/compressor.h"
 #include "format/crc32.h"
-#include "format/header_search.h"
 #include "format/records.h"
 #include "ops/context.h"
+#include "ops/open_archive.h"
 #include "ops/write_host.h"
 #include "platform/platform.h"
 
@@ -99,20 +99,18 @@ class ExtractTest : public ::testing::Test {
     hooks_.replace = {Host::OnReplace, me};
     hooks_.progress = {Host::OnProgress, me};
   }
-  void TearDown() override { platform::DisarmFaults(); }
+  void TearDown() override {
+    platform::DisarmFaults();
+    platform::Free(arc_.main_comment);
+  }
 
   fs::path Out() const { return root_ / "out"; }
 
   void Open(const std::string& bytes) {
     dir_.Write("a.ace", bytes);
+    platform::Free(arc_.main_comment);
     arc_ = ArcState{};
-    std::strcpy(arc_.archive_name, LibPath(root_ / "a.ace").c_str());
-    const platform::Handle h = platform::Open(arc_.archive_name, 'r');
-    ASSERT_NE(h, platform::kBadHandle);
-    const bool found = FindMainHeader(h, arc_);
-    if (found) FindFirstFileHeader(h, arc_);
-    platform::Close(h);
-    ASSERT_TRUE(found);
+    ASSERT_EQ(ops::OpenArchive(arc_, LibPath(root_ / "a.ace").c_str()), kOk);
   }
   void Open(const std::vector<Entry>& entries, bool solid) { Open(BuildArchive(entries, solid)); }
 

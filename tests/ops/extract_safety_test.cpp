@@ -9,7 +9,7 @@
 
 #include "ops/create.h"
 #include "ops/delete.h"
-#include "ops/entry_list.h"
+#include "ops/entry_walk.h"
 #include "ops/extract.h"
 #include "ops/extract_fixture.h"
 #include "ops/extract_paths.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <tuple>
 
-#include "ops/entry_list.h"
+#include "ops/entry_walk.h"
 #include "ops/extract_fixture.h"
 #include "ops/extract_paths.h"
 #include "select/masks.h"

@@ -14,13 +14,14 @@
 
 #include "common/status.h"
 #include "format/header_search.h"
-#include "format/names.h"
+#include "format/name_text.h"
 #include "ops/comments.h"
 #include "ops/create.h"
 #include "ops/delete.h"
 #include "ops/directory.h"
-#include "ops/entry_list.h"
+#include "ops/entry_walk.h"
 #include "ops/extract.h"
+#include "ops/open_archive.h"
 #include "ops/write_host.h"
 #include "platform/platform.h"
 
@@ -67,15 +68,9 @@ struct State {
   State() { settings.desc = kArcerDefaults; }
   ~State() { platform::Free(arc.main_comment); }
   void Open(const std::string& name) {
+    platform::Free(arc.main_comment);
     arc = ArcState{};
-    const platform::Handle h = platform::Open(name.c_str(), 'r');
-    ASSERT_NE(h, platform::kBadHandle);
-    ASSERT_TRUE(FindMainHeader(h, arc));
-    ReadMainComment(arc, h);
-    FindFirstFileHeader(h, arc);
-    platform::Close(h);
-    arc.status = kOk;
-    CopyText(arc.archive_name, sizeof arc.archive_name, name);
+    ASSERT_EQ(OpenArchive(arc, name.c_str()), kOk);
   }
   void Create(const std::string& name) {
     arc = ArcState{};

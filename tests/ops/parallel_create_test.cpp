@@ -10,7 +10,7 @@
 #include "common/status.h"
 #include "ops/write_host.h"
 #include "format/header_search.h"
-#include "format/names.h"
+#include "format/name_text.h"
 #include "ops/create.h"
 #include "platform/platform.h"
 

@@ -166,5 +166,32 @@ TEST(CliFormat, PrintableEscapesWhatATerminalWouldObey) {
   for (const auto& [raw, shown] : cases) EXPECT_EQ(Printable(raw), shown) << shown;
 }
 
+TEST(CliNames, PatternsMatchLikeAShell) {
+  const std::tuple<const char*, const char*, bool> cases[] = {
+      {"*.h", "include/linux/xt_CONNMARK.h", true},  // any folder, last part
+      {"*.H", "a.h", true},                          // case ignored
+      {"b*.bin", "big.bin", true},                   // '*' anywhere
+      {"*.txt", "a.text", false},
+      {"*", "docs/readme", true},
+      {"f?.c", "f1.c", true},
+      {"f?.c", "f12.c", false},
+      {"?", "\xc3\xa9", true},  // one character, not one byte
+      {"[a-c]x", "Bx", true},
+      {"[!a-c]x", "bx", false},
+      {"[x", "[x", true},                     // an unclosed set is itself
+      {"doc/bash", "doc/bash/README", true},  // a folder selects its subtree
+      {"doc/bash", "doc/bashful", false},
+      {"doc/bash", "usr/doc/bash/x", false},  // with '/', from the top
+      {"docs", "docs/", true},
+      {"docs/", "docs/sub/deep/nested.c", true},
+      {"./docs/*.txt", "docs/a.txt", true},
+      {"docs/*.txt", "docs/sub/a.txt", false},  // '*' stays within a part
+      {"docs/*/*.c", "docs/sub/x.c", true},
+  };
+  for (const auto& [pattern, name, want] : cases) {
+    EXPECT_EQ(PatternSelects(pattern, name), want) << pattern << " vs " << name;
+  }
+}
+
 }  // namespace
 }  // namespace acekit_cli

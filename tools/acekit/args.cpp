@@ -11,6 +11,14 @@ bool ParsedArgs::Has(int id) const {
   return false;
 }
 
+std::vector<std::string> ParsedArgs::Values(int id) const {
+  std::vector<std::string> out;
+  for (const auto& [option, value] : options) {
+    if (option == id) out.push_back(value);
+  }
+  return out;
+}
+
 std::string ParsedArgs::Value(int id) const {
   std::string result;
   for (const auto& [opt, value] : options) {

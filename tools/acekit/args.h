@@ -30,6 +30,8 @@ struct ParsedArgs {
   std::string Value(int id) const;
   // The values of the occurrences that stand before operand `operand`, in order.
   std::vector<std::string> ValuesBefore(int id, size_t operand) const;
+  // The values of every occurrence, in order.
+  std::vector<std::string> Values(int id) const;
 };
 
 // Returns an empty string on success, else a one-line description of the

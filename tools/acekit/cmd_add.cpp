@@ -1,10 +1,13 @@
 // a: create an archive, or add to one.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <set>
@@ -140,6 +143,37 @@ int Report(const std::string& shown, const std::string& archive, bool existed, u
   return ui.exit_code();
 }
 
+// The paths of -T FILE ('-': standard input), one a line or, with --null,
+// separated by NUL characters; empty entries are skipped.
+bool ReadFileList(const std::string& file, bool nul, std::vector<std::string>& paths) {
+  std::FILE* in = file == "-" ? stdin : std::fopen(file.c_str(), "rb");
+  if (in == nullptr) {
+    Ui::Get().Error(file + ": cannot read the list of files: " + Reason(errno));
+    return false;
+  }
+  std::string text;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) text.append(buf, n);
+  const bool failed = std::ferror(in) != 0;
+  if (in != stdin) std::fclose(in);
+  if (failed) {
+    Ui::Get().Error(file + ": cannot read the list of files: " + Reason(errno));
+    return false;
+  }
+  const char separator = nul ? '\0' : '\n';
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(separator, start);
+    if (end == std::string::npos) end = text.size();
+    std::string path = text.substr(start, end - start);
+    if (!nul && !path.empty() && path.back() == '\r') path.pop_back();
+    if (!path.empty()) paths.push_back(std::move(path));
+    start = end + 1;
+  }
+  return true;
+}
+
 // Adds `paths`, named from the current directory, to `archive` (shown as
 // `archive_arg`).
 int AddPaths(const ParsedArgs& args, const std::string& archive_arg, const std::string& archive,
@@ -188,6 +222,11 @@ int AddPaths(const ParsedArgs& args, const std::string& archive_arg, const std::
   if (!CollectInputs(paths, walk, items)) {
     ui.Error(archive_arg + ": nothing written");
     return ui.exit_code();
+  }
+  if (args.Has(kOptExclude)) {
+    // An excluded folder takes what lies below it along.
+    Patterns excluded(args.Values(kOptExclude));
+    std::erase_if(items, [&](const InputItem& item) { return excluded.Selects(item.stored); });
   }
   if (items.empty()) {
     ui.Error(archive_arg + ": nothing to add");
@@ -266,36 +305,114 @@ int AddPaths(const ParsedArgs& args, const std::string& archive_arg, const std::
   return Report(archive_arg, archive, exists, session.status(), host, total, files, directories);
 }
 
-}  // namespace
-
-int RunAdd(const ParsedArgs& args) {
+// Adds to the archive at args.operands[0], named `archive_arg` in messages:
+// the paths named on the command line, with the paths of -T FILE in the
+// place of -T among them. Each -C DIR moves on from where the one before it
+// led, for the paths after it, as tar's does.
+int AddAs(const ParsedArgs& args, const std::string& archive_arg) {
   Ui& ui = Ui::Get();
-  const std::string& archive_arg = args.operands[0];
-  const size_t n = args.operands.size();
-  const size_t all_dirs = args.ValuesBefore(kOptDirectory, n).size();
-  if (all_dirs > args.ValuesBefore(kOptDirectory, n - 1).size()) {
+  struct Path {
+    std::string name;
+    size_t dirs;  // how many -C DIR stand before it
+  };
+  std::vector<Path> paths;
+  for (size_t i = 1; i < args.operands.size(); ++i) {
+    paths.push_back({args.operands[i], args.ValuesBefore(kOptDirectory, i).size()});
+  }
+  if (args.Has(kOptFilesFrom)) {
+    // The list is read before -C moves the working directory, as tar does.
+    size_t t = 0;
+    size_t dirs = 0;
+    for (size_t i = 0; i < args.options.size(); ++i) {
+      if (args.options[i].first == kOptFilesFrom) t = i;
+    }
+    for (size_t i = 0; i < t; ++i) dirs += args.options[i].first == kOptDirectory ? 1 : 0;
+    std::vector<std::string> listed;
+    if (!ReadFileList(args.options[t].second, args.Has(kOptNull), listed)) return ui.exit_code();
+    const size_t at = std::clamp<size_t>(args.operands_before[t], 1, args.operands.size()) - 1;
+    std::vector<Path> from_file;
+    for (auto& name : listed) from_file.push_back({std::move(name), dirs});
+    paths.insert(paths.begin() + static_cast<long>(at), from_file.begin(), from_file.end());
+  } else if (args.Has(kOptNull)) {
+    return UsageError("a", "--null goes with -T (--files-from)");
+  }
+  if (paths.empty()) return UsageError("a", "no paths to add (name them or give -T FILE)");
+  const size_t all_dirs = args.Values(kOptDirectory).size();
+  if (all_dirs > paths.back().dirs) {
     return UsageError("a", "-C DIR applies to the paths after it, and none follows the last one");
   }
-  // The archive is named from where the command was given; each -C DIR moves
-  // on from where the one before it led, for the paths after it, as tar's does.
-  const std::string archive = all_dirs > 0 ? Absolute(archive_arg) : archive_arg;
+  // The archive is named from where the command was given.
+  const std::string archive = all_dirs > 0 ? Absolute(args.operands[0]) : args.operands[0];
   size_t moved = 0;
-  for (size_t first = 1; first < n && ui.exit_code() < kExitError;) {
-    const std::vector<std::string> dirs = args.ValuesBefore(kOptDirectory, first);
+  for (size_t first = 0; first < paths.size() && ui.exit_code() < kExitError;) {
+    const size_t dirs = paths[first].dirs;
     size_t end = first + 1;
-    while (end < n && args.ValuesBefore(kOptDirectory, end).size() == dirs.size()) ++end;
-    for (; moved < dirs.size(); ++moved) {
-      if (::chdir(dirs[moved].c_str()) != 0) {
-        ui.Error(dirs[moved] + ": " + Reason(errno));
+    while (end < paths.size() && paths[end].dirs == dirs) ++end;
+    const std::vector<std::string> all = args.Values(kOptDirectory);
+    for (; moved < dirs; ++moved) {
+      if (::chdir(all[moved].c_str()) != 0) {
+        ui.Error(all[moved] + ": " + Reason(errno));
         return ui.exit_code();
       }
     }
-    const std::vector<std::string> paths(args.operands.begin() + static_cast<long>(first),
-                                         args.operands.begin() + static_cast<long>(end));
-    AddPaths(args, archive_arg, archive, paths);
+    std::vector<std::string> group;
+    for (size_t i = first; i < end; ++i) group.push_back(paths[i].name);
+    AddPaths(args, archive_arg, archive, group);
     first = end;
   }
   return ui.exit_code();
+}
+
+// a - PATH...: the archive is made in a private temporary directory and
+// then copied to standard output, which meanwhile carries the messages to
+// standard error, where they belong.
+int AddToStdout(const ParsedArgs& args) {
+  Ui& ui = Ui::Get();
+  if (::isatty(1)) return UsageError("a", "will not write an archive to a terminal");
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/acekit-XXXXXX";
+  if (::mkdtemp(dir.data()) == nullptr) {
+    ui.Error("-: cannot make a temporary directory: " + Reason(errno));
+    return ui.exit_code();
+  }
+  ParsedArgs inner = args;
+  inner.operands[0] = Absolute(dir + "/archive.ace");
+  std::fflush(stdout);
+  const int saved = ::dup(1);
+  ::dup2(2, 1);
+  AddAs(inner, "-");
+  std::fflush(stdout);
+  ::dup2(saved, 1);
+  ::close(saved);
+  const int in = ::open(inner.operands[0].c_str(), O_RDONLY | O_CLOEXEC);
+  if (in >= 0 && ui.exit_code() <= kExitWarnings) {
+    char buf[1 << 16];
+    ssize_t n;
+    while ((n = ::read(in, buf, sizeof buf)) > 0) {
+      for (ssize_t done = 0; done < n;) {
+        const ssize_t w = ::write(1, buf + done, static_cast<size_t>(n - done));
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) {
+          ui.Error("-: cannot write the archive to standard output: " + Reason(errno));
+          n = -1;
+          break;
+        }
+        done += w;
+      }
+      if (n < 0) break;
+    }
+  }
+  if (in >= 0) ::close(in);
+  ::unlink(inner.operands[0].c_str());
+  ::rmdir(dir.c_str());
+  return ui.exit_code();
+}
+
+}  // namespace
+
+int RunAdd(const ParsedArgs& args) {
+  if (args.operands[0] == "-") return AddToStdout(args);
+  return AddAs(args, args.operands[0]);
 }
 
 }  // namespace acekit_cli

@@ -23,18 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Warns about each mask that selects nothing.
-void CheckMasksMatch(const std::string& archive, const std::vector<std::string>& masks) {
-  for (const auto& m : masks) {
-    Masks one;
-    one.Add(m);
-    Entries e;
-    if (e.Build(one) == ACEKIT_STATUS_OK && e.count() == 0) {
-      Ui::Get().Warn(archive + ": no entry matches " + m);
-    }
-  }
-}
-
 // Names the entry a damaged decode stopped at by testing the whole archive:
 // in a solid archive, extraction decodes entries that it does not name.
 std::string LocateDamage(const std::string& archive) {
@@ -98,6 +86,156 @@ void RestoreDirectoryTimes(const std::string& out_dir, std::vector<const ArcEntr
   }
 }
 
+// Header flag of an entry whose data continues the stream of the one before.
+constexpr uint32_t kContinuesStream = 0x8000;
+
+struct ChainEntry {
+  std::string name;
+  bool directory;
+  bool continues;  // decoding it needs the entries before it
+  bool selected;
+};
+
+// Names the selected files that depend on the damaged entry `damaged` of a
+// solid archive and so could not be decoded.
+void ReportLost(const std::string& archive, const std::string& damaged,
+                const std::vector<ChainEntry>& order) {
+  auto it = std::find_if(order.begin(), order.end(),
+                         [&](const ChainEntry& c) { return c.name == damaged; });
+  if (it == order.end()) return;
+  size_t lost = 0;
+  for (++it; it != order.end() && it->continues; ++it) {
+    if (it->directory || !it->selected) continue;
+    Ui::Get().Error(
+        archive + ": " + it->name + ": lost: its data continues the solid stream of " + damaged,
+        kExitDamaged);
+    ++lost;
+  }
+  const bool more =
+      std::any_of(it, order.end(), [](const ChainEntry& c) { return c.selected && !c.directory; });
+  if (more) {
+    Ui::Get().Error(archive + ": the entries from " + it->name +
+                        " on start a new solid stream but were not extracted",
+                    kExitDamaged);
+  }
+  if (lost > 0) {
+    Ui::Get().Say(archive + ": " + Count(lost, "file", "files") + " lost after " + damaged);
+  }
+}
+
+std::string ReadFailure(int code);
+
+int WriteToFile(void* ctx, const void* data, size_t n) {
+  return std::fwrite(data, 1, n, static_cast<std::FILE*>(ctx)) == n ? 0 : 1;
+}
+
+// Extraction past damaged headers, which only the salvaging reader walks:
+// every entry it reaches is extracted on its own, and each one that cannot
+// be is named. `overwrite` replaces existing files, which are kept otherwise.
+int ExtractSalvaged(const std::string& archive, Patterns& patterns, const std::string& out_dir,
+                    bool keep_paths, bool overwrite) {
+  Ui& ui = Ui::Get();
+  acekit_reader* reader = nullptr;
+  if (acekit_reader_open(&reader, ArchivePath(archive).c_str()) != ACEKIT_OK) {
+    ui.Error(archive + ": " + acekit_last_error(nullptr));
+    return ui.exit_code();
+  }
+  acekit_reader_set_flags(reader, ACEKIT_READER_SALVAGE);
+  fs::create_directories(out_dir);
+  size_t files = 0;
+  size_t failed = 0;
+  acekit_entry e;
+  while (acekit_reader_next(reader, &e) > 0 && !Interrupted()) {
+    const std::string name = e.name;
+    if (!patterns.Selects(name) || (e.is_dir && !keep_paths)) continue;
+    acekit_damage d{};
+    acekit_reader_damage(reader, &d);
+    if (d.flags & ACEKIT_DAMAGE_LOST) {
+      ui.Error(
+          archive + ": " + name + ": lost: its data continues a solid stream damaged before it",
+          kExitDamaged);
+      ++failed;
+      continue;
+    }
+    int rc = ACEKIT_OK;
+    if (keep_paths) {
+      rc = acekit_reader_extract(reader, out_dir.c_str(), overwrite ? 0 : ACEKIT_EXTRACT_KEEP);
+    } else {
+      const std::string target = out_dir + "/" + fs::path(name).filename().string();
+      std::error_code ec;
+      if (!overwrite && fs::exists(fs::symlink_status(target, ec))) continue;
+      const std::string part = target + ".acekit-part";
+      std::FILE* out = std::fopen(part.c_str(), "wb");
+      if (out == nullptr) {
+        ui.Error(archive + ": cannot create " + part + ": " + Reason(errno));
+        ++failed;
+        continue;
+      }
+      rc = acekit_reader_read(reader, &WriteToFile, out);
+      if (std::fclose(out) != 0 && rc == ACEKIT_OK) rc = ACEKIT_E_WRITE;
+      if (rc == ACEKIT_OK) {
+        fs::rename(part, target, ec);
+      } else {
+        fs::remove(part, ec);
+      }
+    }
+    if (rc == ACEKIT_E_CRC || rc == ACEKIT_E_CORRUPT || rc == ACEKIT_E_READ ||
+        rc == ACEKIT_E_UNSUPPORTED || rc == ACEKIT_E_ENCRYPTED) {
+      ui.Error(archive + ": " + name + ": " + ReadFailure(rc) + "; not extracted", kExitDamaged);
+      ++failed;
+    } else if (rc < 0) {
+      ui.Error(archive + ": " + name + ": not extracted: " + acekit_last_error(reader));
+      ++failed;
+    } else if (!e.is_dir) {
+      ++files;
+      if (ui.verbose()) std::printf("%s\n", Printable(name).c_str());
+    }
+  }
+  acekit_reader_close(reader);
+  patterns.WarnUnmatched(archive);
+  if (Interrupted()) {
+    ui.Error(archive + ": cancelled; files extracted before it are kept", kExitCancelled);
+  } else {
+    ui.Say(archive + ": extracted " + Count(files, "file", "files") + " into " + out_dir +
+           (failed > 0 ? "; " + Count(failed, "entry", "entries") + " not extracted" : ""));
+  }
+  return ui.exit_code();
+}
+
+int WriteToStdout(void*, const void* data, size_t n) {
+  return std::fwrite(data, 1, n, stdout) == n ? 0 : 1;
+}
+
+// x -p: the selected files' contents, one after the other, on standard
+// output; nothing else goes there.
+int ExtractToStdout(const std::string& archive, Patterns& patterns) {
+  Ui& ui = Ui::Get();
+  const Survey survey = SurveyArchive(archive);
+  ReportSurvey(archive, survey, false);
+  acekit_reader* reader = nullptr;
+  if (acekit_reader_open(&reader, ArchivePath(archive).c_str()) != ACEKIT_OK) {
+    ui.Error(archive + ": " + acekit_last_error(nullptr));
+    return ui.exit_code();
+  }
+  acekit_reader_set_flags(reader, ACEKIT_READER_SALVAGE);
+  acekit_entry e;
+  while (acekit_reader_next(reader, &e) > 0 && !Interrupted()) {
+    const std::string name = e.name;
+    if (e.is_dir || !patterns.Selects(name)) continue;
+    const int rc = acekit_reader_read(reader, &WriteToStdout, nullptr);
+    if (rc == ACEKIT_E_CANCELLED) {
+      ui.Error(archive + ": " + name + ": cannot write to standard output: " + Reason(errno));
+      break;
+    }
+    if (rc < 0) ui.Error(archive + ": " + name + ": " + ReadFailure(rc), kExitDamaged);
+  }
+  acekit_reader_close(reader);
+  std::fflush(stdout);
+  patterns.WarnUnmatched(archive);
+  if (Interrupted()) ui.Error(archive + ": cancelled", kExitCancelled);
+  return ui.exit_code();
+}
+
 Overwrite OverwriteChoice(const ParsedArgs& args) {
   if (args.Has(kOptYes)) return Overwrite::kAll;
   if (args.Has(kOptNo)) return Overwrite::kNone;
@@ -119,13 +257,26 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   GetArcerDesc(desc);
   const bool solid = desc[ACEKIT_DESC_MODE] == ACEKIT_DESC_MODE_SOLID;
 
-  Masks masks;
-  for (const auto& m : mask_args) masks.Add(m);
-  Entries selected;
-  if (const uint16_t st = selected.Build(masks); st != ACEKIT_STATUS_OK) {
-    return ReportWalkFailure(archive, st, selected);
+  Patterns patterns(mask_args, args.Values(kOptExclude));
+  if (args.Has(kOptStdout)) {
+    session.Close();
+    return ExtractToStdout(archive, patterns);
   }
-  CheckMasksMatch(archive, mask_args);
+  Masks masks;
+  const Survey survey = SurveyArchive(archive);
+  ReportSurvey(archive, survey, false);
+  Entries listed;
+  const uint16_t walked = listed.Build(masks);
+  if (SurveyReachesFurther(survey, walked)) {
+    session.Close();
+    return ExtractSalvaged(archive, patterns, out_dir, keep_paths, args.Has(kOptYes));
+  }
+  if (walked != ACEKIT_STATUS_OK) return ReportWalkFailure(archive, walked, listed);
+  std::vector<const ArcEntry*> selected;
+  for (const ArcEntry* e : listed.all()) {
+    if (e->is_file == 1 && patterns.Selects(EntryName(*e))) selected.push_back(e);
+  }
+  patterns.WarnUnmatched(archive);
 
   // A name with ".." in it would land outside the output directory: such
   // entries are left out by naming the others one by one. So are directory
@@ -135,8 +286,7 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   };
   std::vector<const ArcEntry*> safe;
   bool unsafe = false;
-  for (const ArcEntry* e : selected.all()) {
-    if (e->is_file != 1) continue;
+  for (const ArcEntry* e : selected) {
     if (!keep_paths && IsDirectory(*e)) {
       unsafe = true;
     } else if (keep_paths && EscapesOnExtract(EntryName(*e))) {
@@ -147,8 +297,10 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
       safe.push_back(e);
     }
   }
+  // The library takes the entries chosen here by their exact names.
+  const bool by_name = !patterns.empty() || args.Has(kOptExclude);
   Masks safe_masks;
-  if (unsafe) {
+  if (unsafe || by_name) {
     for (const ArcEntry* e : safe) safe_masks.Add(EntryName(*e));
     Entries check;
     if (!safe.empty() && check.Build(safe_masks) == ACEKIT_STATUS_OK) {
@@ -178,48 +330,81 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   host.Register();
 
   uint64_t total = 0;
+  // A solid archive in archive order: the entries after a damaged one
+  // cannot be decoded up to the next one that starts a fresh stream.
+  std::vector<ChainEntry> order;
   if (solid) {
     // Every entry of a solid archive is decoded, named or not.
     Masks all;
     Entries every;
     every.Build(all);
-    for (const ArcEntry* e : every.all()) total += e->orig_size;
+    for (const ArcEntry* e : every.all()) {
+      total += e->orig_size;
+      if (e->is_file != 1) continue;
+      const bool chosen = std::any_of(safe.begin(), safe.end(), [&](const ArcEntry* s) {
+        return s->header_offset == e->header_offset;
+      });
+      order.push_back(
+          {EntryName(*e), IsDirectory(*e), (e->head_flags & kContinuesStream) != 0, chosen});
+    }
   } else {
     for (const ArcEntry* e : safe) total += e->orig_size;
   }
   if (ui.verbose()) {
-    std::vector<std::string> listed;
-    for (const ArcEntry* e : safe) listed.push_back(EntryName(*e));
-    ui.ListWhenReached(listed);
+    std::vector<std::string> names;
+    for (const ArcEntry* e : safe) names.push_back(EntryName(*e));
+    ui.ListWhenReached(names);
   }
   ui.progress().Begin(total);
   // An entry whose way down passes a link in the output folder is refused
   // by the library, which stops there; the entries after it are extracted
   // by a new run over their names.
-  FileMaskList* run = unsafe ? safe_masks.get() : masks.get();
+  FileMaskList* run = unsafe || by_name ? safe_masks.get() : masks.get();
   std::vector<const ArcEntry*> todo = safe;
   std::unique_ptr<Masks> rest;
   size_t refused_files = 0;
+  size_t damaged_files = 0;
   uint16_t status = ACEKIT_STATUS_OK;
+  // The library also stops at a damaged entry of a normal archive; the
+  // entries after it are extracted by a new run over their names, since
+  // each one is decoded on its own.
+  const auto rerun_after = [&](std::vector<const ArcEntry*>::iterator at) {
+    todo.erase(todo.begin(), at + 1);
+    if (todo.empty()) return false;
+    rest = std::make_unique<Masks>();
+    for (const ArcEntry* e : todo) rest->Add(EntryName(*e));
+    run = rest->get();
+    SetArchiveStatus(ACEKIT_STATUS_OK);
+    return true;
+  };
+  const auto find_current = [&] {
+    return std::find_if(todo.begin(), todo.end(), [&](const ArcEntry* e) {
+      return EntryName(*e) == host.current() || EntryName(*e) == host.current() + "/";
+    });
+  };
   for (;;) {
     ExtractFileMaskListArc(run);
     status = session.status();
+    if (IsDamage(status) && !solid && !Interrupted()) {
+      const auto at = find_current();
+      if (at == todo.end()) break;
+      ui.Error(archive + ": " + EntryName(**at) + ": " + StatusMessage(status) + "; not extracted",
+               kExitDamaged);
+      damaged_files += IsDirectory(**at) ? 0 : 1;
+      status = ACEKIT_STATUS_OK;
+      if (!rerun_after(at)) break;
+      continue;
+    }
     if (status != ACEKIT_STATUS_OPEN_FAILED || host.target().empty()) break;
     const std::string link = LinkOnTheWay(out_dir, host.target());
     if (link.empty()) break;
-    const auto at = std::find_if(todo.begin(), todo.end(), [&](const ArcEntry* e) {
-      return EntryName(*e) == host.current() || EntryName(*e) == host.current() + "/";
-    });
+    const auto at = find_current();
     if (at == todo.end()) break;
     ui.Error(archive + ": " + EntryName(**at) + ": refused: " + link + " is a symbolic link",
              kExitWarnings);
     refused_files += IsDirectory(**at) ? 0 : 1;
-    todo.erase(todo.begin(), at + 1);
     status = ACEKIT_STATUS_OK;
-    if (todo.empty()) break;
-    rest = std::make_unique<Masks>();
-    for (const ArcEntry* e : todo) rest->Add(EntryName(*e));
-    run = rest->get();
+    if (!rerun_after(at)) break;
   }
   ui.progress().End();
   if (keep_paths) {
@@ -239,6 +424,7 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
     std::string name = solid ? LocateDamage(archive) : host.current();
     if (name.empty()) name = host.current();
     ui.Error(archive + ": " + name + ": " + StatusMessage(status), kExitDamaged);
+    if (solid) ReportLost(archive, name, order);
   } else if (status == ACEKIT_STATUS_OPEN_FAILED && !host.target().empty()) {
     const std::string why = WhyNotCreated(host.target());
     ui.Error(archive + ": cannot create " + host.target() + ": " +
@@ -254,55 +440,48 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   } else {
     size_t files = 0;
     for (const ArcEntry* e : safe) files += IsDirectory(*e) ? 0 : 1;
-    files -= std::min(files, refused_files);
+    files -= std::min(files, refused_files + damaged_files);
     const size_t kept = std::min(files, host.kept().size());
     ui.Say(archive + ": extracted " + Count(files - kept, "file", "files") + " into " + out_dir +
            (kept > 0 ? "; kept " + Count(kept, "existing file", "existing files") : "") +
-           (refused_files > 0 ? "; refused " + Count(refused_files, "file", "files") : ""));
+           (refused_files > 0 ? "; refused " + Count(refused_files, "file", "files") : "") +
+           (damaged_files > 0
+                ? "; " + Count(damaged_files, "damaged file", "damaged files") + " left out"
+                : ""));
   }
   return ui.exit_code();
 }
 
-// Tests the entries after `from` of a normal archive by extracting them into
-// a scratch directory, each file deleted as soon as the next one starts;
-// reports every damaged one. Returns when it reaches the end or cannot go on.
-void TestRest(const std::string& archive, const std::vector<std::string>& names, size_t from) {
-  Ui& ui = Ui::Get();
-  std::string scratch_template = fs::temp_directory_path().string() + "/acekit-test-XXXXXX";
-  if (::mkdtemp(scratch_template.data()) == nullptr) {
-    ui.Warn(archive + ": the entries after it were not tested: " + Reason(errno));
-    return;
+// The host interface's words for the failures a read of the reader meets.
+std::string ReadFailure(int code) {
+  switch (code) {
+    case ACEKIT_E_CRC:
+      return StatusMessage(ACEKIT_STATUS_CRC_MISMATCH);
+    case ACEKIT_E_CORRUPT:
+    case ACEKIT_E_READ:
+      return StatusMessage(ACEKIT_STATUS_CORRUPT);
+    case ACEKIT_E_ENCRYPTED:
+      return StatusMessage(ACEKIT_STATUS_ENCRYPTED_ENTRY);
+    case ACEKIT_E_UNSUPPORTED:
+    case ACEKIT_E_TOO_LARGE:
+      return StatusMessage(ACEKIT_STATUS_UNSUPPORTED);
+    default:
+      return std::string("damaged: ") + acekit_strerror(code);
   }
-  const std::string scratch = scratch_template;
-  while (from < names.size() && !Interrupted()) {
-    Session s;
-    if (!s.Open(archive)) break;
-    Masks rest;
-    for (size_t i = from; i < names.size(); ++i) rest.Add(names[i]);
-    SetOutputPath(scratch.c_str());
-    arOptionsOn(ACEKIT_OPTION_KEEP_PATHS);
-    Host host(Host::Mode::kExtract);
-    host.ask_replace = true;
-    host.overwrite = Overwrite::kAll;
-    host.discard_output = true;
-    host.Register();
-    ExtractFileMaskListArc(rest.get());
-    host.DiscardLast();
-    const uint16_t st = s.status();
-    if (st == ACEKIT_STATUS_OK) break;
-    if (!IsDamage(st)) {
-      if (st != ACEKIT_STATUS_CANCELLED)
-        ui.Error(archive + ": " + StatusMessage(st), StatusExit(st));
-      break;
-    }
-    ui.Error(archive + ": " + host.current() + ": " + StatusMessage(st), kExitDamaged);
-    const auto it = std::find(names.begin() + static_cast<long>(from), names.end(), host.current());
-    if (it == names.end()) break;
-    from = static_cast<size_t>(it - names.begin()) + 1;
-  }
-  std::error_code ec;
-  fs::remove_all(scratch, ec);
 }
+
+// Feeds the reader's per-entry percentage to the progress line as bytes.
+struct TestProgress {
+  uint64_t size = 0;
+  uint64_t reported = 0;
+  static int Report(void* ctx, int percent) {
+    auto* p = static_cast<TestProgress*>(ctx);
+    const uint64_t now = p->size * static_cast<uint64_t>(std::clamp(percent, 0, 100)) / 100;
+    Ui::Get().progress().Report(percent, static_cast<int32_t>(now - std::min(now, p->reported)));
+    p->reported = std::max(now, p->reported);
+    return Interrupted() ? 1 : 0;
+  }
+};
 
 }  // namespace
 
@@ -317,61 +496,77 @@ int RunExtractFlat(const ParsedArgs& args) {
 int RunTest(const ParsedArgs& args) {
   Ui& ui = Ui::Get();
   const std::string& archive = args.operands[0];
-  Session session;
-  if (!session.Open(archive)) return ui.exit_code();
-  int32_t desc[ACEKIT_DESC_WORDS];
-  GetArcerDesc(desc);
-  const bool solid = desc[ACEKIT_DESC_MODE] == ACEKIT_DESC_MODE_SOLID;
-  Masks all;
-  Entries entries;
-  if (const uint16_t st = entries.Build(all); st != ACEKIT_STATUS_OK) {
-    return ReportWalkFailure(archive, st, entries);
+  {
+    // The host interface's opening names what is wrong with a file that is
+    // no archive at all.
+    Session session;
+    if (!session.Open(archive)) return ui.exit_code();
   }
-  std::vector<std::string> files;
+  const Survey survey = SurveyArchive(archive);
+  ReportSurvey(archive, survey, true);
   uint64_t total = 0;
-  for (const ArcEntry* e : entries.all()) {
-    if (e->is_file != 1 || IsDirectory(*e)) continue;
-    files.push_back(EntryName(*e));
-    total += e->orig_size;
+  std::vector<std::string> names;
+  for (const SurveyEntry& e : survey.entries) {
+    if (e.info.is_dir) continue;
+    total += e.info.size;
+    names.push_back(e.name);
   }
-  Host host(Host::Mode::kTest);
-  host.Register();
-  ui.ListWhenReached(files);
-  ui.progress().Begin(total);
-  TestArc();
-  const uint16_t status = session.status();
-  ui.progress().End();
-  session.Close();
+  ui.ListWhenReached(names);
 
-  if (status == ACEKIT_STATUS_OK) {
-    if (Interrupted()) {
-      ui.Error(archive + ": interrupted after the last file was tested", kExitCancelled);
-    } else {
-      ui.Say(archive + ": " + Count(files.size(), "file", "files") + " tested, no errors");
-    }
+  acekit_reader* reader = nullptr;
+  if (acekit_reader_open(&reader, ArchivePath(archive).c_str()) != ACEKIT_OK) {
+    ui.Error(archive + ": " + acekit_last_error(nullptr));
     return ui.exit_code();
   }
-  if (status == ACEKIT_STATUS_CANCELLED) {
+  acekit_reader_set_flags(reader, ACEKIT_READER_SALVAGE);
+  TestProgress progress;
+  acekit_reader_set_progress(reader, &TestProgress::Report, &progress);
+  ui.progress().Begin(total);
+  size_t files = 0;
+  size_t damaged = 0;
+  size_t lost = 0;
+  bool cancelled = false;
+  acekit_entry e;
+  while (acekit_reader_next(reader, &e) > 0) {
+    if (e.is_dir) continue;
+    ++files;
+    const std::string name = e.name;
+    acekit_damage d{};
+    acekit_reader_damage(reader, &d);
+    if (d.flags & ACEKIT_DAMAGE_LOST) {
+      ui.Error(
+          archive + ": " + name + ": lost: its data continues a solid stream damaged before it",
+          kExitDamaged);
+      ++lost;
+      continue;
+    }
+    progress.size = e.size;
+    progress.reported = 0;
+    ui.progress().File(name);
+    const int rc = acekit_reader_read(reader, nullptr, nullptr);
+    if (rc == ACEKIT_E_CANCELLED || Interrupted()) {
+      cancelled = true;
+      break;
+    }
+    if (rc < 0) {
+      ui.Error(archive + ": " + name + ": " + ReadFailure(rc), kExitDamaged);
+      ++damaged;
+    }
+  }
+  acekit_reader_close(reader);
+  ui.progress().End();
+  if (cancelled) {
     ui.Error(archive + ": test cancelled", kExitCancelled);
-    return ui.exit_code();
+  } else if (ui.exit_code() == kExitOk) {
+    ui.Say(archive + ": " + Count(files, "file", "files") + " tested, no errors");
+  } else {
+    std::string what;
+    const auto add = [&](const std::string& part) { what += (what.empty() ? "" : ", ") + part; };
+    if (damaged > 0) add(Count(damaged, "damaged file", "damaged files"));
+    if (lost > 0) add(Count(lost, "file", "files") + " lost with them");
+    if (survey.damaged()) add("damage in the headers named above");
+    ui.Say(archive + ": " + Count(files, "file", "files") + " tested: " + what);
   }
-  if (!IsDamage(status)) {
-    ui.Error(archive + ": " + StatusMessage(status), StatusExit(status));
-    return ui.exit_code();
-  }
-  ui.Error(archive + ": " + host.current() + ": " + StatusMessage(status), kExitDamaged);
-  const auto it = std::find(files.begin(), files.end(), host.current());
-  if (it == files.end()) return ui.exit_code();
-  if (solid) {
-    if (it + 1 != files.end()) {
-      ui.Error(archive + ": " + Count(files.end() - it - 1, "entry", "entries") +
-                   " after it continue its solid stream and cannot be tested",
-               kExitDamaged);
-    }
-    return ui.exit_code();
-  }
-  TestRest(archive, files, static_cast<size_t>(it - files.begin()) + 1);
-  if (Interrupted()) ui.Error(archive + ": test cancelled", kExitCancelled);
   return ui.exit_code();
 }
 
@@ -385,14 +580,21 @@ int RunDelete(const ParsedArgs& args) {
   GetArcerDesc(desc);
   const bool solid = desc[ACEKIT_DESC_MODE] == ACEKIT_DESC_MODE_SOLID;
 
-  Masks masks;
-  for (const auto& m : mask_args) masks.Add(m);
-  Entries selected;
-  if (const uint16_t st = selected.Build(masks); st != ACEKIT_STATUS_OK) {
-    return ReportWalkFailure(archive, st, selected);
+  Patterns patterns(mask_args, args.Values(kOptExclude));
+  Masks every_mask;
+  Entries listed;
+  if (const uint16_t st = listed.Build(every_mask); st != ACEKIT_STATUS_OK) {
+    return ReportWalkFailure(archive, st, listed);
   }
-  CheckMasksMatch(archive, mask_args);
-  if (selected.count() == 0) {
+  std::vector<const ArcEntry*> selected;
+  Masks masks;  // the library takes the entries chosen here by their exact names
+  for (const ArcEntry* e : listed.all()) {
+    if (e->is_file != 1 || !patterns.Selects(EntryName(*e))) continue;
+    selected.push_back(e);
+    masks.Add(EntryName(*e));
+  }
+  patterns.WarnUnmatched(archive);
+  if (selected.empty()) {
     ui.Warn(archive + ": nothing to delete; the archive is unchanged");
     return ui.exit_code();
   }
@@ -401,31 +603,65 @@ int RunDelete(const ParsedArgs& args) {
     // are not deleted; the archive file itself is the thing to remove.
     Masks all;
     Entries every;
-    if (every.Build(all) == ACEKIT_STATUS_OK && every.count() == selected.count()) {
+    if (every.Build(all) == ACEKIT_STATUS_OK &&
+        every.count() == static_cast<int32_t>(selected.size())) {
       ui.Error(archive +
                ": these are all its entries, and an archive cannot be left empty; "
                "remove the file instead (the archive is unchanged)");
       return ui.exit_code();
     }
   }
+  // A solid archive is compressed again with its own window. The archive
+  // does not record its level; -m gives it.
+  long dictionary = desc[ACEKIT_DESC_DICT_KB];
+  long level = 1;
+  if (args.Has(kOptDictionary)) {
+    char* end = nullptr;
+    const std::string text = args.Value(kOptDictionary);
+    dictionary = std::strtol(text.c_str(), &end, 10);
+    if (*end != '\0' || (dictionary != 64 && dictionary != 128 && dictionary != 256 &&
+                         dictionary != 512 && dictionary != 1024)) {
+      return UsageError("d", "--dictionary takes 64, 128, 256, 512 or 1024 (KB)");
+    }
+    // The library compresses a solid archive again with the window it has.
+    if (dictionary != desc[ACEKIT_DESC_DICT_KB]) {
+      ui.Warn(archive + ": keeps its " + std::to_string(desc[ACEKIT_DESC_DICT_KB]) +
+              " KB dictionary");
+      dictionary = desc[ACEKIT_DESC_DICT_KB];
+    }
+  }
+  if (args.Has(kOptLevel)) {
+    char* end = nullptr;
+    const std::string text = args.Value(kOptLevel);
+    level = std::strtol(text.c_str(), &end, 10);
+    if (*end != '\0' || level < 1 || level > 4)
+      return UsageError("d", "--level takes 1, 2, 3 or 4");
+  }
+  desc[ACEKIT_DESC_FORMAT_SETTING] = 12;
+  desc[ACEKIT_DESC_DICT_KB] = static_cast<int32_t>(dictionary);
+  desc[ACEKIT_DESC_LEVEL] = static_cast<int32_t>(level);
+  SetArcerStats(desc);
+
   Host host(Host::Mode::kDelete);
+  // The rebuild of a solid archive keeps only files: the directory entries
+  // that stay are added again afterwards, parents first.
+  std::vector<std::string> kept_directories;
   if (solid) {
     Masks all;
     Entries every;
     every.Build(all);
-    int kept_directories = 0;
     for (const ArcEntry* e : every.all()) {
       host.unpack_total += e->orig_size;
-      if (IsDirectory(*e)) ++kept_directories;
+      if (IsDirectory(*e) && std::none_of(selected.begin(), selected.end(), [&](const ArcEntry* s) {
+            return s->header_offset == e->header_offset;
+          })) {
+        std::string name = EntryName(*e);
+        if (!name.empty() && name.back() == '/') name.pop_back();
+        kept_directories.push_back(name);
+      }
     }
-    for (const ArcEntry* e : selected.all()) {
-      host.repack_total += e->orig_size;
-      if (IsDirectory(*e)) --kept_directories;
-    }
+    for (const ArcEntry* e : selected) host.repack_total += e->orig_size;
     host.repack_total = host.unpack_total - host.repack_total;
-    if (kept_directories > 0) {
-      ui.Warn(archive + ": deleting from a solid archive drops its directory entries");
-    }
   }
   host.Register();
   ui.progress().Begin(0);
@@ -442,10 +678,23 @@ int RunDelete(const ParsedArgs& args) {
              StatusExit(status));
   } else {
     if (ui.verbose()) {
-      for (const ArcEntry* e : selected.all())
-        std::printf("%s\n", Printable(EntryName(*e)).c_str());
+      for (const ArcEntry* e : selected) std::printf("%s\n", Printable(EntryName(*e)).c_str());
     }
-    ui.Say(archive + ": deleted " + Count(selected.count(), "entry", "entries"));
+    session.Close();
+    for (const std::string& name : kept_directories) {
+      Session again;
+      if (!again.Open(archive)) break;
+      const size_t slash = name.rfind('/');
+      SetRelativePath(slash == std::string::npos ? "" : name.substr(0, slash).c_str());
+      CreateDirectoryArc(name.substr(slash == std::string::npos ? 0 : slash + 1).c_str());
+      const uint16_t st = again.status();
+      if (st != ACEKIT_STATUS_OK && st != ACEKIT_STATUS_DIR_EXISTS) {
+        ui.Warn(archive + ": directory entry " + name +
+                "/ could not be kept: " + StatusMessage(st));
+      }
+    }
+    SetRelativePath("");
+    ui.Say(archive + ": deleted " + Count(selected.size(), "entry", "entries"));
   }
   return ui.exit_code();
 }

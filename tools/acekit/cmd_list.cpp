@@ -198,13 +198,32 @@ int RunList(const ParsedArgs& args) {
   Summary summary;
   ReadSummary(summary);
   if (verbose || args.Has(kOptJson)) ReadFileComments();
-  Masks masks;
-  for (size_t i = 1; i < args.operands.size(); ++i) masks.Add(args.operands[i]);
+  Patterns patterns({args.operands.begin() + 1, args.operands.end()}, args.Values(kOptExclude));
+  const Survey survey = SurveyArchive(archive);
+  ReportSurvey(archive, survey, false);
+  Masks all;
   Entries entries;
-  if (const uint16_t st = entries.Build(masks); st != ACEKIT_STATUS_OK) {
-    return ReportWalkFailure(archive, st, entries);
+  const uint16_t walked = entries.Build(all);
+  // Past a damaged header only the salvaging walk finds the entries.
+  std::vector<ArcEntry> salvaged;
+  std::vector<const ArcEntry*> list;
+  if (SurveyReachesFurther(survey, walked)) {
+    salvaged.reserve(survey.entries.size());
+    for (const SurveyEntry& e : survey.entries) {
+      if (patterns.Selects(e.name)) salvaged.push_back(RecordOf(e));
+    }
+    for (const ArcEntry& e : salvaged) list.push_back(&e);
+  } else if (walked != ACEKIT_STATUS_OK) {
+    return ReportWalkFailure(archive, walked, entries);
+  } else {
+    for (const ArcEntry* e : entries.all()) {
+      if (e->is_file != 1 ? patterns.empty() && !args.Has(kOptExclude)
+                          : patterns.Selects(EntryName(*e))) {
+        list.push_back(e);
+      }
+    }
   }
-  const auto list = entries.all();
+  patterns.WarnUnmatched(archive);
   Tally(list, summary);
   if (args.Has(kOptJson)) {
     PrintArchiveJson(archive, summary, EntriesJson(list));
@@ -227,9 +246,20 @@ int RunInfo(const ParsedArgs& args) {
   if (!session.Open(archive)) return ui.exit_code();
   Summary s;
   ReadSummary(s);
+  const Survey survey = SurveyArchive(archive);
+  ReportSurvey(archive, survey, false);
+  if (const uint16_t st = session.status(); st != ACEKIT_STATUS_OK) {
+    Masks all;
+    Entries partial;
+    partial.Build(all);
+    return ReportWalkFailure(archive, st, partial);
+  }
   Masks all;
   Entries entries;
-  if (const uint16_t st = entries.Build(all); st != ACEKIT_STATUS_OK) {
+  // Past a damaged header, which the survey has named, the entries before it
+  // are still counted.
+  if (const uint16_t st = entries.Build(all);
+      st != ACEKIT_STATUS_OK && !SurveyReachesFurther(survey, st)) {
     return ReportWalkFailure(archive, st, entries);
   }
   Tally(entries.all(), s);

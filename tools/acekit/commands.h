@@ -26,6 +26,10 @@ enum OptionId {
   kOptNo,
   kOptSet,
   kOptRemove,
+  kOptExclude,
+  kOptFilesFrom,
+  kOptNull,
+  kOptStdout,
 };
 
 struct Command {

@@ -1,10 +1,12 @@
 #include "library.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "names.h"
 #include "ui.h"
@@ -73,27 +75,70 @@ int StatusExit(uint16_t status) {
   return kExitError;
 }
 
-bool Session::Open(const std::string& path) {
+namespace {
+
+std::string spooled;  // the copy of standard input, once made
+
+void RemoveSpooled() {
+  if (!spooled.empty()) ::unlink(spooled.c_str());
+}
+
+}  // namespace
+
+std::string ArchivePath(const std::string& shown) {
+  if (shown != "-") return shown;
+  if (!spooled.empty()) return spooled;
+  struct stat st;
+  if (::fstat(0, &st) == 0 && S_ISREG(st.st_mode) && ::lseek(0, 0, SEEK_CUR) == 0) {
+    return spooled = "/dev/stdin", spooled;
+  }
+  const char* tmp = std::getenv("TMPDIR");
+  std::string name = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/acekit-XXXXXX";
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) {
+    Ui::Get().Error("-: cannot keep standard input in a temporary file: " + Reason(errno));
+    return "";
+  }
+  spooled = name;
+  std::atexit(RemoveSpooled);
+  char buf[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(0, buf, sizeof buf);
+    if (n == 0) break;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || ::write(fd, buf, static_cast<size_t>(n)) != n) {
+      Ui::Get().Error("-: cannot keep standard input in a temporary file: " + Reason(errno));
+      ::close(fd);
+      return "";
+    }
+  }
+  ::close(fd);
+  return spooled;
+}
+
+bool Session::Open(const std::string& shown) {
   Close();
+  const std::string path = ArchivePath(shown);
+  if (path.empty()) return false;
   path_ = path;
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) {
-    Ui::Get().Error(path + ": cannot open the archive: " + Reason(errno));
+    Ui::Get().Error(shown + ": cannot open the archive: " + Reason(errno));
     return false;
   }
   if (S_ISDIR(st.st_mode)) {
-    Ui::Get().Error(path + ": is a directory, not an archive");
+    Ui::Get().Error(shown + ": is a directory, not an archive");
     return false;
   }
   if (path.size() > kPathMax) {
-    Ui::Get().Error(path + ": path too long (at most " + std::to_string(kPathMax) + " bytes)");
+    Ui::Get().Error(shown + ": path too long (at most " + std::to_string(kPathMax) + " bytes)");
     return false;
   }
   InitArcFile(path.c_str());
   open_ = true;
   const uint16_t st_code = GetArchiveStatus();
   if (st_code != ACEKIT_STATUS_OK) {
-    Ui::Get().Error(path + ": " + StatusMessage(st_code),
+    Ui::Get().Error(shown + ": " + StatusMessage(st_code),
                     st_code == ACEKIT_STATUS_NO_MAIN_HEADER ? kExitError : StatusExit(st_code));
     return false;
   }
@@ -171,6 +216,150 @@ int ReportWalkFailure(const std::string& archive, uint16_t status, const Entries
     ui.Error(archive + ": " + StatusMessage(status), StatusExit(status));
   }
   return ui.exit_code();
+}
+
+bool Survey::damaged() const {
+  if (end.flags != 0 || !failure.empty()) return true;
+  for (const SurveyEntry& e : entries) {
+    if (e.damage.flags != 0) return true;
+  }
+  return false;
+}
+
+Survey SurveyArchive(const std::string& path) {
+  Survey out;
+  acekit_reader* r = nullptr;
+  if (acekit_reader_open(&r, ArchivePath(path).c_str()) != ACEKIT_OK) return out;
+  out.opened = true;
+  acekit_reader_set_flags(r, ACEKIT_READER_SALVAGE);
+  acekit_entry e;
+  for (;;) {
+    const int more = acekit_reader_next(r, &e);
+    if (more < 0) {
+      out.failure = acekit_last_error(r);
+      break;
+    }
+    if (more == 0) {
+      acekit_reader_damage(r, &out.end);
+      break;
+    }
+    SurveyEntry s;
+    s.name = e.name;
+    s.info = e;
+    s.info.name = nullptr;
+    s.info.comment = nullptr;
+    acekit_reader_damage(r, &s.damage);
+    out.entries.push_back(std::move(s));
+  }
+  acekit_reader_close(r);
+  return out;
+}
+
+bool ReportSurvey(const std::string& archive, const Survey& survey, bool headers_are_damage) {
+  Ui& ui = Ui::Get();
+  const auto bytes = [](uint64_t n) { return std::to_string(n); };
+  bool any = false;
+  for (const SurveyEntry& e : survey.entries) {
+    const acekit_damage& d = e.damage;
+    if (d.flags & ACEKIT_DAMAGE_GAP) {
+      ui.Error(archive + ": damaged: bytes " + bytes(d.gap_offset) + " to " +
+                   bytes(d.gap_offset + d.gap_size - 1) +
+                   " hold no readable header; the entries there are lost; going on at " + e.name,
+               kExitDamaged);
+      any = true;
+    }
+    if (d.flags & ACEKIT_DAMAGE_HEADER) {
+      const std::string text = archive + ": " + e.name +
+                               ": its header fails its CRC check (the name or other details "
+                               "may be wrong)";
+      headers_are_damage ? ui.Error(text, kExitDamaged) : ui.Warn(text);
+      any = true;
+    }
+    if (d.flags & ACEKIT_DAMAGE_CUT) {
+      ui.Error(archive + ": truncated at byte " + bytes(survey.end.offset) + ": " + e.name +
+                   " is cut short; any entries after it are missing",
+               kExitDamaged);
+      any = true;
+    }
+  }
+  const acekit_damage& end = survey.end;
+  const bool cut_entry =
+      !survey.entries.empty() && (survey.entries.back().damage.flags & ACEKIT_DAMAGE_CUT) != 0;
+  if ((end.flags & ACEKIT_DAMAGE_TRUNCATED) && !cut_entry) {
+    const std::string last = survey.entries.empty() ? "" : " after " + survey.entries.back().name;
+    ui.Error(archive + ": truncated at byte " + bytes(end.offset) +
+                 ": the file ends inside the "
+                 "header at byte " +
+                 bytes(end.gap_size > 0 ? end.gap_offset : end.offset) + last +
+                 "; any entries from there on are missing",
+             kExitDamaged);
+    any = true;
+  } else if (end.flags & ACEKIT_DAMAGE_GAP) {
+    ui.Error(archive + ": damaged: bytes " + bytes(end.gap_offset) + " to the end (" +
+                 bytes(end.offset) + ") hold no readable header; the entries there are lost",
+             kExitDamaged);
+    any = true;
+  }
+  if (!survey.failure.empty()) {
+    ui.Error(archive + ": " + survey.failure, kExitDamaged);
+    any = true;
+  }
+  return any;
+}
+
+bool SurveyReachesFurther(const Survey& survey, uint16_t walk_status) {
+  if (survey.entries.empty()) return false;
+  if (walk_status != ACEKIT_STATUS_OK) return true;
+  if (survey.end.flags & ACEKIT_DAMAGE_GAP) return true;
+  for (const SurveyEntry& e : survey.entries) {
+    if (e.damage.flags & ACEKIT_DAMAGE_GAP) return true;
+  }
+  return false;
+}
+
+bool Patterns::Selects(const std::string& name) {
+  bool any = patterns_.empty();
+  for (size_t i = 0; i < patterns_.size(); ++i) {
+    if (PatternSelects(patterns_[i], name)) any = hit_[i] = true;
+  }
+  if (!any) return false;
+  for (const std::string& x : excludes_) {
+    if (PatternSelects(x, name)) return false;
+  }
+  return true;
+}
+
+bool Patterns::WarnUnmatched(const std::string& archive) const {
+  bool missed = false;
+  for (size_t i = 0; i < patterns_.size(); ++i) {
+    if (hit_[i]) continue;
+    Ui::Get().Warn(archive + ": no entry matches " + patterns_[i]);
+    missed = true;
+  }
+  return missed;
+}
+
+ArcEntry RecordOf(const SurveyEntry& s) {
+  ArcEntry rec{};
+  std::string name = s.name;
+  if (s.info.is_dir && (name.empty() || name.back() != '/')) name += '/';
+  std::snprintf(rec.name, sizeof rec.name, "%s", name.c_str());
+  rec.orig_size = static_cast<uint32_t>(s.info.size);
+  rec.pack_size = static_cast<uint32_t>(s.info.packed_size);
+  rec.attr = s.info.attributes;
+  rec.crc32 = ~s.info.crc32;
+  rec.encrypted = s.info.is_encrypted;
+  rec.is_file = 1;
+  rec.tech_type = s.info.packed_size == s.info.size ? 0 : 1;
+  rec.header_offset = static_cast<uint32_t>(s.damage.offset);
+  const time_t t = static_cast<time_t>(s.info.mtime);
+  struct tm local {};
+  if (localtime_r(&t, &local) != nullptr && local.tm_year >= 80) {
+    rec.ftime = static_cast<uint32_t>((local.tm_year - 80) << 25 | (local.tm_mon + 1) << 21 |
+                                      local.tm_mday << 16 | local.tm_hour << 11 |
+                                      local.tm_min << 5 | local.tm_sec / 2);
+  }
+  return rec;
 }
 
 std::string EntryName(const ArcEntry& e) {

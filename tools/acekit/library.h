@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "acekit/acekit.h"
 #include "exports.h"
 
 namespace acekit_cli {
@@ -16,6 +17,12 @@ namespace acekit_cli {
 // its terminator); it refuses longer ones with ACEKIT_STATUS_OPEN rather
 // than cut.
 inline constexpr size_t kPathMax = 4095;
+
+// Where an archive named on the command line is read from: "-" is standard
+// input, spooled into a private temporary file (removed at exit) unless it
+// is a regular file already; any other name is itself. Empty when the
+// spooling failed, after reporting it.
+std::string ArchivePath(const std::string& shown);
 
 std::string StatusMessage(uint16_t status);
 // The exit status that a failed operation with this code ends the program with.
@@ -81,6 +88,54 @@ void ReadFileComments();
 
 // Reports a walk of the entries that ended in a failure; returns the exit status.
 int ReportWalkFailure(const std::string& archive, uint16_t status, const Entries& partial);
+
+// The archive's headers walked by the salvaging reader, which checks each
+// header's checksum and steps over damaged stretches to the next sound
+// header: what the entry lists of the host interface cannot say.
+struct SurveyEntry {
+  std::string name;
+  acekit_entry info{};  // its name and comment pointers are not kept
+  acekit_damage damage{};
+};
+struct Survey {
+  bool opened = false;
+  std::vector<SurveyEntry> entries;
+  acekit_damage end{};  // the end of the archive
+  std::string failure;  // a walk that stopped for another reason
+  bool damaged() const;
+};
+Survey SurveyArchive(const std::string& path);
+// Names every damaged header, skipped stretch and cut end that the survey
+// met; header checksums count as damage when `headers_are_damage` and as
+// warnings otherwise. Returns true when there was anything to name.
+bool ReportSurvey(const std::string& archive, const Survey& survey, bool headers_are_damage);
+// True when the survey's entries say more than the host interface's walk
+// can: a stretch was skipped, or the walk itself failed.
+bool SurveyReachesFurther(const Survey& survey, uint16_t walk_status);
+// The patterns of a command line, matched the way a shell matches them
+// (PatternSelects) rather than by the library's own mask rule.
+class Patterns {
+ public:
+  // `excludes` (--exclude) leave out what they select, below folders too.
+  explicit Patterns(std::vector<std::string> patterns, std::vector<std::string> excludes = {})
+      : patterns_(std::move(patterns)),
+        excludes_(std::move(excludes)),
+        hit_(patterns_.size(), false) {}
+  bool empty() const { return patterns_.empty(); }
+  // Whether any pattern (or, without patterns, the command) takes `name`;
+  // notes each pattern that does.
+  bool Selects(const std::string& name);
+  // Warns about every pattern that selected nothing; true when one did not.
+  bool WarnUnmatched(const std::string& archive) const;
+
+ private:
+  std::vector<std::string> patterns_;
+  std::vector<std::string> excludes_;
+  std::vector<bool> hit_;
+};
+// A record in the shape of the host interface's lists, for an entry only the
+// survey reached.
+ArcEntry RecordOf(const SurveyEntry& s);
 
 // An entry's name as shown: '/' between parts.
 std::string EntryName(const ArcEntry& e);

@@ -17,13 +17,12 @@ namespace acekit_cli {
 namespace {
 
 constexpr const char* kMaskHelp =
-    "Masks select entries by name. '?' stands for exactly one character. '*' stands\n"
-    "for any text, but only as the first character of the part before the last dot\n"
-    "or of the part after it; elsewhere it is an ordinary character. The two parts\n"
-    "are matched separately, so '*.txt' selects a.txt but not a.text, and '*' alone\n"
-    "selects only names without a dot ('*.*' selects every name). Case is ignored.\n"
-    "A mask without a directory selects only entries without one; 'docs/*.txt'\n"
-    "selects the .txt files directly in docs, and 'docs/*.*' everything below docs.\n"
+    "Masks select entries by name as a shell matches file names: '*' stands for any\n"
+    "text within one part of a name, '?' for one character, '[...]' for one of a\n"
+    "set ('[a-c]', '[!0-9]'); case is ignored. A mask without '/' matches the last\n"
+    "part in any folder ('*.h' selects every .h file), one with '/' matches from\n"
+    "the top ('docs/*.txt'). A mask that selects a folder selects everything below\n"
+    "it ('doc/bash'). A mask that selects nothing is reported (exit status 1).\n"
     "Quote masks so that the shell leaves them alone.\n";
 
 constexpr const char* kExitHelp =
@@ -38,19 +37,28 @@ constexpr OptionDef kAddOptions[] = {
     {kOptNamesOnly, '\0', "names-only", false},
     {kOptStrict, '\0', "strict", false},
     {kOptVerbose, 'v', "verbose", false},
+    {kOptExclude, '\0', "exclude", true},
+    {kOptFilesFrom, 'T', "files-from", true},
+    {kOptNull, '\0', "null", false},
 };
 constexpr OptionDef kListOptions[] = {
     {kOptJson, '\0', "json", false},
     {kOptVerbose, 'v', "verbose", false},
+    {kOptExclude, '\0', "exclude", true},
 };
 constexpr OptionDef kExtractOptions[] = {
-    {kOptOutput, 'o', "output", true},
-    {kOptYes, 'y', "yes", false},
-    {kOptNo, 'n', "no", false},
-    {kOptVerbose, 'v', "verbose", false},
+    {kOptOutput, 'o', "output", true},    {kOptYes, 'y', "yes", false},
+    {kOptNo, 'n', "no", false},           {kOptVerbose, 'v', "verbose", false},
+    {kOptExclude, '\0', "exclude", true}, {kOptStdout, 'p', "stdout", false},
 };
 constexpr OptionDef kVerboseOption[] = {
     {kOptVerbose, 'v', "verbose", false},
+};
+constexpr OptionDef kDeleteOptions[] = {
+    {kOptVerbose, 'v', "verbose", false},
+    {kOptExclude, '\0', "exclude", true},
+    {kOptDictionary, 'd', "dictionary", true},
+    {kOptLevel, 'm', "level", true},
 };
 constexpr OptionDef kCommentOptions[] = {
     {kOptSet, '\0', "set", true},
@@ -74,47 +82,67 @@ constexpr Command kCommands[] = {
      "      --names-only         store files without their directories\n"
      "      --strict             fail instead of leaving out files that cannot be read\n"
      "                           or vanish while the archive is written\n"
-     "  -v, --verbose            name each file as it is added\n",
-     kAddOptions, RunAdd, 2},
+     "  -v, --verbose            name each file as it is added\n"
+     "      --exclude MASK       leave out what MASK selects (repeatable)\n"
+     "  -T, --files-from FILE    add the paths listed in FILE, one a line ('-':\n"
+     "                           standard input), as tar's -T\n"
+     "      --null               the list of -T is separated by NUL characters\n"
+     "\n"
+     "ARCHIVE '-' writes a new archive to standard output.\n",
+     kAddOptions, RunAdd, 1},
     {"l", "[--json] [-v] ARCHIVE [MASK...]", "list the entries",
      "Shows the main comment, then date, time, attributes (Directory, Read-only,\n"
      "Hidden, System, Archive), size, packed size, ratio and name of each entry,\n"
      "then the totals.\n"
      "\n"
      "      --json               machine-readable output\n"
-     "  -v, --verbose            show the file comments too\n",
+     "  -v, --verbose            show the file comments too\n"
+     "      --exclude MASK       leave out the entries MASK selects (repeatable)\n",
      kListOptions, RunList, 1},
     {"t", "[-v] ARCHIVE", "test every entry",
      "Decodes every file and checks its CRC; reports each damaged entry.\n"
      "\n"
      "  -v, --verbose            name each file as it is tested\n",
      kVerboseOption, RunTest, 1, 1},
-    {"x", "[-o DIR] [-y|-n] [-v] ARCHIVE [MASK...]", "extract with paths",
+    {"x", "[-o DIR] [-y|-n] [-v] [-p] ARCHIVE [MASK...]", "extract with paths",
      "Extracts the entries that the masks select (all without masks).\n"
      "\n"
      "  -o, --output DIR         extract into DIR (default: the current directory)\n"
      "  -y, --yes                overwrite existing files\n"
      "  -n, --no                 never overwrite existing files (and say so once)\n"
      "  -v, --verbose            name each file as it is extracted\n"
+     "      --exclude MASK       leave out the entries MASK selects (repeatable)\n"
+     "  -p, --stdout             write the selected files' contents to standard output\n"
+     "\n"
+     "ARCHIVE '-' reads the archive from standard input (so do l, t and i).\n"
      "\n"
      "Without -y or -n an existing file is asked about on a terminal; otherwise it\n"
      "is kept and reported.\n",
      kExtractOptions, RunExtract, 1},
-    {"e", "[-o DIR] [-y|-n] [-v] ARCHIVE [MASK...]", "extract without paths",
+    {"e", "[-o DIR] [-y|-n] [-v] [-p] ARCHIVE [MASK...]", "extract without paths",
      "Like x, but every file goes straight into the output directory.\n"
      "\n"
      "  -o, --output DIR         extract into DIR (default: the current directory)\n"
      "  -y, --yes                overwrite existing files\n"
      "  -n, --no                 never overwrite existing files (and say so once)\n"
      "  -v, --verbose            name each file as it is extracted\n"
+     "      --exclude MASK       leave out the entries MASK selects (repeatable)\n"
+     "  -p, --stdout             write the selected files' contents to standard output\n"
      "\n"
      "Directory entries are skipped.\n",
      kExtractOptions, RunExtractFlat, 1},
-    {"d", "[-v] ARCHIVE MASK...", "delete entries",
+    {"d", "[-v] [--exclude MASK] [-m N] ARCHIVE MASK...", "delete entries",
      "Deletes the entries that the masks select.\n"
      "\n"
-     "  -v, --verbose            name each deleted entry\n",
-     kVerboseOption, RunDelete, 2},
+     "  -v, --verbose            name each deleted entry\n"
+     "      --exclude MASK       keep the entries MASK selects (repeatable)\n"
+     "  -d, --dictionary KB      accepted as in 'a'; a solid archive keeps its window\n"
+     "  -m, --level N            search level for it, 1 to 4 (default 1: the archive\n"
+     "                           does not record the level it was made with)\n"
+     "\n"
+     "A solid archive is compressed again without the deleted files; its directory\n"
+     "entries that stay are added again afterwards.\n",
+     kDeleteOptions, RunDelete, 2},
     {"c", "ARCHIVE [--set FILE|- | --remove]", "show, set or remove the main comment",
      "Without options, prints the main comment.\n"
      "\n"

@@ -207,6 +207,110 @@ std::string FromLibrary(std::string_view path) {
   return out;
 }
 
+namespace {
+
+char Fold(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// The length of the UTF-8 character at the front of `s` (1 for a stray byte).
+size_t CharLength(std::string_view s) {
+  const auto lead = static_cast<unsigned char>(s[0]);
+  size_t n = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+  return n <= s.size() ? n : 1;
+}
+
+// Matches a bracket set at the front of `p` (just past '[') against `c`;
+// *used is how much of `p` it took, 0 when the set is not closed.
+bool MatchSet(std::string_view p, char c, size_t* used) {
+  size_t i = 0;
+  bool negate = false;
+  if (i < p.size() && (p[i] == '!' || p[i] == '^')) negate = true, ++i;
+  bool hit = false;
+  bool first = true;
+  for (; i < p.size() && (first || p[i] != ']'); first = false) {
+    char lo = p[i++];
+    char hi = lo;
+    if (i + 1 < p.size() && p[i] == '-' && p[i + 1] != ']') hi = p[i + 1], i += 2;
+    if (Fold(lo) <= Fold(c) && Fold(c) <= Fold(hi)) hit = true;
+  }
+  if (i >= p.size()) return *used = 0, false;
+  *used = i + 1;
+  return hit != negate;
+}
+
+// One part against one glob without '/'.
+bool Glob(std::string_view p, std::string_view s) {
+  // Backtracking to the last '*' is enough: each '*' absorbs what it must.
+  size_t pi = 0, si = 0, star = std::string_view::npos, resume = 0;
+  while (si < s.size()) {
+    if (pi < p.size() && p[pi] == '*') {
+      star = pi++;
+      resume = si;
+      continue;
+    }
+    if (pi < p.size()) {
+      size_t step = 1;  // pattern bytes taken
+      size_t took = 1;  // name bytes taken
+      bool ok = false;
+      if (p[pi] == '?') {
+        ok = true;
+        took = CharLength(s.substr(si));
+      } else if (p[pi] == '[') {
+        size_t used = 0;
+        const bool hit = MatchSet(p.substr(pi + 1), s[si], &used);
+        ok = used == 0 ? s[si] == '[' : hit;  // an unclosed '[' is itself
+        step = used == 0 ? 1 : used + 1;
+      } else {
+        ok = Fold(p[pi]) == Fold(s[si]);
+      }
+      if (ok) {
+        pi += step;
+        si += took;
+        continue;
+      }
+    }
+    if (star == std::string_view::npos) return false;
+    pi = star + 1;
+    si = ++resume;
+  }
+  while (pi < p.size() && p[pi] == '*') ++pi;
+  return pi == p.size();
+}
+
+std::vector<std::string_view> Parts(std::string_view s) {
+  std::vector<std::string_view> parts;
+  size_t start = 0;
+  while (start <= s.size()) {
+    size_t end = s.find('/', start);
+    if (end == std::string_view::npos) end = s.size();
+    if (end > start) parts.push_back(s.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+}  // namespace
+
+bool PatternSelects(std::string_view pattern, std::string_view name) {
+  while (pattern.substr(0, 2) == "./") pattern.remove_prefix(2);
+  const bool anchored = pattern.find('/') != std::string_view::npos;
+  const auto want = Parts(pattern);
+  const auto have = Parts(name);
+  if (want.empty()) return true;
+  if (!anchored) {
+    for (std::string_view part : have) {
+      if (Glob(want[0], part)) return true;
+    }
+    return false;
+  }
+  if (want.size() > have.size()) return false;
+  for (size_t i = 0; i < want.size(); ++i) {
+    if (!Glob(want[i], have[i])) return false;
+  }
+  return true;
+}
+
 bool EscapesOnExtract(std::string_view name) {
   std::string_view rest = name;
   while (!rest.empty() && (rest[0] == '/' || rest[0] == '\\')) rest.remove_prefix(1);

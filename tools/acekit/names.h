@@ -46,4 +46,12 @@ std::string FromLibrary(std::string_view path);
 // it has a ".." part.
 bool EscapesOnExtract(std::string_view name);
 
+// Whether a command-line pattern selects an entry (UTF-8 name, '/' between
+// parts, a directory may end with '/'), as a shell would match it: '*' any
+// text within a part, '?' one character, '[...]' one of a set ('!' or '^'
+// negates, a-z ranges), case ignored for ASCII. A pattern without '/'
+// matches any part of the name, one with '/' the leading parts; either way
+// a folder that matches selects everything below it.
+bool PatternSelects(std::string_view pattern, std::string_view name);
+
 }  // namespace acekit_cli

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -40,7 +41,9 @@ class Walker {
 
   const WalkOptions& options_;
   std::vector<InputItem>& items_;
-  std::map<std::string, size_t> by_name_;  // same-name key -> index in items_
+  std::map<std::string, size_t> by_name_;       // stored name -> index in items_
+  std::map<std::string, std::string> by_case_;  // the name ignoring case -> first input
+  bool case_warned_ = false;
   bool failed_ = false;
 };
 
@@ -152,15 +155,32 @@ void Walker::Add(const std::string& disk, std::string stored, const struct stat&
     }
     ::close(fd);
   }
-  const auto [it, fresh] = by_name_.emplace(SameNameKey(stored), items_.size());
+  // Only a name stored twice exactly is a clash; names that differ in case
+  // are two entries, which a case-insensitive file system would merge.
+  const auto [it, fresh] = by_name_.emplace(AsStored(stored, nullptr), items_.size());
   if (!fresh) {
     const InputItem& other = items_[it->second];
     if (other.disk != disk) {
-      Ui::Get().Error(other.disk + " and " + disk + " would both be stored as " +
-                      AsStored(stored, nullptr));
-      failed_ = true;
+      const std::string text = other.disk + " and " + disk + " would both be stored as " +
+                               AsStored(stored, nullptr) + "; " + disk + " is left out";
+      if (options_.strict) {
+        Ui::Get().Error(text);
+        failed_ = true;
+      } else {
+        Ui::Get().Warn(text);
+      }
     }
     return;
+  }
+  const auto [first, unique] = by_case_.emplace(SameNameKey(stored), disk);
+  if (!unique && !case_warned_ && !Ui::Get().quiet()) {
+    // A note, not a warning: both are stored as they are.
+    case_warned_ = true;
+    std::fprintf(stderr,
+                 "acekit: note: %s and %s differ only in case; both are stored, but a file "
+                 "system that ignores case (Windows, macOS) keeps only one of each such pair "
+                 "on extraction\n",
+                 first->second.c_str(), disk.c_str());
   }
   bool lossy = false;
   const std::string as_stored = AsStored(stored, &lossy);

@@ -23,7 +23,7 @@ _acekit() {
     local i command="" archive="" operands=0
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            -o|--output|-C|-d|--dictionary|-m|--level|--set) ((i++)) ;;
+            -o|--output|-C|-d|--dictionary|-m|--level|--set|-T|--files-from|--exclude) ((i++)) ;;
             -*) ;;
             *)
                 if [[ -z $command ]]; then
@@ -46,8 +46,10 @@ _acekit() {
         -m|--level)
             COMPREPLY=($(compgen -W "1 2 3 4" -- "$cur"))
             return ;;
-        --set)
+        --set|-T|--files-from)
             COMPREPLY=($(compgen -f -- "$cur") -)
+            return ;;
+        --exclude)
             return ;;
     esac
 
@@ -62,10 +64,12 @@ _acekit() {
 
     local options
     case $command in
-        a) options="-s --solid -d --dictionary -m --level -C --names-only --strict -v --verbose" ;;
-        l) options="--json -v --verbose" ;;
-        t|d) options="-v --verbose" ;;
-        x|e) options="-o --output -y --yes -n --no -v --verbose" ;;
+        a) options="-s --solid -d --dictionary -m --level -C --names-only --strict -v --verbose
+                    --exclude -T --files-from --null" ;;
+        l) options="--json -v --verbose --exclude" ;;
+        t) options="-v --verbose" ;;
+        d) options="-v --verbose --exclude -d --dictionary -m --level" ;;
+        x|e) options="-o --output -y --yes -n --no -v --verbose --exclude -p --stdout" ;;
         c|cf) options="--set --remove" ;;
         i) options="--json" ;;
         help) COMPREPLY=($(compgen -W "$commands" -- "$cur")); return ;;

@@ -17,25 +17,6 @@ constexpr DWORD kKeptAttributes =
 
 constexpr int kTries = 100;
 
-// A name part no earlier try of this process used, from the clock, the
-// process and a counter.
-unsigned NextNumber() {
-  static unsigned counter = 0;
-  ++counter;
-  return (GetTickCount() * 2654435761u) ^ (GetCurrentProcessId() << 16) ^ (counter * 40503u);
-}
-
-// Appends six characters of [0-9a-z] taken from n.
-void AppendSix(char* out, unsigned n) {
-  static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-  const size_t at = std::strlen(out);
-  for (int i = 0; i < 6; ++i) {
-    out[at + static_cast<size_t>(i)] = kDigits[n % 36];
-    n /= 36;
-  }
-  out[at + 6] = '\0';
-}
-
 bool Join(const char* dir, const char* prefix, char* out, size_t size) {
   const size_t d = std::strlen(dir);
   const size_t p = std::strlen(prefix);
@@ -70,9 +51,10 @@ Handle CreateTempFile(const char* dir, const char* prefix, const FileAccess* acc
                       size_t size) {
   const DWORD attributes =
       FILE_ATTRIBUTE_ARCHIVE | (access != nullptr ? access->mode & kKeptAttributes : 0);
+  uint64_t seed = NameSeed();
   for (int i = 0; i < kTries; ++i) {
     if (!Join(dir, prefix, name, size)) break;
-    AppendSix(name, NextNumber());
+    RandomNamePart(name + std::strlen(name), 6, seed);
     const HANDLE h =
         CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, attributes, nullptr);
     if (h != INVALID_HANDLE_VALUE) return reinterpret_cast<Handle>(h);
@@ -92,9 +74,10 @@ bool MakeTempDir(const char* prefix, char* out, size_t size) {
   char dir[MAX_PATH + 1];
   const DWORD r = GetTempPathA(sizeof dir, dir);
   if (r == 0 || r >= sizeof dir) return false;
+  uint64_t seed = NameSeed();
   for (int i = 0; i < kTries; ++i) {
     if (!Join(dir, prefix, out, size)) break;
-    AppendSix(out, NextNumber());
+    RandomNamePart(out + std::strlen(out), 6, seed);
     if (CreateDirectoryA(out, nullptr)) return true;
     if (GetLastError() != ERROR_ALREADY_EXISTS) break;
   }

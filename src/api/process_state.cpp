@@ -1,4 +1,4 @@
-#include "api/library.h"
+#include "api/process_state.h"
 
 #include <cstring>
 

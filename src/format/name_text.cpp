@@ -1,4 +1,4 @@
-#include "format/names.h"
+#include "format/name_text.h"
 
 #include <cstring>
 

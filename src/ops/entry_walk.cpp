@@ -1,4 +1,4 @@
-#include "ops/entry_list.h"
+#include "ops/entry_walk.h"
 
 #include "ops/comments.h"
 #include "select/masks.h"
@@ -16,7 +16,7 @@ void BuildArchiveList(const Context& ctx, ArcFileList* list, const FileMaskList*
   if (masks != nullptr) options.filter = MaskFilter(masks);
   decompress::CommentDecoder decoder;  // buffers taken at the first comment, freed after the walk
   options.comments = FileCommentReader(ctx, decoder);
-  const bool asked = ctx.extra_features != nullptr && ctx.extra_features[2] == 1;
+  const bool asked = ctx.extra_features != nullptr && ctx.extra_features[kComputeInfo] == 1;
   if (info == ArcInfoRequest::kIfAsked && asked) options.arc_info = ctx.arc_info;
   BuildEntryList(ctx.arc, list, options);
 }

@@ -1,0 +1,34 @@
+#include "ops/open_archive.h"
+
+#include "format/header_search.h"
+#include "format/name_text.h"
+#include "ops/comments.h"
+#include "ops/context.h"
+#include "platform/file.h"
+
+namespace acekit::ops {
+
+Status OpenArchive(ArcState& arc, const char* path) {
+  arc.status = kOk;
+  if (!platform::IsExistingFile(path)) {
+    arc.new_archive = 1;
+    Fail(arc, kNotFound);
+    return kNotFound;
+  }
+  const platform::File h(path, 'r');
+  if (!h) {
+    Fail(arc, kOpenFailed);
+    return kOpenFailed;
+  }
+  if (!FindMainHeader(h.get(), arc)) {
+    Fail(arc, kNoMainHeader);
+    return kNoMainHeader;
+  }
+  ReadMainComment(arc, h.get());
+  // A failed search for the first file header only leaves its offset at 0.
+  FindFirstFileHeader(h.get(), arc);
+  CopyText(arc.archive_name, sizeof arc.archive_name, path);
+  return static_cast<Status>(arc.status);
+}
+
+}  // namespace acekit::ops
