@@ -35,7 +35,7 @@ def hyperfine(commands, runs, warmup, prepare=None):
     with open(out) as f:
         data = json.load(f)["results"]
     os.unlink(out)
-    return [(r["mean"], r["stddev"], r["user"] + r["system"]) for r in data]
+    return [(r["mean"], r["stddev"] or 0.0, r["user"] + r["system"]) for r in data]
 
 
 def sh(cmd):
@@ -46,6 +46,7 @@ def main():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument("--acekit", required=True, help="the acekit program")
     p.add_argument("--corpus", action="append", required=True, metavar="NAME=DIR")
+    p.add_argument("--baseline", help="an older acekit whose single-thread times go beside")
     p.add_argument("--runs", type=int, default=10)
     p.add_argument("--warmup", type=int, default=2)
     p.add_argument("--work", default=None, help="scratch folder (default: a new temporary one)")
@@ -70,6 +71,19 @@ def main():
         s_ace, n_ace = os.path.join(work, name + "-s.ace"), os.path.join(work, name + "-n.ace")
         out = os.path.join(work, "out")
         one = "env ACEKIT_THREADS=1 "
+        old = os.path.abspath(a.baseline) if a.baseline else None
+
+        def with_old(rows):
+            # The older program's row goes under each single-thread row.
+            if old is None:
+                return rows
+            out = []
+            for label, cmd in rows:
+                out.append((label, cmd))
+                if cmd.startswith(one):
+                    out.append(("  same, older acekit", cmd[len(one):].replace(ace, old, 1)))
+            return out
+
         create = [
             ("acekit a -s -d 64 -m 1", f"{ace} a -q -s -d 64 -m 1 {s_ace} {folder}"),
             ("  same, 1 thread", f"{one}{ace} a -q -s -d 64 -m 1 {s_ace} {folder}"),
@@ -79,11 +93,13 @@ def main():
             ("pigz -6 -p 2", sh(f"pigz -6 -p 2 -c {tar} > {tar}.pz")),
             ("zstd -3 -T0", f"zstd -q -f -3 -T0 {tar} -o {tar}.zst"),
         ]
+        create = with_old(create)
         rm = f"rm -f {s_ace} {n_ace}"
         res = hyperfine([c for _, c in create], a.runs, a.warmup, prepare=rm)
         # The archives of the last run stay for the reading side.
         subprocess.run(create[0][1].split(), check=True)
-        subprocess.run(create[2][1].split(), check=True)
+        subprocess.run(next(c for label, c in create if label == "acekit a -d 64 -m 1").split(),
+                       check=True)
         read = [
             ("acekit t (solid)", f"{ace} t -q {s_ace}"),
             ("  same, 1 thread", f"{one}{ace} t -q {s_ace}"),
@@ -93,6 +109,7 @@ def main():
             ("pigz -d", f"pigz -d -c {tar}.pz"),
             ("zstd -d", f"zstd -q -d -c {tar}.zst"),
         ]
+        read = with_old(read)
         res_t = hyperfine([c for _, c in read], a.runs, a.warmup)
         extract = [
             ("acekit x (solid)", f"{ace} x -q -y -o {out} {s_ace}"),
@@ -101,6 +118,7 @@ def main():
             ("libdeflate-gzip -d > file", sh(f"libdeflate-gzip -d -c {tar}.gz > {out}/c.tar")),
             ("tar xf (from the tar)", f"tar xf {tar} -C {out}"),
         ]
+        extract = with_old(extract)
         res_x = hyperfine([c for _, c in extract], a.runs, a.warmup,
                           prepare=f"sh -c 'rm -rf {out} && mkdir {out}'")
 
@@ -114,8 +132,10 @@ def main():
         print(f"### {name}: {files} files, {size / 1e6:.1f} MB as one tar\n")
         print("| job | wall ms | ± | CPU ms | × libdeflate | output MB |")
         print("|---|---:|---:|---:|---:|---:|")
-        for rows, results, base in ((create, res, 4), (read, res_t, 4), (extract, res_x, 3)):
-            ref = results[base][0]
+        for rows, results, base in ((create, res, "libdeflate-gzip -6"),
+                                    (read, res_t, "libdeflate-gzip -d"),
+                                    (extract, res_x, "libdeflate-gzip -d > file")):
+            ref = results[[label for label, _ in rows].index(base)][0]
             for (label, _), (mean, sd, cpu) in zip(rows, results):
                 mb = f"{sizes[label] / 1e6:.2f}" if label in sizes else ""
                 print(f"| {label} | {mean * 1e3:.0f} | {sd * 1e3:.0f} | {cpu * 1e3:.0f} "
