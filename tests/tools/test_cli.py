@@ -311,6 +311,44 @@ class Changes(h.TreeCase):
         self.assertIn("nothing.here", err)
 
 
+class Threads(h.TreeCase):
+    def test_the_thread_count_does_not_change_the_archive(self):
+        for solid in ([], ["-s"]):
+            made = set()
+            for i, option in enumerate((["-T1"], ["--threads=3"], ["-T", "3"], ["-T0"])):
+                with self.subTest(solid=bool(solid), option=option):
+                    archive = self.archive_tree(*solid, "-m", "2", *option,
+                                                name="t%d%d.ace" % (len(solid), i))
+                    # The main header carries the time the archive was made.
+                    data = h.read(archive)
+                    made.add(data[4 + int.from_bytes(data[2:4], "little"):])
+                    out_dir = self.path("out%d%d" % (len(solid), i))
+                    self.assertRuns("x", *option, "-o", out_dir, archive)
+                    self.assertSameTree(out_dir)
+                    self.assertIn("no errors", self.assertRuns("t", *option, archive)[0])
+            self.assertEqual(len(made), 1, "byte-identical whatever the thread count")
+
+    def test_t_with_digits_is_a_count_and_otherwise_a_list(self):
+        h.write(os.path.join(self.tree, "4"), "docs/readme.txt\n")
+        h.write(os.path.join(self.tree, "list"), "empty.bin\n")
+        for args, stored in ((["--files-from", "4"], {"docs/readme.txt"}),
+                             (["-T", "./4"], {"docs/readme.txt"}),
+                             (["-T", "list"], {"empty.bin"}),
+                             (["-T2", "--files-from", "list"], {"empty.bin"})):
+            with self.subTest(args=args):
+                archive = self.path("l.ace")
+                if os.path.exists(archive):
+                    os.remove(archive)
+                self.assertRuns("a", archive, *args, cwd=self.tree)
+                self.assertEqual(names(h.list_json(archive)), stored)
+        _, err = self.assertRuns("a", self.path("n.ace"), "-T", "4", cwd=self.tree, code=2)
+        self.assertIn("no paths", err)
+        for args in (["t", "-T", "./4"], ["x", "--threads=many"], ["a", "--threads", "-1"]):
+            with self.subTest(args=args):
+                _, err = self.assertRuns(*args, self.path("l.ace"), code=2)
+                self.assertIn("threads", err)
+
+
 class CommentsAndDirectories(h.TreeCase):
     MAIN = "Archiv für Grüße\nsecond line\n"
 
