@@ -301,6 +301,35 @@ class Changes(h.TreeCase):
         _, err = self.assertRuns("d", "-m", "9", archive, "big.bin", code=2)
         self.assertIn("--level", err)
 
+    def test_solid_rebuilds_keep_the_level_and_the_directories(self):
+        def packed(archive):
+            return sum(e["packed"] for e in h.list_json(archive)["entries"])
+
+        def fresh(name, *options, inputs):
+            return packed(self.archive_tree("-s", *options, name=name, inputs=inputs))
+
+        rest = ["docs", "big.bin", "empty.bin", "empty_dir"]
+        archive = self.archive_tree("-s", "-m", "4", name="m4.ace")
+        size = os.path.getsize(archive)
+        self.assertRuns("d", archive, "readonly.txt")
+        self.assertLessEqual(os.path.getsize(archive), size)
+        self.assertEqual(packed(archive), fresh("f4.ace", "-m", "4", inputs=rest))
+        self.assertNotEqual(packed(archive), fresh("f1.ace", inputs=rest), "levels differ")
+        self.assertRuns("d", "-m", "1", archive, "empty.bin")
+        self.assertEqual(packed(archive), fresh("g1.ace", inputs=rest[:2] + rest[3:]))
+
+        # Adding from elsewhere: the directories are not on disk there.
+        archive = self.archive_tree("-s", "-m", "4", name="a4.ace", inputs=rest)
+        before = h.list_json(archive)["entries"]
+        self.assertRuns("a", archive, "readonly.txt", cwd=self.tree)
+        self.assertEqual(packed(archive), fresh("b4.ace", "-m", "4", inputs=["."]))
+        self.assertEqual(names(h.list_json(archive)), set(self.files) | h.TREE_DIRS)
+        h.write(self.path("added.txt"), b"added\n")
+        _, err = self.assertRuns("a", archive, "added.txt", cwd=self.tmp)
+        self.assertEqual(err, "")
+        after = {e["name"] for e in h.list_json(archive)["entries"] if e["directory"]}
+        self.assertEqual(after, {e["name"] for e in before if e["directory"]})
+
     def test_deleting_every_entry_is_refused(self):
         archive = self.archive_tree(inputs=["docs/sub"])
         before = h.read(archive)
@@ -883,6 +912,30 @@ class Help(unittest.TestCase):
             self.assertIn("Usage: acekit " + command, out)
             self.assertIn("Exit status", out)
         self.assertRegex(h.run("--version")[1], r"^acekit \d+\.\d+\.\d+")
+
+    # An option as it stands in running text: not part of a word or a path.
+    OPTION = re.compile(r"(?<![\w\-./])(--[a-z][a-z-]*[a-z]|-[a-zA-Z])(?!\w)")
+    COMMANDS = ("a", "l", "t", "x", "e", "d", "c", "cf", "md", "i")
+
+    def test_help_and_manual_name_the_same_options_and_commands(self):
+        helped = h.run("--help")[1]
+        for command in self.COMMANDS:
+            helped += h.run(command, "--help")[1]
+        page = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs",
+                            "acekit.1")
+        with open(page, encoding="utf-8") as f:
+            manual = f.read()
+        commands = set(re.findall(r'^\.BI "(\w+) ', manual, flags=re.M))
+        self.assertEqual(commands, set(self.COMMANDS))
+        manual = re.sub(r"\\f[BIRP]", "", manual).replace("\\-", "-")
+        manual = re.sub(r"^\.\S+\s*", "", manual, flags=re.M)
+        # Options of other programs named for comparison.
+        manual = re.sub(r"\bls -b\b", "", manual)
+        in_help = set(self.OPTION.findall(helped))
+        in_manual = set(self.OPTION.findall(manual))
+        self.assertEqual(in_help - in_manual, set(), "in --help, not in the manual")
+        self.assertEqual(in_manual - in_help, set(), "in the manual, not in --help")
+        self.assertLessEqual({"--threads", "--files-from", "-T", "-V"}, in_help)
 
 
 if __name__ == "__main__":

@@ -3,11 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
+#include "format.h"
 #include "names.h"
 #include "ui.h"
 
@@ -360,6 +362,93 @@ ArcEntry RecordOf(const SurveyEntry& s) {
                                       local.tm_min << 5 | local.tm_sec / 2);
   }
   return rec;
+}
+
+void RestoreDirectories(const std::string& shown, const std::string& path,
+                        std::vector<std::string> names) {
+  // A parent sorts before what lies below it.
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    Session again;
+    if (!again.Open(path)) break;
+    const size_t slash = name.rfind('/');
+    SetRelativePath(slash == std::string::npos ? "" : name.substr(0, slash).c_str());
+    CreateDirectoryArc(name.substr(slash == std::string::npos ? 0 : slash + 1).c_str());
+    const uint16_t st = again.status();
+    if (st != ACEKIT_STATUS_OK && st != ACEKIT_STATUS_DIR_EXISTS) {
+      Ui::Get().Warn(shown + ": directory entry " + Printable(name) +
+                     "/ could not be kept: " + StatusMessage(st));
+    }
+  }
+  SetRelativePath("");
+}
+
+namespace {
+
+constexpr int64_t kSampleTime = 631152000;  // 1990-01-01, within the format's range
+
+// The packed size of `data` compressed alone into a new archive at `path`.
+int64_t PackedAlone(const std::string& path, const std::string& data, uint32_t dictionary_kb,
+                    int level) {
+  acekit_options o{};
+  o.dictionary_kb = dictionary_kb;
+  o.level = level;
+  acekit_writer* w = nullptr;
+  if (acekit_writer_create(&w, path.c_str(), &o) != ACEKIT_OK) return -1;
+  if (acekit_writer_add_memory(w, "sample", data.data(), data.size(), kSampleTime, 0) !=
+      ACEKIT_OK) {
+    acekit_writer_abort(w);
+    return -1;
+  }
+  if (acekit_writer_finish(w) != ACEKIT_OK) return -1;
+  acekit_reader* r = nullptr;
+  int64_t packed = -1;
+  if (acekit_reader_open(&r, path.c_str()) == ACEKIT_OK) {
+    acekit_entry e;
+    if (acekit_reader_next(r, &e) == 1) packed = static_cast<int64_t>(e.packed_size);
+    acekit_reader_close(r);
+  }
+  ::unlink(path.c_str());
+  return packed;
+}
+
+}  // namespace
+
+int SolidLevel(const std::string& path, uint32_t dictionary_kb) {
+  constexpr uint64_t kLargestSample = 4u << 20;
+  acekit_reader* r = nullptr;
+  if (acekit_reader_open(&r, path.c_str()) != ACEKIT_OK) return 0;
+  acekit_entry e{};
+  int more;
+  // Directories and empty files put nothing into the stream.
+  while ((more = acekit_reader_next(r, &e)) == 1 && (e.is_dir || e.size == 0)) {
+  }
+  std::string data;
+  const bool usable =
+      more == 1 && !e.is_encrypted && e.size <= kLargestSample && e.packed_size < e.size;
+  const uint64_t packed = e.packed_size;
+  if (usable) {
+    data.reserve(e.size);
+    const auto keep = [](void* ctx, const void* bytes, size_t n) {
+      static_cast<std::string*>(ctx)->append(static_cast<const char*>(bytes), n);
+      return 0;
+    };
+    if (acekit_reader_read(r, keep, &data) != ACEKIT_OK) data.clear();
+  }
+  acekit_reader_close(r);
+  if (data.empty()) return 0;
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/acekit-XXXXXX";
+  if (::mkdtemp(dir.data()) == nullptr) return 0;
+  int found = 0;
+  // The highest level that matches: below some size every level packs
+  // alike, and then the best one costs nothing in size.
+  for (int level = 4; level >= 1 && found == 0; --level) {
+    const int64_t n = PackedAlone(dir + "/sample.ace", data, dictionary_kb, level);
+    if (n >= 0 && static_cast<uint64_t>(n) == packed) found = level;
+  }
+  ::rmdir(dir.c_str());
+  return found;
 }
 
 std::string EntryName(const ArcEntry& e) {

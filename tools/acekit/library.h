@@ -137,6 +137,20 @@ class Patterns {
 // survey reached.
 ArcEntry RecordOf(const SurveyEntry& s);
 
+// Adds the directory entries `names` (without a trailing '/') to the
+// archive at `path` (shown as `shown`), parents first, for the rebuild of a
+// solid archive, which keeps only files. Warns about each that cannot be
+// added; one that is there already is left as it is.
+void RestoreDirectories(const std::string& shown, const std::string& path,
+                        std::vector<std::string> names);
+
+// The search level, 1 to 4, that the solid archive at `path` was made with,
+// or 0 when it cannot be told. The archive does not keep it, so the first
+// file of its stream, which depends on nothing before it, is compressed
+// again alone at each level with the archive's window until the packed size
+// comes out the same. A first file above a few MB is not tried.
+int SolidLevel(const std::string& path, uint32_t dictionary_kb);
+
 // An entry's name as shown: '/' between parts.
 std::string EntryName(const ArcEntry& e);
 bool IsDirectory(const ArcEntry& e);

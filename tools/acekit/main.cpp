@@ -81,7 +81,8 @@ constexpr Command kCommands[] = {
      "\n"
      "  -s, --solid              one compressed stream for all files (new archives)\n"
      "  -d, --dictionary KB      window of 64, 128, 256, 512 or 1024 KB (default 64)\n"
-     "  -m, --level N            search level 1 (fastest) to 4 (smallest), default 1\n"
+     "  -m, --level N            search level 1 (fastest) to 4 (smallest), default 1;\n"
+     "                           a solid archive added to keeps its own unless given\n"
      "  -C DIR                   read the paths after it relative to DIR; each -C\n"
      "                           moves on from where the one before it led\n"
      "      --names-only         store files without their directories\n"
@@ -145,17 +146,18 @@ constexpr Command kCommands[] = {
      "\n"
      "Directory entries are skipped.\n",
      kExtractOptions, RunExtractFlat, 1},
-    {"d", "[-v] [--exclude MASK] [-m N] ARCHIVE MASK...", "delete entries",
+    {"d", "[-v] [--exclude MASK] [-m N] [-T N] ARCHIVE MASK...", "delete entries",
      "Deletes the entries that the masks select.\n"
      "\n"
      "  -v, --verbose            name each deleted entry\n"
      "      --exclude MASK       keep the entries MASK selects (repeatable)\n"
      "  -d, --dictionary KB      accepted as in 'a'; a solid archive keeps its window\n"
-     "  -m, --level N            search level for it, 1 to 4 (default 1: the archive\n"
-     "                           does not record the level it was made with)\n"
+     "  -m, --level N            search level of a solid archive's new compression,\n"
+     "                           1 to 4 (default: the level it was made with)\n"
+     "  -T, --threads N          use N threads (0: one per core)\n"
      "\n"
-     "A solid archive is compressed again without the deleted files; its directory\n"
-     "entries that stay are added again afterwards.\n",
+     "A solid archive is compressed again without the deleted files, with its own\n"
+     "window and level; its directory entries that stay are added again afterwards.\n",
      kDeleteOptions, RunDelete, 2},
     {"c", "ARCHIVE [--set FILE|- | --remove]", "show, set or remove the main comment",
      "Without options, prints the main comment.\n"
@@ -213,7 +215,7 @@ void PrintHelp() {
   }
   std::printf(
       "\n'acekit COMMAND --help' describes each command and its options, which may\n"
-      "also stand before the command. --version prints the program's and the\n"
+      "also stand before the command. -V, --version prints the program's and the\n"
       "library's version.\n"
       "-q, --quiet turns off the progress line, summaries and warnings (not errors);\n"
       "-v, --verbose names each file as a, x, e, t or d processes it. The progress\n"
