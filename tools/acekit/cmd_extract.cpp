@@ -496,13 +496,8 @@ int RunExtractFlat(const ParsedArgs& args) {
 int RunTest(const ParsedArgs& args) {
   Ui& ui = Ui::Get();
   const std::string& archive = args.operands[0];
-  {
-    // The host interface's opening names what is wrong with a file that is
-    // no archive at all.
-    Session session;
-    if (!session.Open(archive)) return ui.exit_code();
-  }
-  const Survey survey = SurveyArchive(archive);
+  const Survey survey = SurveyArchive(archive, true);
+  if (!survey.opened) return ui.exit_code();
   ReportSurvey(archive, survey, true);
   uint64_t total = 0;
   std::vector<std::string> names;

@@ -228,11 +228,44 @@ bool Survey::damaged() const {
   return false;
 }
 
-Survey SurveyArchive(const std::string& path) {
+acekit_reader* OpenReader(const std::string& shown) {
+  Ui& ui = Ui::Get();
+  const std::string path = ArchivePath(shown);
+  if (path.empty()) return nullptr;
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    ui.Error(shown + ": cannot open the archive: " + Reason(errno));
+    return nullptr;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    ui.Error(shown + ": is a directory, not an archive");
+    return nullptr;
+  }
+  acekit_reader* r = nullptr;
+  const int rc = acekit_reader_open(&r, path.c_str());
+  if (rc == ACEKIT_OK) return r;
+  if (rc == ACEKIT_E_NOT_ARCHIVE) {
+    ui.Error(shown + ": not an archive (no valid main header found)");
+  } else if (rc == ACEKIT_E_OPEN || rc == ACEKIT_E_READ) {
+    ui.Error(shown + ": cannot open the archive: " + Reason(errno));
+  } else {
+    ui.Error(shown + ": " + acekit_strerror(rc),
+             rc == ACEKIT_E_CORRUPT || rc == ACEKIT_E_CRC ? kExitDamaged : kExitError);
+  }
+  return nullptr;
+}
+
+Survey SurveyArchive(const std::string& shown, bool report_open) {
   Survey out;
   acekit_reader* r = nullptr;
-  if (acekit_reader_open(&r, ArchivePath(path).c_str()) != ACEKIT_OK) return out;
+  if (report_open) {
+    r = OpenReader(shown);
+  } else if (acekit_reader_open(&r, ArchivePath(shown).c_str()) != ACEKIT_OK) {
+    r = nullptr;
+  }
+  if (r == nullptr) return out;
   out.opened = true;
+  if (const char* c = acekit_reader_comment(r); c != nullptr) out.main_comment = c;
   acekit_reader_set_flags(r, ACEKIT_READER_SALVAGE);
   acekit_entry e;
   for (;;) {
@@ -248,11 +281,14 @@ Survey SurveyArchive(const std::string& path) {
     SurveyEntry s;
     s.name = e.name;
     s.info = e;
+    if (e.comment != nullptr) s.comment = e.comment;
     s.info.name = nullptr;
     s.info.comment = nullptr;
+    acekit_reader_details(r, &s.details);
     acekit_reader_damage(r, &s.damage);
     out.entries.push_back(std::move(s));
   }
+  acekit_reader_info(r, &out.archive);
   acekit_reader_close(r);
   return out;
 }

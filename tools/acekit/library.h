@@ -93,18 +93,28 @@ int ReportWalkFailure(const std::string& archive, uint16_t status, const Entries
 // header's checksum and steps over damaged stretches to the next sound
 // header: what the entry lists of the host interface cannot say.
 struct SurveyEntry {
-  std::string name;
+  std::string name;     // a directory's without a trailing '/'
   acekit_entry info{};  // its name and comment pointers are not kept
+  std::string comment;
+  acekit_entry_details details{};
   acekit_damage damage{};
 };
 struct Survey {
   bool opened = false;
+  std::string main_comment;
+  acekit_archive_info archive{};  // as it stands after the walk
   std::vector<SurveyEntry> entries;
   acekit_damage end{};  // the end of the archive
   std::string failure;  // a walk that stopped for another reason
   bool damaged() const;
 };
-Survey SurveyArchive(const std::string& path);
+// Opens the archive named on the command line (`shown`; "-" is standard
+// input) through the handle interface; reports and returns null when it
+// cannot.
+acekit_reader* OpenReader(const std::string& shown);
+// Walks the archive `shown`; with `report_open`, a failure to open it is
+// reported, else it is left to the caller.
+Survey SurveyArchive(const std::string& shown, bool report_open = false);
 // Names every damaged header, skipped stretch and cut end that the survey
 // met; header checksums count as damage when `headers_are_damage` and as
 // warnings otherwise. Returns true when there was anything to name.
