@@ -819,6 +819,10 @@ class Completion(h.TreeCase):
         self.assertEqual(self.complete("x", "-y", archive, "docs/s"), {"docs/sub/", "docs/sub/deep/",
                                                                      "docs/sub/deep/nested.c"})
         self.assertEqual(self.complete("a", "-d", ""), {"64", "128", "256", "512", "1024"})
+        # -T is a count of threads but for a, where it may be a list of paths.
+        self.assertIn("4", self.complete("t", "-T", ""))
+        h.write(self.path("list.txt"), "a.ace\n")
+        self.assertIn("list.txt", self.complete("a", "-T", "li"))
 
 
 class Salvage(h.TreeCase):
@@ -936,6 +940,7 @@ class Help(unittest.TestCase):
         self.assertEqual(in_help - in_manual, set(), "in --help, not in the manual")
         self.assertEqual(in_manual - in_help, set(), "in the manual, not in --help")
         self.assertLessEqual({"--threads", "--files-from", "-T", "-V"}, in_help)
+        self.assertRegex(manual, r"DOS attributes.*\n.*permission bits such as execute")
 
 
 if __name__ == "__main__":
