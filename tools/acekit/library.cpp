@@ -187,22 +187,6 @@ std::vector<const ArcEntry*> Entries::all() const {
   return out;
 }
 
-std::string MainComment() {
-  CommentRec rec{};
-  GetMainCommentArc(&rec);
-  std::string text;
-  if (rec.text != nullptr && rec.length > 0) text.assign(rec.text, static_cast<size_t>(rec.length));
-  // The text was taken from the process heap and is ours to release.
-  std::free(rec.text);
-  return text;
-}
-
-void ReadFileComments() {
-  int32_t features[12] = {};
-  features[1] = 1;
-  SetExtraFeaturesArc(features);
-}
-
 int ReportWalkFailure(const std::string& archive, uint16_t status, const Entries& partial) {
   Ui& ui = Ui::Get();
   const auto listed = partial.all();
@@ -375,29 +359,6 @@ bool Patterns::WarnUnmatched(const std::string& archive) const {
     missed = true;
   }
   return missed;
-}
-
-ArcEntry RecordOf(const SurveyEntry& s) {
-  ArcEntry rec{};
-  std::string name = s.name;
-  if (s.info.is_dir && (name.empty() || name.back() != '/')) name += '/';
-  std::snprintf(rec.name, sizeof rec.name, "%s", name.c_str());
-  rec.orig_size = static_cast<uint32_t>(s.info.size);
-  rec.pack_size = static_cast<uint32_t>(s.info.packed_size);
-  rec.attr = s.info.attributes;
-  rec.crc32 = ~s.info.crc32;
-  rec.encrypted = s.info.is_encrypted;
-  rec.is_file = 1;
-  rec.tech_type = s.info.packed_size == s.info.size ? 0 : 1;
-  rec.header_offset = static_cast<uint32_t>(s.damage.offset);
-  const time_t t = static_cast<time_t>(s.info.mtime);
-  struct tm local {};
-  if (localtime_r(&t, &local) != nullptr && local.tm_year >= 80) {
-    rec.ftime = static_cast<uint32_t>((local.tm_year - 80) << 25 | (local.tm_mon + 1) << 21 |
-                                      local.tm_mday << 16 | local.tm_hour << 11 |
-                                      local.tm_min << 5 | local.tm_sec / 2);
-  }
-  return rec;
 }
 
 void RestoreDirectories(const std::string& shown, const std::string& path,

@@ -81,11 +81,6 @@ class Entries {
   ArcFileList list_{};
 };
 
-// The open archive's main comment, empty when it has none.
-std::string MainComment();
-// Makes the following entry lists read the file comments too.
-void ReadFileComments();
-
 // Reports a walk of the entries that ended in a failure; returns the exit status.
 int ReportWalkFailure(const std::string& archive, uint16_t status, const Entries& partial);
 
@@ -143,9 +138,6 @@ class Patterns {
   std::vector<std::string> excludes_;
   std::vector<bool> hit_;
 };
-// A record in the shape of the host interface's lists, for an entry only the
-// survey reached.
-ArcEntry RecordOf(const SurveyEntry& s);
 
 // Adds the directory entries `names` (without a trailing '/') to the
 // archive at `path` (shown as `shown`), parents first, for the rebuild of a
