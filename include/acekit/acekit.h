@@ -121,6 +121,22 @@ typedef struct acekit_damage {
   uint64_t gap_size;   /* GAP: how many there are */
 } acekit_damage;
 int acekit_reader_damage(acekit_reader* r, acekit_damage* d) ACEKIT_PUBLIC;
+/* What the archive says about itself. */
+typedef struct acekit_archive_info {
+  int version_major, version_minor; /* the format version needed to read it */
+  int is_solid;
+  const char* host_system; /* the system that made it: "MS-DOS", "Unix", ..., "unknown" */
+  int has_recovery_record; /* one was passed over: final once acekit_reader_next returned 0 */
+} acekit_archive_info;
+int acekit_reader_info(acekit_reader* r, acekit_archive_info* info) ACEKIT_PUBLIC;
+/* What the header of the entry the last acekit_reader_next returned holds
+ * beyond acekit_entry. */
+typedef struct acekit_entry_details {
+  uint32_t dictionary_kb; /* the window it was compressed with */
+  int is_stored;          /* kept as it is, not compressed */
+  uint64_t header_offset; /* where its header starts in the file */
+} acekit_entry_details;
+int acekit_reader_details(acekit_reader* r, acekit_entry_details* d) ACEKIT_PUBLIC;
 const char* acekit_reader_comment(acekit_reader* r) ACEKIT_PUBLIC; /* main comment, UTF-8 or NULL */
 int acekit_reader_is_solid(acekit_reader* r) ACEKIT_PUBLIC;        /* 1 solid, 0 not */
 int acekit_reader_set_progress(acekit_reader* r, acekit_progress fn, void* ctx) ACEKIT_PUBLIC;

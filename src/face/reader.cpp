@@ -397,6 +397,34 @@ int SalvageSeek(acekit_reader* r, unsigned* flags) {
   }
 }
 
+// The name of a host system by the code the information block gives it.
+const char* HostName(int32_t code) {
+  switch (code) {
+    case 1:
+      return "MS-DOS";
+    case 2:
+      return "OS/2";
+    case 3:
+      return "Windows";
+    case 4:
+      return "Windows NT";
+    case 5:
+      return "Unix";
+    case 6:
+      return "Mac OS";
+    case 8:
+      return "Atari";
+    case 9:
+      return "VAX VMS";
+    case 10:
+      return "Amiga";
+    case 11:
+      return "NeXT";
+    default:
+      return "unknown";
+  }
+}
+
 bool Valid(acekit_reader* r) {
   return r != nullptr && r->magic == face::kReaderMagic;
 }
@@ -579,6 +607,29 @@ ACEKIT_PUBLIC int acekit_reader_set_flags(acekit_reader* r, unsigned flags) {
 ACEKIT_PUBLIC int acekit_reader_damage(acekit_reader* r, acekit_damage* d) {
   if (!Valid(r) || d == nullptr) return ACEKIT_E_INVALID;
   *d = r->damage;
+  return ACEKIT_OK;
+}
+
+ACEKIT_PUBLIC int acekit_reader_info(acekit_reader* r, acekit_archive_info* info) {
+  if (!Valid(r) || info == nullptr) return ACEKIT_E_INVALID;
+  const acekit::ArcState& arc = r->state.arc;
+  *info = acekit_archive_info{};
+  info->version_major = static_cast<int>(arc.version_needed / 10);
+  info->version_minor = static_cast<int>(arc.version_needed % 10);
+  info->is_solid = r->solid ? 1 : 0;
+  info->host_system = HostName(acekit::HostOsCode(arc.host_system));
+  info->has_recovery_record = arc.recovery_record != 0 ? 1 : 0;
+  return ACEKIT_OK;
+}
+
+ACEKIT_PUBLIC int acekit_reader_details(acekit_reader* r, acekit_entry_details* d) {
+  if (!Valid(r) || d == nullptr) return ACEKIT_E_INVALID;
+  if (!r->have_current) return face::Fail(r, ACEKIT_E_INVALID, "no entry to describe");
+  const ArcEntry& c = r->current;
+  *d = acekit_entry_details{};
+  d->dictionary_kb = acekit::DictionaryKb(c.dict_code);
+  d->is_stored = c.tech_type == 0 ? 1 : 0;
+  d->header_offset = c.header_offset;
   return ACEKIT_OK;
 }
 

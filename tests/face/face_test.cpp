@@ -3,6 +3,7 @@
 // files, changes go through the editor, and extraction stays in its folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -486,6 +487,46 @@ TEST(FaceReader, SolidEntriesMayBeSkipped) {
   EXPECT_LT(acekit_reader_read(r, Collect, &data), 0);
   EXPECT_NE(std::string(acekit_last_error(r)).find(e.name), std::string::npos);
   acekit_reader_close(r);
+}
+
+TEST(FaceReader, InfoAndDetailsDescribeTheHeaders) {
+  TempDir dir;
+  const std::string path = dir.Native("i.ace").string();
+  acekit_options o{256, 2, 1, 0};
+  acekit_writer* w = nullptr;
+  ASSERT_EQ(acekit_writer_create(&w, path.c_str(), &o), 0);
+  const std::string text = Text(30000);
+  ASSERT_EQ(acekit_writer_add_memory(w, "a.txt", text.data(), text.size(), kTime, 0), 0);
+  ASSERT_EQ(acekit_writer_add_memory(w, "b.bin", "\x01\x02", 2, kTime, 0), 0);
+  ASSERT_EQ(acekit_writer_finish(w), 0);
+
+  acekit_reader* r = nullptr;
+  ASSERT_EQ(acekit_reader_open(&r, path.c_str()), 0);
+  acekit_entry_details d;
+  EXPECT_EQ(acekit_reader_details(r, &d), ACEKIT_E_INVALID);
+  acekit_archive_info info;
+  ASSERT_EQ(acekit_reader_info(r, &info), 0);
+  EXPECT_EQ(info.is_solid, 1);
+  EXPECT_EQ(info.version_major * 10 + info.version_minor >= 10, true);
+  ASSERT_NE(info.host_system, nullptr);
+  EXPECT_STRNE(info.host_system, "unknown");
+  std::map<std::string, acekit_entry_details> seen;
+  acekit_entry e;
+  while (acekit_reader_next(r, &e) == 1) {
+    ASSERT_EQ(acekit_reader_details(r, &d), 0);
+    seen[e.name] = d;
+  }
+  ASSERT_EQ(acekit_reader_info(r, &info), 0);
+  EXPECT_EQ(info.has_recovery_record, 0);
+  acekit_reader_close(r);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen["a.txt"].is_stored, 0);
+  EXPECT_EQ(seen["a.txt"].dictionary_kb, 256u);
+  EXPECT_EQ(seen["b.bin"].is_stored, 1);
+  // A solid archive orders its files by type, so only the offsets' being
+  // distinct places past the main header is sure.
+  EXPECT_NE(seen["a.txt"].header_offset, seen["b.bin"].header_offset);
+  EXPECT_GT(std::min(seen["a.txt"].header_offset, seen["b.bin"].header_offset), 30u);
 }
 
 }  // namespace

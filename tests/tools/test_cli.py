@@ -301,6 +301,35 @@ class Changes(h.TreeCase):
         _, err = self.assertRuns("d", "-m", "9", archive, "big.bin", code=2)
         self.assertIn("--level", err)
 
+    def test_solid_rebuilds_keep_the_level_and_the_directories(self):
+        def packed(archive):
+            return sum(e["packed"] for e in h.list_json(archive)["entries"])
+
+        def fresh(name, *options, inputs):
+            return packed(self.archive_tree("-s", *options, name=name, inputs=inputs))
+
+        rest = ["docs", "big.bin", "empty.bin", "empty_dir"]
+        archive = self.archive_tree("-s", "-m", "4", name="m4.ace")
+        size = os.path.getsize(archive)
+        self.assertRuns("d", archive, "readonly.txt")
+        self.assertLessEqual(os.path.getsize(archive), size)
+        self.assertEqual(packed(archive), fresh("f4.ace", "-m", "4", inputs=rest))
+        self.assertNotEqual(packed(archive), fresh("f1.ace", inputs=rest), "levels differ")
+        self.assertRuns("d", "-m", "1", archive, "empty.bin")
+        self.assertEqual(packed(archive), fresh("g1.ace", inputs=rest[:2] + rest[3:]))
+
+        # Adding from elsewhere: the directories are not on disk there.
+        archive = self.archive_tree("-s", "-m", "4", name="a4.ace", inputs=rest)
+        before = h.list_json(archive)["entries"]
+        self.assertRuns("a", archive, "readonly.txt", cwd=self.tree)
+        self.assertEqual(packed(archive), fresh("b4.ace", "-m", "4", inputs=["."]))
+        self.assertEqual(names(h.list_json(archive)), set(self.files) | h.TREE_DIRS)
+        h.write(self.path("added.txt"), b"added\n")
+        _, err = self.assertRuns("a", archive, "added.txt", cwd=self.tmp)
+        self.assertEqual(err, "")
+        after = {e["name"] for e in h.list_json(archive)["entries"] if e["directory"]}
+        self.assertEqual(after, {e["name"] for e in before if e["directory"]})
+
     def test_deleting_every_entry_is_refused(self):
         archive = self.archive_tree(inputs=["docs/sub"])
         before = h.read(archive)
@@ -309,6 +338,44 @@ class Changes(h.TreeCase):
         self.assertEqual(h.read(archive), before)
         _, err = self.assertRuns("d", archive, "nothing.here", code=1)
         self.assertIn("nothing.here", err)
+
+
+class Threads(h.TreeCase):
+    def test_the_thread_count_does_not_change_the_archive(self):
+        for solid in ([], ["-s"]):
+            made = set()
+            for i, option in enumerate((["-T1"], ["--threads=3"], ["-T", "3"], ["-T0"])):
+                with self.subTest(solid=bool(solid), option=option):
+                    archive = self.archive_tree(*solid, "-m", "2", *option,
+                                                name="t%d%d.ace" % (len(solid), i))
+                    # The main header carries the time the archive was made.
+                    data = h.read(archive)
+                    made.add(data[4 + int.from_bytes(data[2:4], "little"):])
+                    out_dir = self.path("out%d%d" % (len(solid), i))
+                    self.assertRuns("x", *option, "-o", out_dir, archive)
+                    self.assertSameTree(out_dir)
+                    self.assertIn("no errors", self.assertRuns("t", *option, archive)[0])
+            self.assertEqual(len(made), 1, "byte-identical whatever the thread count")
+
+    def test_t_with_digits_is_a_count_and_otherwise_a_list(self):
+        h.write(os.path.join(self.tree, "4"), "docs/readme.txt\n")
+        h.write(os.path.join(self.tree, "list"), "empty.bin\n")
+        for args, stored in ((["--files-from", "4"], {"docs/readme.txt"}),
+                             (["-T", "./4"], {"docs/readme.txt"}),
+                             (["-T", "list"], {"empty.bin"}),
+                             (["-T2", "--files-from", "list"], {"empty.bin"})):
+            with self.subTest(args=args):
+                archive = self.path("l.ace")
+                if os.path.exists(archive):
+                    os.remove(archive)
+                self.assertRuns("a", archive, *args, cwd=self.tree)
+                self.assertEqual(names(h.list_json(archive)), stored)
+        _, err = self.assertRuns("a", self.path("n.ace"), "-T", "4", cwd=self.tree, code=2)
+        self.assertIn("no paths", err)
+        for args in (["t", "-T", "./4"], ["x", "--threads=many"], ["a", "--threads", "-1"]):
+            with self.subTest(args=args):
+                _, err = self.assertRuns(*args, self.path("l.ace"), code=2)
+                self.assertIn("threads", err)
 
 
 class CommentsAndDirectories(h.TreeCase):
@@ -752,6 +819,10 @@ class Completion(h.TreeCase):
         self.assertEqual(self.complete("x", "-y", archive, "docs/s"), {"docs/sub/", "docs/sub/deep/",
                                                                      "docs/sub/deep/nested.c"})
         self.assertEqual(self.complete("a", "-d", ""), {"64", "128", "256", "512", "1024"})
+        # -T is a count of threads but for a, where it may be a list of paths.
+        self.assertIn("4", self.complete("t", "-T", ""))
+        h.write(self.path("list.txt"), "a.ace\n")
+        self.assertIn("list.txt", self.complete("a", "-T", "li"))
 
 
 class Salvage(h.TreeCase):
@@ -845,6 +916,31 @@ class Help(unittest.TestCase):
             self.assertIn("Usage: acekit " + command, out)
             self.assertIn("Exit status", out)
         self.assertRegex(h.run("--version")[1], r"^acekit \d+\.\d+\.\d+")
+
+    # An option as it stands in running text: not part of a word or a path.
+    OPTION = re.compile(r"(?<![\w\-./])(--[a-z][a-z-]*[a-z]|-[a-zA-Z])(?!\w)")
+    COMMANDS = ("a", "l", "t", "x", "e", "d", "c", "cf", "md", "i")
+
+    def test_help_and_manual_name_the_same_options_and_commands(self):
+        helped = h.run("--help")[1]
+        for command in self.COMMANDS:
+            helped += h.run(command, "--help")[1]
+        page = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs",
+                            "acekit.1")
+        with open(page, encoding="utf-8") as f:
+            manual = f.read()
+        commands = set(re.findall(r'^\.BI "(\w+) ', manual, flags=re.M))
+        self.assertEqual(commands, set(self.COMMANDS))
+        manual = re.sub(r"\\f[BIRP]", "", manual).replace("\\-", "-")
+        manual = re.sub(r"^\.\S+\s*", "", manual, flags=re.M)
+        # Options of other programs named for comparison.
+        manual = re.sub(r"\bls -b\b", "", manual)
+        in_help = set(self.OPTION.findall(helped))
+        in_manual = set(self.OPTION.findall(manual))
+        self.assertEqual(in_help - in_manual, set(), "in --help, not in the manual")
+        self.assertEqual(in_manual - in_help, set(), "in the manual, not in --help")
+        self.assertLessEqual({"--threads", "--files-from", "-T", "-V"}, in_help)
+        self.assertRegex(manual, r"DOS attributes.*\n.*permission bits such as execute")
 
 
 if __name__ == "__main__":

@@ -84,22 +84,23 @@ bool NamesOnlyReplaces(const std::string& archive, const Existing& ex,
 }
 
 // A solid archive is rebuilt from its files alone, so its directory entries
-// are added again from the disk where the same directories still exist.
-void KeepDirectories(const std::string& archive, const std::map<std::string, std::string>& old,
-                     bool names_only, std::vector<InputItem>& items) {
+// are added again: from the disk where the same directories still exist,
+// else after the rebuild (returned).
+std::vector<std::string> KeepDirectories(const std::map<std::string, std::string>& old,
+                                         bool names_only, std::vector<InputItem>& items) {
   std::set<std::string> named;
   for (const auto& item : items) named.insert(SameNameKey(item.stored));
+  std::vector<std::string> later;
   for (const auto& [key, name] : old) {
     if (named.contains(key)) continue;
     struct stat st;
     if (!names_only && ::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
       items.push_back(InputItem{name, name, true, 0});
     } else {
-      Ui::Get().Warn(archive + ": directory entry " + name +
-                     "/ is dropped: a solid archive is rebuilt from its files, and no such "
-                     "directory is here to add again");
+      later.push_back(name);
     }
   }
+  return later;
 }
 
 // Sums up the operation, or says why it failed and what became of the archive.
@@ -243,6 +244,7 @@ int AddPaths(const ParsedArgs& args, const std::string& archive_arg, const std::
   const bool solid =
       exists ? desc[ACEKIT_DESC_MODE] == ACEKIT_DESC_MODE_SOLID : args.Has(kOptSolid);
   std::map<std::string, std::string> old_directories;
+  std::vector<std::string> restore;  // directory entries to add after the rebuild
   if (exists) {
     if (args.Has(kOptSolid) && !solid) {
       ui.Warn(archive_arg + ": is not solid; files are added without --solid");
@@ -262,7 +264,12 @@ int AddPaths(const ParsedArgs& args, const std::string& archive_arg, const std::
     }
     if (solid) host.unpack_total = ex.bytes;
     old_directories = std::move(ex.directories);
-    if (solid) KeepDirectories(archive_arg, old_directories, names_only, items);
+    if (solid) restore = KeepDirectories(old_directories, names_only, items);
+    // The rebuild takes the archive's own level unless -m gives one.
+    if (solid && !args.Has(kOptLevel)) {
+      const int made_with = SolidLevel(archive, static_cast<uint32_t>(dictionary));
+      if (made_with > 0) level = made_with;
+    }
   }
   desc[ACEKIT_DESC_FORMAT_SETTING] = 12;
   desc[ACEKIT_DESC_DICT_KB] = static_cast<int32_t>(dictionary);
@@ -301,8 +308,12 @@ int AddPaths(const ParsedArgs& args, const std::string& archive_arg, const std::
   ui.progress().Begin(total);
   CompressFileMaskListArc(masks.get());
   ui.progress().End();
-
-  return Report(archive_arg, archive, exists, session.status(), host, total, files, directories);
+  const uint16_t status = session.status();
+  if (status == ACEKIT_STATUS_OK && !restore.empty() && !Interrupted()) {
+    session.Close();
+    RestoreDirectories(archive_arg, archive, restore);
+  }
+  return Report(archive_arg, archive, exists, status, host, total, files, directories);
 }
 
 // Adds to the archive at args.operands[0], named `archive_arg` in messages:

@@ -7,8 +7,10 @@
 #include <iterator>
 #include <set>
 #include <sstream>
+#include <vector>
 
 #include "commands.h"
+#include "format.h"
 #include "library.h"
 #include "names.h"
 #include "ui.h"
@@ -67,6 +69,39 @@ bool CommentAction(const ParsedArgs& args, const char* command, bool optional, i
   return true;
 }
 
+// The exit status of a failed change through the handle interface.
+int ChangeExit(int code) {
+  if (code == ACEKIT_E_CANCELLED) return kExitCancelled;
+  if (code == ACEKIT_E_CORRUPT || code == ACEKIT_E_CRC || code == ACEKIT_E_UNSUPPORTED) {
+    return kExitDamaged;
+  }
+  return kExitError;
+}
+
+// Opens the archive for a change; reports and returns null when it cannot.
+acekit_editor* OpenEditor(const std::string& archive) {
+  acekit_reader* probe = OpenReader(archive);  // names what is wrong with the file
+  if (probe == nullptr) return nullptr;
+  acekit_reader_close(probe);
+  acekit_editor* e = nullptr;
+  if (const int rc = acekit_editor_open(&e, ArchivePath(archive).c_str(), nullptr);
+      rc != ACEKIT_OK) {
+    Ui::Get().Error(archive + ": " + acekit_last_error(nullptr), ChangeExit(rc));
+    return nullptr;
+  }
+  return e;
+}
+
+int ReportChange(const std::string& archive, acekit_editor* e, int rc, const std::string& done) {
+  Ui& ui = Ui::Get();
+  if (rc != ACEKIT_OK) {
+    ui.Error(archive + ": " + acekit_last_error(e) + "; the archive is unchanged", ChangeExit(rc));
+  } else {
+    ui.Say(archive + ": " + done);
+  }
+  return ui.exit_code();
+}
+
 int Report(const std::string& archive, uint16_t status, const std::string& done) {
   Ui& ui = Ui::Get();
   if (status != ACEKIT_STATUS_OK) {
@@ -90,10 +125,12 @@ int RunComment(const ParsedArgs& args) {
   if (args.Has(kOptSet) && !ReadComment(archive, args.Value(kOptSet), kMainCommentMax, text)) {
     return ui.exit_code();
   }
-  Session session;
-  if (!session.Open(archive)) return ui.exit_code();
+  acekit_reader* r = OpenReader(archive);
+  if (r == nullptr) return ui.exit_code();
+  const char* stored = acekit_reader_comment(r);
+  const std::string comment = stored != nullptr ? stored : "";
+  acekit_reader_close(r);
   if (!args.Has(kOptSet) && !args.Has(kOptRemove)) {
-    const std::string comment = MainComment();
     if (comment.empty()) {
       ui.Say(archive + ": no comment");
     } else {
@@ -102,16 +139,16 @@ int RunComment(const ParsedArgs& args) {
     }
     return ui.exit_code();
   }
-  if (args.Has(kOptRemove) && MainComment().empty()) {
+  if (args.Has(kOptRemove) && comment.empty()) {
     ui.Say(archive + ": has no comment to remove");
     return ui.exit_code();
   }
-  CommentRec rec{};
-  rec.text = text.data();
-  rec.length = static_cast<int32_t>(text.size());
-  SetMainCommentArc(&rec);
-  return Report(archive, session.status(),
-                args.Has(kOptRemove) ? "comment removed" : "comment set");
+  acekit_editor* e = OpenEditor(archive);
+  if (e == nullptr) return ui.exit_code();
+  const int rc = acekit_editor_set_comment(e, text.c_str());
+  ReportChange(archive, e, rc, args.Has(kOptRemove) ? "comment removed" : "comment set");
+  acekit_editor_close(e);
+  return ui.exit_code();
 }
 
 int RunFileComment(const ParsedArgs& args) {
@@ -123,44 +160,49 @@ int RunFileComment(const ParsedArgs& args) {
   if (args.Has(kOptSet) && !ReadComment(archive, args.Value(kOptSet), kFileCommentMax, text)) {
     return ui.exit_code();
   }
-  Session session;
-  if (!session.Open(archive)) return ui.exit_code();
-
   // Names are taken literally, as the archive compares them: each must name
   // a file entry.
+  const Survey survey = SurveyArchive(archive, true);
+  if (!survey.opened) return ui.exit_code();
+  if (ReportSurvey(archive, survey, true)) return ui.exit_code();
   std::set<std::string> present;
-  {
-    Masks all;
-    Entries entries;
-    if (const uint16_t st = entries.Build(all); st != ACEKIT_STATUS_OK) {
-      return ReportWalkFailure(archive, st, entries);
-    }
-    for (const ArcEntry* e : entries.all()) {
-      if (e->is_file == 1 && !IsDirectory(*e)) present.insert(SameNameKey(EntryName(*e)));
-    }
+  for (const SurveyEntry& entry : survey.entries) {
+    if (!entry.info.is_dir) present.insert(SameNameKey(entry.name));
   }
-  Masks names;
-  size_t found = 0;
+  std::vector<std::string> names;
   for (size_t i = 1; i < args.operands.size(); ++i) {
     const std::string& name = args.operands[i];
     if (!present.contains(SameNameKey(name))) {
       ui.Warn(archive + ": no file " + name + " in the archive");
       continue;
     }
-    names.Add(name);
-    ++found;
+    names.push_back(name);
   }
-  if (found == 0) {
+  if (names.empty()) {
     ui.Error(archive + ": none of the names is in the archive; the archive is unchanged");
     return ui.exit_code();
   }
-  CommentRec rec{};
-  rec.text = text.data();
-  rec.length = static_cast<int32_t>(text.size());
-  SetFileCommentsArc(names.get(), &rec);
-  const std::string what = found == 1 ? "1 file" : std::to_string(found) + " files";
-  return Report(archive, session.status(),
-                (args.Has(kOptRemove) ? "comments removed from " : "comments set on ") + what);
+  acekit_editor* e = OpenEditor(archive);
+  if (e == nullptr) return ui.exit_code();
+  // Each name is a change of its own; one that fails leaves the ones before
+  // it made.
+  size_t done = 0;
+  int rc = ACEKIT_OK;
+  for (const std::string& name : names) {
+    rc = acekit_editor_set_entry_comment(e, name.c_str(), text.c_str());
+    if (rc != ACEKIT_OK) break;
+    ++done;
+  }
+  const std::string what = Count(done, "file", "files");
+  if (rc != ACEKIT_OK && done > 0) {
+    ui.Error(archive + ": " + acekit_last_error(e) + "; " + what + " changed before it",
+             ChangeExit(rc));
+  } else {
+    ReportChange(archive, e, rc,
+                 (args.Has(kOptRemove) ? "comments removed from " : "comments set on ") + what);
+  }
+  acekit_editor_close(e);
+  return ui.exit_code();
 }
 
 int RunMakeDirectory(const ParsedArgs& args) {

@@ -496,13 +496,8 @@ int RunExtractFlat(const ParsedArgs& args) {
 int RunTest(const ParsedArgs& args) {
   Ui& ui = Ui::Get();
   const std::string& archive = args.operands[0];
-  {
-    // The host interface's opening names what is wrong with a file that is
-    // no archive at all.
-    Session session;
-    if (!session.Open(archive)) return ui.exit_code();
-  }
-  const Survey survey = SurveyArchive(archive);
+  const Survey survey = SurveyArchive(archive, true);
+  if (!survey.opened) return ui.exit_code();
   ReportSurvey(archive, survey, true);
   uint64_t total = 0;
   std::vector<std::string> names;
@@ -611,8 +606,8 @@ int RunDelete(const ParsedArgs& args) {
       return ui.exit_code();
     }
   }
-  // A solid archive is compressed again with its own window. The archive
-  // does not record its level; -m gives it.
+  // A solid archive is compressed again with its own window and, unless -m
+  // says otherwise, the level it was made with.
   long dictionary = desc[ACEKIT_DESC_DICT_KB];
   long level = 1;
   if (args.Has(kOptDictionary)) {
@@ -636,6 +631,10 @@ int RunDelete(const ParsedArgs& args) {
     level = std::strtol(text.c_str(), &end, 10);
     if (*end != '\0' || level < 1 || level > 4)
       return UsageError("d", "--level takes 1, 2, 3 or 4");
+  } else if (solid) {
+    const int made_with =
+        SolidLevel(session.path(), static_cast<uint32_t>(desc[ACEKIT_DESC_DICT_KB]));
+    if (made_with > 0) level = made_with;
   }
   desc[ACEKIT_DESC_FORMAT_SETTING] = 12;
   desc[ACEKIT_DESC_DICT_KB] = static_cast<int32_t>(dictionary);
@@ -680,20 +679,9 @@ int RunDelete(const ParsedArgs& args) {
     if (ui.verbose()) {
       for (const ArcEntry* e : selected) std::printf("%s\n", Printable(EntryName(*e)).c_str());
     }
+    const std::string path = session.path();
     session.Close();
-    for (const std::string& name : kept_directories) {
-      Session again;
-      if (!again.Open(archive)) break;
-      const size_t slash = name.rfind('/');
-      SetRelativePath(slash == std::string::npos ? "" : name.substr(0, slash).c_str());
-      CreateDirectoryArc(name.substr(slash == std::string::npos ? 0 : slash + 1).c_str());
-      const uint16_t st = again.status();
-      if (st != ACEKIT_STATUS_OK && st != ACEKIT_STATUS_DIR_EXISTS) {
-        ui.Warn(archive + ": directory entry " + name +
-                "/ could not be kept: " + StatusMessage(st));
-      }
-    }
-    SetRelativePath("");
+    RestoreDirectories(archive, path, kept_directories);
     ui.Say(archive + ": deleted " + Count(selected.size(), "entry", "entries"));
   }
   return ui.exit_code();

@@ -1,6 +1,8 @@
 // l: list an archive; i: what kind of archive it is.
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <ctime>
 #include <string>
 
 #include "commands.h"
@@ -19,59 +21,34 @@ struct Totals {
   uint64_t packed = 0;
 };
 
-unsigned DictionaryKb(const ArcEntry& e) {
-  const unsigned code = e.dict_code;
-  return code >= 7 && code <= 10 ? 1u << code : 64u;
-}
-
-std::string EntryComment(const ArcEntry& e) {
-  if (e.comment == nullptr || e.comment_length <= 0) return "";
-  return std::string(e.comment, static_cast<size_t>(e.comment_length));
-}
-
 std::string Hex32(uint32_t v) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "%08" PRIx32, v);
   return buf;
 }
 
-// The name of a host system code of the information words.
-const char* HostName(int32_t code) {
-  switch (code) {
-    case 1:
-      return "MS-DOS";
-    case 2:
-      return "OS/2";
-    case 3:
-      return "Windows";
-    case 4:
-      return "Windows NT";
-    case 5:
-      return "Unix";
-    case 6:
-      return "Mac OS";
-    case 8:
-      return "Atari";
-    case 9:
-      return "VAX VMS";
-    case 10:
-      return "Amiga";
-    case 11:
-      return "NeXT";
-    default:
-      return "unknown";
-  }
+// "YYYY-MM-DD HH:MM:SS" in local time, as the archive keeps it, or with 'T'
+// between date and time for JSON.
+std::string LocalTime(int64_t unix_seconds, char separator = ' ') {
+  const time_t t = static_cast<time_t>(unix_seconds);
+  struct tm local {};
+  if (localtime_r(&t, &local) == nullptr)
+    return "0000-00-00" + std::string(1, separator) + "00:00:00";
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d%c%02d:%02d:%02d", local.tm_year + 1900,
+                local.tm_mon + 1, local.tm_mday, separator, local.tm_hour, local.tm_min,
+                local.tm_sec);
+  return buf;
 }
 
-// What l --json and i --json both say about the archive. The library's
-// information words hold 32-bit sums, so the sizes are summed here.
+// What l --json and i --json both say about the archive.
 struct Summary {
   std::string comment;  // empty: none
   bool solid = false;
-  int32_t version_major = 0;
-  int32_t version_minor = 0;
-  int32_t dictionary_kb = 0;
-  int32_t host_code = 0;
+  int version_major = 0;
+  int version_minor = 0;
+  uint32_t dictionary_kb = 0;  // the largest window of its entries
+  std::string host = "unknown";
   bool encrypted = false;
   bool recovery = false;
   bool file_comments = false;
@@ -79,33 +56,34 @@ struct Summary {
   Totals totals;
 };
 
-// The archive-wide part; the open archive's information words are read
-// before any entry list so that they describe every entry.
-void ReadSummary(Summary& s) {
-  int32_t info[23] = {};
-  GetExtraInfoArc(info);
-  s.version_major = info[1];
-  s.version_minor = info[2];
-  s.dictionary_kb = info[3];
-  s.file_comments = (info[4] & 2) != 0;
-  s.recovery = info[5] != 0;
-  s.encrypted = info[6] != 0;
-  s.solid = info[7] != 0;
-  s.host_code = info[8];
-  s.comment = MainComment();
+// The archive-wide part, over every entry whatever the masks select.
+Summary Summarize(const Survey& survey) {
+  Summary s;
+  s.version_major = survey.archive.version_major;
+  s.version_minor = survey.archive.version_minor;
+  s.solid = survey.archive.is_solid != 0;
+  if (survey.archive.host_system != nullptr) s.host = survey.archive.host_system;
+  s.recovery = survey.archive.has_recovery_record != 0;
+  s.comment = survey.main_comment;
+  for (const SurveyEntry& e : survey.entries) {
+    s.dictionary_kb = std::max(s.dictionary_kb, e.details.dictionary_kb);
+    s.encrypted = s.encrypted || e.info.is_encrypted;
+    s.file_comments = s.file_comments || !e.comment.empty();
+  }
+  return s;
 }
 
-void Tally(const std::vector<const ArcEntry*>& list, Summary& s) {
-  for (const ArcEntry* e : list) {
-    if (e->is_file != 1) {
-      s.recovery = true;
-      continue;
-    }
+void Tally(const std::vector<const SurveyEntry*>& list, Summary& s) {
+  for (const SurveyEntry* e : list) {
     ++s.entries;
-    (IsDirectory(*e) ? s.totals.directories : s.totals.files) += 1;
-    s.totals.size += e->orig_size;
-    s.totals.packed += e->pack_size;
+    (e->info.is_dir ? s.totals.directories : s.totals.files) += 1;
+    s.totals.size += e->info.size;
+    s.totals.packed += e->info.packed_size;
   }
+}
+
+std::string Shown(const SurveyEntry& e) {
+  return e.info.is_dir && !e.name.ends_with('/') ? e.name + "/" : e.name;
 }
 
 std::string TotalsJson(const Totals& t) {
@@ -121,55 +99,51 @@ std::string TotalsJson(const Totals& t) {
 // or empty for i.
 void PrintArchiveJson(const std::string& archive, const Summary& s, const std::string& entries) {
   std::printf(
-      "{\"archive\":%s,\"format_version\":\"%d.%d\",\"solid\":%s,\"dictionary_kb\":%d,"
+      "{\"archive\":%s,\"format_version\":\"%d.%d\",\"solid\":%s,\"dictionary_kb\":%u,"
       "\"host_system\":%s,\"encrypted\":%s,\"recovery_record\":%s,\"file_comments\":%s,"
       "\"comment\":%s,%s\n\"totals\":%s}\n",
       Json(archive).c_str(), s.version_major, s.version_minor, s.solid ? "true" : "false",
-      s.dictionary_kb, Json(HostName(s.host_code)).c_str(), s.encrypted ? "true" : "false",
+      s.dictionary_kb, Json(s.host).c_str(), s.encrypted ? "true" : "false",
       s.recovery ? "true" : "false", s.file_comments ? "true" : "false",
       s.comment.empty() ? "null" : Json(s.comment).c_str(), entries.c_str(),
       TotalsJson(s.totals).c_str());
 }
 
-std::string EntriesJson(const std::vector<const ArcEntry*>& entries) {
+std::string EntriesJson(const std::vector<const SurveyEntry*>& entries) {
   std::string out = "\"entries\":[";
   bool first = true;
-  for (const ArcEntry* e : entries) {
-    if (e->is_file != 1) continue;
-    const std::string c = EntryComment(*e);
+  for (const SurveyEntry* e : entries) {
+    const acekit_entry& i = e->info;
     char buf[512];
     std::snprintf(buf, sizeof buf,
-                  ",\"directory\":%s,\"size\":%" PRIu32 ",\"packed\":%" PRIu32
+                  ",\"directory\":%s,\"size\":%" PRIu64 ",\"packed\":%" PRIu64
                   ",\"ratio\":%u,\"modified\":%s,\"attributes\":%s,\"attr\":%" PRIu32
                   ",\"crc32\":%s,\"method\":%s,\"dictionary_kb\":%u,\"encrypted\":%s,"
                   "\"comment\":",
-                  IsDirectory(*e) ? "true" : "false", e->orig_size, e->pack_size,
-                  Ratio(e->pack_size, e->orig_size), Json(DosTime(e->ftime, 'T')).c_str(),
-                  Json(AttrLetters(e->attr)).c_str(), e->attr, Json(Hex32(e->crc32)).c_str(),
-                  e->tech_type == 0 ? "\"stored\"" : "\"compressed\"", DictionaryKb(*e),
-                  e->encrypted ? "true" : "false");
+                  i.is_dir ? "true" : "false", i.size, i.packed_size, Ratio(i.packed_size, i.size),
+                  Json(LocalTime(i.mtime, 'T')).c_str(), Json(AttrLetters(i.attributes)).c_str(),
+                  i.attributes, Json(Hex32(~i.crc32)).c_str(),
+                  e->details.is_stored ? "\"stored\"" : "\"compressed\"", e->details.dictionary_kb,
+                  i.is_encrypted ? "true" : "false");
     out += first ? "\n{\"name\":" : ",\n{\"name\":";
-    out += Json(EntryName(*e)) + buf + (c.empty() ? "null" : Json(c)) + "}";
+    out += Json(Shown(*e)) + buf + (e->comment.empty() ? "null" : Json(e->comment)) + "}";
     first = false;
   }
   return out + "],";
 }
 
-void PrintTable(const std::vector<const ArcEntry*>& entries, bool verbose, const Totals& t) {
+void PrintTable(const std::vector<const SurveyEntry*>& entries, bool verbose, bool recovery,
+                const Totals& t) {
   std::printf("%-19s %-5s %12s %12s %5s  %s\n", "Date       Time", "Attr", "Size", "Packed",
               "Ratio", "Name");
   std::printf("------------------- ----- ------------ ------------ -----  ----\n");
-  for (const ArcEntry* e : entries) {
-    if (e->is_file != 1) {
-      std::printf("%-19s %-5s %12s %12" PRIu32 " %5s  (recovery record)\n", "", "", "",
-                  e->pack_size, "");
-      continue;
-    }
-    std::printf("%-19s %-5s %12" PRIu32 " %12" PRIu32 " %4u%%  %s\n", DosTime(e->ftime).c_str(),
-                AttrLetters(e->attr).c_str(), e->orig_size, e->pack_size,
-                Ratio(e->pack_size, e->orig_size), Printable(EntryName(*e)).c_str());
+  for (const SurveyEntry* e : entries) {
+    const acekit_entry& i = e->info;
+    std::printf("%-19s %-5s %12" PRIu64 " %12" PRIu64 " %4u%%  %s\n", LocalTime(i.mtime).c_str(),
+                AttrLetters(i.attributes).c_str(), i.size, i.packed_size,
+                Ratio(i.packed_size, i.size), Printable(Shown(*e)).c_str());
     if (verbose) {
-      const std::string c = EntryComment(*e);
+      const std::string& c = e->comment;
       size_t start = 0;
       while (start < c.size()) {
         size_t end = c.find('\n', start);
@@ -180,6 +154,7 @@ void PrintTable(const std::vector<const ArcEntry*>& entries, bool verbose, const
       }
     }
   }
+  if (recovery) std::printf("%-19s %-5s %12s %12s %5s  (recovery record)\n", "", "", "", "", "");
   std::printf("------------------- ----- ------------ ------------ -----  ----\n");
   const std::string count =
       Count(t.files, "file", "files") + ", " + Count(t.directories, "directory", "directories");
@@ -192,36 +167,15 @@ void PrintTable(const std::vector<const ArcEntry*>& entries, bool verbose, const
 int RunList(const ParsedArgs& args) {
   Ui& ui = Ui::Get();
   const std::string& archive = args.operands[0];
-  Session session;
-  if (!session.Open(archive)) return ui.exit_code();
-  const bool verbose = args.Has(kOptVerbose);
-  Summary summary;
-  ReadSummary(summary);
-  if (verbose || args.Has(kOptJson)) ReadFileComments();
-  Patterns patterns({args.operands.begin() + 1, args.operands.end()}, args.Values(kOptExclude));
-  const Survey survey = SurveyArchive(archive);
+  const Survey survey = SurveyArchive(archive, true);
+  if (!survey.opened) return ui.exit_code();
   ReportSurvey(archive, survey, false);
-  Masks all;
-  Entries entries;
-  const uint16_t walked = entries.Build(all);
-  // Past a damaged header only the salvaging walk finds the entries.
-  std::vector<ArcEntry> salvaged;
-  std::vector<const ArcEntry*> list;
-  if (SurveyReachesFurther(survey, walked)) {
-    salvaged.reserve(survey.entries.size());
-    for (const SurveyEntry& e : survey.entries) {
-      if (patterns.Selects(e.name)) salvaged.push_back(RecordOf(e));
-    }
-    for (const ArcEntry& e : salvaged) list.push_back(&e);
-  } else if (walked != ACEKIT_STATUS_OK) {
-    return ReportWalkFailure(archive, walked, entries);
-  } else {
-    for (const ArcEntry* e : entries.all()) {
-      if (e->is_file != 1 ? patterns.empty() && !args.Has(kOptExclude)
-                          : patterns.Selects(EntryName(*e))) {
-        list.push_back(e);
-      }
-    }
+  const bool verbose = args.Has(kOptVerbose);
+  Summary summary = Summarize(survey);
+  Patterns patterns({args.operands.begin() + 1, args.operands.end()}, args.Values(kOptExclude));
+  std::vector<const SurveyEntry*> list;
+  for (const SurveyEntry& e : survey.entries) {
+    if (patterns.Selects(e.name)) list.push_back(&e);
   }
   patterns.WarnUnmatched(archive);
   Tally(list, summary);
@@ -233,7 +187,7 @@ int RunList(const ParsedArgs& args) {
     if (!comment.empty()) {
       std::printf("Comment:\n%s%s", comment.c_str(), comment.back() == '\n' ? "" : "\n");
     }
-    PrintTable(list, verbose, summary.totals);
+    PrintTable(list, verbose, summary.recovery && patterns.empty(), summary.totals);
   }
   std::fflush(stdout);
   return ui.exit_code();
@@ -242,27 +196,13 @@ int RunList(const ParsedArgs& args) {
 int RunInfo(const ParsedArgs& args) {
   Ui& ui = Ui::Get();
   const std::string& archive = args.operands[0];
-  Session session;
-  if (!session.Open(archive)) return ui.exit_code();
-  Summary s;
-  ReadSummary(s);
-  const Survey survey = SurveyArchive(archive);
+  const Survey survey = SurveyArchive(archive, true);
+  if (!survey.opened) return ui.exit_code();
   ReportSurvey(archive, survey, false);
-  if (const uint16_t st = session.status(); st != ACEKIT_STATUS_OK) {
-    Masks all;
-    Entries partial;
-    partial.Build(all);
-    return ReportWalkFailure(archive, st, partial);
-  }
-  Masks all;
-  Entries entries;
-  // Past a damaged header, which the survey has named, the entries before it
-  // are still counted.
-  if (const uint16_t st = entries.Build(all);
-      st != ACEKIT_STATUS_OK && !SurveyReachesFurther(survey, st)) {
-    return ReportWalkFailure(archive, st, entries);
-  }
-  Tally(entries.all(), s);
+  Summary s = Summarize(survey);
+  std::vector<const SurveyEntry*> all;
+  for (const SurveyEntry& e : survey.entries) all.push_back(&e);
+  Tally(all, s);
   const Totals& t = s.totals;
   if (args.Has(kOptJson)) {
     PrintArchiveJson(archive, s, "");
@@ -271,8 +211,8 @@ int RunInfo(const ParsedArgs& args) {
     std::printf("Archive:         %s\n", Printable(archive).c_str());
     std::printf("Format version:  %d.%d\n", s.version_major, s.version_minor);
     std::printf("Solid:           %s\n", s.solid ? "yes" : "no");
-    std::printf("Dictionary:      %d KB\n", s.dictionary_kb);
-    std::printf("Host system:     %s\n", HostName(s.host_code));
+    std::printf("Dictionary:      %u KB\n", s.dictionary_kb);
+    std::printf("Host system:     %s\n", s.host.c_str());
     std::printf("Entries:         %" PRIu64 " (%s, %s)\n", s.entries,
                 Count(t.files, "file", "files").c_str(),
                 Count(t.directories, "directory", "directories").c_str());

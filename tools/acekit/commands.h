@@ -30,6 +30,9 @@ enum OptionId {
   kOptFilesFrom,
   kOptNull,
   kOptStdout,
+  kOptThreads,
+  // -T: a thread count when its value is all digits, else --files-from.
+  kOptShortT,
 };
 
 struct Command {

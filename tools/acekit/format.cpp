@@ -27,16 +27,6 @@ unsigned Ratio(uint64_t packed, uint64_t original) {
   return static_cast<unsigned>((packed * 100 + original / 2) / original);
 }
 
-std::string DosTime(uint32_t packed, char separator) {
-  const unsigned date = packed >> 16;
-  const unsigned time = packed & 0xFFFF;
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u%c%02u:%02u:%02u", 1980 + (date >> 9),
-                (date >> 5) & 0x0F, date & 0x1F, separator, time >> 11, (time >> 5) & 0x3F,
-                (time & 0x1F) * 2);
-  return buf;
-}
-
 std::string AttrLetters(uint32_t attr) {
   std::string s = ".....";
   if (attr & 0x10) s[0] = 'D';

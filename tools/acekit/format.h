@@ -17,10 +17,6 @@ std::string Count(uint64_t n, const char* one, const char* many);
 // Packed size as a percentage of the original, 0 for an empty original.
 unsigned Ratio(uint64_t packed, uint64_t original);
 
-// A packed DOS date (high half) and time (low half) as "YYYY-MM-DD HH:MM:SS",
-// or with 'T' between date and time for JSON.
-std::string DosTime(uint32_t packed, char separator = ' ');
-
 // Attribute word as five letters, '.' where a bit is clear:
 // D directory, R read-only, H hidden, S system, A archive.
 std::string AttrLetters(uint32_t attr);

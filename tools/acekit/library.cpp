@@ -3,11 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
+#include "format.h"
 #include "names.h"
 #include "ui.h"
 
@@ -185,22 +187,6 @@ std::vector<const ArcEntry*> Entries::all() const {
   return out;
 }
 
-std::string MainComment() {
-  CommentRec rec{};
-  GetMainCommentArc(&rec);
-  std::string text;
-  if (rec.text != nullptr && rec.length > 0) text.assign(rec.text, static_cast<size_t>(rec.length));
-  // The text was taken from the process heap and is ours to release.
-  std::free(rec.text);
-  return text;
-}
-
-void ReadFileComments() {
-  int32_t features[12] = {};
-  features[1] = 1;
-  SetExtraFeaturesArc(features);
-}
-
 int ReportWalkFailure(const std::string& archive, uint16_t status, const Entries& partial) {
   Ui& ui = Ui::Get();
   const auto listed = partial.all();
@@ -226,11 +212,44 @@ bool Survey::damaged() const {
   return false;
 }
 
-Survey SurveyArchive(const std::string& path) {
+acekit_reader* OpenReader(const std::string& shown) {
+  Ui& ui = Ui::Get();
+  const std::string path = ArchivePath(shown);
+  if (path.empty()) return nullptr;
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    ui.Error(shown + ": cannot open the archive: " + Reason(errno));
+    return nullptr;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    ui.Error(shown + ": is a directory, not an archive");
+    return nullptr;
+  }
+  acekit_reader* r = nullptr;
+  const int rc = acekit_reader_open(&r, path.c_str());
+  if (rc == ACEKIT_OK) return r;
+  if (rc == ACEKIT_E_NOT_ARCHIVE) {
+    ui.Error(shown + ": not an archive (no valid main header found)");
+  } else if (rc == ACEKIT_E_OPEN || rc == ACEKIT_E_READ) {
+    ui.Error(shown + ": cannot open the archive: " + Reason(errno));
+  } else {
+    ui.Error(shown + ": " + acekit_strerror(rc),
+             rc == ACEKIT_E_CORRUPT || rc == ACEKIT_E_CRC ? kExitDamaged : kExitError);
+  }
+  return nullptr;
+}
+
+Survey SurveyArchive(const std::string& shown, bool report_open) {
   Survey out;
   acekit_reader* r = nullptr;
-  if (acekit_reader_open(&r, ArchivePath(path).c_str()) != ACEKIT_OK) return out;
+  if (report_open) {
+    r = OpenReader(shown);
+  } else if (acekit_reader_open(&r, ArchivePath(shown).c_str()) != ACEKIT_OK) {
+    r = nullptr;
+  }
+  if (r == nullptr) return out;
   out.opened = true;
+  if (const char* c = acekit_reader_comment(r); c != nullptr) out.main_comment = c;
   acekit_reader_set_flags(r, ACEKIT_READER_SALVAGE);
   acekit_entry e;
   for (;;) {
@@ -246,11 +265,14 @@ Survey SurveyArchive(const std::string& path) {
     SurveyEntry s;
     s.name = e.name;
     s.info = e;
+    if (e.comment != nullptr) s.comment = e.comment;
     s.info.name = nullptr;
     s.info.comment = nullptr;
+    acekit_reader_details(r, &s.details);
     acekit_reader_damage(r, &s.damage);
     out.entries.push_back(std::move(s));
   }
+  acekit_reader_info(r, &out.archive);
   acekit_reader_close(r);
   return out;
 }
@@ -339,27 +361,91 @@ bool Patterns::WarnUnmatched(const std::string& archive) const {
   return missed;
 }
 
-ArcEntry RecordOf(const SurveyEntry& s) {
-  ArcEntry rec{};
-  std::string name = s.name;
-  if (s.info.is_dir && (name.empty() || name.back() != '/')) name += '/';
-  std::snprintf(rec.name, sizeof rec.name, "%s", name.c_str());
-  rec.orig_size = static_cast<uint32_t>(s.info.size);
-  rec.pack_size = static_cast<uint32_t>(s.info.packed_size);
-  rec.attr = s.info.attributes;
-  rec.crc32 = ~s.info.crc32;
-  rec.encrypted = s.info.is_encrypted;
-  rec.is_file = 1;
-  rec.tech_type = s.info.packed_size == s.info.size ? 0 : 1;
-  rec.header_offset = static_cast<uint32_t>(s.damage.offset);
-  const time_t t = static_cast<time_t>(s.info.mtime);
-  struct tm local {};
-  if (localtime_r(&t, &local) != nullptr && local.tm_year >= 80) {
-    rec.ftime = static_cast<uint32_t>((local.tm_year - 80) << 25 | (local.tm_mon + 1) << 21 |
-                                      local.tm_mday << 16 | local.tm_hour << 11 |
-                                      local.tm_min << 5 | local.tm_sec / 2);
+void RestoreDirectories(const std::string& shown, const std::string& path,
+                        std::vector<std::string> names) {
+  // A parent sorts before what lies below it.
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    Session again;
+    if (!again.Open(path)) break;
+    const size_t slash = name.rfind('/');
+    SetRelativePath(slash == std::string::npos ? "" : name.substr(0, slash).c_str());
+    CreateDirectoryArc(name.substr(slash == std::string::npos ? 0 : slash + 1).c_str());
+    const uint16_t st = again.status();
+    if (st != ACEKIT_STATUS_OK && st != ACEKIT_STATUS_DIR_EXISTS) {
+      Ui::Get().Warn(shown + ": directory entry " + Printable(name) +
+                     "/ could not be kept: " + StatusMessage(st));
+    }
   }
-  return rec;
+  SetRelativePath("");
+}
+
+namespace {
+
+constexpr int64_t kSampleTime = 631152000;  // 1990-01-01, within the format's range
+
+// The packed size of `data` compressed alone into a new archive at `path`.
+int64_t PackedAlone(const std::string& path, const std::string& data, uint32_t dictionary_kb,
+                    int level) {
+  acekit_options o{};
+  o.dictionary_kb = dictionary_kb;
+  o.level = level;
+  acekit_writer* w = nullptr;
+  if (acekit_writer_create(&w, path.c_str(), &o) != ACEKIT_OK) return -1;
+  if (acekit_writer_add_memory(w, "sample", data.data(), data.size(), kSampleTime, 0) !=
+      ACEKIT_OK) {
+    acekit_writer_abort(w);
+    return -1;
+  }
+  if (acekit_writer_finish(w) != ACEKIT_OK) return -1;
+  acekit_reader* r = nullptr;
+  int64_t packed = -1;
+  if (acekit_reader_open(&r, path.c_str()) == ACEKIT_OK) {
+    acekit_entry e;
+    if (acekit_reader_next(r, &e) == 1) packed = static_cast<int64_t>(e.packed_size);
+    acekit_reader_close(r);
+  }
+  ::unlink(path.c_str());
+  return packed;
+}
+
+}  // namespace
+
+int SolidLevel(const std::string& path, uint32_t dictionary_kb) {
+  constexpr uint64_t kLargestSample = 4u << 20;
+  acekit_reader* r = nullptr;
+  if (acekit_reader_open(&r, path.c_str()) != ACEKIT_OK) return 0;
+  acekit_entry e{};
+  int more;
+  // Directories and empty files put nothing into the stream.
+  while ((more = acekit_reader_next(r, &e)) == 1 && (e.is_dir || e.size == 0)) {
+  }
+  std::string data;
+  const bool usable =
+      more == 1 && !e.is_encrypted && e.size <= kLargestSample && e.packed_size < e.size;
+  const uint64_t packed = e.packed_size;
+  if (usable) {
+    data.reserve(e.size);
+    const auto keep = [](void* ctx, const void* bytes, size_t n) {
+      static_cast<std::string*>(ctx)->append(static_cast<const char*>(bytes), n);
+      return 0;
+    };
+    if (acekit_reader_read(r, keep, &data) != ACEKIT_OK) data.clear();
+  }
+  acekit_reader_close(r);
+  if (data.empty()) return 0;
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/acekit-XXXXXX";
+  if (::mkdtemp(dir.data()) == nullptr) return 0;
+  int found = 0;
+  // The highest level that matches: below some size every level packs
+  // alike, and then the best one costs nothing in size.
+  for (int level = 4; level >= 1 && found == 0; --level) {
+    const int64_t n = PackedAlone(dir + "/sample.ace", data, dictionary_kb, level);
+    if (n >= 0 && static_cast<uint64_t>(n) == packed) found = level;
+  }
+  ::rmdir(dir.c_str());
+  return found;
 }
 
 std::string EntryName(const ArcEntry& e) {

@@ -81,11 +81,6 @@ class Entries {
   ArcFileList list_{};
 };
 
-// The open archive's main comment, empty when it has none.
-std::string MainComment();
-// Makes the following entry lists read the file comments too.
-void ReadFileComments();
-
 // Reports a walk of the entries that ended in a failure; returns the exit status.
 int ReportWalkFailure(const std::string& archive, uint16_t status, const Entries& partial);
 
@@ -93,18 +88,28 @@ int ReportWalkFailure(const std::string& archive, uint16_t status, const Entries
 // header's checksum and steps over damaged stretches to the next sound
 // header: what the entry lists of the host interface cannot say.
 struct SurveyEntry {
-  std::string name;
+  std::string name;     // a directory's without a trailing '/'
   acekit_entry info{};  // its name and comment pointers are not kept
+  std::string comment;
+  acekit_entry_details details{};
   acekit_damage damage{};
 };
 struct Survey {
   bool opened = false;
+  std::string main_comment;
+  acekit_archive_info archive{};  // as it stands after the walk
   std::vector<SurveyEntry> entries;
   acekit_damage end{};  // the end of the archive
   std::string failure;  // a walk that stopped for another reason
   bool damaged() const;
 };
-Survey SurveyArchive(const std::string& path);
+// Opens the archive named on the command line (`shown`; "-" is standard
+// input) through the handle interface; reports and returns null when it
+// cannot.
+acekit_reader* OpenReader(const std::string& shown);
+// Walks the archive `shown`; with `report_open`, a failure to open it is
+// reported, else it is left to the caller.
+Survey SurveyArchive(const std::string& shown, bool report_open = false);
 // Names every damaged header, skipped stretch and cut end that the survey
 // met; header checksums count as damage when `headers_are_damage` and as
 // warnings otherwise. Returns true when there was anything to name.
@@ -133,9 +138,20 @@ class Patterns {
   std::vector<std::string> excludes_;
   std::vector<bool> hit_;
 };
-// A record in the shape of the host interface's lists, for an entry only the
-// survey reached.
-ArcEntry RecordOf(const SurveyEntry& s);
+
+// Adds the directory entries `names` (without a trailing '/') to the
+// archive at `path` (shown as `shown`), parents first, for the rebuild of a
+// solid archive, which keeps only files. Warns about each that cannot be
+// added; one that is there already is left as it is.
+void RestoreDirectories(const std::string& shown, const std::string& path,
+                        std::vector<std::string> names);
+
+// The search level, 1 to 4, that the solid archive at `path` was made with,
+// or 0 when it cannot be told. The archive does not keep it, so the first
+// file of its stream, which depends on nothing before it, is compressed
+// again alone at each level with the archive's window until the packed size
+// comes out the same. A first file above a few MB is not tried.
+int SolidLevel(const std::string& path, uint32_t dictionary_kb);
 
 // An entry's name as shown: '/' between parts.
 std::string EntryName(const ArcEntry& e);

@@ -1,6 +1,7 @@
 // acekit: the command-line archiver.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -38,8 +39,10 @@ constexpr OptionDef kAddOptions[] = {
     {kOptStrict, '\0', "strict", false},
     {kOptVerbose, 'v', "verbose", false},
     {kOptExclude, '\0', "exclude", true},
-    {kOptFilesFrom, 'T', "files-from", true},
+    {kOptShortT, 'T', nullptr, true},
+    {kOptFilesFrom, '\0', "files-from", true},
     {kOptNull, '\0', "null", false},
+    {kOptThreads, '\0', "threads", true},
 };
 constexpr OptionDef kListOptions[] = {
     {kOptJson, '\0', "json", false},
@@ -50,15 +53,17 @@ constexpr OptionDef kExtractOptions[] = {
     {kOptOutput, 'o', "output", true},    {kOptYes, 'y', "yes", false},
     {kOptNo, 'n', "no", false},           {kOptVerbose, 'v', "verbose", false},
     {kOptExclude, '\0', "exclude", true}, {kOptStdout, 'p', "stdout", false},
+    {kOptShortT, 'T', nullptr, true},     {kOptThreads, '\0', "threads", true},
 };
-constexpr OptionDef kVerboseOption[] = {
+constexpr OptionDef kTestOptions[] = {
     {kOptVerbose, 'v', "verbose", false},
+    {kOptShortT, 'T', nullptr, true},
+    {kOptThreads, '\0', "threads", true},
 };
 constexpr OptionDef kDeleteOptions[] = {
-    {kOptVerbose, 'v', "verbose", false},
-    {kOptExclude, '\0', "exclude", true},
-    {kOptDictionary, 'd', "dictionary", true},
-    {kOptLevel, 'm', "level", true},
+    {kOptVerbose, 'v', "verbose", false},      {kOptExclude, '\0', "exclude", true},
+    {kOptDictionary, 'd', "dictionary", true}, {kOptLevel, 'm', "level", true},
+    {kOptShortT, 'T', nullptr, true},          {kOptThreads, '\0', "threads", true},
 };
 constexpr OptionDef kCommentOptions[] = {
     {kOptSet, '\0', "set", true},
@@ -76,7 +81,8 @@ constexpr Command kCommands[] = {
      "\n"
      "  -s, --solid              one compressed stream for all files (new archives)\n"
      "  -d, --dictionary KB      window of 64, 128, 256, 512 or 1024 KB (default 64)\n"
-     "  -m, --level N            search level 1 (fastest) to 4 (smallest), default 1\n"
+     "  -m, --level N            search level 1 (fastest) to 4 (smallest), default 1;\n"
+     "                           a solid archive added to keeps its own unless given\n"
      "  -C DIR                   read the paths after it relative to DIR; each -C\n"
      "                           moves on from where the one before it led\n"
      "      --names-only         store files without their directories\n"
@@ -84,9 +90,15 @@ constexpr Command kCommands[] = {
      "                           or vanish while the archive is written\n"
      "  -v, --verbose            name each file as it is added\n"
      "      --exclude MASK       leave out what MASK selects (repeatable)\n"
-     "  -T, --files-from FILE    add the paths listed in FILE, one a line ('-':\n"
+     "      --files-from FILE    add the paths listed in FILE, one a line ('-':\n"
      "                           standard input), as tar's -T\n"
-     "      --null               the list of -T is separated by NUL characters\n"
+     "      --null               the list of --files-from is separated by NUL\n"
+     "                           characters\n"
+     "      --threads N          compress with N threads (0: one per core); the\n"
+     "                           archive comes out the same whatever N is\n"
+     "  -T N | FILE              --threads N when the value is all digits ('-T0',\n"
+     "                           '-T 4'), else --files-from FILE; a list whose name\n"
+     "                           is all digits is given as './4' or '--files-from 4'\n"
      "\n"
      "ARCHIVE '-' writes a new archive to standard output.\n",
      kAddOptions, RunAdd, 1},
@@ -102,8 +114,9 @@ constexpr Command kCommands[] = {
     {"t", "[-v] ARCHIVE", "test every entry",
      "Decodes every file and checks its CRC; reports each damaged entry.\n"
      "\n"
-     "  -v, --verbose            name each file as it is tested\n",
-     kVerboseOption, RunTest, 1, 1},
+     "  -v, --verbose            name each file as it is tested\n"
+     "  -T, --threads N          use N threads (0: one per core)\n",
+     kTestOptions, RunTest, 1, 1},
     {"x", "[-o DIR] [-y|-n] [-v] [-p] ARCHIVE [MASK...]", "extract with paths",
      "Extracts the entries that the masks select (all without masks).\n"
      "\n"
@@ -113,6 +126,7 @@ constexpr Command kCommands[] = {
      "  -v, --verbose            name each file as it is extracted\n"
      "      --exclude MASK       leave out the entries MASK selects (repeatable)\n"
      "  -p, --stdout             write the selected files' contents to standard output\n"
+     "  -T, --threads N          use N threads (0: one per core)\n"
      "\n"
      "ARCHIVE '-' reads the archive from standard input (so do l, t and i).\n"
      "\n"
@@ -128,20 +142,22 @@ constexpr Command kCommands[] = {
      "  -v, --verbose            name each file as it is extracted\n"
      "      --exclude MASK       leave out the entries MASK selects (repeatable)\n"
      "  -p, --stdout             write the selected files' contents to standard output\n"
+     "  -T, --threads N          use N threads (0: one per core)\n"
      "\n"
      "Directory entries are skipped.\n",
      kExtractOptions, RunExtractFlat, 1},
-    {"d", "[-v] [--exclude MASK] [-m N] ARCHIVE MASK...", "delete entries",
+    {"d", "[-v] [--exclude MASK] [-m N] [-T N] ARCHIVE MASK...", "delete entries",
      "Deletes the entries that the masks select.\n"
      "\n"
      "  -v, --verbose            name each deleted entry\n"
      "      --exclude MASK       keep the entries MASK selects (repeatable)\n"
      "  -d, --dictionary KB      accepted as in 'a'; a solid archive keeps its window\n"
-     "  -m, --level N            search level for it, 1 to 4 (default 1: the archive\n"
-     "                           does not record the level it was made with)\n"
+     "  -m, --level N            search level of a solid archive's new compression,\n"
+     "                           1 to 4 (default: the level it was made with)\n"
+     "  -T, --threads N          use N threads (0: one per core)\n"
      "\n"
-     "A solid archive is compressed again without the deleted files; its directory\n"
-     "entries that stay are added again afterwards.\n",
+     "A solid archive is compressed again without the deleted files, with its own\n"
+     "window and level; its directory entries that stay are added again afterwards.\n",
      kDeleteOptions, RunDelete, 2},
     {"c", "ARCHIVE [--set FILE|- | --remove]", "show, set or remove the main comment",
      "Without options, prints the main comment.\n"
@@ -199,7 +215,7 @@ void PrintHelp() {
   }
   std::printf(
       "\n'acekit COMMAND --help' describes each command and its options, which may\n"
-      "also stand before the command. --version prints the program's and the\n"
+      "also stand before the command. -V, --version prints the program's and the\n"
       "library's version.\n"
       "-q, --quiet turns off the progress line, summaries and warnings (not errors);\n"
       "-v, --verbose names each file as a, x, e, t or d processes it. The progress\n"
@@ -239,6 +255,43 @@ bool TakesValue(char short_name, const std::string& long_name) {
     }
   }
   return false;
+}
+
+bool AllDigits(const std::string& text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// -T is a thread count when its value is all digits, as compressors have
+// it, and a list of paths otherwise, as tar has it. The count reaches the
+// library's engines through the environment of this process: 0 leaves them
+// one thread per core.
+std::string SettleThreads(const acekit_cli::Command& command, acekit_cli::ParsedArgs& parsed) {
+  using namespace acekit_cli;
+  const bool takes_list = std::any_of(command.options.begin(), command.options.end(),
+                                      [](const OptionDef& d) { return d.id == kOptFilesFrom; });
+  for (auto& [id, value] : parsed.options) {
+    if (id != kOptShortT) continue;
+    if (AllDigits(value)) {
+      id = kOptThreads;
+    } else if (takes_list) {
+      id = kOptFilesFrom;
+    } else {
+      return "-T takes a number of threads";
+    }
+  }
+  if (!parsed.Has(kOptThreads)) return "";
+  const std::string value = parsed.Value(kOptThreads);
+  if (!AllDigits(value) || value.size() > 4) {
+    return "--threads takes a number of threads (0: one per core)";
+  }
+  const int n = std::stoi(value);
+  if (n == 0) {
+    ::unsetenv("ACEKIT_THREADS");
+  } else {
+    ::setenv("ACEKIT_THREADS", std::to_string(n).c_str(), 1);
+  }
+  return "";
 }
 
 // Where the command stands: options may come before it, so the first word
@@ -317,6 +370,9 @@ int main(int argc, char** argv) {
   if (parsed.Has(kOptHelp)) {
     PrintCommandHelp(*command);
     return kExitOk;
+  }
+  if (const std::string error = SettleThreads(*command, parsed); !error.empty()) {
+    return UsageError(command->name, error);
   }
   if (parsed.operands.size() < command->min_operands) {
     return UsageError(command->name,

@@ -23,7 +23,7 @@ _acekit() {
     local i command="" archive="" operands=0
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            -o|--output|-C|-d|--dictionary|-m|--level|--set|-T|--files-from|--exclude) ((i++)) ;;
+            -o|--output|-C|-d|--dictionary|-m|--level|--set|-T|--files-from|--exclude|--threads) ((i++)) ;;
             -*) ;;
             *)
                 if [[ -z $command ]]; then
@@ -46,8 +46,19 @@ _acekit() {
         -m|--level)
             COMPREPLY=($(compgen -W "1 2 3 4" -- "$cur"))
             return ;;
-        --set|-T|--files-from)
+        --set|--files-from)
             COMPREPLY=($(compgen -f -- "$cur") -)
+            return ;;
+        -T)
+            # A count of threads, or (for a) a list of paths.
+            if [[ $command == a ]]; then
+                COMPREPLY=($(compgen -f -- "$cur") -)
+            else
+                COMPREPLY=($(compgen -W "0 1 2 4 8" -- "$cur"))
+            fi
+            return ;;
+        --threads)
+            COMPREPLY=($(compgen -W "0 1 2 4 8" -- "$cur"))
             return ;;
         --exclude)
             return ;;
@@ -65,11 +76,11 @@ _acekit() {
     local options
     case $command in
         a) options="-s --solid -d --dictionary -m --level -C --names-only --strict -v --verbose
-                    --exclude -T --files-from --null" ;;
+                    --exclude -T --files-from --null --threads" ;;
         l) options="--json -v --verbose --exclude" ;;
-        t) options="-v --verbose" ;;
-        d) options="-v --verbose --exclude -d --dictionary -m --level" ;;
-        x|e) options="-o --output -y --yes -n --no -v --verbose --exclude -p --stdout" ;;
+        t) options="-v --verbose -T --threads" ;;
+        d) options="-v --verbose --exclude -d --dictionary -m --level -T --threads" ;;
+        x|e) options="-o --output -y --yes -n --no -v --verbose --exclude -p --stdout -T --threads" ;;
         c|cf) options="--set --remove" ;;
         i) options="--json" ;;
         help) COMPREPLY=($(compgen -W "$commands" -- "$cur")); return ;;
