@@ -6,10 +6,7 @@
 #include <vector>
 
 #include "face/face.h"
-#include "format/header_search.h"
-#include "format/name_text.h"
 #include "format/records.h"
-#include "ops/comments.h"
 #include "ops/compress_one.h"
 #include "platform/beneath.h"
 #include "platform/platform.h"
@@ -106,26 +103,6 @@ ProgressHook ProgressFor(Handle* h) {
 
 OpState::~OpState() {
   platform::Free(arc.main_comment);
-}
-
-uint32_t OpenArchiveState(ArcState& arc, const char* path) {
-  if (platform::KindOf(path) != platform::Kind::kFile && !platform::IsExistingFile(path)) {
-    return kNotFound;
-  }
-  const platform::Handle h = platform::Open(path, 'r');
-  if (h == platform::kBadHandle) return kOpenFailed;
-  if (!FindMainHeader(h, arc)) {
-    const uint32_t st = arc.status == kOk ? kNoMainHeader : arc.status;
-    platform::Close(h);
-    return st == kOpenFailed || st == kSizeFailed ? st : kNoMainHeader;
-  }
-  ops::ReadMainComment(arc, h);
-  // Not finding an entry is an empty archive; failing to read is not.
-  FindFirstFileHeader(h, arc);
-  platform::Close(h);
-  if (arc.status != kOk) return arc.status;
-  CopyText(arc.archive_name, sizeof arc.archive_name, path);
-  return kOk;
 }
 
 bool StoredName(const char* utf8, std::string* stored, std::string* why) {

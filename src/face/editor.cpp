@@ -13,6 +13,7 @@
 #include "ops/delete.h"
 #include "ops/directory.h"
 #include "ops/entry_walk.h"
+#include "ops/open_archive.h"
 #include "platform/beneath.h"
 #include "platform/platform.h"
 #include "select/masks.h"
@@ -46,7 +47,7 @@ bool AddMask(acekit::ArcState& arc, acekit::MaskList& masks, const std::string& 
 int Open(acekit_editor* e, face::OpState& st) {
   st.settings.desc.level() = e->level;
   st.hooks.progress = face::ProgressFor(e);
-  const uint32_t s = face::OpenArchiveState(st.arc, e->path.c_str());
+  const uint32_t s = ops::OpenArchive(st.arc, e->path.c_str(), ops::UnreadableHead::kReadFailure);
   if (s != acekit::kOk) return face::FailStatus(e, s, "opening", e->path);
   return ACEKIT_OK;
 }
@@ -92,7 +93,8 @@ ACEKIT_PUBLIC int acekit_editor_open(acekit_editor** out, const char* path,
     return face::Fail(nullptr, ACEKIT_E_INVALID, "level must be 1 to 4");
   }
   face::OpState st;
-  if (const uint32_t s = face::OpenArchiveState(st.arc, path); s != acekit::kOk) {
+  if (const uint32_t s = ops::OpenArchive(st.arc, path, ops::UnreadableHead::kReadFailure);
+      s != acekit::kOk) {
     return face::FailStatus(nullptr, s, "opening", path);
   }
   auto* e = new (std::nothrow) acekit_editor();

@@ -56,10 +56,6 @@ struct OpState {
   ops::Context Context() { return ops::Context{arc, settings, hooks, arc_info, extra_features}; }
 };
 
-// Opens `path` the way the host interface opens an archive: main header,
-// main comment, first entry. kOk or the failure status.
-uint32_t OpenArchiveState(ArcState& arc, const char* path);
-
 // Names: UTF-8 with '/' outside, the stored form (code-page converted, '\')
 // inside. False when the name is empty, absolute, has a ".." part or does not
 // fit a header.

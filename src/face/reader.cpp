@@ -12,6 +12,7 @@
 #include "format/entry_list.h"
 #include "format/records.h"
 #include "ops/comments.h"
+#include "ops/open_archive.h"
 #include "platform/beneath.h"
 #include "platform/platform.h"
 #include "platform/stream.h"
@@ -412,7 +413,8 @@ ACEKIT_PUBLIC int acekit_reader_open(acekit_reader** out, const char* path) {
   auto* r = new (std::nothrow) acekit_reader();
   if (r == nullptr) return face::Fail(nullptr, ACEKIT_E_NOMEM, "opening", path);
   r->path = path;
-  const uint32_t st = face::OpenArchiveState(r->state.arc, path);
+  const uint32_t st =
+      acekit::ops::OpenArchive(r->state.arc, path, acekit::ops::UnreadableHead::kReadFailure);
   if (st != acekit::kOk) {
     const int code = st == acekit::kNotFound
                          ? face::Fail(nullptr, ACEKIT_E_NOT_FOUND, "no archive", path)

@@ -16,6 +16,7 @@
 #include "ops/comments.h"
 #include "ops/compress_one.h"
 #include "ops/input_list.h"
+#include "ops/open_archive.h"
 #include "platform/beneath.h"
 #include "platform/platform.h"
 #include "platform/stream.h"
@@ -232,7 +233,9 @@ int ApplyComment(acekit_writer* w) {
                       w->target);
   }
   face::OpState st;
-  if (const uint32_t s = face::OpenArchiveState(st.arc, w->temp.c_str()); s != acekit::kOk) {
+  if (const uint32_t s =
+          ops::OpenArchive(st.arc, w->temp.c_str(), ops::UnreadableHead::kReadFailure);
+      s != acekit::kOk) {
     return face::FailStatus(w, s, "reopening", w->temp);
   }
   st.settings = w->state.settings;
