@@ -168,6 +168,10 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, sep + 1);
 }
 
+std::string PathTooLongToRewrite(const char* for_what, size_t limit) {
+  return std::string(for_what) + " needs a path of at most " + std::to_string(limit) + " bytes";
+}
+
 std::string TempNameBeside(const std::string& path) {
   static std::atomic<uint32_t> counter{0};
   const std::string dir = DirectoryOf(path);

@@ -62,6 +62,15 @@ struct OpState {
 bool StoredName(const char* utf8, std::string* stored, std::string* why);
 std::string NameFromStored(const char* raw, size_t n);
 
+// The operations that rewrite an archive keep its name and the names of
+// their temporary files in fixed buffers of kPathSize; a name that leaves
+// less than this much room is refused before anything is changed.
+inline constexpr size_t kRoomForTemporaries = 16;
+// The longest archive path such an operation takes, and the failure text
+// that states the limit a host can act on.
+inline constexpr size_t kLongestRewrittenPath = kPathSize - 1 - kRoomForTemporaries;
+std::string PathTooLongToRewrite(const char* for_what, size_t limit = kLongestRewrittenPath);
+
 // Unix seconds and packed local DOS time.
 bool PackTime(int64_t unix_seconds, uint32_t* packed);
 int64_t UnpackTime(uint32_t packed);

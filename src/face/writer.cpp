@@ -228,8 +228,11 @@ int Add(acekit_writer* w, Item item) {
 // Gives the finished temporary archive its main comment, through the same
 // rewrite the host interface uses.
 int ApplyComment(acekit_writer* w) {
-  if (w->temp.size() + 16 >= acekit::kPathSize) {
-    return face::Fail(w, ACEKIT_E_TOO_LARGE, "a comment needs a path shorter than 240 bytes",
+  if (w->temp.size() > face::kLongestRewrittenPath) {
+    // The rewrite works on the temporary archive beside the target; the
+    // host is told the limit for the name it chose.
+    const size_t limit = face::kLongestRewrittenPath + w->target.size() - w->temp.size();
+    return face::Fail(w, ACEKIT_E_TOO_LARGE, face::PathTooLongToRewrite("a comment", limit),
                       w->target);
   }
   face::OpState st;
