@@ -1,6 +1,4 @@
 // Errors, names, times and temporary names shared by the handles.
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -169,23 +167,11 @@ std::string DirectoryOf(const std::string& path) {
 }
 
 std::string PathTooLongToRewrite(const char* for_what, size_t limit) {
-  return std::string(for_what) + " needs a path of at most " + std::to_string(limit) + " bytes";
-}
-
-std::string TempNameBeside(const std::string& path) {
-  static std::atomic<uint32_t> counter{0};
-  const std::string dir = DirectoryOf(path);
-  uint64_t seed =
-      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-      reinterpret_cast<uintptr_t>(&path);
-  for (int attempt = 0; attempt < 1000; ++attempt) {
-    seed = seed * 6364136223846793005ULL + 1442695040888963407ULL + counter.fetch_add(1);
-    char tail[32];
-    std::snprintf(tail, sizeof tail, ".acekit-%08x", static_cast<uint32_t>(seed >> 32));
-    std::string name = dir + tail;
-    if (platform::KindOf(name.c_str()) == platform::Kind::kMissing) return name;
-  }
-  return {};
+  // snprintf rather than std::to_string, whose helpers a debug build would
+  // otherwise export from the shared library beside the interface.
+  char text[96];
+  std::snprintf(text, sizeof text, "%s needs a path of at most %zu bytes", for_what, limit);
+  return text;
 }
 
 }  // namespace acekit::face

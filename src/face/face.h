@@ -75,8 +75,7 @@ std::string PathTooLongToRewrite(const char* for_what, size_t limit = kLongestRe
 bool PackTime(int64_t unix_seconds, uint32_t* packed);
 int64_t UnpackTime(uint32_t packed);
 
-// "<dir>/.acekit-<random>" beside `path`, naming nothing yet.
-std::string TempNameBeside(const std::string& path);
+// The folder part of `path`, its separator kept ("" when there is none).
 std::string DirectoryOf(const std::string& path);
 
 }  // namespace acekit::face
