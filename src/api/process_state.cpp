@@ -11,6 +11,10 @@ Library& Lib() {
   return instance;
 }
 
+ops::Context testing::ProcessState() {
+  return Lib().OpContext();
+}
+
 void Library::ResetArcState() {
   platform::Free(arc.main_comment);
   arc = ArcState{};

@@ -35,4 +35,10 @@ struct Library {
 
 Library& Lib();
 
+namespace testing {
+// Lib().OpContext() for the tests, which see it through their own header and
+// never include this one.
+ops::Context ProcessState();
+}  // namespace testing
+
 }  // namespace acekit

@@ -1,15 +1,10 @@
 // Errors, names, times and temporary names shared by the handles.
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "face/face.h"
-#include "format/header_search.h"
-#include "format/name_text.h"
 #include "format/records.h"
-#include "ops/comments.h"
 #include "ops/compress_one.h"
 #include "platform/beneath.h"
 #include "platform/platform.h"
@@ -108,26 +103,6 @@ OpState::~OpState() {
   platform::Free(arc.main_comment);
 }
 
-uint32_t OpenArchiveState(ArcState& arc, const char* path) {
-  if (platform::KindOf(path) != platform::Kind::kFile && !platform::IsExistingFile(path)) {
-    return kNotFound;
-  }
-  const platform::Handle h = platform::Open(path, 'r');
-  if (h == platform::kBadHandle) return kOpenFailed;
-  if (!FindMainHeader(h, arc)) {
-    const uint32_t st = arc.status == kOk ? kNoMainHeader : arc.status;
-    platform::Close(h);
-    return st == kOpenFailed || st == kSizeFailed ? st : kNoMainHeader;
-  }
-  ops::ReadMainComment(arc, h);
-  // Not finding an entry is an empty archive; failing to read is not.
-  FindFirstFileHeader(h, arc);
-  platform::Close(h);
-  if (arc.status != kOk) return arc.status;
-  CopyText(arc.archive_name, sizeof arc.archive_name, path);
-  return kOk;
-}
-
 bool StoredName(const char* utf8, std::string* stored, std::string* why) {
   if (utf8 == nullptr) return *why = "no name", false;
   std::string name(utf8);
@@ -191,20 +166,12 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, sep + 1);
 }
 
-std::string TempNameBeside(const std::string& path) {
-  static std::atomic<uint32_t> counter{0};
-  const std::string dir = DirectoryOf(path);
-  uint64_t seed =
-      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-      reinterpret_cast<uintptr_t>(&path);
-  for (int attempt = 0; attempt < 1000; ++attempt) {
-    seed = seed * 6364136223846793005ULL + 1442695040888963407ULL + counter.fetch_add(1);
-    char tail[32];
-    std::snprintf(tail, sizeof tail, ".acekit-%08x", static_cast<uint32_t>(seed >> 32));
-    std::string name = dir + tail;
-    if (platform::KindOf(name.c_str()) == platform::Kind::kMissing) return name;
-  }
-  return {};
+std::string PathTooLongToRewrite(const char* for_what, size_t limit) {
+  // snprintf rather than std::to_string, whose helpers a debug build would
+  // otherwise export from the shared library beside the interface.
+  char text[96];
+  std::snprintf(text, sizeof text, "%s needs a path of at most %zu bytes", for_what, limit);
+  return text;
 }
 
 }  // namespace acekit::face

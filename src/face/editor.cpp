@@ -13,6 +13,7 @@
 #include "ops/delete.h"
 #include "ops/directory.h"
 #include "ops/entry_walk.h"
+#include "ops/open_archive.h"
 #include "platform/beneath.h"
 #include "platform/platform.h"
 #include "select/masks.h"
@@ -29,10 +30,6 @@ struct acekit_editor : face::Handle {
 
 namespace {
 
-// The rebuilding operations keep the archive's name and the names of their
-// temporary files in fixed buffers; this much room is left for the latter.
-constexpr size_t kRoomForTemporaries = 16;
-
 bool Valid(acekit_editor* e) {
   return e != nullptr && e->magic == face::kEditorMagic;
 }
@@ -46,7 +43,7 @@ bool AddMask(acekit::ArcState& arc, acekit::MaskList& masks, const std::string& 
 int Open(acekit_editor* e, face::OpState& st) {
   st.settings.desc.level() = e->level;
   st.hooks.progress = face::ProgressFor(e);
-  const uint32_t s = face::OpenArchiveState(st.arc, e->path.c_str());
+  const uint32_t s = ops::OpenArchive(st.arc, e->path.c_str(), ops::UnreadableHead::kReadFailure);
   if (s != acekit::kOk) return face::FailStatus(e, s, "opening", e->path);
   return ACEKIT_OK;
 }
@@ -64,15 +61,31 @@ int Name(acekit_editor* e, const char* name, std::string* stored) {
   return ACEKIT_OK;
 }
 
-// Whether the archive holds an entry the list names.
-int Holds(acekit_editor* e, face::OpState& st, FileMaskList* masks, bool* found) {
+// A fresh state of the archive with `masks` selecting the entry `name`
+// stands for: what deleting an entry and commenting one both start from.
+// `what` names the change in a failure.
+int OpenAtEntry(acekit_editor* e, const char* name, face::OpState& st, acekit::MaskList& masks,
+                const char* what) {
+  std::string stored;
+  if (const int rc = Name(e, name, &stored); rc < 0) return rc;
+  if (const int rc = Open(e, st); rc < 0) return rc;
+  if (!AddMask(st.arc, masks, stored)) return face::Fail(e, ACEKIT_E_NOMEM, what, name);
   ArcFileList list{};
-  ops::BuildArchiveList(st.Context(), &list, masks, ops::ArcInfoRequest::kNever);
-  *found = false;
-  for (const ArcEntry* a = list.first; a != nullptr; a = a->next) *found |= a->is_file != 0;
+  ops::BuildArchiveList(st.Context(), &list, masks.get(), ops::ArcInfoRequest::kNever);
+  bool found = false;
+  for (const ArcEntry* a = list.first; a != nullptr; a = a->next) found |= a->is_file != 0;
   acekit::DoneEntryList(&list);
   if (st.arc.status != acekit::kOk) return face::FailStatus(e, st.arc.status, "listing", e->path);
+  if (!found) return face::Fail(e, ACEKIT_E_NOT_FOUND, "no entry", name);
   return ACEKIT_OK;
+}
+
+// A comment text as the operations take it.
+CommentRec CommentOf(std::string& text) {
+  CommentRec rec{};
+  rec.text = text.data();
+  rec.length = static_cast<int32_t>(text.size() > 0x7FFFFFFF ? 0x7FFFFFFF : text.size());
+  return rec;
 }
 
 }  // namespace
@@ -84,15 +97,15 @@ ACEKIT_PUBLIC int acekit_editor_open(acekit_editor** out, const char* path,
   if (out == nullptr) return face::Fail(nullptr, ACEKIT_E_INVALID, "no handle to fill");
   *out = nullptr;
   if (path == nullptr) return face::Fail(nullptr, ACEKIT_E_INVALID, "no path");
-  if (std::strlen(path) + kRoomForTemporaries >= acekit::kPathSize) {
-    return face::Fail(nullptr, ACEKIT_E_TOO_LARGE, "changing needs a path shorter than 245 bytes",
-                      path);
+  if (std::strlen(path) > face::kLongestRewrittenPath) {
+    return face::Fail(nullptr, ACEKIT_E_TOO_LARGE, face::PathTooLongToRewrite("changing"), path);
   }
   if (o != nullptr && (o->level < 0 || o->level > 4)) {
     return face::Fail(nullptr, ACEKIT_E_INVALID, "level must be 1 to 4");
   }
   face::OpState st;
-  if (const uint32_t s = face::OpenArchiveState(st.arc, path); s != acekit::kOk) {
+  if (const uint32_t s = ops::OpenArchive(st.arc, path, ops::UnreadableHead::kReadFailure);
+      s != acekit::kOk) {
     return face::FailStatus(nullptr, s, "opening", path);
   }
   auto* e = new (std::nothrow) acekit_editor();
@@ -141,15 +154,9 @@ ACEKIT_PUBLIC int acekit_editor_add_file(acekit_editor* e, const char* disk_path
 
 ACEKIT_PUBLIC int acekit_editor_delete(acekit_editor* e, const char* name) {
   if (!Valid(e)) return ACEKIT_E_INVALID;
-  std::string stored;
-  if (const int rc = Name(e, name, &stored); rc < 0) return rc;
   face::OpState st;
-  if (const int rc = Open(e, st); rc < 0) return rc;
   acekit::MaskList masks;
-  if (!AddMask(st.arc, masks, stored)) return face::Fail(e, ACEKIT_E_NOMEM, "deleting", name);
-  bool found = false;
-  if (const int rc = Holds(e, st, masks.get(), &found); rc < 0) return rc;
-  if (!found) return face::Fail(e, ACEKIT_E_NOT_FOUND, "no entry", name);
+  if (const int rc = OpenAtEntry(e, name, st, masks, "deleting"); rc < 0) return rc;
   ops::DeleteFileMaskList(st.Context(), masks.get());
   return Done(e, st, "deleting from");
 }
@@ -173,9 +180,7 @@ ACEKIT_PUBLIC int acekit_editor_set_comment(acekit_editor* e, const char* utf8) 
   face::OpState st;
   if (const int rc = Open(e, st); rc < 0) return rc;
   std::string text = utf8 != nullptr ? utf8 : "";
-  CommentRec rec{};
-  rec.text = text.data();
-  rec.length = static_cast<int32_t>(text.size() > 0x7FFFFFFF ? 0x7FFFFFFF : text.size());
+  CommentRec rec = CommentOf(text);
   ops::SetMainComment(st.Context(), &rec);
   return Done(e, st, "setting the comment of");
 }
@@ -183,19 +188,11 @@ ACEKIT_PUBLIC int acekit_editor_set_comment(acekit_editor* e, const char* utf8) 
 ACEKIT_PUBLIC int acekit_editor_set_entry_comment(acekit_editor* e, const char* name,
                                                   const char* utf8) {
   if (!Valid(e)) return ACEKIT_E_INVALID;
-  std::string stored;
-  if (const int rc = Name(e, name, &stored); rc < 0) return rc;
   face::OpState st;
-  if (const int rc = Open(e, st); rc < 0) return rc;
   acekit::MaskList masks;
-  if (!AddMask(st.arc, masks, stored)) return face::Fail(e, ACEKIT_E_NOMEM, "commenting", name);
-  bool found = false;
-  if (const int rc = Holds(e, st, masks.get(), &found); rc < 0) return rc;
-  if (!found) return face::Fail(e, ACEKIT_E_NOT_FOUND, "no entry", name);
+  if (const int rc = OpenAtEntry(e, name, st, masks, "commenting"); rc < 0) return rc;
   std::string text = utf8 != nullptr ? utf8 : "";
-  CommentRec rec{};
-  rec.text = text.data();
-  rec.length = static_cast<int32_t>(text.size() > 0x7FFFFFFF ? 0x7FFFFFFF : text.size());
+  CommentRec rec = CommentOf(text);
   ops::SetFileComments(st.Context(), masks.get(), &rec);
   return Done(e, st, "setting an entry comment in");
 }

@@ -56,22 +56,26 @@ struct OpState {
   ops::Context Context() { return ops::Context{arc, settings, hooks, arc_info, extra_features}; }
 };
 
-// Opens `path` the way the host interface opens an archive: main header,
-// main comment, first entry. kOk or the failure status.
-uint32_t OpenArchiveState(ArcState& arc, const char* path);
-
 // Names: UTF-8 with '/' outside, the stored form (code-page converted, '\')
 // inside. False when the name is empty, absolute, has a ".." part or does not
 // fit a header.
 bool StoredName(const char* utf8, std::string* stored, std::string* why);
 std::string NameFromStored(const char* raw, size_t n);
 
+// The operations that rewrite an archive keep its name and the names of
+// their temporary files in fixed buffers of kPathSize; a name that leaves
+// less than this much room is refused before anything is changed.
+inline constexpr size_t kRoomForTemporaries = 16;
+// The longest archive path such an operation takes, and the failure text
+// that states the limit a host can act on.
+inline constexpr size_t kLongestRewrittenPath = kPathSize - 1 - kRoomForTemporaries;
+std::string PathTooLongToRewrite(const char* for_what, size_t limit = kLongestRewrittenPath);
+
 // Unix seconds and packed local DOS time.
 bool PackTime(int64_t unix_seconds, uint32_t* packed);
 int64_t UnpackTime(uint32_t packed);
 
-// "<dir>/.acekit-<random>" beside `path`, naming nothing yet.
-std::string TempNameBeside(const std::string& path);
+// The folder part of `path`, its separator kept ("" when there is none).
 std::string DirectoryOf(const std::string& path);
 
 }  // namespace acekit::face

@@ -12,6 +12,8 @@
 #include "format/entry_list.h"
 #include "format/records.h"
 #include "ops/comments.h"
+#include "ops/extract_paths.h"
+#include "ops/open_archive.h"
 #include "platform/beneath.h"
 #include "platform/platform.h"
 #include "platform/stream.h"
@@ -208,78 +210,80 @@ bool MakeRoot(const std::string& root) {
   return platform::IsExistingDirectory(root.c_str());
 }
 
-// Walks (and creates) the folders of `parts` below `root`, never through a
-// link; the last part is taken too when `all`. Returns the path reached.
-int WalkFolders(acekit_reader* r, const std::string& root, const std::vector<std::string>& parts,
-                bool all, std::string* reached) {
-  std::string path = root;
-  const size_t n = all ? parts.size() : parts.size() - 1;
-  for (size_t i = 0; i < n; ++i) {
-    path += kSep;
-    path += parts[i];
-    switch (platform::KindOf(path.c_str())) {
-      case platform::Kind::kDirectory:
-        break;
-      case platform::Kind::kMissing:
-        if (!platform::CreateDir(path.c_str())) {
-          return face::Fail(r, ACEKIT_E_OPEN, "cannot create folder", path, true);
-        }
-        break;
-      case platform::Kind::kLink:
-        return face::Fail(r, ACEKIT_E_UNSAFE, "a link stands in the way", path);
-      default:
-        return face::Fail(r, ACEKIT_E_OPEN, "not a folder", path);
-    }
+// `below` (parts joined with `\\`) as a path under `root` in the system's
+// form, for failure texts.
+std::string Shown(const std::string& root, std::string below) {
+  for (char& c : below) {
+    if (c == '\\') c = kSep;
   }
-  *reached = path;
-  return ACEKIT_OK;
+  return below.empty() ? root : root + kSep + below;
 }
 
-// Writes the current entry below `root`; 1 written, 0 kept, <0 error.
+// Writes the current entry below `root` the way the operations extract: the
+// folders are walked without following a link, a name Windows would take
+// for a device or trim is defused on every system, and a file is written to
+// a temporary file beside its name that takes the name once complete.
+// 1 written, 0 kept, <0 error.
 int ExtractCurrent(acekit_reader* r, const std::string& root, unsigned flags) {
+  using Result = platform::SafeDir::Result;
+  using Kind = platform::SafeDir::Kind;
   const ArcEntry& e = r->current;
   std::vector<std::string> parts;
   std::string why;
   // An entry left undecoded here is passed over by the next call, which
   // keeps a solid window right.
   if (!SafeParts(r->name, &parts, &why)) return face::Fail(r, ACEKIT_E_UNSAFE, why, r->name);
-  std::string folder;
-  if (IsDirectory(e)) {
-    const int rc = WalkFolders(r, root, parts, true, &folder);
-    return rc < 0 ? rc : 1;
+  std::string joined;
+  for (const std::string& part : parts) joined += (joined.empty() ? "" : "\\") + part;
+  // Defusing puts at most one `_` in front of and one in place of the end
+  // of each part.
+  std::vector<char> defused(2 * joined.size() + 2, '\0');
+  std::memcpy(defused.data(), joined.data(), joined.size());
+  if (!acekit::ops::DefuseDeviceNames(defused.data(), defused.size())) {
+    return face::Fail(r, ACEKIT_E_TOO_LARGE, "name too long", r->name);
   }
-  if (const int rc = WalkFolders(r, root, parts, false, &folder); rc < 0) return rc;
-  const std::string target = folder + kSep + parts.back();
-  const platform::Kind kind = platform::KindOf(target.c_str());
-  const bool keep = (flags & ACEKIT_EXTRACT_KEEP) != 0 && kind != platform::Kind::kMissing;
-  if (kind == platform::Kind::kDirectory) {
+  const std::string below(defused.data());
+  const bool directory = IsDirectory(e);
+  const size_t cut = directory ? below.size() : below.rfind('\\');
+  const std::string folders = cut == std::string::npos ? std::string() : below.substr(0, cut);
+  const std::string file =
+      directory ? std::string() : below.substr(folders.size() + (cut != std::string::npos));
+  platform::SafeDir dir;
+  size_t link_end = 0;
+  switch (dir.Open(root.c_str(), folders.c_str(), true, &link_end)) {
+    case Result::kOk:
+      break;
+    case Result::kLink:
+      return face::Fail(r, ACEKIT_E_UNSAFE, "a link stands in the way",
+                        Shown(root, folders.substr(0, link_end)));
+    case Result::kMissing:
+    case Result::kFailed:
+      return face::Fail(r, ACEKIT_E_OPEN, "cannot create folder", Shown(root, folders), true);
+  }
+  if (directory) return 1;
+  const std::string target = Shown(root, below);
+  const Kind kind = dir.Lookup(file.c_str());
+  if (kind == Kind::kDirectory) {
     return face::Fail(r, ACEKIT_E_EXISTS, "a folder has the name of a file", target);
   }
-  if (keep) return 0;
-  const std::string temp = face::TempNameBeside(target);
-  const platform::Handle out =
-      temp.empty() ? platform::kBadHandle : platform::Open(temp.c_str(), 'w');
-  if (out == platform::kBadHandle) {
-    return face::Fail(r, ACEKIT_E_OPEN, "cannot create", temp.empty() ? target : temp, true);
-  }
+  if ((flags & ACEKIT_EXTRACT_KEEP) != 0 && kind != Kind::kNone) return 0;
+  char temp[platform::SafeDir::kTempNameSize];
+  const platform::Handle out = dir.CreateTemp(temp);
+  if (out == platform::kBadHandle)
+    return face::Fail(r, ACEKIT_E_OPEN, "cannot create", target, true);
   acekit::FileSink sink(out);
   const int rc = DecodeCurrent(r, &sink, nullptr);
   if (rc < 0) {
     platform::Close(out);
-    if (!platform::Delete(temp.c_str())) platform::Delete(temp.c_str());
+    dir.Remove(temp);
     return rc;
   }
   platform::SetPackedFileTime(out, e.ftime);
-  if (platform::Close(out) == 0) {
-    platform::Delete(temp.c_str());
-    return face::Fail(r, ACEKIT_E_WRITE, "cannot finish", temp, true);
-  }
-  if (!platform::RenameOver(temp.c_str(), target.c_str())) {
+  if (!dir.Commit(out, temp, file.c_str(), e.attr & ~acekit::kAttrDirectory)) {
     const int code = face::Fail(r, ACEKIT_E_OPEN, "cannot put in place", target, true);
-    platform::Delete(temp.c_str());
+    dir.Remove(temp);
     return code;
   }
-  platform::SetAttributes(target.c_str(), e.attr & ~acekit::kAttrDirectory);
   return 1;
 }
 
@@ -440,7 +444,8 @@ ACEKIT_PUBLIC int acekit_reader_open(acekit_reader** out, const char* path) {
   auto* r = new (std::nothrow) acekit_reader();
   if (r == nullptr) return face::Fail(nullptr, ACEKIT_E_NOMEM, "opening", path);
   r->path = path;
-  const uint32_t st = face::OpenArchiveState(r->state.arc, path);
+  const uint32_t st =
+      acekit::ops::OpenArchive(r->state.arc, path, acekit::ops::UnreadableHead::kReadFailure);
   if (st != acekit::kOk) {
     const int code = st == acekit::kNotFound
                          ? face::Fail(nullptr, ACEKIT_E_NOT_FOUND, "no archive", path)

@@ -16,6 +16,7 @@
 #include "ops/comments.h"
 #include "ops/compress_one.h"
 #include "ops/input_list.h"
+#include "ops/open_archive.h"
 #include "platform/beneath.h"
 #include "platform/platform.h"
 #include "platform/stream.h"
@@ -44,13 +45,18 @@ struct acekit_writer : face::Handle {
     compressor.Shutdown();
     if (out != platform::kBadHandle) platform::Close(out);
     out = platform::kBadHandle;
-    // A second attempt: one failed delete must not leave a half archive.
-    if (!temp.empty() && !platform::Delete(temp.c_str())) platform::Delete(temp.c_str());
+    if (temp_name[0] != '\0') dir.Remove(temp_name);  // tries twice
+    temp_name[0] = '\0';
     temp.clear();
   }
 
   std::string target;
-  std::string temp;
+  // The archive is written as extraction writes a file: to a temporary file
+  // made beside the target's name, which takes the name once complete.
+  platform::SafeDir dir;  // the target's folder
+  std::string name;       // the target's last part
+  char temp_name[platform::SafeDir::kTempNameSize] = {};
+  std::string temp;  // its path, for the rewrite that adds a comment
   face::OpState state;
   acekit::Compressor compressor;
   platform::Handle out = platform::kBadHandle;
@@ -227,12 +233,17 @@ int Add(acekit_writer* w, Item item) {
 // Gives the finished temporary archive its main comment, through the same
 // rewrite the host interface uses.
 int ApplyComment(acekit_writer* w) {
-  if (w->temp.size() + 16 >= acekit::kPathSize) {
-    return face::Fail(w, ACEKIT_E_TOO_LARGE, "a comment needs a path shorter than 240 bytes",
+  if (w->temp.size() > face::kLongestRewrittenPath) {
+    // The rewrite works on the temporary archive beside the target; the
+    // host is told the limit for the name it chose.
+    const size_t limit = face::kLongestRewrittenPath + w->target.size() - w->temp.size();
+    return face::Fail(w, ACEKIT_E_TOO_LARGE, face::PathTooLongToRewrite("a comment", limit),
                       w->target);
   }
   face::OpState st;
-  if (const uint32_t s = face::OpenArchiveState(st.arc, w->temp.c_str()); s != acekit::kOk) {
+  if (const uint32_t s =
+          ops::OpenArchive(st.arc, w->temp.c_str(), ops::UnreadableHead::kReadFailure);
+      s != acekit::kOk) {
     return face::FailStatus(w, s, "reopening", w->temp);
   }
   st.settings = w->state.settings;
@@ -259,13 +270,14 @@ int Finish(acekit_writer* w) {
   w->compressor.Shutdown();
   const platform::Handle h = w->out;
   w->out = platform::kBadHandle;
-  if (platform::Close(h) == 0) return face::Fail(w, ACEKIT_E_WRITE, "closing", w->temp, true);
+  w->dir.Finish(h, platform::kAttrArchive);
   if (!w->comment.empty()) {
     if (const int rc = ApplyComment(w); rc < 0) return rc;
   }
-  if (!platform::RenameOver(w->temp.c_str(), w->target.c_str())) {
+  if (!w->dir.Replace(w->temp_name, w->name.c_str(), platform::kAttrArchive)) {
     return face::Fail(w, ACEKIT_E_OPEN, "cannot put the archive in place", w->target, true);
   }
+  w->temp_name[0] = '\0';
   w->temp.clear();
   return ACEKIT_OK;
 }
@@ -298,14 +310,17 @@ ACEKIT_PUBLIC int acekit_writer_create(acekit_writer** out, const char* path,
   desc.level() = o->level == 0 ? 1 : o->level;
   desc.mode() = w->solid ? 4 : 0;
   w->state.hooks.progress = face::ProgressFor(w.get());
-  w->temp = face::TempNameBeside(w->target);
-  if (w->temp.empty())
-    return face::Fail(nullptr, ACEKIT_E_OPEN, "no free temporary name beside", path);
-  w->out = platform::Open(w->temp.c_str(), 'w');
-  if (w->out == platform::kBadHandle) {
-    w->temp.clear();
+  const std::string folder = face::DirectoryOf(w->target);
+  w->name = w->target.substr(folder.size());
+  if (w->dir.Open(folder.empty() ? "." : folder.c_str(), "", false) !=
+      platform::SafeDir::Result::kOk) {
     return face::Fail(nullptr, ACEKIT_E_OPEN, "creating", path, true);
   }
+  w->out = w->dir.CreateTemp(w->temp_name);
+  if (w->out == platform::kBadHandle) {
+    return face::Fail(nullptr, ACEKIT_E_OPEN, "creating", path, true);
+  }
+  w->temp = folder + w->temp_name;
   uint8_t head[acekit::kMainHeaderBytes];
   const void* extra = w->solid ? nullptr : acekit::kNormalArchiveExtra;
   const uint32_t extra_size = w->solid ? 0 : acekit::kNormalArchiveExtraSize;

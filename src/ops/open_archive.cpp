@@ -8,7 +8,7 @@
 
 namespace acekit::ops {
 
-Status OpenArchive(ArcState& arc, const char* path) {
+Status OpenArchive(ArcState& arc, const char* path, UnreadableHead unreadable) {
   arc.status = kOk;
   if (!platform::IsExistingFile(path)) {
     arc.new_archive = 1;
@@ -21,8 +21,12 @@ Status OpenArchive(ArcState& arc, const char* path) {
     return kOpenFailed;
   }
   if (!FindMainHeader(h.get(), arc)) {
-    Fail(arc, kNoMainHeader);
-    return kNoMainHeader;
+    // The search leaves kOk, or the code of the read that failed.
+    const auto read = static_cast<Status>(arc.status);
+    const Status status =
+        unreadable == UnreadableHead::kReadFailure && read != kOk ? read : kNoMainHeader;
+    Fail(arc, status);
+    return status;
   }
   ReadMainComment(arc, h.get());
   // A failed search for the first file header only leaves its offset at 0.

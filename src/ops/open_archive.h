@@ -15,6 +15,12 @@ namespace acekit::ops {
 // archive; a failed read in the search for the first file header leaves
 // its code (5 or 6) with the archive opened, since an archive without
 // entries is still an archive.
-Status OpenArchive(ArcState& arc, const char* path);
+//
+// A read that fails while the main header is looked for is "no archive" to
+// the exports, which have always said so; the handle interface tells the
+// host that the file could not be read (kOpenFailed or kSizeFailed).
+enum class UnreadableHead { kNoArchive, kReadFailure };
+Status OpenArchive(ArcState& arc, const char* path,
+                   UnreadableHead unreadable = UnreadableHead::kNoArchive);
 
 }  // namespace acekit::ops

@@ -239,8 +239,11 @@ Handle SafeDir::CreateTemp(char (&name)[kTempNameSize]) {
   return kBadHandle;
 }
 
-bool SafeDir::Commit(Handle h, const char* temp, const char* name, uint32_t attributes) {
+void SafeDir::Finish(Handle h, uint32_t attributes) {
   sys::FinishFile(h, attributes);
+}
+
+bool SafeDir::Replace(const char* temp, const char* name, uint32_t attributes) {
   if (FaultFires(Fault::kRename)) return false;
   return sys::ReplaceBelow(dir_, path_, temp, name, attributes);
 }

@@ -141,7 +141,14 @@ class SafeDir {
   // bits cleared for 0x01), and puts it in place of `name`, replacing what
   // is there. A read-only file there is not replaced (as on Windows). On
   // failure the temporary file is still there.
-  bool Commit(Handle h, const char* temp, const char* name, uint32_t attributes);
+  bool Commit(Handle h, const char* temp, const char* name, uint32_t attributes) {
+    Finish(h, attributes);
+    return Replace(temp, name, attributes);
+  }
+  // The two halves of Commit, for a writer that works on the closed file by
+  // its name before putting it in place.
+  void Finish(Handle h, uint32_t attributes);
+  bool Replace(const char* temp, const char* name, uint32_t attributes);
   // Deletes a file in the directory; tries twice.
   bool Remove(const char* name);
 

@@ -1,5 +1,6 @@
 #include "platform/stream.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace acekit {
@@ -14,27 +15,22 @@ int32_t BufferedFileSource::Read(void* buf, uint32_t count) {
       // Large requests bypass the buffer; the rest fetch what is expected,
       // at least what is asked for and at most a buffer.
       const uint32_t want = count - done;
-      if (want >= capacity_) {
-        const int32_t got = platform::Read(dst + done, want, h_);
-        if (got <= 0) {
-          if (got < 0 && done == 0) return -1;
-          break;
-        }
-        done += static_cast<uint32_t>(got);
-        expect_ = expect_ > static_cast<uint32_t>(got) ? expect_ - static_cast<uint32_t>(got) : 0;
-        continue;
-      }
-      uint32_t fetch = expect_ > want ? expect_ : want;
-      if (fetch > capacity_) fetch = capacity_;
-      const int32_t got = platform::Read(buf_, fetch, h_);
-      at_ = end_ = 0;
+      const bool direct = want >= capacity_;
+      const uint32_t fetch = direct ? want : std::min(std::max(expect_, want), capacity_);
+      const int32_t got = platform::Read(direct ? dst + done : buf_, fetch, h_);
+      if (!direct) at_ = end_ = 0;
       if (got <= 0) {
         if (got < 0 && done == 0) return -1;
         break;
       }
-      end_ = static_cast<uint32_t>(got);
+      const auto fetched = static_cast<uint32_t>(got);
+      expect_ = expect_ > fetched ? expect_ - fetched : 0;
+      if (direct) {
+        done += fetched;
+        continue;
+      }
+      end_ = fetched;
       ended = end_ < fetch;  // no second attempt within this request
-      expect_ = expect_ > end_ ? expect_ - end_ : 0;
     }
     uint32_t n = end_ - at_;
     if (n > count - done) n = count - done;

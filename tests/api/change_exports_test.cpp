@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "api/process_state.h"
 #include "common/status.h"
 #include "ops/write_host.h"
+#include "process_view.h"
 
 namespace acekit::testing {
 namespace {
@@ -148,7 +148,7 @@ TEST(UpdateSolid, RecompressesWithTheArchivesWindowAndRestoresTheHostsPaths) {
   EXPECT_EQ(GetArchiveStatus(), 0);
   EXPECT_TRUE(items.empty());
   EXPECT_EQ(arOptionsAreOn(0x0001), 1);
-  EXPECT_STREQ(Lib().settings.output_path, (dir.Lib("o") + "\\").c_str());
+  EXPECT_STREQ(ProcessState().settings.output_path, (dir.Lib("o") + "\\").c_str());
   DoneArcFile();
 
   EXPECT_EQ(dir.List("tmp"), Names{});

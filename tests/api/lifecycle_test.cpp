@@ -6,14 +6,15 @@
 #include <cstring>
 #include <string>
 
-#include "api/process_state.h"
 #include "common/status.h"
 #include "exports.h"
 #include "format/records.h"
 #include "ops/write_host.h"
 #include "platform/platform.h"
+#include "process_view.h"
 
-using acekit::Lib;
+using acekit::testing::ArcInfoWords;
+using acekit::testing::ProcessState;
 
 namespace {
 
@@ -40,12 +41,12 @@ TEST_F(Lifecycle, InitOnMissingThenCreateStoresTheName) {
   std::string name = Path("new.ace");
   InitArcFile(name.c_str());
   EXPECT_EQ(GetArchiveStatus(), acekit::kNotFound);
-  EXPECT_EQ(Lib().arc.new_archive, 1);
-  EXPECT_STREQ(Lib().arc.archive_name, "");
+  EXPECT_EQ(ProcessState().arc.new_archive, 1);
+  EXPECT_STREQ(ProcessState().arc.archive_name, "");
   CreateArcFile(name.c_str());
   EXPECT_EQ(GetArchiveStatus(), 0);
-  EXPECT_EQ(Lib().arc.new_archive, 1);
-  EXPECT_EQ(name, Lib().arc.archive_name);
+  EXPECT_EQ(ProcessState().arc.new_archive, 1);
+  EXPECT_EQ(name, ProcessState().arc.archive_name);
   EXPECT_FALSE(dir_.Exists("new.ace")) << "creating the state must not create the file";
 }
 
@@ -56,7 +57,7 @@ TEST_F(Lifecycle, CreateOnExistingFileWipesSettingsAndReports5) {
   CreateArcFile(name.c_str());
   EXPECT_EQ(GetArchiveStatus(), acekit::kOpenFailed);
   EXPECT_FALSE(arOptionsAreOn(0x01));
-  EXPECT_STREQ(Lib().settings.output_path, "");
+  EXPECT_STREQ(ProcessState().settings.output_path, "");
 }
 
 // A name too long to be a path is refused, never cut to that of another
@@ -66,7 +67,7 @@ TEST_F(Lifecycle, ArchiveNamesTooLongOrWithSlashes) {
   for (auto* open : {&InitArcFile, &CreateArcFile}) {
     open(too_long.c_str());
     EXPECT_EQ(GetArchiveStatus(), acekit::kOpenFailed);
-    EXPECT_STREQ(Lib().arc.archive_name, "");
+    EXPECT_STREQ(ProcessState().arc.archive_name, "");
   }
 #ifndef _WIN32
   const std::string name = WriteArchive("a.ace");
@@ -74,7 +75,7 @@ TEST_F(Lifecycle, ArchiveNamesTooLongOrWithSlashes) {
   std::replace(slashes.begin(), slashes.end(), '\\', '/');
   InitArcFile(slashes.c_str());
   EXPECT_EQ(GetArchiveStatus(), 0);
-  EXPECT_EQ(name, Lib().arc.archive_name);
+  EXPECT_EQ(name, ProcessState().arc.archive_name);
 #endif
 }
 
@@ -87,24 +88,24 @@ TEST_F(Lifecycle, InitKeepsOptionsAndPathsButWipesCallbacksAndStats) {
   SetArcerStats(stats);
   InitArcFile(name.c_str());
   EXPECT_EQ(GetArchiveStatus(), 0);
-  EXPECT_EQ(name, Lib().arc.archive_name);
-  EXPECT_EQ(Lib().hooks.progress.proc, nullptr);
+  EXPECT_EQ(name, ProcessState().arc.archive_name);
+  EXPECT_EQ(ProcessState().hooks.progress.proc, nullptr);
   EXPECT_TRUE(arOptionsAreOn(0x10));
-  EXPECT_STREQ(Lib().settings.input_path, "D:\\data\\");
-  EXPECT_EQ(Lib().settings.desc.dict_kb(), 64);
-  EXPECT_EQ(Lib().settings.desc.mode(), 0);
-  EXPECT_EQ(Lib().settings.desc.level(), 1);
-  for (int32_t w : Lib().arc_info) EXPECT_EQ(w, -1);
+  EXPECT_STREQ(ProcessState().settings.input_path, "D:\\data\\");
+  EXPECT_EQ(ProcessState().settings.desc.dict_kb(), 64);
+  EXPECT_EQ(ProcessState().settings.desc.mode(), 0);
+  EXPECT_EQ(ProcessState().settings.desc.level(), 1);
+  for (int32_t w : ArcInfoWords()) EXPECT_EQ(w, -1);
 }
 
 TEST_F(Lifecycle, DoneZeroesTheDescriptionAndKeepsArcInfo) {
   InitArcFile(WriteArchive("a.ace").c_str());
   arOptionsOn(0x01);
   EXPECT_EQ(DoneArcFile(), 0);
-  for (int32_t w : Lib().settings.desc.words) EXPECT_EQ(w, 0);
-  for (int32_t w : Lib().arc_info) EXPECT_EQ(w, -1);
+  for (int32_t w : ProcessState().settings.desc.words) EXPECT_EQ(w, 0);
+  for (int32_t w : ArcInfoWords()) EXPECT_EQ(w, -1);
   EXPECT_FALSE(arOptionsAreOn(0x01));
-  EXPECT_EQ(Lib().arc.main_header_offset, -1);
+  EXPECT_EQ(ProcessState().arc.main_header_offset, -1);
 }
 
 TEST_F(Lifecycle, ForeignFileAndDirectory) {
@@ -114,7 +115,7 @@ TEST_F(Lifecycle, ForeignFileAndDirectory) {
   EXPECT_EQ(GetArchiveStatus(), acekit::kNoMainHeader);
   InitArcFile(acekit::testing::LibPath(dir_.Native()).c_str());
   EXPECT_EQ(GetArchiveStatus(), acekit::kNotFound);
-  EXPECT_EQ(Lib().arc.new_archive, 1);
+  EXPECT_EQ(ProcessState().arc.new_archive, 1);
 }
 
 // Paths gain a separator as hosts expect, an over-long password is cut at
@@ -124,48 +125,48 @@ TEST(Settings, PathsPasswordAndOptions) {
   for (const auto& [in, kept] :
        {std::pair{"D:\\data", "D:\\data\\"}, {"D:\\data\\", "D:\\data\\\\"}, {"D:\\", "D:\\"}}) {
     SetInputPath(in);
-    EXPECT_STREQ(Lib().settings.input_path, kept);
+    EXPECT_STREQ(ProcessState().settings.input_path, kept);
   }
   SetOutputPath("D:\\out\\");
-  EXPECT_STREQ(Lib().settings.output_path, "D:\\out\\");
+  EXPECT_STREQ(ProcessState().settings.output_path, "D:\\out\\");
   SetOutputPath("");
-  EXPECT_STREQ(Lib().settings.output_path, "\\");
+  EXPECT_STREQ(ProcessState().settings.output_path, "\\");
   SetRelativePath("docs");
-  EXPECT_STREQ(Lib().settings.relative_path, "docs");
+  EXPECT_STREQ(ProcessState().settings.relative_path, "docs");
 
   // A path that fits is kept whole; one too long stays too long, so that
   // every path built from it is refused instead of built from a cut text.
   const std::string fits(acekit::platform::kMaxPath - 1, 'p');
   SetOutputPath(fits.c_str());
-  EXPECT_EQ(Lib().settings.output_path, fits + "\\");
+  EXPECT_EQ(ProcessState().settings.output_path, fits + "\\");
   SetInputPath(fits.c_str());
-  EXPECT_EQ(Lib().settings.input_path, fits + "\\");
+  EXPECT_EQ(ProcessState().settings.input_path, fits + "\\");
   for (const std::string& too_long : {fits + "pp", fits + "p", std::string(5000, 'p')}) {
     SetOutputPath(too_long.c_str());
-    EXPECT_GT(std::strlen(Lib().settings.output_path), acekit::platform::kMaxPath);
+    EXPECT_GT(std::strlen(ProcessState().settings.output_path), acekit::platform::kMaxPath);
     SetInputPath(too_long.c_str());
-    EXPECT_GT(std::strlen(Lib().settings.input_path), acekit::platform::kMaxPath);
+    EXPECT_GT(std::strlen(ProcessState().settings.input_path), acekit::platform::kMaxPath);
     SetRelativePath((too_long + "p").c_str());
-    EXPECT_GT(std::strlen(Lib().settings.relative_path), acekit::platform::kMaxPath);
+    EXPECT_GT(std::strlen(ProcessState().settings.relative_path), acekit::platform::kMaxPath);
   }
 #ifndef _WIN32
   // posix hosts write `/`.
   SetOutputPath("/tmp/x/new");
-  EXPECT_STREQ(Lib().settings.output_path, "\\tmp\\x\\new\\");
+  EXPECT_STREQ(ProcessState().settings.output_path, "\\tmp\\x\\new\\");
   SetInputPath("src/");
-  EXPECT_STREQ(Lib().settings.input_path, "src\\\\");
+  EXPECT_STREQ(ProcessState().settings.input_path, "src\\\\");
   SetRelativePath("docs/sub");
-  EXPECT_STREQ(Lib().settings.relative_path, "docs\\sub");
+  EXPECT_STREQ(ProcessState().settings.relative_path, "docs\\sub");
 #endif
   const std::string long_path(1000, 'p');
   SetCryptKey(long_path.c_str());
-  EXPECT_EQ(std::strlen(Lib().arc.password), 263u);
+  EXPECT_EQ(std::strlen(ProcessState().arc.password), 263u);
 
   SetCryptKey("secret");
-  EXPECT_EQ(Lib().arc.password_set, 1);
+  EXPECT_EQ(ProcessState().arc.password_set, 1);
   SetCryptKey("");
-  EXPECT_EQ(Lib().arc.password_set, 0);
-  EXPECT_STREQ(Lib().arc.password, "secret");
+  EXPECT_EQ(ProcessState().arc.password_set, 0);
+  EXPECT_STREQ(ProcessState().arc.password, "secret");
   arOptionsOn(0x10);
   EXPECT_FALSE(arOptionsAreOn(0x11));
   EXPECT_TRUE(arOptionsAreOn(0));
@@ -175,10 +176,10 @@ TEST(Settings, PathsPasswordAndOptions) {
 }
 
 TEST(Status, StoredWordIsReadAsSixteenBits) {
-  Lib().arc.status = 0x12345;
+  ProcessState().arc.status = 0x12345;
   EXPECT_EQ(GetArchiveStatus(), 0x2345);
   SetArchiveStatus(0xFFFF);
-  EXPECT_EQ(Lib().arc.status, 0xFFFFu);
+  EXPECT_EQ(ProcessState().arc.status, 0xFFFFu);
   CreateExeArc();
   EXPECT_EQ(GetArchiveStatus(), 0xFFFF);
   for (auto fn : {BuildUnDamagedArc, AddDamageProtXionArc, StripDamageProtXionArc}) {
@@ -200,11 +201,11 @@ TEST(Description, VersionedCallsCheckTheVersion) {
   for (int i = 0; i < 10; ++i) EXPECT_EQ(desc[i], want[i]) << i;
   const int32_t stats[10] = {0, 0, 0, 0, 0, 0, 0, 256, 4, 3};
   EXPECT_EQ(SetArcerVerStats(13, stats), 9964);
-  EXPECT_EQ(Lib().settings.desc.dict_kb(), 64);
+  EXPECT_EQ(ProcessState().settings.desc.dict_kb(), 64);
   EXPECT_EQ(SetArcerVerStats(12, stats), 0);
-  EXPECT_EQ(Lib().settings.desc.dict_kb(), 256);
-  EXPECT_EQ(Lib().settings.desc.mode(), 4);
-  EXPECT_EQ(Lib().settings.desc.level(), 3);
+  EXPECT_EQ(ProcessState().settings.desc.dict_kb(), 256);
+  EXPECT_EQ(ProcessState().settings.desc.mode(), 4);
+  EXPECT_EQ(ProcessState().settings.desc.level(), 3);
   int32_t version = 0;
   GetVersionDesc(&version);
   EXPECT_EQ(version, 12);

@@ -293,6 +293,18 @@ TEST(FaceReader, ExtractionStaysInItsFolder) {
     EXPECT_FALSE(work.Exists("x/evil.txt")) << c.stored;
   }
 
+  // A part Windows takes for a device lands under the name the exports give
+  // it, on every system.
+  {
+    TempDir work;
+    work.Write("dev.ace", WithName(bytes, "xx\\evi", "nul\\ev"));
+    acekit_reader* r = nullptr;
+    ASSERT_EQ(acekit_reader_open(&r, work.Native("dev.ace").string().c_str()), 0);
+    EXPECT_EQ(acekit_reader_extract_all(r, work.Native("out").string().c_str(), 0), 1);
+    acekit_reader_close(r);
+    EXPECT_EQ(work.Read("out/_nul/evl.txt"), "bad");
+  }
+
   // A link where a file goes is replaced, not written through.
   TempDir work;
   work.MakeDir("out/xx");

@@ -85,8 +85,10 @@ class ArchiveTest : public ::testing::Test {
     return Path(name);
   }
 
-  // Writes the archive, names it in `st` and runs both searches as opening
-  // does. True when the main header was found.
+  // Writes the archive, names it in `st` and runs the two header searches,
+  // the part of opening an archive this layer owns (the operations' one
+  // opening sequence adds the main comment). True when the main header was
+  // found.
   bool Open(const Bytes& bytes, ArcState& st) {
     CopyText(st.archive_name, sizeof st.archive_name, WriteFile("a.ace", bytes));
     const platform::Handle h = platform::Open(st.archive_name, 'r');
