@@ -6,6 +6,7 @@
 
 #include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -51,11 +52,14 @@ class ExtractThreads : public ExtractTest {
     host_.cancel_at = cancel_at;
     host_.replace[keep_ != nullptr ? keep_ : ""] = 1;
     arc_.status = kOk;
+    platform::DisarmFaults();
+    if (fault_at_ != 0) platform::ArmFault(fault_, fault_at_);
     if (test) {
       ops::TestArc(Ctx());
     } else {
       ops::ExtractFileMaskListArc(Ctx(), nullptr);
     }
+    if (fault_at_ != 0) platform::ArmFault(fault_, 0);
     Outcome o{arc_.status, host_.names, host_.progress, host_.Asked(), {}};
     for (const auto& e : fs::recursive_directory_iterator(Out())) {
       const std::string rel = fs::relative(e.path(), Out()).generic_string();
@@ -127,6 +131,8 @@ class ExtractThreads : public ExtractTest {
 
   const char* keep_ = nullptr;  // a file the host keeps when asked
   std::vector<int> cancels_ = {0, 1, 4, 17, 60};
+  platform::Fault fault_ = platform::Fault::kOpen;
+  uint32_t fault_at_ = 0;  // the call of fault_ that fails (0: none)
 };
 
 TEST_F(ExtractThreads, IntactArchiveComesOutTheSame) {
@@ -257,6 +263,46 @@ TEST_F(ExtractThreads, LargeEntryReachingBeforeItsStartSeesTheEarlierEntries) {
   const Outcome o = ExpectSameForEveryThreadCount();
   EXPECT_EQ(o.status, kOk);
   EXPECT_TRUE(o.files.count("tail") && o.files.at("tail") == tail);
+}
+
+// Every file call and allocation of a run with large entries fails in turn,
+// with workers: the run ends with that call's status (or completes), the
+// entries left are the first ones, each complete, and no temporary file
+// stays behind.
+TEST_F(ExtractThreads, AnyFailingCallLeavesTheFirstEntriesComplete) {
+  const std::vector<Entry> entries = {{"a", Pattern(3000, 30)},
+                                      {"big", Pattern((1u << 20) + 300000, 31)},
+                                      {"stored", Pattern((1u << 20) + 1000, 32), 0x20, 0},
+                                      {"b", Pattern(5000, 33)}};
+  Open(entries, false);
+  using platform::Fault;
+  const std::pair<Fault, std::set<uint32_t>> kinds[] = {
+      {Fault::kOpen, {kOpenFailed}},   {Fault::kRead, {kOpenFailed, kCrcMismatch, kCorrupt}},
+      {Fault::kWrite, {kShortWrite}},  {Fault::kSeek, {kOpenFailed, kCrcMismatch, kCorrupt}},
+      {Fault::kRename, {kOpenFailed}}, {Fault::kAlloc, {kNoMemory}}};
+  for (const int threads : {2, 3}) {
+    for (const auto& [fault, allowed] : kinds) {
+      platform::DisarmFaults();
+      ASSERT_EQ(Run(threads, false).status, kOk);
+      const uint32_t calls = platform::FaultCalls(fault);
+      for (uint32_t n = 1; n <= calls; ++n) {
+        SCOPED_TRACE(::testing::Message()
+                     << threads << " threads, fault " << static_cast<int>(fault) << " call " << n);
+        fault_ = fault;
+        fault_at_ = n;
+        const Outcome o = Run(threads, false);
+        fault_at_ = 0;
+        EXPECT_TRUE(o.status == kOk || allowed.count(o.status)) << o.status;
+        size_t done = 0;
+        while (done < entries.size() && o.files.count(entries[done].name)) ++done;
+        EXPECT_EQ(o.files.size(), done);
+        EXPECT_TRUE(o.status != kOk || done == entries.size());
+        for (size_t i = 0; i < done; ++i) {
+          EXPECT_TRUE(o.files.at(entries[i].name) == entries[i].data) << entries[i].name;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
