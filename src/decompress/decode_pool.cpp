@@ -198,19 +198,18 @@ void DecodePool::Drop(DecodeJob* job) {
 uint32_t DecodePool::Next(DecodeJob* job, uint32_t* first, uint32_t* count) {
   StreamState& s = *job->stream;
   platform::MutexLock lock(mutex_);
-  for (;;) {
-    // Chunks come first: a fetch is made only when the worker can go no
-    // further without it, so the calls made do not depend on its pace.
-    if (s.published != s.consumed) {
-      *first = s.consumed;
-      *count = s.published - s.consumed;
-      return 0;
-    }
-    *count = 0;
-    if (s.request != 0) return s.request;
-    if (job->done) return 0;
+  // Chunks are taken a batch at a time, to spare a wake-up per chunk; all
+  // there are once the worker waits for a fetch or is through.
+  while (s.published - s.consumed < kStreamBatch && s.request == 0 && !job->done) {
+    s.waiting = true;
     finished_.Wait(mutex_);
   }
+  s.waiting = false;
+  // Chunks come first: a fetch is made only when the worker can go no
+  // further without it, so the calls made do not depend on its pace.
+  *first = s.consumed;
+  *count = s.published - s.consumed;
+  return *count == 0 ? s.request : 0;
 }
 
 void DecodePool::Release(DecodeJob* job, uint32_t count) {
@@ -232,8 +231,6 @@ void DecodePool::Deliver(DecodeJob* job, uint32_t size, int32_t got) {
 int32_t DecodePool::TakeFetch(DecodeJob& job, uint32_t index, uint32_t size, const uint8_t** data) {
   StreamState& s = *job.stream;
   platform::MutexLock lock(mutex_);
-  // The fetches before this one are used up: their blocks may be refilled.
-  s.taken = index;
   while (s.delivered == index) {
     if (Halted(job)) {
       s.request = 0;
@@ -335,7 +332,7 @@ void DecodePool::RunStreamed(Decoder& d, DecodeJob& job) {
     platform::MutexLock lock(mutex_);
     s.slot_sizes[count % kStreamSlots] = static_cast<uint16_t>(n);
     s.published = ++count;
-    finished_.Broadcast();
+    if (s.waiting && count - s.consumed >= kStreamBatch) finished_.Broadcast();
   }
   job.chunk_count = count;
   KeepWords(d, job);

@@ -71,6 +71,7 @@ class FetchingSource : public ByteSource {
 inline constexpr uint32_t kStreamFetches = 3;   // file buffers of packed data
 inline constexpr uint32_t kStreamSlots = 1024;  // chunks of decoded bytes
 inline constexpr uint32_t kStreamFailures = 16;
+inline constexpr uint32_t kStreamBatch = 32;  // chunks the calling thread waits for
 
 struct StreamState {
   uint32_t expect = 0;       // the entry's expected read, for the first fetch
@@ -82,10 +83,10 @@ struct StreamState {
   uint32_t published = 0;  // chunks decoded cleanly
   uint32_t consumed = 0;   // chunks the caller is through with
   uint32_t delivered = 0;  // fetches made
-  uint32_t taken = 0;      // fetches the worker has finished with
   uint32_t request = 0;    // the size of a fetch the worker waits for (0: none)
   uint32_t fetch_size[kStreamFetches] = {};
   int32_t fetch_got[kStreamFetches] = {};
+  bool waiting = false;  // the calling thread waits for chunks
 
   // The calling thread's own.
   uint32_t file_at = 0;  // archive offset of the next fetch
