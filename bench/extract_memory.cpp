@@ -5,7 +5,7 @@
 // figures need nothing but this program:
 //
 //   cmake --preset bench && cmake --build --preset bench --target acekit_extract_memory
-//   build/bench/bench/acekit_extract_memory
+//   build/bench/bench/acekit_extract_memory [WINDOW_KB...]
 //
 // Workers allocate nothing; every block is taken on the calling thread, so
 // the counting allocator's single-thread accounting holds.
@@ -61,7 +61,11 @@ struct State {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // Windows to measure (KB), all five by default.
+  std::vector<int> windows = {64, 128, 256, 512, 1024};
+  if (argc > 1) windows.clear();
+  for (int i = 1; i < argc; ++i) windows.push_back(std::atoi(argv[i]));
   const fs::path root = fs::temp_directory_path() / "acekit-extract-memory";
   fs::remove_all(root);
   fs::create_directories(root / "in");
@@ -73,7 +77,7 @@ int main() {
     std::ofstream(root / "in" / names.back(), std::ios::binary) << Bytes(size, i);
   }
   std::printf("window_kb threads test_peak_kb extract_peak_kb\n");
-  for (const int window : {64, 128, 256, 512, 1024}) {
+  for (const int window : windows) {
     const std::string archive = LibPath(root / ("w" + std::to_string(window) + ".ace"));
     {
       State s;
