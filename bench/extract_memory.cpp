@@ -1,11 +1,11 @@
 // Heap held by extraction and testing of a normal archive, per window and
 // thread count: the decoder of the calling thread, one per worker, the file
 // buffers and the entries read ahead. The corpus is made here (a spread of
-// small and mid-sized files, and two larger than a worker takes), so the
+// small and mid-sized files, and four of 3 to 12 MB, which workers stream), so the
 // figures need nothing but this program:
 //
 //   cmake --preset bench && cmake --build --preset bench --target acekit_extract_memory
-//   build/bench/bench/acekit_extract_memory
+//   build/bench/bench/acekit_extract_memory [WINDOW_KB...]
 //
 // Workers allocate nothing; every block is taken on the calling thread, so
 // the counting allocator's single-thread accounting holds.
@@ -61,18 +61,23 @@ struct State {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // Windows to measure (KB), all five by default.
+  std::vector<int> windows = {64, 128, 256, 512, 1024};
+  if (argc > 1) windows.clear();
+  for (int i = 1; i < argc; ++i) windows.push_back(std::atoi(argv[i]));
   const fs::path root = fs::temp_directory_path() / "acekit-extract-memory";
   fs::remove_all(root);
   fs::create_directories(root / "in");
   std::vector<std::string> names;
   for (unsigned i = 0; i < 300; ++i) {
-    const size_t size = i < 2 ? 3u << 20 : 500 + (static_cast<size_t>(i) * 7919) % 900000;
+    const size_t size =
+        i < 4 ? (3u << 20) * (i + 1) : 500 + (static_cast<size_t>(i) * 7919) % 900000;
     names.push_back("f" + std::to_string(i));
     std::ofstream(root / "in" / names.back(), std::ios::binary) << Bytes(size, i);
   }
   std::printf("window_kb threads test_peak_kb extract_peak_kb\n");
-  for (const int window : {64, 128, 256, 512, 1024}) {
+  for (const int window : windows) {
     const std::string archive = LibPath(root / ("w" + std::to_string(window) + ".ace"));
     {
       State s;

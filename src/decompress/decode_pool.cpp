@@ -34,7 +34,88 @@ class JobSource final : public ByteSource {
   bool wanted_more_ = false;
 };
 
+// A streamed job's packed data, as the calling thread fetches it. It also
+// follows how much of the word buffer the entry's own reads have written:
+// after a short read the rest keeps what the entry before left there, which
+// the serial path's word buffer has and this one does not.
+class StreamSource final : public FetchingSource {
+ public:
+  StreamSource(DecodePool& pool, DecodeJob& job, const uint8_t* words)
+      : pool_(pool), job_(job), words_(words) {}
+
+  int32_t Read(void* buf, uint32_t count) override {
+    const int32_t got = FetchingSource::Read(buf, count);
+    const uint32_t at = static_cast<uint32_t>(static_cast<const uint8_t*>(buf) - words_);
+    const uint32_t end = at + (got > 0 ? static_cast<uint32_t>(got) : 0);
+    // A refill first moves the buffer's last two words to the front, which
+    // are the entry's own only when the buffer was complete.
+    if (at != 0 && defined_ < kWordBufferBytes) unknown_ = true;
+    if (end > defined_) defined_ = end;
+    return got;
+  }
+  // The word buffer's leading bytes that this entry wrote; false when that
+  // is no prefix.
+  bool Defined(uint32_t* bytes) const {
+    *bytes = defined_;
+    return !unknown_;
+  }
+
+ private:
+  int32_t Fetch(uint32_t index, uint32_t size, const uint8_t** data) override {
+    return pool_.TakeFetch(job_, index, size, data);
+  }
+
+  DecodePool& pool_;
+  DecodeJob& job_;
+  const uint8_t* words_;
+  uint32_t defined_ = 0;
+  bool unknown_ = false;
+};
+
+// The checksum, and what the entry leaves in the word buffer. A compressed
+// entry fills the whole word buffer from its own data (a job holds at least
+// as much as the serial path reads); stored data passes through its first
+// chunk's worth.
+void KeepWords(Decoder& d, DecodeJob& job) {
+  job.crc = d.crc;
+  if (job.method == kMethodStored) {
+    job.words_defined =
+        static_cast<uint32_t>(job.size) < kChunkSize ? static_cast<uint32_t>(job.size) : kChunkSize;
+  } else {
+    job.words_defined = kWordBufferBytes;
+  }
+  std::memcpy(job.words, d.words, job.words_defined);
+  d.own_only = false;
+}
+
 }  // namespace
+
+int32_t FetchingSource::Read(void* buf, uint32_t count) {
+  auto* dst = static_cast<uint8_t*>(buf);
+  uint32_t done = 0;
+  bool ended = false;  // this request met the end of the data or a failure
+  while (done < count) {
+    if (at_ == end_) {
+      if (ended) break;
+      const uint32_t fetch = FetchSize(expect_, count - done);
+      const int32_t got = Fetch(fetches_++, fetch, &data_);
+      at_ = end_ = 0;
+      if (got <= 0) {
+        if (got < 0 && done == 0) return -1;
+        break;
+      }
+      end_ = static_cast<uint32_t>(got) < fetch ? static_cast<uint32_t>(got) : fetch;
+      ended = end_ < fetch;
+      expect_ = ExpectAfter(expect_, got);
+    }
+    uint32_t n = end_ - at_;
+    if (n > count - done) n = count - done;
+    std::memcpy(dst + done, data_ + at_, n);
+    at_ += n;
+    done += n;
+  }
+  return static_cast<int32_t>(done);
+}
 
 int DecodePool::Start(int threads) {
   if (threads > platform::kMaxThreads) threads = platform::kMaxThreads;
@@ -67,6 +148,7 @@ void DecodePool::Submit(DecodeJob* job) {
   job->done = false;
   job->exact = false;
   job->next = nullptr;
+  job->dropped.store(false);
   platform::MutexLock lock(mutex_);
   if (count_ == 0 || stop_.load()) {
     job->done = true;
@@ -94,6 +176,7 @@ void DecodePool::Stop() {
     head_ = tail_ = nullptr;
     work_.Broadcast();
     finished_.Broadcast();
+    room_.Broadcast();
   }
   for (int i = 0; i < count_; ++i) {
     Worker& w = workers_[i];
@@ -104,6 +187,70 @@ void DecodePool::Stop() {
     w.decoder = nullptr;
   }
   count_ = 0;
+}
+
+void DecodePool::Drop(DecodeJob* job) {
+  platform::MutexLock lock(mutex_);
+  job->dropped.store(true);
+  room_.Broadcast();
+}
+
+uint32_t DecodePool::Next(DecodeJob* job, uint32_t* first, uint32_t* count) {
+  StreamState& s = *job->stream;
+  platform::MutexLock lock(mutex_);
+  // Chunks are taken a batch at a time, to spare a wake-up per chunk; all
+  // there are once the worker waits for a fetch or is through.
+  while (s.published - s.consumed < kStreamBatch && s.request == 0 && !job->done) {
+    s.waiting = true;
+    finished_.Wait(mutex_);
+  }
+  s.waiting = false;
+  // Chunks come first: a fetch is made only when the worker can go no
+  // further without it, so the calls made do not depend on its pace.
+  *first = s.consumed;
+  *count = s.published - s.consumed;
+  return *count == 0 ? s.request : 0;
+}
+
+void DecodePool::Release(DecodeJob* job, uint32_t count) {
+  platform::MutexLock lock(mutex_);
+  job->stream->consumed += count;
+  room_.Broadcast();
+}
+
+void DecodePool::Deliver(DecodeJob* job, uint32_t size, int32_t got) {
+  StreamState& s = *job->stream;
+  platform::MutexLock lock(mutex_);
+  s.fetch_size[s.delivered % kStreamFetches] = size;
+  s.fetch_got[s.delivered % kStreamFetches] = got;
+  ++s.delivered;
+  s.request = 0;
+  room_.Broadcast();
+}
+
+int32_t DecodePool::TakeFetch(DecodeJob& job, uint32_t index, uint32_t size, const uint8_t** data) {
+  StreamState& s = *job.stream;
+  platform::MutexLock lock(mutex_);
+  while (s.delivered == index) {
+    if (Halted(job)) {
+      s.request = 0;
+      return -1;
+    }
+    if (s.request != size) {
+      s.request = size;
+      finished_.Broadcast();
+    }
+    room_.Wait(mutex_);
+  }
+  const uint32_t b = index % kStreamFetches;
+  // The calling thread works out the same sizes; a difference would mean
+  // bytes other than the serial path's, so the job gives up.
+  if (s.fetch_size[b] != size) {
+    job.dropped.store(true);
+    return -1;
+  }
+  *data = s.blocks[b];
+  return s.fetch_got[b];
 }
 
 void DecodePool::Main(void* arg) {
@@ -129,6 +276,7 @@ void DecodePool::Main(void* arg) {
 // The serial path's DecodeEntry without its progress and output, which the
 // caller replays from the chunk sizes.
 void DecodePool::Run(Decoder& d, DecodeJob& job) {
+  if (job.stream != nullptr) return RunStreamed(d, job);
   JobSource source(job.packed, job.packed_size);
   DecoderStart(d, &source, job.size, false, 1, job.method);
   d.own_only = true;
@@ -136,7 +284,7 @@ void DecodePool::Run(Decoder& d, DecodeJob& job) {
   uint32_t count = 0;
   bool clean = true;
   while (d.remaining > 0) {
-    if (stop_.load(std::memory_order_relaxed) || count == job.chunk_capacity) {
+    if (Halted(job) || count == job.chunk_capacity) {
       clean = false;
       break;
     }
@@ -150,19 +298,48 @@ void DecodePool::Run(Decoder& d, DecodeJob& job) {
   }
   clean = clean && d.status == kOk && !source.wanted_more();
   job.chunk_count = count;
-  job.crc = d.crc;
-  // A compressed entry fills the whole word buffer from its own data (a job
-  // holds at least as much as the serial path reads); stored data passes
-  // through its first chunk's worth.
-  if (job.method == kMethodStored) {
-    job.words_defined =
-        static_cast<uint32_t>(job.size) < kChunkSize ? static_cast<uint32_t>(job.size) : kChunkSize;
-  } else {
-    job.words_defined = kWordBufferBytes;
-  }
-  std::memcpy(job.words, d.words, job.words_defined);
-  d.own_only = false;
+  KeepWords(d, job);
   job.exact = clean;
+}
+
+// Run for an entry too large to hold: each clean chunk goes to the next
+// free slot, waiting while the ring is full. The first chunk that is not
+// clean is not handed over; the caller takes the entry on from there.
+void DecodePool::RunStreamed(Decoder& d, DecodeJob& job) {
+  StreamState& s = *job.stream;
+  StreamSource source(*this, job, d.words);
+  source.Reset(s.expect);
+  DecoderStart(d, &source, job.size, false, 1, job.method);
+  d.own_only = true;
+  bool clean = true;
+  uint32_t count = 0;
+  while (d.remaining > 0) {
+    uint8_t* slot = nullptr;
+    {
+      platform::MutexLock lock(mutex_);
+      while (count - s.consumed == kStreamSlots && !Halted(job)) room_.Wait(mutex_);
+      if (!Halted(job)) slot = s.slots + (count % kStreamSlots) * kChunkSize;
+    }
+    if (slot == nullptr) {
+      clean = false;
+      break;
+    }
+    const uint32_t n = DecodeChunk(d, slot, kChunkSize, job.method);
+    if (d.status != kOk || n == 0 || d.reached_back || Halted(job)) {
+      clean = false;
+      break;
+    }
+    platform::MutexLock lock(mutex_);
+    s.slot_sizes[count % kStreamSlots] = static_cast<uint16_t>(n);
+    s.published = ++count;
+    if (s.waiting && count - s.consumed >= kStreamBatch) finished_.Broadcast();
+  }
+  job.chunk_count = count;
+  KeepWords(d, job);
+  uint32_t defined = 0;
+  if (!source.Defined(&defined)) clean = false;
+  if (defined < job.words_defined) job.words_defined = defined;
+  job.exact = clean && d.status == kOk;
 }
 
 }  // namespace acekit::decompress

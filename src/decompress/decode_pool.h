@@ -9,6 +9,11 @@
 // that does not decode cleanly is decoded again by the caller, so that
 // damaged archives report exactly as they always have.
 //
+// An entry too large to hold whole is streamed: the worker decodes it chunk
+// by chunk into a ring of slots, and its packed data arrives in fetches the
+// calling thread makes for it (see FetchingSource), so that memory stays
+// bounded whatever the entry's size.
+//
 // Workers only compute. Everything they touch is given to them: the jobs,
 // and the decoders the pool takes on the calling thread at Start.
 #pragma once
@@ -17,9 +22,78 @@
 #include <cstdint>
 
 #include "decompress/decoder.h"
+#include "platform/stream.h"
 #include "platform/thread.h"
 
 namespace acekit::decompress {
+
+// The reads a buffered file source makes, for sources whose buffer fills
+// come from elsewhere: a request is filled completely unless a fetch comes
+// up short or fails, and each fetch asks for what is still expected (at
+// least the rest of the request, at most a file buffer), so the fetches
+// made and the bytes handed out are those of BufferedFileSource over the
+// same file calls. Requests are at most a word buffer, far below a fetch.
+class FetchingSource : public ByteSource {
+ public:
+  void Reset(uint32_t expect) {
+    data_ = nullptr;
+    at_ = end_ = 0;
+    expect_ = expect;
+    fetches_ = 0;
+  }
+  int32_t Read(void* buf, uint32_t count) override;
+
+  // The size of the next fetch when a request of `want` bytes makes it.
+  static uint32_t FetchSize(uint32_t expect, uint32_t want) {
+    const uint32_t fetch = expect > want ? expect : want;
+    return fetch < kFileBufferBytes ? fetch : kFileBufferBytes;
+  }
+  // What is still expected after a fetch that gave `got`.
+  static uint32_t ExpectAfter(uint32_t expect, int32_t got) {
+    if (got <= 0) return expect;
+    return expect > static_cast<uint32_t>(got) ? expect - static_cast<uint32_t>(got) : 0;
+  }
+
+ protected:
+  // Fetch number `index` (from 0) of `size` bytes: the count it gave (-1:
+  // failed), with the bytes at *data.
+  virtual int32_t Fetch(uint32_t index, uint32_t size, const uint8_t** data) = 0;
+
+ private:
+  const uint8_t* data_ = nullptr;
+  uint32_t at_ = 0;
+  uint32_t end_ = 0;
+  uint32_t expect_ = 0;
+  uint32_t fetches_ = 0;
+};
+
+// A streamed entry's buffers: fetched packed data and decoded chunks.
+inline constexpr uint32_t kStreamFetches = 3;   // file buffers of packed data
+inline constexpr uint32_t kStreamSlots = 1024;  // chunks of decoded bytes
+inline constexpr uint32_t kStreamFailures = 16;
+inline constexpr uint32_t kStreamBatch = 32;  // chunks the calling thread waits for
+
+struct StreamState {
+  uint32_t expect = 0;       // the entry's expected read, for the first fetch
+  uint8_t* slots = nullptr;  // kStreamSlots chunks of kChunkSize bytes
+  uint16_t* slot_sizes = nullptr;
+  uint8_t* blocks[kStreamFetches] = {};  // kFileBufferBytes each
+
+  // Shared under the pool's lock.
+  uint32_t published = 0;  // chunks decoded cleanly
+  uint32_t consumed = 0;   // chunks the caller is through with
+  uint32_t delivered = 0;  // fetches made
+  uint32_t request = 0;    // the size of a fetch the worker waits for (0: none)
+  uint32_t fetch_size[kStreamFetches] = {};
+  int32_t fetch_got[kStreamFetches] = {};
+  bool waiting = false;  // the calling thread waits for chunks
+
+  // The calling thread's own.
+  uint32_t file_at = 0;  // archive offset of the next fetch
+  uint32_t expect_left = 0;
+  uint32_t failures = 0;  // fetches that failed, by number
+  uint32_t failed[kStreamFailures] = {};
+};
 
 struct DecodeJob {
   // Filled in by the caller before Submit.
@@ -30,6 +104,7 @@ struct DecodeJob {
   uint8_t* out = nullptr;      // size bytes
   uint16_t* chunks = nullptr;  // ChunkCapacity(size) entries
   uint32_t chunk_capacity = 0;
+  StreamState* stream = nullptr;  // set instead of the three above: streamed
 
   // Results, once Wait has returned.
   bool exact = false;        // the entry decoded cleanly, just as the serial path decodes it
@@ -42,6 +117,7 @@ struct DecodeJob {
 
   DecodeJob* next = nullptr;  // the pool's queue
   bool done = false;
+  std::atomic<bool> dropped{false};
 };
 
 // Enough chunk counts for an entry of `size` bytes: every chunk but the last
@@ -68,6 +144,22 @@ class DecodePool {
   // Drops the queued jobs (not exact), lets the running ones end after their
   // current chunk and joins the workers. Jobs stay the caller's.
   void Stop();
+  // Ends one job early (not exact); Wait still applies.
+  void Drop(DecodeJob* job);
+
+  // A streamed job, from the calling thread. Next waits until chunks are
+  // there to take (sets first and count), the worker waits for a fetch
+  // (returns its size), or the job is over (returns 0 with no chunks).
+  // Chunks are numbered from 0; a slot is reused once Release passes it.
+  uint32_t Next(DecodeJob* job, uint32_t* first, uint32_t* count);
+  void Release(DecodeJob* job, uint32_t count);
+  // Hands a fetch over. Fetch number i goes to block i % kStreamFetches,
+  // which is free once the worker has asked for fetch i - kStreamFetches + 1:
+  // when it waits for fetch i, the next kStreamFetches - 1 may be made too.
+  void Deliver(DecodeJob* job, uint32_t size, int32_t got);
+
+  // For the worker's source.
+  int32_t TakeFetch(DecodeJob& job, uint32_t index, uint32_t size, const uint8_t** data);
 
  private:
   struct Worker {
@@ -77,10 +169,15 @@ class DecodePool {
   };
   static void Main(void* arg);
   void Run(Decoder& d, DecodeJob& job);
+  void RunStreamed(Decoder& d, DecodeJob& job);
+  bool Halted(const DecodeJob& job) const {
+    return stop_.load(std::memory_order_relaxed) || job.dropped.load(std::memory_order_relaxed);
+  }
 
   platform::Mutex mutex_;
   platform::CondVar work_;
   platform::CondVar finished_;
+  platform::CondVar room_;  // a streamed job's worker waits for a slot or a fetch
   DecodeJob* head_ = nullptr;
   DecodeJob* tail_ = nullptr;
   std::atomic<bool> stop_{false};

@@ -379,7 +379,7 @@ uint32_t DecodeChunk(Decoder& d, uint8_t* buf, uint32_t capacity, uint32_t metho
   return 0;
 }
 
-Status DecodeEntry(Decoder& d, uint32_t method, ByteSink* sink) {
+Status DecodeEntry(Decoder& d, uint32_t method, ByteSink* sink, uint32_t skip) {
   while (d.status == kOk && d.remaining > 0) {
     const uint32_t n = DecodeChunk(d, d.out, kChunkSize, method);
     if (d.status != kOk) break;
@@ -389,6 +389,10 @@ Status DecodeEntry(Decoder& d, uint32_t method, ByteSink* sink) {
       break;
     }
     d.processed += static_cast<int32_t>(n);
+    if (skip != 0) {
+      --skip;
+      continue;
+    }
     if (ReportProgress(d.progress, d.processed, d.size) != kOk) {
       d.status = kCancelled;
       break;

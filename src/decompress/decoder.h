@@ -111,8 +111,10 @@ void DecoderStart(Decoder& d, ByteSource* source, int32_t size, bool solid, uint
 // Decodes the rest of the entry in chunks, reporting progress after each and
 // writing it to `sink` (null: decode only, as for tests and for skipped
 // entries of a solid archive). Returns the entry's status: kOk, kCancelled,
-// kShortWrite, kUnsupported, kCorrupt or kCrcMismatch.
-Status DecodeEntry(Decoder& d, uint32_t method, ByteSink* sink);
+// kShortWrite, kUnsupported, kCorrupt or kCrcMismatch. The first `skip`
+// chunks are decoded without a report or a write, for a caller that has
+// made those already from another decoder's chunks.
+Status DecodeEntry(Decoder& d, uint32_t method, ByteSink* sink, uint32_t skip = 0);
 
 // Produces the next chunk into buf (at most capacity bytes; a compressed chunk
 // needs capacity above kMaxMatch and uses at most half the window) and adds

@@ -115,9 +115,9 @@ ReplaceAnswer AskReplace(const Context& ctx, const ArcEntry& e, const char* exis
   return answer;
 }
 
-// The largest entry (either size) a worker decodes; larger ones are decoded
-// on the calling thread. With the count of jobs in flight it bounds the
-// memory of the parallel path.
+// The largest entry (either size) a worker decodes whole; larger ones are
+// streamed through a job of fixed size. With the count of jobs in flight it
+// bounds the memory of the parallel path.
 constexpr uint32_t kJobLimit = 1u << 20;
 constexpr uint32_t kMaxPending = 4 * platform::kMaxThreads;
 
@@ -173,6 +173,28 @@ BelowOutput SplitBelow(const char* target, const char* output_path) {
   return b;
 }
 
+// The serial path's reads of a streamed entry once more, for the calling
+// thread taking the entry on from a worker: the fetches that failed for the
+// worker fail again, without a call, so the decoder meets what it met there.
+class ReplayingSource final : public decompress::FetchingSource {
+ public:
+  ReplayingSource(platform::Handle h, uint8_t* buf, const decompress::StreamState& s)
+      : h_(h), buf_(buf), s_(s) {}
+
+ private:
+  int32_t Fetch(uint32_t index, uint32_t size, const uint8_t** data) override {
+    *data = buf_;
+    for (uint32_t i = 0; i < s_.failures; ++i) {
+      if (s_.failed[i] == index) return -1;
+    }
+    return platform::Read(buf_, size, h_);
+  }
+
+  platform::Handle h_;
+  uint8_t* buf_;
+  const decompress::StreamState& s_;
+};
+
 class Driver {
  public:
   Driver(const Context& ctx, ExtractMode mode, platform::Handle archive, bool solid,
@@ -188,6 +210,7 @@ class Driver {
   ~Driver() {
     platform::Free(read_buffer_);
     platform::Free(write_buffer_);
+    platform::Free(tail_);
   }
 
   bool Start(int32_t progress_phase) {
@@ -225,8 +248,11 @@ class Driver {
       if (!ok) pool_.Stop();
       if (p != nullptr) {
         // A job the entry did not use (the host kept the file there) may
-        // still be running.
-        if (p->job != nullptr && p->failure == kOk) pool_.Wait(p->job);
+        // still be running, or wait for room or data that will not come.
+        if (p->job != nullptr && p->failure == kOk) {
+          pool_.Drop(p->job);
+          pool_.Wait(p->job);
+        }
         DropFirst();
       }
       current_ = nullptr;
@@ -322,6 +348,15 @@ class Driver {
         ahead_ = ahead_->next;
         continue;
       }
+      if (Streamed(e)) {
+        if (pending_count_ != 0 &&
+            (pending_count_ == max_pending_ || pending_bytes_ + kStreamCost > budget_)) {
+          return;
+        }
+        ahead_ = ahead_->next;
+        AddStreamed(e);
+        continue;
+      }
       const uint32_t need = ExpectedRead(e);
       const uint32_t chunk_capacity = decompress::ChunkCapacity(static_cast<int32_t>(e.orig_size));
       const size_t cost = sizeof(decompress::DecodeJob) + need + e.orig_size +
@@ -368,12 +403,83 @@ class Driver {
   }
 
   // Entries a worker may decode: files of a normal archive with data in a
-  // method it knows, small enough to hold whole.
+  // method it knows.
   static bool Parallel(const ArcEntry& e) {
     return e.head_type == kHeadFile && e.encrypted == 0 &&
            (e.attr & platform::kAttrDirectory) == 0 &&
-           (e.tech_type == decompress::kMethodStored || e.tech_type == decompress::kMethodLz77) &&
-           e.orig_size <= kJobLimit && e.pack_size <= kJobLimit;
+           (e.tech_type == decompress::kMethodStored || e.tech_type == decompress::kMethodLz77);
+  }
+  // Those too large to hold whole, decoded through a ring of chunks.
+  static bool Streamed(const ArcEntry& e) {
+    return e.orig_size > kJobLimit || e.pack_size > kJobLimit;
+  }
+
+  // A streamed job's memory, in one block: the job, its state, the ring of
+  // chunks with their sizes and the file buffers of packed data.
+  static constexpr size_t kStreamCost =
+      sizeof(decompress::DecodeJob) + sizeof(decompress::StreamState) +
+      decompress::kStreamSlots * (decompress::kChunkSize + sizeof(uint16_t)) +
+      decompress::kStreamFetches * kFileBufferBytes + alignof(decompress::DecodeJob);
+
+  // Queues a streamed job for the entry with the first fetches made.
+  void AddStreamed(const ArcEntry& e) {
+    using decompress::DecodeJob;
+    using decompress::StreamState;
+    Pending& p = pending_[(pending_first_ + pending_count_) % kMaxPending];
+    p = Pending{&e, nullptr, 0, kOk};
+    ++pending_count_;
+    void* memory = platform::Alloc(kStreamCost);
+    if (memory == nullptr) {
+      p.failure = kNoMemory;
+      return;
+    }
+    auto* job = new (memory) DecodeJob;
+    auto* s = new (job + 1) StreamState;
+    job->stream = s;
+    job->size = static_cast<int32_t>(e.orig_size);
+    job->method = e.tech_type;
+    auto* bytes = reinterpret_cast<uint8_t*>(s + 1);
+    s->slots = bytes;
+    bytes += decompress::kStreamSlots * decompress::kChunkSize;
+    for (uint8_t*& block : s->blocks) {
+      block = bytes;
+      bytes += kFileBufferBytes;
+    }
+    s->slot_sizes = reinterpret_cast<uint16_t*>(bytes);
+    s->expect = s->expect_left = ExpectedRead(e);
+    s->file_at = e.header_offset + e.head_size + 4;
+    p.job = job;
+    p.cost = kStreamCost;
+    pending_bytes_ += kStreamCost;
+    p.failure = Feed(job, 0);
+    if (p.failure == kOk) pool_.Submit(job);
+  }
+
+  // Makes a streamed job's fetches: the one of `asked` bytes its worker
+  // waits for (0: none, before it starts), and after it those the blocks
+  // have room for whose size does not depend on the request that will make
+  // them. kOpenFailed when a seek fails.
+  Status Feed(decompress::DecodeJob* job, uint32_t asked) {
+    decompress::StreamState& s = *job->stream;
+    const uint32_t limit = s.delivered + decompress::kStreamFetches;
+    bool more = true;
+    uint32_t size = asked;
+    while (s.delivered < limit && more) {
+      if (asked == 0) {
+        if (s.expect_left < decompress::kWordBufferBytes) break;
+        size = decompress::FetchingSource::FetchSize(s.expect_left, 0);
+      }
+      asked = 0;
+      if (platform::Seek(archive_, static_cast<int32_t>(s.file_at), 0) == -1) return kOpenFailed;
+      uint8_t* block = s.blocks[s.delivered % decompress::kStreamFetches];
+      const int32_t got = platform::Read(block, size, archive_);
+      if (got < 0 && s.failures < decompress::kStreamFailures) s.failed[s.failures++] = s.delivered;
+      if (got > 0) s.file_at += static_cast<uint32_t>(got);
+      s.expect_left = decompress::FetchingSource::ExpectAfter(s.expect_left, got);
+      more = got == static_cast<int32_t>(size);
+      pool_.Deliver(job, size, got);
+    }
+    return kOk;
   }
 
   // Reads the job's bytes: kOk, kEnded, or a failure for Pending.
@@ -428,6 +534,8 @@ class Driver {
       status = DecodeFrom(e, out, &source);
     } else if (failure != kOk) {
       status = failure;
+    } else if (job != nullptr && job->stream != nullptr) {
+      status = Stream(e, out, *job);
     } else if (job != nullptr) {
       pool_.Wait(job);
       if (job->exact) {
@@ -495,6 +603,85 @@ class Driver {
     return job.crc != e.crc32 ? kCrcMismatch : kOk;
   }
 
+  // DecodeEntry's reports and writes from a streamed job's chunks as the
+  // worker hands them over, making the fetches it waits for. Where the
+  // worker stops short of a clean end, the entry is decoded here from its
+  // start, the chunks already written and reported passed over.
+  Status Stream(const ArcEntry& e, Output* out, decompress::DecodeJob& job) {
+    using decompress::kChunkSize;
+    using decompress::kStreamSlots;
+    using decompress::kWindowMask;
+    using decompress::kWindowSize;
+    const decompress::StreamState& s = *job.stream;
+    if (tail_ == nullptr) tail_ = static_cast<uint8_t*>(platform::Alloc(kWindowSize));
+    if (tail_ == nullptr) return kNoMemory;
+    BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle, write_buffer_,
+                          kFileBufferBytes);
+    decoder_->progress.last_reported = 0;
+    const uint32_t size = e.orig_size;
+    uint32_t processed = 0;
+    uint32_t chunks = 0;
+    for (;;) {
+      uint32_t first = 0;
+      uint32_t count = 0;
+      const uint32_t asked = pool_.Next(&job, &first, &count);
+      if (count == 0) {
+        if (asked == 0) break;
+        if (Feed(&job, asked) != kOk) return kOpenFailed;
+        continue;
+      }
+      for (uint32_t i = first; i != first + count; ++i) {
+        const uint8_t* chunk = s.slots + (i % kStreamSlots) * kChunkSize;
+        const uint32_t n = s.slot_sizes[i % kStreamSlots];
+        // The entry's last window of bytes, which the decoder here holds
+        // once the entry is through.
+        if (static_cast<uint64_t>(processed) + n + kWindowSize > size) {
+          const uint32_t at = processed & kWindowMask;
+          const uint32_t part = n < kWindowSize - at ? n : kWindowSize - at;
+          std::memcpy(tail_ + at, chunk, part);
+          std::memcpy(tail_, chunk + part, n - part);
+        }
+        processed += n;
+        if (ReportProgress(decoder_->progress, static_cast<int32_t>(processed), job.size) != kOk) {
+          return kCancelled;
+        }
+        if (out != nullptr && sink.Write(chunk, n) != static_cast<int32_t>(n)) return kShortWrite;
+      }
+      chunks += count;
+      pool_.Release(&job, count);
+    }
+    if (!job.exact) return Resume(e, out, sink, job, chunks);
+    if (out != nullptr && !sink.Flush()) return kShortWrite;
+    if (job.crc != e.crc32) return kCrcMismatch;
+    if (size >= kWindowSize) {
+      std::swap(decoder_->window, tail_);
+    } else {
+      std::memcpy(decoder_->window, tail_, size);
+    }
+    decoder_->pos = size & kWindowMask;
+    std::memcpy(decoder_->words, job.words, job.words_defined);
+    return kOk;
+  }
+
+  // The rest of a streamed entry on this thread: decoded from its start
+  // with the serial path's reads, the first `skip` chunks passed over.
+  Status Resume(const ArcEntry& e, Output* out, BufferedFileSink& sink,
+                const decompress::DecodeJob& job, uint32_t skip) {
+    const uint32_t data_at = e.header_offset + e.head_size + 4;
+    if (platform::Seek(archive_, static_cast<int32_t>(data_at), 0) == -1) return kOpenFailed;
+    ReplayingSource source(archive_, read_buffer_, *job.stream);
+    source.Reset(ExpectedRead(e));
+    const int32_t reported = decoder_->progress.last_reported;
+    decompress::DecoderStart(*decoder_, &source, static_cast<int32_t>(e.orig_size), solid_,
+                             entry_number_, e.tech_type);
+    decoder_->progress.last_reported = reported;
+    Status status =
+        decompress::DecodeEntry(*decoder_, e.tech_type, out != nullptr ? &sink : nullptr, skip);
+    if (out != nullptr && status == kOk && !sink.Flush()) status = kShortWrite;
+    if (status == kOk && decoder_->crc != e.crc32) status = kCrcMismatch;
+    return status;
+  }
+
   // Leaves the decoder here as decoding the job's entry would have: an
   // entry that comes later and is decoded here may, if damaged, read what
   // earlier entries left in the window and the word buffer.
@@ -514,6 +701,7 @@ class Driver {
   platform::Handle archive_;
   uint8_t* read_buffer_ = nullptr;
   uint8_t* write_buffer_ = nullptr;
+  uint8_t* tail_ = nullptr;  // a streamed entry's last window of bytes
   decompress::DecoderPtr decoder_;
   uint32_t entry_number_ = 1;
 
