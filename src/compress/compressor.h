@@ -43,9 +43,11 @@ class Compressor {
   // Takes every buffer for the dictionary size *dict_kb (in KB) and level.
   // Sizes below 64 or above 1024 become 64; sizes in between round down to
   // 64, 128, 256, 512 or 1024. The size used is stored back. Levels other
-  // than 1 to 4 count as 1. False when memory is short: nothing is held and
-  // status() is kNoMemory. Clears the status word.
-  bool Setup(int32_t* dict_kb, int32_t level);
+  // than 1 to 4 count as 1. `threads` bounds the workers (0: the operation's
+  // default, platform::ThreadCount; 1: the serial path). False when memory
+  // is short: nothing is held and status() is kNoMemory. Clears the status
+  // word.
+  bool Setup(int32_t* dict_kb, int32_t level, int threads = 0);
   void Shutdown();
   bool ready() const { return match_.window != nullptr; }
 
