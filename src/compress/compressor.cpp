@@ -35,6 +35,7 @@ bool Compressor::Setup(int32_t* dict_kb, int32_t level, int threads) {
 }
 
 void Compressor::Shutdown() {
+  StopSolid();
   StopParallel();
   handed_ = coded_ = 0;
   diverged_ = false;
