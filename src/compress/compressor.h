@@ -128,6 +128,8 @@ class Compressor {
   bool RunSegments();
   bool StartParallel();
   void StopParallel();
+  bool SegmentBuffers();
+  void FreeSegmentBuffers();
   // The window's upper half for the files parsed ahead: taken after a file
   // the compressor coded itself, put back before one after them.
   void KeepShadow();

@@ -309,6 +309,7 @@ struct Compressor::Solid {
 
 bool Compressor::StartSolid() {
   if (par_ == nullptr && !StartParallel()) return false;
+  FreeSegmentBuffers();
   void* mem = platform::Alloc(sizeof(Solid));
   if (mem == nullptr) return false;
   solid_ = new (mem) Solid;
@@ -444,8 +445,7 @@ void Compressor::PlanSolid(int force_through) {
     if (sh.T(a).too_large) break;
     const uint64_t va = sh.T(a).at - s.run_at;
     const bool first = a == s.run_first;
-    // The first group takes the files before the second slide, so that a
-    // later one has two slides behind it.
+    // A group holds at most D bytes (or one file), which bounds its record.
     int e = a;
     uint64_t bytes = 0;
     bool closed = false;
@@ -455,7 +455,7 @@ void Compressor::PlanSolid(int force_through) {
         closed = true;
         break;
       }
-      if (e > a && (first ? tk.at - s.run_at >= 2 * uint64_t{d} : bytes >= d)) {
+      if (e > a && bytes + tk.len > d) {
         closed = true;
         break;
       }
@@ -619,22 +619,9 @@ bool Compressor::StartParallel() {
   const int t = threads_;
   const size_t d = size_t{1} << compress::kWindowShapes[match_.shape].log2_size;
   p.threads = t;
+  (void)d;
   bool ok = true;
   for (int i = 0; ok && i < t - 1; ++i) ok = compress::AllocMatchBuffers(p.states[i], match_.shape);
-  for (int i = 0; ok && i < t; ++i) {
-    p.records[i] =
-        static_cast<uint8_t*>(platform::Alloc(ParseRecord::BytesFor(i == 0 ? 2 * d : d)));
-    ok = p.records[i] != nullptr;
-  }
-  for (int i = 0; ok && i < t + 2; ++i) {
-    p.segments[i] = static_cast<uint8_t*>(platform::Alloc(d));
-    ok = p.segments[i] != nullptr;
-  }
-  if (ok) {
-    p.shadow = static_cast<uint8_t*>(platform::Alloc(d));
-    ok = p.shadow != nullptr;
-    if (ok) std::memcpy(p.shadow, match_.window + d, d);
-  }
   for (int i = 0; i < t; ++i) {
     SegmentJob& job = p.jobs[i];
     job.run = &RunSegmentJob;
@@ -647,18 +634,51 @@ bool Compressor::StartParallel() {
   return ok;
 }
 
+// The buffers of the segment workers and of the files parsed ahead, taken
+// when first needed: a solid run of small files does without them.
+bool Compressor::SegmentBuffers() {
+  Parallel& p = *par_;
+  if (p.shadow != nullptr) return true;
+  const size_t d = size_t{1} << compress::kWindowShapes[match_.shape].log2_size;
+  bool ok = true;
+  for (int i = 0; ok && i < p.threads; ++i) {
+    p.records[i] =
+        static_cast<uint8_t*>(platform::Alloc(ParseRecord::BytesFor(i == 0 ? 2 * d : d)));
+    ok = p.records[i] != nullptr;
+  }
+  for (int i = 0; ok && i < p.threads + 2; ++i) {
+    p.segments[i] = static_cast<uint8_t*>(platform::Alloc(d));
+    ok = p.segments[i] != nullptr;
+  }
+  if (ok) {
+    p.shadow = static_cast<uint8_t*>(platform::Alloc(d));
+    ok = p.shadow != nullptr;
+    if (ok) std::memcpy(p.shadow, match_.window + d, d);
+  }
+  if (!ok) FreeSegmentBuffers();
+  return ok;
+}
+
+void Compressor::FreeSegmentBuffers() {
+  Parallel& p = *par_;
+  for (uint8_t*& r : p.records) {
+    if (r != nullptr) platform::Free(r);
+    r = nullptr;
+  }
+  for (uint8_t*& s : p.segments) {
+    if (s != nullptr) platform::Free(s);
+    s = nullptr;
+  }
+  if (p.shadow != nullptr) platform::Free(p.shadow);
+  p.shadow = nullptr;
+}
+
 void Compressor::StopParallel() {
   if (par_ == nullptr) return;
   Parallel& p = *par_;
   p.pool.Stop();
   for (MatchState& s : p.states) compress::FreeMatchBuffers(s);
-  for (uint8_t* r : p.records) {
-    if (r != nullptr) platform::Free(r);
-  }
-  for (uint8_t* s : p.segments) {
-    if (s != nullptr) platform::Free(s);
-  }
-  if (p.shadow != nullptr) platform::Free(p.shadow);
+  FreeSegmentBuffers();
   p.~Parallel();
   platform::Free(par_);
   par_ = nullptr;
@@ -676,6 +696,7 @@ bool Compressor::RunSegments() {
     threads_ = 1;
     return false;
   }
+  if (!SegmentBuffers()) return false;
   Parallel& p = *par_;
   const int t = p.threads;
   const int ring = t + 2;
@@ -759,11 +780,13 @@ bool Compressor::RunSegments() {
   // solid run continues from.
   if (final_state != nullptr && final_state != &match_) std::swap(match_, *final_state);
   io_.coded = offset;
+  // A solid operation needs them only for its large files.
+  if (solid_ != nullptr) FreeSegmentBuffers();
   return true;
 }
 
 void Compressor::KeepShadow() {
-  if (par_ == nullptr) return;
+  if (par_ == nullptr || par_->shadow == nullptr) return;
   const uint32_t d = 1u << compress::kWindowShapes[match_.shape].log2_size;
   std::memcpy(par_->shadow, match_.window + d, d);
 }
@@ -784,6 +807,7 @@ int Compressor::ParseAhead(ByteSource* source, int32_t size, bool* too_large) {
     threads_ = 1;
     return -1;
   }
+  if (!SegmentBuffers()) return -1;
   Parallel& p = *par_;
   const int ticket = handed_++;
   const int k = ticket % p.threads;
