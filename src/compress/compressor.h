@@ -20,7 +20,8 @@
 // segment each, and coded here in order: the output, the reads, the
 // progress reports and the state left for the next file of a solid run are
 // those of the serial coder. Files of normal archives can also be read and
-// parsed ahead, several at a time (ParseAhead).
+// parsed ahead, several at a time (ParseAhead), and so can the small files
+// of a solid run, in groups (SolidAhead).
 #pragma once
 
 #include <cstdint>
