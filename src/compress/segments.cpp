@@ -542,11 +542,14 @@ void Compressor::CompressSolid(int ticket, ByteSource* rest, ByteSink* sink, int
   const uint32_t d = sh.d;
   SolidTicket& tk = sh.T(ticket);
   auto settle = [&]() {
-    // Nothing in flight: the compressor's own state becomes the serial one.
-    if (s.exact != nullptr && s.exact != &match_) {
-      std::swap(match_, *s.exact);
+    // Nothing in flight: the compressor's own state becomes the serial one
+    // (without an exact state no group has run, and it already is).
+    if (s.exact != &match_) {
       s.Take(&match_);
-      s.Put(s.exact);
+      if (s.exact != nullptr) {
+        std::swap(match_, *s.exact);
+        s.Put(s.exact);
+      }
       s.exact = &match_;
     }
     s.exact_after = s.coded - 1;
@@ -887,6 +890,12 @@ void Compressor::DropParses() {
   if (solid_ != nullptr) {
     Solid& s = *solid_;
     EndSolidJobs();
+    // The operation is failing; only the pool has to stay whole.
+    if (s.exact != &match_) {
+      s.Take(&match_);
+      if (s.exact != nullptr) s.Put(s.exact);
+      s.exact = &match_;
+    }
     s.coded = s.handed;
     s.run_open = false;
     s.keep_at = s.write_at;

@@ -61,7 +61,13 @@ struct Outcome {
 // `ahead`, a solid run hands its files in ahead as the operations do, up to
 // `reach` files beyond the one being coded.
 Outcome Code(const std::vector<Bytes>& files, int32_t dict_kb, int32_t level, bool solid,
-             int threads, int cancel_at = -1, bool ahead = false, size_t reach = 64) {
+             int threads, int cancel_at = -1, bool ahead = false, size_t reach = 64,
+             const std::vector<int32_t>& sizes = {}) {
+  // The size each file is said to have (by default its own): a file may
+  // grow between the listing and the reading.
+  auto size_of = [&](size_t i) {
+    return i < sizes.size() ? sizes[i] : static_cast<int32_t>(files[i].size());
+  };
   ScopedThreads scoped(threads);
   Outcome out;
   out.progress.cancel_at = cancel_at;
@@ -85,7 +91,7 @@ Outcome Code(const std::vector<Bytes>& files, int32_t dict_kb, int32_t level, bo
            barrier == files.size()) {
       sources.push_back(std::make_unique<MemorySource>(files[looked]));
       bool too_large = false;
-      const int t = c.SolidAhead(sources.back().get(), static_cast<int32_t>(files[looked].size()),
+      const int t = c.SolidAhead(sources.back().get(), size_of(looked),
                                  looked == i ? restart : false, looked == i, &too_large);
       if (t == -2 && looked > i) {
         sources.pop_back();
@@ -99,9 +105,9 @@ Outcome Code(const std::vector<Bytes>& files, int32_t dict_kb, int32_t level, bo
     MemorySource* source = i < sources.size() ? sources[i].get() : &fresh;
     MemorySink sink;
     if (tickets[i] >= 0) {
-      c.CompressSolid(tickets[i], source, &sink, static_cast<int32_t>(f.size()), restart);
+      c.CompressSolid(tickets[i], source, &sink, size_of(i), restart);
     } else {
-      c.CompressFile(source, &sink, static_cast<int32_t>(f.size()), restart || !solid);
+      c.CompressFile(source, &sink, size_of(i), restart || !solid);
     }
     out.streams.push_back(std::move(sink.data));
     out.crcs.push_back(c.crc());
@@ -260,6 +266,23 @@ TEST(ParallelEncoder, SolidRunsOfSmallFilesGiveTheSerialOutput) {
         }
       }
     }
+  }
+}
+
+TEST(ParallelEncoder, SolidFilesThatGrewAreCodedInTurn) {
+  // Files said to be shorter than the window that hold more: at the start
+  // of a run (the run then continues from them) and in its middle.
+  std::vector<Bytes> files = SmallFiles(65536, 9, false);
+  std::vector<int32_t> sizes;
+  for (const Bytes& f : files) sizes.push_back(static_cast<int32_t>(f.size()));
+  for (const size_t at : {size_t{0}, size_t{7}}) {
+    files.insert(files.begin() + static_cast<std::ptrdiff_t>(at), Generate(Kind::kText, 90000, at));
+    sizes.insert(sizes.begin() + static_cast<std::ptrdiff_t>(at), 60000);
+  }
+  const Outcome serial = Code(files, 64, 1, true, 1, -1, false, 64, sizes);
+  for (const int threads : {2, 3}) {
+    ExpectSame(serial, Code(files, 64, 1, true, threads, -1, true, 64, sizes),
+               std::to_string(threads) + " threads");
   }
 }
 
