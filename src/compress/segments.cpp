@@ -149,6 +149,7 @@ struct Compressor::Parallel {
 namespace {
 
 constexpr int kSolidTickets = 1024;  // a power of two
+constexpr uint32_t kSolidGroup = 262144;
 
 struct SolidTicket {
   uint64_t at = 0;  // where its bytes lie in the stream the ring holds
@@ -273,7 +274,7 @@ class RingSource final : public ByteSource {
 
 struct Compressor::Solid {
   SolidShared sh;
-  SolidJob jobs[kMaxThreads];
+  SolidJob jobs[kMaxThreads + 1];
   int threads = 0;
   // Every state is in the pool, with a group in flight, or `exact`: the
   // serial coder's state after ticket `exact_after`.
@@ -281,8 +282,12 @@ struct Compressor::Solid {
   int pool_n = 0;
   MatchState* exact = nullptr;
   int exact_after = -1;
-  int started = 0;  // groups handed to workers
-  int ended = 0;    // of those, coded or dropped
+  // Groups handed to workers, of those the ones waited for (their states
+  // are free then: the last one is `exact`), and the ones coded or dropped.
+  // Up to `threads` are parsed while the calling thread codes another.
+  int started = 0;
+  int waited = 0;
+  int ended = 0;
   int handed = 0;
   int coded = 0;
   bool run_open = false;
@@ -290,6 +295,7 @@ struct Compressor::Solid {
   int run_first = 0;
   uint64_t run_at = 0;  // where the run's slides count from
   int open_from = 0;    // first ticket of the run without a group
+  uint32_t group = 0;   // bytes a group takes at most
   uint64_t write_at = 0;
   uint64_t keep_at = 0;  // bytes before this may be overwritten
   int keep_ticket = 0;   // tickets before this may be overwritten
@@ -304,7 +310,7 @@ struct Compressor::Solid {
     }
     return nullptr;
   }
-  SolidJob& Job(int id) { return jobs[id % threads]; }
+  SolidJob& Job(int id) { return jobs[id % (threads + 1)]; }
 };
 
 bool Compressor::StartSolid() {
@@ -317,7 +323,13 @@ bool Compressor::StartSolid() {
   const uint32_t d = 1u << compress::kWindowShapes[match_.shape].log2_size;
   s.threads = par_->threads;
   s.sh.d = d;
-  s.sh.cap = uint64_t{d} * static_cast<uint64_t>(s.threads + 4);
+  // A group's bytes: a window at least, and at least 256 KB, so that the
+  // rebuild before it (one to two windows of insertion) stays small beside
+  // its parse. The ring holds up to three windows behind the file being
+  // coded (the rebuilds start from there), the group being coded and one
+  // for each thread.
+  s.group = d > kSolidGroup ? d : kSolidGroup;
+  s.sh.cap = uint64_t{3} * d + uint64_t{s.group} * static_cast<uint64_t>(s.threads + 1);
   s.sh.ring = static_cast<uint8_t*>(platform::Alloc(static_cast<size_t>(s.sh.cap)));
   s.sh.w0 = static_cast<uint8_t*>(platform::Alloc(d));
   s.sh.tickets = static_cast<SolidTicket*>(platform::Alloc(sizeof(SolidTicket) * kSolidTickets));
@@ -328,7 +340,7 @@ bool Compressor::StartSolid() {
   for (int i = 0; i < kSolidTickets; ++i) new (&s.sh.tickets[i]) SolidTicket;
   s.exact = &match_;
   for (int i = 0; i < s.threads - 1; ++i) s.Put(&par_->states[i]);
-  for (int i = 0; i < s.threads; ++i) {
+  for (int i = 0; i <= s.threads; ++i) {
     SolidJob& job = s.jobs[i];
     job.run = &RunSolidJob;
     job.sh = &s.sh;
@@ -361,8 +373,9 @@ void Compressor::EndSolidJobs() {
     par_->pool.Wait(&job);
     if (job.rec_mem != nullptr) platform::Free(job.rec_mem);
     job.rec_mem = nullptr;
-    s.Put(job.state);
+    if (s.ended >= s.waited) s.Put(job.state);
   }
+  s.waited = s.ended;
   s.sh.abort.store(false, std::memory_order_relaxed);
   for (int k = s.coded; k < s.handed; ++k) s.sh.T(k).job = -1;
   s.open_from = s.coded;
@@ -440,12 +453,14 @@ void Compressor::PlanSolid(int force_through) {
   Solid& s = *solid_;
   SolidShared& sh = s.sh;
   const uint32_t d = sh.d;
-  while (s.run_open && s.open_from < s.handed && s.started - s.ended < s.threads) {
+  while (s.run_open && s.open_from < s.handed && s.started - s.waited < s.threads &&
+         s.started - s.ended <= s.threads) {
     const int a = s.open_from;
     if (sh.T(a).too_large) break;
     const uint64_t va = sh.T(a).at - s.run_at;
     const bool first = a == s.run_first;
-    // A group holds at most D bytes (or one file), which bounds its record.
+    // A group holds at most `group` bytes (or one file), which bounds its
+    // record.
     int e = a;
     uint64_t bytes = 0;
     bool closed = false;
@@ -455,7 +470,7 @@ void Compressor::PlanSolid(int force_through) {
         closed = true;
         break;
       }
-      if (e > a && bytes + tk.len > d) {
+      if (e > a && bytes + tk.len > s.group) {
         closed = true;
         break;
       }
@@ -574,7 +589,14 @@ void Compressor::CompressSolid(int ticket, ByteSource* rest, ByteSink* sink, int
   io_.ResetBitWriter();
   io_.totals().input_size = size;
   SolidJob* job = tk.job >= 0 ? &s.Job(tk.job) : nullptr;
-  if (job != nullptr) par_->pool.Wait(job);
+  if (job != nullptr && tk.job == s.waited) {
+    // The group has run to its end: its state is the serial one after it.
+    par_->pool.Wait(job);
+    ++s.waited;
+    if (s.exact != nullptr) s.Put(s.exact);
+    s.exact = job->state;
+    s.exact_after = job->end - 1;
+  }
   if (tk.failed) {
     io_.set_status(kOpenFailed);
   } else if (job == nullptr) {
@@ -590,12 +612,8 @@ void Compressor::CompressSolid(int ticket, ByteSource* rest, ByteSink* sink, int
   ++s.coded;
   started_ = true;
   if (job != nullptr && ticket == job->end - 1) {
-    // The group has run to its end: its state is the serial one after it.
     platform::Free(job->rec_mem);
     job->rec_mem = nullptr;
-    if (s.exact != nullptr) s.Put(s.exact);
-    s.exact = job->state;
-    s.exact_after = ticket;
     ++s.ended;
   }
   if (s.coded == s.handed) {
