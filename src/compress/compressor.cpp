@@ -16,7 +16,7 @@ int ShapeFor(int32_t dict_kb) {
 
 }  // namespace
 
-bool Compressor::Setup(int32_t* dict_kb, int32_t level) {
+bool Compressor::Setup(int32_t* dict_kb, int32_t level, int threads) {
   Shutdown();
   io_.set_status(kOk);
   const int shape = ShapeFor(*dict_kb);
@@ -29,11 +29,13 @@ bool Compressor::Setup(int32_t* dict_kb, int32_t level) {
   }
   coder_ = &compress::CoderFor(shape);
   match_.budget = compress::LevelBudget(level_);
-  threads_ = platform::ThreadCount();
+  if (threads <= 0) threads = platform::ThreadCount();
+  threads_ = threads < platform::kMaxThreads ? threads : platform::kMaxThreads;
   return true;
 }
 
 void Compressor::Shutdown() {
+  StopSolid();
   StopParallel();
   handed_ = coded_ = 0;
   diverged_ = false;

@@ -20,7 +20,8 @@
 // segment each, and coded here in order: the output, the reads, the
 // progress reports and the state left for the next file of a solid run are
 // those of the serial coder. Files of normal archives can also be read and
-// parsed ahead, several at a time (ParseAhead).
+// parsed ahead, several at a time (ParseAhead), and so can the small files
+// of a solid run, in groups (SolidAhead).
 #pragma once
 
 #include <cstdint>
@@ -43,9 +44,11 @@ class Compressor {
   // Takes every buffer for the dictionary size *dict_kb (in KB) and level.
   // Sizes below 64 or above 1024 become 64; sizes in between round down to
   // 64, 128, 256, 512 or 1024. The size used is stored back. Levels other
-  // than 1 to 4 count as 1. False when memory is short: nothing is held and
-  // status() is kNoMemory. Clears the status word.
-  bool Setup(int32_t* dict_kb, int32_t level);
+  // than 1 to 4 count as 1. `threads` bounds the workers (0: the operation's
+  // default, platform::ThreadCount; 1: the serial path). False when memory
+  // is short: nothing is held and status() is kNoMemory. Clears the status
+  // word.
+  bool Setup(int32_t* dict_kb, int32_t level, int threads = 0);
   void Shutdown();
   bool ready() const { return match_.window != nullptr; }
 
@@ -74,7 +77,26 @@ class Compressor {
   // Codes the file of a ticket as CompressFile would have; the tickets in
   // the order they were handed out.
   void CompressParsed(int ticket, ByteSource* rest, ByteSink* sink, int32_t size);
-  // Drops the parses in flight (after a failure).
+  // Files of a solid run shorter than the window, read ahead and parsed by
+  // workers in groups: each group after the first starts from a state
+  // rebuilt out of the bytes before it (see segments.cpp). Hand in files in
+  // archive order and code them in the same order with CompressSolid; a
+  // file coded by CompressFile in between waits until every ticket is
+  // coded, and nothing after it is handed in before it is coded.
+  //
+  // Reads the file of `size` bytes from `source` as CompressFile would.
+  // `restart` is whether the file starts a fresh window, and `known` whether
+  // that is settled (every item before it written); a file after tickets
+  // still open is taken as continuing them. -1: not taken, nothing read (no
+  // worker, a file too large, or a run that cannot be opened here: code it
+  // with CompressFile). -2: not now, nothing read (the buffers are full or
+  // its window start is not settled yet): hand it in again after the next
+  // ticket is coded. Otherwise a ticket; with `too_large` the file held
+  // more than its size said and is coded by the compressor itself.
+  int SolidAhead(ByteSource* source, int32_t size, bool restart, bool known, bool* too_large);
+  // Codes the file of a ticket as CompressFile(.., restart) would have.
+  void CompressSolid(int ticket, ByteSource* rest, ByteSink* sink, int32_t size, bool restart);
+  // Drops the parses in flight and the tickets not coded (after a failure).
   void DropParses();
 
   // Results of the last file.
@@ -96,11 +118,19 @@ class Compressor {
   // Next file of a solid run; a fresh start when nothing was started yet.
   void ContinueCoder();
   struct Parallel;
+  struct Solid;
+  bool StartSolid();
+  void StopSolid();
+  void PlanSolid(int force_through);
+  void ResetSolid(int ticket);
+  void EndSolidJobs();
   // Codes the rest of the file with workers, when it reaches past the next
   // slide and they can be had; false leaves everything to RunCoder.
   bool RunSegments();
   bool StartParallel();
   void StopParallel();
+  bool SegmentBuffers();
+  void FreeSegmentBuffers();
   // The window's upper half for the files parsed ahead: taken after a file
   // the compressor coded itself, put back before one after them.
   void KeepShadow();
@@ -117,6 +147,7 @@ class Compressor {
   bool started_ = false;
   int threads_ = 1;
   Parallel* par_ = nullptr;
+  Solid* solid_ = nullptr;
   int handed_ = 0;  // tickets handed out
   int coded_ = 0;   // tickets coded or dropped
   // A file parsed ahead used the compressor's own state, whose window then

@@ -751,6 +751,21 @@ struct Coder {
   // probe state), so inserting the D positions before a slide rebuilds what
   // the search after it sees.
   static void WarmUp(MatchState& m, StreamIo& io) {
+    BeforeSlide(m);
+    Search s(m);
+    do {
+      s.Advance(m, io);
+      s.template Insert<false>();
+    } while (s.p + 1 < 2 * kD);
+    // The next pass searches afresh with nothing pending.
+    s.b = 0;
+    s.mpos = s.p;
+    s.Store(m);
+    // Chain heads moved without their summaries.
+    NextSummaryGen(m);
+  }
+
+  static void BeforeSlide(MatchState& m) {
     m.offset += 2 * kD;
     if (m.offset >= m.offset_limit) {
       std::memset(m.head3, 0, kLayout.head3_stride * kHashes);
@@ -769,20 +784,24 @@ struct Coder {
     m.h2 = 0;
     m.pos = 2 * kD - 1;
     m.lookahead = 1;
+  }
+
+  // The coding loop inserts each position once, whether it searches there
+  // or passes it inside a match, and stops with P on the first position past
+  // the input, which it has inserted too.
+  static void Skip(MatchState& m, StreamIo& io) {
     Search s(m);
-    do {
+    while (s.l > 0) {
       s.Advance(m, io);
       s.template Insert<false>();
-    } while (s.p + 1 < 2 * kD);
-    // The next pass searches afresh with nothing pending.
-    s.b = 0;
+    }
+    s.b = 1;
     s.mpos = s.p;
     s.Store(m);
-    // Chain heads moved without their summaries.
     NextSummaryGen(m);
   }
 
-  static constexpr CoderEntry kEntry{&Start, &Resume, &Run, &Record, &WarmUp};
+  static constexpr CoderEntry kEntry{&Start, &Resume, &Run, &Record, &WarmUp, &BeforeSlide, &Skip};
 };
 
 template <int kShape>

@@ -179,6 +179,15 @@ struct CoderEntry {
   // inserting every one of them, as the coder would have. The next D bytes
   // are read at the slide by `record`. Reads exactly D bytes.
   void (*warm_up)(MatchState&, StreamIo&);
+  // For the parse of a solid run from a file start (see the compressor's
+  // solid path). `before_slide` puts a state of any history where the coder
+  // stands one position before a slide whose D bytes before it already lie
+  // in [D, 2D): nothing is inserted yet and nothing is read. `skip` then
+  // does what `run` does to window and chains, without searching: it
+  // inserts every position up to the end of the input, sliding and reading
+  // as `run` would.
+  void (*before_slide)(MatchState&);
+  void (*skip)(MatchState&, StreamIo&);
 };
 const CoderEntry& CoderFor(int shape);
 

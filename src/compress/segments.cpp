@@ -121,6 +121,517 @@ struct Compressor::Parallel {
   Read reads[kMaxThreads] = {};
 };
 
+// Solid runs of files shorter than the window. Each file of a run continues
+// the window of the file before, but the state of the coder at a file's
+// start is a function of the bytes alone, never of the parse: every
+// position is inserted into the chains once whatever the parse chose, and
+// the window holds the run's bytes at places fixed by the slides (one per D
+// bytes), with, past each file's end until the next file is read, what the
+// window held there before (the bytes D back, or before the first slide
+// what the window held when the run began). `skip` does to window and
+// chains exactly what `run` does, without the search. So a group of files
+// can be parsed from a state rebuilt this way:
+// - the first group of a run goes on from the run's start (a fresh start
+//   from a copy of the window's upper half as the run found it, or the
+//   compressor's own state when the run continues it);
+// - a group starting after the second slide puts the D bytes before the
+//   slide preceding its own last one into the upper half (a slide clears
+//   everything else that matters), passes that slide with `skip` and skips
+//   the files up to its own: at most 2D bytes of insertion, about a fifth of
+//   parsing them;
+// - a group starting earlier in a fresh run skips from the run's start;
+// - a group right after one that has run to its end takes over its state.
+// The groups assume that no file is stored. One that is makes the next file
+// start afresh: the groups after it are dropped, the window's upper half at
+// its end is worked out from the bytes as above, and the files after it
+// form a new run. The calling thread reads and codes in order, as for the
+// other parallel paths.
+namespace {
+
+constexpr int kSolidTickets = 1024;  // a power of two
+constexpr uint32_t kSolidGroup = 262144;
+
+struct SolidTicket {
+  uint64_t at = 0;  // where its bytes lie in the stream the ring holds
+  uint32_t len = 0;
+  uint32_t crc = 0;
+  bool failed = false;
+  bool too_large = false;
+  int job = -1;
+  // Its literals and matches in its group's record, written by the worker.
+  size_t rec_begin = 0;
+  size_t rec_end = 0;
+};
+
+struct SolidShared {
+  uint8_t* ring = nullptr;
+  uint64_t cap = 0;
+  SolidTicket* tickets = nullptr;
+  uint8_t* w0 = nullptr;  // the upper half as the current run found it
+  uint32_t d = 0;
+  std::atomic<bool> abort{false};
+
+  SolidTicket& T(int k) const { return tickets[k & (kSolidTickets - 1)]; }
+  uint8_t Byte(uint64_t at) const { return ring[at % cap]; }
+  void Spans(SpanSource& src, uint64_t at, uint64_t n) const {
+    const uint64_t o = at % cap;
+    const uint64_t first = n < cap - o ? n : cap - o;
+    src.Set(ring + o, static_cast<uint32_t>(first), ring, static_cast<uint32_t>(n - first));
+  }
+  void CopyOut(uint8_t* dst, uint64_t at, uint64_t n) const {
+    const uint64_t o = at % cap;
+    const uint64_t first = n < cap - o ? n : cap - o;
+    std::memcpy(dst, ring + o, first);
+    std::memcpy(dst + first, ring, n - first);
+  }
+};
+
+enum class JobKind { kFresh, kContinue, kReplay, kFromStart };
+
+struct SolidJob : compress::Task {
+  const SolidShared* sh = nullptr;
+  const compress::CoderEntry* coder = nullptr;
+  MatchState* state = nullptr;
+  JobKind kind = JobKind::kFresh;
+  int first = 0;  // the tickets it records: [first, end)
+  int end = 0;
+  int from = 0;  // kReplay: the ticket of the byte before the slide; kFromStart: the run's first
+  uint64_t slide = 0;  // kReplay: where that slide lies in the stream
+  uint8_t* rec_mem = nullptr;
+  SpanSource source;
+  compress::StreamIo io;
+  ParseRecord rec;
+};
+
+void RunSolidJob(compress::Task* t) {
+  auto& j = *static_cast<SolidJob*>(t);
+  const SolidShared& sh = *j.sh;
+  MatchState& m = *j.state;
+  const uint32_t d = sh.d;
+  auto bind = [&](int k, uint64_t from) {
+    const SolidTicket& tk = sh.T(k);
+    sh.Spans(j.source, from, tk.at + tk.len - from);
+    j.io.ResetCompressState();
+  };
+  auto stop = [&]() { return sh.abort.load(std::memory_order_relaxed); };
+  int k = j.first;
+  if (j.kind == JobKind::kFresh || j.kind == JobKind::kFromStart) {
+    const int begin = j.kind == JobKind::kFresh ? j.first : j.from;
+    std::memcpy(m.window + d, sh.w0, d);
+    bind(begin, sh.T(begin).at);
+    j.coder->start(m, j.io);
+    if (j.kind == JobKind::kFromStart) {
+      j.coder->skip(m, j.io);
+      for (int g = begin + 1; g < j.first && !stop(); ++g) {
+        bind(g, sh.T(g).at);
+        j.coder->resume(m, j.io);
+        j.coder->skip(m, j.io);
+      }
+    }
+  } else if (j.kind == JobKind::kReplay) {
+    sh.CopyOut(m.window + d, j.slide - d, d);
+    j.coder->before_slide(m);
+    bind(j.from, j.slide);
+    j.coder->skip(m, j.io);
+    for (int g = j.from + 1; g < j.first && !stop(); ++g) {
+      bind(g, sh.T(g).at);
+      j.coder->resume(m, j.io);
+      j.coder->skip(m, j.io);
+    }
+  }
+  for (; k < j.end && !stop(); ++k) {
+    SolidTicket& tk = sh.T(k);
+    if (k != j.first || j.kind != JobKind::kFresh) {
+      bind(k, tk.at);
+      j.coder->resume(m, j.io);
+    }
+    j.rec.slides_left = -1;
+    j.rec.slides = 0;
+    j.rec.stopped = false;
+    tk.rec_begin = j.rec.size;
+    j.coder->record(m, j.io, j.rec);
+    tk.rec_end = j.rec.size;
+  }
+}
+
+// The bytes of a file read ahead, then the rest of it.
+class RingSource final : public ByteSource {
+ public:
+  RingSource(const SolidShared& sh, uint64_t at, uint32_t n, ByteSource* rest) : rest_(rest) {
+    sh.Spans(spans_, at, n);
+  }
+  int32_t Read(void* buf, uint32_t count) override {
+    const int32_t n = spans_.Read(buf, count);
+    return n != 0 || rest_ == nullptr ? n : rest_->Read(buf, count);
+  }
+
+ private:
+  SpanSource spans_;
+  ByteSource* rest_;
+};
+
+}  // namespace
+
+struct Compressor::Solid {
+  SolidShared sh;
+  SolidJob jobs[kMaxThreads + 1];
+  int threads = 0;
+  // Every state is in the pool, with a group in flight, or `exact`: the
+  // serial coder's state after ticket `exact_after`.
+  MatchState* pool[kMaxThreads] = {};
+  int pool_n = 0;
+  MatchState* exact = nullptr;
+  int exact_after = -1;
+  // Groups handed to workers, of those the ones waited for (their states
+  // are free then: the last one is `exact`), and the ones coded or dropped.
+  // Up to `threads` are parsed while the calling thread codes another.
+  int started = 0;
+  int waited = 0;
+  int ended = 0;
+  int handed = 0;
+  int coded = 0;
+  bool run_open = false;
+  bool run_fresh = false;
+  int run_first = 0;
+  uint64_t run_at = 0;  // where the run's slides count from
+  int open_from = 0;    // first ticket of the run without a group
+  uint32_t group = 0;   // bytes a group takes at most
+  uint64_t write_at = 0;
+  uint64_t keep_at = 0;  // bytes before this may be overwritten
+  int keep_ticket = 0;   // tickets before this may be overwritten
+
+  void Put(MatchState* s) { pool[pool_n++] = s; }
+  MatchState* Take(MatchState* s) {
+    for (int i = 0; i < pool_n; ++i) {
+      if (pool[i] == s) {
+        pool[i] = pool[--pool_n];
+        return s;
+      }
+    }
+    return nullptr;
+  }
+  SolidJob& Job(int id) { return jobs[id % (threads + 1)]; }
+};
+
+bool Compressor::StartSolid() {
+  if (par_ == nullptr && !StartParallel()) return false;
+  FreeSegmentBuffers();
+  void* mem = platform::Alloc(sizeof(Solid));
+  if (mem == nullptr) return false;
+  solid_ = new (mem) Solid;
+  Solid& s = *solid_;
+  const uint32_t d = 1u << compress::kWindowShapes[match_.shape].log2_size;
+  s.threads = par_->threads;
+  s.sh.d = d;
+  // A group's bytes: a window at least, and at least 256 KB, so that the
+  // rebuild before it (one to two windows of insertion) stays small beside
+  // its parse. The ring holds up to three windows behind the file being
+  // coded (the rebuilds start from there), the group being coded and one
+  // for each thread.
+  s.group = d > kSolidGroup ? d : kSolidGroup;
+  s.sh.cap = uint64_t{3} * d + uint64_t{s.group} * static_cast<uint64_t>(s.threads + 1);
+  s.sh.ring = static_cast<uint8_t*>(platform::Alloc(static_cast<size_t>(s.sh.cap)));
+  s.sh.w0 = static_cast<uint8_t*>(platform::Alloc(d));
+  s.sh.tickets = static_cast<SolidTicket*>(platform::Alloc(sizeof(SolidTicket) * kSolidTickets));
+  if (s.sh.ring == nullptr || s.sh.w0 == nullptr || s.sh.tickets == nullptr) {
+    StopSolid();
+    return false;
+  }
+  for (int i = 0; i < kSolidTickets; ++i) new (&s.sh.tickets[i]) SolidTicket;
+  s.exact = &match_;
+  for (int i = 0; i < s.threads - 1; ++i) s.Put(&par_->states[i]);
+  for (int i = 0; i <= s.threads; ++i) {
+    SolidJob& job = s.jobs[i];
+    job.run = &RunSolidJob;
+    job.sh = &s.sh;
+    job.coder = coder_;
+    job.io.set_keep_crc(false);
+    job.io.Bind(&job.source, nullptr);
+  }
+  return true;
+}
+
+void Compressor::StopSolid() {
+  if (solid_ == nullptr) return;
+  Solid& s = *solid_;
+  EndSolidJobs();
+  if (s.sh.ring != nullptr) platform::Free(s.sh.ring);
+  if (s.sh.w0 != nullptr) platform::Free(s.sh.w0);
+  if (s.sh.tickets != nullptr) platform::Free(s.sh.tickets);
+  s.~Solid();
+  platform::Free(solid_);
+  solid_ = nullptr;
+}
+
+// Stops and waits for the groups in flight; their states go back to the
+// pool and the tickets without a coded group lose it.
+void Compressor::EndSolidJobs() {
+  Solid& s = *solid_;
+  s.sh.abort.store(true, std::memory_order_relaxed);
+  for (; s.ended < s.started; ++s.ended) {
+    SolidJob& job = s.Job(s.ended);
+    par_->pool.Wait(&job);
+    if (job.rec_mem != nullptr) platform::Free(job.rec_mem);
+    job.rec_mem = nullptr;
+    if (s.ended >= s.waited) s.Put(job.state);
+  }
+  s.waited = s.ended;
+  s.sh.abort.store(false, std::memory_order_relaxed);
+  for (int k = s.coded; k < s.handed; ++k) s.sh.T(k).job = -1;
+  s.open_from = s.coded;
+}
+
+int Compressor::SolidAhead(ByteSource* source, int32_t size, bool restart, bool known,
+                           bool* too_large) {
+  *too_large = false;
+  if (threads_ <= 1 || !ready() || size <= 0 || handed_ != coded_) return -1;
+  const uint32_t d = 1u << compress::kWindowShapes[match_.shape].log2_size;
+  if (static_cast<uint32_t>(size) >= d) return -1;
+  if (solid_ == nullptr && !StartSolid()) {
+    threads_ = 1;
+    return -1;
+  }
+  Solid& s = *solid_;
+  SolidShared& sh = s.sh;
+  if (s.handed == s.coded) {
+    // A run opens here, and how it starts must be settled.
+    if (!known) return -2;
+    s.run_open = true;
+    s.run_first = s.open_from = s.keep_ticket = s.handed;
+    s.run_fresh = restart || !started_;
+    s.run_at = s.keep_at = s.write_at;
+    std::memcpy(sh.w0, match_.window + d, d);
+    if (s.run_fresh) {
+      if (s.exact != nullptr) s.Put(s.exact);
+      s.exact = nullptr;
+    } else {
+      // The run goes on from the compressor's state: what the window holds
+      // before its position counts as the run's first bytes.
+      const uint32_t prefix = match_.pos - d;
+      for (uint32_t i = 0; i < prefix; ++i) {
+        sh.ring[(s.write_at + i) % sh.cap] = match_.window[d + i];
+      }
+      s.write_at += prefix;
+      s.exact_after = s.handed - 1;
+    }
+  } else if (s.handed - s.keep_ticket >= kSolidTickets || s.write_at + d - s.keep_at > sh.cap) {
+    return -2;
+  }
+  const int ticket = s.handed++;
+  SolidTicket& tk = sh.T(ticket);
+  tk = SolidTicket{};
+  tk.at = s.write_at;
+  // Read as the coder reads: to the end of the file, here at most D bytes.
+  uint32_t got = 0;
+  uint32_t crc = kCrcInit;
+  while (got < d) {
+    const uint64_t o = (s.write_at + got) % sh.cap;
+    uint32_t room = d - got;
+    if (room > sh.cap - o) room = static_cast<uint32_t>(sh.cap - o);
+    const int32_t n = source->Read(sh.ring + o, room);
+    if (n < 0) {
+      tk.failed = true;
+      got = 0;
+      break;
+    }
+    if (n == 0) break;
+    crc = Crc32Update(crc, sh.ring + o, static_cast<size_t>(n));
+    got += static_cast<uint32_t>(n);
+  }
+  tk.len = got;
+  tk.crc = crc;
+  tk.too_large = got == d;
+  *too_large = tk.too_large;
+  // A file too large is the last one handed in before it is coded; its
+  // bytes stay where they are until then.
+  if (!tk.too_large) s.write_at += got;
+  PlanSolid(-1);
+  return ticket;
+}
+
+void Compressor::PlanSolid(int force_through) {
+  Solid& s = *solid_;
+  SolidShared& sh = s.sh;
+  const uint32_t d = sh.d;
+  while (s.run_open && s.open_from < s.handed && s.started - s.waited < s.threads &&
+         s.started - s.ended <= s.threads) {
+    const int a = s.open_from;
+    if (sh.T(a).too_large) break;
+    const uint64_t va = sh.T(a).at - s.run_at;
+    const bool first = a == s.run_first;
+    // A group holds at most `group` bytes (or one file), which bounds its
+    // record.
+    int e = a;
+    uint64_t bytes = 0;
+    bool closed = false;
+    for (; e < s.handed; ++e) {
+      const SolidTicket& tk = sh.T(e);
+      if (tk.too_large) {
+        closed = true;
+        break;
+      }
+      if (e > a && bytes + tk.len > s.group) {
+        closed = true;
+        break;
+      }
+      bytes += tk.len;
+    }
+    if (!closed && force_through < a) break;
+    if (e == a) break;
+    SolidJob& job = s.Job(s.started);
+    const uint64_t k = va / d;
+    if (s.exact != nullptr && s.exact_after == a - 1 && !(first && s.run_fresh)) {
+      job.kind = JobKind::kContinue;
+      job.state = s.exact;
+      s.exact = nullptr;
+    } else {
+      if (first) {
+        job.kind = JobKind::kFresh;
+      } else if (k >= 2) {
+        job.kind = JobKind::kReplay;
+        job.slide = s.run_at + (k - 1) * d;
+        int g = a - 1;
+        while (g > s.run_first && sh.T(g).at >= job.slide) --g;
+        job.from = g;
+      } else if (s.run_fresh) {
+        job.kind = JobKind::kFromStart;
+        job.from = s.run_first;
+      } else {
+        break;  // after the group before it has run
+      }
+      if (s.pool_n == 0) break;
+      job.state = s.pool[--s.pool_n];
+    }
+    job.rec_mem = static_cast<uint8_t*>(platform::Alloc(ParseRecord::BytesFor(bytes + 1)));
+    if (job.rec_mem == nullptr) {
+      // Without memory for the record the group waits; the state goes back.
+      if (job.kind == JobKind::kContinue) {
+        s.exact = job.state;
+      } else {
+        s.Put(job.state);
+      }
+      if (force_through >= a) io_.set_status(kNoMemory);
+      break;
+    }
+    job.first = a;
+    job.end = e;
+    job.state->budget = compress::LevelBudget(level_);
+    job.rec = ParseRecord{};
+    job.rec.data = job.rec_mem;
+    job.rec.abort = &sh.abort;
+    for (int i = a; i < e; ++i) sh.T(i).job = s.started;
+    ++s.started;
+    s.open_from = e;
+    par_->pool.Submit(&job);
+  }
+}
+
+void Compressor::ResetSolid(int ticket) {
+  Solid& s = *solid_;
+  SolidShared& sh = s.sh;
+  const uint32_t d = sh.d;
+  EndSolidJobs();
+  if (s.exact != nullptr) s.Put(s.exact);
+  s.exact = nullptr;
+  // The upper half as the serial coder leaves it at the end of the file
+  // before: the run's bytes up to there, then what lay there before.
+  const uint64_t v = sh.T(ticket).at - s.run_at;
+  const uint64_t k = v / d;
+  for (uint32_t x = 0; x < d; ++x) {
+    const uint64_t at = k * d + x;
+    if (at < v) {
+      sh.w0[x] = sh.Byte(s.run_at + at);
+    } else if (k >= 1) {
+      sh.w0[x] = sh.Byte(s.run_at + at - d);
+    }
+  }
+  s.run_first = s.open_from = ticket;
+  s.run_fresh = true;
+  s.run_at = sh.T(ticket).at;
+}
+
+void Compressor::CompressSolid(int ticket, ByteSource* rest, ByteSink* sink, int32_t size,
+                               bool restart) {
+  Solid& s = *solid_;
+  SolidShared& sh = s.sh;
+  const uint32_t d = sh.d;
+  SolidTicket& tk = sh.T(ticket);
+  auto settle = [&]() {
+    // Nothing in flight: the compressor's own state becomes the serial one
+    // (without an exact state no group has run, and it already is).
+    if (s.exact != &match_) {
+      s.Take(&match_);
+      if (s.exact != nullptr) {
+        std::swap(match_, *s.exact);
+        s.Put(s.exact);
+      }
+      s.exact = &match_;
+    }
+    s.exact_after = s.coded - 1;
+    s.run_open = false;
+  };
+  if (tk.too_large) {
+    ++s.coded;
+    settle();
+    RingSource source(sh, tk.at, tk.len, rest);
+    s.keep_at = s.write_at;
+    s.keep_ticket = s.handed;
+    CompressFile(&source, sink, size, restart);
+    return;
+  }
+  if (restart && ticket != s.run_first) ResetSolid(ticket);
+  if (tk.job < 0) PlanSolid(ticket);
+  io_.Bind(nullptr, sink);
+  io_.ResetCompressState();
+  io_.totals().crc = tk.crc;
+  io_.totals().bytes_in = static_cast<int32_t>(tk.len);
+  blocks_.ResetSymbolBuffer();
+  io_.ResetBitWriter();
+  io_.totals().input_size = size;
+  SolidJob* job = tk.job >= 0 ? &s.Job(tk.job) : nullptr;
+  if (job != nullptr && tk.job == s.waited) {
+    // The group has run to its end: its state is the serial one after it.
+    par_->pool.Wait(job);
+    ++s.waited;
+    if (s.exact != nullptr) s.Put(s.exact);
+    s.exact = job->state;
+    s.exact_after = job->end - 1;
+  }
+  if (tk.failed) {
+    io_.set_status(kOpenFailed);
+  } else if (job == nullptr) {
+    if (io_.status() == kOk) io_.set_status(kNoMemory);
+  } else if (io_.status() == kOk) {
+    ParseRecord part;
+    part.data = job->rec.data + tk.rec_begin;
+    part.size = tk.rec_end - tk.rec_begin;
+    io_.coded = CodeRecord(part, 0, 0, 0);
+  }
+  blocks_.CloseStream(io_);
+  if (io_.status() != kOk) sh.abort.store(true, std::memory_order_relaxed);
+  ++s.coded;
+  started_ = true;
+  if (job != nullptr && ticket == job->end - 1) {
+    platform::Free(job->rec_mem);
+    job->rec_mem = nullptr;
+    ++s.ended;
+  }
+  if (s.coded == s.handed) {
+    settle();
+    s.keep_at = s.write_at;
+    s.keep_ticket = s.handed;
+    return;
+  }
+  // Keep what a group or a fresh start after the next file may need.
+  const uint64_t vc = sh.T(s.coded).at - s.run_at;
+  const uint64_t kc = vc / d;
+  s.keep_at = s.run_at + (kc >= 2 ? (kc - 2) * d : 0);
+  while (s.keep_ticket < s.coded && s.keep_ticket < s.run_first) ++s.keep_ticket;
+  while (s.keep_ticket < s.coded && sh.T(s.keep_ticket).at + sh.T(s.keep_ticket).len < s.keep_at)
+    ++s.keep_ticket;
+  PlanSolid(-1);
+}
+
 bool Compressor::StartParallel() {
   void* mem = platform::Alloc(sizeof(Parallel));
   if (mem == nullptr) return false;
@@ -129,22 +640,9 @@ bool Compressor::StartParallel() {
   const int t = threads_;
   const size_t d = size_t{1} << compress::kWindowShapes[match_.shape].log2_size;
   p.threads = t;
+  (void)d;
   bool ok = true;
   for (int i = 0; ok && i < t - 1; ++i) ok = compress::AllocMatchBuffers(p.states[i], match_.shape);
-  for (int i = 0; ok && i < t; ++i) {
-    p.records[i] =
-        static_cast<uint8_t*>(platform::Alloc(ParseRecord::BytesFor(i == 0 ? 2 * d : d)));
-    ok = p.records[i] != nullptr;
-  }
-  for (int i = 0; ok && i < t + 2; ++i) {
-    p.segments[i] = static_cast<uint8_t*>(platform::Alloc(d));
-    ok = p.segments[i] != nullptr;
-  }
-  if (ok) {
-    p.shadow = static_cast<uint8_t*>(platform::Alloc(d));
-    ok = p.shadow != nullptr;
-    if (ok) std::memcpy(p.shadow, match_.window + d, d);
-  }
   for (int i = 0; i < t; ++i) {
     SegmentJob& job = p.jobs[i];
     job.run = &RunSegmentJob;
@@ -157,18 +655,51 @@ bool Compressor::StartParallel() {
   return ok;
 }
 
+// The buffers of the segment workers and of the files parsed ahead, taken
+// when first needed: a solid run of small files does without them.
+bool Compressor::SegmentBuffers() {
+  Parallel& p = *par_;
+  if (p.shadow != nullptr) return true;
+  const size_t d = size_t{1} << compress::kWindowShapes[match_.shape].log2_size;
+  bool ok = true;
+  for (int i = 0; ok && i < p.threads; ++i) {
+    p.records[i] =
+        static_cast<uint8_t*>(platform::Alloc(ParseRecord::BytesFor(i == 0 ? 2 * d : d)));
+    ok = p.records[i] != nullptr;
+  }
+  for (int i = 0; ok && i < p.threads + 2; ++i) {
+    p.segments[i] = static_cast<uint8_t*>(platform::Alloc(d));
+    ok = p.segments[i] != nullptr;
+  }
+  if (ok) {
+    p.shadow = static_cast<uint8_t*>(platform::Alloc(d));
+    ok = p.shadow != nullptr;
+    if (ok) std::memcpy(p.shadow, match_.window + d, d);
+  }
+  if (!ok) FreeSegmentBuffers();
+  return ok;
+}
+
+void Compressor::FreeSegmentBuffers() {
+  Parallel& p = *par_;
+  for (uint8_t*& r : p.records) {
+    if (r != nullptr) platform::Free(r);
+    r = nullptr;
+  }
+  for (uint8_t*& s : p.segments) {
+    if (s != nullptr) platform::Free(s);
+    s = nullptr;
+  }
+  if (p.shadow != nullptr) platform::Free(p.shadow);
+  p.shadow = nullptr;
+}
+
 void Compressor::StopParallel() {
   if (par_ == nullptr) return;
   Parallel& p = *par_;
   p.pool.Stop();
   for (MatchState& s : p.states) compress::FreeMatchBuffers(s);
-  for (uint8_t* r : p.records) {
-    if (r != nullptr) platform::Free(r);
-  }
-  for (uint8_t* s : p.segments) {
-    if (s != nullptr) platform::Free(s);
-  }
-  if (p.shadow != nullptr) platform::Free(p.shadow);
+  FreeSegmentBuffers();
   p.~Parallel();
   platform::Free(par_);
   par_ = nullptr;
@@ -186,6 +717,7 @@ bool Compressor::RunSegments() {
     threads_ = 1;
     return false;
   }
+  if (!SegmentBuffers()) return false;
   Parallel& p = *par_;
   const int t = p.threads;
   const int ring = t + 2;
@@ -269,11 +801,13 @@ bool Compressor::RunSegments() {
   // solid run continues from.
   if (final_state != nullptr && final_state != &match_) std::swap(match_, *final_state);
   io_.coded = offset;
+  // A solid operation needs them only for its large files.
+  if (solid_ != nullptr) FreeSegmentBuffers();
   return true;
 }
 
 void Compressor::KeepShadow() {
-  if (par_ == nullptr) return;
+  if (par_ == nullptr || par_->shadow == nullptr) return;
   const uint32_t d = 1u << compress::kWindowShapes[match_.shape].log2_size;
   std::memcpy(par_->shadow, match_.window + d, d);
 }
@@ -294,6 +828,7 @@ int Compressor::ParseAhead(ByteSource* source, int32_t size, bool* too_large) {
     threads_ = 1;
     return -1;
   }
+  if (!SegmentBuffers()) return -1;
   Parallel& p = *par_;
   const int ticket = handed_++;
   const int k = ticket % p.threads;
@@ -370,6 +905,20 @@ void Compressor::CompressParsed(int ticket, ByteSource* rest, ByteSink* sink, in
 }
 
 void Compressor::DropParses() {
+  if (solid_ != nullptr) {
+    Solid& s = *solid_;
+    EndSolidJobs();
+    // The operation is failing; only the pool has to stay whole.
+    if (s.exact != &match_) {
+      s.Take(&match_);
+      if (s.exact != nullptr) s.Put(s.exact);
+      s.exact = &match_;
+    }
+    s.coded = s.handed;
+    s.run_open = false;
+    s.keep_at = s.write_at;
+    s.keep_ticket = s.handed;
+  }
   if (par_ == nullptr) return;
   Parallel& p = *par_;
   p.abort.store(true, std::memory_order_relaxed);

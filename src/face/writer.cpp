@@ -61,8 +61,7 @@ struct acekit_writer : face::Handle {
   acekit::Compressor compressor;
   platform::Handle out = platform::kBadHandle;
   bool solid = false;
-  // Kept for the parallel engine; the engine of today runs on the caller's
-  // thread.
+  // Workers of the compressor (0: the library's default).
   int threads = 0;
   uint16_t dict_code = 6;
   bool broken = false;        // a failed item could not be taken back out
@@ -297,9 +296,10 @@ ACEKIT_PUBLIC int acekit_writer_create(acekit_writer** out, const char* path,
   if (kb != 64 && kb != 128 && kb != 256 && kb != 512 && kb != 1024) {
     return face::Fail(nullptr, ACEKIT_E_INVALID, "dictionary must be 64, 128, 256, 512 or 1024 KB");
   }
-  if (o->level < 0 || o->level > 4 || o->threads < 0) {
+  if (o->level < 0 || o->level > 4) {
     return face::Fail(nullptr, ACEKIT_E_INVALID, "level must be 1 to 4");
   }
+  if (o->threads < 0) return face::Fail(nullptr, ACEKIT_E_INVALID, "threads must not be negative");
   std::unique_ptr<acekit_writer> w(new (std::nothrow) acekit_writer());
   if (!w) return face::Fail(nullptr, ACEKIT_E_NOMEM, "creating", path);
   w->target = path;
@@ -331,7 +331,7 @@ ACEKIT_PUBLIC int acekit_writer_create(acekit_writer** out, const char* path,
     return face::Fail(nullptr, ACEKIT_E_WRITE, "writing", path, true);
   }
   int32_t dict = desc.dict_kb();
-  if (!w->compressor.Setup(&dict, desc.level()))
+  if (!w->compressor.Setup(&dict, desc.level(), w->threads))
     return face::Fail(nullptr, ACEKIT_E_NOMEM, "compressor");
   w->compressor.SetProgress(w->state.hooks.progress);
   w->dict_code = acekit::DictionaryCode(w->compressor.dict_kb());

@@ -1,6 +1,7 @@
 #include "ops/compress_one.h"
 
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "format/crc32.h"
@@ -39,6 +40,7 @@ struct Opened {
   uint32_t ftime = 0;
   int32_t size = 0;
   int ticket = -1;
+  bool solid = false;  // a ticket of a solid run
 };
 
 // The steps after opening: the header, the data (compressed, or stored
@@ -68,7 +70,9 @@ ItemResult CompressOpened(ItemWriter& w, const platform::File& src, const Opened
 
   FileSource in(src.get());
   FileSink sink(w.out);
-  if (o.ticket >= 0) {
+  if (o.ticket >= 0 && o.solid) {
+    w.compressor.CompressSolid(o.ticket, &in, &sink, size, restart);
+  } else if (o.ticket >= 0) {
     w.compressor.CompressParsed(o.ticket, &in, &sink, size);
   } else {
     w.compressor.CompressFile(&in, &sink, size, restart);
@@ -142,6 +146,55 @@ void LookAhead(ItemWriter& w, const ItemText& item, Ahead& a) {
   bool too_large = false;
   a.opened.ticket = w.compressor.ParseAhead(&in, a.opened.size, &too_large);
   a.barrier = a.opened.ticket < 0 || too_large;
+}
+
+// LookAhead for a file of a solid run, which continues the files before
+// it unless `known` says how it starts. False: not now (the compressor's
+// buffers are full), nothing kept.
+bool LookAheadSolid(ItemWriter& w, const char* path, Ahead& a, bool restart, bool known) {
+  a = Ahead{};
+  a.attr = platform::GetAttributes(path);
+  if (a.attr == platform::kNoAttributes || (a.attr & platform::kAttrDirectory) != 0) return true;
+  a.src = platform::File(path, 'r');
+  if (!a.src) return true;
+  a.time_read = platform::GetPackedFileTime(a.src.get(), &a.opened.ftime) == 0;
+  if (!a.time_read) return true;
+  a.opened.size = platform::Size(a.src.get());
+  if (a.opened.size <= 0) return true;
+  FileSource in(a.src.get());
+  bool too_large = false;
+  const int ticket = w.compressor.SolidAhead(&in, a.opened.size, restart, known, &too_large);
+  if (ticket == -2) {
+    a = Ahead{};
+    return false;
+  }
+  a.opened.ticket = ticket;
+  a.opened.solid = true;
+  a.barrier = ticket < 0 || too_large;
+  return true;
+}
+
+// AddOneFileSolid for an item looked at ahead; takes over its source.
+ItemStep AddAheadSolid(ItemWriter& w, const SolidItem& item, Ahead& a, const SolidChain& chain) {
+  const ItemStep unchanged = chain.restart ? kStepRestart : kStepContinue;
+  if (a.attr == platform::kNoAttributes) {
+    if (!w.hooks.skip) return Fail(w.arc, kOpenFailed), kStepStop;
+    const SkipAnswer answer = w.hooks.skip.Call(item.path);
+    if (answer == kSkipLeaveOut) return unchanged;
+    if (answer == kSkipStop) return Fail(w.arc, kCancelled), kStepStop;
+    return static_cast<ItemStep>(answer);
+  }
+  if ((a.attr & platform::kAttrDirectory) != 0) {
+    return WriteDirectoryHeader(w, item.path, item.stored, a.attr) != kStepStop ? unchanged
+                                                                                : kStepStop;
+  }
+  const platform::File src(std::move(a.src));
+  if (!src || !a.time_read || a.opened.size < 0) return Fail(w.arc, kOpenFailed), kStepStop;
+  const ItemResult r = CompressOpened(w, src, a.opened, item.stored, a.attr,
+                                      chain.flags | kFileFlagPackSize, chain.restart);
+  if (!r.ok) return kStepStop;
+  if (r.empty) return unchanged;
+  return r.stored ? kStepRestart : kStepContinue;
 }
 
 // AddOneFile for an item looked at ahead; takes over its source.
@@ -307,6 +360,56 @@ bool AddItems(ItemWriter& w, const ItemText* items, size_t count) {
       ++i;
       return false;
     }
+  }
+  return true;
+}
+
+// Files of a solid run looked at ahead: enough for the compressor's groups
+// of small files to keep every worker busy.
+constexpr size_t kSolidReach = 256;
+
+bool AddSolidItems(ItemWriter& w, const SolidItem* items, size_t count) {
+  // Heap: an array of open files and their state.
+  auto* ring = static_cast<Ahead*>(platform::Alloc(kSolidReach * sizeof(Ahead)));
+  if (ring == nullptr) return Fail(w.arc, kNoMemory);
+  for (size_t k = 0; k < kSolidReach; ++k) new (&ring[k]) Ahead;
+  const bool ahead = w.compressor.ParseSlots() > 0;
+  size_t looked = 0;
+  size_t barrier = count;
+  size_t i = 0;
+  struct Cleanup {
+    ItemWriter& w;
+    Ahead* ring;
+    ~Cleanup() {
+      w.compressor.DropParses();
+      for (size_t k = 0; k < kSolidReach; ++k) ring[k].~Ahead();
+      platform::Free(ring);
+    }
+  } cleanup{w, ring};
+  SolidChain chain;
+  char shown[kItemTextSize + 1];
+  for (; i < count; ++i) {
+    if (barrier < i) barrier = count;
+    while (ahead && looked < count && looked < i + kSolidReach && barrier == count) {
+      Ahead& a = ring[looked % kSolidReach];
+      const bool known = looked == i;
+      if (!LookAheadSolid(w, items[looked].path, a, known && chain.restart, known)) break;
+      if (a.barrier) barrier = looked;
+      ++looked;
+    }
+    const SolidItem& item = items[i];
+    ShownName(item.stored, shown, sizeof shown);
+    w.hooks.file_name.Call(item.shown, shown);
+    ItemStep r;
+    if (looked == i) {
+      r = AddOneFileSolid(w, item.path, item.stored, chain);
+      ++looked;
+    } else {
+      r = AddAheadSolid(w, item, ring[i % kSolidReach], chain);
+    }
+    if (r == kStepStop) return false;
+    chain.Apply(r);
+    if (w.arc.status != kOk) return false;
   }
   return true;
 }

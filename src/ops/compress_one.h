@@ -98,6 +98,19 @@ class ItemTexts {
   ItemText* p_;
 };
 
+// One item of a solid list: where it is read from, its stored name, and
+// the source name the host's file-name call shows.
+struct SolidItem {
+  const char* path;
+  const char* stored;
+  const char* shown;
+};
+// The items in order, each after the host's file-name call, as
+// AddOneFileSolid adds them in one chain; files ahead of the one being
+// written are read and parsed by the compressor's workers meanwhile. False
+// when an item failed.
+bool AddSolidItems(ItemWriter& w, const SolidItem* items, size_t count);
+
 // Copies the open source from its start to the output at its position;
 // *crc gets the CRC-32 of the bytes copied. False with the status set.
 bool StoreFileData(ItemWriter& w, platform::Handle source, uint32_t* crc);

@@ -221,26 +221,35 @@ bool UnpackForRebuild(const Context& ctx, WorkDir& work, InputFileList& collecte
 bool CompressSolidList(const Context& ctx, const InputFileList& inputs, Compressor& compressor,
                        platform::Handle out, const Settings& names, const char* shown_dir) {
   ItemWriter w{ctx.arc, names, ctx.hooks, compressor, out, DictionaryCode(compressor.dict_kb())};
-  SolidChain chain;
-  char shown_source[kInputPathSize];
-  char shown[kItemTextSize + 1];
-  for (const InputFile* e = inputs.first; e != nullptr; e = e->next) {
-    const char* source = e->path;
-    if (shown_dir != nullptr && shown_dir[0] != '\0') {
-      const PathParts parts = SplitPath(e->path);
-      CopyText(shown_source, sizeof shown_source, shown_dir);
-      AppendText(shown_source, sizeof shown_source, parts.name);
-      AppendText(shown_source, sizeof shown_source, parts.ext);
-      source = shown_source;
+  size_t count = 0;
+  for (const InputFile* e = inputs.first; e != nullptr; e = e->next) ++count;
+  const bool rename = shown_dir != nullptr && shown_dir[0] != '\0';
+  // The items, and for a list taken from another folder the source names
+  // the host is shown.
+  auto* items = static_cast<SolidItem*>(platform::Alloc(count * sizeof(SolidItem) + 1));
+  auto* shown = rename ? static_cast<char*>(platform::Alloc(count * kInputPathSize + 1)) : nullptr;
+  struct Release {
+    void* a;
+    void* b;
+    ~Release() {
+      if (a != nullptr) platform::Free(a);
+      if (b != nullptr) platform::Free(b);
     }
-    ShownName(e->name, shown, sizeof shown);
-    ctx.hooks.file_name.Call(source, shown);
-    const ItemStep r = AddOneFileSolid(w, e->path, e->name, chain);
-    if (r == kStepStop) return false;
-    chain.Apply(r);
-    if (ctx.arc.status != kOk) return false;
+  } release{items, shown};
+  if (items == nullptr || (rename && shown == nullptr)) return Fail(ctx, kNoMemory);
+  size_t n = 0;
+  for (const InputFile* e = inputs.first; e != nullptr; e = e->next, ++n) {
+    items[n] = SolidItem{e->path, e->name, e->path};
+    if (rename) {
+      char* s = shown + n * kInputPathSize;
+      const PathParts parts = SplitPath(e->path);
+      CopyText(s, kInputPathSize, shown_dir);
+      AppendText(s, kInputPathSize, parts.name);
+      AppendText(s, kInputPathSize, parts.ext);
+      items[n].shown = s;
+    }
   }
-  return true;
+  return AddSolidItems(w, items, count);
 }
 
 void UpdateArchive(const Context& ctx, FileMaskList* list) {

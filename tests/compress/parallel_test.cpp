@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -56,9 +57,17 @@ struct Outcome {
 };
 
 // Codes the files as an archive would: a normal archive restarts for every
-// file, a solid run after a file that came out larger than itself.
+// file, a solid run after a file that came out larger than itself. With
+// `ahead`, a solid run hands its files in ahead as the operations do, up to
+// `reach` files beyond the one being coded.
 Outcome Code(const std::vector<Bytes>& files, int32_t dict_kb, int32_t level, bool solid,
-             int threads, int cancel_at = -1) {
+             int threads, int cancel_at = -1, bool ahead = false, size_t reach = 64,
+             const std::vector<int32_t>& sizes = {}) {
+  // The size each file is said to have (by default its own): a file may
+  // grow between the listing and the reading.
+  auto size_of = [&](size_t i) {
+    return i < sizes.size() ? sizes[i] : static_cast<int32_t>(files[i].size());
+  };
   ScopedThreads scoped(threads);
   Outcome out;
   out.progress.cancel_at = cancel_at;
@@ -67,10 +76,39 @@ Outcome Code(const std::vector<Bytes>& files, int32_t dict_kb, int32_t level, bo
   out.threads = c.threads();
   c.SetProgress(ProgressHook{&Report, reinterpret_cast<ArcContext>(&out.progress)});
   bool restart = true;
-  for (const Bytes& f : files) {
-    MemorySource source(f);
+  std::vector<std::unique_ptr<MemorySource>> sources;
+  std::vector<int> tickets(files.size(), -1);
+  size_t looked = 0;
+  size_t barrier = files.size();  // nothing after it is looked at before it is coded
+  struct Drop {
+    Compressor& c;
+    ~Drop() { c.DropParses(); }
+  } drop{c};
+  for (size_t i = 0; i < files.size(); ++i) {
+    const Bytes& f = files[i];
+    if (barrier < i) barrier = files.size();
+    while (ahead && solid && looked < files.size() && looked < i + reach &&
+           barrier == files.size()) {
+      sources.push_back(std::make_unique<MemorySource>(files[looked]));
+      bool too_large = false;
+      const int t = c.SolidAhead(sources.back().get(), size_of(looked),
+                                 looked == i ? restart : false, looked == i, &too_large);
+      if (t == -2 && looked > i) {
+        sources.pop_back();
+        break;
+      }
+      tickets[looked] = t;
+      if (t < 0 || too_large) barrier = looked;
+      ++looked;
+    }
+    MemorySource fresh(f);
+    MemorySource* source = i < sources.size() ? sources[i].get() : &fresh;
     MemorySink sink;
-    c.CompressFile(&source, &sink, static_cast<int32_t>(f.size()), restart || !solid);
+    if (tickets[i] >= 0) {
+      c.CompressSolid(tickets[i], source, &sink, size_of(i), restart);
+    } else {
+      c.CompressFile(source, &sink, size_of(i), restart || !solid);
+    }
     out.streams.push_back(std::move(sink.data));
     out.crcs.push_back(c.crc());
     out.stored.push_back(c.exceeded());
@@ -170,6 +208,84 @@ TEST(ParallelEncoder, EveryThreadCountGivesTheSerialOutput) {
   }
 }
 
+// A solid run of many files shorter than the window, as handed in ahead:
+// empty ones, ones shorter than the 264 bytes a search looks past its
+// position, an incompressible one stored in the middle (the files after it
+// start afresh), files of exactly d and 2d bytes coded by the compressor
+// itself in between (the ones after them continue its state), and groups
+// that start on both sides of the first slides.
+std::vector<Bytes> SmallFiles(size_t d, uint64_t seed, bool all) {
+  std::vector<Bytes> files;
+  const Kind kinds[] = {Kind::kText, Kind::kMixed, Kind::kRuns, Kind::kBinary};
+  auto some = [&](int n, size_t size) {
+    for (int i = 0; i < n; ++i) {
+      const size_t len =
+          size / 2 + (seed * 7919 + static_cast<uint64_t>(files.size()) * 104729) % size;
+      files.push_back(Generate(kinds[files.size() % 4], len, seed + files.size()));
+    }
+  };
+  some(12, d / 4);
+  files.push_back({});
+  files.push_back(Generate(Kind::kText, 100, seed));
+  some(10, d / 5);
+  files.push_back(Generate(Kind::kRandom, d / 2, seed + 1));
+  some(10, d / 3);
+  files.push_back(Generate(Kind::kText, 263, seed + 2));
+  if (all) {
+    files.push_back(Generate(Kind::kMixed, d, seed + 3));
+    some(9, d / 4);
+    files.push_back(Generate(Kind::kText, 2 * d, seed + 4));
+    some(7, d / 6);
+    files.push_back({});
+    files.push_back(Generate(Kind::kRandom, d - 1, seed + 5));
+    some(8, d / 3);
+  }
+  files.push_back(Generate(Kind::kRuns, 1, seed + 6));
+  return files;
+}
+
+TEST(ParallelEncoder, SolidRunsOfSmallFilesGiveTheSerialOutput) {
+  for (const int32_t dict_kb : {64, 128, 256, 512, 1024}) {
+    const size_t d = size_t{1024} * static_cast<size_t>(dict_kb);
+    const bool small = dict_kb <= 128;
+    const std::vector<Bytes> files = SmallFiles(d, static_cast<uint64_t>(dict_kb), small);
+    for (int32_t level = 1; level <= 4; ++level) {
+      // The sanitizers make the encoder slow: one window and level there.
+      if (Sanitized() && (dict_kb > 64 || level > 1)) continue;
+      if (!small && level != 1 + dict_kb / 512) continue;
+      const Outcome serial = Code(files, dict_kb, level, true, 1);
+      for (const int threads : {1, 2, 3, 7}) {
+        if (Sanitized() && threads == 7) continue;
+        // A short reach makes groups close early, before the second slide.
+        for (const size_t reach : {size_t{64}, size_t{7}}) {
+          const Outcome parallel = Code(files, dict_kb, level, true, threads, -1, true, reach);
+          ExpectSame(serial, parallel,
+                     Where(dict_kb, level, true, threads) + ", reach " + std::to_string(reach));
+          if (::testing::Test::HasFailure()) return;
+          if (!small) break;
+        }
+      }
+    }
+  }
+}
+
+TEST(ParallelEncoder, SolidFilesThatGrewAreCodedInTurn) {
+  // Files said to be shorter than the window that hold more: at the start
+  // of a run (the run then continues from them) and in its middle.
+  std::vector<Bytes> files = SmallFiles(65536, 9, false);
+  std::vector<int32_t> sizes;
+  for (const Bytes& f : files) sizes.push_back(static_cast<int32_t>(f.size()));
+  for (const size_t at : {size_t{0}, size_t{7}}) {
+    files.insert(files.begin() + static_cast<std::ptrdiff_t>(at), Generate(Kind::kText, 90000, at));
+    sizes.insert(sizes.begin() + static_cast<std::ptrdiff_t>(at), 60000);
+  }
+  const Outcome serial = Code(files, 64, 1, true, 1, -1, false, 64, sizes);
+  for (const int threads : {2, 3}) {
+    ExpectSame(serial, Code(files, 64, 1, true, threads, -1, true, 64, sizes),
+               std::to_string(threads) + " threads");
+  }
+}
+
 TEST(ParallelEncoder, DecodesToTheInput) {
   const std::vector<Bytes> files = Inputs(65536, 7, true);
   for (const bool solid : {false, true}) {
@@ -197,6 +313,18 @@ TEST(ParallelEncoder, ACancelStopsWhereTheSerialCoderStops) {
                    "cancel at " + std::to_string(at) + ", " + std::to_string(threads) + " threads" +
                        (solid ? ", solid" : ""));
       }
+    }
+  }
+  // And in a solid run of small files handed in ahead.
+  const std::vector<Bytes> small = SmallFiles(65536, 5, true);
+  const int calls = static_cast<int>(Code(small, 64, 1, true, 1).progress.calls.size());
+  for (const int at : {0, 3, calls / 3, calls / 2, calls - 1}) {
+    const Outcome serial = Code(small, 64, 1, true, 1, at);
+    EXPECT_EQ(serial.status, kCancelled);
+    for (const int threads : {2, 3}) {
+      ExpectSame(serial, Code(small, 64, 1, true, threads, at, true),
+                 "small files, cancel at " + std::to_string(at) + ", " + std::to_string(threads) +
+                     " threads");
     }
   }
 }

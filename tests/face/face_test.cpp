@@ -196,6 +196,37 @@ TEST(FaceWriter, SameBytesAsTheHostExports) {
   }
 }
 
+// The threads field changes how the work is shared, never the bytes.
+TEST(FaceWriter, ThreadCountLeavesTheBytesAlone) {
+  TempDir in;
+  in.Write("big.txt", Text(300000));
+  in.Write("small.c", Text(5000));
+  const std::string noise = Pattern(150000, 3);
+  for (int solid : {0, 1}) {
+    std::string first;
+    for (int threads : {1, 2, 3, 7, 0}) {
+      TempDir out;
+      const std::string path = out.Native("t.ace").string();
+      acekit_options o{64, 1, solid, threads};
+      acekit_writer* w = nullptr;
+      ASSERT_EQ(acekit_writer_create(&w, path.c_str(), &o), 0) << acekit_last_error(nullptr);
+      for (const char* n : {"big.txt", "small.c"}) {
+        ASSERT_EQ(acekit_writer_add_file(w, in.Native(n).string().c_str(), n), 0)
+            << acekit_last_error(w);
+      }
+      ASSERT_EQ(acekit_writer_add_memory(w, "noise", noise.data(), noise.size(), kTime, 0), 0);
+      ASSERT_EQ(acekit_writer_finish(w), 0) << acekit_last_error(nullptr);
+      const std::string bytes = Timeless(out.Read("t.ace"));
+      if (threads == 1) first = bytes;
+      EXPECT_EQ(bytes, first) << "solid " << solid << ", threads " << threads;
+    }
+  }
+  acekit_options bad{64, 1, 0, -1};
+  acekit_writer* w = nullptr;
+  EXPECT_EQ(acekit_writer_create(&w, "x.ace", &bad), ACEKIT_E_INVALID);
+  EXPECT_EQ(w, nullptr);
+}
+
 TEST(FaceWriter, AbortFailureAndCancelLeaveNothing) {
   TempDir dir;
   const std::string path = dir.Native("a.ace").string();

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "common/status.h"
-#include "ops/write_host.h"
 #include "format/header_search.h"
 #include "format/name_text.h"
 #include "ops/create.h"
+#include "ops/write_host.h"
 #include "platform/platform.h"
 
 namespace acekit::ops {
@@ -63,8 +63,8 @@ class ParallelCreate : public ::testing::Test {
   // Files around the sizes that matter for a window of d bytes, in the
   // host's order: empty, shorter than the 264 bytes a search reads past
   // its position, exactly d and 2d, several windows long, incompressible
-  // (stored) both short and long, many small ones, a directory and an
-  // item that has vanished.
+  // (stored) both short and long, many small ones (in a solid archive
+  // several windows of them), a directory and an item that has vanished.
   std::vector<std::string> Make(size_t d) {
     std::vector<std::string> items;
     auto add = [&](const std::string& name, const std::string& bytes) {
@@ -78,6 +78,12 @@ class ParallelCreate : public ::testing::Test {
     for (int i = 0; i < 12; ++i) {
       add("S" + std::to_string(i) + ".TXT", TextBytes(1 + 997 * static_cast<size_t>(i), 10 + i));
     }
+    // A solid run of files shorter than the window that spans several of
+    // them, with an incompressible one stored in its middle.
+    for (size_t i = 0; i < 24; ++i) {
+      add("M" + std::to_string(i) + ".C", TextBytes(150 + d * ((i * 7) % 5) / 9, 40 + i));
+    }
+    add("M11R.C", RandomBytes(d / 3, 30));
     add("D2.TXT", TextBytes(2 * d, 4));
     add("BIG.TXT", TextBytes(3 * d + 5000, 5) + RandomBytes(d / 2, 6) + TextBytes(d, 7));
     add("E1.TXT", "");
