@@ -172,7 +172,6 @@ struct SolidShared {
   std::atomic<bool> abort{false};
 
   SolidTicket& T(int k) const { return tickets[k & (kSolidTickets - 1)]; }
-  uint8_t Byte(uint64_t at) const { return ring[at % cap]; }
   void Spans(SpanSource& src, uint64_t at, uint64_t n) const {
     const uint64_t o = at % cap;
     const uint64_t first = n < cap - o ? n : cap - o;
@@ -299,6 +298,11 @@ struct Compressor::Solid {
   uint64_t write_at = 0;
   uint64_t keep_at = 0;  // bytes before this may be overwritten
   int keep_ticket = 0;   // tickets before this may be overwritten
+  // Set after a stored file until a file compresses. Incompressible files
+  // come in clusters (the list is sorted by extension), and every one of
+  // them would drop the groups parsed beyond it; so meanwhile a group is one
+  // file, planned only when its turn comes, and nothing is parsed in vain.
+  bool cautious = false;
 
   void Put(MatchState* s) { pool[pool_n++] = s; }
   MatchState* Take(MatchState* s) {
@@ -457,6 +461,7 @@ void Compressor::PlanSolid(int force_through) {
          s.started - s.ended <= s.threads) {
     const int a = s.open_from;
     if (sh.T(a).too_large) break;
+    if (s.cautious && force_through < a) break;
     const uint64_t va = sh.T(a).at - s.run_at;
     const bool first = a == s.run_first;
     // A group holds at most `group` bytes (or one file), which bounds its
@@ -470,7 +475,7 @@ void Compressor::PlanSolid(int force_through) {
         closed = true;
         break;
       }
-      if (e > a && bytes + tk.len > s.group) {
+      if (e > a && (s.cautious || bytes + tk.len > s.group)) {
         closed = true;
         break;
       }
@@ -537,14 +542,10 @@ void Compressor::ResetSolid(int ticket) {
   // before: the run's bytes up to there, then what lay there before.
   const uint64_t v = sh.T(ticket).at - s.run_at;
   const uint64_t k = v / d;
-  for (uint32_t x = 0; x < d; ++x) {
-    const uint64_t at = k * d + x;
-    if (at < v) {
-      sh.w0[x] = sh.Byte(s.run_at + at);
-    } else if (k >= 1) {
-      sh.w0[x] = sh.Byte(s.run_at + at - d);
-    }
-  }
+  const uint64_t base = k * d;
+  const uint64_t fresh = v - base;
+  sh.CopyOut(sh.w0, s.run_at + base, fresh);
+  if (k >= 1) sh.CopyOut(sh.w0 + fresh, s.run_at + base + fresh - d, d - fresh);
   s.run_first = s.open_from = ticket;
   s.run_fresh = true;
   s.run_at = sh.T(ticket).at;
@@ -579,7 +580,12 @@ void Compressor::CompressSolid(int ticket, ByteSource* rest, ByteSink* sink, int
     CompressFile(&source, sink, size, restart);
     return;
   }
-  if (restart && ticket != s.run_first) ResetSolid(ticket);
+  if (restart && ticket != s.run_first) {
+    ResetSolid(ticket);
+    s.cautious = true;
+  } else if (!restart) {
+    s.cautious = false;
+  }
   if (tk.job < 0) PlanSolid(ticket);
   io_.Bind(nullptr, sink);
   io_.ResetCompressState();
