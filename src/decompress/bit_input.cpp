@@ -30,7 +30,8 @@ void BitInput::Start(BitFeed& feed) {
   acc_ = 0;
   avail_ = 0;
   next_ = 0;
-  Fill();
+  Load();
+  Load();
 }
 
 }  // namespace acekit::decompress

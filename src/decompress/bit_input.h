@@ -12,9 +12,6 @@
 // Internally bits sit in a 64-bit accumulator that is topped up one word at a
 // time; the buffer and its refill schedule are unchanged, so the sequence of
 // bits seen is identical to reading the register straight from the words.
-// Beyond the counted bits the accumulator may already hold the following
-// ones; Peek never reaches them unless the caller reads past what it made
-// sure of with Fill().
 #pragma once
 
 #include <cstdint>
@@ -58,32 +55,17 @@ class BitInput {
 
   // Consumes n bits (0..32).
   void Skip(int n) {
-    Drop(static_cast<uint32_t>(n));
-    Fill();
+    acc_ <<= n;
+    avail_ -= n;
+    if (avail_ < 32) Load();
   }
 
   // For loops that take several fields per check: Fill() tops the reader up
   // to at least 32 unread bits, and Drop(n) consumes n bits without looking
   // (the caller keeps n within what is unread). Fill() again before any other
   // call; the words loaded are the same, only when they are loaded moves.
-  //
-  // The refill has no branch on the bit count: it always ORs in the two
-  // words at the load position, shifted below the unread bits, and then
-  // counts one more word as loaded when fewer than 32 bits were unread.
-  // Bits past the counted ones are the stream's next bits already, so
-  // loading them again later changes nothing. Only the end of the word
-  // buffer is tested, and only when a word is due.
   void Fill() {
-    if (next_ == 1022 && avail_ < 32) [[unlikely]] {
-      feed_->Refill();
-      next_ = 0;
-    }
-    const uint8_t* p = buf_ + 4 * next_;
-    const uint64_t pair = static_cast<uint64_t>(Word(p)) << 32 | Word(p + 4);
-    acc_ |= pair >> avail_;
-    const uint32_t due = (static_cast<uint32_t>(avail_) >> 5) ^ 1;  // avail_ is 0..63
-    next_ += due;
-    avail_ += static_cast<int>(due << 5);
+    if (avail_ < 32) Load();
   }
   void Drop(uint32_t n) {
     acc_ <<= n;
@@ -103,9 +85,17 @@ class BitInput {
   bool Overrun() const { return feed_->ended && Consumed() > feed_->valid_end * 8; }
 
  private:
-  static uint32_t Word(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+  void Load() {
+    if (next_ == 1022) {
+      feed_->Refill();
+      next_ = 0;
+    }
+    const uint8_t* p = buf_ + 4 * next_;
+    const uint32_t w = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+                       static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+    acc_ |= static_cast<uint64_t>(w) << (32 - avail_);
+    avail_ += 32;
+    ++next_;
   }
 
   uint64_t acc_ = 0;              // unread bits, first one in bit 63
