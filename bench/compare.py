@@ -60,8 +60,8 @@ def main():
     cores = os.cpu_count()
     print(f"Machine: {cores} CPUs; default thread count; {a.runs} runs after {a.warmup} warm-up.\n")
 
-    for spec in a.corpus:
-        name, folder = spec.split("=", 1)
+    for entry in a.corpus:
+        name, folder = entry.split("=", 1)
         folder = os.path.abspath(folder)
         tar = os.path.join(work, name + ".tar")
         subprocess.run(["tar", "cf", tar, "-C", os.path.dirname(folder),

@@ -21,10 +21,13 @@
 #include "format/header_search.h"
 #include "ops/create.h"
 #include "ops/extract.h"
+#include "ops_session.h"
 #include "select/masks.h"
 
 namespace fs = std::filesystem;
 using namespace acekit;
+using bench::LibPath;
+using State = bench::OpsSession;
 
 namespace {
 
@@ -43,21 +46,6 @@ std::string Bytes(size_t n, unsigned seed) {
   s.resize(n);
   return s;
 }
-
-std::string LibPath(const fs::path& p) {
-  std::string s = p.string();
-  for (char& c : s) c = c == '/' ? '\\' : c;
-  return s;
-}
-
-struct State {
-  ArcState arc;
-  Settings settings;
-  HostHooks hooks;
-  int32_t arc_info[23] = {};
-  int32_t extra[12] = {};
-  ops::Context ctx{arc, settings, hooks, arc_info, extra};
-};
 
 }  // namespace
 

@@ -171,6 +171,18 @@ TEST_F(ExtractThreads, DamagedArchivesReportAsWithOneThread) {
   }
 }
 
+// A normal archive of `window`, then `tail` coded as its solid
+// continuation, then a stored entry that keeps both away from the archive's
+// end (near which entries are decoded on the calling thread).
+std::string AfterWindowEntry(const std::string& window, const std::string& tail) {
+  std::string bytes = BuildArchive(
+      {{"window", window}, {"tail", tail}, {"after", Pattern(20000, 7), 0x20, 0}}, true);
+  uint8_t main[kMainHeaderBytes];
+  BuildMainHeader(main, nullptr, 0, 0, kTime);
+  bytes.replace(0, sizeof main, reinterpret_cast<const char*>(main), sizeof main);
+  return bytes;
+}
+
 // A damaged entry whose match reaches before its own start reads what the
 // entries before it left in the window. After an entry of exactly the
 // window's size, a stream written to continue it (here: taken from a solid
@@ -179,14 +191,7 @@ TEST_F(ExtractThreads, DamagedArchivesReportAsWithOneThread) {
 TEST_F(ExtractThreads, EntryReachingBeforeItsStartSeesTheEarlierEntries) {
   const std::string window = Pattern(1u << 20, 5);
   const std::string tail = window.substr(window.size() - 40000, 30000) + Pattern(3000, 6);
-  // The stored entry behind keeps the others away from the archive's end,
-  // near which entries are decoded on the calling thread.
-  std::string bytes = BuildArchive(
-      {{"window", window}, {"tail", tail}, {"after", Pattern(20000, 7), 0x20, 0}}, true);
-  uint8_t main[kMainHeaderBytes];
-  BuildMainHeader(main, nullptr, 0, 0, kTime);
-  bytes.replace(0, sizeof main, reinterpret_cast<const char*>(main), sizeof main);
-  Open(bytes);
+  Open(AfterWindowEntry(window, tail));
   const Outcome o = ExpectSameForEveryThreadCount();
   EXPECT_EQ(o.status, kOk);
   EXPECT_TRUE(o.files.count("tail") && o.files.at("tail") == tail);
@@ -253,12 +258,7 @@ TEST_F(ExtractThreads, LargeEntryReachingBeforeItsStartSeesTheEarlierEntries) {
   const std::string window = Pattern(1u << 20, 5);
   const std::string tail =
       Pattern(20000, 8) + window.substr(window.size() - 40000, 30000) + Pattern(1500000, 6);
-  std::string bytes = BuildArchive(
-      {{"window", window}, {"tail", tail}, {"after", Pattern(20000, 7), 0x20, 0}}, true);
-  uint8_t main[kMainHeaderBytes];
-  BuildMainHeader(main, nullptr, 0, 0, kTime);
-  bytes.replace(0, sizeof main, reinterpret_cast<const char*>(main), sizeof main);
-  Open(bytes);
+  Open(AfterWindowEntry(window, tail));
   const Outcome o = ExpectSameForEveryThreadCount();
   EXPECT_EQ(o.status, kOk);
   EXPECT_TRUE(o.files.count("tail") && o.files.at("tail") == tail);
