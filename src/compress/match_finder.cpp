@@ -675,7 +675,7 @@ struct Coder {
               return false;
             }
             if (rec->slides_left > 0) --rec->slides_left;
-            if (rec->slides < 2) rec->slide_mark[rec->slides] = rec->size;
+            if (rec->slides < ParseRecord::kMaxMarks) rec->slide_mark[rec->slides] = rec->size;
             ++rec->slides;
           }
         }

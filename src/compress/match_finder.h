@@ -137,7 +137,8 @@ struct ParseRecord {
   int32_t slides_left = -1;
   // size when each slide that was passed read its bytes (kNoMark: none).
   static constexpr size_t kNoMark = ~size_t{0};
-  size_t slide_mark[2] = {kNoMark, kNoMark};
+  static constexpr int kMaxMarks = 6;
+  size_t slide_mark[kMaxMarks] = {kNoMark, kNoMark, kNoMark, kNoMark, kNoMark, kNoMark};
   int slides = 0;
   bool stopped = false;  // stopped in front of a slide
   const std::atomic<bool>* abort = nullptr;

@@ -45,17 +45,23 @@ class ChainSource final : public ByteSource {
   ByteSource* rest_;
 };
 
-// A worker's input: up to two pieces of memory, then the end.
+// A worker's input: a few pieces of memory, then the end.
 class SpanSource final : public ByteSource {
  public:
+  static constexpr int kMaxSpans = compress::ParseRecord::kMaxMarks + 1;
   void Set(const uint8_t* a, uint32_t na, const uint8_t* b, uint32_t nb) {
-    span_[0] = {a, na};
-    span_[1] = {b, nb};
+    count_ = 0;
+    Add(a, na);
+    Add(b, nb);
+  }
+  void Clear() { count_ = at_ = 0; }
+  void Add(const uint8_t* data, uint32_t size) {
+    span_[count_++] = {data, size};
     at_ = 0;
   }
   int32_t Read(void* buf, uint32_t count) override {
-    while (at_ < 2 && span_[at_].size == 0) ++at_;
-    if (at_ == 2) return 0;
+    while (at_ < count_ && span_[at_].size == 0) ++at_;
+    if (at_ == count_) return 0;
     Span& s = span_[at_];
     const uint32_t n = count < s.size ? count : s.size;
     std::memcpy(buf, s.data, n);
@@ -69,9 +75,23 @@ class SpanSource final : public ByteSource {
     const uint8_t* data;
     uint32_t size;
   };
-  Span span_[2] = {};
+  Span span_[kMaxSpans] = {};
+  int count_ = 0;
   int at_ = 0;
 };
+
+// Window segments one parse covers: a parse first rebuilds the chains from
+// the segment before its own (about a seventh of parsing one), so small
+// windows take several, up to 256 KB, to keep that cost small. The last
+// parse of a file may pass one slide more, into the read that found the
+// end, and each slide it passes needs a mark.
+constexpr int kMaxSegmentsPerParse = 4;
+static_assert(kMaxSegmentsPerParse < compress::ParseRecord::kMaxMarks);
+int SegmentsPerParse(uint32_t d) {
+  const uint32_t per = 262144 / d;
+  if (per < 1) return 1;
+  return per > kMaxSegmentsPerParse ? kMaxSegmentsPerParse : static_cast<int>(per);
+}
 
 struct SegmentJob : compress::Task {
   const compress::CoderEntry* coder = nullptr;
@@ -103,8 +123,9 @@ struct Compressor::Parallel {
   // file's first parse, which also covers the window before the first slide.
   uint8_t* records[kMaxThreads] = {};
   // Segments read and not yet coded, by segment number modulo threads + 2.
-  uint8_t* segments[kMaxThreads + 2] = {};
-  int32_t segment_len[kMaxThreads + 2] = {};
+  // Segments read and not yet coded, by segment number modulo the ring.
+  uint8_t* segments[kMaxThreads * kMaxSegmentsPerParse + 2] = {};
+  int32_t segment_len[kMaxThreads * kMaxSegmentsPerParse + 2] = {};
   SegmentJob jobs[kMaxThreads];
   std::atomic<bool> abort{false};
   // The upper half of the window as the serial coder would have left it,
@@ -668,12 +689,13 @@ bool Compressor::SegmentBuffers() {
   if (p.shadow != nullptr) return true;
   const size_t d = size_t{1} << compress::kWindowShapes[match_.shape].log2_size;
   bool ok = true;
+  const size_t per = static_cast<size_t>(SegmentsPerParse(d));
   for (int i = 0; ok && i < p.threads; ++i) {
-    p.records[i] =
-        static_cast<uint8_t*>(platform::Alloc(ParseRecord::BytesFor(i == 0 ? 2 * d : d)));
+    p.records[i] = static_cast<uint8_t*>(
+        platform::Alloc(ParseRecord::BytesFor(i == 0 ? (per + 1) * d : per * d)));
     ok = p.records[i] != nullptr;
   }
-  for (int i = 0; ok && i < p.threads + 2; ++i) {
+  for (int i = 0; ok && i < p.threads * static_cast<int>(per) + 2; ++i) {
     p.segments[i] = static_cast<uint8_t*>(platform::Alloc(d));
     ok = p.segments[i] != nullptr;
   }
@@ -726,7 +748,8 @@ bool Compressor::RunSegments() {
   if (!SegmentBuffers()) return false;
   Parallel& p = *par_;
   const int t = p.threads;
-  const int ring = t + 2;
+  const int per = SegmentsPerParse(d);
+  const int ring = t * per + 2;
   p.abort.store(false, std::memory_order_relaxed);
 
   // Segment i (from 1) is what the i-th slide from here reads. Reads stop
@@ -756,29 +779,31 @@ bool Compressor::RunSegments() {
   int records = 0;
   for (int i = t - 1; i >= 1; --i) free_records[records++] = p.records[i];
 
-  // Parse j covers segment j + 1 (parse 0 also what lies before the first
-  // slide), after inserting segment j.
+  // Parse j covers segments j * per + 1 to (j + 1) * per (parse 0 also
+  // what lies before the first slide), after inserting segment j * per.
   int next = 0;
   bool last_handed = false;
   auto hand_out = [&]() {
     const int j = next++;
     SegmentJob& job = p.jobs[j % t];
-    const uint32_t n = length(j + 1);
-    job.last = n < d || length(j + 2) == 0;
+    const int first = j * per + 1;
+    job.source.Clear();
+    if (j > 0) job.source.Add(p.segments[(first - 1) % ring], d);
+    job.last = false;
+    for (int i = first; i < first + per && !job.last; ++i) {
+      const uint32_t n = length(i);
+      job.source.Add(p.segments[i % ring], n);
+      job.last = n < d || length(i + 1) == 0;
+    }
     job.fresh = false;
     job.warm = j > 0;
-    job.first_segment = j + 1;
+    job.first_segment = first;
     job.state = j == 0 ? &match_ : free_states[--states];
     job.state->budget = match_.budget;
     job.rec = ParseRecord{};
     job.rec.data = j == 0 ? p.records[0] : free_records[--records];
-    job.rec.slides_left = job.last ? -1 : 1;
+    job.rec.slides_left = job.last ? -1 : per;
     job.rec.abort = &p.abort;
-    if (j == 0) {
-      job.source.Set(p.segments[1 % ring], n, nullptr, 0);
-    } else {
-      job.source.Set(p.segments[j % ring], d, p.segments[(j + 1) % ring], n);
-    }
     job.io.ResetCompressState();
     last_handed = job.last;
     p.pool.Submit(&job);
@@ -942,7 +967,7 @@ int32_t Compressor::CodeRecord(const compress::ParseRecord& rec, int first_segme
   // A failed read ends the output where the serial coder met it: at the
   // slide that made it.
   const uint8_t* fail_at = nullptr;
-  for (int k = 0; k < rec.slides && k < 2; ++k) {
+  for (int k = 0; k < rec.slides && k < compress::ParseRecord::kMaxMarks; ++k) {
     if (first_segment + k == failed_segment) fail_at = rec.data + rec.slide_mark[k];
   }
   compress::BlockCoder& blocks = blocks_;

@@ -186,9 +186,9 @@ TEST(Compressor, FailuresEndInTheStatusWord) {
     EXPECT_EQ(c.status(), expected);
     EXPECT_LE(sink.calls, 1);
     // A cancel ends the coder within the window being coded; workers read
-    // a segment ahead of each parse in flight and one more.
+    // the four segments of each parse in flight and two more.
     if (expected == kCancelled) {
-      EXPECT_LE(c.bytes_in(), (c.threads() == 1 ? 2 : c.threads() + 2) * 65536);
+      EXPECT_LE(c.bytes_in(), (c.threads() == 1 ? 2 : 4 * c.threads() + 2) * 65536);
     }
   }
 }
