@@ -208,6 +208,28 @@ TEST(ParallelEncoder, EveryThreadCountGivesTheSerialOutput) {
   }
 }
 
+TEST(ParallelEncoder, ParsesOfSeveralSegmentsMeetAsTheSerialParse) {
+  // The smaller windows give each worker several segments: files that end
+  // exactly where a parse of several segments ends, one byte past it, and
+  // in the middle of the third parse, alone and continuing one another.
+  for (const int32_t dict_kb : {64, 128}) {
+    const size_t d = size_t{1024} * static_cast<size_t>(dict_kb);
+    const size_t per = 262144 / d;
+    const std::vector<Bytes> files = {
+        Generate(Kind::kMixed, (2 * per + 1) * d, 21),
+        Generate(Kind::kText, (2 * per + 1) * d + 1, 22),
+        Generate(Kind::kMixed, (3 * per + 1) * d + d / 2 + 3, 23),
+    };
+    for (const bool solid : {false, true}) {
+      const Outcome serial = Code(files, dict_kb, 1, solid, 1);
+      for (const int threads : {2, 3, 7}) {
+        ExpectSame(serial, Code(files, dict_kb, 1, solid, threads),
+                   Where(dict_kb, 1, solid, threads));
+      }
+    }
+  }
+}
+
 // A solid run of many files shorter than the window, as handed in ahead:
 // empty ones, ones shorter than the 264 bytes a search looks past its
 // position, an incompressible one stored in the middle (the files after it
