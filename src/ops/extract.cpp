@@ -293,13 +293,13 @@ class Driver {
     ShowName(ctx_, e, target);
     const char* base = ctx_.settings.output_path;
     const BelowOutput below = SplitBelow(target, base);
-    platform::SafeDir dir;
     using Result = platform::SafeDir::Result;
     using Kind = platform::SafeDir::Kind;
     Kind kind = Kind::kNone;
-    switch (dir.Open(base, below.dir.c_str(), false)) {
+    const Result opened = OpenDir(base, below.dir);
+    switch (opened) {
       case Result::kOk:
-        kind = below.name.empty() ? Kind::kDirectory : dir.Lookup(below.name.c_str());
+        kind = below.name.empty() ? Kind::kDirectory : dir_.Lookup(below.name.c_str());
         break;
       case Result::kMissing:
         break;
@@ -322,17 +322,22 @@ class Driver {
     }
     if (directory) {
       if (decode_only) return true;
-      if (dir.Open(base, below.whole.c_str(), true) != Result::kOk) return Fail(kOpenFailed);
-      if (!below.name.empty()) dir.SetAttributes(e.attr & ~platform::kAttrDirectory);
+      platform::SafeDir made;
+      if (made.Open(base, below.whole.c_str(), true) != Result::kOk) return Fail(kOpenFailed);
+      if (!below.name.empty()) made.SetAttributes(e.attr & ~platform::kAttrDirectory);
       return true;
     }
     if (decode_only) return Decode(e, nullptr);
-    if (below.name.empty() || kind == Kind::kDirectory || kind == Kind::kOther ||
-        dir.Open(base, below.dir.c_str(), true) != Result::kOk) {
+    if (below.name.empty() || kind == Kind::kDirectory || kind == Kind::kOther) {
       return Fail(kOpenFailed);
     }
-    Output out{dir, below.name.c_str(), platform::kBadHandle, {}};
-    out.handle = dir.CreateTemp(out.temp);
+    if (opened != Result::kOk) {
+      if (dir_.Open(base, below.dir.c_str(), true) != Result::kOk) return Fail(kOpenFailed);
+      dir_below_ = below.dir;
+      dir_ready_ = true;
+    }
+    Output out{dir_, below.name.c_str(), platform::kBadHandle, {}};
+    out.handle = dir_.CreateTemp(out.temp);
     if (out.handle == platform::kBadHandle) return Fail(kOpenFailed);
     return Decode(e, &out);
   }
@@ -508,6 +513,22 @@ class Driver {
     p = Pending{};
     pending_first_ = (pending_first_ + 1) % kMaxPending;
     --pending_count_;
+  }
+
+  // The folder below the output folder that the next file goes to, walked
+  // part by part without following links; the one the last file went to is
+  // kept open, since an archive lists a folder's files together and every
+  // walk opens each part from the output folder down. An open folder cannot
+  // be swapped for a link under the files written through it.
+  platform::SafeDir::Result OpenDir(const char* base, const std::string& below) {
+    if (dir_ready_ && below == dir_below_) return platform::SafeDir::Result::kOk;
+    dir_ready_ = false;
+    const platform::SafeDir::Result r = dir_.Open(base, below.c_str(), false);
+    if (r == platform::SafeDir::Result::kOk) {
+      dir_below_ = below;
+      dir_ready_ = true;
+    }
+    return r;
   }
 
   // A file being extracted: the temporary file in the target's directory
@@ -704,6 +725,9 @@ class Driver {
   uint8_t* tail_ = nullptr;  // a streamed entry's last window of bytes
   decompress::DecoderPtr decoder_;
   uint32_t entry_number_ = 1;
+  platform::SafeDir dir_;  // see OpenDir
+  std::string dir_below_;
+  bool dir_ready_ = false;
 
   // The parallel path's state: the workers, the jobs read ahead (a ring in
   // archive order), the next entry to read ahead and the job of the entry
