@@ -1,6 +1,7 @@
 // Reading: a walk over the headers with the handle's own state, decoding an
 // entry on request, and extraction below a folder that nothing in the
 // archive can lead out of.
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -10,6 +11,7 @@
 #include "decompress/decoder.h"
 #include "face/face.h"
 #include "format/entry_list.h"
+#include "format/name_text.h"
 #include "format/records.h"
 #include "ops/comments.h"
 #include "ops/extract.h"
@@ -582,6 +584,17 @@ int WalkForEach(acekit_reader* r, EachRun& run, bool flat, std::vector<Walked>* 
     }
     Walked w{r->current, r->name, r->comment, r->damage, false, false};
     w.fresh = (w.rec.head_flags & acekit::kFileFlagSolid) == 0 && !IsDirectory(w.rec);
+    // The operations take names in the host's code page, a directory's
+    // ending in its separator even where the conversion widened it.
+    acekit::NameToAnsi(w.rec.name, w.rec.name, sizeof w.rec.name);
+    if (IsDirectory(w.rec)) {
+      size_t len = std::strlen(w.rec.name);
+      if (len == 0 || w.rec.name[len - 1] != '\\') {
+        if (len + 2 > sizeof w.rec.name) len = sizeof w.rec.name - 2;
+        w.rec.name[len] = '\\';
+        w.rec.name[len + 1] = '\0';
+      }
+    }
     all->push_back(std::move(w));
     if (flat && e.is_dir) continue;
     all->back().selected = run.Emit(ACEKIT_EVENT_SELECT, all->size() - 1) != 0;
@@ -602,12 +615,16 @@ int ExtractEach(acekit_reader* r, const char* dir, unsigned flags, acekit_event_
   acekit::Settings& settings = r->state.settings;
   settings.options = flat ? 0 : ACEKIT_OPTION_KEEP_PATHS;
   std::string out = test || dir == nullptr || dir[0] == '\0' ? std::string(".") : std::string(dir);
-  if (out.size() + 2 > sizeof settings.output_path) {
-    return face::Fail(r, ACEKIT_E_TOO_LARGE, "path too long", out);
-  }
-  std::memcpy(settings.output_path, out.c_str(), out.size() + 1);
+  // A folder too long to take a name is kept cut, too long to be used: each
+  // entry then fails with a path that would be too long.
+  const size_t n = std::min(out.size(), sizeof settings.output_path - 1);
+  std::memcpy(settings.output_path, out.data(), n);
+  settings.output_path[n] = '\0';
   platform::HostSeparators(settings.output_path);
-  if (out.back() != '/' && out.back() != '\\') std::strcat(settings.output_path, "\\");
+  if (settings.output_path[n - 1] != '\\' && n + 1 < acekit::kPathSize) {
+    settings.output_path[n] = '\\';
+    settings.output_path[n + 1] = '\0';
+  }
   run.Install(r->state.hooks);
   const acekit::ops::ExtractMode mode =
       test ? acekit::ops::ExtractMode::kTest : acekit::ops::ExtractMode::kExtract;
