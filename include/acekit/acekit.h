@@ -160,10 +160,12 @@ typedef struct acekit_event {
 typedef int (*acekit_event_fn)(void* ctx, const acekit_event* event);
 #define ACEKIT_EACH_FLAT 1u /* every file under its last part only; directories passed over */
 #define ACEKIT_EACH_TEST 2u /* decode and check, write nothing (`dir` may be NULL) */
-/* Runs over every entry not yet returned by acekit_reader_next. Returns the
- * number of entries written or tested (damaged, lost and kept ones not
- * counted), ACEKIT_E_CANCELLED when the progress callback or an EXISTS
- * answer stopped it, or another code when a FAILED event ended it or
+/* Runs over every entry not yet returned by acekit_reader_next; a solid
+ * archive only straight after acekit_reader_open (ACEKIT_E_INVALID
+ * otherwise). A null `fn` takes every entry and replaces what is there.
+ * Returns the number of entries written or tested (damaged, lost and kept
+ * ones not counted), ACEKIT_E_CANCELLED when the progress callback or an
+ * EXISTS answer stopped it, or another code when a FAILED event ended it or
  * nothing could be started. */
 int acekit_reader_extract_each(acekit_reader* r, const char* dir, unsigned flags,
                                acekit_event_fn fn, void* ctx) ACEKIT_PUBLIC;

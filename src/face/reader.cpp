@@ -20,6 +20,7 @@
 #include "platform/beneath.h"
 #include "platform/platform.h"
 #include "platform/stream.h"
+#include "platform/thread.h"
 
 namespace face = acekit::face;
 namespace platform = acekit::platform;
@@ -925,7 +926,7 @@ ACEKIT_PUBLIC int acekit_reader_extract_each(acekit_reader* r, const char* dir, 
 
 ACEKIT_PUBLIC int acekit_reader_set_threads(acekit_reader* r, int threads) {
   if (!Valid(r) || threads < 0) return ACEKIT_E_INVALID;
-  r->threads = threads;
+  r->threads = threads < platform::kMaxThreads ? threads : platform::kMaxThreads;
   return ACEKIT_OK;
 }
 

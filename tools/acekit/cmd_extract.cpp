@@ -10,7 +10,6 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <memory>
 #include <system_error>
 
 #include "commands.h"
