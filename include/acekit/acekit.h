@@ -121,6 +121,58 @@ typedef struct acekit_damage {
   uint64_t gap_size;   /* GAP: how many there are */
 } acekit_damage;
 int acekit_reader_damage(acekit_reader* r, acekit_damage* d) ACEKIT_PUBLIC;
+/* Extracting or testing the rest of the archive in one run, as a program
+ * extracting for a person does: large and small entries of a normal archive
+ * are decoded on worker threads (see acekit_reader_set_threads) while every
+ * callback below comes on the calling thread, in archive order, with the
+ * same arguments whatever the thread count. The walk salvages as
+ * ACEKIT_READER_SALVAGE does (the flag is implied), and a damaged entry does
+ * not end the run: in a normal archive the next entry is taken up, in a
+ * solid one the next that starts a fresh stream, and the entries lost in
+ * between are named. Files are written as acekit_reader_extract_all writes
+ * them, except that a name's ".." parts and leading separators are dropped
+ * instead of refused (the SELECT event can refuse them). */
+enum {
+  ACEKIT_EVENT_SELECT = 1, /* take the entry? 1 takes it, 0 passes it over */
+  ACEKIT_EVENT_START,      /* about to be decoded; `path` is where it goes ("" when
+                              that path would be too long, NULL when testing) */
+  ACEKIT_EVENT_EXISTS,     /* `path` is there already: answer ACEKIT_REPLACE,
+                              ACEKIT_KEEP or ACEKIT_STOP */
+  ACEKIT_EVENT_DONE,       /* written (or tested) and its CRC matched */
+  ACEKIT_EVENT_DAMAGED,    /* cannot be decoded (`error`); the run goes on */
+  ACEKIT_EVENT_LOST,       /* continues a solid stream that failed before it */
+  ACEKIT_EVENT_FAILED      /* cannot be written (`error`, `message`): 0 goes on with
+                              the next entry, anything else ends the run */
+};
+enum { ACEKIT_REPLACE = 0, ACEKIT_KEEP = 1, ACEKIT_STOP = 2 };
+typedef struct acekit_event {
+  int kind;                    /* ACEKIT_EVENT_... */
+  const acekit_entry* entry;   /* the entry it is about */
+  const acekit_damage* damage; /* what the walk met in front of and at it */
+  const char* path;            /* the file on disk (START, EXISTS, DONE, FAILED) */
+  int error;                   /* DAMAGED, FAILED: an ACEKIT_E_... code */
+  const char* message;         /* DAMAGED, FAILED: what went wrong, with the path */
+  /* EXISTS: what stands at `path` */
+  int existing_is_dir;
+  uint64_t existing_size;
+  int64_t existing_mtime;
+} acekit_event;
+typedef int (*acekit_event_fn)(void* ctx, const acekit_event* event);
+#define ACEKIT_EACH_FLAT 1u /* every file under its last part only; directories passed over */
+#define ACEKIT_EACH_TEST 2u /* decode and check, write nothing (`dir` may be NULL) */
+/* Runs over every entry not yet returned by acekit_reader_next; a solid
+ * archive only straight after acekit_reader_open (ACEKIT_E_INVALID
+ * otherwise). A null `fn` takes every entry and replaces what is there.
+ * Returns the number of entries written or tested (damaged, lost and kept
+ * ones not counted), ACEKIT_E_CANCELLED when the progress callback or an
+ * EXISTS answer stopped it, or another code when a FAILED event ended it or
+ * nothing could be started. */
+int acekit_reader_extract_each(acekit_reader* r, const char* dir, unsigned flags,
+                               acekit_event_fn fn, void* ctx) ACEKIT_PUBLIC;
+/* The threads acekit_reader_extract_each may decode on, 1 to 16 (larger
+ * counts as 16); 0, the default: the library's choice. 1 decodes on the
+ * calling thread only. The results never depend on it. */
+int acekit_reader_set_threads(acekit_reader* r, int threads) ACEKIT_PUBLIC;
 /* What the archive says about itself. */
 typedef struct acekit_archive_info {
   int version_major, version_minor; /* the format version needed to read it */

@@ -1,6 +1,7 @@
 // Reading: a walk over the headers with the handle's own state, decoding an
 // entry on request, and extraction below a folder that nothing in the
 // archive can lead out of.
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -10,13 +11,16 @@
 #include "decompress/decoder.h"
 #include "face/face.h"
 #include "format/entry_list.h"
+#include "format/name_text.h"
 #include "format/records.h"
 #include "ops/comments.h"
+#include "ops/extract.h"
 #include "ops/extract_paths.h"
 #include "ops/open_archive.h"
 #include "platform/beneath.h"
 #include "platform/platform.h"
 #include "platform/stream.h"
+#include "platform/thread.h"
 
 namespace face = acekit::face;
 namespace platform = acekit::platform;
@@ -52,7 +56,9 @@ struct acekit_reader : face::Handle {
   acekit_damage damage{};
   uint64_t gap_offset = 0;  // bytes skipped since the last entry returned
   uint64_t gap_size = 0;
-  bool cut = false;  // an entry's data ran past the end of the file
+  bool cut = false;      // an entry's data ran past the end of the file
+  bool started = false;  // acekit_reader_next has been called
+  int threads = 0;
 };
 
 namespace {
@@ -429,6 +435,309 @@ const char* HostName(int32_t code) {
   }
 }
 
+// ---- One run over the rest of the archive ---------------------------------
+
+// An entry as the walk met it, with what the caller chose.
+struct Walked {
+  ArcEntry rec;
+  std::string name;
+  std::string comment;
+  acekit_damage damage;
+  bool selected;
+  bool fresh;  // starts a stream of its own
+};
+
+// Turns the operation's reports into events: which entry is being written
+// is told by its name, in the order of the list the driver walks.
+class EachRun {
+ public:
+  EachRun(acekit_reader* r, std::vector<Walked>& all, acekit_event_fn fn, void* ctx, bool test)
+      : r_(r), all_(all), fn_(fn), ctx_(ctx), test_(test) {}
+
+  int Emit(int kind, size_t i, const char* path = nullptr, int error = 0,
+           const char* message = nullptr, const FindData* existing = nullptr) {
+    const Walked& w = all_[i];
+    acekit_entry e{};
+    e.name = w.name.c_str();
+    e.size = w.rec.orig_size;
+    e.packed_size = w.rec.pack_size;
+    e.mtime = face::UnpackTime(w.rec.ftime);
+    e.crc32 = ~w.rec.crc32;
+    e.attributes = w.rec.attr;
+    e.is_dir = IsDirectory(w.rec) ? 1 : 0;
+    e.is_encrypted = w.rec.encrypted != 0 ? 1 : 0;
+    e.comment = w.comment.empty() ? nullptr : w.comment.c_str();
+    acekit_event ev{};
+    ev.kind = kind;
+    ev.entry = &e;
+    ev.damage = &w.damage;
+    ev.path = path;
+    ev.error = error;
+    ev.message = message;
+    if (existing != nullptr) {
+      ev.existing_is_dir = (existing->attributes & acekit::kAttrDirectory) != 0 ? 1 : 0;
+      ev.existing_size = uint64_t{existing->size_high} << 32 | existing->size_low;
+      const uint64_t ticks =
+          uint64_t{existing->last_write_time.high} << 32 | existing->last_write_time.low;
+      ev.existing_mtime = static_cast<int64_t>(ticks / 10000000u) - 11644473600LL;
+    }
+    return fn_ != nullptr ? fn_(ctx_, &ev) : (kind == ACEKIT_EVENT_SELECT ? 1 : 0);
+  }
+
+  // The entries of the list being run, in its order, by their index in all_.
+  void Begin(std::vector<size_t> order) {
+    order_ = std::move(order);
+    at_ = 0;
+    open_ = kNone;
+  }
+  // The entry shown last has come through: anything after it is reported.
+  void Settle(size_t failed) {
+    if (open_ != kNone && open_ != failed) Done();
+    open_ = kNone;
+  }
+  const std::string& target() const { return target_; }
+  int done() const { return done_; }
+
+  void Install(acekit::HostHooks& hooks) {
+    hooks.file_name.proc = &EachRun::OnName;
+    hooks.file_name.ctx = reinterpret_cast<ArcContext>(this);
+    hooks.replace.proc = &EachRun::OnReplace;
+    hooks.replace.ctx = reinterpret_cast<ArcContext>(this);
+    hooks.progress = face::ProgressFor(r_);
+  }
+
+ private:
+  static constexpr size_t kNone = SIZE_MAX;
+
+  void Done() {
+    Emit(ACEKIT_EVENT_DONE, open_, test_ ? nullptr : target_.c_str());
+    ++done_;
+  }
+
+  static int32_t ACEKIT_CALL OnName(ArcContext ctx, const char* source, const char* target) {
+    auto* self = reinterpret_cast<EachRun*>(ctx);
+    if (self->open_ != kNone) self->Done();
+    self->open_ = kNone;
+    const char* stored = source != nullptr && source[0] == '\\' ? source + 1 : "";
+    while (self->at_ < self->order_.size() &&
+           std::strcmp(self->all_[self->order_[self->at_]].rec.name, stored) != 0) {
+      ++self->at_;
+    }
+    if (self->at_ == self->order_.size()) return 1;
+    self->open_ = self->order_[self->at_++];
+    self->target_ = target != nullptr ? target : "";
+#if !defined(_WIN32)
+    for (char& c : self->target_) {
+      if (c == '\\') c = '/';
+    }
+#endif
+    while (self->target_.size() > 1 && self->target_.back() == kSep) self->target_.pop_back();
+    self->Emit(ACEKIT_EVENT_START, self->open_, self->test_ ? nullptr : self->target_.c_str());
+    return 1;
+  }
+
+  static int32_t ACEKIT_CALL OnReplace(ArcContext ctx, const FindData* existing,
+                                       const FindData* incoming) {
+    auto* self = reinterpret_cast<EachRun*>(ctx);
+    if (self->open_ == kNone || existing == nullptr || incoming == nullptr)
+      return acekit::kAnswerReplace;
+    // A folder that is there already loses nothing.
+    const bool old_dir = (existing->attributes & acekit::kAttrDirectory) != 0;
+    if (old_dir && (incoming->attributes & acekit::kAttrDirectory) != 0)
+      return acekit::kAnswerReplace;
+    const int answer =
+        self->Emit(ACEKIT_EVENT_EXISTS, self->open_, self->target_.c_str(), 0, nullptr, existing);
+    if (answer == ACEKIT_KEEP) {
+      self->open_ = kNone;
+      return acekit::kAnswerKeep;
+    }
+    return answer == ACEKIT_STOP ? acekit::kAnswerStop : acekit::kAnswerReplace;
+  }
+
+  acekit_reader* r_;
+  std::vector<Walked>& all_;
+  acekit_event_fn fn_;
+  void* ctx_;
+  bool test_;
+  std::vector<size_t> order_;
+  size_t at_ = 0;
+  size_t open_ = kNone;  // shown, not yet through
+  std::string target_;
+  int done_ = 0;
+};
+
+// A failure that the data of one entry explains, after which the next
+// entry can still be read.
+bool IsDamage(int code) {
+  return code == ACEKIT_E_CRC || code == ACEKIT_E_CORRUPT || code == ACEKIT_E_READ ||
+         code == ACEKIT_E_ENCRYPTED || code == ACEKIT_E_UNSUPPORTED;
+}
+
+// Walks the rest of the archive with salvage, asking about each entry.
+int WalkForEach(acekit_reader* r, EachRun& run, bool flat, std::vector<Walked>* all) {
+  r->salvage = true;
+  acekit_entry e;
+  for (;;) {
+    const int more = acekit_reader_next(r, &e);
+    if (more <= 0) {
+      r->passed_over.clear();
+      return more;
+    }
+    Walked w{r->current, r->name, r->comment, r->damage, false, false};
+    w.fresh = (w.rec.head_flags & acekit::kFileFlagSolid) == 0 && !IsDirectory(w.rec);
+    // The operations take names in the host's code page, a directory's
+    // ending in its separator even where the conversion widened it.
+    acekit::NameToAnsi(w.rec.name, w.rec.name, sizeof w.rec.name);
+    if (IsDirectory(w.rec)) {
+      size_t len = std::strlen(w.rec.name);
+      if (len == 0 || w.rec.name[len - 1] != '\\') {
+        if (len + 2 > sizeof w.rec.name) len = sizeof w.rec.name - 2;
+        w.rec.name[len] = '\\';
+        w.rec.name[len + 1] = '\0';
+      }
+    }
+    all->push_back(std::move(w));
+    if (flat && e.is_dir) continue;
+    all->back().selected = run.Emit(ACEKIT_EVENT_SELECT, all->size() - 1) != 0;
+  }
+}
+
+int ExtractEach(acekit_reader* r, const char* dir, unsigned flags, acekit_event_fn fn, void* ctx) {
+  const bool test = (flags & ACEKIT_EACH_TEST) != 0;
+  const bool flat = (flags & ACEKIT_EACH_FLAT) != 0;
+  if (r->solid && r->started) {
+    return face::Fail(r, ACEKIT_E_INVALID,
+                      "a solid archive is extracted in one run from its start");
+  }
+  std::vector<Walked> all;
+  EachRun run(r, all, fn, ctx, test);
+  if (const int rc = WalkForEach(r, run, flat, &all); rc < 0) return rc;
+
+  acekit::Settings& settings = r->state.settings;
+  settings.options = flat ? 0 : ACEKIT_OPTION_KEEP_PATHS;
+  std::string out = test || dir == nullptr || dir[0] == '\0' ? std::string(".") : std::string(dir);
+  // A folder too long to take a name is kept cut, too long to be used: each
+  // entry then fails with a path that would be too long.
+  const size_t n = std::min(out.size(), sizeof settings.output_path - 1);
+  std::memcpy(settings.output_path, out.data(), n);
+  settings.output_path[n] = '\0';
+  platform::HostSeparators(settings.output_path);
+  if (settings.output_path[n - 1] != '\\' && n + 1 < acekit::kPathSize) {
+    settings.output_path[n] = '\\';
+    settings.output_path[n + 1] = '\0';
+  }
+  run.Install(r->state.hooks);
+  const acekit::ops::ExtractMode mode =
+      test ? acekit::ops::ExtractMode::kTest : acekit::ops::ExtractMode::kExtract;
+  acekit::ops::Context op = r->state.Context();
+  const auto lost = [&](size_t i) {
+    return (all[i].damage.flags & ACEKIT_DAMAGE_LOST) != 0 && !IsDirectory(all[i].rec);
+  };
+  const auto report_lost = [&](size_t i) {
+    if (all[i].selected && !IsDirectory(all[i].rec)) run.Emit(ACEKIT_EVENT_LOST, i);
+  };
+
+  // Files a damaged stream took with it.
+  std::vector<bool> gone(all.size(), false);
+  size_t i = 0;
+  while (i < all.size()) {
+    if (lost(i)) {
+      report_lost(i++);
+      continue;
+    }
+    // A stretch the walk found whole: [i, end).
+    size_t end = i;
+    while (end < all.size() && !lost(end)) ++end;
+    size_t from = i;   // where the list starts
+    size_t write = i;  // where the entries to write start
+    while (write < end) {
+      std::vector<ArcEntry> nodes;
+      std::vector<size_t> order;
+      std::vector<ArcEntry> chosen;
+      std::vector<size_t> index;  // nodes -> all
+      for (size_t k = r->solid ? from : write; k < end; ++k) {
+        const bool take = all[k].selected && k >= write;
+        if ((!r->solid && !take) || gone[k]) continue;
+        nodes.push_back(all[k].rec);
+        index.push_back(k);
+        if (take) {
+          order.push_back(k);
+          chosen.push_back(all[k].rec);
+        }
+      }
+      if (order.empty()) break;
+      // In a solid archive the entries after the last one wanted need no decoding.
+      while (index.back() != order.back()) {
+        nodes.pop_back();
+        index.pop_back();
+      }
+      ArcFileList list{};
+      ArcFileList selection{};
+      for (size_t n = 0; n < nodes.size(); ++n)
+        nodes[n].next = n + 1 < nodes.size() ? &nodes[n + 1] : nullptr;
+      for (size_t n = 0; n < chosen.size(); ++n)
+        chosen[n].next = n + 1 < chosen.size() ? &chosen[n + 1] : nullptr;
+      list.first = nodes.data();
+      list.last = &nodes.back();
+      list.count = static_cast<int32_t>(nodes.size());
+      selection.first = chosen.data();
+      selection.last = &chosen.back();
+      selection.count = static_cast<int32_t>(chosen.size());
+      run.Begin(order);
+      r->state.arc.status = acekit::kOk;
+      const ArcEntry* at =
+          acekit::ops::ExtractList(op, list, mode, r->solid ? &selection : nullptr, r->threads);
+      const uint32_t status = r->state.arc.status;
+      const size_t failed =
+          at != nullptr ? index[static_cast<size_t>(at - nodes.data())] : SIZE_MAX;
+      run.Settle(failed);
+      if (status == acekit::kOk) break;
+      const int code = face::CodeOf(status);
+      if (code == ACEKIT_E_CANCELLED) {
+        return face::Fail(r, code, "stopped", r->path);
+      }
+      if (at == nullptr) return face::FailStatus(r, status, "extracting", r->path);
+      const Walked& f = all[failed];
+      std::string message;
+      if (IsDamage(code)) {
+        face::FailStatus(r, status, "decoding", f.name);
+        message = r->error;
+        run.Emit(ACEKIT_EVENT_DAMAGED, failed, nullptr, code, message.c_str());
+        write = failed + 1;
+        if (r->solid) {
+          // What continues its stream is lost with it.
+          from = write;
+          for (; write < end && !all[write].fresh; ++write) {
+            if (IsDirectory(all[write].rec)) continue;
+            gone[write] = true;
+            report_lost(write);
+          }
+          write = from;
+        }
+        continue;
+      }
+      const bool no_room = run.target().empty() && !test;
+      const int why = no_room ? ACEKIT_E_TOO_LARGE : code;
+      face::Fail(r, why, no_room ? "its path would be too long" : "cannot write",
+                 no_room ? f.name : run.target(), !no_room);
+      message = r->error;
+      if (run.Emit(ACEKIT_EVENT_FAILED, failed, run.target().c_str(), why, message.c_str()) != 0) {
+        return why;
+      }
+      // In a solid archive the entries in front of it are decoded again,
+      // without being written, to take the stream up behind it.
+      write = failed + 1;
+      if (r->solid) {
+        size_t start = failed;
+        while (start > from && !all[start].fresh) --start;
+        from = start;
+      }
+    }
+    i = end;
+  }
+  return run.done();
+}
+
 bool Valid(acekit_reader* r) {
   return r != nullptr && r->magic == face::kReaderMagic;
 }
@@ -474,6 +783,7 @@ ACEKIT_PUBLIC int acekit_reader_open(acekit_reader** out, const char* path) {
 
 ACEKIT_PUBLIC int acekit_reader_next(acekit_reader* r, acekit_entry* e) {
   if (!Valid(r) || e == nullptr) return ACEKIT_E_INVALID;
+  r->started = true;
   if (r->have_current && r->solid && !r->current_decoded && !IsDirectory(r->current) &&
       !r->broken) {
     // Decoded only when a later entry is read: a listing costs no decoding.
@@ -601,6 +911,23 @@ ACEKIT_PUBLIC int acekit_reader_extract_all(acekit_reader* r, const char* dir, u
     if (rc < 0) return rc;
     written += rc;
   }
+}
+
+ACEKIT_PUBLIC int acekit_reader_extract_each(acekit_reader* r, const char* dir, unsigned flags,
+                                             acekit_event_fn fn, void* ctx) {
+  if (!Valid(r) || (flags & ~(ACEKIT_EACH_FLAT | ACEKIT_EACH_TEST)) != 0) return ACEKIT_E_INVALID;
+  if (dir == nullptr && (flags & ACEKIT_EACH_TEST) == 0) return ACEKIT_E_INVALID;
+  try {
+    return ExtractEach(r, dir, flags, fn, ctx);
+  } catch (const std::bad_alloc&) {
+    return face::Fail(r, ACEKIT_E_NOMEM, "extracting", r->path);
+  }
+}
+
+ACEKIT_PUBLIC int acekit_reader_set_threads(acekit_reader* r, int threads) {
+  if (!Valid(r) || threads < 0) return ACEKIT_E_INVALID;
+  r->threads = threads < platform::kMaxThreads ? threads : platform::kMaxThreads;
+  return ACEKIT_OK;
 }
 
 ACEKIT_PUBLIC int acekit_reader_set_flags(acekit_reader* r, unsigned flags) {

@@ -213,6 +213,8 @@ class Driver {
     platform::Free(tail_);
   }
 
+  const ArcEntry* at() const { return at_; }
+
   bool Start(int32_t progress_phase) {
     read_buffer_ = static_cast<uint8_t*>(platform::Alloc(kFileBufferBytes));
     if (!test_) write_buffer_ = static_cast<uint8_t*>(platform::Alloc(kFileBufferBytes));
@@ -270,6 +272,7 @@ class Driver {
   // right, so a link or a second hard link at the target is replaced, not
   // written through, and a damaged entry leaves an existing file as it was.
   bool Entry(const ArcEntry& e) {
+    at_ = &e;
     if (e.head_type != kHeadFile) return true;
     if (e.encrypted != 0) return Fail(kEncryptedEntry);
     const bool selected = selection_ == nullptr || selection_->Contains(e.name);
@@ -715,6 +718,7 @@ class Driver {
 
   const Context& ctx_;
   ArcState& arc_;
+  const ArcEntry* at_ = nullptr;  // the entry at hand
   const bool test_;
   const bool rebuild_;
   const bool solid_;
@@ -778,6 +782,27 @@ void ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode mod
   for (const ArcEntry* e = walked->first; e != nullptr; e = e->next) {
     if (!driver.Entry(*e)) break;
   }
+}
+
+const ArcEntry* ExtractList(const Context& ctx, const ArcFileList& list, ExtractMode mode,
+                            const ArcFileList* selection, int threads) {
+  ArcState& arc = ctx.arc;
+  const bool solid = arc.solid != 0;
+  NameSet names;
+  if (selection != nullptr && !names.Build(*selection)) return Fail(ctx, kNoMemory), nullptr;
+  const platform::File archive(arc.archive_name, 'r');
+  if (!archive) return Fail(ctx, kOpenFailed), nullptr;
+  Driver driver(ctx, mode, archive.get(), solid, selection != nullptr ? &names : nullptr);
+  if (!driver.Start(0)) return nullptr;
+  if (threads <= 0) threads = platform::ThreadCount();
+  if (!solid && threads > 1) {
+    driver.RunParallel(list, threads);
+  } else {
+    for (const ArcEntry* e = list.first; e != nullptr; e = e->next) {
+      if (!driver.Entry(*e)) break;
+    }
+  }
+  return arc.status == kOk ? nullptr : driver.at();
 }
 
 void ExtractFileMaskListArc(const Context& ctx, const FileMaskList* masks) {

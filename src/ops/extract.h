@@ -32,6 +32,14 @@ enum class ExtractMode {
 void ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode mode,
                     int32_t progress_phase = 0);
 
+// The driver over `list` as it is given, with `threads` workers for a
+// normal archive (0: ThreadCount). In a solid archive `list` must hold every
+// entry from one that starts a fresh stream on, and `selection` (null: all)
+// names those written; the others are decoded only. Returns the entry the
+// run failed at (the status says why), or null when it did not fail there.
+const ArcEntry* ExtractList(const Context& ctx, const ArcFileList& list, ExtractMode mode,
+                            const ArcFileList* selection, int threads);
+
 // Extracts the entries whose names match `masks` (null or empty: all) into
 // the output path. Stores 0 first.
 void ExtractFileMaskListArc(const Context& ctx, const FileMaskList* masks);

@@ -859,6 +859,27 @@ class Salvage(h.TreeCase):
         self.assertEqual(len(os.listdir(self.path("out"))), listing.index("f10.txt"))
 
 
+    def test_solid_damage_goes_on_with_the_next_stream_at_any_thread_count(self):
+        # f15x.txt cannot be compressed: it is stored and starts a fresh stream.
+        h.write(self.path("many", "f15x.txt"), random.Random(7).randbytes(20000))
+        archive = self.many("-s", name="s2.ace")
+        listing = [e["name"] for e in h.list_json(archive)["entries"]]
+        fresh = listing.index("f15x.txt")
+        h.patch(archive, b"f10.txt", 100)
+        results = []
+        for threads in ("-T1", "-T2"):
+            out = self.path("out" + threads)
+            said, err = self.assertRuns("x", threads, "-o", out, archive, code=3)
+            self.assertIn("f10.txt: damaged", err)
+            for name in listing[listing.index("f10.txt") + 1:fresh]:
+                self.assertIn(name + ": lost", err)
+            self.assertNotIn(listing[fresh], err)
+            got = {n: h.read(os.path.join(out, n)) for n in os.listdir(out)}
+            self.assertEqual(set(got), set(listing[:listing.index("f10.txt")] + listing[fresh:]))
+            _, tested = self.assertRuns("t", threads, archive, code=3)
+            results.append((said.replace(out, "OUT"), err, got, tested))
+        self.assertEqual(results[0], results[1])
+
     def test_header_damage_is_found_and_stepped_over(self):
         source = self.many(name="n.ace")
         data = h.read(source)

@@ -1,6 +1,8 @@
 // x and e: extract with or without paths; t: test; d: delete.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -8,7 +10,6 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <memory>
 #include <system_error>
 
 #include "commands.h"
@@ -23,19 +24,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Names the entry a damaged decode stopped at by testing the whole archive:
-// in a solid archive, extraction decodes entries that it does not name.
-std::string LocateDamage(const std::string& archive) {
-  Session s;
-  if (!s.Open(archive)) return "";
-  Host host(Host::Mode::kTest);
-  host.Register();
-  TestArc();
-  return IsDamage(s.status()) ? host.current() : "";
-}
-
 // The first symbolic link on the way from `out_dir` down to `target`: the
-// library refuses to pass through one and reports only "cannot create".
+// library refuses to pass through one and reports only that it failed.
 std::string LinkOnTheWay(const std::string& out_dir, const std::string& target) {
   const fs::path base(out_dir);
   const fs::path rel = fs::path(target).lexically_relative(base);
@@ -50,157 +40,28 @@ std::string LinkOnTheWay(const std::string& out_dir, const std::string& target) 
   return "";
 }
 
-// A DOS date and time (local) as seconds since 1970, or -1 when it is no date.
-time_t FromDosTime(uint32_t packed) {
-  const unsigned date = packed >> 16;
-  const unsigned time = packed & 0xFFFF;
-  struct tm t {};
-  t.tm_year = static_cast<int>(80 + (date >> 9));
-  t.tm_mon = static_cast<int>((date >> 5) & 0x0F) - 1;
-  t.tm_mday = static_cast<int>(date & 0x1F);
-  t.tm_hour = static_cast<int>(time >> 11);
-  t.tm_min = static_cast<int>((time >> 5) & 0x3F);
-  t.tm_sec = static_cast<int>((time & 0x1F) * 2);
-  t.tm_isdst = -1;
-  if (t.tm_mon < 0 || t.tm_mon > 11 || t.tm_mday == 0) return -1;
-  return std::mktime(&t);
-}
-
 // Gives the extracted directories the times of their entries. The files
 // written into a directory changed its time, so this comes last, and the
 // deepest first, since setting a time changes nothing above.
-void RestoreDirectoryTimes(const std::string& out_dir, std::vector<const ArcEntry*> dirs) {
-  std::sort(dirs.begin(), dirs.end(), [](const ArcEntry* a, const ArcEntry* b) {
-    const std::string x = EntryName(*a);
-    const std::string y = EntryName(*b);
-    return std::count(x.begin(), x.end(), '/') > std::count(y.begin(), y.end(), '/');
-  });
-  for (const ArcEntry* e : dirs) {
-    const time_t when = FromDosTime(e->ftime);
-    std::string path = out_dir + "/" + EntryName(*e);
-    while (path.ends_with('/')) path.pop_back();
-    // Never through a link, which would change the time of something elsewhere.
-    if (when < 0 || !LinkOnTheWay(out_dir, path).empty()) continue;
-    const struct timespec times[2] = {{when, 0}, {when, 0}};
-    ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
-  }
-}
-
-// Header flag of an entry whose data continues the stream of the one before.
-constexpr uint32_t kContinuesStream = 0x8000;
-
-struct ChainEntry {
-  std::string name;
-  bool directory;
-  bool continues;  // decoding it needs the entries before it
-  bool selected;
+struct MadeDirectory {
+  std::string path;
+  int64_t mtime;
 };
-
-// Names the selected files that depend on the damaged entry `damaged` of a
-// solid archive and so could not be decoded.
-void ReportLost(const std::string& archive, const std::string& damaged,
-                const std::vector<ChainEntry>& order) {
-  auto it = std::find_if(order.begin(), order.end(),
-                         [&](const ChainEntry& c) { return c.name == damaged; });
-  if (it == order.end()) return;
-  size_t lost = 0;
-  for (++it; it != order.end() && it->continues; ++it) {
-    if (it->directory || !it->selected) continue;
-    Ui::Get().Error(
-        archive + ": " + it->name + ": lost: its data continues the solid stream of " + damaged,
-        kExitDamaged);
-    ++lost;
-  }
-  const bool more =
-      std::any_of(it, order.end(), [](const ChainEntry& c) { return c.selected && !c.directory; });
-  if (more) {
-    Ui::Get().Error(archive + ": the entries from " + it->name +
-                        " on start a new solid stream but were not extracted",
-                    kExitDamaged);
-  }
-  if (lost > 0) {
-    Ui::Get().Say(archive + ": " + Count(lost, "file", "files") + " lost after " + damaged);
+void RestoreDirectoryTimes(const std::string& out_dir, std::vector<MadeDirectory> dirs) {
+  std::stable_sort(dirs.begin(), dirs.end(), [](const MadeDirectory& a, const MadeDirectory& b) {
+    return std::count(a.path.begin(), a.path.end(), '/') >
+           std::count(b.path.begin(), b.path.end(), '/');
+  });
+  for (const MadeDirectory& d : dirs) {
+    // Never through a link, which would change the time of something elsewhere.
+    if (d.mtime <= 0 || !LinkOnTheWay(out_dir, d.path).empty()) continue;
+    const struct timespec times[2] = {{static_cast<time_t>(d.mtime), 0},
+                                      {static_cast<time_t>(d.mtime), 0}};
+    ::utimensat(AT_FDCWD, d.path.c_str(), times, AT_SYMLINK_NOFOLLOW);
   }
 }
 
 std::string ReadFailure(int code);
-
-int WriteToFile(void* ctx, const void* data, size_t n) {
-  return std::fwrite(data, 1, n, static_cast<std::FILE*>(ctx)) == n ? 0 : 1;
-}
-
-// Extraction past damaged headers, which only the salvaging reader walks:
-// every entry it reaches is extracted on its own, and each one that cannot
-// be is named. `overwrite` replaces existing files, which are kept otherwise.
-int ExtractSalvaged(const std::string& archive, Patterns& patterns, const std::string& out_dir,
-                    bool keep_paths, bool overwrite) {
-  Ui& ui = Ui::Get();
-  acekit_reader* reader = nullptr;
-  if (acekit_reader_open(&reader, ArchivePath(archive).c_str()) != ACEKIT_OK) {
-    ui.Error(archive + ": " + acekit_last_error(nullptr));
-    return ui.exit_code();
-  }
-  acekit_reader_set_flags(reader, ACEKIT_READER_SALVAGE);
-  fs::create_directories(out_dir);
-  size_t files = 0;
-  size_t failed = 0;
-  acekit_entry e;
-  while (acekit_reader_next(reader, &e) > 0 && !Interrupted()) {
-    const std::string name = e.name;
-    if (!patterns.Selects(name) || (e.is_dir && !keep_paths)) continue;
-    acekit_damage d{};
-    acekit_reader_damage(reader, &d);
-    if (d.flags & ACEKIT_DAMAGE_LOST) {
-      ui.Error(
-          archive + ": " + name + ": lost: its data continues a solid stream damaged before it",
-          kExitDamaged);
-      ++failed;
-      continue;
-    }
-    int rc = ACEKIT_OK;
-    if (keep_paths) {
-      rc = acekit_reader_extract(reader, out_dir.c_str(), overwrite ? 0 : ACEKIT_EXTRACT_KEEP);
-    } else {
-      const std::string target = out_dir + "/" + fs::path(name).filename().string();
-      std::error_code ec;
-      if (!overwrite && fs::exists(fs::symlink_status(target, ec))) continue;
-      const std::string part = target + ".acekit-part";
-      std::FILE* out = std::fopen(part.c_str(), "wb");
-      if (out == nullptr) {
-        ui.Error(archive + ": cannot create " + part + ": " + Reason(errno));
-        ++failed;
-        continue;
-      }
-      rc = acekit_reader_read(reader, &WriteToFile, out);
-      if (std::fclose(out) != 0 && rc == ACEKIT_OK) rc = ACEKIT_E_WRITE;
-      if (rc == ACEKIT_OK) {
-        fs::rename(part, target, ec);
-      } else {
-        fs::remove(part, ec);
-      }
-    }
-    if (rc == ACEKIT_E_CRC || rc == ACEKIT_E_CORRUPT || rc == ACEKIT_E_READ ||
-        rc == ACEKIT_E_UNSUPPORTED || rc == ACEKIT_E_ENCRYPTED) {
-      ui.Error(archive + ": " + name + ": " + ReadFailure(rc) + "; not extracted", kExitDamaged);
-      ++failed;
-    } else if (rc < 0) {
-      ui.Error(archive + ": " + name + ": not extracted: " + acekit_last_error(reader));
-      ++failed;
-    } else if (!e.is_dir) {
-      ++files;
-      if (ui.verbose()) std::printf("%s\n", Printable(name).c_str());
-    }
-  }
-  acekit_reader_close(reader);
-  patterns.WarnUnmatched(archive);
-  if (Interrupted()) {
-    ui.Error(archive + ": cancelled; files extracted before it are kept", kExitCancelled);
-  } else {
-    ui.Say(archive + ": extracted " + Count(files, "file", "files") + " into " + out_dir +
-           (failed > 0 ? "; " + Count(failed, "entry", "entries") + " not extracted" : ""));
-  }
-  return ui.exit_code();
-}
 
 int WriteToStdout(void*, const void* data, size_t n) {
   return std::fwrite(data, 1, n, stdout) == n ? 0 : 1;
@@ -208,9 +69,8 @@ int WriteToStdout(void*, const void* data, size_t n) {
 
 // x -p: the selected files' contents, one after the other, on standard
 // output; nothing else goes there.
-int ExtractToStdout(const std::string& archive, Patterns& patterns) {
+int ExtractToStdout(const std::string& archive, Patterns& patterns, const Survey& survey) {
   Ui& ui = Ui::Get();
-  const Survey survey = SurveyArchive(archive);
   ReportSurvey(archive, survey, false);
   acekit_reader* reader = nullptr;
   if (acekit_reader_open(&reader, ArchivePath(archive).c_str()) != ACEKIT_OK) {
@@ -242,6 +102,245 @@ Overwrite OverwriteChoice(const ParsedArgs& args) {
   return Ui::Get().interactive() ? Overwrite::kAsk : Overwrite::kNoneReported;
 }
 
+// One line from the terminal; "\x04" at the end of input, "\x03" when Ctrl-C
+// came first.
+std::string ReadAnswer() {
+  std::string line;
+  for (;;) {
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    const int r = ::poll(&p, 1, -1);
+    if (Interrupted()) return "\x03";
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return line;
+    }
+    char c = 0;
+    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+    if (n <= 0) return line.empty() ? "\x04" : line;
+    if (c == '\n') return line;
+    line += c;
+  }
+}
+
+// Unix seconds as local "YYYY-MM-DD HH:MM".
+std::string When(int64_t seconds) {
+  const auto t = static_cast<time_t>(seconds);
+  struct tm lt {};
+  char buf[32] = "?";
+  if (localtime_r(&t, &lt) != nullptr) std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &lt);
+  return buf;
+}
+
+// The run of x, e and t as the library reports it: the progress line of the
+// whole job, the names as they are reached, the questions about files that
+// are there, and every entry that could not be written.
+class Job {
+ public:
+  Job(const std::string& archive, Patterns& patterns, bool test, bool keep_paths)
+      : archive_(archive), patterns_(patterns), test_(test), keep_paths_(keep_paths) {}
+
+  static int OnEvent(void* ctx, const acekit_event* ev) {
+    return static_cast<Job*>(ctx)->Event(*ev);
+  }
+  static int OnProgress(void* ctx, int percent) {
+    auto* job = static_cast<Job*>(ctx);
+    const uint64_t now = job->size_ * static_cast<uint64_t>(std::clamp(percent, 0, 100)) / 100;
+    Ui::Get().progress().Report(percent, static_cast<int32_t>(now - std::min(now, job->reported_)));
+    job->reported_ = std::max(now, job->reported_);
+    return Interrupted() ? 1 : 0;
+  }
+
+  Overwrite overwrite = Overwrite::kNoneReported;
+  std::string out_dir;
+
+  size_t selected_files = 0;
+  size_t selected = 0;
+  bool unsafe = false;
+  size_t files = 0;
+  size_t kept = 0;
+  size_t damaged = 0;
+  size_t lost = 0;
+  size_t refused = 0;
+  bool quit = false;
+  std::vector<MadeDirectory> directories;
+
+ private:
+  int Event(const acekit_event& ev) {
+    Ui& ui = Ui::Get();
+    const acekit_entry& e = *ev.entry;
+    const std::string name = std::string(e.name) + (e.is_dir ? "/" : "");
+    switch (ev.kind) {
+      case ACEKIT_EVENT_SELECT:
+        return Select(e, name);
+      case ACEKIT_EVENT_START:
+        if (!begun_) {
+          ui.progress().SetTotal(total_);
+          begun_ = true;
+        }
+        size_ = e.size;
+        reported_ = 0;
+        if (ui.verbose() && (!test_ || !e.is_dir)) {
+          ui.progress().Clear();
+          std::printf("%s\n", Printable(name).c_str());
+          std::fflush(stdout);
+        }
+        ui.progress().File(name);
+        target_ = ev.path != nullptr ? ev.path : "";
+        return 0;
+      case ACEKIT_EVENT_EXISTS:
+        return Exists(ev, e);
+      case ACEKIT_EVENT_DONE:
+        if (e.is_dir) {
+          if (!test_) directories.push_back({ev.path, e.mtime});
+        } else {
+          ++files;
+        }
+        return 0;
+      case ACEKIT_EVENT_DAMAGED:
+        ui.Error(archive_ + ": " + e.name + ": " + ReadFailure(ev.error) +
+                     (test_ ? "" : "; not extracted"),
+                 kExitDamaged);
+        damaged += e.is_dir ? 0 : 1;
+        return 0;
+      case ACEKIT_EVENT_LOST:
+        ui.Error(archive_ + ": " + e.name +
+                     ": lost: its data continues a solid stream damaged before it",
+                 kExitDamaged);
+        ++lost;
+        return 0;
+      case ACEKIT_EVENT_FAILED:
+        return Failed(ev, e);
+      default:
+        return 0;
+    }
+  }
+
+  int Select(const acekit_entry& e, const std::string& name) {
+    // A name with ".." in it would land outside the output directory.
+    if (!test_ && keep_paths_ && EscapesOnExtract(name)) {
+      if (patterns_.Selects(name)) {
+        Ui::Get().Warn(archive_ + ": " + e.name + ": would be written outside " + out_dir +
+                       "; not extracted");
+        unsafe = true;
+      }
+      return 0;
+    }
+    if (!test_ && !patterns_.Selects(name)) return 0;
+    ++selected;
+    if (!e.is_dir) {
+      ++selected_files;
+      total_ += e.size;
+    }
+    return 1;
+  }
+
+  int Exists(const acekit_event& ev, const acekit_entry& e) {
+    Ui& ui = Ui::Get();
+    if (Interrupted()) return ACEKIT_STOP;
+    if (ev.existing_is_dir != e.is_dir) {
+      ++kept;
+      ui.Warn(target_ + ": " + (ev.existing_is_dir ? "a directory" : "a file") +
+              " of that name exists; " + (e.is_dir ? "directory" : "file") + " not extracted");
+      return ACEKIT_KEEP;
+    }
+    switch (overwrite) {
+      case Overwrite::kAll:
+        return ACEKIT_REPLACE;
+      case Overwrite::kNone:
+        ++kept;
+        return ACEKIT_KEEP;
+      case Overwrite::kNoneReported:
+        ++kept;
+        ui.Warn(target_ + ": exists; not overwritten (-y overwrites)");
+        return ACEKIT_KEEP;
+      case Overwrite::kAsk:
+        break;
+    }
+    const ProgressPause pause(ui.progress());
+    ui.progress().Clear();
+    for (;;) {
+      std::fprintf(stderr,
+                   "acekit: %s exists (%s, %s)\n"
+                   "  replace it with the archived file (%s, %s)? [y]es, [n]o, [A]ll, [N]one, "
+                   "[q]uit: ",
+                   Printable(target_).c_str(), HumanSize(ev.existing_size).c_str(),
+                   When(ev.existing_mtime).c_str(), HumanSize(e.size).c_str(),
+                   When(e.mtime).c_str());
+      std::fflush(stderr);
+      const std::string a = ReadAnswer();
+      if (a == "\x03" || a == "q" || a == "Q" || a == "quit") {
+        if (a == "\x03") std::fputc('\n', stderr);
+        quit = true;
+        return ACEKIT_STOP;
+      }
+      if (a == "y" || a == "Y" || a == "yes") return ACEKIT_REPLACE;
+      if (a == "A" || a == "a" || a == "all") {
+        overwrite = Overwrite::kAll;
+        return ACEKIT_REPLACE;
+      }
+      if (a == "n" || a == "no" || a == "N" || a == "none" || a == "\x04") {
+        if (a == "\x04") std::fputc('\n', stderr);
+        if (a != "n" && a != "no") overwrite = Overwrite::kNone;
+        ++kept;
+        return ACEKIT_KEEP;
+      }
+    }
+  }
+
+  int Failed(const acekit_event& ev, const acekit_entry& e) {
+    Ui& ui = Ui::Get();
+    const std::string link = target_.empty() ? "" : LinkOnTheWay(out_dir, target_);
+    if (!link.empty()) {
+      // Refused by the library, which goes on with the next entry.
+      ui.Error(archive_ + ": " + e.name + ": refused: " + link + " is a symbolic link",
+               kExitWarnings);
+      refused += e.is_dir ? 0 : 1;
+      return 0;
+    }
+    if (ev.error == ACEKIT_E_TOO_LARGE) {
+      ui.Error(archive_ + ": " + e.name + ": not extracted: its path under " + out_dir +
+               " would be longer than " + std::to_string(kPathMax) + " bytes");
+    } else {
+      const std::string why = WhyNotCreated(target_);
+      ui.Error(archive_ + ": cannot create " + target_ + ": " +
+               (why.empty() ? std::string(ev.message != nullptr ? ev.message : "") : why));
+    }
+    reported_failure = true;
+    return 1;
+  }
+
+  const std::string& archive_;
+  Patterns& patterns_;
+  const bool test_;
+  const bool keep_paths_;
+  uint64_t total_ = 0;
+  bool begun_ = false;
+  uint64_t size_ = 0;
+  uint64_t reported_ = 0;
+  std::string target_;
+
+ public:
+  bool reported_failure = false;
+};
+
+// Runs the job over the archive; returns the library's result.
+int RunJob(const std::string& archive, Job& job, const char* dir, unsigned flags) {
+  acekit_reader* reader = OpenReader(archive);
+  if (reader == nullptr) {
+    job.reported_failure = true;
+    return ACEKIT_E_OPEN;
+  }
+  acekit_reader_set_progress(reader, &Job::OnProgress, &job);
+  Ui::Get().progress().Begin(0);
+  const int rc = acekit_reader_extract_each(reader, dir, flags, &Job::OnEvent, &job);
+  Ui::Get().progress().End();
+  if (rc < 0 && rc != ACEKIT_E_CANCELLED && !job.reported_failure) {
+    Ui::Get().Error(archive + ": " + acekit_last_error(reader));
+  }
+  acekit_reader_close(reader);
+  return rc;
+}
+
 int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   Ui& ui = Ui::Get();
   if (args.Has(kOptYes) && args.Has(kOptNo))
@@ -251,203 +350,39 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   const std::string out_dir = args.Has(kOptOutput) ? args.Value(kOptOutput) : ".";
   if (out_dir.empty()) return UsageError(command, "-o needs a directory");
 
-  Session session;
-  if (!session.Open(archive)) return ui.exit_code();
-  int32_t desc[ACEKIT_DESC_WORDS];
-  GetArcerDesc(desc);
-  const bool solid = desc[ACEKIT_DESC_MODE] == ACEKIT_DESC_MODE_SOLID;
-
   Patterns patterns(mask_args, args.Values(kOptExclude));
-  if (args.Has(kOptStdout)) {
-    session.Close();
-    return ExtractToStdout(archive, patterns);
-  }
-  Masks masks;
-  const Survey survey = SurveyArchive(archive);
+  const Survey survey = SurveyArchive(archive, true);
+  if (!survey.opened) return ui.exit_code();
+  if (args.Has(kOptStdout)) return ExtractToStdout(archive, patterns, survey);
   ReportSurvey(archive, survey, false);
-  Entries listed;
-  const uint16_t walked = listed.Build(masks);
-  if (SurveyReachesFurther(survey, walked)) {
-    session.Close();
-    return ExtractSalvaged(archive, patterns, out_dir, keep_paths, args.Has(kOptYes));
-  }
-  if (walked != ACEKIT_STATUS_OK) return ReportWalkFailure(archive, walked, listed);
-  std::vector<const ArcEntry*> selected;
-  for (const ArcEntry* e : listed.all()) {
-    if (e->is_file == 1 && patterns.Selects(EntryName(*e))) selected.push_back(e);
-  }
+
+  Job job(archive, patterns, false, keep_paths);
+  job.out_dir = out_dir;
+  job.overwrite = OverwriteChoice(args);
+  const int rc =
+      RunJob(archive, job, out_dir.c_str(), keep_paths ? 0u : unsigned{ACEKIT_EACH_FLAT});
+  if (keep_paths) RestoreDirectoryTimes(out_dir, job.directories);
   patterns.WarnUnmatched(archive);
 
-  // A name with ".." in it would land outside the output directory: such
-  // entries are left out by naming the others one by one. So are directory
-  // entries without paths, where they would all mean the output directory.
-  const auto left_out = [keep_paths](const ArcEntry& e) {
-    return keep_paths ? EscapesOnExtract(EntryName(e)) : IsDirectory(e);
-  };
-  std::vector<const ArcEntry*> safe;
-  bool unsafe = false;
-  for (const ArcEntry* e : selected) {
-    if (!keep_paths && IsDirectory(*e)) {
-      unsafe = true;
-    } else if (keep_paths && EscapesOnExtract(EntryName(*e))) {
-      ui.Warn(archive + ": " + EntryName(*e) + ": would be written outside " + out_dir +
-              "; not extracted");
-      unsafe = true;
-    } else {
-      safe.push_back(e);
-    }
-  }
-  // The library takes the entries chosen here by their exact names.
-  const bool by_name = !patterns.empty() || args.Has(kOptExclude);
-  Masks safe_masks;
-  if (unsafe || by_name) {
-    for (const ArcEntry* e : safe) safe_masks.Add(EntryName(*e));
-    Entries check;
-    if (!safe.empty() && check.Build(safe_masks) == ACEKIT_STATUS_OK) {
-      for (const ArcEntry* e : check.all()) {
-        if (left_out(*e)) {
-          ui.Error(archive + ": cannot leave out " + EntryName(*e) + " by name; nothing extracted");
-          return ui.exit_code();
-        }
-      }
-    }
-  }
-  if (safe.empty()) {
-    if (mask_args.empty() && !unsafe) ui.Say(archive + ": the archive is empty");
-    return ui.exit_code();
-  }
-
-  // The library makes the output directory and every missing level of it.
-  SetOutputPath(out_dir.c_str());
-  if (keep_paths) {
-    arOptionsOn(ACEKIT_OPTION_KEEP_PATHS);
-  } else {
-    arOptionsOff(ACEKIT_OPTION_KEEP_PATHS);
-  }
-  Host host(Host::Mode::kExtract);
-  host.ask_replace = true;
-  host.overwrite = OverwriteChoice(args);
-  host.Register();
-
-  uint64_t total = 0;
-  // A solid archive in archive order: the entries after a damaged one
-  // cannot be decoded up to the next one that starts a fresh stream.
-  std::vector<ChainEntry> order;
-  if (solid) {
-    // Every entry of a solid archive is decoded, named or not.
-    Masks all;
-    Entries every;
-    every.Build(all);
-    for (const ArcEntry* e : every.all()) {
-      total += e->orig_size;
-      if (e->is_file != 1) continue;
-      const bool chosen = std::any_of(safe.begin(), safe.end(), [&](const ArcEntry* s) {
-        return s->header_offset == e->header_offset;
-      });
-      order.push_back(
-          {EntryName(*e), IsDirectory(*e), (e->head_flags & kContinuesStream) != 0, chosen});
-    }
-  } else {
-    for (const ArcEntry* e : safe) total += e->orig_size;
-  }
-  if (ui.verbose()) {
-    std::vector<std::string> names;
-    for (const ArcEntry* e : safe) names.push_back(EntryName(*e));
-    ui.ListWhenReached(names);
-  }
-  ui.progress().Begin(total);
-  // An entry whose way down passes a link in the output folder is refused
-  // by the library, which stops there; the entries after it are extracted
-  // by a new run over their names.
-  FileMaskList* run = unsafe || by_name ? safe_masks.get() : masks.get();
-  std::vector<const ArcEntry*> todo = safe;
-  std::unique_ptr<Masks> rest;
-  size_t refused_files = 0;
-  size_t damaged_files = 0;
-  uint16_t status = ACEKIT_STATUS_OK;
-  // The library also stops at a damaged entry of a normal archive; the
-  // entries after it are extracted by a new run over their names, since
-  // each one is decoded on its own.
-  const auto rerun_after = [&](std::vector<const ArcEntry*>::iterator at) {
-    todo.erase(todo.begin(), at + 1);
-    if (todo.empty()) return false;
-    rest = std::make_unique<Masks>();
-    for (const ArcEntry* e : todo) rest->Add(EntryName(*e));
-    run = rest->get();
-    SetArchiveStatus(ACEKIT_STATUS_OK);
-    return true;
-  };
-  const auto find_current = [&] {
-    return std::find_if(todo.begin(), todo.end(), [&](const ArcEntry* e) {
-      return EntryName(*e) == host.current() || EntryName(*e) == host.current() + "/";
-    });
-  };
-  for (;;) {
-    ExtractFileMaskListArc(run);
-    status = session.status();
-    if (IsDamage(status) && !solid && !Interrupted()) {
-      const auto at = find_current();
-      if (at == todo.end()) break;
-      ui.Error(archive + ": " + EntryName(**at) + ": " + StatusMessage(status) + "; not extracted",
-               kExitDamaged);
-      damaged_files += IsDirectory(**at) ? 0 : 1;
-      status = ACEKIT_STATUS_OK;
-      if (!rerun_after(at)) break;
-      continue;
-    }
-    if (status != ACEKIT_STATUS_OPEN_FAILED || host.target().empty()) break;
-    const std::string link = LinkOnTheWay(out_dir, host.target());
-    if (link.empty()) break;
-    const auto at = find_current();
-    if (at == todo.end()) break;
-    ui.Error(archive + ": " + EntryName(**at) + ": refused: " + link + " is a symbolic link",
-             kExitWarnings);
-    refused_files += IsDirectory(**at) ? 0 : 1;
-    status = ACEKIT_STATUS_OK;
-    if (!rerun_after(at)) break;
-  }
-  ui.progress().End();
-  if (keep_paths) {
-    std::vector<const ArcEntry*> dirs;
-    for (const ArcEntry* e : safe) {
-      if (IsDirectory(*e)) dirs.push_back(e);
-    }
-    RestoreDirectoryTimes(out_dir, dirs);
-  }
-
-  if (status == ACEKIT_STATUS_CANCELLED) {
-    ui.Error(archive + ": " + (host.quit() && !Interrupted() ? "stopped" : "cancelled") +
+  if (rc == ACEKIT_E_CANCELLED) {
+    ui.Error(archive + ": " + (job.quit && !Interrupted() ? "stopped" : "cancelled") +
                  "; files extracted before it are kept",
              kExitCancelled);
-  } else if (IsDamage(status)) {
-    session.Close();
-    std::string name = solid ? LocateDamage(archive) : host.current();
-    if (name.empty()) name = host.current();
-    ui.Error(archive + ": " + name + ": " + StatusMessage(status), kExitDamaged);
-    if (solid) ReportLost(archive, name, order);
-  } else if (status == ACEKIT_STATUS_OPEN_FAILED && !host.target().empty()) {
-    const std::string why = WhyNotCreated(host.target());
-    ui.Error(archive + ": cannot create " + host.target() + ": " +
-             (why.empty() ? StatusMessage(status) : why));
-  } else if (status == ACEKIT_STATUS_OPEN_FAILED && !host.current().empty()) {
-    // The library names the entry without a target when its path has no room.
-    ui.Error(archive + ": " + host.current() + ": not extracted: its path under " + out_dir +
-             " would be longer than " + std::to_string(kPathMax) + " bytes");
-  } else if (status != ACEKIT_STATUS_OK) {
-    ui.Error(archive + ": " + StatusMessage(status), StatusExit(status));
+  } else if (rc < 0) {
+    // Reported as it happened.
   } else if (Interrupted()) {
     ui.Error(archive + ": interrupted after the last file was extracted", kExitCancelled);
+  } else if (job.selected == 0) {
+    if (mask_args.empty() && !job.unsafe) ui.Say(archive + ": the archive is empty");
   } else {
-    size_t files = 0;
-    for (const ArcEntry* e : safe) files += IsDirectory(*e) ? 0 : 1;
-    files -= std::min(files, refused_files + damaged_files);
-    const size_t kept = std::min(files, host.kept().size());
-    ui.Say(archive + ": extracted " + Count(files - kept, "file", "files") + " into " + out_dir +
-           (kept > 0 ? "; kept " + Count(kept, "existing file", "existing files") : "") +
-           (refused_files > 0 ? "; refused " + Count(refused_files, "file", "files") : "") +
-           (damaged_files > 0
-                ? "; " + Count(damaged_files, "damaged file", "damaged files") + " left out"
-                : ""));
+    const size_t written = job.files;
+    ui.Say(archive + ": extracted " + Count(written, "file", "files") + " into " + out_dir +
+           (job.kept > 0 ? "; kept " + Count(job.kept, "existing file", "existing files") : "") +
+           (job.refused > 0 ? "; refused " + Count(job.refused, "file", "files") : "") +
+           (job.damaged > 0
+                ? "; " + Count(job.damaged, "damaged file", "damaged files") + " left out"
+                : "") +
+           (job.lost > 0 ? "; " + Count(job.lost, "file", "files") + " lost with them" : ""));
   }
   return ui.exit_code();
 }
@@ -470,19 +405,6 @@ std::string ReadFailure(int code) {
   }
 }
 
-// Feeds the reader's per-entry percentage to the progress line as bytes.
-struct TestProgress {
-  uint64_t size = 0;
-  uint64_t reported = 0;
-  static int Report(void* ctx, int percent) {
-    auto* p = static_cast<TestProgress*>(ctx);
-    const uint64_t now = p->size * static_cast<uint64_t>(std::clamp(percent, 0, 100)) / 100;
-    Ui::Get().progress().Report(percent, static_cast<int32_t>(now - std::min(now, p->reported)));
-    p->reported = std::max(now, p->reported);
-    return Interrupted() ? 1 : 0;
-  }
-};
-
 }  // namespace
 
 int RunExtract(const ParsedArgs& args) {
@@ -499,66 +421,21 @@ int RunTest(const ParsedArgs& args) {
   const Survey survey = SurveyArchive(archive, true);
   if (!survey.opened) return ui.exit_code();
   ReportSurvey(archive, survey, true);
-  uint64_t total = 0;
-  std::vector<std::string> names;
-  for (const SurveyEntry& e : survey.entries) {
-    if (e.info.is_dir) continue;
-    total += e.info.size;
-    names.push_back(e.name);
-  }
-  ui.ListWhenReached(names);
-
-  acekit_reader* reader = nullptr;
-  if (acekit_reader_open(&reader, ArchivePath(archive).c_str()) != ACEKIT_OK) {
-    ui.Error(archive + ": " + acekit_last_error(nullptr));
-    return ui.exit_code();
-  }
-  acekit_reader_set_flags(reader, ACEKIT_READER_SALVAGE);
-  TestProgress progress;
-  acekit_reader_set_progress(reader, &TestProgress::Report, &progress);
-  ui.progress().Begin(total);
-  size_t files = 0;
-  size_t damaged = 0;
-  size_t lost = 0;
-  bool cancelled = false;
-  acekit_entry e;
-  while (acekit_reader_next(reader, &e) > 0) {
-    if (e.is_dir) continue;
-    ++files;
-    const std::string name = e.name;
-    acekit_damage d{};
-    acekit_reader_damage(reader, &d);
-    if (d.flags & ACEKIT_DAMAGE_LOST) {
-      ui.Error(
-          archive + ": " + name + ": lost: its data continues a solid stream damaged before it",
-          kExitDamaged);
-      ++lost;
-      continue;
-    }
-    progress.size = e.size;
-    progress.reported = 0;
-    ui.progress().File(name);
-    const int rc = acekit_reader_read(reader, nullptr, nullptr);
-    if (rc == ACEKIT_E_CANCELLED || Interrupted()) {
-      cancelled = true;
-      break;
-    }
-    if (rc < 0) {
-      ui.Error(archive + ": " + name + ": " + ReadFailure(rc), kExitDamaged);
-      ++damaged;
-    }
-  }
-  acekit_reader_close(reader);
-  ui.progress().End();
-  if (cancelled) {
+  Patterns all({});
+  Job job(archive, all, true, true);
+  const int rc = RunJob(archive, job, nullptr, ACEKIT_EACH_TEST);
+  const size_t files = job.files + job.damaged + job.lost;
+  if (rc == ACEKIT_E_CANCELLED || (rc >= 0 && Interrupted())) {
     ui.Error(archive + ": test cancelled", kExitCancelled);
+  } else if (rc < 0) {
+    // Reported as it happened.
   } else if (ui.exit_code() == kExitOk) {
     ui.Say(archive + ": " + Count(files, "file", "files") + " tested, no errors");
   } else {
     std::string what;
     const auto add = [&](const std::string& part) { what += (what.empty() ? "" : ", ") + part; };
-    if (damaged > 0) add(Count(damaged, "damaged file", "damaged files"));
-    if (lost > 0) add(Count(lost, "file", "files") + " lost with them");
+    if (job.damaged > 0) add(Count(job.damaged, "damaged file", "damaged files"));
+    if (job.lost > 0) add(Count(job.lost, "file", "files") + " lost with them");
     if (survey.damaged()) add("damage in the headers named above");
     ui.Say(archive + ": " + Count(files, "file", "files") + " tested: " + what);
   }

@@ -329,16 +329,6 @@ bool ReportSurvey(const std::string& archive, const Survey& survey, bool headers
   return any;
 }
 
-bool SurveyReachesFurther(const Survey& survey, uint16_t walk_status) {
-  if (survey.entries.empty()) return false;
-  if (walk_status != ACEKIT_STATUS_OK) return true;
-  if (survey.end.flags & ACEKIT_DAMAGE_GAP) return true;
-  for (const SurveyEntry& e : survey.entries) {
-    if (e.damage.flags & ACEKIT_DAMAGE_GAP) return true;
-  }
-  return false;
-}
-
 bool Patterns::Selects(const std::string& name) {
   bool any = patterns_.empty();
   for (size_t i = 0; i < patterns_.size(); ++i) {

@@ -114,9 +114,6 @@ Survey SurveyArchive(const std::string& shown, bool report_open = false);
 // met; header checksums count as damage when `headers_are_damage` and as
 // warnings otherwise. Returns true when there was anything to name.
 bool ReportSurvey(const std::string& archive, const Survey& survey, bool headers_are_damage);
-// True when the survey's entries say more than the host interface's walk
-// can: a stretch was skipped, or the walk itself failed.
-bool SurveyReachesFurther(const Survey& survey, uint16_t walk_status);
 // The patterns of a command line, matched the way a shell matches them
 // (PatternSelects) rather than by the library's own mask rule.
 class Patterns {
