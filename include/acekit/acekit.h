@@ -188,8 +188,10 @@ int acekit_editor_open(acekit_editor** e, const char* path, const acekit_options
 int acekit_editor_add_file(acekit_editor* e, const char* disk_path, const char* name) ACEKIT_PUBLIC;
 /* Removes the entries named (ACEKIT_E_NOT_FOUND when none is). */
 int acekit_editor_delete(acekit_editor* e, const char* name) ACEKIT_PUBLIC;
-/* Adds an empty directory entry of one level, such as "docs"
- * (ACEKIT_E_EXISTS when there is one). */
+/* Adds an empty directory entry, such as "docs" or "docs/drafts/old"
+ * (ACEKIT_E_EXISTS when there is one). Only the named entry is added, not
+ * entries for the folders in front of it; its last part may not hold
+ * ? * < > : " | nor be AUX, CON or PRN (ACEKIT_E_INVALID). */
 int acekit_editor_add_directory(acekit_editor* e, const char* name) ACEKIT_PUBLIC;
 int acekit_editor_set_comment(acekit_editor* e, const char* utf8) ACEKIT_PUBLIC;
 int acekit_editor_set_entry_comment(acekit_editor* e, const char* name,

@@ -165,13 +165,23 @@ ACEKIT_PUBLIC int acekit_editor_add_directory(acekit_editor* e, const char* name
   if (!Valid(e)) return ACEKIT_E_INVALID;
   std::string stored;
   if (const int rc = Name(e, name, &stored); rc < 0) return rc;
-  if (!ops::IsValidDirectoryName(stored.c_str())) {
-    return face::Fail(e, ACEKIT_E_INVALID, "a directory entry of one level, without ?*<>:\"|",
-                      name);
+  // The operation takes one level; the folders in front of it go in as the
+  // relative path, which the header writer and the duplicate check both
+  // put back in front.
+  while (!stored.empty() && stored.back() == '\\') stored.pop_back();
+  const size_t sep = stored.find_last_of('\\');
+  const std::string last = sep == std::string::npos ? stored : stored.substr(sep + 1);
+  const std::string relative = sep == std::string::npos ? std::string() : stored.substr(0, sep);
+  if (!ops::IsValidDirectoryName(last.c_str())) {
+    return face::Fail(e, ACEKIT_E_INVALID, "a directory name without ?*<>:\"|", name);
+  }
+  if (relative.size() >= acekit::kPathSize) {
+    return face::Fail(e, ACEKIT_E_TOO_LARGE, "name too long", name);
   }
   face::OpState st;
   if (const int rc = Open(e, st); rc < 0) return rc;
-  ops::CreateDirectoryEntry(st.Context(), stored.c_str());
+  acekit::CopyText(st.settings.relative_path, acekit::kPathSize, relative);
+  ops::CreateDirectoryEntry(st.Context(), last.c_str());
   return Done(e, st, "adding a directory to");
 }
 

@@ -473,6 +473,9 @@ TEST(FaceEditor, ChangesLikeTheHostInterface) {
   EXPECT_EQ(acekit_editor_delete(e, "gone.txt"), ACEKIT_E_NOT_FOUND);
   EXPECT_EQ(acekit_editor_add_directory(e, "extra"), 0) << acekit_last_error(e);
   EXPECT_EQ(acekit_editor_add_directory(e, "extra"), ACEKIT_E_EXISTS);
+  EXPECT_EQ(acekit_editor_add_directory(e, "deep/er/dir/"), 0) << acekit_last_error(e);
+  EXPECT_EQ(acekit_editor_add_directory(e, "DEEP/er/Dir"), ACEKIT_E_EXISTS);
+  EXPECT_EQ(acekit_editor_add_directory(e, "deep/na?me"), ACEKIT_E_INVALID);
   EXPECT_EQ(acekit_editor_set_comment(e, "main"), 0);
   EXPECT_EQ(acekit_editor_set_entry_comment(e, "b.txt", "about b"), 0) << acekit_last_error(e);
   acekit_editor_close(e);
@@ -482,7 +485,10 @@ TEST(FaceEditor, ChangesLikeTheHostInterface) {
   for (const Got& g : ReadAll(path, &comment)) got[g.name] = {g.data, g.comment};
   EXPECT_EQ(comment, "main");
   const std::map<std::string, std::pair<std::string, std::string>> want = {
-      {"docs/a.txt", {Text(1000), ""}}, {"b.txt", {"bee", "about b"}}, {"extra", {"", ""}}};
+      {"docs/a.txt", {Text(1000), ""}},
+      {"b.txt", {"bee", "about b"}},
+      {"extra", {"", ""}},
+      {"deep/er/dir", {"", ""}}};
   EXPECT_EQ(got, want);
   EXPECT_TRUE(Leftovers(dir).empty());
 }
