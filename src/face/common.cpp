@@ -25,7 +25,77 @@ int32_t ACEKIT_CALL ProgressTrampoline(ArcContext ctx, int32_t percent, int32_t)
   return h->progress(h->progress_ctx, percent) != 0 ? 0 : 1;
 }
 
+int32_t ACEKIT_CALL EventProgress(ArcContext ctx, int32_t percent, int32_t bytes) {
+  auto* h = reinterpret_cast<Handle*>(ctx);
+  if (percent == -1 || percent == -2) {
+    h->phase = percent;
+    acekit_event ev{};
+    ev.kind = ACEKIT_EVENT_PHASE;
+    ev.name = percent == -1 ? "unpacking" : "compressing";
+    return Tell(h, ev) ? 0 : 1;
+  }
+  // A deletion reports each removed entry as (100, 100): no input taken in.
+  if (bytes > 0 && !(h->deleting && percent == 100 && bytes == 100)) {
+    acekit_event ev{};
+    ev.kind = ACEKIT_EVENT_BYTES;
+    ev.bytes = static_cast<uint64_t>(bytes);
+    if (Tell(h, ev)) return 0;
+  }
+  return ProgressTrampoline(ctx, percent, bytes);
+}
+
+// The engines name an entry as (source, target): a disk file and the stored
+// name when adding, the stored name and a working copy when a rebuild
+// unpacks, a working copy and the stored name when it compresses again.
+int32_t ACEKIT_CALL EventFileName(ArcContext ctx, const char* source, const char* target) {
+  auto* h = reinterpret_cast<Handle*>(ctx);
+  const char* stored = h->phase == -1 ? source : target;
+  if (stored == nullptr) return 1;
+  while (*stored == '\\' || *stored == '/') ++stored;
+  const std::string name = NameFromStored(stored, std::strlen(stored));
+  std::string path;
+  if (h->phase == 0 && source != nullptr && target != nullptr && std::strcmp(source, target) != 0) {
+    path = source;
+  }
+  acekit_event ev{};
+  ev.kind = ACEKIT_EVENT_FILE;
+  ev.name = name.c_str();
+  ev.path = path.empty() ? nullptr : path.c_str();
+  Tell(h, ev);  // the engines do not ask about names; a cancel waits for the bytes
+  return 1;
+}
+
+int32_t ACEKIT_CALL EventSkip(ArcContext ctx, const char* name) {
+  auto* h = reinterpret_cast<Handle*>(ctx);
+  acekit_event ev{};
+  ev.kind = ACEKIT_EVENT_UNREADABLE;
+  ev.path = name != nullptr ? name : "";
+  ev.error =
+      platform::KindOf(ev.path) == platform::Kind::kMissing ? ACEKIT_E_NOT_FOUND : ACEKIT_E_OPEN;
+  if (!Tell(h, ev)) return kSkipLeaveOut;
+  h->unreadable_error = ev.error;
+  Fail(h, ev.error, "cannot read", ev.path);
+  return 0;  // ends the operation; the status stays as it was
+}
+
 }  // namespace
+
+bool Tell(Handle* h, const acekit_event& event) {
+  return h->events != nullptr && h->events(h->events_ctx, &event) != 0;
+}
+
+HostHooks HooksFor(Handle* h) {
+  HostHooks hooks;
+  hooks.progress = ProgressFor(h);
+  if (h->events == nullptr) return hooks;
+  const auto ctx = reinterpret_cast<ArcContext>(h);
+  hooks.progress.proc = &EventProgress;
+  hooks.file_name.proc = &EventFileName;
+  hooks.file_name.ctx = ctx;
+  hooks.skip.proc = &EventSkip;
+  hooks.skip.ctx = ctx;
+  return hooks;
+}
 
 int CodeOf(uint32_t status) {
   switch (status) {

@@ -42,13 +42,18 @@ bool AddMask(acekit::ArcState& arc, acekit::MaskList& masks, const std::string& 
 // A fresh state of the archive for one change.
 int Open(acekit_editor* e, face::OpState& st) {
   st.settings.desc.level() = e->level;
-  st.hooks.progress = face::ProgressFor(e);
+  e->phase = 0;
+  e->deleting = false;
+  e->unreadable_error = 0;
+  st.hooks = face::HooksFor(e);
   const uint32_t s = ops::OpenArchive(st.arc, e->path.c_str(), ops::UnreadableHead::kReadFailure);
   if (s != acekit::kOk) return face::FailStatus(e, s, "opening", e->path);
   return ACEKIT_OK;
 }
 
 int Done(acekit_editor* e, face::OpState& st, const char* what) {
+  // The host stopped at a file it could not read; its message is set.
+  if (e->unreadable_error != 0) return e->unreadable_error;
   if (st.arc.status == acekit::kOk) return ACEKIT_OK;
   return face::FailStatus(e, st.arc.status, what, e->path);
 }
@@ -161,6 +166,43 @@ ACEKIT_PUBLIC int acekit_editor_delete(acekit_editor* e, const char* name) {
   return Done(e, st, "deleting from");
 }
 
+ACEKIT_PUBLIC int acekit_editor_delete_list(acekit_editor* e, const char* const* names,
+                                            size_t count) {
+  if (!Valid(e) || (names == nullptr && count != 0)) return ACEKIT_E_INVALID;
+  face::OpState st;
+  if (const int rc = Open(e, st); rc < 0) return rc;
+  acekit::MaskList masks;
+  for (size_t i = 0; i < count; ++i) {
+    std::string stored;
+    if (const int rc = Name(e, names[i], &stored); rc < 0) return rc;
+    if (!AddMask(st.arc, masks, stored)) return face::Fail(e, ACEKIT_E_NOMEM, "deleting", e->path);
+  }
+  // The whole list, to tell what is selected from what stays.
+  ArcFileList list{};
+  ops::BuildArchiveList(st.Context(), &list, nullptr, ops::ArcInfoRequest::kNever);
+  size_t entries = 0;
+  for (const ArcEntry* a = list.first; a != nullptr; a = a->next) entries += a->is_file != 0;
+  acekit::DoneEntryList(&list);
+  if (st.arc.status != acekit::kOk) return face::FailStatus(e, st.arc.status, "listing", e->path);
+  size_t selected = 0;
+  if (count != 0) {
+    ops::BuildArchiveList(st.Context(), &list, masks.get(), ops::ArcInfoRequest::kNever);
+    for (const ArcEntry* a = list.first; a != nullptr; a = a->next) selected += a->is_file != 0;
+    acekit::DoneEntryList(&list);
+    if (st.arc.status != acekit::kOk) return face::FailStatus(e, st.arc.status, "listing", e->path);
+  }
+  if (selected == 0) return face::Fail(e, ACEKIT_E_NOT_FOUND, "no entry named", e->path);
+  // An archive without entries cannot be read back.
+  if (selected == entries) {
+    return face::Fail(e, ACEKIT_E_INVALID, "would leave no entry; remove the archive instead",
+                      e->path);
+  }
+  e->deleting = true;
+  ops::DeleteFileMaskList(st.Context(), masks.get());
+  e->deleting = false;
+  return Done(e, st, "deleting from");
+}
+
 ACEKIT_PUBLIC int acekit_editor_add_directory(acekit_editor* e, const char* name) {
   if (!Valid(e)) return ACEKIT_E_INVALID;
   std::string stored;
@@ -211,6 +253,13 @@ ACEKIT_PUBLIC int acekit_editor_set_progress(acekit_editor* e, acekit_progress f
   if (!Valid(e)) return ACEKIT_E_INVALID;
   e->progress = fn;
   e->progress_ctx = ctx;
+  return ACEKIT_OK;
+}
+
+ACEKIT_PUBLIC int acekit_editor_set_events(acekit_editor* e, acekit_event_fn fn, void* ctx) {
+  if (!Valid(e)) return ACEKIT_E_INVALID;
+  e->events = fn;
+  e->events_ctx = ctx;
   return ACEKIT_OK;
 }
 

@@ -31,6 +31,7 @@ struct Item {
   enum Kind { kDisk, kMemory, kDirectory } kind = kDisk;
   std::string source;  // disk path; the solid order's key for every kind
   std::string stored;
+  std::string name;  // as the host gave it
   std::vector<uint8_t> data;
   uint32_t ftime = 0;
   uint32_t attr = 0;
@@ -172,6 +173,12 @@ bool WriteDirectory(acekit_writer* w, const Item& item) {
 // stays usable; only a cut that fails too breaks it.
 int AddNow(acekit_writer* w, const Item& item, ops::SolidChain* chain) {
   w->state.arc.status = acekit::kOk;
+  w->unreadable_error = 0;
+  acekit_event ev{};
+  ev.kind = ACEKIT_EVENT_FILE;
+  ev.name = item.name.c_str();
+  ev.path = item.kind == Item::kDisk ? item.source.c_str() : nullptr;
+  if (face::Tell(w, ev)) return face::Fail(w, ACEKIT_E_CANCELLED, "adding", item.name);
   const int32_t start = platform::Tell(w->out);
   ops::ItemWriter iw = ItemWriterOf(w);
   int32_t r = 0;
@@ -200,6 +207,8 @@ int AddNow(acekit_writer* w, const Item& item, ops::SolidChain* chain) {
   if (start < 0 || platform::Seek(w->out, start, 0) == -1 || !platform::Truncate(w->out)) {
     w->broken = true;
   }
+  // The host chose to stop at a file it could not read; the message is set.
+  if (w->unreadable_error != 0) return w->unreadable_error;
   const std::string& shown = item.kind == Item::kDisk ? item.source : item.stored;
   return face::FailStatus(w, status, "adding", shown);
 }
@@ -309,7 +318,7 @@ ACEKIT_PUBLIC int acekit_writer_create(acekit_writer** out, const char* path,
   desc.dict_kb() = static_cast<int32_t>(kb);
   desc.level() = o->level == 0 ? 1 : o->level;
   desc.mode() = w->solid ? 4 : 0;
-  w->state.hooks.progress = face::ProgressFor(w.get());
+  w->state.hooks = face::HooksFor(w.get());
   const std::string folder = face::DirectoryOf(w->target);
   w->name = w->target.substr(folder.size());
   if (w->dir.Open(folder.empty() ? "." : folder.c_str(), "", false) !=
@@ -350,6 +359,7 @@ ACEKIT_PUBLIC int acekit_writer_add_file(acekit_writer* w, const char* disk_path
     return face::Fail(w, ACEKIT_E_NOT_FOUND, "no such file", disk_path);
   }
   item.source = disk_path;
+  item.name = name;
   return Add(w, std::move(item));
 }
 
@@ -371,6 +381,7 @@ ACEKIT_PUBLIC int acekit_writer_add_memory(acekit_writer* w, const char* name, c
     return face::Fail(w, ACEKIT_E_NOMEM, "holding", name);
   }
   item.source = item.stored;
+  item.name = name;
   return Add(w, std::move(item));
 }
 
@@ -388,6 +399,7 @@ ACEKIT_PUBLIC int acekit_writer_add_directory(acekit_writer* w, const char* name
   // stores them.
   if (item.stored.size() < 3) item.stored += '\\';
   item.source = item.stored;
+  item.name = name;
   return Add(w, std::move(item));
 }
 
@@ -405,6 +417,15 @@ ACEKIT_PUBLIC int acekit_writer_set_progress(acekit_writer* w, acekit_progress f
   if (!Valid(w)) return ACEKIT_E_INVALID;
   w->progress = fn;
   w->progress_ctx = ctx;
+  return ACEKIT_OK;
+}
+
+ACEKIT_PUBLIC int acekit_writer_set_events(acekit_writer* w, acekit_event_fn fn, void* ctx) {
+  if (!Valid(w)) return ACEKIT_E_INVALID;
+  w->events = fn;
+  w->events_ctx = ctx;
+  w->state.hooks = face::HooksFor(w);
+  w->compressor.SetProgress(w->state.hooks.progress);
   return ACEKIT_OK;
 }
 
