@@ -151,8 +151,8 @@ void acekit_reader_close(acekit_reader* r) ACEKIT_PUBLIC;
  * except for ACEKIT_EVENT_UNREADABLE, where it stops the change with that
  * file's error instead of leaving the file out. */
 enum {
-  ACEKIT_EVENT_FILE = 1,       /* an entry is written: name; path of its disk file, or NULL when the
-                                * data comes from memory or from the archive being rebuilt */
+  ACEKIT_EVENT_FILE = 1,       /* an entry is written (or, in a rebuild, unpacked or deleted):
+                                * name; path: a writer's disk file, else NULL */
   ACEKIT_EVENT_BYTES = 2,      /* bytes: how many more of the input have been taken in */
   ACEKIT_EVENT_UNREADABLE = 3, /* path vanished or cannot be read (error: ACEKIT_E_NOT_FOUND or
                                 * ACEKIT_E_OPEN); 0 leaves it out and goes on */

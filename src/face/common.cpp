@@ -28,7 +28,6 @@ int32_t ACEKIT_CALL ProgressTrampoline(ArcContext ctx, int32_t percent, int32_t)
 int32_t ACEKIT_CALL EventProgress(ArcContext ctx, int32_t percent, int32_t bytes) {
   auto* h = reinterpret_cast<Handle*>(ctx);
   if (percent == -1 || percent == -2) {
-    h->phase = percent;
     acekit_event ev{};
     ev.kind = ACEKIT_EVENT_PHASE;
     ev.name = percent == -1 ? "unpacking" : "compressing";
@@ -44,23 +43,21 @@ int32_t ACEKIT_CALL EventProgress(ArcContext ctx, int32_t percent, int32_t bytes
   return ProgressTrampoline(ctx, percent, bytes);
 }
 
-// The engines name an entry as (source, target): a disk file and the stored
-// name when adding, the stored name and a working copy when a rebuild
-// unpacks, a working copy and the stored name when it compresses again.
+// The engines name an entry as (source, target): a disk file or a working
+// copy and the stored name when adding, the stored name and its working
+// copy when a rebuild unpacks, which puts them all in the state's folder.
 int32_t ACEKIT_CALL EventFileName(ArcContext ctx, const char* source, const char* target) {
   auto* h = reinterpret_cast<Handle*>(ctx);
-  const char* stored = h->phase == -1 ? source : target;
+  const char* work = h->arc != nullptr ? h->arc->temp_path : "";
+  const bool unpacking =
+      work[0] != '\0' && target != nullptr && std::strncmp(target, work, std::strlen(work)) == 0;
+  const char* stored = unpacking ? source : target;
   if (stored == nullptr) return 1;
   while (*stored == '\\' || *stored == '/') ++stored;
   const std::string name = NameFromStored(stored, std::strlen(stored));
-  std::string path;
-  if (h->phase == 0 && source != nullptr && target != nullptr && std::strcmp(source, target) != 0) {
-    path = source;
-  }
   acekit_event ev{};
   ev.kind = ACEKIT_EVENT_FILE;
   ev.name = name.c_str();
-  ev.path = path.empty() ? nullptr : path.c_str();
   Tell(h, ev);  // the engines do not ask about names; a cancel waits for the bytes
   return 1;
 }

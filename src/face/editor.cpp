@@ -4,6 +4,7 @@
 // failure leaves it as it was.
 #include <cstring>
 #include <new>
+#include <set>
 #include <string>
 
 #include "face/face.h"
@@ -42,9 +43,9 @@ bool AddMask(acekit::ArcState& arc, acekit::MaskList& masks, const std::string& 
 // A fresh state of the archive for one change.
 int Open(acekit_editor* e, face::OpState& st) {
   st.settings.desc.level() = e->level;
-  e->phase = 0;
   e->deleting = false;
   e->unreadable_error = 0;
+  e->arc = &st.arc;
   st.hooks = face::HooksFor(e);
   const uint32_t s = ops::OpenArchive(st.arc, e->path.c_str(), ops::UnreadableHead::kReadFailure);
   if (s != acekit::kOk) return face::FailStatus(e, s, "opening", e->path);
@@ -169,29 +170,43 @@ ACEKIT_PUBLIC int acekit_editor_delete(acekit_editor* e, const char* name) {
 ACEKIT_PUBLIC int acekit_editor_delete_list(acekit_editor* e, const char* const* names,
                                             size_t count) {
   if (!Valid(e) || (names == nullptr && count != 0)) return ACEKIT_E_INVALID;
-  face::OpState st;
-  if (const int rc = Open(e, st); rc < 0) return rc;
-  acekit::MaskList masks;
+  // Names are compared whole, without regard to case; the mask rule would
+  // take a folder's name for everything below it too.
+  const auto key = [](std::string name) {
+    while (!name.empty() && name.back() == '\\') name.pop_back();
+    name.push_back('\0');
+    platform::CharUpper(name.data());
+    name.pop_back();
+    return name;
+  };
+  std::set<std::string> wanted;
   for (size_t i = 0; i < count; ++i) {
     std::string stored;
     if (const int rc = Name(e, names[i], &stored); rc < 0) return rc;
-    if (!AddMask(st.arc, masks, stored)) return face::Fail(e, ACEKIT_E_NOMEM, "deleting", e->path);
+    wanted.insert(key(stored));
   }
-  // The whole list, to tell what is selected from what stays.
+  face::OpState st;
+  if (const int rc = Open(e, st); rc < 0) return rc;
+  // The masks take the entries by their names as listed, which mark a
+  // directory with a trailing separator.
+  acekit::MaskList masks;
   ArcFileList list{};
   ops::BuildArchiveList(st.Context(), &list, nullptr, ops::ArcInfoRequest::kNever);
   size_t entries = 0;
-  for (const ArcEntry* a = list.first; a != nullptr; a = a->next) entries += a->is_file != 0;
+  size_t selected = 0;
+  bool room = true;
+  for (const ArcEntry* a = list.first; a != nullptr; a = a->next) {
+    if (a->is_file == 0) continue;
+    ++entries;
+    const std::string name(a->name, strnlen(a->name, sizeof a->name));
+    if (!wanted.contains(key(name))) continue;
+    ++selected;
+    room = room && AddMask(st.arc, masks, name);
+  }
   acekit::DoneEntryList(&list);
   if (st.arc.status != acekit::kOk) return face::FailStatus(e, st.arc.status, "listing", e->path);
-  size_t selected = 0;
-  if (count != 0) {
-    ops::BuildArchiveList(st.Context(), &list, masks.get(), ops::ArcInfoRequest::kNever);
-    for (const ArcEntry* a = list.first; a != nullptr; a = a->next) selected += a->is_file != 0;
-    acekit::DoneEntryList(&list);
-    if (st.arc.status != acekit::kOk) return face::FailStatus(e, st.arc.status, "listing", e->path);
-  }
-  if (selected == 0) return face::Fail(e, ACEKIT_E_NOT_FOUND, "no entry named", e->path);
+  if (!room) return face::Fail(e, ACEKIT_E_NOMEM, "deleting from", e->path);
+  if (selected == 0) return face::Fail(e, ACEKIT_E_NOT_FOUND, "none of the names is in", e->path);
   // An archive without entries cannot be read back.
   if (selected == entries) {
     return face::Fail(e, ACEKIT_E_INVALID, "would leave no entry; remove the archive instead",

@@ -24,9 +24,9 @@ struct Handle {
   // Writers and editors: the host's events, and where the engine stands.
   acekit_event_fn events = nullptr;
   void* events_ctx = nullptr;
-  int phase = 0;             // of a solid rebuild: 0 none, -1 unpacking, -2 compressing
-  bool deleting = false;     // the engine marks each deleted entry as a full step
-  int unreadable_error = 0;  // the error of a file the host chose not to leave out
+  const ArcState* arc = nullptr;  // of the operation running, which may name working copies
+  bool deleting = false;          // the engine marks each deleted entry as a full step
+  int unreadable_error = 0;       // the error of a file the host chose not to leave out
   explicit Handle(uint32_t m) : magic(m) {}
 };
 inline constexpr uint32_t kReaderMagic = 0x52454b41;  // "AKER"

@@ -69,15 +69,6 @@ bool CommentAction(const ParsedArgs& args, const char* command, bool optional, i
   return true;
 }
 
-// The exit status of a failed change through the handle interface.
-int ChangeExit(int code) {
-  if (code == ACEKIT_E_CANCELLED) return kExitCancelled;
-  if (code == ACEKIT_E_CORRUPT || code == ACEKIT_E_CRC || code == ACEKIT_E_UNSUPPORTED) {
-    return kExitDamaged;
-  }
-  return kExitError;
-}
-
 // Opens the archive for a change; reports and returns null when it cannot.
 acekit_editor* OpenEditor(const std::string& archive) {
   acekit_reader* probe = OpenReader(archive);  // names what is wrong with the file

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -363,21 +364,67 @@ bool Patterns::WarnUnmatched(const std::string& archive) const {
 
 void RestoreDirectories(const std::string& shown, const std::string& path,
                         std::vector<std::string> names) {
+  if (names.empty()) return;
   // A parent sorts before what lies below it.
   std::sort(names.begin(), names.end());
+  acekit_editor* e = nullptr;
+  if (const int rc = acekit_editor_open(&e, path.c_str(), nullptr); rc != ACEKIT_OK) {
+    Ui::Get().Warn(shown +
+                   ": its directory entries could not be kept: " + acekit_last_error(nullptr));
+    return;
+  }
   for (const std::string& name : names) {
-    Session again;
-    if (!again.Open(path)) break;
-    const size_t slash = name.rfind('/');
-    SetRelativePath(slash == std::string::npos ? "" : name.substr(0, slash).c_str());
-    CreateDirectoryArc(name.substr(slash == std::string::npos ? 0 : slash + 1).c_str());
-    const uint16_t st = again.status();
-    if (st != ACEKIT_STATUS_OK && st != ACEKIT_STATUS_DIR_EXISTS) {
+    const int rc = acekit_editor_add_directory(e, name.c_str());
+    if (rc != ACEKIT_OK && rc != ACEKIT_E_EXISTS) {
       Ui::Get().Warn(shown + ": directory entry " + Printable(name) +
-                     "/ could not be kept: " + StatusMessage(st));
+                     "/ could not be kept: " + acekit_last_error(e));
     }
   }
-  SetRelativePath("");
+  acekit_editor_close(e);
+}
+
+int ChangeEvents::On(void* ctx, const acekit_event* event) {
+  auto* self = static_cast<ChangeEvents*>(ctx);
+  if (Interrupted()) return 1;
+  Progress& p = Ui::Get().progress();
+  switch (event->kind) {
+    case ACEKIT_EVENT_FILE:
+      self->current_ = event->name;
+      p.File(self->current_);
+      break;
+    case ACEKIT_EVENT_BYTES:
+      p.Report(0, static_cast<int32_t>(std::min<uint64_t>(event->bytes, INT32_MAX)));
+      break;
+    case ACEKIT_EVENT_PHASE:
+      if (std::strcmp(event->name, "unpacking") == 0) {
+        p.Phase("unpacking", self->unpack_total);
+      } else {
+        p.Phase("compressing", self->repack_total);
+      }
+      break;
+    case ACEKIT_EVENT_UNREADABLE: {
+      const std::string shown = event->path != nullptr ? event->path : "";
+      if (self->strict) {
+        self->stopped_strict_ = true;
+        Ui::Get().Error(shown + ": vanished while the archive was being written (--strict)");
+        return 1;
+      }
+      self->vanished_.push_back(shown);
+      Ui::Get().Warn(shown + ": vanished while the archive was being written; left out");
+      break;
+    }
+    default:
+      break;
+  }
+  return 0;
+}
+
+int ChangeExit(int code) {
+  if (code == ACEKIT_E_CANCELLED) return kExitCancelled;
+  if (code == ACEKIT_E_CORRUPT || code == ACEKIT_E_CRC || code == ACEKIT_E_UNSUPPORTED) {
+    return kExitDamaged;
+  }
+  return kExitError;
 }
 
 namespace {

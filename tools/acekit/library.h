@@ -146,6 +146,30 @@ class Patterns {
 void RestoreDirectories(const std::string& shown, const std::string& path,
                         std::vector<std::string> names);
 
+// What a writer or an editor of the handle interface tells on its way, shown
+// on the progress line; a file that cannot be read is left out with a
+// warning, or with `strict` stops the change. Ctrl-C cancels.
+class ChangeEvents {
+ public:
+  // Totals for the two passes of a solid archive's rebuild.
+  uint64_t unpack_total = 0;
+  uint64_t repack_total = 0;
+  bool strict = false;
+  static int On(void* ctx, const acekit_event* event);
+  // The last entry named: where a failure came up.
+  const std::string& current() const { return current_; }
+  const std::vector<std::string>& vanished() const { return vanished_; }
+  bool stopped_strict() const { return stopped_strict_; }
+
+ private:
+  std::string current_;
+  std::vector<std::string> vanished_;
+  bool stopped_strict_ = false;
+};
+
+// The exit status of a failed change through the handle interface.
+int ChangeExit(int code);
+
 // The search level, 1 to 4, that the solid archive at `path` was made with,
 // or 0 when it cannot be told. The archive does not keep it, so the first
 // file of its stream, which depends on nothing before it, is compressed
