@@ -183,7 +183,10 @@ typedef struct acekit_options {
 int acekit_writer_create(acekit_writer** w, const char* path,
                          const acekit_options* o) ACEKIT_PUBLIC;
 /* Adds a file or (as an entry of its own) a directory from disk; its time
- * and attributes come from disk. */
+ * and attributes come from disk. Files from disk are written together, at
+ * the next entry of another kind or at finish, so that the files ahead of
+ * the one being compressed are read and parsed meanwhile: a failure while
+ * reading one of them fails that later call and the writer with it. */
 int acekit_writer_add_file(acekit_writer* w, const char* disk_path, const char* name) ACEKIT_PUBLIC;
 /* attributes: DOS bits; 0 gives 0x20 (archive). Entries stay below 2 GB. */
 int acekit_writer_add_memory(acekit_writer* w, const char* name, const void* data, size_t n,

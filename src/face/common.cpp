@@ -58,6 +58,9 @@ int32_t ACEKIT_CALL EventFileName(ArcContext ctx, const char* source, const char
   acekit_event ev{};
   ev.kind = ACEKIT_EVENT_FILE;
   ev.name = name.c_str();
+  // A writer's sources are the host's own files; an editor's may be
+  // working copies, which are no business of the host.
+  if (h->magic == kWriterMagic && source != nullptr && source != stored) ev.path = source;
   Tell(h, ev);  // the engines do not ask about names; a cancel waits for the bytes
   return 1;
 }

@@ -610,7 +610,11 @@ struct Heard {
 // A file that vanishes before a solid archive is written is left out or
 // stops the archive, as the host answers; the others are named and counted.
 TEST(FaceEvents, WriterNamesCountsAndAsksAboutUnreadableFiles) {
-  for (int stop : {0, 1}) {
+  // Files from disk alone go through the pipeline that reads ahead; an entry
+  // from memory makes the writer take one item at a time.
+  for (int run : {0, 1, 2}) {
+    const int stop = run == 1 ? 1 : 0;
+    const bool memory = run != 2;
     TempDir dir;
     dir.Write("in/a.txt", Text(200000));
     dir.Write("in/gone.txt", "soon gone");
@@ -625,7 +629,9 @@ TEST(FaceEvents, WriterNamesCountsAndAsksAboutUnreadableFiles) {
       ASSERT_EQ(acekit_writer_add_file(w, dir.Native(std::string("in/") + n).string().c_str(), n),
                 0);
     }
-    ASSERT_EQ(acekit_writer_add_memory(w, "m.txt", "memory", 6, kTime, 0), 0);
+    if (memory) {
+      ASSERT_EQ(acekit_writer_add_memory(w, "m.txt", "memory", 6, kTime, 0), 0);
+    }
     fs::remove(dir.Native("in/gone.txt"));
     const int rc = acekit_writer_finish(w);
     const std::vector<std::pair<std::string, int>> want_unreadable = {
@@ -641,13 +647,16 @@ TEST(FaceEvents, WriterNamesCountsAndAsksAboutUnreadableFiles) {
     ASSERT_EQ(rc, 0) << acekit_last_error(nullptr);
     std::vector<std::string> files = heard.files;
     std::sort(files.begin(), files.end());
-    const std::vector<std::string> want = {"a.txt <- disk", "gone.txt <- disk", "m.txt"};
+    std::vector<std::string> want = {"a.txt <- disk", "gone.txt <- disk"};
+    if (memory) want.push_back("m.txt");
     EXPECT_EQ(files, want);
-    EXPECT_EQ(heard.bytes, 200000u + 6u);
+    EXPECT_EQ(heard.bytes, memory ? 200000u + 6u : 200000u);
     std::vector<std::string> stored;
     for (const Got& g : ReadAll(path)) stored.push_back(g.name);
     std::sort(stored.begin(), stored.end());
-    EXPECT_EQ(stored, (std::vector<std::string>{"a.txt", "m.txt"}));
+    want = {"a.txt"};
+    if (memory) want.push_back("m.txt");
+    EXPECT_EQ(stored, want);
   }
 }
 
