@@ -218,6 +218,15 @@ int acekit_editor_open(acekit_editor** e, const char* path, const acekit_options
  * (names compare without regard to case). The last part of `name` must be
  * the file's own name; the parts in front of it may be anything. */
 int acekit_editor_add_file(acekit_editor* e, const char* disk_path, const char* name) ACEKIT_PUBLIC;
+/* Adds the files and directories at the `count` disk paths in one rebuild,
+ * each under its path as given, without a leading '/' or drive; an entry of
+ * the same name is replaced. With ACEKIT_ADD_NAMES_ONLY each goes in under
+ * its last part alone. A directory is an entry of its own; what lies in it
+ * is not added. A file that vanished or cannot be read fails the call
+ * unless the editor has events (see acekit_event). */
+#define ACEKIT_ADD_NAMES_ONLY 1u
+int acekit_editor_add_paths(acekit_editor* e, const char* const* paths, size_t count,
+                            unsigned flags) ACEKIT_PUBLIC;
 /* Removes the entries named (ACEKIT_E_NOT_FOUND when none is). */
 int acekit_editor_delete(acekit_editor* e, const char* name) ACEKIT_PUBLIC;
 /* Removes the `count` entries named in one rebuild, which for a solid

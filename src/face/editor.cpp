@@ -158,6 +158,31 @@ ACEKIT_PUBLIC int acekit_editor_add_file(acekit_editor* e, const char* disk_path
   return Done(e, st, "adding");
 }
 
+ACEKIT_PUBLIC int acekit_editor_add_paths(acekit_editor* e, const char* const* paths, size_t count,
+                                          unsigned flags) {
+  if (!Valid(e) || (paths == nullptr && count != 0)) return ACEKIT_E_INVALID;
+  if ((flags & ~ACEKIT_ADD_NAMES_ONLY) != 0) {
+    return face::Fail(e, ACEKIT_E_INVALID, "unknown flags", e->path);
+  }
+  if (count == 0) return face::Fail(e, ACEKIT_E_INVALID, "nothing to add", e->path);
+  face::OpState st;
+  if (const int rc = Open(e, st); rc < 0) return rc;
+  if (st.arc.read_only != 0) return face::Fail(e, ACEKIT_E_READ_ONLY, "changing", e->path);
+  if ((flags & ACEKIT_ADD_NAMES_ONLY) != 0) st.settings.options |= acekit::kOptNamesOnly;
+  acekit::MaskList masks;
+  for (size_t i = 0; i < count; ++i) {
+    if (paths[i] == nullptr || paths[i][0] == '\0') {
+      return face::Fail(e, ACEKIT_E_INVALID, "an empty path", e->path);
+    }
+    if (std::strlen(paths[i]) >= acekit::kPathSize) {
+      return face::Fail(e, ACEKIT_E_TOO_LARGE, "path too long", paths[i]);
+    }
+    if (!AddMask(st.arc, masks, paths[i])) return face::Fail(e, ACEKIT_E_NOMEM, "adding", paths[i]);
+  }
+  ops::CompressFileMaskList(st.Context(), masks.get());
+  return Done(e, st, "adding to");
+}
+
 ACEKIT_PUBLIC int acekit_editor_delete(acekit_editor* e, const char* name) {
   if (!Valid(e)) return ACEKIT_E_INVALID;
   face::OpState st;

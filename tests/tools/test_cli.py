@@ -559,7 +559,9 @@ class Failures(h.TreeCase):
                 p = subprocess.Popen([h.ACEKIT, "a", *strict, "-C", self.tree, archive,
                                       "a_big.bin", "z_victim.txt"],
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-                while not os.path.exists(archive) and p.poll() is None:
+                # The archive is written under a temporary name beside it.
+                while (not any(n.startswith(".acekit-") for n in os.listdir(self.tmp))
+                       and p.poll() is None):
                     time.sleep(0.001)
                 os.remove(victim)
                 _, err = p.communicate(timeout=600)

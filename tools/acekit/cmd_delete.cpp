@@ -18,16 +18,6 @@ bool ParseNumber(const std::string& text, long* value) {
   return !text.empty() && *end == '\0';
 }
 
-// The window the archive's files were compressed with: a solid archive has
-// one for all of them.
-uint32_t ArchiveWindow(const Survey& survey) {
-  uint32_t kb = 0;
-  for (const SurveyEntry& e : survey.entries) {
-    if (!e.info.is_dir) kb = std::max(kb, e.details.dictionary_kb);
-  }
-  return kb != 0 ? kb : 64;
-}
-
 }  // namespace
 
 int RunDelete(const ParsedArgs& args) {

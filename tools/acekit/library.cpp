@@ -213,6 +213,14 @@ bool Survey::damaged() const {
   return false;
 }
 
+uint32_t ArchiveWindow(const Survey& survey) {
+  uint32_t kb = 0;
+  for (const SurveyEntry& e : survey.entries) {
+    if (!e.info.is_dir) kb = std::max(kb, e.details.dictionary_kb);
+  }
+  return kb != 0 ? kb : 64;
+}
+
 acekit_reader* OpenReader(const std::string& shown) {
   Ui& ui = Ui::Get();
   const std::string path = ArchivePath(shown);
@@ -391,6 +399,8 @@ int ChangeEvents::On(void* ctx, const acekit_event* event) {
     case ACEKIT_EVENT_FILE:
       self->current_ = event->name;
       p.File(self->current_);
+      Ui::Get().Reached(self->current_ + "/");  // -v lists a directory with its '/'
+
       break;
     case ACEKIT_EVENT_BYTES:
       p.Report(0, static_cast<int32_t>(std::min<uint64_t>(event->bytes, INT32_MAX)));

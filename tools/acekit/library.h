@@ -103,6 +103,9 @@ struct Survey {
   std::string failure;  // a walk that stopped for another reason
   bool damaged() const;
 };
+// The window the archive's files were compressed with (a solid archive has
+// one for all of them); 64 KB when it holds no file.
+uint32_t ArchiveWindow(const Survey& survey);
 // Opens the archive named on the command line (`shown`; "-" is standard
 // input) through the handle interface; reports and returns null when it
 // cannot.
