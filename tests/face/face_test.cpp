@@ -704,3 +704,50 @@ TEST(FaceEditor, DeleteListRebuildsOnce) {
     EXPECT_TRUE(Leftovers(dir).empty());
   }
 }
+
+// Many files go in with one rebuild, under their paths or their bare names;
+// a missing one is left out when the host says so and fails the change
+// otherwise.
+TEST(FaceEditor, AddPathsInOneRebuild) {
+  for (int solid : {0, 1}) {
+    TempDir dir;
+    dir.Write("in/sub/a.txt", Text(5000));
+    dir.Write("in/b.txt", "bee");
+    const std::string path = dir.Native("p.ace").string();
+    acekit_options o{64, 1, solid, 0};
+    acekit_writer* w = nullptr;
+    ASSERT_EQ(acekit_writer_create(&w, path.c_str(), &o), 0);
+    ASSERT_EQ(acekit_writer_add_memory(w, "first.txt", "one", 3, kTime, 0), 0);
+    ASSERT_EQ(acekit_writer_finish(w), 0);
+    const std::string before = dir.Read("p.ace");
+
+    const std::string a = dir.Native("in/sub/a.txt").string();
+    const std::string b = dir.Native("in/b.txt").string();
+    const std::string gone = dir.Native("in/gone.txt").string();
+    const char* with_gone[] = {a.c_str(), gone.c_str()};
+    acekit_editor* e = nullptr;
+    ASSERT_EQ(acekit_editor_open(&e, path.c_str(), nullptr), 0);
+    EXPECT_LT(acekit_editor_add_paths(e, with_gone, 2, 0), 0);
+    EXPECT_EQ(dir.Read("p.ace"), before);
+    Heard heard;
+    ASSERT_EQ(acekit_editor_set_events(e, &Heard::Hear, &heard), 0);
+    EXPECT_EQ(acekit_editor_add_paths(e, with_gone, 2, ACEKIT_ADD_NAMES_ONLY), 0)
+        << acekit_last_error(e);
+    EXPECT_EQ(heard.unreadable.size(), 1u);
+    const char* plain[] = {b.c_str()};
+    EXPECT_EQ(acekit_editor_add_paths(e, plain, 1, 0), 0) << acekit_last_error(e);
+    EXPECT_EQ(acekit_editor_add_paths(e, plain, 1, 8u), ACEKIT_E_INVALID);
+    acekit_editor_close(e);
+    // Two changes with events: a solid archive is unpacked and compressed
+    // once for each, whatever the number of files.
+    EXPECT_EQ(heard.phases.size(), solid != 0 ? 4u : 0u);
+
+    std::map<std::string, std::string> got;
+    for (const Got& g : ReadAll(path)) got[g.name] = g.data;
+    std::string b_name = b.substr(b.find_first_not_of('/'));
+    const std::map<std::string, std::string> want = {
+        {"first.txt", "one"}, {"a.txt", Text(5000)}, {b_name, "bee"}};
+    EXPECT_EQ(got, want) << "solid " << solid;
+    EXPECT_TRUE(Leftovers(dir).empty());
+  }
+}

@@ -14,7 +14,6 @@
 
 #include "commands.h"
 #include "format.h"
-#include "host.h"
 #include "library.h"
 #include "names.h"
 #include "ui.h"
