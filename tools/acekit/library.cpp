@@ -148,23 +148,6 @@ bool Session::Open(const std::string& shown) {
   return true;
 }
 
-bool Session::Create(const std::string& path) {
-  Close();
-  path_ = path;
-  if (path.size() > kPathMax) {
-    Ui::Get().Error(path + ": path too long (at most " + std::to_string(kPathMax) + " bytes)");
-    return false;
-  }
-  CreateArcFile(path.c_str());
-  open_ = true;
-  const uint16_t st_code = GetArchiveStatus();
-  if (st_code != ACEKIT_STATUS_OK) {
-    Ui::Get().Error(path + ": cannot create: " + StatusMessage(st_code));
-    return false;
-  }
-  return true;
-}
-
 void Session::Close() {
   if (open_) DoneArcFile();
   open_ = false;

@@ -29,7 +29,7 @@ std::string StatusMessage(uint16_t status);
 int StatusExit(uint16_t status);
 bool IsDamage(uint16_t status);
 
-// One archive, from InitArcFile or CreateArcFile to DoneArcFile.
+// One archive, from InitArcFile to DoneArcFile.
 class Session {
  public:
   Session() = default;
@@ -40,8 +40,6 @@ class Session {
   // Opens an existing archive; reports and returns false when it cannot.
   // `path` is as the user gave it.
   bool Open(const std::string& path);
-  // Starts a new archive under a name that does not exist yet.
-  bool Create(const std::string& path);
   void Close();
   uint16_t status() const { return GetArchiveStatus(); }
   const std::string& path() const { return path_; }
