@@ -2,10 +2,11 @@
 // operations of the host interface on a state of the handle's own, so the
 // archive changes exactly as the host interface would change it, and a
 // failure leaves it as it was.
+#include <algorithm>
 #include <cstring>
 #include <new>
-#include <set>
 #include <string>
+#include <vector>
 
 #include "face/face.h"
 #include "format/name_text.h"
@@ -204,12 +205,15 @@ ACEKIT_PUBLIC int acekit_editor_delete_list(acekit_editor* e, const char* const*
     name.pop_back();
     return name;
   };
-  std::set<std::string> wanted;
+  // A sorted vector: the tree of a set would leave its template code in the
+  // library's export table.
+  std::vector<std::string> wanted;
   for (size_t i = 0; i < count; ++i) {
     std::string stored;
     if (const int rc = Name(e, names[i], &stored); rc < 0) return rc;
-    wanted.insert(key(stored));
+    wanted.push_back(key(stored));
   }
+  std::sort(wanted.begin(), wanted.end());
   face::OpState st;
   if (const int rc = Open(e, st); rc < 0) return rc;
   // The masks take the entries by their names as listed, which mark a
@@ -224,7 +228,7 @@ ACEKIT_PUBLIC int acekit_editor_delete_list(acekit_editor* e, const char* const*
     if (a->is_file == 0) continue;
     ++entries;
     const std::string name(a->name, strnlen(a->name, sizeof a->name));
-    if (!wanted.contains(key(name))) continue;
+    if (!std::binary_search(wanted.begin(), wanted.end(), key(name))) continue;
     ++selected;
     room = room && AddMask(st.arc, masks, name);
   }
