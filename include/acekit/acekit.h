@@ -198,7 +198,8 @@ int acekit_writer_add_directory(acekit_writer* w, const char* name, int64_t mtim
 int acekit_writer_set_comment(acekit_writer* w, const char* utf8) ACEKIT_PUBLIC;
 int acekit_writer_set_progress(acekit_writer* w, acekit_progress fn, void* ctx) ACEKIT_PUBLIC;
 /* Events while the archive is written (NULL fn: none). Without them a file
- * that vanished or cannot be read fails the call that writes it. */
+ * that vanished or cannot be read fails the call that writes it; with them
+ * the host is asked, from acekit_writer_add_file too. */
 int acekit_writer_set_events(acekit_writer* w, acekit_event_fn fn, void* ctx) ACEKIT_PUBLIC;
 /* Completes the archive and publishes it atomically; frees w either way.
  * On failure nothing is left behind and acekit_last_error(NULL) tells why. */

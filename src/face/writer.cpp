@@ -426,6 +426,12 @@ ACEKIT_PUBLIC int acekit_writer_add_file(acekit_writer* w, const char* disk_path
   if (const int rc = CheckName(w, name, &item.stored); rc < 0) return rc;
   const platform::Kind kind = platform::KindOf(disk_path);
   if (kind == platform::Kind::kMissing) {
+    // A host with events decides about a file gone since it was named.
+    acekit_event ev{};
+    ev.kind = ACEKIT_EVENT_UNREADABLE;
+    ev.path = disk_path;
+    ev.error = ACEKIT_E_NOT_FOUND;
+    if (w->events != nullptr && !face::Tell(w, ev)) return ACEKIT_OK;
     return face::Fail(w, ACEKIT_E_NOT_FOUND, "no such file", disk_path);
   }
   item.source = disk_path;

@@ -633,9 +633,12 @@ TEST(FaceEvents, WriterNamesCountsAndAsksAboutUnreadableFiles) {
       ASSERT_EQ(acekit_writer_add_memory(w, "m.txt", "memory", 6, kTime, 0), 0);
     }
     fs::remove(dir.Native("in/gone.txt"));
+    // Gone before it was named: the host is asked there and then.
+    EXPECT_EQ(acekit_writer_add_file(w, dir.Native("in/never.txt").string().c_str(), "never.txt"),
+              stop != 0 ? ACEKIT_E_NOT_FOUND : 0);
     const int rc = acekit_writer_finish(w);
     const std::vector<std::pair<std::string, int>> want_unreadable = {
-        {"gone.txt", ACEKIT_E_NOT_FOUND}};
+        {"never.txt", ACEKIT_E_NOT_FOUND}, {"gone.txt", ACEKIT_E_NOT_FOUND}};
     EXPECT_EQ(heard.unreadable, want_unreadable);
     EXPECT_TRUE(Leftovers(dir).empty());
     if (stop != 0) {
