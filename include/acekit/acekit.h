@@ -148,26 +148,26 @@ void acekit_reader_close(acekit_reader* r) ACEKIT_PUBLIC;
  * it cannot read. Set with acekit_writer_set_events or
  * acekit_editor_set_events; the event and its texts are valid during the
  * call only. The answer: 0 goes on; non-zero cancels (ACEKIT_E_CANCELLED),
- * except for ACEKIT_EVENT_UNREADABLE, where it stops the change with that
+ * except for ACEKIT_CHANGE_UNREADABLE, where it stops the change with that
  * file's error instead of leaving the file out. */
 enum {
-  ACEKIT_EVENT_FILE = 1,       /* an entry is written (or, in a rebuild, unpacked or deleted):
-                                * name; path: a writer's disk file, else NULL */
-  ACEKIT_EVENT_BYTES = 2,      /* bytes: how many more of the input have been taken in */
-  ACEKIT_EVENT_UNREADABLE = 3, /* path vanished or cannot be read (error: ACEKIT_E_NOT_FOUND or
-                                * ACEKIT_E_OPEN); 0 leaves it out and goes on */
-  ACEKIT_EVENT_PHASE = 4 /* a solid archive's rebuild begins a pass: name is "unpacking" (the old
-                          * entries into a private folder) or "compressing" (into one stream);
-                          * BYTES then count that pass */
+  ACEKIT_CHANGE_FILE = 1,       /* an entry is written (or, in a rebuild, unpacked or deleted):
+                                 * name; path: a writer's disk file, else NULL */
+  ACEKIT_CHANGE_BYTES = 2,      /* bytes: how many more of the input have been taken in */
+  ACEKIT_CHANGE_UNREADABLE = 3, /* path vanished or cannot be read (error: ACEKIT_E_NOT_FOUND or
+                                 * ACEKIT_E_OPEN); 0 leaves it out and goes on */
+  ACEKIT_CHANGE_PHASE = 4 /* a solid archive's rebuild begins a pass: name is "unpacking" (the old
+                           * entries into a private folder) or "compressing" (into one stream);
+                           * BYTES then count that pass */
 };
-typedef struct acekit_event {
-  int kind;         /* ACEKIT_EVENT_... */
+typedef struct acekit_change {
+  int kind;         /* ACEKIT_CHANGE_... */
   const char* name; /* FILE: the entry's name, UTF-8, '/'-separated; PHASE: the pass */
   const char* path; /* FILE, UNREADABLE: the disk path, or NULL */
   uint64_t bytes;   /* BYTES */
   int error;        /* UNREADABLE */
-} acekit_event;
-typedef int (*acekit_event_fn)(void* ctx, const acekit_event* event);
+} acekit_change;
+typedef int (*acekit_change_fn)(void* ctx, const acekit_change* event);
 
 typedef struct acekit_writer acekit_writer;
 typedef struct acekit_options {
@@ -200,7 +200,7 @@ int acekit_writer_set_progress(acekit_writer* w, acekit_progress fn, void* ctx) 
 /* Events while the archive is written (NULL fn: none). Without them a file
  * that vanished or cannot be read fails the call that writes it; with them
  * the host is asked, from acekit_writer_add_file too. */
-int acekit_writer_set_events(acekit_writer* w, acekit_event_fn fn, void* ctx) ACEKIT_PUBLIC;
+int acekit_writer_set_events(acekit_writer* w, acekit_change_fn fn, void* ctx) ACEKIT_PUBLIC;
 /* Completes the archive and publishes it atomically; frees w either way.
  * On failure nothing is left behind and acekit_last_error(NULL) tells why. */
 int acekit_writer_finish(acekit_writer* w) ACEKIT_PUBLIC;
@@ -224,7 +224,7 @@ int acekit_editor_add_file(acekit_editor* e, const char* disk_path, const char* 
  * the same name is replaced. With ACEKIT_ADD_NAMES_ONLY each goes in under
  * its last part alone. A directory is an entry of its own; what lies in it
  * is not added. A file that vanished or cannot be read fails the call
- * unless the editor has events (see acekit_event). */
+ * unless the editor has events (see acekit_change). */
 #define ACEKIT_ADD_NAMES_ONLY 1u
 int acekit_editor_add_paths(acekit_editor* e, const char* const* paths, size_t count,
                             unsigned flags) ACEKIT_PUBLIC;
@@ -246,8 +246,8 @@ int acekit_editor_set_comment(acekit_editor* e, const char* utf8) ACEKIT_PUBLIC;
 int acekit_editor_set_entry_comment(acekit_editor* e, const char* name,
                                     const char* utf8) ACEKIT_PUBLIC;
 int acekit_editor_set_progress(acekit_editor* e, acekit_progress fn, void* ctx) ACEKIT_PUBLIC;
-/* Events while the archive is rebuilt (NULL fn: none); see acekit_event. */
-int acekit_editor_set_events(acekit_editor* e, acekit_event_fn fn, void* ctx) ACEKIT_PUBLIC;
+/* Events while the archive is rebuilt (NULL fn: none); see acekit_change. */
+int acekit_editor_set_events(acekit_editor* e, acekit_change_fn fn, void* ctx) ACEKIT_PUBLIC;
 void acekit_editor_close(acekit_editor* e) ACEKIT_PUBLIC;
 
 #ifdef __cplusplus

@@ -28,15 +28,15 @@ int32_t ACEKIT_CALL ProgressTrampoline(ArcContext ctx, int32_t percent, int32_t)
 int32_t ACEKIT_CALL EventProgress(ArcContext ctx, int32_t percent, int32_t bytes) {
   auto* h = reinterpret_cast<Handle*>(ctx);
   if (percent == -1 || percent == -2) {
-    acekit_event ev{};
-    ev.kind = ACEKIT_EVENT_PHASE;
+    acekit_change ev{};
+    ev.kind = ACEKIT_CHANGE_PHASE;
     ev.name = percent == -1 ? "unpacking" : "compressing";
     return Tell(h, ev) ? 0 : 1;
   }
   // A deletion reports each removed entry as (100, 100): no input taken in.
   if (bytes > 0 && !(h->deleting && percent == 100 && bytes == 100)) {
-    acekit_event ev{};
-    ev.kind = ACEKIT_EVENT_BYTES;
+    acekit_change ev{};
+    ev.kind = ACEKIT_CHANGE_BYTES;
     ev.bytes = static_cast<uint64_t>(bytes);
     if (Tell(h, ev)) return 0;
   }
@@ -55,8 +55,8 @@ int32_t ACEKIT_CALL EventFileName(ArcContext ctx, const char* source, const char
   if (stored == nullptr) return 1;
   while (*stored == '\\' || *stored == '/') ++stored;
   const std::string name = NameFromStored(stored, std::strlen(stored));
-  acekit_event ev{};
-  ev.kind = ACEKIT_EVENT_FILE;
+  acekit_change ev{};
+  ev.kind = ACEKIT_CHANGE_FILE;
   ev.name = name.c_str();
   // A writer's sources are the host's own files; an editor's may be
   // working copies, which are no business of the host.
@@ -67,8 +67,8 @@ int32_t ACEKIT_CALL EventFileName(ArcContext ctx, const char* source, const char
 
 int32_t ACEKIT_CALL EventSkip(ArcContext ctx, const char* name) {
   auto* h = reinterpret_cast<Handle*>(ctx);
-  acekit_event ev{};
-  ev.kind = ACEKIT_EVENT_UNREADABLE;
+  acekit_change ev{};
+  ev.kind = ACEKIT_CHANGE_UNREADABLE;
   ev.path = name != nullptr ? name : "";
   ev.error =
       platform::KindOf(ev.path) == platform::Kind::kMissing ? ACEKIT_E_NOT_FOUND : ACEKIT_E_OPEN;
@@ -80,7 +80,7 @@ int32_t ACEKIT_CALL EventSkip(ArcContext ctx, const char* name) {
 
 }  // namespace
 
-bool Tell(Handle* h, const acekit_event& event) {
+bool Tell(Handle* h, const acekit_change& event) {
   return h->events != nullptr && h->events(h->events_ctx, &event) != 0;
 }
 

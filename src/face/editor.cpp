@@ -300,7 +300,7 @@ ACEKIT_PUBLIC int acekit_editor_set_progress(acekit_editor* e, acekit_progress f
   return ACEKIT_OK;
 }
 
-ACEKIT_PUBLIC int acekit_editor_set_events(acekit_editor* e, acekit_event_fn fn, void* ctx) {
+ACEKIT_PUBLIC int acekit_editor_set_events(acekit_editor* e, acekit_change_fn fn, void* ctx) {
   if (!Valid(e)) return ACEKIT_E_INVALID;
   e->events = fn;
   e->events_ctx = ctx;

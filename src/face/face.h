@@ -22,7 +22,7 @@ struct Handle {
   acekit_progress progress = nullptr;
   void* progress_ctx = nullptr;
   // Writers and editors: the host's events, and where the engine stands.
-  acekit_event_fn events = nullptr;
+  acekit_change_fn events = nullptr;
   void* events_ctx = nullptr;
   const ArcState* arc = nullptr;  // of the operation running, which may name working copies
   bool deleting = false;          // the engine marks each deleted entry as a full step
@@ -53,7 +53,7 @@ ProgressHook ProgressFor(Handle* h);
 // files turned into events.
 HostHooks HooksFor(Handle* h);
 // Hands an event to the handle's host; true when the host answers non-zero.
-bool Tell(Handle* h, const acekit_event& event);
+bool Tell(Handle* h, const acekit_change& event);
 
 // A per-handle operation state in the shape the operations take.
 struct OpState {

@@ -180,8 +180,8 @@ bool WriteDirectory(acekit_writer* w, const Item& item) {
 int AddNow(acekit_writer* w, const Item& item, ops::SolidChain* chain) {
   w->state.arc.status = acekit::kOk;
   w->unreadable_error = 0;
-  acekit_event ev{};
-  ev.kind = ACEKIT_EVENT_FILE;
+  acekit_change ev{};
+  ev.kind = ACEKIT_CHANGE_FILE;
   ev.name = item.name.c_str();
   ev.path = item.kind == Item::kDisk ? item.source.c_str() : nullptr;
   if (face::Tell(w, ev)) return face::Fail(w, ACEKIT_E_CANCELLED, "adding", item.name);
@@ -427,8 +427,8 @@ ACEKIT_PUBLIC int acekit_writer_add_file(acekit_writer* w, const char* disk_path
   const platform::Kind kind = platform::KindOf(disk_path);
   if (kind == platform::Kind::kMissing) {
     // A host with events decides about a file gone since it was named.
-    acekit_event ev{};
-    ev.kind = ACEKIT_EVENT_UNREADABLE;
+    acekit_change ev{};
+    ev.kind = ACEKIT_CHANGE_UNREADABLE;
     ev.path = disk_path;
     ev.error = ACEKIT_E_NOT_FOUND;
     if (w->events != nullptr && !face::Tell(w, ev)) return ACEKIT_OK;
@@ -499,7 +499,7 @@ ACEKIT_PUBLIC int acekit_writer_set_progress(acekit_writer* w, acekit_progress f
   return ACEKIT_OK;
 }
 
-ACEKIT_PUBLIC int acekit_writer_set_events(acekit_writer* w, acekit_event_fn fn, void* ctx) {
+ACEKIT_PUBLIC int acekit_writer_set_events(acekit_writer* w, acekit_change_fn fn, void* ctx) {
   if (!Valid(w)) return ACEKIT_E_INVALID;
   w->events = fn;
   w->events_ctx = ctx;

@@ -587,19 +587,19 @@ struct Heard {
   std::vector<std::pair<std::string, int>> unreadable;
   uint64_t bytes = 0;
   int stop_at_unreadable = 0;
-  static int Hear(void* ctx, const acekit_event* ev) {
+  static int Hear(void* ctx, const acekit_change* ev) {
     auto* h = static_cast<Heard*>(ctx);
     switch (ev->kind) {
-      case ACEKIT_EVENT_FILE:
+      case ACEKIT_CHANGE_FILE:
         h->files.push_back(std::string(ev->name) + (ev->path != nullptr ? " <- disk" : ""));
         return 0;
-      case ACEKIT_EVENT_BYTES:
+      case ACEKIT_CHANGE_BYTES:
         h->bytes += ev->bytes;
         return 0;
-      case ACEKIT_EVENT_PHASE:
+      case ACEKIT_CHANGE_PHASE:
         h->phases.push_back(ev->name);
         return 0;
-      case ACEKIT_EVENT_UNREADABLE:
+      case ACEKIT_CHANGE_UNREADABLE:
         h->unreadable.emplace_back(fs::path(ev->path).filename().string(), ev->error);
         return h->stop_at_unreadable;
     }

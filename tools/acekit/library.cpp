@@ -374,28 +374,28 @@ void RestoreDirectories(const std::string& shown, const std::string& path,
   acekit_editor_close(e);
 }
 
-int ChangeEvents::On(void* ctx, const acekit_event* event) {
+int ChangeEvents::On(void* ctx, const acekit_change* event) {
   auto* self = static_cast<ChangeEvents*>(ctx);
   if (Interrupted()) return 1;
   Progress& p = Ui::Get().progress();
   switch (event->kind) {
-    case ACEKIT_EVENT_FILE:
+    case ACEKIT_CHANGE_FILE:
       self->current_ = event->name;
       p.File(self->current_);
       Ui::Get().Reached(self->current_ + "/");  // -v lists a directory with its '/'
 
       break;
-    case ACEKIT_EVENT_BYTES:
+    case ACEKIT_CHANGE_BYTES:
       p.Report(0, static_cast<int32_t>(std::min<uint64_t>(event->bytes, INT32_MAX)));
       break;
-    case ACEKIT_EVENT_PHASE:
+    case ACEKIT_CHANGE_PHASE:
       if (std::strcmp(event->name, "unpacking") == 0) {
         p.Phase("unpacking", self->unpack_total);
       } else {
         p.Phase("compressing", self->repack_total);
       }
       break;
-    case ACEKIT_EVENT_UNREADABLE: {
+    case ACEKIT_CHANGE_UNREADABLE: {
       const std::string shown = event->path != nullptr ? event->path : "";
       if (self->strict) {
         self->stopped_strict_ = true;

@@ -156,7 +156,7 @@ class ChangeEvents {
   uint64_t unpack_total = 0;
   uint64_t repack_total = 0;
   bool strict = false;
-  static int On(void* ctx, const acekit_event* event);
+  static int On(void* ctx, const acekit_change* event);
   // The last entry named: where a failure came up.
   const std::string& current() const { return current_; }
   const std::vector<std::string>& vanished() const { return vanished_; }
