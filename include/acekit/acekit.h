@@ -147,7 +147,8 @@ void acekit_reader_close(acekit_reader* r) ACEKIT_PUBLIC;
  * file as it goes, keeps a running total of bytes, or decides about a file
  * it cannot read. Set with acekit_writer_set_events or
  * acekit_editor_set_events; the event and its texts are valid during the
- * call only. The answer: 0 goes on; non-zero cancels (ACEKIT_E_CANCELLED),
+ * call only. The answer: 0 goes on; non-zero cancels (ACEKIT_E_CANCELLED;
+ * after a FILE event it may take until the next BYTES or PHASE event),
  * except for ACEKIT_CHANGE_UNREADABLE, where it stops the change with that
  * file's error instead of leaving the file out. */
 enum {
