@@ -195,6 +195,33 @@ int acekit_reader_set_progress(acekit_reader* r, acekit_progress fn, void* ctx) 
 void acekit_reader_close(acekit_reader* r) ACEKIT_PUBLIC;
 
 /* ---- Writing a new archive --------------------------------------------- */
+/* What a writer or an editor meets on its way, for a host that names each
+ * file as it goes, keeps a running total of bytes, or decides about a file
+ * it cannot read. Set with acekit_writer_set_events or
+ * acekit_editor_set_events; the event and its texts are valid during the
+ * call only. The answer: 0 goes on; non-zero cancels (ACEKIT_E_CANCELLED;
+ * after a FILE event it may take until the next BYTES or PHASE event),
+ * except for ACEKIT_CHANGE_UNREADABLE, where it stops the change with that
+ * file's error instead of leaving the file out. */
+enum {
+  ACEKIT_CHANGE_FILE = 1,       /* an entry is written (or, in a rebuild, unpacked or deleted):
+                                 * name; path: a writer's disk file, else NULL */
+  ACEKIT_CHANGE_BYTES = 2,      /* bytes: how many more of the input have been taken in */
+  ACEKIT_CHANGE_UNREADABLE = 3, /* path vanished or cannot be read (error: ACEKIT_E_NOT_FOUND or
+                                 * ACEKIT_E_OPEN); 0 leaves it out and goes on */
+  ACEKIT_CHANGE_PHASE = 4 /* a solid archive's rebuild begins a pass: name is "unpacking" (the old
+                           * entries into a private folder) or "compressing" (into one stream);
+                           * BYTES then count that pass */
+};
+typedef struct acekit_change {
+  int kind;         /* ACEKIT_CHANGE_... */
+  const char* name; /* FILE: the entry's name, UTF-8, '/'-separated; PHASE: the pass */
+  const char* path; /* FILE, UNREADABLE: the disk path, or NULL */
+  uint64_t bytes;   /* BYTES */
+  int error;        /* UNREADABLE */
+} acekit_change;
+typedef int (*acekit_change_fn)(void* ctx, const acekit_change* event);
+
 typedef struct acekit_writer acekit_writer;
 typedef struct acekit_options {
   uint32_t dictionary_kb; /* 64, 128, 256, 512 or 1024; 0: 64 */
@@ -209,7 +236,10 @@ typedef struct acekit_options {
 int acekit_writer_create(acekit_writer** w, const char* path,
                          const acekit_options* o) ACEKIT_PUBLIC;
 /* Adds a file or (as an entry of its own) a directory from disk; its time
- * and attributes come from disk. */
+ * and attributes come from disk. Files from disk are written together, at
+ * the next entry of another kind or at finish, so that the files ahead of
+ * the one being compressed are read and parsed meanwhile: a failure while
+ * reading one of them fails that later call and the writer with it. */
 int acekit_writer_add_file(acekit_writer* w, const char* disk_path, const char* name) ACEKIT_PUBLIC;
 /* attributes: DOS bits; 0 gives 0x20 (archive). Entries stay below 2 GB. */
 int acekit_writer_add_memory(acekit_writer* w, const char* name, const void* data, size_t n,
@@ -220,6 +250,10 @@ int acekit_writer_add_directory(acekit_writer* w, const char* name, int64_t mtim
  * path to stay below 240 bytes (ACEKIT_E_TOO_LARGE otherwise). */
 int acekit_writer_set_comment(acekit_writer* w, const char* utf8) ACEKIT_PUBLIC;
 int acekit_writer_set_progress(acekit_writer* w, acekit_progress fn, void* ctx) ACEKIT_PUBLIC;
+/* Events while the archive is written (NULL fn: none). Without them a file
+ * that vanished or cannot be read fails the call that writes it; with them
+ * the host is asked, from acekit_writer_add_file too. */
+int acekit_writer_set_events(acekit_writer* w, acekit_change_fn fn, void* ctx) ACEKIT_PUBLIC;
 /* Completes the archive and publishes it atomically; frees w either way.
  * On failure nothing is left behind and acekit_last_error(NULL) tells why. */
 int acekit_writer_finish(acekit_writer* w) ACEKIT_PUBLIC;
@@ -238,15 +272,35 @@ int acekit_editor_open(acekit_editor** e, const char* path, const acekit_options
  * (names compare without regard to case). The last part of `name` must be
  * the file's own name; the parts in front of it may be anything. */
 int acekit_editor_add_file(acekit_editor* e, const char* disk_path, const char* name) ACEKIT_PUBLIC;
+/* Adds the files and directories at the `count` disk paths in one rebuild,
+ * each under its path as given, without a leading '/' or drive; an entry of
+ * the same name is replaced. With ACEKIT_ADD_NAMES_ONLY each goes in under
+ * its last part alone. A directory is an entry of its own; what lies in it
+ * is not added. A file that vanished or cannot be read fails the call
+ * unless the editor has events (see acekit_change). */
+#define ACEKIT_ADD_NAMES_ONLY 1u
+int acekit_editor_add_paths(acekit_editor* e, const char* const* paths, size_t count,
+                            unsigned flags) ACEKIT_PUBLIC;
 /* Removes the entries named (ACEKIT_E_NOT_FOUND when none is). */
 int acekit_editor_delete(acekit_editor* e, const char* name) ACEKIT_PUBLIC;
-/* Adds an empty directory entry of one level, such as "docs"
- * (ACEKIT_E_EXISTS when there is one). */
+/* Removes the `count` entries named in one rebuild, which for a solid
+ * archive is what takes the time. Names that are not there are passed over;
+ * ACEKIT_E_NOT_FOUND when none is, and nothing changes. An archive is not
+ * left without entries: deleting every one of them fails with
+ * ACEKIT_E_INVALID. */
+int acekit_editor_delete_list(acekit_editor* e, const char* const* names,
+                              size_t count) ACEKIT_PUBLIC;
+/* Adds an empty directory entry, such as "docs" or "docs/drafts/old"
+ * (ACEKIT_E_EXISTS when there is one). Only the named entry is added, not
+ * entries for the folders in front of it; its last part may not hold
+ * ? * < > : " | nor be AUX, CON or PRN (ACEKIT_E_INVALID). */
 int acekit_editor_add_directory(acekit_editor* e, const char* name) ACEKIT_PUBLIC;
 int acekit_editor_set_comment(acekit_editor* e, const char* utf8) ACEKIT_PUBLIC;
 int acekit_editor_set_entry_comment(acekit_editor* e, const char* name,
                                     const char* utf8) ACEKIT_PUBLIC;
 int acekit_editor_set_progress(acekit_editor* e, acekit_progress fn, void* ctx) ACEKIT_PUBLIC;
+/* Events while the archive is rebuilt (NULL fn: none); see acekit_change. */
+int acekit_editor_set_events(acekit_editor* e, acekit_change_fn fn, void* ctx) ACEKIT_PUBLIC;
 void acekit_editor_close(acekit_editor* e) ACEKIT_PUBLIC;
 
 #ifdef __cplusplus

@@ -25,7 +25,77 @@ int32_t ACEKIT_CALL ProgressTrampoline(ArcContext ctx, int32_t percent, int32_t)
   return h->progress(h->progress_ctx, percent) != 0 ? 0 : 1;
 }
 
+int32_t ACEKIT_CALL EventProgress(ArcContext ctx, int32_t percent, int32_t bytes) {
+  auto* h = reinterpret_cast<Handle*>(ctx);
+  if (percent == -1 || percent == -2) {
+    acekit_change ev{};
+    ev.kind = ACEKIT_CHANGE_PHASE;
+    ev.name = percent == -1 ? "unpacking" : "compressing";
+    return Tell(h, ev) ? 0 : 1;
+  }
+  // A deletion reports each removed entry as (100, 100): no input taken in.
+  if (bytes > 0 && !(h->deleting && percent == 100 && bytes == 100)) {
+    acekit_change ev{};
+    ev.kind = ACEKIT_CHANGE_BYTES;
+    ev.bytes = static_cast<uint64_t>(bytes);
+    if (Tell(h, ev)) return 0;
+  }
+  return ProgressTrampoline(ctx, percent, bytes);
+}
+
+// The engines name an entry as (source, target): a disk file or a working
+// copy and the stored name when adding, the stored name and its working
+// copy when a rebuild unpacks, which puts them all in the state's folder.
+int32_t ACEKIT_CALL EventFileName(ArcContext ctx, const char* source, const char* target) {
+  auto* h = reinterpret_cast<Handle*>(ctx);
+  const char* work = h->arc != nullptr ? h->arc->temp_path : "";
+  const bool unpacking =
+      work[0] != '\0' && target != nullptr && std::strncmp(target, work, std::strlen(work)) == 0;
+  const char* stored = unpacking ? source : target;
+  if (stored == nullptr) return 1;
+  while (*stored == '\\' || *stored == '/') ++stored;
+  const std::string name = NameFromStored(stored, std::strlen(stored));
+  acekit_change ev{};
+  ev.kind = ACEKIT_CHANGE_FILE;
+  ev.name = name.c_str();
+  // A writer's sources are the host's own files; an editor's may be
+  // working copies, which are no business of the host.
+  if (h->magic == kWriterMagic && source != nullptr && source != stored) ev.path = source;
+  Tell(h, ev);  // the engines do not ask about names; a cancel waits for the bytes
+  return 1;
+}
+
+int32_t ACEKIT_CALL EventSkip(ArcContext ctx, const char* name) {
+  auto* h = reinterpret_cast<Handle*>(ctx);
+  acekit_change ev{};
+  ev.kind = ACEKIT_CHANGE_UNREADABLE;
+  ev.path = name != nullptr ? name : "";
+  ev.error =
+      platform::KindOf(ev.path) == platform::Kind::kMissing ? ACEKIT_E_NOT_FOUND : ACEKIT_E_OPEN;
+  if (!Tell(h, ev)) return kSkipLeaveOut;
+  h->unreadable_error = ev.error;
+  Fail(h, ev.error, "cannot read", ev.path);
+  return 0;  // ends the operation; the status stays as it was
+}
+
 }  // namespace
+
+bool Tell(Handle* h, const acekit_change& event) {
+  return h->events != nullptr && h->events(h->events_ctx, &event) != 0;
+}
+
+HostHooks HooksFor(Handle* h) {
+  HostHooks hooks;
+  hooks.progress = ProgressFor(h);
+  if (h->events == nullptr) return hooks;
+  const auto ctx = reinterpret_cast<ArcContext>(h);
+  hooks.progress.proc = &EventProgress;
+  hooks.file_name.proc = &EventFileName;
+  hooks.file_name.ctx = ctx;
+  hooks.skip.proc = &EventSkip;
+  hooks.skip.ctx = ctx;
+  return hooks;
+}
 
 int CodeOf(uint32_t status) {
   switch (status) {

@@ -2,9 +2,11 @@
 // operations of the host interface on a state of the handle's own, so the
 // archive changes exactly as the host interface would change it, and a
 // failure leaves it as it was.
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "face/face.h"
 #include "format/name_text.h"
@@ -42,13 +44,18 @@ bool AddMask(acekit::ArcState& arc, acekit::MaskList& masks, const std::string& 
 // A fresh state of the archive for one change.
 int Open(acekit_editor* e, face::OpState& st) {
   st.settings.desc.level() = e->level;
-  st.hooks.progress = face::ProgressFor(e);
+  e->deleting = false;
+  e->unreadable_error = 0;
+  e->arc = &st.arc;
+  st.hooks = face::HooksFor(e);
   const uint32_t s = ops::OpenArchive(st.arc, e->path.c_str(), ops::UnreadableHead::kReadFailure);
   if (s != acekit::kOk) return face::FailStatus(e, s, "opening", e->path);
   return ACEKIT_OK;
 }
 
 int Done(acekit_editor* e, face::OpState& st, const char* what) {
+  // The host stopped at a file it could not read; its message is set.
+  if (e->unreadable_error != 0) return e->unreadable_error;
   if (st.arc.status == acekit::kOk) return ACEKIT_OK;
   return face::FailStatus(e, st.arc.status, what, e->path);
 }
@@ -152,6 +159,31 @@ ACEKIT_PUBLIC int acekit_editor_add_file(acekit_editor* e, const char* disk_path
   return Done(e, st, "adding");
 }
 
+ACEKIT_PUBLIC int acekit_editor_add_paths(acekit_editor* e, const char* const* paths, size_t count,
+                                          unsigned flags) {
+  if (!Valid(e) || (paths == nullptr && count != 0)) return ACEKIT_E_INVALID;
+  if ((flags & ~ACEKIT_ADD_NAMES_ONLY) != 0) {
+    return face::Fail(e, ACEKIT_E_INVALID, "unknown flags", e->path);
+  }
+  if (count == 0) return face::Fail(e, ACEKIT_E_INVALID, "nothing to add", e->path);
+  face::OpState st;
+  if (const int rc = Open(e, st); rc < 0) return rc;
+  if (st.arc.read_only != 0) return face::Fail(e, ACEKIT_E_READ_ONLY, "changing", e->path);
+  if ((flags & ACEKIT_ADD_NAMES_ONLY) != 0) st.settings.options |= acekit::kOptNamesOnly;
+  acekit::MaskList masks;
+  for (size_t i = 0; i < count; ++i) {
+    if (paths[i] == nullptr || paths[i][0] == '\0') {
+      return face::Fail(e, ACEKIT_E_INVALID, "an empty path", e->path);
+    }
+    if (std::strlen(paths[i]) >= acekit::kPathSize) {
+      return face::Fail(e, ACEKIT_E_TOO_LARGE, "path too long", paths[i]);
+    }
+    if (!AddMask(st.arc, masks, paths[i])) return face::Fail(e, ACEKIT_E_NOMEM, "adding", paths[i]);
+  }
+  ops::CompressFileMaskList(st.Context(), masks.get());
+  return Done(e, st, "adding to");
+}
+
 ACEKIT_PUBLIC int acekit_editor_delete(acekit_editor* e, const char* name) {
   if (!Valid(e)) return ACEKIT_E_INVALID;
   face::OpState st;
@@ -161,17 +193,81 @@ ACEKIT_PUBLIC int acekit_editor_delete(acekit_editor* e, const char* name) {
   return Done(e, st, "deleting from");
 }
 
+ACEKIT_PUBLIC int acekit_editor_delete_list(acekit_editor* e, const char* const* names,
+                                            size_t count) {
+  if (!Valid(e) || (names == nullptr && count != 0)) return ACEKIT_E_INVALID;
+  // Names are compared whole, without regard to case; the mask rule would
+  // take a folder's name for everything below it too.
+  const auto key = [](std::string name) {
+    while (!name.empty() && name.back() == '\\') name.pop_back();
+    name.push_back('\0');
+    platform::CharUpper(name.data());
+    name.pop_back();
+    return name;
+  };
+  // A sorted vector: the tree of a set would leave its template code in the
+  // library's export table.
+  std::vector<std::string> wanted;
+  for (size_t i = 0; i < count; ++i) {
+    std::string stored;
+    if (const int rc = Name(e, names[i], &stored); rc < 0) return rc;
+    wanted.push_back(key(stored));
+  }
+  std::sort(wanted.begin(), wanted.end());
+  face::OpState st;
+  if (const int rc = Open(e, st); rc < 0) return rc;
+  // The masks take the entries by their names as listed, which mark a
+  // directory with a trailing separator.
+  acekit::MaskList masks;
+  ArcFileList list{};
+  ops::BuildArchiveList(st.Context(), &list, nullptr, ops::ArcInfoRequest::kNever);
+  size_t entries = 0;
+  size_t selected = 0;
+  bool room = true;
+  for (const ArcEntry* a = list.first; a != nullptr; a = a->next) {
+    if (a->is_file == 0) continue;
+    ++entries;
+    const std::string name(a->name, strnlen(a->name, sizeof a->name));
+    if (!std::binary_search(wanted.begin(), wanted.end(), key(name))) continue;
+    ++selected;
+    room = room && AddMask(st.arc, masks, name);
+  }
+  acekit::DoneEntryList(&list);
+  if (st.arc.status != acekit::kOk) return face::FailStatus(e, st.arc.status, "listing", e->path);
+  if (!room) return face::Fail(e, ACEKIT_E_NOMEM, "deleting from", e->path);
+  if (selected == 0) return face::Fail(e, ACEKIT_E_NOT_FOUND, "none of the names is in", e->path);
+  // An archive without entries cannot be read back.
+  if (selected == entries) {
+    return face::Fail(e, ACEKIT_E_INVALID, "would leave no entry; remove the archive instead",
+                      e->path);
+  }
+  e->deleting = true;
+  ops::DeleteFileMaskList(st.Context(), masks.get());
+  e->deleting = false;
+  return Done(e, st, "deleting from");
+}
+
 ACEKIT_PUBLIC int acekit_editor_add_directory(acekit_editor* e, const char* name) {
   if (!Valid(e)) return ACEKIT_E_INVALID;
   std::string stored;
   if (const int rc = Name(e, name, &stored); rc < 0) return rc;
-  if (!ops::IsValidDirectoryName(stored.c_str())) {
-    return face::Fail(e, ACEKIT_E_INVALID, "a directory entry of one level, without ?*<>:\"|",
-                      name);
+  // The operation takes one level; the folders in front of it go in as the
+  // relative path, which the header writer and the duplicate check both
+  // put back in front.
+  while (!stored.empty() && stored.back() == '\\') stored.pop_back();
+  const size_t sep = stored.find_last_of('\\');
+  const std::string last = sep == std::string::npos ? stored : stored.substr(sep + 1);
+  const std::string relative = sep == std::string::npos ? std::string() : stored.substr(0, sep);
+  if (!ops::IsValidDirectoryName(last.c_str())) {
+    return face::Fail(e, ACEKIT_E_INVALID, "a directory name without ?*<>:\"|", name);
+  }
+  if (relative.size() >= acekit::kPathSize) {
+    return face::Fail(e, ACEKIT_E_TOO_LARGE, "name too long", name);
   }
   face::OpState st;
   if (const int rc = Open(e, st); rc < 0) return rc;
-  ops::CreateDirectoryEntry(st.Context(), stored.c_str());
+  acekit::CopyText(st.settings.relative_path, acekit::kPathSize, relative);
+  ops::CreateDirectoryEntry(st.Context(), last.c_str());
   return Done(e, st, "adding a directory to");
 }
 
@@ -201,6 +297,13 @@ ACEKIT_PUBLIC int acekit_editor_set_progress(acekit_editor* e, acekit_progress f
   if (!Valid(e)) return ACEKIT_E_INVALID;
   e->progress = fn;
   e->progress_ctx = ctx;
+  return ACEKIT_OK;
+}
+
+ACEKIT_PUBLIC int acekit_editor_set_events(acekit_editor* e, acekit_change_fn fn, void* ctx) {
+  if (!Valid(e)) return ACEKIT_E_INVALID;
+  e->events = fn;
+  e->events_ctx = ctx;
   return ACEKIT_OK;
 }
 

@@ -21,6 +21,12 @@ struct Handle {
   std::string error;
   acekit_progress progress = nullptr;
   void* progress_ctx = nullptr;
+  // Writers and editors: the host's events, and where the engine stands.
+  acekit_change_fn events = nullptr;
+  void* events_ctx = nullptr;
+  const ArcState* arc = nullptr;  // of the operation running, which may name working copies
+  bool deleting = false;          // the engine marks each deleted entry as a full step
+  int unreadable_error = 0;       // the error of a file the host chose not to leave out
   explicit Handle(uint32_t m) : magic(m) {}
 };
 inline constexpr uint32_t kReaderMagic = 0x52454b41;  // "AKER"
@@ -41,6 +47,13 @@ int CodeOf(uint32_t status);
 // The progress hook an engine calls for a handle: percent reports go to the
 // handle's callback, whose non-zero answer cancels.
 ProgressHook ProgressFor(Handle* h);
+
+// Every hook of an engine for a writer or an editor: progress as above,
+// and, while the handle has events, file names, byte counts and unreadable
+// files turned into events.
+HostHooks HooksFor(Handle* h);
+// Hands an event to the handle's host; true when the host answers non-zero.
+bool Tell(Handle* h, const acekit_change& event);
 
 // A per-handle operation state in the shape the operations take.
 struct OpState {

@@ -12,7 +12,9 @@
 #include "compress/compressor.h"
 #include "face/face.h"
 #include "format/crc32.h"
+#include "format/name_text.h"
 #include "format/records.h"
+#include "ops/collect.h"
 #include "ops/comments.h"
 #include "ops/compress_one.h"
 #include "ops/input_list.h"
@@ -31,6 +33,7 @@ struct Item {
   enum Kind { kDisk, kMemory, kDirectory } kind = kDisk;
   std::string source;  // disk path; the solid order's key for every kind
   std::string stored;
+  std::string name;  // as the host gave it
   std::vector<uint8_t> data;
   uint32_t ftime = 0;
   uint32_t attr = 0;
@@ -66,6 +69,10 @@ struct acekit_writer : face::Handle {
   uint16_t dict_code = 6;
   bool broken = false;        // a failed item could not be taken back out
   std::vector<Item> pending;  // solid archives
+  // A normal archive's files from disk since the last item of another kind,
+  // written together so that the compressor's workers can read and parse
+  // the ones ahead while one is written.
+  std::vector<Item> run;
   std::string comment;
 };
 
@@ -172,6 +179,12 @@ bool WriteDirectory(acekit_writer* w, const Item& item) {
 // stays usable; only a cut that fails too breaks it.
 int AddNow(acekit_writer* w, const Item& item, ops::SolidChain* chain) {
   w->state.arc.status = acekit::kOk;
+  w->unreadable_error = 0;
+  acekit_change ev{};
+  ev.kind = ACEKIT_CHANGE_FILE;
+  ev.name = item.name.c_str();
+  ev.path = item.kind == Item::kDisk ? item.source.c_str() : nullptr;
+  if (face::Tell(w, ev)) return face::Fail(w, ACEKIT_E_CANCELLED, "adding", item.name);
   const int32_t start = platform::Tell(w->out);
   ops::ItemWriter iw = ItemWriterOf(w);
   int32_t r = 0;
@@ -200,6 +213,8 @@ int AddNow(acekit_writer* w, const Item& item, ops::SolidChain* chain) {
   if (start < 0 || platform::Seek(w->out, start, 0) == -1 || !platform::Truncate(w->out)) {
     w->broken = true;
   }
+  // The host chose to stop at a file it could not read; the message is set.
+  if (w->unreadable_error != 0) return w->unreadable_error;
   const std::string& shown = item.kind == Item::kDisk ? item.source : item.stored;
   return face::FailStatus(w, status, "adding", shown);
 }
@@ -221,11 +236,67 @@ int CheckName(acekit_writer* w, const char* name, std::string* stored) {
   return ACEKIT_OK;
 }
 
+// After the engines' pipeline failed: the message, and a writer that
+// cannot go on, since the run cannot be cut back item by item.
+int RunFailed(acekit_writer* w) {
+  w->broken = true;
+  if (w->unreadable_error != 0) return w->unreadable_error;
+  const uint32_t status =
+      w->state.arc.status != acekit::kOk ? w->state.arc.status : acekit::kOpenFailed;
+  return face::FailStatus(w, status, "adding to", w->target);
+}
+
+int FlushRun(acekit_writer* w) {
+  if (w->run.empty()) return ACEKIT_OK;
+  const std::vector<Item> run = std::move(w->run);
+  w->run.clear();
+  ops::ItemTexts texts(run.size());
+  if (texts.get() == nullptr) return face::Fail(w, ACEKIT_E_NOMEM, "adding to", w->target);
+  for (size_t i = 0; i < run.size(); ++i) {
+    acekit::CopyText(texts.get()[i].source, ops::kItemTextSize, run[i].source);
+    acekit::CopyText(texts.get()[i].stored, ops::kItemTextSize, run[i].stored);
+  }
+  w->state.arc.status = acekit::kOk;
+  w->unreadable_error = 0;
+  ops::ItemWriter iw = ItemWriterOf(w);
+  if (!ops::AddItems(iw, texts.get(), run.size()) || w->state.arc.status != acekit::kOk) {
+    return RunFailed(w);
+  }
+  return ACEKIT_OK;
+}
+
+// A solid archive made of files from disk alone goes through the engines'
+// pipeline, as the host interface writes one.
+bool AllFromDisk(const std::vector<Item>& items) {
+  return std::all_of(items.begin(), items.end(),
+                     [](const Item& item) { return item.kind == Item::kDisk; });
+}
+
+int AddSolidRun(acekit_writer* w) {
+  std::vector<ops::SolidItem> items;
+  items.reserve(w->pending.size());
+  for (const Item& item : w->pending) {
+    items.push_back({item.source.c_str(), item.stored.c_str(), item.source.c_str()});
+  }
+  w->state.arc.status = acekit::kOk;
+  w->unreadable_error = 0;
+  ops::ItemWriter iw = ItemWriterOf(w);
+  if (!ops::AddSolidItems(iw, items.data(), items.size()) || w->state.arc.status != acekit::kOk) {
+    return RunFailed(w);
+  }
+  return ACEKIT_OK;
+}
+
 int Add(acekit_writer* w, Item item) {
   if (w->solid) {
     w->pending.push_back(std::move(item));
     return ACEKIT_OK;
   }
+  if (item.kind == Item::kDisk) {
+    w->run.push_back(std::move(item));
+    return ACEKIT_OK;
+  }
+  if (const int rc = FlushRun(w); rc < 0) return rc;
   return AddNow(w, item, nullptr);
 }
 
@@ -257,13 +328,21 @@ int ApplyComment(acekit_writer* w) {
 
 int Finish(acekit_writer* w) {
   if (const int rc = Usable(w); rc < 0) return rc;
+  if (const int rc = FlushRun(w); rc < 0) return rc;
   if (w->solid) {
-    std::stable_sort(w->pending.begin(), w->pending.end(), [](const Item& a, const Item& b) {
-      return ops::CompareByType(a.source.c_str(), b.source.c_str()) < 0;
-    });
-    ops::SolidChain chain;
-    for (const Item& item : w->pending) {
-      if (const int rc = AddNow(w, item, &chain); rc < 0) return rc;
+    // In the order of the host interface, which leaves two files as they are.
+    if (w->pending.size() >= 3) {
+      std::stable_sort(w->pending.begin(), w->pending.end(), [](const Item& a, const Item& b) {
+        return ops::CompareByType(a.source.c_str(), b.source.c_str()) < 0;
+      });
+    }
+    if (!w->pending.empty() && AllFromDisk(w->pending)) {
+      if (const int rc = AddSolidRun(w); rc < 0) return rc;
+    } else {
+      ops::SolidChain chain;
+      for (const Item& item : w->pending) {
+        if (const int rc = AddNow(w, item, &chain); rc < 0) return rc;
+      }
     }
   }
   w->compressor.Shutdown();
@@ -309,7 +388,7 @@ ACEKIT_PUBLIC int acekit_writer_create(acekit_writer** out, const char* path,
   desc.dict_kb() = static_cast<int32_t>(kb);
   desc.level() = o->level == 0 ? 1 : o->level;
   desc.mode() = w->solid ? 4 : 0;
-  w->state.hooks.progress = face::ProgressFor(w.get());
+  w->state.hooks = face::HooksFor(w.get());
   const std::string folder = face::DirectoryOf(w->target);
   w->name = w->target.substr(folder.size());
   if (w->dir.Open(folder.empty() ? "." : folder.c_str(), "", false) !=
@@ -347,9 +426,19 @@ ACEKIT_PUBLIC int acekit_writer_add_file(acekit_writer* w, const char* disk_path
   if (const int rc = CheckName(w, name, &item.stored); rc < 0) return rc;
   const platform::Kind kind = platform::KindOf(disk_path);
   if (kind == platform::Kind::kMissing) {
+    // A host with events decides about a file gone since it was named.
+    acekit_change ev{};
+    ev.kind = ACEKIT_CHANGE_UNREADABLE;
+    ev.path = disk_path;
+    ev.error = ACEKIT_E_NOT_FOUND;
+    if (w->events != nullptr && !face::Tell(w, ev)) return ACEKIT_OK;
     return face::Fail(w, ACEKIT_E_NOT_FOUND, "no such file", disk_path);
   }
   item.source = disk_path;
+  if (item.source.size() >= ops::kItemTextSize) {
+    return face::Fail(w, ACEKIT_E_TOO_LARGE, "path too long", disk_path);
+  }
+  item.name = name;
   return Add(w, std::move(item));
 }
 
@@ -371,6 +460,7 @@ ACEKIT_PUBLIC int acekit_writer_add_memory(acekit_writer* w, const char* name, c
     return face::Fail(w, ACEKIT_E_NOMEM, "holding", name);
   }
   item.source = item.stored;
+  item.name = name;
   return Add(w, std::move(item));
 }
 
@@ -388,6 +478,7 @@ ACEKIT_PUBLIC int acekit_writer_add_directory(acekit_writer* w, const char* name
   // stores them.
   if (item.stored.size() < 3) item.stored += '\\';
   item.source = item.stored;
+  item.name = name;
   return Add(w, std::move(item));
 }
 
@@ -405,6 +496,15 @@ ACEKIT_PUBLIC int acekit_writer_set_progress(acekit_writer* w, acekit_progress f
   if (!Valid(w)) return ACEKIT_E_INVALID;
   w->progress = fn;
   w->progress_ctx = ctx;
+  return ACEKIT_OK;
+}
+
+ACEKIT_PUBLIC int acekit_writer_set_events(acekit_writer* w, acekit_change_fn fn, void* ctx) {
+  if (!Valid(w)) return ACEKIT_E_INVALID;
+  w->events = fn;
+  w->events_ctx = ctx;
+  w->state.hooks = face::HooksFor(w);
+  w->compressor.SetProgress(w->state.hooks.progress);
   return ACEKIT_OK;
 }
 

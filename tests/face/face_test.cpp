@@ -473,6 +473,9 @@ TEST(FaceEditor, ChangesLikeTheHostInterface) {
   EXPECT_EQ(acekit_editor_delete(e, "gone.txt"), ACEKIT_E_NOT_FOUND);
   EXPECT_EQ(acekit_editor_add_directory(e, "extra"), 0) << acekit_last_error(e);
   EXPECT_EQ(acekit_editor_add_directory(e, "extra"), ACEKIT_E_EXISTS);
+  EXPECT_EQ(acekit_editor_add_directory(e, "deep/er/dir/"), 0) << acekit_last_error(e);
+  EXPECT_EQ(acekit_editor_add_directory(e, "DEEP/er/Dir"), ACEKIT_E_EXISTS);
+  EXPECT_EQ(acekit_editor_add_directory(e, "deep/na?me"), ACEKIT_E_INVALID);
   EXPECT_EQ(acekit_editor_set_comment(e, "main"), 0);
   EXPECT_EQ(acekit_editor_set_entry_comment(e, "b.txt", "about b"), 0) << acekit_last_error(e);
   acekit_editor_close(e);
@@ -482,7 +485,10 @@ TEST(FaceEditor, ChangesLikeTheHostInterface) {
   for (const Got& g : ReadAll(path, &comment)) got[g.name] = {g.data, g.comment};
   EXPECT_EQ(comment, "main");
   const std::map<std::string, std::pair<std::string, std::string>> want = {
-      {"docs/a.txt", {Text(1000), ""}}, {"b.txt", {"bee", "about b"}}, {"extra", {"", ""}}};
+      {"docs/a.txt", {Text(1000), ""}},
+      {"b.txt", {"bee", "about b"}},
+      {"extra", {"", ""}},
+      {"deep/er/dir", {"", ""}}};
   EXPECT_EQ(got, want);
   EXPECT_TRUE(Leftovers(dir).empty());
 }
@@ -573,3 +579,178 @@ TEST(FaceReader, InfoAndDetailsDescribeTheHeaders) {
 }
 
 }  // namespace
+
+// What the events of a writer or an editor told, and how the host answers.
+struct Heard {
+  std::vector<std::string> files;  // name, with " <- path" when from disk
+  std::vector<std::string> phases;
+  std::vector<std::pair<std::string, int>> unreadable;
+  uint64_t bytes = 0;
+  int stop_at_unreadable = 0;
+  static int Hear(void* ctx, const acekit_change* ev) {
+    auto* h = static_cast<Heard*>(ctx);
+    switch (ev->kind) {
+      case ACEKIT_CHANGE_FILE:
+        h->files.push_back(std::string(ev->name) + (ev->path != nullptr ? " <- disk" : ""));
+        return 0;
+      case ACEKIT_CHANGE_BYTES:
+        h->bytes += ev->bytes;
+        return 0;
+      case ACEKIT_CHANGE_PHASE:
+        h->phases.push_back(ev->name);
+        return 0;
+      case ACEKIT_CHANGE_UNREADABLE:
+        h->unreadable.emplace_back(fs::path(ev->path).filename().string(), ev->error);
+        return h->stop_at_unreadable;
+    }
+    return 1;
+  }
+};
+
+// A file that vanishes before a solid archive is written is left out or
+// stops the archive, as the host answers; the others are named and counted.
+TEST(FaceEvents, WriterNamesCountsAndAsksAboutUnreadableFiles) {
+  // Files from disk alone go through the pipeline that reads ahead; an entry
+  // from memory makes the writer take one item at a time.
+  for (int run : {0, 1, 2}) {
+    const int stop = run == 1 ? 1 : 0;
+    const bool memory = run != 2;
+    TempDir dir;
+    dir.Write("in/a.txt", Text(200000));
+    dir.Write("in/gone.txt", "soon gone");
+    const std::string path = dir.Native("w.ace").string();
+    acekit_options o{64, 1, 1, 0};
+    acekit_writer* w = nullptr;
+    ASSERT_EQ(acekit_writer_create(&w, path.c_str(), &o), 0);
+    Heard heard;
+    heard.stop_at_unreadable = stop;
+    ASSERT_EQ(acekit_writer_set_events(w, &Heard::Hear, &heard), 0);
+    for (const char* n : {"a.txt", "gone.txt"}) {
+      ASSERT_EQ(acekit_writer_add_file(w, dir.Native(std::string("in/") + n).string().c_str(), n),
+                0);
+    }
+    if (memory) {
+      ASSERT_EQ(acekit_writer_add_memory(w, "m.txt", "memory", 6, kTime, 0), 0);
+    }
+    fs::remove(dir.Native("in/gone.txt"));
+    // Gone before it was named: the host is asked there and then.
+    EXPECT_EQ(acekit_writer_add_file(w, dir.Native("in/never.txt").string().c_str(), "never.txt"),
+              stop != 0 ? ACEKIT_E_NOT_FOUND : 0);
+    const int rc = acekit_writer_finish(w);
+    const std::vector<std::pair<std::string, int>> want_unreadable = {
+        {"never.txt", ACEKIT_E_NOT_FOUND}, {"gone.txt", ACEKIT_E_NOT_FOUND}};
+    EXPECT_EQ(heard.unreadable, want_unreadable);
+    EXPECT_TRUE(Leftovers(dir).empty());
+    if (stop != 0) {
+      EXPECT_EQ(rc, ACEKIT_E_NOT_FOUND);
+      EXPECT_NE(std::string(acekit_last_error(nullptr)).find("gone.txt"), std::string::npos);
+      EXPECT_FALSE(dir.Exists("w.ace"));
+      continue;
+    }
+    ASSERT_EQ(rc, 0) << acekit_last_error(nullptr);
+    std::vector<std::string> files = heard.files;
+    std::sort(files.begin(), files.end());
+    std::vector<std::string> want = {"a.txt <- disk", "gone.txt <- disk"};
+    if (memory) want.push_back("m.txt");
+    EXPECT_EQ(files, want);
+    EXPECT_EQ(heard.bytes, memory ? 200000u + 6u : 200000u);
+    std::vector<std::string> stored;
+    for (const Got& g : ReadAll(path)) stored.push_back(g.name);
+    std::sort(stored.begin(), stored.end());
+    want = {"a.txt"};
+    if (memory) want.push_back("m.txt");
+    EXPECT_EQ(stored, want);
+  }
+}
+
+// Many names go in one rebuild: a solid archive is unpacked and compressed
+// once, and its directory entries are the host's to put back.
+TEST(FaceEditor, DeleteListRebuildsOnce) {
+  for (int solid : {0, 1}) {
+    TempDir dir;
+    const std::string path = dir.Native("d.ace").string();
+    acekit_options o{64, 1, solid, 0};
+    acekit_writer* w = nullptr;
+    ASSERT_EQ(acekit_writer_create(&w, path.c_str(), &o), 0);
+    std::vector<std::string> names;
+    for (int i = 0; i < 12; ++i) {
+      names.push_back("f" + std::to_string(i) + ".txt");
+      const std::string data = Text(3000 + static_cast<size_t>(i));
+      ASSERT_EQ(
+          acekit_writer_add_memory(w, names.back().c_str(), data.data(), data.size(), kTime, 0), 0);
+    }
+    ASSERT_EQ(acekit_writer_finish(w), 0);
+    acekit_editor* e = nullptr;
+    ASSERT_EQ(acekit_editor_open(&e, path.c_str(), nullptr), 0);
+    Heard heard;
+    ASSERT_EQ(acekit_editor_set_events(e, &Heard::Hear, &heard), 0);
+    std::vector<const char*> all;
+    for (const std::string& n : names) all.push_back(n.c_str());
+    EXPECT_EQ(acekit_editor_delete_list(e, all.data(), all.size()), ACEKIT_E_INVALID)
+        << "an archive is not left empty";
+    const char* absent[] = {"none.txt"};
+    EXPECT_EQ(acekit_editor_delete_list(e, absent, 1), ACEKIT_E_NOT_FOUND);
+    std::vector<const char*> doomed(all.begin(), all.begin() + 9);
+    doomed.push_back("none.txt");
+    EXPECT_EQ(acekit_editor_delete_list(e, doomed.data(), doomed.size()), 0)
+        << acekit_last_error(e);
+    acekit_editor_close(e);
+    if (solid != 0) {
+      EXPECT_EQ(heard.phases, (std::vector<std::string>{"unpacking", "compressing"}));
+    } else {
+      EXPECT_TRUE(heard.phases.empty());
+    }
+    std::vector<std::string> left;
+    for (const Got& g : ReadAll(path)) left.push_back(g.name);
+    std::sort(left.begin(), left.end());  // a solid rebuild orders its files anew
+    EXPECT_EQ(left, (std::vector<std::string>{"f10.txt", "f11.txt", "f9.txt"}));
+    EXPECT_TRUE(Leftovers(dir).empty());
+  }
+}
+
+// Many files go in with one rebuild, under their paths or their bare names;
+// a missing one is left out when the host says so and fails the change
+// otherwise.
+TEST(FaceEditor, AddPathsInOneRebuild) {
+  for (int solid : {0, 1}) {
+    TempDir dir;
+    dir.Write("in/sub/a.txt", Text(5000));
+    dir.Write("in/b.txt", "bee");
+    const std::string path = dir.Native("p.ace").string();
+    acekit_options o{64, 1, solid, 0};
+    acekit_writer* w = nullptr;
+    ASSERT_EQ(acekit_writer_create(&w, path.c_str(), &o), 0);
+    ASSERT_EQ(acekit_writer_add_memory(w, "first.txt", "one", 3, kTime, 0), 0);
+    ASSERT_EQ(acekit_writer_finish(w), 0);
+    const std::string before = dir.Read("p.ace");
+
+    const std::string a = dir.Native("in/sub/a.txt").string();
+    const std::string b = dir.Native("in/b.txt").string();
+    const std::string gone = dir.Native("in/gone.txt").string();
+    const char* with_gone[] = {a.c_str(), gone.c_str()};
+    acekit_editor* e = nullptr;
+    ASSERT_EQ(acekit_editor_open(&e, path.c_str(), nullptr), 0);
+    EXPECT_LT(acekit_editor_add_paths(e, with_gone, 2, 0), 0);
+    EXPECT_EQ(dir.Read("p.ace"), before);
+    Heard heard;
+    ASSERT_EQ(acekit_editor_set_events(e, &Heard::Hear, &heard), 0);
+    EXPECT_EQ(acekit_editor_add_paths(e, with_gone, 2, ACEKIT_ADD_NAMES_ONLY), 0)
+        << acekit_last_error(e);
+    EXPECT_EQ(heard.unreadable.size(), 1u);
+    const char* plain[] = {b.c_str()};
+    EXPECT_EQ(acekit_editor_add_paths(e, plain, 1, 0), 0) << acekit_last_error(e);
+    EXPECT_EQ(acekit_editor_add_paths(e, plain, 1, 8u), ACEKIT_E_INVALID);
+    acekit_editor_close(e);
+    // Two changes with events: a solid archive is unpacked and compressed
+    // once for each, whatever the number of files.
+    EXPECT_EQ(heard.phases.size(), solid != 0 ? 4u : 0u);
+
+    std::map<std::string, std::string> got;
+    for (const Got& g : ReadAll(path)) got[g.name] = g.data;
+    std::string b_name = b.substr(b.find_first_not_of('/'));
+    const std::map<std::string, std::string> want = {
+        {"first.txt", "one"}, {"a.txt", Text(5000)}, {b_name, "bee"}};
+    EXPECT_EQ(got, want) << "solid " << solid;
+    EXPECT_TRUE(Leftovers(dir).empty());
+  }
+}

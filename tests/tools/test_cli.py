@@ -439,10 +439,11 @@ class CommentsAndDirectories(h.TreeCase):
         self.assertEqual(h.read(self.archive), before)
 
     def test_empty_directory_entries(self):
-        self.assertRuns("md", self.archive, "docs/drafts")
-        entry = [e for e in h.list_json(self.archive)["entries"] if e["name"] == "docs/drafts/"]
-        self.assertEqual(len(entry), 1)
-        self.assertTrue(entry[0]["directory"])
+        for name in ("docs/drafts", "a/b/c"):
+            self.assertRuns("md", self.archive, name)
+            entry = [e for e in h.list_json(self.archive)["entries"] if e["name"] == name + "/"]
+            self.assertEqual(len(entry), 1)
+            self.assertTrue(entry[0]["directory"])
         before = h.read(self.archive)
         for name, message in (("DOCS/Drafts", "already"), ("bad?name", "not a valid"),
                               ("con", "not a valid"), ("../up", "relative")):
@@ -453,6 +454,7 @@ class CommentsAndDirectories(h.TreeCase):
         out_dir = self.path("out")
         self.assertRuns("x", "-o", out_dir, self.archive)
         self.assertTrue(os.path.isdir(os.path.join(out_dir, "docs", "drafts")))
+        self.assertTrue(os.path.isdir(os.path.join(out_dir, "a", "b", "c")))
 
 
 class Overwrite(h.TreeCase):
@@ -557,7 +559,9 @@ class Failures(h.TreeCase):
                 p = subprocess.Popen([h.ACEKIT, "a", *strict, "-C", self.tree, archive,
                                       "a_big.bin", "z_victim.txt"],
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-                while not os.path.exists(archive) and p.poll() is None:
+                # The archive is written under a temporary name beside it.
+                while (not any(n.startswith(".acekit-") for n in os.listdir(self.tmp))
+                       and p.poll() is None):
                     time.sleep(0.001)
                 os.remove(victim)
                 _, err = p.communicate(timeout=600)

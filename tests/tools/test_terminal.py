@@ -151,6 +151,28 @@ class ProgressAndCancel(unittest.TestCase):
                 self.assertEqual(left, [], "no temporary archive left")
 
 
+    def test_deleting_many_names_is_one_rebuild_and_ctrl_c_leaves_the_archive(self):
+        for i in range(8):
+            h.write(os.path.join(self.src, "f%d.txt" % i), b"text %d\n" % i * 500)
+        archive = os.path.join(self.tmp, "s.ace")
+        code, _, err = h.run("a", "-s", archive, ".", cwd=self.src)
+        self.assertEqual(code, 0, err)
+        before = h.read(archive)
+        self.cancel("d", archive, "f*.txt")
+        self.assertEqual(h.read(archive), before)
+        t = self.run_in_terminal("d", archive, "f*.txt")
+        self.assertEqual(t.finish(), 0, t.output)
+        # Each pass of a second rebuild would start its percentage again.
+        for label in (rb"unpacking", rb"compressing"):
+            percents = [int(p) for p in re.findall(label + rb" +(\d+)%", t.output)]
+            self.assertTrue(percents, t.output)
+            self.assertEqual(percents, sorted(percents), t.output)
+        code, out, err = h.run("l", "--json", archive)
+        self.assertEqual(code, 0, err)
+        self.assertNotIn("f0.txt", out)
+        self.assertIn("huge.bin", out)
+
+
 class OverwriteQuestion(h.TreeCase):
     # Files of the archive in its order; directories are never asked about.
     ORDER = ["big.bin", "docs/readme.txt", "docs/sub/deep/nested.c", "docs/" + h.ACCENTED,

@@ -14,7 +14,6 @@
 
 #include "commands.h"
 #include "format.h"
-#include "host.h"
 #include "library.h"
 #include "names.h"
 #include "ui.h"
@@ -42,6 +41,8 @@ std::string Absolute(const std::string& path) {
 
 struct Existing {
   uint64_t bytes = 0;
+  bool solid = false;
+  uint32_t window = 64;
   std::map<std::string, std::string> directories;  // same-name key -> name without the '/'
   std::set<std::string> files;                     // same-name keys
 };
@@ -49,20 +50,20 @@ struct Existing {
 // What the archive holds already; reports and returns false when it cannot
 // be read.
 bool ExistingEntries(const std::string& archive, Existing& ex) {
-  Masks all;
-  Entries entries;
-  if (const uint16_t st = entries.Build(all); st != ACEKIT_STATUS_OK) {
-    ReportWalkFailure(archive, st, entries);
+  const Survey survey = SurveyArchive(archive, true);
+  if (!survey.opened) return false;
+  if (ReportSurvey(archive, survey, true)) {
+    Ui::Get().Error(archive + ": the archive is unchanged", kExitDamaged);
     return false;
   }
-  for (const ArcEntry* e : entries.all()) {
-    ex.bytes += e->orig_size;
-    if (IsDirectory(*e)) {
-      std::string name = EntryName(*e);
-      if (name.ends_with('/')) name.pop_back();
-      ex.directories.emplace(SameNameKey(name), name);
-    } else if (e->is_file == 1) {
-      ex.files.insert(SameNameKey(EntryName(*e)));
+  ex.solid = survey.archive.is_solid != 0;
+  ex.window = ArchiveWindow(survey);
+  for (const SurveyEntry& e : survey.entries) {
+    ex.bytes += e.info.size;
+    if (e.info.is_dir) {
+      ex.directories.emplace(SameNameKey(e.name), e.name);
+    } else {
+      ex.files.insert(SameNameKey(e.name));
     }
   }
   return true;
@@ -103,45 +104,67 @@ std::vector<std::string> KeepDirectories(const std::map<std::string, std::string
   return later;
 }
 
-// Sums up the operation, or says why it failed and what became of the archive.
-int Report(const std::string& shown, const std::string& archive, bool existed, uint16_t status,
-           const Host& host, uint64_t bytes, size_t files, size_t directories) {
+// Sums up the operation, or says why it failed and what became of the
+// archive. `rc` is the handle interface's answer, `message` its text.
+int Report(const std::string& shown, bool existed, int rc, const std::string& message,
+           const ChangeEvents& events, uint64_t bytes, size_t files, size_t directories,
+           const std::string& archive) {
   Ui& ui = Ui::Get();
   const std::string what = existed ? "the archive is unchanged" : "no archive was written";
-  if (status == ACEKIT_STATUS_CANCELLED ||
-      (Interrupted() && status == ACEKIT_STATUS_OK && !existed)) {
+  if (rc == ACEKIT_E_CANCELLED || (Interrupted() && rc == ACEKIT_OK && !existed)) {
     // A creation that finished just as Ctrl-C came is taken back too.
-    if (!existed) ::unlink(archive.c_str());
+    if (!existed && rc == ACEKIT_OK) ::unlink(archive.c_str());
     ui.Error(shown + ": cancelled; " + what, kExitCancelled);
-  } else if (host.stopped_strict()) {
+  } else if (events.stopped_strict()) {
     ui.Error(shown + ": " + what);
-  } else if (status == ACEKIT_STATUS_OPEN_FAILED && !host.target().empty() &&
-             !WhyNotRead(host.target()).empty()) {
-    ui.Error(shown + ": cannot read " + host.target() + ": " + WhyNotRead(host.target()) + "; " +
-             what);
-  } else if (status != ACEKIT_STATUS_OK) {
-    std::string where;
-    if (!host.current().empty()) {
-      std::string at = status == ACEKIT_STATUS_OPEN_FAILED ? host.target() : host.current();
-      // Damage turns up while the old entries are unpacked into the working
-      // directory, where the entry comes first and its working copy second.
-      if (IsDamage(status)) at = host.source();
-      where = " (at " + at + ")";
-    }
-    ui.Error(shown + ": " + StatusMessage(status) + where + "; " + what, StatusExit(status));
+  } else if (rc != ACEKIT_OK) {
+    // Damage turns up while the old entries are unpacked for the rebuild.
+    const std::string at = ChangeExit(rc) == kExitDamaged && !events.current().empty()
+                               ? " (at " + events.current() + ")"
+                               : "";
+    ui.Error(shown + ": " + message + at + "; " + what, ChangeExit(rc));
   } else if (Interrupted()) {
     ui.Error(shown + ": interrupted after the archive was already updated", kExitCancelled);
   } else {
     struct stat st;
     const uint64_t size = ::stat(archive.c_str(), &st) == 0 ? st.st_size : 0;
     // What vanished was announced already; it is not counted as added.
-    const size_t left_out = std::min(files + directories, host.vanished().size());
+    const size_t left_out = std::min(files + directories, events.vanished().size());
     ui.Say(shown + ": " + (existed ? "added " : "created with ") + Count(files, "file", "files") +
            " and " + Count(directories, "directory", "directories") +
            (left_out > 0 ? " less " + std::to_string(left_out) + " that vanished" : "") + " (" +
            HumanSize(bytes) + "); the archive holds " + HumanSize(size));
   }
   return ui.exit_code();
+}
+
+// Writes a new archive of `items` through a writer.
+int CreateArchive(const std::string& shown, const std::string& archive,
+                  const std::vector<InputItem>& items, const acekit_options& o,
+                  ChangeEvents& events, uint64_t total, size_t files, size_t directories) {
+  Ui& ui = Ui::Get();
+  acekit_writer* w = nullptr;
+  if (acekit_writer_create(&w, archive.c_str(), &o) != ACEKIT_OK) {
+    ui.Error(shown + ": cannot create the archive: " + acekit_last_error(nullptr));
+    return ui.exit_code();
+  }
+  acekit_writer_set_events(w, &ChangeEvents::On, &events);
+  ui.progress().Begin(total);
+  int rc = ACEKIT_OK;
+  std::string message;
+  for (const InputItem& item : items) {
+    rc = acekit_writer_add_file(w, item.disk.c_str(), item.stored.c_str());
+    if (rc != ACEKIT_OK) break;
+  }
+  if (rc != ACEKIT_OK) {
+    message = acekit_last_error(w);
+    acekit_writer_abort(w);
+  } else {
+    rc = acekit_writer_finish(w);
+    if (rc != ACEKIT_OK) message = acekit_last_error(nullptr);
+  }
+  ui.progress().End();
+  return Report(shown, false, rc, message, events, total, files, directories, archive);
 }
 
 // The paths of -T FILE ('-': standard input), one a line or, with --null,
@@ -234,52 +257,44 @@ int AddPaths(const ParsedArgs& args, const std::string& archive_arg, const std::
     return ui.exit_code();
   }
 
-  Session session;
-  if (exists ? !session.Open(archive) : !session.Create(archive)) return ui.exit_code();
-
-  Host host(Host::Mode::kAdd);
-  host.strict = args.Has(kOptStrict);
-  int32_t desc[ACEKIT_DESC_WORDS];
-  GetArcerDesc(desc);
-  const bool solid =
-      exists ? desc[ACEKIT_DESC_MODE] == ACEKIT_DESC_MODE_SOLID : args.Has(kOptSolid);
+  ChangeEvents events;
+  events.strict = args.Has(kOptStrict);
+  acekit_options o{};
+  o.solid = args.Has(kOptSolid) ? 1 : 0;
+  if (args.Has(kOptThreads)) o.threads = std::atoi(args.Value(kOptThreads).c_str());
   std::map<std::string, std::string> old_directories;
   std::vector<std::string> restore;  // directory entries to add after the rebuild
   if (exists) {
-    if (args.Has(kOptSolid) && !solid) {
+    Existing ex;
+    if (!ExistingEntries(archive_arg, ex)) return ui.exit_code();
+    o.solid = ex.solid ? 1 : 0;
+    if (args.Has(kOptSolid) && !ex.solid) {
       ui.Warn(archive_arg + ": is not solid; files are added without --solid");
     }
     // Added files take the archive's own dictionary: a solid archive's, or
     // 64 KB in a normal one.
-    if (args.Has(kOptDictionary) && dictionary != desc[ACEKIT_DESC_DICT_KB]) {
-      ui.Warn(archive_arg + ": keeps its " + std::to_string(desc[ACEKIT_DESC_DICT_KB]) +
-              " KB dictionary");
+    if (args.Has(kOptDictionary) && dictionary != static_cast<long>(ex.window)) {
+      ui.Warn(archive_arg + ": keeps its " + std::to_string(ex.window) + " KB dictionary");
     }
-    dictionary = desc[ACEKIT_DESC_DICT_KB];
-    Existing ex;
-    if (!ExistingEntries(archive_arg, ex)) return ui.exit_code();
+    dictionary = ex.window;
     if (names_only && NamesOnlyReplaces(archive_arg, ex, items)) {
       ui.Error(archive_arg + ": the archive is unchanged");
       return ui.exit_code();
     }
-    if (solid) host.unpack_total = ex.bytes;
+    if (ex.solid) events.unpack_total = ex.bytes;
     old_directories = std::move(ex.directories);
-    if (solid) restore = KeepDirectories(old_directories, names_only, items);
+    if (ex.solid) restore = KeepDirectories(old_directories, names_only, items);
     // The rebuild takes the archive's own level unless -m gives one.
-    if (solid && !args.Has(kOptLevel)) {
+    if (ex.solid && !args.Has(kOptLevel)) {
       const int made_with = SolidLevel(archive, static_cast<uint32_t>(dictionary));
       if (made_with > 0) level = made_with;
     }
   }
-  desc[ACEKIT_DESC_FORMAT_SETTING] = 12;
-  desc[ACEKIT_DESC_DICT_KB] = static_cast<int32_t>(dictionary);
-  desc[ACEKIT_DESC_MODE] = solid ? ACEKIT_DESC_MODE_SOLID : 0;
-  desc[ACEKIT_DESC_LEVEL] = static_cast<int32_t>(level);
-  SetArcerStats(desc);
-  host.Register();
-  if (names_only) arOptionsOn(ACEKIT_OPTION_NAMES_ONLY);
+  const bool solid = o.solid != 0;
+  o.dictionary_kb = static_cast<uint32_t>(dictionary);
+  o.level = static_cast<int>(level);
 
-  Masks masks;
+  std::vector<InputItem> taken;
   uint64_t total = 0;
   size_t files = 0;
   size_t directories = 0;
@@ -288,32 +303,42 @@ int AddPaths(const ParsedArgs& args, const std::string& archive_arg, const std::
     // would not take an item without one for the same entry: a directory
     // the archive already holds is left as it is.
     if (item.directory && !solid && old_directories.contains(SameNameKey(item.stored))) continue;
-    if (!masks.Add(item.disk)) {
-      ui.Error(archive_arg + ": out of memory");
-      return ui.exit_code();
-    }
+    taken.push_back(item);
     total += item.size;
     ++(item.directory ? directories : files);
   }
-  if (masks.empty()) {
+  if (taken.empty()) {
     ui.Say(archive_arg + ": holds these directories already; the archive is unchanged");
     return ui.exit_code();
   }
-  host.repack_total = host.unpack_total + total;
+  events.repack_total = events.unpack_total + total;
   if (ui.verbose()) {
     std::vector<std::string> listed;
-    for (const auto& item : items) listed.push_back(item.stored + (item.directory ? "/" : ""));
+    for (const auto& item : taken) listed.push_back(item.stored + (item.directory ? "/" : ""));
     ui.ListWhenReached(listed);
   }
+  if (!exists) {
+    return CreateArchive(archive_arg, archive, taken, o, events, total, files, directories);
+  }
+
+  acekit_editor* e = nullptr;
+  if (const int rc = acekit_editor_open(&e, archive.c_str(), &o); rc != ACEKIT_OK) {
+    ui.Error(archive_arg + ": " + acekit_last_error(nullptr), ChangeExit(rc));
+    return ui.exit_code();
+  }
+  acekit_editor_set_events(e, &ChangeEvents::On, &events);
+  std::vector<const char*> disk_paths;
+  for (const auto& item : taken) disk_paths.push_back(item.disk.c_str());
   ui.progress().Begin(total);
-  CompressFileMaskListArc(masks.get());
+  const int rc = acekit_editor_add_paths(e, disk_paths.data(), disk_paths.size(),
+                                         names_only ? ACEKIT_ADD_NAMES_ONLY : 0);
   ui.progress().End();
-  const uint16_t status = session.status();
-  if (status == ACEKIT_STATUS_OK && !restore.empty() && !Interrupted()) {
-    session.Close();
+  const std::string message = rc != ACEKIT_OK ? acekit_last_error(e) : "";
+  acekit_editor_close(e);
+  if (rc == ACEKIT_OK && !restore.empty() && !Interrupted()) {
     RestoreDirectories(archive_arg, archive, restore);
   }
-  return Report(archive_arg, archive, exists, status, host, total, files, directories);
+  return Report(archive_arg, true, rc, message, events, total, files, directories, archive);
 }
 
 // Adds to the archive at args.operands[0], named `archive_arg` in messages:

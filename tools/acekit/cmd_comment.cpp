@@ -69,15 +69,6 @@ bool CommentAction(const ParsedArgs& args, const char* command, bool optional, i
   return true;
 }
 
-// The exit status of a failed change through the handle interface.
-int ChangeExit(int code) {
-  if (code == ACEKIT_E_CANCELLED) return kExitCancelled;
-  if (code == ACEKIT_E_CORRUPT || code == ACEKIT_E_CRC || code == ACEKIT_E_UNSUPPORTED) {
-    return kExitDamaged;
-  }
-  return kExitError;
-}
-
 // Opens the archive for a change; reports and returns null when it cannot.
 acekit_editor* OpenEditor(const std::string& archive) {
   acekit_reader* probe = OpenReader(archive);  // names what is wrong with the file
@@ -96,17 +87,6 @@ int ReportChange(const std::string& archive, acekit_editor* e, int rc, const std
   Ui& ui = Ui::Get();
   if (rc != ACEKIT_OK) {
     ui.Error(archive + ": " + acekit_last_error(e) + "; the archive is unchanged", ChangeExit(rc));
-  } else {
-    ui.Say(archive + ": " + done);
-  }
-  return ui.exit_code();
-}
-
-int Report(const std::string& archive, uint16_t status, const std::string& done) {
-  Ui& ui = Ui::Get();
-  if (status != ACEKIT_STATUS_OK) {
-    ui.Error(archive + ": " + StatusMessage(status) + "; the archive is unchanged",
-             StatusExit(status));
   } else {
     ui.Say(archive + ": " + done);
   }
@@ -222,19 +202,18 @@ int RunMakeDirectory(const ParsedArgs& args) {
   bool lossy = false;
   const std::string stored = AsStored(name, &lossy);
   if (lossy) ui.Warn(archive + ": " + name + ": stored as " + stored);
-  Session session;
-  if (!session.Open(archive)) return ui.exit_code();
-  // The entry's name is its last part; the parts before it go in front as
-  // the relative path, which the archive's name checks allow no separators in.
-  const size_t slash = name.rfind('/');
-  if (slash != std::string::npos) SetRelativePath(name.substr(0, slash).c_str());
-  CreateDirectoryArc(name.substr(slash + 1).c_str());
-  const uint16_t status = session.status();
-  if (status == ACEKIT_STATUS_DIR_EXISTS || status == ACEKIT_STATUS_BAD_DIR_NAME) {
-    ui.Error(archive + ": " + name + ": " + StatusMessage(status));
-    return ui.exit_code();
+  acekit_editor* e = OpenEditor(archive);
+  if (e == nullptr) return ui.exit_code();
+  const int rc = acekit_editor_add_directory(e, name.c_str());
+  if (rc == ACEKIT_E_EXISTS || rc == ACEKIT_E_INVALID) {
+    ui.Error(archive + ": " + name + ": " +
+             (rc == ACEKIT_E_EXISTS ? "a directory entry of that name is already in the archive"
+                                    : "not a valid directory name"));
+  } else {
+    ReportChange(archive, e, rc, "directory entry " + stored + "/ added");
   }
-  return Report(archive, status, "directory entry " + stored + "/ added");
+  acekit_editor_close(e);
+  return ui.exit_code();
 }
 
 }  // namespace acekit_cli

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -147,23 +148,6 @@ bool Session::Open(const std::string& shown) {
   return true;
 }
 
-bool Session::Create(const std::string& path) {
-  Close();
-  path_ = path;
-  if (path.size() > kPathMax) {
-    Ui::Get().Error(path + ": path too long (at most " + std::to_string(kPathMax) + " bytes)");
-    return false;
-  }
-  CreateArcFile(path.c_str());
-  open_ = true;
-  const uint16_t st_code = GetArchiveStatus();
-  if (st_code != ACEKIT_STATUS_OK) {
-    Ui::Get().Error(path + ": cannot create: " + StatusMessage(st_code));
-    return false;
-  }
-  return true;
-}
-
 void Session::Close() {
   if (open_) DoneArcFile();
   open_ = false;
@@ -210,6 +194,14 @@ bool Survey::damaged() const {
     if (e.damage.flags != 0) return true;
   }
   return false;
+}
+
+uint32_t ArchiveWindow(const Survey& survey) {
+  uint32_t kb = 0;
+  for (const SurveyEntry& e : survey.entries) {
+    if (!e.info.is_dir) kb = std::max(kb, e.details.dictionary_kb);
+  }
+  return kb != 0 ? kb : 64;
 }
 
 acekit_reader* OpenReader(const std::string& shown) {
@@ -353,21 +345,69 @@ bool Patterns::WarnUnmatched(const std::string& archive) const {
 
 void RestoreDirectories(const std::string& shown, const std::string& path,
                         std::vector<std::string> names) {
+  if (names.empty()) return;
   // A parent sorts before what lies below it.
   std::sort(names.begin(), names.end());
+  acekit_editor* e = nullptr;
+  if (const int rc = acekit_editor_open(&e, path.c_str(), nullptr); rc != ACEKIT_OK) {
+    Ui::Get().Warn(shown +
+                   ": its directory entries could not be kept: " + acekit_last_error(nullptr));
+    return;
+  }
   for (const std::string& name : names) {
-    Session again;
-    if (!again.Open(path)) break;
-    const size_t slash = name.rfind('/');
-    SetRelativePath(slash == std::string::npos ? "" : name.substr(0, slash).c_str());
-    CreateDirectoryArc(name.substr(slash == std::string::npos ? 0 : slash + 1).c_str());
-    const uint16_t st = again.status();
-    if (st != ACEKIT_STATUS_OK && st != ACEKIT_STATUS_DIR_EXISTS) {
+    const int rc = acekit_editor_add_directory(e, name.c_str());
+    if (rc != ACEKIT_OK && rc != ACEKIT_E_EXISTS) {
       Ui::Get().Warn(shown + ": directory entry " + Printable(name) +
-                     "/ could not be kept: " + StatusMessage(st));
+                     "/ could not be kept: " + acekit_last_error(e));
     }
   }
-  SetRelativePath("");
+  acekit_editor_close(e);
+}
+
+int ChangeEvents::On(void* ctx, const acekit_change* event) {
+  auto* self = static_cast<ChangeEvents*>(ctx);
+  if (Interrupted()) return 1;
+  Progress& p = Ui::Get().progress();
+  switch (event->kind) {
+    case ACEKIT_CHANGE_FILE:
+      self->current_ = event->name;
+      p.File(self->current_);
+      Ui::Get().Reached(self->current_ + "/");  // -v lists a directory with its '/'
+
+      break;
+    case ACEKIT_CHANGE_BYTES:
+      p.Report(0, static_cast<int32_t>(std::min<uint64_t>(event->bytes, INT32_MAX)));
+      break;
+    case ACEKIT_CHANGE_PHASE:
+      if (std::strcmp(event->name, "unpacking") == 0) {
+        p.Phase("unpacking", self->unpack_total);
+      } else {
+        p.Phase("compressing", self->repack_total);
+      }
+      break;
+    case ACEKIT_CHANGE_UNREADABLE: {
+      const std::string shown = event->path != nullptr ? event->path : "";
+      if (self->strict) {
+        self->stopped_strict_ = true;
+        Ui::Get().Error(shown + ": vanished while the archive was being written (--strict)");
+        return 1;
+      }
+      self->vanished_.push_back(shown);
+      Ui::Get().Warn(shown + ": vanished while the archive was being written; left out");
+      break;
+    }
+    default:
+      break;
+  }
+  return 0;
+}
+
+int ChangeExit(int code) {
+  if (code == ACEKIT_E_CANCELLED) return kExitCancelled;
+  if (code == ACEKIT_E_CORRUPT || code == ACEKIT_E_CRC || code == ACEKIT_E_UNSUPPORTED) {
+    return kExitDamaged;
+  }
+  return kExitError;
 }
 
 namespace {

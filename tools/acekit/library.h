@@ -29,7 +29,7 @@ std::string StatusMessage(uint16_t status);
 int StatusExit(uint16_t status);
 bool IsDamage(uint16_t status);
 
-// One archive, from InitArcFile or CreateArcFile to DoneArcFile.
+// One archive, from InitArcFile to DoneArcFile.
 class Session {
  public:
   Session() = default;
@@ -40,8 +40,6 @@ class Session {
   // Opens an existing archive; reports and returns false when it cannot.
   // `path` is as the user gave it.
   bool Open(const std::string& path);
-  // Starts a new archive under a name that does not exist yet.
-  bool Create(const std::string& path);
   void Close();
   uint16_t status() const { return GetArchiveStatus(); }
   const std::string& path() const { return path_; }
@@ -103,6 +101,9 @@ struct Survey {
   std::string failure;  // a walk that stopped for another reason
   bool damaged() const;
 };
+// The window the archive's files were compressed with (a solid archive has
+// one for all of them); 64 KB when it holds no file.
+uint32_t ArchiveWindow(const Survey& survey);
 // Opens the archive named on the command line (`shown`; "-" is standard
 // input) through the handle interface; reports and returns null when it
 // cannot.
@@ -142,6 +143,30 @@ class Patterns {
 // added; one that is there already is left as it is.
 void RestoreDirectories(const std::string& shown, const std::string& path,
                         std::vector<std::string> names);
+
+// What a writer or an editor of the handle interface tells on its way, shown
+// on the progress line; a file that cannot be read is left out with a
+// warning, or with `strict` stops the change. Ctrl-C cancels.
+class ChangeEvents {
+ public:
+  // Totals for the two passes of a solid archive's rebuild.
+  uint64_t unpack_total = 0;
+  uint64_t repack_total = 0;
+  bool strict = false;
+  static int On(void* ctx, const acekit_change* event);
+  // The last entry named: where a failure came up.
+  const std::string& current() const { return current_; }
+  const std::vector<std::string>& vanished() const { return vanished_; }
+  bool stopped_strict() const { return stopped_strict_; }
+
+ private:
+  std::string current_;
+  std::vector<std::string> vanished_;
+  bool stopped_strict_ = false;
+};
+
+// The exit status of a failed change through the handle interface.
+int ChangeExit(int code);
 
 // The search level, 1 to 4, that the solid archive at `path` was made with,
 // or 0 when it cannot be told. The archive does not keep it, so the first
