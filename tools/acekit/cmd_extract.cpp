@@ -387,19 +387,19 @@ int Extract(const ParsedArgs& args, bool keep_paths, const char* command) {
   return ui.exit_code();
 }
 
-// The host interface's words for the failures a read of the reader meets.
+// What a failed read of an entry means to the person at the terminal.
 std::string ReadFailure(int code) {
   switch (code) {
     case ACEKIT_E_CRC:
-      return StatusMessage(ACEKIT_STATUS_CRC_MISMATCH);
+      return "damaged: the data fails its CRC check";
     case ACEKIT_E_CORRUPT:
     case ACEKIT_E_READ:
-      return StatusMessage(ACEKIT_STATUS_CORRUPT);
+      return "damaged: corrupt header or compressed data";
     case ACEKIT_E_ENCRYPTED:
-      return StatusMessage(ACEKIT_STATUS_ENCRYPTED_ENTRY);
+      return "the archive holds encrypted entries, which are not supported";
     case ACEKIT_E_UNSUPPORTED:
     case ACEKIT_E_TOO_LARGE:
-      return StatusMessage(ACEKIT_STATUS_UNSUPPORTED);
+      return "unsupported compression method or archive version";
     default:
       return std::string("damaged: ") + acekit_strerror(code);
   }

@@ -1,6 +1,5 @@
-// The library as this program holds it: one open archive at a time, mask
-// lists and entry lists that release themselves, and the meaning of each
-// status code for the person at the terminal.
+// The library as this program holds it: archives opened, surveyed and
+// changed through the handle interface.
 #pragma once
 
 #include <cstddef>
@@ -9,13 +8,11 @@
 #include <vector>
 
 #include "acekit/acekit.h"
-#include "exports.h"
 
 namespace acekit_cli {
 
 // The longest path the library takes from a posix host (PATH_MAX without
-// its terminator); it refuses longer ones with ACEKIT_STATUS_OPEN rather
-// than cut.
+// its terminator); it refuses longer ones rather than cut.
 inline constexpr size_t kPathMax = 4095;
 
 // Where an archive named on the command line is read from: "-" is standard
@@ -23,64 +20,6 @@ inline constexpr size_t kPathMax = 4095;
 // is a regular file already; any other name is itself. Empty when the
 // spooling failed, after reporting it.
 std::string ArchivePath(const std::string& shown);
-
-std::string StatusMessage(uint16_t status);
-// The exit status that a failed operation with this code ends the program with.
-int StatusExit(uint16_t status);
-bool IsDamage(uint16_t status);
-
-// One archive, from InitArcFile to DoneArcFile.
-class Session {
- public:
-  Session() = default;
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
-  ~Session() { Close(); }
-
-  // Opens an existing archive; reports and returns false when it cannot.
-  // `path` is as the user gave it.
-  bool Open(const std::string& path);
-  void Close();
-  uint16_t status() const { return GetArchiveStatus(); }
-  const std::string& path() const { return path_; }
-
- private:
-  bool open_ = false;
-  std::string path_;
-};
-
-class Masks {
- public:
-  Masks() { InitFileMaskList(&list_); }
-  Masks(const Masks&) = delete;
-  Masks& operator=(const Masks&) = delete;
-  ~Masks() { DoneFileMaskList(&list_); }
-  // The text with '/' as separator; false when memory ran out.
-  bool Add(const std::string& mask);
-  FileMaskList* get() { return &list_; }
-  bool empty() const { return list_.first == nullptr; }
-
- private:
-  FileMaskList list_{};
-};
-
-class Entries {
- public:
-  Entries() { InitArcFileList(&list_); }
-  Entries(const Entries&) = delete;
-  Entries& operator=(const Entries&) = delete;
-  ~Entries() { DoneArcFileList(&list_); }
-  // Lists the entries that the masks select; returns the status.
-  uint16_t Build(Masks& masks);
-  std::vector<const ArcEntry*> all() const;
-  int32_t count() const { return list_.count; }
-
- private:
-  ArcFileList list_{};
-};
-
-// Reports a walk of the entries that ended in a failure; returns the exit status.
-int ReportWalkFailure(const std::string& archive, uint16_t status, const Entries& partial);
 
 // The archive's headers walked by the salvaging reader, which checks each
 // header's checksum and steps over damaged stretches to the next sound
@@ -174,9 +113,5 @@ int ChangeExit(int code);
 // again alone at each level with the archive's window until the packed size
 // comes out the same. A first file above a few MB is not tried.
 int SolidLevel(const std::string& path, uint32_t dictionary_kb);
-
-// An entry's name as shown: '/' between parts.
-std::string EntryName(const ArcEntry& e);
-bool IsDirectory(const ArcEntry& e);
 
 }  // namespace acekit_cli
