@@ -263,7 +263,10 @@ void acekit_writer_abort(acekit_writer* w) ACEKIT_PUBLIC;
 /* ---- Changing an existing archive -------------------------------------- */
 /* Every change rebuilds the archive into a temporary file beside it and
  * swaps it in, so a failure leaves the archive as it was. New data is
- * compressed with the archive's own dictionary; `o` gives the level. The
+ * compressed with the archive's own dictionary unless `o` gives one: then
+ * new entries of a normal archive take it, and a solid archive, which every
+ * change compresses again whole, is compressed with it. `o` gives the
+ * level. The
  * rebuilding engine keeps paths in fixed buffers: the archive's path must
  * stay below 245 bytes (ACEKIT_E_TOO_LARGE otherwise). */
 typedef struct acekit_editor acekit_editor;

@@ -28,6 +28,7 @@ struct acekit_editor : face::Handle {
   acekit_editor() : face::Handle(face::kEditorMagic) {}
   std::string path;
   int level = 1;
+  uint32_t dictionary_kb = 0;  // 0: the archive's own
 };
 
 namespace {
@@ -50,6 +51,10 @@ int Open(acekit_editor* e, face::OpState& st) {
   st.hooks = face::HooksFor(e);
   const uint32_t s = ops::OpenArchive(st.arc, e->path.c_str(), ops::UnreadableHead::kReadFailure);
   if (s != acekit::kOk) return face::FailStatus(e, s, "opening", e->path);
+  // The host interface always keeps the archive's window; a host of this
+  // interface may choose another, which new entries of a normal archive
+  // take and with which a solid archive is compressed again whole.
+  if (e->dictionary_kb != 0) st.arc.solid_dict_kb = e->dictionary_kb;
   return ACEKIT_OK;
 }
 
@@ -110,6 +115,11 @@ ACEKIT_PUBLIC int acekit_editor_open(acekit_editor** out, const char* path,
   if (o != nullptr && (o->level < 0 || o->level > 4)) {
     return face::Fail(nullptr, ACEKIT_E_INVALID, "level must be 1 to 4");
   }
+  if (o != nullptr && o->dictionary_kb != 0 && o->dictionary_kb != 64 && o->dictionary_kb != 128 &&
+      o->dictionary_kb != 256 && o->dictionary_kb != 512 && o->dictionary_kb != 1024) {
+    return face::Fail(nullptr, ACEKIT_E_INVALID,
+                      "the dictionary must be 64, 128, 256, 512 or 1024 KB");
+  }
   face::OpState st;
   if (const uint32_t s = ops::OpenArchive(st.arc, path, ops::UnreadableHead::kReadFailure);
       s != acekit::kOk) {
@@ -119,6 +129,7 @@ ACEKIT_PUBLIC int acekit_editor_open(acekit_editor** out, const char* path,
   if (e == nullptr) return face::Fail(nullptr, ACEKIT_E_NOMEM, "opening", path);
   e->path = path;
   e->level = o != nullptr && o->level != 0 ? o->level : 1;
+  e->dictionary_kb = o != nullptr ? o->dictionary_kb : 0;
   *out = e;
   return ACEKIT_OK;
 }

@@ -296,8 +296,14 @@ class Changes(h.TreeCase):
                          {e["name"] for e in before if e["directory"]})
         self.assertEqual({e["dictionary_kb"] for e in after if not e["directory"]}, {256})
         self.assertRuns("d", "-m", "4", archive, "empty.bin")
-        _, err = self.assertRuns("d", "-d", "128", archive, "docs/sub", code=1)
-        self.assertIn("keeps its 256 KB dictionary", err)
+        # A window given is the one the rebuild takes, for d and for a.
+        self.assertRuns("d", "-d", "128", archive, "docs/sub")
+        windows = lambda: {e["dictionary_kb"] for e in h.list_json(archive)["entries"]
+                           if not e["directory"]}
+        self.assertEqual(windows(), {128})
+        self.assertRuns("a", "-d", "512", "-C", self.tree, archive, "big.bin")
+        self.assertEqual(windows(), {512})
+        self.assertRuns("t", archive)
         _, err = self.assertRuns("d", "-m", "9", archive, "big.bin", code=2)
         self.assertIn("--level", err)
 

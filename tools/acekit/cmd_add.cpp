@@ -271,12 +271,10 @@ int AddPaths(const ParsedArgs& args, const std::string& archive_arg, const std::
     if (args.Has(kOptSolid) && !ex.solid) {
       ui.Warn(archive_arg + ": is not solid; files are added without --solid");
     }
-    // Added files take the archive's own dictionary: a solid archive's, or
-    // 64 KB in a normal one.
-    if (args.Has(kOptDictionary) && dictionary != static_cast<long>(ex.window)) {
-      ui.Warn(archive_arg + ": keeps its " + std::to_string(ex.window) + " KB dictionary");
-    }
-    dictionary = ex.window;
+    // Without -d, added files take the archive's own dictionary: a solid
+    // archive's, or 64 KB in a normal one. With it, a solid archive is
+    // compressed again whole with the window given.
+    if (!args.Has(kOptDictionary)) dictionary = ex.window;
     if (names_only && NamesOnlyReplaces(archive_arg, ex, items)) {
       ui.Error(archive_arg + ": the archive is unchanged");
       return ui.exit_code();
@@ -286,7 +284,7 @@ int AddPaths(const ParsedArgs& args, const std::string& archive_arg, const std::
     if (ex.solid) restore = KeepDirectories(old_directories, names_only, items);
     // The rebuild takes the archive's own level unless -m gives one.
     if (ex.solid && !args.Has(kOptLevel)) {
-      const int made_with = SolidLevel(archive, static_cast<uint32_t>(dictionary));
+      const int made_with = SolidLevel(archive, ex.window);
       if (made_with > 0) level = made_with;
     }
   }

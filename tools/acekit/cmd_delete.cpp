@@ -73,14 +73,16 @@ int RunDelete(const ParsedArgs& args) {
              "remove the file instead (the archive is unchanged)");
     return ui.exit_code();
   }
-  // A solid archive is compressed again with its own window and, unless -m
-  // says otherwise, the level it was made with.
-  if (dictionary != static_cast<long>(window)) {
-    ui.Warn(archive + ": keeps its " + std::to_string(window) + " KB dictionary");
+  // A solid archive is compressed again with its own window and level
+  // unless -d or -m gives another; a normal one copies its entries as they
+  // are, so neither changes anything there.
+  if (!solid && dictionary != static_cast<long>(window)) {
+    ui.Warn(archive + ": is not solid; its entries keep their dictionary");
   }
   if (level == 0 && solid) level = SolidLevel(ArchivePath(archive), window);
   acekit_options o{};
   o.level = static_cast<int>(level);
+  if (solid) o.dictionary_kb = static_cast<uint32_t>(dictionary);
 
   acekit_editor* e = nullptr;
   if (const int rc = acekit_editor_open(&e, ArchivePath(archive).c_str(), &o); rc != ACEKIT_OK) {

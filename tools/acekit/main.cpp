@@ -81,8 +81,9 @@ constexpr Command kCommands[] = {
      "\n"
      "  -s, --solid              one compressed stream for all files (new archives)\n"
      "  -d, --dictionary KB      window of 64, 128, 256, 512 or 1024 KB (default 64)\n"
-     "  -m, --level N            search level 1 (fastest) to 4 (smallest), default 1;\n"
-     "                           a solid archive added to keeps its own unless given\n"
+     "  -m, --level N            search level 1 (fastest) to 4 (smallest), default 1\n"
+     "                           (a solid archive added to keeps its own window and\n"
+     "                           level unless these give others)\n"
      "  -C DIR                   read the paths after it relative to DIR; each -C\n"
      "                           moves on from where the one before it led\n"
      "      --names-only         store files without their directories\n"
@@ -151,13 +152,15 @@ constexpr Command kCommands[] = {
      "\n"
      "  -v, --verbose            name each deleted entry\n"
      "      --exclude MASK       keep the entries MASK selects (repeatable)\n"
-     "  -d, --dictionary KB      accepted as in 'a'; a solid archive keeps its window\n"
+     "  -d, --dictionary KB      window of a solid archive's new compression\n"
+     "                           (default: its own)\n"
      "  -m, --level N            search level of a solid archive's new compression,\n"
      "                           1 to 4 (default: the level it was made with)\n"
      "  -T, --threads N          use N threads (0: one per core)\n"
      "\n"
      "A solid archive is compressed again without the deleted files, with its own\n"
-     "window and level; its directory entries that stay are added again afterwards.\n",
+     "window and level unless -d or -m gives another; its directory entries that\n"
+     "stay are added again afterwards.\n",
      kDeleteOptions, RunDelete, 2},
     {"c", "ARCHIVE [--set FILE|- | --remove]", "show, set or remove the main comment",
      "Without options, prints the main comment.\n"
