@@ -11,6 +11,9 @@ struct Task {
   void (*run)(Task*) = nullptr;
   Task* next = nullptr;
   bool done = false;  // under the pool's lock
+  // The thread that runs it, 0 to the pool's size - 1: a task may use
+  // what belongs to that thread alone.
+  int worker = 0;
 };
 
 class WorkerPool {
@@ -29,7 +32,11 @@ class WorkerPool {
   void Wait(Task* t);
 
  private:
-  static void Main(void* self);
+  struct Seat {
+    WorkerPool* pool;
+    int index;
+  };
+  static void Main(void* seat);
 
   platform::Mutex mu_;
   platform::CondVar work_;
@@ -39,6 +46,7 @@ class WorkerPool {
   bool stop_ = false;
   int started_ = 0;
   platform::Thread threads_[platform::kMaxThreads];
+  Seat seats_[platform::kMaxThreads] = {};
 };
 
 }  // namespace acekit::compress
