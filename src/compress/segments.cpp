@@ -297,6 +297,9 @@ struct SolidTicket {
   uint32_t crc = 0;
   bool failed = false;
   bool too_large = false;
+  // A read failed after the coder would have coded part of the file: it
+  // is coded in turn from the bytes it would have read, then fails.
+  bool failed_late = false;
   int job = -1;
   // Its literals and matches in its group's record, written by the worker.
   size_t rec_begin = 0;
@@ -530,7 +533,10 @@ int Compressor::SolidAhead(ByteSource* source, int32_t size, bool restart, bool 
   *too_large = false;
   if (threads_ <= 1 || !ready() || size <= 0 || handed_ != coded_) return -1;
   const uint32_t d = 1u << compress::kWindowShapes[match_.shape].log2_size;
-  if (static_cast<uint32_t>(size) >= d) return -1;
+  // Files up to a group's size go in groups; larger ones are cut into
+  // segments by the compressor itself.
+  const uint32_t most = d > kSolidGroup ? d : kSolidGroup;
+  if (static_cast<uint32_t>(size) >= most) return -1;
   if (solid_ == nullptr && !StartSolid()) {
     threads_ = 1;
     return -1;
@@ -558,33 +564,52 @@ int Compressor::SolidAhead(ByteSource* source, int32_t size, bool restart, bool 
       s.write_at += prefix;
       s.exact_after = s.handed - 1;
     }
-  } else if (s.handed - s.keep_ticket >= kSolidTickets || s.write_at + d - s.keep_at > sh.cap) {
+  } else if (s.handed - s.keep_ticket >= kSolidTickets || s.write_at + most - s.keep_at > sh.cap) {
     return -2;
   }
   const int ticket = s.handed++;
   SolidTicket& tk = sh.T(ticket);
   tk = SolidTicket{};
   tk.at = s.write_at;
-  // Read as the coder reads: to the end of the file, here at most D bytes.
+  // Read as the coder reads: up to the next slide first, then a window at
+  // a time, to the first short read; here at most a group's bytes.
   uint32_t got = 0;
   uint32_t crc = kCrcInit;
-  while (got < d) {
-    const uint64_t o = (s.write_at + got) % sh.cap;
-    uint32_t room = d - got;
-    if (room > sh.cap - o) room = static_cast<uint32_t>(sh.cap - o);
-    const int32_t n = source->Read(sh.ring + o, room);
-    if (n < 0) {
-      tk.failed = true;
-      got = 0;
+  const uint32_t first = d - static_cast<uint32_t>((s.write_at - s.run_at) % d);
+  for (uint32_t chunk = first; got < most; chunk = d) {
+    const uint32_t want = chunk < most - got ? chunk : most - got;
+    uint32_t in = 0;
+    bool failed = false;
+    while (in < want) {
+      const uint64_t o = (s.write_at + got + in) % sh.cap;
+      uint32_t room = want - in;
+      if (room > sh.cap - o) room = static_cast<uint32_t>(sh.cap - o);
+      const int32_t n = source->Read(sh.ring + o, room);
+      if (n < 0) {
+        failed = true;
+        break;
+      }
+      if (n == 0) break;
+      crc = Crc32Update(crc, sh.ring + o, static_cast<size_t>(n));
+      in += static_cast<uint32_t>(n);
+    }
+    if (failed) {
+      // A failure after the first read has let the coder code the bytes
+      // before it; that is replayed in turn.
+      if (got > 0) {
+        tk.failed_late = true;
+        tk.too_large = true;
+      } else {
+        tk.failed = true;
+      }
       break;
     }
-    if (n == 0) break;
-    crc = Crc32Update(crc, sh.ring + o, static_cast<size_t>(n));
-    got += static_cast<uint32_t>(n);
+    got += in;
+    if (in < want) break;
   }
   tk.len = got;
   tk.crc = crc;
-  tk.too_large = got == d;
+  if (got == most) tk.too_large = true;
   *too_large = tk.too_large;
   // A file too large is the last one handed in before it is coded; its
   // bytes stay where they are until then.
@@ -714,7 +739,11 @@ void Compressor::CompressSolid(int ticket, ByteSource* rest, ByteSink* sink, int
   if (tk.too_large) {
     ++s.coded;
     settle();
-    RingSource source(sh, tk.at, tk.len, rest);
+    class Failing final : public ByteSource {
+     public:
+      int32_t Read(void*, uint32_t) override { return -1; }
+    } failing;
+    RingSource source(sh, tk.at, tk.len, tk.failed_late ? &failing : rest);
     s.keep_at = s.write_at;
     s.keep_ticket = s.handed;
     CompressFile(&source, sink, size, restart);

@@ -47,13 +47,17 @@ int32_t ACEKIT_CALL Report(ArcContext ctx, int32_t done, int32_t total) {
   return stop ? 0 : 1;
 }
 
-// Fails after a number of reads.
+// Fails after a number of reads, or at the read that would deliver a given
+// byte (which splits the input where a coder reading in other sizes fails
+// too).
 class FailingSource final : public ByteSource {
  public:
-  FailingSource(const Bytes& data, int ok_reads) : data_(data), left_(ok_reads) {}
+  FailingSource(const Bytes& data, int ok_reads, size_t fail_byte = SIZE_MAX)
+      : data_(data), left_(ok_reads), fail_byte_(fail_byte) {}
   int32_t Read(void* buf, uint32_t count) override {
     if (left_-- == 0) return -1;
     const size_t n = std::min<size_t>(count, data_.size() - at_);
+    if (at_ <= fail_byte_ && fail_byte_ < at_ + n) return -1;
     std::memcpy(buf, data_.data() + at_, n);
     at_ += n;
     return static_cast<int32_t>(n);
@@ -63,6 +67,7 @@ class FailingSource final : public ByteSource {
   const Bytes& data_;
   size_t at_ = 0;
   int left_;
+  size_t fail_byte_;
 };
 
 struct Outcome {
@@ -81,8 +86,8 @@ struct Outcome {
 // fail after `fail_reads` reads.
 Outcome Code(const std::vector<Bytes>& files, int32_t dict_kb, int32_t level, bool solid,
              int threads, int cancel_at = -1, bool ahead = false, size_t reach = 64,
-             const std::vector<int32_t>& sizes = {}, size_t fail_at = SIZE_MAX,
-             int fail_reads = 0) {
+             const std::vector<int32_t>& sizes = {}, size_t fail_at = SIZE_MAX, int fail_reads = 0,
+             size_t fail_byte = SIZE_MAX) {
   // The size each file is said to have (by default its own): a file may
   // grow between the listing and the reading.
   auto size_of = [&](size_t i) {
@@ -98,7 +103,7 @@ Outcome Code(const std::vector<Bytes>& files, int32_t dict_kb, int32_t level, bo
   bool restart = true;
   std::vector<std::unique_ptr<ByteSource>> sources;
   auto source_of = [&](size_t i) -> std::unique_ptr<ByteSource> {
-    if (i == fail_at) return std::make_unique<FailingSource>(files[i], fail_reads);
+    if (i == fail_at) return std::make_unique<FailingSource>(files[i], fail_reads, fail_byte);
     return std::make_unique<MemorySource>(files[i]);
   };
   std::vector<int> tickets(files.size(), -1);
@@ -405,6 +410,23 @@ TEST(ParallelEncoder, SolidFilesThatGrewAreCodedInTurn) {
   for (const int threads : {2, 3}) {
     ExpectSame(serial, Code(files, 64, 1, true, threads, -1, true, 64, sizes),
                std::to_string(threads) + " threads");
+  }
+}
+
+TEST(ParallelEncoder, SolidReadFailuresEndAsTheSerialOnes) {
+  // A file of one and a half windows in a run of small ones, failing in
+  // each of the coder's reads: the first ends it before any output, a later
+  // one after the coder has coded what came before.
+  std::vector<Bytes> files = SmallFiles(65536, 13, false);
+  files.insert(files.begin() + 9, Generate(Kind::kMixed, 100000, 4));
+  for (const size_t byte : {size_t{0}, size_t{5000}, size_t{70000}, size_t{99999}}) {
+    const Outcome serial = Code(files, 64, 1, true, 1, -1, false, 64, {}, 9, -1, byte);
+    EXPECT_EQ(serial.status, kOpenFailed);
+    for (const int threads : {2, 3}) {
+      ExpectSame(
+          serial, Code(files, 64, 1, true, threads, -1, true, 64, {}, 9, -1, byte),
+          "fails at byte " + std::to_string(byte) + ", " + std::to_string(threads) + " threads");
+    }
   }
 }
 
