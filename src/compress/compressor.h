@@ -33,6 +33,9 @@
 #include "platform/stream.h"
 
 namespace acekit {
+namespace compress {
+struct Replay;
+}
 
 class Compressor {
  public:
@@ -138,6 +141,8 @@ class Compressor {
   bool FileBuffers();
   void FreeFileBuffers();
   void ReleaseFile(int ticket);
+  // Writes a stream a worker coded as the coder would have.
+  void PlayBack(const compress::Replay& stream);
   // The window's upper half for the files parsed ahead: taken after a file
   // the compressor coded itself, put back before one after them.
   void KeepShadow();

@@ -19,7 +19,39 @@
 #include "platform/thread.h"
 
 namespace acekit {
+namespace compress {
+
+struct Flush {
+  uint32_t bytes;
+  int32_t coded;  // input coded when it was made, for the progress report
+};
+
+// One file's stream as a worker coded it, for the calling thread to write.
+struct Replay {
+  uint8_t* out = nullptr;
+  uint32_t out_cap = 0;
+  Flush* flushes = nullptr;
+  uint32_t flush_cap = 0;
+  // Results.
+  uint32_t out_used = 0;
+  uint32_t flush_n = 0;
+  uint32_t kept = 0;  // flushes whose bytes are in out
+  bool overflow = false;
+  int32_t coded = 0;
+
+  void Reset() {
+    out_used = flush_n = kept = 0;
+    overflow = false;
+    coded = 0;
+  }
+};
+
+}  // namespace compress
+
 namespace {
+
+using compress::Flush;
+using compress::Replay;
 
 using compress::MatchState;
 using compress::ParseRecord;
@@ -105,11 +137,6 @@ struct FileWorkers {
   std::atomic<bool> abort{false};
 };
 
-struct Flush {
-  uint32_t bytes;
-  int32_t coded;  // input coded when it was made, for the progress report
-};
-
 constexpr int kFileTickets = 64;
 constexpr uint32_t kTail = 264;
 
@@ -126,18 +153,9 @@ struct FileJob : compress::Task {
   // What the window holds past the end of a file shorter than D.
   uint32_t tail_len = 0;
   uint8_t tail[kTail] = {};
-  uint8_t* out = nullptr;
-  uint32_t out_cap = 0;
-  Flush* flushes = nullptr;
-  uint32_t flush_cap = 0;
-  // Results.
-  uint32_t out_used = 0;
-  uint32_t flush_n = 0;
-  uint32_t kept = 0;  // flushes whose bytes are in out
-  bool overflow = false;
+  Replay replay;
   uint32_t crc = 0;
   int32_t bytes_in = 0;
-  int32_t coded = 0;
   uint32_t status = kOk;
 };
 
@@ -168,9 +186,9 @@ class MemSource final : public ByteSource {
 // replay writes zeros of the same sizes in their place.
 class MemSink final : public ByteSink {
  public:
-  MemSink(FileJob& job, const compress::StreamIo& io) : job_(job), io_(io) {}
+  MemSink(Replay& replay, const compress::StreamIo& io) : replay_(replay), io_(io) {}
   int32_t Write(const void* buf, uint32_t count) override {
-    FileJob& j = job_;
+    Replay& j = replay_;
     if (j.flush_n == j.flush_cap) {
       j.overflow = true;
       return static_cast<int32_t>(count);
@@ -185,7 +203,7 @@ class MemSink final : public ByteSink {
   }
 
  private:
-  FileJob& job_;
+  Replay& replay_;
   const compress::StreamIo& io_;
 };
 
@@ -202,7 +220,7 @@ void RunFileJob(compress::Task* t) {
   compress::BlockCoder& blocks = fw.blocks[t->worker];
   if (j.tail_len != 0) std::memcpy(m.window + fw.d + j.length, j.tail, j.tail_len);
   MemSource source(j.mem, j.length, j.read_failed);
-  MemSink sink(j, io);
+  MemSink sink(j.replay, io);
   // As CompressFile codes a file that starts afresh.
   io.set_status(kOk);
   io.Bind(&source, &sink);
@@ -217,7 +235,7 @@ void RunFileJob(compress::Task* t) {
   blocks.CloseStream(io);
   j.crc = io.totals().crc;
   j.bytes_in = io.totals().bytes_in;
-  j.coded = io.coded;
+  j.replay.coded = io.coded;
   j.status = io.status();
 }
 
@@ -301,9 +319,9 @@ struct SolidTicket {
   // is coded in turn from the bytes it would have read, then fails.
   bool failed_late = false;
   int job = -1;
-  // Its literals and matches in its group's record, written by the worker.
-  size_t rec_begin = 0;
-  size_t rec_end = 0;
+  int32_t size = 0;  // as the file's size was given
+  // Its stream, coded by the worker into its group's memory.
+  Replay replay;
 };
 
 struct SolidShared {
@@ -338,11 +356,11 @@ struct SolidJob : compress::Task {
   int first = 0;  // the tickets it records: [first, end)
   int end = 0;
   int from = 0;  // kReplay: the ticket of the byte before the slide; kFromStart: the run's first
-  uint64_t slide = 0;  // kReplay: where that slide lies in the stream
-  uint8_t* rec_mem = nullptr;
+  uint64_t slide = 0;      // kReplay: where that slide lies in the stream
+  uint8_t* mem = nullptr;  // the streams of its files
   SpanSource source;
   compress::StreamIo io;
-  ParseRecord rec;
+  compress::BlockCoder blocks;
 };
 
 void RunSolidJob(compress::Task* t) {
@@ -356,6 +374,7 @@ void RunSolidJob(compress::Task* t) {
     j.io.ResetCompressState();
   };
   auto stop = [&]() { return sh.abort.load(std::memory_order_relaxed); };
+  j.io.set_status(kOk);
   int k = j.first;
   if (j.kind == JobKind::kFresh || j.kind == JobKind::kFromStart) {
     const int begin = j.kind == JobKind::kFresh ? j.first : j.from;
@@ -387,13 +406,39 @@ void RunSolidJob(compress::Task* t) {
       bind(k, tk.at);
       j.coder->resume(m, j.io);
     }
-    j.rec.slides_left = -1;
-    j.rec.slides = 0;
-    j.rec.stopped = false;
-    tk.rec_begin = j.rec.size;
-    j.coder->record(m, j.io, j.rec);
-    tk.rec_end = j.rec.size;
+    // The rest of what CompressFile does for the file, into memory.
+    MemSink sink(tk.replay, j.io);
+    j.io.Bind(&j.source, &sink);
+    j.blocks.ResetSymbolBuffer();
+    j.io.ResetBitWriter();
+    j.io.totals().input_size = tk.size;
+    tk.replay.Reset();
+    j.coder->run(m, j.io, j.blocks);
+    j.blocks.CloseStream(j.io);
+    tk.replay.coded = j.io.coded;
+    j.io.Bind(&j.source, nullptr);
   }
+}
+
+// Memory for a file's stream: its flushes, and their bytes up to what it
+// can produce or, for a file that may come out larger than itself, up to
+// its size and one buffer (see MemSink).
+uint32_t OutRoom(const SolidTicket& tk) {
+  const uint64_t most = uint64_t{tk.len} * 17 / 8 + (tk.len / compress::kBlockSymbols + 2) * 1024;
+  const uint64_t kept = static_cast<uint64_t>(tk.size) + compress::kOutputBufferBytes;
+  return static_cast<uint32_t>((most < kept ? most : kept) + 7) / 8 * 8;
+}
+
+size_t StreamRoom(const SolidTicket& tk) {
+  return OutRoom(tk) + size_t{FlushBound(tk.len)} * sizeof(Flush);
+}
+
+uint8_t* GiveRoom(SolidTicket& tk, uint8_t* at) {
+  tk.replay.out = at;
+  tk.replay.out_cap = OutRoom(tk);
+  tk.replay.flushes = reinterpret_cast<Flush*>(at + tk.replay.out_cap);
+  tk.replay.flush_cap = FlushBound(tk.len);
+  return at + StreamRoom(tk);
 }
 
 // The bytes of a file read ahead, then the rest of it.
@@ -494,6 +539,11 @@ bool Compressor::StartSolid() {
     job.coder = coder_;
     job.io.set_keep_crc(false);
     job.io.Bind(&job.source, nullptr);
+    job.io.progress().hook = ProgressHook{&AbortAnswer, reinterpret_cast<ArcContext>(&s.sh.abort)};
+    if (!job.io.AllocBuffer() || !job.blocks.AllocTables()) {
+      StopSolid();
+      return false;
+    }
   }
   return true;
 }
@@ -518,8 +568,8 @@ void Compressor::EndSolidJobs() {
   for (; s.ended < s.started; ++s.ended) {
     SolidJob& job = s.Job(s.ended);
     par_->pool.Wait(&job);
-    if (job.rec_mem != nullptr) platform::Free(job.rec_mem);
-    job.rec_mem = nullptr;
+    if (job.mem != nullptr) platform::Free(job.mem);
+    job.mem = nullptr;
     if (s.ended >= s.waited) s.Put(job.state);
   }
   s.waited = s.ended;
@@ -609,6 +659,7 @@ int Compressor::SolidAhead(ByteSource* source, int32_t size, bool restart, bool 
   }
   tk.len = got;
   tk.crc = crc;
+  tk.size = size;
   if (got == most) tk.too_large = true;
   *too_large = tk.too_large;
   // A file too large is the last one handed in before it is coded; its
@@ -672,8 +723,10 @@ void Compressor::PlanSolid(int force_through) {
       if (s.pool_n == 0) break;
       job.state = s.pool[--s.pool_n];
     }
-    job.rec_mem = static_cast<uint8_t*>(platform::Alloc(ParseRecord::BytesFor(bytes + 1)));
-    if (job.rec_mem == nullptr) {
+    size_t need = 0;
+    for (int i = a; i < e; ++i) need += StreamRoom(sh.T(i));
+    job.mem = static_cast<uint8_t*>(platform::Alloc(need));
+    if (job.mem == nullptr) {
       // Without memory for the record the group waits; the state goes back.
       if (job.kind == JobKind::kContinue) {
         s.exact = job.state;
@@ -686,10 +739,12 @@ void Compressor::PlanSolid(int force_through) {
     job.first = a;
     job.end = e;
     job.state->budget = compress::LevelBudget(level_);
-    job.rec = ParseRecord{};
-    job.rec.data = job.rec_mem;
-    job.rec.abort = &sh.abort;
-    for (int i = a; i < e; ++i) sh.T(i).job = s.started;
+    uint8_t* at = job.mem;
+    for (int i = a; i < e; ++i) {
+      SolidTicket& tk = sh.T(i);
+      tk.job = s.started;
+      at = GiveRoom(tk, at);
+    }
     ++s.started;
     s.open_from = e;
     par_->pool.Submit(&job);
@@ -777,18 +832,14 @@ void Compressor::CompressSolid(int ticket, ByteSource* rest, ByteSink* sink, int
   } else if (job == nullptr) {
     if (io_.status() == kOk) io_.set_status(kNoMemory);
   } else if (io_.status() == kOk) {
-    ParseRecord part;
-    part.data = job->rec.data + tk.rec_begin;
-    part.size = tk.rec_end - tk.rec_begin;
-    io_.coded = CodeRecord(part, 0, 0, 0);
+    PlayBack(tk.replay);
   }
-  blocks_.CloseStream(io_);
   if (io_.status() != kOk) sh.abort.store(true, std::memory_order_relaxed);
   ++s.coded;
   started_ = true;
   if (job != nullptr && ticket == job->end - 1) {
-    platform::Free(job->rec_mem);
-    job->rec_mem = nullptr;
+    platform::Free(job->mem);
+    job->mem = nullptr;
     ++s.ended;
   }
   if (s.coded == s.handed) {
@@ -1094,12 +1145,11 @@ int Compressor::ParseAhead(ByteSource* source, int32_t size, bool* too_large) {
 
   j.size = size;
   j.budget = compress::LevelBudget(level_);
-  j.out = mem + in_cap;
-  j.out_cap = static_cast<uint32_t>(out_cap);
-  j.flushes = reinterpret_cast<Flush*>(mem + in_cap + out_cap);
-  j.flush_cap = flush_cap;
-  j.out_used = j.flush_n = j.kept = 0;
-  j.overflow = false;
+  j.replay.out = mem + in_cap;
+  j.replay.out_cap = static_cast<uint32_t>(out_cap);
+  j.replay.flushes = reinterpret_cast<Flush*>(mem + in_cap + out_cap);
+  j.replay.flush_cap = flush_cap;
+  j.replay.Reset();
   // The window past the end: for a file shorter than D, what the files
   // before it left there (a search looks up to 264 bytes ahead); a longer
   // one fills the upper half itself, ending with its last read and, after
@@ -1147,20 +1197,24 @@ void Compressor::CompressParsed(int ticket, ByteSource* rest, ByteSink* sink, in
   io_.Bind(nullptr, sink);
   io_.ResetCompressState();
   io_.totals().input_size = size;
-  // The flushes the coder made, in order, each with its report.
-  const uint8_t* at = j.out;
-  for (uint32_t k = 0; k < j.flush_n && io_.status() == kOk; ++k) {
-    const Flush& f = j.flushes[k];
-    io_.coded = f.coded;
-    io_.PassOn(k < j.kept ? at : kZeros, f.bytes);
-    at += f.bytes;
-  }
+  PlayBack(j.replay);
   io_.totals().crc = j.crc;
   io_.totals().bytes_in = j.bytes_in;
-  io_.coded = j.coded;
-  if (io_.status() == kOk && j.overflow) io_.set_status(kNoMemory);
   if (io_.status() == kOk && j.status != kOk) io_.set_status(j.status);
   ReleaseFile(ticket);
+}
+
+void Compressor::PlayBack(const compress::Replay& r) {
+  // The flushes the coder made, in order, each with its report.
+  const uint8_t* at = r.out;
+  for (uint32_t k = 0; k < r.flush_n && io_.status() == kOk; ++k) {
+    const Flush& f = r.flushes[k];
+    io_.coded = f.coded;
+    io_.PassOn(k < r.kept ? at : kZeros, f.bytes);
+    at += f.bytes;
+  }
+  io_.coded = r.coded;
+  if (io_.status() == kOk && r.overflow) io_.set_status(kNoMemory);
 }
 
 void Compressor::DropParses() {
