@@ -325,6 +325,43 @@ bool CopyArchiveBytes(ArcState& arc, platform::Handle archive, platform::Handle 
   return true;
 }
 
+struct ItemTexts::Block {
+  Block* next;
+  size_t used;
+  size_t size;
+  char text[1];
+};
+
+ItemTexts::~ItemTexts() {
+  while (blocks_ != nullptr) {
+    Block* b = blocks_;
+    blocks_ = b->next;
+    platform::Free(b);
+  }
+  if (p_ != nullptr) platform::Free(p_);
+}
+
+bool ItemTexts::Set(size_t i, const char* source, const char* stored) {
+  const size_t a = std::strlen(source) + 1;
+  const size_t b = std::strlen(stored) + 1;
+  if (blocks_ == nullptr || blocks_->size - blocks_->used < a + b) {
+    constexpr size_t kBlockText = 65536;
+    const size_t size = a + b > kBlockText ? a + b : kBlockText;
+    auto* block = static_cast<Block*>(platform::Alloc(sizeof(Block) + size));
+    if (block == nullptr) return false;
+    block->next = blocks_;
+    block->used = 0;
+    block->size = size;
+    blocks_ = block;
+  }
+  char* at = blocks_->text + blocks_->used;
+  std::memcpy(at, source, a);
+  std::memcpy(at + a, stored, b);
+  blocks_->used += a + b;
+  p_[i] = ItemText{at, at + a};
+  return true;
+}
+
 // Items looked at ahead, in a ring: enough to keep every worker busy while
 // the files between are written (the compressor bounds the bytes).
 constexpr size_t kReach = 64;
