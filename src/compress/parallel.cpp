@@ -38,6 +38,13 @@ void WorkerPool::Submit(Task* t) {
   work_.Signal();
 }
 
+void WorkerPool::RunHere(Task* t) {
+  t->worker = 0;
+  t->run(t);
+  platform::MutexLock lock(mu_);
+  t->done = true;
+}
+
 void WorkerPool::Wait(Task* t) {
   platform::MutexLock lock(mu_);
   while (!t->done) done_.Wait(mu_);

@@ -28,6 +28,8 @@ class WorkerPool {
   // Lets the threads finish the tasks handed in and ends them.
   void Stop();
   void Submit(Task* t);
+  // Runs t on the calling thread, for a task it would only wait for.
+  void RunHere(Task* t);
   // Until t has run.
   void Wait(Task* t);
 

@@ -747,7 +747,12 @@ void Compressor::PlanSolid(int force_through) {
     }
     ++s.started;
     s.open_from = e;
-    par_->pool.Submit(&job);
+    if (s.cautious && force_through >= a) {
+      // Needed at once, and nothing else is: no hand-over to a worker.
+      par_->pool.RunHere(&job);
+    } else {
+      par_->pool.Submit(&job);
+    }
   }
 }
 
