@@ -927,7 +927,11 @@ bool Compressor::FileBuffers() {
 void Compressor::FreeFileBuffers() {
   Parallel& p = *par_;
   if (p.files != nullptr) {
-    for (int i = 0; i < kFileTickets; ++i) p.files[i].~FileJob();
+    for (int i = 0; i < kFileTickets; ++i) {
+      // Files handed in and never coded (the workers have stopped).
+      if (p.files[i].mem != nullptr) platform::Free(p.files[i].mem);
+      p.files[i].~FileJob();
+    }
     platform::Free(p.files);
     p.files = nullptr;
   }
