@@ -180,10 +180,11 @@ class MemSource final : public ByteSource {
 };
 
 // Keeps every flush's size and progress point, and its bytes while they fit.
-// The room is the file's size plus one buffer: a flush that does not fit
-// comes after one that made the output larger than the file, which is then
-// stored, so the bytes of that attempt never stay in the archive and the
-// replay writes zeros of the same sizes in their place.
+// The room is at least what the stream can come to, or the file's size plus
+// one buffer: then a flush that does not fit comes after one that made the
+// output larger than the file, which is stored, so the bytes of that
+// attempt never stay in the archive and the replay writes zeros of the same
+// sizes in their place.
 class MemSink final : public ByteSink {
  public:
   MemSink(Replay& replay, const compress::StreamIo& io) : replay_(replay), io_(io) {}
