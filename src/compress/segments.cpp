@@ -1118,7 +1118,8 @@ int Compressor::ParseAhead(ByteSource* source, int32_t size, bool* too_large) {
   // Room for the reads of a file of `size` bytes: whole windows and a short
   // one at the end.
   const uint64_t in_cap = (static_cast<uint64_t>(size) / d + 1) * d;
-  const uint64_t out_cap = static_cast<uint64_t>(size) + compress::kOutputBufferBytes;
+  // Rounded up so that the flush sizes after it are aligned.
+  const uint64_t out_cap = (static_cast<uint64_t>(size) + compress::kOutputBufferBytes + 7) / 8 * 8;
   const uint32_t flush_cap = FlushBound(in_cap);
   const uint64_t held = in_cap + out_cap + uint64_t{flush_cap} * sizeof(Flush);
   if (handed_ != coded_ && (handed_ - coded_ >= kFileTickets || p.held + held > budget)) return -2;
