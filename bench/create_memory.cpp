@@ -1,10 +1,10 @@
-// Heap held by the creation of a solid archive of many small files, per
-// window and thread count, and the time it took (a rough figure on a shared
-// machine). The corpus is made here (files from 200 bytes to 60 KB, and two
-// of 3 MB), so the figures need nothing but this program:
+// Heap held by the creation of a solid and of a normal archive of many
+// small files, per window and thread count, and the time it took (a rough
+// figure on a shared machine). The corpus is made here (files from 200 bytes
+// to 60 KB, and two of 3 MB), so the figures need nothing but this program:
 //
 //   cmake --preset bench && cmake --build --preset bench --target acekit_create_memory
-//   build/bench/bench/acekit_create_memory
+//   build/bench/bench/acekit_create_memory [WINDOW_KB...]
 //
 // Workers allocate nothing; every block is taken on the calling thread, so
 // the counting allocator's single-thread accounting holds.
@@ -48,7 +48,10 @@ std::string Bytes(size_t n, unsigned seed) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  std::vector<int> windows;
+  for (int i = 1; i < argc; ++i) windows.push_back(std::atoi(argv[i]));
+  if (windows.empty()) windows = {64, 128, 256, 512, 1024};
   const fs::path root = fs::temp_directory_path() / "acekit-create-memory";
   fs::remove_all(root);
   fs::create_directories(root / "in");
@@ -58,38 +61,40 @@ int main() {
     names.push_back("f" + std::to_string(i) + ".txt");
     std::ofstream(root / "in" / names.back(), std::ios::binary) << Bytes(size, i);
   }
-  std::printf("window_kb threads solid_create_peak_kb seconds\n");
-  for (const int window : {64, 128, 256, 512, 1024}) {
+  std::printf("mode   window_kb threads create_peak_kb seconds\n");
+  for (const int window : windows) {
     for (const int threads : {1, 2, 16}) {
-      setenv("ACEKIT_THREADS", std::to_string(threads).c_str(), 1);
-      const std::string archive = LibPath(root / "a.ace");
-      fs::remove(root / "a.ace");
-      State s;
-      s.settings.desc = kArcerDefaults;
-      s.settings.desc.dict_kb() = window;
-      s.settings.desc.mode() = 4;
-      s.arc.new_archive = 1;
-      std::snprintf(s.arc.archive_name, sizeof s.arc.archive_name, "%s", archive.c_str());
-      std::snprintf(s.settings.input_path, sizeof s.settings.input_path, "%s\\",
-                    LibPath(root / "in").c_str());
-      FileMaskList items{};
-      InitMaskList(&items);
-      for (const std::string& n : names) AppendMask(s.arc, n.c_str(), &items);
-      const bench::HeapMark before = bench::Heap();
-      bench::ResetPeak();
-      const auto t0 = std::chrono::steady_clock::now();
-      ops::CompressFileMaskList(s.ctx, &items);
-      const double secs =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-      const int64_t peak = bench::Heap().peak - before.current;
-      DoneMaskList(&items);
-      if (s.arc.status != 0) {
-        std::fprintf(stderr, "%d KB, %d threads: status %u\n", window, threads, s.arc.status);
-        return 1;
+      for (const bool solid : {true, false}) {
+        setenv("ACEKIT_THREADS", std::to_string(threads).c_str(), 1);
+        const std::string archive = LibPath(root / "a.ace");
+        fs::remove(root / "a.ace");
+        State s;
+        s.settings.desc = kArcerDefaults;
+        s.settings.desc.dict_kb() = window;
+        s.settings.desc.mode() = solid ? 4 : 0;
+        s.arc.new_archive = 1;
+        std::snprintf(s.arc.archive_name, sizeof s.arc.archive_name, "%s", archive.c_str());
+        std::snprintf(s.settings.input_path, sizeof s.settings.input_path, "%s\\",
+                      LibPath(root / "in").c_str());
+        FileMaskList items{};
+        InitMaskList(&items);
+        for (const std::string& n : names) AppendMask(s.arc, n.c_str(), &items);
+        const bench::HeapMark before = bench::Heap();
+        bench::ResetPeak();
+        const auto t0 = std::chrono::steady_clock::now();
+        ops::CompressFileMaskList(s.ctx, &items);
+        const double secs =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        const int64_t peak = bench::Heap().peak - before.current;
+        DoneMaskList(&items);
+        if (s.arc.status != 0) {
+          std::fprintf(stderr, "%d KB, %d threads: status %u\n", window, threads, s.arc.status);
+          return 1;
+        }
+        std::printf("%-6s %9d %7d %14lld %7.2f\n", solid ? "solid" : "normal", window, threads,
+                    static_cast<long long>(peak / 1024), secs);
+        std::fflush(stdout);
       }
-      std::printf("%9d %7d %20lld %7.2f\n", window, threads, static_cast<long long>(peak / 1024),
-                  secs);
-      std::fflush(stdout);
     }
   }
   fs::remove_all(root);

@@ -33,6 +33,9 @@
 #include "platform/stream.h"
 
 namespace acekit {
+namespace compress {
+struct Replay;
+}
 
 class Compressor {
  public:
@@ -59,20 +62,24 @@ class Compressor {
   // Compresses one whole file.
   void CompressFile(ByteSource* source, ByteSink* sink, int32_t size, bool restart);
 
-  // Files of a normal archive shorter than the window, parsed ahead by
-  // workers. Such a file's parse depends on the files before it only through
-  // the bytes the window holds past its end, which the compressor follows
-  // from file to file. Hand in files in archive order; a file coded by
-  // CompressFile in between has to wait until every file handed in before
-  // it is coded, and the files after it until it is.
+  // Files of a normal archive, coded ahead by workers: each is read here
+  // and coded whole on a worker into memory, and CompressParsed replays the
+  // writes and progress reports in order. A file shorter than the window
+  // depends on the files before it only through the bytes the window holds
+  // past its end, which the compressor follows from file to file. Hand in
+  // files in archive order; a file coded by CompressFile in between has to
+  // wait until every file handed in before it is coded, and the files
+  // after it until it is.
   //
-  // Parses in flight at most (0 without workers).
+  // Nonzero when files can be coded ahead.
   int ParseSlots() const { return threads_ > 1 ? threads_ : 0; }
   // Reads the file of `size` bytes from `source` (as CompressFile would)
   // and hands it to a worker. -1: not taken, nothing read (no worker, or a
-  // file too large). Otherwise a ticket for CompressParsed; with
-  // `too_large` the file held more than its size said and is coded by the
-  // compressor itself there, from what was read and the rest of `source`.
+  // file too large). -2: not now, nothing read (the files handed in hold
+  // all the room there is): hand it in again after the next ticket is
+  // coded. Otherwise a ticket for CompressParsed; with `too_large` the file
+  // held more than its size said and is coded by the compressor itself
+  // there, from what was read and the rest of `source`.
   int ParseAhead(ByteSource* source, int32_t size, bool* too_large);
   // Codes the file of a ticket as CompressFile would have; the tickets in
   // the order they were handed out.
@@ -131,6 +138,11 @@ class Compressor {
   void StopParallel();
   bool SegmentBuffers();
   void FreeSegmentBuffers();
+  bool FileBuffers();
+  void FreeFileBuffers();
+  void ReleaseFile(int ticket);
+  // Writes a stream a worker coded as the coder would have.
+  void PlayBack(const compress::Replay& stream);
   // The window's upper half for the files parsed ahead: taken after a file
   // the compressor coded itself, put back before one after them.
   void KeepShadow();

@@ -6,7 +6,11 @@ int WorkerPool::Start(int n) {
   Stop();
   stop_ = false;
   if (n > platform::kMaxThreads) n = platform::kMaxThreads;
-  while (started_ < n && threads_[started_].Start(&WorkerPool::Main, this)) ++started_;
+  while (started_ < n) {
+    seats_[started_] = Seat{this, started_};
+    if (!threads_[started_].Start(&WorkerPool::Main, &seats_[started_])) break;
+    ++started_;
+  }
   return started_;
 }
 
@@ -34,13 +38,21 @@ void WorkerPool::Submit(Task* t) {
   work_.Signal();
 }
 
+void WorkerPool::RunHere(Task* t) {
+  t->worker = 0;
+  t->run(t);
+  platform::MutexLock lock(mu_);
+  t->done = true;
+}
+
 void WorkerPool::Wait(Task* t) {
   platform::MutexLock lock(mu_);
   while (!t->done) done_.Wait(mu_);
 }
 
-void WorkerPool::Main(void* self) {
-  auto* pool = static_cast<WorkerPool*>(self);
+void WorkerPool::Main(void* seat) {
+  const Seat& me = *static_cast<const Seat*>(seat);
+  WorkerPool* const pool = me.pool;
   platform::MutexLock lock(pool->mu_);
   for (;;) {
     while (pool->head_ == nullptr && !pool->stop_) pool->work_.Wait(pool->mu_);
@@ -48,6 +60,7 @@ void WorkerPool::Main(void* self) {
     if (t == nullptr) return;  // stopping, and nothing left
     pool->head_ = t->next;
     if (pool->head_ == nullptr) pool->tail_ = nullptr;
+    t->worker = me.index;
     pool->mu_.Unlock();
     t->run(t);
     pool->mu_.Lock();

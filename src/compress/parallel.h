@@ -11,6 +11,9 @@ struct Task {
   void (*run)(Task*) = nullptr;
   Task* next = nullptr;
   bool done = false;  // under the pool's lock
+  // The thread that runs it, 0 to the pool's size - 1: a task may use
+  // what belongs to that thread alone.
+  int worker = 0;
 };
 
 class WorkerPool {
@@ -25,11 +28,17 @@ class WorkerPool {
   // Lets the threads finish the tasks handed in and ends them.
   void Stop();
   void Submit(Task* t);
+  // Runs t on the calling thread, for a task it would only wait for.
+  void RunHere(Task* t);
   // Until t has run.
   void Wait(Task* t);
 
  private:
-  static void Main(void* self);
+  struct Seat {
+    WorkerPool* pool;
+    int index;
+  };
+  static void Main(void* seat);
 
   platform::Mutex mu_;
   platform::CondVar work_;
@@ -39,6 +48,7 @@ class WorkerPool {
   bool stop_ = false;
   int started_ = 0;
   platform::Thread threads_[platform::kMaxThreads];
+  Seat seats_[platform::kMaxThreads] = {};
 };
 
 }  // namespace acekit::compress

@@ -19,7 +19,39 @@
 #include "platform/thread.h"
 
 namespace acekit {
+namespace compress {
+
+struct Flush {
+  uint32_t bytes;
+  int32_t coded;  // input coded when it was made, for the progress report
+};
+
+// One file's stream as a worker coded it, for the calling thread to write.
+struct Replay {
+  uint8_t* out = nullptr;
+  uint32_t out_cap = 0;
+  Flush* flushes = nullptr;
+  uint32_t flush_cap = 0;
+  // Results.
+  uint32_t out_used = 0;
+  uint32_t flush_n = 0;
+  uint32_t kept = 0;  // flushes whose bytes are in out
+  bool overflow = false;
+  int32_t coded = 0;
+
+  void Reset() {
+    out_used = flush_n = kept = 0;
+    overflow = false;
+    coded = 0;
+  }
+};
+
+}  // namespace compress
+
 namespace {
+
+using compress::Flush;
+using compress::Replay;
 
 using compress::MatchState;
 using compress::ParseRecord;
@@ -112,6 +144,139 @@ void RunSegmentJob(compress::Task* t) {
   job->coder->record(*job->state, job->io, job->rec);
 }
 
+// Files of a normal archive, each coded whole on a worker: parse, blocks
+// and bits into memory, with the size and progress point of every flush,
+// which the calling thread then replays in order. Each worker has a state,
+// a block coder and a stream of its own.
+struct FileWorkers {
+  const compress::CoderEntry* coder = nullptr;
+  uint32_t d = 0;
+  MatchState* state[kMaxThreads] = {};  // worker 0 has the compressor's own
+  compress::BlockCoder blocks[kMaxThreads];
+  compress::StreamIo ios[kMaxThreads];
+  std::atomic<bool> abort{false};
+};
+
+constexpr int kFileTickets = 64;
+constexpr uint32_t kTail = 264;
+
+struct FileJob : compress::Task {
+  FileWorkers* fw = nullptr;
+  uint8_t* mem = nullptr;    // input, then output, then flushes
+  size_t held = 0;           // bytes of mem
+  uint32_t length = 0;       // bytes read
+  bool read_failed = false;  // the read after them failed
+  bool too_large = false;    // the file went on past what was read
+  bool handed = false;       // to a worker
+  int32_t size = 0;          // as the file's size was given
+  int32_t budget = 0;
+  // What the window holds past the end of a file shorter than D.
+  uint32_t tail_len = 0;
+  uint8_t tail[kTail] = {};
+  Replay replay;
+  uint32_t crc = 0;
+  int32_t bytes_in = 0;
+  uint32_t status = kOk;
+};
+
+// The bytes read, then the end or the failure the read met.
+class MemSource final : public ByteSource {
+ public:
+  MemSource(const uint8_t* data, uint32_t size, bool fail)
+      : data_(data), size_(size), fail_(fail) {}
+  int32_t Read(void* buf, uint32_t count) override {
+    if (size_ == 0) return fail_ ? -1 : 0;
+    const uint32_t n = count < size_ ? count : size_;
+    std::memcpy(buf, data_, n);
+    data_ += n;
+    size_ -= n;
+    return static_cast<int32_t>(n);
+  }
+
+ private:
+  const uint8_t* data_;
+  uint32_t size_;
+  bool fail_;
+};
+
+// Keeps every flush's size and progress point, and its bytes while they fit.
+// The room is at least what the stream can come to, or the file's size plus
+// one buffer: then a flush that does not fit comes after one that made the
+// output larger than the file, which is stored, so the bytes of that
+// attempt never stay in the archive and the replay writes zeros of the same
+// sizes in their place.
+class MemSink final : public ByteSink {
+ public:
+  MemSink(Replay& replay, const compress::StreamIo& io) : replay_(replay), io_(io) {}
+  int32_t Write(const void* buf, uint32_t count) override {
+    Replay& j = replay_;
+    if (j.flush_n == j.flush_cap) {
+      j.overflow = true;
+      return static_cast<int32_t>(count);
+    }
+    j.flushes[j.flush_n++] = Flush{count, io_.coded};
+    if (j.kept + 1 == j.flush_n && j.out_used + count <= j.out_cap) {
+      std::memcpy(j.out + j.out_used, buf, count);
+      j.out_used += count;
+      ++j.kept;
+    }
+    return static_cast<int32_t>(count);
+  }
+
+ private:
+  Replay& replay_;
+  const compress::StreamIo& io_;
+};
+
+// Answers the worker's progress reports: a cancel once the jobs are dropped.
+int32_t ACEKIT_CALL AbortAnswer(ArcContext ctx, int32_t, int32_t) {
+  return reinterpret_cast<const std::atomic<bool>*>(ctx)->load(std::memory_order_relaxed) ? 0 : 1;
+}
+
+void RunFileJob(compress::Task* t) {
+  auto& j = *static_cast<FileJob*>(t);
+  FileWorkers& fw = *j.fw;
+  MatchState& m = *fw.state[t->worker];
+  compress::StreamIo& io = fw.ios[t->worker];
+  compress::BlockCoder& blocks = fw.blocks[t->worker];
+  if (j.tail_len != 0) std::memcpy(m.window + fw.d + j.length, j.tail, j.tail_len);
+  MemSource source(j.mem, j.length, j.read_failed);
+  MemSink sink(j.replay, io);
+  // As CompressFile codes a file that starts afresh.
+  io.set_status(kOk);
+  io.Bind(&source, &sink);
+  io.ResetCompressState();
+  io.totals().crc = kCrcInit;
+  m.budget = j.budget;
+  fw.coder->start(m, io);
+  blocks.ResetSymbolBuffer();
+  io.ResetBitWriter();
+  io.totals().input_size = j.size;
+  fw.coder->run(m, io, blocks);
+  blocks.CloseStream(io);
+  j.crc = io.totals().crc;
+  j.bytes_in = io.totals().bytes_in;
+  j.replay.coded = io.coded;
+  j.status = io.status();
+}
+
+// Output flushes of a stream of n input bytes at most: a byte costs at most
+// 17 bits (a match of two bytes with its longest codes and distance bits)
+// and a block header less than 1 KB.
+uint32_t FlushBound(uint64_t n) {
+  const uint64_t out = n * 17 / 8 + (n / compress::kBlockSymbols + 2) * 1024;
+  return static_cast<uint32_t>(out / compress::kOutputBufferBytes + 4);
+}
+
+// Bytes the files coded ahead may hold at once (input, output, flushes),
+// and the largest file coded so; larger ones are cut into segments.
+uint64_t FileBudget(uint32_t d) {
+  const uint64_t floor = uint64_t{4} << 20;
+  return uint64_t{8} * d > floor ? uint64_t{8} * d : floor;
+}
+
+const uint8_t kZeros[compress::kOutputBufferBytes] = {};
+
 }  // namespace
 
 struct Compressor::Parallel {
@@ -129,17 +294,11 @@ struct Compressor::Parallel {
   SegmentJob jobs[kMaxThreads];
   std::atomic<bool> abort{false};
   // The upper half of the window as the serial coder would have left it,
-  // followed from file to file for the files parsed ahead.
+  // followed from file to file for the files coded ahead.
   uint8_t* shadow = nullptr;
-  // What was read of each file parsed ahead, by ticket modulo threads.
-  struct Read {
-    uint32_t length;
-    uint32_t crc;
-    bool failed;
-    bool too_large;
-    bool handed;  // to a worker
-  };
-  Read reads[kMaxThreads] = {};
+  FileWorkers fw;
+  FileJob* files = nullptr;  // by ticket modulo kFileTickets
+  uint64_t held = 0;         // bytes of the files handed and not coded
 };
 
 // Solid runs of files shorter than the window. Each file of a run continues
@@ -178,10 +337,13 @@ struct SolidTicket {
   uint32_t crc = 0;
   bool failed = false;
   bool too_large = false;
+  // A read failed after the coder would have coded part of the file: it
+  // is coded in turn from the bytes it would have read, then fails.
+  bool failed_late = false;
   int job = -1;
-  // Its literals and matches in its group's record, written by the worker.
-  size_t rec_begin = 0;
-  size_t rec_end = 0;
+  int32_t size = 0;  // as the file's size was given
+  // Its stream, coded by the worker into its group's memory.
+  Replay replay;
 };
 
 struct SolidShared {
@@ -216,11 +378,11 @@ struct SolidJob : compress::Task {
   int first = 0;  // the tickets it records: [first, end)
   int end = 0;
   int from = 0;  // kReplay: the ticket of the byte before the slide; kFromStart: the run's first
-  uint64_t slide = 0;  // kReplay: where that slide lies in the stream
-  uint8_t* rec_mem = nullptr;
+  uint64_t slide = 0;      // kReplay: where that slide lies in the stream
+  uint8_t* mem = nullptr;  // the streams of its files
   SpanSource source;
   compress::StreamIo io;
-  ParseRecord rec;
+  compress::BlockCoder blocks;
 };
 
 void RunSolidJob(compress::Task* t) {
@@ -234,6 +396,7 @@ void RunSolidJob(compress::Task* t) {
     j.io.ResetCompressState();
   };
   auto stop = [&]() { return sh.abort.load(std::memory_order_relaxed); };
+  j.io.set_status(kOk);
   int k = j.first;
   if (j.kind == JobKind::kFresh || j.kind == JobKind::kFromStart) {
     const int begin = j.kind == JobKind::kFresh ? j.first : j.from;
@@ -265,13 +428,39 @@ void RunSolidJob(compress::Task* t) {
       bind(k, tk.at);
       j.coder->resume(m, j.io);
     }
-    j.rec.slides_left = -1;
-    j.rec.slides = 0;
-    j.rec.stopped = false;
-    tk.rec_begin = j.rec.size;
-    j.coder->record(m, j.io, j.rec);
-    tk.rec_end = j.rec.size;
+    // The rest of what CompressFile does for the file, into memory.
+    MemSink sink(tk.replay, j.io);
+    j.io.Bind(&j.source, &sink);
+    j.blocks.ResetSymbolBuffer();
+    j.io.ResetBitWriter();
+    j.io.totals().input_size = tk.size;
+    tk.replay.Reset();
+    j.coder->run(m, j.io, j.blocks);
+    j.blocks.CloseStream(j.io);
+    tk.replay.coded = j.io.coded;
+    j.io.Bind(&j.source, nullptr);
   }
+}
+
+// Memory for a file's stream: its flushes, and their bytes up to what it
+// can produce or, for a file that may come out larger than itself, up to
+// its size and one buffer (see MemSink).
+uint32_t OutRoom(const SolidTicket& tk) {
+  const uint64_t most = uint64_t{tk.len} * 17 / 8 + (tk.len / compress::kBlockSymbols + 2) * 1024;
+  const uint64_t kept = static_cast<uint64_t>(tk.size) + compress::kOutputBufferBytes;
+  return static_cast<uint32_t>((most < kept ? most : kept) + 7) / 8 * 8;
+}
+
+size_t StreamRoom(const SolidTicket& tk) {
+  return OutRoom(tk) + size_t{FlushBound(tk.len)} * sizeof(Flush);
+}
+
+uint8_t* GiveRoom(SolidTicket& tk, uint8_t* at) {
+  tk.replay.out = at;
+  tk.replay.out_cap = OutRoom(tk);
+  tk.replay.flushes = reinterpret_cast<Flush*>(at + tk.replay.out_cap);
+  tk.replay.flush_cap = FlushBound(tk.len);
+  return at + StreamRoom(tk);
 }
 
 // The bytes of a file read ahead, then the rest of it.
@@ -372,6 +561,11 @@ bool Compressor::StartSolid() {
     job.coder = coder_;
     job.io.set_keep_crc(false);
     job.io.Bind(&job.source, nullptr);
+    job.io.progress().hook = ProgressHook{&AbortAnswer, reinterpret_cast<ArcContext>(&s.sh.abort)};
+    if (!job.io.AllocBuffer() || !job.blocks.AllocTables()) {
+      StopSolid();
+      return false;
+    }
   }
   return true;
 }
@@ -396,8 +590,8 @@ void Compressor::EndSolidJobs() {
   for (; s.ended < s.started; ++s.ended) {
     SolidJob& job = s.Job(s.ended);
     par_->pool.Wait(&job);
-    if (job.rec_mem != nullptr) platform::Free(job.rec_mem);
-    job.rec_mem = nullptr;
+    if (job.mem != nullptr) platform::Free(job.mem);
+    job.mem = nullptr;
     if (s.ended >= s.waited) s.Put(job.state);
   }
   s.waited = s.ended;
@@ -411,7 +605,10 @@ int Compressor::SolidAhead(ByteSource* source, int32_t size, bool restart, bool 
   *too_large = false;
   if (threads_ <= 1 || !ready() || size <= 0 || handed_ != coded_) return -1;
   const uint32_t d = 1u << compress::kWindowShapes[match_.shape].log2_size;
-  if (static_cast<uint32_t>(size) >= d) return -1;
+  // Files up to a group's size go in groups; larger ones are cut into
+  // segments by the compressor itself.
+  const uint32_t most = d > kSolidGroup ? d : kSolidGroup;
+  if (static_cast<uint32_t>(size) >= most) return -1;
   if (solid_ == nullptr && !StartSolid()) {
     threads_ = 1;
     return -1;
@@ -439,33 +636,53 @@ int Compressor::SolidAhead(ByteSource* source, int32_t size, bool restart, bool 
       s.write_at += prefix;
       s.exact_after = s.handed - 1;
     }
-  } else if (s.handed - s.keep_ticket >= kSolidTickets || s.write_at + d - s.keep_at > sh.cap) {
+  } else if (s.handed - s.keep_ticket >= kSolidTickets || s.write_at + most - s.keep_at > sh.cap) {
     return -2;
   }
   const int ticket = s.handed++;
   SolidTicket& tk = sh.T(ticket);
   tk = SolidTicket{};
   tk.at = s.write_at;
-  // Read as the coder reads: to the end of the file, here at most D bytes.
+  // Read as the coder reads: up to the next slide first, then a window at
+  // a time, to the first short read; here at most a group's bytes.
   uint32_t got = 0;
   uint32_t crc = kCrcInit;
-  while (got < d) {
-    const uint64_t o = (s.write_at + got) % sh.cap;
-    uint32_t room = d - got;
-    if (room > sh.cap - o) room = static_cast<uint32_t>(sh.cap - o);
-    const int32_t n = source->Read(sh.ring + o, room);
-    if (n < 0) {
-      tk.failed = true;
-      got = 0;
+  const uint32_t first = d - static_cast<uint32_t>((s.write_at - s.run_at) % d);
+  for (uint32_t chunk = first; got < most; chunk = d) {
+    const uint32_t want = chunk < most - got ? chunk : most - got;
+    uint32_t in = 0;
+    bool failed = false;
+    while (in < want) {
+      const uint64_t o = (s.write_at + got + in) % sh.cap;
+      uint32_t room = want - in;
+      if (room > sh.cap - o) room = static_cast<uint32_t>(sh.cap - o);
+      const int32_t n = source->Read(sh.ring + o, room);
+      if (n < 0) {
+        failed = true;
+        break;
+      }
+      if (n == 0) break;
+      crc = Crc32Update(crc, sh.ring + o, static_cast<size_t>(n));
+      in += static_cast<uint32_t>(n);
+    }
+    if (failed) {
+      // A failure after the first read has let the coder code the bytes
+      // before it; that is replayed in turn.
+      if (got > 0) {
+        tk.failed_late = true;
+        tk.too_large = true;
+      } else {
+        tk.failed = true;
+      }
       break;
     }
-    if (n == 0) break;
-    crc = Crc32Update(crc, sh.ring + o, static_cast<size_t>(n));
-    got += static_cast<uint32_t>(n);
+    got += in;
+    if (in < want) break;
   }
   tk.len = got;
   tk.crc = crc;
-  tk.too_large = got == d;
+  tk.size = size;
+  if (got == most) tk.too_large = true;
   *too_large = tk.too_large;
   // A file too large is the last one handed in before it is coded; its
   // bytes stay where they are until then.
@@ -528,8 +745,10 @@ void Compressor::PlanSolid(int force_through) {
       if (s.pool_n == 0) break;
       job.state = s.pool[--s.pool_n];
     }
-    job.rec_mem = static_cast<uint8_t*>(platform::Alloc(ParseRecord::BytesFor(bytes + 1)));
-    if (job.rec_mem == nullptr) {
+    size_t need = 0;
+    for (int i = a; i < e; ++i) need += StreamRoom(sh.T(i));
+    job.mem = static_cast<uint8_t*>(platform::Alloc(need));
+    if (job.mem == nullptr) {
       // Without memory for the record the group waits; the state goes back.
       if (job.kind == JobKind::kContinue) {
         s.exact = job.state;
@@ -542,13 +761,20 @@ void Compressor::PlanSolid(int force_through) {
     job.first = a;
     job.end = e;
     job.state->budget = compress::LevelBudget(level_);
-    job.rec = ParseRecord{};
-    job.rec.data = job.rec_mem;
-    job.rec.abort = &sh.abort;
-    for (int i = a; i < e; ++i) sh.T(i).job = s.started;
+    uint8_t* at = job.mem;
+    for (int i = a; i < e; ++i) {
+      SolidTicket& tk = sh.T(i);
+      tk.job = s.started;
+      at = GiveRoom(tk, at);
+    }
     ++s.started;
     s.open_from = e;
-    par_->pool.Submit(&job);
+    if (s.cautious && force_through >= a) {
+      // Needed at once, and nothing else is: no hand-over to a worker.
+      par_->pool.RunHere(&job);
+    } else {
+      par_->pool.Submit(&job);
+    }
   }
 }
 
@@ -595,7 +821,11 @@ void Compressor::CompressSolid(int ticket, ByteSource* rest, ByteSink* sink, int
   if (tk.too_large) {
     ++s.coded;
     settle();
-    RingSource source(sh, tk.at, tk.len, rest);
+    class Failing final : public ByteSource {
+     public:
+      int32_t Read(void*, uint32_t) override { return -1; }
+    } failing;
+    RingSource source(sh, tk.at, tk.len, tk.failed_late ? &failing : rest);
     s.keep_at = s.write_at;
     s.keep_ticket = s.handed;
     CompressFile(&source, sink, size, restart);
@@ -629,18 +859,14 @@ void Compressor::CompressSolid(int ticket, ByteSource* rest, ByteSink* sink, int
   } else if (job == nullptr) {
     if (io_.status() == kOk) io_.set_status(kNoMemory);
   } else if (io_.status() == kOk) {
-    ParseRecord part;
-    part.data = job->rec.data + tk.rec_begin;
-    part.size = tk.rec_end - tk.rec_begin;
-    io_.coded = CodeRecord(part, 0, 0, 0);
+    PlayBack(tk.replay);
   }
-  blocks_.CloseStream(io_);
   if (io_.status() != kOk) sh.abort.store(true, std::memory_order_relaxed);
   ++s.coded;
   started_ = true;
   if (job != nullptr && ticket == job->end - 1) {
-    platform::Free(job->rec_mem);
-    job->rec_mem = nullptr;
+    platform::Free(job->mem);
+    job->mem = nullptr;
     ++s.ended;
   }
   if (s.coded == s.handed) {
@@ -677,16 +903,73 @@ bool Compressor::StartParallel() {
     job.io.set_keep_crc(false);
     job.io.Bind(&job.source, nullptr);
   }
+  p.fw.coder = coder_;
+  p.fw.d = static_cast<uint32_t>(d);
+  p.fw.state[0] = &match_;
+  for (int i = 1; i < t; ++i) p.fw.state[i] = &p.states[i - 1];
   if (ok) ok = p.pool.Start(t) > 0;
   if (!ok) StopParallel();
   return ok;
+}
+
+// What the files coded ahead take, when first needed: the shadow of the
+// window, the tickets, and a block coder and stream for each worker.
+bool Compressor::FileBuffers() {
+  Parallel& p = *par_;
+  if (p.files != nullptr) return true;
+  const size_t d = size_t{1} << compress::kWindowShapes[match_.shape].log2_size;
+  p.shadow = static_cast<uint8_t*>(platform::Alloc(d));
+  bool ok = p.shadow != nullptr;
+  for (int i = 0; ok && i < p.threads; ++i) {
+    ok = p.fw.blocks[i].AllocTables() && p.fw.ios[i].AllocBuffer();
+    p.fw.ios[i].set_keep_crc(true);
+    p.fw.ios[i].progress().hook =
+        ProgressHook{&AbortAnswer, reinterpret_cast<ArcContext>(&p.fw.abort)};
+  }
+  if (ok) {
+    void* mem = platform::Alloc(sizeof(FileJob) * kFileTickets);
+    ok = mem != nullptr;
+    if (ok) {
+      p.files = static_cast<FileJob*>(mem);
+      for (int i = 0; i < kFileTickets; ++i) {
+        new (&p.files[i]) FileJob;
+        p.files[i].run = &RunFileJob;
+        p.files[i].fw = &p.fw;
+      }
+    }
+  }
+  if (ok) {
+    std::memcpy(p.shadow, match_.window + d, d);
+    return true;
+  }
+  FreeFileBuffers();
+  return false;
+}
+
+void Compressor::FreeFileBuffers() {
+  Parallel& p = *par_;
+  if (p.files != nullptr) {
+    for (int i = 0; i < kFileTickets; ++i) {
+      // Files handed in and never coded (the workers have stopped).
+      if (p.files[i].mem != nullptr) platform::Free(p.files[i].mem);
+      p.files[i].~FileJob();
+    }
+    platform::Free(p.files);
+    p.files = nullptr;
+  }
+  for (int i = 0; i < kMaxThreads; ++i) {
+    p.fw.blocks[i].FreeTables();
+    p.fw.ios[i].FreeBuffer();
+  }
+  if (p.shadow != nullptr) platform::Free(p.shadow);
+  p.shadow = nullptr;
 }
 
 // The buffers of the segment workers and of the files parsed ahead, taken
 // when first needed: a solid run of small files does without them.
 bool Compressor::SegmentBuffers() {
   Parallel& p = *par_;
-  if (p.shadow != nullptr) return true;
+  if (p.records[0] != nullptr) return true;
   const size_t d = size_t{1} << compress::kWindowShapes[match_.shape].log2_size;
   bool ok = true;
   const size_t per = static_cast<size_t>(SegmentsPerParse(d));
@@ -698,11 +981,6 @@ bool Compressor::SegmentBuffers() {
   for (int i = 0; ok && i < p.threads * static_cast<int>(per) + 2; ++i) {
     p.segments[i] = static_cast<uint8_t*>(platform::Alloc(d));
     ok = p.segments[i] != nullptr;
-  }
-  if (ok) {
-    p.shadow = static_cast<uint8_t*>(platform::Alloc(d));
-    ok = p.shadow != nullptr;
-    if (ok) std::memcpy(p.shadow, match_.window + d, d);
   }
   if (!ok) FreeSegmentBuffers();
   return ok;
@@ -718,8 +996,6 @@ void Compressor::FreeSegmentBuffers() {
     if (s != nullptr) platform::Free(s);
     s = nullptr;
   }
-  if (p.shadow != nullptr) platform::Free(p.shadow);
-  p.shadow = nullptr;
 }
 
 void Compressor::StopParallel() {
@@ -728,6 +1004,7 @@ void Compressor::StopParallel() {
   p.pool.Stop();
   for (MatchState& s : p.states) compress::FreeMatchBuffers(s);
   FreeSegmentBuffers();
+  FreeFileBuffers();
   p.~Parallel();
   platform::Free(par_);
   par_ = nullptr;
@@ -832,8 +1109,9 @@ bool Compressor::RunSegments() {
   // solid run continues from.
   if (final_state != nullptr && final_state != &match_) std::swap(match_, *final_state);
   io_.coded = offset;
-  // A solid operation needs them only for its large files.
-  if (solid_ != nullptr) FreeSegmentBuffers();
+  // Needed only while a large file is coded: the files coded ahead take
+  // their room meanwhile.
+  FreeSegmentBuffers();
   return true;
 }
 
@@ -854,85 +1132,125 @@ int Compressor::ParseAhead(ByteSource* source, int32_t size, bool* too_large) {
   *too_large = false;
   if (threads_ <= 1 || !ready() || size <= 0) return -1;
   const uint32_t d = 1u << compress::kWindowShapes[match_.shape].log2_size;
-  if (static_cast<uint32_t>(size) >= d || handed_ - coded_ >= threads_) return -1;
+  const uint64_t budget = FileBudget(d);
+  if (static_cast<uint64_t>(size) > budget / 4) return -1;
   if (par_ == nullptr && !StartParallel()) {
     threads_ = 1;
     return -1;
   }
-  if (!SegmentBuffers()) return -1;
+  if (!FileBuffers()) return -1;
   Parallel& p = *par_;
+  // Room for the reads of a file of `size` bytes: whole windows and a short
+  // one at the end.
+  const uint64_t in_cap = (static_cast<uint64_t>(size) / d + 1) * d;
+  // Rounded up so that the flush sizes after it are aligned.
+  const uint64_t out_cap = (static_cast<uint64_t>(size) + compress::kOutputBufferBytes + 7) / 8 * 8;
+  const uint32_t flush_cap = FlushBound(in_cap);
+  const uint64_t held = in_cap + out_cap + uint64_t{flush_cap} * sizeof(Flush);
+  if (handed_ != coded_ && (handed_ - coded_ >= kFileTickets || p.held + held > budget)) return -2;
+  auto* mem = static_cast<uint8_t*>(platform::Alloc(static_cast<size_t>(held)));
+  if (mem == nullptr) return -1;
   const int ticket = handed_++;
-  const int k = ticket % p.threads;
-  Parallel::Read& r = p.reads[k];
-  SegmentJob& job = p.jobs[k];
-  uint8_t* const data = p.segments[k];
-  // Read as a fresh start reads: up to D bytes, to the end of the file.
+  FileJob& j = p.files[ticket % kFileTickets];
+  j.mem = mem;
+  j.held = static_cast<size_t>(held);
+  p.held += held;
+  // Read as the coder reads: a window at a time, up to a short read.
   uint32_t got = 0;
-  r.failed = false;
-  while (got < d) {
-    const int32_t n = source->Read(data + got, d - got);
-    if (n < 0) {
-      r.failed = true;
-      got = 0;
-      break;
+  j.read_failed = false;
+  while (got < in_cap) {
+    uint32_t chunk = 0;
+    while (chunk < d) {
+      const int32_t n = source->Read(mem + got + chunk, d - chunk);
+      if (n < 0) {
+        j.read_failed = true;
+        break;
+      }
+      if (n == 0) break;
+      chunk += static_cast<uint32_t>(n);
     }
-    if (n == 0) break;
-    got += static_cast<uint32_t>(n);
+    if (j.read_failed) break;
+    got += chunk;
+    if (chunk < d) break;
   }
-  r.length = got;
-  r.crc = Crc32Update(kCrcInit, data, got);
-  r.too_large = got == d;
-  r.handed = false;
-  *too_large = r.too_large;
-  if (r.failed || r.too_large) return ticket;
+  j.length = got;
+  j.too_large = !j.read_failed && got == in_cap;
+  j.handed = false;
+  *too_large = j.too_large;
+  if (j.too_large) return ticket;
 
-  job.state = k == 0 ? &match_ : &p.states[k - 1];
-  job.state->budget = compress::LevelBudget(level_);
-  if (k == 0) diverged_ = true;
-  // A search looks up to 264 bytes past the file's end, at what the window
-  // held there from the files before.
-  const uint32_t tail = d - got < 264 ? d - got : 264;
-  std::memcpy(job.state->window + d + got, p.shadow + got, tail);
-  std::memcpy(p.shadow, data, got);
-  job.fresh = true;
-  job.warm = false;
-  job.last = true;
-  job.first_segment = 0;
-  job.rec = ParseRecord{};
-  job.rec.data = p.records[k];
-  job.rec.abort = &p.abort;
-  job.source.Set(data, got, nullptr, 0);
-  job.io.ResetCompressState();
-  r.handed = true;
-  p.pool.Submit(&job);
+  j.size = size;
+  j.budget = compress::LevelBudget(level_);
+  j.replay.out = mem + in_cap;
+  j.replay.out_cap = static_cast<uint32_t>(out_cap);
+  j.replay.flushes = reinterpret_cast<Flush*>(mem + in_cap + out_cap);
+  j.replay.flush_cap = flush_cap;
+  j.replay.Reset();
+  // The window past the end: for a file shorter than D, what the files
+  // before it left there (a search looks up to 264 bytes ahead); a longer
+  // one fills the upper half itself, ending with its last read and, after
+  // that, what the read before left.
+  j.tail_len = 0;
+  if (!j.read_failed) {
+    if (got < d) {
+      j.tail_len = d - got < kTail ? d - got : kTail;
+      std::memcpy(j.tail, p.shadow + got, j.tail_len);
+      std::memcpy(p.shadow, mem, got);
+    } else {
+      const uint32_t last = got / d * d;
+      const uint32_t r = got - last;
+      std::memcpy(p.shadow, mem + last, r);
+      std::memcpy(p.shadow + r, mem + last - d + r, d - r);
+    }
+  }
+  // The compressor's own state is worker 0's.
+  diverged_ = true;
+  j.handed = true;
+  p.pool.Submit(&j);
   return ticket;
+}
+
+void Compressor::ReleaseFile(int ticket) {
+  Parallel& p = *par_;
+  FileJob& j = p.files[ticket % kFileTickets];
+  if (j.mem != nullptr) platform::Free(j.mem);
+  j.mem = nullptr;
+  p.held -= j.held;
+  j.held = 0;
 }
 
 void Compressor::CompressParsed(int ticket, ByteSource* rest, ByteSink* sink, int32_t size) {
   Parallel& p = *par_;
-  const int k = ticket % p.threads;
-  const Parallel::Read& r = p.reads[k];
-  SegmentJob& job = p.jobs[k];
+  FileJob& j = p.files[ticket % kFileTickets];
   ++coded_;
-  if (r.too_large) {
-    ChainSource source(p.segments[k], r.length, rest);
+  if (j.too_large) {
+    ChainSource source(j.mem, j.length, rest);
     CompressFile(&source, sink, size, true);
+    ReleaseFile(ticket);
     return;
   }
-  if (r.handed) p.pool.Wait(&job);
+  if (j.handed) p.pool.Wait(&j);
   io_.Bind(nullptr, sink);
   io_.ResetCompressState();
-  io_.totals().crc = r.crc;
-  io_.totals().bytes_in = static_cast<int32_t>(r.length);
-  blocks_.ResetSymbolBuffer();
-  io_.ResetBitWriter();
   io_.totals().input_size = size;
-  if (r.failed) {
-    io_.set_status(kOpenFailed);
-  } else if (io_.status() == kOk) {
-    io_.coded = CodeRecord(job.rec, 0, 0, 0);
+  PlayBack(j.replay);
+  io_.totals().crc = j.crc;
+  io_.totals().bytes_in = j.bytes_in;
+  if (io_.status() == kOk && j.status != kOk) io_.set_status(j.status);
+  ReleaseFile(ticket);
+}
+
+void Compressor::PlayBack(const compress::Replay& r) {
+  // The flushes the coder made, in order, each with its report.
+  const uint8_t* at = r.out;
+  for (uint32_t k = 0; k < r.flush_n && io_.status() == kOk; ++k) {
+    const Flush& f = r.flushes[k];
+    io_.coded = f.coded;
+    io_.PassOn(k < r.kept ? at : kZeros, f.bytes);
+    at += f.bytes;
   }
-  blocks_.CloseStream(io_);
+  io_.coded = r.coded;
+  if (io_.status() == kOk && r.overflow) io_.set_status(kNoMemory);
 }
 
 void Compressor::DropParses() {
@@ -952,12 +1270,13 @@ void Compressor::DropParses() {
   }
   if (par_ == nullptr) return;
   Parallel& p = *par_;
-  p.abort.store(true, std::memory_order_relaxed);
+  p.fw.abort.store(true, std::memory_order_relaxed);
   for (; coded_ < handed_; ++coded_) {
-    const int k = coded_ % p.threads;
-    if (p.reads[k].handed) p.pool.Wait(&p.jobs[k]);
+    FileJob& j = p.files[coded_ % kFileTickets];
+    if (j.handed) p.pool.Wait(&j);
+    ReleaseFile(coded_);
   }
-  p.abort.store(false, std::memory_order_relaxed);
+  p.fw.abort.store(false, std::memory_order_relaxed);
 }
 
 int32_t Compressor::CodeRecord(const compress::ParseRecord& rec, int first_segment,

@@ -64,18 +64,21 @@ uint32_t StreamIo::ReadAhead(uint8_t* buf, uint32_t n, bool* failed) {
   return got;
 }
 
+void StreamIo::PassOn(const void* data, uint32_t n) {
+  if (status_ != kOk) return;
+  const int32_t r = sink_->Write(data, n);
+  const uint32_t written = r < 0 ? 0 : static_cast<uint32_t>(r);
+  totals_.bytes_out += static_cast<int32_t>(written);
+  ReportProgress();
+  if (totals_.bytes_out > totals_.input_size) totals_.exceeded = true;
+  if (written != n) status_ = kShortWrite;
+}
+
 void StreamIo::FlushOutput(uint32_t word, uint32_t bytes) {
   if (status_ != kOk) return;
   if (fill_ > 0) {
-    const int32_t r = sink_->Write(buf_, fill_);
-    const uint32_t written = r < 0 ? 0 : static_cast<uint32_t>(r);
-    totals_.bytes_out += static_cast<int32_t>(written);
-    ReportProgress();
-    if (totals_.bytes_out > totals_.input_size) totals_.exceeded = true;
-    if (written != fill_) {
-      status_ = kShortWrite;
-      return;
-    }
+    PassOn(buf_, fill_);
+    if (status_ == kShortWrite) return;
   }
   for (uint32_t i = 0; i < bytes; ++i) buf_[i] = static_cast<uint8_t>(word >> (8 * i));
   fill_ = bytes;

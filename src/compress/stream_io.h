@@ -130,6 +130,10 @@ class StreamIo {
   // Writes the buffer out and starts the next one with the first `bytes`
   // bytes (0 or 4) of word. Does nothing at all once the status is set.
   void FlushOutput(uint32_t word, uint32_t bytes);
+  // What a flush does with a buffer of n bytes made elsewhere (a stream
+  // coded on a worker): the write, the totals, the progress report at
+  // `coded`. Does nothing once the status is set.
+  void PassOn(const void* data, uint32_t n);
   // Pads the last word with zero bits and flushes: a stream is always a whole
   // number of words, and an empty one is a single zero word.
   void FinishBits();

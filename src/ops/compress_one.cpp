@@ -130,7 +130,20 @@ struct Ahead {
   // Coded by the compressor itself (large, or no worker took it): nothing
   // after it is read before it is written.
   bool barrier = false;
+  // Opened, and waits for room among the files coded ahead.
+  bool waiting = false;
 };
+
+// Hands an opened file to the compressor's workers, or leaves it waiting.
+void HandAhead(ItemWriter& w, Ahead& a) {
+  FileSource in(a.src.get());
+  bool too_large = false;
+  const int ticket = w.compressor.ParseAhead(&in, a.opened.size, &too_large);
+  a.waiting = ticket == -2;
+  if (a.waiting) return;
+  a.opened.ticket = ticket;
+  a.barrier = ticket < 0 || too_large;
+}
 
 void LookAhead(ItemWriter& w, const ItemText& item, Ahead& a) {
   a = Ahead{};
@@ -142,10 +155,7 @@ void LookAhead(ItemWriter& w, const ItemText& item, Ahead& a) {
   if (!a.time_read) return;
   a.opened.size = platform::Size(a.src.get());
   if (a.opened.size <= 0) return;
-  FileSource in(a.src.get());
-  bool too_large = false;
-  a.opened.ticket = w.compressor.ParseAhead(&in, a.opened.size, &too_large);
-  a.barrier = a.opened.ticket < 0 || too_large;
+  HandAhead(w, a);
 }
 
 // LookAhead for a file of a solid run, which continues the files before
@@ -315,15 +325,50 @@ bool CopyArchiveBytes(ArcState& arc, platform::Handle archive, platform::Handle 
   return true;
 }
 
+struct ItemTexts::Block {
+  Block* next;
+  size_t used;
+  size_t size;
+  char text[1];
+};
+
+ItemTexts::~ItemTexts() {
+  while (blocks_ != nullptr) {
+    Block* b = blocks_;
+    blocks_ = b->next;
+    platform::Free(b);
+  }
+  if (p_ != nullptr) platform::Free(p_);
+}
+
+bool ItemTexts::Set(size_t i, const char* source, const char* stored) {
+  const size_t a = std::strlen(source) + 1;
+  const size_t b = std::strlen(stored) + 1;
+  if (blocks_ == nullptr || blocks_->size - blocks_->used < a + b) {
+    constexpr size_t kBlockText = 65536;
+    const size_t size = a + b > kBlockText ? a + b : kBlockText;
+    auto* block = static_cast<Block*>(platform::Alloc(sizeof(Block) + size));
+    if (block == nullptr) return false;
+    block->next = blocks_;
+    block->used = 0;
+    block->size = size;
+    blocks_ = block;
+  }
+  char* at = blocks_->text + blocks_->used;
+  std::memcpy(at, source, a);
+  std::memcpy(at + a, stored, b);
+  blocks_->used += a + b;
+  p_[i] = ItemText{at, at + a};
+  return true;
+}
+
 // Items looked at ahead, in a ring: enough to keep every worker busy while
-// the files between are written.
-constexpr size_t kReach = 2 * platform::kMaxThreads;
+// the files between are written (the compressor bounds the bytes).
+constexpr size_t kReach = 64;
 
 bool AddItems(ItemWriter& w, const ItemText* items, size_t count) {
   Ahead ring[kReach];
-  const size_t slots = static_cast<size_t>(w.compressor.ParseSlots());
-  size_t looked = 0;   // items looked at so far
-  size_t parsing = 0;  // of those, not yet written and parsed by workers
+  size_t looked = 0;  // items looked at so far
   size_t barrier = count;
   struct Cleanup {
     ItemWriter& w;
@@ -340,10 +385,18 @@ bool AddItems(ItemWriter& w, const ItemText* items, size_t count) {
   char shown[kItemTextSize + 1];
   for (; i < count; ++i) {
     if (barrier < i) barrier = count;
-    while (looked < count && looked < i + kReach && barrier == count && parsing < slots) {
+    for (;;) {
+      // The last item looked at may wait for room; it goes first.
+      if (looked > i && ring[(looked - 1) % kReach].waiting) {
+        Ahead& a = ring[(looked - 1) % kReach];
+        HandAhead(w, a);
+        if (a.waiting) break;
+        if (a.barrier) barrier = looked - 1;
+        continue;
+      }
+      if (looked == count || looked >= i + kReach || barrier != count) break;
       Ahead& a = ring[looked % kReach];
       LookAhead(w, items[looked], a);
-      if (a.opened.ticket >= 0) ++parsing;
       if (a.barrier) barrier = looked;
       ++looked;
     }
@@ -355,7 +408,6 @@ bool AddItems(ItemWriter& w, const ItemText* items, size_t count) {
     ShownName(items[i].stored, shown, sizeof shown);
     w.hooks.file_name.Call(items[i].source, shown);
     const ItemStep step = AddAhead(w, items[i], a);
-    if (a.opened.ticket >= 0) --parsing;
     if (step == kStepStop) {
       ++i;
       return false;

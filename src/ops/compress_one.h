@@ -74,28 +74,32 @@ ItemStep AddOneFileSolid(ItemWriter& w, const char* source, const char* stored,
 
 // One item of a normal archive: where it is read from and its stored name.
 struct ItemText {
-  char source[kItemTextSize];
-  char stored[kItemTextSize];
+  const char* source;
+  const char* stored;
 };
 // The items in order, each after the host's file-name call, as AddOneFile
 // adds them; files ahead of the one being written are opened, read and
-// parsed by the compressor's workers meanwhile. False when an item failed
+// coded by the compressor's workers meanwhile. False when an item failed
 // (AddOneFile gave 0).
 bool AddItems(ItemWriter& w, const ItemText* items, size_t count);
-// A heap array of item texts; null when memory is short.
+// A heap array of item texts, the texts packed in blocks of their own
+// (paths are mostly far shorter than the longest); null when memory is
+// short.
 class ItemTexts {
  public:
   explicit ItemTexts(size_t count)
-      : p_(static_cast<ItemText*>(platform::Alloc(count * sizeof(ItemText)))) {}
-  ~ItemTexts() {
-    if (p_ != nullptr) platform::Free(p_);
-  }
+      : p_(static_cast<ItemText*>(platform::Alloc(count * sizeof(ItemText) + 1))) {}
+  ~ItemTexts();
   ItemTexts(const ItemTexts&) = delete;
   ItemTexts& operator=(const ItemTexts&) = delete;
   ItemText* get() const { return p_; }
+  // Copies both texts in as item i; false when memory is short.
+  bool Set(size_t i, const char* source, const char* stored);
 
  private:
+  struct Block;
   ItemText* p_;
+  Block* blocks_ = nullptr;
 };
 
 // One item of a solid list: where it is read from, its stored name, and

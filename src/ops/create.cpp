@@ -44,10 +44,12 @@ void CreateNormal(const Context& ctx, const FileMaskList* list, OutputArchive& o
     // would: the items before it still go in, with the same host calls.
     size_t n = 0;
     bool too_long = false;
+    char source[kItemTextSize];
+    char stored[kItemTextSize];
     for (const FileMask* m = list->first; m != nullptr && !too_long; m = m->next) {
-      too_long = !ItemSourcePath(ctx.settings, *m, items.get()[n].source, kItemTextSize) ||
-                 !ItemName(*m, items.get()[n].stored, kItemTextSize);
-      if (!too_long) ++n;
+      too_long = !ItemSourcePath(ctx.settings, *m, source, kItemTextSize) ||
+                 !ItemName(*m, stored, kItemTextSize);
+      if (!too_long && !items.Set(n++, source, stored)) return void(Fail(ctx, kNoMemory));
     }
     if (!AddItems(w, items.get(), n)) return;
     if (too_long) return void(ctx.arc.status = kOpenFailed);

@@ -100,10 +100,10 @@ void UpdateNormal(const Context& ctx, const FileMaskList* list, int32_t dict_kb)
     bool too_long = false;
     for (const FileMask* m = list != nullptr ? list->first : nullptr; m != nullptr && !too_long;
          m = m->next) {
-      ItemText& t = items.get()[n];
-      too_long = !ItemSourcePath(ctx.settings, *m, t.source, kItemTextSize) ||
-                 !ItemName(*m, t.stored, kItemTextSize);
-      if (!too_long && !EntryIsNamed(ctx.settings, t.stored, kept)) ++n;
+      too_long = !ItemSourcePath(ctx.settings, *m, source, kItemTextSize) ||
+                 !ItemName(*m, item, kItemTextSize);
+      if (too_long || EntryIsNamed(ctx.settings, item, kept)) continue;
+      if (!items.Set(n++, source, item)) return void(Fail(ctx, kNoMemory));
     }
     if (!AddItems(w, items.get(), n)) return;
     if (too_long) return void(ctx.arc.status = kOpenFailed);  // refused, never cut

@@ -47,6 +47,29 @@ int32_t ACEKIT_CALL Report(ArcContext ctx, int32_t done, int32_t total) {
   return stop ? 0 : 1;
 }
 
+// Fails after a number of reads, or at the read that would deliver a given
+// byte (which splits the input where a coder reading in other sizes fails
+// too).
+class FailingSource final : public ByteSource {
+ public:
+  FailingSource(const Bytes& data, int ok_reads, size_t fail_byte = SIZE_MAX)
+      : data_(data), left_(ok_reads), fail_byte_(fail_byte) {}
+  int32_t Read(void* buf, uint32_t count) override {
+    if (left_-- == 0) return -1;
+    const size_t n = std::min<size_t>(count, data_.size() - at_);
+    if (at_ <= fail_byte_ && fail_byte_ < at_ + n) return -1;
+    std::memcpy(buf, data_.data() + at_, n);
+    at_ += n;
+    return static_cast<int32_t>(n);
+  }
+
+ private:
+  const Bytes& data_;
+  size_t at_ = 0;
+  int left_;
+  size_t fail_byte_;
+};
+
 struct Outcome {
   std::vector<Bytes> streams;
   std::vector<uint32_t> crcs;
@@ -58,11 +81,13 @@ struct Outcome {
 
 // Codes the files as an archive would: a normal archive restarts for every
 // file, a solid run after a file that came out larger than itself. With
-// `ahead`, a solid run hands its files in ahead as the operations do, up to
-// `reach` files beyond the one being coded.
+// `ahead`, the files are handed in ahead as the operations do, up to `reach`
+// files beyond the one being coded. `fail_at` makes the source of that file
+// fail after `fail_reads` reads.
 Outcome Code(const std::vector<Bytes>& files, int32_t dict_kb, int32_t level, bool solid,
              int threads, int cancel_at = -1, bool ahead = false, size_t reach = 64,
-             const std::vector<int32_t>& sizes = {}) {
+             const std::vector<int32_t>& sizes = {}, size_t fail_at = SIZE_MAX, int fail_reads = 0,
+             size_t fail_byte = SIZE_MAX) {
   // The size each file is said to have (by default its own): a file may
   // grow between the listing and the reading.
   auto size_of = [&](size_t i) {
@@ -76,7 +101,11 @@ Outcome Code(const std::vector<Bytes>& files, int32_t dict_kb, int32_t level, bo
   out.threads = c.threads();
   c.SetProgress(ProgressHook{&Report, reinterpret_cast<ArcContext>(&out.progress)});
   bool restart = true;
-  std::vector<std::unique_ptr<MemorySource>> sources;
+  std::vector<std::unique_ptr<ByteSource>> sources;
+  auto source_of = [&](size_t i) -> std::unique_ptr<ByteSource> {
+    if (i == fail_at) return std::make_unique<FailingSource>(files[i], fail_reads, fail_byte);
+    return std::make_unique<MemorySource>(files[i]);
+  };
   std::vector<int> tickets(files.size(), -1);
   size_t looked = 0;
   size_t barrier = files.size();  // nothing after it is looked at before it is coded
@@ -85,11 +114,24 @@ Outcome Code(const std::vector<Bytes>& files, int32_t dict_kb, int32_t level, bo
     ~Drop() { c.DropParses(); }
   } drop{c};
   for (size_t i = 0; i < files.size(); ++i) {
-    const Bytes& f = files[i];
     if (barrier < i) barrier = files.size();
+    while (ahead && !solid && looked < files.size() && looked < i + reach &&
+           barrier == files.size()) {
+      sources.push_back(source_of(looked));
+      bool too_large = false;
+      const int t = c.ParseAhead(sources.back().get(), size_of(looked), &too_large);
+      if (t == -2) {
+        EXPECT_GT(looked, i);
+        sources.pop_back();
+        break;
+      }
+      tickets[looked] = t;
+      if (t < 0 || too_large) barrier = looked;
+      ++looked;
+    }
     while (ahead && solid && looked < files.size() && looked < i + reach &&
            barrier == files.size()) {
-      sources.push_back(std::make_unique<MemorySource>(files[looked]));
+      sources.push_back(source_of(looked));
       bool too_large = false;
       const int t = c.SolidAhead(sources.back().get(), size_of(looked),
                                  looked == i ? restart : false, looked == i, &too_large);
@@ -101,10 +143,12 @@ Outcome Code(const std::vector<Bytes>& files, int32_t dict_kb, int32_t level, bo
       if (t < 0 || too_large) barrier = looked;
       ++looked;
     }
-    MemorySource fresh(f);
-    MemorySource* source = i < sources.size() ? sources[i].get() : &fresh;
+    if (i == sources.size()) sources.push_back(source_of(i));
+    ByteSource* source = sources[i].get();
     MemorySink sink;
-    if (tickets[i] >= 0) {
+    if (tickets[i] >= 0 && !solid) {
+      c.CompressParsed(tickets[i], source, &sink, size_of(i));
+    } else if (tickets[i] >= 0) {
       c.CompressSolid(tickets[i], source, &sink, size_of(i), restart);
     } else {
       c.CompressFile(source, &sink, size_of(i), restart || !solid);
@@ -291,6 +335,89 @@ TEST(ParallelEncoder, SolidRunsOfSmallFilesGiveTheSerialOutput) {
   }
 }
 
+// A normal archive's files handed in ahead: the solid run's files above
+// (empty ones, ones under 264 bytes, exactly d, 2d and d - 1 bytes, one
+// stored), more tiny files than there are tickets, files of one to three
+// windows, and one larger than a file coded whole may be (cut into segments
+// instead) with small ones after it, which see what it left in the window.
+std::vector<Bytes> NormalFiles(size_t d, uint64_t seed, bool all) {
+  std::vector<Bytes> files = SmallFiles(d, seed, all);
+  const Kind kinds[] = {Kind::kText, Kind::kMixed, Kind::kRuns, Kind::kBinary};
+  for (size_t i = 0; i < 90; ++i) files.push_back(Generate(kinds[i % 4], i * 37 % 400, seed + i));
+  files.push_back(Generate(Kind::kMixed, d + d / 3, seed + 100));
+  if (all) files.push_back(Generate(Kind::kText, 3 * d - 5, seed + 101));
+  const size_t large = d == 1048576 ? size_t{2} << 20 : size_t{1} << 20;
+  files.push_back(Generate(Kind::kRuns, large + 1, seed + 102));
+  files.push_back(Generate(Kind::kText, 150, seed + 103));
+  files.push_back(Generate(Kind::kBinary, d / 8, seed + 104));
+  return files;
+}
+
+TEST(ParallelEncoder, NormalFilesCodedAheadGiveTheSerialOutput) {
+  for (const int32_t dict_kb : {64, 128, 256, 512, 1024}) {
+    const size_t d = size_t{1024} * static_cast<size_t>(dict_kb);
+    const bool small = dict_kb <= 128;
+    const std::vector<Bytes> files = NormalFiles(d, static_cast<uint64_t>(dict_kb) + 3, small);
+    for (int32_t level = 1; level <= 4; ++level) {
+      if (Sanitized() && (dict_kb > 64 || level > 1)) continue;
+      if (!small && level != 1 + dict_kb / 512) continue;
+      const Outcome serial = Code(files, dict_kb, level, false, 1);
+      for (const int threads : {2, 3, 7}) {
+        if (Sanitized() && threads == 7) continue;
+        // A short reach keeps fewer files in flight than the workers take.
+        for (const size_t reach : {size_t{64}, size_t{3}}) {
+          const Outcome parallel = Code(files, dict_kb, level, false, threads, -1, true, reach);
+          ExpectSame(serial, parallel,
+                     Where(dict_kb, level, false, threads) + ", reach " + std::to_string(reach));
+          if (::testing::Test::HasFailure()) return;
+          if (!small) break;
+        }
+        if (!small) break;
+      }
+    }
+  }
+}
+
+TEST(ParallelEncoder, NormalFilesCodedAheadEndAsTheSerialOnes) {
+  const std::vector<Bytes> files = NormalFiles(65536, 21, true);
+  // A cancel at several reports.
+  const int calls = static_cast<int>(Code(files, 64, 1, false, 1).progress.calls.size());
+  for (const int at : {0, 3, calls / 3, calls / 2, calls - 2, calls - 1}) {
+    const Outcome serial = Code(files, 64, 1, false, 1, at);
+    EXPECT_EQ(serial.status, kCancelled);
+    for (const int threads : {2, 3}) {
+      ExpectSame(serial, Code(files, 64, 1, false, threads, at, true),
+                 "cancel at " + std::to_string(at) + ", " + std::to_string(threads) + " threads");
+    }
+  }
+  // A read that fails: of a small file, and of a file of three windows at
+  // each of its reads.
+  std::vector<Bytes> failing = files;
+  failing.insert(failing.begin() + 9, Generate(Kind::kMixed, 3 * 65536 + 100, 4));
+  for (const size_t at : {size_t{4}, size_t{9}}) {
+    for (int reads = 0; reads <= (at == 9 ? 4 : 1); ++reads) {
+      const Outcome serial = Code(failing, 64, 1, false, 1, -1, false, 64, {}, at, reads);
+      EXPECT_EQ(serial.status, kOpenFailed);
+      ExpectSame(serial, Code(failing, 64, 1, false, 2, -1, true, 64, {}, at, reads),
+                 "file " + std::to_string(at) + " fails at read " + std::to_string(reads));
+    }
+  }
+  // Files that hold more than their size said: within the room read for
+  // them, and beyond it (then coded in turn).
+  std::vector<Bytes> grown = files;
+  std::vector<int32_t> sizes;
+  for (const Bytes& f : grown) sizes.push_back(static_cast<int32_t>(f.size()));
+  grown[2] = Generate(Kind::kText, 62000, 2);
+  sizes[2] = 60000;
+  grown[6] = Generate(Kind::kText, 90000, 6);
+  sizes[6] = 60000;
+  const Outcome serial = Code(grown, 64, 1, false, 1, -1, false, 64, sizes);
+  for (const int threads : {2, 3}) {
+    ExpectSame(serial, Code(grown, 64, 1, false, threads, -1, true, 64, sizes),
+               "grown files, " + std::to_string(threads) + " threads");
+  }
+}
+
 TEST(ParallelEncoder, SolidFilesThatGrewAreCodedInTurn) {
   // Files said to be shorter than the window that hold more: at the start
   // of a run (the run then continues from them) and in its middle.
@@ -305,6 +432,23 @@ TEST(ParallelEncoder, SolidFilesThatGrewAreCodedInTurn) {
   for (const int threads : {2, 3}) {
     ExpectSame(serial, Code(files, 64, 1, true, threads, -1, true, 64, sizes),
                std::to_string(threads) + " threads");
+  }
+}
+
+TEST(ParallelEncoder, SolidReadFailuresEndAsTheSerialOnes) {
+  // A file of one and a half windows in a run of small ones, failing in
+  // each of the coder's reads: the first ends it before any output, a later
+  // one after the coder has coded what came before.
+  std::vector<Bytes> files = SmallFiles(65536, 13, false);
+  files.insert(files.begin() + 9, Generate(Kind::kMixed, 100000, 4));
+  for (const size_t byte : {size_t{0}, size_t{5000}, size_t{70000}, size_t{99999}}) {
+    const Outcome serial = Code(files, 64, 1, true, 1, -1, false, 64, {}, 9, -1, byte);
+    EXPECT_EQ(serial.status, kOpenFailed);
+    for (const int threads : {2, 3}) {
+      ExpectSame(
+          serial, Code(files, 64, 1, true, threads, -1, true, 64, {}, 9, -1, byte),
+          "fails at byte " + std::to_string(byte) + ", " + std::to_string(threads) + " threads");
+    }
   }
 }
 
@@ -354,22 +498,6 @@ TEST(ParallelEncoder, ACancelStopsWhereTheSerialCoderStops) {
 TEST(ParallelEncoder, AFailedReadEndsAsTheSerialOne) {
   // The source fails after a number of reads, somewhere in the segments
   // the workers parse.
-  class FailingSource final : public ByteSource {
-   public:
-    FailingSource(const Bytes& data, int ok_reads) : data_(data), left_(ok_reads) {}
-    int32_t Read(void* buf, uint32_t count) override {
-      if (left_-- == 0) return -1;
-      const size_t n = std::min<size_t>(count, data_.size() - at_);
-      std::memcpy(buf, data_.data() + at_, n);
-      at_ += n;
-      return static_cast<int32_t>(n);
-    }
-
-   private:
-    const Bytes& data_;
-    size_t at_ = 0;
-    int left_;
-  };
   const Bytes data = Generate(Kind::kMixed, 7 * 65536 + 5, 3);
   // Eight reads of a full segment or less, then the one that finds the end.
   for (int ok_reads = 0; ok_reads <= 9; ++ok_reads) {
