@@ -253,8 +253,9 @@ int FlushRun(acekit_writer* w) {
   ops::ItemTexts texts(run.size());
   if (texts.get() == nullptr) return face::Fail(w, ACEKIT_E_NOMEM, "adding to", w->target);
   for (size_t i = 0; i < run.size(); ++i) {
-    acekit::CopyText(texts.get()[i].source, ops::kItemTextSize, run[i].source);
-    acekit::CopyText(texts.get()[i].stored, ops::kItemTextSize, run[i].stored);
+    if (!texts.Set(i, run[i].source.c_str(), run[i].stored.c_str())) {
+      return face::Fail(w, ACEKIT_E_NOMEM, "adding to", w->target);
+    }
   }
   w->state.arc.status = acekit::kOk;
   w->unreadable_error = 0;
