@@ -78,7 +78,7 @@ int main() {
       const bench::HeapMark before = bench::Heap();
       bench::ResetPeak();
       const auto t0 = std::chrono::steady_clock::now();
-      ops::CompressFileMaskList(s.ctx, &items);
+      s.arc.status = ops::CompressFileMaskList(s.ctx, &items);
       const double secs =
           std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
       const int64_t peak = bench::Heap().peak - before.current;

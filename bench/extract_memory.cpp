@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
       FileMaskList items{};
       InitMaskList(&items);
       for (const std::string& n : names) AppendMask(s.arc, n.c_str(), &items);
-      ops::CompressFileMaskList(s.ctx, &items);
+      s.arc.status = ops::CompressFileMaskList(s.ctx, &items);
       DoneMaskList(&items);
       if (s.arc.status != 0) {
         std::fprintf(stderr, "archive at %d KB: status %u\n", window, s.arc.status);
@@ -103,9 +103,9 @@ int main(int argc, char** argv) {
         const bench::HeapMark before = bench::Heap();
         bench::ResetPeak();
         if (extract != 0) {
-          ops::ExtractFileMaskListArc(s.ctx, nullptr);
+          s.arc.status = ops::ExtractFileMaskListArc(s.ctx, nullptr);
         } else {
-          ops::TestArc(s.ctx);
+          s.arc.status = ops::TestArc(s.ctx);
         }
         peak[extract] = bench::Heap().peak - before.current;
         if (s.arc.status != 0) {

@@ -36,11 +36,11 @@ ACEKIT_API void ACEKIT_CALL DoneArcFileList(ArcFileList* list) {
 }
 
 ACEKIT_API void ACEKIT_CALL ExtractFileMaskListArc(FileMaskList* masks) {
-  acekit::ops::ExtractFileMaskListArc(Lib().OpContext(), masks);
+  Lib().arc.status = acekit::ops::ExtractFileMaskListArc(Lib().OpContext(), masks);
 }
 
 ACEKIT_API void ACEKIT_CALL TestArc(void) {
-  acekit::ops::TestArc(Lib().OpContext());
+  Lib().arc.status = acekit::ops::TestArc(Lib().OpContext());
 }
 
 }  // extern "C"

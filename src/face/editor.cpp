@@ -148,7 +148,7 @@ ACEKIT_PUBLIC int acekit_editor_add_file(acekit_editor* e, const char* disk_path
   acekit::CopyText(st.settings.relative_path, acekit::kPathSize, relative);
   acekit::MaskList masks;
   if (!AddMask(st.arc, masks, base)) return face::Fail(e, ACEKIT_E_NOMEM, "adding", disk_path);
-  ops::CompressFileMaskList(st.Context(), masks.get());
+  st.arc.status = ops::CompressFileMaskList(st.Context(), masks.get());
   return Done(e, st, "adding");
 }
 
@@ -157,7 +157,7 @@ ACEKIT_PUBLIC int acekit_editor_delete(acekit_editor* e, const char* name) {
   face::OpState st;
   acekit::MaskList masks;
   if (const int rc = OpenAtEntry(e, name, st, masks, "deleting"); rc < 0) return rc;
-  ops::DeleteFileMaskList(st.Context(), masks.get());
+  st.arc.status = ops::DeleteFileMaskList(st.Context(), masks.get());
   return Done(e, st, "deleting from");
 }
 
@@ -171,7 +171,7 @@ ACEKIT_PUBLIC int acekit_editor_add_directory(acekit_editor* e, const char* name
   }
   face::OpState st;
   if (const int rc = Open(e, st); rc < 0) return rc;
-  ops::CreateDirectoryEntry(st.Context(), stored.c_str());
+  st.arc.status = ops::CreateDirectoryEntry(st.Context(), stored.c_str());
   return Done(e, st, "adding a directory to");
 }
 
@@ -181,7 +181,7 @@ ACEKIT_PUBLIC int acekit_editor_set_comment(acekit_editor* e, const char* utf8) 
   if (const int rc = Open(e, st); rc < 0) return rc;
   std::string text = utf8 != nullptr ? utf8 : "";
   CommentRec rec = CommentOf(text);
-  ops::SetMainComment(st.Context(), &rec);
+  st.arc.status = ops::SetMainComment(st.Context(), &rec);
   return Done(e, st, "setting the comment of");
 }
 
@@ -193,7 +193,7 @@ ACEKIT_PUBLIC int acekit_editor_set_entry_comment(acekit_editor* e, const char* 
   if (const int rc = OpenAtEntry(e, name, st, masks, "commenting"); rc < 0) return rc;
   std::string text = utf8 != nullptr ? utf8 : "";
   CommentRec rec = CommentOf(text);
-  ops::SetFileComments(st.Context(), masks.get(), &rec);
+  st.arc.status = ops::SetFileComments(st.Context(), masks.get(), &rec);
   return Done(e, st, "setting an entry comment in");
 }
 

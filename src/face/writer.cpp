@@ -249,7 +249,7 @@ int ApplyComment(acekit_writer* w) {
   CommentRec rec{};
   rec.text = w->comment.data();
   rec.length = static_cast<int32_t>(w->comment.size());
-  ops::SetMainComment(st.Context(), &rec);
+  st.arc.status = ops::SetMainComment(st.Context(), &rec);
   if (st.arc.status != acekit::kOk)
     return face::FailStatus(w, st.arc.status, "setting the comment", w->target);
   return ACEKIT_OK;

@@ -37,18 +37,16 @@ bool Readable(const CommentRec* rec) {
   return rec != nullptr && (rec->text != nullptr || rec->length <= 0);
 }
 
-bool ReadExactly(const Context& ctx, platform::Handle h, uint32_t offset, void* buf,
-                 uint32_t size) {
+Status ReadExactly(platform::Handle h, uint32_t offset, void* buf, uint32_t size) {
   if (offset > 0x7FFFFFFFu || platform::Seek(h, static_cast<int32_t>(offset), 0) < 0 ||
       platform::Read(buf, size, h) != static_cast<int32_t>(size)) {
-    return Fail(ctx, kOpenFailed);
+    return kOpenFailed;
   }
-  return true;
+  return kOk;
 }
 
-bool WriteExactly(const Context& ctx, platform::Handle h, const void* buf, uint32_t size) {
-  if (platform::Write(buf, size, h) != static_cast<int32_t>(size)) return Fail(ctx, kShortWrite);
-  return true;
+Status WriteExactly(platform::Handle h, const void* buf, uint32_t size) {
+  return platform::Write(buf, size, h) == static_cast<int32_t>(size) ? kOk : kShortWrite;
 }
 
 // Whether the header search will still find a main header of `length` bytes
@@ -62,11 +60,9 @@ bool Findable(uint32_t offset, uint32_t length, uint64_t file_size) {
 
 // Copies the archive with its main header rebuilt to carry `comment`, or no
 // comment at all when it is null.
-void RewriteMainHeader(const Context& ctx, const EncodedComment* comment) {
+Status RewriteMainHeader(const Context& ctx, const EncodedComment* comment) {
   ArcState& arc = ctx.arc;
-  if (arc.main_header_offset < 0 || arc.main_header_length < kMainFixed) {
-    return void(Fail(ctx, kOpenFailed));
-  }
+  if (arc.main_header_offset < 0 || arc.main_header_length < kMainFixed) return kOpenFailed;
   const uint32_t offset = static_cast<uint32_t>(arc.main_header_offset);
   const uint32_t old_end = offset + arc.main_header_length;
   const uint32_t comment_size = comment != nullptr ? comment->size() : 0;
@@ -75,19 +71,19 @@ void RewriteMainHeader(const Context& ctx, const EncodedComment* comment) {
   const uint32_t length = comment != nullptr ? kMainFixed + 2 + comment_size : kMainFixed;
 
   OutputArchive temp;
-  if (!temp.OpenBeside(ctx)) return;
+  if (const Status st = temp.OpenBeside(ctx); st != kOk) return st;
   platform::File old(arc.archive_name, 'r');
-  if (!old) return void(Fail(ctx, kOpenFailed));
+  if (!old) return kOpenFailed;
   const int32_t size = platform::Size(old.get());
-  if (size < 0 || static_cast<uint32_t>(size) < old_end) return void(Fail(ctx, kOpenFailed));
+  if (size < 0 || static_cast<uint32_t>(size) < old_end) return kOpenFailed;
   if (length - 4 > 0xFFFF ||
       !Findable(offset, length,
                 uint64_t{static_cast<uint32_t>(size)} - old_end + offset + length)) {
-    return void(Fail(ctx, kMainCommentTooLong));
+    return kMainCommentTooLong;
   }
 
   uint8_t head[kMainFixed + 2];
-  if (!ReadExactly(ctx, old.get(), offset, head, kMainFixed)) return;
+  if (const Status st = ReadExactly(old.get(), offset, head, kMainFixed); st != kOk) return st;
   uint16_t flags = Get16(head + 5);
   flags = comment != nullptr ? (flags | kFlagComment) : (flags & ~kFlagComment);
   Put16(head + 5, flags);
@@ -99,23 +95,24 @@ void RewriteMainHeader(const Context& ctx, const EncodedComment* comment) {
   if (comment != nullptr) crc = Crc32Update(crc, comment->data(), comment_size);
   Put16(head, crc);
 
-  if (!CopyArchiveBytes(arc, old.get(), temp.handle(), 0, offset)) return;
-  if (!WriteExactly(ctx, temp.handle(), head, length - comment_size)) return;
-  if (comment != nullptr && !WriteExactly(ctx, temp.handle(), comment->data(), comment_size)) {
-    return;
+  Status st = CopyArchiveBytes(old.get(), temp.handle(), 0, offset);
+  if (st == kOk) st = WriteExactly(temp.handle(), head, length - comment_size);
+  if (st == kOk && comment != nullptr) {
+    st = WriteExactly(temp.handle(), comment->data(), comment_size);
   }
-  if (!CopyArchiveBytes(arc, old.get(), temp.handle(), old_end,
-                        static_cast<uint32_t>(size) - old_end)) {
-    return;
+  if (st == kOk) {
+    st = CopyArchiveBytes(old.get(), temp.handle(), old_end, static_cast<uint32_t>(size) - old_end);
   }
+  if (st != kOk) return st;
   old.Close();
-  if (!ReplaceArchiveFile(ctx, temp)) return;
+  if (st = ReplaceArchiveFile(temp); st != kOk) return st;
 
   // Later operations of this session read the archive as it now is.
   if (arc.first_entry_offset != 0)
     arc.first_entry_offset = arc.first_entry_offset - old_end + offset + length;
   arc.main_header_length = length;
   arc.main_comment_offset = comment != nullptr ? static_cast<int32_t>(offset + kMainFixed + 2) : -1;
+  return kOk;
 }
 
 // Whether the host's list names `entry_name`: directory part, name and
@@ -135,22 +132,25 @@ bool ListNames(const FileMaskList* names, const char* entry_name) {
 
 // Writes the entry at `e` with its header carrying `comment` (none when
 // null) and its data unchanged.
-bool RewriteFileHeader(const Context& ctx, platform::Handle old, platform::Handle out,
-                       const ArcEntry& e, const EncodedComment* comment) {
+Status RewriteFileHeader(platform::Handle old, platform::Handle out, const ArcEntry& e,
+                         const EncodedComment* comment) {
   uint8_t fixed[kFileHeaderFixed];
-  if (!ReadExactly(ctx, old, e.header_offset, fixed, sizeof fixed)) return false;
+  if (const Status st = ReadExactly(old, e.header_offset, fixed, sizeof fixed); st != kOk) {
+    return st;
+  }
   const uint32_t name_size = Get16(fixed + 33);
   const uint32_t comment_size = comment != nullptr ? comment->size() : 0;
   const uint32_t total = kFileHeaderFixed + name_size + 2 + comment_size;
-  if (total - 4 > 0xFFFF) return Fail(ctx, kFileCommentTooLong);
+  if (total - 4 > 0xFFFF) return kFileCommentTooLong;
 
   auto* head = static_cast<uint8_t*>(platform::Alloc(total));
-  if (head == nullptr) return Fail(ctx, kNoMemory);
+  if (head == nullptr) return kNoMemory;
   std::memcpy(head, fixed, sizeof fixed);
-  bool ok = name_size == 0 || platform::Read(head + kFileHeaderFixed, name_size, old) ==
-                                  static_cast<int32_t>(name_size);
-  if (!ok) Fail(ctx, kOpenFailed);
-  if (ok) {
+  Status st = name_size == 0 || platform::Read(head + kFileHeaderFixed, name_size, old) ==
+                                    static_cast<int32_t>(name_size)
+                  ? kOk
+                  : kOpenFailed;
+  if (st == kOk) {
     uint16_t flags = Get16(head + 5);
     flags = comment != nullptr ? (flags | kFlagComment) : (flags & ~kFlagComment);
     Put16(head + 5, flags);
@@ -160,10 +160,11 @@ bool RewriteFileHeader(const Context& ctx, platform::Handle old, platform::Handl
       std::memcpy(head + kFileHeaderFixed + name_size + 2, comment->data(), comment_size);
     }
     Put16(head, HeaderCrc(head + kCrcCoverStart, total - 4));
-    ok = WriteExactly(ctx, out, head, total);
+    st = WriteExactly(out, head, total);
   }
   platform::Free(head);
-  return ok && CopyArchiveBytes(ctx.arc, old, out, e.header_offset + e.head_size + 4, e.pack_size);
+  if (st != kOk) return st;
+  return CopyArchiveBytes(old, out, e.header_offset + e.head_size + 4, e.pack_size);
 }
 
 }  // namespace
@@ -222,21 +223,19 @@ void GetMainComment(const ArcState& arc, CommentRec* out) {
   out->length = arc.main_comment_length;
 }
 
-void SetMainComment(const Context& ctx, const CommentRec* rec) {
+Status SetMainComment(const Context& ctx, const CommentRec* rec) {
   ArcState& arc = ctx.arc;
-  arc.status = kOk;
-  if (!Readable(rec)) return;
+  if (!Readable(rec)) return kOk;
   const int32_t n = rec->length;
-  if (n < 0 || n > kMainCommentMax) return void(Fail(ctx, kMainCommentTooLong));
+  if (n < 0 || n > kMainCommentMax) return kMainCommentTooLong;
   if (n == 0) {
     // What is held stays: the host reads it back until the archive is
     // opened again.
-    if (arc.main_comment_length > 0) RewriteMainHeader(ctx, nullptr);
-    return;
+    return arc.main_comment_length > 0 ? RewriteMainHeader(ctx, nullptr) : kOk;
   }
   // The held comment changes even if the archive cannot be rewritten.
   auto* held = static_cast<char*>(platform::AllocZeroed(static_cast<size_t>(n) + 255));
-  if (held == nullptr) return void(Fail(ctx, kNoMemory));
+  if (held == nullptr) return kNoMemory;
   std::memcpy(held, rec->text, static_cast<size_t>(n));
   platform::Free(arc.main_comment);
   arc.main_comment = held;
@@ -245,42 +244,42 @@ void SetMainComment(const Context& ctx, const CommentRec* rec) {
   EncodedComment comment;
   if (const Status st = compress::EncodeComment(held, static_cast<uint32_t>(n), comment);
       st != kOk) {
-    return void(Fail(ctx, st));
+    return st;
   }
-  RewriteMainHeader(ctx, &comment);
+  return RewriteMainHeader(ctx, &comment);
 }
 
-void SetFileComments(const Context& ctx, const FileMaskList* names, const CommentRec* rec) {
+Status SetFileComments(const Context& ctx, const FileMaskList* names, const CommentRec* rec) {
   ArcState& arc = ctx.arc;
-  arc.status = kOk;
-  if (!Readable(rec)) return;
+  arc.status = kOk;  // the walk below starts afresh
+  if (!Readable(rec)) return kOk;
   const int32_t n = rec->length;
-  if (n < 0 || n > kFileCommentMax) return void(Fail(ctx, kFileCommentTooLong));
+  if (n < 0 || n > kFileCommentMax) return kFileCommentTooLong;
   EncodedComment comment;
   if (n > 0) {
     if (const Status st = compress::EncodeComment(rec->text, static_cast<uint32_t>(n), comment);
         st != kOk) {
-      return void(Fail(ctx, st));
+      return st;
     }
   }
 
   EntryList entries;
-  if (!ListWholeArchive(ctx, entries)) return;
+  if (const Status st = ListWholeArchive(ctx, entries); st != kOk) return st;
   OutputArchive temp;
-  if (!temp.OpenBeside(ctx)) return;
+  if (const Status st = temp.OpenBeside(ctx); st != kOk) return st;
   platform::File old(arc.archive_name, 'r');
-  if (!old) return void(Fail(ctx, kOpenFailed));
-  if (!CopyArchiveHead(ctx, old.get(), temp.handle())) return;
+  if (!old) return kOpenFailed;
+  if (const Status st = CopyArchiveHead(ctx, old.get(), temp.handle()); st != kOk) return st;
   for (const ArcEntry* e = entries.list.first; e != nullptr; e = e->next) {
-    const bool ok =
+    const Status st =
         e->head_type == kHeadFile && ListNames(names, e->name)
-            ? RewriteFileHeader(ctx, old.get(), temp.handle(), *e, n > 0 ? &comment : nullptr)
-            : CopyArchiveBytes(arc, old.get(), temp.handle(), e->header_offset,
+            ? RewriteFileHeader(old.get(), temp.handle(), *e, n > 0 ? &comment : nullptr)
+            : CopyArchiveBytes(old.get(), temp.handle(), e->header_offset,
                                e->head_size + 4 + e->pack_size);
-    if (!ok) return;
+    if (st != kOk) return st;
   }
   old.Close();
-  ReplaceArchiveFile(ctx, temp);
+  return ReplaceArchiveFile(temp);
 }
 
 }  // namespace acekit::ops

@@ -18,6 +18,13 @@ constexpr uint32_t kStoreBufferBytes = 65536;
 constexpr uint32_t kStoreChunk = 0x7F00;
 constexpr uint32_t kCopyChunk = 16000;
 
+// Item steps answer with an ItemStep, so the reason of a stop is kept in
+// the writer's status word until the operation returns it (StopReason).
+bool Fail(ArcState& arc, Status status) {
+  arc.status = status;
+  return false;
+}
+
 bool PutHeader(ItemWriter& w, const FileHeaderFields& fields, const char* stored) {
   uint8_t head[kFileHeaderFixed] = {};
   PackFileHeaderFields(fields, head);
@@ -84,7 +91,9 @@ ItemResult CompressOpened(ItemWriter& w, const platform::File& src, const Opened
   if (w.compressor.exceeded()) {
     if (platform::Seek(src.get(), 0, 0) == -1) return Fail(w.arc, kOpenFailed), r;
     if (!SeekTo(w, data_pos, 0)) return r;
-    if (!StoreFileData(w, src.get(), &f.crc32)) return r;
+    if (const Status st = StoreFileData(w, src.get(), &f.crc32); st != kOk) {
+      return Fail(w.arc, st), r;
+    }
     r.stored = true;
     f.flags = kFileFlagPackSize;
     f.tech_type = 0;
@@ -272,54 +281,52 @@ bool PackedLocalTime(const FindTime& t, uint32_t* packed) {
   return true;
 }
 
-bool StoreFileData(ItemWriter& w, platform::Handle source, uint32_t* crc) {
+Status StoreFileData(ItemWriter& w, platform::Handle source, uint32_t* crc) {
   auto* buf = static_cast<uint8_t*>(platform::Alloc(kStoreBufferBytes));
-  if (buf == nullptr) return Fail(w.arc, kNoMemory);
-  bool ok = platform::Seek(source, 0, 0) != -1 || Fail(w.arc, kOpenFailed);
+  if (buf == nullptr) return kNoMemory;
+  Status st = platform::Seek(source, 0, 0) != -1 ? kOk : kOpenFailed;
   uint32_t c = kCrcInit;
-  while (ok) {
+  while (st == kOk) {
     const int32_t n = platform::Read(buf, kStoreChunk, source);
     if (n == 0) break;
     if (n < 0) {
-      ok = Fail(w.arc, kOpenFailed);
+      st = kOpenFailed;
       break;
     }
     c = Crc32Update(c, buf, static_cast<size_t>(n));
     const int32_t written = platform::Write(buf, static_cast<uint32_t>(n), w.out);
-    if (written < 0) ok = Fail(w.arc, kOpenFailed);
-    if (written >= 0 && written < n) ok = Fail(w.arc, kShortWrite);
+    if (written < 0) st = kOpenFailed;
+    if (written >= 0 && written < n) st = kShortWrite;
   }
   platform::Free(buf);
   *crc = c;
-  return ok;
+  return st;
 }
 
-bool CopyArchiveBytes(ArcState& arc, platform::Handle archive, platform::Handle out,
-                      uint32_t offset, uint32_t length) {
-  if (platform::Seek(archive, static_cast<int32_t>(offset), 0) == -1) {
-    return Fail(arc, kOpenFailed);
-  }
+Status CopyArchiveBytes(platform::Handle archive, platform::Handle out, uint32_t offset,
+                        uint32_t length) {
+  if (platform::Seek(archive, static_cast<int32_t>(offset), 0) == -1) return kOpenFailed;
   uint8_t buf[kCopyChunk];
   while (length != 0) {
     const uint32_t chunk = length < kCopyChunk ? length : kCopyChunk;
     // An archive that ends before its entry does would be copied with
     // whatever the buffer held; a rebuild must not carry that on.
-    if (platform::Read(buf, chunk, archive) != static_cast<int32_t>(chunk)) {
-      return Fail(arc, kOpenFailed);
-    }
-    if (platform::Write(buf, chunk, out) != static_cast<int32_t>(chunk)) {
-      return Fail(arc, kShortWrite);
-    }
+    if (platform::Read(buf, chunk, archive) != static_cast<int32_t>(chunk)) return kOpenFailed;
+    if (platform::Write(buf, chunk, out) != static_cast<int32_t>(chunk)) return kShortWrite;
     length -= chunk;
   }
-  return true;
+  return kOk;
+}
+
+Status StopReason(const ItemWriter& w) {
+  return w.arc.status != kOk ? static_cast<Status>(w.arc.status) : kStopped;
 }
 
 // Items looked at ahead, in a ring: enough to keep every worker busy while
 // the files between are written.
 constexpr size_t kReach = 2 * platform::kMaxThreads;
 
-bool AddItems(ItemWriter& w, const ItemText* items, size_t count) {
+Status AddItems(ItemWriter& w, const ItemText* items, size_t count) {
   Ahead ring[kReach];
   const size_t slots = static_cast<size_t>(w.compressor.ParseSlots());
   size_t looked = 0;   // items looked at so far
@@ -358,20 +365,20 @@ bool AddItems(ItemWriter& w, const ItemText* items, size_t count) {
     if (a.opened.ticket >= 0) --parsing;
     if (step == kStepStop) {
       ++i;
-      return false;
+      return StopReason(w);
     }
   }
-  return true;
+  return kOk;
 }
 
 // Files of a solid run looked at ahead: enough for the compressor's groups
 // of small files to keep every worker busy.
 constexpr size_t kSolidReach = 256;
 
-bool AddSolidItems(ItemWriter& w, const SolidItem* items, size_t count) {
+Status AddSolidItems(ItemWriter& w, const SolidItem* items, size_t count) {
   // Heap: an array of open files and their state.
   auto* ring = static_cast<Ahead*>(platform::Alloc(kSolidReach * sizeof(Ahead)));
-  if (ring == nullptr) return Fail(w.arc, kNoMemory);
+  if (ring == nullptr) return kNoMemory;
   for (size_t k = 0; k < kSolidReach; ++k) new (&ring[k]) Ahead;
   const bool ahead = w.compressor.ParseSlots() > 0;
   size_t looked = 0;
@@ -407,11 +414,11 @@ bool AddSolidItems(ItemWriter& w, const SolidItem* items, size_t count) {
     } else {
       r = AddAheadSolid(w, item, ring[i % kSolidReach], chain);
     }
-    if (r == kStepStop) return false;
+    if (r == kStepStop) return StopReason(w);
     chain.Apply(r);
-    if (w.arc.status != kOk) return false;
+    if (w.arc.status != kOk) return static_cast<Status>(w.arc.status);
   }
-  return true;
+  return kOk;
 }
 
 ItemStep CompressOneFile(ItemWriter& w, const char* source, const char* stored, uint32_t attr) {

@@ -17,15 +17,15 @@ namespace {
 
 // Whether a directory entry of that name is in the list already, compared
 // the way an update matches the host's items with entries.
-bool AlreadyThere(const Context& ctx, const char* name, const ArcFileList& entries) {
+Status AlreadyThere(const Context& ctx, const char* name, const ArcFileList& entries) {
   // No listed name is that long, whatever path is put in front of the item;
   // such a name need not fit in a mask, whose limit is the system's path
   // length, so that it is taken alike everywhere.
-  if (std::strlen(name) >= sizeof(ArcEntry{}.name)) return true;
+  if (std::strlen(name) >= sizeof(ArcEntry{}.name)) return kOk;
   MaskList item;
   if (AppendMask(ctx.arc, name, item.get()) == 0) {
     // Only a failed item allocation leaves the status as it was.
-    return Fail(ctx, ctx.arc.status != kOk ? static_cast<Status>(ctx.arc.status) : kNoMemory);
+    return ctx.arc.status != kOk ? static_cast<Status>(ctx.arc.status) : kNoMemory;
   }
   char stored[kItemTextSize];
   char disk[kItemTextSize];
@@ -33,21 +33,20 @@ bool AlreadyThere(const Context& ctx, const char* name, const ArcFileList& entri
     if (e->head_type != kHeadFile || (e->attr & kAttrDirectory) == 0) continue;
     if (FindItemForEntry(ctx.settings, e->name, item.get(), stored, sizeof stored, disk,
                          sizeof disk)) {
-      return Fail(ctx, kDirExists);
+      return kDirExists;
     }
   }
-  return true;
+  return kOk;
 }
 
-bool CopyEntries(const Context& ctx, const ArcFileList& entries, platform::Handle out) {
+Status CopyEntries(const Context& ctx, const ArcFileList& entries, platform::Handle out) {
   const platform::File old(ctx.arc.archive_name, 'r');
-  if (!old) return Fail(ctx, kOpenFailed);
-  bool ok = CopyArchiveHead(ctx, old.get(), out);
-  for (const ArcEntry* e = entries.first; ok && e != nullptr; e = e->next) {
-    ok = CopyArchiveBytes(ctx.arc, old.get(), out, e->header_offset,
-                          e->head_size + 4 + e->pack_size);
+  if (!old) return kOpenFailed;
+  Status st = CopyArchiveHead(ctx, old.get(), out);
+  for (const ArcEntry* e = entries.first; st == kOk && e != nullptr; e = e->next) {
+    st = CopyArchiveBytes(old.get(), out, e->header_offset, e->head_size + 4 + e->pack_size);
   }
-  return ok;
+  return st;
 }
 
 }  // namespace
@@ -66,10 +65,9 @@ bool IsValidDirectoryName(const char* name) {
   return true;
 }
 
-void CreateDirectoryEntry(const Context& ctx, const char* name) {
-  ArcState& arc = ctx.arc;
-  arc.status = kOk;
-  if (!IsValidDirectoryName(name)) return void(Fail(ctx, kBadDirName));
+Status CreateDirectoryEntry(const Context& ctx, const char* name) {
+  ctx.arc.status = kOk;  // the walk below starts afresh
+  if (!IsValidDirectoryName(name)) return kBadDirName;
   // Listed directory names end with `\`; the duplicate check compares with
   // those. The buffer is sized by the longest name taken, not by the
   // system's path length, so that a name is accepted or refused alike
@@ -79,12 +77,12 @@ void CreateDirectoryEntry(const Context& ctx, const char* name) {
   if (dir[length - 1] != '\\') length = AppendText(dir, sizeof dir, "\\");
 
   EntryList entries;
-  if (!ListWholeArchive(ctx, entries)) return;
-  if (!AlreadyThere(ctx, dir, entries.list)) return;
+  if (const Status st = ListWholeArchive(ctx, entries); st != kOk) return st;
+  if (const Status st = AlreadyThere(ctx, dir, entries.list); st != kOk) return st;
 
   OutputArchive temp;
-  if (!temp.OpenBeside(ctx)) return;
-  if (!CopyEntries(ctx, entries.list, temp.handle())) return;
+  if (const Status st = temp.OpenBeside(ctx); st != kOk) return st;
+  if (const Status st = CopyEntries(ctx, entries.list, temp.handle()); st != kOk) return st;
 
   // Readers of the format expect directory names of one or two characters
   // stored with their `\`, and longer ones bare.
@@ -96,10 +94,8 @@ void CreateDirectoryEntry(const Context& ctx, const char* name) {
   platform::CurrentPackedTime(&fields.ftime);
   uint8_t head[kFileHeaderFixed] = {};
   PackFileHeaderFields(fields, head);
-  if (!WriteFileHeader(temp.handle(), head, dir, ctx.settings)) {
-    return void(Fail(ctx, kShortWrite));
-  }
-  ReplaceArchiveFile(ctx, temp);
+  if (!WriteFileHeader(temp.handle(), head, dir, ctx.settings)) return kShortWrite;
+  return ReplaceArchiveFile(temp);
 }
 
 }  // namespace acekit::ops

@@ -9,9 +9,9 @@ CommentReader FileCommentReader(const Context&, decompress::CommentDecoder& deco
   return CommentReaderFor(decoder);
 }
 
-void BuildArchiveList(const Context& ctx, ArcFileList* list, const FileMaskList* masks,
-                      ArcInfoRequest info) {
-  if (list == nullptr) return;
+Status BuildArchiveList(const Context& ctx, ArcFileList* list, const FileMaskList* masks,
+                        ArcInfoRequest info) {
+  if (list == nullptr) return static_cast<Status>(ctx.arc.status);
   ListOptions options;
   if (masks != nullptr) options.filter = MaskFilter(masks);
   decompress::CommentDecoder decoder;  // buffers taken at the first comment, freed after the walk
@@ -19,6 +19,7 @@ void BuildArchiveList(const Context& ctx, ArcFileList* list, const FileMaskList*
   const bool asked = ctx.extra_features != nullptr && ctx.extra_features[kComputeInfo] == 1;
   if (info == ArcInfoRequest::kIfAsked && asked) options.arc_info = ctx.arc_info;
   BuildEntryList(ctx.arc, list, options);
+  return static_cast<Status>(ctx.arc.status);
 }
 
 }  // namespace acekit::ops

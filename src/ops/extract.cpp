@@ -200,7 +200,6 @@ class Driver {
   Driver(const Context& ctx, ExtractMode mode, platform::Handle archive, bool solid,
          const NameSet* selection)
       : ctx_(ctx),
-        arc_(ctx.arc),
         test_(mode == ExtractMode::kTest),
         rebuild_(mode == ExtractMode::kRebuild),
         solid_(solid),
@@ -213,39 +212,40 @@ class Driver {
     platform::Free(tail_);
   }
 
-  bool Start(int32_t progress_phase) {
+  Status Start(int32_t progress_phase) {
     read_buffer_ = static_cast<uint8_t*>(platform::Alloc(kFileBufferBytes));
     if (!test_) write_buffer_ = static_cast<uint8_t*>(platform::Alloc(kFileBufferBytes));
-    if (read_buffer_ == nullptr || (!test_ && write_buffer_ == nullptr)) return Fail(kNoMemory);
+    if (read_buffer_ == nullptr || (!test_ && write_buffer_ == nullptr)) return kNoMemory;
     decoder_ = decompress::NewDecoder();
-    if (!decoder_) return Fail(kNoMemory);
+    if (!decoder_) return kNoMemory;
     decoder_->progress.hook = ctx_.hooks.progress;
     decoder_->progress.pending_phase = progress_phase;
-    return true;
+    return kOk;
   }
 
   // Walks a normal archive's list with `threads` workers decoding ahead:
   // the entries are read ahead in archive order (on this thread, within a
   // bound on memory), decoded by the workers, and reported and written here
   // in archive order just as Entry does. Without workers it is Entry's walk.
-  void RunParallel(const ArcFileList& list, int threads) {
+  Status RunParallel(const ArcFileList& list, int threads) {
     const int started = pool_.Start(threads);
     if (started < 0) {
       pool_.Stop();
-      return void(Fail(kNoMemory));
+      return kNoMemory;
     }
     max_pending_ = static_cast<uint32_t>(started) * 4;
     if (max_pending_ > kMaxPending) max_pending_ = kMaxPending;
     budget_ = static_cast<size_t>(started + 1) * 2 * kJobLimit;
     ahead_ = list.first;
+    Status st = kOk;
     for (const ArcEntry* e = list.first; e != nullptr; e = e->next) {
       if (started > 0) ReadAhead();
       Pending* p = nullptr;
       if (pending_count_ != 0 && pending_[pending_first_].entry == e) p = &pending_[pending_first_];
       current_ = p;
-      const bool ok = Entry(*e);
+      st = Entry(*e);
       // The run ends: the workers stop after their current chunk.
-      if (!ok) pool_.Stop();
+      if (st != kOk) pool_.Stop();
       if (p != nullptr) {
         // A job the entry did not use (the host kept the file there) may
         // still be running, or wait for room or data that will not come.
@@ -256,28 +256,29 @@ class Driver {
         DropFirst();
       }
       current_ = nullptr;
-      if (!ok) break;
+      if (st != kOk) break;
     }
     pool_.Stop();
     while (pending_count_ != 0) DropFirst();
+    return st;
   }
 
-  // One entry of the walked list; false ends the run with the status set.
+  // One entry of the walked list; a failure ends the run.
   //
   // Below the output path nothing is passed through a link: an entry whose
   // way down meets one is refused with 5, and a file is written to a
   // temporary file that takes the target's place only once its CRC-32 is
   // right, so a link or a second hard link at the target is replaced, not
   // written through, and a damaged entry leaves an existing file as it was.
-  bool Entry(const ArcEntry& e) {
-    if (e.head_type != kHeadFile) return true;
-    if (e.encrypted != 0) return Fail(kEncryptedEntry);
+  Status Entry(const ArcEntry& e) {
+    if (e.head_type != kHeadFile) return kOk;
+    if (e.encrypted != 0) return kEncryptedEntry;
     const bool selected = selection_ == nullptr || selection_->Contains(e.name);
     const bool directory = (e.attr & platform::kAttrDirectory) != 0;
     char target[kPathSize];
     target[0] = '\0';
     if (!selected || test_) {
-      if (directory) return true;
+      if (directory) return kOk;
       if (test_) {
         ExtractTargetPath(e.name, ctx_.settings, target, sizeof target);
         ShowName(ctx_, e, target);
@@ -288,7 +289,7 @@ class Driver {
     if (!WholeEntryName(archive_, e, name, sizeof name) ||
         !ExtractTargetPath(name, ctx_.settings, target, sizeof target, rebuild_)) {
       ShowName(ctx_, e, "");  // the host learns which entry has no room
-      return Fail(kOpenFailed);
+      return kOpenFailed;
     }
     ShowName(ctx_, e, target);
     const char* base = ctx_.settings.output_path;
@@ -305,35 +306,35 @@ class Driver {
         break;
       case Result::kLink:
       case Result::kFailed:
-        return Fail(kOpenFailed);
+        return kOpenFailed;
     }
-    if (kind == Kind::kLink && directory) return Fail(kOpenFailed);
+    if (kind == Kind::kLink && directory) return kOpenFailed;
     bool decode_only = false;
     if (kind != Kind::kNone) {
       char existing[kPathSize];
       StripSeparator(target, existing, sizeof existing);
       const ReplaceAnswer answer = AskReplace(ctx_, e, existing, kind == Kind::kFile);
-      if (answer == kAnswerStop) return Fail(kCancelled);
+      if (answer == kAnswerStop) return kCancelled;
       if (answer == kAnswerKeep) {
         // A solid archive still decodes the entry to keep the window right.
-        if (!solid_) return true;
+        if (!solid_) return kOk;
         decode_only = true;
       }
     }
     if (directory) {
-      if (decode_only) return true;
-      if (dir.Open(base, below.whole.c_str(), true) != Result::kOk) return Fail(kOpenFailed);
+      if (decode_only) return kOk;
+      if (dir.Open(base, below.whole.c_str(), true) != Result::kOk) return kOpenFailed;
       if (!below.name.empty()) dir.SetAttributes(e.attr & ~platform::kAttrDirectory);
-      return true;
+      return kOk;
     }
     if (decode_only) return Decode(e, nullptr);
     if (below.name.empty() || kind == Kind::kDirectory || kind == Kind::kOther ||
         dir.Open(base, below.dir.c_str(), true) != Result::kOk) {
-      return Fail(kOpenFailed);
+      return kOpenFailed;
     }
     Output out{dir, below.name.c_str(), platform::kBadHandle, {}};
     out.handle = dir.CreateTemp(out.temp);
-    if (out.handle == platform::kBadHandle) return Fail(kOpenFailed);
+    if (out.handle == platform::kBadHandle) return kOpenFailed;
     return Decode(e, &out);
   }
 
@@ -519,12 +520,10 @@ class Driver {
     char temp[platform::SafeDir::kTempNameSize];
   };
 
-  bool Fail(Status status) { return ops::Fail(arc_, status); }
-
   // Decodes the entry into `out` (none: decode only) and puts the finished
   // file in place. An entry a worker has decoded exactly is replayed from
   // its result; any other goes through the decoder here.
-  bool Decode(const ArcEntry& e, Output* out) {
+  Status Decode(const ArcEntry& e, Output* out) {
     Status status = kOk;
     decompress::DecodeJob* job = current_ != nullptr ? current_->job : nullptr;
     const Status failure = current_ != nullptr ? current_->failure : kOk;
@@ -556,9 +555,9 @@ class Driver {
       }
       if (status != kOk) out->dir.Remove(out->temp);
     }
-    if (status != kOk) return Fail(status);
+    if (status != kOk) return status;
     ++entry_number_;
-    return true;
+    return kOk;
   }
 
   Status DecodeHere(const ArcEntry& e, Output* out) {
@@ -693,7 +692,6 @@ class Driver {
   }
 
   const Context& ctx_;
-  ArcState& arc_;
   const bool test_;
   const bool rebuild_;
   const bool solid_;
@@ -731,8 +729,8 @@ class Driver {
 
 }  // namespace
 
-void ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode mode,
-                    int32_t progress_phase) {
+Status ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode mode,
+                      int32_t progress_phase) {
   ArcState& arc = ctx.arc;
   const bool solid = arc.solid != 0;
   EntryList complete;
@@ -741,47 +739,52 @@ void ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode mod
   // Entries of a solid archive depend on each other: one at a time.
   const int threads = solid ? 1 : platform::ThreadCount();
   if (solid) {
-    BuildArchiveList(ctx, &complete.list, nullptr, ArcInfoRequest::kNever);
-    if (arc.status != kOk) return;
-    if (!selection.Build(list)) return void(Fail(ctx, kNoMemory));
+    if (const Status st = BuildArchiveList(ctx, &complete.list, nullptr, ArcInfoRequest::kNever);
+        st != kOk) {
+      return st;
+    }
+    if (!selection.Build(list)) return kNoMemory;
     walked = &complete.list;
   }
   const platform::File archive(arc.archive_name, 'r');
-  if (!archive) return void(Fail(ctx, kOpenFailed));
+  if (!archive) return kOpenFailed;
   Driver driver(ctx, mode, archive.get(), solid, solid ? &selection : nullptr);
-  if (!driver.Start(progress_phase)) return;
+  if (const Status st = driver.Start(progress_phase); st != kOk) return st;
   if (threads > 1) return driver.RunParallel(*walked, threads);
   for (const ArcEntry* e = walked->first; e != nullptr; e = e->next) {
-    if (!driver.Entry(*e)) break;
+    if (const Status st = driver.Entry(*e); st != kOk) return st;
   }
+  return kOk;
 }
 
-void ExtractFileMaskListArc(const Context& ctx, const FileMaskList* masks) {
-  ctx.arc.status = kOk;
+Status ExtractFileMaskListArc(const Context& ctx, const FileMaskList* masks) {
+  ctx.arc.status = kOk;  // the walk below starts afresh
   EntryList list;
-  BuildArchiveList(ctx, &list.list, masks, ArcInfoRequest::kNever);
-  if (ctx.arc.status == kOk) ExtractEntries(ctx, list.list, ExtractMode::kExtract);
+  if (const Status st = BuildArchiveList(ctx, &list.list, masks, ArcInfoRequest::kNever);
+      st != kOk) {
+    return st;
+  }
+  return ExtractEntries(ctx, list.list, ExtractMode::kExtract);
 }
 
-void TestArc(const Context& ctx) {
+Status TestArc(const Context& ctx) {
   MaskList masks;
   AppendMask(ctx.arc, "*.*", masks.get());
   EntryList list;
-  BuildArchiveList(ctx, &list.list, masks.get());
-  if (ctx.arc.status == kOk) ExtractEntries(ctx, list.list, ExtractMode::kTest);
+  if (const Status st = BuildArchiveList(ctx, &list.list, masks.get()); st != kOk) return st;
+  return ExtractEntries(ctx, list.list, ExtractMode::kTest);
 }
 
-void ExtractForRebuild(const Context& ctx, const FileMaskList* masks, int32_t progress_phase) {
-  ctx.arc.status = kOk;
+Status ExtractForRebuild(const Context& ctx, const FileMaskList* masks, int32_t progress_phase) {
+  ctx.arc.status = kOk;  // the walk below starts afresh
   EntryList list;
-  BuildArchiveList(ctx, &list.list, masks);
-  if (ctx.arc.status != kOk) return;
+  if (const Status st = BuildArchiveList(ctx, &list.list, masks); st != kOk) return st;
   bool encrypted = false;
   for (const ArcEntry* e = list.list.first; e != nullptr; e = e->next) {
     encrypted |= e->encrypted != 0;
   }
-  if (ctx.arc.password_set != 0 && encrypted) return void(Fail(ctx, kEncryptedRebuild));
-  ExtractEntries(ctx, list.list, ExtractMode::kRebuild, progress_phase);
+  if (ctx.arc.password_set != 0 && encrypted) return kEncryptedRebuild;
+  return ExtractEntries(ctx, list.list, ExtractMode::kRebuild, progress_phase);
 }
 
 }  // namespace acekit::ops

@@ -55,9 +55,9 @@ class ExtractThreads : public ExtractTest {
     platform::DisarmFaults();
     if (fault_at_ != 0) platform::ArmFault(fault_, fault_at_);
     if (test) {
-      ops::TestArc(Ctx());
+      arc_.status = ops::TestArc(Ctx());
     } else {
-      ops::ExtractFileMaskListArc(Ctx(), nullptr);
+      arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
     }
     if (fault_at_ != 0) platform::ArmFault(fault_, 0);
     Outcome o{arc_.status, host_.names, host_.progress, host_.Asked(), {}};

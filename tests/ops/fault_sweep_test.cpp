@@ -170,7 +170,7 @@ class FaultSweep : public ::testing::TestWithParam<SweepCase> {
       s.settings.desc.mode() = GetParam().solid ? 4 : 0;
       Input(s);
       Masks items({"A.TXT", "B.EXE", "C.TXT"});
-      CompressFileMaskList(s.ctx, items.get());
+      s.arc.status = CompressFileMaskList(s.ctx, items.get());
       ASSERT_EQ(s.arc.status, kOk);
       SetArchiveMode(src_.Native("arc/X.ACE"));
       before_ = src_.Read("arc\\X.ACE");
@@ -200,9 +200,9 @@ class FaultSweep : public ::testing::TestWithParam<SweepCase> {
     Masks items({"N.TXT", "A.TXT", "C.TXT"});
     WithFault(fault, n, [&] {
       if (c.op == Op::kDelete) {
-        DeleteFileMaskList(s.ctx, masks.get());
+        s.arc.status = DeleteFileMaskList(s.ctx, masks.get());
       } else {
-        CompressFileMaskList(s.ctx, items.get());
+        s.arc.status = CompressFileMaskList(s.ctx, items.get());
       }
     });
     return s.arc.status;
@@ -229,7 +229,7 @@ class FaultSweep : public ::testing::TestWithParam<SweepCase> {
     if (status == kOk) {
       State s;
       s.Open(archive_);
-      TestArc(s.ctx);
+      s.arc.status = TestArc(s.ctx);
       EXPECT_EQ(s.arc.status, kOk) << where;
       s.arc.status = kOk;
       std::vector<std::string> names;
@@ -337,11 +337,12 @@ class CommentFaultSweep : public testing::ArchiveTest,
     const Rewrite op = GetParam().op;
     WithFault(fault, n, [&] {
       if (op == Rewrite::kSetMain || op == Rewrite::kRemoveMain) {
-        SetMainComment(s.ctx, op == Rewrite::kSetMain ? &set : &none);
+        s.arc.status = SetMainComment(s.ctx, op == Rewrite::kSetMain ? &set : &none);
       } else if (op == Rewrite::kAddDirectory) {
-        CreateDirectoryEntry(s.ctx, "DOCS");
+        s.arc.status = CreateDirectoryEntry(s.ctx, "DOCS");
       } else {
-        SetFileComments(s.ctx, names.get(), op == Rewrite::kSetFile ? &set_file : &none);
+        s.ctx.arc.status =
+            SetFileComments(s.ctx, names.get(), op == Rewrite::kSetFile ? &set_file : &none);
       }
     });
     return s.arc.status;
@@ -361,7 +362,7 @@ class CommentFaultSweep : public testing::ArchiveTest,
     const std::string main(s.arc.main_comment != nullptr ? s.arc.main_comment : "",
                            static_cast<size_t>(s.arc.main_comment_length));
     EXPECT_TRUE(main == GetParam().main) << "main comment";
-    TestArc(s.ctx);
+    s.arc.status = TestArc(s.ctx);
     EXPECT_EQ(s.arc.status, kOk);
     s.arc.status = kOk;
     EXPECT_EQ(s.Entries(), GetParam().entries);
@@ -407,7 +408,7 @@ class ExtractFaultSweep : public ::testing::TestWithParam<bool> {
     CopyText(s.settings.input_path, kPathSize, src_.Lib("in") + "\\");
     s.settings.options = kOptKeepPaths;
     Masks items({"A.TXT", "B.EXE", "SUB\\D.TXT"});
-    CompressFileMaskList(s.ctx, items.get());
+    s.arc.status = CompressFileMaskList(s.ctx, items.get());
     ASSERT_EQ(s.arc.status, kOk);
   }
 

@@ -122,7 +122,7 @@ class ParallelCreate : public ::testing::Test {
     CopyText(settings.input_path, kPathSize, dir_.Lib("in"));
     AppendText(settings.input_path, kPathSize, "\\");
     Masks masks(items);
-    CompressFileMaskList(c, masks.get());
+    c.arc.status = CompressFileMaskList(c, masks.get());
     made.status = arc.status;
     made.exists = dir_.Exists("X.ACE");
     if (made.exists) made.bytes = dir_.Read("X.ACE");
