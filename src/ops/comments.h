@@ -38,13 +38,14 @@ void GetMainComment(const ArcState& arc, CommentRec* out);
 // nothing. 9958 for a text longer than kMainCommentMax (or negative);
 // also for a header that would no longer be found within the first 61440
 // bytes of the archive.
-Status SetMainComment(const Context& ctx, const CommentRec* rec);
+[[nodiscard]] Status SetMainComment(const Context& ctx, const CommentRec* rec);
 
 // Gives the file entries whose names the list holds the record's text as
 // their comment, or removes theirs when the length is 0 (a missing record or
 // text is taken as for the main comment). Names are compared
 // whole, ignoring case, without wildcards. 9957 for a text longer than
 // kFileCommentMax (or negative).
-Status SetFileComments(const Context& ctx, const FileMaskList* names, const CommentRec* rec);
+[[nodiscard]] Status SetFileComments(const Context& ctx, const FileMaskList* names,
+                                     const CommentRec* rec);
 
 }  // namespace acekit::ops

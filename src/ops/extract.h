@@ -29,21 +29,22 @@ enum class ExtractMode {
 // The driver. `progress_phase`, when not 0, is announced to the progress
 // procedure before its first report (a rebuild's first pass). Returns 0,
 // or the code of the failure that ended the run.
-Status ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode mode,
-                      int32_t progress_phase = 0);
+[[nodiscard]] Status ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode mode,
+                                    int32_t progress_phase = 0);
 
 // Extracts the entries whose names match `masks` (null or empty: all) into
 // the output path. Clears the status word first, so the walk starts afresh.
-Status ExtractFileMaskListArc(const Context& ctx, const FileMaskList* masks);
+[[nodiscard]] Status ExtractFileMaskListArc(const Context& ctx, const FileMaskList* masks);
 
 // Decodes every file and checks its CRC-32, writing nothing; the file name
 // procedure still sees each file. Runs only when the status is 0 after the
 // listing (it does not clear a status left from before, and returns it).
-Status TestArc(const Context& ctx);
+[[nodiscard]] Status TestArc(const Context& ctx);
 
 // Unpacks the entries matching `masks` into the output path for a solid
 // rebuild. Clears the status word first; refuses with 9959 when a password
 // is set and an entry is encrypted.
-Status ExtractForRebuild(const Context& ctx, const FileMaskList* masks, int32_t progress_phase = 0);
+[[nodiscard]] Status ExtractForRebuild(const Context& ctx, const FileMaskList* masks,
+                                       int32_t progress_phase = 0);
 
 }  // namespace acekit::ops

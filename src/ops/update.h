@@ -15,19 +15,20 @@ namespace acekit::ops {
 // Runs the normal or the solid update with the rebuild dictionary. The
 // solid update empties `list`. kStopped when the host's skip procedure
 // ended it.
-Status UpdateArchive(const Context& ctx, FileMaskList* list);
+[[nodiscard]] Status UpdateArchive(const Context& ctx, FileMaskList* list);
 
 // Compresses `inputs` (disk path, stored name) in order as one solid stream
 // into `out`, with `names` deciding how stored names are written. When
 // `shown_dir` is given, the file name procedure is shown that directory and
 // the file's name instead of its disk path. Returns what AddSolidItems does.
-Status CompressSolidList(const Context& ctx, const InputFileList& inputs, Compressor& compressor,
-                         platform::Handle out, const Settings& names, const char* shown_dir);
+[[nodiscard]] Status CompressSolidList(const Context& ctx, const InputFileList& inputs,
+                                       Compressor& compressor, platform::Handle out,
+                                       const Settings& names, const char* shown_dir);
 
 // The first pass of a solid rebuild: unpacks every entry into a working
 // directory under the system temporary directory and collects the files as
 // (path, stored name). The caller's WorkDir removes it again.
 class WorkDir;
-Status UnpackForRebuild(const Context& ctx, WorkDir& work, InputFileList& collected);
+[[nodiscard]] Status UnpackForRebuild(const Context& ctx, WorkDir& work, InputFileList& collected);
 
 }  // namespace acekit::ops

@@ -426,7 +426,7 @@ class ExtractFaultSweep : public ::testing::TestWithParam<bool> {
     testing::Host host;
     host.answer = 0;
     s.hooks.replace = {testing::Host::OnReplace, reinterpret_cast<ArcContext>(&host)};
-    WithFault(fault, n, [&] { ExtractFileMaskListArc(s.ctx, nullptr); });
+    WithFault(fault, n, [&] { s.arc.status = ExtractFileMaskListArc(s.ctx, nullptr); });
     return s.arc.status;
   }
 
