@@ -6,7 +6,7 @@
 #include "ops/directory.h"
 #include "ops/info.h"
 
-using acekit::Lib;
+using acekit::api::Lib;
 
 extern "C" {
 

@@ -5,7 +5,7 @@
 #include "ops/create.h"
 #include "ops/delete.h"
 
-using acekit::Lib;
+using acekit::api::Lib;
 
 extern "C" {
 

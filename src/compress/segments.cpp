@@ -18,7 +18,7 @@
 #include "platform/platform.h"
 #include "platform/thread.h"
 
-namespace acekit {
+namespace acekit::compress {
 namespace {
 
 using compress::MatchState;
@@ -26,9 +26,9 @@ using compress::ParseRecord;
 using platform::kMaxThreads;
 
 // Bytes already read, then the rest of the file.
-class ChainSource final : public ByteSource {
+class ChainSource final : public platform::ByteSource {
  public:
-  ChainSource(const uint8_t* data, uint32_t size, ByteSource* rest)
+  ChainSource(const uint8_t* data, uint32_t size, platform::ByteSource* rest)
       : data_(data), size_(size), rest_(rest) {}
   int32_t Read(void* buf, uint32_t count) override {
     if (size_ == 0) return rest_ != nullptr ? rest_->Read(buf, count) : 0;
@@ -42,11 +42,11 @@ class ChainSource final : public ByteSource {
  private:
   const uint8_t* data_;
   uint32_t size_;
-  ByteSource* rest_;
+  platform::ByteSource* rest_;
 };
 
 // A worker's input: up to two pieces of memory, then the end.
-class SpanSource final : public ByteSource {
+class SpanSource final : public platform::ByteSource {
  public:
   void Set(const uint8_t* a, uint32_t na, const uint8_t* b, uint32_t nb) {
     span_[0] = {a, na};
@@ -254,9 +254,10 @@ void RunSolidJob(compress::Task* t) {
 }
 
 // The bytes of a file read ahead, then the rest of it.
-class RingSource final : public ByteSource {
+class RingSource final : public platform::ByteSource {
  public:
-  RingSource(const SolidShared& sh, uint64_t at, uint32_t n, ByteSource* rest) : rest_(rest) {
+  RingSource(const SolidShared& sh, uint64_t at, uint32_t n, platform::ByteSource* rest)
+      : rest_(rest) {
     sh.Spans(spans_, at, n);
   }
   int32_t Read(void* buf, uint32_t count) override {
@@ -266,7 +267,7 @@ class RingSource final : public ByteSource {
 
  private:
   SpanSource spans_;
-  ByteSource* rest_;
+  platform::ByteSource* rest_;
 };
 
 }  // namespace
@@ -385,7 +386,7 @@ void Compressor::EndSolidJobs() {
   s.open_from = s.coded;
 }
 
-int Compressor::SolidAhead(ByteSource* source, int32_t size, bool restart, bool known,
+int Compressor::SolidAhead(platform::ByteSource* source, int32_t size, bool restart, bool known,
                            bool* too_large) {
   *too_large = false;
   if (threads_ <= 1 || !ready() || size <= 0 || handed_ != coded_) return -1;
@@ -427,7 +428,7 @@ int Compressor::SolidAhead(ByteSource* source, int32_t size, bool restart, bool 
   tk.at = s.write_at;
   // Read as the coder reads: to the end of the file, here at most D bytes.
   uint32_t got = 0;
-  uint32_t crc = kCrcInit;
+  uint32_t crc = format::kCrcInit;
   while (got < d) {
     const uint64_t o = (s.write_at + got) % sh.cap;
     uint32_t room = d - got;
@@ -439,7 +440,7 @@ int Compressor::SolidAhead(ByteSource* source, int32_t size, bool restart, bool 
       break;
     }
     if (n == 0) break;
-    crc = Crc32Update(crc, sh.ring + o, static_cast<size_t>(n));
+    crc = format::Crc32Update(crc, sh.ring + o, static_cast<size_t>(n));
     got += static_cast<uint32_t>(n);
   }
   tk.len = got;
@@ -551,8 +552,8 @@ void Compressor::ResetSolid(int ticket) {
   s.run_at = sh.T(ticket).at;
 }
 
-void Compressor::CompressSolid(int ticket, ByteSource* rest, ByteSink* sink, int32_t size,
-                               bool restart) {
+void Compressor::CompressSolid(int ticket, platform::ByteSource* rest, platform::ByteSink* sink,
+                               int32_t size, bool restart) {
   Solid& s = *solid_;
   SolidShared& sh = s.sh;
   const uint32_t d = sh.d;
@@ -825,7 +826,7 @@ void Compressor::RestoreShadow() {
   diverged_ = false;
 }
 
-int Compressor::ParseAhead(ByteSource* source, int32_t size, bool* too_large) {
+int Compressor::ParseAhead(platform::ByteSource* source, int32_t size, bool* too_large) {
   *too_large = false;
   if (threads_ <= 1 || !ready() || size <= 0) return -1;
   const uint32_t d = 1u << compress::kWindowShapes[match_.shape].log2_size;
@@ -855,7 +856,7 @@ int Compressor::ParseAhead(ByteSource* source, int32_t size, bool* too_large) {
     got += static_cast<uint32_t>(n);
   }
   r.length = got;
-  r.crc = Crc32Update(kCrcInit, data, got);
+  r.crc = format::Crc32Update(format::kCrcInit, data, got);
   r.too_large = got == d;
   r.handed = false;
   *too_large = r.too_large;
@@ -883,7 +884,8 @@ int Compressor::ParseAhead(ByteSource* source, int32_t size, bool* too_large) {
   return ticket;
 }
 
-void Compressor::CompressParsed(int ticket, ByteSource* rest, ByteSink* sink, int32_t size) {
+void Compressor::CompressParsed(int ticket, platform::ByteSource* rest, platform::ByteSink* sink,
+                                int32_t size) {
   Parallel& p = *par_;
   const int k = ticket % p.threads;
   const Parallel::Read& r = p.reads[k];
@@ -973,4 +975,4 @@ int32_t Compressor::CodeRecord(const compress::ParseRecord& rec, int first_segme
   return offset;
 }
 
-}  // namespace acekit
+}  // namespace acekit::compress

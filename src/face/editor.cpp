@@ -35,8 +35,9 @@ bool Valid(acekit_editor* e) {
 }
 
 // The editor's mask lists, with the one step it needs.
-bool AddMask(acekit::ArcState& arc, acekit::MaskList& masks, const std::string& mask) {
-  return acekit::AppendMask(arc, mask.c_str(), masks.get()) != 0;
+bool AddMask(acekit::format::ArcState& arc, acekit::select::MaskList& masks,
+             const std::string& mask) {
+  return acekit::select::AppendMask(arc, mask.c_str(), masks.get()) != 0;
 }
 
 // A fresh state of the archive for one change.
@@ -64,8 +65,8 @@ int Name(acekit_editor* e, const char* name, std::string* stored) {
 // A fresh state of the archive with `masks` selecting the entry `name`
 // stands for: what deleting an entry and commenting one both start from.
 // `what` names the change in a failure.
-int OpenAtEntry(acekit_editor* e, const char* name, face::OpState& st, acekit::MaskList& masks,
-                const char* what) {
+int OpenAtEntry(acekit_editor* e, const char* name, face::OpState& st,
+                acekit::select::MaskList& masks, const char* what) {
   std::string stored;
   if (const int rc = Name(e, name, &stored); rc < 0) return rc;
   if (const int rc = Open(e, st); rc < 0) return rc;
@@ -74,7 +75,7 @@ int OpenAtEntry(acekit_editor* e, const char* name, face::OpState& st, acekit::M
   ops::BuildArchiveList(st.Context(), &list, masks.get(), ops::ArcInfoRequest::kNever);
   bool found = false;
   for (const ArcEntry* a = list.first; a != nullptr; a = a->next) found |= a->is_file != 0;
-  acekit::DoneEntryList(&list);
+  acekit::format::DoneEntryList(&list);
   if (st.arc.status != acekit::kOk) return face::FailStatus(e, st.arc.status, "listing", e->path);
   if (!found) return face::Fail(e, ACEKIT_E_NOT_FOUND, "no entry", name);
   return ACEKIT_OK;
@@ -138,15 +139,15 @@ ACEKIT_PUBLIC int acekit_editor_add_file(acekit_editor* e, const char* disk_path
     return face::Fail(e, ACEKIT_E_INVALID, "a changed archive stores a file under its own name",
                       name);
   }
-  if (folder.size() >= acekit::kPathSize || relative.size() >= acekit::kPathSize) {
+  if (folder.size() >= acekit::format::kPathSize || relative.size() >= acekit::format::kPathSize) {
     return face::Fail(e, ACEKIT_E_TOO_LARGE, "path too long for an update", disk_path);
   }
   face::OpState st;
   if (const int rc = Open(e, st); rc < 0) return rc;
   if (st.arc.read_only != 0) return face::Fail(e, ACEKIT_E_READ_ONLY, "changing", e->path);
-  acekit::CopyText(st.settings.input_path, acekit::kPathSize, folder);
-  acekit::CopyText(st.settings.relative_path, acekit::kPathSize, relative);
-  acekit::MaskList masks;
+  acekit::format::CopyText(st.settings.input_path, acekit::format::kPathSize, folder);
+  acekit::format::CopyText(st.settings.relative_path, acekit::format::kPathSize, relative);
+  acekit::select::MaskList masks;
   if (!AddMask(st.arc, masks, base)) return face::Fail(e, ACEKIT_E_NOMEM, "adding", disk_path);
   st.arc.status = ops::CompressFileMaskList(st.Context(), masks.get());
   return Done(e, st, "adding");
@@ -155,7 +156,7 @@ ACEKIT_PUBLIC int acekit_editor_add_file(acekit_editor* e, const char* disk_path
 ACEKIT_PUBLIC int acekit_editor_delete(acekit_editor* e, const char* name) {
   if (!Valid(e)) return ACEKIT_E_INVALID;
   face::OpState st;
-  acekit::MaskList masks;
+  acekit::select::MaskList masks;
   if (const int rc = OpenAtEntry(e, name, st, masks, "deleting"); rc < 0) return rc;
   st.arc.status = ops::DeleteFileMaskList(st.Context(), masks.get());
   return Done(e, st, "deleting from");
@@ -189,7 +190,7 @@ ACEKIT_PUBLIC int acekit_editor_set_entry_comment(acekit_editor* e, const char* 
                                                   const char* utf8) {
   if (!Valid(e)) return ACEKIT_E_INVALID;
   face::OpState st;
-  acekit::MaskList masks;
+  acekit::select::MaskList masks;
   if (const int rc = OpenAtEntry(e, name, st, masks, "commenting"); rc < 0) return rc;
   std::string text = utf8 != nullptr ? utf8 : "";
   CommentRec rec = CommentOf(text);

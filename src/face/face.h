@@ -44,12 +44,12 @@ ProgressHook ProgressFor(Handle* h);
 
 // A per-handle operation state in the shape the operations take.
 struct OpState {
-  ArcState arc;
-  Settings settings;
+  format::ArcState arc;
+  format::Settings settings;
   HostHooks hooks;
   int32_t arc_info[23] = {};
   int32_t extra_features[12] = {};
-  OpState() { settings.desc = kArcerDefaults; }
+  OpState() { settings.desc = format::kArcerDefaults; }
   ~OpState();
   OpState(const OpState&) = delete;
   OpState& operator=(const OpState&) = delete;
@@ -68,7 +68,7 @@ std::string NameFromStored(const char* raw, size_t n);
 inline constexpr size_t kRoomForTemporaries = 16;
 // The longest archive path such an operation takes, and the failure text
 // that states the limit a host can act on.
-inline constexpr size_t kLongestRewrittenPath = kPathSize - 1 - kRoomForTemporaries;
+inline constexpr size_t kLongestRewrittenPath = format::kPathSize - 1 - kRoomForTemporaries;
 std::string PathTooLongToRewrite(const char* for_what, size_t limit = kLongestRewrittenPath);
 
 // Unix seconds and packed local DOS time.

@@ -53,15 +53,15 @@ Status WriteExactly(platform::Handle h, const void* buf, uint32_t size) {
 // at `offset` in a file of `file_size` bytes: it looks only at the first
 // 61440 bytes and wants 33 more after the signature.
 bool Findable(uint32_t offset, uint32_t length, uint64_t file_size) {
-  const uint64_t window = file_size < kSearchWindow ? file_size : kSearchWindow;
-  return uint64_t{offset} + length <= kSearchWindow &&
-         uint64_t{offset} + kMainSignatureAt + kMainHeaderBytes < window;
+  const uint64_t window = file_size < format::kSearchWindow ? file_size : format::kSearchWindow;
+  return uint64_t{offset} + length <= format::kSearchWindow &&
+         uint64_t{offset} + format::kMainSignatureAt + format::kMainHeaderBytes < window;
 }
 
 // Copies the archive with its main header rebuilt to carry `comment`, or no
 // comment at all when it is null.
 Status RewriteMainHeader(const Context& ctx, const EncodedComment* comment) {
-  ArcState& arc = ctx.arc;
+  format::ArcState& arc = ctx.arc;
   if (arc.main_header_offset < 0 || arc.main_header_length < kMainFixed) return kOpenFailed;
   const uint32_t offset = static_cast<uint32_t>(arc.main_header_offset);
   const uint32_t old_end = offset + arc.main_header_length;
@@ -84,16 +84,17 @@ Status RewriteMainHeader(const Context& ctx, const EncodedComment* comment) {
 
   uint8_t head[kMainFixed + 2];
   if (const Status st = ReadExactly(old.get(), offset, head, kMainFixed); st != kOk) return st;
-  uint16_t flags = Get16(head + 5);
-  flags = comment != nullptr ? (flags | kFlagComment) : (flags & ~kFlagComment);
-  Put16(head + 5, flags);
+  uint16_t flags = format::Get16(head + 5);
+  flags = comment != nullptr ? (flags | format::kFlagComment) : (flags & ~format::kFlagComment);
+  format::Put16(head + 5, flags);
   // The authenticity string goes: the header is no longer the one it vouched for.
   head[kMainAvSizeAt] = 0;
-  Put16(head + 2, length - 4);
-  Put16(head + kMainFixed, comment_size);
-  uint32_t crc = Crc32Update(kCrcInit, head + kCrcCoverStart, length - 4 - comment_size);
-  if (comment != nullptr) crc = Crc32Update(crc, comment->data(), comment_size);
-  Put16(head, crc);
+  format::Put16(head + 2, length - 4);
+  format::Put16(head + kMainFixed, comment_size);
+  uint32_t crc = format::Crc32Update(format::kCrcInit, head + format::kCrcCoverStart,
+                                     length - 4 - comment_size);
+  if (comment != nullptr) crc = format::Crc32Update(crc, comment->data(), comment_size);
+  format::Put16(head, crc);
 
   Status st = CopyArchiveBytes(old.get(), temp.handle(), 0, offset);
   if (st == kOk) st = WriteExactly(temp.handle(), head, length - comment_size);
@@ -120,7 +121,7 @@ Status RewriteMainHeader(const Context& ctx, const EncodedComment* comment) {
 bool ListNames(const FileMaskList* names, const char* entry_name) {
   if (names == nullptr) return false;
   char wanted[kItemTextSize];
-  UpperCopy(entry_name, wanted, sizeof wanted);
+  select::UpperCopy(entry_name, wanted, sizeof wanted);
   char item[kItemTextSize];
   for (const FileMask* m = names->first; m != nullptr; m = m->next) {
     ItemName(*m, item, sizeof item);
@@ -134,32 +135,32 @@ bool ListNames(const FileMaskList* names, const char* entry_name) {
 // null) and its data unchanged.
 Status RewriteFileHeader(platform::Handle old, platform::Handle out, const ArcEntry& e,
                          const EncodedComment* comment) {
-  uint8_t fixed[kFileHeaderFixed];
+  uint8_t fixed[format::kFileHeaderFixed];
   if (const Status st = ReadExactly(old, e.header_offset, fixed, sizeof fixed); st != kOk) {
     return st;
   }
-  const uint32_t name_size = Get16(fixed + 33);
+  const uint32_t name_size = format::Get16(fixed + 33);
   const uint32_t comment_size = comment != nullptr ? comment->size() : 0;
-  const uint32_t total = kFileHeaderFixed + name_size + 2 + comment_size;
+  const uint32_t total = format::kFileHeaderFixed + name_size + 2 + comment_size;
   if (total - 4 > 0xFFFF) return kFileCommentTooLong;
 
   auto* head = static_cast<uint8_t*>(platform::Alloc(total));
   if (head == nullptr) return kNoMemory;
   std::memcpy(head, fixed, sizeof fixed);
-  Status st = name_size == 0 || platform::Read(head + kFileHeaderFixed, name_size, old) ==
+  Status st = name_size == 0 || platform::Read(head + format::kFileHeaderFixed, name_size, old) ==
                                     static_cast<int32_t>(name_size)
                   ? kOk
                   : kOpenFailed;
   if (st == kOk) {
-    uint16_t flags = Get16(head + 5);
-    flags = comment != nullptr ? (flags | kFlagComment) : (flags & ~kFlagComment);
-    Put16(head + 5, flags);
-    Put16(head + 2, total - 4);
-    Put16(head + kFileHeaderFixed + name_size, comment_size);
+    uint16_t flags = format::Get16(head + 5);
+    flags = comment != nullptr ? (flags | format::kFlagComment) : (flags & ~format::kFlagComment);
+    format::Put16(head + 5, flags);
+    format::Put16(head + 2, total - 4);
+    format::Put16(head + format::kFileHeaderFixed + name_size, comment_size);
     if (comment != nullptr) {
-      std::memcpy(head + kFileHeaderFixed + name_size + 2, comment->data(), comment_size);
+      std::memcpy(head + format::kFileHeaderFixed + name_size + 2, comment->data(), comment_size);
     }
-    Put16(head, HeaderCrc(head + kCrcCoverStart, total - 4));
+    format::Put16(head, format::HeaderCrc(head + format::kCrcCoverStart, total - 4));
     st = WriteExactly(out, head, total);
   }
   platform::Free(head);
@@ -169,7 +170,7 @@ Status RewriteFileHeader(platform::Handle old, platform::Handle out, const ArcEn
 
 }  // namespace
 
-void ReadMainComment(ArcState& arc, platform::Handle archive) {
+void ReadMainComment(format::ArcState& arc, platform::Handle archive) {
   if (arc.main_comment_offset < 0) return;
   decompress::CommentDecoder decoder;
   const int32_t length = decoder.DecodeAt(archive, static_cast<uint32_t>(arc.main_comment_offset));
@@ -188,7 +189,7 @@ void ReadMainComment(ArcState& arc, platform::Handle archive) {
     const char* const end = from + length;
     size_t used = 0;
     while (from < end && used + 1 < size) {
-      NameToAnsi(from, text + used, size - used);
+      format::NameToAnsi(from, text + used, size - used);
       used += std::strlen(text + used);
       from += std::strlen(from);
       if (from < end && used + 1 < size) {
@@ -206,11 +207,11 @@ void ReadMainComment(ArcState& arc, platform::Handle archive) {
   arc.main_comment_read = 1;
 }
 
-CommentReader CommentReaderFor(decompress::CommentDecoder& decoder) {
-  return CommentReader{&DecodeWith, &decoder};
+format::CommentReader CommentReaderFor(decompress::CommentDecoder& decoder) {
+  return format::CommentReader{&DecodeWith, &decoder};
 }
 
-void GetMainComment(const ArcState& arc, CommentRec* out) {
+void GetMainComment(const format::ArcState& arc, CommentRec* out) {
   if (out == nullptr) return;
   *out = CommentRec{};
   out->read_flag = arc.main_comment_read;
@@ -224,7 +225,7 @@ void GetMainComment(const ArcState& arc, CommentRec* out) {
 }
 
 Status SetMainComment(const Context& ctx, const CommentRec* rec) {
-  ArcState& arc = ctx.arc;
+  format::ArcState& arc = ctx.arc;
   if (!Readable(rec)) return kOk;
   const int32_t n = rec->length;
   if (n < 0 || n > kMainCommentMax) return kMainCommentTooLong;
@@ -250,7 +251,7 @@ Status SetMainComment(const Context& ctx, const CommentRec* rec) {
 }
 
 Status SetFileComments(const Context& ctx, const FileMaskList* names, const CommentRec* rec) {
-  ArcState& arc = ctx.arc;
+  format::ArcState& arc = ctx.arc;
   arc.status = kOk;  // the walk below starts afresh
   if (!Readable(rec)) return kOk;
   const int32_t n = rec->length;
@@ -263,7 +264,7 @@ Status SetFileComments(const Context& ctx, const FileMaskList* names, const Comm
     }
   }
 
-  EntryList entries;
+  format::EntryList entries;
   if (const Status st = ListWholeArchive(ctx, entries); st != kOk) return st;
   OutputArchive temp;
   if (const Status st = temp.OpenBeside(ctx); st != kOk) return st;
@@ -272,7 +273,7 @@ Status SetFileComments(const Context& ctx, const FileMaskList* names, const Comm
   if (const Status st = CopyArchiveHead(ctx, old.get(), temp.handle()); st != kOk) return st;
   for (const ArcEntry* e = entries.list.first; e != nullptr; e = e->next) {
     const Status st =
-        e->head_type == kHeadFile && ListNames(names, e->name)
+        e->head_type == format::kHeadFile && ListNames(names, e->name)
             ? RewriteFileHeader(old.get(), temp.handle(), *e, n > 0 ? &comment : nullptr)
             : CopyArchiveBytes(old.get(), temp.handle(), e->header_offset,
                                e->head_size + 4 + e->pack_size);

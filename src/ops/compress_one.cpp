@@ -20,15 +20,15 @@ constexpr uint32_t kCopyChunk = 16000;
 
 // Item steps answer with an ItemStep, so the reason of a stop is kept in
 // the writer's status word until the operation returns it (StopReason).
-bool Fail(ArcState& arc, Status status) {
+bool Fail(format::ArcState& arc, Status status) {
   arc.status = status;
   return false;
 }
 
-bool PutHeader(ItemWriter& w, const FileHeaderFields& fields, const char* stored) {
-  uint8_t head[kFileHeaderFixed] = {};
-  PackFileHeaderFields(fields, head);
-  return WriteFileHeader(w.out, head, stored, w.names) || Fail(w.arc, kShortWrite);
+bool PutHeader(ItemWriter& w, const format::FileHeaderFields& fields, const char* stored) {
+  uint8_t head[format::kFileHeaderFixed] = {};
+  format::PackFileHeaderFields(fields, head);
+  return format::WriteFileHeader(w.out, head, stored, w.names) || Fail(w.arc, kShortWrite);
 }
 
 bool SeekTo(ItemWriter& w, int32_t offset, int origin) {
@@ -56,7 +56,7 @@ struct Opened {
 ItemResult CompressOpened(ItemWriter& w, const platform::File& src, const Opened& o,
                           const char* stored, uint32_t attr, uint16_t flags, bool restart) {
   ItemResult r;
-  FileHeaderFields f;
+  format::FileHeaderFields f;
   f.attr = attr;
   f.tech_parm = w.dict_code;
   f.flags = flags;
@@ -71,12 +71,12 @@ ItemResult CompressOpened(ItemWriter& w, const platform::File& src, const Opened
   const int32_t header_pos = platform::Tell(w.out);
   if (header_pos < 0) return Fail(w.arc, kOpenFailed), r;
   // Only the placeholder's length matters: the final header has the same.
-  if (!PutHeader(w, FileHeaderFields{}, stored)) return r;
+  if (!PutHeader(w, format::FileHeaderFields{}, stored)) return r;
   const int32_t data_pos = platform::Tell(w.out);
   if (data_pos < 0) return Fail(w.arc, kOpenFailed), r;
 
-  FileSource in(src.get());
-  FileSink sink(w.out);
+  platform::FileSource in(src.get());
+  platform::FileSink sink(w.out);
   if (o.ticket >= 0 && o.solid) {
     w.compressor.CompressSolid(o.ticket, &in, &sink, size, restart);
   } else if (o.ticket >= 0) {
@@ -95,7 +95,7 @@ ItemResult CompressOpened(ItemWriter& w, const platform::File& src, const Opened
       return Fail(w.arc, st), r;
     }
     r.stored = true;
-    f.flags = kFileFlagPackSize;
+    f.flags = format::kFileFlagPackSize;
     f.tech_type = 0;
     f.pack_size = f.orig_size;
   } else {
@@ -151,7 +151,7 @@ void LookAhead(ItemWriter& w, const ItemText& item, Ahead& a) {
   if (!a.time_read) return;
   a.opened.size = platform::Size(a.src.get());
   if (a.opened.size <= 0) return;
-  FileSource in(a.src.get());
+  platform::FileSource in(a.src.get());
   bool too_large = false;
   a.opened.ticket = w.compressor.ParseAhead(&in, a.opened.size, &too_large);
   a.barrier = a.opened.ticket < 0 || too_large;
@@ -170,7 +170,7 @@ bool LookAheadSolid(ItemWriter& w, const char* path, Ahead& a, bool restart, boo
   if (!a.time_read) return true;
   a.opened.size = platform::Size(a.src.get());
   if (a.opened.size <= 0) return true;
-  FileSource in(a.src.get());
+  platform::FileSource in(a.src.get());
   bool too_large = false;
   const int ticket = w.compressor.SolidAhead(&in, a.opened.size, restart, known, &too_large);
   if (ticket == -2) {
@@ -200,7 +200,7 @@ ItemStep AddAheadSolid(ItemWriter& w, const SolidItem& item, Ahead& a, const Sol
   const platform::File src(std::move(a.src));
   if (!src || !a.time_read || a.opened.size < 0) return Fail(w.arc, kOpenFailed), kStepStop;
   const ItemResult r = CompressOpened(w, src, a.opened, item.stored, a.attr,
-                                      chain.flags | kFileFlagPackSize, chain.restart);
+                                      chain.flags | format::kFileFlagPackSize, chain.restart);
   if (!r.ok) return kStepStop;
   if (r.empty) return unchanged;
   return r.stored ? kStepRestart : kStepContinue;
@@ -219,7 +219,7 @@ ItemStep AddAhead(ItemWriter& w, const ItemText& item, Ahead& a) {
   }
   const platform::File src(std::move(a.src));
   if (!src || !a.time_read || a.opened.size < 0) return Fail(w.arc, kOpenFailed), kStepStop;
-  return CompressOpened(w, src, a.opened, item.stored, a.attr, kFileFlagPackSize, true).ok
+  return CompressOpened(w, src, a.opened, item.stored, a.attr, format::kFileFlagPackSize, true).ok
              ? kStepRestart
              : kStepStop;
 }
@@ -285,7 +285,7 @@ Status StoreFileData(ItemWriter& w, platform::Handle source, uint32_t* crc) {
   auto* buf = static_cast<uint8_t*>(platform::Alloc(kStoreBufferBytes));
   if (buf == nullptr) return kNoMemory;
   Status st = platform::Seek(source, 0, 0) != -1 ? kOk : kOpenFailed;
-  uint32_t c = kCrcInit;
+  uint32_t c = format::kCrcInit;
   while (st == kOk) {
     const int32_t n = platform::Read(buf, kStoreChunk, source);
     if (n == 0) break;
@@ -293,7 +293,7 @@ Status StoreFileData(ItemWriter& w, platform::Handle source, uint32_t* crc) {
       st = kOpenFailed;
       break;
     }
-    c = Crc32Update(c, buf, static_cast<size_t>(n));
+    c = format::Crc32Update(c, buf, static_cast<size_t>(n));
     const int32_t written = platform::Write(buf, static_cast<uint32_t>(n), w.out);
     if (written < 0) st = kOpenFailed;
     if (written >= 0 && written < n) st = kShortWrite;
@@ -422,13 +422,14 @@ Status AddSolidItems(ItemWriter& w, const SolidItem* items, size_t count) {
 }
 
 ItemStep CompressOneFile(ItemWriter& w, const char* source, const char* stored, uint32_t attr) {
-  return CompressItem(w, source, stored, attr, kFileFlagPackSize, true).ok ? kStepRestart
-                                                                           : kStepStop;
+  return CompressItem(w, source, stored, attr, format::kFileFlagPackSize, true).ok ? kStepRestart
+                                                                                   : kStepStop;
 }
 
 ItemStep CompressOneFileSolid(ItemWriter& w, const char* source, const char* stored, uint16_t flags,
                               bool restart, uint32_t attr) {
-  const ItemResult r = CompressItem(w, source, stored, attr, flags | kFileFlagPackSize, restart);
+  const ItemResult r =
+      CompressItem(w, source, stored, attr, flags | format::kFileFlagPackSize, restart);
   if (!r.ok) return kStepStop;
   // An empty file leaves the chain where it was; a stored one breaks it.
   if (r.empty) return restart ? kStepRestart : kStepContinue;
@@ -448,13 +449,13 @@ ItemStep WriteDirectoryHeader(ItemWriter& w, const char* dir, const char* stored
   }
   platform::FindClose(h);
 
-  FileHeaderFields f;
+  format::FileHeaderFields f;
   f.attr = attr;
   f.tech_type = 1;
   f.tech_parm = w.dict_code;
   if (!PackedLocalTime(found.creation_time, &f.ftime)) f.ftime = 0;
-  char name[kPathSize];
-  CopyText(name, sizeof name, stored);
+  char name[format::kPathSize];
+  format::CopyText(name, sizeof name, stored);
   const size_t len = std::strlen(name);
   if (len >= 4 && name[len - 1] == '\\') name[len - 1] = '\0';
   return PutHeader(w, f, name) ? kStepRestart : kStepStop;

@@ -19,12 +19,12 @@ namespace acekit::ops {
 // compressor and the output handle; the item functions leave the handle at
 // the end of what they wrote.
 struct ItemWriter {
-  ArcState& arc;          // the status word
-  const Settings& names;  // how stored names are written
+  format::ArcState& arc;          // the status word
+  const format::Settings& names;  // how stored names are written
   const HostHooks& hooks;
-  Compressor& compressor;  // set up by the operation
-  platform::Handle out;    // the archive being written
-  uint16_t dict_code;      // TECH_PARM of every header
+  compress::Compressor& compressor;  // set up by the operation
+  platform::Handle out;              // the archive being written
+  uint16_t dict_code;                // TECH_PARM of every header
 };
 
 // The result of adding one item: whether the operation goes on and, in a
@@ -55,7 +55,7 @@ struct SolidChain {
       flags = 0;
       restart = true;
     } else if (step == kStepContinue) {
-      flags = kFileFlagSolid;
+      flags = format::kFileFlagSolid;
       restart = false;
     }
   }

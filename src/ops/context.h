@@ -16,8 +16,8 @@ inline constexpr int kReadComments = 1;  // 1: entry walks read file comments
 inline constexpr int kComputeInfo = 2;   // 1: every walk computes arc_info
 
 struct Context {
-  ArcState& arc;
-  Settings& settings;
+  format::ArcState& arc;
+  format::Settings& settings;
   const HostHooks& hooks;
   int32_t* arc_info;        // 23 words, filled when an entry walk computes them
   int32_t* extra_features;  // 12 words; word 2 asks every walk for arc_info

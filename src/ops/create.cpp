@@ -12,12 +12,12 @@ namespace acekit::ops {
 namespace {
 
 Status WriteMainHeader(platform::Handle out, bool solid) {
-  uint8_t head[kMainHeaderBytes];
+  uint8_t head[format::kMainHeaderBytes];
   // A normal archive carries a marker text after its header. No flag
   // announces it, so readers take it for part of the header and skip it.
-  const void* extra = solid ? nullptr : kNormalArchiveExtra;
-  const uint32_t extra_size = solid ? 0 : kNormalArchiveExtraSize;
-  BuildMainHeader(head, extra, extra_size, solid ? kMainFlagSolid : 0);
+  const void* extra = solid ? nullptr : format::kNormalArchiveExtra;
+  const uint32_t extra_size = solid ? 0 : format::kNormalArchiveExtraSize;
+  format::BuildMainHeader(head, extra, extra_size, solid ? format::kMainFlagSolid : 0);
   bool ok = platform::Write(head, sizeof head, out) == static_cast<int32_t>(sizeof head);
   if (ok && extra_size != 0) {
     ok = platform::Write(extra, extra_size, out) == static_cast<int32_t>(extra_size);
@@ -28,12 +28,12 @@ Status WriteMainHeader(platform::Handle out, bool solid) {
 Status CreateNormal(const Context& ctx, const FileMaskList* list, OutputArchive& out) {
   ctx.arc.solid = 0;
   if (const Status st = WriteMainHeader(out.handle(), false); st != kOk) return st;
-  Compressor compressor;
+  compress::Compressor compressor;
   if (const Status st = StartWriting(ctx, compressor, ctx.settings.desc.dict_kb()); st != kOk) {
     return st;
   }
   ItemWriter w{ctx.arc,    ctx.settings, ctx.hooks,
-               compressor, out.handle(), DictionaryCode(compressor.dict_kb())};
+               compressor, out.handle(), format::DictionaryCode(compressor.dict_kb())};
   if (compressor.ParseSlots() > 0) {
     // With workers the items are known ahead, so that files can be read and
     // parsed while the ones before them are written.
@@ -84,7 +84,7 @@ Status CreateSolid(const Context& ctx, const FileMaskList* list, OutputArchive& 
     }
     if (const Status st = AppendInputFile(inputs, source, stored); st != kOk) return st;
   }
-  Compressor compressor;
+  compress::Compressor compressor;
   if (const Status st = StartWriting(ctx, compressor, ctx.settings.desc.dict_kb()); st != kOk) {
     return st;
   }

@@ -17,13 +17,13 @@ namespace {
 // The stored names of the entries the host's masks select, chosen from a
 // list checked to hold every entry (a second walk could end early unseen).
 Status NamesToDelete(const Context& ctx, const FileMaskList* masks, InputFileList& names) {
-  EntryList entries;
+  format::EntryList entries;
   if (const Status st = ListWholeArchive(ctx, entries); st != kOk) return st;
-  const EntryFilter filter = MaskFilter(masks);
+  const format::EntryFilter filter = select::MaskFilter(masks);
   char upper[sizeof(ArcEntry::name)];
   for (const ArcEntry* e = entries.list.first; e != nullptr; e = e->next) {
-    if (e->head_type != kHeadFile) continue;
-    CopyText(upper, sizeof upper, e->name);
+    if (e->head_type != format::kHeadFile) continue;
+    format::CopyText(upper, sizeof upper, e->name);
     platform::CharUpper(upper);
     if (!filter.Selects(upper)) continue;
     if (const Status st = AppendInputFile(names, "", e->name); st != kOk) return st;
@@ -41,7 +41,7 @@ Status DeleteNormal(const Context& ctx, const FileMaskList* masks) {
   if (const Status st = temp.OpenBeside(ctx); st != kOk) return st;
   InputFileList doomed;
   if (const Status st = NamesToDelete(ctx, masks, doomed); st != kOk) return st;
-  EntryList entries;
+  format::EntryList entries;
   if (const Status st = ListWholeArchive(ctx, entries); st != kOk) return st;
   {
     const platform::File old(ctx.arc.archive_name, 'r');
@@ -49,7 +49,7 @@ Status DeleteNormal(const Context& ctx, const FileMaskList* masks) {
     Status st = CopyArchiveHead(ctx, old.get(), temp.handle());
     char shown[kItemTextSize + 1];
     for (const ArcEntry* e = entries.list.first; st == kOk && e != nullptr; e = e->next) {
-      if (e->head_type == kHeadFile && EntryIsNamed(ctx.settings, e->name, doomed)) {
+      if (e->head_type == format::kHeadFile && EntryIsNamed(ctx.settings, e->name, doomed)) {
         ShownName(e->name, shown, sizeof shown);
         ctx.hooks.file_name.Call(shown, shown);
         st = ReportDeleted(ctx);
@@ -88,7 +88,7 @@ Status DeleteSolid(const Context& ctx, const FileMaskList* masks, int32_t dict_k
     if (!old) return kOpenFailed;
     if (const Status st = CopyArchiveHead(ctx, old.get(), temp.handle()); st != kOk) return st;
   }
-  Compressor compressor;
+  compress::Compressor compressor;
   if (const Status st = StartWriting(ctx, compressor, dict_kb); st != kOk) return st;
   compressor.SetPendingPhase(-2);
   // The unpacking took the relative path off the names and the header

@@ -22,15 +22,15 @@ Status AlreadyThere(const Context& ctx, const char* name, const ArcFileList& ent
   // such a name need not fit in a mask, whose limit is the system's path
   // length, so that it is taken alike everywhere.
   if (std::strlen(name) >= sizeof(ArcEntry{}.name)) return kOk;
-  MaskList item;
-  if (AppendMask(ctx.arc, name, item.get()) == 0) {
+  select::MaskList item;
+  if (select::AppendMask(ctx.arc, name, item.get()) == 0) {
     // Only a failed item allocation leaves the status as it was.
     return ctx.arc.status != kOk ? static_cast<Status>(ctx.arc.status) : kNoMemory;
   }
   char stored[kItemTextSize];
   char disk[kItemTextSize];
   for (const ArcEntry* e = entries.first; e != nullptr; e = e->next) {
-    if (e->head_type != kHeadFile || (e->attr & kAttrDirectory) == 0) continue;
+    if (e->head_type != format::kHeadFile || (e->attr & format::kAttrDirectory) == 0) continue;
     if (FindItemForEntry(ctx.settings, e->name, item.get(), stored, sizeof stored, disk,
                          sizeof disk)) {
       return kDirExists;
@@ -56,8 +56,8 @@ bool IsValidDirectoryName(const char* name) {
   const std::string_view text(name);
   if (text.empty() || text.size() > kDirectoryNameMax) return false;
   if (text.find_first_of("?*><:\"/|\\", 1) != std::string_view::npos) return false;
-  char base[kPathSize];
-  CopyText(base, sizeof base, SplitPath(text).name);
+  char base[format::kPathSize];
+  format::CopyText(base, sizeof base, format::SplitPath(text).name);
   platform::CharUpper(base);
   for (const char* device : {"AUX", "CON", "PRN"}) {
     if (std::strcmp(base, device) == 0) return false;
@@ -73,10 +73,10 @@ Status CreateDirectoryEntry(const Context& ctx, const char* name) {
   // system's path length, so that a name is accepted or refused alike
   // everywhere; the header writer cuts what is stored to what a header holds.
   char dir[kDirectoryNameMax + 2];
-  size_t length = CopyText(dir, sizeof dir, name);
-  if (dir[length - 1] != '\\') length = AppendText(dir, sizeof dir, "\\");
+  size_t length = format::CopyText(dir, sizeof dir, name);
+  if (dir[length - 1] != '\\') length = format::AppendText(dir, sizeof dir, "\\");
 
-  EntryList entries;
+  format::EntryList entries;
   if (const Status st = ListWholeArchive(ctx, entries); st != kOk) return st;
   if (const Status st = AlreadyThere(ctx, dir, entries.list); st != kOk) return st;
 
@@ -87,14 +87,14 @@ Status CreateDirectoryEntry(const Context& ctx, const char* name) {
   // Readers of the format expect directory names of one or two characters
   // stored with their `\`, and longer ones bare.
   if (length >= 4) dir[length - 1] = '\0';
-  FileHeaderFields fields;
-  fields.attr = kAttrDirectory;
+  format::FileHeaderFields fields;
+  fields.attr = format::kAttrDirectory;
   fields.tech_type = 0;
-  fields.tech_parm = DictionaryCode(ctx.settings.desc);
+  fields.tech_parm = format::DictionaryCode(ctx.settings.desc);
   platform::CurrentPackedTime(&fields.ftime);
-  uint8_t head[kFileHeaderFixed] = {};
-  PackFileHeaderFields(fields, head);
-  if (!WriteFileHeader(temp.handle(), head, dir, ctx.settings)) return kShortWrite;
+  uint8_t head[format::kFileHeaderFixed] = {};
+  format::PackFileHeaderFields(fields, head);
+  if (!format::WriteFileHeader(temp.handle(), head, dir, ctx.settings)) return kShortWrite;
   return ReplaceArchiveFile(temp);
 }
 

@@ -21,7 +21,7 @@ enum class ArcInfoRequest {
 // state's read-file-comments flag is on. Every walk of an operation takes
 // its reader from here, so the comment decoder plugs in at this one place;
 // `decoder` holds the working buffers for the length of the walk.
-CommentReader FileCommentReader(const Context& ctx, decompress::CommentDecoder& decoder);
+format::CommentReader FileCommentReader(const Context& ctx, decompress::CommentDecoder& decoder);
 
 // Lists the entries of the open archive whose names match `masks` (null or
 // empty: every entry; recovery headers always). The walk keeps its status

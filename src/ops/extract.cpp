@@ -43,7 +43,7 @@ class NameSet {
     if (texts_ == nullptr || sorted_ == nullptr) return false;
     for (const ArcEntry* e = list.first; e != nullptr; e = e->next) {
       char* slot = texts_ + count_ * kNameSize;
-      UpperCopy(e->name, slot, kNameSize);
+      select::UpperCopy(e->name, slot, kNameSize);
       sorted_[count_++] = slot;
     }
     std::sort(sorted_, sorted_ + count_, Less);
@@ -53,7 +53,7 @@ class NameSet {
   bool Contains(const char* name) const {
     if (count_ == 0) return false;
     char upper[kNameSize];
-    UpperCopy(name, upper, sizeof upper);
+    select::UpperCopy(name, upper, sizeof upper);
     return std::binary_search(sorted_, sorted_ + count_, static_cast<const char*>(upper), Less);
   }
 
@@ -71,14 +71,14 @@ class NameSet {
 void ShowName(const Context& ctx, const ArcEntry& e, const char* target) {
   if (ctx.hooks.file_name.proc == nullptr) return;
   char source[kNameSize + 1] = "\\";
-  AppendText(source, sizeof source, e.name);
-  char shown[kPathSize];
+  format::AppendText(source, sizeof source, e.name);
+  char shown[format::kPathSize];
   const char* temp = ctx.arc.temp_path;
   if (temp[0] != '\0') {
-    AddSeparator(temp, shown, sizeof shown);
-    const PathParts parts = SplitPath(target);
-    AppendText(shown, sizeof shown, parts.name);
-    AppendText(shown, sizeof shown, parts.ext);
+    select::AddSeparator(temp, shown, sizeof shown);
+    const format::PathParts parts = format::SplitPath(target);
+    format::AppendText(shown, sizeof shown, parts.name);
+    format::AppendText(shown, sizeof shown, parts.ext);
     target = shown;
   }
   ctx.hooks.file_name.Call(source, target);
@@ -91,7 +91,7 @@ void FillIncomingRecord(const ArcEntry& e, FindData* rec) {
   if (!platform::DosTimeToFileTime(e.ftime, &time)) time = FindTime{};
   rec->creation_time = rec->last_access_time = rec->last_write_time = time;
   rec->size_low = e.orig_size;
-  CopyText(rec->name, sizeof rec->name, e.name);
+  format::CopyText(rec->name, sizeof rec->name, e.name);
 }
 
 // The host's answer about a file or directory already at `existing`; a
@@ -122,7 +122,7 @@ constexpr uint32_t kJobLimit = 1u << 20;
 constexpr uint32_t kMaxPending = 4 * platform::kMaxThreads;
 
 // Bytes read ahead up to a read that failed, and then that failure.
-class FailingSource final : public ByteSource {
+class FailingSource final : public platform::ByteSource {
  public:
   FailingSource(const uint8_t* data, uint32_t size) : data_(data), size_(size) {}
   int32_t Read(void* buf, uint32_t count) override {
@@ -213,8 +213,8 @@ class Driver {
   }
 
   Status Start(int32_t progress_phase) {
-    read_buffer_ = static_cast<uint8_t*>(platform::Alloc(kFileBufferBytes));
-    if (!test_) write_buffer_ = static_cast<uint8_t*>(platform::Alloc(kFileBufferBytes));
+    read_buffer_ = static_cast<uint8_t*>(platform::Alloc(platform::kFileBufferBytes));
+    if (!test_) write_buffer_ = static_cast<uint8_t*>(platform::Alloc(platform::kFileBufferBytes));
     if (read_buffer_ == nullptr || (!test_ && write_buffer_ == nullptr)) return kNoMemory;
     decoder_ = decompress::NewDecoder();
     if (!decoder_) return kNoMemory;
@@ -271,11 +271,11 @@ class Driver {
   // right, so a link or a second hard link at the target is replaced, not
   // written through, and a damaged entry leaves an existing file as it was.
   Status Entry(const ArcEntry& e) {
-    if (e.head_type != kHeadFile) return kOk;
+    if (e.head_type != format::kHeadFile) return kOk;
     if (e.encrypted != 0) return kEncryptedEntry;
     const bool selected = selection_ == nullptr || selection_->Contains(e.name);
     const bool directory = (e.attr & platform::kAttrDirectory) != 0;
-    char target[kPathSize];
+    char target[format::kPathSize];
     target[0] = '\0';
     if (!selected || test_) {
       if (directory) return kOk;
@@ -285,7 +285,7 @@ class Driver {
       }
       return Decode(e, nullptr);
     }
-    char name[kPathSize];
+    char name[format::kPathSize];
     if (!WholeEntryName(archive_, e, name, sizeof name) ||
         !ExtractTargetPath(name, ctx_.settings, target, sizeof target, rebuild_)) {
       ShowName(ctx_, e, "");  // the host learns which entry has no room
@@ -311,8 +311,8 @@ class Driver {
     if (kind == Kind::kLink && directory) return kOpenFailed;
     bool decode_only = false;
     if (kind != Kind::kNone) {
-      char existing[kPathSize];
-      StripSeparator(target, existing, sizeof existing);
+      char existing[format::kPathSize];
+      select::StripSeparator(target, existing, sizeof existing);
       const ReplaceAnswer answer = AskReplace(ctx_, e, existing, kind == Kind::kFile);
       if (answer == kAnswerStop) return kCancelled;
       if (answer == kAnswerKeep) {
@@ -406,7 +406,7 @@ class Driver {
   // Entries a worker may decode: files of a normal archive with data in a
   // method it knows.
   static bool Parallel(const ArcEntry& e) {
-    return e.head_type == kHeadFile && e.encrypted == 0 &&
+    return e.head_type == format::kHeadFile && e.encrypted == 0 &&
            (e.attr & platform::kAttrDirectory) == 0 &&
            (e.tech_type == decompress::kMethodStored || e.tech_type == decompress::kMethodLz77);
   }
@@ -420,7 +420,7 @@ class Driver {
   static constexpr size_t kStreamCost =
       sizeof(decompress::DecodeJob) + sizeof(decompress::StreamState) +
       decompress::kStreamSlots * (decompress::kChunkSize + sizeof(uint16_t)) +
-      decompress::kStreamFetches * kFileBufferBytes + alignof(decompress::DecodeJob);
+      decompress::kStreamFetches * platform::kFileBufferBytes + alignof(decompress::DecodeJob);
 
   // Queues a streamed job for the entry with the first fetches made.
   void AddStreamed(const ArcEntry& e) {
@@ -444,7 +444,7 @@ class Driver {
     bytes += decompress::kStreamSlots * decompress::kChunkSize;
     for (uint8_t*& block : s->blocks) {
       block = bytes;
-      bytes += kFileBufferBytes;
+      bytes += platform::kFileBufferBytes;
     }
     s->slot_sizes = reinterpret_cast<uint16_t*>(bytes);
     s->expect = s->expect_left = ExpectedRead(e);
@@ -563,14 +563,14 @@ class Driver {
   Status DecodeHere(const ArcEntry& e, Output* out) {
     const uint32_t data_at = e.header_offset + e.head_size + 4;
     if (platform::Seek(archive_, static_cast<int32_t>(data_at), 0) == -1) return kOpenFailed;
-    BufferedFileSource source(archive_, read_buffer_, kFileBufferBytes);
+    platform::BufferedFileSource source(archive_, read_buffer_, platform::kFileBufferBytes);
     source.Reset(ExpectedRead(e));
     return DecodeFrom(e, out, &source);
   }
 
-  Status DecodeFrom(const ArcEntry& e, Output* out, ByteSource* source) {
-    BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle, write_buffer_,
-                          kFileBufferBytes);
+  Status DecodeFrom(const ArcEntry& e, Output* out, platform::ByteSource* source) {
+    platform::BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle,
+                                    write_buffer_, platform::kFileBufferBytes);
     decompress::DecoderStart(*decoder_, source, static_cast<int32_t>(e.orig_size), solid_,
                              entry_number_, e.tech_type);
     Status status =
@@ -584,8 +584,8 @@ class Driver {
 
   // DecodeEntry's reports and writes, chunk by chunk, from a worker's result.
   Status Replay(const ArcEntry& e, Output* out, const decompress::DecodeJob& job) {
-    BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle, write_buffer_,
-                          kFileBufferBytes);
+    platform::BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle,
+                                    write_buffer_, platform::kFileBufferBytes);
     decoder_->progress.last_reported = 0;
     int32_t processed = 0;
     uint32_t at = 0;
@@ -614,8 +614,8 @@ class Driver {
     const decompress::StreamState& s = *job.stream;
     if (tail_ == nullptr) tail_ = static_cast<uint8_t*>(platform::Alloc(kWindowSize));
     if (tail_ == nullptr) return kNoMemory;
-    BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle, write_buffer_,
-                          kFileBufferBytes);
+    platform::BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle,
+                                    write_buffer_, platform::kFileBufferBytes);
     decoder_->progress.last_reported = 0;
     const uint32_t size = e.orig_size;
     uint32_t processed = 0;
@@ -664,7 +664,7 @@ class Driver {
 
   // The rest of a streamed entry on this thread: decoded from its start
   // with the serial path's reads, the first `skip` chunks passed over.
-  Status Resume(const ArcEntry& e, Output* out, BufferedFileSink& sink,
+  Status Resume(const ArcEntry& e, Output* out, platform::BufferedFileSink& sink,
                 const decompress::DecodeJob& job, uint32_t skip) {
     const uint32_t data_at = e.header_offset + e.head_size + 4;
     if (platform::Seek(archive_, static_cast<int32_t>(data_at), 0) == -1) return kOpenFailed;
@@ -731,9 +731,9 @@ class Driver {
 
 Status ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode mode,
                       int32_t progress_phase) {
-  ArcState& arc = ctx.arc;
+  format::ArcState& arc = ctx.arc;
   const bool solid = arc.solid != 0;
-  EntryList complete;
+  format::EntryList complete;
   NameSet selection;
   const ArcFileList* walked = &list;
   // Entries of a solid archive depend on each other: one at a time.
@@ -759,7 +759,7 @@ Status ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode m
 
 Status ExtractFileMaskListArc(const Context& ctx, const FileMaskList* masks) {
   ctx.arc.status = kOk;  // the walk below starts afresh
-  EntryList list;
+  format::EntryList list;
   if (const Status st = BuildArchiveList(ctx, &list.list, masks, ArcInfoRequest::kNever);
       st != kOk) {
     return st;
@@ -768,16 +768,16 @@ Status ExtractFileMaskListArc(const Context& ctx, const FileMaskList* masks) {
 }
 
 Status TestArc(const Context& ctx) {
-  MaskList masks;
-  AppendMask(ctx.arc, "*.*", masks.get());
-  EntryList list;
+  select::MaskList masks;
+  select::AppendMask(ctx.arc, "*.*", masks.get());
+  format::EntryList list;
   if (const Status st = BuildArchiveList(ctx, &list.list, masks.get()); st != kOk) return st;
   return ExtractEntries(ctx, list.list, ExtractMode::kTest);
 }
 
 Status ExtractForRebuild(const Context& ctx, const FileMaskList* masks, int32_t progress_phase) {
   ctx.arc.status = kOk;  // the walk below starts afresh
-  EntryList list;
+  format::EntryList list;
   if (const Status st = BuildArchiveList(ctx, &list.list, masks); st != kOk) return st;
   bool encrypted = false;
   for (const ArcEntry* e = list.list.first; e != nullptr; e = e->next) {

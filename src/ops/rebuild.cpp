@@ -12,7 +12,7 @@
 namespace acekit::ops {
 
 Status OutputArchive::Open(const char* name) {
-  CopyText(name_, sizeof name_, name);
+  format::CopyText(name_, sizeof name_, name);
   h_ = platform::Open(name_, 'w');
   return h_ != platform::kBadHandle ? kOk : kOpenFailed;
 }
@@ -25,7 +25,7 @@ Status OutputArchive::OpenBeside(const Context& ctx) {
   const std::string_view target(target_);
   const size_t sep = target.find_last_of("\\/:");
   char dir[kInputPathSize] = {};
-  if (sep != std::string_view::npos) CopyText(dir, sizeof dir, target.substr(0, sep + 1));
+  if (sep != std::string_view::npos) format::CopyText(dir, sizeof dir, target.substr(0, sep + 1));
   h_ = platform::CreateTempFile(dir, ".acekit-", access(), name_, sizeof name_);
   return h_ != platform::kBadHandle ? kOk : kOpenFailed;
 }
@@ -57,10 +57,10 @@ Status WorkDir::Create() {
 }
 
 void SettingsRestore::CopyPath(char* dst, const char* src) {
-  CopyText(dst, kSettingPathSize, src);
+  format::CopyText(dst, format::kSettingPathSize, src);
 }
 
-Status ListWholeArchive(const Context& ctx, EntryList& entries) {
+Status ListWholeArchive(const Context& ctx, format::EntryList& entries) {
   if (const Status st = BuildArchiveList(ctx, &entries.list, nullptr, ArcInfoRequest::kNever);
       st != kOk) {
     return st;
@@ -72,7 +72,8 @@ Status ListWholeArchive(const Context& ctx, EntryList& entries) {
   // there without a word; a name that came back empty is the one sign
   // left when the sizes were read.
   for (const ArcEntry* e = entries.list.first; e != nullptr; e = e->next) {
-    if (e->head_type == kHeadFile && e->fname_size != 0 && e->name[0] == '\0') return kOpenFailed;
+    if (e->head_type == format::kHeadFile && e->fname_size != 0 && e->name[0] == '\0')
+      return kOpenFailed;
   }
   uint64_t end = ctx.arc.first_entry_offset;
   if (const ArcEntry* last = entries.list.last) {
@@ -94,7 +95,7 @@ Status ReplaceArchiveFile(OutputArchive& temp) {
   return kOpenFailed;
 }
 
-Status StartWriting(const Context& ctx, Compressor& compressor, int32_t dict_kb) {
+Status StartWriting(const Context& ctx, compress::Compressor& compressor, int32_t dict_kb) {
   if (!compressor.Setup(&dict_kb, ctx.settings.desc.level())) return kNoMemory;
   compressor.SetProgress(ctx.hooks.progress);
   return kOk;
@@ -114,8 +115,8 @@ void DeleteQuietly(const char* name) {
 }
 
 void ShownName(const char* stored, char* out, size_t size) {
-  CopyText(out, size, "\\");
-  AppendText(out, size, stored);
+  format::CopyText(out, size, "\\");
+  format::AppendText(out, size, stored);
 }
 
 }  // namespace acekit::ops

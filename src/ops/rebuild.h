@@ -77,7 +77,7 @@ class WorkDir {
 // Puts the operation's settings back when it ends.
 class SettingsRestore {
  public:
-  explicit SettingsRestore(Settings& s) : live_(s), saved_(s) {}
+  explicit SettingsRestore(format::Settings& s) : live_(s), saved_(s) {}
   ~SettingsRestore() {
     CopyPath(live_.output_path, saved_.output_path);
     CopyPath(live_.relative_path, saved_.relative_path);
@@ -87,14 +87,14 @@ class SettingsRestore {
 
  private:
   static void CopyPath(char* dst, const char* src);
-  Settings& live_;
-  Settings saved_;
+  format::Settings& live_;
+  format::Settings saved_;
 };
 
 // Lists every entry of the open archive. A walk that stops before the end
 // of the file (a read that failed mid-way ends it quietly) is reported as 5,
 // since a rebuild from it would drop the entries after that point.
-Status ListWholeArchive(const Context& ctx, EntryList& entries);
+Status ListWholeArchive(const Context& ctx, format::EntryList& entries);
 
 // Copies everything in front of the first entry: leading bytes and the main
 // header with its comment.
@@ -107,7 +107,7 @@ Status ReplaceArchiveFile(OutputArchive& temp);
 
 // Sets up the compressor for `dict_kb` and a writer over `out`; kNoMemory
 // when it cannot.
-Status StartWriting(const Context& ctx, Compressor& compressor, int32_t dict_kb);
+Status StartWriting(const Context& ctx, compress::Compressor& compressor, int32_t dict_kb);
 
 // The dictionary a rebuild compresses added data with: the solid archive's
 // own, or 64 KB; it also replaces the host's setting.

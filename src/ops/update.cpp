@@ -19,25 +19,25 @@ namespace {
 // Sets the state's temporary path for the length of a scope.
 class TempPathShown {
  public:
-  TempPathShown(ArcState& arc, const char* dir) : arc_(arc) {
-    CopyText(arc_.temp_path, kPathSize, dir);
+  TempPathShown(format::ArcState& arc, const char* dir) : arc_(arc) {
+    format::CopyText(arc_.temp_path, format::kPathSize, dir);
   }
   ~TempPathShown() { arc_.temp_path[0] = '\0'; }
   TempPathShown(const TempPathShown&) = delete;
   TempPathShown& operator=(const TempPathShown&) = delete;
 
  private:
-  ArcState& arc_;
+  format::ArcState& arc_;
 };
 
 // Every file the old archive held must be in the working directory: an
 // unpacking whose entry walk ended early on a failed read says nothing.
 Status AllUnpacked(const Context& ctx) {
-  EntryList entries;
+  format::EntryList entries;
   if (const Status st = ListWholeArchive(ctx, entries); st != kOk) return st;
   char target[kInputPathSize];
   for (const ArcEntry* e = entries.list.first; e != nullptr; e = e->next) {
-    if (e->head_type != kHeadFile || (e->attr & kAttrDirectory) != 0) continue;
+    if (e->head_type != format::kHeadFile || (e->attr & format::kAttrDirectory) != 0) continue;
     if (!ExtractTargetPath(e->name, ctx.settings, target, sizeof target, true)) {
       return kOpenFailed;
     }
@@ -50,7 +50,7 @@ Status AllUnpacked(const Context& ctx) {
 Status UpdateNormal(const Context& ctx, const FileMaskList* list, int32_t dict_kb) {
   OutputArchive temp;
   if (const Status st = temp.OpenBeside(ctx); st != kOk) return st;
-  EntryList entries;
+  format::EntryList entries;
   if (const Status st = ListWholeArchive(ctx, entries); st != kOk) return st;
   InputFileList kept;
   {
@@ -62,7 +62,7 @@ Status UpdateNormal(const Context& ctx, const FileMaskList* list, int32_t dict_k
     char disk[kItemTextSize];
     for (const ArcEntry* e = entries.list.first; e != nullptr && st == kOk; e = e->next) {
       const bool copy =
-          e->head_type != kHeadFile ||
+          e->head_type != format::kHeadFile ||
           !FindItemForEntry(ctx.settings, e->name, list, stored, sizeof stored, disk, sizeof disk);
       if (!copy) {
         const ReplaceAnswer answer = AskReplaceOnUpdate(ctx.settings, ctx.hooks, *e);
@@ -76,10 +76,10 @@ Status UpdateNormal(const Context& ctx, const FileMaskList* list, int32_t dict_k
     if (st != kOk) return st;
   }
 
-  Compressor compressor;
+  compress::Compressor compressor;
   if (const Status st = StartWriting(ctx, compressor, dict_kb); st != kOk) return st;
   ItemWriter w{ctx.arc,    ctx.settings,  ctx.hooks,
-               compressor, temp.handle(), DictionaryCode(compressor.dict_kb())};
+               compressor, temp.handle(), format::DictionaryCode(compressor.dict_kb())};
   char source[kItemTextSize];
   char item[kItemTextSize];
   char shown[kItemTextSize + 1];
@@ -123,13 +123,13 @@ Status UpdateNormal(const Context& ctx, const FileMaskList* list, int32_t dict_k
 
 Status UpdateSolid(const Context& ctx, FileMaskList* list, int32_t dict_kb) {
   SettingsRestore restore(ctx.settings);
-  char relative[kSettingPathSize];
-  CopyText(relative, sizeof relative, ctx.settings.relative_path);
+  char relative[format::kSettingPathSize];
+  format::CopyText(relative, sizeof relative, ctx.settings.relative_path);
   ctx.settings.relative_path[0] = '\0';
   WorkDir work;
   InputFileList collected;
   if (const Status st = UnpackForRebuild(ctx, work, collected); st != kOk) return st;
-  CopyText(ctx.settings.relative_path, sizeof relative, relative);
+  format::CopyText(ctx.settings.relative_path, sizeof relative, relative);
 
   InputFileList replaced;
   InputFileList inputs;
@@ -159,12 +159,12 @@ Status UpdateSolid(const Context& ctx, FileMaskList* list, int32_t dict_kb) {
       return kOpenFailed;  // a path too long is refused, never cut
     }
     if (EntryIsNamed(ctx.settings, item, replaced)) continue;
-    CopyText(stored, sizeof stored, relative);
-    if (stored[0] != '\0') AppendText(stored, sizeof stored, "\\");
-    AppendText(stored, sizeof stored, item);
+    format::CopyText(stored, sizeof stored, relative);
+    if (stored[0] != '\0') format::AppendText(stored, sizeof stored, "\\");
+    format::AppendText(stored, sizeof stored, item);
     if (const Status st = AppendInputFile(inputs, source, stored); st != kOk) return st;
   }
-  if (list != nullptr) DoneMaskList(list);
+  if (list != nullptr) select::DoneMaskList(list);
   SortInputFileList(inputs);
 
   OutputArchive temp;
@@ -174,10 +174,10 @@ Status UpdateSolid(const Context& ctx, FileMaskList* list, int32_t dict_kb) {
     if (!old) return kOpenFailed;
     if (const Status st = CopyArchiveHead(ctx, old.get(), temp.handle()); st != kOk) return st;
   }
-  Compressor compressor;
+  compress::Compressor compressor;
   if (const Status st = StartWriting(ctx, compressor, dict_kb); st != kOk) return st;
   // The stored names carry the relative path already.
-  Settings names = ctx.settings;
+  format::Settings names = ctx.settings;
   names.relative_path[0] = '\0';
   compressor.SetPendingPhase(-2);
   if (const Status st =
@@ -194,9 +194,9 @@ Status UpdateSolid(const Context& ctx, FileMaskList* list, int32_t dict_kb) {
 Status UnpackForRebuild(const Context& ctx, WorkDir& work, InputFileList& collected) {
   if (const Status st = work.Create(); st != kOk) return st;
   // A working directory with no room left behind it stays too long to use.
-  CopyText(ctx.settings.output_path, sizeof ctx.settings.output_path, work.path());
-  AppendText(ctx.settings.output_path, sizeof ctx.settings.output_path, "\\");
-  ctx.settings.options |= kOptKeepPaths;
+  format::CopyText(ctx.settings.output_path, sizeof ctx.settings.output_path, work.path());
+  format::AppendText(ctx.settings.output_path, sizeof ctx.settings.output_path, "\\");
+  ctx.settings.options |= format::kOptKeepPaths;
 
   Status st = kOk;
   {
@@ -214,9 +214,11 @@ Status UnpackForRebuild(const Context& ctx, WorkDir& work, InputFileList& collec
   return OrderForSolid(files, collected, work.path());
 }
 
-Status CompressSolidList(const Context& ctx, const InputFileList& inputs, Compressor& compressor,
-                         platform::Handle out, const Settings& names, const char* shown_dir) {
-  ItemWriter w{ctx.arc, names, ctx.hooks, compressor, out, DictionaryCode(compressor.dict_kb())};
+Status CompressSolidList(const Context& ctx, const InputFileList& inputs,
+                         compress::Compressor& compressor, platform::Handle out,
+                         const format::Settings& names, const char* shown_dir) {
+  ItemWriter w{ctx.arc,    names, ctx.hooks,
+               compressor, out,   format::DictionaryCode(compressor.dict_kb())};
   size_t count = 0;
   for (const InputFile* e = inputs.first; e != nullptr; e = e->next) ++count;
   const bool rename = shown_dir != nullptr && shown_dir[0] != '\0';
@@ -238,10 +240,10 @@ Status CompressSolidList(const Context& ctx, const InputFileList& inputs, Compre
     items[n] = SolidItem{e->path, e->name, e->path};
     if (rename) {
       char* s = shown + n * kInputPathSize;
-      const PathParts parts = SplitPath(e->path);
-      CopyText(s, kInputPathSize, shown_dir);
-      AppendText(s, kInputPathSize, parts.name);
-      AppendText(s, kInputPathSize, parts.ext);
+      const format::PathParts parts = format::SplitPath(e->path);
+      format::CopyText(s, kInputPathSize, shown_dir);
+      format::AppendText(s, kInputPathSize, parts.name);
+      format::AppendText(s, kInputPathSize, parts.ext);
       items[n].shown = s;
     }
   }

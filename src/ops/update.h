@@ -22,8 +22,8 @@ namespace acekit::ops {
 // `shown_dir` is given, the file name procedure is shown that directory and
 // the file's name instead of its disk path. Returns what AddSolidItems does.
 [[nodiscard]] Status CompressSolidList(const Context& ctx, const InputFileList& inputs,
-                                       Compressor& compressor, platform::Handle out,
-                                       const Settings& names, const char* shown_dir);
+                                       compress::Compressor& compressor, platform::Handle out,
+                                       const format::Settings& names, const char* shown_dir);
 
 // The first pass of a solid rebuild: unpacks every entry into a working
 // directory under the system temporary directory and collects the files as

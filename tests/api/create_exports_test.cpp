@@ -115,7 +115,7 @@ TEST(Create, MainHeaderAndSolidChain) {
     const ParsedArchive p = Parse(a);
     ASSERT_EQ(p.entries.size(), 3u);
     EXPECT_EQ(p.main_size, mode == 4 ? 33u : 62u);
-    EXPECT_TRUE(mode == 4 || a.substr(33, 29) == std::string(kNormalArchiveExtra, 29));
+    EXPECT_TRUE(mode == 4 || a.substr(33, 29) == std::string(format::kNormalArchiveExtra, 29));
     EXPECT_EQ(p.entries[1].flags, mode == 4 ? 0x8001u : 0x0001u);
     EXPECT_EQ(p.entries[0].flags, 0x0001u);
     ASSERT_EQ(host.names.size(), 3u);

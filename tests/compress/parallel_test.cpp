@@ -71,7 +71,7 @@ Outcome Code(const std::vector<Bytes>& files, int32_t dict_kb, int32_t level, bo
   ScopedThreads scoped(threads);
   Outcome out;
   out.progress.cancel_at = cancel_at;
-  Compressor c;
+  compress::Compressor c;
   EXPECT_TRUE(c.Setup(&dict_kb, level));
   out.threads = c.threads();
   c.SetProgress(ProgressHook{&Report, reinterpret_cast<ArcContext>(&out.progress)});
@@ -81,7 +81,7 @@ Outcome Code(const std::vector<Bytes>& files, int32_t dict_kb, int32_t level, bo
   size_t looked = 0;
   size_t barrier = files.size();  // nothing after it is looked at before it is coded
   struct Drop {
-    Compressor& c;
+    compress::Compressor& c;
     ~Drop() { c.DropParses(); }
   } drop{c};
   for (size_t i = 0; i < files.size(); ++i) {
@@ -332,7 +332,7 @@ TEST(ParallelEncoder, ACancelStopsWhereTheSerialCoderStops) {
 TEST(ParallelEncoder, AFailedReadEndsAsTheSerialOne) {
   // The source fails after a number of reads, somewhere in the segments
   // the workers parse.
-  class FailingSource final : public ByteSource {
+  class FailingSource final : public platform::ByteSource {
    public:
     FailingSource(const Bytes& data, int ok_reads) : data_(data), left_(ok_reads) {}
     int32_t Read(void* buf, uint32_t count) override {
@@ -355,7 +355,7 @@ TEST(ParallelEncoder, AFailedReadEndsAsTheSerialOne) {
     std::vector<Bytes> streams;
     for (const int threads : {1, 3}) {
       ScopedThreads scoped(threads);
-      Compressor c;
+      compress::Compressor c;
       int32_t dict = 64;
       ASSERT_TRUE(c.Setup(&dict, 1));
       Progress progress;

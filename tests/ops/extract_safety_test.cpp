@@ -181,20 +181,20 @@ TEST_F(Safety, SolidUpdateKeepsDeviceNamesWhereTheSystemAllowsThem) {
   dir_.MakeDir("tmp");
   dir_.Write("in/n.txt", "new file");
   testing::ScopedTempEnv env(dir_.Native("tmp").string());
-  settings_.desc = kArcerDefaults;
+  settings_.desc = format::kArcerDefaults;
   std::strcpy(settings_.input_path, (LibPath(root_ / "in") + "\\").c_str());
   Open({{"aux.c", "aux"}, {"d\\con", "con"}}, true);
   FileMaskList masks{};
-  AppendMask(arc_, "n.txt", &masks);
+  select::AppendMask(arc_, "n.txt", &masks);
   arc_.status = ops::CompressFileMaskList(Ctx(), &masks);
-  DoneMaskList(&masks);
+  select::DoneMaskList(&masks);
   ASSERT_EQ(arc_.status, kOk);
   Open(dir_.Read("a.ace"));
   ArcFileList list{};
   ops::BuildArchiveList(Ctx(), &list, nullptr, ops::ArcInfoRequest::kNever);
   std::set<std::string> names;
   for (const ArcEntry* e = list.first; e != nullptr; e = e->next) names.insert(e->name);
-  DoneEntryList(&list);
+  format::DoneEntryList(&list);
   const std::string mark = platform::DeviceNamesReserved() ? "_" : "";
   EXPECT_EQ(names, (std::set<std::string>{mark + "aux.c", "d\\" + mark + "con", "n.txt"}));
 }
@@ -226,7 +226,7 @@ TEST_F(Safety, RebuildRefusesALinkInItsWorkingDirectory) {
   dir_.MakeDir("tmp");
   dir_.Write("in/n.txt", "new file");
   testing::ScopedTempEnv env(dir_.Native("tmp").string());
-  settings_.desc = kArcerDefaults;
+  settings_.desc = format::kArcerDefaults;
   std::strcpy(settings_.input_path, (LibPath(root_ / "in") + "\\").c_str());
   for (const bool deleting : {false, true}) {
     SCOPED_TRACE(deleting);
@@ -237,13 +237,13 @@ TEST_F(Safety, RebuildRefusesALinkInItsWorkingDirectory) {
     Planter planter{root_ / "tmp", Outside()};
     hooks_.file_name = {Planter::OnName, reinterpret_cast<ArcContext>(&planter)};
     FileMaskList masks{};
-    AppendMask(arc_, deleting ? "z.txt" : "n.txt", &masks);
+    select::AppendMask(arc_, deleting ? "z.txt" : "n.txt", &masks);
     if (deleting) {
       arc_.status = ops::DeleteFileMaskList(Ctx(), &masks);
     } else {
       arc_.status = ops::CompressFileMaskList(Ctx(), &masks);
     }
-    DoneMaskList(&masks);
+    select::DoneMaskList(&masks);
     ASSERT_TRUE(planter.planted);
     EXPECT_EQ(arc_.status, kOpenFailed);
     EXPECT_EQ(dir_.Tree("outside"), Files{});

@@ -28,9 +28,9 @@ class Extract : public ExtractTest, public ::testing::WithParamInterface<bool> {
   bool Solid() const { return GetParam(); }
   void Run(const char* mask = nullptr) {
     FileMaskList masks{};
-    if (mask != nullptr) AppendMask(arc_, mask, &masks);
+    if (mask != nullptr) select::AppendMask(arc_, mask, &masks);
     arc_.status = ops::ExtractFileMaskListArc(Ctx(), &masks);
-    DoneMaskList(&masks);
+    select::DoneMaskList(&masks);
   }
 };
 
@@ -95,7 +95,7 @@ TEST_P(Extract, RebuildShowsTheTemporaryDirectoryAndRefusesEncryptedEntries) {
   ASSERT_EQ(host_.names.size(), 1u);
   EXPECT_EQ(host_.names[0].second, "T:\\work\\a.txt");
   fs::remove_all(Out());
-  Open({{"a.txt", "a"}, {"b.txt", "b", 0x20, 1, kFileFlagEncrypted}}, Solid());
+  Open({{"a.txt", "a"}, {"b.txt", "b", 0x20, 1, format::kFileFlagEncrypted}}, Solid());
   arc_.password_set = 1;
   arc_.status = ops::ExtractForRebuild(Ctx(), nullptr);
   EXPECT_EQ(arc_.status, kEncryptedRebuild);
@@ -197,7 +197,7 @@ TEST_F(ExtractTest, FailureEndsAtTheThirdFileKeepingTheFirstTwo) {
     std::vector<Entry> entries;
     for (int i = 1; i <= 5; ++i) entries.push_back({std::to_string(i), TextBytes(1500, i)});
     entries[2].bad_crc = damage == kBadCrc;
-    entries[2].flags = damage == kEncrypted ? kFileFlagEncrypted : 0;
+    entries[2].flags = damage == kEncrypted ? format::kFileFlagEncrypted : 0;
     entries[2].method = damage == kUnknownMethod ? 2 : 1;
     host_.cancel_at = damage == kHostStops ? 3 : 0;
     Open(entries, solid);
@@ -216,9 +216,9 @@ TEST_F(ExtractTest, HostileNamesStayInsideTheOutputDirectory) {
   const fs::path out = root_ / "d1/d2/out";
   std::strcpy(settings_.output_path, (LibPath(out) + "\\").c_str());
   const std::tuple<const char*, uint16_t, const char*> cases[] = {
-      {"..\\..\\x", kOptKeepPaths, "x"},
-      {"\\abs\\x", kOptKeepPaths, "abs/x"},
-      {"a\\..\\..\\x", kOptKeepPaths, "a/x"},
+      {"..\\..\\x", format::kOptKeepPaths, "x"},
+      {"\\abs\\x", format::kOptKeepPaths, "abs/x"},
+      {"a\\..\\..\\x", format::kOptKeepPaths, "a/x"},
       {"a\\..\\..\\x", 0, "x"}};
   for (const auto& [stored, options, lands] : cases) {
     SCOPED_TRACE(stored);
@@ -256,15 +256,15 @@ TEST(ConfineName, KeepsTheNameBelowItsDirectory) {
 // must still not climb out.
 TEST(ExtractTargetPath, JoinsTheConfinedNameToTheOutputPath) {
   const std::tuple<const char*, uint16_t, const char*, const char*> cases[] = {
-      {"docs\\a.txt", kOptKeepPaths, "docs", "D:\\out\\a.txt"},
-      {"x..\\y", kOptKeepPaths, "x", "D:\\out\\y"},
+      {"docs\\a.txt", format::kOptKeepPaths, "docs", "D:\\out\\a.txt"},
+      {"x..\\y", format::kOptKeepPaths, "x", "D:\\out\\y"},
       {"a\\..", 0, "", "D:\\out\\"}};
   for (const auto& [stored, options, relative, target] : cases) {
-    Settings s;
+    format::Settings s;
     s.options = options;
     std::strcpy(s.output_path, "D:\\out\\");
     std::strcpy(s.relative_path, relative);
-    char dst[kPathSize];
+    char dst[format::kPathSize];
     ops::ExtractTargetPath(stored, s, dst, sizeof dst);
     EXPECT_STREQ(dst, target);
   }
@@ -279,7 +279,7 @@ TEST_P(Extract, CutArchiveNeverLeavesAPartialFile) {
                                 {"b", TextBytes(2500, 2), 0x20, 0},
                                 {"c", TextBytes(2600, 1)}};
   const std::string full = BuildArchive(entries, Solid());
-  for (size_t cut = kMainHeaderBytes + 8; cut < full.size(); cut += 53) {
+  for (size_t cut = format::kMainHeaderBytes + 8; cut < full.size(); cut += 53) {
     SCOPED_TRACE(cut);
     fs::remove_all(Out());
     Open(full.substr(0, cut));
@@ -396,7 +396,7 @@ TEST_F(ExtractTest, EntryListSelectsByMaskAndComputesInformationOnlyWhenAsked) {
     std::fill(std::begin(arc_info_), std::end(arc_info_), 0);
     features_[2] = ask_info;
     FileMaskList masks{};
-    if (mask != nullptr) AppendMask(arc_, mask, &masks);
+    if (mask != nullptr) select::AppendMask(arc_, mask, &masks);
     ArcFileList list{};
     ops::BuildArchiveList(Ctx(), &list, mask ? &masks : nullptr, request);
     EXPECT_EQ(arc_.status, kOk);
@@ -406,8 +406,8 @@ TEST_F(ExtractTest, EntryListSelectsByMaskAndComputesInformationOnlyWhenAsked) {
     EXPECT_EQ(list.count, static_cast<int32_t>(want.size()));
     EXPECT_EQ(arc_.info_valid != 0, info);
     EXPECT_EQ(arc_info_[9], info ? list.count : 0);
-    DoneEntryList(&list);
-    DoneMaskList(&masks);
+    format::DoneEntryList(&list);
+    select::DoneMaskList(&masks);
   }
 }
 

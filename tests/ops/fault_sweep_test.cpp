@@ -58,24 +58,24 @@ void SetArchiveMode(const fs::path& archive) {
 // One library state, as the api layer keeps it, for ops called directly:
 // a new archive, or an existing one opened as InitArcFile opens it.
 struct State {
-  ArcState arc;
-  Settings settings;
+  format::ArcState arc;
+  format::Settings settings;
   HostHooks hooks;
   int32_t arc_info[23] = {};
   int32_t extra[12] = {};
   Context ctx{arc, settings, hooks, arc_info, extra};
 
-  State() { settings.desc = kArcerDefaults; }
+  State() { settings.desc = format::kArcerDefaults; }
   ~State() { platform::Free(arc.main_comment); }
   void Open(const std::string& name) {
     platform::Free(arc.main_comment);
-    arc = ArcState{};
+    arc = format::ArcState{};
     ASSERT_EQ(OpenArchive(arc, name.c_str()), kOk);
   }
   void Create(const std::string& name) {
-    arc = ArcState{};
+    arc = format::ArcState{};
     arc.new_archive = 1;
-    CopyText(arc.archive_name, sizeof arc.archive_name, name);
+    format::CopyText(arc.archive_name, sizeof arc.archive_name, name);
   }
   // Entry names with their file comments ("" for none).
   std::map<std::string, std::string> Entries() {
@@ -86,7 +86,7 @@ struct State {
     for (const ArcEntry* e = list.first; e != nullptr; e = e->next) {
       out[e->name] = e->comment != nullptr ? e->comment : "";
     }
-    DoneEntryList(&list);
+    format::DoneEntryList(&list);
     return out;
   }
 };
@@ -178,8 +178,8 @@ class FaultSweep : public ::testing::TestWithParam<SweepCase> {
   }
 
   void Input(State& s) {
-    CopyText(s.settings.input_path, kPathSize, src_.Lib("in"));
-    AppendText(s.settings.input_path, kPathSize, "\\");
+    format::CopyText(s.settings.input_path, format::kPathSize, src_.Lib("in"));
+    format::AppendText(s.settings.input_path, format::kPathSize, "\\");
   }
 
   // One run of the operation on a fresh state, with the n-th call of
@@ -405,8 +405,8 @@ class ExtractFaultSweep : public ::testing::TestWithParam<bool> {
     State s;
     s.Create(archive_);
     s.settings.desc.mode() = GetParam() ? 4 : 0;
-    CopyText(s.settings.input_path, kPathSize, src_.Lib("in") + "\\");
-    s.settings.options = kOptKeepPaths;
+    format::CopyText(s.settings.input_path, format::kPathSize, src_.Lib("in") + "\\");
+    s.settings.options = format::kOptKeepPaths;
     Masks items({"A.TXT", "B.EXE", "SUB\\D.TXT"});
     s.arc.status = CompressFileMaskList(s.ctx, items.get());
     ASSERT_EQ(s.arc.status, kOk);
@@ -421,8 +421,8 @@ class ExtractFaultSweep : public ::testing::TestWithParam<bool> {
   uint32_t Run(Fault fault, uint32_t n) {
     State s;
     s.Open(archive_);
-    CopyText(s.settings.output_path, kPathSize, src_.Lib("out") + "\\");
-    s.settings.options = kOptKeepPaths;
+    format::CopyText(s.settings.output_path, format::kPathSize, src_.Lib("out") + "\\");
+    s.settings.options = format::kOptKeepPaths;
     testing::Host host;
     host.answer = 0;
     s.hooks.replace = {testing::Host::OnReplace, reinterpret_cast<ArcContext>(&host)};
