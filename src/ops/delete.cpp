@@ -109,7 +109,7 @@ Status DeleteFileMaskList(const Context& ctx, const FileMaskList* masks) {
   ctx.arc.status = kOk;  // the walks below start afresh
   if (ctx.arc.solid == 0) return DeleteNormal(ctx, masks);
   if (ctx.arc.version_needed != 10) return kUnsupported;
-  return DeleteSolid(ctx, masks, RebuildDictionary(ctx));
+  return Finished(DeleteSolid(ctx, masks, RebuildDictionary(ctx)));
 }
 
 }  // namespace acekit::ops
