@@ -49,7 +49,7 @@ class AcekitCodec final : public Codec {
   bool BeginEncode() override {
     // The compressor object itself is taken inside the measured region too:
     // its fixed tables count as much as the buffers it allocates.
-    enc_ = std::make_unique<acekit::Compressor>();
+    enc_ = std::make_unique<acekit::compress::Compressor>();
     int32_t dict_kb = window_kb_;
     if (!enc_->Setup(&dict_kb, level_)) {
       enc_.reset();
@@ -100,7 +100,8 @@ class AcekitCodec final : public Codec {
   bool Verify(std::span<const uint8_t> original) override {
     // The archiver trusts the decoder's running CRC-32 to catch damage, so it
     // must agree with the bytes, not merely the bytes with the original.
-    if (last_crc_ != acekit::Crc32Update(acekit::kCrcInit, original.data(), original.size())) {
+    if (last_crc_ !=
+        acekit::format::Crc32Update(acekit::format::kCrcInit, original.data(), original.size())) {
       return Fail("decoder: its CRC-32 differs from the data's");
     }
     return true;
@@ -132,7 +133,7 @@ class AcekitCodec final : public Codec {
 
   int window_kb_;
   int level_;
-  std::unique_ptr<acekit::Compressor> enc_;
+  std::unique_ptr<acekit::compress::Compressor> enc_;
   std::unique_ptr<acekit::decompress::Decoder> dec_;
   uint32_t last_crc_ = 0;
 };

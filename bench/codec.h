@@ -16,7 +16,7 @@ namespace bench {
 // Writes into a block the benchmark took before the timed run, so that the
 // run's own allocations are the engine's alone. Running out of room is a
 // short write, which the engines report like a full disk.
-class MemorySink final : public acekit::ByteSink {
+class MemorySink final : public acekit::platform::ByteSink {
  public:
   MemorySink(uint8_t* data, size_t capacity) : data_(data), capacity_(capacity) {}
   int32_t Write(const void* buf, uint32_t count) override;
@@ -33,7 +33,7 @@ class MemorySink final : public acekit::ByteSink {
   size_t size_ = 0;
 };
 
-class MemorySource final : public acekit::ByteSource {
+class MemorySource final : public acekit::platform::ByteSource {
  public:
   explicit MemorySource(std::span<const uint8_t> data) : data_(data) {}
   int32_t Read(void* buf, uint32_t count) override;

@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
         const std::string archive = LibPath(root / "a.ace");
         fs::remove(root / "a.ace");
         State s;
-        s.settings.desc = kArcerDefaults;
+        s.settings.desc = format::kArcerDefaults;
         s.settings.desc.dict_kb() = window;
         s.settings.desc.mode() = solid ? 4 : 0;
         s.arc.new_archive = 1;
@@ -77,8 +77,8 @@ int main(int argc, char** argv) {
         std::snprintf(s.settings.input_path, sizeof s.settings.input_path, "%s\\",
                       LibPath(root / "in").c_str());
         FileMaskList items{};
-        InitMaskList(&items);
-        for (const std::string& n : names) AppendMask(s.arc, n.c_str(), &items);
+        select::InitMaskList(&items);
+        for (const std::string& n : names) select::AppendMask(s.arc, n.c_str(), &items);
         const bench::HeapMark before = bench::Heap();
         bench::ResetPeak();
         const auto t0 = std::chrono::steady_clock::now();
@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
         const double secs =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         const int64_t peak = bench::Heap().peak - before.current;
-        DoneMaskList(&items);
+        select::DoneMaskList(&items);
         if (s.arc.status != 0) {
           std::fprintf(stderr, "%d KB, %d threads: status %u\n", window, threads, s.arc.status);
           return 1;

@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
     const std::string archive = LibPath(root / ("w" + std::to_string(window) + ".ace"));
     {
       State s;
-      s.settings.desc = kArcerDefaults;
+      s.settings.desc = format::kArcerDefaults;
       s.settings.desc.dict_kb() = window;
       s.settings.desc.mode() = 0;
       s.arc.new_archive = 1;
@@ -77,10 +77,10 @@ int main(int argc, char** argv) {
       std::snprintf(s.settings.input_path, sizeof s.settings.input_path, "%s\\",
                     LibPath(root / "in").c_str());
       FileMaskList items{};
-      InitMaskList(&items);
-      for (const std::string& n : names) AppendMask(s.arc, n.c_str(), &items);
-      ops::CompressFileMaskList(s.ctx, &items);
-      DoneMaskList(&items);
+      select::InitMaskList(&items);
+      for (const std::string& n : names) select::AppendMask(s.arc, n.c_str(), &items);
+      s.arc.status = ops::CompressFileMaskList(s.ctx, &items);
+      select::DoneMaskList(&items);
       if (s.arc.status != 0) {
         std::fprintf(stderr, "archive at %d KB: status %u\n", window, s.arc.status);
         return 1;
@@ -95,17 +95,17 @@ int main(int argc, char** argv) {
         State s;
         std::snprintf(s.arc.archive_name, sizeof s.arc.archive_name, "%s", archive.c_str());
         const platform::Handle h = platform::Open(s.arc.archive_name, 'r');
-        FindMainHeader(h, s.arc);
-        FindFirstFileHeader(h, s.arc);
+        format::FindMainHeader(h, s.arc);
+        format::FindFirstFileHeader(h, s.arc);
         platform::Close(h);
         std::snprintf(s.settings.output_path, sizeof s.settings.output_path, "%s\\",
                       LibPath(root / "out").c_str());
         const bench::HeapMark before = bench::Heap();
         bench::ResetPeak();
         if (extract != 0) {
-          ops::ExtractFileMaskListArc(s.ctx, nullptr);
+          s.arc.status = ops::ExtractFileMaskListArc(s.ctx, nullptr);
         } else {
-          ops::TestArc(s.ctx);
+          s.arc.status = ops::TestArc(s.ctx);
         }
         peak[extract] = bench::Heap().peak - before.current;
         if (s.arc.status != 0) {

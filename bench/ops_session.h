@@ -17,8 +17,8 @@ inline std::string LibPath(const std::filesystem::path& p) {
 }
 
 struct OpsSession {
-  acekit::ArcState arc;
-  acekit::Settings settings;
+  acekit::format::ArcState arc;
+  acekit::format::Settings settings;
   acekit::HostHooks hooks;
   int32_t arc_info[23] = {};
   int32_t extra[12] = {};

@@ -23,7 +23,7 @@
 namespace fuzz {
 
 // Hands out `size` bytes, at most `piece` at a time.
-class Source final : public acekit::ByteSource {
+class Source final : public acekit::platform::ByteSource {
  public:
   Source(const uint8_t* data, size_t size, uint32_t piece = 0xFFFFFFFFu)
       : data_(data), size_(size), piece_(piece) {}
@@ -42,7 +42,7 @@ class Source final : public acekit::ByteSource {
 };
 
 // Keeps every byte written, so that the sanitizers see each one read.
-class Sink final : public acekit::ByteSink {
+class Sink final : public acekit::platform::ByteSink {
  public:
   int32_t Write(const void* buf, uint32_t count) override {
     const auto* p = static_cast<const uint8_t*>(buf);
@@ -90,14 +90,16 @@ inline std::string MakeArchive(const uint8_t* data, size_t size) {
   const uint8_t mode = data[0];
   std::string bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
   if ((mode & 1) == 0) return bytes;
-  if (bytes.size() >= acekit::kFrameSize) {
+  if (bytes.size() >= acekit::format::kFrameSize) {
     auto* h = reinterpret_cast<uint8_t*>(bytes.data());
-    h[4] = acekit::kHeadFile;
-    const uint32_t head_size = acekit::Get16(h + 2);
-    if (head_size <= bytes.size() - 4) acekit::Put16(h, acekit::HeaderCrc(h + 4, head_size));
+    h[4] = acekit::format::kHeadFile;
+    const uint32_t head_size = acekit::format::Get16(h + 2);
+    if (head_size <= bytes.size() - 4)
+      acekit::format::Put16(h, acekit::format::HeaderCrc(h + 4, head_size));
   }
-  uint8_t main[acekit::kMainHeaderBytes];
-  acekit::BuildMainHeader(main, nullptr, 0, (mode & 2) ? acekit::kMainFlagSolid : 0, 0x286373C5);
+  uint8_t main[acekit::format::kMainHeaderBytes];
+  acekit::format::BuildMainHeader(main, nullptr, 0, (mode & 2) ? acekit::format::kMainFlagSolid : 0,
+                                  0x286373C5);
   return std::string(reinterpret_cast<const char*>(main), sizeof main) + bytes;
 }
 

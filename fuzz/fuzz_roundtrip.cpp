@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     files.push_back(MakeFile(pattern + from, to - from, repeats, mix));
   }
 
-  acekit::Compressor c;
+  acekit::compress::Compressor c;
   if (!c.Setup(&dict_kb, level)) return 0;
   acekit::decompress::Decoder d;
   if (acekit::decompress::DecoderAlloc(d) != acekit::kOk) return 0;

@@ -6,7 +6,7 @@
 #include "api/process_state.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) acekit::Lib().module = module;
+  if (reason == DLL_PROCESS_ATTACH) acekit::api::Lib().module = module;
   return TRUE;
 }
 #endif

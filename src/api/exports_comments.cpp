@@ -6,7 +6,7 @@
 #include "ops/directory.h"
 #include "ops/info.h"
 
-using acekit::Lib;
+using acekit::api::Lib;
 
 extern "C" {
 
@@ -15,15 +15,15 @@ ACEKIT_API void ACEKIT_CALL GetMainCommentArc(CommentRec* comment) {
 }
 
 ACEKIT_API void ACEKIT_CALL SetMainCommentArc(CommentRec* comment) {
-  acekit::ops::SetMainComment(Lib().OpContext(), comment);
+  Lib().arc.status = acekit::ops::SetMainComment(Lib().OpContext(), comment);
 }
 
 ACEKIT_API void ACEKIT_CALL SetFileCommentsArc(FileMaskList* masks, CommentRec* comment) {
-  acekit::ops::SetFileComments(Lib().OpContext(), masks, comment);
+  Lib().arc.status = acekit::ops::SetFileComments(Lib().OpContext(), masks, comment);
 }
 
 ACEKIT_API void ACEKIT_CALL CreateDirectoryArc(const char* name) {
-  acekit::ops::CreateDirectoryEntry(Lib().OpContext(), name);
+  Lib().arc.status = acekit::ops::CreateDirectoryEntry(Lib().OpContext(), name);
 }
 
 ACEKIT_API void* ACEKIT_CALL SetExtraFeaturesArc(const void* features) {

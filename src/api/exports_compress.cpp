@@ -5,16 +5,16 @@
 #include "ops/create.h"
 #include "ops/delete.h"
 
-using acekit::Lib;
+using acekit::api::Lib;
 
 extern "C" {
 
 ACEKIT_API void ACEKIT_CALL CompressFileMaskListArc(FileMaskList* masks) {
-  acekit::ops::CompressFileMaskList(Lib().OpContext(), masks);
+  Lib().arc.status = acekit::ops::CompressFileMaskList(Lib().OpContext(), masks);
 }
 
 ACEKIT_API void ACEKIT_CALL DeleteFileMaskListArc(FileMaskList* masks) {
-  acekit::ops::DeleteFileMaskList(Lib().OpContext(), masks);
+  Lib().arc.status = acekit::ops::DeleteFileMaskList(Lib().OpContext(), masks);
 }
 
 }  // extern "C"

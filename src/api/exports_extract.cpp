@@ -6,25 +6,25 @@
 #include "ops/extract.h"
 #include "select/masks.h"
 
-using acekit::Lib;
+using acekit::api::Lib;
 
 extern "C" {
 
 ACEKIT_API void ACEKIT_CALL InitFileMaskList(FileMaskList* list) {
-  if (list) acekit::InitMaskList(list);
+  if (list) acekit::select::InitMaskList(list);
 }
 
 ACEKIT_API int32_t ACEKIT_CALL AppendFileMask(const char* mask, FileMaskList* list) {
   if (mask == nullptr || list == nullptr) return 0;
-  return acekit::AppendMask(Lib().arc, mask, list);
+  return acekit::select::AppendMask(Lib().arc, mask, list);
 }
 
 ACEKIT_API void ACEKIT_CALL DoneFileMaskList(FileMaskList* list) {
-  if (list) acekit::DoneMaskList(list);
+  if (list) acekit::select::DoneMaskList(list);
 }
 
 ACEKIT_API void ACEKIT_CALL InitArcFileList(ArcFileList* list) {
-  if (list) acekit::InitEntryList(list);
+  if (list) acekit::format::InitEntryList(list);
 }
 
 ACEKIT_API void ACEKIT_CALL BuildArcFileList(ArcFileList* list, FileMaskList* masks) {
@@ -32,15 +32,15 @@ ACEKIT_API void ACEKIT_CALL BuildArcFileList(ArcFileList* list, FileMaskList* ma
 }
 
 ACEKIT_API void ACEKIT_CALL DoneArcFileList(ArcFileList* list) {
-  if (list) acekit::DoneEntryList(list);
+  if (list) acekit::format::DoneEntryList(list);
 }
 
 ACEKIT_API void ACEKIT_CALL ExtractFileMaskListArc(FileMaskList* masks) {
-  acekit::ops::ExtractFileMaskListArc(Lib().OpContext(), masks);
+  Lib().arc.status = acekit::ops::ExtractFileMaskListArc(Lib().OpContext(), masks);
 }
 
 ACEKIT_API void ACEKIT_CALL TestArc(void) {
-  acekit::ops::TestArc(Lib().OpContext());
+  Lib().arc.status = acekit::ops::TestArc(Lib().OpContext());
 }
 
 }  // extern "C"

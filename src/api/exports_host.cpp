@@ -3,7 +3,7 @@
 #include "api/process_state.h"
 #include "common/status.h"
 
-using acekit::Lib;
+using acekit::api::Lib;
 
 namespace {
 

@@ -8,15 +8,15 @@
 #include "ops/open_archive.h"
 #include "platform/platform.h"
 
-using acekit::Lib;
+using acekit::api::Lib;
 namespace platform = acekit::platform;
 
 namespace {
 
 // The archive name as the library keeps it; false when it is too long to be
 // a path, which is refused rather than cut to the name of some other file.
-bool ArchiveName(const char* name, char (&out)[acekit::kPathSize]) {
-  if (!acekit::CopyWhole(out, sizeof out, name != nullptr ? name : "")) return false;
+bool ArchiveName(const char* name, char (&out)[acekit::format::kPathSize]) {
+  if (!acekit::format::CopyWhole(out, sizeof out, name != nullptr ? name : "")) return false;
   platform::HostSeparators(out);
   return true;
 }
@@ -31,7 +31,7 @@ ACEKIT_API void ACEKIT_CALL InitArcFile(const char* name) {
   lib.ResetCallbacks();
   lib.ResetArcState();
   lib.LoadDefaults();
-  char path[acekit::kPathSize];
+  char path[acekit::format::kPathSize];
   if (!ArchiveName(name, path)) {
     lib.arc.status = acekit::kOpenFailed;
     return;
@@ -48,7 +48,7 @@ ACEKIT_API void ACEKIT_CALL CreateArcFile(const char* name) {
   auto& lib = Lib();
   lib.arc.status = acekit::kOk;
   InitArcFile(name);
-  char path[acekit::kPathSize];
+  char path[acekit::format::kPathSize];
   if (!ArchiveName(name, path)) {
     lib.arc.status = acekit::kOpenFailed;
     return;
@@ -61,7 +61,7 @@ ACEKIT_API void ACEKIT_CALL CreateArcFile(const char* name) {
     return;
   }
   lib.arc.status = acekit::kOk;
-  acekit::CopyText(lib.arc.archive_name, sizeof lib.arc.archive_name, path);
+  acekit::format::CopyText(lib.arc.archive_name, sizeof lib.arc.archive_name, path);
   lib.arc.new_archive = 1;
 }
 
@@ -70,7 +70,7 @@ ACEKIT_API int32_t ACEKIT_CALL DoneArcFile(void) {
   lib.arc.status = acekit::kOk;
   lib.ResetCallbacks();
   lib.ResetArcState();
-  lib.settings = acekit::Settings{};
+  lib.settings = acekit::format::Settings{};
   return 0;
 }
 

@@ -7,7 +7,7 @@
 #include "common/status.h"
 #include "platform/platform.h"
 
-using acekit::Lib;
+using acekit::api::Lib;
 
 namespace {
 
@@ -25,7 +25,7 @@ size_t CopyCut(char* dst, size_t size, const char* src) {
 // library's. A text longer than a path may be stays longer than a path
 // (cut to the buffer), so the paths built from it are refused.
 size_t StorePath(char* dst, const char* src) {
-  const size_t n = CopyCut(dst, acekit::kSettingPathSize, src);
+  const size_t n = CopyCut(dst, acekit::format::kSettingPathSize, src);
   acekit::platform::HostSeparators(dst);
   return n;
 }
@@ -33,7 +33,7 @@ size_t StorePath(char* dst, const char* src) {
 // Appends the separator to a stored path of length n; a path with no room
 // left for it becomes one that is too long.
 void AddSeparatorOrMark(char* path, size_t n) {
-  if (n > acekit::kPathSize - 1) return;  // already too long to be used
+  if (n > acekit::format::kPathSize - 1) return;  // already too long to be used
   path[n] = '\\';
   path[n + 1] = '\0';
 }

@@ -4,40 +4,44 @@
 
 #include "platform/platform.h"
 
-namespace acekit {
+namespace acekit::api {
 
 Library& Lib() {
   static Library instance;
   return instance;
 }
 
-ops::Context testing::ProcessState() {
-  return Lib().OpContext();
-}
-
 void Library::ResetArcState() {
   platform::Free(arc.main_comment);
-  arc = ArcState{};
+  arc = format::ArcState{};
 }
 
 void Library::ResetSettingsKeepDesc() {
-  ArcerDesc desc = settings.desc;
-  settings = Settings{};
+  format::ArcerDesc desc = settings.desc;
+  settings = format::Settings{};
   settings.desc = desc;
 }
 
 void Library::LoadDefaults() {
-  settings.desc = kArcerDefaults;
+  settings.desc = format::kArcerDefaults;
   std::memset(extra_features, 0, sizeof extra_features);
   std::memset(arc_info, 0xFF, sizeof arc_info);
 }
 
 void Library::ResetAll() {
   ResetCallbacks();
-  arc = ArcState{};
-  settings = Settings{};
+  arc = format::ArcState{};
+  settings = format::Settings{};
   std::memset(arc_info, 0, sizeof arc_info);
   std::memset(extra_features, 0, sizeof extra_features);
 }
 
-}  // namespace acekit
+}  // namespace acekit::api
+
+namespace acekit::testing {
+
+ops::Context ProcessState() {
+  return api::Lib().OpContext();
+}
+
+}  // namespace acekit::testing

@@ -8,11 +8,11 @@
 #include "format/arc_state.h"
 #include "ops/context.h"
 
-namespace acekit {
+namespace acekit::api {
 
 struct Library {
-  ArcState arc;
-  Settings settings;
+  format::ArcState arc;
+  format::Settings settings;
   HostHooks hooks;
   int32_t arc_info[23];
   int32_t extra_features[12];
@@ -35,10 +35,10 @@ struct Library {
 
 Library& Lib();
 
-namespace testing {
-// Lib().OpContext() for the tests, which see it through their own header and
-// never include this one.
-ops::Context ProcessState();
-}  // namespace testing
+}  // namespace acekit::api
 
-}  // namespace acekit
+namespace acekit::testing {
+// api::Lib().OpContext() for the tests, which see it through their own
+// header and never include this one.
+ops::Context ProcessState();
+}  // namespace acekit::testing

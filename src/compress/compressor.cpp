@@ -3,7 +3,7 @@
 #include "format/crc32.h"
 #include "platform/thread.h"
 
-namespace acekit {
+namespace acekit::compress {
 namespace {
 
 // Index of the window size for a dictionary size in KB.
@@ -60,14 +60,15 @@ void Compressor::ContinueCoder() {
   coder_->resume(match_, io_);
 }
 
-void Compressor::CompressFile(ByteSource* source, ByteSink* sink, int32_t size, bool restart) {
+void Compressor::CompressFile(platform::ByteSource* source, platform::ByteSink* sink, int32_t size,
+                              bool restart) {
   if (!ready()) {
     io_.set_status(kNoMemory);  // Setup failed or never ran
     return;
   }
   io_.Bind(source, sink);
   io_.ResetCompressState();
-  io_.totals().crc = kCrcInit;
+  io_.totals().crc = format::kCrcInit;
   if (restart) {
     RestoreShadow();
     StartCoder();
@@ -82,4 +83,4 @@ void Compressor::CompressFile(ByteSource* source, ByteSink* sink, int32_t size, 
   if (restart) KeepShadow();
 }
 
-}  // namespace acekit
+}  // namespace acekit::compress

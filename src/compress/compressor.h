@@ -32,10 +32,8 @@
 #include "compress/stream_io.h"
 #include "platform/stream.h"
 
-namespace acekit {
-namespace compress {
+namespace acekit::compress {
 struct Replay;
-}
 
 class Compressor {
  public:
@@ -60,7 +58,8 @@ class Compressor {
   void SetPendingPhase(int32_t phase) { io_.progress().pending_phase = phase; }
 
   // Compresses one whole file.
-  void CompressFile(ByteSource* source, ByteSink* sink, int32_t size, bool restart);
+  void CompressFile(platform::ByteSource* source, platform::ByteSink* sink, int32_t size,
+                    bool restart);
 
   // Files of a normal archive, coded ahead by workers: each is read here
   // and coded whole on a worker into memory, and CompressParsed replays the
@@ -80,10 +79,11 @@ class Compressor {
   // coded. Otherwise a ticket for CompressParsed; with `too_large` the file
   // held more than its size said and is coded by the compressor itself
   // there, from what was read and the rest of `source`.
-  int ParseAhead(ByteSource* source, int32_t size, bool* too_large);
+  int ParseAhead(platform::ByteSource* source, int32_t size, bool* too_large);
   // Codes the file of a ticket as CompressFile would have; the tickets in
   // the order they were handed out.
-  void CompressParsed(int ticket, ByteSource* rest, ByteSink* sink, int32_t size);
+  void CompressParsed(int ticket, platform::ByteSource* rest, platform::ByteSink* sink,
+                      int32_t size);
   // Files of a solid run shorter than the window, read ahead and parsed by
   // workers in groups: each group after the first starts from a state
   // rebuilt out of the bytes before it (see segments.cpp). Hand in files in
@@ -100,9 +100,11 @@ class Compressor {
   // its window start is not settled yet): hand it in again after the next
   // ticket is coded. Otherwise a ticket; with `too_large` the file held
   // more than its size said and is coded by the compressor itself.
-  int SolidAhead(ByteSource* source, int32_t size, bool restart, bool known, bool* too_large);
+  int SolidAhead(platform::ByteSource* source, int32_t size, bool restart, bool known,
+                 bool* too_large);
   // Codes the file of a ticket as CompressFile(.., restart) would have.
-  void CompressSolid(int ticket, ByteSource* rest, ByteSink* sink, int32_t size, bool restart);
+  void CompressSolid(int ticket, platform::ByteSource* rest, platform::ByteSink* sink, int32_t size,
+                     bool restart);
   // Drops the parses in flight and the tickets not coded (after a failure).
   void DropParses();
 
@@ -167,4 +169,4 @@ class Compressor {
   bool diverged_ = false;
 };
 
-}  // namespace acekit
+}  // namespace acekit::compress

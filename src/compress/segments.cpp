@@ -18,8 +18,7 @@
 #include "platform/platform.h"
 #include "platform/thread.h"
 
-namespace acekit {
-namespace compress {
+namespace acekit::compress {
 
 struct Flush {
   uint32_t bytes;
@@ -46,8 +45,6 @@ struct Replay {
   }
 };
 
-}  // namespace compress
-
 namespace {
 
 using compress::Flush;
@@ -58,9 +55,9 @@ using compress::ParseRecord;
 using platform::kMaxThreads;
 
 // Bytes already read, then the rest of the file.
-class ChainSource final : public ByteSource {
+class ChainSource final : public platform::ByteSource {
  public:
-  ChainSource(const uint8_t* data, uint32_t size, ByteSource* rest)
+  ChainSource(const uint8_t* data, uint32_t size, platform::ByteSource* rest)
       : data_(data), size_(size), rest_(rest) {}
   int32_t Read(void* buf, uint32_t count) override {
     if (size_ == 0) return rest_ != nullptr ? rest_->Read(buf, count) : 0;
@@ -74,11 +71,11 @@ class ChainSource final : public ByteSource {
  private:
   const uint8_t* data_;
   uint32_t size_;
-  ByteSource* rest_;
+  platform::ByteSource* rest_;
 };
 
 // A worker's input: a few pieces of memory, then the end.
-class SpanSource final : public ByteSource {
+class SpanSource final : public platform::ByteSource {
  public:
   static constexpr int kMaxSpans = compress::ParseRecord::kMaxMarks + 1;
   void Set(const uint8_t* a, uint32_t na, const uint8_t* b, uint32_t nb) {
@@ -180,7 +177,7 @@ struct FileJob : compress::Task {
 };
 
 // The bytes read, then the end or the failure the read met.
-class MemSource final : public ByteSource {
+class MemSource final : public platform::ByteSource {
  public:
   MemSource(const uint8_t* data, uint32_t size, bool fail)
       : data_(data), size_(size), fail_(fail) {}
@@ -205,7 +202,7 @@ class MemSource final : public ByteSource {
 // output larger than the file, which is stored, so the bytes of that
 // attempt never stay in the archive and the replay writes zeros of the same
 // sizes in their place.
-class MemSink final : public ByteSink {
+class MemSink final : public platform::ByteSink {
  public:
   MemSink(Replay& replay, const compress::StreamIo& io) : replay_(replay), io_(io) {}
   int32_t Write(const void* buf, uint32_t count) override {
@@ -246,7 +243,7 @@ void RunFileJob(compress::Task* t) {
   io.set_status(kOk);
   io.Bind(&source, &sink);
   io.ResetCompressState();
-  io.totals().crc = kCrcInit;
+  io.totals().crc = format::kCrcInit;
   m.budget = j.budget;
   fw.coder->start(m, io);
   blocks.ResetSymbolBuffer();
@@ -464,9 +461,10 @@ uint8_t* GiveRoom(SolidTicket& tk, uint8_t* at) {
 }
 
 // The bytes of a file read ahead, then the rest of it.
-class RingSource final : public ByteSource {
+class RingSource final : public platform::ByteSource {
  public:
-  RingSource(const SolidShared& sh, uint64_t at, uint32_t n, ByteSource* rest) : rest_(rest) {
+  RingSource(const SolidShared& sh, uint64_t at, uint32_t n, platform::ByteSource* rest)
+      : rest_(rest) {
     sh.Spans(spans_, at, n);
   }
   int32_t Read(void* buf, uint32_t count) override {
@@ -476,7 +474,7 @@ class RingSource final : public ByteSource {
 
  private:
   SpanSource spans_;
-  ByteSource* rest_;
+  platform::ByteSource* rest_;
 };
 
 }  // namespace
@@ -600,7 +598,7 @@ void Compressor::EndSolidJobs() {
   s.open_from = s.coded;
 }
 
-int Compressor::SolidAhead(ByteSource* source, int32_t size, bool restart, bool known,
+int Compressor::SolidAhead(platform::ByteSource* source, int32_t size, bool restart, bool known,
                            bool* too_large) {
   *too_large = false;
   if (threads_ <= 1 || !ready() || size <= 0 || handed_ != coded_) return -1;
@@ -646,7 +644,7 @@ int Compressor::SolidAhead(ByteSource* source, int32_t size, bool restart, bool 
   // Read as the coder reads: up to the next slide first, then a window at
   // a time, to the first short read; here at most a group's bytes.
   uint32_t got = 0;
-  uint32_t crc = kCrcInit;
+  uint32_t crc = format::kCrcInit;
   const uint32_t first = d - static_cast<uint32_t>((s.write_at - s.run_at) % d);
   for (uint32_t chunk = first; got < most; chunk = d) {
     const uint32_t want = chunk < most - got ? chunk : most - got;
@@ -662,7 +660,7 @@ int Compressor::SolidAhead(ByteSource* source, int32_t size, bool restart, bool 
         break;
       }
       if (n == 0) break;
-      crc = Crc32Update(crc, sh.ring + o, static_cast<size_t>(n));
+      crc = format::Crc32Update(crc, sh.ring + o, static_cast<size_t>(n));
       in += static_cast<uint32_t>(n);
     }
     if (failed) {
@@ -798,8 +796,8 @@ void Compressor::ResetSolid(int ticket) {
   s.run_at = sh.T(ticket).at;
 }
 
-void Compressor::CompressSolid(int ticket, ByteSource* rest, ByteSink* sink, int32_t size,
-                               bool restart) {
+void Compressor::CompressSolid(int ticket, platform::ByteSource* rest, platform::ByteSink* sink,
+                               int32_t size, bool restart) {
   Solid& s = *solid_;
   SolidShared& sh = s.sh;
   const uint32_t d = sh.d;
@@ -821,7 +819,7 @@ void Compressor::CompressSolid(int ticket, ByteSource* rest, ByteSink* sink, int
   if (tk.too_large) {
     ++s.coded;
     settle();
-    class Failing final : public ByteSource {
+    class Failing final : public platform::ByteSource {
      public:
       int32_t Read(void*, uint32_t) override { return -1; }
     } failing;
@@ -1128,7 +1126,7 @@ void Compressor::RestoreShadow() {
   diverged_ = false;
 }
 
-int Compressor::ParseAhead(ByteSource* source, int32_t size, bool* too_large) {
+int Compressor::ParseAhead(platform::ByteSource* source, int32_t size, bool* too_large) {
   *too_large = false;
   if (threads_ <= 1 || !ready() || size <= 0) return -1;
   const uint32_t d = 1u << compress::kWindowShapes[match_.shape].log2_size;
@@ -1219,7 +1217,8 @@ void Compressor::ReleaseFile(int ticket) {
   j.held = 0;
 }
 
-void Compressor::CompressParsed(int ticket, ByteSource* rest, ByteSink* sink, int32_t size) {
+void Compressor::CompressParsed(int ticket, platform::ByteSource* rest, platform::ByteSink* sink,
+                                int32_t size) {
   Parallel& p = *par_;
   FileJob& j = p.files[ticket % kFileTickets];
   ++coded_;
@@ -1317,4 +1316,4 @@ int32_t Compressor::CodeRecord(const compress::ParseRecord& rec, int first_segme
   return offset;
 }
 
-}  // namespace acekit
+}  // namespace acekit::compress

@@ -59,7 +59,7 @@ uint32_t StreamIo::ReadAhead(uint8_t* buf, uint32_t n, bool* failed) {
     if (r == 0) break;
     got += static_cast<uint32_t>(r);
   }
-  if (keep_crc_) totals_.crc = Crc32Update(totals_.crc, buf, got);
+  if (keep_crc_) totals_.crc = format::Crc32Update(totals_.crc, buf, got);
   totals_.bytes_in += static_cast<int32_t>(got);
   return got;
 }

@@ -36,7 +36,7 @@ class StreamIo {
   bool AllocBuffer();
   void FreeBuffer();
 
-  void Bind(ByteSource* source, ByteSink* sink) {
+  void Bind(platform::ByteSource* source, platform::ByteSink* sink) {
     source_ = source;
     sink_ = sink;
   }
@@ -156,8 +156,8 @@ class StreamIo {
   uint32_t fill() const { return fill_; }
 
  private:
-  ByteSource* source_ = nullptr;
-  ByteSink* sink_ = nullptr;
+  platform::ByteSource* source_ = nullptr;
+  platform::ByteSink* sink_ = nullptr;
   uint8_t* buf_ = nullptr;
   uint32_t fill_ = 0;
   uint32_t acc_ = 0;

@@ -27,7 +27,7 @@ inline constexpr uint32_t kWordBufferBytes = 4096;
 // decoder's hot loop can hold a BitInput in registers without the refill
 // call taking its address.
 struct BitFeed {
-  ByteSource* source = nullptr;
+  platform::ByteSource* source = nullptr;
   uint8_t* buffer = nullptr;  // kWordBufferBytes, owned by the caller
   uint64_t base_word = 0;     // stream word number of buffer word 0
   uint64_t valid_end = 0;     // stream byte position where delivered data ends

@@ -32,7 +32,7 @@ const char* CommentDecoder::text() const {
   return work_ != nullptr ? reinterpret_cast<const char*>(work_->text) : "";
 }
 
-int32_t CommentDecoder::Decode(ByteSource& source) {
+int32_t CommentDecoder::Decode(platform::ByteSource& source) {
   if (!Reserve()) return 0;
   const int32_t length = Run(source);
   // A dropped comment leaves no partial text behind.
@@ -40,7 +40,7 @@ int32_t CommentDecoder::Decode(ByteSource& source) {
   return length;
 }
 
-int32_t CommentDecoder::Run(ByteSource& source) {
+int32_t CommentDecoder::Run(platform::ByteSource& source) {
   Work& w = *work_;
   BitFeed feed;
   feed.source = &source;
@@ -84,7 +84,7 @@ int32_t CommentDecoder::DecodeAt(platform::Handle archive, uint32_t offset) {
   if (offset > 0x7FFFFFFFu || platform::Seek(archive, static_cast<int32_t>(offset), 0) < 0) {
     return 0;
   }
-  FileSource source(archive);
+  platform::FileSource source(archive);
   const int32_t length = Decode(source);
   if (back >= 0) platform::Seek(archive, back, 0);
   return length;

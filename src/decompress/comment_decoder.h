@@ -35,7 +35,7 @@ class CommentDecoder {
   // Decodes one stream read from `source`. Returns the text length, 0 when
   // the text is empty, damaged, or the buffers cannot be taken. The text is
   // followed by a zero byte and stays valid until the next call.
-  int32_t Decode(ByteSource& source);
+  int32_t Decode(platform::ByteSource& source);
   // The same for the stream at `offset` of an open archive; the file
   // position is put back afterwards.
   int32_t DecodeAt(platform::Handle archive, uint32_t offset);
@@ -44,7 +44,7 @@ class CommentDecoder {
 
  private:
   struct Work;
-  int32_t Run(ByteSource& source);
+  int32_t Run(platform::ByteSource& source);
   Work* work_ = nullptr;
 };
 

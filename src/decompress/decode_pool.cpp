@@ -11,7 +11,7 @@ namespace {
 
 // The job's bytes, noting a request for more than it holds: there the
 // serial path would have read on into the archive.
-class JobSource final : public ByteSource {
+class JobSource final : public platform::ByteSource {
  public:
   JobSource(const uint8_t* data, uint32_t size) : data_(data), size_(size) {}
   int32_t Read(void* buf, uint32_t count) override {

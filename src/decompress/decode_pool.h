@@ -33,7 +33,7 @@ namespace acekit::decompress {
 // least the rest of the request, at most a file buffer), so the fetches
 // made and the bytes handed out are those of BufferedFileSource over the
 // same file calls. Requests are at most a word buffer, far below a fetch.
-class FetchingSource : public ByteSource {
+class FetchingSource : public platform::ByteSource {
  public:
   void Reset(uint32_t expect) {
     data_ = nullptr;
@@ -46,7 +46,7 @@ class FetchingSource : public ByteSource {
   // The size of the next fetch when a request of `want` bytes makes it.
   static uint32_t FetchSize(uint32_t expect, uint32_t want) {
     const uint32_t fetch = expect > want ? expect : want;
-    return fetch < kFileBufferBytes ? fetch : kFileBufferBytes;
+    return fetch < platform::kFileBufferBytes ? fetch : platform::kFileBufferBytes;
   }
   // What is still expected after a fetch that gave `got`.
   static uint32_t ExpectAfter(uint32_t expect, int32_t got) {

@@ -241,7 +241,7 @@ uint32_t DecodeStored(Decoder& d, uint8_t* buf, uint32_t capacity) {
   std::memcpy(buf, d.words, n);
   CopyToWindow(d.window, d.pos, d.words, n);
   d.remaining -= got;
-  d.crc = Crc32Update(d.crc, buf, n);
+  d.crc = format::Crc32Update(d.crc, buf, n);
   return n;
 }
 
@@ -307,7 +307,7 @@ uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity) {
   if (d.status == kOk && r.in.Overrun()) d.status = kCrcMismatch;
   CopyFromWindow(window, start, buf, produced);
   d.remaining -= static_cast<int32_t>(produced);
-  d.crc = Crc32Update(d.crc, buf, produced);
+  d.crc = format::Crc32Update(d.crc, buf, produced);
   return produced;
 }
 
@@ -350,13 +350,13 @@ DecoderPtr NewDecoder() {
   return d;
 }
 
-void DecoderStart(Decoder& d, ByteSource* source, int32_t size, bool solid, uint32_t entry_number,
-                  uint32_t method) {
+void DecoderStart(Decoder& d, platform::ByteSource* source, int32_t size, bool solid,
+                  uint32_t entry_number, uint32_t method) {
   d.size = size;
   d.remaining = size;
   d.processed = 0;
   d.progress.last_reported = 0;
-  d.crc = kCrcInit;
+  d.crc = format::kCrcInit;
   d.status = kOk;
   d.reached_back = false;
   d.feed.source = source;
@@ -379,7 +379,7 @@ uint32_t DecodeChunk(Decoder& d, uint8_t* buf, uint32_t capacity, uint32_t metho
   return 0;
 }
 
-Status DecodeEntry(Decoder& d, uint32_t method, ByteSink* sink, uint32_t skip) {
+Status DecodeEntry(Decoder& d, uint32_t method, platform::ByteSink* sink, uint32_t skip) {
   while (d.status == kOk && d.remaining > 0) {
     const uint32_t n = DecodeChunk(d, d.out, kChunkSize, method);
     if (d.status != kOk) break;

@@ -105,8 +105,8 @@ DecoderPtr NewDecoder();
 // must stay valid while the entry is decoded. `entry_number` counts the
 // entries decoded in this operation from 1; in a solid archive every entry
 // after the first continues the previous entries' window.
-void DecoderStart(Decoder& d, ByteSource* source, int32_t size, bool solid, uint32_t entry_number,
-                  uint32_t method);
+void DecoderStart(Decoder& d, platform::ByteSource* source, int32_t size, bool solid,
+                  uint32_t entry_number, uint32_t method);
 
 // Decodes the rest of the entry in chunks, reporting progress after each and
 // writing it to `sink` (null: decode only, as for tests and for skipped
@@ -114,7 +114,7 @@ void DecoderStart(Decoder& d, ByteSource* source, int32_t size, bool solid, uint
 // kShortWrite, kUnsupported, kCorrupt or kCrcMismatch. The first `skip`
 // chunks are decoded without a report or a write, for a caller that has
 // made those already from another decoder's chunks.
-Status DecodeEntry(Decoder& d, uint32_t method, ByteSink* sink, uint32_t skip = 0);
+Status DecodeEntry(Decoder& d, uint32_t method, platform::ByteSink* sink, uint32_t skip = 0);
 
 // Produces the next chunk into buf (at most capacity bytes; a compressed chunk
 // needs capacity above kMaxMatch and uses at most half the window) and adds

@@ -196,7 +196,7 @@ bool StoredName(const char* utf8, std::string* stored, std::string* why) {
   if (out.empty()) return *why = "empty name", false;
   std::vector<char> oem(out.size() + 1);
   platform::CharToOem(out.c_str(), oem.data(), oem.size());
-  if (std::strlen(oem.data()) > kStoredNameMax) {
+  if (std::strlen(oem.data()) > format::kStoredNameMax) {
     return *why = "a name longer than 255 bytes as stored", false;
   }
   *stored = std::move(out);

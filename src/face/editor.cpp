@@ -38,8 +38,9 @@ bool Valid(acekit_editor* e) {
 }
 
 // The editor's mask lists, with the one step it needs.
-bool AddMask(acekit::ArcState& arc, acekit::MaskList& masks, const std::string& mask) {
-  return acekit::AppendMask(arc, mask.c_str(), masks.get()) != 0;
+bool AddMask(acekit::format::ArcState& arc, acekit::select::MaskList& masks,
+             const std::string& mask) {
+  return acekit::select::AppendMask(arc, mask.c_str(), masks.get()) != 0;
 }
 
 // A fresh state of the archive for one change.
@@ -76,8 +77,8 @@ int Name(acekit_editor* e, const char* name, std::string* stored) {
 // A fresh state of the archive with `masks` selecting the entry `name`
 // stands for: what deleting an entry and commenting one both start from.
 // `what` names the change in a failure.
-int OpenAtEntry(acekit_editor* e, const char* name, face::OpState& st, acekit::MaskList& masks,
-                const char* what) {
+int OpenAtEntry(acekit_editor* e, const char* name, face::OpState& st,
+                acekit::select::MaskList& masks, const char* what) {
   std::string stored;
   if (const int rc = Name(e, name, &stored); rc < 0) return rc;
   if (const int rc = Open(e, st); rc < 0) return rc;
@@ -86,7 +87,7 @@ int OpenAtEntry(acekit_editor* e, const char* name, face::OpState& st, acekit::M
   ops::BuildArchiveList(st.Context(), &list, masks.get(), ops::ArcInfoRequest::kNever);
   bool found = false;
   for (const ArcEntry* a = list.first; a != nullptr; a = a->next) found |= a->is_file != 0;
-  acekit::DoneEntryList(&list);
+  acekit::format::DoneEntryList(&list);
   if (st.arc.status != acekit::kOk) return face::FailStatus(e, st.arc.status, "listing", e->path);
   if (!found) return face::Fail(e, ACEKIT_E_NOT_FOUND, "no entry", name);
   return ACEKIT_OK;
@@ -156,17 +157,17 @@ ACEKIT_PUBLIC int acekit_editor_add_file(acekit_editor* e, const char* disk_path
     return face::Fail(e, ACEKIT_E_INVALID, "a changed archive stores a file under its own name",
                       name);
   }
-  if (folder.size() >= acekit::kPathSize || relative.size() >= acekit::kPathSize) {
+  if (folder.size() >= acekit::format::kPathSize || relative.size() >= acekit::format::kPathSize) {
     return face::Fail(e, ACEKIT_E_TOO_LARGE, "path too long for an update", disk_path);
   }
   face::OpState st;
   if (const int rc = Open(e, st); rc < 0) return rc;
   if (st.arc.read_only != 0) return face::Fail(e, ACEKIT_E_READ_ONLY, "changing", e->path);
-  acekit::CopyText(st.settings.input_path, acekit::kPathSize, folder);
-  acekit::CopyText(st.settings.relative_path, acekit::kPathSize, relative);
-  acekit::MaskList masks;
+  acekit::format::CopyText(st.settings.input_path, acekit::format::kPathSize, folder);
+  acekit::format::CopyText(st.settings.relative_path, acekit::format::kPathSize, relative);
+  acekit::select::MaskList masks;
   if (!AddMask(st.arc, masks, base)) return face::Fail(e, ACEKIT_E_NOMEM, "adding", disk_path);
-  ops::CompressFileMaskList(st.Context(), masks.get());
+  st.arc.status = ops::CompressFileMaskList(st.Context(), masks.get());
   return Done(e, st, "adding");
 }
 
@@ -180,27 +181,27 @@ ACEKIT_PUBLIC int acekit_editor_add_paths(acekit_editor* e, const char* const* p
   face::OpState st;
   if (const int rc = Open(e, st); rc < 0) return rc;
   if (st.arc.read_only != 0) return face::Fail(e, ACEKIT_E_READ_ONLY, "changing", e->path);
-  if ((flags & ACEKIT_ADD_NAMES_ONLY) != 0) st.settings.options |= acekit::kOptNamesOnly;
-  acekit::MaskList masks;
+  if ((flags & ACEKIT_ADD_NAMES_ONLY) != 0) st.settings.options |= acekit::format::kOptNamesOnly;
+  acekit::select::MaskList masks;
   for (size_t i = 0; i < count; ++i) {
     if (paths[i] == nullptr || paths[i][0] == '\0') {
       return face::Fail(e, ACEKIT_E_INVALID, "an empty path", e->path);
     }
-    if (std::strlen(paths[i]) >= acekit::kPathSize) {
+    if (std::strlen(paths[i]) >= acekit::format::kPathSize) {
       return face::Fail(e, ACEKIT_E_TOO_LARGE, "path too long", paths[i]);
     }
     if (!AddMask(st.arc, masks, paths[i])) return face::Fail(e, ACEKIT_E_NOMEM, "adding", paths[i]);
   }
-  ops::CompressFileMaskList(st.Context(), masks.get());
+  st.arc.status = ops::CompressFileMaskList(st.Context(), masks.get());
   return Done(e, st, "adding to");
 }
 
 ACEKIT_PUBLIC int acekit_editor_delete(acekit_editor* e, const char* name) {
   if (!Valid(e)) return ACEKIT_E_INVALID;
   face::OpState st;
-  acekit::MaskList masks;
+  acekit::select::MaskList masks;
   if (const int rc = OpenAtEntry(e, name, st, masks, "deleting"); rc < 0) return rc;
-  ops::DeleteFileMaskList(st.Context(), masks.get());
+  st.arc.status = ops::DeleteFileMaskList(st.Context(), masks.get());
   return Done(e, st, "deleting from");
 }
 
@@ -229,7 +230,7 @@ ACEKIT_PUBLIC int acekit_editor_delete_list(acekit_editor* e, const char* const*
   if (const int rc = Open(e, st); rc < 0) return rc;
   // The masks take the entries by their names as listed, which mark a
   // directory with a trailing separator.
-  acekit::MaskList masks;
+  acekit::select::MaskList masks;
   ArcFileList list{};
   ops::BuildArchiveList(st.Context(), &list, nullptr, ops::ArcInfoRequest::kNever);
   size_t entries = 0;
@@ -243,7 +244,7 @@ ACEKIT_PUBLIC int acekit_editor_delete_list(acekit_editor* e, const char* const*
     ++selected;
     room = room && AddMask(st.arc, masks, name);
   }
-  acekit::DoneEntryList(&list);
+  acekit::format::DoneEntryList(&list);
   if (st.arc.status != acekit::kOk) return face::FailStatus(e, st.arc.status, "listing", e->path);
   if (!room) return face::Fail(e, ACEKIT_E_NOMEM, "deleting from", e->path);
   if (selected == 0) return face::Fail(e, ACEKIT_E_NOT_FOUND, "none of the names is in", e->path);
@@ -253,7 +254,7 @@ ACEKIT_PUBLIC int acekit_editor_delete_list(acekit_editor* e, const char* const*
                       e->path);
   }
   e->deleting = true;
-  ops::DeleteFileMaskList(st.Context(), masks.get());
+  st.arc.status = ops::DeleteFileMaskList(st.Context(), masks.get());
   e->deleting = false;
   return Done(e, st, "deleting from");
 }
@@ -272,13 +273,13 @@ ACEKIT_PUBLIC int acekit_editor_add_directory(acekit_editor* e, const char* name
   if (!ops::IsValidDirectoryName(last.c_str())) {
     return face::Fail(e, ACEKIT_E_INVALID, "a directory name without ?*<>:\"|", name);
   }
-  if (relative.size() >= acekit::kPathSize) {
+  if (relative.size() >= acekit::format::kPathSize) {
     return face::Fail(e, ACEKIT_E_TOO_LARGE, "name too long", name);
   }
   face::OpState st;
   if (const int rc = Open(e, st); rc < 0) return rc;
-  acekit::CopyText(st.settings.relative_path, acekit::kPathSize, relative);
-  ops::CreateDirectoryEntry(st.Context(), last.c_str());
+  acekit::format::CopyText(st.settings.relative_path, acekit::format::kPathSize, relative);
+  st.arc.status = ops::CreateDirectoryEntry(st.Context(), last.c_str());
   return Done(e, st, "adding a directory to");
 }
 
@@ -288,7 +289,7 @@ ACEKIT_PUBLIC int acekit_editor_set_comment(acekit_editor* e, const char* utf8) 
   if (const int rc = Open(e, st); rc < 0) return rc;
   std::string text = utf8 != nullptr ? utf8 : "";
   CommentRec rec = CommentOf(text);
-  ops::SetMainComment(st.Context(), &rec);
+  st.arc.status = ops::SetMainComment(st.Context(), &rec);
   return Done(e, st, "setting the comment of");
 }
 
@@ -296,11 +297,11 @@ ACEKIT_PUBLIC int acekit_editor_set_entry_comment(acekit_editor* e, const char* 
                                                   const char* utf8) {
   if (!Valid(e)) return ACEKIT_E_INVALID;
   face::OpState st;
-  acekit::MaskList masks;
+  acekit::select::MaskList masks;
   if (const int rc = OpenAtEntry(e, name, st, masks, "commenting"); rc < 0) return rc;
   std::string text = utf8 != nullptr ? utf8 : "";
   CommentRec rec = CommentOf(text);
-  ops::SetFileComments(st.Context(), masks.get(), &rec);
+  st.arc.status = ops::SetFileComments(st.Context(), masks.get(), &rec);
   return Done(e, st, "setting an entry comment in");
 }
 

@@ -24,9 +24,9 @@ struct Handle {
   // Writers and editors: the host's events, and where the engine stands.
   acekit_change_fn events = nullptr;
   void* events_ctx = nullptr;
-  const ArcState* arc = nullptr;  // of the operation running, which may name working copies
-  bool deleting = false;          // the engine marks each deleted entry as a full step
-  int unreadable_error = 0;       // the error of a file the host chose not to leave out
+  const format::ArcState* arc = nullptr;  // of the operation running, which may name working copies
+  bool deleting = false;                  // the engine marks each deleted entry as a full step
+  int unreadable_error = 0;               // the error of a file the host chose not to leave out
   explicit Handle(uint32_t m) : magic(m) {}
 };
 inline constexpr uint32_t kReaderMagic = 0x52454b41;  // "AKER"
@@ -57,12 +57,12 @@ bool Tell(Handle* h, const acekit_change& event);
 
 // A per-handle operation state in the shape the operations take.
 struct OpState {
-  ArcState arc;
-  Settings settings;
+  format::ArcState arc;
+  format::Settings settings;
   HostHooks hooks;
   int32_t arc_info[23] = {};
   int32_t extra_features[12] = {};
-  OpState() { settings.desc = kArcerDefaults; }
+  OpState() { settings.desc = format::kArcerDefaults; }
   ~OpState();
   OpState(const OpState&) = delete;
   OpState& operator=(const OpState&) = delete;
@@ -81,7 +81,7 @@ std::string NameFromStored(const char* raw, size_t n);
 inline constexpr size_t kRoomForTemporaries = 16;
 // The longest archive path such an operation takes, and the failure text
 // that states the limit a host can act on.
-inline constexpr size_t kLongestRewrittenPath = kPathSize - 1 - kRoomForTemporaries;
+inline constexpr size_t kLongestRewrittenPath = format::kPathSize - 1 - kRoomForTemporaries;
 std::string PathTooLongToRewrite(const char* for_what, size_t limit = kLongestRewrittenPath);
 
 // Unix seconds and packed local DOS time.

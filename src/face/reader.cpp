@@ -65,7 +65,7 @@ namespace {
 
 // The packed data of one entry and nothing beyond it, so a damaged entry
 // cannot make the decoder read its neighbour's bytes.
-class BoundedSource final : public acekit::ByteSource {
+class BoundedSource final : public acekit::platform::ByteSource {
  public:
   BoundedSource(platform::Handle h, uint32_t left) : h_(h), left_(left) {}
   int32_t Read(void* buf, uint32_t count) override {
@@ -81,7 +81,7 @@ class BoundedSource final : public acekit::ByteSource {
   uint32_t left_;
 };
 
-class CallbackSink final : public acekit::ByteSink {
+class CallbackSink final : public acekit::platform::ByteSink {
  public:
   CallbackSink(acekit_sink fn, void* ctx) : fn_(fn), ctx_(ctx) {}
   int32_t Write(const void* buf, uint32_t count) override {
@@ -99,12 +99,12 @@ class CallbackSink final : public acekit::ByteSink {
 };
 
 bool IsDirectory(const ArcEntry& e) {
-  return (e.attr & acekit::kAttrDirectory) != 0;
+  return (e.attr & acekit::format::kAttrDirectory) != 0;
 }
 
 // Decodes one entry into `sink` (null: only to carry a solid window on).
 // Returns the engine status.
-uint32_t DecodeOne(acekit_reader* r, const ArcEntry& e, acekit::ByteSink* sink) {
+uint32_t DecodeOne(acekit_reader* r, const ArcEntry& e, acekit::platform::ByteSink* sink) {
   if (e.encrypted != 0) return acekit::kEncryptedEntry;
   if (e.orig_size > 0x7FFFFFFFu) return acekit::kUnsupported;
   if (!r->decoder) {
@@ -131,7 +131,7 @@ uint32_t DecodeOne(acekit_reader* r, const ArcEntry& e, acekit::ByteSink* sink) 
 // right). In a solid archive the entries passed over since the last one
 // decoded go through the decoder first. Returns 0 or an error code recorded
 // in the handle.
-int DecodeCurrent(acekit_reader* r, acekit::ByteSink* sink, bool* stopped) {
+int DecodeCurrent(acekit_reader* r, acekit::platform::ByteSink* sink, bool* stopped) {
   const ArcEntry& e = r->current;
   if (r->solid && r->current_decoded) {
     return face::Fail(r, ACEKIT_E_INVALID, "a solid entry can be read once", r->name);
@@ -277,7 +277,7 @@ int ExtractCurrent(acekit_reader* r, const std::string& root, unsigned flags) {
   const platform::Handle out = dir.CreateTemp(temp);
   if (out == platform::kBadHandle)
     return face::Fail(r, ACEKIT_E_OPEN, "cannot create", target, true);
-  acekit::FileSink sink(out);
+  acekit::platform::FileSink sink(out);
   const int rc = DecodeCurrent(r, &sink, nullptr);
   if (rc < 0) {
     platform::Close(out);
@@ -285,7 +285,7 @@ int ExtractCurrent(acekit_reader* r, const std::string& root, unsigned flags) {
     return rc;
   }
   platform::SetPackedFileTime(out, e.ftime);
-  if (!dir.Commit(out, temp, file.c_str(), e.attr & ~acekit::kAttrDirectory)) {
+  if (!dir.Commit(out, temp, file.c_str(), e.attr & ~acekit::format::kAttrDirectory)) {
     const int code = face::Fail(r, ACEKIT_E_OPEN, "cannot put in place", target, true);
     dir.Remove(temp);
     return code;
@@ -309,13 +309,13 @@ bool HeaderHolds(acekit_reader* r, uint32_t at, uint32_t* head_size) {
       platform::Read(frame, 4, r->file) != 4) {
     return false;
   }
-  *head_size = acekit::Get16(frame + 2);
+  *head_size = acekit::format::Get16(frame + 2);
   std::vector<uint8_t> body(*head_size);
-  if (*head_size < acekit::kFrameSize - 4 ||
+  if (*head_size < acekit::format::kFrameSize - 4 ||
       platform::Read(body.data(), *head_size, r->file) != static_cast<int32_t>(*head_size)) {
     return false;
   }
-  return acekit::HeaderCrc(body.data(), body.size()) == acekit::Get16(frame);
+  return acekit::format::HeaderCrc(body.data(), body.size()) == acekit::format::Get16(frame);
 }
 
 // The offset of the first file or recovery header after `from` whose
@@ -328,22 +328,23 @@ int64_t FindNextHeader(acekit_reader* r, uint32_t from) {
   while (base < 0x7FFFFFFFu) {
     if (platform::Seek(r->file, static_cast<int32_t>(base), 0) == -1) return -1;
     const int32_t got = platform::Read(block.data(), kBlock, r->file);
-    if (got < static_cast<int32_t>(acekit::kFrameSize)) return -1;
+    if (got < static_cast<int32_t>(acekit::format::kFrameSize)) return -1;
     const auto n = static_cast<uint32_t>(got);
     const bool last = n < kBlock;
     uint32_t p = 0;
     bool reload = false;
-    for (; p + acekit::kFrameSize <= n; ++p) {
+    for (; p + acekit::format::kFrameSize <= n; ++p) {
       const uint8_t type = block[p + 4];
-      if (type != acekit::kHeadFile && type != acekit::kHeadRecovery) continue;
-      const uint32_t size = acekit::Get16(&block[p + 2]);
-      if (size < (type == acekit::kHeadFile ? acekit::kFileHeaderFixed - 4 : 7u)) continue;
+      if (type != acekit::format::kHeadFile && type != acekit::format::kHeadRecovery) continue;
+      const uint32_t size = acekit::format::Get16(&block[p + 2]);
+      if (size < (type == acekit::format::kHeadFile ? acekit::format::kFileHeaderFixed - 4 : 7u))
+        continue;
       if (p + 4 + size > n) {
         if (last) continue;
         reload = true;
         break;
       }
-      if (acekit::HeaderCrc(&block[p + 4], size) == acekit::Get16(&block[p])) {
+      if (acekit::format::HeaderCrc(&block[p + 4], size) == acekit::format::Get16(&block[p])) {
         return static_cast<int64_t>(base + p);
       }
     }
@@ -373,7 +374,7 @@ int EndAt(acekit_reader* r, uint64_t at, bool truncated) {
 // header), or else the next sound header, remembering the bytes skipped.
 // Returns 1 with *flags set, or 0 at the end of the archive.
 int SalvageSeek(acekit_reader* r, unsigned* flags) {
-  acekit::ArcState& arc = r->state.arc;
+  acekit::format::ArcState& arc = r->state.arc;
   const uint64_t size = FileSize(r);
   for (;;) {
     const uint32_t at = arc.header_cursor;
@@ -383,12 +384,12 @@ int SalvageSeek(acekit_reader* r, unsigned* flags) {
     const int64_t found = FindNextHeader(r, at);
     // A header whose sizes lead to the next sound header, or exactly to the
     // end of the file, is damaged only inside.
-    uint8_t raw[acekit::kFileHeaderFixed] = {};
+    uint8_t raw[acekit::format::kFileHeaderFixed] = {};
     const bool parsed =
         platform::Seek(r->file, static_cast<int32_t>(at), 0) != -1 &&
         platform::Read(raw, sizeof raw, r->file) == static_cast<int32_t>(sizeof raw) &&
-        raw[4] == acekit::kHeadFile;
-    const uint64_t leads_to = uint64_t{at} + 4 + acekit::Get16(raw + 2) +
+        raw[4] == acekit::format::kHeadFile;
+    const uint64_t leads_to = uint64_t{at} + 4 + acekit::format::Get16(raw + 2) +
                               (raw[7] | raw[8] << 8 | raw[9] << 16 | uint32_t{raw[10]} << 24);
     if (parsed && leads_to == (found < 0 ? size : static_cast<uint64_t>(found))) {
       *flags |= ACEKIT_DAMAGE_HEADER;
@@ -475,7 +476,7 @@ class EachRun {
     ev.error = error;
     ev.message = message;
     if (existing != nullptr) {
-      ev.existing_is_dir = (existing->attributes & acekit::kAttrDirectory) != 0 ? 1 : 0;
+      ev.existing_is_dir = (existing->attributes & acekit::format::kAttrDirectory) != 0 ? 1 : 0;
       ev.existing_size = uint64_t{existing->size_high} << 32 | existing->size_low;
       const uint64_t ticks =
           uint64_t{existing->last_write_time.high} << 32 | existing->last_write_time.low;
@@ -542,8 +543,8 @@ class EachRun {
     if (self->open_ == kNone || existing == nullptr || incoming == nullptr)
       return acekit::kAnswerReplace;
     // A folder that is there already loses nothing.
-    const bool old_dir = (existing->attributes & acekit::kAttrDirectory) != 0;
-    if (old_dir && (incoming->attributes & acekit::kAttrDirectory) != 0)
+    const bool old_dir = (existing->attributes & acekit::format::kAttrDirectory) != 0;
+    if (old_dir && (incoming->attributes & acekit::format::kAttrDirectory) != 0)
       return acekit::kAnswerReplace;
     const int answer =
         self->Emit(ACEKIT_EVENT_EXISTS, self->open_, self->target_.c_str(), 0, nullptr, existing);
@@ -584,10 +585,10 @@ int WalkForEach(acekit_reader* r, EachRun& run, bool flat, std::vector<Walked>* 
       return more;
     }
     Walked w{r->current, r->name, r->comment, r->damage, false, false};
-    w.fresh = (w.rec.head_flags & acekit::kFileFlagSolid) == 0 && !IsDirectory(w.rec);
+    w.fresh = (w.rec.head_flags & acekit::format::kFileFlagSolid) == 0 && !IsDirectory(w.rec);
     // The operations take names in the host's code page, a directory's
     // ending in its separator even where the conversion widened it.
-    acekit::NameToAnsi(w.rec.name, w.rec.name, sizeof w.rec.name);
+    acekit::format::NameToAnsi(w.rec.name, w.rec.name, sizeof w.rec.name);
     if (IsDirectory(w.rec)) {
       size_t len = std::strlen(w.rec.name);
       if (len == 0 || w.rec.name[len - 1] != '\\') {
@@ -613,7 +614,7 @@ int ExtractEach(acekit_reader* r, const char* dir, unsigned flags, acekit_event_
   EachRun run(r, all, fn, ctx, test);
   if (const int rc = WalkForEach(r, run, flat, &all); rc < 0) return rc;
 
-  acekit::Settings& settings = r->state.settings;
+  acekit::format::Settings& settings = r->state.settings;
   settings.options = flat ? 0 : ACEKIT_OPTION_KEEP_PATHS;
   std::string out = test || dir == nullptr || dir[0] == '\0' ? std::string(".") : std::string(dir);
   // A folder too long to take a name is kept cut, too long to be used: each
@@ -622,7 +623,7 @@ int ExtractEach(acekit_reader* r, const char* dir, unsigned flags, acekit_event_
   std::memcpy(settings.output_path, out.data(), n);
   settings.output_path[n] = '\0';
   platform::HostSeparators(settings.output_path);
-  if (settings.output_path[n - 1] != '\\' && n + 1 < acekit::kPathSize) {
+  if (settings.output_path[n - 1] != '\\' && n + 1 < acekit::format::kPathSize) {
     settings.output_path[n] = '\\';
     settings.output_path[n + 1] = '\0';
   }
@@ -685,9 +686,10 @@ int ExtractEach(acekit_reader* r, const char* dir, unsigned flags, acekit_event_
       selection.count = static_cast<int32_t>(chosen.size());
       run.Begin(order);
       r->state.arc.status = acekit::kOk;
-      const ArcEntry* at =
-          acekit::ops::ExtractList(op, list, mode, r->solid ? &selection : nullptr, r->threads);
-      const uint32_t status = r->state.arc.status;
+      const ArcEntry* at = nullptr;
+      const uint32_t status = acekit::ops::ExtractList(
+          op, list, mode, r->solid ? &selection : nullptr, r->threads, &at);
+      r->state.arc.status = status;
       const size_t failed =
           at != nullptr ? index[static_cast<size_t>(at - nodes.data())] : SIZE_MAX;
       run.Settle(failed);
@@ -768,7 +770,7 @@ ACEKIT_PUBLIC int acekit_reader_open(acekit_reader** out, const char* path) {
     delete r;
     return code;
   }
-  acekit::ArcState& arc = r->state.arc;
+  acekit::format::ArcState& arc = r->state.arc;
   r->solid = arc.solid != 0;
   arc.read_file_comments = 1;
   arc.header_cursor = arc.first_entry_offset;
@@ -795,17 +797,18 @@ ACEKIT_PUBLIC int acekit_reader_next(acekit_reader* r, acekit_entry* e) {
   }
   r->have_current = false;
   if (r->at_end) return 0;
-  acekit::ArcState& arc = r->state.arc;
-  const acekit::CommentReader comments = acekit::ops::CommentReaderFor(r->comments);
+  acekit::format::ArcState& arc = r->state.arc;
+  const acekit::format::CommentReader comments = acekit::ops::CommentReaderFor(r->comments);
   for (;;) {
     unsigned damage = 0;
     if (r->salvage && SalvageSeek(r, &damage) == 0) return 0;
     ArcEntry rec{};
     arc.status = acekit::kOk;
-    const bool got = acekit::ReadNextHeader(arc, r->file, rec, comments);
-    if (r->salvage && got && rec.head_type == acekit::kHeadFile) {
+    const bool got = acekit::format::ReadNextHeader(arc, r->file, rec, comments);
+    if (r->salvage && got && rec.head_type == acekit::format::kHeadFile) {
       // A chain that lost bytes cannot go on; a fresh one can be decoded.
-      const bool fresh = (rec.head_flags & acekit::kFileFlagSolid) == 0 && !IsDirectory(rec);
+      const bool fresh =
+          (rec.head_flags & acekit::format::kFileFlagSolid) == 0 && !IsDirectory(rec);
       if (r->gap_size > 0 && !fresh) r->broken = true;
       if (fresh && r->solid) {
         r->broken = false;
@@ -849,7 +852,7 @@ ACEKIT_PUBLIC int acekit_reader_next(acekit_reader* r, acekit_entry* e) {
       r->at_end = true;
       return face::Fail(r, ACEKIT_E_CORRUPT, "the archive ends inside a header", r->path);
     }
-    if (rec.head_type != acekit::kHeadFile) {
+    if (rec.head_type != acekit::format::kHeadFile) {
       platform::Free(rec.comment);
       continue;
     }
@@ -944,12 +947,12 @@ ACEKIT_PUBLIC int acekit_reader_damage(acekit_reader* r, acekit_damage* d) {
 
 ACEKIT_PUBLIC int acekit_reader_info(acekit_reader* r, acekit_archive_info* info) {
   if (!Valid(r) || info == nullptr) return ACEKIT_E_INVALID;
-  const acekit::ArcState& arc = r->state.arc;
+  const acekit::format::ArcState& arc = r->state.arc;
   *info = acekit_archive_info{};
   info->version_major = static_cast<int>(arc.version_needed / 10);
   info->version_minor = static_cast<int>(arc.version_needed % 10);
   info->is_solid = r->solid ? 1 : 0;
-  info->host_system = HostName(acekit::HostOsCode(arc.host_system));
+  info->host_system = HostName(acekit::format::HostOsCode(arc.host_system));
   info->has_recovery_record = arc.recovery_record != 0 ? 1 : 0;
   return ACEKIT_OK;
 }
@@ -959,7 +962,7 @@ ACEKIT_PUBLIC int acekit_reader_details(acekit_reader* r, acekit_entry_details* 
   if (!r->have_current) return face::Fail(r, ACEKIT_E_INVALID, "no entry to describe");
   const ArcEntry& c = r->current;
   *d = acekit_entry_details{};
-  d->dictionary_kb = acekit::DictionaryKb(c.dict_code);
+  d->dictionary_kb = acekit::format::DictionaryKb(c.dict_code);
   d->is_stored = c.tech_type == 0 ? 1 : 0;
   d->header_offset = c.header_offset;
   return ACEKIT_OK;

@@ -61,7 +61,7 @@ struct acekit_writer : face::Handle {
   char temp_name[platform::SafeDir::kTempNameSize] = {};
   std::string temp;  // its path, for the rewrite that adds a comment
   face::OpState state;
-  acekit::Compressor compressor;
+  acekit::compress::Compressor compressor;
   platform::Handle out = platform::kBadHandle;
   bool solid = false;
   // Workers of the compressor (0: the library's default).
@@ -78,7 +78,7 @@ struct acekit_writer : face::Handle {
 
 namespace {
 
-class MemorySource final : public acekit::ByteSource {
+class MemorySource final : public acekit::platform::ByteSource {
  public:
   MemorySource(const uint8_t* p, size_t n) : p_(p), n_(n) {}
   int32_t Read(void* buf, uint32_t count) override {
@@ -103,10 +103,10 @@ ops::ItemWriter ItemWriterOf(acekit_writer* w) {
                          w->out,       w->dict_code};
 }
 
-bool PutHeader(acekit_writer* w, const acekit::FileHeaderFields& f, const char* stored) {
-  uint8_t head[acekit::kFileHeaderFixed] = {};
-  acekit::PackFileHeaderFields(f, head);
-  if (acekit::WriteFileHeader(w->out, head, stored, w->state.settings)) return true;
+bool PutHeader(acekit_writer* w, const acekit::format::FileHeaderFields& f, const char* stored) {
+  uint8_t head[acekit::format::kFileHeaderFixed] = {};
+  acekit::format::PackFileHeaderFields(f, head);
+  if (acekit::format::WriteFileHeader(w->out, head, stored, w->state.settings)) return true;
   w->state.arc.status = acekit::kShortWrite;
   return false;
 }
@@ -120,19 +120,19 @@ bool Fails(acekit_writer* w, uint32_t status) {
 // stored when compressing does not pay. 0 on failure; in a solid chain 1
 // when the next file starts a fresh window, 2 when it continues.
 int32_t CompressMemory(acekit_writer* w, const Item& item, uint16_t flags, bool restart) {
-  acekit::FileHeaderFields f;
+  acekit::format::FileHeaderFields f;
   f.attr = item.attr;
   f.tech_parm = w->dict_code;
-  f.flags = flags | acekit::kFileFlagPackSize;
+  f.flags = flags | acekit::format::kFileFlagPackSize;
   f.ftime = item.ftime;
   const char* stored = item.stored.c_str();
   if (item.data.empty()) return PutHeader(w, f, stored) ? (restart ? 1 : 2) : 0;
   const int32_t header_pos = platform::Tell(w->out);
-  if (header_pos < 0 || !PutHeader(w, acekit::FileHeaderFields{}, stored)) return 0;
+  if (header_pos < 0 || !PutHeader(w, acekit::format::FileHeaderFields{}, stored)) return 0;
   const int32_t data_pos = platform::Tell(w->out);
   if (data_pos < 0) return Fails(w, acekit::kOpenFailed);
   MemorySource in(item.data.data(), item.data.size());
-  acekit::FileSink sink(w->out);
+  acekit::platform::FileSink sink(w->out);
   const auto size = static_cast<int32_t>(item.data.size());
   w->compressor.CompressFile(&in, &sink, size, restart);
   if (w->compressor.status() != acekit::kOk) return Fails(w, w->compressor.status());
@@ -143,8 +143,9 @@ int32_t CompressMemory(acekit_writer* w, const Item& item, uint16_t flags, bool 
     if (platform::Write(item.data.data(), f.orig_size, w->out) != size) {
       return Fails(w, acekit::kShortWrite);
     }
-    f.crc32 = acekit::Crc32Update(acekit::kCrcInit, item.data.data(), item.data.size());
-    f.flags = acekit::kFileFlagPackSize;
+    f.crc32 =
+        acekit::format::Crc32Update(acekit::format::kCrcInit, item.data.data(), item.data.size());
+    f.flags = acekit::format::kFileFlagPackSize;
     f.tech_type = 0;
     f.pack_size = f.orig_size;
     stored_plain = true;
@@ -166,7 +167,7 @@ int32_t CompressMemory(acekit_writer* w, const Item& item, uint16_t flags, bool 
 }
 
 bool WriteDirectory(acekit_writer* w, const Item& item) {
-  acekit::FileHeaderFields f;
+  acekit::format::FileHeaderFields f;
   f.attr = item.attr;
   f.tech_type = 1;
   f.tech_parm = w->dict_code;
@@ -260,9 +261,10 @@ int FlushRun(acekit_writer* w) {
   w->state.arc.status = acekit::kOk;
   w->unreadable_error = 0;
   ops::ItemWriter iw = ItemWriterOf(w);
-  if (!ops::AddItems(iw, texts.get(), run.size()) || w->state.arc.status != acekit::kOk) {
-    return RunFailed(w);
-  }
+  // A run the host stopped (kStopped) has no status of its own to keep.
+  const acekit::Status status = ops::AddItems(iw, texts.get(), run.size());
+  if (status != acekit::kOk && status != ops::kStopped) w->state.arc.status = status;
+  if (status != acekit::kOk || w->state.arc.status != acekit::kOk) return RunFailed(w);
   return ACEKIT_OK;
 }
 
@@ -282,9 +284,10 @@ int AddSolidRun(acekit_writer* w) {
   w->state.arc.status = acekit::kOk;
   w->unreadable_error = 0;
   ops::ItemWriter iw = ItemWriterOf(w);
-  if (!ops::AddSolidItems(iw, items.data(), items.size()) || w->state.arc.status != acekit::kOk) {
-    return RunFailed(w);
-  }
+  // A run the host stopped (kStopped) has no status of its own to keep.
+  const acekit::Status status = ops::AddSolidItems(iw, items.data(), items.size());
+  if (status != acekit::kOk && status != ops::kStopped) w->state.arc.status = status;
+  if (status != acekit::kOk || w->state.arc.status != acekit::kOk) return RunFailed(w);
   return ACEKIT_OK;
 }
 
@@ -321,7 +324,7 @@ int ApplyComment(acekit_writer* w) {
   CommentRec rec{};
   rec.text = w->comment.data();
   rec.length = static_cast<int32_t>(w->comment.size());
-  ops::SetMainComment(st.Context(), &rec);
+  st.arc.status = ops::SetMainComment(st.Context(), &rec);
   if (st.arc.status != acekit::kOk)
     return face::FailStatus(w, st.arc.status, "setting the comment", w->target);
   return ACEKIT_OK;
@@ -385,7 +388,7 @@ ACEKIT_PUBLIC int acekit_writer_create(acekit_writer** out, const char* path,
   w->target = path;
   w->solid = o->solid != 0;
   w->threads = o->threads;
-  acekit::ArcerDesc& desc = w->state.settings.desc;
+  acekit::format::ArcerDesc& desc = w->state.settings.desc;
   desc.dict_kb() = static_cast<int32_t>(kb);
   desc.level() = o->level == 0 ? 1 : o->level;
   desc.mode() = w->solid ? 4 : 0;
@@ -401,10 +404,11 @@ ACEKIT_PUBLIC int acekit_writer_create(acekit_writer** out, const char* path,
     return face::Fail(nullptr, ACEKIT_E_OPEN, "creating", path, true);
   }
   w->temp = folder + w->temp_name;
-  uint8_t head[acekit::kMainHeaderBytes];
-  const void* extra = w->solid ? nullptr : acekit::kNormalArchiveExtra;
-  const uint32_t extra_size = w->solid ? 0 : acekit::kNormalArchiveExtraSize;
-  acekit::BuildMainHeader(head, extra, extra_size, w->solid ? acekit::kMainFlagSolid : 0);
+  uint8_t head[acekit::format::kMainHeaderBytes];
+  const void* extra = w->solid ? nullptr : acekit::format::kNormalArchiveExtra;
+  const uint32_t extra_size = w->solid ? 0 : acekit::format::kNormalArchiveExtraSize;
+  acekit::format::BuildMainHeader(head, extra, extra_size,
+                                  w->solid ? acekit::format::kMainFlagSolid : 0);
   if (platform::Write(head, sizeof head, w->out) != static_cast<int32_t>(sizeof head) ||
       (extra_size != 0 &&
        platform::Write(extra, extra_size, w->out) != static_cast<int32_t>(extra_size))) {
@@ -414,7 +418,7 @@ ACEKIT_PUBLIC int acekit_writer_create(acekit_writer** out, const char* path,
   if (!w->compressor.Setup(&dict, desc.level(), w->threads))
     return face::Fail(nullptr, ACEKIT_E_NOMEM, "compressor");
   w->compressor.SetProgress(w->state.hooks.progress);
-  w->dict_code = acekit::DictionaryCode(w->compressor.dict_kb());
+  w->dict_code = acekit::format::DictionaryCode(w->compressor.dict_kb());
   *out = w.release();
   return ACEKIT_OK;
 }
@@ -454,7 +458,8 @@ ACEKIT_PUBLIC int acekit_writer_add_memory(acekit_writer* w, const char* name, c
   if (!face::PackTime(mtime, &item.ftime)) {
     return face::Fail(w, ACEKIT_E_INVALID, "time outside 1980 to 2107", name);
   }
-  item.attr = (attributes == 0 ? platform::kAttrArchive : attributes) & ~acekit::kAttrDirectory;
+  item.attr =
+      (attributes == 0 ? platform::kAttrArchive : attributes) & ~acekit::format::kAttrDirectory;
   try {
     item.data.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + n);
   } catch (const std::bad_alloc&) {
@@ -474,7 +479,7 @@ ACEKIT_PUBLIC int acekit_writer_add_directory(acekit_writer* w, const char* name
   if (!face::PackTime(mtime, &item.ftime)) {
     return face::Fail(w, ACEKIT_E_INVALID, "time outside 1980 to 2107", name);
   }
-  item.attr = acekit::kAttrDirectory;
+  item.attr = acekit::format::kAttrDirectory;
   // Short directory names keep their separator, as the host interface
   // stores them.
   if (item.stored.size() < 3) item.stored += '\\';

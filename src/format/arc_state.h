@@ -10,7 +10,7 @@
 #include "common/host_types.h"
 #include "platform/platform.h"
 
-namespace acekit {
+namespace acekit::format {
 
 // A path and its terminator. Records shared with the host keep their own
 // fixed sizes; this is the room of the library's own path buffers.
@@ -76,4 +76,4 @@ struct ArcState {
   int32_t password_set = 0;
 };
 
-}  // namespace acekit
+}  // namespace acekit::format

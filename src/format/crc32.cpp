@@ -11,7 +11,7 @@
 #include <wmmintrin.h>
 #endif
 
-namespace acekit {
+namespace acekit::format {
 namespace {
 
 constexpr uint32_t kReflectedPoly = 0xEDB88320u;
@@ -150,4 +150,4 @@ uint32_t Crc32Update(uint32_t crc, const void* data, size_t length) {
   return TableUpdate(crc, p, length);
 }
 
-}  // namespace acekit
+}  // namespace acekit::format

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace acekit {
+namespace acekit::format {
 
 inline constexpr uint32_t kCrcInit = 0xFFFFFFFFu;
 
@@ -18,4 +18,4 @@ uint32_t Crc32Update(uint32_t crc, const void* data, size_t length);
 // two against each other on any machine.
 uint32_t Crc32UpdateTables(uint32_t crc, const void* data, size_t length);
 
-}  // namespace acekit
+}  // namespace acekit::format

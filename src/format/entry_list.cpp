@@ -7,7 +7,7 @@
 #include "format/name_text.h"
 #include "format/records.h"
 
-namespace acekit {
+namespace acekit::format {
 namespace {
 
 // Reads fields out of what one read call delivered. A field that lies beyond
@@ -305,4 +305,4 @@ void ComputeArcInfo(ArcState& st, ArcFileList* list, int32_t info[kArcInfoWords]
   st.info_valid = 1;
 }
 
-}  // namespace acekit
+}  // namespace acekit::format

@@ -11,7 +11,7 @@
 #include "format/arc_state.h"
 #include "platform/platform.h"
 
-namespace acekit {
+namespace acekit::format {
 
 // Chooses the file entries that join the list; it sees the name upper-cased in
 // the ANSI page (a directory ends with `\`). Empty selects everything;
@@ -87,4 +87,4 @@ int32_t HostOsCode(uint32_t host_created);
 // ORIG_SIZE total, in the signed 32-bit arithmetic the format's readers use.
 int32_t CompressionRatio(uint32_t pack_total, uint32_t orig_total);
 
-}  // namespace acekit
+}  // namespace acekit::format

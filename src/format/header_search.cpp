@@ -5,7 +5,7 @@
 #include "common/status.h"
 #include "format/records.h"
 
-namespace acekit {
+namespace acekit::format {
 namespace {
 
 // Reads up to kSearchWindow bytes at `offset`. `limit` is the bound the
@@ -100,4 +100,4 @@ bool FindFirstFileHeader(platform::Handle archive, ArcState& st) {
   return false;
 }
 
-}  // namespace acekit
+}  // namespace acekit::format

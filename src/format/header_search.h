@@ -6,7 +6,7 @@
 #include "format/arc_state.h"
 #include "platform/platform.h"
 
-namespace acekit {
+namespace acekit::format {
 
 // Looks for the main header from the start of `archive`. Stores 0 in the
 // status first; a failed seek or read stores 5, an unreadable size 6.
@@ -23,4 +23,4 @@ bool FindMainHeader(platform::Handle archive, ArcState& st);
 // archive, the solid dictionary. Not found leaves both as they were.
 bool FindFirstFileHeader(platform::Handle archive, ArcState& st);
 
-}  // namespace acekit
+}  // namespace acekit::format

@@ -4,7 +4,7 @@
 
 #include "platform/platform.h"
 
-namespace acekit {
+namespace acekit::format {
 
 size_t CopyText(char* dst, size_t dst_size, std::string_view src) {
   if (dst_size == 0) return 0;
@@ -105,4 +105,4 @@ void NameToAnsi(const char* oem, char* dst, size_t dst_size) {
   platform::OemToChar(oem, dst, dst_size);
 }
 
-}  // namespace acekit
+}  // namespace acekit::format

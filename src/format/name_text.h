@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <string_view>
 
-namespace acekit {
+namespace acekit::format {
 
 inline constexpr size_t kStoredNameMax = 255;  // longest name a record or header holds
 
@@ -51,4 +51,4 @@ void CleanNameFront(char* name);
 void NameToOem(const char* ansi, char* dst, size_t dst_size);
 void NameToAnsi(const char* oem, char* dst, size_t dst_size);
 
-}  // namespace acekit
+}  // namespace acekit::format

@@ -5,7 +5,7 @@
 
 #include "format/crc32.h"
 
-namespace acekit {
+namespace acekit::format {
 
 uint16_t HeaderCrc(const void* from_offset4, size_t size) {
   return static_cast<uint16_t>(Crc32Update(kCrcInit, from_offset4, size));
@@ -114,7 +114,7 @@ uint32_t BuildFileHeader(uint8_t head[kFileHeaderFixed], const char* name, const
   return total;
 }
 
-bool WriteFileHeader(ByteSink& sink, uint8_t head[kFileHeaderFixed], const char* name,
+bool WriteFileHeader(platform::ByteSink& sink, uint8_t head[kFileHeaderFixed], const char* name,
                      const Settings& settings) {
   uint8_t bytes[kFileHeaderMaxBytes];
   const uint32_t total = BuildFileHeader(head, name, settings, bytes);
@@ -123,8 +123,8 @@ bool WriteFileHeader(ByteSink& sink, uint8_t head[kFileHeaderFixed], const char*
 
 bool WriteFileHeader(platform::Handle h, uint8_t head[kFileHeaderFixed], const char* name,
                      const Settings& settings) {
-  FileSink sink(h);
+  platform::FileSink sink(h);
   return WriteFileHeader(sink, head, name, settings);
 }
 
-}  // namespace acekit
+}  // namespace acekit::format

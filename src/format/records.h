@@ -16,7 +16,7 @@
 #include "platform/platform.h"
 #include "platform/stream.h"
 
-namespace acekit {
+namespace acekit::format {
 
 // ---- Header frame ----------------------------------------------------------
 inline constexpr uint8_t kHeadMain = 0;
@@ -128,9 +128,9 @@ uint32_t BuildFileHeader(uint8_t head[kFileHeaderFixed], const char* name, const
 // Builds the header and writes it at the sink's or handle's position. True
 // when every byte was accepted; callers that only look at later data writes
 // may ignore it.
-bool WriteFileHeader(ByteSink& sink, uint8_t head[kFileHeaderFixed], const char* name,
+bool WriteFileHeader(platform::ByteSink& sink, uint8_t head[kFileHeaderFixed], const char* name,
                      const Settings& settings);
 bool WriteFileHeader(platform::Handle h, uint8_t head[kFileHeaderFixed], const char* name,
                      const Settings& settings);
 
-}  // namespace acekit
+}  // namespace acekit::format

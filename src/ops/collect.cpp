@@ -24,7 +24,7 @@ void EntryRecord(const ArcEntry& entry, FindData& rec) {
   platform::DosTimeToFileTime(entry.ftime, &t);
   rec.creation_time = rec.last_access_time = rec.last_write_time = t;
   rec.size_low = entry.orig_size;
-  CopyText(rec.name, sizeof rec.name, entry.name);
+  format::CopyText(rec.name, sizeof rec.name, entry.name);
 }
 
 ReplaceAnswer Ask(const HostHooks& hooks, const FindData& existing, const char* disk_path) {
@@ -39,23 +39,23 @@ ReplaceAnswer Ask(const HostHooks& hooks, const FindData& existing, const char* 
 
 // The relative path, `\` when it is not empty, and `name`; false when that
 // does not fit.
-bool Relative(const Settings& settings, std::string_view name, char* out, size_t size) {
-  if (!CopyWhole(out, size, settings.relative_path)) return false;
-  if (out[0] != '\0' && !AppendWhole(out, size, "\\")) return false;
-  return AppendWhole(out, size, name);
+bool Relative(const format::Settings& settings, std::string_view name, char* out, size_t size) {
+  if (!format::CopyWhole(out, size, settings.relative_path)) return false;
+  if (out[0] != '\0' && !format::AppendWhole(out, size, "\\")) return false;
+  return format::AppendWhole(out, size, name);
 }
 
 // A name too long to be built is never equal to anything.
 template <typename EachName>
-bool NamedBy(const Settings& settings, const char* name, EachName&& each) {
+bool NamedBy(const format::Settings& settings, const char* name, EachName&& each) {
   char wanted[kItemTextSize];
   if (!Relative(settings, name, wanted, sizeof wanted)) return false;
   Upper(wanted);
   char candidate[kItemTextSize];
   return each([&](std::string_view item) {
-    if (!CopyWhole(candidate, sizeof candidate, item)) return false;
+    if (!format::CopyWhole(candidate, sizeof candidate, item)) return false;
     Upper(candidate);
-    CleanNameFront(candidate);
+    format::CleanNameFront(candidate);
     return std::strcmp(candidate, wanted) == 0;
   });
 }
@@ -63,48 +63,52 @@ bool NamedBy(const Settings& settings, const char* name, EachName&& each) {
 }  // namespace
 
 bool ItemName(const FileMask& item, char* out, size_t size) {
-  if (!CopyWhole(out, size, item.directory != nullptr ? item.directory : "") ||
-      !AppendWhole(out, size, item.name)) {
+  if (!format::CopyWhole(out, size, item.directory != nullptr ? item.directory : "") ||
+      !format::AppendWhole(out, size, item.name)) {
     return false;
   }
   if (item.extension[0] == '\0') return true;
-  return AppendWhole(out, size, ".") && AppendWhole(out, size, item.extension);
+  return format::AppendWhole(out, size, ".") && format::AppendWhole(out, size, item.extension);
 }
 
-bool ItemSourcePath(const Settings& settings, const FileMask& item, char* out, size_t size) {
-  const bool input = settings.input_path[0] != '\0' && (settings.options & kOptNamesOnly) == 0;
-  if (!CopyWhole(out, size, input ? settings.input_path : "")) return false;
+bool ItemSourcePath(const format::Settings& settings, const FileMask& item, char* out,
+                    size_t size) {
+  const bool input =
+      settings.input_path[0] != '\0' && (settings.options & format::kOptNamesOnly) == 0;
+  if (!format::CopyWhole(out, size, input ? settings.input_path : "")) return false;
   const size_t used = std::strlen(out);
   if (ItemName(item, out + used, size - used)) return true;
   out[0] = '\0';
   return false;
 }
 
-bool FindItemForEntry(const Settings& settings, const char* entry_name, const FileMaskList* list,
-                      char* stored, size_t stored_size, char* disk, size_t disk_size) {
+bool FindItemForEntry(const format::Settings& settings, const char* entry_name,
+                      const FileMaskList* list, char* stored, size_t stored_size, char* disk,
+                      size_t disk_size) {
   if (list == nullptr) return false;
   char wanted[kItemTextSize];
-  if (!CopyWhole(wanted, sizeof wanted, entry_name)) return false;
+  if (!format::CopyWhole(wanted, sizeof wanted, entry_name)) return false;
   Upper(wanted);
   char name[kItemTextSize];
   char candidate[kItemTextSize];
   for (const FileMask* m = list->first; m != nullptr; m = m->next) {
     if (!ItemName(*m, name, sizeof name) ||
         !Relative(settings, name, candidate, sizeof candidate) ||
-        !CopyWhole(stored, stored_size, candidate)) {
+        !format::CopyWhole(stored, stored_size, candidate)) {
       continue;
     }
     Upper(candidate);
-    CleanNameFront(candidate);
+    format::CleanNameFront(candidate);
     if (std::strcmp(candidate, wanted) != 0) continue;
     // A disk path with no room stays empty: nothing can be read from it.
-    if (CopyWhole(disk, disk_size, settings.input_path)) AppendWhole(disk, disk_size, name);
+    if (format::CopyWhole(disk, disk_size, settings.input_path))
+      format::AppendWhole(disk, disk_size, name);
     return true;
   }
   return false;
 }
 
-bool EntryIsNamed(const Settings& settings, const char* name, const FileMaskList* list) {
+bool EntryIsNamed(const format::Settings& settings, const char* name, const FileMaskList* list) {
   return NamedBy(settings, name, [&](auto&& matches) {
     char item[kItemTextSize];
     for (const FileMask* m = list != nullptr ? list->first : nullptr; m != nullptr; m = m->next) {
@@ -114,7 +118,7 @@ bool EntryIsNamed(const Settings& settings, const char* name, const FileMaskList
   });
 }
 
-bool EntryIsNamed(const Settings& settings, const char* name, const InputFileList& names) {
+bool EntryIsNamed(const format::Settings& settings, const char* name, const InputFileList& names) {
   return NamedBy(settings, name, [&](auto&& matches) {
     for (const InputFile* e = names.first; e != nullptr; e = e->next) {
       if (matches(e->name)) return true;
@@ -123,7 +127,7 @@ bool EntryIsNamed(const Settings& settings, const char* name, const InputFileLis
   });
 }
 
-ReplaceAnswer AskReplaceOnUpdate(const Settings& settings, const HostHooks& hooks,
+ReplaceAnswer AskReplaceOnUpdate(const format::Settings& settings, const HostHooks& hooks,
                                  const ArcEntry& entry) {
   if (!hooks.replace) return kAnswerReplace;
   std::string_view name(entry.name);
@@ -132,10 +136,11 @@ ReplaceAnswer AskReplaceOnUpdate(const Settings& settings, const HostHooks& hook
   // stored name was written with it in front.
   if (rel != 0 && rel < name.size()) name.remove_prefix(rel);
   char disk[kItemTextSize] = {};
-  const bool input = settings.input_path[0] != '\0' && (settings.options & kOptNamesOnly) == 0;
+  const bool input =
+      settings.input_path[0] != '\0' && (settings.options & format::kOptNamesOnly) == 0;
   // A path with no room names no file on disk, so there is nothing to ask.
-  if (!CopyWhole(disk, sizeof disk, input ? settings.input_path : "") ||
-      !AppendWhole(disk, sizeof disk, name)) {
+  if (!format::CopyWhole(disk, sizeof disk, input ? settings.input_path : "") ||
+      !format::AppendWhole(disk, sizeof disk, name)) {
     return kAnswerReplace;
   }
   if (platform::GetAttributes(disk) == platform::kNoAttributes) return kAnswerReplace;
@@ -160,17 +165,17 @@ Status CollectTree(const char* dir, const char* pattern, InputFileList& files) {
   // rather than leave it out.
   // One buffer per level of the walk: the directory, then each name in turn.
   char path[kInputPathSize];
-  if (!CopyWhole(path, sizeof path, dir)) return kOpenFailed;
-  if (!EndsWithSeparator(path) && !AppendWhole(path, sizeof path, "\\")) return kOpenFailed;
+  if (!format::CopyWhole(path, sizeof path, dir)) return kOpenFailed;
+  if (!EndsWithSeparator(path) && !format::AppendWhole(path, sizeof path, "\\")) return kOpenFailed;
   const size_t base_len = std::strlen(path);
   FindData found;
 
-  if (!AppendWhole(path, sizeof path, pattern)) return kOpenFailed;
+  if (!format::AppendWhole(path, sizeof path, pattern)) return kOpenFailed;
   if (platform::FindHandle h = platform::FindFirst(path, &found); h != platform::kBadFind) {
     Status st = kOk;
     do {
       if (found.attributes & platform::kAttrDirectory) continue;
-      st = CopyWhole(path + base_len, sizeof path - base_len, found.name)
+      st = format::CopyWhole(path + base_len, sizeof path - base_len, found.name)
                ? AppendInputFile(files, path, "")
                : kOpenFailed;
     } while (st == kOk && platform::FindNext(h, &found));
@@ -178,15 +183,15 @@ Status CollectTree(const char* dir, const char* pattern, InputFileList& files) {
     if (st != kOk) return st;
   }
 
-  if (!CopyWhole(path + base_len, sizeof path - base_len, "*.*")) return kOpenFailed;
+  if (!format::CopyWhole(path + base_len, sizeof path - base_len, "*.*")) return kOpenFailed;
   platform::FindHandle h = platform::FindFirst(path, &found);
   if (h == platform::kBadFind) return kOk;
   Status st = kOk;
   do {
     if ((found.attributes & platform::kAttrDirectory) == 0) continue;
     if (std::strcmp(found.name, ".") == 0 || std::strcmp(found.name, "..") == 0) continue;
-    if (!CopyWhole(path + base_len, sizeof path - base_len, found.name) ||
-        !AppendWhole(path, sizeof path, "\\")) {
+    if (!format::CopyWhole(path + base_len, sizeof path - base_len, found.name) ||
+        !format::AppendWhole(path, sizeof path, "\\")) {
       st = kOpenFailed;
       break;
     }
@@ -210,10 +215,10 @@ bool RemoveTree(const char* dir) {
   std::string_view d(dir);
   if (d.size() <= 3) return false;
   char path[kInputPathSize];
-  if (!CopyWhole(path, sizeof path, d)) return false;
-  if (!EndsWithSeparator(path) && !AppendWhole(path, sizeof path, "\\")) return false;
+  if (!format::CopyWhole(path, sizeof path, d)) return false;
+  if (!EndsWithSeparator(path) && !format::AppendWhole(path, sizeof path, "\\")) return false;
   const size_t base_len = std::strlen(path);
-  if (!AppendWhole(path, sizeof path, "*.*")) return false;
+  if (!format::AppendWhole(path, sizeof path, "*.*")) return false;
   FindData found;
   if (platform::FindHandle h = platform::FindFirst(path, &found); h != platform::kBadFind) {
     platform::SafeDir here;
@@ -223,7 +228,7 @@ bool RemoveTree(const char* dir) {
       if (std::strcmp(found.name, ".") == 0 || std::strcmp(found.name, "..") == 0) continue;
       // A link is removed itself: what it points to was never ours.
       const bool link = opened && here.Lookup(found.name) == platform::SafeDir::Kind::kLink;
-      if (!CopyWhole(path + base_len, sizeof path - base_len, found.name)) {
+      if (!format::CopyWhole(path + base_len, sizeof path - base_len, found.name)) {
         ok = false;
       } else if ((found.attributes & platform::kAttrDirectory) && !link) {
         ok = RemoveTree(path);

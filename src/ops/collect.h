@@ -16,7 +16,7 @@
 namespace acekit::ops {
 
 // Room for an input path in front of a directory part and a name: a path.
-inline constexpr size_t kItemTextSize = kPathSize;
+inline constexpr size_t kItemTextSize = format::kPathSize;
 
 // The item a host record names: directory part, file name and, when there
 // is one, a dot and the extension. False, and `out` empty, when it does not
@@ -25,24 +25,25 @@ bool ItemName(const FileMask& item, char* out, size_t size);
 // Where an item is read from when it is compressed: the input path goes in
 // front unless it is empty or only bare names are stored. False, and `out`
 // empty, when the path does not fit.
-bool ItemSourcePath(const Settings& settings, const FileMask& item, char* out, size_t size);
+bool ItemSourcePath(const format::Settings& settings, const FileMask& item, char* out, size_t size);
 
 // The host item whose stored name (relative path in front) equals
 // `entry_name` ignoring case. On a match, `stored` gets that stored name and
 // `disk` the input path followed by the item name.
-bool FindItemForEntry(const Settings& settings, const char* entry_name, const FileMaskList* list,
-                      char* stored, size_t stored_size, char* disk, size_t disk_size);
+bool FindItemForEntry(const format::Settings& settings, const char* entry_name,
+                      const FileMaskList* list, char* stored, size_t stored_size, char* disk,
+                      size_t disk_size);
 
 // Whether a list names `name` when the relative path stands in front of it:
 // the list's names are compared with their fronts cleaned, ignoring case.
-bool EntryIsNamed(const Settings& settings, const char* name, const FileMaskList* list);
-bool EntryIsNamed(const Settings& settings, const char* name, const InputFileList& names);
+bool EntryIsNamed(const format::Settings& settings, const char* name, const FileMaskList* list);
+bool EntryIsNamed(const format::Settings& settings, const char* name, const InputFileList& names);
 
 // The host's answer on replacing an archived entry with the file of the same
 // name on disk. Without a file on disk or a replace procedure the answer is
 // kAnswerReplace without asking. On kAnswerReplace the disk file is made
 // replaceable.
-ReplaceAnswer AskReplaceOnUpdate(const Settings& settings, const HostHooks& hooks,
+ReplaceAnswer AskReplaceOnUpdate(const format::Settings& settings, const HostHooks& hooks,
                                  const ArcEntry& entry);
 // The same in a solid rebuild, where the archived version is the file
 // unpacked at `old_path` and the new one is `disk_path`.

@@ -37,36 +37,32 @@ bool Readable(const CommentRec* rec) {
   return rec != nullptr && (rec->text != nullptr || rec->length <= 0);
 }
 
-bool ReadExactly(const Context& ctx, platform::Handle h, uint32_t offset, void* buf,
-                 uint32_t size) {
+Status ReadExactly(platform::Handle h, uint32_t offset, void* buf, uint32_t size) {
   if (offset > 0x7FFFFFFFu || platform::Seek(h, static_cast<int32_t>(offset), 0) < 0 ||
       platform::Read(buf, size, h) != static_cast<int32_t>(size)) {
-    return Fail(ctx, kOpenFailed);
+    return kOpenFailed;
   }
-  return true;
+  return kOk;
 }
 
-bool WriteExactly(const Context& ctx, platform::Handle h, const void* buf, uint32_t size) {
-  if (platform::Write(buf, size, h) != static_cast<int32_t>(size)) return Fail(ctx, kShortWrite);
-  return true;
+Status WriteExactly(platform::Handle h, const void* buf, uint32_t size) {
+  return platform::Write(buf, size, h) == static_cast<int32_t>(size) ? kOk : kShortWrite;
 }
 
 // Whether the header search will still find a main header of `length` bytes
 // at `offset` in a file of `file_size` bytes: it looks only at the first
 // 61440 bytes and wants 33 more after the signature.
 bool Findable(uint32_t offset, uint32_t length, uint64_t file_size) {
-  const uint64_t window = file_size < kSearchWindow ? file_size : kSearchWindow;
-  return uint64_t{offset} + length <= kSearchWindow &&
-         uint64_t{offset} + kMainSignatureAt + kMainHeaderBytes < window;
+  const uint64_t window = file_size < format::kSearchWindow ? file_size : format::kSearchWindow;
+  return uint64_t{offset} + length <= format::kSearchWindow &&
+         uint64_t{offset} + format::kMainSignatureAt + format::kMainHeaderBytes < window;
 }
 
 // Copies the archive with its main header rebuilt to carry `comment`, or no
 // comment at all when it is null.
-void RewriteMainHeader(const Context& ctx, const EncodedComment* comment) {
-  ArcState& arc = ctx.arc;
-  if (arc.main_header_offset < 0 || arc.main_header_length < kMainFixed) {
-    return void(Fail(ctx, kOpenFailed));
-  }
+Status RewriteMainHeader(const Context& ctx, const EncodedComment* comment) {
+  format::ArcState& arc = ctx.arc;
+  if (arc.main_header_offset < 0 || arc.main_header_length < kMainFixed) return kOpenFailed;
   const uint32_t offset = static_cast<uint32_t>(arc.main_header_offset);
   const uint32_t old_end = offset + arc.main_header_length;
   const uint32_t comment_size = comment != nullptr ? comment->size() : 0;
@@ -75,47 +71,49 @@ void RewriteMainHeader(const Context& ctx, const EncodedComment* comment) {
   const uint32_t length = comment != nullptr ? kMainFixed + 2 + comment_size : kMainFixed;
 
   OutputArchive temp;
-  if (!temp.OpenBeside(ctx)) return;
+  if (const Status st = temp.OpenBeside(ctx); st != kOk) return st;
   platform::File old(arc.archive_name, 'r');
-  if (!old) return void(Fail(ctx, kOpenFailed));
+  if (!old) return kOpenFailed;
   const int32_t size = platform::Size(old.get());
-  if (size < 0 || static_cast<uint32_t>(size) < old_end) return void(Fail(ctx, kOpenFailed));
+  if (size < 0 || static_cast<uint32_t>(size) < old_end) return kOpenFailed;
   if (length - 4 > 0xFFFF ||
       !Findable(offset, length,
                 uint64_t{static_cast<uint32_t>(size)} - old_end + offset + length)) {
-    return void(Fail(ctx, kMainCommentTooLong));
+    return kMainCommentTooLong;
   }
 
   uint8_t head[kMainFixed + 2];
-  if (!ReadExactly(ctx, old.get(), offset, head, kMainFixed)) return;
-  uint16_t flags = Get16(head + 5);
-  flags = comment != nullptr ? (flags | kFlagComment) : (flags & ~kFlagComment);
-  Put16(head + 5, flags);
+  if (const Status st = ReadExactly(old.get(), offset, head, kMainFixed); st != kOk) return st;
+  uint16_t flags = format::Get16(head + 5);
+  flags = comment != nullptr ? (flags | format::kFlagComment) : (flags & ~format::kFlagComment);
+  format::Put16(head + 5, flags);
   // The authenticity string goes: the header is no longer the one it vouched for.
   head[kMainAvSizeAt] = 0;
-  Put16(head + 2, length - 4);
-  Put16(head + kMainFixed, comment_size);
-  uint32_t crc = Crc32Update(kCrcInit, head + kCrcCoverStart, length - 4 - comment_size);
-  if (comment != nullptr) crc = Crc32Update(crc, comment->data(), comment_size);
-  Put16(head, crc);
+  format::Put16(head + 2, length - 4);
+  format::Put16(head + kMainFixed, comment_size);
+  uint32_t crc = format::Crc32Update(format::kCrcInit, head + format::kCrcCoverStart,
+                                     length - 4 - comment_size);
+  if (comment != nullptr) crc = format::Crc32Update(crc, comment->data(), comment_size);
+  format::Put16(head, crc);
 
-  if (!CopyArchiveBytes(arc, old.get(), temp.handle(), 0, offset)) return;
-  if (!WriteExactly(ctx, temp.handle(), head, length - comment_size)) return;
-  if (comment != nullptr && !WriteExactly(ctx, temp.handle(), comment->data(), comment_size)) {
-    return;
+  Status st = CopyArchiveBytes(old.get(), temp.handle(), 0, offset);
+  if (st == kOk) st = WriteExactly(temp.handle(), head, length - comment_size);
+  if (st == kOk && comment != nullptr) {
+    st = WriteExactly(temp.handle(), comment->data(), comment_size);
   }
-  if (!CopyArchiveBytes(arc, old.get(), temp.handle(), old_end,
-                        static_cast<uint32_t>(size) - old_end)) {
-    return;
+  if (st == kOk) {
+    st = CopyArchiveBytes(old.get(), temp.handle(), old_end, static_cast<uint32_t>(size) - old_end);
   }
+  if (st != kOk) return st;
   old.Close();
-  if (!ReplaceArchiveFile(ctx, temp)) return;
+  if (st = ReplaceArchiveFile(temp); st != kOk) return st;
 
   // Later operations of this session read the archive as it now is.
   if (arc.first_entry_offset != 0)
     arc.first_entry_offset = arc.first_entry_offset - old_end + offset + length;
   arc.main_header_length = length;
   arc.main_comment_offset = comment != nullptr ? static_cast<int32_t>(offset + kMainFixed + 2) : -1;
+  return kOk;
 }
 
 // Whether the host's list names `entry_name`: directory part, name and
@@ -123,7 +121,7 @@ void RewriteMainHeader(const Context& ctx, const EncodedComment* comment) {
 bool ListNames(const FileMaskList* names, const char* entry_name) {
   if (names == nullptr) return false;
   char wanted[kItemTextSize];
-  UpperCopy(entry_name, wanted, sizeof wanted);
+  select::UpperCopy(entry_name, wanted, sizeof wanted);
   char item[kItemTextSize];
   for (const FileMask* m = names->first; m != nullptr; m = m->next) {
     ItemName(*m, item, sizeof item);
@@ -135,40 +133,44 @@ bool ListNames(const FileMaskList* names, const char* entry_name) {
 
 // Writes the entry at `e` with its header carrying `comment` (none when
 // null) and its data unchanged.
-bool RewriteFileHeader(const Context& ctx, platform::Handle old, platform::Handle out,
-                       const ArcEntry& e, const EncodedComment* comment) {
-  uint8_t fixed[kFileHeaderFixed];
-  if (!ReadExactly(ctx, old, e.header_offset, fixed, sizeof fixed)) return false;
-  const uint32_t name_size = Get16(fixed + 33);
+Status RewriteFileHeader(platform::Handle old, platform::Handle out, const ArcEntry& e,
+                         const EncodedComment* comment) {
+  uint8_t fixed[format::kFileHeaderFixed];
+  if (const Status st = ReadExactly(old, e.header_offset, fixed, sizeof fixed); st != kOk) {
+    return st;
+  }
+  const uint32_t name_size = format::Get16(fixed + 33);
   const uint32_t comment_size = comment != nullptr ? comment->size() : 0;
-  const uint32_t total = kFileHeaderFixed + name_size + 2 + comment_size;
-  if (total - 4 > 0xFFFF) return Fail(ctx, kFileCommentTooLong);
+  const uint32_t total = format::kFileHeaderFixed + name_size + 2 + comment_size;
+  if (total - 4 > 0xFFFF) return kFileCommentTooLong;
 
   auto* head = static_cast<uint8_t*>(platform::Alloc(total));
-  if (head == nullptr) return Fail(ctx, kNoMemory);
+  if (head == nullptr) return kNoMemory;
   std::memcpy(head, fixed, sizeof fixed);
-  bool ok = name_size == 0 || platform::Read(head + kFileHeaderFixed, name_size, old) ==
-                                  static_cast<int32_t>(name_size);
-  if (!ok) Fail(ctx, kOpenFailed);
-  if (ok) {
-    uint16_t flags = Get16(head + 5);
-    flags = comment != nullptr ? (flags | kFlagComment) : (flags & ~kFlagComment);
-    Put16(head + 5, flags);
-    Put16(head + 2, total - 4);
-    Put16(head + kFileHeaderFixed + name_size, comment_size);
+  Status st = name_size == 0 || platform::Read(head + format::kFileHeaderFixed, name_size, old) ==
+                                    static_cast<int32_t>(name_size)
+                  ? kOk
+                  : kOpenFailed;
+  if (st == kOk) {
+    uint16_t flags = format::Get16(head + 5);
+    flags = comment != nullptr ? (flags | format::kFlagComment) : (flags & ~format::kFlagComment);
+    format::Put16(head + 5, flags);
+    format::Put16(head + 2, total - 4);
+    format::Put16(head + format::kFileHeaderFixed + name_size, comment_size);
     if (comment != nullptr) {
-      std::memcpy(head + kFileHeaderFixed + name_size + 2, comment->data(), comment_size);
+      std::memcpy(head + format::kFileHeaderFixed + name_size + 2, comment->data(), comment_size);
     }
-    Put16(head, HeaderCrc(head + kCrcCoverStart, total - 4));
-    ok = WriteExactly(ctx, out, head, total);
+    format::Put16(head, format::HeaderCrc(head + format::kCrcCoverStart, total - 4));
+    st = WriteExactly(out, head, total);
   }
   platform::Free(head);
-  return ok && CopyArchiveBytes(ctx.arc, old, out, e.header_offset + e.head_size + 4, e.pack_size);
+  if (st != kOk) return st;
+  return CopyArchiveBytes(old, out, e.header_offset + e.head_size + 4, e.pack_size);
 }
 
 }  // namespace
 
-void ReadMainComment(ArcState& arc, platform::Handle archive) {
+void ReadMainComment(format::ArcState& arc, platform::Handle archive) {
   if (arc.main_comment_offset < 0) return;
   decompress::CommentDecoder decoder;
   const int32_t length = decoder.DecodeAt(archive, static_cast<uint32_t>(arc.main_comment_offset));
@@ -187,7 +189,7 @@ void ReadMainComment(ArcState& arc, platform::Handle archive) {
     const char* const end = from + length;
     size_t used = 0;
     while (from < end && used + 1 < size) {
-      NameToAnsi(from, text + used, size - used);
+      format::NameToAnsi(from, text + used, size - used);
       used += std::strlen(text + used);
       from += std::strlen(from);
       if (from < end && used + 1 < size) {
@@ -205,11 +207,11 @@ void ReadMainComment(ArcState& arc, platform::Handle archive) {
   arc.main_comment_read = 1;
 }
 
-CommentReader CommentReaderFor(decompress::CommentDecoder& decoder) {
-  return CommentReader{&DecodeWith, &decoder};
+format::CommentReader CommentReaderFor(decompress::CommentDecoder& decoder) {
+  return format::CommentReader{&DecodeWith, &decoder};
 }
 
-void GetMainComment(const ArcState& arc, CommentRec* out) {
+void GetMainComment(const format::ArcState& arc, CommentRec* out) {
   if (out == nullptr) return;
   *out = CommentRec{};
   out->read_flag = arc.main_comment_read;
@@ -222,21 +224,19 @@ void GetMainComment(const ArcState& arc, CommentRec* out) {
   out->length = arc.main_comment_length;
 }
 
-void SetMainComment(const Context& ctx, const CommentRec* rec) {
-  ArcState& arc = ctx.arc;
-  arc.status = kOk;
-  if (!Readable(rec)) return;
+Status SetMainComment(const Context& ctx, const CommentRec* rec) {
+  format::ArcState& arc = ctx.arc;
+  if (!Readable(rec)) return kOk;
   const int32_t n = rec->length;
-  if (n < 0 || n > kMainCommentMax) return void(Fail(ctx, kMainCommentTooLong));
+  if (n < 0 || n > kMainCommentMax) return kMainCommentTooLong;
   if (n == 0) {
     // What is held stays: the host reads it back until the archive is
     // opened again.
-    if (arc.main_comment_length > 0) RewriteMainHeader(ctx, nullptr);
-    return;
+    return arc.main_comment_length > 0 ? RewriteMainHeader(ctx, nullptr) : kOk;
   }
   // The held comment changes even if the archive cannot be rewritten.
   auto* held = static_cast<char*>(platform::AllocZeroed(static_cast<size_t>(n) + 255));
-  if (held == nullptr) return void(Fail(ctx, kNoMemory));
+  if (held == nullptr) return kNoMemory;
   std::memcpy(held, rec->text, static_cast<size_t>(n));
   platform::Free(arc.main_comment);
   arc.main_comment = held;
@@ -245,42 +245,42 @@ void SetMainComment(const Context& ctx, const CommentRec* rec) {
   EncodedComment comment;
   if (const Status st = compress::EncodeComment(held, static_cast<uint32_t>(n), comment);
       st != kOk) {
-    return void(Fail(ctx, st));
+    return st;
   }
-  RewriteMainHeader(ctx, &comment);
+  return RewriteMainHeader(ctx, &comment);
 }
 
-void SetFileComments(const Context& ctx, const FileMaskList* names, const CommentRec* rec) {
-  ArcState& arc = ctx.arc;
-  arc.status = kOk;
-  if (!Readable(rec)) return;
+Status SetFileComments(const Context& ctx, const FileMaskList* names, const CommentRec* rec) {
+  format::ArcState& arc = ctx.arc;
+  arc.status = kOk;  // the walk below starts afresh
+  if (!Readable(rec)) return kOk;
   const int32_t n = rec->length;
-  if (n < 0 || n > kFileCommentMax) return void(Fail(ctx, kFileCommentTooLong));
+  if (n < 0 || n > kFileCommentMax) return kFileCommentTooLong;
   EncodedComment comment;
   if (n > 0) {
     if (const Status st = compress::EncodeComment(rec->text, static_cast<uint32_t>(n), comment);
         st != kOk) {
-      return void(Fail(ctx, st));
+      return st;
     }
   }
 
-  EntryList entries;
-  if (!ListWholeArchive(ctx, entries)) return;
+  format::EntryList entries;
+  if (const Status st = ListWholeArchive(ctx, entries); st != kOk) return st;
   OutputArchive temp;
-  if (!temp.OpenBeside(ctx)) return;
+  if (const Status st = temp.OpenBeside(ctx); st != kOk) return st;
   platform::File old(arc.archive_name, 'r');
-  if (!old) return void(Fail(ctx, kOpenFailed));
-  if (!CopyArchiveHead(ctx, old.get(), temp.handle())) return;
+  if (!old) return kOpenFailed;
+  if (const Status st = CopyArchiveHead(ctx, old.get(), temp.handle()); st != kOk) return st;
   for (const ArcEntry* e = entries.list.first; e != nullptr; e = e->next) {
-    const bool ok =
-        e->head_type == kHeadFile && ListNames(names, e->name)
-            ? RewriteFileHeader(ctx, old.get(), temp.handle(), *e, n > 0 ? &comment : nullptr)
-            : CopyArchiveBytes(arc, old.get(), temp.handle(), e->header_offset,
+    const Status st =
+        e->head_type == format::kHeadFile && ListNames(names, e->name)
+            ? RewriteFileHeader(old.get(), temp.handle(), *e, n > 0 ? &comment : nullptr)
+            : CopyArchiveBytes(old.get(), temp.handle(), e->header_offset,
                                e->head_size + 4 + e->pack_size);
-    if (!ok) return;
+    if (st != kOk) return st;
   }
   old.Close();
-  ReplaceArchiveFile(ctx, temp);
+  return ReplaceArchiveFile(temp);
 }
 
 }  // namespace acekit::ops

@@ -24,27 +24,28 @@ inline constexpr int32_t kFileCommentMax = 4096;
 // Decodes the main comment the header search found announced and holds it in
 // `arc`, in the ANSI page unless the archive's host system already wrote it
 // so. A comment that cannot be decoded or held is left out without a status.
-void ReadMainComment(ArcState& arc, platform::Handle archive);
+void ReadMainComment(format::ArcState& arc, platform::Handle archive);
 
 // The entry walk's comment hook, decoding with `decoder`'s buffers.
-CommentReader CommentReaderFor(decompress::CommentDecoder& decoder);
+format::CommentReader CommentReaderFor(decompress::CommentDecoder& decoder);
 
 // Fills `out` with a copy of the held main comment that the host owns, or
 // with no text. The status is not touched.
-void GetMainComment(const ArcState& arc, CommentRec* out);
+void GetMainComment(const format::ArcState& arc, CommentRec* out);
 
 // Replaces the main comment with the record's text, or removes it when the
 // length is 0. A missing record, or a null text with a length, changes
 // nothing. 9958 for a text longer than kMainCommentMax (or negative);
 // also for a header that would no longer be found within the first 61440
 // bytes of the archive.
-void SetMainComment(const Context& ctx, const CommentRec* rec);
+[[nodiscard]] Status SetMainComment(const Context& ctx, const CommentRec* rec);
 
 // Gives the file entries whose names the list holds the record's text as
 // their comment, or removes theirs when the length is 0 (a missing record or
 // text is taken as for the main comment). Names are compared
 // whole, ignoring case, without wildcards. 9957 for a text longer than
 // kFileCommentMax (or negative).
-void SetFileComments(const Context& ctx, const FileMaskList* names, const CommentRec* rec);
+[[nodiscard]] Status SetFileComments(const Context& ctx, const FileMaskList* names,
+                                     const CommentRec* rec);
 
 }  // namespace acekit::ops

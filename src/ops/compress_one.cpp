@@ -18,10 +18,17 @@ constexpr uint32_t kStoreBufferBytes = 65536;
 constexpr uint32_t kStoreChunk = 0x7F00;
 constexpr uint32_t kCopyChunk = 16000;
 
-bool PutHeader(ItemWriter& w, const FileHeaderFields& fields, const char* stored) {
-  uint8_t head[kFileHeaderFixed] = {};
-  PackFileHeaderFields(fields, head);
-  return WriteFileHeader(w.out, head, stored, w.names) || Fail(w.arc, kShortWrite);
+// Item steps answer with an ItemStep, so the reason of a stop is kept in
+// the writer's status word until the operation returns it (StopReason).
+bool Fail(format::ArcState& arc, Status status) {
+  arc.status = status;
+  return false;
+}
+
+bool PutHeader(ItemWriter& w, const format::FileHeaderFields& fields, const char* stored) {
+  uint8_t head[format::kFileHeaderFixed] = {};
+  format::PackFileHeaderFields(fields, head);
+  return format::WriteFileHeader(w.out, head, stored, w.names) || Fail(w.arc, kShortWrite);
 }
 
 bool SeekTo(ItemWriter& w, int32_t offset, int origin) {
@@ -49,7 +56,7 @@ struct Opened {
 ItemResult CompressOpened(ItemWriter& w, const platform::File& src, const Opened& o,
                           const char* stored, uint32_t attr, uint16_t flags, bool restart) {
   ItemResult r;
-  FileHeaderFields f;
+  format::FileHeaderFields f;
   f.attr = attr;
   f.tech_parm = w.dict_code;
   f.flags = flags;
@@ -64,12 +71,12 @@ ItemResult CompressOpened(ItemWriter& w, const platform::File& src, const Opened
   const int32_t header_pos = platform::Tell(w.out);
   if (header_pos < 0) return Fail(w.arc, kOpenFailed), r;
   // Only the placeholder's length matters: the final header has the same.
-  if (!PutHeader(w, FileHeaderFields{}, stored)) return r;
+  if (!PutHeader(w, format::FileHeaderFields{}, stored)) return r;
   const int32_t data_pos = platform::Tell(w.out);
   if (data_pos < 0) return Fail(w.arc, kOpenFailed), r;
 
-  FileSource in(src.get());
-  FileSink sink(w.out);
+  platform::FileSource in(src.get());
+  platform::FileSink sink(w.out);
   if (o.ticket >= 0 && o.solid) {
     w.compressor.CompressSolid(o.ticket, &in, &sink, size, restart);
   } else if (o.ticket >= 0) {
@@ -84,9 +91,11 @@ ItemResult CompressOpened(ItemWriter& w, const platform::File& src, const Opened
   if (w.compressor.exceeded()) {
     if (platform::Seek(src.get(), 0, 0) == -1) return Fail(w.arc, kOpenFailed), r;
     if (!SeekTo(w, data_pos, 0)) return r;
-    if (!StoreFileData(w, src.get(), &f.crc32)) return r;
+    if (const Status st = StoreFileData(w, src.get(), &f.crc32); st != kOk) {
+      return Fail(w.arc, st), r;
+    }
     r.stored = true;
-    f.flags = kFileFlagPackSize;
+    f.flags = format::kFileFlagPackSize;
     f.tech_type = 0;
     f.pack_size = f.orig_size;
   } else {
@@ -136,7 +145,7 @@ struct Ahead {
 
 // Hands an opened file to the compressor's workers, or leaves it waiting.
 void HandAhead(ItemWriter& w, Ahead& a) {
-  FileSource in(a.src.get());
+  platform::FileSource in(a.src.get());
   bool too_large = false;
   const int ticket = w.compressor.ParseAhead(&in, a.opened.size, &too_large);
   a.waiting = ticket == -2;
@@ -171,7 +180,7 @@ bool LookAheadSolid(ItemWriter& w, const char* path, Ahead& a, bool restart, boo
   if (!a.time_read) return true;
   a.opened.size = platform::Size(a.src.get());
   if (a.opened.size <= 0) return true;
-  FileSource in(a.src.get());
+  platform::FileSource in(a.src.get());
   bool too_large = false;
   const int ticket = w.compressor.SolidAhead(&in, a.opened.size, restart, known, &too_large);
   if (ticket == -2) {
@@ -201,7 +210,7 @@ ItemStep AddAheadSolid(ItemWriter& w, const SolidItem& item, Ahead& a, const Sol
   const platform::File src(std::move(a.src));
   if (!src || !a.time_read || a.opened.size < 0) return Fail(w.arc, kOpenFailed), kStepStop;
   const ItemResult r = CompressOpened(w, src, a.opened, item.stored, a.attr,
-                                      chain.flags | kFileFlagPackSize, chain.restart);
+                                      chain.flags | format::kFileFlagPackSize, chain.restart);
   if (!r.ok) return kStepStop;
   if (r.empty) return unchanged;
   return r.stored ? kStepRestart : kStepContinue;
@@ -220,7 +229,7 @@ ItemStep AddAhead(ItemWriter& w, const ItemText& item, Ahead& a) {
   }
   const platform::File src(std::move(a.src));
   if (!src || !a.time_read || a.opened.size < 0) return Fail(w.arc, kOpenFailed), kStepStop;
-  return CompressOpened(w, src, a.opened, item.stored, a.attr, kFileFlagPackSize, true).ok
+  return CompressOpened(w, src, a.opened, item.stored, a.attr, format::kFileFlagPackSize, true).ok
              ? kStepRestart
              : kStepStop;
 }
@@ -282,47 +291,45 @@ bool PackedLocalTime(const FindTime& t, uint32_t* packed) {
   return true;
 }
 
-bool StoreFileData(ItemWriter& w, platform::Handle source, uint32_t* crc) {
+Status StoreFileData(ItemWriter& w, platform::Handle source, uint32_t* crc) {
   auto* buf = static_cast<uint8_t*>(platform::Alloc(kStoreBufferBytes));
-  if (buf == nullptr) return Fail(w.arc, kNoMemory);
-  bool ok = platform::Seek(source, 0, 0) != -1 || Fail(w.arc, kOpenFailed);
-  uint32_t c = kCrcInit;
-  while (ok) {
+  if (buf == nullptr) return kNoMemory;
+  Status st = platform::Seek(source, 0, 0) != -1 ? kOk : kOpenFailed;
+  uint32_t c = format::kCrcInit;
+  while (st == kOk) {
     const int32_t n = platform::Read(buf, kStoreChunk, source);
     if (n == 0) break;
     if (n < 0) {
-      ok = Fail(w.arc, kOpenFailed);
+      st = kOpenFailed;
       break;
     }
-    c = Crc32Update(c, buf, static_cast<size_t>(n));
+    c = format::Crc32Update(c, buf, static_cast<size_t>(n));
     const int32_t written = platform::Write(buf, static_cast<uint32_t>(n), w.out);
-    if (written < 0) ok = Fail(w.arc, kOpenFailed);
-    if (written >= 0 && written < n) ok = Fail(w.arc, kShortWrite);
+    if (written < 0) st = kOpenFailed;
+    if (written >= 0 && written < n) st = kShortWrite;
   }
   platform::Free(buf);
   *crc = c;
-  return ok;
+  return st;
 }
 
-bool CopyArchiveBytes(ArcState& arc, platform::Handle archive, platform::Handle out,
-                      uint32_t offset, uint32_t length) {
-  if (platform::Seek(archive, static_cast<int32_t>(offset), 0) == -1) {
-    return Fail(arc, kOpenFailed);
-  }
+Status CopyArchiveBytes(platform::Handle archive, platform::Handle out, uint32_t offset,
+                        uint32_t length) {
+  if (platform::Seek(archive, static_cast<int32_t>(offset), 0) == -1) return kOpenFailed;
   uint8_t buf[kCopyChunk];
   while (length != 0) {
     const uint32_t chunk = length < kCopyChunk ? length : kCopyChunk;
     // An archive that ends before its entry does would be copied with
     // whatever the buffer held; a rebuild must not carry that on.
-    if (platform::Read(buf, chunk, archive) != static_cast<int32_t>(chunk)) {
-      return Fail(arc, kOpenFailed);
-    }
-    if (platform::Write(buf, chunk, out) != static_cast<int32_t>(chunk)) {
-      return Fail(arc, kShortWrite);
-    }
+    if (platform::Read(buf, chunk, archive) != static_cast<int32_t>(chunk)) return kOpenFailed;
+    if (platform::Write(buf, chunk, out) != static_cast<int32_t>(chunk)) return kShortWrite;
     length -= chunk;
   }
-  return true;
+  return kOk;
+}
+
+Status StopReason(const ItemWriter& w) {
+  return w.arc.status != kOk ? static_cast<Status>(w.arc.status) : kStopped;
 }
 
 struct ItemTexts::Block {
@@ -366,7 +373,7 @@ bool ItemTexts::Set(size_t i, const char* source, const char* stored) {
 // the files between are written (the compressor bounds the bytes).
 constexpr size_t kReach = 64;
 
-bool AddItems(ItemWriter& w, const ItemText* items, size_t count) {
+Status AddItems(ItemWriter& w, const ItemText* items, size_t count) {
   Ahead ring[kReach];
   size_t looked = 0;  // items looked at so far
   size_t barrier = count;
@@ -410,20 +417,20 @@ bool AddItems(ItemWriter& w, const ItemText* items, size_t count) {
     const ItemStep step = AddAhead(w, items[i], a);
     if (step == kStepStop) {
       ++i;
-      return false;
+      return StopReason(w);
     }
   }
-  return true;
+  return kOk;
 }
 
 // Files of a solid run looked at ahead: enough for the compressor's groups
 // of small files to keep every worker busy.
 constexpr size_t kSolidReach = 256;
 
-bool AddSolidItems(ItemWriter& w, const SolidItem* items, size_t count) {
+Status AddSolidItems(ItemWriter& w, const SolidItem* items, size_t count) {
   // Heap: an array of open files and their state.
   auto* ring = static_cast<Ahead*>(platform::Alloc(kSolidReach * sizeof(Ahead)));
-  if (ring == nullptr) return Fail(w.arc, kNoMemory);
+  if (ring == nullptr) return kNoMemory;
   for (size_t k = 0; k < kSolidReach; ++k) new (&ring[k]) Ahead;
   const bool ahead = w.compressor.ParseSlots() > 0;
   size_t looked = 0;
@@ -459,21 +466,22 @@ bool AddSolidItems(ItemWriter& w, const SolidItem* items, size_t count) {
     } else {
       r = AddAheadSolid(w, item, ring[i % kSolidReach], chain);
     }
-    if (r == kStepStop) return false;
+    if (r == kStepStop) return StopReason(w);
     chain.Apply(r);
-    if (w.arc.status != kOk) return false;
+    if (w.arc.status != kOk) return static_cast<Status>(w.arc.status);
   }
-  return true;
+  return kOk;
 }
 
 ItemStep CompressOneFile(ItemWriter& w, const char* source, const char* stored, uint32_t attr) {
-  return CompressItem(w, source, stored, attr, kFileFlagPackSize, true).ok ? kStepRestart
-                                                                           : kStepStop;
+  return CompressItem(w, source, stored, attr, format::kFileFlagPackSize, true).ok ? kStepRestart
+                                                                                   : kStepStop;
 }
 
 ItemStep CompressOneFileSolid(ItemWriter& w, const char* source, const char* stored, uint16_t flags,
                               bool restart, uint32_t attr) {
-  const ItemResult r = CompressItem(w, source, stored, attr, flags | kFileFlagPackSize, restart);
+  const ItemResult r =
+      CompressItem(w, source, stored, attr, flags | format::kFileFlagPackSize, restart);
   if (!r.ok) return kStepStop;
   // An empty file leaves the chain where it was; a stored one breaks it.
   if (r.empty) return restart ? kStepRestart : kStepContinue;
@@ -493,13 +501,13 @@ ItemStep WriteDirectoryHeader(ItemWriter& w, const char* dir, const char* stored
   }
   platform::FindClose(h);
 
-  FileHeaderFields f;
+  format::FileHeaderFields f;
   f.attr = attr;
   f.tech_type = 1;
   f.tech_parm = w.dict_code;
   if (!PackedLocalTime(found.creation_time, &f.ftime)) f.ftime = 0;
-  char name[kPathSize];
-  CopyText(name, sizeof name, stored);
+  char name[format::kPathSize];
+  format::CopyText(name, sizeof name, stored);
   const size_t len = std::strlen(name);
   if (len >= 4 && name[len - 1] == '\\') name[len - 1] = '\0';
   return PutHeader(w, f, name) ? kStepRestart : kStepStop;

@@ -19,12 +19,12 @@ namespace acekit::ops {
 // compressor and the output handle; the item functions leave the handle at
 // the end of what they wrote.
 struct ItemWriter {
-  ArcState& arc;          // the status word
-  const Settings& names;  // how stored names are written
+  format::ArcState& arc;          // the status word
+  const format::Settings& names;  // how stored names are written
   const HostHooks& hooks;
-  Compressor& compressor;  // set up by the operation
-  platform::Handle out;    // the archive being written
-  uint16_t dict_code;      // TECH_PARM of every header
+  compress::Compressor& compressor;  // set up by the operation
+  platform::Handle out;              // the archive being written
+  uint16_t dict_code;                // TECH_PARM of every header
 };
 
 // The result of adding one item: whether the operation goes on and, in a
@@ -33,10 +33,15 @@ struct ItemWriter {
 // the operation without a status, anything else goes on and leaves the
 // chain as it was.
 enum ItemStep : int32_t {
-  kStepStop = 0,      // ends the operation; a failure is in the status word
+  kStepStop = 0,      // ends the operation; see StopReason
   kStepRestart = 1,   // the next file starts a fresh window
   kStepContinue = 2,  // the next file continues this one's window
 };
+
+// Why a step stopped the operation: the failure the item functions keep in
+// the writer's status word (the one place an operation stores a status on
+// its way), or kStopped when the host's skip procedure ended it without one.
+Status StopReason(const ItemWriter& w);
 
 // Solid chaining between items: the flags the next header carries and
 // whether the next file starts a fresh window.
@@ -50,7 +55,7 @@ struct SolidChain {
       flags = 0;
       restart = true;
     } else if (step == kStepContinue) {
-      flags = kFileFlagSolid;
+      flags = format::kFileFlagSolid;
       restart = false;
     }
   }
@@ -79,9 +84,9 @@ struct ItemText {
 };
 // The items in order, each after the host's file-name call, as AddOneFile
 // adds them; files ahead of the one being written are opened, read and
-// coded by the compressor's workers meanwhile. False when an item failed
-// (AddOneFile gave 0).
-bool AddItems(ItemWriter& w, const ItemText* items, size_t count);
+// coded by the compressor's workers meanwhile. When an item stops the run
+// (AddOneFile gave 0), its StopReason.
+[[nodiscard]] Status AddItems(ItemWriter& w, const ItemText* items, size_t count);
 // A heap array of item texts, the texts packed in blocks of their own
 // (paths are mostly far shorter than the longest); null when memory is
 // short.
@@ -111,17 +116,17 @@ struct SolidItem {
 };
 // The items in order, each after the host's file-name call, as
 // AddOneFileSolid adds them in one chain; files ahead of the one being
-// written are read and parsed by the compressor's workers meanwhile. False
-// when an item failed.
-bool AddSolidItems(ItemWriter& w, const SolidItem* items, size_t count);
+// written are read and parsed by the compressor's workers meanwhile. When
+// an item stops the run, its StopReason.
+Status AddSolidItems(ItemWriter& w, const SolidItem* items, size_t count);
 
 // Copies the open source from its start to the output at its position;
-// *crc gets the CRC-32 of the bytes copied. False with the status set.
-bool StoreFileData(ItemWriter& w, platform::Handle source, uint32_t* crc);
+// *crc gets the CRC-32 of the bytes copied.
+Status StoreFileData(ItemWriter& w, platform::Handle source, uint32_t* crc);
 // Copies `length` bytes of `archive` from `offset` to `out` at its position.
 // A short read (the archive ends early) is 5, a short write 101.
-bool CopyArchiveBytes(ArcState& arc, platform::Handle archive, platform::Handle out,
-                      uint32_t offset, uint32_t length);
+Status CopyArchiveBytes(platform::Handle archive, platform::Handle out, uint32_t offset,
+                        uint32_t length);
 
 // A file time from a directory listing as packed local DOS date and time.
 bool PackedLocalTime(const FindTime& t, uint32_t* packed);

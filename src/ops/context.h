@@ -16,21 +16,25 @@ inline constexpr int kReadComments = 1;  // 1: entry walks read file comments
 inline constexpr int kComputeInfo = 2;   // 1: every walk computes arc_info
 
 struct Context {
-  ArcState& arc;
-  Settings& settings;
+  format::ArcState& arc;
+  format::Settings& settings;
   const HostHooks& hooks;
   int32_t* arc_info;        // 23 words, filled when an entry walk computes them
   int32_t* extra_features;  // 12 words; word 2 asks every walk for arc_info
 };
 
-// Stores an operation's failure in the status word. False, so that a step
-// that returns whether it succeeded can end with `return Fail(...)`.
-inline bool Fail(ArcState& arc, Status status) {
-  arc.status = status;
-  return false;
-}
-inline bool Fail(const Context& ctx, Status status) {
-  return Fail(ctx.arc, status);
+// Operations return their Status; the caller that owns the status word (an
+// export, the handle interface, a test) stores it. The entry walk is the
+// exception: it keeps its status in the word, where a status left over
+// from an earlier call ends the next walk at once.
+//
+// A run the host's skip procedure ended without a failure: the operation
+// stops short of finishing its archive but leaves the status word 0.
+inline constexpr Status kStopped = static_cast<Status>(UINT32_MAX - 2);
+
+// What an operation that may be stopped that way leaves in the status word.
+inline Status Finished(Status status) {
+  return status == kStopped ? kOk : status;
 }
 
 }  // namespace acekit::ops

@@ -10,11 +10,13 @@ namespace acekit::ops {
 
 // What CompressFileMaskListArc does: nothing when the status is already
 // set, create when the state says the archive is new, refuse a read-only
-// archive with 9954, update otherwise. A solid update empties `list`.
-void CompressFileMaskList(const Context& ctx, FileMaskList* list);
+// archive with 9954, update otherwise; the status it leaves is returned
+// (a status already set, unchanged). A solid update empties `list`.
+[[nodiscard]] Status CompressFileMaskList(const Context& ctx, FileMaskList* list);
 
 // Writes a new archive, solid when the mode flags ask for it. Leaves no
-// file behind on failure; 9967 for an empty list.
-void CreateArchive(const Context& ctx, const FileMaskList* list);
+// file behind on failure; 9967 for an empty list, kStopped when the host's
+// skip procedure ended it.
+[[nodiscard]] Status CreateArchive(const Context& ctx, const FileMaskList* list);
 
 }  // namespace acekit::ops

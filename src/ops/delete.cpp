@@ -16,111 +16,100 @@ namespace {
 
 // The stored names of the entries the host's masks select, chosen from a
 // list checked to hold every entry (a second walk could end early unseen).
-bool NamesToDelete(const Context& ctx, const FileMaskList* masks, InputFileList& names) {
-  EntryList entries;
-  if (!ListWholeArchive(ctx, entries)) return false;
-  const EntryFilter filter = MaskFilter(masks);
+Status NamesToDelete(const Context& ctx, const FileMaskList* masks, InputFileList& names) {
+  format::EntryList entries;
+  if (const Status st = ListWholeArchive(ctx, entries); st != kOk) return st;
+  const format::EntryFilter filter = select::MaskFilter(masks);
   char upper[sizeof(ArcEntry::name)];
   for (const ArcEntry* e = entries.list.first; e != nullptr; e = e->next) {
-    if (e->head_type != kHeadFile) continue;
-    CopyText(upper, sizeof upper, e->name);
+    if (e->head_type != format::kHeadFile) continue;
+    format::CopyText(upper, sizeof upper, e->name);
     platform::CharUpper(upper);
     if (!filter.Selects(upper)) continue;
-    if (const Status st = AppendInputFile(names, "", e->name); st != kOk) return Fail(ctx, st);
+    if (const Status st = AppendInputFile(names, "", e->name); st != kOk) return st;
   }
-  return true;
+  return kOk;
 }
 
-bool ReportDeleted(const Context& ctx) {
-  if (ctx.hooks.progress && ctx.hooks.progress.Call(100, 100) == 0) {
-    return Fail(ctx, kCancelled);
-  }
-  return true;
+Status ReportDeleted(const Context& ctx) {
+  if (ctx.hooks.progress && ctx.hooks.progress.Call(100, 100) == 0) return kCancelled;
+  return kOk;
 }
 
-void DeleteNormal(const Context& ctx, const FileMaskList* masks) {
+Status DeleteNormal(const Context& ctx, const FileMaskList* masks) {
   OutputArchive temp;
-  if (!temp.OpenBeside(ctx)) return;
+  if (const Status st = temp.OpenBeside(ctx); st != kOk) return st;
   InputFileList doomed;
-  if (!NamesToDelete(ctx, masks, doomed)) return;
-  EntryList entries;
-  if (!ListWholeArchive(ctx, entries)) return;
+  if (const Status st = NamesToDelete(ctx, masks, doomed); st != kOk) return st;
+  format::EntryList entries;
+  if (const Status st = ListWholeArchive(ctx, entries); st != kOk) return st;
   {
     const platform::File old(ctx.arc.archive_name, 'r');
-    if (!old) return void(Fail(ctx, kOpenFailed));
-    bool ok = CopyArchiveHead(ctx, old.get(), temp.handle());
+    if (!old) return kOpenFailed;
+    Status st = CopyArchiveHead(ctx, old.get(), temp.handle());
     char shown[kItemTextSize + 1];
-    for (const ArcEntry* e = entries.list.first; ok && e != nullptr; e = e->next) {
-      if (e->head_type == kHeadFile && EntryIsNamed(ctx.settings, e->name, doomed)) {
+    for (const ArcEntry* e = entries.list.first; st == kOk && e != nullptr; e = e->next) {
+      if (e->head_type == format::kHeadFile && EntryIsNamed(ctx.settings, e->name, doomed)) {
         ShownName(e->name, shown, sizeof shown);
         ctx.hooks.file_name.Call(shown, shown);
-        ok = ReportDeleted(ctx);
+        st = ReportDeleted(ctx);
       } else {
-        ok = CopyArchiveBytes(ctx.arc, old.get(), temp.handle(), e->header_offset,
+        st = CopyArchiveBytes(old.get(), temp.handle(), e->header_offset,
                               e->head_size + 4 + e->pack_size);
       }
     }
-    if (!ok) return;
+    if (st != kOk) return st;
   }
-  ReplaceArchiveFile(ctx, temp);
+  return ReplaceArchiveFile(temp);
 }
 
-void DeleteSolid(const Context& ctx, const FileMaskList* masks, int32_t dict_kb) {
+Status DeleteSolid(const Context& ctx, const FileMaskList* masks, int32_t dict_kb) {
   SettingsRestore restore(ctx.settings);
   InputFileList doomed;
-  if (!NamesToDelete(ctx, masks, doomed)) return;
+  if (const Status st = NamesToDelete(ctx, masks, doomed); st != kOk) return st;
   WorkDir work;
   InputFileList collected;
-  if (!UnpackForRebuild(ctx, work, collected)) return;
+  if (const Status st = UnpackForRebuild(ctx, work, collected); st != kOk) return st;
 
   InputFileList inputs;
   for (const InputFile* c = collected.first; c != nullptr; c = c->next) {
     if (EntryIsNamed(ctx.settings, c->name, doomed)) {
-      if (!ReportDeleted(ctx)) return;
+      if (const Status st = ReportDeleted(ctx); st != kOk) return st;
       continue;
     }
-    if (const Status st = AppendInputFile(inputs, c->path, c->name); st != kOk) {
-      return void(Fail(ctx, st));
-    }
+    if (const Status st = AppendInputFile(inputs, c->path, c->name); st != kOk) return st;
   }
   SortInputFileList(inputs);
 
   OutputArchive temp;
-  if (!temp.OpenBeside(ctx)) return;
+  if (const Status st = temp.OpenBeside(ctx); st != kOk) return st;
   {
     const platform::File old(ctx.arc.archive_name, 'r');
-    if (!old) return void(Fail(ctx, kOpenFailed));
-    if (!CopyArchiveHead(ctx, old.get(), temp.handle())) return;
+    if (!old) return kOpenFailed;
+    if (const Status st = CopyArchiveHead(ctx, old.get(), temp.handle()); st != kOk) return st;
   }
-  Compressor compressor;
-  if (!StartWriting(ctx, compressor, dict_kb)) return;
+  compress::Compressor compressor;
+  if (const Status st = StartWriting(ctx, compressor, dict_kb); st != kOk) return st;
   compressor.SetPendingPhase(-2);
   // The unpacking took the relative path off the names and the header
   // writer puts it back, so the host's settings name the files as before.
-  if (!CompressSolidList(ctx, inputs, compressor, temp.handle(), ctx.settings, work.shown())) {
-    return;
+  if (const Status st =
+          CompressSolidList(ctx, inputs, compressor, temp.handle(), ctx.settings, work.shown());
+      st != kOk) {
+    return st;
   }
   compressor.Shutdown();
-  ReplaceArchiveFile(ctx, temp);
+  return ReplaceArchiveFile(temp);
 }
 
 }  // namespace
 
-void DeleteFileMaskList(const Context& ctx, const FileMaskList* masks) {
-  if (ctx.arc.read_only != 0) {
-    ctx.arc.status = kReadOnlyArchive;
-    return;
-  }
-  ctx.arc.status = kOk;
-  if (ctx.arc.solid == 0) {
-    DeleteNormal(ctx, masks);
-    return;
-  }
-  if (ctx.arc.version_needed != 10) {
-    ctx.arc.status = kUnsupported;
-    return;
-  }
-  DeleteSolid(ctx, masks, RebuildDictionary(ctx));
+Status DeleteFileMaskList(const Context& ctx, const FileMaskList* masks) {
+  if (ctx.arc.read_only != 0) return kReadOnlyArchive;
+  ctx.arc.status = kOk;  // the walks below start afresh
+  if (ctx.arc.solid == 0) return DeleteNormal(ctx, masks);
+  if (ctx.arc.version_needed != 10) return kUnsupported;
+  return Finished(DeleteSolid(ctx, masks, RebuildDictionary(ctx)));
 }
 
 }  // namespace acekit::ops

@@ -11,6 +11,6 @@ namespace acekit::ops {
 
 // What DeleteFileMaskListArc does. 9954 for a read-only archive, 9960 for a
 // solid archive this library cannot rebuild (version needed other than 10).
-void DeleteFileMaskList(const Context& ctx, const FileMaskList* masks);
+[[nodiscard]] Status DeleteFileMaskList(const Context& ctx, const FileMaskList* masks);
 
 }  // namespace acekit::ops

@@ -21,6 +21,6 @@ bool IsValidDirectoryName(const char* name);
 // directory entry of that name (relative path in front, case ignored) is
 // already there. A name of one or two characters is stored with its
 // trailing `\`, longer ones without.
-void CreateDirectoryEntry(const Context& ctx, const char* name);
+[[nodiscard]] Status CreateDirectoryEntry(const Context& ctx, const char* name);
 
 }  // namespace acekit::ops

@@ -5,20 +5,21 @@
 
 namespace acekit::ops {
 
-CommentReader FileCommentReader(const Context&, decompress::CommentDecoder& decoder) {
+format::CommentReader FileCommentReader(const Context&, decompress::CommentDecoder& decoder) {
   return CommentReaderFor(decoder);
 }
 
-void BuildArchiveList(const Context& ctx, ArcFileList* list, const FileMaskList* masks,
-                      ArcInfoRequest info) {
-  if (list == nullptr) return;
-  ListOptions options;
-  if (masks != nullptr) options.filter = MaskFilter(masks);
+Status BuildArchiveList(const Context& ctx, ArcFileList* list, const FileMaskList* masks,
+                        ArcInfoRequest info) {
+  if (list == nullptr) return static_cast<Status>(ctx.arc.status);
+  format::ListOptions options;
+  if (masks != nullptr) options.filter = select::MaskFilter(masks);
   decompress::CommentDecoder decoder;  // buffers taken at the first comment, freed after the walk
   options.comments = FileCommentReader(ctx, decoder);
   const bool asked = ctx.extra_features != nullptr && ctx.extra_features[kComputeInfo] == 1;
   if (info == ArcInfoRequest::kIfAsked && asked) options.arc_info = ctx.arc_info;
-  BuildEntryList(ctx.arc, list, options);
+  format::BuildEntryList(ctx.arc, list, options);
+  return static_cast<Status>(ctx.arc.status);
 }
 
 }  // namespace acekit::ops

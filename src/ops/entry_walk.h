@@ -21,13 +21,14 @@ enum class ArcInfoRequest {
 // state's read-file-comments flag is on. Every walk of an operation takes
 // its reader from here, so the comment decoder plugs in at this one place;
 // `decoder` holds the working buffers for the length of the walk.
-CommentReader FileCommentReader(const Context& ctx, decompress::CommentDecoder& decoder);
+format::CommentReader FileCommentReader(const Context& ctx, decompress::CommentDecoder& decoder);
 
 // Lists the entries of the open archive whose names match `masks` (null or
-// empty: every entry; recovery headers always). Stores 5, 8 or 9964 on the
-// failures of the walk and keeps the records listed before it. A status left
-// over from an earlier call ends the walk at once with an empty list.
-void BuildArchiveList(const Context& ctx, ArcFileList* list, const FileMaskList* masks,
-                      ArcInfoRequest info = ArcInfoRequest::kIfAsked);
+// empty: every entry; recovery headers always). The walk keeps its status
+// in the status word: 5, 8 or 9964 on its failures, with the records listed
+// before it kept, and a status left over from an earlier call ends it at
+// once with an empty list. Returns the status word as the walk left it.
+Status BuildArchiveList(const Context& ctx, ArcFileList* list, const FileMaskList* masks,
+                        ArcInfoRequest info = ArcInfoRequest::kIfAsked);
 
 }  // namespace acekit::ops

@@ -43,7 +43,7 @@ class NameSet {
     if (texts_ == nullptr || sorted_ == nullptr) return false;
     for (const ArcEntry* e = list.first; e != nullptr; e = e->next) {
       char* slot = texts_ + count_ * kNameSize;
-      UpperCopy(e->name, slot, kNameSize);
+      select::UpperCopy(e->name, slot, kNameSize);
       sorted_[count_++] = slot;
     }
     std::sort(sorted_, sorted_ + count_, Less);
@@ -53,7 +53,7 @@ class NameSet {
   bool Contains(const char* name) const {
     if (count_ == 0) return false;
     char upper[kNameSize];
-    UpperCopy(name, upper, sizeof upper);
+    select::UpperCopy(name, upper, sizeof upper);
     return std::binary_search(sorted_, sorted_ + count_, static_cast<const char*>(upper), Less);
   }
 
@@ -71,14 +71,14 @@ class NameSet {
 void ShowName(const Context& ctx, const ArcEntry& e, const char* target) {
   if (ctx.hooks.file_name.proc == nullptr) return;
   char source[kNameSize + 1] = "\\";
-  AppendText(source, sizeof source, e.name);
-  char shown[kPathSize];
+  format::AppendText(source, sizeof source, e.name);
+  char shown[format::kPathSize];
   const char* temp = ctx.arc.temp_path;
   if (temp[0] != '\0') {
-    AddSeparator(temp, shown, sizeof shown);
-    const PathParts parts = SplitPath(target);
-    AppendText(shown, sizeof shown, parts.name);
-    AppendText(shown, sizeof shown, parts.ext);
+    select::AddSeparator(temp, shown, sizeof shown);
+    const format::PathParts parts = format::SplitPath(target);
+    format::AppendText(shown, sizeof shown, parts.name);
+    format::AppendText(shown, sizeof shown, parts.ext);
     target = shown;
   }
   ctx.hooks.file_name.Call(source, target);
@@ -91,7 +91,7 @@ void FillIncomingRecord(const ArcEntry& e, FindData* rec) {
   if (!platform::DosTimeToFileTime(e.ftime, &time)) time = FindTime{};
   rec->creation_time = rec->last_access_time = rec->last_write_time = time;
   rec->size_low = e.orig_size;
-  CopyText(rec->name, sizeof rec->name, e.name);
+  format::CopyText(rec->name, sizeof rec->name, e.name);
 }
 
 // The host's answer about a file or directory already at `existing`; a
@@ -122,7 +122,7 @@ constexpr uint32_t kJobLimit = 1u << 20;
 constexpr uint32_t kMaxPending = 4 * platform::kMaxThreads;
 
 // Bytes read ahead up to a read that failed, and then that failure.
-class FailingSource final : public ByteSource {
+class FailingSource final : public platform::ByteSource {
  public:
   FailingSource(const uint8_t* data, uint32_t size) : data_(data), size_(size) {}
   int32_t Read(void* buf, uint32_t count) override {
@@ -200,7 +200,6 @@ class Driver {
   Driver(const Context& ctx, ExtractMode mode, platform::Handle archive, bool solid,
          const NameSet* selection)
       : ctx_(ctx),
-        arc_(ctx.arc),
         test_(mode == ExtractMode::kTest),
         rebuild_(mode == ExtractMode::kRebuild),
         solid_(solid),
@@ -215,39 +214,40 @@ class Driver {
 
   const ArcEntry* at() const { return at_; }
 
-  bool Start(int32_t progress_phase) {
-    read_buffer_ = static_cast<uint8_t*>(platform::Alloc(kFileBufferBytes));
-    if (!test_) write_buffer_ = static_cast<uint8_t*>(platform::Alloc(kFileBufferBytes));
-    if (read_buffer_ == nullptr || (!test_ && write_buffer_ == nullptr)) return Fail(kNoMemory);
+  Status Start(int32_t progress_phase) {
+    read_buffer_ = static_cast<uint8_t*>(platform::Alloc(platform::kFileBufferBytes));
+    if (!test_) write_buffer_ = static_cast<uint8_t*>(platform::Alloc(platform::kFileBufferBytes));
+    if (read_buffer_ == nullptr || (!test_ && write_buffer_ == nullptr)) return kNoMemory;
     decoder_ = decompress::NewDecoder();
-    if (!decoder_) return Fail(kNoMemory);
+    if (!decoder_) return kNoMemory;
     decoder_->progress.hook = ctx_.hooks.progress;
     decoder_->progress.pending_phase = progress_phase;
-    return true;
+    return kOk;
   }
 
   // Walks a normal archive's list with `threads` workers decoding ahead:
   // the entries are read ahead in archive order (on this thread, within a
   // bound on memory), decoded by the workers, and reported and written here
   // in archive order just as Entry does. Without workers it is Entry's walk.
-  void RunParallel(const ArcFileList& list, int threads) {
+  Status RunParallel(const ArcFileList& list, int threads) {
     const int started = pool_.Start(threads);
     if (started < 0) {
       pool_.Stop();
-      return void(Fail(kNoMemory));
+      return kNoMemory;
     }
     max_pending_ = static_cast<uint32_t>(started) * 4;
     if (max_pending_ > kMaxPending) max_pending_ = kMaxPending;
     budget_ = static_cast<size_t>(started + 1) * 2 * kJobLimit;
     ahead_ = list.first;
+    Status st = kOk;
     for (const ArcEntry* e = list.first; e != nullptr; e = e->next) {
       if (started > 0) ReadAhead();
       Pending* p = nullptr;
       if (pending_count_ != 0 && pending_[pending_first_].entry == e) p = &pending_[pending_first_];
       current_ = p;
-      const bool ok = Entry(*e);
+      st = Entry(*e);
       // The run ends: the workers stop after their current chunk.
-      if (!ok) pool_.Stop();
+      if (st != kOk) pool_.Stop();
       if (p != nullptr) {
         // A job the entry did not use (the host kept the file there) may
         // still be running, or wait for room or data that will not come.
@@ -258,40 +258,41 @@ class Driver {
         DropFirst();
       }
       current_ = nullptr;
-      if (!ok) break;
+      if (st != kOk) break;
     }
     pool_.Stop();
     while (pending_count_ != 0) DropFirst();
+    return st;
   }
 
-  // One entry of the walked list; false ends the run with the status set.
+  // One entry of the walked list; a failure ends the run.
   //
   // Below the output path nothing is passed through a link: an entry whose
   // way down meets one is refused with 5, and a file is written to a
   // temporary file that takes the target's place only once its CRC-32 is
   // right, so a link or a second hard link at the target is replaced, not
   // written through, and a damaged entry leaves an existing file as it was.
-  bool Entry(const ArcEntry& e) {
+  Status Entry(const ArcEntry& e) {
     at_ = &e;
-    if (e.head_type != kHeadFile) return true;
-    if (e.encrypted != 0) return Fail(kEncryptedEntry);
+    if (e.head_type != format::kHeadFile) return kOk;
+    if (e.encrypted != 0) return kEncryptedEntry;
     const bool selected = selection_ == nullptr || selection_->Contains(e.name);
     const bool directory = (e.attr & platform::kAttrDirectory) != 0;
-    char target[kPathSize];
+    char target[format::kPathSize];
     target[0] = '\0';
     if (!selected || test_) {
-      if (directory) return true;
+      if (directory) return kOk;
       if (test_) {
         ExtractTargetPath(e.name, ctx_.settings, target, sizeof target);
         ShowName(ctx_, e, target);
       }
       return Decode(e, nullptr);
     }
-    char name[kPathSize];
+    char name[format::kPathSize];
     if (!WholeEntryName(archive_, e, name, sizeof name) ||
         !ExtractTargetPath(name, ctx_.settings, target, sizeof target, rebuild_)) {
       ShowName(ctx_, e, "");  // the host learns which entry has no room
-      return Fail(kOpenFailed);
+      return kOpenFailed;
     }
     ShowName(ctx_, e, target);
     const char* base = ctx_.settings.output_path;
@@ -308,40 +309,40 @@ class Driver {
         break;
       case Result::kLink:
       case Result::kFailed:
-        return Fail(kOpenFailed);
+        return kOpenFailed;
     }
-    if (kind == Kind::kLink && directory) return Fail(kOpenFailed);
+    if (kind == Kind::kLink && directory) return kOpenFailed;
     bool decode_only = false;
     if (kind != Kind::kNone) {
-      char existing[kPathSize];
-      StripSeparator(target, existing, sizeof existing);
+      char existing[format::kPathSize];
+      select::StripSeparator(target, existing, sizeof existing);
       const ReplaceAnswer answer = AskReplace(ctx_, e, existing, kind == Kind::kFile);
-      if (answer == kAnswerStop) return Fail(kCancelled);
+      if (answer == kAnswerStop) return kCancelled;
       if (answer == kAnswerKeep) {
         // A solid archive still decodes the entry to keep the window right.
-        if (!solid_) return true;
+        if (!solid_) return kOk;
         decode_only = true;
       }
     }
     if (directory) {
-      if (decode_only) return true;
+      if (decode_only) return kOk;
       platform::SafeDir made;
-      if (made.Open(base, below.whole.c_str(), true) != Result::kOk) return Fail(kOpenFailed);
+      if (made.Open(base, below.whole.c_str(), true) != Result::kOk) return kOpenFailed;
       if (!below.name.empty()) made.SetAttributes(e.attr & ~platform::kAttrDirectory);
-      return true;
+      return kOk;
     }
     if (decode_only) return Decode(e, nullptr);
     if (below.name.empty() || kind == Kind::kDirectory || kind == Kind::kOther) {
-      return Fail(kOpenFailed);
+      return kOpenFailed;
     }
     if (opened != Result::kOk) {
-      if (dir_.Open(base, below.dir.c_str(), true) != Result::kOk) return Fail(kOpenFailed);
+      if (dir_.Open(base, below.dir.c_str(), true) != Result::kOk) return kOpenFailed;
       dir_below_ = below.dir;
       dir_ready_ = true;
     }
     Output out{dir_, below.name.c_str(), platform::kBadHandle, {}};
     out.handle = dir_.CreateTemp(out.temp);
-    if (out.handle == platform::kBadHandle) return Fail(kOpenFailed);
+    if (out.handle == platform::kBadHandle) return kOpenFailed;
     return Decode(e, &out);
   }
 
@@ -413,7 +414,7 @@ class Driver {
   // Entries a worker may decode: files of a normal archive with data in a
   // method it knows.
   static bool Parallel(const ArcEntry& e) {
-    return e.head_type == kHeadFile && e.encrypted == 0 &&
+    return e.head_type == format::kHeadFile && e.encrypted == 0 &&
            (e.attr & platform::kAttrDirectory) == 0 &&
            (e.tech_type == decompress::kMethodStored || e.tech_type == decompress::kMethodLz77);
   }
@@ -427,7 +428,7 @@ class Driver {
   static constexpr size_t kStreamCost =
       sizeof(decompress::DecodeJob) + sizeof(decompress::StreamState) +
       decompress::kStreamSlots * (decompress::kChunkSize + sizeof(uint16_t)) +
-      decompress::kStreamFetches * kFileBufferBytes + alignof(decompress::DecodeJob);
+      decompress::kStreamFetches * platform::kFileBufferBytes + alignof(decompress::DecodeJob);
 
   // Queues a streamed job for the entry with the first fetches made.
   void AddStreamed(const ArcEntry& e) {
@@ -451,7 +452,7 @@ class Driver {
     bytes += decompress::kStreamSlots * decompress::kChunkSize;
     for (uint8_t*& block : s->blocks) {
       block = bytes;
-      bytes += kFileBufferBytes;
+      bytes += platform::kFileBufferBytes;
     }
     s->slot_sizes = reinterpret_cast<uint16_t*>(bytes);
     s->expect = s->expect_left = ExpectedRead(e);
@@ -543,12 +544,10 @@ class Driver {
     char temp[platform::SafeDir::kTempNameSize];
   };
 
-  bool Fail(Status status) { return ops::Fail(arc_, status); }
-
   // Decodes the entry into `out` (none: decode only) and puts the finished
   // file in place. An entry a worker has decoded exactly is replayed from
   // its result; any other goes through the decoder here.
-  bool Decode(const ArcEntry& e, Output* out) {
+  Status Decode(const ArcEntry& e, Output* out) {
     Status status = kOk;
     decompress::DecodeJob* job = current_ != nullptr ? current_->job : nullptr;
     const Status failure = current_ != nullptr ? current_->failure : kOk;
@@ -580,22 +579,22 @@ class Driver {
       }
       if (status != kOk) out->dir.Remove(out->temp);
     }
-    if (status != kOk) return Fail(status);
+    if (status != kOk) return status;
     ++entry_number_;
-    return true;
+    return kOk;
   }
 
   Status DecodeHere(const ArcEntry& e, Output* out) {
     const uint32_t data_at = e.header_offset + e.head_size + 4;
     if (platform::Seek(archive_, static_cast<int32_t>(data_at), 0) == -1) return kOpenFailed;
-    BufferedFileSource source(archive_, read_buffer_, kFileBufferBytes);
+    platform::BufferedFileSource source(archive_, read_buffer_, platform::kFileBufferBytes);
     source.Reset(ExpectedRead(e));
     return DecodeFrom(e, out, &source);
   }
 
-  Status DecodeFrom(const ArcEntry& e, Output* out, ByteSource* source) {
-    BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle, write_buffer_,
-                          kFileBufferBytes);
+  Status DecodeFrom(const ArcEntry& e, Output* out, platform::ByteSource* source) {
+    platform::BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle,
+                                    write_buffer_, platform::kFileBufferBytes);
     decompress::DecoderStart(*decoder_, source, static_cast<int32_t>(e.orig_size), solid_,
                              entry_number_, e.tech_type);
     Status status =
@@ -609,8 +608,8 @@ class Driver {
 
   // DecodeEntry's reports and writes, chunk by chunk, from a worker's result.
   Status Replay(const ArcEntry& e, Output* out, const decompress::DecodeJob& job) {
-    BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle, write_buffer_,
-                          kFileBufferBytes);
+    platform::BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle,
+                                    write_buffer_, platform::kFileBufferBytes);
     decoder_->progress.last_reported = 0;
     int32_t processed = 0;
     uint32_t at = 0;
@@ -639,8 +638,8 @@ class Driver {
     const decompress::StreamState& s = *job.stream;
     if (tail_ == nullptr) tail_ = static_cast<uint8_t*>(platform::Alloc(kWindowSize));
     if (tail_ == nullptr) return kNoMemory;
-    BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle, write_buffer_,
-                          kFileBufferBytes);
+    platform::BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle,
+                                    write_buffer_, platform::kFileBufferBytes);
     decoder_->progress.last_reported = 0;
     const uint32_t size = e.orig_size;
     uint32_t processed = 0;
@@ -689,7 +688,7 @@ class Driver {
 
   // The rest of a streamed entry on this thread: decoded from its start
   // with the serial path's reads, the first `skip` chunks passed over.
-  Status Resume(const ArcEntry& e, Output* out, BufferedFileSink& sink,
+  Status Resume(const ArcEntry& e, Output* out, platform::BufferedFileSink& sink,
                 const decompress::DecodeJob& job, uint32_t skip) {
     const uint32_t data_at = e.header_offset + e.head_size + 4;
     if (platform::Seek(archive_, static_cast<int32_t>(data_at), 0) == -1) return kOpenFailed;
@@ -717,7 +716,6 @@ class Driver {
   }
 
   const Context& ctx_;
-  ArcState& arc_;
   const ArcEntry* at_ = nullptr;  // the entry at hand
   const bool test_;
   const bool rebuild_;
@@ -759,78 +757,86 @@ class Driver {
 
 }  // namespace
 
-void ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode mode,
-                    int32_t progress_phase) {
-  ArcState& arc = ctx.arc;
+Status ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode mode,
+                      int32_t progress_phase) {
+  format::ArcState& arc = ctx.arc;
   const bool solid = arc.solid != 0;
-  EntryList complete;
+  format::EntryList complete;
   NameSet selection;
   const ArcFileList* walked = &list;
   // Entries of a solid archive depend on each other: one at a time.
   const int threads = solid ? 1 : platform::ThreadCount();
   if (solid) {
-    BuildArchiveList(ctx, &complete.list, nullptr, ArcInfoRequest::kNever);
-    if (arc.status != kOk) return;
-    if (!selection.Build(list)) return void(Fail(ctx, kNoMemory));
+    if (const Status st = BuildArchiveList(ctx, &complete.list, nullptr, ArcInfoRequest::kNever);
+        st != kOk) {
+      return st;
+    }
+    if (!selection.Build(list)) return kNoMemory;
     walked = &complete.list;
   }
   const platform::File archive(arc.archive_name, 'r');
-  if (!archive) return void(Fail(ctx, kOpenFailed));
+  if (!archive) return kOpenFailed;
   Driver driver(ctx, mode, archive.get(), solid, solid ? &selection : nullptr);
-  if (!driver.Start(progress_phase)) return;
+  if (const Status st = driver.Start(progress_phase); st != kOk) return st;
   if (threads > 1) return driver.RunParallel(*walked, threads);
   for (const ArcEntry* e = walked->first; e != nullptr; e = e->next) {
-    if (!driver.Entry(*e)) break;
+    if (const Status st = driver.Entry(*e); st != kOk) return st;
   }
+  return kOk;
 }
 
-const ArcEntry* ExtractList(const Context& ctx, const ArcFileList& list, ExtractMode mode,
-                            const ArcFileList* selection, int threads) {
-  ArcState& arc = ctx.arc;
+Status ExtractList(const Context& ctx, const ArcFileList& list, ExtractMode mode,
+                   const ArcFileList* selection, int threads, const ArcEntry** failed_at) {
+  *failed_at = nullptr;
+  format::ArcState& arc = ctx.arc;
   const bool solid = arc.solid != 0;
   NameSet names;
-  if (selection != nullptr && !names.Build(*selection)) return Fail(ctx, kNoMemory), nullptr;
+  if (selection != nullptr && !names.Build(*selection)) return kNoMemory;
   const platform::File archive(arc.archive_name, 'r');
-  if (!archive) return Fail(ctx, kOpenFailed), nullptr;
+  if (!archive) return kOpenFailed;
   Driver driver(ctx, mode, archive.get(), solid, selection != nullptr ? &names : nullptr);
-  if (!driver.Start(0)) return nullptr;
+  if (const Status st = driver.Start(0); st != kOk) return st;
   if (threads <= 0) threads = platform::ThreadCount();
+  Status st = kOk;
   if (!solid && threads > 1) {
-    driver.RunParallel(list, threads);
+    st = driver.RunParallel(list, threads);
   } else {
-    for (const ArcEntry* e = list.first; e != nullptr; e = e->next) {
-      if (!driver.Entry(*e)) break;
+    for (const ArcEntry* e = list.first; e != nullptr && st == kOk; e = e->next) {
+      st = driver.Entry(*e);
     }
   }
-  return arc.status == kOk ? nullptr : driver.at();
+  if (st != kOk) *failed_at = driver.at();
+  return st;
 }
 
-void ExtractFileMaskListArc(const Context& ctx, const FileMaskList* masks) {
-  ctx.arc.status = kOk;
-  EntryList list;
-  BuildArchiveList(ctx, &list.list, masks, ArcInfoRequest::kNever);
-  if (ctx.arc.status == kOk) ExtractEntries(ctx, list.list, ExtractMode::kExtract);
+Status ExtractFileMaskListArc(const Context& ctx, const FileMaskList* masks) {
+  ctx.arc.status = kOk;  // the walk below starts afresh
+  format::EntryList list;
+  if (const Status st = BuildArchiveList(ctx, &list.list, masks, ArcInfoRequest::kNever);
+      st != kOk) {
+    return st;
+  }
+  return ExtractEntries(ctx, list.list, ExtractMode::kExtract);
 }
 
-void TestArc(const Context& ctx) {
-  MaskList masks;
-  AppendMask(ctx.arc, "*.*", masks.get());
-  EntryList list;
-  BuildArchiveList(ctx, &list.list, masks.get());
-  if (ctx.arc.status == kOk) ExtractEntries(ctx, list.list, ExtractMode::kTest);
+Status TestArc(const Context& ctx) {
+  select::MaskList masks;
+  select::AppendMask(ctx.arc, "*.*", masks.get());
+  format::EntryList list;
+  if (const Status st = BuildArchiveList(ctx, &list.list, masks.get()); st != kOk) return st;
+  return ExtractEntries(ctx, list.list, ExtractMode::kTest);
 }
 
-void ExtractForRebuild(const Context& ctx, const FileMaskList* masks, int32_t progress_phase) {
-  ctx.arc.status = kOk;
-  EntryList list;
-  BuildArchiveList(ctx, &list.list, masks);
-  if (ctx.arc.status != kOk) return;
+Status ExtractForRebuild(const Context& ctx, const FileMaskList* masks, int32_t progress_phase) {
+  ctx.arc.status = kOk;  // the walk below starts afresh
+  format::EntryList list;
+  if (const Status st = BuildArchiveList(ctx, &list.list, masks); st != kOk) return st;
   bool encrypted = false;
   for (const ArcEntry* e = list.list.first; e != nullptr; e = e->next) {
     encrypted |= e->encrypted != 0;
   }
-  if (ctx.arc.password_set != 0 && encrypted) return void(Fail(ctx, kEncryptedRebuild));
-  ExtractEntries(ctx, list.list, ExtractMode::kRebuild, progress_phase);
+  if (ctx.arc.password_set != 0 && encrypted) return kEncryptedRebuild;
+  return ExtractEntries(ctx, list.list, ExtractMode::kRebuild, progress_phase);
 }
 
 }  // namespace acekit::ops

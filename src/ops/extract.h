@@ -27,31 +27,33 @@ enum class ExtractMode {
 };
 
 // The driver. `progress_phase`, when not 0, is announced to the progress
-// procedure before its first report (a rebuild's first pass). Status
-// afterwards: 0, or the code of the failure that ended the run.
-void ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode mode,
-                    int32_t progress_phase = 0);
+// procedure before its first report (a rebuild's first pass). Returns 0,
+// or the code of the failure that ended the run.
+[[nodiscard]] Status ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode mode,
+                                    int32_t progress_phase = 0);
 
 // The driver over `list` as it is given, with `threads` workers for a
 // normal archive (0: ThreadCount). In a solid archive `list` must hold every
 // entry from one that starts a fresh stream on, and `selection` (null: all)
-// names those written; the others are decoded only. Returns the entry the
-// run failed at (the status says why), or null when it did not fail there.
-const ArcEntry* ExtractList(const Context& ctx, const ArcFileList& list, ExtractMode mode,
-                            const ArcFileList* selection, int threads);
+// names those written; the others are decoded only. Returns 0 or the
+// failure, and the entry it met it at in *failed_at (null: at none).
+[[nodiscard]] Status ExtractList(const Context& ctx, const ArcFileList& list, ExtractMode mode,
+                                 const ArcFileList* selection, int threads,
+                                 const ArcEntry** failed_at);
 
 // Extracts the entries whose names match `masks` (null or empty: all) into
-// the output path. Stores 0 first.
-void ExtractFileMaskListArc(const Context& ctx, const FileMaskList* masks);
+// the output path. Clears the status word first, so the walk starts afresh.
+[[nodiscard]] Status ExtractFileMaskListArc(const Context& ctx, const FileMaskList* masks);
 
 // Decodes every file and checks its CRC-32, writing nothing; the file name
 // procedure still sees each file. Runs only when the status is 0 after the
-// listing (it does not clear a status left from before).
-void TestArc(const Context& ctx);
+// listing (it does not clear a status left from before, and returns it).
+[[nodiscard]] Status TestArc(const Context& ctx);
 
 // Unpacks the entries matching `masks` into the output path for a solid
-// rebuild. Stores 0 first; refuses with 9959 when a password is set and an
-// entry is encrypted.
-void ExtractForRebuild(const Context& ctx, const FileMaskList* masks, int32_t progress_phase = 0);
+// rebuild. Clears the status word first; refuses with 9959 when a password
+// is set and an entry is encrypted.
+[[nodiscard]] Status ExtractForRebuild(const Context& ctx, const FileMaskList* masks,
+                                       int32_t progress_phase = 0);
 
 }  // namespace acekit::ops

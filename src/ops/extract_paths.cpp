@@ -55,28 +55,28 @@ bool IsDeviceName(const char* part, size_t n) {
 bool WholeEntryName(platform::Handle archive, const ArcEntry& e, char* dst, size_t dst_size) {
   // One UTF-8 character is at most 3 bytes, so a converted name that ends
   // further than that from the field's end came through whole.
-  if (e.fname_size < kStoredNameMax && std::strlen(e.name) + 3 < sizeof e.name) {
-    return CopyWhole(dst, dst_size, e.name);
+  if (e.fname_size < format::kStoredNameMax && std::strlen(e.name) + 3 < sizeof e.name) {
+    return format::CopyWhole(dst, dst_size, e.name);
   }
   uint8_t size_field[2];
-  if (platform::Seek(archive, static_cast<int32_t>(e.header_offset + kFileHeaderFixed - 2), 0) ==
-          -1 ||
+  if (platform::Seek(archive, static_cast<int32_t>(e.header_offset + format::kFileHeaderFixed - 2),
+                     0) == -1 ||
       platform::Read(size_field, 2, archive) != 2) {
     return false;
   }
   const uint32_t size = size_field[0] | uint32_t{size_field[1]} << 8;
-  char stored[kPathSize];
+  char stored[format::kPathSize];
   if (size >= sizeof stored ||
       (size > 0 && platform::Read(stored, size, archive) != static_cast<int32_t>(size))) {
     return false;
   }
   stored[size] = '\0';
-  char ansi[kPathSize * 3];  // each stored byte widens to at most 3
-  NameToAnsi(stored, ansi, sizeof ansi);
-  if (!CopyWhole(dst, dst_size, ansi)) return false;
+  char ansi[format::kPathSize * 3];  // each stored byte widens to at most 3
+  format::NameToAnsi(stored, ansi, sizeof ansi);
+  if (!format::CopyWhole(dst, dst_size, ansi)) return false;
   const size_t len = std::strlen(dst);
-  if ((e.attr & kAttrDirectory) == 0 || (len > 0 && dst[len - 1] == '\\')) return true;
-  return AppendWhole(dst, dst_size, "\\");
+  if ((e.attr & format::kAttrDirectory) == 0 || (len > 0 && dst[len - 1] == '\\')) return true;
+  return format::AppendWhole(dst, dst_size, "\\");
 }
 
 bool DefuseDeviceNames(char* name, size_t size) {
@@ -140,9 +140,9 @@ size_t ConfineName(char* name) {
   return write;
 }
 
-bool ExtractTargetPath(const char* stored_name, const Settings& settings, char* dst,
+bool ExtractTargetPath(const char* stored_name, const format::Settings& settings, char* dst,
                        size_t dst_size, bool rebuild) {
-  if (!OutputPath(stored_name, settings, dst, dst_size)) return false;
+  if (!select::OutputPath(stored_name, settings, dst, dst_size)) return false;
   size_t prefix = std::strlen(settings.output_path);
   const size_t total = std::strlen(dst);
   if (prefix > total) prefix = total;

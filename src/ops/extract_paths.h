@@ -45,7 +45,7 @@ bool DefuseDeviceNames(char* name, size_t size);
 // allows them, since the names it stores again are taken from its files.
 // False, and `dst` empty, when that path would be longer than a path may be;
 // false too when the defused name does not fit in `dst_size`.
-bool ExtractTargetPath(const char* stored_name, const Settings& settings, char* dst,
+bool ExtractTargetPath(const char* stored_name, const format::Settings& settings, char* dst,
                        size_t dst_size, bool rebuild = false);
 
 }  // namespace acekit::ops

@@ -32,14 +32,14 @@ void GetExtraInfo(const Context& ctx, int32_t* info) {
     ctx.extra_features[kComputeInfo] = 1;
     BuildArchiveList(ctx, &list, nullptr, ArcInfoRequest::kIfAsked);
     ctx.extra_features[kComputeInfo] = 0;
-    DoneEntryList(&list);
+    format::DoneEntryList(&list);
     if (ctx.arc.status != kOk) {
       // A walk that failed part way must not pass for the archive's summary.
       ctx.arc.info_valid = 0;
       return;
     }
   }
-  std::memcpy(info, ctx.arc_info, sizeof(int32_t) * kArcInfoWords);
+  std::memcpy(info, ctx.arc_info, sizeof(int32_t) * format::kArcInfoWords);
 }
 
 }  // namespace acekit::ops

@@ -15,7 +15,7 @@ namespace acekit::ops {
 
 // A disk path may be a working directory in front of a full stored name, so
 // it gets the room of any path, more than a name the archive can hold.
-inline constexpr size_t kInputPathSize = kPathSize;
+inline constexpr size_t kInputPathSize = format::kPathSize;
 inline constexpr size_t kInputNameSize = 256;
 
 struct InputFile {

@@ -8,30 +8,27 @@
 
 namespace acekit::ops {
 
-Status OpenArchive(ArcState& arc, const char* path, UnreadableHead unreadable) {
+Status OpenArchive(format::ArcState& arc, const char* path, UnreadableHead unreadable) {
   arc.status = kOk;
   if (!platform::IsExistingFile(path)) {
     arc.new_archive = 1;
-    Fail(arc, kNotFound);
-    return kNotFound;
+    return Status(arc.status = kNotFound);
   }
   const platform::File h(path, 'r');
   if (!h) {
-    Fail(arc, kOpenFailed);
-    return kOpenFailed;
+    return Status(arc.status = kOpenFailed);
   }
-  if (!FindMainHeader(h.get(), arc)) {
+  if (!format::FindMainHeader(h.get(), arc)) {
     // The search leaves kOk, or the code of the read that failed.
     const auto read = static_cast<Status>(arc.status);
     const Status status =
         unreadable == UnreadableHead::kReadFailure && read != kOk ? read : kNoMainHeader;
-    Fail(arc, status);
-    return status;
+    return Status(arc.status = status);
   }
   ReadMainComment(arc, h.get());
   // A failed search for the first file header only leaves its offset at 0.
-  FindFirstFileHeader(h.get(), arc);
-  CopyText(arc.archive_name, sizeof arc.archive_name, path);
+  format::FindFirstFileHeader(h.get(), arc);
+  format::CopyText(arc.archive_name, sizeof arc.archive_name, path);
   return static_cast<Status>(arc.status);
 }
 

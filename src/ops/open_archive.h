@@ -20,7 +20,7 @@ namespace acekit::ops {
 // the exports, which have always said so; the handle interface tells the
 // host that the file could not be read (kOpenFailed or kSizeFailed).
 enum class UnreadableHead { kNoArchive, kReadFailure };
-Status OpenArchive(ArcState& arc, const char* path,
+Status OpenArchive(format::ArcState& arc, const char* path,
                    UnreadableHead unreadable = UnreadableHead::kNoArchive);
 
 }  // namespace acekit::ops

@@ -11,28 +11,23 @@
 
 namespace acekit::ops {
 
-bool OutputArchive::Open(const char* name) {
-  CopyText(name_, sizeof name_, name);
+Status OutputArchive::Open(const char* name) {
+  format::CopyText(name_, sizeof name_, name);
   h_ = platform::Open(name_, 'w');
-  return h_ != platform::kBadHandle;
+  return h_ != platform::kBadHandle ? kOk : kOpenFailed;
 }
 
-bool OutputArchive::OpenBeside(const Context& ctx) {
+Status OutputArchive::OpenBeside(const Context& ctx) {
   // Resolved once: the temporary archive is made beside the file a link
   // names and renamed over that file, so the link stays a link.
-  if (!platform::ResolveLink(ctx.arc.archive_name, target_, sizeof target_)) {
-    return Fail(ctx, kOpenFailed);
-  }
+  if (!platform::ResolveLink(ctx.arc.archive_name, target_, sizeof target_)) return kOpenFailed;
   has_access_ = platform::GetFileAccess(target_, &access_);
   const std::string_view target(target_);
   const size_t sep = target.find_last_of("\\/:");
   char dir[kInputPathSize] = {};
-  if (sep != std::string_view::npos) CopyText(dir, sizeof dir, target.substr(0, sep + 1));
+  if (sep != std::string_view::npos) format::CopyText(dir, sizeof dir, target.substr(0, sep + 1));
   h_ = platform::CreateTempFile(dir, ".acekit-", access(), name_, sizeof name_);
-  if (h_ == platform::kBadHandle) {
-    return Fail(ctx, kOpenFailed);
-  }
-  return true;
+  return h_ != platform::kBadHandle ? kOk : kOpenFailed;
 }
 
 void OutputArchive::Finish() {
@@ -62,55 +57,48 @@ Status WorkDir::Create() {
 }
 
 void SettingsRestore::CopyPath(char* dst, const char* src) {
-  CopyText(dst, kSettingPathSize, src);
+  format::CopyText(dst, format::kSettingPathSize, src);
 }
 
-bool ListWholeArchive(const Context& ctx, EntryList& entries) {
-  BuildArchiveList(ctx, &entries.list, nullptr, ArcInfoRequest::kNever);
-  if (ctx.arc.status != kOk) return false;
-  if (ctx.arc.first_entry_offset == 0) return true;  // nothing after the main header
+Status ListWholeArchive(const Context& ctx, format::EntryList& entries) {
+  if (const Status st = BuildArchiveList(ctx, &entries.list, nullptr, ArcInfoRequest::kNever);
+      st != kOk) {
+    return st;
+  }
+  if (ctx.arc.first_entry_offset == 0) return kOk;  // nothing after the main header
   int32_t size = -1;
   if (const platform::File h(ctx.arc.archive_name, 'r'); h) size = platform::Size(h.get());
   // A failed read inside a header leaves its field 0 and ends the walk
   // there without a word; a name that came back empty is the one sign
   // left when the sizes were read.
   for (const ArcEntry* e = entries.list.first; e != nullptr; e = e->next) {
-    if (e->head_type == kHeadFile && e->fname_size != 0 && e->name[0] == '\0') {
-      return Fail(ctx, kOpenFailed);
-    }
+    if (e->head_type == format::kHeadFile && e->fname_size != 0 && e->name[0] == '\0')
+      return kOpenFailed;
   }
   uint64_t end = ctx.arc.first_entry_offset;
   if (const ArcEntry* last = entries.list.last) {
     end = uint64_t{last->header_offset} + last->head_size + 4 + last->pack_size;
   }
-  if (size < 0 || end != static_cast<uint64_t>(size)) {
-    return Fail(ctx, kOpenFailed);
-  }
-  return true;
+  return size >= 0 && end == static_cast<uint64_t>(size) ? kOk : kOpenFailed;
 }
 
-bool CopyArchiveHead(const Context& ctx, platform::Handle archive, platform::Handle out) {
-  if (platform::Seek(out, 0, 0) == -1) {
-    return Fail(ctx, kOpenFailed);
-  }
+Status CopyArchiveHead(const Context& ctx, platform::Handle archive, platform::Handle out) {
+  if (platform::Seek(out, 0, 0) == -1) return kOpenFailed;
   const int64_t head = int64_t{ctx.arc.main_header_offset} + ctx.arc.main_header_length;
-  return CopyArchiveBytes(ctx.arc, archive, out, 0, static_cast<uint32_t>(head > 0 ? head : 0));
+  return CopyArchiveBytes(archive, out, 0, static_cast<uint32_t>(head > 0 ? head : 0));
 }
 
-bool ReplaceArchiveFile(const Context& ctx, OutputArchive& temp) {
+Status ReplaceArchiveFile(OutputArchive& temp) {
   temp.Finish();
-  if (platform::RenameOver(temp.name(), temp.target(), temp.access())) return true;
-  ctx.arc.status = kOpenFailed;
+  if (platform::RenameOver(temp.name(), temp.target(), temp.access())) return kOk;
   DeleteQuietly(temp.name());
-  return false;
+  return kOpenFailed;
 }
 
-bool StartWriting(const Context& ctx, Compressor& compressor, int32_t dict_kb) {
-  if (!compressor.Setup(&dict_kb, ctx.settings.desc.level())) {
-    return Fail(ctx, kNoMemory);
-  }
+Status StartWriting(const Context& ctx, compress::Compressor& compressor, int32_t dict_kb) {
+  if (!compressor.Setup(&dict_kb, ctx.settings.desc.level())) return kNoMemory;
   compressor.SetProgress(ctx.hooks.progress);
-  return true;
+  return kOk;
 }
 
 int32_t RebuildDictionary(const Context& ctx) {
@@ -127,8 +115,8 @@ void DeleteQuietly(const char* name) {
 }
 
 void ShownName(const char* stored, char* out, size_t size) {
-  CopyText(out, size, "\\");
-  AppendText(out, size, stored);
+  format::CopyText(out, size, "\\");
+  format::AppendText(out, size, stored);
 }
 
 }  // namespace acekit::ops

@@ -26,12 +26,13 @@ class OutputArchive {
   OutputArchive(const OutputArchive&) = delete;
   OutputArchive& operator=(const OutputArchive&) = delete;
 
-  // A new archive under its own name (mode 'w').
-  bool Open(const char* name);
+  // A new archive under its own name (mode 'w'); kOpenFailed when it
+  // cannot be made.
+  Status Open(const char* name);
   // A temporary archive beside the file the state's archive name stands for
   // (the target of a link of that name), created new with that file's
-  // access. Status 5 when it cannot be made.
-  bool OpenBeside(const Context& ctx);
+  // access. kOpenFailed when it cannot be made.
+  Status OpenBeside(const Context& ctx);
   platform::Handle handle() const { return h_; }
   const char* name() const { return name_; }
   // The file OpenBeside's archive replaces, and the access it keeps.
@@ -76,7 +77,7 @@ class WorkDir {
 // Puts the operation's settings back when it ends.
 class SettingsRestore {
  public:
-  explicit SettingsRestore(Settings& s) : live_(s), saved_(s) {}
+  explicit SettingsRestore(format::Settings& s) : live_(s), saved_(s) {}
   ~SettingsRestore() {
     CopyPath(live_.output_path, saved_.output_path);
     CopyPath(live_.relative_path, saved_.relative_path);
@@ -86,27 +87,27 @@ class SettingsRestore {
 
  private:
   static void CopyPath(char* dst, const char* src);
-  Settings& live_;
-  Settings saved_;
+  format::Settings& live_;
+  format::Settings saved_;
 };
 
 // Lists every entry of the open archive. A walk that stops before the end
 // of the file (a read that failed mid-way ends it quietly) is reported as 5,
 // since a rebuild from it would drop the entries after that point.
-bool ListWholeArchive(const Context& ctx, EntryList& entries);
+Status ListWholeArchive(const Context& ctx, format::EntryList& entries);
 
 // Copies everything in front of the first entry: leading bytes and the main
 // header with its comment.
-bool CopyArchiveHead(const Context& ctx, platform::Handle archive, platform::Handle out);
+Status CopyArchiveHead(const Context& ctx, platform::Handle archive, platform::Handle out);
 
 // Finishes the temporary archive of OpenBeside and renames it over the
 // archive's file in one step. On failure the status is 5, the temporary
 // archive is gone and the archive is as it was.
-bool ReplaceArchiveFile(const Context& ctx, OutputArchive& temp);
+Status ReplaceArchiveFile(OutputArchive& temp);
 
 // Sets up the compressor for `dict_kb` and a writer over `out`; kNoMemory
-// in the status on failure.
-bool StartWriting(const Context& ctx, Compressor& compressor, int32_t dict_kb);
+// when it cannot.
+Status StartWriting(const Context& ctx, compress::Compressor& compressor, int32_t dict_kb);
 
 // The dictionary a rebuild compresses added data with: the solid archive's
 // own, or 64 KB; it also replaces the host's setting.

@@ -19,69 +19,67 @@ namespace {
 // Sets the state's temporary path for the length of a scope.
 class TempPathShown {
  public:
-  TempPathShown(ArcState& arc, const char* dir) : arc_(arc) {
-    CopyText(arc_.temp_path, kPathSize, dir);
+  TempPathShown(format::ArcState& arc, const char* dir) : arc_(arc) {
+    format::CopyText(arc_.temp_path, format::kPathSize, dir);
   }
   ~TempPathShown() { arc_.temp_path[0] = '\0'; }
   TempPathShown(const TempPathShown&) = delete;
   TempPathShown& operator=(const TempPathShown&) = delete;
 
  private:
-  ArcState& arc_;
+  format::ArcState& arc_;
 };
 
 // Every file the old archive held must be in the working directory: an
 // unpacking whose entry walk ended early on a failed read says nothing.
-bool AllUnpacked(const Context& ctx) {
-  EntryList entries;
-  if (!ListWholeArchive(ctx, entries)) return false;
+Status AllUnpacked(const Context& ctx) {
+  format::EntryList entries;
+  if (const Status st = ListWholeArchive(ctx, entries); st != kOk) return st;
   char target[kInputPathSize];
   for (const ArcEntry* e = entries.list.first; e != nullptr; e = e->next) {
-    if (e->head_type != kHeadFile || (e->attr & kAttrDirectory) != 0) continue;
+    if (e->head_type != format::kHeadFile || (e->attr & format::kAttrDirectory) != 0) continue;
     if (!ExtractTargetPath(e->name, ctx.settings, target, sizeof target, true)) {
-      return Fail(ctx, kOpenFailed);
+      return kOpenFailed;
     }
     if (std::strcmp(target, ctx.settings.output_path) == 0) continue;  // nothing left of the name
-    if (!platform::IsExistingFile(target)) return Fail(ctx, kOpenFailed);
+    if (!platform::IsExistingFile(target)) return kOpenFailed;
   }
-  return true;
+  return kOk;
 }
 
-void UpdateNormal(const Context& ctx, const FileMaskList* list, int32_t dict_kb) {
+Status UpdateNormal(const Context& ctx, const FileMaskList* list, int32_t dict_kb) {
   OutputArchive temp;
-  if (!temp.OpenBeside(ctx)) return;
-  EntryList entries;
-  if (!ListWholeArchive(ctx, entries)) return;
+  if (const Status st = temp.OpenBeside(ctx); st != kOk) return st;
+  format::EntryList entries;
+  if (const Status st = ListWholeArchive(ctx, entries); st != kOk) return st;
   InputFileList kept;
   {
     const platform::File old(ctx.arc.archive_name, 'r');
-    if (!old) return void(Fail(ctx, kOpenFailed));
-    if (!CopyArchiveHead(ctx, old.get(), temp.handle())) return;
+    if (!old) return kOpenFailed;
+    Status st = CopyArchiveHead(ctx, old.get(), temp.handle());
+    if (st != kOk) return st;
     char stored[kItemTextSize];
     char disk[kItemTextSize];
-    for (const ArcEntry* e = entries.list.first; e != nullptr && ctx.arc.status == kOk;
-         e = e->next) {
+    for (const ArcEntry* e = entries.list.first; e != nullptr && st == kOk; e = e->next) {
       const bool copy =
-          e->head_type != kHeadFile ||
+          e->head_type != format::kHeadFile ||
           !FindItemForEntry(ctx.settings, e->name, list, stored, sizeof stored, disk, sizeof disk);
       if (!copy) {
         const ReplaceAnswer answer = AskReplaceOnUpdate(ctx.settings, ctx.hooks, *e);
-        if (answer == kAnswerStop) return void(Fail(ctx, kCancelled));
+        if (answer == kAnswerStop) return kCancelled;
         if (answer != kAnswerKeep) continue;  // replaced: the host's file goes in at the end
-        if (const Status st = AppendInputFile(kept, "", e->name); st != kOk) {
-          return void(Fail(ctx, st));
-        }
+        if (st = AppendInputFile(kept, "", e->name); st != kOk) return st;
       }
-      CopyArchiveBytes(ctx.arc, old.get(), temp.handle(), e->header_offset,
-                       e->head_size + 4 + e->pack_size);
+      st = CopyArchiveBytes(old.get(), temp.handle(), e->header_offset,
+                            e->head_size + 4 + e->pack_size);
     }
+    if (st != kOk) return st;
   }
-  if (ctx.arc.status != kOk) return;
 
-  Compressor compressor;
-  if (!StartWriting(ctx, compressor, dict_kb)) return;
+  compress::Compressor compressor;
+  if (const Status st = StartWriting(ctx, compressor, dict_kb); st != kOk) return st;
   ItemWriter w{ctx.arc,    ctx.settings,  ctx.hooks,
-               compressor, temp.handle(), DictionaryCode(compressor.dict_kb())};
+               compressor, temp.handle(), format::DictionaryCode(compressor.dict_kb())};
   char source[kItemTextSize];
   char item[kItemTextSize];
   char shown[kItemTextSize + 1];
@@ -93,7 +91,7 @@ void UpdateNormal(const Context& ctx, const FileMaskList* list, int32_t dict_kb)
       ++count;
     }
     ItemTexts items(count);
-    if (items.get() == nullptr) return void(Fail(ctx, kNoMemory));
+    if (items.get() == nullptr) return kNoMemory;
     // An item whose path is too long ends the run where the serial loop
     // would: the items before it still go in, with the same host calls.
     size_t n = 0;
@@ -103,35 +101,35 @@ void UpdateNormal(const Context& ctx, const FileMaskList* list, int32_t dict_kb)
       too_long = !ItemSourcePath(ctx.settings, *m, source, kItemTextSize) ||
                  !ItemName(*m, item, kItemTextSize);
       if (too_long || EntryIsNamed(ctx.settings, item, kept)) continue;
-      if (!items.Set(n++, source, item)) return void(Fail(ctx, kNoMemory));
+      if (!items.Set(n++, source, item)) return kNoMemory;
     }
-    if (!AddItems(w, items.get(), n)) return;
-    if (too_long) return void(ctx.arc.status = kOpenFailed);  // refused, never cut
+    if (const Status st = AddItems(w, items.get(), n); st != kOk) return st;
+    if (too_long) return kOpenFailed;  // refused, never cut
   } else {
     for (const FileMask* m = list != nullptr ? list->first : nullptr; m != nullptr; m = m->next) {
       if (!ItemSourcePath(ctx.settings, *m, source, sizeof source) ||
           !ItemName(*m, item, sizeof item)) {
-        return void(ctx.arc.status = kOpenFailed);  // a path too long is refused, never cut
+        return kOpenFailed;  // a path too long is refused, never cut
       }
       if (EntryIsNamed(ctx.settings, item, kept)) continue;
       ShownName(item, shown, sizeof shown);
       ctx.hooks.file_name.Call(source, shown);
-      if (AddOneFile(w, source, item) == kStepStop) return;
+      if (AddOneFile(w, source, item) == kStepStop) return StopReason(w);
     }
   }
   compressor.Shutdown();
-  ReplaceArchiveFile(ctx, temp);
+  return ReplaceArchiveFile(temp);
 }
 
-void UpdateSolid(const Context& ctx, FileMaskList* list, int32_t dict_kb) {
+Status UpdateSolid(const Context& ctx, FileMaskList* list, int32_t dict_kb) {
   SettingsRestore restore(ctx.settings);
-  char relative[kSettingPathSize];
-  CopyText(relative, sizeof relative, ctx.settings.relative_path);
+  char relative[format::kSettingPathSize];
+  format::CopyText(relative, sizeof relative, ctx.settings.relative_path);
   ctx.settings.relative_path[0] = '\0';
   WorkDir work;
   InputFileList collected;
-  if (!UnpackForRebuild(ctx, work, collected)) return;
-  CopyText(ctx.settings.relative_path, sizeof relative, relative);
+  if (const Status st = UnpackForRebuild(ctx, work, collected); st != kOk) return st;
+  format::CopyText(ctx.settings.relative_path, sizeof relative, relative);
 
   InputFileList replaced;
   InputFileList inputs;
@@ -141,7 +139,7 @@ void UpdateSolid(const Context& ctx, FileMaskList* list, int32_t dict_kb) {
     Status st = kOk;
     if (FindItemForEntry(ctx.settings, c->name, list, stored, sizeof stored, disk, sizeof disk)) {
       const ReplaceAnswer answer = AskReplaceOnSolidUpdate(ctx.hooks, c->path, disk);
-      if (answer == kAnswerStop) return void(Fail(ctx, kCancelled));
+      if (answer == kAnswerStop) return kCancelled;
       if (answer == kAnswerReplace || answer == kAnswerKeep) {
         st = AppendInputFile(replaced, "", c->name);
         if (st == kOk) {
@@ -151,76 +149,76 @@ void UpdateSolid(const Context& ctx, FileMaskList* list, int32_t dict_kb) {
     } else {
       st = AppendInputFile(inputs, c->path, c->name);
     }
-    if (st != kOk) return void(Fail(ctx, st));
+    if (st != kOk) return st;
   }
   char source[kItemTextSize];
   char item[kItemTextSize];
   for (const FileMask* m = list != nullptr ? list->first : nullptr; m != nullptr; m = m->next) {
     if (!ItemSourcePath(ctx.settings, *m, source, sizeof source) ||
         !ItemName(*m, item, sizeof item)) {
-      return void(ctx.arc.status = kOpenFailed);  // a path too long is refused, never cut
+      return kOpenFailed;  // a path too long is refused, never cut
     }
     if (EntryIsNamed(ctx.settings, item, replaced)) continue;
-    CopyText(stored, sizeof stored, relative);
-    if (stored[0] != '\0') AppendText(stored, sizeof stored, "\\");
-    AppendText(stored, sizeof stored, item);
-    if (const Status st = AppendInputFile(inputs, source, stored); st != kOk) {
-      return void(Fail(ctx, st));
-    }
+    format::CopyText(stored, sizeof stored, relative);
+    if (stored[0] != '\0') format::AppendText(stored, sizeof stored, "\\");
+    format::AppendText(stored, sizeof stored, item);
+    if (const Status st = AppendInputFile(inputs, source, stored); st != kOk) return st;
   }
-  if (list != nullptr) DoneMaskList(list);
+  if (list != nullptr) select::DoneMaskList(list);
   SortInputFileList(inputs);
 
   OutputArchive temp;
-  if (!temp.OpenBeside(ctx)) return;
+  if (const Status st = temp.OpenBeside(ctx); st != kOk) return st;
   {
     const platform::File old(ctx.arc.archive_name, 'r');
-    if (!old) return void(Fail(ctx, kOpenFailed));
-    if (!CopyArchiveHead(ctx, old.get(), temp.handle())) return;
+    if (!old) return kOpenFailed;
+    if (const Status st = CopyArchiveHead(ctx, old.get(), temp.handle()); st != kOk) return st;
   }
-  Compressor compressor;
-  if (!StartWriting(ctx, compressor, dict_kb)) return;
+  compress::Compressor compressor;
+  if (const Status st = StartWriting(ctx, compressor, dict_kb); st != kOk) return st;
   // The stored names carry the relative path already.
-  Settings names = ctx.settings;
+  format::Settings names = ctx.settings;
   names.relative_path[0] = '\0';
   compressor.SetPendingPhase(-2);
-  if (!CompressSolidList(ctx, inputs, compressor, temp.handle(), names, work.shown())) {
-    return;
+  if (const Status st =
+          CompressSolidList(ctx, inputs, compressor, temp.handle(), names, work.shown());
+      st != kOk) {
+    return st;
   }
   compressor.Shutdown();
-  ReplaceArchiveFile(ctx, temp);
+  return ReplaceArchiveFile(temp);
 }
 
 }  // namespace
 
-bool UnpackForRebuild(const Context& ctx, WorkDir& work, InputFileList& collected) {
-  if (const Status st = work.Create(); st != kOk) return Fail(ctx, st);
+Status UnpackForRebuild(const Context& ctx, WorkDir& work, InputFileList& collected) {
+  if (const Status st = work.Create(); st != kOk) return st;
   // A working directory with no room left behind it stays too long to use.
-  CopyText(ctx.settings.output_path, sizeof ctx.settings.output_path, work.path());
-  AppendText(ctx.settings.output_path, sizeof ctx.settings.output_path, "\\");
-  ctx.settings.options |= kOptKeepPaths;
+  format::CopyText(ctx.settings.output_path, sizeof ctx.settings.output_path, work.path());
+  format::AppendText(ctx.settings.output_path, sizeof ctx.settings.output_path, "\\");
+  ctx.settings.options |= format::kOptKeepPaths;
 
+  Status st = kOk;
   {
     // The host is shown the temporary directory only while this unpacking
     // runs; a later extraction of the session shows its real targets.
     TempPathShown shown(ctx.arc, work.shown());
-    ExtractForRebuild(ctx, nullptr, -1);
+    st = ExtractForRebuild(ctx, nullptr, -1);
   }
-  if (ctx.arc.status == kShortWrite) ctx.arc.status = kWorkDirShortWrite;
-  if (ctx.arc.status != kOk) return false;
-  if (!AllUnpacked(ctx)) return false;
+  if (st == kShortWrite) st = kWorkDirShortWrite;
+  if (st != kOk) return st;
+  if (st = AllUnpacked(ctx); st != kOk) return st;
 
   InputFileList files;
-  if (const Status st = CollectTree(work.path(), "*.*", files); st != kOk) return Fail(ctx, st);
-  if (const Status st = OrderForSolid(files, collected, work.path()); st != kOk) {
-    return Fail(ctx, st);
-  }
-  return true;
+  if (st = CollectTree(work.path(), "*.*", files); st != kOk) return st;
+  return OrderForSolid(files, collected, work.path());
 }
 
-bool CompressSolidList(const Context& ctx, const InputFileList& inputs, Compressor& compressor,
-                       platform::Handle out, const Settings& names, const char* shown_dir) {
-  ItemWriter w{ctx.arc, names, ctx.hooks, compressor, out, DictionaryCode(compressor.dict_kb())};
+Status CompressSolidList(const Context& ctx, const InputFileList& inputs,
+                         compress::Compressor& compressor, platform::Handle out,
+                         const format::Settings& names, const char* shown_dir) {
+  ItemWriter w{ctx.arc,    names, ctx.hooks,
+               compressor, out,   format::DictionaryCode(compressor.dict_kb())};
   size_t count = 0;
   for (const InputFile* e = inputs.first; e != nullptr; e = e->next) ++count;
   const bool rename = shown_dir != nullptr && shown_dir[0] != '\0';
@@ -236,30 +234,26 @@ bool CompressSolidList(const Context& ctx, const InputFileList& inputs, Compress
       if (b != nullptr) platform::Free(b);
     }
   } release{items, shown};
-  if (items == nullptr || (rename && shown == nullptr)) return Fail(ctx, kNoMemory);
+  if (items == nullptr || (rename && shown == nullptr)) return kNoMemory;
   size_t n = 0;
   for (const InputFile* e = inputs.first; e != nullptr; e = e->next, ++n) {
     items[n] = SolidItem{e->path, e->name, e->path};
     if (rename) {
       char* s = shown + n * kInputPathSize;
-      const PathParts parts = SplitPath(e->path);
-      CopyText(s, kInputPathSize, shown_dir);
-      AppendText(s, kInputPathSize, parts.name);
-      AppendText(s, kInputPathSize, parts.ext);
+      const format::PathParts parts = format::SplitPath(e->path);
+      format::CopyText(s, kInputPathSize, shown_dir);
+      format::AppendText(s, kInputPathSize, parts.name);
+      format::AppendText(s, kInputPathSize, parts.ext);
       items[n].shown = s;
     }
   }
   return AddSolidItems(w, items, count);
 }
 
-void UpdateArchive(const Context& ctx, FileMaskList* list) {
-  ctx.arc.status = kOk;
+Status UpdateArchive(const Context& ctx, FileMaskList* list) {
+  ctx.arc.status = kOk;  // the walks below start afresh
   const int32_t dict_kb = RebuildDictionary(ctx);
-  if (ctx.arc.solid != 0) {
-    UpdateSolid(ctx, list, dict_kb);
-  } else {
-    UpdateNormal(ctx, list, dict_kb);
-  }
+  return ctx.arc.solid != 0 ? UpdateSolid(ctx, list, dict_kb) : UpdateNormal(ctx, list, dict_kb);
 }
 
 }  // namespace acekit::ops

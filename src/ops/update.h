@@ -13,20 +13,22 @@
 namespace acekit::ops {
 
 // Runs the normal or the solid update with the rebuild dictionary. The
-// solid update empties `list`.
-void UpdateArchive(const Context& ctx, FileMaskList* list);
+// solid update empties `list`. kStopped when the host's skip procedure
+// ended it.
+[[nodiscard]] Status UpdateArchive(const Context& ctx, FileMaskList* list);
 
 // Compresses `inputs` (disk path, stored name) in order as one solid stream
 // into `out`, with `names` deciding how stored names are written. When
 // `shown_dir` is given, the file name procedure is shown that directory and
-// the file's name instead of its disk path. False with the status set.
-bool CompressSolidList(const Context& ctx, const InputFileList& inputs, Compressor& compressor,
-                       platform::Handle out, const Settings& names, const char* shown_dir);
+// the file's name instead of its disk path. Returns what AddSolidItems does.
+[[nodiscard]] Status CompressSolidList(const Context& ctx, const InputFileList& inputs,
+                                       compress::Compressor& compressor, platform::Handle out,
+                                       const format::Settings& names, const char* shown_dir);
 
 // The first pass of a solid rebuild: unpacks every entry into a working
 // directory under the system temporary directory and collects the files as
 // (path, stored name). The caller's WorkDir removes it again.
 class WorkDir;
-bool UnpackForRebuild(const Context& ctx, WorkDir& work, InputFileList& collected);
+[[nodiscard]] Status UnpackForRebuild(const Context& ctx, WorkDir& work, InputFileList& collected);
 
 }  // namespace acekit::ops

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace acekit {
+namespace acekit::platform {
 
 int32_t BufferedFileSource::Read(void* buf, uint32_t count) {
   auto* dst = static_cast<uint8_t*>(buf);
@@ -70,4 +70,4 @@ bool BufferedFileSink::Flush() {
   return true;
 }
 
-}  // namespace acekit
+}  // namespace acekit::platform

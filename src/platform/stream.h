@@ -6,7 +6,7 @@
 
 #include "platform/platform.h"
 
-namespace acekit {
+namespace acekit::platform {
 
 class ByteSource {
  public:
@@ -93,4 +93,4 @@ class BufferedFileSink final : public ByteSink {
   bool failed_ = false;
 };
 
-}  // namespace acekit
+}  // namespace acekit::platform

@@ -7,7 +7,7 @@
 #include "format/name_text.h"
 #include "platform/platform.h"
 
-namespace acekit {
+namespace acekit::select {
 namespace {
 
 using std::string_view;
@@ -21,7 +21,7 @@ struct Split {
 };
 
 Split SplitName(const char* text) {
-  const PathParts parts = SplitPath(text);
+  const format::PathParts parts = format::SplitPath(text);
   Split s;
   s.dir = string_view(text, parts.drive.size() + parts.dir.size());
   s.name = parts.name;
@@ -60,9 +60,9 @@ bool MatchSplit(const Split& n, const Split& m) {
 }
 
 struct UpperText {
-  char text[kPathSize];
+  char text[format::kPathSize];
   explicit UpperText(const char* src) {
-    CopyText(text, sizeof text, src != nullptr ? src : "");
+    format::CopyText(text, sizeof text, src != nullptr ? src : "");
     platform::CharUpper(text);
   }
 };
@@ -74,11 +74,11 @@ void InitMaskList(FileMaskList* list) {
   list->last = nullptr;
 }
 
-int32_t AppendMask(ArcState& st, const char* mask, FileMaskList* list) {
+int32_t AppendMask(format::ArcState& st, const char* mask, FileMaskList* list) {
   // An item names a file to add as much as a pattern: one that does not fit
   // is refused rather than cut into the name of another.
-  char text[kPathSize];
-  if (!CopyWhole(text, sizeof text, mask)) {
+  char text[format::kPathSize];
+  if (!format::CopyWhole(text, sizeof text, mask)) {
     st.status = kOpenFailed;
     return 0;
   }
@@ -95,15 +95,15 @@ int32_t AppendMask(ArcState& st, const char* mask, FileMaskList* list) {
     st.status = kNoMemory;
     return 0;
   }
-  CopyText(directory, parts.dir.size() + 1, parts.dir);
+  format::CopyText(directory, parts.dir.size() + 1, parts.dir);
   auto* item = static_cast<FileMask*>(platform::AllocZeroed(sizeof(FileMask)));
   if (item == nullptr) {
     platform::Free(directory);
     return 0;
   }
   item->directory = directory;
-  CopyText(item->name, sizeof item->name, parts.name);
-  CopyText(item->extension, sizeof item->extension, parts.ext);
+  format::CopyText(item->name, sizeof item->name, parts.name);
+  format::CopyText(item->extension, sizeof item->extension, parts.ext);
   item->next = nullptr;
   if (list->last != nullptr) {
     list->last->next = item;
@@ -135,8 +135,8 @@ bool MatchMask(const char* name, const FileMask& mask) {
 
 bool MatchMaskList(const char* name, const FileMaskList* list) {
   if (list == nullptr || list->first == nullptr) return true;
-  char text[kPathSize];
-  CopyText(text, sizeof text, name);
+  char text[format::kPathSize];
+  format::CopyText(text, sizeof text, name);
   ForwardToBackSlashes(text);
   platform::CharUpper(text);
   for (const FileMask* item = list->first; item != nullptr; item = item->next)
@@ -144,8 +144,8 @@ bool MatchMaskList(const char* name, const FileMaskList* list) {
   return false;
 }
 
-EntryFilter MaskFilter(const FileMaskList* list) {
-  EntryFilter filter;
+format::EntryFilter MaskFilter(const FileMaskList* list) {
+  format::EntryFilter filter;
   filter.fn = [](void* ctx, const char* upper_name) {
     return MatchMaskList(upper_name, static_cast<const FileMaskList*>(ctx));
   };
@@ -153,4 +153,4 @@ EntryFilter MaskFilter(const FileMaskList* list) {
   return filter;
 }
 
-}  // namespace acekit
+}  // namespace acekit::select

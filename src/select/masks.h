@@ -15,7 +15,7 @@
 #include "format/arc_state.h"
 #include "format/entry_list.h"
 
-namespace acekit {
+namespace acekit::select {
 
 void InitMaskList(FileMaskList* list);
 
@@ -25,7 +25,7 @@ void InitMaskList(FileMaskList* list);
 // longer than a path or its name or extension longer than 255 characters
 // (an item is never cut into the name of another file). Items appended
 // before stay.
-int32_t AppendMask(ArcState& st, const char* mask, FileMaskList* list);
+int32_t AppendMask(format::ArcState& st, const char* mask, FileMaskList* list);
 
 // Releases every item and its directory text; the head becomes empty.
 void DoneMaskList(FileMaskList* list);
@@ -54,6 +54,6 @@ bool MatchMask(const char* name, const FileMask& mask);
 bool MatchMaskList(const char* name, const FileMaskList* list);
 
 // The selection of the entry walk by a mask list.
-EntryFilter MaskFilter(const FileMaskList* list);
+format::EntryFilter MaskFilter(const FileMaskList* list);
 
-}  // namespace acekit
+}  // namespace acekit::select

@@ -5,7 +5,7 @@
 
 #include "common/status.h"
 
-namespace acekit {
+namespace acekit::select {
 namespace {
 
 bool EndsWithSeparator(std::string_view text) {
@@ -15,19 +15,19 @@ bool EndsWithSeparator(std::string_view text) {
 }  // namespace
 
 bool AddSeparator(const char* src, char* dst, size_t dst_size) {
-  if (!CopyWhole(dst, dst_size, src)) return false;
-  return EndsWithSeparator(dst) || AppendWhole(dst, dst_size, "\\");
+  if (!format::CopyWhole(dst, dst_size, src)) return false;
+  return EndsWithSeparator(dst) || format::AppendWhole(dst, dst_size, "\\");
 }
 
 bool StripSeparator(const char* src, char* dst, size_t dst_size) {
-  if (!CopyWhole(dst, dst_size, src)) return false;
+  if (!format::CopyWhole(dst, dst_size, src)) return false;
   const size_t len = std::strlen(dst);
   if (len > 3 && dst[len - 1] == '\\') dst[len - 1] = '\0';
   return true;
 }
 
 void UpperCopy(const char* src, char* dst, size_t dst_size) {
-  CopyText(dst, dst_size, src);
+  format::CopyText(dst, dst_size, src);
   platform::CharUpper(dst);
 }
 
@@ -55,31 +55,33 @@ bool MakeDirectories(const char* path) {
 }
 
 bool MakeDirectoryOf(const char* path) {
-  char stripped[kPathSize];
+  char stripped[format::kPathSize];
   return StripSeparator(path, stripped, sizeof stripped) && MakeDirectories(stripped);
 }
 
-bool OutputPath(const char* stored_name, const Settings& settings, char* dst, size_t dst_size) {
-  char name[kPathSize];
-  if (!CopyWhole(name, sizeof name, stored_name)) {
+bool OutputPath(const char* stored_name, const format::Settings& settings, char* dst,
+                size_t dst_size) {
+  char name[format::kPathSize];
+  if (!format::CopyWhole(name, sizeof name, stored_name)) {
     if (dst_size > 0) dst[0] = '\0';
     return false;
   }
   for (char* c = name; *c != '\0'; ++c)
     if (*c == '/') *c = '\\';
-  if (settings.options & kOptKeepPaths) {
+  if (settings.options & format::kOptKeepPaths) {
     if (name[0] == '\\') CutChars(name, 0, 1);
   } else {
-    const PathParts parts = SplitPath(name);
-    char bare[kPathSize];
-    CopyText(bare, sizeof bare, parts.name);
-    AppendText(bare, sizeof bare, parts.ext);
-    CopyText(name, sizeof name, bare);
+    const format::PathParts parts = format::SplitPath(name);
+    char bare[format::kPathSize];
+    format::CopyText(bare, sizeof bare, parts.name);
+    format::AppendText(bare, sizeof bare, parts.ext);
+    format::CopyText(name, sizeof name, bare);
   }
   const size_t relative = std::strlen(settings.relative_path);
   if (relative > 0 && std::strlen(name) > relative)
     CutChars(name, 0, static_cast<int32_t>(relative));
-  return CopyWhole(dst, dst_size, settings.output_path) && AppendWhole(dst, dst_size, name);
+  return format::CopyWhole(dst, dst_size, settings.output_path) &&
+         format::AppendWhole(dst, dst_size, name);
 }
 
-}  // namespace acekit
+}  // namespace acekit::select

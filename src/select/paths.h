@@ -12,7 +12,7 @@
 #include "format/name_text.h"
 #include "platform/platform.h"
 
-namespace acekit {
+namespace acekit::select {
 
 // `src` with a `\` added unless it already ends with one; "" gives "\".
 bool AddSeparator(const char* src, char* dst, size_t dst_size);
@@ -41,6 +41,7 @@ bool MakeDirectoryOf(const char* path);
 // keep-paths option and is reduced to file name and extension without it.
 // With a relative path set, as many characters as it has are cut from the
 // front of a longer name, unlooked at. False when the path would not fit.
-bool OutputPath(const char* stored_name, const Settings& settings, char* dst, size_t dst_size);
+bool OutputPath(const char* stored_name, const format::Settings& settings, char* dst,
+                size_t dst_size);
 
-}  // namespace acekit
+}  // namespace acekit::select

@@ -169,14 +169,15 @@ ACEKIT_NORMAL_AND_SOLID(KeepArchive);
 // for their own purposes report that as listing does, changing nothing.
 TEST(ArchiveWithoutEntries, EveryWalkReportsIt) {
   TempDir dir;
-  uint8_t main[kMainHeaderBytes];
-  BuildMainHeader(main, kNormalArchiveExtra, kNormalArchiveExtraSize, 0);
+  uint8_t main[format::kMainHeaderBytes];
+  format::BuildMainHeader(main, format::kNormalArchiveExtra, format::kNormalArchiveExtraSize, 0);
   const std::string bare(reinterpret_cast<char*>(main), sizeof main);
   dir.Write("in\\A.TXT", "a");
   const std::string emptied = dir.Lib("emptied.ace");
   ASSERT_EQ(CreateWith(emptied, dir.Lib("in"), {"A.TXT"}), 0);
   ASSERT_EQ(DeleteWith(emptied, {"*.*"}), 0);
-  dir.Write("bare.ace", bare + std::string(kNormalArchiveExtra, kNormalArchiveExtraSize));
+  dir.Write("bare.ace",
+            bare + std::string(format::kNormalArchiveExtra, format::kNormalArchiveExtraSize));
   for (const std::string& archive : {dir.Lib("bare.ace"), emptied}) {
     SCOPED_TRACE(archive);
     const std::string before = dir.Read(fs::path(archive).filename().string());

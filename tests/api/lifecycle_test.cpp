@@ -29,8 +29,8 @@ class Lifecycle : public ::testing::Test {
   std::string Path(const char* name) const { return dir_.Lib(name); }
   // A minimal archive: a 33-byte main header and no entries; its library path.
   std::string WriteArchive(const char* name) {
-    uint8_t h[acekit::kMainHeaderBytes];
-    acekit::BuildMainHeader(h, nullptr, 0, 0);
+    uint8_t h[acekit::format::kMainHeaderBytes];
+    acekit::format::BuildMainHeader(h, nullptr, 0, 0);
     dir_.Write(name, std::string(h, h + sizeof h) + std::string(8, '\0'));
     return Path(name);
   }

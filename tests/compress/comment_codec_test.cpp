@@ -54,7 +54,7 @@ TEST(CommentRoundTrip, DecodesToTheSameBytes) {
       std::string(),       std::string("\x01"),    std::string(30, 'x'), accented,
       RandomText(5000, 3), RandomText(3000, 4, 3), RandomText(32767, 9), std::string(32767, '\0')};
   decompress::CommentDecoder decoder;
-  uint32_t crc = kCrcInit;
+  uint32_t crc = format::kCrcInit;
   for (const std::string& text : texts) {
     SCOPED_TRACE(text.size());
     // Copies run 2 to 24 bytes and none starts within the last 24 bytes.
@@ -65,7 +65,7 @@ TEST(CommentRoundTrip, DecodesToTheSameBytes) {
       p += len;
     }
     const Bytes stream = Encode(text);
-    crc = Crc32Update(crc, stream.data(), stream.size());
+    crc = format::Crc32Update(crc, stream.data(), stream.size());
     EXPECT_GE(stream.size(), &text == &texts[6] ? 8200u : 4u);  // refills the decoder
     EXPECT_LE(stream.size(), 2 * text.size() + 512);
     compress_test::MemorySource source(stream);

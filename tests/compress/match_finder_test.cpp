@@ -146,7 +146,7 @@ TEST(Compressor, DictionarySizes) {
   const std::pair<int32_t, int32_t> cases[] = {{20, 64},   {2048, 64},  {100, 64},    {128, 128},
                                                {300, 256}, {1000, 512}, {1024, 1024}, {1025, 64}};
   for (const auto& [asked, used] : cases) {
-    Compressor c;
+    compress::Compressor c;
     int32_t dict = asked;
     ASSERT_TRUE(c.Setup(&dict, 9));
     EXPECT_EQ(dict, used) << asked;
@@ -156,7 +156,7 @@ TEST(Compressor, DictionarySizes) {
 TEST(Compressor, OutOfMemoryHoldsNothing) {
   // The window with the chain tables, the output buffer, the Huffman tables.
   for (uint32_t nth = 1; nth <= 4; ++nth) {
-    Compressor c;
+    compress::Compressor c;
     int32_t dict = 256;
     platform::ArmFault(platform::Fault::kAlloc, nth);
     const bool ok = c.Setup(&dict, 2);
@@ -174,7 +174,7 @@ int32_t Cancel(ArcContext, int32_t, int32_t) {
 TEST(Compressor, FailuresEndInTheStatusWord) {
   const Bytes data = Generate(Kind::kRandom, 400000, 61);
   for (const uint32_t expected : {kOpenFailed, kShortWrite, kCancelled}) {
-    Compressor c;
+    compress::Compressor c;
     int32_t dict = 64;
     ASSERT_TRUE(c.Setup(&dict, 1));
     MemorySource source(data);

@@ -50,7 +50,7 @@ int32_t ACEKIT_CALL Report(ArcContext ctx, int32_t done, int32_t total) {
 // Fails after a number of reads, or at the read that would deliver a given
 // byte (which splits the input where a coder reading in other sizes fails
 // too).
-class FailingSource final : public ByteSource {
+class FailingSource final : public platform::ByteSource {
  public:
   FailingSource(const Bytes& data, int ok_reads, size_t fail_byte = SIZE_MAX)
       : data_(data), left_(ok_reads), fail_byte_(fail_byte) {}
@@ -96,13 +96,13 @@ Outcome Code(const std::vector<Bytes>& files, int32_t dict_kb, int32_t level, bo
   ScopedThreads scoped(threads);
   Outcome out;
   out.progress.cancel_at = cancel_at;
-  Compressor c;
+  compress::Compressor c;
   EXPECT_TRUE(c.Setup(&dict_kb, level));
   out.threads = c.threads();
   c.SetProgress(ProgressHook{&Report, reinterpret_cast<ArcContext>(&out.progress)});
   bool restart = true;
-  std::vector<std::unique_ptr<ByteSource>> sources;
-  auto source_of = [&](size_t i) -> std::unique_ptr<ByteSource> {
+  std::vector<std::unique_ptr<platform::ByteSource>> sources;
+  auto source_of = [&](size_t i) -> std::unique_ptr<platform::ByteSource> {
     if (i == fail_at) return std::make_unique<FailingSource>(files[i], fail_reads, fail_byte);
     return std::make_unique<MemorySource>(files[i]);
   };
@@ -110,7 +110,7 @@ Outcome Code(const std::vector<Bytes>& files, int32_t dict_kb, int32_t level, bo
   size_t looked = 0;
   size_t barrier = files.size();  // nothing after it is looked at before it is coded
   struct Drop {
-    Compressor& c;
+    compress::Compressor& c;
     ~Drop() { c.DropParses(); }
   } drop{c};
   for (size_t i = 0; i < files.size(); ++i) {
@@ -144,7 +144,7 @@ Outcome Code(const std::vector<Bytes>& files, int32_t dict_kb, int32_t level, bo
       ++looked;
     }
     if (i == sources.size()) sources.push_back(source_of(i));
-    ByteSource* source = sources[i].get();
+    platform::ByteSource* source = sources[i].get();
     MemorySink sink;
     if (tickets[i] >= 0 && !solid) {
       c.CompressParsed(tickets[i], source, &sink, size_of(i));
@@ -505,7 +505,7 @@ TEST(ParallelEncoder, AFailedReadEndsAsTheSerialOne) {
     std::vector<Bytes> streams;
     for (const int threads : {1, 3}) {
       ScopedThreads scoped(threads);
-      Compressor c;
+      compress::Compressor c;
       int32_t dict = 64;
       ASSERT_TRUE(c.Setup(&dict, 1));
       Progress progress;

@@ -38,8 +38,8 @@ const std::vector<Pin> kPins = {
 };
 
 uint32_t StreamsCrc(const std::vector<Packed>& packed) {
-  uint32_t crc = kCrcInit;
-  for (const Packed& p : packed) crc = Crc32Update(crc, p.stream.data(), p.stream.size());
+  uint32_t crc = format::kCrcInit;
+  for (const Packed& p : packed) crc = format::Crc32Update(crc, p.stream.data(), p.stream.size());
   return crc;
 }
 
@@ -142,7 +142,7 @@ TEST(RoundTrip, ResetsAndChunkingLeaveOutputAlone) {
   for (const bool solid : {false, true}) {
     std::vector<Bytes> outputs[3];
     for (int pass = 0; pass < 3; ++pass) {
-      Compressor c;
+      compress::Compressor c;
       int32_t dict = 64;
       ASSERT_TRUE(c.Setup(&dict, 2));
       if (pass == 1) c.match_state().offset_limit = 3 * 65536;

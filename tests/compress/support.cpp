@@ -70,7 +70,7 @@ Bytes Filler(size_t size, uint64_t seed) {
 std::vector<Packed> CompressAll(const std::vector<Bytes>& files, int32_t dict_kb, int32_t level,
                                 bool solid) {
   std::vector<Packed> result;
-  Compressor c;
+  compress::Compressor c;
   if (!c.Setup(&dict_kb, level)) return result;
   for (size_t i = 0; i < files.size(); ++i) {
     MemorySource source(files[i]);
@@ -158,7 +158,8 @@ Parsed Parse(const Bytes& stream, size_t size) {
 }
 
 uint32_t Crc(const Bytes& data) {
-  return data.empty() ? kCrcInit : Crc32Update(kCrcInit, data.data(), data.size());
+  return data.empty() ? format::kCrcInit
+                      : format::Crc32Update(format::kCrcInit, data.data(), data.size());
 }
 
 }  // namespace acekit::compress_test

@@ -21,12 +21,12 @@ uint32_t BitwiseCrc(uint32_t crc, const uint8_t* p, size_t n) {
 TEST(Crc32, KnownValues) {
   const char* text = "123456789";
   // The register is never inverted, so this is the complement of the usual check value.
-  EXPECT_EQ(Crc32Update(kCrcInit, text, 9), ~0xCBF43926u);
-  EXPECT_EQ(Crc32Update(kCrcInit, text, 0), kCrcInit);
-  EXPECT_EQ(Crc32Update(kCrcInit, nullptr, 5), 0u);
-  EXPECT_EQ(Crc32UpdateTables(kCrcInit, nullptr, 5), 0u);
+  EXPECT_EQ(format::Crc32Update(format::kCrcInit, text, 9), ~0xCBF43926u);
+  EXPECT_EQ(format::Crc32Update(format::kCrcInit, text, 0), format::kCrcInit);
+  EXPECT_EQ(format::Crc32Update(format::kCrcInit, nullptr, 5), 0u);
+  EXPECT_EQ(format::Crc32UpdateTables(format::kCrcInit, nullptr, 5), 0u);
   const std::vector<uint8_t> zeros(4096, 0);
-  EXPECT_EQ(Crc32Update(0, zeros.data(), zeros.size()), 0u);
+  EXPECT_EQ(format::Crc32Update(0, zeros.data(), zeros.size()), 0u);
 }
 
 // Every length up to a few folding blocks past the point where the fast path
@@ -41,17 +41,17 @@ TEST(Crc32, MatchesTheBitwiseDefinition) {
       const uint32_t start = rng();
       const uint8_t* p = data.data() + offset;
       const uint32_t want = BitwiseCrc(start, p, n);
-      ASSERT_EQ(Crc32Update(start, p, n), want) << offset << " " << n;
-      ASSERT_EQ(Crc32UpdateTables(start, p, n), want) << offset << " " << n;
+      ASSERT_EQ(format::Crc32Update(start, p, n), want) << offset << " " << n;
+      ASSERT_EQ(format::Crc32UpdateTables(start, p, n), want) << offset << " " << n;
     }
   }
   for (size_t n : {2047u, 2048u, 4096u}) {
-    const uint32_t want = BitwiseCrc(kCrcInit, data.data() + 3, n);
-    EXPECT_EQ(Crc32Update(kCrcInit, data.data() + 3, n), want);
-    EXPECT_EQ(Crc32UpdateTables(kCrcInit, data.data() + 3, n), want);
+    const uint32_t want = BitwiseCrc(format::kCrcInit, data.data() + 3, n);
+    EXPECT_EQ(format::Crc32Update(format::kCrcInit, data.data() + 3, n), want);
+    EXPECT_EQ(format::Crc32UpdateTables(format::kCrcInit, data.data() + 3, n), want);
     for (size_t cut : {size_t{1}, size_t{63}, size_t{64}, size_t{1000}}) {
-      const uint32_t part = Crc32Update(kCrcInit, data.data() + 3, cut);
-      EXPECT_EQ(Crc32Update(part, data.data() + 3 + cut, n - cut), want) << n << " " << cut;
+      const uint32_t part = format::Crc32Update(format::kCrcInit, data.data() + 3, cut);
+      EXPECT_EQ(format::Crc32Update(part, data.data() + 3 + cut, n - cut), want) << n << " " << cut;
     }
   }
 }

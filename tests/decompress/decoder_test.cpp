@@ -78,14 +78,14 @@ TEST_F(DecoderTest, StoredEntriesPassThroughInReportedChunks) {
   ASSERT_EQ(Decode(data, 5000, kMethodStored), kOk);
   EXPECT_EQ(sink_.data, data);
   EXPECT_EQ(sink_.calls, 3);
-  EXPECT_EQ(d_->crc, Crc32Update(kCrcInit, data.data(), data.size()));
+  EXPECT_EQ(d_->crc, format::Crc32Update(format::kCrcInit, data.data(), data.size()));
   using P = std::pair<int32_t, int32_t>;
   EXPECT_EQ(log.calls, (std::vector<P>{{-1, 0}, {40, 2048}, {81, 2048}, {100, 904}}));
 
   log.calls.clear();
   for (uint32_t method : {kMethodStored, kMethodLz77}) {
     ASSERT_EQ(Decode({}, 0, method), kOk);
-    EXPECT_EQ(d_->crc, kCrcInit);
+    EXPECT_EQ(d_->crc, format::kCrcInit);
     EXPECT_EQ(sink_.calls, 0);
   }
   EXPECT_TRUE(log.calls.empty());
@@ -136,7 +136,7 @@ TEST_F(DecoderTest, ScriptsProduceTheirBytes) {
   for (const auto& [script, expected] : cases) {
     ASSERT_EQ(Decode(script.Bytes(), static_cast<int32_t>(expected.size()), kMethodLz77), kOk);
     EXPECT_EQ(Output(), expected);
-    EXPECT_EQ(d_->crc, Crc32Update(kCrcInit, expected.data(), expected.size()));
+    EXPECT_EQ(d_->crc, format::Crc32Update(format::kCrcInit, expected.data(), expected.size()));
   }
 }
 
@@ -244,7 +244,7 @@ TEST_F(DecoderTest, ShortWriteFailsAndNoSinkKeepsTheCrc) {
   MemorySource src(data);
   DecoderStart(*d_, &src, 11, false, 1, kMethodStored);
   ASSERT_EQ(DecodeEntry(*d_, kMethodStored, nullptr), kOk);
-  EXPECT_EQ(d_->crc, Crc32Update(kCrcInit, data.data(), data.size()));
+  EXPECT_EQ(d_->crc, format::Crc32Update(format::kCrcInit, data.data(), data.size()));
   MemorySource more(std::vector<uint8_t>(3000, 9));
   sink_.limit = 100;
   DecoderStart(*d_, &more, 3000, false, 1, kMethodStored);

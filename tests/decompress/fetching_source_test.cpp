@@ -19,7 +19,7 @@ using platform::Fault;
 
 class FileFetcher final : public FetchingSource {
  public:
-  explicit FileFetcher(platform::Handle h) : h_(h), buf_(kFileBufferBytes) {}
+  explicit FileFetcher(platform::Handle h) : h_(h), buf_(platform::kFileBufferBytes) {}
 
  private:
   int32_t Fetch(uint32_t, uint32_t size, const uint8_t** data) override {
@@ -60,10 +60,10 @@ TEST_F(FetchingSourceTest, GivesWhatTheBufferedReaderGives) {
     const auto run = [&](bool fetching, uint32_t fail_at) {
       const platform::Handle h = platform::Open(Path("f").c_str(), 'r');
       EXPECT_NE(platform::Seek(h, static_cast<int32_t>(c.start), 0), -1);
-      std::vector<uint8_t> buffer(kFileBufferBytes);
-      BufferedFileSource buffered(h, buffer.data(), kFileBufferBytes);
+      std::vector<uint8_t> buffer(platform::kFileBufferBytes);
+      platform::BufferedFileSource buffered(h, buffer.data(), platform::kFileBufferBytes);
       FileFetcher fetcher(h);
-      ByteSource* source = &buffered;
+      platform::ByteSource* source = &buffered;
       if (fetching) {
         fetcher.Reset(c.expect);
         source = &fetcher;

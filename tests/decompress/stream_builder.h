@@ -152,7 +152,7 @@ class Script {
 
 // In-memory ends of a stream: a source that can hand out short pieces or
 // fail, and a sink that can come up short.
-class MemorySource final : public ByteSource {
+class MemorySource final : public platform::ByteSource {
  public:
   explicit MemorySource(std::vector<uint8_t> data, uint32_t max_read = 0xFFFFFFFFu)
       : data_(std::move(data)), max_read_(max_read) {}
@@ -173,7 +173,7 @@ class MemorySource final : public ByteSource {
   uint32_t max_read_;
 };
 
-class MemorySink final : public ByteSink {
+class MemorySink final : public platform::ByteSink {
  public:
   int32_t Write(const void* buf, uint32_t count) override {
     ++calls;

@@ -76,7 +76,7 @@ std::string Text(size_t n) {
 }
 
 uint32_t Crc(const std::string& s) {
-  return ~acekit::Crc32Update(acekit::kCrcInit, s.data(), s.size());
+  return ~acekit::format::Crc32Update(acekit::format::kCrcInit, s.data(), s.size());
 }
 
 // The archive with the main header's checksum and time blanked: two writes
@@ -286,7 +286,7 @@ std::string WithName(const std::string& archive, const std::string& from, const 
   // The header checksum follows, or the archive would not open.
   const size_t head = Le16(a, 2) + 4u;
   const size_t size = Le16(a, head + 2);
-  const uint16_t crc = acekit::HeaderCrc(a.data() + head + 4, size);
+  const uint16_t crc = acekit::format::HeaderCrc(a.data() + head + 4, size);
   a[head] = static_cast<char>(crc);
   a[head + 1] = static_cast<char>(crc >> 8);
   return a;

@@ -38,37 +38,39 @@ inline Bytes Text(const std::string& s) {
 }
 
 inline Bytes MainHeader(uint16_t flags = 0, const Bytes& extra = {}) {
-  Bytes out(kMainHeaderBytes);
-  BuildMainHeader(out.data(), extra.data(), static_cast<uint32_t>(extra.size()), flags, kStamp);
+  Bytes out(format::kMainHeaderBytes);
+  format::BuildMainHeader(out.data(), extra.data(), static_cast<uint32_t>(extra.size()), flags,
+                          kStamp);
   return Cat({out, extra});
 }
 
-inline Bytes FileHeader(const char* name, const FileHeaderFields& fields, const Settings& s = {}) {
-  uint8_t head[kFileHeaderFixed] = {};
-  PackFileHeaderFields(fields, head);
-  uint8_t out[kFileHeaderMaxBytes];
-  return Bytes(out, out + BuildFileHeader(head, name, s, out));
+inline Bytes FileHeader(const char* name, const format::FileHeaderFields& fields,
+                        const format::Settings& s = {}) {
+  uint8_t head[format::kFileHeaderFixed] = {};
+  format::PackFileHeaderFields(fields, head);
+  uint8_t out[format::kFileHeaderMaxBytes];
+  return Bytes(out, out + format::BuildFileHeader(head, name, s, out));
 }
 
 // A stored entry: header and data.
 inline Bytes StoredEntry(const char* name, const Bytes& data, uint32_t attr = 0x20,
                          uint16_t dict_code = 6) {
-  FileHeaderFields f;
+  format::FileHeaderFields f;
   f.pack_size = f.orig_size = static_cast<uint32_t>(data.size());
   f.ftime = kStamp;
   f.attr = attr;
-  if (!data.empty()) f.crc32 = Crc32Update(kCrcInit, data.data(), data.size());
+  if (!data.empty()) f.crc32 = format::Crc32Update(format::kCrcInit, data.data(), data.size());
   f.tech_parm = dict_code;
   return Cat({FileHeader(name, f), data});
 }
 
 // A header of any type: the frame with a valid checksum, then `body`.
 inline Bytes RawHeader(uint8_t type, uint16_t flags, const Bytes& body) {
-  Bytes out = Cat({Bytes(kFrameSize), body});
-  Put16(out.data() + 2, static_cast<uint32_t>(out.size() - 4));
+  Bytes out = Cat({Bytes(format::kFrameSize), body});
+  format::Put16(out.data() + 2, static_cast<uint32_t>(out.size() - 4));
   out[4] = type;
-  Put16(out.data() + 5, flags);
-  Put16(out.data(), HeaderCrc(out.data() + 4, out.size() - 4));
+  format::Put16(out.data() + 5, flags);
+  format::Put16(out.data(), format::HeaderCrc(out.data() + 4, out.size() - 4));
   return out;
 }
 
@@ -89,11 +91,11 @@ class ArchiveTest : public ::testing::Test {
   // the part of opening an archive this layer owns (the operations' one
   // opening sequence adds the main comment). True when the main header was
   // found.
-  bool Open(const Bytes& bytes, ArcState& st) {
-    CopyText(st.archive_name, sizeof st.archive_name, WriteFile("a.ace", bytes));
+  bool Open(const Bytes& bytes, format::ArcState& st) {
+    format::CopyText(st.archive_name, sizeof st.archive_name, WriteFile("a.ace", bytes));
     const platform::Handle h = platform::Open(st.archive_name, 'r');
-    const bool found = FindMainHeader(h, st);
-    if (found) FindFirstFileHeader(h, st);
+    const bool found = format::FindMainHeader(h, st);
+    if (found) format::FindFirstFileHeader(h, st);
     platform::Close(h);
     return found;
   }

@@ -16,47 +16,47 @@ using Names = std::vector<std::string>;
 
 Bytes Recovery(uint32_t extra_size) {
   Bytes body(4);
-  Put32(body.data(), extra_size);
-  return Cat({RawHeader(kHeadRecovery, 0, body), Bytes(extra_size, 0xEE)});
+  format::Put32(body.data(), extra_size);
+  return Cat({RawHeader(format::kHeadRecovery, 0, body), Bytes(extra_size, 0xEE)});
 }
 
 // A file header laid out by hand, for names the writer would not store.
 Bytes RawFileHeader(const std::string& name, uint32_t attr) {
-  Bytes body(kFileHeaderFixed - kFrameSize);
-  Put32(body.data() + 12, attr);
-  Put16(body.data() + 26, static_cast<uint32_t>(name.size()));
-  return RawHeader(kHeadFile, 1, Cat({body, Text(name), {0, 0}}));
+  Bytes body(format::kFileHeaderFixed - format::kFrameSize);
+  format::Put32(body.data() + 12, attr);
+  format::Put16(body.data() + 26, static_cast<uint32_t>(name.size()));
+  return RawHeader(format::kHeadFile, 1, Cat({body, Text(name), {0, 0}}));
 }
 
 class EntryList : public ArchiveTest {
  protected:
   // Opens and lists `bytes`; `setup` may change the state in between.
-  const ArcFileList& List(const Bytes& bytes, ListOptions options = {},
-                          void (*setup)(ArcState&) = nullptr) {
-    DoneEntryList(&list_);
-    st_ = ArcState{};
+  const ArcFileList& List(const Bytes& bytes, format::ListOptions options = {},
+                          void (*setup)(format::ArcState&) = nullptr) {
+    format::DoneEntryList(&list_);
+    st_ = format::ArcState{};
     Open(bytes, st_);
     if (setup) setup(st_);
-    BuildEntryList(st_, &list_, options);
+    format::BuildEntryList(st_, &list_, options);
     names_.clear();
     for (const ArcEntry* e = list_.first; e != nullptr; e = e->next) names_.emplace_back(e->name);
     return list_;
   }
   void TearDown() override {
-    DoneEntryList(&list_);
+    format::DoneEntryList(&list_);
     EXPECT_EQ(list_.count, 0);
     EXPECT_EQ(list_.last, nullptr);
     ArchiveTest::TearDown();
   }
 
-  ArcState st_;
+  format::ArcState st_;
   ArcFileList list_{};
   Names names_;
 };
 
 TEST_F(EntryList, RecordsCarryTheHeaderFields) {
-  const FileHeaderFields f{
-      kFileFlagPackSize | kFileFlagEncrypted, 7, 20, 0, 0, 0x12345678, 1, 2, 0x39};
+  const format::FileHeaderFields f{
+      format::kFileFlagPackSize | format::kFileFlagEncrypted, 7, 20, 0, 0, 0x12345678, 1, 2, 0x39};
   const Bytes a = StoredEntry("A.TXT", Text("hello"));
   const Bytes d = StoredEntry("DOCS", {}, 0x10);
   const Bytes b = Cat({FileHeader("sub\\B.BIN", f), Bytes(7)});
@@ -68,7 +68,7 @@ TEST_F(EntryList, RecordsCarryTheHeaderFields) {
   EXPECT_EQ(
       (std::vector<uint32_t>{e.pack_size, e.orig_size, e.crc32, e.tech_type, e.dict_code,
                              e.head_flags, e.head_type, e.fname_size, e.head_size, e.head_crc}),
-      (std::vector<uint32_t>{7, 20, 0x12345678, 1, 9, 0x4001, 1, 9, 42, Get16(b.data())}));
+      (std::vector<uint32_t>{7, 20, 0x12345678, 1, 9, 0x4001, 1, 9, 42, format::Get16(b.data())}));
   EXPECT_EQ(e.is_file, 1);
   EXPECT_EQ(e.encrypted, 1);
   EXPECT_EQ(list_.first->ftime, kStamp);
@@ -77,8 +77,8 @@ TEST_F(EntryList, RecordsCarryTheHeaderFields) {
 
 TEST_F(EntryList, SelectionNamesAndRecoveryRecords) {
   static Names seen;
-  int32_t info[kArcInfoWords];
-  ListOptions options;
+  int32_t info[format::kArcInfoWords];
+  format::ListOptions options;
   options.filter.fn = [](void*, const char* name) {
     seen.emplace_back(name);
     return std::string(name).ends_with('B') || std::string(name).ends_with(".BIN");
@@ -110,13 +110,13 @@ TEST_F(EntryList, LongNamesAreCutAndTheWalkGoesOn) {
 TEST_F(EntryList, HowTheWalkEnds) {
   const Bytes good = Cat({MainHeader(), StoredEntry("A", {}), StoredEntry("B", Text("b"))});
   Bytes huge = StoredEntry("H", {});
-  Put32(huge.data() + 7, 0xFFFFFFF0u);  // PACK_SIZE; the walk trusts it
+  format::Put32(huge.data() + 7, 0xFFFFFFF0u);  // PACK_SIZE; the walk trusts it
   Bytes cut_in_b = good;
   cut_in_b.resize(good.size() - 39 + 21);  // inside B's ATTR
   const struct {
     const char* what;
     Bytes bytes;
-    void (*setup)(ArcState&);
+    void (*setup)(format::ArcState&);
     uint32_t status;
     Names names;
   } cases[] = {
@@ -124,17 +124,21 @@ TEST_F(EntryList, HowTheWalkEnds) {
       {"unknown type", Cat({good, RawHeader(7, 0, Bytes(4))}), nullptr, kCorrupt, {"A", "B"}},
       {"no first entry: walk from 0",
        good,
-       [](ArcState& s) { s.first_entry_offset = 0; },
+       [](format::ArcState& s) { s.first_entry_offset = 0; },
        kCorrupt,
        {}},
-      {"code left from before", good, [](ArcState& s) { s.status = kOpenFailed; }, kOk, {}},
+      {"code left from before", good, [](format::ArcState& s) { s.status = kOpenFailed; }, kOk, {}},
       {"pack size past 2 GB",
        Cat({MainHeader(), huge, StoredEntry("X", {})}),
-       [](ArcState& s) { s.first_entry_offset = 33; },
+       [](format::ArcState& s) { s.first_entry_offset = 33; },
        kOk,
        {"H"}},
       {"header cut short", cut_in_b, nullptr, kOk, {"A", ""}},
-      {"missing archive", good, [](ArcState& s) { s.archive_name[0] = '?'; }, kOpenFailed, {}},
+      {"missing archive",
+       good,
+       [](format::ArcState& s) { s.archive_name[0] = '?'; },
+       kOpenFailed,
+       {}},
   };
   for (const auto& c : cases) {
     List(c.bytes, {}, c.setup);
@@ -159,8 +163,8 @@ TEST_F(EntryList, OutOfMemoryKeepsTheRecordsBefore) {
 // archive fuzzer's part).
 TEST_F(EntryList, TruncatedArchivesEndCleanly) {
   const Bytes full = Cat({MainHeader(), StoredEntry("A.TXT", Text("hello")),
-                          RawHeader(kHeadRecovery, 0, Bytes(4)), StoredEntry("B", {})});
-  const auto from_33 = [](ArcState& s) { s.first_entry_offset = 33; };
+                          RawHeader(format::kHeadRecovery, 0, Bytes(4)), StoredEntry("B", {})});
+  const auto from_33 = [](format::ArcState& s) { s.first_entry_offset = 33; };
   for (size_t cut = 34; cut <= full.size(); ++cut) {
     List(Bytes(full.begin(), full.begin() + cut), {}, from_33);
     EXPECT_TRUE(st_.status == kOk || st_.status == kCorrupt) << cut;
@@ -176,18 +180,18 @@ int32_t FakeDecode(void* ctx, platform::Handle, uint32_t offset, const char** te
 }
 
 TEST_F(EntryList, FileCommentsComeThroughTheReader) {
-  FileHeaderFields f;
-  f.flags = kFileFlagPackSize | kFlagComment;
+  format::FileHeaderFields f;
+  f.flags = format::kFileFlagPackSize | format::kFlagComment;
   const Bytes archive = Cat({MainHeader(), FileHeader("A", f), StoredEntry("B", {})});
   for (const auto& [read, host, comment] :
        {std::tuple{1, 0u, std::string("Hi ") + kAnsiEAcute}, {1, 2u, "Hi \x82"}, {0, 0u, ""}}) {
     uint32_t asked_at = 0;
-    int32_t info[kArcInfoWords];
+    int32_t info[format::kArcInfoWords];
     static int32_t read_flag;
     static uint32_t host_system;
     read_flag = read;
     host_system = host;
-    List(archive, {{}, {&FakeDecode, &asked_at}, info}, [](ArcState& s) {
+    List(archive, {{}, {&FakeDecode, &asked_at}, info}, [](format::ArcState& s) {
       s.read_file_comments = read_flag;
       s.host_system = host_system;
     });
@@ -199,18 +203,26 @@ TEST_F(EntryList, FileCommentsComeThroughTheReader) {
 }
 
 TEST_F(EntryList, ArcInfoWords) {
-  const FileHeaderFields big{
-      kFileFlagPackSize | kFileFlagEncrypted, 30000000, 59999990, 0, 0, kEmptyCrc, 0, 2, 9};
-  int32_t info[kArcInfoWords];
-  List(Cat({MainHeader(kMainFlagSolid), StoredEntry("A", Bytes(10)), FileHeader("B", big)}),
+  const format::FileHeaderFields big{format::kFileFlagPackSize | format::kFileFlagEncrypted,
+                                     30000000,
+                                     59999990,
+                                     0,
+                                     0,
+                                     format::kEmptyCrc,
+                                     0,
+                                     2,
+                                     9};
+  int32_t info[format::kArcInfoWords];
+  List(Cat({MainHeader(format::kMainFlagSolid), StoredEntry("A", Bytes(10)), FileHeader("B", big)}),
        {{}, {}, info});
-  const int32_t expected[kArcInfoWords] = {11, 1, 0, 512, 0, 0, 1, 1, 1, 2, 30000010, 60000000, 50};
-  for (int i = 0; i < kArcInfoWords; ++i) EXPECT_EQ(info[i], expected[i]) << "word " << i;
+  const int32_t expected[format::kArcInfoWords] = {11, 1, 0, 512,      0,        0, 1,
+                                                   1,  1, 2, 30000010, 60000000, 50};
+  for (int i = 0; i < format::kArcInfoWords; ++i) EXPECT_EQ(info[i], expected[i]) << "word " << i;
   EXPECT_EQ(st_.info_valid, 1);
 
   st_.main_comment_length = 5;
   st_.host_system = 3;
-  ComputeArcInfo(st_, &list_, info);
+  format::ComputeArcInfo(st_, &list_, info);
   EXPECT_EQ(info[4], 1);
   EXPECT_EQ(info[8], 5);
   EXPECT_EQ(list_.last->host_os, 5);
@@ -223,7 +235,7 @@ TEST(CompressionRatio, SignedArithmetic) {
                                           {0x1400000u, 1u, 0},
                                           {0x2800000u, 0x5000000u, 50},
                                           {0xFFFFFFFFu, 0xFFFFFFFFu, 100}})
-    EXPECT_EQ(CompressionRatio(pack, orig), ratio) << pack << "/" << orig;
+    EXPECT_EQ(format::CompressionRatio(pack, orig), ratio) << pack << "/" << orig;
 }
 
 }  // namespace

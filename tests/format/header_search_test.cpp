@@ -10,13 +10,13 @@
 namespace acekit::testing {
 namespace {
 
-const Bytes kExtra(kNormalArchiveExtra, std::end(kNormalArchiveExtra));
+const Bytes kExtra(format::kNormalArchiveExtra, std::end(format::kNormalArchiveExtra));
 
 // A main header with `byte` at `at`, checksum made good again.
 Bytes PatchedMain(uint16_t flags, size_t at, uint8_t byte) {
   Bytes h = MainHeader(flags);
   h[at] = byte;
-  Put16(h.data(), HeaderCrc(h.data() + 4, 29));
+  format::Put16(h.data(), format::HeaderCrc(h.data() + 4, 29));
   return h;
 }
 
@@ -36,7 +36,7 @@ TEST_F(HeaderSearch, FindsTheMainHeaderWhereverItStands) {
                {"signature at offset 0 passed over", Cat({Text("**ACE**"), Bytes(40, 0)})},
                {"behind a candidate failing its checksum", Damaged(MainHeader())}};
   for (const auto& c : cases) {
-    ArcState st;
+    format::ArcState st;
     ASSERT_TRUE(Open(Cat({c.leading, MainHeader(0, kExtra), StoredEntry("A", {})}), st)) << c.what;
     EXPECT_EQ(st.status, kOk);
     EXPECT_EQ(st.main_header_offset, static_cast<int32_t>(c.leading.size())) << c.what;
@@ -51,8 +51,8 @@ TEST_F(HeaderSearch, NoMainHeader) {
   Bytes cut = MainHeader(0, Bytes(171, 7));  // HEAD_SIZE 200, cut off by the file's end
   cut.resize(60);
   for (const Bytes& bytes : {Bytes{}, MainHeader(), Bytes(5000, 'Z'), cut,
-                             Cat({Bytes(kSearchWindow, 0), MainHeader(0, kExtra)})}) {
-    ArcState st;
+                             Cat({Bytes(format::kSearchWindow, 0), MainHeader(0, kExtra)})}) {
+    format::ArcState st;
     EXPECT_FALSE(Open(bytes, st)) << bytes.size();
     EXPECT_EQ(st.status, kOk);
     EXPECT_EQ(st.main_header_offset, -1);
@@ -64,16 +64,16 @@ TEST_F(HeaderSearch, WhatTheMainHeaderLeavesInTheState) {
     const char* what;
     Bytes head;
     int32_t read_only, solid, comment_at;
-  } cases[] = {{"0x4000", MainHeader(kMainFlagAuthentic), -1, 0, -1},
-               {"0x1000", MainHeader(kMainFlagLocked), -1, 0, -1},
+  } cases[] = {{"0x4000", MainHeader(format::kMainFlagAuthentic), -1, 0, -1},
+               {"0x1000", MainHeader(format::kMainFlagLocked), -1, 0, -1},
                {"read-only from a failing candidate",
-                Cat({Damaged(MainHeader(kMainFlagAuthentic)), MainHeader()}), -1, 0, -1},
-               {"solid", MainHeader(kMainFlagSolid), 0, 1, -1},
-               {"comment", MainHeader(kFlagComment), 0, 0, 33},
-               {"comment behind 3 AV bytes", PatchedMain(kFlagComment, 30, 3), 0, 0, 36},
-               {"comment of version 20", PatchedMain(kFlagComment, 14, 20), 0, 0, -1}};
+                Cat({Damaged(MainHeader(format::kMainFlagAuthentic)), MainHeader()}), -1, 0, -1},
+               {"solid", MainHeader(format::kMainFlagSolid), 0, 1, -1},
+               {"comment", MainHeader(format::kFlagComment), 0, 0, 33},
+               {"comment behind 3 AV bytes", PatchedMain(format::kFlagComment, 30, 3), 0, 0, 36},
+               {"comment of version 20", PatchedMain(format::kFlagComment, 14, 20), 0, 0, -1}};
   for (const auto& c : cases) {
-    ArcState st;
+    format::ArcState st;
     ASSERT_TRUE(Open(Cat({c.head, StoredEntry("A", {})}), st)) << c.what;
     EXPECT_EQ(st.read_only, c.read_only) << c.what;
     EXPECT_EQ(st.solid, c.solid) << c.what;
@@ -82,11 +82,11 @@ TEST_F(HeaderSearch, WhatTheMainHeaderLeavesInTheState) {
 }
 
 TEST_F(HeaderSearch, SolidDictionaryComesFromTheFirstEntry) {
-  for (const auto& [flags, code, kb] : {std::tuple{kMainFlagSolid, 10, 1024u},
-                                        {kMainFlagSolid, 6, 0u},
-                                        {kMainFlagSolid, 0x17, 128u},
+  for (const auto& [flags, code, kb] : {std::tuple{format::kMainFlagSolid, 10, 1024u},
+                                        {format::kMainFlagSolid, 6, 0u},
+                                        {format::kMainFlagSolid, 0x17, 128u},
                                         {uint16_t{0}, 10, 0u}}) {
-    ArcState st;
+    format::ArcState st;
     ASSERT_TRUE(Open(Cat({MainHeader(flags), StoredEntry("A", Text("x"), 0x20, code)}), st));
     EXPECT_EQ(st.solid_dict_kb, kb) << code;
   }
@@ -104,7 +104,7 @@ TEST_F(HeaderSearch, FirstFileHeader) {
                {Damaged(StoredEntry("A.TXT", Text("abc"))), 0},
                {Bytes(100, 1), 0}};
   for (const auto& c : cases) {
-    ArcState st;
+    format::ArcState st;
     ASSERT_TRUE(Open(Cat({MainHeader(0, kExtra), c.after_main}), st));
     EXPECT_EQ(st.first_entry_offset, c.offset);
     EXPECT_EQ(st.status, kOk);
@@ -121,13 +121,13 @@ TEST_F(HeaderSearch, FailingPrimitivesStoreTheirStatus) {
                {platform::Fault::kSize, kSizeFailed}};
   for (const auto& c : cases) {
     const platform::Handle h = platform::Open(path.c_str(), 'r');
-    ArcState st;
+    format::ArcState st;
     platform::ArmFault(c.fault, 1);
-    EXPECT_FALSE(FindMainHeader(h, st));
+    EXPECT_FALSE(format::FindMainHeader(h, st));
     EXPECT_EQ(st.status, c.status);
-    ASSERT_TRUE(FindMainHeader(h, st));
+    ASSERT_TRUE(format::FindMainHeader(h, st));
     platform::ArmFault(c.fault, 1);
-    EXPECT_FALSE(FindFirstFileHeader(h, st));
+    EXPECT_FALSE(format::FindFirstFileHeader(h, st));
     EXPECT_EQ(st.status, c.status);
     platform::Close(h);
   }

@@ -22,8 +22,8 @@ FileMask Mask(const char* dir, const char* name, const char* ext) {
   return m;
 }
 
-Settings MakeSettings(const char* input, const char* relative, uint16_t options = 0) {
-  Settings s;
+format::Settings MakeSettings(const char* input, const char* relative, uint16_t options = 0) {
+  format::Settings s;
   std::strcpy(s.input_path, input);
   std::strcpy(s.relative_path, relative);
   s.options = options;
@@ -45,7 +45,7 @@ TEST(ItemName, BuildsItemAndSourcePath) {
   const Case cases[] = {
       {"D:\\src\\", "subdir\\", "a", "txt", 0, "subdir\\a.txt", "D:\\src\\subdir\\a.txt"},
       {"D:\\src\\", "", "README", "", 0, "README", "D:\\src\\README"},
-      {"D:\\src\\", "sub\\", "a", "txt", kOptNamesOnly, "sub\\a.txt", "sub\\a.txt"},
+      {"D:\\src\\", "sub\\", "a", "txt", format::kOptNamesOnly, "sub\\a.txt", "sub\\a.txt"},
       {"", "", "a", "b", 0, "a.b", "a.b"}};
   for (const Case& c : cases) {
     const FileMask m = Mask(c.dir, c.name, c.ext);
@@ -61,23 +61,24 @@ TEST(ItemName, BuildsItemAndSourcePath) {
 // the path of another file; an input path too long to be one refuses every
 // source built on it.
 TEST(ItemName, PathsWithoutRoomAreRefused) {
-  const std::string dir = std::string(kPathSize - 10, 'd') + "\\";
+  const std::string dir = std::string(format::kPathSize - 10, 'd') + "\\";
   const FileMask fits = Mask(dir.c_str(), "12345", "67");
   const FileMask over = Mask(dir.c_str(), "12345", "678");
   char out[kItemTextSize];
   EXPECT_TRUE(ItemSourcePath(MakeSettings("", ""), fits, out, sizeof out));
-  EXPECT_EQ(std::strlen(out), kPathSize - 1);
+  EXPECT_EQ(std::strlen(out), format::kPathSize - 1);
   EXPECT_FALSE(ItemSourcePath(MakeSettings("", ""), over, out, sizeof out));
   EXPECT_STREQ(out, "");
   EXPECT_FALSE(ItemName(over, out, sizeof out));
-  Settings long_input;
-  std::memset(long_input.input_path, 'i', kPathSize);  // as the setter keeps a text too long
+  format::Settings long_input;
+  std::memset(long_input.input_path, 'i',
+              format::kPathSize);  // as the setter keeps a text too long
   EXPECT_FALSE(ItemSourcePath(long_input, Mask("", "a", "b"), out, sizeof out));
 
   InputFileList list;
-  EXPECT_EQ(AppendInputFile(list, std::string(kPathSize, 'p'), "n"), kOpenFailed);
+  EXPECT_EQ(AppendInputFile(list, std::string(format::kPathSize, 'p'), "n"), kOpenFailed);
   EXPECT_EQ(list.count, 0);
-  const std::string longest(kPathSize - 1, 'p');
+  const std::string longest(format::kPathSize - 1, 'p');
   ASSERT_EQ(AppendInputFile(list, longest, "n"), kOk);
   EXPECT_EQ(list.first->path, longest);
 }
@@ -90,7 +91,7 @@ TEST(FindItemForEntry, ComparesWithRelativePathInFrontIgnoringCase) {
   char stored[kItemTextSize];
   char disk[kItemTextSize];
 
-  const Settings rel = MakeSettings("D:\\src\\", "docs");
+  const format::Settings rel = MakeSettings("D:\\src\\", "docs");
   ASSERT_TRUE(FindItemForEntry(rel, "DOCS\\SUBDIR\\A.TXT", &list, stored, sizeof stored, disk,
                                sizeof disk));
   EXPECT_STREQ(stored, "docs\\subdir\\a.txt");
@@ -98,7 +99,7 @@ TEST(FindItemForEntry, ComparesWithRelativePathInFrontIgnoringCase) {
   EXPECT_FALSE(
       FindItemForEntry(rel, "subdir\\a.txt", &list, stored, sizeof stored, disk, sizeof disk));
 
-  const Settings plain = MakeSettings("D:\\src\\", "");
+  const format::Settings plain = MakeSettings("D:\\src\\", "");
   EXPECT_TRUE(
       FindItemForEntry(plain, "subdir\\A.txt", &list, stored, sizeof stored, disk, sizeof disk));
   EXPECT_FALSE(FindItemForEntry(plain, "a.txt", nullptr, stored, sizeof stored, disk, sizeof disk));
@@ -163,7 +164,7 @@ HostHooks ReplaceHooks(testing::Host& host) {
 TEST(AskReplace, OnlyAsksAboutFilesThatExist) {
   TempDir dir;
   dir.Write("a.txt", "12345");
-  const Settings settings = MakeSettings(dir.Lib().c_str(), "");
+  const format::Settings settings = MakeSettings(dir.Lib().c_str(), "");
   ArcEntry entry{};
   std::strcpy(entry.name, "a.txt");
   entry.orig_size = 99;

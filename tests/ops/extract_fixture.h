@@ -47,10 +47,10 @@ inline Entry Dir(std::string name) {
 // The archive bytes. In a solid archive every file runs through one
 // compressor, so later files refer to earlier ones whatever is stored.
 inline std::string BuildArchive(const std::vector<Entry>& entries, bool solid) {
-  uint8_t main[kMainHeaderBytes];
-  BuildMainHeader(main, nullptr, 0, solid ? kMainFlagSolid : 0, kTime);
+  uint8_t main[format::kMainHeaderBytes];
+  format::BuildMainHeader(main, nullptr, 0, solid ? format::kMainFlagSolid : 0, kTime);
   std::string out(reinterpret_cast<char*>(main), sizeof main);
-  Compressor coder;
+  compress::Compressor coder;
   int32_t dict_kb = 64;
   EXPECT_TRUE(coder.Setup(&dict_kb, 1));
   bool first = true;
@@ -63,25 +63,25 @@ inline std::string BuildArchive(const std::vector<Entry>& entries, bool solid) {
       first = false;
       if (e.method == 1) packed.assign(sink.data.begin(), sink.data.end());
     }
-    uint32_t crc = Crc32Update(kCrcInit, e.data.data(), e.data.size());
+    uint32_t crc = format::Crc32Update(format::kCrcInit, e.data.data(), e.data.size());
     if (e.bad_crc) crc ^= 1;
-    std::string h(kFileHeaderFixed, '\0');
+    std::string h(format::kFileHeaderFixed, '\0');
     auto* p = reinterpret_cast<uint8_t*>(h.data());
-    p[4] = kHeadFile;
-    Put16(p + 5, kFileFlagPackSize | e.flags);
-    Put32(p + 7, static_cast<uint32_t>(packed.size()));
-    Put32(p + 11, static_cast<uint32_t>(e.data.size()));
-    Put32(p + 15, kTime);
-    Put32(p + 19, e.attr);
-    Put32(p + 23, crc);
+    p[4] = format::kHeadFile;
+    format::Put16(p + 5, format::kFileFlagPackSize | e.flags);
+    format::Put32(p + 7, static_cast<uint32_t>(packed.size()));
+    format::Put32(p + 11, static_cast<uint32_t>(e.data.size()));
+    format::Put32(p + 15, kTime);
+    format::Put32(p + 19, e.attr);
+    format::Put32(p + 23, crc);
     p[27] = static_cast<uint8_t>(e.method);
     p[28] = 2;
-    Put16(p + 29, 6);
-    Put16(p + 33, static_cast<uint32_t>(e.name.size()));
+    format::Put16(p + 29, 6);
+    format::Put16(p + 33, static_cast<uint32_t>(e.name.size()));
     h += e.name + std::string(2, '\0');
     p = reinterpret_cast<uint8_t*>(h.data());
-    Put16(p + 2, static_cast<uint32_t>(h.size() - 4));
-    Put16(p, HeaderCrc(p + 4, h.size() - 4));
+    format::Put16(p + 2, static_cast<uint32_t>(h.size() - 4));
+    format::Put16(p, format::HeaderCrc(p + 4, h.size() - 4));
     out += h + packed;
   }
   return out;
@@ -92,7 +92,7 @@ inline std::string BuildArchive(const std::vector<Entry>& entries, bool solid) {
 class ExtractTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    settings_.options = kOptKeepPaths;
+    settings_.options = format::kOptKeepPaths;
     std::strcpy(settings_.output_path, (LibPath(Out()) + "\\").c_str());
     const ArcContext me = reinterpret_cast<ArcContext>(&host_);
     hooks_.file_name = {Host::OnName, me};
@@ -109,7 +109,7 @@ class ExtractTest : public ::testing::Test {
   void Open(const std::string& bytes) {
     dir_.Write("a.ace", bytes);
     platform::Free(arc_.main_comment);
-    arc_ = ArcState{};
+    arc_ = format::ArcState{};
     ASSERT_EQ(ops::OpenArchive(arc_, LibPath(root_ / "a.ace").c_str()), kOk);
   }
   void Open(const std::vector<Entry>& entries, bool solid) { Open(BuildArchive(entries, solid)); }
@@ -119,8 +119,8 @@ class ExtractTest : public ::testing::Test {
   testing::TempDir dir_;
   const fs::path root_ = dir_.Native();
   Host host_;
-  ArcState arc_;
-  Settings settings_;
+  format::ArcState arc_;
+  format::Settings settings_;
   HostHooks hooks_;
   int32_t arc_info_[23] = {};
   int32_t features_[12] = {};

@@ -60,7 +60,7 @@ TEST_F(Safety, LinkOnTheWayIsRefused) {
       dir_.MakeDir(fs::path(std::string("out/") + at).parent_path().string());
       if (!Link(to, at, true)) GTEST_SKIP() << "no symbolic links here";
       Open({{"first.txt", "first"}, entry, {"last.txt", "last"}}, solid);
-      ops::ExtractFileMaskListArc(Ctx(), nullptr);
+      arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
       EXPECT_EQ(arc_.status, kOpenFailed);
       EXPECT_EQ(dir_.Read("out/first.txt"), "first");
       EXPECT_EQ(dir_.Tree("outside"), Files{});
@@ -94,7 +94,7 @@ TEST_F(Safety, LinkAtTheTargetIsReplacedNotWrittenThrough) {
         host_ = Host{};
         host_.answer = answer;
         Open({{"victim.txt", "new"}, {"after.txt", "after"}}, solid);
-        ops::ExtractFileMaskListArc(Ctx(), nullptr);
+        arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
         EXPECT_EQ(arc_.status, kOk);
         EXPECT_EQ(host_.questions.size(), 1u) << "a link there is something there";
         EXPECT_EQ(dir_.Read("out/after.txt"), "after");
@@ -129,7 +129,7 @@ TEST_F(Safety, FailedEntryLeavesTheExistingFileAsItWas) {
       Entry damaged{"a.txt", big};
       damaged.bad_crc = !cancel;
       Open({damaged}, solid);
-      ops::ExtractFileMaskListArc(Ctx(), nullptr);
+      arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
       EXPECT_EQ(arc_.status, cancel ? kCancelled : kCrcMismatch);
       EXPECT_EQ(dir_.Read("out/a.txt"), "old contents");
       EXPECT_EQ(dir_.Tree("out"), Files{"a.txt"});
@@ -143,7 +143,7 @@ TEST_F(Safety, FailedEntryLeavesTheExistingFileAsItWas) {
 TEST_F(Safety, FinishedFileHasTheUsualMode) {
   const mode_t mask = ::umask(027);
   Open({{"rw.txt", "rw"}, {"ro.txt", "ro", 0x21}}, false);
-  ops::ExtractFileMaskListArc(Ctx(), nullptr);
+  arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
   ::umask(mask);
   ASSERT_EQ(arc_.status, kOk);
   struct stat st;
@@ -163,7 +163,7 @@ TEST_F(Safety, DeviceNamesAreDefused) {
     entries.push_back({name, name});
   }
   Open(entries, false);
-  ops::ExtractFileMaskListArc(Ctx(), nullptr);
+  arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
   EXPECT_EQ(arc_.status, kOk);
   EXPECT_EQ(dir_.Tree("out"),
             (Files{"_CON", "_Lpt1.txt", "_aux.c", "_e___/", "_e___/f", "_nul .txt", "_sp_",
@@ -181,20 +181,20 @@ TEST_F(Safety, SolidUpdateKeepsDeviceNamesWhereTheSystemAllowsThem) {
   dir_.MakeDir("tmp");
   dir_.Write("in/n.txt", "new file");
   testing::ScopedTempEnv env(dir_.Native("tmp").string());
-  settings_.desc = kArcerDefaults;
+  settings_.desc = format::kArcerDefaults;
   std::strcpy(settings_.input_path, (LibPath(root_ / "in") + "\\").c_str());
   Open({{"aux.c", "aux"}, {"d\\con", "con"}}, true);
   FileMaskList masks{};
-  AppendMask(arc_, "n.txt", &masks);
-  ops::CompressFileMaskList(Ctx(), &masks);
-  DoneMaskList(&masks);
+  select::AppendMask(arc_, "n.txt", &masks);
+  arc_.status = ops::CompressFileMaskList(Ctx(), &masks);
+  select::DoneMaskList(&masks);
   ASSERT_EQ(arc_.status, kOk);
   Open(dir_.Read("a.ace"));
   ArcFileList list{};
   ops::BuildArchiveList(Ctx(), &list, nullptr, ops::ArcInfoRequest::kNever);
   std::set<std::string> names;
   for (const ArcEntry* e = list.first; e != nullptr; e = e->next) names.insert(e->name);
-  DoneEntryList(&list);
+  format::DoneEntryList(&list);
   const std::string mark = platform::DeviceNamesReserved() ? "_" : "";
   EXPECT_EQ(names, (std::set<std::string>{mark + "aux.c", "d\\" + mark + "con", "n.txt"}));
 }
@@ -226,7 +226,7 @@ TEST_F(Safety, RebuildRefusesALinkInItsWorkingDirectory) {
   dir_.MakeDir("tmp");
   dir_.Write("in/n.txt", "new file");
   testing::ScopedTempEnv env(dir_.Native("tmp").string());
-  settings_.desc = kArcerDefaults;
+  settings_.desc = format::kArcerDefaults;
   std::strcpy(settings_.input_path, (LibPath(root_ / "in") + "\\").c_str());
   for (const bool deleting : {false, true}) {
     SCOPED_TRACE(deleting);
@@ -237,13 +237,13 @@ TEST_F(Safety, RebuildRefusesALinkInItsWorkingDirectory) {
     Planter planter{root_ / "tmp", Outside()};
     hooks_.file_name = {Planter::OnName, reinterpret_cast<ArcContext>(&planter)};
     FileMaskList masks{};
-    AppendMask(arc_, deleting ? "z.txt" : "n.txt", &masks);
+    select::AppendMask(arc_, deleting ? "z.txt" : "n.txt", &masks);
     if (deleting) {
-      ops::DeleteFileMaskList(Ctx(), &masks);
+      arc_.status = ops::DeleteFileMaskList(Ctx(), &masks);
     } else {
-      ops::CompressFileMaskList(Ctx(), &masks);
+      arc_.status = ops::CompressFileMaskList(Ctx(), &masks);
     }
-    DoneMaskList(&masks);
+    select::DoneMaskList(&masks);
     ASSERT_TRUE(planter.planted);
     EXPECT_EQ(arc_.status, kOpenFailed);
     EXPECT_EQ(dir_.Tree("outside"), Files{});

@@ -28,9 +28,9 @@ class Extract : public ExtractTest, public ::testing::WithParamInterface<bool> {
   bool Solid() const { return GetParam(); }
   void Run(const char* mask = nullptr) {
     FileMaskList masks{};
-    if (mask != nullptr) AppendMask(arc_, mask, &masks);
-    ops::ExtractFileMaskListArc(Ctx(), &masks);
-    DoneMaskList(&masks);
+    if (mask != nullptr) select::AppendMask(arc_, mask, &masks);
+    arc_.status = ops::ExtractFileMaskListArc(Ctx(), &masks);
+    select::DoneMaskList(&masks);
   }
 };
 
@@ -69,7 +69,7 @@ TEST_P(Extract, SelectedFileAloneIsWrittenAndShown) {
 // A test writes nothing, shows every file, and stops at a damaged one.
 TEST_P(Extract, TestWritesNothingAndShowsEveryFile) {
   Open({Dir("docs"), {"docs\\a.txt", TextBytes(3000, 1)}, {"b.txt", "b"}}, Solid());
-  ops::TestArc(Ctx());
+  arc_.status = ops::TestArc(Ctx());
   EXPECT_EQ(arc_.status, kOk);
   ASSERT_EQ(host_.names.size(), 2u);
   EXPECT_EQ(host_.names[0],
@@ -77,7 +77,7 @@ TEST_P(Extract, TestWritesNothingAndShowsEveryFile) {
   EXPECT_EQ(host_.names[1].first, "\\b.txt");
   host_.names.clear();
   Open({{"a", "a"}, {"b", "b", 0x20, 0, 0, true}, {"c", "c"}}, Solid());
-  ops::TestArc(Ctx());
+  arc_.status = ops::TestArc(Ctx());
   EXPECT_EQ(arc_.status, kCrcMismatch);
   EXPECT_EQ(host_.names.size(), 2u);
   EXPECT_FALSE(fs::exists(Out()));
@@ -89,15 +89,15 @@ TEST_P(Extract, TestWritesNothingAndShowsEveryFile) {
 TEST_P(Extract, RebuildShowsTheTemporaryDirectoryAndRefusesEncryptedEntries) {
   Open({{"docs\\a.txt", "a"}}, Solid());
   std::strcpy(arc_.temp_path, "T:\\work");
-  ops::ExtractForRebuild(Ctx(), nullptr);
+  arc_.status = ops::ExtractForRebuild(Ctx(), nullptr);
   EXPECT_EQ(arc_.status, kOk);
   EXPECT_EQ(dir_.Read("out/docs/a.txt"), "a");
   ASSERT_EQ(host_.names.size(), 1u);
   EXPECT_EQ(host_.names[0].second, "T:\\work\\a.txt");
   fs::remove_all(Out());
-  Open({{"a.txt", "a"}, {"b.txt", "b", 0x20, 1, kFileFlagEncrypted}}, Solid());
+  Open({{"a.txt", "a"}, {"b.txt", "b", 0x20, 1, format::kFileFlagEncrypted}}, Solid());
   arc_.password_set = 1;
-  ops::ExtractForRebuild(Ctx(), nullptr);
+  arc_.status = ops::ExtractForRebuild(Ctx(), nullptr);
   EXPECT_EQ(arc_.status, kEncryptedRebuild);
   EXPECT_FALSE(fs::exists(Out()));
 }
@@ -160,7 +160,7 @@ TEST_F(ExtractTest, ReplaceFollowsTheHostsAnswer) {
       if (status == kOpenFailed) continue;
     }
     host_.answer = answer;
-    ops::ExtractFileMaskListArc(Ctx(), nullptr);
+    arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
     EXPECT_EQ(arc_.status, status);
     EXPECT_EQ(dir_.Read("out/a.txt"), answer == 0 ? a : "old");
     EXPECT_EQ(fs::exists(Out() / "b.txt"), answer < 2);
@@ -197,12 +197,12 @@ TEST_F(ExtractTest, FailureEndsAtTheThirdFileKeepingTheFirstTwo) {
     std::vector<Entry> entries;
     for (int i = 1; i <= 5; ++i) entries.push_back({std::to_string(i), TextBytes(1500, i)});
     entries[2].bad_crc = damage == kBadCrc;
-    entries[2].flags = damage == kEncrypted ? kFileFlagEncrypted : 0;
+    entries[2].flags = damage == kEncrypted ? format::kFileFlagEncrypted : 0;
     entries[2].method = damage == kUnknownMethod ? 2 : 1;
     host_.cancel_at = damage == kHostStops ? 3 : 0;
     Open(entries, solid);
     if (damage == kFailedWrite) platform::ArmFault(platform::Fault::kWrite, 3);
-    ops::ExtractFileMaskListArc(Ctx(), nullptr);
+    arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
     platform::DisarmFaults();
     EXPECT_EQ(arc_.status, status);
     EXPECT_EQ(dir_.Tree("out"), (Files{"1", "2"}));
@@ -216,16 +216,16 @@ TEST_F(ExtractTest, HostileNamesStayInsideTheOutputDirectory) {
   const fs::path out = root_ / "d1/d2/out";
   std::strcpy(settings_.output_path, (LibPath(out) + "\\").c_str());
   const std::tuple<const char*, uint16_t, const char*> cases[] = {
-      {"..\\..\\x", kOptKeepPaths, "x"},
-      {"\\abs\\x", kOptKeepPaths, "abs/x"},
-      {"a\\..\\..\\x", kOptKeepPaths, "a/x"},
+      {"..\\..\\x", format::kOptKeepPaths, "x"},
+      {"\\abs\\x", format::kOptKeepPaths, "abs/x"},
+      {"a\\..\\..\\x", format::kOptKeepPaths, "a/x"},
       {"a\\..\\..\\x", 0, "x"}};
   for (const auto& [stored, options, lands] : cases) {
     SCOPED_TRACE(stored);
     fs::remove_all(root_ / "d1");
     settings_.options = options;
     Open({{stored, "payload"}}, false);
-    ops::ExtractFileMaskListArc(Ctx(), nullptr);
+    arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
     EXPECT_EQ(arc_.status, kOk);
     EXPECT_EQ(dir_.Read("d1/d2/out/" + std::string(lands)), "payload");
     EXPECT_EQ(dir_.Tree().size(), 4u + dir_.Tree("d1/d2/out").size());  // a.ace, d1/, d1/d2/, out/
@@ -256,15 +256,15 @@ TEST(ConfineName, KeepsTheNameBelowItsDirectory) {
 // must still not climb out.
 TEST(ExtractTargetPath, JoinsTheConfinedNameToTheOutputPath) {
   const std::tuple<const char*, uint16_t, const char*, const char*> cases[] = {
-      {"docs\\a.txt", kOptKeepPaths, "docs", "D:\\out\\a.txt"},
-      {"x..\\y", kOptKeepPaths, "x", "D:\\out\\y"},
+      {"docs\\a.txt", format::kOptKeepPaths, "docs", "D:\\out\\a.txt"},
+      {"x..\\y", format::kOptKeepPaths, "x", "D:\\out\\y"},
       {"a\\..", 0, "", "D:\\out\\"}};
   for (const auto& [stored, options, relative, target] : cases) {
-    Settings s;
+    format::Settings s;
     s.options = options;
     std::strcpy(s.output_path, "D:\\out\\");
     std::strcpy(s.relative_path, relative);
-    char dst[kPathSize];
+    char dst[format::kPathSize];
     ops::ExtractTargetPath(stored, s, dst, sizeof dst);
     EXPECT_STREQ(dst, target);
   }
@@ -279,11 +279,11 @@ TEST_P(Extract, CutArchiveNeverLeavesAPartialFile) {
                                 {"b", TextBytes(2500, 2), 0x20, 0},
                                 {"c", TextBytes(2600, 1)}};
   const std::string full = BuildArchive(entries, Solid());
-  for (size_t cut = kMainHeaderBytes + 8; cut < full.size(); cut += 53) {
+  for (size_t cut = format::kMainHeaderBytes + 8; cut < full.size(); cut += 53) {
     SCOPED_TRACE(cut);
     fs::remove_all(Out());
     Open(full.substr(0, cut));
-    ops::ExtractFileMaskListArc(Ctx(), nullptr);
+    arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
     size_t complete = 0;
     for (const Entry& e : entries) {
       const std::string p = "out/" + e.name;
@@ -339,7 +339,7 @@ TEST_P(Extract, AnyFailingPrimitiveLeavesExactlyTheEntriesBeforeIt) {
       counted = k.fault;
       starts.clear();
       platform::DisarmFaults();
-      ops::ExtractFileMaskListArc(Ctx(), nullptr);
+      arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
       ASSERT_EQ(arc_.status, kOk);
       ASSERT_EQ(starts.size(), entries.size());
       const uint32_t calls = platform::FaultCalls(k.fault);
@@ -350,7 +350,7 @@ TEST_P(Extract, AnyFailingPrimitiveLeavesExactlyTheEntriesBeforeIt) {
         fs::remove_all(Out());
         platform::DisarmFaults();
         platform::ArmFault(k.fault, n);
-        ops::ExtractFileMaskListArc(Ctx(), nullptr);
+        arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
         platform::DisarmFaults();
         // Entries that started before call n; the last of them is the one failing.
         size_t started = 0;
@@ -396,7 +396,7 @@ TEST_F(ExtractTest, EntryListSelectsByMaskAndComputesInformationOnlyWhenAsked) {
     std::fill(std::begin(arc_info_), std::end(arc_info_), 0);
     features_[2] = ask_info;
     FileMaskList masks{};
-    if (mask != nullptr) AppendMask(arc_, mask, &masks);
+    if (mask != nullptr) select::AppendMask(arc_, mask, &masks);
     ArcFileList list{};
     ops::BuildArchiveList(Ctx(), &list, mask ? &masks : nullptr, request);
     EXPECT_EQ(arc_.status, kOk);
@@ -406,8 +406,8 @@ TEST_F(ExtractTest, EntryListSelectsByMaskAndComputesInformationOnlyWhenAsked) {
     EXPECT_EQ(list.count, static_cast<int32_t>(want.size()));
     EXPECT_EQ(arc_.info_valid != 0, info);
     EXPECT_EQ(arc_info_[9], info ? list.count : 0);
-    DoneEntryList(&list);
-    DoneMaskList(&masks);
+    format::DoneEntryList(&list);
+    select::DoneMaskList(&masks);
   }
 }
 
@@ -415,10 +415,10 @@ TEST_F(ExtractTest, EntryListSelectsByMaskAndComputesInformationOnlyWhenAsked) {
 TEST_F(ExtractTest, VanishedArchiveReportsOpenFailed) {
   Open({{"a.txt", "a"}}, false);
   fs::remove(root_ / "a.ace");
-  ops::ExtractFileMaskListArc(Ctx(), nullptr);
+  arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
   EXPECT_EQ(arc_.status, kOpenFailed);
   arc_.status = kOk;
-  ops::TestArc(Ctx());
+  arc_.status = ops::TestArc(Ctx());
   EXPECT_EQ(arc_.status, kOpenFailed);
   EXPECT_FALSE(fs::exists(Out()));
 }

@@ -55,9 +55,9 @@ class ExtractThreads : public ExtractTest {
     platform::DisarmFaults();
     if (fault_at_ != 0) platform::ArmFault(fault_, fault_at_);
     if (test) {
-      ops::TestArc(Ctx());
+      arc_.status = ops::TestArc(Ctx());
     } else {
-      ops::ExtractFileMaskListArc(Ctx(), nullptr);
+      arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
     }
     if (fault_at_ != 0) platform::ArmFault(fault_, 0);
     Outcome o{arc_.status, host_.names, host_.progress, host_.Asked(), {}};
@@ -123,8 +123,8 @@ class ExtractThreads : public ExtractTest {
   static std::pair<size_t, size_t> DataOf(const std::vector<Entry>& entries, size_t index) {
     const std::vector<Entry> before(entries.begin(), entries.begin() + index);
     const std::vector<Entry> with(entries.begin(), entries.begin() + index + 1);
-    const size_t at =
-        BuildArchive(before, false).size() + kFileHeaderFixed + entries[index].name.size() + 2;
+    const size_t at = BuildArchive(before, false).size() + format::kFileHeaderFixed +
+                      entries[index].name.size() + 2;
     return {at, BuildArchive(with, false).size() - at};
   }
 
@@ -177,8 +177,8 @@ TEST_F(ExtractThreads, DamagedArchivesReportAsWithOneThread) {
 std::string AfterWindowEntry(const std::string& window, const std::string& tail) {
   std::string bytes = BuildArchive(
       {{"window", window}, {"tail", tail}, {"after", Pattern(20000, 7), 0x20, 0}}, true);
-  uint8_t main[kMainHeaderBytes];
-  BuildMainHeader(main, nullptr, 0, 0, kTime);
+  uint8_t main[format::kMainHeaderBytes];
+  format::BuildMainHeader(main, nullptr, 0, 0, kTime);
   bytes.replace(0, sizeof main, reinterpret_cast<const char*>(main), sizeof main);
   return bytes;
 }

@@ -58,24 +58,24 @@ void SetArchiveMode(const fs::path& archive) {
 // One library state, as the api layer keeps it, for ops called directly:
 // a new archive, or an existing one opened as InitArcFile opens it.
 struct State {
-  ArcState arc;
-  Settings settings;
+  format::ArcState arc;
+  format::Settings settings;
   HostHooks hooks;
   int32_t arc_info[23] = {};
   int32_t extra[12] = {};
   Context ctx{arc, settings, hooks, arc_info, extra};
 
-  State() { settings.desc = kArcerDefaults; }
+  State() { settings.desc = format::kArcerDefaults; }
   ~State() { platform::Free(arc.main_comment); }
   void Open(const std::string& name) {
     platform::Free(arc.main_comment);
-    arc = ArcState{};
+    arc = format::ArcState{};
     ASSERT_EQ(OpenArchive(arc, name.c_str()), kOk);
   }
   void Create(const std::string& name) {
-    arc = ArcState{};
+    arc = format::ArcState{};
     arc.new_archive = 1;
-    CopyText(arc.archive_name, sizeof arc.archive_name, name);
+    format::CopyText(arc.archive_name, sizeof arc.archive_name, name);
   }
   // Entry names with their file comments ("" for none).
   std::map<std::string, std::string> Entries() {
@@ -86,7 +86,7 @@ struct State {
     for (const ArcEntry* e = list.first; e != nullptr; e = e->next) {
       out[e->name] = e->comment != nullptr ? e->comment : "";
     }
-    DoneEntryList(&list);
+    format::DoneEntryList(&list);
     return out;
   }
 };
@@ -170,7 +170,7 @@ class FaultSweep : public ::testing::TestWithParam<SweepCase> {
       s.settings.desc.mode() = GetParam().solid ? 4 : 0;
       Input(s);
       Masks items({"A.TXT", "B.EXE", "C.TXT"});
-      CompressFileMaskList(s.ctx, items.get());
+      s.arc.status = CompressFileMaskList(s.ctx, items.get());
       ASSERT_EQ(s.arc.status, kOk);
       SetArchiveMode(src_.Native("arc/X.ACE"));
       before_ = src_.Read("arc\\X.ACE");
@@ -178,8 +178,8 @@ class FaultSweep : public ::testing::TestWithParam<SweepCase> {
   }
 
   void Input(State& s) {
-    CopyText(s.settings.input_path, kPathSize, src_.Lib("in"));
-    AppendText(s.settings.input_path, kPathSize, "\\");
+    format::CopyText(s.settings.input_path, format::kPathSize, src_.Lib("in"));
+    format::AppendText(s.settings.input_path, format::kPathSize, "\\");
   }
 
   // One run of the operation on a fresh state, with the n-th call of
@@ -200,9 +200,9 @@ class FaultSweep : public ::testing::TestWithParam<SweepCase> {
     Masks items({"N.TXT", "A.TXT", "C.TXT"});
     WithFault(fault, n, [&] {
       if (c.op == Op::kDelete) {
-        DeleteFileMaskList(s.ctx, masks.get());
+        s.arc.status = DeleteFileMaskList(s.ctx, masks.get());
       } else {
-        CompressFileMaskList(s.ctx, items.get());
+        s.arc.status = CompressFileMaskList(s.ctx, items.get());
       }
     });
     return s.arc.status;
@@ -229,7 +229,7 @@ class FaultSweep : public ::testing::TestWithParam<SweepCase> {
     if (status == kOk) {
       State s;
       s.Open(archive_);
-      TestArc(s.ctx);
+      s.arc.status = TestArc(s.ctx);
       EXPECT_EQ(s.arc.status, kOk) << where;
       s.arc.status = kOk;
       std::vector<std::string> names;
@@ -337,11 +337,12 @@ class CommentFaultSweep : public testing::ArchiveTest,
     const Rewrite op = GetParam().op;
     WithFault(fault, n, [&] {
       if (op == Rewrite::kSetMain || op == Rewrite::kRemoveMain) {
-        SetMainComment(s.ctx, op == Rewrite::kSetMain ? &set : &none);
+        s.arc.status = SetMainComment(s.ctx, op == Rewrite::kSetMain ? &set : &none);
       } else if (op == Rewrite::kAddDirectory) {
-        CreateDirectoryEntry(s.ctx, "DOCS");
+        s.arc.status = CreateDirectoryEntry(s.ctx, "DOCS");
       } else {
-        SetFileComments(s.ctx, names.get(), op == Rewrite::kSetFile ? &set_file : &none);
+        s.ctx.arc.status =
+            SetFileComments(s.ctx, names.get(), op == Rewrite::kSetFile ? &set_file : &none);
       }
     });
     return s.arc.status;
@@ -361,7 +362,7 @@ class CommentFaultSweep : public testing::ArchiveTest,
     const std::string main(s.arc.main_comment != nullptr ? s.arc.main_comment : "",
                            static_cast<size_t>(s.arc.main_comment_length));
     EXPECT_TRUE(main == GetParam().main) << "main comment";
-    TestArc(s.ctx);
+    s.arc.status = TestArc(s.ctx);
     EXPECT_EQ(s.arc.status, kOk);
     s.arc.status = kOk;
     EXPECT_EQ(s.Entries(), GetParam().entries);
@@ -404,10 +405,10 @@ class ExtractFaultSweep : public ::testing::TestWithParam<bool> {
     State s;
     s.Create(archive_);
     s.settings.desc.mode() = GetParam() ? 4 : 0;
-    CopyText(s.settings.input_path, kPathSize, src_.Lib("in") + "\\");
-    s.settings.options = kOptKeepPaths;
+    format::CopyText(s.settings.input_path, format::kPathSize, src_.Lib("in") + "\\");
+    s.settings.options = format::kOptKeepPaths;
     Masks items({"A.TXT", "B.EXE", "SUB\\D.TXT"});
-    CompressFileMaskList(s.ctx, items.get());
+    s.arc.status = CompressFileMaskList(s.ctx, items.get());
     ASSERT_EQ(s.arc.status, kOk);
   }
 
@@ -420,12 +421,12 @@ class ExtractFaultSweep : public ::testing::TestWithParam<bool> {
   uint32_t Run(Fault fault, uint32_t n) {
     State s;
     s.Open(archive_);
-    CopyText(s.settings.output_path, kPathSize, src_.Lib("out") + "\\");
-    s.settings.options = kOptKeepPaths;
+    format::CopyText(s.settings.output_path, format::kPathSize, src_.Lib("out") + "\\");
+    s.settings.options = format::kOptKeepPaths;
     testing::Host host;
     host.answer = 0;
     s.hooks.replace = {testing::Host::OnReplace, reinterpret_cast<ArcContext>(&host)};
-    WithFault(fault, n, [&] { ExtractFileMaskListArc(s.ctx, nullptr); });
+    WithFault(fault, n, [&] { s.arc.status = ExtractFileMaskListArc(s.ctx, nullptr); });
     return s.arc.status;
   }
 

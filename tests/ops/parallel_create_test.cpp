@@ -102,9 +102,9 @@ class ParallelCreate : public ::testing::Test {
     ScopedThreads scoped(threads);
     Made made;
     made.log.cancel_at = cancel_at;
-    ArcState arc;
-    Settings settings;
-    settings.desc = kArcerDefaults;
+    format::ArcState arc;
+    format::Settings settings;
+    settings.desc = format::kArcerDefaults;
     settings.desc.mode() = solid ? 4 : 0;
     settings.desc.dict_kb() = dict_kb;
     settings.desc.level() = level;
@@ -118,11 +118,11 @@ class ParallelCreate : public ::testing::Test {
     Context c{arc, settings, hooks, info, extra};
     arc.new_archive = 1;
     const std::string name = dir_.Lib("X.ACE");
-    CopyText(arc.archive_name, sizeof arc.archive_name, name);
-    CopyText(settings.input_path, kPathSize, dir_.Lib("in"));
-    AppendText(settings.input_path, kPathSize, "\\");
+    format::CopyText(arc.archive_name, sizeof arc.archive_name, name);
+    format::CopyText(settings.input_path, format::kPathSize, dir_.Lib("in"));
+    format::AppendText(settings.input_path, format::kPathSize, "\\");
     Masks masks(items);
-    CompressFileMaskList(c, masks.get());
+    c.arc.status = CompressFileMaskList(c, masks.get());
     made.status = arc.status;
     made.exists = dir_.Exists("X.ACE");
     if (made.exists) made.bytes = dir_.Read("X.ACE");

@@ -233,7 +233,8 @@ class ArchiveTest : public ::testing::Test {
 // Overwrites bytes of the header at `header` and fixes its checksum.
 inline void PatchHeader(std::string& a, size_t header, size_t at, std::string_view bytes) {
   a.replace(header + at, bytes.size(), bytes);
-  const uint32_t crc = Crc32Update(kCrcInit, a.data() + header + 4, Le16(a, header + 2));
+  const uint32_t crc =
+      format::Crc32Update(format::kCrcInit, a.data() + header + 4, Le16(a, header + 2));
   a[header] = static_cast<char>(crc & 0xFF);
   a[header + 1] = static_cast<char>((crc >> 8) & 0xFF);
 }

@@ -14,15 +14,15 @@ namespace {
 // A mask list that releases itself.
 struct Masks {
   Masks(std::initializer_list<const char*> masks) {
-    InitMaskList(&list);
-    for (const char* m : masks) AppendMask(st, m, &list);
+    select::InitMaskList(&list);
+    for (const char* m : masks) select::AppendMask(st, m, &list);
   }
   ~Masks() {
-    DoneMaskList(&list);
+    select::DoneMaskList(&list);
     EXPECT_EQ(list.first, nullptr);
     EXPECT_EQ(list.last, nullptr);
   }
-  ArcState st;
+  format::ArcState st;
   FileMaskList list;
 };
 
@@ -75,12 +75,12 @@ TEST(MaskList, MatchingRule) {
            {"DOCS\\", "DOCS\\A", false},
        }) {
     Masks m{mask};
-    EXPECT_EQ(MatchMaskList(name, &m.list), matches) << mask << " vs " << name;
+    EXPECT_EQ(select::MatchMaskList(name, &m.list), matches) << mask << " vs " << name;
   }
   Masks none{}, two{"*.TXT", "*.DAT"};
-  EXPECT_TRUE(MatchMaskList("ANY\\NAME.EXT", &none.list));
-  EXPECT_TRUE(MatchMaskList("B.DAT", &two.list));
-  EXPECT_FALSE(MatchMaskList("B.BIN", &two.list));
+  EXPECT_TRUE(select::MatchMaskList("ANY\\NAME.EXT", &none.list));
+  EXPECT_TRUE(select::MatchMaskList("B.DAT", &two.list));
+  EXPECT_FALSE(select::MatchMaskList("B.BIN", &two.list));
 }
 
 TEST(MaskList, AppendSplits) {
@@ -109,21 +109,21 @@ TEST(MaskList, AppendSplits) {
 // of another file.
 TEST(MaskList, RefusesWhatDoesNotFit) {
   for (const std::string& mask : {std::string(256, 'n') + ".e", "a." + std::string(256, 'e'),
-                                  std::string(kPathSize, 'd') + "\\a.b"}) {
+                                  std::string(format::kPathSize, 'd') + "\\a.b"}) {
     Masks m{"FIRST"};
-    EXPECT_EQ(AppendMask(m.st, mask.c_str(), &m.list), 0);
+    EXPECT_EQ(select::AppendMask(m.st, mask.c_str(), &m.list), 0);
     EXPECT_EQ(m.st.status, kOpenFailed);
     EXPECT_EQ(m.list.first, m.list.last);
   }
   Masks fits{};
-  EXPECT_NE(AppendMask(fits.st, (std::string(255, 'n') + ".e").c_str(), &fits.list), 0);
+  EXPECT_NE(select::AppendMask(fits.st, (std::string(255, 'n') + ".e").c_str(), &fits.list), 0);
 }
 
 TEST(MaskList, OutOfMemoryKeepsTheItemsBefore) {
   for (const uint32_t nth : {1u, 2u}) {
     Masks m{"FIRST"};
     platform::ArmFault(platform::Fault::kAlloc, nth);
-    EXPECT_EQ(AppendMask(m.st, "SECOND", &m.list), 0);
+    EXPECT_EQ(select::AppendMask(m.st, "SECOND", &m.list), 0);
     platform::DisarmFaults();
     EXPECT_EQ(m.st.status, nth == 1 ? kNoMemory : kOk);  // only a lost directory is reported
     EXPECT_EQ(m.list.first, m.list.last);
