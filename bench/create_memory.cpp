@@ -66,23 +66,16 @@ int main(int argc, char** argv) {
     for (const int threads : {1, 2, 16}) {
       for (const bool solid : {true, false}) {
         setenv("ACEKIT_THREADS", std::to_string(threads).c_str(), 1);
-        const std::string archive = LibPath(root / "a.ace");
         fs::remove(root / "a.ace");
         State s;
-        s.settings.desc = format::kArcerDefaults;
-        s.settings.desc.dict_kb() = window;
-        s.settings.desc.mode() = solid ? 4 : 0;
-        s.arc.new_archive = 1;
-        std::snprintf(s.arc.archive_name, sizeof s.arc.archive_name, "%s", archive.c_str());
-        std::snprintf(s.settings.input_path, sizeof s.settings.input_path, "%s\\",
-                      LibPath(root / "in").c_str());
+        s.NewArchive(root / "a.ace", root / "in", window, solid);
         FileMaskList items{};
         select::InitMaskList(&items);
         for (const std::string& n : names) select::AppendMask(s.arc, n.c_str(), &items);
         const bench::HeapMark before = bench::Heap();
         bench::ResetPeak();
         const auto t0 = std::chrono::steady_clock::now();
-        ops::CompressFileMaskList(s.ctx, &items);
+        s.arc.status = ops::CompressFileMaskList(s.ctx, &items);
         const double secs =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         const int64_t peak = bench::Heap().peak - before.current;

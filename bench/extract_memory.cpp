@@ -66,16 +66,11 @@ int main(int argc, char** argv) {
   }
   std::printf("window_kb threads test_peak_kb extract_peak_kb\n");
   for (const int window : windows) {
-    const std::string archive = LibPath(root / ("w" + std::to_string(window) + ".ace"));
+    const fs::path archive_path = root / ("w" + std::to_string(window) + ".ace");
+    const std::string archive = LibPath(archive_path);
     {
       State s;
-      s.settings.desc = format::kArcerDefaults;
-      s.settings.desc.dict_kb() = window;
-      s.settings.desc.mode() = 0;
-      s.arc.new_archive = 1;
-      std::snprintf(s.arc.archive_name, sizeof s.arc.archive_name, "%s", archive.c_str());
-      std::snprintf(s.settings.input_path, sizeof s.settings.input_path, "%s\\",
-                    LibPath(root / "in").c_str());
+      s.NewArchive(archive_path, root / "in", window, false);
       FileMaskList items{};
       select::InitMaskList(&items);
       for (const std::string& n : names) select::AppendMask(s.arc, n.c_str(), &items);

@@ -2,9 +2,11 @@
 // the state an operation works on, and the library's form of a path.
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
+#include "format/arc_state.h"
 #include "ops/context.h"
 
 namespace bench {
@@ -23,6 +25,17 @@ struct OpsSession {
   int32_t arc_info[23] = {};
   int32_t extra[12] = {};
   acekit::ops::Context ctx{arc, settings, hooks, arc_info, extra};
+
+  // Settings for a new archive at `archive` of files named below `input`.
+  void NewArchive(const std::filesystem::path& archive, const std::filesystem::path& input,
+                  int window_kb, bool solid) {
+    settings.desc = acekit::format::kArcerDefaults;
+    settings.desc.dict_kb() = window_kb;
+    settings.desc.mode() = solid ? 4 : 0;
+    arc.new_archive = 1;
+    std::snprintf(arc.archive_name, sizeof arc.archive_name, "%s", LibPath(archive).c_str());
+    std::snprintf(settings.input_path, sizeof settings.input_path, "%s\\", LibPath(input).c_str());
+  }
 };
 
 }  // namespace bench

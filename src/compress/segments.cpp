@@ -54,13 +54,14 @@ using compress::MatchState;
 using compress::ParseRecord;
 using platform::kMaxThreads;
 
-// Bytes already read, then the rest of the file.
+// Bytes already read, then the rest of the file; without a rest, the end
+// or (`fail`) the failed read that ended the reading.
 class ChainSource final : public platform::ByteSource {
  public:
-  ChainSource(const uint8_t* data, uint32_t size, platform::ByteSource* rest)
-      : data_(data), size_(size), rest_(rest) {}
+  ChainSource(const uint8_t* data, uint32_t size, platform::ByteSource* rest, bool fail = false)
+      : data_(data), size_(size), rest_(rest), fail_(fail) {}
   int32_t Read(void* buf, uint32_t count) override {
-    if (size_ == 0) return rest_ != nullptr ? rest_->Read(buf, count) : 0;
+    if (size_ == 0) return rest_ != nullptr ? rest_->Read(buf, count) : (fail_ ? -1 : 0);
     const uint32_t n = count < size_ ? count : size_;
     std::memcpy(buf, data_, n);
     data_ += n;
@@ -72,6 +73,7 @@ class ChainSource final : public platform::ByteSource {
   const uint8_t* data_;
   uint32_t size_;
   platform::ByteSource* rest_;
+  bool fail_;
 };
 
 // A worker's input: a few pieces of memory, then the end.
@@ -176,26 +178,6 @@ struct FileJob : compress::Task {
   uint32_t status = kOk;
 };
 
-// The bytes read, then the end or the failure the read met.
-class MemSource final : public platform::ByteSource {
- public:
-  MemSource(const uint8_t* data, uint32_t size, bool fail)
-      : data_(data), size_(size), fail_(fail) {}
-  int32_t Read(void* buf, uint32_t count) override {
-    if (size_ == 0) return fail_ ? -1 : 0;
-    const uint32_t n = count < size_ ? count : size_;
-    std::memcpy(buf, data_, n);
-    data_ += n;
-    size_ -= n;
-    return static_cast<int32_t>(n);
-  }
-
- private:
-  const uint8_t* data_;
-  uint32_t size_;
-  bool fail_;
-};
-
 // Keeps every flush's size and progress point, and its bytes while they fit.
 // The room is at least what the stream can come to, or the file's size plus
 // one buffer: then a flush that does not fit comes after one that made the
@@ -237,7 +219,7 @@ void RunFileJob(compress::Task* t) {
   compress::StreamIo& io = fw.ios[t->worker];
   compress::BlockCoder& blocks = fw.blocks[t->worker];
   if (j.tail_len != 0) std::memcpy(m.window + fw.d + j.length, j.tail, j.tail_len);
-  MemSource source(j.mem, j.length, j.read_failed);
+  ChainSource source(j.mem, j.length, nullptr, j.read_failed);
   MemSink sink(j.replay, io);
   // As CompressFile codes a file that starts afresh.
   io.set_status(kOk);

@@ -237,14 +237,24 @@ int CheckName(acekit_writer* w, const char* name, std::string* stored) {
   return ACEKIT_OK;
 }
 
-// After the engines' pipeline failed: the message, and a writer that
-// cannot go on, since the run cannot be cut back item by item.
-int RunFailed(acekit_writer* w) {
+// The engines' pipeline over a run of items, from a clean status word.
+ops::ItemWriter StartRun(acekit_writer* w) {
+  w->state.arc.status = acekit::kOk;
+  w->unreadable_error = 0;
+  return ItemWriterOf(w);
+}
+
+// After the run: on failure the message, and a writer that cannot go on,
+// since the run cannot be cut back item by item. A run the host stopped
+// (kStopped) has no status of its own to keep.
+int RunEnded(acekit_writer* w, acekit::Status status) {
+  if (status != acekit::kOk && status != ops::kStopped) w->state.arc.status = status;
+  if (status == acekit::kOk && w->state.arc.status == acekit::kOk) return ACEKIT_OK;
   w->broken = true;
   if (w->unreadable_error != 0) return w->unreadable_error;
-  const uint32_t status =
+  const uint32_t failed =
       w->state.arc.status != acekit::kOk ? w->state.arc.status : acekit::kOpenFailed;
-  return face::FailStatus(w, status, "adding to", w->target);
+  return face::FailStatus(w, failed, "adding to", w->target);
 }
 
 int FlushRun(acekit_writer* w) {
@@ -258,14 +268,8 @@ int FlushRun(acekit_writer* w) {
       return face::Fail(w, ACEKIT_E_NOMEM, "adding to", w->target);
     }
   }
-  w->state.arc.status = acekit::kOk;
-  w->unreadable_error = 0;
-  ops::ItemWriter iw = ItemWriterOf(w);
-  // A run the host stopped (kStopped) has no status of its own to keep.
-  const acekit::Status status = ops::AddItems(iw, texts.get(), run.size());
-  if (status != acekit::kOk && status != ops::kStopped) w->state.arc.status = status;
-  if (status != acekit::kOk || w->state.arc.status != acekit::kOk) return RunFailed(w);
-  return ACEKIT_OK;
+  ops::ItemWriter iw = StartRun(w);
+  return RunEnded(w, ops::AddItems(iw, texts.get(), run.size()));
 }
 
 // A solid archive made of files from disk alone goes through the engines'
@@ -281,14 +285,8 @@ int AddSolidRun(acekit_writer* w) {
   for (const Item& item : w->pending) {
     items.push_back({item.source.c_str(), item.stored.c_str(), item.source.c_str()});
   }
-  w->state.arc.status = acekit::kOk;
-  w->unreadable_error = 0;
-  ops::ItemWriter iw = ItemWriterOf(w);
-  // A run the host stopped (kStopped) has no status of its own to keep.
-  const acekit::Status status = ops::AddSolidItems(iw, items.data(), items.size());
-  if (status != acekit::kOk && status != ops::kStopped) w->state.arc.status = status;
-  if (status != acekit::kOk || w->state.arc.status != acekit::kOk) return RunFailed(w);
-  return ACEKIT_OK;
+  ops::ItemWriter iw = StartRun(w);
+  return RunEnded(w, ops::AddSolidItems(iw, items.data(), items.size()));
 }
 
 int Add(acekit_writer* w, Item item) {

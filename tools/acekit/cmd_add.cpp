@@ -22,14 +22,6 @@
 namespace acekit_cli {
 namespace {
 
-bool ParseNumber(const std::string& text, long* value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  *value = std::strtol(text.c_str(), &end, 10);
-  return errno == 0 && *end == '\0';
-}
-
 // The archive's name as the library should see it once the working
 // directory has moved to DIR.
 std::string Absolute(const std::string& path) {
@@ -205,18 +197,8 @@ int AddPaths(const ParsedArgs& args, const std::string& archive_arg, const std::
   Ui& ui = Ui::Get();
 
   long dictionary = 64;
-  if (args.Has(kOptDictionary)) {
-    if (!ParseNumber(args.Value(kOptDictionary), &dictionary) ||
-        (dictionary != 64 && dictionary != 128 && dictionary != 256 && dictionary != 512 &&
-         dictionary != 1024)) {
-      return UsageError("a", "--dictionary takes 64, 128, 256, 512 or 1024 (KB)");
-    }
-  }
   long level = 1;
-  if (args.Has(kOptLevel) &&
-      (!ParseNumber(args.Value(kOptLevel), &level) || level < 1 || level > 4)) {
-    return UsageError("a", "--level takes 1, 2, 3 or 4");
-  }
+  if (const int rc = ParseCompression(args, "a", &dictionary, &level); rc != 0) return rc;
   const bool names_only = args.Has(kOptNamesOnly);
 
   WalkOptions walk;

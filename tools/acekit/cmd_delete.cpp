@@ -10,15 +10,6 @@
 #include "ui.h"
 
 namespace acekit_cli {
-namespace {
-
-bool ParseNumber(const std::string& text, long* value) {
-  char* end = nullptr;
-  *value = std::strtol(text.c_str(), &end, 10);
-  return !text.empty() && *end == '\0';
-}
-
-}  // namespace
 
 int RunDelete(const ParsedArgs& args) {
   Ui& ui = Ui::Get();
@@ -34,18 +25,8 @@ int RunDelete(const ParsedArgs& args) {
   const uint32_t window = ArchiveWindow(survey);
 
   long dictionary = window;
-  if (args.Has(kOptDictionary)) {
-    if (!ParseNumber(args.Value(kOptDictionary), &dictionary) ||
-        (dictionary != 64 && dictionary != 128 && dictionary != 256 && dictionary != 512 &&
-         dictionary != 1024)) {
-      return UsageError("d", "--dictionary takes 64, 128, 256, 512 or 1024 (KB)");
-    }
-  }
   long level = 0;
-  if (args.Has(kOptLevel) &&
-      (!ParseNumber(args.Value(kOptLevel), &level) || level < 1 || level > 4)) {
-    return UsageError("d", "--level takes 1, 2, 3 or 4");
-  }
+  if (const int rc = ParseCompression(args, "d", &dictionary, &level); rc != 0) return rc;
 
   Patterns patterns(mask_args, args.Values(kOptExclude));
   std::vector<std::string> selected;

@@ -62,4 +62,10 @@ int RunInfo(const ParsedArgs& args);
 // Reports a usage mistake of the named command and returns exit status 2.
 int UsageError(const std::string& command, const std::string& message);
 
+// Reads -d (window in KB) and -m (level) of a command that compresses into
+// *dictionary and *level, which keep their values when an option is not
+// given. 0, or the exit status of a usage mistake after reporting it.
+int ParseCompression(const ParsedArgs& args, const std::string& command, long* dictionary,
+                     long* level);
+
 }  // namespace acekit_cli

@@ -1,5 +1,6 @@
 // acekit: the command-line archiver.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -238,6 +239,28 @@ int UsageError(const std::string& command, const std::string& message) {
                       ? message
                       : command + ": " + message + " (see 'acekit " + command + " --help')");
   return kExitError;
+}
+
+int ParseCompression(const ParsedArgs& args, const std::string& command, long* dictionary,
+                     long* level) {
+  auto number = [](const std::string& text, long* value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    *value = std::strtol(text.c_str(), &end, 10);
+    return errno == 0 && *end == '\0';
+  };
+  if (args.Has(kOptDictionary)) {
+    if (!number(args.Value(kOptDictionary), dictionary) ||
+        (*dictionary != 64 && *dictionary != 128 && *dictionary != 256 && *dictionary != 512 &&
+         *dictionary != 1024)) {
+      return UsageError(command, "--dictionary takes 64, 128, 256, 512 or 1024 (KB)");
+    }
+  }
+  if (args.Has(kOptLevel) && (!number(args.Value(kOptLevel), level) || *level < 1 || *level > 4)) {
+    return UsageError(command, "--level takes 1, 2, 3 or 4");
+  }
+  return 0;
 }
 
 }  // namespace acekit_cli
