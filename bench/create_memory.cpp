@@ -49,9 +49,7 @@ std::string Bytes(size_t n, unsigned seed) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<int> windows;
-  for (int i = 1; i < argc; ++i) windows.push_back(std::atoi(argv[i]));
-  if (windows.empty()) windows = {64, 128, 256, 512, 1024};
+  const std::vector<int> windows = bench::WindowsFromArgs(argc, argv);
   const fs::path root = fs::temp_directory_path() / "acekit-create-memory";
   fs::remove_all(root);
   fs::create_directories(root / "in");

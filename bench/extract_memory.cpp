@@ -50,10 +50,7 @@ std::string Bytes(size_t n, unsigned seed) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Windows to measure (KB), all five by default.
-  std::vector<int> windows = {64, 128, 256, 512, 1024};
-  if (argc > 1) windows.clear();
-  for (int i = 1; i < argc; ++i) windows.push_back(std::atoi(argv[i]));
+  const std::vector<int> windows = bench::WindowsFromArgs(argc, argv);
   const fs::path root = fs::temp_directory_path() / "acekit-extract-memory";
   fs::remove_all(root);
   fs::create_directories(root / "in");

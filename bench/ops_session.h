@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "format/arc_state.h"
 #include "ops/context.h"
@@ -16,6 +18,14 @@ inline std::string LibPath(const std::filesystem::path& p) {
   std::string s = p.string();
   for (char& c : s) c = c == '/' ? '\\' : c;
   return s;
+}
+
+// The windows (KB) named on the command line, or all five.
+inline std::vector<int> WindowsFromArgs(int argc, char** argv) {
+  std::vector<int> windows;
+  for (int i = 1; i < argc; ++i) windows.push_back(std::atoi(argv[i]));
+  if (windows.empty()) windows = {64, 128, 256, 512, 1024};
+  return windows;
 }
 
 struct OpsSession {
