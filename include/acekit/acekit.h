@@ -266,9 +266,9 @@ void acekit_writer_abort(acekit_writer* w) ACEKIT_PUBLIC;
  * compressed with the archive's own dictionary unless `o` gives one: then
  * new entries of a normal archive take it, and a solid archive, which every
  * change compresses again whole, is compressed with it. `o` gives the
- * level. The
- * rebuilding engine keeps paths in fixed buffers: the archive's path must
- * stay below 245 bytes (ACEKIT_E_TOO_LARGE otherwise). */
+ * level and the threads a rebuild compresses on. The rebuilding engine
+ * keeps paths in fixed buffers: the archive's path must stay below 245
+ * bytes (ACEKIT_E_TOO_LARGE otherwise). */
 typedef struct acekit_editor acekit_editor;
 int acekit_editor_open(acekit_editor** e, const char* path, const acekit_options* o) ACEKIT_PUBLIC;
 /* Adds a file or directory from disk, replacing an entry of the same name

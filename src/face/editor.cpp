@@ -29,6 +29,7 @@ struct acekit_editor : face::Handle {
   std::string path;
   int level = 1;
   uint32_t dictionary_kb = 0;  // 0: the archive's own
+  int threads = 0;             // 0: the library's choice
 };
 
 namespace {
@@ -46,6 +47,7 @@ bool AddMask(acekit::format::ArcState& arc, acekit::select::MaskList& masks,
 // A fresh state of the archive for one change.
 int Open(acekit_editor* e, face::OpState& st) {
   st.settings.desc.level() = e->level;
+  st.settings.threads = e->threads;
   e->deleting = false;
   e->unreadable_error = 0;
   e->arc = &st.arc;
@@ -116,6 +118,9 @@ ACEKIT_PUBLIC int acekit_editor_open(acekit_editor** out, const char* path,
   if (o != nullptr && (o->level < 0 || o->level > 4)) {
     return face::Fail(nullptr, ACEKIT_E_INVALID, "level must be 1 to 4");
   }
+  if (o != nullptr && o->threads < 0) {
+    return face::Fail(nullptr, ACEKIT_E_INVALID, "threads must not be negative");
+  }
   if (o != nullptr && o->dictionary_kb != 0 && o->dictionary_kb != 64 && o->dictionary_kb != 128 &&
       o->dictionary_kb != 256 && o->dictionary_kb != 512 && o->dictionary_kb != 1024) {
     return face::Fail(nullptr, ACEKIT_E_INVALID,
@@ -131,6 +136,7 @@ ACEKIT_PUBLIC int acekit_editor_open(acekit_editor** out, const char* path,
   e->path = path;
   e->level = o != nullptr && o->level != 0 ? o->level : 1;
   e->dictionary_kb = o != nullptr ? o->dictionary_kb : 0;
+  e->threads = o != nullptr ? o->threads : 0;
   *out = e;
   return ACEKIT_OK;
 }

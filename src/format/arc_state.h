@@ -47,6 +47,9 @@ struct Settings {
   char output_path[kSettingPathSize] = {};
   char relative_path[kSettingPathSize] = {};
   ArcerDesc desc = {};
+  // Threads a rewrite may compress on; 0 takes the process's count. Only the
+  // handle interface sets it: the host interface has no word for it.
+  int threads = 0;
 };
 
 struct ArcState {

@@ -96,7 +96,8 @@ Status ReplaceArchiveFile(OutputArchive& temp) {
 }
 
 Status StartWriting(const Context& ctx, compress::Compressor& compressor, int32_t dict_kb) {
-  if (!compressor.Setup(&dict_kb, ctx.settings.desc.level())) return kNoMemory;
+  if (!compressor.Setup(&dict_kb, ctx.settings.desc.level(), ctx.settings.threads))
+    return kNoMemory;
   compressor.SetProgress(ctx.hooks.progress);
   return kOk;
 }

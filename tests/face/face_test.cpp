@@ -201,6 +201,7 @@ TEST(FaceWriter, ThreadCountLeavesTheBytesAlone) {
   TempDir in;
   in.Write("big.txt", Text(300000));
   in.Write("small.c", Text(5000));
+  in.Write("again.c", Text(7000));
   const std::string noise = Pattern(150000, 3);
   for (int solid : {0, 1}) {
     std::string first;
@@ -216,6 +217,12 @@ TEST(FaceWriter, ThreadCountLeavesTheBytesAlone) {
       }
       ASSERT_EQ(acekit_writer_add_memory(w, "noise", noise.data(), noise.size(), kTime, 0), 0);
       ASSERT_EQ(acekit_writer_finish(w), 0) << acekit_last_error(nullptr);
+      // The editor's rebuild (whole, for a solid archive) takes the count too.
+      acekit_editor* e = nullptr;
+      ASSERT_EQ(acekit_editor_open(&e, path.c_str(), &o), 0) << acekit_last_error(nullptr);
+      ASSERT_EQ(acekit_editor_add_file(e, in.Native("again.c").string().c_str(), "again.c"), 0)
+          << acekit_last_error(e);
+      acekit_editor_close(e);
       const std::string bytes = Timeless(out.Read("t.ace"));
       if (threads == 1) first = bytes;
       EXPECT_EQ(bytes, first) << "solid " << solid << ", threads " << threads;
@@ -225,6 +232,9 @@ TEST(FaceWriter, ThreadCountLeavesTheBytesAlone) {
   acekit_writer* w = nullptr;
   EXPECT_EQ(acekit_writer_create(&w, "x.ace", &bad), ACEKIT_E_INVALID);
   EXPECT_EQ(w, nullptr);
+  acekit_editor* e = nullptr;
+  EXPECT_EQ(acekit_editor_open(&e, "x.ace", &bad), ACEKIT_E_INVALID);
+  EXPECT_EQ(e, nullptr);
 }
 
 TEST(FaceWriter, AbortFailureAndCancelLeaveNothing) {
