@@ -98,6 +98,31 @@ std::vector<std::string> Leftovers(const TempDir& dir) {
   return out;
 }
 
+using Files = std::vector<std::pair<std::string, std::string>>;
+
+// Writes the entries from memory, all stamped kTime; returns the path.
+std::string WriteMemory(const TempDir& dir, const char* name, const Files& files,
+                        const acekit_options* o = nullptr) {
+  const std::string path = dir.Native(name).string();
+  acekit_writer* w = nullptr;
+  EXPECT_EQ(acekit_writer_create(&w, path.c_str(), o), 0) << acekit_last_error(nullptr);
+  if (w == nullptr) return path;
+  for (const auto& [n, data] : files) {
+    EXPECT_EQ(acekit_writer_add_memory(w, n.c_str(), data.data(), data.size(), kTime, 0), 0)
+        << acekit_last_error(w);
+  }
+  EXPECT_EQ(acekit_writer_finish(w), 0) << acekit_last_error(nullptr);
+  return path;
+}
+
+// The stored names, sorted: a solid rebuild orders its files anew.
+std::vector<std::string> SortedNames(const std::string& path) {
+  std::vector<std::string> out;
+  for (const Got& g : ReadAll(path)) out.push_back(g.name);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
 class FaceRoundTrip : public ::testing::TestWithParam<std::tuple<int, uint32_t>> {};
 
 TEST_P(FaceRoundTrip, WhatGoesInComesOut) {
@@ -304,11 +329,7 @@ std::string WithName(const std::string& archive, const std::string& from, const 
 
 TEST(FaceReader, ExtractionStaysInItsFolder) {
   TempDir dir;
-  const std::string plain = dir.Native("plain.ace").string();
-  acekit_writer* w = nullptr;
-  ASSERT_EQ(acekit_writer_create(&w, plain.c_str(), nullptr), 0);
-  ASSERT_EQ(acekit_writer_add_memory(w, "xx/evil.txt", "bad", 3, kTime, 0), 0);
-  ASSERT_EQ(acekit_writer_finish(w), 0);
+  const std::string plain = WriteMemory(dir, "plain.ace", {{"xx/evil.txt", "bad"}});
   const std::string bytes = dir.Read("plain.ace");
   const struct {
     const char* stored;  // five bytes in place of "xx\evi"
@@ -363,12 +384,7 @@ TEST(FaceReader, ExtractionStaysInItsFolder) {
 
 TEST(FaceReader, DamagedDataFailsCleanly) {
   TempDir dir;
-  const std::string path = dir.Native("a.ace").string();
-  acekit_writer* w = nullptr;
-  ASSERT_EQ(acekit_writer_create(&w, path.c_str(), nullptr), 0);
-  const std::string data = Text(40000);
-  ASSERT_EQ(acekit_writer_add_memory(w, "t.txt", data.data(), data.size(), kTime, 0), 0);
-  ASSERT_EQ(acekit_writer_finish(w), 0);
+  WriteMemory(dir, "a.ace", {{"t.txt", Text(40000)}});
   std::string bytes = dir.Read("a.ace");
   bytes[bytes.size() - 100] ^= 0x55;
   dir.Write("bad.ace", bytes);
@@ -412,19 +428,15 @@ std::vector<Salvaged> Salvage(const std::string& path, acekit_damage* end) {
 }
 
 std::string Build(const TempDir& dir, const char* name, bool solid) {
-  const std::string path = dir.Native(name).string();
   acekit_options o{};
   o.solid = solid ? 1 : 0;
-  acekit_writer* w = nullptr;
-  EXPECT_EQ(acekit_writer_create(&w, path.c_str(), &o), 0);
   // The third is stored, so the fourth starts a fresh solid stream.
-  const std::string data[] = {Text(30000), Text(31000), Pattern(20000, 7), Text(32000)};
-  for (int i = 0; i < 4; ++i) {
-    const std::string n = "f" + std::to_string(i) + ".txt";
-    EXPECT_EQ(acekit_writer_add_memory(w, n.c_str(), data[i].data(), data[i].size(), kTime, 0), 0);
-  }
-  EXPECT_EQ(acekit_writer_finish(w), 0);
-  return path;
+  return WriteMemory(dir, name,
+                     {{"f0.txt", Text(30000)},
+                      {"f1.txt", Text(31000)},
+                      {"f2.txt", Pattern(20000, 7)},
+                      {"f3.txt", Text(32000)}},
+                     &o);
 }
 
 TEST(FaceReader, SalvageStepsOverDamage) {
@@ -467,12 +479,7 @@ TEST(FaceEditor, ChangesLikeTheHostInterface) {
   TempDir dir;
   dir.Write("in/a.txt", Text(1000));
   dir.Write("in/b.txt", "bee");
-  const std::string path = dir.Native("e.ace").string();
-  acekit_writer* w = nullptr;
-  ASSERT_EQ(acekit_writer_create(&w, path.c_str(), nullptr), 0);
-  ASSERT_EQ(acekit_writer_add_memory(w, "docs/a.txt", "old", 3, kTime, 0), 0);
-  ASSERT_EQ(acekit_writer_add_memory(w, "gone.txt", "x", 1, kTime, 0), 0);
-  ASSERT_EQ(acekit_writer_finish(w), 0);
+  const std::string path = WriteMemory(dir, "e.ace", {{"docs/a.txt", "old"}, {"gone.txt", "x"}});
 
   acekit_editor* e = nullptr;
   ASSERT_EQ(acekit_editor_open(&e, path.c_str(), nullptr), 0);
@@ -505,16 +512,10 @@ TEST(FaceEditor, ChangesLikeTheHostInterface) {
 
 TEST(FaceReader, SolidEntriesMayBeSkipped) {
   TempDir dir;
-  const std::string path = dir.Native("s.ace").string();
-  acekit_options o{64, 1, 1, 0};
-  acekit_writer* w = nullptr;
-  ASSERT_EQ(acekit_writer_create(&w, path.c_str(), &o), 0);
-  for (int i = 0; i < 4; ++i) {
-    const std::string data = Text(20000 + i);
-    const std::string name = "f" + std::to_string(i) + ".txt";
-    ASSERT_EQ(acekit_writer_add_memory(w, name.c_str(), data.data(), data.size(), kTime, 0), 0);
-  }
-  ASSERT_EQ(acekit_writer_finish(w), 0);
+  const acekit_options o{64, 1, 1, 0};
+  Files files;
+  for (int i = 0; i < 4; ++i) files.emplace_back("f" + std::to_string(i) + ".txt", Text(20000 + i));
+  const std::string path = WriteMemory(dir, "s.ace", files, &o);
   acekit_reader* r = nullptr;
   ASSERT_EQ(acekit_reader_open(&r, path.c_str()), 0);
   EXPECT_EQ(acekit_reader_is_solid(r), 1);
@@ -550,14 +551,9 @@ TEST(FaceReader, SolidEntriesMayBeSkipped) {
 
 TEST(FaceReader, InfoAndDetailsDescribeTheHeaders) {
   TempDir dir;
-  const std::string path = dir.Native("i.ace").string();
-  acekit_options o{256, 2, 1, 0};
-  acekit_writer* w = nullptr;
-  ASSERT_EQ(acekit_writer_create(&w, path.c_str(), &o), 0);
-  const std::string text = Text(30000);
-  ASSERT_EQ(acekit_writer_add_memory(w, "a.txt", text.data(), text.size(), kTime, 0), 0);
-  ASSERT_EQ(acekit_writer_add_memory(w, "b.bin", "\x01\x02", 2, kTime, 0), 0);
-  ASSERT_EQ(acekit_writer_finish(w), 0);
+  const acekit_options o{256, 2, 1, 0};
+  const std::string path =
+      WriteMemory(dir, "i.ace", {{"a.txt", Text(30000)}, {"b.bin", "\x01\x02"}}, &o);
 
   acekit_reader* r = nullptr;
   ASSERT_EQ(acekit_reader_open(&r, path.c_str()), 0);
@@ -664,12 +660,9 @@ TEST(FaceEvents, WriterNamesCountsAndAsksAboutUnreadableFiles) {
     if (memory) want.push_back("m.txt");
     EXPECT_EQ(files, want);
     EXPECT_EQ(heard.bytes, memory ? 200000u + 6u : 200000u);
-    std::vector<std::string> stored;
-    for (const Got& g : ReadAll(path)) stored.push_back(g.name);
-    std::sort(stored.begin(), stored.end());
     want = {"a.txt"};
     if (memory) want.push_back("m.txt");
-    EXPECT_EQ(stored, want);
+    EXPECT_EQ(SortedNames(path), want);
   }
 }
 
@@ -678,24 +671,17 @@ TEST(FaceEvents, WriterNamesCountsAndAsksAboutUnreadableFiles) {
 TEST(FaceEditor, DeleteListRebuildsOnce) {
   for (int solid : {0, 1}) {
     TempDir dir;
-    const std::string path = dir.Native("d.ace").string();
-    acekit_options o{64, 1, solid, 0};
-    acekit_writer* w = nullptr;
-    ASSERT_EQ(acekit_writer_create(&w, path.c_str(), &o), 0);
-    std::vector<std::string> names;
-    for (int i = 0; i < 12; ++i) {
-      names.push_back("f" + std::to_string(i) + ".txt");
-      const std::string data = Text(3000 + static_cast<size_t>(i));
-      ASSERT_EQ(
-          acekit_writer_add_memory(w, names.back().c_str(), data.data(), data.size(), kTime, 0), 0);
-    }
-    ASSERT_EQ(acekit_writer_finish(w), 0);
+    const acekit_options o{64, 1, solid, 0};
+    Files files;
+    for (size_t i = 0; i < 12; ++i)
+      files.emplace_back("f" + std::to_string(i) + ".txt", Text(3000 + i));
+    const std::string path = WriteMemory(dir, "d.ace", files, &o);
     acekit_editor* e = nullptr;
     ASSERT_EQ(acekit_editor_open(&e, path.c_str(), nullptr), 0);
     Heard heard;
     ASSERT_EQ(acekit_editor_set_events(e, &Heard::Hear, &heard), 0);
     std::vector<const char*> all;
-    for (const std::string& n : names) all.push_back(n.c_str());
+    for (const auto& f : files) all.push_back(f.first.c_str());
     EXPECT_EQ(acekit_editor_delete_list(e, all.data(), all.size()), ACEKIT_E_INVALID)
         << "an archive is not left empty";
     const char* absent[] = {"none.txt"};
@@ -710,10 +696,7 @@ TEST(FaceEditor, DeleteListRebuildsOnce) {
     } else {
       EXPECT_TRUE(heard.phases.empty());
     }
-    std::vector<std::string> left;
-    for (const Got& g : ReadAll(path)) left.push_back(g.name);
-    std::sort(left.begin(), left.end());  // a solid rebuild orders its files anew
-    EXPECT_EQ(left, (std::vector<std::string>{"f10.txt", "f11.txt", "f9.txt"}));
+    EXPECT_EQ(SortedNames(path), (std::vector<std::string>{"f10.txt", "f11.txt", "f9.txt"}));
     EXPECT_TRUE(Leftovers(dir).empty());
   }
 }
@@ -726,12 +709,8 @@ TEST(FaceEditor, AddPathsInOneRebuild) {
     TempDir dir;
     dir.Write("in/sub/a.txt", Text(5000));
     dir.Write("in/b.txt", "bee");
-    const std::string path = dir.Native("p.ace").string();
-    acekit_options o{64, 1, solid, 0};
-    acekit_writer* w = nullptr;
-    ASSERT_EQ(acekit_writer_create(&w, path.c_str(), &o), 0);
-    ASSERT_EQ(acekit_writer_add_memory(w, "first.txt", "one", 3, kTime, 0), 0);
-    ASSERT_EQ(acekit_writer_finish(w), 0);
+    const acekit_options o{64, 1, solid, 0};
+    const std::string path = WriteMemory(dir, "p.ace", {{"first.txt", "one"}}, &o);
     const std::string before = dir.Read("p.ace");
 
     const std::string a = dir.Native("in/sub/a.txt").string();
