@@ -12,12 +12,13 @@
 
 #include "acekit/acekit.h"
 #include "common/temp_dir.h"
-#include "exports.h"
 #include "format/crc32.h"
 #include "format/records.h"
+#include "ops/write_host.h"
 
 namespace {
 
+using acekit::testing::Le16;
 using acekit::testing::TempDir;
 namespace fs = std::filesystem;
 
@@ -172,27 +173,6 @@ INSTANTIATE_TEST_SUITE_P(Settings, FaceRoundTrip,
                          ::testing::Combine(::testing::Values(0, 1),
                                             ::testing::Values(64u, 1024u)));
 
-// What the host exports write for files from an input folder.
-void WriteWithExports(const std::string& archive, const TempDir& in,
-                      const std::vector<std::string>& names, int solid, int dict) {
-  int32_t desc[10];
-  GetArcerDesc(desc);
-  desc[7] = dict;
-  desc[8] = solid ? 4 : 0;
-  desc[9] = 1;
-  CreateArcFile(archive.c_str());
-  ASSERT_EQ(GetArchiveStatus(), 0);
-  SetArcerStats(desc);
-  SetInputPath(in.Lib().c_str());
-  FileMaskList masks;
-  InitFileMaskList(&masks);
-  for (const std::string& n : names) AppendFileMask(n.c_str(), &masks);
-  CompressFileMaskListArc(&masks);
-  DoneFileMaskList(&masks);
-  ASSERT_EQ(GetArchiveStatus(), 0);
-  DoneArcFile();
-}
-
 TEST(FaceWriter, SameBytesAsTheHostExports) {
   TempDir in;
   in.Write("b.txt", Text(50000));
@@ -208,7 +188,7 @@ TEST(FaceWriter, SameBytesAsTheHostExports) {
     TempDir out;
     const std::string by_exports = out.Native("x.ace").string();
     const std::string by_face = out.Native("y.ace").string();
-    WriteWithExports(by_exports, in, names, solid, 128);
+    ASSERT_EQ(acekit::testing::CreateWith(by_exports, in.Lib(), names, {solid * 4, 128, 1}), 0);
     acekit_options o{128, 1, solid, 0};
     acekit_writer* w = nullptr;
     ASSERT_EQ(acekit_writer_create(&w, by_face.c_str(), &o), 0);
@@ -308,22 +288,12 @@ TEST(FaceWriter, AbortFailureAndCancelLeaveNothing) {
   EXPECT_EQ(dir.List(), std::vector<std::string>{"a.ace"});
 }
 
-uint32_t Le16(const std::string& s, size_t at) {
-  return static_cast<uint8_t>(s[at]) | static_cast<uint8_t>(s[at + 1]) << 8;
-}
-
 // Bytes of an archive with one stored name replaced by another of the same
 // length: damaged names a writer would never make.
 std::string WithName(const std::string& archive, const std::string& from, const std::string& to) {
   std::string a = archive;
-  const size_t at = a.find(from);
-  if (at != std::string::npos) a.replace(at, from.size(), to);
-  // The header checksum follows, or the archive would not open.
-  const size_t head = Le16(a, 2) + 4u;
-  const size_t size = Le16(a, head + 2);
-  const uint16_t crc = acekit::format::HeaderCrc(a.data() + head + 4, size);
-  a[head] = static_cast<char>(crc);
-  a[head + 1] = static_cast<char>(crc >> 8);
+  const size_t head = Le16(a, 2) + 4u;  // the first entry's; its checksum follows
+  acekit::testing::PatchHeader(a, head, a.find(from) - head, to);
   return a;
 }
 
