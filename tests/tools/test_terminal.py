@@ -83,26 +83,22 @@ class ProgressAndCancel(unittest.TestCase):
     def run_in_terminal(self, *args):
         return Terminal(*args, cwd=self.src, env={"TMPDIR": self.scratch})
 
-    def test_progress_line_names_file_percentage_bytes_and_rate_unless_quiet(self):
-        t = self.run_in_terminal("a", os.path.join(self.tmp, "p.ace"), "huge.bin")
-        self.assertEqual(t.finish(), 0, t.output)
-        self.assertIn(b"\r\x1b[K", t.output)
-        self.assertRegex(t.output, rb"\d+% huge\.bin +[\d.]+ [KM]iB / 32 MiB +[\d.]+ [KM]?i?B/s")
-        self.assertRegex(t.output, rb"B/s  ETA \d+:\d\d")
-        t = self.run_in_terminal("a", "-q", os.path.join(self.tmp, "q.ace"), "small.txt")
-        self.assertEqual(t.finish(), 0, t.output)
-        self.assertEqual(t.output, b"")
-
-    def test_percentage_and_bar_are_of_the_whole_job(self):
+    def test_progress_line_of_the_whole_job_names_file_bytes_and_rate_unless_quiet(self):
         # A small file first: a percentage of the current file would start
         # again at 0 for the large one.
         t = self.run_in_terminal("a", os.path.join(self.tmp, "w.ace"), "small.txt", "huge.bin")
         self.assertEqual(t.finish(), 0, t.output)
+        self.assertIn(b"\r\x1b[K", t.output)
+        self.assertRegex(t.output, rb"\d+% huge\.bin +[\d.]+ [KM]iB / 32 MiB +[\d.]+ [KM]?i?B/s")
+        self.assertRegex(t.output, rb"B/s  ETA \d+:\d\d")
         percents = [int(p) for p in re.findall(rb"\] +(\d+)% ", t.output)]
         self.assertGreater(len(percents), 1, t.output)
         self.assertEqual(percents, sorted(percents), t.output)
         bars = [b.count(b"#") for b in re.findall(rb"\[([#.]{20})\]", t.output)]
         self.assertEqual(bars, sorted(bars))
+        t = self.run_in_terminal("a", "-q", os.path.join(self.tmp, "q.ace"), "small.txt")
+        self.assertEqual(t.finish(), 0, t.output)
+        self.assertEqual(t.output, b"")
 
     def test_time_at_a_question_does_not_count_in_the_throughput(self):
         archive = os.path.join(self.tmp, "q.ace")
@@ -149,7 +145,6 @@ class ProgressAndCancel(unittest.TestCase):
                 self.assertEqual(h.read(archive), before)
                 left = [n for n in os.listdir(self.tmp) if n.endswith(".$SC")]
                 self.assertEqual(left, [], "no temporary archive left")
-
 
     def test_deleting_many_names_is_one_rebuild_and_ctrl_c_leaves_the_archive(self):
         for i in range(8):
