@@ -18,6 +18,7 @@
 #include "format/crc32.h"
 #include "format/records.h"
 #include "ops/context.h"
+#include "ops/extract.h"
 #include "ops/open_archive.h"
 #include "ops/write_host.h"
 #include "platform/platform.h"
@@ -115,6 +116,8 @@ class ExtractTest : public ::testing::Test {
   void Open(const std::vector<Entry>& entries, bool solid) { Open(BuildArchive(entries, solid)); }
 
   ops::Context Ctx() { return ops::Context{arc_, settings_, hooks_, arc_info_, features_}; }
+  // Extracts every entry; the status, also kept in the state.
+  uint32_t Unpack() { return arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr); }
 
   testing::TempDir dir_;
   const fs::path root_ = dir_.Native();

@@ -60,8 +60,7 @@ TEST_F(Safety, LinkOnTheWayIsRefused) {
       dir_.MakeDir(fs::path(std::string("out/") + at).parent_path().string());
       if (!Link(to, at, true)) GTEST_SKIP() << "no symbolic links here";
       Open({{"first.txt", "first"}, entry, {"last.txt", "last"}}, solid);
-      arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
-      EXPECT_EQ(arc_.status, kOpenFailed);
+      EXPECT_EQ(Unpack(), kOpenFailed);
       EXPECT_EQ(dir_.Read("out/first.txt"), "first");
       EXPECT_EQ(dir_.Tree("outside"), Files{});
       EXPECT_TRUE(fs::is_symlink(Out() / at));
@@ -94,8 +93,7 @@ TEST_F(Safety, LinkAtTheTargetIsReplacedNotWrittenThrough) {
         host_ = Host{};
         host_.answer = answer;
         Open({{"victim.txt", "new"}, {"after.txt", "after"}}, solid);
-        arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
-        EXPECT_EQ(arc_.status, kOk);
+        EXPECT_EQ(Unpack(), kOk);
         EXPECT_EQ(host_.questions.size(), 1u) << "a link there is something there";
         EXPECT_EQ(dir_.Read("out/after.txt"), "after");
         if (kind == kDangling) {
@@ -129,8 +127,7 @@ TEST_F(Safety, FailedEntryLeavesTheExistingFileAsItWas) {
       Entry damaged{"a.txt", big};
       damaged.bad_crc = !cancel;
       Open({damaged}, solid);
-      arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
-      EXPECT_EQ(arc_.status, cancel ? kCancelled : kCrcMismatch);
+      EXPECT_EQ(Unpack(), cancel ? kCancelled : kCrcMismatch);
       EXPECT_EQ(dir_.Read("out/a.txt"), "old contents");
       EXPECT_EQ(dir_.Tree("out"), Files{"a.txt"});
     }
@@ -143,7 +140,7 @@ TEST_F(Safety, FailedEntryLeavesTheExistingFileAsItWas) {
 TEST_F(Safety, FinishedFileHasTheUsualMode) {
   const mode_t mask = ::umask(027);
   Open({{"rw.txt", "rw"}, {"ro.txt", "ro", 0x21}}, false);
-  arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
+  Unpack();
   ::umask(mask);
   ASSERT_EQ(arc_.status, kOk);
   struct stat st;
@@ -163,8 +160,7 @@ TEST_F(Safety, DeviceNamesAreDefused) {
     entries.push_back({name, name});
   }
   Open(entries, false);
-  arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
-  EXPECT_EQ(arc_.status, kOk);
+  EXPECT_EQ(Unpack(), kOk);
   EXPECT_EQ(dir_.Tree("out"),
             (Files{"_CON", "_Lpt1.txt", "_aux.c", "_e___/", "_e___/f", "_nul .txt", "_sp_",
                    "_trail_", "com10", "console", "d/", "d/_com9", "lpt0", "x.con"}));

@@ -160,8 +160,7 @@ TEST_F(ExtractTest, ReplaceFollowsTheHostsAnswer) {
       if (status == kOpenFailed) continue;
     }
     host_.answer = answer;
-    arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
-    EXPECT_EQ(arc_.status, status);
+    EXPECT_EQ(Unpack(), status);
     EXPECT_EQ(dir_.Read("out/a.txt"), answer == 0 ? a : "old");
     EXPECT_EQ(fs::exists(Out() / "b.txt"), answer < 2);
     if (answer < 2) {
@@ -202,7 +201,7 @@ TEST_F(ExtractTest, FailureEndsAtTheThirdFileKeepingTheFirstTwo) {
     host_.cancel_at = damage == kHostStops ? 3 : 0;
     Open(entries, solid);
     if (damage == kFailedWrite) platform::ArmFault(platform::Fault::kWrite, 3);
-    arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
+    Unpack();
     platform::DisarmFaults();
     EXPECT_EQ(arc_.status, status);
     EXPECT_EQ(dir_.Tree("out"), (Files{"1", "2"}));
@@ -225,8 +224,7 @@ TEST_F(ExtractTest, HostileNamesStayInsideTheOutputDirectory) {
     fs::remove_all(root_ / "d1");
     settings_.options = options;
     Open({{stored, "payload"}}, false);
-    arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
-    EXPECT_EQ(arc_.status, kOk);
+    EXPECT_EQ(Unpack(), kOk);
     EXPECT_EQ(dir_.Read("d1/d2/out/" + std::string(lands)), "payload");
     EXPECT_EQ(dir_.Tree().size(), 4u + dir_.Tree("d1/d2/out").size());  // a.ace, d1/, d1/d2/, out/
   }
@@ -283,7 +281,7 @@ TEST_P(Extract, CutArchiveNeverLeavesAPartialFile) {
     SCOPED_TRACE(cut);
     fs::remove_all(Out());
     Open(full.substr(0, cut));
-    arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
+    Unpack();
     size_t complete = 0;
     for (const Entry& e : entries) {
       const std::string p = "out/" + e.name;
@@ -339,8 +337,7 @@ TEST_P(Extract, AnyFailingPrimitiveLeavesExactlyTheEntriesBeforeIt) {
       counted = k.fault;
       starts.clear();
       platform::DisarmFaults();
-      arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
-      ASSERT_EQ(arc_.status, kOk);
+      ASSERT_EQ(Unpack(), kOk);
       ASSERT_EQ(starts.size(), entries.size());
       const uint32_t calls = platform::FaultCalls(k.fault);
       const std::vector<uint32_t> clean_starts = starts;
@@ -350,7 +347,7 @@ TEST_P(Extract, AnyFailingPrimitiveLeavesExactlyTheEntriesBeforeIt) {
         fs::remove_all(Out());
         platform::DisarmFaults();
         platform::ArmFault(k.fault, n);
-        arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
+        Unpack();
         platform::DisarmFaults();
         // Entries that started before call n; the last of them is the one failing.
         size_t started = 0;
@@ -415,8 +412,7 @@ TEST_F(ExtractTest, EntryListSelectsByMaskAndComputesInformationOnlyWhenAsked) {
 TEST_F(ExtractTest, VanishedArchiveReportsOpenFailed) {
   Open({{"a.txt", "a"}}, false);
   fs::remove(root_ / "a.ace");
-  arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
-  EXPECT_EQ(arc_.status, kOpenFailed);
+  EXPECT_EQ(Unpack(), kOpenFailed);
   arc_.status = kOk;
   arc_.status = ops::TestArc(Ctx());
   EXPECT_EQ(arc_.status, kOpenFailed);
