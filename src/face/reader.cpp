@@ -322,8 +322,9 @@ uint64_t FileSize(acekit_reader* r) {
 }
 
 // True when a header starts at `at` whose checksum holds; its HEAD_SIZE in
-// *head_size (0 when not even that could be read).
-// A header that holds is kept in the handle with the file right behind it.
+// *head_size (0 when not even that could be read). A header that holds is
+// kept in the handle, with the file right behind it, for the walk to take
+// its fields from.
 bool HeaderHolds(acekit_reader* r, uint32_t at, uint32_t* head_size) {
   *head_size = 0;
   r->held_size = 0;

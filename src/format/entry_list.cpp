@@ -10,10 +10,6 @@
 namespace acekit::format {
 namespace {
 
-// Reads fields out of what one read call delivered. A field that lies beyond
-// the delivered bytes stores 5 and reads as 0, so a header cut short keeps
-// every field in front of the cut. A read that failed outright is told
-// apart: it says nothing about where the archive ends.
 // The header's bytes as the file gives them, served first from what the
 // caller read already (the file then stands right behind those bytes).
 class HeaderInput {
@@ -40,6 +36,10 @@ class HeaderInput {
   uint32_t left_;
 };
 
+// Reads fields out of what one read call delivered. A field that lies beyond
+// the delivered bytes stores 5 and reads as 0, so a header cut short keeps
+// every field in front of the cut. A read that failed outright is told
+// apart: it says nothing about where the archive ends.
 class FieldReader {
  public:
   FieldReader(ArcState& st, HeaderInput& in, uint8_t* buf, uint32_t size) : st_(st), buf_(buf) {
