@@ -200,7 +200,7 @@ uint32_t DecodePool::Next(DecodeJob* job, uint32_t* first, uint32_t* count) {
   platform::MutexLock lock(mutex_);
   // Chunks are taken a batch at a time, to spare a wake-up per chunk; all
   // there are once the worker waits for a fetch or is through.
-  while (s.published - s.consumed < kStreamBatch && s.request == 0 && !job->done) {
+  while (s.published - s.consumed < s.batch && s.request == 0 && !job->done) {
     s.waiting = true;
     finished_.Wait(mutex_);
   }
@@ -221,8 +221,8 @@ void DecodePool::Release(DecodeJob* job, uint32_t count) {
 void DecodePool::Deliver(DecodeJob* job, uint32_t size, int32_t got) {
   StreamState& s = *job->stream;
   platform::MutexLock lock(mutex_);
-  s.fetch_size[s.delivered % kStreamFetches] = size;
-  s.fetch_got[s.delivered % kStreamFetches] = got;
+  s.fetch_size[s.delivered % s.fetch_blocks] = size;
+  s.fetch_got[s.delivered % s.fetch_blocks] = got;
   ++s.delivered;
   s.request = 0;
   room_.Broadcast();
@@ -242,7 +242,7 @@ int32_t DecodePool::TakeFetch(DecodeJob& job, uint32_t index, uint32_t size, con
     }
     room_.Wait(mutex_);
   }
-  const uint32_t b = index % kStreamFetches;
+  const uint32_t b = index % s.fetch_blocks;
   // The calling thread works out the same sizes; a difference would mean
   // bytes other than the serial path's, so the job gives up.
   if (s.fetch_size[b] != size) {
@@ -317,8 +317,9 @@ void DecodePool::RunStreamed(Decoder& d, DecodeJob& job) {
     uint8_t* slot = nullptr;
     {
       platform::MutexLock lock(mutex_);
-      while (count - s.consumed == kStreamSlots && !Halted(job)) room_.Wait(mutex_);
-      if (!Halted(job)) slot = s.slots + (count % kStreamSlots) * kChunkSize;
+      while (count - s.consumed == s.slot_count && !Halted(job)) room_.Wait(mutex_);
+      if (!Halted(job))
+        slot = s.slots != nullptr ? s.slots + (count % s.slot_count) * kChunkSize : d.out;
     }
     if (slot == nullptr) {
       clean = false;
@@ -329,10 +330,17 @@ void DecodePool::RunStreamed(Decoder& d, DecodeJob& job) {
       clean = false;
       break;
     }
+    if (s.slots == nullptr && d.remaining == 0) {
+      // The last window, before the calling thread can see the last chunk.
+      const uint32_t keep = static_cast<uint32_t>(job.size) < kWindowSize
+                                ? static_cast<uint32_t>(job.size)
+                                : kWindowSize;
+      std::memcpy(s.tail, d.window, keep);
+    }
     platform::MutexLock lock(mutex_);
-    s.slot_sizes[count % kStreamSlots] = static_cast<uint16_t>(n);
+    s.slot_sizes[count % s.slot_count] = static_cast<uint16_t>(n);
     s.published = ++count;
-    if (s.waiting && count - s.consumed >= kStreamBatch) finished_.Broadcast();
+    if (s.waiting && count - s.consumed >= s.batch) finished_.Broadcast();
   }
   job.chunk_count = count;
   KeepWords(d, job);

@@ -72,20 +72,35 @@ inline constexpr uint32_t kStreamFetches = 3;   // file buffers of packed data
 inline constexpr uint32_t kStreamSlots = 1024;  // chunks of decoded bytes
 inline constexpr uint32_t kStreamFailures = 16;
 inline constexpr uint32_t kStreamBatch = 32;  // chunks the calling thread waits for
+// An entry that is only tested hands over no bytes, only the chunks' sizes
+// and, once through, its last window: its worker decodes in its own buffer
+// as the serial path does, with more packed data read ahead (4 MB) and
+// more chunks ahead of the calling thread, which wakes up less often.
+inline constexpr uint32_t kTestedFetches = 16;
+inline constexpr uint32_t kTestedSlots = 16384;
+inline constexpr uint32_t kTestedBatch = 512;
+inline constexpr uint32_t kMaxFetches = kTestedFetches;
 
 struct StreamState {
-  uint32_t expect = 0;       // the entry's expected read, for the first fetch
-  uint8_t* slots = nullptr;  // kStreamSlots chunks of kChunkSize bytes
-  uint16_t* slot_sizes = nullptr;
-  uint8_t* blocks[kStreamFetches] = {};  // kFileBufferBytes each
+  uint32_t expect = 0;  // the entry's expected read, for the first fetch
+  // Decoded bytes: `slot_count` chunks of kChunkSize bytes; none when only
+  // tested, where `tail` takes the entry's last window instead (its first
+  // min(size, kWindowSize) bytes, laid out as the decoder's window).
+  uint8_t* slots = nullptr;
+  uint8_t* tail = nullptr;
+  uint16_t* slot_sizes = nullptr;  // slot_count
+  uint32_t slot_count = kStreamSlots;
+  uint32_t batch = kStreamBatch;
+  uint32_t fetch_blocks = kStreamFetches;
+  uint8_t* blocks[kMaxFetches] = {};  // fetch_blocks of kFileBufferBytes each
 
   // Shared under the pool's lock.
   uint32_t published = 0;  // chunks decoded cleanly
   uint32_t consumed = 0;   // chunks the caller is through with
   uint32_t delivered = 0;  // fetches made
   uint32_t request = 0;    // the size of a fetch the worker waits for (0: none)
-  uint32_t fetch_size[kStreamFetches] = {};
-  int32_t fetch_got[kStreamFetches] = {};
+  uint32_t fetch_size[kMaxFetches] = {};
+  int32_t fetch_got[kMaxFetches] = {};
   bool waiting = false;  // the calling thread waits for chunks
 
   // The calling thread's own.
@@ -153,9 +168,9 @@ class DecodePool {
   // Chunks are numbered from 0; a slot is reused once Release passes it.
   uint32_t Next(DecodeJob* job, uint32_t* first, uint32_t* count);
   void Release(DecodeJob* job, uint32_t count);
-  // Hands a fetch over. Fetch number i goes to block i % kStreamFetches,
-  // which is free once the worker has asked for fetch i - kStreamFetches + 1:
-  // when it waits for fetch i, the next kStreamFetches - 1 may be made too.
+  // Hands a fetch over. Fetch number i goes to block i % fetch_blocks,
+  // which is free once the worker has asked for fetch i - fetch_blocks + 1:
+  // when it waits for fetch i, the next fetch_blocks - 1 may be made too.
   void Deliver(DecodeJob* job, uint32_t size, int32_t got);
 
   // For the worker's source.

@@ -59,6 +59,17 @@ struct acekit_reader : face::Handle {
   bool cut = false;      // an entry's data ran past the end of the file
   bool started = false;  // acekit_reader_next has been called
   int threads = 0;
+  // The archive's size, asked once: the walk needs it at every header.
+  int64_t file_size = -1;
+  // The header salvage checked last, kept so the walk does not read it again.
+  std::vector<uint8_t> held;
+  uint32_t held_at = 0;
+  uint32_t held_size = 0;
+  // The last time unpacked: entries added together share their times, and
+  // each conversion asks the system for the time zone again.
+  uint32_t packed_time = 0;
+  int64_t unpacked_time = 0;
+  bool time_known = false;
 };
 
 namespace {
@@ -165,10 +176,16 @@ int DecodeCurrent(acekit_reader* r, acekit::platform::ByteSink* sink, bool* stop
 // The raw stored name of the header the record came from; the record's own
 // copy is cut at 255 bytes after conversion, the stored bytes never are.
 std::string RawName(acekit_reader* r, const ArcEntry& e) {
+  constexpr uint32_t kNameAt = acekit::format::kFileHeaderFixed;
+  if (r->held_size != 0 && r->held_at == e.header_offset && e.fname_size != 0 &&
+      kNameAt + e.fname_size <= r->held_size) {
+    return face::NameFromStored(reinterpret_cast<const char*>(r->held.data()) + kNameAt,
+                                e.fname_size);
+  }
   std::vector<char> raw(e.fname_size + 1, '\0');
   const bool ok =
       e.fname_size != 0 && e.header_offset <= 0x7FFFFFFFu - 64 &&
-      platform::Seek(r->file, static_cast<int32_t>(e.header_offset) + 35, 0) != -1 &&
+      platform::Seek(r->file, static_cast<int32_t>(e.header_offset) + kNameAt, 0) != -1 &&
       platform::Read(raw.data(), e.fname_size, r->file) == static_cast<int32_t>(e.fname_size);
   if (!ok) return face::NameFromStored(e.name, std::strlen(e.name));
   return face::NameFromStored(raw.data(), e.fname_size);
@@ -296,26 +313,36 @@ int ExtractCurrent(acekit_reader* r, const std::string& root, unsigned flags) {
 // ---- Salvage --------------------------------------------------------------
 
 uint64_t FileSize(acekit_reader* r) {
-  const int32_t size = platform::Size(r->file);
-  return size < 0 ? 0 : static_cast<uint64_t>(static_cast<uint32_t>(size));
+  if (r->file_size < 0) {
+    const int32_t size = platform::Size(r->file);
+    if (size < 0) return 0;
+    r->file_size = static_cast<uint32_t>(size);
+  }
+  return static_cast<uint64_t>(r->file_size);
 }
 
 // True when a header starts at `at` whose checksum holds; its HEAD_SIZE in
-// *head_size (0 when not even that could be read).
+// *head_size (0 when not even that could be read). A header that holds is
+// kept in the handle, with the file right behind it, for the walk to take
+// its fields from.
 bool HeaderHolds(acekit_reader* r, uint32_t at, uint32_t* head_size) {
   *head_size = 0;
+  r->held_size = 0;
   uint8_t frame[4];
   if (at > 0x7FFFFFFFu || platform::Seek(r->file, static_cast<int32_t>(at), 0) == -1 ||
       platform::Read(frame, 4, r->file) != 4) {
     return false;
   }
   *head_size = acekit::format::Get16(frame + 2);
-  std::vector<uint8_t> body(*head_size);
-  if (*head_size < acekit::format::kFrameSize - 4 ||
-      platform::Read(body.data(), *head_size, r->file) != static_cast<int32_t>(*head_size)) {
-    return false;
-  }
-  return acekit::format::HeaderCrc(body.data(), body.size()) == acekit::format::Get16(frame);
+  if (*head_size < acekit::format::kFrameSize - 4) return false;
+  r->held.resize(4 + *head_size);
+  std::memcpy(r->held.data(), frame, 4);
+  uint8_t* body = r->held.data() + 4;
+  if (platform::Read(body, *head_size, r->file) != static_cast<int32_t>(*head_size)) return false;
+  if (acekit::format::HeaderCrc(body, *head_size) != acekit::format::Get16(frame)) return false;
+  r->held_at = at;
+  r->held_size = 4 + *head_size;
+  return true;
 }
 
 // The offset of the first file or recovery header after `from` whose
@@ -446,6 +473,8 @@ struct Walked {
   acekit_damage damage;
   bool selected;
   bool fresh;  // starts a stream of its own
+  // Unpacked once: each conversion asks the system for the time zone again.
+  int64_t mtime;
 };
 
 // Turns the operation's reports into events: which entry is being written
@@ -462,7 +491,7 @@ class EachRun {
     e.name = w.name.c_str();
     e.size = w.rec.orig_size;
     e.packed_size = w.rec.pack_size;
-    e.mtime = face::UnpackTime(w.rec.ftime);
+    e.mtime = w.mtime;
     e.crc32 = ~w.rec.crc32;
     e.attributes = w.rec.attr;
     e.is_dir = IsDirectory(w.rec) ? 1 : 0;
@@ -584,7 +613,7 @@ int WalkForEach(acekit_reader* r, EachRun& run, bool flat, std::vector<Walked>* 
       r->passed_over.clear();
       return more;
     }
-    Walked w{r->current, r->name, r->comment, r->damage, false, false};
+    Walked w{r->current, r->name, r->comment, r->damage, false, false, e.mtime};
     w.fresh = (w.rec.head_flags & acekit::format::kFileFlagSolid) == 0 && !IsDirectory(w.rec);
     // The operations take names in the host's code page, a directory's
     // ending in its separator even where the conversion widened it.
@@ -801,10 +830,13 @@ ACEKIT_PUBLIC int acekit_reader_next(acekit_reader* r, acekit_entry* e) {
   const acekit::format::CommentReader comments = acekit::ops::CommentReaderFor(r->comments);
   for (;;) {
     unsigned damage = 0;
+    r->held_size = 0;
     if (r->salvage && SalvageSeek(r, &damage) == 0) return 0;
     ArcEntry rec{};
     arc.status = acekit::kOk;
-    const bool got = acekit::format::ReadNextHeader(arc, r->file, rec, comments);
+    const acekit::format::HeldHeader held{r->held_at, r->held.data(), r->held_size};
+    const bool got = acekit::format::ReadNextHeader(arc, r->file, rec, comments,
+                                                    r->held_size != 0 ? &held : nullptr);
     if (r->salvage && got && rec.head_type == acekit::format::kHeadFile) {
       // A chain that lost bytes cannot go on; a fresh one can be decoded.
       const bool fresh =
@@ -872,7 +904,12 @@ ACEKIT_PUBLIC int acekit_reader_next(acekit_reader* r, acekit_entry* e) {
   e->name = r->name.c_str();
   e->size = c.orig_size;
   e->packed_size = c.pack_size;
-  e->mtime = face::UnpackTime(c.ftime);
+  if (!r->time_known || r->packed_time != c.ftime) {
+    r->packed_time = c.ftime;
+    r->unpacked_time = face::UnpackTime(c.ftime);
+    r->time_known = true;
+  }
+  e->mtime = r->unpacked_time;
   e->crc32 = ~c.crc32;
   e->attributes = c.attr;
   e->is_dir = IsDirectory(c) ? 1 : 0;

@@ -10,14 +10,40 @@
 namespace acekit::format {
 namespace {
 
+// The header's bytes as the file gives them, served first from what the
+// caller read already (the file then stands right behind those bytes).
+class HeaderInput {
+ public:
+  HeaderInput(platform::Handle h, const HeldHeader* held)
+      : h_(h),
+        held_(held != nullptr ? held->bytes : nullptr),
+        left_(held != nullptr ? held->size : 0) {}
+  int32_t Read(void* buf, uint32_t count) {
+    const uint32_t taken = count < left_ ? count : left_;
+    if (taken > 0) {
+      std::memcpy(buf, held_, taken);
+      held_ += taken;
+      left_ -= taken;
+    }
+    if (taken == count) return static_cast<int32_t>(count);
+    const int32_t got = platform::Read(static_cast<uint8_t*>(buf) + taken, count - taken, h_);
+    return got < 0 ? -1 : static_cast<int32_t>(taken) + got;
+  }
+
+ private:
+  platform::Handle h_;
+  const uint8_t* held_;
+  uint32_t left_;
+};
+
 // Reads fields out of what one read call delivered. A field that lies beyond
 // the delivered bytes stores 5 and reads as 0, so a header cut short keeps
 // every field in front of the cut. A read that failed outright is told
 // apart: it says nothing about where the archive ends.
 class FieldReader {
  public:
-  FieldReader(ArcState& st, platform::Handle h, uint8_t* buf, uint32_t size) : st_(st), buf_(buf) {
-    const int32_t got = platform::Read(buf, size, h);
+  FieldReader(ArcState& st, HeaderInput& in, uint8_t* buf, uint32_t size) : st_(st), buf_(buf) {
+    const int32_t got = in.Read(buf, size);
     got_ = got > 0 ? static_cast<uint32_t>(got) : 0;
     failed_ = got < 0;
   }
@@ -66,7 +92,8 @@ void ReadFileComment(ArcState& st, platform::Handle h, ArcEntry& rec, uint32_t n
                      const CommentReader& comments) {
   if (platform::Seek(h, static_cast<int32_t>(name_end), 0) < 0) return;
   uint8_t size_field[2];
-  FieldReader f(st, h, size_field, sizeof size_field);
+  HeaderInput in(h, nullptr);
+  FieldReader f(st, in, size_field, sizeof size_field);
   f.Take(2);  // COMMENT_SIZE: the stream carries its own length
   if (st.status != kOk) return;
   const char* text = nullptr;
@@ -105,20 +132,22 @@ void ReleaseComment(ArcEntry& rec) {
 }  // namespace
 
 bool ReadNextHeader(ArcState& st, platform::Handle archive, ArcEntry& rec,
-                    const CommentReader& comments) {
+                    const CommentReader& comments, const HeldHeader* held) {
   const uint32_t at = st.header_cursor;
   if (at >= kCursorEnd) {
     st.status = kOk;
     return false;
   }
-  if (platform::Seek(archive, static_cast<int32_t>(at), 0) < 0) {
+  if (held != nullptr && held->offset != at) held = nullptr;
+  if (held == nullptr && platform::Seek(archive, static_cast<int32_t>(at), 0) < 0) {
     st.status = kOpenFailed;
     return false;
   }
   rec.header_offset = at;
+  HeaderInput in(archive, held);
 
   uint8_t frame[kFrameSize];
-  FieldReader head(st, archive, frame, sizeof frame);
+  FieldReader head(st, in, frame, sizeof frame);
   // The walk ends here with a status rather than pass for a complete list.
   if (head.failed()) {
     st.status = kOpenFailed;
@@ -137,7 +166,7 @@ bool ReadNextHeader(ArcState& st, platform::Handle archive, ArcEntry& rec,
 
   if (rec.head_type == kHeadRecovery) {
     uint8_t extra[4];
-    FieldReader f(st, archive, extra, sizeof extra);
+    FieldReader f(st, in, extra, sizeof extra);
     if (f.failed()) {
       st.status = kOpenFailed;
       return false;
@@ -154,7 +183,7 @@ bool ReadNextHeader(ArcState& st, platform::Handle archive, ArcEntry& rec,
 
   rec.is_file = 1;
   uint8_t fixed[kFileHeaderFixed - kFrameSize];
-  FieldReader f(st, archive, fixed, sizeof fixed);
+  FieldReader f(st, in, fixed, sizeof fixed);
   if (f.failed()) {
     st.status = kOpenFailed;
     return false;
@@ -177,7 +206,7 @@ bool ReadNextHeader(ArcState& st, platform::Handle archive, ArcEntry& rec,
       stored_name_size < kStoredNameMax ? stored_name_size : static_cast<uint32_t>(kStoredNameMax);
   rec.fname_size = name_size;
   if (name_size > 0) {
-    const int32_t got = platform::Read(rec.name, name_size, archive);
+    const int32_t got = in.Read(rec.name, name_size);
     if (got < 0) {
       st.status = kOpenFailed;
       return false;

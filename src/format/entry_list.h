@@ -73,8 +73,17 @@ struct EntryList {
 // that fails outright ends the walk at once with status 5, the record
 // unlisted. A name longer than 255 bytes is cut; a directory's name ends
 // with `\`.
+//
+// `held`, when it names the cursor's offset, holds the header's first bytes
+// as read from the file just before, which stands right behind them: they
+// are taken from there instead of being read again.
+struct HeldHeader {
+  uint32_t offset = 0;
+  const uint8_t* bytes = nullptr;
+  uint32_t size = 0;
+};
 bool ReadNextHeader(ArcState& st, platform::Handle archive, ArcEntry& rec,
-                    const CommentReader& comments);
+                    const CommentReader& comments, const HeldHeader* held = nullptr);
 
 // The information words of a listed archive; also puts the host system code
 // into every record and marks the information as valid in `st`.

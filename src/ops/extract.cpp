@@ -120,6 +120,9 @@ ReplaceAnswer AskReplace(const Context& ctx, const ArcEntry& e, const char* exis
 // bounds the memory of the parallel path.
 constexpr uint32_t kJobLimit = 1u << 20;
 constexpr uint32_t kMaxPending = 4 * platform::kMaxThreads;
+// Streamed jobs in flight, whose memory is counted apart from the others':
+// one per worker, and no more than this.
+constexpr uint32_t kMaxStreamed = 4;
 
 // Bytes read ahead up to a read that failed, and then that failure.
 class FailingSource final : public platform::ByteSource {
@@ -237,6 +240,8 @@ class Driver {
     }
     max_pending_ = static_cast<uint32_t>(started) * 4;
     if (max_pending_ > kMaxPending) max_pending_ = kMaxPending;
+    max_streamed_ = static_cast<uint32_t>(started) < kMaxStreamed ? static_cast<uint32_t>(started)
+                                                                  : kMaxStreamed;
     budget_ = static_cast<size_t>(started + 1) * 2 * kJobLimit;
     ahead_ = list.first;
     Status st = kOk;
@@ -358,8 +363,7 @@ class Driver {
         continue;
       }
       if (Streamed(e)) {
-        if (pending_count_ != 0 &&
-            (pending_count_ == max_pending_ || pending_bytes_ + kStreamCost > budget_)) {
+        if (pending_count_ != 0 && (pending_count_ == max_pending_ || streamed_ == max_streamed_)) {
           return;
         }
         ahead_ = ahead_->next;
@@ -376,7 +380,7 @@ class Driver {
       }
       ahead_ = ahead_->next;
       Pending& p = pending_[(pending_first_ + pending_count_) % kMaxPending];
-      p = Pending{&e, nullptr, 0, kOk};
+      p = Pending{&e, nullptr, 0, kOk, false};
       void* memory = platform::Alloc(cost);
       if (memory == nullptr) {
         p.failure = kNoMemory;
@@ -424,20 +428,26 @@ class Driver {
   }
 
   // A streamed job's memory, in one block: the job, its state, the ring of
-  // chunks with their sizes and the file buffers of packed data.
+  // chunks with their sizes (when tested: the sizes, and the last window)
+  // and the file buffers of packed data.
   static constexpr size_t kStreamCost =
       sizeof(decompress::DecodeJob) + sizeof(decompress::StreamState) +
       decompress::kStreamSlots * (decompress::kChunkSize + sizeof(uint16_t)) +
       decompress::kStreamFetches * platform::kFileBufferBytes + alignof(decompress::DecodeJob);
+  static constexpr size_t kTestedStreamCost =
+      sizeof(decompress::DecodeJob) + sizeof(decompress::StreamState) +
+      decompress::kTestedSlots * sizeof(uint16_t) + decompress::kWindowSize +
+      decompress::kTestedFetches * platform::kFileBufferBytes + alignof(decompress::DecodeJob);
 
   // Queues a streamed job for the entry with the first fetches made.
   void AddStreamed(const ArcEntry& e) {
     using decompress::DecodeJob;
     using decompress::StreamState;
     Pending& p = pending_[(pending_first_ + pending_count_) % kMaxPending];
-    p = Pending{&e, nullptr, 0, kOk};
+    p = Pending{&e, nullptr, 0, kOk, true};
     ++pending_count_;
-    void* memory = platform::Alloc(kStreamCost);
+    ++streamed_;
+    void* memory = platform::Alloc(test_ ? kTestedStreamCost : kStreamCost);
     if (memory == nullptr) {
       p.failure = kNoMemory;
       return;
@@ -448,18 +458,24 @@ class Driver {
     job->size = static_cast<int32_t>(e.orig_size);
     job->method = e.tech_type;
     auto* bytes = reinterpret_cast<uint8_t*>(s + 1);
-    s->slots = bytes;
-    bytes += decompress::kStreamSlots * decompress::kChunkSize;
-    for (uint8_t*& block : s->blocks) {
-      block = bytes;
+    if (test_) {
+      s->tail = bytes;
+      bytes += decompress::kWindowSize;
+      s->slot_count = decompress::kTestedSlots;
+      s->batch = decompress::kTestedBatch;
+      s->fetch_blocks = decompress::kTestedFetches;
+    } else {
+      s->slots = bytes;
+      bytes += decompress::kStreamSlots * decompress::kChunkSize;
+    }
+    for (uint32_t b = 0; b < s->fetch_blocks; ++b) {
+      s->blocks[b] = bytes;
       bytes += platform::kFileBufferBytes;
     }
     s->slot_sizes = reinterpret_cast<uint16_t*>(bytes);
     s->expect = s->expect_left = ExpectedRead(e);
     s->file_at = e.header_offset + e.head_size + 4;
     p.job = job;
-    p.cost = kStreamCost;
-    pending_bytes_ += kStreamCost;
     p.failure = Feed(job, 0);
     if (p.failure == kOk) pool_.Submit(job);
   }
@@ -470,7 +486,7 @@ class Driver {
   // them. kOpenFailed when a seek fails.
   Status Feed(decompress::DecodeJob* job, uint32_t asked) {
     decompress::StreamState& s = *job->stream;
-    const uint32_t limit = s.delivered + decompress::kStreamFetches;
+    const uint32_t limit = s.delivered + s.fetch_blocks;
     bool more = true;
     uint32_t size = asked;
     while (s.delivered < limit && more) {
@@ -480,7 +496,7 @@ class Driver {
       }
       asked = 0;
       if (platform::Seek(archive_, static_cast<int32_t>(s.file_at), 0) == -1) return kOpenFailed;
-      uint8_t* block = s.blocks[s.delivered % decompress::kStreamFetches];
+      uint8_t* block = s.blocks[s.delivered % s.fetch_blocks];
       const int32_t got = platform::Read(block, size, archive_);
       if (got < 0 && s.failures < decompress::kStreamFailures) s.failed[s.failures++] = s.delivered;
       if (got > 0) s.file_at += static_cast<uint32_t>(got);
@@ -510,6 +526,7 @@ class Driver {
   void DropFirst() {
     Pending& p = pending_[pending_first_];
     pending_bytes_ -= p.cost;
+    if (p.streamed) --streamed_;
     if (p.job != nullptr) {
       p.job->~DecodeJob();
       platform::Free(p.job);
@@ -632,12 +649,13 @@ class Driver {
   // start, the chunks already written and reported passed over.
   Status Stream(const ArcEntry& e, Output* out, decompress::DecodeJob& job) {
     using decompress::kChunkSize;
-    using decompress::kStreamSlots;
     using decompress::kWindowMask;
     using decompress::kWindowSize;
     const decompress::StreamState& s = *job.stream;
-    if (tail_ == nullptr) tail_ = static_cast<uint8_t*>(platform::Alloc(kWindowSize));
-    if (tail_ == nullptr) return kNoMemory;
+    if (s.slots != nullptr && tail_ == nullptr) {
+      tail_ = static_cast<uint8_t*>(platform::Alloc(kWindowSize));
+      if (tail_ == nullptr) return kNoMemory;
+    }
     platform::BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle,
                                     write_buffer_, platform::kFileBufferBytes);
     decoder_->progress.last_reported = 0;
@@ -654,8 +672,16 @@ class Driver {
         continue;
       }
       for (uint32_t i = first; i != first + count; ++i) {
-        const uint8_t* chunk = s.slots + (i % kStreamSlots) * kChunkSize;
-        const uint32_t n = s.slot_sizes[i % kStreamSlots];
+        const uint32_t n = s.slot_sizes[i % s.slot_count];
+        if (s.slots == nullptr) {
+          processed += n;
+          if (ReportProgress(decoder_->progress, static_cast<int32_t>(processed), job.size) !=
+              kOk) {
+            return kCancelled;
+          }
+          continue;
+        }
+        const uint8_t* chunk = s.slots + (i % s.slot_count) * kChunkSize;
         // The entry's last window of bytes, which the decoder here holds
         // once the entry is through.
         if (static_cast<uint64_t>(processed) + n + kWindowSize > size) {
@@ -676,7 +702,9 @@ class Driver {
     if (!job.exact) return Resume(e, out, sink, job, chunks);
     if (out != nullptr && !sink.Flush()) return kShortWrite;
     if (job.crc != e.crc32) return kCrcMismatch;
-    if (size >= kWindowSize) {
+    if (s.slots == nullptr) {
+      std::memcpy(decoder_->window, s.tail, size < kWindowSize ? size : kWindowSize);
+    } else if (size >= kWindowSize) {
       std::swap(decoder_->window, tail_);
     } else {
       std::memcpy(decoder_->window, tail_, size);
@@ -742,6 +770,7 @@ class Driver {
     // kReadFailed. The entry fails with it when its turn comes, as it
     // would have there.
     Status failure;
+    bool streamed;  // counted in streamed_, not in the bytes
   };
   static constexpr Status kReadFailed = static_cast<Status>(UINT32_MAX);
   decompress::DecodePool pool_;
@@ -751,6 +780,8 @@ class Driver {
   uint32_t max_pending_ = 0;
   size_t pending_bytes_ = 0;
   size_t budget_ = 0;
+  uint32_t streamed_ = 0;
+  uint32_t max_streamed_ = 0;
   const ArcEntry* ahead_ = nullptr;
   const Pending* current_ = nullptr;
 };

@@ -202,6 +202,36 @@ TEST_F(EntryList, FileCommentsComeThroughTheReader) {
   }
 }
 
+// Bytes the caller read already stand in for the file's, whatever part of
+// the header they cover: the record and the status come out the same.
+TEST_F(EntryList, HeldHeaderBytesReadAsTheFile) {
+  const Bytes entry = RawFileHeader(std::string(300, 'n'), 0x20);
+  for (const size_t cut : {entry.size(), size_t{20}}) {  // whole, and cut in its fields
+    const Bytes archive = Cat({MainHeader(), Bytes(entry.begin(), entry.begin() + cut)});
+    format::ArcState st{};
+    ASSERT_TRUE(Open(archive, st));
+    const platform::Handle h = platform::Open(st.archive_name, 'r');
+    ArcEntry plain{};
+    format::ArcState plain_st = st;
+    const bool plain_got = format::ReadNextHeader(plain_st, h, plain, {});
+    for (uint32_t held = 0; held <= cut; ++held) {
+      format::ArcState held_st = st;
+      ArcEntry rec{};
+      ASSERT_EQ(platform::Seek(h, static_cast<int32_t>(st.header_cursor + held), 0),
+                static_cast<int32_t>(st.header_cursor + held));
+      const format::HeldHeader bytes{st.header_cursor, archive.data() + st.header_cursor, held};
+      EXPECT_EQ(format::ReadNextHeader(held_st, h, rec, {}, &bytes), plain_got)
+          << cut << " " << held;
+      EXPECT_EQ(held_st.status, plain_st.status) << cut << " " << held;
+      EXPECT_EQ(held_st.header_cursor, plain_st.header_cursor) << cut << " " << held;
+      EXPECT_EQ(std::string(rec.name), std::string(plain.name)) << cut << " " << held;
+      EXPECT_EQ(rec.fname_size, plain.fname_size) << cut << " " << held;
+      EXPECT_EQ(rec.attr, plain.attr) << cut << " " << held;
+    }
+    platform::Close(h);
+  }
+}
+
 TEST_F(EntryList, ArcInfoWords) {
   const format::FileHeaderFields big{format::kFileFlagPackSize | format::kFileFlagEncrypted,
                                      30000000,

@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "decompress/decode_pool.h"
 #include "ops/extract.h"
 #include "ops/extract_fixture.h"
+#include "platform/stream.h"
 
 namespace acekit::extract_test {
 namespace {
@@ -262,6 +264,56 @@ TEST_F(ExtractThreads, LargeEntryReachingBeforeItsStartSeesTheEarlierEntries) {
   const Outcome o = ExpectSameForEveryThreadCount();
   EXPECT_EQ(o.status, kOk);
   EXPECT_TRUE(o.files.count("tail") && o.files.at("tail") == tail);
+}
+
+// The same after a streamed entry: its last window, handed over once it is
+// through, is what the calling thread's decoder holds next, up to its last
+// byte.
+TEST_F(ExtractThreads, EntryAfterAStreamedOneSeesItsLastWindow) {
+  cancels_ = {0};
+  const std::string window = Pattern(2u << 20, 9);  // a whole number of windows
+  const std::string tail = window.substr(window.size() - 30000) + Pattern(3000, 6);
+  Open(AfterWindowEntry(window, tail));
+  const Outcome o = ExpectSameForEveryThreadCount();
+  EXPECT_EQ(o.status, kOk);
+  EXPECT_TRUE(o.files.count("tail") && o.files.at("tail") == tail);
+}
+
+// A tested entry too large for a worker gets its packed data read ahead in
+// a fixed number of fetches: entries whose data ends exactly there, one byte
+// before and one after, and one at the size where streaming starts, with
+// many tiny entries before them that fill the jobs in flight; then the same
+// with damage in the entry read ahead while the one before it is tested.
+TEST_F(ExtractThreads, ReadAheadBoundariesComeOutTheSame) {
+  constexpr size_t kAhead = size_t{decompress::kTestedFetches} * platform::kFileBufferBytes;
+  std::vector<Entry> entries;
+  for (unsigned i = 0; i < 150; ++i)
+    entries.push_back({"t" + std::to_string(i), Pattern(i % 7, i)});
+  for (const auto& [name, size] : {std::pair{"exact", kAhead},
+                                   {"less", kAhead - 1},
+                                   {"more", kAhead + 1},
+                                   {"limit", size_t{1} << 20}}) {
+    entries.push_back({name, Pattern(size, static_cast<unsigned>(size)), 0x20, 0});
+  }
+  entries.push_back({"packed", Pattern(3u << 20, 40)});
+  entries.push_back({"last", Pattern(5000, 41)});
+  cancels_ = {0, 3000};
+  Open(entries, false);
+  const Outcome o = ExpectSameForEveryThreadCount();
+  EXPECT_EQ(o.status, kOk);
+  EXPECT_EQ(o.files.size(), entries.size());
+  EXPECT_TRUE(o.files.count("more") && o.files.at("more") == entries[152].data);
+
+  const std::string intact = BuildArchive(entries, false);
+  cancels_ = {0};
+  for (const size_t index : {size_t{151}, size_t{154}}) {
+    const auto [at, size] = DataOf(entries, index);
+    std::string bytes = intact;
+    bytes[at + size / 2] ^= 0x10;
+    SCOPED_TRACE(entries[index].name);
+    Open(bytes);
+    EXPECT_NE(ExpectSameForEveryThreadCount().status, kOk);
+  }
 }
 
 // Every file call and allocation of a run with large entries fails in turn,
