@@ -517,17 +517,22 @@ class RingSource final : public platform::ByteSource {
 
 struct Compressor::Solid {
   SolidShared sh;
-  SolidJob jobs[kMaxThreads + 1];
+  SolidJob jobs[kMaxThreads + 2];
   int threads = 0;
+  // Groups parsed at once: one more than the threads where the windows are
+  // small enough for a state of its own (`extra`), so that a worker that
+  // finishes its group ahead of the calling thread finds the next one.
+  int inflight = 0;
+  MatchState extra;
   // Every state is in the pool, with a group in flight, or `exact`: the
   // serial coder's state after ticket `exact_after`.
-  MatchState* pool[kMaxThreads] = {};
+  MatchState* pool[kMaxThreads + 1] = {};
   int pool_n = 0;
   MatchState* exact = nullptr;
   int exact_after = -1;
   // Groups handed to workers, of those the ones waited for (their states
   // are free then: the last one is `exact`), and the ones coded or dropped.
-  // Up to `threads` are parsed while the calling thread codes another.
+  // Up to `inflight` are parsed while the calling thread codes another.
   int started = 0;
   int waited = 0;
   int ended = 0;
@@ -554,9 +559,9 @@ struct Compressor::Solid {
     uint64_t at;
     uint8_t* w0;
   };
-  Ahead ahead[kMaxThreads] = {};
+  Ahead ahead[kMaxThreads + 1] = {};
   int ahead_n = 0;
-  uint8_t* spare_w0[kMaxThreads] = {};
+  uint8_t* spare_w0[kMaxThreads + 1] = {};
   int spare_n = 0;
 
   void Put(MatchState* s) { pool[pool_n++] = s; }
@@ -569,7 +574,7 @@ struct Compressor::Solid {
     }
     return nullptr;
   }
-  SolidJob& Job(int id) { return jobs[id % (threads + 1)]; }
+  SolidJob& Job(int id) { return jobs[id % (inflight + 1)]; }
   // The first run planned ahead becomes the one being coded: the file
   // before it was stored, as foreseen.
   void Adopt() {
@@ -608,14 +613,16 @@ bool Compressor::StartSolid() {
   Solid& s = *solid_;
   const uint32_t d = 1u << compress::kWindowShapes[match_.shape].log2_size;
   s.threads = par_->threads;
+  s.inflight = s.threads;
+  if (d <= kSolidGroup && compress::AllocMatchBuffers(s.extra, match_.shape)) ++s.inflight;
   s.sh.d = d;
   // A group's bytes: a window at least, and at least 256 KB, so that the
   // rebuild before it (one to two windows of insertion) stays small beside
   // its parse. The ring holds up to three windows behind the file being
   // coded (the rebuilds start from there), the group being coded and one
-  // for each thread.
+  // for each group in flight.
   s.group = d > kSolidGroup ? d : kSolidGroup;
-  s.sh.cap = uint64_t{3} * d + uint64_t{s.group} * static_cast<uint64_t>(s.threads + 1);
+  s.sh.cap = uint64_t{3} * d + uint64_t{s.group} * static_cast<uint64_t>(s.inflight + 1);
   s.sh.ring = static_cast<uint8_t*>(platform::Alloc(static_cast<size_t>(s.sh.cap)));
   s.sh.w0 = static_cast<uint8_t*>(platform::Alloc(d));
   s.sh.tickets = static_cast<SolidTicket*>(platform::Alloc(sizeof(SolidTicket) * kSolidTickets));
@@ -626,7 +633,8 @@ bool Compressor::StartSolid() {
   for (int i = 0; i < kSolidTickets; ++i) new (&s.sh.tickets[i]) SolidTicket;
   s.exact = &match_;
   for (int i = 0; i < s.threads - 1; ++i) s.Put(&par_->states[i]);
-  for (int i = 0; i <= s.threads; ++i) {
+  if (s.inflight > s.threads) s.Put(&s.extra);
+  for (int i = 0; i <= s.inflight; ++i) {
     SolidJob& job = s.jobs[i];
     job.run = &RunSolidJob;
     job.sh = &s.sh;
@@ -650,6 +658,7 @@ void Compressor::StopSolid() {
   if (s.sh.w0 != nullptr) platform::Free(s.sh.w0);
   if (s.sh.tickets != nullptr) platform::Free(s.sh.tickets);
   for (int i = 0; i < s.spare_n; ++i) platform::Free(s.spare_w0[i]);
+  compress::FreeMatchBuffers(s.extra);
   s.~Solid();
   platform::Free(solid_);
   solid_ = nullptr;
@@ -773,8 +782,8 @@ void Compressor::PlanSolid(int force_through) {
   Solid& s = *solid_;
   SolidShared& sh = s.sh;
   const uint32_t d = sh.d;
-  while (s.run_open && s.open_from < s.handed && s.started - s.waited < s.threads &&
-         s.started - s.ended <= s.threads) {
+  while (s.run_open && s.open_from < s.handed && s.started - s.waited < s.inflight &&
+         s.started - s.ended <= s.inflight) {
     const int a = s.open_from;
     if (sh.T(a).too_large) break;
     // The run the group belongs to: the last one planned ahead, else the
@@ -785,7 +794,7 @@ void Compressor::PlanSolid(int force_through) {
     // a run of its own, unless how the file starts is settled already.
     if (a > run_first && a > s.known_through &&
         (a - 1 < s.coded ? sh.T(a - 1).exceeded : sh.T(a - 1).likely_stored)) {
-      if (s.ahead_n == s.threads) break;
+      if (s.ahead_n == s.inflight) break;
       uint8_t* w0 =
           s.spare_n > 0 ? s.spare_w0[--s.spare_n] : static_cast<uint8_t*>(platform::Alloc(d));
       if (w0 == nullptr) break;
