@@ -561,6 +561,9 @@ struct Compressor::Solid {
   };
   Ahead ahead[kMaxThreads + 1] = {};
   int ahead_n = 0;
+  // Runs planned ahead at most, each with a window's upper half: fewer
+  // than the groups in flight for the larger windows, to bound the memory.
+  int ahead_most = 0;
   uint8_t* spare_w0[kMaxThreads + 1] = {};
   int spare_n = 0;
 
@@ -615,6 +618,7 @@ bool Compressor::StartSolid() {
   s.threads = par_->threads;
   s.inflight = s.threads;
   if (d <= kSolidGroup && compress::AllocMatchBuffers(s.extra, match_.shape)) ++s.inflight;
+  s.ahead_most = d <= kSolidGroup ? s.inflight : (s.inflight > 3 ? s.inflight / 2 : 1);
   s.sh.d = d;
   // A group's bytes: a window at least, and at least 256 KB, so that the
   // rebuild before it (one to two windows of insertion) stays small beside
@@ -794,7 +798,7 @@ void Compressor::PlanSolid(int force_through) {
     // a run of its own, unless how the file starts is settled already.
     if (a > run_first && a > s.known_through &&
         (a - 1 < s.coded ? sh.T(a - 1).exceeded : sh.T(a - 1).likely_stored)) {
-      if (s.ahead_n == s.inflight) break;
+      if (s.ahead_n == s.ahead_most) break;
       uint8_t* w0 =
           s.spare_n > 0 ? s.spare_w0[--s.spare_n] : static_cast<uint8_t*>(platform::Alloc(d));
       if (w0 == nullptr) break;
