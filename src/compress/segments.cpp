@@ -376,15 +376,17 @@ struct SolidShared {
 };
 
 // Whether a file looks like one its stream will outgrow, from the order-0
-// entropy of its first KB: compressed data comes close to the most its
-// byte count allows, and so does a file too short to pay for its code
-// lengths. Text and programs stay far below (at most 0.70 of it over the
-// benchmark corpus, against at least 0.88 for its stored files). A wrong
-// guess only costs a parse in vain.
+// entropy of its first KB: compressed data comes close to the most its byte
+// count allows, where text and programs stay far below (at most 0.70 of it
+// over the benchmark corpus, against at least 0.88 for its stored files).
+// A short file is stored too when what coding its bytes could save does
+// not pay for the code lengths, about 60 bytes (no stream is shorter than
+// 64). A wrong guess only costs a parse in vain.
 bool LooksStored(const SolidShared& sh, uint64_t at, uint32_t len) {
   constexpr uint32_t kSample = 1024;
+  constexpr uint32_t kCodeLengths = 60;
+  if (len < 64) return true;
   const uint32_t n = len < kSample ? len : kSample;
-  if (n == 0) return false;
   uint32_t count[256] = {};
   const uint64_t o = at % sh.cap;
   const uint64_t first = n < sh.cap - o ? n : sh.cap - o;
@@ -395,8 +397,9 @@ bool LooksStored(const SolidShared& sh, uint64_t at, uint32_t len) {
     if (c > 1) sum += c * std::log2(static_cast<double>(c));
   }
   const double log_n = std::log2(static_cast<double>(n));
+  const double bits = log_n - sum / n;  // per byte
   const double most = log_n < 8 ? log_n : 8;
-  return log_n - sum / n >= 0.8 * most;
+  return bits >= 0.8 * most || len * (8 - bits) < 8 * kCodeLengths;
 }
 
 enum class JobKind { kFresh, kContinue, kReplay, kFromStart };
