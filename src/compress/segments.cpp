@@ -8,6 +8,7 @@
 // literals and matches in order, so that blocks, output and progress come
 // out as the serial coder makes them.
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -300,11 +301,16 @@ struct Compressor::Parallel {
 //   parsing them;
 // - a group starting earlier in a fresh run skips from the run's start;
 // - a group right after one that has run to its end takes over its state.
-// The groups assume that no file is stored. One that is makes the next file
-// start afresh: the groups after it are dropped, the window's upper half at
-// its end is worked out from the bytes as above, and the files after it
-// form a new run. The calling thread reads and codes in order, as for the
-// other parallel paths.
+// A stored file makes the next one start afresh, from the window's upper
+// half as the file left it, which follows from the bytes as above. A file
+// whose bytes look incompressible (see LooksStored) ends its group, and the
+// files after it are planned as a run of their own that starts afresh
+// there, parsed while the ones before are: when the file is stored, that
+// run is the serial one and goes on; when it is not, the run is dropped and
+// the files after it continue the one before after all. A stored file that
+// was not foreseen drops the groups after it, and the files after it form
+// a new run. The calling thread reads and codes in order, as for the other
+// parallel paths.
 namespace {
 
 constexpr int kSolidTickets = 1024;  // a power of two
@@ -321,6 +327,12 @@ struct SolidTicket {
   bool failed_late = false;
   int job = -1;
   int32_t size = 0;  // as the file's size was given
+  // Its bytes look like what the coder stores (see LooksStored): the next
+  // file is parsed ahead as a fresh run.
+  bool likely_stored = false;
+  // Its stream came out larger than the file, so it is stored (set by the
+  // worker that coded it).
+  bool exceeded = false;
   // Its stream, coded by the worker into its group's memory.
   Replay replay;
 };
@@ -329,7 +341,7 @@ struct SolidShared {
   uint8_t* ring = nullptr;
   uint64_t cap = 0;
   SolidTicket* tickets = nullptr;
-  uint8_t* w0 = nullptr;  // the upper half as the current run found it
+  uint8_t* w0 = nullptr;  // the upper half as the run being coded found it
   uint32_t d = 0;
   std::atomic<bool> abort{false};
 
@@ -345,7 +357,50 @@ struct SolidShared {
     std::memcpy(dst, ring + o, first);
     std::memcpy(dst + first, ring, n - first);
   }
+  // The upper half as the coder leaves it where the file at `at` begins, in
+  // a run that began at `run_at` with `w0` there: the run's bytes since its
+  // last slide, then what lay there before, the bytes D back or, before the
+  // run's first slide, `w0`. `dst` may be `w0`.
+  void UpperHalfAt(uint8_t* dst, const uint8_t* w0, uint64_t run_at, uint64_t at) const {
+    const uint64_t v = at - run_at;
+    const uint64_t k = v / d;
+    const uint64_t base = k * d;
+    const uint64_t fresh = v - base;
+    CopyOut(dst, run_at + base, fresh);
+    if (k >= 1) {
+      CopyOut(dst + fresh, run_at + base + fresh - d, d - fresh);
+    } else if (dst != w0) {
+      std::memcpy(dst + fresh, w0 + fresh, d - fresh);
+    }
+  }
 };
+
+// Whether a file looks like one its stream will outgrow, from the order-0
+// entropy of its first KB: compressed data comes close to the most its byte
+// count allows, where text and programs stay far below (at most 0.70 of it
+// over the benchmark corpus, against at least 0.88 for its stored files).
+// A short file is stored too when what coding its bytes could save does
+// not pay for the code lengths, about 60 bytes (no stream is shorter than
+// 64). A wrong guess only costs a parse in vain.
+bool LooksStored(const SolidShared& sh, uint64_t at, uint32_t len) {
+  constexpr uint32_t kSample = 1024;
+  constexpr uint32_t kCodeLengths = 60;
+  if (len < 64) return true;
+  const uint32_t n = len < kSample ? len : kSample;
+  uint32_t count[256] = {};
+  const uint64_t o = at % sh.cap;
+  const uint64_t first = n < sh.cap - o ? n : sh.cap - o;
+  for (uint64_t i = 0; i < first; ++i) ++count[sh.ring[o + i]];
+  for (uint64_t i = 0; i < n - first; ++i) ++count[sh.ring[i]];
+  double sum = 0;  // of c log2 c over the byte counts
+  for (const uint32_t c : count) {
+    if (c > 1) sum += c * std::log2(static_cast<double>(c));
+  }
+  const double log_n = std::log2(static_cast<double>(n));
+  const double bits = log_n - sum / n;  // per byte
+  const double most = log_n < 8 ? log_n : 8;
+  return bits >= 0.8 * most || len * (8 - bits) < 8 * kCodeLengths;
+}
 
 enum class JobKind { kFresh, kContinue, kReplay, kFromStart };
 
@@ -357,8 +412,9 @@ struct SolidJob : compress::Task {
   int first = 0;  // the tickets it records: [first, end)
   int end = 0;
   int from = 0;  // kReplay: the ticket of the byte before the slide; kFromStart: the run's first
-  uint64_t slide = 0;      // kReplay: where that slide lies in the stream
-  uint8_t* mem = nullptr;  // the streams of its files
+  uint64_t slide = 0;           // kReplay: where that slide lies in the stream
+  const uint8_t* w0 = nullptr;  // kFresh, kFromStart: the upper half as the run found it
+  uint8_t* mem = nullptr;       // the streams of its files
   SpanSource source;
   compress::StreamIo io;
   compress::BlockCoder blocks;
@@ -379,7 +435,7 @@ void RunSolidJob(compress::Task* t) {
   int k = j.first;
   if (j.kind == JobKind::kFresh || j.kind == JobKind::kFromStart) {
     const int begin = j.kind == JobKind::kFresh ? j.first : j.from;
-    std::memcpy(m.window + d, sh.w0, d);
+    std::memcpy(m.window + d, j.w0, d);
     bind(begin, sh.T(begin).at);
     j.coder->start(m, j.io);
     if (j.kind == JobKind::kFromStart) {
@@ -417,6 +473,7 @@ void RunSolidJob(compress::Task* t) {
     j.coder->run(m, j.io, j.blocks);
     j.blocks.CloseStream(j.io);
     tk.replay.coded = j.io.coded;
+    tk.exceeded = j.io.totals().exceeded;
     j.io.Bind(&j.source, nullptr);
   }
 }
@@ -463,36 +520,55 @@ class RingSource final : public platform::ByteSource {
 
 struct Compressor::Solid {
   SolidShared sh;
-  SolidJob jobs[kMaxThreads + 1];
+  SolidJob jobs[kMaxThreads + 2];
   int threads = 0;
+  // Groups parsed at once: one more than the threads where the windows are
+  // small enough for a state of its own (`extra`), so that a worker that
+  // finishes its group ahead of the calling thread finds the next one.
+  int inflight = 0;
+  MatchState extra;
   // Every state is in the pool, with a group in flight, or `exact`: the
   // serial coder's state after ticket `exact_after`.
-  MatchState* pool[kMaxThreads] = {};
+  MatchState* pool[kMaxThreads + 1] = {};
   int pool_n = 0;
   MatchState* exact = nullptr;
   int exact_after = -1;
   // Groups handed to workers, of those the ones waited for (their states
   // are free then: the last one is `exact`), and the ones coded or dropped.
-  // Up to `threads` are parsed while the calling thread codes another.
+  // Up to `inflight` are parsed while the calling thread codes another.
   int started = 0;
   int waited = 0;
   int ended = 0;
   int handed = 0;
   int coded = 0;
   bool run_open = false;
+  // The run being coded.
   bool run_fresh = false;
   int run_first = 0;
   uint64_t run_at = 0;  // where the run's slides count from
-  int open_from = 0;    // first ticket of the run without a group
+  int open_from = 0;    // first ticket without a group
   uint32_t group = 0;   // bytes a group takes at most
   uint64_t write_at = 0;
   uint64_t keep_at = 0;  // bytes before this may be overwritten
   int keep_ticket = 0;   // tickets before this may be overwritten
-  // Set after a stored file until a file compresses. Incompressible files
-  // come in clusters (the list is sorted by extension), and every one of
-  // them would drop the groups parsed beyond it; so meanwhile a group is one
-  // file, planned only when its turn comes, and nothing is parsed in vain.
-  bool cautious = false;
+  // The last ticket handed to CompressSolid: whether it starts afresh is
+  // settled, so no run is planned ahead from it.
+  int known_through = -1;
+  // Runs planned ahead, each after a file likely to be stored and in order:
+  // they start afresh, from the upper half in `w0`. The first of them
+  // becomes the run being coded when its first file starts afresh.
+  struct Ahead {
+    int first;
+    uint64_t at;
+    uint8_t* w0;
+  };
+  Ahead ahead[kMaxThreads + 1] = {};
+  int ahead_n = 0;
+  // Runs planned ahead at most, each with a window's upper half: fewer
+  // than the groups in flight for the larger windows, to bound the memory.
+  int ahead_most = 0;
+  uint8_t* spare_w0[kMaxThreads + 1] = {};
+  int spare_n = 0;
 
   void Put(MatchState* s) { pool[pool_n++] = s; }
   MatchState* Take(MatchState* s) {
@@ -504,7 +580,34 @@ struct Compressor::Solid {
     }
     return nullptr;
   }
-  SolidJob& Job(int id) { return jobs[id % (threads + 1)]; }
+  SolidJob& Job(int id) { return jobs[id % (inflight + 1)]; }
+  // The first run planned ahead becomes the one being coded: the file
+  // before it was stored, as foreseen.
+  void Adopt() {
+    if (exact != nullptr) Put(exact);
+    exact = nullptr;
+    spare_w0[spare_n++] = sh.w0;
+    sh.w0 = ahead[0].w0;
+    run_first = ahead[0].first;
+    run_at = ahead[0].at;
+    run_fresh = true;
+    --ahead_n;
+    for (int i = 0; i < ahead_n; ++i) ahead[i] = ahead[i + 1];
+  }
+  // Drops the runs planned ahead; their upper halves are kept for reuse.
+  void DropAhead() {
+    for (int i = 0; i < ahead_n; ++i) spare_w0[spare_n++] = ahead[i].w0;
+    ahead_n = 0;
+  }
+  // Whether ticket n - 1, the last of a group, ends the serial coder's run:
+  // its stream outgrew it. Then the state after it is only needed if a
+  // host has the next file continue it anyway, and can be rebuilt for that
+  // (the run started afresh, or n lies past its second slide), unless no
+  // group can follow (n is not handed in yet, or too large).
+  bool StateNotNeeded(int n) const {
+    if (!sh.T(n - 1).exceeded || n >= handed || sh.T(n).too_large) return false;
+    return run_fresh || (sh.T(n).at - run_at) / sh.d >= 2;
+  }
 };
 
 bool Compressor::StartSolid() {
@@ -516,14 +619,17 @@ bool Compressor::StartSolid() {
   Solid& s = *solid_;
   const uint32_t d = 1u << compress::kWindowShapes[match_.shape].log2_size;
   s.threads = par_->threads;
+  s.inflight = s.threads;
+  if (d <= kSolidGroup && compress::AllocMatchBuffers(s.extra, match_.shape)) ++s.inflight;
+  s.ahead_most = d <= kSolidGroup ? s.inflight : (s.inflight > 3 ? s.inflight / 2 : 1);
   s.sh.d = d;
   // A group's bytes: a window at least, and at least 256 KB, so that the
   // rebuild before it (one to two windows of insertion) stays small beside
   // its parse. The ring holds up to three windows behind the file being
   // coded (the rebuilds start from there), the group being coded and one
-  // for each thread.
+  // for each group in flight.
   s.group = d > kSolidGroup ? d : kSolidGroup;
-  s.sh.cap = uint64_t{3} * d + uint64_t{s.group} * static_cast<uint64_t>(s.threads + 1);
+  s.sh.cap = uint64_t{3} * d + uint64_t{s.group} * static_cast<uint64_t>(s.inflight + 1);
   s.sh.ring = static_cast<uint8_t*>(platform::Alloc(static_cast<size_t>(s.sh.cap)));
   s.sh.w0 = static_cast<uint8_t*>(platform::Alloc(d));
   s.sh.tickets = static_cast<SolidTicket*>(platform::Alloc(sizeof(SolidTicket) * kSolidTickets));
@@ -534,7 +640,8 @@ bool Compressor::StartSolid() {
   for (int i = 0; i < kSolidTickets; ++i) new (&s.sh.tickets[i]) SolidTicket;
   s.exact = &match_;
   for (int i = 0; i < s.threads - 1; ++i) s.Put(&par_->states[i]);
-  for (int i = 0; i <= s.threads; ++i) {
+  if (s.inflight > s.threads) s.Put(&s.extra);
+  for (int i = 0; i <= s.inflight; ++i) {
     SolidJob& job = s.jobs[i];
     job.run = &RunSolidJob;
     job.sh = &s.sh;
@@ -557,13 +664,16 @@ void Compressor::StopSolid() {
   if (s.sh.ring != nullptr) platform::Free(s.sh.ring);
   if (s.sh.w0 != nullptr) platform::Free(s.sh.w0);
   if (s.sh.tickets != nullptr) platform::Free(s.sh.tickets);
+  for (int i = 0; i < s.spare_n; ++i) platform::Free(s.spare_w0[i]);
+  compress::FreeMatchBuffers(s.extra);
   s.~Solid();
   platform::Free(solid_);
   solid_ = nullptr;
 }
 
 // Stops and waits for the groups in flight; their states go back to the
-// pool and the tickets without a coded group lose it.
+// pool, the tickets without a coded group lose it, and the runs planned
+// ahead are dropped.
 void Compressor::EndSolidJobs() {
   Solid& s = *solid_;
   s.sh.abort.store(true, std::memory_order_relaxed);
@@ -578,6 +688,7 @@ void Compressor::EndSolidJobs() {
   s.sh.abort.store(false, std::memory_order_relaxed);
   for (int k = s.coded; k < s.handed; ++k) s.sh.T(k).job = -1;
   s.open_from = s.coded;
+  s.DropAhead();
 }
 
 int Compressor::SolidAhead(platform::ByteSource* source, int32_t size, bool restart, bool known,
@@ -666,7 +777,10 @@ int Compressor::SolidAhead(platform::ByteSource* source, int32_t size, bool rest
   *too_large = tk.too_large;
   // A file too large is the last one handed in before it is coded; its
   // bytes stay where they are until then.
-  if (!tk.too_large) s.write_at += got;
+  if (!tk.too_large) {
+    tk.likely_stored = !tk.failed && LooksStored(sh, tk.at, got);
+    s.write_at += got;
+  }
   PlanSolid(-1);
   return ticket;
 }
@@ -675,35 +789,57 @@ void Compressor::PlanSolid(int force_through) {
   Solid& s = *solid_;
   SolidShared& sh = s.sh;
   const uint32_t d = sh.d;
-  while (s.run_open && s.open_from < s.handed && s.started - s.waited < s.threads &&
-         s.started - s.ended <= s.threads) {
+  while (s.run_open && s.open_from < s.handed && s.started - s.waited < s.inflight &&
+         s.started - s.ended <= s.inflight) {
     const int a = s.open_from;
     if (sh.T(a).too_large) break;
-    if (s.cautious && force_through < a) break;
-    const uint64_t va = sh.T(a).at - s.run_at;
-    const bool first = a == s.run_first;
+    // The run the group belongs to: the last one planned ahead, else the
+    // one being coded.
+    Solid::Ahead* run = s.ahead_n > 0 ? &s.ahead[s.ahead_n - 1] : nullptr;
+    int run_first = run != nullptr ? run->first : s.run_first;
+    // After a file likely to be stored (or one already coded and stored),
+    // a run of its own, unless how the file starts is settled already.
+    if (a > run_first && a > s.known_through &&
+        (a - 1 < s.coded ? sh.T(a - 1).exceeded : sh.T(a - 1).likely_stored)) {
+      if (s.ahead_n == s.ahead_most) break;
+      uint8_t* w0 =
+          s.spare_n > 0 ? s.spare_w0[--s.spare_n] : static_cast<uint8_t*>(platform::Alloc(d));
+      if (w0 == nullptr) break;
+      if (run != nullptr) {
+        sh.UpperHalfAt(w0, run->w0, run->at, sh.T(a).at);
+      } else {
+        sh.UpperHalfAt(w0, sh.w0, s.run_at, sh.T(a).at);
+      }
+      run = &s.ahead[s.ahead_n++];
+      *run = Solid::Ahead{a, sh.T(a).at, w0};
+      run_first = a;
+    }
+    const bool fresh = run != nullptr || s.run_fresh;
+    const uint64_t run_at = run != nullptr ? run->at : s.run_at;
+    const uint64_t va = sh.T(a).at - run_at;
+    const bool first = a == run_first;
     // A group holds at most `group` bytes (or one file), which bounds its
-    // record.
+    // record, and ends with a file likely to be stored.
     int e = a;
     uint64_t bytes = 0;
     bool closed = false;
     for (; e < s.handed; ++e) {
       const SolidTicket& tk = sh.T(e);
-      if (tk.too_large) {
-        closed = true;
-        break;
-      }
-      if (e > a && (s.cautious || bytes + tk.len > s.group)) {
+      if (tk.too_large || (e > a && bytes + tk.len > s.group)) {
         closed = true;
         break;
       }
       bytes += tk.len;
+      if (tk.likely_stored) {
+        ++e;
+        closed = true;
+        break;
+      }
     }
     if (!closed && force_through < a) break;
-    if (e == a) break;
     SolidJob& job = s.Job(s.started);
     const uint64_t k = va / d;
-    if (s.exact != nullptr && s.exact_after == a - 1 && !(first && s.run_fresh)) {
+    if (run == nullptr && s.exact != nullptr && s.exact_after == a - 1 && !(first && fresh)) {
       job.kind = JobKind::kContinue;
       job.state = s.exact;
       s.exact = nullptr;
@@ -712,19 +848,20 @@ void Compressor::PlanSolid(int force_through) {
         job.kind = JobKind::kFresh;
       } else if (k >= 2) {
         job.kind = JobKind::kReplay;
-        job.slide = s.run_at + (k - 1) * d;
+        job.slide = run_at + (k - 1) * d;
         int g = a - 1;
-        while (g > s.run_first && sh.T(g).at >= job.slide) --g;
+        while (g > run_first && sh.T(g).at >= job.slide) --g;
         job.from = g;
-      } else if (s.run_fresh) {
+      } else if (fresh) {
         job.kind = JobKind::kFromStart;
-        job.from = s.run_first;
+        job.from = run_first;
       } else {
         break;  // after the group before it has run
       }
       if (s.pool_n == 0) break;
       job.state = s.pool[--s.pool_n];
     }
+    job.w0 = run != nullptr ? run->w0 : sh.w0;
     size_t need = 0;
     for (int i = a; i < e; ++i) need += StreamRoom(sh.T(i));
     job.mem = static_cast<uint8_t*>(platform::Alloc(need));
@@ -749,30 +886,17 @@ void Compressor::PlanSolid(int force_through) {
     }
     ++s.started;
     s.open_from = e;
-    if (s.cautious && force_through >= a) {
-      // Needed at once, and nothing else is: no hand-over to a worker.
-      par_->pool.RunHere(&job);
-    } else {
-      par_->pool.Submit(&job);
-    }
+    par_->pool.Submit(&job);
   }
 }
 
 void Compressor::ResetSolid(int ticket) {
   Solid& s = *solid_;
   SolidShared& sh = s.sh;
-  const uint32_t d = sh.d;
   EndSolidJobs();
   if (s.exact != nullptr) s.Put(s.exact);
   s.exact = nullptr;
-  // The upper half as the serial coder leaves it at the end of the file
-  // before: the run's bytes up to there, then what lay there before.
-  const uint64_t v = sh.T(ticket).at - s.run_at;
-  const uint64_t k = v / d;
-  const uint64_t base = k * d;
-  const uint64_t fresh = v - base;
-  sh.CopyOut(sh.w0, s.run_at + base, fresh);
-  if (k >= 1) sh.CopyOut(sh.w0 + fresh, s.run_at + base + fresh - d, d - fresh);
+  sh.UpperHalfAt(sh.w0, sh.w0, s.run_at, sh.T(ticket).at);
   s.run_first = s.open_from = ticket;
   s.run_fresh = true;
   s.run_at = sh.T(ticket).at;
@@ -784,6 +908,7 @@ void Compressor::CompressSolid(int ticket, platform::ByteSource* rest, platform:
   SolidShared& sh = s.sh;
   const uint32_t d = sh.d;
   SolidTicket& tk = sh.T(ticket);
+  s.known_through = ticket;
   auto settle = [&]() {
     // Nothing in flight: the compressor's own state becomes the serial one
     // (without an exact state no group has run, and it already is).
@@ -811,11 +936,17 @@ void Compressor::CompressSolid(int ticket, platform::ByteSource* rest, platform:
     CompressFile(&source, sink, size, restart);
     return;
   }
+  const bool planned_fresh = s.ahead_n > 0 && s.ahead[0].first == ticket;
   if (restart && ticket != s.run_first) {
-    ResetSolid(ticket);
-    s.cautious = true;
-  } else if (!restart) {
-    s.cautious = false;
+    if (planned_fresh) {
+      s.Adopt();
+    } else {
+      ResetSolid(ticket);
+    }
+  } else if (planned_fresh) {
+    // The file before was not stored after all: this one continues it, and
+    // what was parsed as a fresh start from here is dropped.
+    EndSolidJobs();
   }
   if (tk.job < 0) PlanSolid(ticket);
   io_.Bind(nullptr, sink);
@@ -827,12 +958,18 @@ void Compressor::CompressSolid(int ticket, platform::ByteSource* rest, platform:
   io_.totals().input_size = size;
   SolidJob* job = tk.job >= 0 ? &s.Job(tk.job) : nullptr;
   if (job != nullptr && tk.job == s.waited) {
-    // The group has run to its end: its state is the serial one after it.
+    // The group has run to its end: its state is the serial one after it,
+    // unless its last file is stored (then the next group can start).
     par_->pool.Wait(job);
     ++s.waited;
     if (s.exact != nullptr) s.Put(s.exact);
     s.exact = job->state;
     s.exact_after = job->end - 1;
+    if (s.StateNotNeeded(job->end)) {
+      s.Put(s.exact);
+      s.exact = nullptr;
+      PlanSolid(-1);
+    }
   }
   if (tk.failed) {
     io_.set_status(kOpenFailed);

@@ -3,6 +3,7 @@
 // at the same point when the host cancels.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -83,11 +84,13 @@ struct Outcome {
 // file, a solid run after a file that came out larger than itself. With
 // `ahead`, the files are handed in ahead as the operations do, up to `reach`
 // files beyond the one being coded. `fail_at` makes the source of that file
-// fail after `fail_reads` reads.
+// fail after `fail_reads` reads. `starts` overrides how a file of a solid
+// run starts, as a host's answer for a vanished item between may: 1
+// afresh, 0 continuing the file before (stored or not), -1 as usual.
 Outcome Code(const std::vector<Bytes>& files, int32_t dict_kb, int32_t level, bool solid,
              int threads, int cancel_at = -1, bool ahead = false, size_t reach = 64,
              const std::vector<int32_t>& sizes = {}, size_t fail_at = SIZE_MAX, int fail_reads = 0,
-             size_t fail_byte = SIZE_MAX) {
+             size_t fail_byte = SIZE_MAX, const std::vector<int>& starts = {}) {
   // The size each file is said to have (by default its own): a file may
   // grow between the listing and the reading.
   auto size_of = [&](size_t i) {
@@ -114,6 +117,7 @@ Outcome Code(const std::vector<Bytes>& files, int32_t dict_kb, int32_t level, bo
     ~Drop() { c.DropParses(); }
   } drop{c};
   for (size_t i = 0; i < files.size(); ++i) {
+    if (i < starts.size() && starts[i] >= 0) restart = starts[i] == 1;
     if (barrier < i) barrier = files.size();
     while (ahead && !solid && looked < files.size() && looked < i + reach &&
            barrier == files.size()) {
@@ -418,6 +422,94 @@ TEST(ParallelEncoder, NormalFilesCodedAheadEndAsTheSerialOnes) {
   }
 }
 
+// Solid runs with stored files: a run that opens with several (one byte,
+// under 264 bytes, empty ones between), compressible files after a stored
+// one reaching past their run's second slide, a file whose first KB looks
+// incompressible but that compresses (a random block repeated), at the end
+// of a stored cluster too, and a long run of nothing but stored files.
+std::vector<Bytes> StoredRuns(size_t d, uint64_t seed) {
+  std::vector<Bytes> files;
+  auto add = [&](Kind kind, size_t size) {
+    files.push_back(Generate(kind, size, seed + files.size()));
+  };
+  auto repeated = [&](size_t block, int times) {
+    const Bytes one = Generate(Kind::kRandom, block, seed + 99 + files.size());
+    Bytes all;
+    for (int i = 0; i < times; ++i) all.insert(all.end(), one.begin(), one.end());
+    files.push_back(all);
+  };
+  add(Kind::kRandom, 3000);
+  add(Kind::kRandom, 1);
+  files.push_back({});
+  add(Kind::kRandom, 150);
+  add(Kind::kRandom, d / 5);
+  for (size_t i = 0; i < 12; ++i) add(Kind::kText, d / 4 + i * 37);
+  add(Kind::kRandom, 263);
+  for (int i = 0; i < 5; ++i) add(Kind::kText, d / 6);
+  repeated(1500, 6);
+  add(Kind::kText, d / 3);
+  add(Kind::kText, 100);
+  add(Kind::kRandom, 5000);
+  add(Kind::kRandom, 7000);
+  repeated(2000, 5);
+  add(Kind::kRandom, 900);
+  add(Kind::kMixed, 2000);
+  for (size_t i = 0; i < 20; ++i) add(Kind::kRandom, 37 + i * 311 % (d / 3));
+  files.push_back({});
+  add(Kind::kRandom, d / 2);
+  add(Kind::kText, d / 8);
+  return files;
+}
+
+TEST(ParallelEncoder, SolidRunsWithStoredFilesGiveTheSerialOutput) {
+  for (const int32_t dict_kb : {64, 256, 1024}) {
+    const size_t d = size_t{1024} * static_cast<size_t>(dict_kb);
+    const bool small = dict_kb == 64;
+    const std::vector<Bytes> files = StoredRuns(d, static_cast<uint64_t>(dict_kb));
+    // Starts a host may force (an answer for a vanished item): a fresh start
+    // where no file was stored, with files foreseen as stored after it, and
+    // a continuation after stored files, in a run that started afresh and
+    // in one that continues a file too large for a group (coded whole).
+    std::vector<Bytes> forced = files;
+    forced.insert(forced.begin() + 8, Generate(Kind::kText, std::max<size_t>(d, 262144) + 5, 7));
+    forced.insert(forced.begin() + 9, Generate(Kind::kRandom, 700, 8));
+    std::vector<int> starts(forced.size(), -1);
+    starts[10] = 0;  // after the stored file that follows the large one
+    starts[12] = 1;
+    starts[20] = 0;  // after the stored file in the middle of the text
+    starts[39] = 0;  // in the run of stored files
+    for (int32_t level = 1; level <= 4; ++level) {
+      if (Sanitized() && (dict_kb > 64 || level > 1)) continue;
+      if (!small && level != 1 + dict_kb / 512) continue;
+      for (const bool force : {false, true}) {
+        const std::vector<Bytes>& in = force ? forced : files;
+        const std::vector<int> none;
+        const std::vector<int>& how = force ? starts : none;
+        const Outcome serial =
+            Code(in, dict_kb, level, true, 1, -1, false, 64, {}, SIZE_MAX, 0, SIZE_MAX, how);
+        ASSERT_EQ(serial.status, kOk);
+        // The inputs do what they are meant to: the repeated blocks are
+        // kept packed, the random files stored.
+        EXPECT_FALSE(serial.stored[force ? 25 : 23]);
+        EXPECT_FALSE(serial.stored[force ? 30 : 28]);
+        EXPECT_TRUE(serial.stored[force ? 28 : 26]);
+        for (const int threads : {2, 3, 7}) {
+          if ((Sanitized() && threads != 2) || (!small && threads == 3)) continue;
+          for (const size_t reach : {size_t{256}, size_t{5}}) {
+            if (!small && reach == 5) continue;
+            const Outcome parallel = Code(in, dict_kb, level, true, threads, -1, true, reach, {},
+                                          SIZE_MAX, 0, SIZE_MAX, how);
+            ExpectSame(serial, parallel,
+                       Where(dict_kb, level, true, threads) + ", reach " + std::to_string(reach) +
+                           (force ? ", forced starts" : ""));
+            if (::testing::Test::HasFailure()) return;
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(ParallelEncoder, SolidFilesThatGrewAreCodedInTurn) {
   // Files said to be shorter than the window that hold more: at the start
   // of a run (the run then continues from them) and in its middle.
@@ -481,16 +573,21 @@ TEST(ParallelEncoder, ACancelStopsWhereTheSerialCoderStops) {
       }
     }
   }
-  // And in a solid run of small files handed in ahead.
-  const std::vector<Bytes> small = SmallFiles(65536, 5, true);
-  const int calls = static_cast<int>(Code(small, 64, 1, true, 1).progress.calls.size());
-  for (const int at : {0, 3, calls / 3, calls / 2, calls - 1}) {
-    const Outcome serial = Code(small, 64, 1, true, 1, at);
-    EXPECT_EQ(serial.status, kCancelled);
-    for (const int threads : {2, 3}) {
-      ExpectSame(serial, Code(small, 64, 1, true, threads, at, true),
-                 "small files, cancel at " + std::to_string(at) + ", " + std::to_string(threads) +
-                     " threads");
+  // And in a solid run of small files handed in ahead, also while files
+  // after stored ones are parsed as fresh runs.
+  for (const bool stored : {false, true}) {
+    const std::vector<Bytes> small = stored ? StoredRuns(65536, 5) : SmallFiles(65536, 5, true);
+    const int calls = static_cast<int>(Code(small, 64, 1, true, 1).progress.calls.size());
+    std::vector<int> points = {0, 3, calls / 3, calls / 2, calls - 1};
+    if (stored) points = {1, 2, 5, calls / 4, calls * 3 / 4, calls - 2};
+    for (const int at : points) {
+      const Outcome serial = Code(small, 64, 1, true, 1, at);
+      EXPECT_EQ(serial.status, kCancelled);
+      for (const int threads : {2, 3}) {
+        ExpectSame(serial, Code(small, 64, 1, true, threads, at, true),
+                   std::string(stored ? "stored" : "small") + " files, cancel at " +
+                       std::to_string(at) + ", " + std::to_string(threads) + " threads");
+      }
     }
   }
 }

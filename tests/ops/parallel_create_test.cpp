@@ -63,8 +63,9 @@ class ParallelCreate : public ::testing::Test {
   // Files around the sizes that matter for a window of d bytes, in the
   // host's order: empty, shorter than the 264 bytes a search reads past
   // its position, exactly d and 2d, several windows long, incompressible
-  // (stored) both short and long, many small ones (in a solid archive
-  // several windows of them), a directory and an item that has vanished.
+  // (stored) both short and long, alone and in a cluster, many small ones
+  // (in a solid archive several windows of them), a directory and an item
+  // that has vanished.
   std::vector<std::string> Make(size_t d) {
     std::vector<std::string> items;
     auto add = [&](const std::string& name, const std::string& bytes) {
@@ -84,6 +85,19 @@ class ParallelCreate : public ::testing::Test {
       add("M" + std::to_string(i) + ".C", TextBytes(150 + d * ((i * 7) % 5) / 9, 40 + i));
     }
     add("M11R.C", RandomBytes(d / 3, 30));
+    // A cluster of incompressible files, as compressed ones sort together:
+    // tiny and not, one that looks incompressible but compresses (a random
+    // block repeated), and compressible ones after the stored ones.
+    const size_t sizes[] = {1, 200, 4000, 0, d / 4, 263, 9000, 50};
+    for (size_t i = 0; i < 8; ++i) {
+      std::string bytes = RandomBytes(sizes[i], static_cast<unsigned>(60 + i));
+      if (i == 3) {
+        for (int k = 0; k < 8; ++k) bytes += RandomBytes(1200, 59);
+      }
+      add("Z" + std::to_string(i) + ".GZ", bytes);
+    }
+    add("Z8.GZ", TextBytes(5000, 68));
+    add("Z9.GZ", TextBytes(d / 2, 69));
     add("D2.TXT", TextBytes(2 * d, 4));
     add("BIG.TXT", TextBytes(3 * d + 5000, 5) + RandomBytes(d / 2, 6) + TextBytes(d, 7));
     add("E1.TXT", "");
