@@ -274,6 +274,27 @@ TEST(ParallelEncoder, ParsesOfSeveralSegmentsMeetAsTheSerialParse) {
   }
 }
 
+TEST(ParallelEncoder, ParsesWaitingInLineTakeTheStatesOfFinishedOnes) {
+  // One parse more than the workers is in flight: files long enough that
+  // every worker runs several parses, each on a finder state another
+  // parse gave back (the compressor's own among them), at the largest
+  // thread count too; and cancels while parses still wait in line.
+  const std::vector<Bytes> files = {
+      Generate(Kind::kText, 19 * 262144 + 3, 31),
+      Generate(Kind::kMixed, 5 * 262144 + 65536, 32),
+  };
+  for (const bool solid : {false, true}) {
+    const Outcome serial = Code(files, 64, 1, solid, 1);
+    for (const int threads : {2, 16}) {
+      ExpectSame(serial, Code(files, 64, 1, solid, threads), Where(64, 1, solid, threads));
+    }
+    for (const int at : {1, 5, 40}) {
+      ExpectSame(Code(files, 64, 1, solid, 1, at), Code(files, 64, 1, solid, 2, at),
+                 "cancel at " + std::to_string(at) + (solid ? ", solid" : ", normal"));
+    }
+  }
+}
+
 // A solid run of many files shorter than the window, as handed in ahead:
 // empty ones, ones shorter than the 264 bytes a search looks past its
 // position, an incompressible one stored in the middle (the files after it
