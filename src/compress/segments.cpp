@@ -1157,6 +1157,11 @@ int Compressor::ParseAhead(platform::ByteSource* source, int32_t size, bool* too
   const uint32_t d = 1u << compress::kWindowShapes[match_.shape].log2_size;
   const uint64_t budget = FileBudget(d);
   if (static_cast<uint64_t>(size) > budget / 4) return -1;
+  // With nothing else coded ahead, a file coded whole would keep one worker
+  // busy and leave the others waiting; one long enough for two parses of
+  // segments goes faster cut into them.
+  const uint64_t two_parses = uint64_t{2} * static_cast<uint64_t>(SegmentsPerParse(d) + 1) * d;
+  if (handed_ == coded_ && static_cast<uint64_t>(size) >= two_parses) return -1;
   if (par_ == nullptr && !StartParallel()) {
     threads_ = 1;
     return -1;
