@@ -1075,7 +1075,9 @@ bool Compressor::RunSegments() {
     return static_cast<uint32_t>(p.segment_len[i % ring]);
   };
 
-  // The first parse holds the compressor's own state.
+  // The first parse holds the compressor's own state, which later parses
+  // may take in turn: its fields are read here before any parse starts.
+  const int32_t budget = match_.budget;
   StatePool& pool = p.state_pool;
   for (int i = 0; i < t - 1; ++i) pool.state[i] = &p.states[i];
   pool.state[t - 1] = &match_;
@@ -1103,7 +1105,7 @@ bool Compressor::RunSegments() {
     job.warm = j > 0;
     job.first_segment = first;
     job.state = j == 0 ? &match_ : nullptr;
-    job.budget = match_.budget;
+    job.budget = budget;
     job.rec = ParseRecord{};
     job.rec.data = j == 0 ? p.records[0] : free_records[--records];
     job.rec.slides_left = job.last ? -1 : per;
