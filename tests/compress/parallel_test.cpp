@@ -374,6 +374,30 @@ std::vector<Bytes> NormalFiles(size_t d, uint64_t seed, bool all) {
   return files;
 }
 
+TEST(ParallelEncoder, NormalFilesForTwoParsesGoToSegmentsWhenAlone) {
+  // A file long enough for two parses of segments is cut into them when
+  // nothing else is coded ahead (first, and after a file too large to be
+  // coded whole) and coded whole behind other files; both sides of the
+  // length where that starts.
+  const size_t two_parses = 2 * 5 * 65536;
+  const std::vector<Bytes> files = {
+      Generate(Kind::kText, two_parses, 41),
+      Generate(Kind::kMixed, 3000, 42),
+      Generate(Kind::kText, two_parses + 7, 43),
+      Generate(Kind::kRuns, (size_t{1} << 20) + 1, 44),
+      Generate(Kind::kMixed, two_parses - 1, 45),
+      Generate(Kind::kBinary, 700, 46),
+      Generate(Kind::kMixed, two_parses + 65536, 47),
+  };
+  const Outcome serial = Code(files, 64, 1, false, 1);
+  for (const int threads : {2, 3}) {
+    for (const size_t reach : {size_t{64}, size_t{1}}) {
+      ExpectSame(serial, Code(files, 64, 1, false, threads, -1, true, reach),
+                 std::to_string(threads) + " threads, reach " + std::to_string(reach));
+    }
+  }
+}
+
 TEST(ParallelEncoder, NormalFilesCodedAheadGiveTheSerialOutput) {
   for (const int32_t dict_kb : {64, 128, 256, 512, 1024}) {
     const size_t d = size_t{1024} * static_cast<size_t>(dict_kb);
