@@ -125,15 +125,18 @@ int SegmentsPerParse(uint32_t d) {
   return per > kMaxSegmentsPerParse ? kMaxSegmentsPerParse : static_cast<int>(per);
 }
 
-// Parses of a large file in flight: one more than the workers, so that a
+// Parses of a large file in flight: two more than the workers, so that a
 // worker that finishes finds the next parse waiting instead of waiting
 // until this thread has coded the record before (or until a parse that
-// took longer ends). The extra parse holds its segments and its record,
-// under 2 MiB up to the 512 KB window; at 1024 KB it would take 3.5 MiB
-// and the workers go without it.
-constexpr int kMaxParses = kMaxThreads + 1;
+// took longer ends). This thread competes with the workers for the cores
+// and may get one only a scheduler slice after a parse ended, about as
+// long as a parse of 256 KB takes; one parse in line ran dry then. Each
+// extra parse holds its segments and its record, under 2 MiB up to the
+// 512 KB window; at 1024 KB they would take 7 MiB and the workers go
+// without them.
+constexpr int kMaxParses = kMaxThreads + 2;
 int ParsesInFlight(int threads, uint32_t d) {
-  return d <= (uint32_t{512} << 10) ? threads + 1 : threads;
+  return d <= (uint32_t{512} << 10) ? threads + 2 : threads;
 }
 
 // The finder states of the segment parses: a parse takes one when it
