@@ -1339,10 +1339,8 @@ int32_t Compressor::CodeRecord(const compress::ParseRecord& rec, int first_segme
       out = blocks.buffer_begin();
       failed = io_.status() != kOk;
     }
-    // Symbols up to the end of the buffer need no check of their own.
-    const size_t room = static_cast<size_t>(out_end - out);
-    compress::BlockSymbol* const stop = out + room;
-    while (out < stop && at < end) {
+    // Up to the end of the buffer a symbol needs no check of its own.
+    while (out < out_end && at < end) {
       const uint8_t b = at[0];
       if (b != 0xFF) {
         ++literal_count[b];
