@@ -8,6 +8,7 @@
 // literals and matches in order, so that blocks, output and progress come
 // out as the serial coder makes them.
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -125,10 +126,52 @@ int SegmentsPerParse(uint32_t d) {
   return per > kMaxSegmentsPerParse ? kMaxSegmentsPerParse : static_cast<int>(per);
 }
 
+// Parses of a large file in flight: two more than the workers, so that a
+// worker that finishes finds the next parse waiting instead of waiting
+// until this thread has coded the record before (or until a parse that
+// took longer ends). This thread competes with the workers for the cores
+// and may get one only a scheduler slice after a parse ended, about as
+// long as a parse of 256 KB takes; one parse in line ran dry then. Each
+// extra parse holds its segments and its record, under 2 MiB up to the
+// 512 KB window; at 1024 KB they would take 7 MiB and the workers go
+// without them.
+constexpr int kMaxParses = kMaxThreads + 2;
+int ParsesInFlight(int threads, uint32_t d) {
+  return d <= (uint32_t{512} << 10) ? threads + 2 : threads;
+}
+
+// The finder states of the segment parses: a parse takes one when it
+// starts and gives it back when it ends, so that parses waiting in line
+// need none. At most one parse per worker runs, and the one that reaches
+// the end of the file, which keeps its state, is the last to start, so a
+// parse always finds one free.
+struct StatePool {
+  MatchState* state[kMaxThreads] = {};
+  std::atomic<uint32_t> free{0};  // bit i: state[i] is free
+
+  MatchState* Take() {
+    uint32_t f = free.load(std::memory_order_acquire);
+    for (;;) {
+      const uint32_t bit = f & (0u - f);
+      if (free.compare_exchange_weak(f, f & ~bit, std::memory_order_acquire)) {
+        return state[std::countr_zero(bit)];
+      }
+    }
+  }
+  void Give(const MatchState* m) {
+    int i = 0;
+    while (state[i] != m) ++i;
+    free.fetch_or(1u << i, std::memory_order_release);
+  }
+};
+
 struct SegmentJob : compress::Task {
   const compress::CoderEntry* coder = nullptr;
+  StatePool* states = nullptr;
+  // Set for the first parse (the compressor's own); the others take one
+  // from the pool when they start.
   MatchState* state = nullptr;
-  bool fresh = false;     // a whole file from a fresh start
+  int32_t budget = 0;
   bool warm = false;      // rebuild the chains from the first piece of input
   bool last = false;      // runs to the end of the file
   int first_segment = 0;  // the segment read at the first slide it passes
@@ -139,9 +182,13 @@ struct SegmentJob : compress::Task {
 
 void RunSegmentJob(compress::Task* t) {
   auto* job = static_cast<SegmentJob*>(t);
-  if (job->fresh) job->coder->start(*job->state, job->io);
-  if (job->warm) job->coder->warm_up(*job->state, job->io);
-  job->coder->record(*job->state, job->io, job->rec);
+  if (job->state == nullptr) job->state = job->states->Take();
+  MatchState& m = *job->state;
+  m.budget = job->budget;
+  if (job->warm) job->coder->warm_up(m, job->io);
+  job->coder->record(m, job->io, job->rec);
+  // The state after the file's last byte goes on to the next file.
+  if (!job->last) job->states->Give(&m);
 }
 
 // Files of a normal archive, each coded whole on a worker: parse, blocks
@@ -149,11 +196,21 @@ void RunSegmentJob(compress::Task* t) {
 // which the calling thread then replays in order. Each worker has a state,
 // a block coder and a stream of its own.
 struct FileWorkers {
+  // A worker's block coder and stream. The coding loop writes the repeat
+  // ring of the block coder at every match, so those of two workers must
+  // not share a cache line: with them side by side, whether they did
+  // depended on where the fields before them ended (a change of an array
+  // size elsewhere cost 9 % of the CPU time of a normal archive of small
+  // files).
+  struct Lane {
+    compress::BlockCoder blocks;
+    compress::StreamIo io;
+    char apart[64] = {};
+  };
   const compress::CoderEntry* coder = nullptr;
   uint32_t d = 0;
   MatchState* state[kMaxThreads] = {};  // worker 0 has the compressor's own
-  compress::BlockCoder blocks[kMaxThreads];
-  compress::StreamIo ios[kMaxThreads];
+  Lane lanes[kMaxThreads];
   std::atomic<bool> abort{false};
 };
 
@@ -217,8 +274,8 @@ void RunFileJob(compress::Task* t) {
   auto& j = *static_cast<FileJob*>(t);
   FileWorkers& fw = *j.fw;
   MatchState& m = *fw.state[t->worker];
-  compress::StreamIo& io = fw.ios[t->worker];
-  compress::BlockCoder& blocks = fw.blocks[t->worker];
+  compress::StreamIo& io = fw.lanes[t->worker].io;
+  compress::BlockCoder& blocks = fw.lanes[t->worker].blocks;
   if (j.tail_len != 0) std::memcpy(m.window + fw.d + j.length, j.tail, j.tail_len);
   ChainSource source(j.mem, j.length, nullptr, j.read_failed);
   MemSink sink(j.replay, io);
@@ -262,16 +319,16 @@ const uint8_t kZeros[compress::kOutputBufferBytes] = {};
 struct Compressor::Parallel {
   compress::WorkerPool pool;
   int threads = 0;
-  // Beside the compressor's own state, one for each further parse in flight.
+  // Beside the compressor's own state, one for each further worker.
   MatchState states[kMaxThreads - 1];
+  StatePool state_pool;
   // Records of the parses in flight; the first is large enough for a
   // file's first parse, which also covers the window before the first slide.
-  uint8_t* records[kMaxThreads] = {};
-  // Segments read and not yet coded, by segment number modulo threads + 2.
+  uint8_t* records[kMaxParses] = {};
   // Segments read and not yet coded, by segment number modulo the ring.
-  uint8_t* segments[kMaxThreads * kMaxSegmentsPerParse + 2] = {};
-  int32_t segment_len[kMaxThreads * kMaxSegmentsPerParse + 2] = {};
-  SegmentJob jobs[kMaxThreads];
+  uint8_t* segments[kMaxParses * kMaxSegmentsPerParse + 2] = {};
+  int32_t segment_len[kMaxParses * kMaxSegmentsPerParse + 2] = {};
+  SegmentJob jobs[kMaxParses];
   std::atomic<bool> abort{false};
   // The upper half of the window as the serial coder would have left it,
   // followed from file to file for the files coded ahead.
@@ -1013,10 +1070,10 @@ bool Compressor::StartParallel() {
   (void)d;
   bool ok = true;
   for (int i = 0; ok && i < t - 1; ++i) ok = compress::AllocMatchBuffers(p.states[i], match_.shape);
-  for (int i = 0; i < t; ++i) {
-    SegmentJob& job = p.jobs[i];
+  for (SegmentJob& job : p.jobs) {
     job.run = &RunSegmentJob;
     job.coder = coder_;
+    job.states = &p.state_pool;
     job.io.set_keep_crc(false);
     job.io.Bind(&job.source, nullptr);
   }
@@ -1038,10 +1095,10 @@ bool Compressor::FileBuffers() {
   p.shadow = static_cast<uint8_t*>(platform::Alloc(d));
   bool ok = p.shadow != nullptr;
   for (int i = 0; ok && i < p.threads; ++i) {
-    ok = p.fw.blocks[i].AllocTables() && p.fw.ios[i].AllocBuffer();
-    p.fw.ios[i].set_keep_crc(true);
-    p.fw.ios[i].progress().hook =
-        ProgressHook{&AbortAnswer, reinterpret_cast<ArcContext>(&p.fw.abort)};
+    FileWorkers::Lane& lane = p.fw.lanes[i];
+    ok = lane.blocks.AllocTables() && lane.io.AllocBuffer();
+    lane.io.set_keep_crc(true);
+    lane.io.progress().hook = ProgressHook{&AbortAnswer, reinterpret_cast<ArcContext>(&p.fw.abort)};
   }
   if (ok) {
     void* mem = platform::Alloc(sizeof(FileJob) * kFileTickets);
@@ -1075,8 +1132,8 @@ void Compressor::FreeFileBuffers() {
     p.files = nullptr;
   }
   for (int i = 0; i < kMaxThreads; ++i) {
-    p.fw.blocks[i].FreeTables();
-    p.fw.ios[i].FreeBuffer();
+    p.fw.lanes[i].blocks.FreeTables();
+    p.fw.lanes[i].io.FreeBuffer();
   }
   if (p.shadow != nullptr) platform::Free(p.shadow);
   p.shadow = nullptr;
@@ -1090,12 +1147,13 @@ bool Compressor::SegmentBuffers() {
   const size_t d = size_t{1} << compress::kWindowShapes[match_.shape].log2_size;
   bool ok = true;
   const size_t per = static_cast<size_t>(SegmentsPerParse(d));
-  for (int i = 0; ok && i < p.threads; ++i) {
+  const int parses = ParsesInFlight(p.threads, static_cast<uint32_t>(d));
+  for (int i = 0; ok && i < parses; ++i) {
     p.records[i] = static_cast<uint8_t*>(
         platform::Alloc(ParseRecord::BytesFor(i == 0 ? (per + 1) * d : per * d)));
     ok = p.records[i] != nullptr;
   }
-  for (int i = 0; ok && i < p.threads * static_cast<int>(per) + 2; ++i) {
+  for (int i = 0; ok && i < parses * static_cast<int>(per) + 2; ++i) {
     p.segments[i] = static_cast<uint8_t*>(platform::Alloc(d));
     ok = p.segments[i] != nullptr;
   }
@@ -1143,7 +1201,8 @@ bool Compressor::RunSegments() {
   Parallel& p = *par_;
   const int t = p.threads;
   const int per = SegmentsPerParse(d);
-  const int ring = t * per + 2;
+  const int q = ParsesInFlight(t, d);
+  const int ring = q * per + 2;
   p.abort.store(false, std::memory_order_relaxed);
 
   // Segment i (from 1) is what the i-th slide from here reads. Reads stop
@@ -1166,12 +1225,16 @@ bool Compressor::RunSegments() {
     return static_cast<uint32_t>(p.segment_len[i % ring]);
   };
 
-  MatchState* free_states[kMaxThreads];
-  int states = 0;
-  for (int i = 0; i < t - 1; ++i) free_states[states++] = &p.states[i];
-  uint8_t* free_records[kMaxThreads];
+  // The first parse holds the compressor's own state, which later parses
+  // may take in turn: its fields are read here before any parse starts.
+  const int32_t budget = match_.budget;
+  StatePool& pool = p.state_pool;
+  for (int i = 0; i < t - 1; ++i) pool.state[i] = &p.states[i];
+  pool.state[t - 1] = &match_;
+  pool.free.store((1u << (t - 1)) - 1, std::memory_order_relaxed);
+  uint8_t* free_records[kMaxParses];
   int records = 0;
-  for (int i = t - 1; i >= 1; --i) free_records[records++] = p.records[i];
+  for (int i = q - 1; i >= 1; --i) free_records[records++] = p.records[i];
 
   // Parse j covers segments j * per + 1 to (j + 1) * per (parse 0 also
   // what lies before the first slide), after inserting segment j * per.
@@ -1179,7 +1242,7 @@ bool Compressor::RunSegments() {
   bool last_handed = false;
   auto hand_out = [&]() {
     const int j = next++;
-    SegmentJob& job = p.jobs[j % t];
+    SegmentJob& job = p.jobs[j % q];
     const int first = j * per + 1;
     job.source.Clear();
     if (j > 0) job.source.Add(p.segments[(first - 1) % ring], d);
@@ -1189,11 +1252,10 @@ bool Compressor::RunSegments() {
       job.source.Add(p.segments[i % ring], n);
       job.last = n < d || length(i + 1) == 0;
     }
-    job.fresh = false;
     job.warm = j > 0;
     job.first_segment = first;
-    job.state = j == 0 ? &match_ : free_states[--states];
-    job.state->budget = match_.budget;
+    job.state = j == 0 ? &match_ : nullptr;
+    job.budget = budget;
     job.rec = ParseRecord{};
     job.rec.data = j == 0 ? p.records[0] : free_records[--records];
     job.rec.slides_left = job.last ? -1 : per;
@@ -1206,9 +1268,9 @@ bool Compressor::RunSegments() {
   int32_t offset = 0;  // input coded so far, as the serial coder counts it
   MatchState* final_state = nullptr;
   for (int done = 0;; ++done) {
-    while (!last_handed && next - done < t && io_.status() == kOk) hand_out();
+    while (!last_handed && next - done < q && io_.status() == kOk) hand_out();
     if (done == next) break;
-    SegmentJob& job = p.jobs[done % t];
+    SegmentJob& job = p.jobs[done % q];
     p.pool.Wait(&job);
     if (io_.status() == kOk)
       offset = CodeRecord(job.rec, job.first_segment, failed_segment, offset);
@@ -1216,11 +1278,7 @@ bool Compressor::RunSegments() {
     // or write), so the parses still running can stop.
     if (io_.status() != kOk) p.abort.store(true, std::memory_order_relaxed);
     free_records[records++] = job.rec.data;
-    if (job.last) {
-      final_state = job.state;
-    } else {
-      free_states[states++] = job.state;
-    }
+    if (job.last) final_state = job.state;
   }
   // The state after the file's last byte is the one the next file of a
   // solid run continues from.
@@ -1251,6 +1309,11 @@ int Compressor::ParseAhead(platform::ByteSource* source, int32_t size, bool* too
   const uint32_t d = 1u << compress::kWindowShapes[match_.shape].log2_size;
   const uint64_t budget = FileBudget(d);
   if (static_cast<uint64_t>(size) > budget / 4) return -1;
+  // With nothing else coded ahead, a file coded whole would keep one worker
+  // busy and leave the others waiting; one long enough for two parses of
+  // segments goes faster cut into them.
+  const uint64_t two_parses = uint64_t{2} * static_cast<uint64_t>(SegmentsPerParse(d) + 1) * d;
+  if (handed_ == coded_ && static_cast<uint64_t>(size) >= two_parses) return -1;
   if (par_ == nullptr && !StartParallel()) {
     threads_ = 1;
     return -1;
@@ -1400,38 +1463,57 @@ void Compressor::DropParses() {
 int32_t Compressor::CodeRecord(const compress::ParseRecord& rec, int first_segment,
                                int failed_segment, int32_t offset) {
   const uint8_t* at = rec.data;
-  const uint8_t* const end = rec.data + rec.size;
   // A failed read ends the output where the serial coder met it: at the
   // slide that made it.
   const uint8_t* fail_at = nullptr;
   for (int k = 0; k < rec.slides && k < compress::ParseRecord::kMaxMarks; ++k) {
     if (first_segment + k == failed_segment) fail_at = rec.data + rec.slide_mark[k];
   }
+  const uint8_t* const end = fail_at != nullptr ? fail_at : rec.data + rec.size;
   compress::BlockCoder& blocks = blocks_;
-  compress::StreamIo& io = io_;
-  while (at < end) {
-    if (at == fail_at) break;
-    io.coded = offset;
-    bool emitted;
-    if (at[0] != 0xFF) {
-      emitted = blocks.AddLiteral(at[0], io);
-      at += 1;
-      offset += 1;
-    } else if (at[1] == 0) {
-      emitted = blocks.AddLiteral(0xFF, io);
-      at += 2;
-      offset += 1;
-    } else {
-      const uint32_t length = uint32_t{at[1]} + 1;
-      const uint32_t distance =
-          (uint32_t{at[2]} | uint32_t{at[3]} << 8 | uint32_t{at[4]} << 16) + 1;
-      emitted = blocks.AddMatch(length, distance, io);
-      at += 5;
-      offset += static_cast<int32_t>(length);
+  // The symbols go straight into the block's buffer, as the coding loop
+  // puts them there; the block is emitted when the buffer is full and
+  // another symbol comes, with the input coded up to that symbol.
+  compress::BlockSymbol* out = blocks.cursor();
+  compress::BlockSymbol* const out_end = blocks.buffer_end();
+  uint32_t* const literal_count = blocks.main_counts();
+  bool failed = false;
+  while (at < end && !failed) {
+    if (out == out_end) [[unlikely]] {
+      blocks.set_cursor(out);
+      io_.coded = offset;
+      blocks.EmitBlock(io_);
+      out = blocks.buffer_begin();
+      failed = io_.status() != kOk;
     }
-    if (emitted && io.status() != kOk) return offset;
+    // Up to the end of the buffer a symbol needs no check of its own.
+    while (out < out_end && at < end) {
+      const uint8_t b = at[0];
+      if (b != 0xFF) {
+        ++literal_count[b];
+        *out++ = compress::BlockCoder::LiteralSymbol(b);
+        at += 1;
+        offset += 1;
+      } else if (at[1] == 0) {
+        ++literal_count[0xFF];
+        *out++ = compress::BlockCoder::LiteralSymbol(0xFF);
+        at += 2;
+        offset += 1;
+      } else {
+        const uint32_t length = uint32_t{at[1]} + 1;
+        const uint32_t distance =
+            (uint32_t{at[2]} | uint32_t{at[3]} << 8 | uint32_t{at[4]} << 16) + 1;
+        *out++ = blocks.MatchSymbol(length, distance);
+        at += 5;
+        offset += static_cast<int32_t>(length);
+      }
+      // A failed write or a cancel in the block's flushes stops the coding
+      // after the symbol that emitted it, as it stops the coding loop.
+      if (failed) break;
+    }
   }
-  if (at == fail_at) io.set_status(kOpenFailed);
+  blocks.set_cursor(out);
+  if (!failed && fail_at != nullptr && at == fail_at) io_.set_status(kOpenFailed);
   return offset;
 }
 

@@ -278,6 +278,27 @@ TEST(ParallelEncoder, ParsesOfSeveralSegmentsMeetAsTheSerialParse) {
   }
 }
 
+TEST(ParallelEncoder, ParsesWaitingInLineTakeTheStatesOfFinishedOnes) {
+  // One parse more than the workers is in flight: files long enough that
+  // every worker runs several parses, each on a finder state another
+  // parse gave back (the compressor's own among them), at the largest
+  // thread count too; and cancels while parses still wait in line.
+  const std::vector<Bytes> files = {
+      Generate(Kind::kText, 19 * 262144 + 3, 31),
+      Generate(Kind::kMixed, 5 * 262144 + 65536, 32),
+  };
+  for (const bool solid : {false, true}) {
+    const Outcome serial = Code(files, 64, 1, solid, 1);
+    for (const int threads : {2, 16}) {
+      ExpectSame(serial, Code(files, 64, 1, solid, threads), Where(64, 1, solid, threads));
+    }
+    for (const int at : {1, 5, 40}) {
+      ExpectSame(Code(files, 64, 1, solid, 1, at), Code(files, 64, 1, solid, 2, at),
+                 "cancel at " + std::to_string(at) + (solid ? ", solid" : ", normal"));
+    }
+  }
+}
+
 // A solid run of many files shorter than the window, as handed in ahead:
 // empty ones, ones shorter than the 264 bytes a search looks past its
 // position, an incompressible one stored in the middle (the files after it
@@ -355,6 +376,30 @@ std::vector<Bytes> NormalFiles(size_t d, uint64_t seed, bool all) {
   files.push_back(Generate(Kind::kText, 150, seed + 103));
   files.push_back(Generate(Kind::kBinary, d / 8, seed + 104));
   return files;
+}
+
+TEST(ParallelEncoder, NormalFilesForTwoParsesGoToSegmentsWhenAlone) {
+  // A file long enough for two parses of segments is cut into them when
+  // nothing else is coded ahead (first, and after a file too large to be
+  // coded whole) and coded whole behind other files; both sides of the
+  // length where that starts.
+  const size_t two_parses = 2 * 5 * 65536;
+  const std::vector<Bytes> files = {
+      Generate(Kind::kText, two_parses, 41),
+      Generate(Kind::kMixed, 3000, 42),
+      Generate(Kind::kText, two_parses + 7, 43),
+      Generate(Kind::kRuns, (size_t{1} << 20) + 1, 44),
+      Generate(Kind::kMixed, two_parses - 1, 45),
+      Generate(Kind::kBinary, 700, 46),
+      Generate(Kind::kMixed, two_parses + 65536, 47),
+  };
+  const Outcome serial = Code(files, 64, 1, false, 1);
+  for (const int threads : {2, 3}) {
+    for (const size_t reach : {size_t{64}, size_t{1}}) {
+      ExpectSame(serial, Code(files, 64, 1, false, threads, -1, true, reach),
+                 std::to_string(threads) + " threads, reach " + std::to_string(reach));
+    }
+  }
 }
 
 TEST(ParallelEncoder, NormalFilesCodedAheadGiveTheSerialOutput) {
