@@ -167,6 +167,16 @@ TEST_P(FaceRoundTrip, WhatGoesInComesOut) {
   }
   EXPECT_EQ(back, files);
   EXPECT_EQ(got.size(), files.size() + 1);
+
+  // A directory the host names is written as one found on disk: the method
+  // byte says compressed, eight bytes before the name.
+  const std::string raw = dir.Read("a.ace");
+  const size_t name_at =
+      raw.find(std::string("\x07\x00"
+                           "deep\\er",
+                           10));
+  ASSERT_NE(name_at, std::string::npos);
+  EXPECT_EQ(raw[name_at - 6], 1) << "method byte";
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, FaceRoundTrip,
