@@ -226,6 +226,17 @@ void DecodeWrapped(const Decoder& d, uint8_t* window, Run& r, uint32_t stop) {
   r.in.Fill();
 }
 
+// Continues the CRC over `count` window bytes from position `from`, in two
+// pieces when they wrap past the window's end.
+uint32_t CrcOfWindow(uint32_t crc, const uint8_t* window, uint32_t from, uint32_t count) {
+  const uint32_t first = count < kWindowSize - from ? count : kWindowSize - from;
+  crc = format::Crc32Update(crc, window + from, first);
+  if (count > first) crc = format::Crc32Update(crc, window, count - first);
+  return crc;
+}
+
+// `buf` null: nobody takes the chunk, so it is neither copied out nor kept;
+// only the CRC sees its bytes.
 uint32_t DecodeStored(Decoder& d, uint8_t* buf, uint32_t capacity) {
   if (d.remaining <= 0) return 0;
   uint32_t want = capacity < kWordBufferBytes ? capacity : kWordBufferBytes;
@@ -238,13 +249,15 @@ uint32_t DecodeStored(Decoder& d, uint8_t* buf, uint32_t capacity) {
   if (got <= 0) return 0;
   if (static_cast<uint32_t>(got) > want) got = static_cast<int32_t>(want);
   const uint32_t n = static_cast<uint32_t>(got);
-  std::memcpy(buf, d.words, n);
+  if (buf != nullptr) std::memcpy(buf, d.words, n);
   CopyToWindow(d.window, d.pos, d.words, n);
   d.remaining -= got;
-  d.crc = format::Crc32Update(d.crc, buf, n);
+  d.crc = format::Crc32Update(d.crc, d.words, n);
   return n;
 }
 
+// `buf` as for DecodeStored: null leaves the chunk in the window, where the
+// CRC reads it.
 uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity) {
   if (d.remaining <= 0 || capacity <= kMaxMatch) return 0;
   // A chunk is copied out of the window after decoding, so it must fit well
@@ -305,9 +318,9 @@ uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity) {
     produced = static_cast<uint32_t>(d.remaining);
   }
   if (d.status == kOk && r.in.Overrun()) d.status = kCrcMismatch;
-  CopyFromWindow(window, start, buf, produced);
+  if (buf != nullptr) CopyFromWindow(window, start, buf, produced);
   d.remaining -= static_cast<int32_t>(produced);
-  d.crc = format::Crc32Update(d.crc, buf, produced);
+  d.crc = CrcOfWindow(d.crc, window, start, produced);
   return produced;
 }
 
@@ -381,7 +394,9 @@ uint32_t DecodeChunk(Decoder& d, uint8_t* buf, uint32_t capacity, uint32_t metho
 
 Status DecodeEntry(Decoder& d, uint32_t method, platform::ByteSink* sink, uint32_t skip) {
   while (d.status == kOk && d.remaining > 0) {
-    const uint32_t n = DecodeChunk(d, d.out, kChunkSize, method);
+    // Only a chunk that is written needs to leave the window.
+    uint8_t* const to = sink != nullptr && skip == 0 ? d.out : nullptr;
+    const uint32_t n = DecodeChunk(d, to, kChunkSize, method);
     if (d.status != kOk) break;
     if (n == 0) {
       // The source ended (or failed) with bytes still owed.
