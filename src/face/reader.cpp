@@ -731,6 +731,13 @@ int ExtractEach(acekit_reader* r, const char* dir, unsigned flags, acekit_event_
       std::vector<size_t> order;
       std::vector<ArcEntry> chosen;
       std::vector<size_t> index;  // nodes -> all
+      // Records are large: the lists are made at their full size at once
+      // rather than moved on every growth.
+      const size_t most = end - (r->solid ? from : write);
+      nodes.reserve(most);
+      order.reserve(most);
+      chosen.reserve(most);
+      index.reserve(most);
       for (size_t k = r->solid ? from : write; k < end; ++k) {
         const bool take = all[k].selected && k >= write;
         if ((!r->solid && !take) || gone[k]) continue;
