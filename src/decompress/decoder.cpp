@@ -226,7 +226,19 @@ void DecodeWrapped(const Decoder& d, uint8_t* window, Run& r, uint32_t stop) {
   r.in.Fill();
 }
 
-uint32_t DecodeStored(Decoder& d, uint8_t* buf, uint32_t capacity) {
+// Continues the CRC over `count` window bytes from position `from`, in two
+// pieces when they wrap past the window's end.
+uint32_t CrcOfWindow(uint32_t crc, const uint8_t* window, uint32_t from, uint32_t count) {
+  const uint32_t first = count < kWindowSize - from ? count : kWindowSize - from;
+  crc = format::Crc32Update(crc, window + from, first);
+  if (count > first) crc = format::Crc32Update(crc, window, count - first);
+  return crc;
+}
+
+// `buf` null: nobody takes the chunk, so it is neither copied out nor kept;
+// only the CRC sees its bytes. Without `crc` the caller adds the chunk to
+// d.crc itself, from the window.
+uint32_t DecodeStored(Decoder& d, uint8_t* buf, uint32_t capacity, bool crc) {
   if (d.remaining <= 0) return 0;
   uint32_t want = capacity < kWordBufferBytes ? capacity : kWordBufferBytes;
   if (static_cast<uint32_t>(d.remaining) < want) want = static_cast<uint32_t>(d.remaining);
@@ -238,14 +250,15 @@ uint32_t DecodeStored(Decoder& d, uint8_t* buf, uint32_t capacity) {
   if (got <= 0) return 0;
   if (static_cast<uint32_t>(got) > want) got = static_cast<int32_t>(want);
   const uint32_t n = static_cast<uint32_t>(got);
-  std::memcpy(buf, d.words, n);
+  if (buf != nullptr) std::memcpy(buf, d.words, n);
   CopyToWindow(d.window, d.pos, d.words, n);
   d.remaining -= got;
-  d.crc = format::Crc32Update(d.crc, buf, n);
+  if (crc) d.crc = format::Crc32Update(d.crc, d.words, n);
   return n;
 }
 
-uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity) {
+// `buf` and `crc` as for DecodeStored.
+uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity, bool crc) {
   if (d.remaining <= 0 || capacity <= kMaxMatch) return 0;
   // A chunk is copied out of the window after decoding, so it must fit well
   // inside it.
@@ -305,9 +318,9 @@ uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity) {
     produced = static_cast<uint32_t>(d.remaining);
   }
   if (d.status == kOk && r.in.Overrun()) d.status = kCrcMismatch;
-  CopyFromWindow(window, start, buf, produced);
+  if (buf != nullptr) CopyFromWindow(window, start, buf, produced);
   d.remaining -= static_cast<int32_t>(produced);
-  d.crc = format::Crc32Update(d.crc, buf, produced);
+  if (crc) d.crc = CrcOfWindow(d.crc, window, start, produced);
   return produced;
 }
 
@@ -372,16 +385,40 @@ void DecoderStart(Decoder& d, platform::ByteSource* source, int32_t size, bool s
   d.dist_index = 0;
 }
 
-uint32_t DecodeChunk(Decoder& d, uint8_t* buf, uint32_t capacity, uint32_t method) {
-  if (method == kMethodStored) return DecodeStored(d, buf, capacity);
-  if (method == kMethodLz77 && d.stream_open) return DecodeCompressed(d, buf, capacity);
+namespace {
+
+uint32_t DecodeChunkTo(Decoder& d, uint8_t* buf, uint32_t capacity, uint32_t method, bool crc) {
+  if (method == kMethodStored) return DecodeStored(d, buf, capacity, crc);
+  if (method == kMethodLz77 && d.stream_open) return DecodeCompressed(d, buf, capacity, crc);
   d.status = kUnsupported;
   return 0;
 }
 
+// Chunks whose CRC waits, at most this many bytes: the CRC over a longer
+// span costs less per byte, and the span stays far behind every byte the
+// decoder writes.
+constexpr uint32_t kCrcSpan = 64 * 1024;
+static_assert(kCrcSpan + kChunkSize + kMaxMatch + 16 < kWindowSize / 2);
+
+}  // namespace
+
+uint32_t DecodeChunk(Decoder& d, uint8_t* buf, uint32_t capacity, uint32_t method) {
+  return DecodeChunkTo(d, buf, capacity, method, true);
+}
+
 Status DecodeEntry(Decoder& d, uint32_t method, platform::ByteSink* sink, uint32_t skip) {
+  uint32_t crc_from = d.pos;  // the chunks not in d.crc yet, in the window
+  uint32_t crc_count = 0;
   while (d.status == kOk && d.remaining > 0) {
-    const uint32_t n = DecodeChunk(d, d.out, kChunkSize, method);
+    // Only a chunk that is written needs to leave the window.
+    uint8_t* const to = sink != nullptr && skip == 0 ? d.out : nullptr;
+    if (crc_count >= kCrcSpan) {
+      d.crc = CrcOfWindow(d.crc, d.window, crc_from, crc_count);
+      crc_from = d.pos;
+      crc_count = 0;
+    }
+    const uint32_t n = DecodeChunkTo(d, to, kChunkSize, method, false);
+    crc_count += n;
     if (d.status != kOk) break;
     if (n == 0) {
       // The source ended (or failed) with bytes still owed.
@@ -402,6 +439,7 @@ Status DecodeEntry(Decoder& d, uint32_t method, platform::ByteSink* sink, uint32
       break;
     }
   }
+  d.crc = CrcOfWindow(d.crc, d.window, crc_from, crc_count);
   return d.status;
 }
 

@@ -118,7 +118,9 @@ Status DecodeEntry(Decoder& d, uint32_t method, platform::ByteSink* sink, uint32
 
 // Produces the next chunk into buf (at most capacity bytes; a compressed chunk
 // needs capacity above kMaxMatch and uses at most half the window) and adds
-// it to d.crc. Returns the byte count; failures are left in d.status.
+// it to d.crc; a null buf leaves the chunk in the window only, for a caller
+// that needs nothing but the CRC. Returns the byte count; failures are left
+// in d.status.
 uint32_t DecodeChunk(Decoder& d, uint8_t* buf, uint32_t capacity, uint32_t method);
 
 }  // namespace acekit::decompress

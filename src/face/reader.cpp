@@ -65,6 +65,12 @@ struct acekit_reader : face::Handle {
   std::vector<uint8_t> held;
   uint32_t held_at = 0;
   uint32_t held_size = 0;
+  // A block of the file read ahead for that check: headers close together
+  // then cost one read between them instead of a seek and two reads each.
+  std::vector<uint8_t> ahead;
+  uint32_t ahead_at = 0;
+  uint32_t ahead_size = 0;  // bytes the read delivered
+  uint32_t last_checked = UINT32_MAX;
   // The last time unpacked: entries added together share their times, and
   // each conversion asks the system for the time zone again.
   uint32_t packed_time = 0;
@@ -323,25 +329,65 @@ uint64_t FileSize(acekit_reader* r) {
 
 // True when a header starts at `at` whose checksum holds; its HEAD_SIZE in
 // *head_size (0 when not even that could be read). A header that holds is
-// kept in the handle, with the file right behind it, for the walk to take
-// its fields from.
+// kept in the handle for the walk to take its fields from.
+// Reads `size` bytes from `at` into the block ahead; false when the seek or
+// the read fails. A short read leaves the block short.
+bool ReadAhead(acekit_reader* r, uint32_t at, uint32_t size) {
+  r->ahead_size = 0;
+  if (platform::Seek(r->file, static_cast<int32_t>(at), 0) == -1) return false;
+  if (r->ahead.size() < size) r->ahead.resize(size);
+  const int32_t got = platform::Read(r->ahead.data(), size, r->file);
+  if (got < 0) return false;
+  r->ahead_at = at;
+  r->ahead_size = static_cast<uint32_t>(got);
+  return true;
+}
+
+bool AheadHolds(const acekit_reader* r, uint32_t at, uint32_t size) {
+  return r->ahead_size != 0 && at >= r->ahead_at && at - r->ahead_at <= r->ahead_size &&
+         r->ahead_size - (at - r->ahead_at) >= size;
+}
+
+// The bytes of the header at h that the walk reads, counted from its start;
+// the name's length is cut as the walk cuts it.
+uint32_t WalkReads(const uint8_t* h, uint32_t size) {
+  using acekit::format::kFileHeaderFixed;
+  if (h[4] == acekit::format::kHeadRecovery) return acekit::format::kFrameSize + 4;
+  if (h[4] != acekit::format::kHeadFile) return acekit::format::kFrameSize;
+  if (size < kFileHeaderFixed) return kFileHeaderFixed;
+  return kFileHeaderFixed + std::min<uint32_t>(acekit::format::Get16(h + kFileHeaderFixed - 2),
+                                               acekit::format::kStoredNameMax);
+}
+
 bool HeaderHolds(acekit_reader* r, uint32_t at, uint32_t* head_size) {
+  // A block holds the next headers when they are close together; where they
+  // are far apart, a small one only the header. The last distance decides.
+  constexpr uint32_t kNear = 1u << 16;
+  constexpr uint32_t kFar = 1u << 12;
+  const uint32_t gap = at > r->last_checked ? at - r->last_checked : UINT32_MAX;
+  const uint32_t block = gap <= kNear / 4 ? kNear : kFar;
+  r->last_checked = at;
   *head_size = 0;
   r->held_size = 0;
-  uint8_t frame[4];
-  if (at > 0x7FFFFFFFu || platform::Seek(r->file, static_cast<int32_t>(at), 0) == -1 ||
-      platform::Read(frame, 4, r->file) != 4) {
+  if (at > 0x7FFFFFFFu) return false;
+  if (!AheadHolds(r, at, 4) && !ReadAhead(r, at, block)) return false;
+  if (!AheadHolds(r, at, 4)) return false;
+  *head_size = acekit::format::Get16(r->ahead.data() + (at - r->ahead_at) + 2);
+  if (*head_size < acekit::format::kFrameSize - 4) return false;
+  const uint32_t size = 4 + *head_size;
+  if (!AheadHolds(r, at, size) && !ReadAhead(r, at, std::max(block, size))) return false;
+  if (!AheadHolds(r, at, size)) return false;
+  const uint8_t* h = r->ahead.data() + (at - r->ahead_at);
+  if (acekit::format::HeaderCrc(h + 4, *head_size) != acekit::format::Get16(h)) return false;
+  // What the walk reads past the header comes from the file, which must
+  // then stand right behind it.
+  if (WalkReads(h, size) > size &&
+      platform::Seek(r->file, static_cast<int32_t>(at + size), 0) == -1) {
     return false;
   }
-  *head_size = acekit::format::Get16(frame + 2);
-  if (*head_size < acekit::format::kFrameSize - 4) return false;
-  r->held.resize(4 + *head_size);
-  std::memcpy(r->held.data(), frame, 4);
-  uint8_t* body = r->held.data() + 4;
-  if (platform::Read(body, *head_size, r->file) != static_cast<int32_t>(*head_size)) return false;
-  if (acekit::format::HeaderCrc(body, *head_size) != acekit::format::Get16(frame)) return false;
+  r->held.assign(h, h + size);
   r->held_at = at;
-  r->held_size = 4 + *head_size;
+  r->held_size = size;
   return true;
 }
 
@@ -685,6 +731,13 @@ int ExtractEach(acekit_reader* r, const char* dir, unsigned flags, acekit_event_
       std::vector<size_t> order;
       std::vector<ArcEntry> chosen;
       std::vector<size_t> index;  // nodes -> all
+      // Records are large: the lists are made at their full size at once
+      // rather than moved on every growth.
+      const size_t most = end - (r->solid ? from : write);
+      nodes.reserve(most);
+      order.reserve(most);
+      chosen.reserve(most);
+      index.reserve(most);
       for (size_t k = r->solid ? from : write; k < end; ++k) {
         const bool take = all[k].selected && k >= write;
         if ((!r->solid && !take) || gone[k]) continue;

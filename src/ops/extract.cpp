@@ -198,6 +198,83 @@ class ReplayingSource final : public decompress::FetchingSource {
   const decompress::StreamState& s_;
 };
 
+// Reads a solid archive's entries, which follow one another in the file,
+// through one buffer that is filled whole: an entry's data usually lies in
+// what was read for the entries before it and is then taken from there
+// without a call. The bytes and counts a reader gets are those unbuffered
+// reads from the entry's start would give.
+class SolidSource final : public platform::ByteSource {
+ public:
+  explicit SolidSource(platform::Handle h) : h_(h) {}
+  void UseBuffer(uint8_t* buf, uint32_t capacity) {
+    buf_ = buf;
+    capacity_ = capacity;
+  }
+
+  // Positions at `offset`. Data that is not all buffered from there to
+  // `expect` bytes on is read afresh, after a seek made here; false when
+  // that seek fails.
+  bool Start(uint32_t offset, uint32_t expect) {
+    if (offset >= base_ && offset - base_ <= end_ && end_ - (offset - base_) >= expect) {
+      at_ = offset - base_;
+      return true;
+    }
+    if (platform::Seek(h_, static_cast<int32_t>(offset), 0) == -1) return false;
+    base_ = offset;
+    at_ = end_ = 0;
+    placed_ = true;
+    return true;
+  }
+
+  // Another user of the handle may have moved it.
+  void Moved() { placed_ = false; }
+
+  int32_t Read(void* buf, uint32_t count) override {
+    auto* dst = static_cast<uint8_t*>(buf);
+    uint32_t done = 0;
+    while (done < count) {
+      if (at_ == end_) {
+        const uint32_t from = base_ + end_;
+        if (!placed_ && platform::Seek(h_, static_cast<int32_t>(from), 0) == -1) {
+          return done == 0 ? -1 : static_cast<int32_t>(done);
+        }
+        placed_ = true;
+        const int32_t got = platform::Read(buf_, capacity_, h_);
+        if (got <= 0) {
+          if (got < 0) placed_ = false;
+          if (got < 0 && done == 0) return -1;
+          break;
+        }
+        base_ = from;
+        at_ = 0;
+        end_ = static_cast<uint32_t>(got);
+        const uint32_t n = std::min(end_, count - done);
+        std::memcpy(dst + done, buf_, n);
+        at_ = n;
+        done += n;
+        // The file ended within this request: it ends short, and the next
+        // one asks the file again.
+        if (end_ < capacity_) break;
+        continue;
+      }
+      const uint32_t n = std::min(end_ - at_, count - done);
+      std::memcpy(dst + done, buf_ + at_, n);
+      at_ += n;
+      done += n;
+    }
+    return static_cast<int32_t>(done);
+  }
+
+ private:
+  platform::Handle h_;
+  uint8_t* buf_ = nullptr;
+  uint32_t capacity_ = 0;
+  uint32_t base_ = 0;    // file offset of buf_[0]
+  uint32_t at_ = 0;      // next unread byte in buf_
+  uint32_t end_ = 0;     // end of the bytes in buf_
+  bool placed_ = false;  // the handle stands at base_ + end_
+};
+
 class Driver {
  public:
   Driver(const Context& ctx, ExtractMode mode, platform::Handle archive, bool solid,
@@ -221,6 +298,7 @@ class Driver {
     read_buffer_ = static_cast<uint8_t*>(platform::Alloc(platform::kFileBufferBytes));
     if (!test_) write_buffer_ = static_cast<uint8_t*>(platform::Alloc(platform::kFileBufferBytes));
     if (read_buffer_ == nullptr || (!test_ && write_buffer_ == nullptr)) return kNoMemory;
+    solid_source_.UseBuffer(read_buffer_, platform::kFileBufferBytes);
     decoder_ = decompress::NewDecoder();
     if (!decoder_) return kNoMemory;
     decoder_->progress.hook = ctx_.hooks.progress;
@@ -603,6 +681,12 @@ class Driver {
 
   Status DecodeHere(const ArcEntry& e, Output* out) {
     const uint32_t data_at = e.header_offset + e.head_size + 4;
+    if (solid_) {
+      if (!solid_source_.Start(data_at, ExpectedRead(e))) return kOpenFailed;
+      const Status status = DecodeFrom(e, out, &solid_source_);
+      solid_source_.Moved();  // the walk and the names read the handle between entries
+      return status;
+    }
     if (platform::Seek(archive_, static_cast<int32_t>(data_at), 0) == -1) return kOpenFailed;
     platform::BufferedFileSource source(archive_, read_buffer_, platform::kFileBufferBytes);
     source.Reset(ExpectedRead(e));
@@ -753,6 +837,7 @@ class Driver {
   uint8_t* read_buffer_ = nullptr;
   uint8_t* write_buffer_ = nullptr;
   uint8_t* tail_ = nullptr;  // a streamed entry's last window of bytes
+  SolidSource solid_source_{archive_};
   decompress::DecoderPtr decoder_;
   uint32_t entry_number_ = 1;
   platform::SafeDir dir_;  // see OpenDir

@@ -226,15 +226,33 @@ TEST_F(DecoderTest, SecondEntrySeesTheFirstOnlyWhenSolid) {
 }
 
 // Entries that straddle the end of the circular window: the output wraps and
-// a match whose source sits before the end lands after it.
+// a match whose source sits before the end lands after it. The CRC is taken
+// from the window, in spans across the wrap, whether or not a sink takes
+// the chunks.
 TEST_F(DecoderTest, WindowWrapsAcrossEntries) {
   const int32_t first = static_cast<int32_t>(kWindowSize) - 5;
-  std::vector<uint8_t> filler(static_cast<size_t>(first), 'f');
-  ASSERT_EQ(Decode(filler, first, kMethodStored, true, 1), kOk);
+  std::vector<uint8_t> filler(static_cast<size_t>(first));
+  for (size_t i = 0; i < filler.size(); ++i) filler[i] = static_cast<uint8_t>(i * 7 + i / 509);
   Script s;
   s.Lit("0123456789").New(10, 8).New(3, 2);
+  const std::string expected = "012345678901234567897897";
+  ASSERT_EQ(Decode(filler, first, kMethodStored, true, 1), kOk);
   ASSERT_EQ(Decode(s.Bytes(), 24, kMethodLz77, true, 2), kOk);
-  EXPECT_EQ(Output(), "012345678901234567897897");
+  EXPECT_EQ(Output(), expected);
+  for (const bool write : {false, true}) {
+    for (const uint32_t method : {kMethodStored, kMethodLz77}) {
+      const std::vector<uint8_t> second = method == kMethodStored ? Bytes(expected) : s.Bytes();
+      MemorySource a(filler);
+      DecoderStart(*d_, &a, first, true, 1, kMethodStored);
+      ASSERT_EQ(DecodeEntry(*d_, kMethodStored, write ? &sink_ : nullptr), kOk);
+      EXPECT_EQ(d_->crc, format::Crc32Update(format::kCrcInit, filler.data(), filler.size()));
+      MemorySource b(second);
+      DecoderStart(*d_, &b, 24, true, 2, method);
+      ASSERT_EQ(DecodeEntry(*d_, method, write ? &sink_ : nullptr), kOk);
+      EXPECT_EQ(d_->crc, format::Crc32Update(format::kCrcInit, expected.data(), expected.size()))
+          << write << method;
+    }
+  }
 }
 
 // A sink that comes up short fails the entry; without a sink the entry is

@@ -83,6 +83,22 @@ TEST_P(Extract, TestWritesNothingAndShowsEveryFile) {
   EXPECT_FALSE(fs::exists(Out()));
 }
 
+// Packed data several read buffers long, in entries of every size, some
+// stored: entries start and end on both sides of every buffer's end.
+TEST_P(Extract, EntriesAcrossReadBuffersComeOutWhole) {
+  std::vector<Entry> entries;
+  for (unsigned i = 0; i < 240; ++i) {
+    entries.push_back({"f" + std::to_string(i), testing::RandomBytes(i * 61 % 5000, i), 0x20,
+                       i % 7 == 3 ? 0 : 1});
+  }
+  Open(entries, Solid());
+  Run();
+  EXPECT_EQ(arc_.status, kOk);
+  for (const Entry& e : entries) EXPECT_EQ(dir_.Read("out/" + e.name), e.data) << e.name;
+  arc_.status = ops::TestArc(Ctx());
+  EXPECT_EQ(arc_.status, kOk);
+}
+
 // During a rebuild the host is shown the working directory and the file's
 // own name, not where the file really goes; with a password set, an
 // encrypted entry is refused.
