@@ -1300,9 +1300,7 @@ bool Compressor::RunSegments() {
     const int count = j == 0 ? f : per;
     job.source.Clear();
     if (j > 0) job.source.Add(p.segments[(first - 1) % ring], d);
-    // A first parse that stops at the first slide is the last one when
-    // nothing comes after it.
-    job.last = count == 0 && length(1) == 0;
+    job.last = false;
     for (int i = first; i < first + count && !job.last; ++i) {
       const uint32_t n = length(i);
       job.source.Add(p.segments[i % ring], n);
