@@ -36,7 +36,7 @@ struct Replay {
   // Results.
   uint32_t out_used = 0;
   uint32_t flush_n = 0;
-  uint32_t kept = 0;  // flushes whose bytes are in out
+  uint32_t kept = 0;  // flushes whose bytes are in out; the next one's start may be too
   bool overflow = false;
   int32_t coded = 0;
 
@@ -140,6 +140,16 @@ int ParsesInFlight(int threads, uint32_t d) {
   return d <= (uint32_t{512} << 10) ? threads + 2 : threads;
 }
 
+// Segments the first parse of a file covers past the first slide. It goes
+// on from the compressor's state over what lies before that slide (up to D
+// positions) and then over as many segments as a later parse; at the 1 MB
+// window it stops at the first slide instead, and the next parse rebuilds
+// from a copy of the window's upper half: its record would take 2.5 MiB
+// more than any other, which put two threads past 40 MB on large files.
+int FirstParseSegments(uint32_t d) {
+  return d >= (uint32_t{1} << 20) ? 0 : SegmentsPerParse(d);
+}
+
 // The finder states of the segment parses: a parse takes one when it
 // starts and gives it back when it ends, so that parses waiting in line
 // need none. At most one parse per worker runs, and the one that reaches
@@ -237,11 +247,10 @@ struct FileJob : compress::Task {
 };
 
 // Keeps every flush's size and progress point, and its bytes while they fit.
-// The room is at least what the stream can come to, or the file's size plus
-// one buffer: then a flush that does not fit comes after one that made the
-// output larger than the file, which is stored, so the bytes of that
-// attempt never stay in the archive and the replay writes zeros of the same
-// sizes in their place.
+// The room is at least what the stream can come to, or at least the file's
+// size: a stream that does not fit is longer than the file, which is
+// stored, so the bytes of that attempt past the room never stay in the
+// archive and the replay writes zeros in their place.
 class MemSink final : public platform::ByteSink {
  public:
   MemSink(Replay& replay, const compress::StreamIo& io) : replay_(replay), io_(io) {}
@@ -252,10 +261,13 @@ class MemSink final : public platform::ByteSink {
       return static_cast<int32_t>(count);
     }
     j.flushes[j.flush_n++] = Flush{count, io_.coded};
-    if (j.kept + 1 == j.flush_n && j.out_used + count <= j.out_cap) {
-      std::memcpy(j.out + j.out_used, buf, count);
-      j.out_used += count;
-      ++j.kept;
+    if (j.kept + 1 == j.flush_n) {
+      // The flush that crosses the room keeps what fits of it.
+      const uint32_t room = j.out_cap - j.out_used;
+      const uint32_t n = count < room ? count : room;
+      std::memcpy(j.out + j.out_used, buf, n);
+      j.out_used += n;
+      if (n == count) ++j.kept;
     }
     return static_cast<int32_t>(count);
   }
@@ -323,7 +335,8 @@ struct Compressor::Parallel {
   MatchState states[kMaxThreads - 1];
   StatePool state_pool;
   // Records of the parses in flight; the first is large enough for a
-  // file's first parse, which also covers the window before the first slide.
+  // file's first parse, which also covers the window before the first slide
+  // (see FirstParseSegments).
   uint8_t* records[kMaxParses] = {};
   // Segments read and not yet coded, by segment number modulo the ring.
   uint8_t* segments[kMaxParses * kMaxSegmentsPerParse + 2] = {};
@@ -537,10 +550,11 @@ void RunSolidJob(compress::Task* t) {
 
 // Memory for a file's stream: its flushes, and their bytes up to what it
 // can produce or, for a file that may come out larger than itself, up to
-// its size and one buffer (see MemSink).
+// its size (see MemSink). A buffer more per file, as this once kept, came to
+// as much again as the bytes of a group of small files.
 uint32_t OutRoom(const SolidTicket& tk) {
   const uint64_t most = uint64_t{tk.len} * 17 / 8 + (tk.len / compress::kBlockSymbols + 2) * 1024;
-  const uint64_t kept = static_cast<uint64_t>(tk.size) + compress::kOutputBufferBytes;
+  const uint64_t kept = static_cast<uint64_t>(tk.size);
   return static_cast<uint32_t>((most < kept ? most : kept) + 7) / 8 * 8;
 }
 
@@ -626,6 +640,8 @@ struct Compressor::Solid {
   int ahead_most = 0;
   uint8_t* spare_w0[kMaxThreads + 1] = {};
   int spare_n = 0;
+  // A file is coded by the compressor itself from the bytes in the ring.
+  bool ring_read = false;
 
   void Put(MatchState* s) { pool[pool_n++] = s; }
   MatchState* Take(MatchState* s) {
@@ -987,10 +1003,27 @@ void Compressor::CompressSolid(int ticket, platform::ByteSource* rest, platform:
      public:
       int32_t Read(void*, uint32_t) override { return -1; }
     } failing;
-    RingSource source(sh, tk.at, tk.len, tk.failed_late ? &failing : rest);
+    platform::ByteSource* const after = tk.failed_late ? &failing : rest;
+    if (d > kSolidGroup) {
+      // The ring and the groups' buffers go back now (see RunSegments), but
+      // for the file's first bytes.
+      const uint32_t len = tk.len;
+      auto* head = static_cast<uint8_t*>(platform::Alloc(len != 0 ? len : 1));
+      if (head != nullptr) {
+        sh.CopyOut(head, tk.at, len);
+        StopSolid();
+        ChainSource source(head, len, after);
+        CompressFile(&source, sink, size, restart);
+        platform::Free(head);
+        return;
+      }
+    }
+    RingSource source(sh, tk.at, tk.len, after);
     s.keep_at = s.write_at;
     s.keep_ticket = s.handed;
+    s.ring_read = true;
     CompressFile(&source, sink, size, restart);
+    s.ring_read = false;
     return;
   }
   const bool planned_fresh = s.ahead_n > 0 && s.ahead[0].first == ticket;
@@ -1147,10 +1180,12 @@ bool Compressor::SegmentBuffers() {
   const size_t d = size_t{1} << compress::kWindowShapes[match_.shape].log2_size;
   bool ok = true;
   const size_t per = static_cast<size_t>(SegmentsPerParse(d));
+  const size_t f = static_cast<size_t>(FirstParseSegments(static_cast<uint32_t>(d))) + 1;
+  const size_t first = f > per ? f : per;
   const int parses = ParsesInFlight(p.threads, static_cast<uint32_t>(d));
   for (int i = 0; ok && i < parses; ++i) {
-    p.records[i] = static_cast<uint8_t*>(
-        platform::Alloc(ParseRecord::BytesFor(i == 0 ? (per + 1) * d : per * d)));
+    p.records[i] =
+        static_cast<uint8_t*>(platform::Alloc(ParseRecord::BytesFor((i == 0 ? first : per) * d)));
     ok = p.records[i] != nullptr;
   }
   for (int i = 0; ok && i < parses * static_cast<int>(per) + 2; ++i) {
@@ -1197,13 +1232,30 @@ bool Compressor::RunSegments() {
     threads_ = 1;
     return false;
   }
+  // Where the windows outgrow a group, the ring of a solid run holds
+  // several of them, and the segments would take their own on top. With
+  // every file handed in coded, nothing of it is needed any more: the run
+  // after this file continues the compressor's state, and a new ring is
+  // taken for it.
+  if (solid_ != nullptr && d > kSolidGroup && solid_->coded == solid_->handed &&
+      !solid_->ring_read) {
+    StopSolid();
+  }
   if (!SegmentBuffers()) return false;
   Parallel& p = *par_;
   const int t = p.threads;
   const int per = SegmentsPerParse(d);
+  const int f = FirstParseSegments(d);
   const int q = ParsesInFlight(t, d);
   const int ring = q * per + 2;
   p.abort.store(false, std::memory_order_relaxed);
+  // Segment 0, the bytes before the first slide, is what the second parse
+  // rebuilds from when the first one stops there; the first parse holds
+  // the window they lie in.
+  if (f == 0) {
+    std::memcpy(p.segments[0], match_.window + d, d);
+    p.segment_len[0] = static_cast<int32_t>(d);
+  }
 
   // Segment i (from 1) is what the i-th slide from here reads. Reads stop
   // after the first short one, as the coder's do.
@@ -1236,18 +1288,20 @@ bool Compressor::RunSegments() {
   int records = 0;
   for (int i = q - 1; i >= 1; --i) free_records[records++] = p.records[i];
 
-  // Parse j covers segments j * per + 1 to (j + 1) * per (parse 0 also
-  // what lies before the first slide), after inserting segment j * per.
+  // Parse 0 covers what lies before the first slide and segments 1 to f;
+  // parse j > 0 covers the per segments after f + (j - 1) * per, after
+  // inserting segment f + (j - 1) * per.
   int next = 0;
   bool last_handed = false;
   auto hand_out = [&]() {
     const int j = next++;
     SegmentJob& job = p.jobs[j % q];
-    const int first = j * per + 1;
+    const int first = j == 0 ? 1 : f + (j - 1) * per + 1;
+    const int count = j == 0 ? f : per;
     job.source.Clear();
     if (j > 0) job.source.Add(p.segments[(first - 1) % ring], d);
     job.last = false;
-    for (int i = first; i < first + per && !job.last; ++i) {
+    for (int i = first; i < first + count && !job.last; ++i) {
       const uint32_t n = length(i);
       job.source.Add(p.segments[i % ring], n);
       job.last = n < d || length(i + 1) == 0;
@@ -1258,7 +1312,7 @@ bool Compressor::RunSegments() {
     job.budget = budget;
     job.rec = ParseRecord{};
     job.rec.data = j == 0 ? p.records[0] : free_records[--records];
-    job.rec.slides_left = job.last ? -1 : per;
+    job.rec.slides_left = job.last ? -1 : count;
     job.rec.abort = &p.abort;
     job.io.ResetCompressState();
     last_handed = job.last;
@@ -1427,7 +1481,16 @@ void Compressor::PlayBack(const compress::Replay& r) {
   for (uint32_t k = 0; k < r.flush_n && io_.status() == kOk; ++k) {
     const Flush& f = r.flushes[k];
     io_.coded = f.coded;
-    io_.PassOn(k < r.kept ? at : kZeros, f.bytes);
+    const uint32_t part = k == r.kept ? static_cast<uint32_t>(r.out + r.out_used - at) : 0;
+    if (part != 0) {
+      // The flush that crossed the room: its start, then zeros.
+      uint8_t mixed[compress::kOutputBufferBytes];
+      std::memcpy(mixed, at, part);
+      std::memset(mixed + part, 0, f.bytes - part);
+      io_.PassOn(mixed, f.bytes);
+    } else {
+      io_.PassOn(k < r.kept ? at : kZeros, f.bytes);
+    }
     at += f.bytes;
   }
   io_.coded = r.coded;
