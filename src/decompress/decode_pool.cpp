@@ -160,19 +160,63 @@ void DecodePool::Submit(DecodeJob* job) {
     head_ = job;
   }
   tail_ = job;
-  work_.Signal();
+  job->queued = true;
+  if (idle_ > 0) work_.Signal();
+}
+
+void DecodePool::Unlink(DecodeJob* job) {
+  DecodeJob* before = nullptr;
+  for (DecodeJob* j = head_; j != job; j = j->next) before = j;
+  (before != nullptr ? before->next : head_) = job->next;
+  if (tail_ == job) tail_ = before;
+  job->next = nullptr;
+  job->queued = false;
+}
+
+DecodeJob* DecodePool::Pick() const {
+  for (DecodeJob* j = head_; j != nullptr; j = j->next) {
+    if (j->stream != nullptr) return j;
+  }
+  return head_;
 }
 
 void DecodePool::Wait(DecodeJob* job) {
   platform::MutexLock lock(mutex_);
-  while (!job->done) finished_.Wait(mutex_);
+  while (!job->done) {
+    awaited_ = job;
+    finished_.Wait(mutex_);
+  }
+  awaited_ = nullptr;
+}
+
+void DecodePool::WaitOrRun(DecodeJob* job, DecodeJob* last, Decoder& helper) {
+  mutex_.Lock();
+  while (!job->done || !last->done) {
+    DecodeJob* run = job->queued ? job : nullptr;
+    if (run == nullptr) {
+      // Workers take such jobs in order, so `last` ends last as a rule.
+      awaited_ = last->done ? job : last;
+      finished_.Wait(mutex_);
+      awaited_ = nullptr;
+      continue;
+    }
+    Unlink(run);
+    mutex_.Unlock();
+    Run(helper, *run);
+    mutex_.Lock();
+    run->done = true;
+  }
+  mutex_.Unlock();
 }
 
 void DecodePool::Stop() {
   {
     platform::MutexLock lock(mutex_);
     stop_.store(true);
-    for (DecodeJob* j = head_; j != nullptr; j = j->next) j->done = true;
+    for (DecodeJob* j = head_; j != nullptr; j = j->next) {
+      j->queued = false;
+      j->done = true;
+    }
     head_ = tail_ = nullptr;
     work_.Broadcast();
     finished_.Broadcast();
@@ -202,9 +246,11 @@ uint32_t DecodePool::Next(DecodeJob* job, uint32_t* first, uint32_t* count) {
   // there are once the worker waits for a fetch or is through.
   while (s.published - s.consumed < s.batch && s.request == 0 && !job->done) {
     s.waiting = true;
+    awaited_ = job;
     finished_.Wait(mutex_);
   }
   s.waiting = false;
+  awaited_ = nullptr;
   // Chunks come first: a fetch is made only when the worker can go no
   // further without it, so the calls made do not depend on its pace.
   *first = s.consumed;
@@ -260,16 +306,19 @@ void DecodePool::Main(void* arg) {
     DecodeJob* job = nullptr;
     {
       platform::MutexLock lock(pool.mutex_);
-      while (pool.head_ == nullptr && !pool.stop_.load()) pool.work_.Wait(pool.mutex_);
+      while (pool.head_ == nullptr && !pool.stop_.load()) {
+        ++pool.idle_;
+        pool.work_.Wait(pool.mutex_);
+        --pool.idle_;
+      }
       if (pool.stop_.load()) return;
-      job = pool.head_;
-      pool.head_ = job->next;
-      if (pool.head_ == nullptr) pool.tail_ = nullptr;
+      job = pool.Pick();
+      pool.Unlink(job);
     }
     pool.Run(*w.decoder, *job);
     platform::MutexLock lock(pool.mutex_);
     job->done = true;
-    pool.finished_.Broadcast();
+    if (pool.awaited_ == job) pool.finished_.Broadcast();
   }
 }
 

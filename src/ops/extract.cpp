@@ -238,6 +238,16 @@ class Driver {
       pool_.Stop();
       return kNoMemory;
     }
+    // The calling thread's own decoder for jobs it runs while the workers
+    // are busy; taken before any entry, so that the calls made do not
+    // depend on the workers' pace.
+    if (started > 0) {
+      helper_ = decompress::NewDecoder();
+      if (!helper_) {
+        pool_.Stop();
+        return kNoMemory;
+      }
+    }
     max_pending_ = static_cast<uint32_t>(started) * 4;
     if (max_pending_ > kMaxPending) max_pending_ = kMaxPending;
     max_streamed_ = static_cast<uint32_t>(started) < kMaxStreamed ? static_cast<uint32_t>(started)
@@ -523,6 +533,20 @@ class Driver {
     return static_cast<uint32_t>(n) < need ? kEnded : kOk;
   }
 
+  // The last of the jobs read ahead from the entry at hand on that are
+  // decoded whole, up to half the jobs allowed in flight: the calling
+  // thread waits for all of them at once.
+  decompress::DecodeJob* BatchEnd() const {
+    decompress::DecodeJob* last = pending_[pending_first_].job;
+    const uint32_t batch = max_pending_ / 2 < pending_count_ ? max_pending_ / 2 : pending_count_;
+    for (uint32_t i = 1; i < batch; ++i) {
+      const Pending& p = pending_[(pending_first_ + i) % kMaxPending];
+      if (p.job == nullptr || p.streamed || p.failure != kOk) break;
+      last = p.job;
+    }
+    return last;
+  }
+
   void DropFirst() {
     Pending& p = pending_[pending_first_];
     pending_bytes_ -= p.cost;
@@ -577,7 +601,11 @@ class Driver {
     } else if (job != nullptr && job->stream != nullptr) {
       status = Stream(e, out, *job);
     } else if (job != nullptr) {
-      pool_.Wait(job);
+      if (helper_) {
+        pool_.WaitOrRun(job, BatchEnd(), *helper_);
+      } else {
+        pool_.Wait(job);
+      }
       if (job->exact) {
         status = Replay(e, out, *job);
         if (status == kOk) Remember(*job);
@@ -754,6 +782,7 @@ class Driver {
   uint8_t* write_buffer_ = nullptr;
   uint8_t* tail_ = nullptr;  // a streamed entry's last window of bytes
   decompress::DecoderPtr decoder_;
+  decompress::DecoderPtr helper_;  // see RunParallel
   uint32_t entry_number_ = 1;
   platform::SafeDir dir_;  // see OpenDir
   std::string dir_below_;
