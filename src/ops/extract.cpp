@@ -449,7 +449,7 @@ class Driver {
       decompress::kTestedSlots * sizeof(uint16_t) + decompress::kWindowSize +
       decompress::kTestedFetches * platform::kFileBufferBytes + alignof(decompress::DecodeJob);
 
-  // Queues a streamed job for the entry with the first fetches made.
+  // Queues a streamed job for the entry and makes its first fetches.
   void AddStreamed(const ArcEntry& e) {
     using decompress::DecodeJob;
     using decompress::StreamState;
@@ -486,8 +486,14 @@ class Driver {
     s->expect = s->expect_left = ExpectedRead(e);
     s->file_at = e.header_offset + e.head_size + 4;
     p.job = job;
+    // Queued before its first fetches, so that a worker starts on the
+    // first while the others are read.
+    pool_.Submit(job);
     p.failure = Feed(job, 0);
-    if (p.failure == kOk) pool_.Submit(job);
+    if (p.failure != kOk) {
+      pool_.Drop(job);
+      pool_.Wait(job);
+    }
   }
 
   // Makes a streamed job's fetches: the one of `asked` bytes its worker
