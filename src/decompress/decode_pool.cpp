@@ -161,7 +161,15 @@ void DecodePool::Submit(DecodeJob* job) {
   }
   tail_ = job;
   job->queued = true;
-  if (idle_ > 0) work_.Signal();
+  ++queued_;
+  // A worker woken for each small job costs the calling thread a system
+  // call per entry when it is the slower side; it wakes one for two, or
+  // before it waits itself (see Asleep).
+  // A worker that was woken and has not run yet is not woken again.
+  if (idle_ > woken_ && (job->stream != nullptr || queued_ >= 2)) {
+    ++woken_;
+    work_.Signal();
+  }
 }
 
 void DecodePool::Unlink(DecodeJob* job) {
@@ -171,6 +179,12 @@ void DecodePool::Unlink(DecodeJob* job) {
   if (tail_ == job) tail_ = before;
   job->next = nullptr;
   job->queued = false;
+  --queued_;
+}
+
+void DecodePool::Sleep() {
+  if (queued_ > 0 && idle_ > 0) work_.Broadcast();
+  finished_.Wait(mutex_);
 }
 
 DecodeJob* DecodePool::Pick() const {
@@ -184,29 +198,25 @@ void DecodePool::Wait(DecodeJob* job) {
   platform::MutexLock lock(mutex_);
   while (!job->done) {
     awaited_ = job;
-    finished_.Wait(mutex_);
+    Sleep();
   }
   awaited_ = nullptr;
 }
 
-void DecodePool::WaitOrRun(DecodeJob* job, DecodeJob* last, Decoder& helper) {
-  mutex_.Lock();
-  while (!job->done || !last->done) {
-    DecodeJob* run = job->queued ? job : nullptr;
-    if (run == nullptr) {
-      // Workers take such jobs in order, so `last` ends last as a rule.
-      awaited_ = last->done ? job : last;
-      finished_.Wait(mutex_);
-      awaited_ = nullptr;
-      continue;
-    }
-    Unlink(run);
+void DecodePool::WaitOrRun(DecodeJob* job, Decoder& helper) {
+  platform::MutexLock lock(mutex_);
+  if (job->queued) {
+    Unlink(job);
     mutex_.Unlock();
-    Run(helper, *run);
+    Run(helper, *job);
     mutex_.Lock();
-    run->done = true;
+    job->done = true;
   }
-  mutex_.Unlock();
+  while (!job->done) {
+    awaited_ = job;
+    Sleep();
+  }
+  awaited_ = nullptr;
 }
 
 void DecodePool::Stop() {
@@ -215,6 +225,7 @@ void DecodePool::Stop() {
     stop_.store(true);
     for (DecodeJob* j = head_; j != nullptr; j = j->next) {
       j->queued = false;
+      --queued_;
       j->done = true;
     }
     head_ = tail_ = nullptr;
@@ -231,6 +242,7 @@ void DecodePool::Stop() {
     w.decoder = nullptr;
   }
   count_ = 0;
+  woken_ = 0;
 }
 
 void DecodePool::Drop(DecodeJob* job) {
@@ -247,7 +259,7 @@ uint32_t DecodePool::Next(DecodeJob* job, uint32_t* first, uint32_t* count) {
   while (s.published - s.consumed < s.batch && s.request == 0 && !job->done) {
     s.waiting = true;
     awaited_ = job;
-    finished_.Wait(mutex_);
+    Sleep();
   }
   s.waiting = false;
   awaited_ = nullptr;
@@ -302,24 +314,26 @@ int32_t DecodePool::TakeFetch(DecodeJob& job, uint32_t index, uint32_t size, con
 void DecodePool::Main(void* arg) {
   Worker& w = *static_cast<Worker*>(arg);
   DecodePool& pool = *w.pool;
+  DecodeJob* job = nullptr;
+  pool.mutex_.Lock();
   for (;;) {
-    DecodeJob* job = nullptr;
-    {
-      platform::MutexLock lock(pool.mutex_);
-      while (pool.head_ == nullptr && !pool.stop_.load()) {
-        ++pool.idle_;
-        pool.work_.Wait(pool.mutex_);
-        --pool.idle_;
-      }
-      if (pool.stop_.load()) return;
-      job = pool.Pick();
-      pool.Unlink(job);
+    // One hold of the lock hands a job back and takes the next.
+    while (pool.head_ == nullptr && !pool.stop_.load()) {
+      ++pool.idle_;
+      pool.work_.Wait(pool.mutex_);
+      --pool.idle_;
+      if (pool.woken_ > 0) --pool.woken_;
     }
+    if (pool.stop_.load()) break;
+    job = pool.Pick();
+    pool.Unlink(job);
+    pool.mutex_.Unlock();
     pool.Run(*w.decoder, *job);
-    platform::MutexLock lock(pool.mutex_);
+    pool.mutex_.Lock();
     job->done = true;
     if (pool.awaited_ == job) pool.finished_.Broadcast();
   }
+  pool.mutex_.Unlock();
 }
 
 // The serial path's DecodeEntry without its progress and output, which the

@@ -162,14 +162,12 @@ class DecodePool {
   void Submit(DecodeJob* job);
   // Waits until the job has finished (or was dropped by Stop).
   void Wait(DecodeJob* job);
-  // Waits for `job` and for `last`, a later one (or the same), both not
-  // streamed and with none streamed submitted between them, so that a
-  // calling thread that is through its entries sooner than the workers
-  // wakes up once for several. Either of the two that no worker has taken
-  // yet is run here with `helper`, a decoder of the calling thread's own,
-  // so that it decodes rather than sleeps while the workers are busy. The
-  // results are the ones a worker gives.
-  void WaitOrRun(DecodeJob* job, DecodeJob* last, Decoder& helper);
+  // Wait for a job that is not streamed, which is run here with `helper`
+  // (a decoder of the calling thread's own) when no worker has taken it
+  // yet: the calling thread decodes rather than sleeps while the workers
+  // are busy, for instance with large entries further on. The results are
+  // the ones a worker gives.
+  void WaitOrRun(DecodeJob* job, Decoder& helper);
   // Drops the queued jobs (not exact), lets the running ones end after their
   // current chunk and joins the workers. Jobs stay the caller's.
   void Stop();
@@ -199,6 +197,9 @@ class DecodePool {
   static void Main(void* arg);
   // Takes a job out of the queue; the caller holds the lock.
   void Unlink(DecodeJob* job);
+  // The calling thread's wait for a worker, with the lock held: queued
+  // jobs are not left to workers that sleep.
+  void Sleep();
   // The job a worker takes next: the first streamed one, else the first.
   DecodeJob* Pick() const;
   void Run(Decoder& d, DecodeJob& job);
@@ -216,6 +217,8 @@ class DecodePool {
   // Wake-ups are sent only to threads that wait: workers without a job, and
   // the calling thread waiting for `awaited_` (any job: Next waits).
   int idle_ = 0;
+  int woken_ = 0;  // of the idle workers, those signalled already
+  int queued_ = 0;
   const DecodeJob* awaited_ = nullptr;
   bool any_awaited_ = false;
   std::atomic<bool> stop_{false};

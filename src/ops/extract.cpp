@@ -539,20 +539,6 @@ class Driver {
     return static_cast<uint32_t>(n) < need ? kEnded : kOk;
   }
 
-  // The last of the jobs read ahead from the entry at hand on that are
-  // decoded whole, up to half the jobs allowed in flight: the calling
-  // thread waits for all of them at once.
-  decompress::DecodeJob* BatchEnd() const {
-    decompress::DecodeJob* last = pending_[pending_first_].job;
-    const uint32_t batch = max_pending_ / 2 < pending_count_ ? max_pending_ / 2 : pending_count_;
-    for (uint32_t i = 1; i < batch; ++i) {
-      const Pending& p = pending_[(pending_first_ + i) % kMaxPending];
-      if (p.job == nullptr || p.streamed || p.failure != kOk) break;
-      last = p.job;
-    }
-    return last;
-  }
-
   void DropFirst() {
     Pending& p = pending_[pending_first_];
     pending_bytes_ -= p.cost;
@@ -608,7 +594,7 @@ class Driver {
       status = Stream(e, out, *job);
     } else if (job != nullptr) {
       if (helper_) {
-        pool_.WaitOrRun(job, BatchEnd(), *helper_);
+        pool_.WaitOrRun(job, *helper_);
       } else {
         pool_.Wait(job);
       }

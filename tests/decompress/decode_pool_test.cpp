@@ -55,7 +55,7 @@ TEST(DecodePoolTest, CallingThreadRunsAJobTheWorkersHaveNotTaken) {
   pool.Submit(&job);
   DecoderPtr helper = NewDecoder();
   ASSERT_TRUE(helper);
-  pool.WaitOrRun(&job, &job, *helper);
+  pool.WaitOrRun(&job, *helper);
 
   EXPECT_TRUE(job.exact);
   EXPECT_EQ(std::string(out.begin(), out.end()), data);
