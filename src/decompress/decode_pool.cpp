@@ -248,6 +248,11 @@ void DecodePool::Stop() {
 void DecodePool::Drop(DecodeJob* job) {
   platform::MutexLock lock(mutex_);
   job->dropped.store(true);
+  // One no worker has taken ends here, without waiting for a worker.
+  if (job->queued) {
+    Unlink(job);
+    job->done = true;
+  }
   room_.Broadcast();
 }
 
