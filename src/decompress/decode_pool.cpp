@@ -163,9 +163,8 @@ void DecodePool::Submit(DecodeJob* job) {
   job->queued = true;
   ++queued_;
   // A worker woken for each small job costs the calling thread a system
-  // call per entry when it is the slower side; it wakes one for two, or
-  // before it waits itself (see Asleep).
-  // A worker that was woken and has not run yet is not woken again.
+  // call per entry when it is the slower side: it wakes one for two, or
+  // before it waits itself (see Sleep), and none that was woken already.
   if (idle_ > woken_ && (job->stream != nullptr || queued_ >= 2)) {
     ++woken_;
     work_.Signal();
