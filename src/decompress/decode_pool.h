@@ -162,7 +162,7 @@ class DecodePool {
   void Submit(DecodeJob* job);
   // Waits until the job has finished (or was dropped by Stop).
   void Wait(DecodeJob* job);
-  // Wait for a job that is not streamed, which is run here with `helper`
+  // Waits for a job that is not streamed, which is run here with `helper`
   // (a decoder of the calling thread's own) when no worker has taken it
   // yet: the calling thread decodes rather than sleeps while the workers
   // are busy, for instance with large entries further on. The results are
@@ -215,12 +215,11 @@ class DecodePool {
   DecodeJob* head_ = nullptr;
   DecodeJob* tail_ = nullptr;
   // Wake-ups are sent only to threads that wait: workers without a job, and
-  // the calling thread waiting for `awaited_` (any job: Next waits).
+  // the calling thread, for the job it waits for (`awaited_`).
   int idle_ = 0;
   int woken_ = 0;  // of the idle workers, those signalled already
   int queued_ = 0;
   const DecodeJob* awaited_ = nullptr;
-  bool any_awaited_ = false;
   std::atomic<bool> stop_{false};
   Worker workers_[platform::kMaxThreads];
   int count_ = 0;
