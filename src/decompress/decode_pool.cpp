@@ -160,19 +160,73 @@ void DecodePool::Submit(DecodeJob* job) {
     head_ = job;
   }
   tail_ = job;
-  work_.Signal();
+  job->queued = true;
+  ++queued_;
+  // A worker woken for each small job costs the calling thread a system
+  // call per entry when it is the slower side: it wakes one for two, or
+  // before it waits itself (see Sleep), and none that was woken already.
+  if (idle_ > woken_ && (job->stream != nullptr || queued_ >= 2)) {
+    ++woken_;
+    work_.Signal();
+  }
+}
+
+void DecodePool::Unlink(DecodeJob* job) {
+  DecodeJob* before = nullptr;
+  for (DecodeJob* j = head_; j != job; j = j->next) before = j;
+  (before != nullptr ? before->next : head_) = job->next;
+  if (tail_ == job) tail_ = before;
+  job->next = nullptr;
+  job->queued = false;
+  --queued_;
+}
+
+void DecodePool::Sleep() {
+  if (queued_ > 0 && idle_ > 0) work_.Broadcast();
+  finished_.Wait(mutex_);
+}
+
+DecodeJob* DecodePool::Pick() const {
+  for (DecodeJob* j = head_; j != nullptr; j = j->next) {
+    if (j->stream != nullptr) return j;
+  }
+  return head_;
 }
 
 void DecodePool::Wait(DecodeJob* job) {
   platform::MutexLock lock(mutex_);
-  while (!job->done) finished_.Wait(mutex_);
+  while (!job->done) {
+    awaited_ = job;
+    Sleep();
+  }
+  awaited_ = nullptr;
+}
+
+void DecodePool::WaitOrRun(DecodeJob* job, Decoder& helper) {
+  platform::MutexLock lock(mutex_);
+  if (job->queued) {
+    Unlink(job);
+    mutex_.Unlock();
+    Run(helper, *job);
+    mutex_.Lock();
+    job->done = true;
+  }
+  while (!job->done) {
+    awaited_ = job;
+    Sleep();
+  }
+  awaited_ = nullptr;
 }
 
 void DecodePool::Stop() {
   {
     platform::MutexLock lock(mutex_);
     stop_.store(true);
-    for (DecodeJob* j = head_; j != nullptr; j = j->next) j->done = true;
+    for (DecodeJob* j = head_; j != nullptr; j = j->next) {
+      j->queued = false;
+      --queued_;
+      j->done = true;
+    }
     head_ = tail_ = nullptr;
     work_.Broadcast();
     finished_.Broadcast();
@@ -187,11 +241,17 @@ void DecodePool::Stop() {
     w.decoder = nullptr;
   }
   count_ = 0;
+  woken_ = 0;
 }
 
 void DecodePool::Drop(DecodeJob* job) {
   platform::MutexLock lock(mutex_);
   job->dropped.store(true);
+  // One no worker has taken ends here, without waiting for a worker.
+  if (job->queued) {
+    Unlink(job);
+    job->done = true;
+  }
   room_.Broadcast();
 }
 
@@ -202,9 +262,11 @@ uint32_t DecodePool::Next(DecodeJob* job, uint32_t* first, uint32_t* count) {
   // there are once the worker waits for a fetch or is through.
   while (s.published - s.consumed < s.batch && s.request == 0 && !job->done) {
     s.waiting = true;
-    finished_.Wait(mutex_);
+    awaited_ = job;
+    Sleep();
   }
   s.waiting = false;
+  awaited_ = nullptr;
   // Chunks come first: a fetch is made only when the worker can go no
   // further without it, so the calls made do not depend on its pace.
   *first = s.consumed;
@@ -256,21 +318,26 @@ int32_t DecodePool::TakeFetch(DecodeJob& job, uint32_t index, uint32_t size, con
 void DecodePool::Main(void* arg) {
   Worker& w = *static_cast<Worker*>(arg);
   DecodePool& pool = *w.pool;
+  DecodeJob* job = nullptr;
+  pool.mutex_.Lock();
   for (;;) {
-    DecodeJob* job = nullptr;
-    {
-      platform::MutexLock lock(pool.mutex_);
-      while (pool.head_ == nullptr && !pool.stop_.load()) pool.work_.Wait(pool.mutex_);
-      if (pool.stop_.load()) return;
-      job = pool.head_;
-      pool.head_ = job->next;
-      if (pool.head_ == nullptr) pool.tail_ = nullptr;
+    // One hold of the lock hands a job back and takes the next.
+    while (pool.head_ == nullptr && !pool.stop_.load()) {
+      ++pool.idle_;
+      pool.work_.Wait(pool.mutex_);
+      --pool.idle_;
+      if (pool.woken_ > 0) --pool.woken_;
     }
+    if (pool.stop_.load()) break;
+    job = pool.Pick();
+    pool.Unlink(job);
+    pool.mutex_.Unlock();
     pool.Run(*w.decoder, *job);
-    platform::MutexLock lock(pool.mutex_);
+    pool.mutex_.Lock();
     job->done = true;
-    pool.finished_.Broadcast();
+    if (pool.awaited_ == job) pool.finished_.Broadcast();
   }
+  pool.mutex_.Unlock();
 }
 
 // The serial path's DecodeEntry without its progress and output, which the

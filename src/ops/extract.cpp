@@ -316,6 +316,16 @@ class Driver {
       pool_.Stop();
       return kNoMemory;
     }
+    // The calling thread's own decoder for jobs it runs while the workers
+    // are busy; taken before any entry, so that the calls made do not
+    // depend on the workers' pace.
+    if (started > 0) {
+      helper_ = decompress::NewDecoder();
+      if (!helper_) {
+        pool_.Stop();
+        return kNoMemory;
+      }
+    }
     max_pending_ = static_cast<uint32_t>(started) * 4;
     if (max_pending_ > kMaxPending) max_pending_ = kMaxPending;
     max_streamed_ = static_cast<uint32_t>(started) < kMaxStreamed ? static_cast<uint32_t>(started)
@@ -517,7 +527,7 @@ class Driver {
       decompress::kTestedSlots * sizeof(uint16_t) + decompress::kWindowSize +
       decompress::kTestedFetches * platform::kFileBufferBytes + alignof(decompress::DecodeJob);
 
-  // Queues a streamed job for the entry with the first fetches made.
+  // Queues a streamed job for the entry and makes its first fetches.
   void AddStreamed(const ArcEntry& e) {
     using decompress::DecodeJob;
     using decompress::StreamState;
@@ -554,8 +564,14 @@ class Driver {
     s->expect = s->expect_left = ExpectedRead(e);
     s->file_at = e.header_offset + e.head_size + 4;
     p.job = job;
+    // Queued before its first fetches, so that a worker starts on the
+    // first while the others are read.
+    pool_.Submit(job);
     p.failure = Feed(job, 0);
-    if (p.failure == kOk) pool_.Submit(job);
+    if (p.failure != kOk) {
+      pool_.Drop(job);
+      pool_.Wait(job);
+    }
   }
 
   // Makes a streamed job's fetches: the one of `asked` bytes its worker
@@ -655,7 +671,11 @@ class Driver {
     } else if (job != nullptr && job->stream != nullptr) {
       status = Stream(e, out, *job);
     } else if (job != nullptr) {
-      pool_.Wait(job);
+      if (helper_) {
+        pool_.WaitOrRun(job, *helper_);
+      } else {
+        pool_.Wait(job);
+      }
       if (job->exact) {
         status = Replay(e, out, *job);
         if (status == kOk) Remember(*job);
@@ -839,6 +859,7 @@ class Driver {
   uint8_t* tail_ = nullptr;  // a streamed entry's last window of bytes
   SolidSource solid_source_{archive_};
   decompress::DecoderPtr decoder_;
+  decompress::DecoderPtr helper_;  // see RunParallel
   uint32_t entry_number_ = 1;
   platform::SafeDir dir_;  // see OpenDir
   std::string dir_below_;
