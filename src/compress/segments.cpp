@@ -373,6 +373,26 @@ namespace {
 constexpr int kSolidTickets = 1024;  // a power of two
 constexpr uint32_t kSolidGroup = 262144;
 
+// The bytes of a group: a window at least, and at least 256 KB, so that the
+// rebuild before it (one to two windows of insertion) stays small beside
+// its parse.
+uint32_t SolidGroup(uint32_t d) {
+  return d > kSolidGroup ? d : kSolidGroup;
+}
+
+// The largest file a solid run takes in: files up to a group's size go in
+// groups, and up to the 256 KB window files of up to four groups too, each
+// in a group of its own. A larger file is cut into segments by the
+// compressor itself, and nothing after it is read before it is written:
+// the workers run dry before it, and the part before its first slide runs
+// on the calling thread alone, which for a file of one or two parses is
+// most of it. Coded whole by one worker, such a file keeps the others
+// parsing the groups around it. Above 256 KB the ring would grow by
+// several windows for it.
+uint32_t SolidFileMost(uint32_t d) {
+  return d > kSolidGroup ? d : 4 * kSolidGroup;
+}
+
 struct SolidTicket {
   uint64_t at = 0;  // where its bytes lie in the stream the ring holds
   uint32_t len = 0;
@@ -656,13 +676,16 @@ struct Compressor::Solid {
     for (int i = 0; i < ahead_n; ++i) spare_w0[spare_n++] = ahead[i].w0;
     ahead_n = 0;
   }
-  // Whether ticket n - 1, the last of a group, ends the serial coder's run:
-  // its stream outgrew it. Then the state after it is only needed if a
-  // host has the next file continue it anyway, and can be rebuilt for that
-  // (the run started afresh, or n lies past its second slide), unless no
-  // group can follow (n is not handed in yet, or too large).
+  // Whether the state after ticket n - 1, the last of a group just waited
+  // for, can go back to the pool: no group continues it, since ticket n
+  // starts afresh (n - 1 outgrew its stream) or its group started from a
+  // rebuilt state, and it can be rebuilt should that group be dropped and
+  // n continue the run after all (the run started afresh, or n lies past
+  // its second slide). Held, it would keep a group fewer in flight. Kept
+  // where no group can follow (n is not handed in yet, or too large).
   bool StateNotNeeded(int n) const {
-    if (!sh.T(n - 1).exceeded || n >= handed || sh.T(n).too_large) return false;
+    if (n >= handed || sh.T(n).too_large) return false;
+    if (!sh.T(n - 1).exceeded && sh.T(n).job < 0) return false;
     return run_fresh || (sh.T(n).at - run_at) / sh.d >= 2;
   }
 };
@@ -680,13 +703,13 @@ bool Compressor::StartSolid() {
   if (d <= kSolidGroup && compress::AllocMatchBuffers(s.extra, match_.shape)) ++s.inflight;
   s.ahead_most = d <= kSolidGroup ? s.inflight : (s.inflight > 3 ? s.inflight / 2 : 1);
   s.sh.d = d;
-  // A group's bytes: a window at least, and at least 256 KB, so that the
-  // rebuild before it (one to two windows of insertion) stays small beside
-  // its parse. The ring holds up to three windows behind the file being
-  // coded (the rebuilds start from there), the group being coded and one
-  // for each group in flight.
-  s.group = d > kSolidGroup ? d : kSolidGroup;
-  s.sh.cap = uint64_t{3} * d + uint64_t{s.group} * static_cast<uint64_t>(s.inflight + 1);
+  // The ring holds up to three windows behind the file being coded (the
+  // rebuilds start from there), the group being coded and one for each
+  // group in flight, and room for a file larger than a group besides them.
+  s.group = SolidGroup(d);
+  const uint32_t most = SolidFileMost(d);
+  s.sh.cap = uint64_t{3} * d + uint64_t{s.group} * static_cast<uint64_t>(s.inflight + 1) +
+             (most > s.group ? most : 0);
   s.sh.ring = static_cast<uint8_t*>(platform::Alloc(static_cast<size_t>(s.sh.cap)));
   s.sh.w0 = static_cast<uint8_t*>(platform::Alloc(d));
   s.sh.tickets = static_cast<SolidTicket*>(platform::Alloc(sizeof(SolidTicket) * kSolidTickets));
@@ -753,16 +776,18 @@ int Compressor::SolidAhead(platform::ByteSource* source, int32_t size, bool rest
   *too_large = false;
   if (threads_ <= 1 || !ready() || size <= 0 || handed_ != coded_) return -1;
   const uint32_t d = 1u << compress::kWindowShapes[match_.shape].log2_size;
-  // Files up to a group's size go in groups; larger ones are cut into
-  // segments by the compressor itself.
-  const uint32_t most = d > kSolidGroup ? d : kSolidGroup;
-  if (static_cast<uint32_t>(size) >= most) return -1;
+  // Larger files are cut into segments by the compressor itself.
+  if (static_cast<uint32_t>(size) >= SolidFileMost(d)) return -1;
   if (solid_ == nullptr && !StartSolid()) {
     threads_ = 1;
     return -1;
   }
   Solid& s = *solid_;
   SolidShared& sh = s.sh;
+  // The bytes read at most: a group's, or for a larger file a window more
+  // than its size; a file that holds that much is too large.
+  const uint32_t usize = static_cast<uint32_t>(size);
+  const uint32_t most = usize < s.group ? s.group : usize + d;
   if (s.handed == s.coded) {
     // A run opens here, and how it starts must be settled.
     if (!known) return -2;
@@ -792,7 +817,7 @@ int Compressor::SolidAhead(platform::ByteSource* source, int32_t size, bool rest
   tk = SolidTicket{};
   tk.at = s.write_at;
   // Read as the coder reads: up to the next slide first, then a window at
-  // a time, to the first short read; here at most a group's bytes.
+  // a time, to the first short read.
   uint32_t got = 0;
   uint32_t crc = format::kCrcInit;
   const uint32_t first = d - static_cast<uint32_t>((s.write_at - s.run_at) % d);
@@ -1016,7 +1041,7 @@ void Compressor::CompressSolid(int ticket, platform::ByteSource* rest, platform:
   SolidJob* job = tk.job >= 0 ? &s.Job(tk.job) : nullptr;
   if (job != nullptr && tk.job == s.waited) {
     // The group has run to its end: its state is the serial one after it,
-    // unless its last file is stored (then the next group can start).
+    // kept unless no group needs it (then another group can start).
     par_->pool.Wait(job);
     ++s.waited;
     if (s.exact != nullptr) s.Put(s.exact);
