@@ -364,9 +364,12 @@ struct Compressor::Parallel {
 // files after it are planned as a run of their own that starts afresh
 // there, parsed while the ones before are: when the file is stored, that
 // run is the serial one and goes on; when it is not, the run is dropped and
-// the files after it continue the one before after all. A stored file that
-// was not foreseen drops the groups after it, and the files after it form
-// a new run. The calling thread reads and codes in order, as for the other
+// the files after it continue the one before after all. Several such files
+// in a row go in one group, whose worker starts each afresh or not as the
+// serial coder would, from whether the one before came out stored; the
+// groups after it are planned as if each was. A stored file that was not
+// foreseen drops the groups after it, and the files after it form a new
+// run. The calling thread reads and codes in order, as for the other
 // parallel paths.
 namespace {
 
@@ -407,6 +410,11 @@ struct SolidTicket {
   // Its bytes look like what the coder stores (see LooksStored): the next
   // file is parsed ahead as a fresh run.
   bool likely_stored = false;
+  // In a group of files that all look stored, after the first: the worker
+  // starts it afresh where the file before came out stored, and goes on
+  // from it otherwise, as the serial coder does; the groups after are
+  // planned as if each was stored.
+  bool restart_in_group = false;
   // Its stream came out larger than the file, so it is stored (set by the
   // worker that coded it).
   bool exceeded = false;
@@ -538,7 +546,11 @@ void RunSolidJob(compress::Task* t) {
     SolidTicket& tk = sh.T(k);
     if (k != j.first || j.kind != JobKind::kFresh) {
       bind(k, tk.at);
-      j.coder->resume(m, j.io);
+      if (k != j.first && tk.restart_in_group && sh.T(k - 1).exceeded) {
+        j.coder->start(m, j.io);
+      } else {
+        j.coder->resume(m, j.io);
+      }
     }
     // The rest of what CompressFile does for the file, into memory.
     MemSink sink(tk.replay, j.io);
@@ -766,7 +778,10 @@ void Compressor::EndSolidJobs() {
   }
   s.waited = s.ended;
   s.sh.abort.store(false, std::memory_order_relaxed);
-  for (int k = s.coded; k < s.handed; ++k) s.sh.T(k).job = -1;
+  for (int k = s.coded; k < s.handed; ++k) {
+    s.sh.T(k).job = -1;
+    s.sh.T(k).restart_in_group = false;
+  }
   s.open_from = s.coded;
   s.DropAhead();
 }
@@ -887,11 +902,16 @@ void Compressor::PlanSolid(int force_through) {
       uint8_t* w0 =
           s.spare_n > 0 ? s.spare_w0[--s.spare_n] : static_cast<uint8_t*>(platform::Alloc(d));
       if (w0 == nullptr) break;
+      // The files of the group before that are taken as stored start runs
+      // of their own on the way.
+      int p = a;
+      while (p - 1 > run_first && sh.T(p - 1).restart_in_group) --p;
       if (run != nullptr) {
-        sh.UpperHalfAt(w0, run->w0, run->at, sh.T(a).at);
+        sh.UpperHalfAt(w0, run->w0, run->at, sh.T(p).at);
       } else {
-        sh.UpperHalfAt(w0, sh.w0, s.run_at, sh.T(a).at);
+        sh.UpperHalfAt(w0, sh.w0, s.run_at, sh.T(p).at);
       }
+      for (; p < a; ++p) sh.UpperHalfAt(w0, w0, sh.T(p).at, sh.T(p + 1).at);
       run = &s.ahead[s.ahead_n++];
       *run = Solid::Ahead{a, sh.T(a).at, w0};
       run_first = a;
@@ -901,18 +921,23 @@ void Compressor::PlanSolid(int force_through) {
     const uint64_t va = sh.T(a).at - run_at;
     const bool first = a == run_first;
     // A group holds at most `group` bytes (or one file), which bounds its
-    // record, and ends with a file likely to be stored.
+    // record, and ends with a file likely to be stored. In a run that
+    // started afresh, files that all look stored go in one group, each
+    // starting afresh on the worker where the one before came out stored:
+    // one at a time, they kept the workers waiting for hand-overs, and a
+    // long one among them left only a few short ones to the others.
+    const bool stored = fresh && sh.T(a).likely_stored;
     int e = a;
     uint64_t bytes = 0;
     bool closed = false;
     for (; e < s.handed; ++e) {
       const SolidTicket& tk = sh.T(e);
-      if (tk.too_large || (e > a && bytes + tk.len > s.group)) {
+      if (tk.too_large || (e > a && bytes + tk.len > s.group) || (stored && !tk.likely_stored)) {
         closed = true;
         break;
       }
       bytes += tk.len;
-      if (tk.likely_stored) {
+      if (tk.likely_stored && (!stored || e + 1 == s.handed)) {
         ++e;
         closed = true;
         break;
@@ -964,6 +989,7 @@ void Compressor::PlanSolid(int force_through) {
     for (int i = a; i < e; ++i) {
       SolidTicket& tk = sh.T(i);
       tk.job = s.started;
+      tk.restart_in_group = i > a && stored;
       at = GiveRoom(tk, at);
     }
     ++s.started;
@@ -1017,6 +1043,24 @@ void Compressor::CompressSolid(int ticket, platform::ByteSource* rest, platform:
     s.keep_ticket = s.handed;
     CompressFile(&source, sink, size, restart);
     return;
+  }
+  if (tk.restart_in_group && tk.job >= 0) {
+    // The worker started this file afresh if the one before came out
+    // stored. Where the host starts it so too, the run being coded starts
+    // here. Where it continues the file before, or that file was not stored
+    // after all (the groups after were planned as if it was), what was
+    // parsed from here is dropped; a fresh start the worker did not make
+    // drops it below.
+    if (restart && sh.T(ticket - 1).exceeded) {
+      sh.UpperHalfAt(sh.w0, sh.w0, s.run_at, tk.at);
+      s.run_first = ticket;
+      s.run_at = tk.at;
+      s.run_fresh = true;
+    } else if (!restart) {
+      EndSolidJobs();
+      if (s.exact != nullptr) s.Put(s.exact);
+      s.exact = nullptr;
+    }
   }
   const bool planned_fresh = s.ahead_n > 0 && s.ahead[0].first == ticket;
   if (restart && ticket != s.run_first) {

@@ -471,7 +471,8 @@ TEST(ParallelEncoder, NormalFilesCodedAheadEndAsTheSerialOnes) {
 // under 264 bytes, empty ones between), compressible files after a stored
 // one reaching past their run's second slide, a file whose first KB looks
 // incompressible but that compresses (a random block repeated), at the end
-// of a stored cluster too, and a long run of nothing but stored files.
+// of a stored cluster too, and a long run of nothing but stored files with
+// one in its middle that compresses.
 std::vector<Bytes> StoredRuns(size_t d, uint64_t seed) {
   std::vector<Bytes> files;
   auto add = [&](Kind kind, size_t size) {
@@ -500,6 +501,14 @@ std::vector<Bytes> StoredRuns(size_t d, uint64_t seed) {
   add(Kind::kRandom, 900);
   add(Kind::kMixed, 2000);
   for (size_t i = 0; i < 20; ++i) add(Kind::kRandom, 37 + i * 311 % (d / 3));
+  // Among stored files, one that looks stored but compresses (a random
+  // block twice), and after it the block alone, which continues it.
+  const Bytes block = Generate(Kind::kRandom, 1200, seed + 77);
+  Bytes twice = block;
+  twice.insert(twice.end(), block.begin(), block.end());
+  files.push_back(twice);
+  files.push_back(block);
+  add(Kind::kRandom, 3000);
   files.push_back({});
   add(Kind::kRandom, d / 2);
   add(Kind::kText, d / 8);
