@@ -608,17 +608,21 @@ class RingSource final : public platform::ByteSource {
 }  // namespace
 
 struct Compressor::Solid {
+  // Groups parsed at once beyond the threads, each with a state of its own:
+  // two up to the 128 KB window, one at 256 KB, so that a worker that
+  // finishes its group ahead of the calling thread finds the next one, and
+  // so that a file of several groups coded whole leaves the other workers
+  // enough groups after it.
+  static constexpr int kExtra = 2;
   SolidShared sh;
-  SolidJob jobs[kMaxThreads + 2];
+  SolidJob jobs[kMaxThreads + kExtra + 1];
   int threads = 0;
-  // Groups parsed at once: one more than the threads where the windows are
-  // small enough for a state of its own (`extra`), so that a worker that
-  // finishes its group ahead of the calling thread finds the next one.
   int inflight = 0;
-  MatchState extra;
+  MatchState extra[kExtra];
+  int extra_n = 0;
   // Every state is in the pool, with a group in flight, or `exact`: the
   // serial coder's state after ticket `exact_after`.
-  MatchState* pool[kMaxThreads + 1] = {};
+  MatchState* pool[kMaxThreads + kExtra] = {};
   int pool_n = 0;
   MatchState* exact = nullptr;
   int exact_after = -1;
@@ -651,12 +655,12 @@ struct Compressor::Solid {
     uint64_t at;
     uint8_t* w0;
   };
-  Ahead ahead[kMaxThreads + 1] = {};
+  Ahead ahead[kMaxThreads + kExtra] = {};
   int ahead_n = 0;
   // Runs planned ahead at most, each with a window's upper half: fewer
   // than the groups in flight for the larger windows, to bound the memory.
   int ahead_most = 0;
-  uint8_t* spare_w0[kMaxThreads + 1] = {};
+  uint8_t* spare_w0[kMaxThreads + kExtra] = {};
   int spare_n = 0;
 
   void Put(MatchState* s) { pool[pool_n++] = s; }
@@ -711,8 +715,11 @@ bool Compressor::StartSolid() {
   Solid& s = *solid_;
   const uint32_t d = 1u << compress::kWindowShapes[match_.shape].log2_size;
   s.threads = par_->threads;
-  s.inflight = s.threads;
-  if (d <= kSolidGroup && compress::AllocMatchBuffers(s.extra, match_.shape)) ++s.inflight;
+  const int extra = d <= kSolidGroup / 2 ? 2 : d <= kSolidGroup ? 1 : 0;
+  while (s.extra_n < extra && compress::AllocMatchBuffers(s.extra[s.extra_n], match_.shape)) {
+    ++s.extra_n;
+  }
+  s.inflight = s.threads + s.extra_n;
   s.ahead_most = d <= kSolidGroup ? s.inflight : (s.inflight > 3 ? s.inflight / 2 : 1);
   s.sh.d = d;
   // The ring holds up to three windows behind the file being coded (the
@@ -732,7 +739,7 @@ bool Compressor::StartSolid() {
   for (int i = 0; i < kSolidTickets; ++i) new (&s.sh.tickets[i]) SolidTicket;
   s.exact = &match_;
   for (int i = 0; i < s.threads - 1; ++i) s.Put(&par_->states[i]);
-  if (s.inflight > s.threads) s.Put(&s.extra);
+  for (int i = 0; i < s.extra_n; ++i) s.Put(&s.extra[i]);
   for (int i = 0; i <= s.inflight; ++i) {
     SolidJob& job = s.jobs[i];
     job.run = &RunSolidJob;
@@ -757,7 +764,7 @@ void Compressor::StopSolid() {
   if (s.sh.w0 != nullptr) platform::Free(s.sh.w0);
   if (s.sh.tickets != nullptr) platform::Free(s.sh.tickets);
   for (int i = 0; i < s.spare_n; ++i) platform::Free(s.spare_w0[i]);
-  compress::FreeMatchBuffers(s.extra);
+  for (MatchState& m : s.extra) compress::FreeMatchBuffers(m);
   s.~Solid();
   platform::Free(solid_);
   solid_ = nullptr;
