@@ -798,8 +798,15 @@ int Compressor::SolidAhead(platform::ByteSource* source, int32_t size, bool rest
   *too_large = false;
   if (threads_ <= 1 || !ready() || size <= 0 || handed_ != coded_) return -1;
   const uint32_t d = 1u << compress::kWindowShapes[match_.shape].log2_size;
-  // Larger files are cut into segments by the compressor itself.
+  // Larger files are cut into segments by the compressor itself. So is a
+  // file long enough for two parses with no other in flight: coded whole,
+  // it would keep one worker busy while the others wait.
   if (static_cast<uint32_t>(size) >= SolidFileMost(d)) return -1;
+  const uint64_t two_parses = uint64_t{2} * static_cast<uint64_t>(SegmentsPerParse(d) + 1) * d;
+  if (static_cast<uint64_t>(size) >= two_parses &&
+      (solid_ == nullptr || solid_->handed == solid_->coded)) {
+    return -1;
+  }
   if (solid_ == nullptr && !StartSolid()) {
     threads_ = 1;
     return -1;
