@@ -377,14 +377,37 @@ struct Compressor::Parallel {
 // files after it are planned as a run of their own that starts afresh
 // there, parsed while the ones before are: when the file is stored, that
 // run is the serial one and goes on; when it is not, the run is dropped and
-// the files after it continue the one before after all. A stored file that
-// was not foreseen drops the groups after it, and the files after it form
-// a new run. The calling thread reads and codes in order, as for the other
+// the files after it continue the one before after all. Several such files
+// in a row go in one group, whose worker starts each afresh or not as the
+// serial coder would, from whether the one before came out stored; the
+// groups after it are planned as if each was. A stored file that was not
+// foreseen drops the groups after it, and the files after it form a new
+// run. The calling thread reads and codes in order, as for the other
 // parallel paths.
 namespace {
 
 constexpr int kSolidTickets = 1024;  // a power of two
 constexpr uint32_t kSolidGroup = 262144;
+
+// The bytes of a group: a window at least, and at least 256 KB, so that the
+// rebuild before it (one to two windows of insertion) stays small beside
+// its parse.
+uint32_t SolidGroup(uint32_t d) {
+  return d > kSolidGroup ? d : kSolidGroup;
+}
+
+// The largest file a solid run takes in: files up to a group's size go in
+// groups, and up to the 256 KB window files of up to four groups too, each
+// in a group of its own. A larger file is cut into segments by the
+// compressor itself, and nothing after it is read before it is written:
+// the workers run dry before it, and the part before its first slide runs
+// on the calling thread alone, which for a file of one or two parses is
+// most of it. Coded whole by one worker, such a file keeps the others
+// parsing the groups around it. Above 256 KB the ring would grow by
+// several windows for it.
+uint32_t SolidFileMost(uint32_t d) {
+  return d > kSolidGroup ? d : 4 * kSolidGroup;
+}
 
 struct SolidTicket {
   uint64_t at = 0;  // where its bytes lie in the stream the ring holds
@@ -400,6 +423,11 @@ struct SolidTicket {
   // Its bytes look like what the coder stores (see LooksStored): the next
   // file is parsed ahead as a fresh run.
   bool likely_stored = false;
+  // In a group of files that all look stored, after the first: the worker
+  // starts it afresh where the file before came out stored, and goes on
+  // from it otherwise, as the serial coder does; the groups after are
+  // planned as if each was stored.
+  bool restart_in_group = false;
   // Its stream came out larger than the file, so it is stored (set by the
   // worker that coded it).
   bool exceeded = false;
@@ -531,7 +559,11 @@ void RunSolidJob(compress::Task* t) {
     SolidTicket& tk = sh.T(k);
     if (k != j.first || j.kind != JobKind::kFresh) {
       bind(k, tk.at);
-      j.coder->resume(m, j.io);
+      if (k != j.first && tk.restart_in_group && sh.T(k - 1).exceeded) {
+        j.coder->start(m, j.io);
+      } else {
+        j.coder->resume(m, j.io);
+      }
     }
     // The rest of what CompressFile does for the file, into memory.
     MemSink sink(tk.replay, j.io);
@@ -590,17 +622,21 @@ class RingSource final : public platform::ByteSource {
 }  // namespace
 
 struct Compressor::Solid {
+  // Groups parsed at once beyond the threads, each with a state of its own:
+  // two up to the 128 KB window, one at 256 KB, so that a worker that
+  // finishes its group ahead of the calling thread finds the next one, and
+  // so that a file of several groups coded whole leaves the other workers
+  // enough groups after it.
+  static constexpr int kExtra = 2;
   SolidShared sh;
-  SolidJob jobs[kMaxThreads + 2];
+  SolidJob jobs[kMaxThreads + kExtra + 1];
   int threads = 0;
-  // Groups parsed at once: one more than the threads where the windows are
-  // small enough for a state of its own (`extra`), so that a worker that
-  // finishes its group ahead of the calling thread finds the next one.
   int inflight = 0;
-  MatchState extra;
+  MatchState extra[kExtra];
+  int extra_n = 0;
   // Every state is in the pool, with a group in flight, or `exact`: the
   // serial coder's state after ticket `exact_after`.
-  MatchState* pool[kMaxThreads + 1] = {};
+  MatchState* pool[kMaxThreads + kExtra] = {};
   int pool_n = 0;
   MatchState* exact = nullptr;
   int exact_after = -1;
@@ -633,12 +669,12 @@ struct Compressor::Solid {
     uint64_t at;
     uint8_t* w0;
   };
-  Ahead ahead[kMaxThreads + 1] = {};
+  Ahead ahead[kMaxThreads + kExtra] = {};
   int ahead_n = 0;
   // Runs planned ahead at most, each with a window's upper half: fewer
   // than the groups in flight for the larger windows, to bound the memory.
   int ahead_most = 0;
-  uint8_t* spare_w0[kMaxThreads + 1] = {};
+  uint8_t* spare_w0[kMaxThreads + kExtra] = {};
   int spare_n = 0;
   // A file is coded by the compressor itself from the bytes in the ring.
   bool ring_read = false;
@@ -672,13 +708,16 @@ struct Compressor::Solid {
     for (int i = 0; i < ahead_n; ++i) spare_w0[spare_n++] = ahead[i].w0;
     ahead_n = 0;
   }
-  // Whether ticket n - 1, the last of a group, ends the serial coder's run:
-  // its stream outgrew it. Then the state after it is only needed if a
-  // host has the next file continue it anyway, and can be rebuilt for that
-  // (the run started afresh, or n lies past its second slide), unless no
-  // group can follow (n is not handed in yet, or too large).
+  // Whether the state after ticket n - 1, the last of a group just waited
+  // for, can go back to the pool: no group continues it, since ticket n
+  // starts afresh (n - 1 outgrew its stream) or its group started from a
+  // rebuilt state, and it can be rebuilt should that group be dropped and
+  // n continue the run after all (the run started afresh, or n lies past
+  // its second slide). Held, it would keep a group fewer in flight. Kept
+  // where no group can follow (n is not handed in yet, or too large).
   bool StateNotNeeded(int n) const {
-    if (!sh.T(n - 1).exceeded || n >= handed || sh.T(n).too_large) return false;
+    if (n >= handed || sh.T(n).too_large) return false;
+    if (!sh.T(n - 1).exceeded && sh.T(n).job < 0) return false;
     return run_fresh || (sh.T(n).at - run_at) / sh.d >= 2;
   }
 };
@@ -692,17 +731,20 @@ bool Compressor::StartSolid() {
   Solid& s = *solid_;
   const uint32_t d = 1u << compress::kWindowShapes[match_.shape].log2_size;
   s.threads = par_->threads;
-  s.inflight = s.threads;
-  if (d <= kSolidGroup && compress::AllocMatchBuffers(s.extra, match_.shape)) ++s.inflight;
+  const int extra = d <= kSolidGroup / 2 ? 2 : d <= kSolidGroup ? 1 : 0;
+  while (s.extra_n < extra && compress::AllocMatchBuffers(s.extra[s.extra_n], match_.shape)) {
+    ++s.extra_n;
+  }
+  s.inflight = s.threads + s.extra_n;
   s.ahead_most = d <= kSolidGroup ? s.inflight : (s.inflight > 3 ? s.inflight / 2 : 1);
   s.sh.d = d;
-  // A group's bytes: a window at least, and at least 256 KB, so that the
-  // rebuild before it (one to two windows of insertion) stays small beside
-  // its parse. The ring holds up to three windows behind the file being
-  // coded (the rebuilds start from there), the group being coded and one
-  // for each group in flight.
-  s.group = d > kSolidGroup ? d : kSolidGroup;
-  s.sh.cap = uint64_t{3} * d + uint64_t{s.group} * static_cast<uint64_t>(s.inflight + 1);
+  // The ring holds up to three windows behind the file being coded (the
+  // rebuilds start from there), the group being coded and one for each
+  // group in flight, and room for a file larger than a group besides them.
+  s.group = SolidGroup(d);
+  const uint32_t most = SolidFileMost(d);
+  s.sh.cap = uint64_t{3} * d + uint64_t{s.group} * static_cast<uint64_t>(s.inflight + 1) +
+             (most > s.group ? most : 0);
   s.sh.ring = static_cast<uint8_t*>(platform::Alloc(static_cast<size_t>(s.sh.cap)));
   s.sh.w0 = static_cast<uint8_t*>(platform::Alloc(d));
   s.sh.tickets = static_cast<SolidTicket*>(platform::Alloc(sizeof(SolidTicket) * kSolidTickets));
@@ -713,7 +755,7 @@ bool Compressor::StartSolid() {
   for (int i = 0; i < kSolidTickets; ++i) new (&s.sh.tickets[i]) SolidTicket;
   s.exact = &match_;
   for (int i = 0; i < s.threads - 1; ++i) s.Put(&par_->states[i]);
-  if (s.inflight > s.threads) s.Put(&s.extra);
+  for (int i = 0; i < s.extra_n; ++i) s.Put(&s.extra[i]);
   for (int i = 0; i <= s.inflight; ++i) {
     SolidJob& job = s.jobs[i];
     job.run = &RunSolidJob;
@@ -738,7 +780,7 @@ void Compressor::StopSolid() {
   if (s.sh.w0 != nullptr) platform::Free(s.sh.w0);
   if (s.sh.tickets != nullptr) platform::Free(s.sh.tickets);
   for (int i = 0; i < s.spare_n; ++i) platform::Free(s.spare_w0[i]);
-  compress::FreeMatchBuffers(s.extra);
+  for (MatchState& m : s.extra) compress::FreeMatchBuffers(m);
   s.~Solid();
   platform::Free(solid_);
   solid_ = nullptr;
@@ -759,7 +801,10 @@ void Compressor::EndSolidJobs() {
   }
   s.waited = s.ended;
   s.sh.abort.store(false, std::memory_order_relaxed);
-  for (int k = s.coded; k < s.handed; ++k) s.sh.T(k).job = -1;
+  for (int k = s.coded; k < s.handed; ++k) {
+    s.sh.T(k).job = -1;
+    s.sh.T(k).restart_in_group = false;
+  }
   s.open_from = s.coded;
   s.DropAhead();
 }
@@ -769,16 +814,25 @@ int Compressor::SolidAhead(platform::ByteSource* source, int32_t size, bool rest
   *too_large = false;
   if (threads_ <= 1 || !ready() || size <= 0 || handed_ != coded_) return -1;
   const uint32_t d = 1u << compress::kWindowShapes[match_.shape].log2_size;
-  // Files up to a group's size go in groups; larger ones are cut into
-  // segments by the compressor itself.
-  const uint32_t most = d > kSolidGroup ? d : kSolidGroup;
-  if (static_cast<uint32_t>(size) >= most) return -1;
+  // Larger files are cut into segments by the compressor itself. So is a
+  // file long enough for two parses with no other in flight: coded whole,
+  // it would keep one worker busy while the others wait.
+  if (static_cast<uint32_t>(size) >= SolidFileMost(d)) return -1;
+  const uint64_t two_parses = uint64_t{2} * static_cast<uint64_t>(SegmentsPerParse(d) + 1) * d;
+  if (static_cast<uint64_t>(size) >= two_parses &&
+      (solid_ == nullptr || solid_->handed == solid_->coded)) {
+    return -1;
+  }
   if (solid_ == nullptr && !StartSolid()) {
     threads_ = 1;
     return -1;
   }
   Solid& s = *solid_;
   SolidShared& sh = s.sh;
+  // The bytes read at most: a group's, or for a larger file a window more
+  // than its size; a file that holds that much is too large.
+  const uint32_t usize = static_cast<uint32_t>(size);
+  const uint32_t most = usize < s.group ? s.group : usize + d;
   if (s.handed == s.coded) {
     // A run opens here, and how it starts must be settled.
     if (!known) return -2;
@@ -808,7 +862,7 @@ int Compressor::SolidAhead(platform::ByteSource* source, int32_t size, bool rest
   tk = SolidTicket{};
   tk.at = s.write_at;
   // Read as the coder reads: up to the next slide first, then a window at
-  // a time, to the first short read; here at most a group's bytes.
+  // a time, to the first short read.
   uint32_t got = 0;
   uint32_t crc = format::kCrcInit;
   const uint32_t first = d - static_cast<uint32_t>((s.write_at - s.run_at) % d);
@@ -878,11 +932,16 @@ void Compressor::PlanSolid(int force_through) {
       uint8_t* w0 =
           s.spare_n > 0 ? s.spare_w0[--s.spare_n] : static_cast<uint8_t*>(platform::Alloc(d));
       if (w0 == nullptr) break;
+      // The files of the group before that are taken as stored start runs
+      // of their own on the way.
+      int p = a;
+      while (p - 1 > run_first && sh.T(p - 1).restart_in_group) --p;
       if (run != nullptr) {
-        sh.UpperHalfAt(w0, run->w0, run->at, sh.T(a).at);
+        sh.UpperHalfAt(w0, run->w0, run->at, sh.T(p).at);
       } else {
-        sh.UpperHalfAt(w0, sh.w0, s.run_at, sh.T(a).at);
+        sh.UpperHalfAt(w0, sh.w0, s.run_at, sh.T(p).at);
       }
+      for (; p < a; ++p) sh.UpperHalfAt(w0, w0, sh.T(p).at, sh.T(p + 1).at);
       run = &s.ahead[s.ahead_n++];
       *run = Solid::Ahead{a, sh.T(a).at, w0};
       run_first = a;
@@ -892,18 +951,23 @@ void Compressor::PlanSolid(int force_through) {
     const uint64_t va = sh.T(a).at - run_at;
     const bool first = a == run_first;
     // A group holds at most `group` bytes (or one file), which bounds its
-    // record, and ends with a file likely to be stored.
+    // record, and ends with a file likely to be stored. In a run that
+    // started afresh, files that all look stored go in one group, each
+    // starting afresh on the worker where the one before came out stored:
+    // one at a time, they kept the workers waiting for hand-overs, and a
+    // long one among them left only a few short ones to the others.
+    const bool stored = fresh && sh.T(a).likely_stored;
     int e = a;
     uint64_t bytes = 0;
     bool closed = false;
     for (; e < s.handed; ++e) {
       const SolidTicket& tk = sh.T(e);
-      if (tk.too_large || (e > a && bytes + tk.len > s.group)) {
+      if (tk.too_large || (e > a && bytes + tk.len > s.group) || (stored && !tk.likely_stored)) {
         closed = true;
         break;
       }
       bytes += tk.len;
-      if (tk.likely_stored) {
+      if (tk.likely_stored && (!stored || e + 1 == s.handed)) {
         ++e;
         closed = true;
         break;
@@ -955,6 +1019,7 @@ void Compressor::PlanSolid(int force_through) {
     for (int i = a; i < e; ++i) {
       SolidTicket& tk = sh.T(i);
       tk.job = s.started;
+      tk.restart_in_group = i > a && stored;
       at = GiveRoom(tk, at);
     }
     ++s.started;
@@ -1026,6 +1091,24 @@ void Compressor::CompressSolid(int ticket, platform::ByteSource* rest, platform:
     s.ring_read = false;
     return;
   }
+  if (tk.restart_in_group && tk.job >= 0) {
+    // The worker started this file afresh if the one before came out
+    // stored. Where the host starts it so too, the run being coded starts
+    // here. Where it continues the file before, or that file was not stored
+    // after all (the groups after were planned as if it was), what was
+    // parsed from here is dropped; a fresh start the worker did not make
+    // drops it below.
+    if (restart && sh.T(ticket - 1).exceeded) {
+      sh.UpperHalfAt(sh.w0, sh.w0, s.run_at, tk.at);
+      s.run_first = ticket;
+      s.run_at = tk.at;
+      s.run_fresh = true;
+    } else if (!restart) {
+      EndSolidJobs();
+      if (s.exact != nullptr) s.Put(s.exact);
+      s.exact = nullptr;
+    }
+  }
   const bool planned_fresh = s.ahead_n > 0 && s.ahead[0].first == ticket;
   if (restart && ticket != s.run_first) {
     if (planned_fresh) {
@@ -1049,7 +1132,7 @@ void Compressor::CompressSolid(int ticket, platform::ByteSource* rest, platform:
   SolidJob* job = tk.job >= 0 ? &s.Job(tk.job) : nullptr;
   if (job != nullptr && tk.job == s.waited) {
     // The group has run to its end: its state is the serial one after it,
-    // unless its last file is stored (then the next group can start).
+    // kept unless no group needs it (then another group can start).
     par_->pool.Wait(job);
     ++s.waited;
     if (s.exact != nullptr) s.Put(s.exact);

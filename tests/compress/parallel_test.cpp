@@ -482,7 +482,8 @@ TEST(ParallelEncoder, NormalFilesCodedAheadEndAsTheSerialOnes) {
 // under 264 bytes, empty ones between), compressible files after a stored
 // one reaching past their run's second slide, a file whose first KB looks
 // incompressible but that compresses (a random block repeated), at the end
-// of a stored cluster too, and a long run of nothing but stored files.
+// of a stored cluster too, and a long run of nothing but stored files with
+// one in its middle that compresses.
 std::vector<Bytes> StoredRuns(size_t d, uint64_t seed) {
   std::vector<Bytes> files;
   auto add = [&](Kind kind, size_t size) {
@@ -511,6 +512,14 @@ std::vector<Bytes> StoredRuns(size_t d, uint64_t seed) {
   add(Kind::kRandom, 900);
   add(Kind::kMixed, 2000);
   for (size_t i = 0; i < 20; ++i) add(Kind::kRandom, 37 + i * 311 % (d / 3));
+  // Among stored files, one that looks stored but compresses (a random
+  // block twice), and after it the block alone, which continues it.
+  const Bytes block = Generate(Kind::kRandom, 1200, seed + 77);
+  Bytes twice = block;
+  twice.insert(twice.end(), block.begin(), block.end());
+  files.push_back(twice);
+  files.push_back(block);
+  add(Kind::kRandom, 3000);
   files.push_back({});
   add(Kind::kRandom, d / 2);
   add(Kind::kText, d / 8);
@@ -561,6 +570,52 @@ TEST(ParallelEncoder, SolidRunsWithStoredFilesGiveTheSerialOutput) {
             if (::testing::Test::HasFailure()) return;
           }
         }
+      }
+    }
+  }
+}
+
+// Files larger than a group among small ones: each in a group of its own
+// up to four groups' bytes (up to the 256 KB window), coded by the
+// compressor itself from four on; one just over a group, one stored (the
+// files after it start afresh), one said to be a group and a half long that
+// holds a window more than that (coded in turn), and the small files after
+// each, which continue the state it left or rebuild it from its last bytes.
+TEST(ParallelEncoder, SolidFilesLargerThanAGroupGiveTheSerialOutput) {
+  constexpr size_t kGroup = 262144;
+  for (const int32_t dict_kb : {64, 256}) {
+    if (Sanitized() && dict_kb > 64) continue;
+    const size_t d = size_t{1024} * static_cast<size_t>(dict_kb);
+    const uint64_t seed = static_cast<uint64_t>(dict_kb);
+    std::vector<Bytes> files;
+    std::vector<int32_t> sizes;
+    auto add = [&](Kind kind, size_t size, size_t more = 0) {
+      files.push_back(Generate(kind, size + more, seed + files.size()));
+      sizes.push_back(static_cast<int32_t>(size));
+    };
+    auto small = [&](int n) {
+      for (int i = 0; i < n; ++i) add(i % 2 == 0 ? Kind::kText : Kind::kBinary, d / 5 + 97 * i);
+    };
+    small(3);
+    add(Kind::kMixed, kGroup + 1);
+    small(2);
+    add(Kind::kText, 3 * kGroup - 5);
+    add(Kind::kRandom, kGroup + kGroup / 2);
+    small(4);
+    add(Kind::kMixed, kGroup + kGroup / 2, d);
+    small(2);
+    add(Kind::kText, 4 * kGroup - 1);
+    add(Kind::kMixed, 4 * kGroup);
+    small(3);
+    const Outcome serial = Code(files, dict_kb, 1, true, 1, -1, false, 64, sizes);
+    ASSERT_EQ(serial.status, kOk);
+    EXPECT_TRUE(serial.stored[7]);
+    for (const int threads : {2, 7}) {
+      if (Sanitized() && threads == 7) continue;
+      for (const size_t reach : {size_t{256}, size_t{3}}) {
+        ExpectSame(serial, Code(files, dict_kb, 1, true, threads, -1, true, reach, sizes),
+                   Where(dict_kb, 1, true, threads) + ", reach " + std::to_string(reach));
+        if (::testing::Test::HasFailure()) return;
       }
     }
   }
