@@ -107,10 +107,9 @@ struct Run {
   BitInput in;
   uint32_t at;  // window position, not yet wrapped
   uint32_t block_left;
-  uint32_t index;
-  uint32_t dist[4];
-  bool guard;    // the entry started at window position 0 and has not wrapped
-  bool reached;  // with guard: a match reached before the entry's start
+  uint32_t dist[4];  // most recent first
+  bool guard;        // the entry started at window position 0 and has not wrapped
+  bool reached;      // with guard: a match reached before the entry's start
 };
 
 // Decodes the rest of a match from its main-table entry `e`, whose code is
@@ -121,20 +120,29 @@ ACEKIT_HOT uint32_t DecodeMatch(const uint16_t* length_table, BitInput& in, Run&
                                 uint32_t& len) {
   uint32_t code;
   uint32_t base;
+  // The history moves the code used to the front, the ones before it back
+  // by one; a new code enters as if it were the oldest one reused. Selects
+  // rather than a loop over the place: which place comes varies with the
+  // data, and a loop's branches would mispredict on it.
+  uint32_t k;
   if (e & kMainRepeat) {
-    const uint32_t k = (e >> kMainValueShift) & 3;
-    code = r.dist[(r.index - k) & 3];
-    for (uint32_t j = k; j > 0; --j) r.dist[(r.index - j) & 3] = r.dist[(r.index - j + 1) & 3];
-    r.dist[r.index] = code;
+    k = (e >> kMainValueShift) & 3;
+    code = r.dist[k];
     base = 2 + (k >> 1);
   } else {
     const uint32_t extra = (e >> kMainExtraShift) & 31;
     code = ((e >> kMainLeadShift) & 1) << extra | in.PeekUpTo(extra);
     in.Drop(extra);
-    r.index = (r.index + 1) & 3;
-    r.dist[r.index] = code;
+    k = 3;
     base = 2 + (code > 255) + (code > 8191);
   }
+  const uint32_t d0 = r.dist[0];
+  const uint32_t d1 = r.dist[1];
+  const uint32_t d2 = r.dist[2];
+  r.dist[3] = k >= 3 ? d2 : r.dist[3];
+  r.dist[2] = k >= 2 ? d1 : d2;
+  r.dist[1] = k >= 1 ? d0 : d1;
+  r.dist[0] = code;
   in.Fill();
   const uint32_t le = length_table[in.Peek(kMainTableWidth)];
   in.Drop(le & kPackedLengthMask);
@@ -275,8 +283,7 @@ uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity, bool crc)
   // r.at stays unmasked through a chunk, so while the entry has not wrapped
   // it equals the entry's bytes so far.
   const bool guard = d.own_only && d.size - d.remaining < static_cast<int32_t>(kWindowSize);
-  Run r{d.bits, start, d.block_left, d.dist_index, {d.dist[0], d.dist[1], d.dist[2], d.dist[3]},
-        guard,  false};
+  Run r{d.bits, start, d.block_left, {d.dist[0], d.dist[1], d.dist[2], d.dist[3]}, guard, false};
 
   while (r.at < stop) {
     if (r.block_left == 0) {
@@ -307,7 +314,6 @@ uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity, bool crc)
   d.pos = r.at & kWindowMask;
   d.block_left = r.block_left;
   for (int i = 0; i < 4; ++i) d.dist[i] = r.dist[i];
-  d.dist_index = r.index;
   if (r.reached) d.reached_back = true;
 
   uint32_t produced = r.at - start;
@@ -382,7 +388,6 @@ void DecoderStart(Decoder& d, platform::ByteSource* source, int32_t size, bool s
   }
   if (!solid || entry_number == 1) d.pos = 0;
   for (uint32_t& v : d.dist) v = 0;
-  d.dist_index = 0;
 }
 
 namespace {
