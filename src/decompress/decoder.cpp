@@ -120,29 +120,35 @@ ACEKIT_HOT uint32_t DecodeMatch(const uint16_t* length_table, BitInput& in, Run&
                                 uint32_t& len) {
   uint32_t code;
   uint32_t base;
-  // The history moves the code used to the front, the ones before it back
-  // by one; a new code enters as if it were the oldest one reused. Selects
-  // rather than a loop over the place: which place comes varies with the
-  // data, and a loop's branches would mispredict on it.
-  uint32_t k;
   if (e & kMainRepeat) {
-    k = (e >> kMainValueShift) & 3;
+    // The history moves the code used to the front and the ones before it
+    // back by one place. Masks rather than a loop or selects, which the
+    // compiler turns into branches: the place varies with the data and its
+    // branches would mispredict.
+    const uint32_t k = (e >> kMainValueShift) & 3;
+    const uint32_t d0 = r.dist[0];
+    const uint32_t d1 = r.dist[1];
+    const uint32_t d2 = r.dist[2];
+    const uint32_t d3 = r.dist[3];
     code = r.dist[k];
+    const uint32_t m1 = 0u - static_cast<uint32_t>(k >= 1);
+    const uint32_t m2 = 0u - static_cast<uint32_t>(k >= 2);
+    const uint32_t m3 = 0u - static_cast<uint32_t>(k >= 3);
+    r.dist[0] = code;
+    r.dist[1] = d1 ^ ((d1 ^ d0) & m1);
+    r.dist[2] = d2 ^ ((d2 ^ d1) & m2);
+    r.dist[3] = d3 ^ ((d3 ^ d2) & m3);
     base = 2 + (k >> 1);
   } else {
     const uint32_t extra = (e >> kMainExtraShift) & 31;
     code = ((e >> kMainLeadShift) & 1) << extra | in.PeekUpTo(extra);
     in.Drop(extra);
-    k = 3;
+    r.dist[3] = r.dist[2];
+    r.dist[2] = r.dist[1];
+    r.dist[1] = r.dist[0];
+    r.dist[0] = code;
     base = 2 + (code > 255) + (code > 8191);
   }
-  const uint32_t d0 = r.dist[0];
-  const uint32_t d1 = r.dist[1];
-  const uint32_t d2 = r.dist[2];
-  r.dist[3] = k >= 3 ? d2 : r.dist[3];
-  r.dist[2] = k >= 2 ? d1 : d2;
-  r.dist[1] = k >= 1 ? d0 : d1;
-  r.dist[0] = code;
   in.Fill();
   const uint32_t le = length_table[in.Peek(kMainTableWidth)];
   in.Drop(le & kPackedLengthMask);
