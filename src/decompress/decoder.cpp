@@ -107,9 +107,10 @@ struct Run {
   BitInput in;
   uint32_t at;  // window position, not yet wrapped
   uint32_t block_left;
-  uint32_t dist[4];  // most recent first
-  bool guard;        // the entry started at window position 0 and has not wrapped
-  bool reached;      // with guard: a match reached before the entry's start
+  uint32_t index;
+  uint32_t dist[4];
+  bool guard;    // the entry started at window position 0 and has not wrapped
+  bool reached;  // with guard: a match reached before the entry's start
 };
 
 // Decodes the rest of a match from its main-table entry `e`, whose code is
@@ -121,32 +122,17 @@ ACEKIT_HOT uint32_t DecodeMatch(const uint16_t* length_table, BitInput& in, Run&
   uint32_t code;
   uint32_t base;
   if (e & kMainRepeat) {
-    // The history moves the code used to the front and the ones before it
-    // back by one place. Masks rather than a loop or selects, which the
-    // compiler turns into branches: the place varies with the data and its
-    // branches would mispredict.
     const uint32_t k = (e >> kMainValueShift) & 3;
-    const uint32_t d0 = r.dist[0];
-    const uint32_t d1 = r.dist[1];
-    const uint32_t d2 = r.dist[2];
-    const uint32_t d3 = r.dist[3];
-    code = r.dist[k];
-    const uint32_t m1 = 0u - static_cast<uint32_t>(k >= 1);
-    const uint32_t m2 = 0u - static_cast<uint32_t>(k >= 2);
-    const uint32_t m3 = 0u - static_cast<uint32_t>(k >= 3);
-    r.dist[0] = code;
-    r.dist[1] = d1 ^ ((d1 ^ d0) & m1);
-    r.dist[2] = d2 ^ ((d2 ^ d1) & m2);
-    r.dist[3] = d3 ^ ((d3 ^ d2) & m3);
+    code = r.dist[(r.index - k) & 3];
+    for (uint32_t j = k; j > 0; --j) r.dist[(r.index - j) & 3] = r.dist[(r.index - j + 1) & 3];
+    r.dist[r.index] = code;
     base = 2 + (k >> 1);
   } else {
     const uint32_t extra = (e >> kMainExtraShift) & 31;
     code = ((e >> kMainLeadShift) & 1) << extra | in.PeekUpTo(extra);
     in.Drop(extra);
-    r.dist[3] = r.dist[2];
-    r.dist[2] = r.dist[1];
-    r.dist[1] = r.dist[0];
-    r.dist[0] = code;
+    r.index = (r.index + 1) & 3;
+    r.dist[r.index] = code;
     base = 2 + (code > 255) + (code > 8191);
   }
   in.Fill();
@@ -289,7 +275,8 @@ uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity, bool crc)
   // r.at stays unmasked through a chunk, so while the entry has not wrapped
   // it equals the entry's bytes so far.
   const bool guard = d.own_only && d.size - d.remaining < static_cast<int32_t>(kWindowSize);
-  Run r{d.bits, start, d.block_left, {d.dist[0], d.dist[1], d.dist[2], d.dist[3]}, guard, false};
+  Run r{d.bits, start, d.block_left, d.dist_index, {d.dist[0], d.dist[1], d.dist[2], d.dist[3]},
+        guard,  false};
 
   while (r.at < stop) {
     if (r.block_left == 0) {
@@ -320,6 +307,7 @@ uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity, bool crc)
   d.pos = r.at & kWindowMask;
   d.block_left = r.block_left;
   for (int i = 0; i < 4; ++i) d.dist[i] = r.dist[i];
+  d.dist_index = r.index;
   if (r.reached) d.reached_back = true;
 
   uint32_t produced = r.at - start;
@@ -394,6 +382,7 @@ void DecoderStart(Decoder& d, platform::ByteSource* source, int32_t size, bool s
   }
   if (!solid || entry_number == 1) d.pos = 0;
   for (uint32_t& v : d.dist) v = 0;
+  d.dist_index = 0;
 }
 
 namespace {

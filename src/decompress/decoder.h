@@ -52,8 +52,9 @@ struct Decoder {
   uint8_t* words = nullptr;   // kWordBufferBytes: bit input, and stored data in transit
   uint8_t* out = nullptr;     // kChunkSize: the chunk handed to the sink
 
-  uint32_t pos = 0;         // window write position
-  uint32_t dist[4] = {};    // distance codes used last, most recent first
+  uint32_t pos = 0;  // window write position
+  uint32_t dist[4] = {};
+  uint32_t dist_index = 0;
   uint32_t block_left = 0;  // main symbols left in the current block
 
   int32_t size = 0;       // the entry's declared size, the total for progress
