@@ -154,32 +154,32 @@ void HandAhead(ItemWriter& w, Ahead& a) {
   a.barrier = ticket < 0 || too_large;
 }
 
-void LookAhead(ItemWriter& w, const ItemText& item, Ahead& a) {
+// Opens an item's source and takes what its header needs, in one look at
+// the open file. True for a file with data to code; AddAhead and
+// AddAheadSolid sort out the rest (missing, a directory, unreadable, empty)
+// from what was kept.
+bool OpenItem(const char* path, Ahead& a) {
   a = Ahead{};
-  a.attr = platform::GetAttributes(item.source);
-  if (a.attr == platform::kNoAttributes || (a.attr & platform::kAttrDirectory) != 0) return;
-  a.src = platform::File(item.source, 'r');
-  if (!a.src) return;
-  a.time_read = platform::GetPackedFileTime(a.src.get(), &a.opened.ftime) == 0;
-  if (!a.time_read) return;
-  a.opened.size = platform::Size(a.src.get());
-  if (a.opened.size <= 0) return;
-  HandAhead(w, a);
+  platform::ReadFacts facts;
+  a.src = platform::File(platform::OpenToRead(path, &facts));
+  a.attr = facts.attributes;
+  if (!a.src) return false;
+  a.time_read = facts.time_ok;
+  if (!a.time_read) return false;
+  a.opened.ftime = facts.packed_time;
+  a.opened.size = facts.size;
+  return a.opened.size > 0;
+}
+
+void LookAhead(ItemWriter& w, const ItemText& item, Ahead& a) {
+  if (OpenItem(item.source, a)) HandAhead(w, a);
 }
 
 // LookAhead for a file of a solid run, which continues the files before
 // it unless `known` says how it starts. False: not now (the compressor's
 // buffers are full), nothing kept.
 bool LookAheadSolid(ItemWriter& w, const char* path, Ahead& a, bool restart, bool known) {
-  a = Ahead{};
-  a.attr = platform::GetAttributes(path);
-  if (a.attr == platform::kNoAttributes || (a.attr & platform::kAttrDirectory) != 0) return true;
-  a.src = platform::File(path, 'r');
-  if (!a.src) return true;
-  a.time_read = platform::GetPackedFileTime(a.src.get(), &a.opened.ftime) == 0;
-  if (!a.time_read) return true;
-  a.opened.size = platform::Size(a.src.get());
-  if (a.opened.size <= 0) return true;
+  if (!OpenItem(path, a)) return true;
   platform::FileSource in(a.src.get());
   bool too_large = false;
   const int ticket = w.compressor.SolidAhead(&in, a.opened.size, restart, known, &too_large);
@@ -513,33 +513,19 @@ ItemStep WriteDirectoryHeader(ItemWriter& w, const char* dir, const char* stored
   return PutHeader(w, f, name) ? kStepRestart : kStepStop;
 }
 
+// Both take the look-ahead path with nothing handed ahead: the same
+// dispatch by attributes and host questions, with the source opened once.
 ItemStep AddOneFile(ItemWriter& w, const char* source, const char* stored) {
-  const uint32_t attr = platform::GetAttributes(source);
-  if (attr != platform::kNoAttributes) {
-    if ((attr & platform::kAttrDirectory) == 0) return CompressOneFile(w, source, stored, attr);
-    return WriteDirectoryHeader(w, source, stored, attr);
-  }
-  if (!w.hooks.skip) return Fail(w.arc, kOpenFailed), kStepStop;
-  const SkipAnswer answer = w.hooks.skip.Call(source);
-  if (answer == kSkipStop) return Fail(w.arc, kCancelled), kStepStop;
-  return static_cast<ItemStep>(answer);
+  Ahead a;
+  OpenItem(source, a);
+  return AddAhead(w, ItemText{source, stored}, a);
 }
 
 ItemStep AddOneFileSolid(ItemWriter& w, const char* source, const char* stored,
                          const SolidChain& chain) {
-  const ItemStep unchanged = chain.restart ? kStepRestart : kStepContinue;
-  const uint32_t attr = platform::GetAttributes(source);
-  if (attr != platform::kNoAttributes) {
-    if ((attr & platform::kAttrDirectory) == 0) {
-      return CompressOneFileSolid(w, source, stored, chain.flags, chain.restart, attr);
-    }
-    return WriteDirectoryHeader(w, source, stored, attr) != kStepStop ? unchanged : kStepStop;
-  }
-  if (!w.hooks.skip) return Fail(w.arc, kOpenFailed), kStepStop;
-  const SkipAnswer answer = w.hooks.skip.Call(source);
-  if (answer == kSkipLeaveOut) return unchanged;
-  if (answer == kSkipStop) return Fail(w.arc, kCancelled), kStepStop;
-  return static_cast<ItemStep>(answer);
+  Ahead a;
+  OpenItem(source, a);
+  return AddAheadSolid(w, SolidItem{source, stored, source}, a, chain);
 }
 
 }  // namespace acekit::ops

@@ -17,6 +17,9 @@ int32_t Read(void* buf, uint32_t count, Handle h);
 int32_t Write(const void* buf, uint32_t count, Handle h);
 int32_t Seek(Handle h, int32_t offset, int origin);  // origin is 0, 1 or 2
 int32_t Size(Handle h);
+// Open(name, 'r') with what OpenToRead reports (see platform.h); on failure
+// the attributes are filled in only where they came with the attempt.
+Handle OpenToRead(const char* name, ReadFacts* facts);
 bool Delete(const char* name);
 bool Move(const char* from, const char* to);
 bool CreateDir(const char* name);

@@ -10,6 +10,8 @@ class File {
  public:
   File() = default;
   File(const char* name, char mode) : h_(Open(name, mode)) {}
+  // Takes over a handle opened otherwise (OpenToRead).
+  explicit File(Handle h) : h_(h) {}
   ~File() { Close(); }
   File(const File&) = delete;
   File& operator=(const File&) = delete;

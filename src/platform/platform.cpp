@@ -41,6 +41,22 @@ int32_t Size(Handle h) {
   return sys::Size(h);
 }
 
+Handle OpenToRead(const char* name, ReadFacts* facts) {
+  *facts = ReadFacts{};
+  if (name == nullptr) return kBadHandle;
+  const Handle h = FaultFires(Fault::kOpen) ? kBadHandle : sys::OpenToRead(name, facts);
+  if (h == kBadHandle) {
+    // Whether the name is missing, a directory or a file that cannot be
+    // read decides what the caller does next.
+    if (facts->attributes == kNoAttributes) facts->attributes = GetAttributes(name);
+    facts->time_ok = false;
+    facts->size = -1;
+    return kBadHandle;
+  }
+  if (FaultFires(Fault::kSize)) facts->size = -1;
+  return h;
+}
+
 bool Delete(const char* name) {
   if (name == nullptr) return false;
   if (FaultFires(Fault::kDelete)) return false;

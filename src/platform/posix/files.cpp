@@ -187,6 +187,27 @@ int32_t sys::Size(Handle h) {
   return Low32(st.st_size);
 }
 
+Handle sys::OpenToRead(const char* name, ReadFacts* facts) {
+  const int fd = ::open(posix::NativePath(name).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return kBadHandle;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return kBadHandle;
+  }
+  facts->attributes = posix::AttributesOf(st);
+  if (S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return kBadHandle;
+  }
+  uint16_t date = 0;
+  uint16_t time = 0;
+  facts->time_ok = posix::UnixToDos(st.st_mtime, &date, &time);
+  facts->packed_time = facts->time_ok ? (static_cast<uint32_t>(date) << 16) | time : 0;
+  facts->size = Low32(st.st_size);
+  return static_cast<Handle>(fd);
+}
+
 bool Truncate(Handle h) {
   const int fd = FdOf(h);
   if (fd < 0) return false;

@@ -113,6 +113,19 @@ int32_t sys::Size(Handle h) {
   return Checked(GetFileSize(ToHandle(h), nullptr));
 }
 
+Handle sys::OpenToRead(const char* name, ReadFacts* facts) {
+  // Opening a directory fails here, so the attributes come first.
+  facts->attributes = GetAttributes(name);
+  if (facts->attributes == kNoAttributes || (facts->attributes & kAttrDirectory) != 0) {
+    return kBadHandle;
+  }
+  const Handle h = sys::Open(name, 'r');
+  if (h == kBadHandle) return kBadHandle;
+  facts->time_ok = GetPackedFileTime(h, &facts->packed_time) == 0;
+  facts->size = sys::Size(h);
+  return h;
+}
+
 bool Truncate(Handle h) {
   return SetEndOfFile(ToHandle(h)) != 0;
 }
