@@ -19,6 +19,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "decompress/decoder.h"
@@ -124,6 +125,7 @@ struct DecodeJob {
   uint16_t* chunks = nullptr;  // ChunkCapacity(size) entries
   uint32_t chunk_capacity = 0;
   StreamState* stream = nullptr;  // set instead of the three above: streamed
+  size_t block_size = 0;          // the caller's: the memory the job heads, when reused
 
   // Results, once Wait has returned.
   bool exact = false;        // the entry decoded cleanly, just as the serial path decodes it

@@ -288,6 +288,7 @@ class Driver {
 
   ~Driver() {
     for (uint32_t i = 0; i < kept_count_; ++i) FreeJob(kept_[i]);
+    for (uint32_t i = 0; i < spare_count_; ++i) platform::Free(spare_[i].memory);
     platform::Free(read_buffer_);
     platform::Free(write_buffer_);
     platform::Free(tail_);
@@ -470,13 +471,15 @@ class Driver {
       ahead_ = ahead_->next;
       Pending& p = pending_[(pending_first_ + pending_count_) % kMaxPending];
       p = Pending{&e, nullptr, 0, kOk, false};
-      void* memory = platform::Alloc(cost);
+      size_t block = cost;
+      void* memory = TakeBlock(&block);
       if (memory == nullptr) {
         p.failure = kNoMemory;
         ++pending_count_;
         continue;
       }
       auto* job = new (memory) decompress::DecodeJob;
+      job->block_size = block;
       auto* bytes = reinterpret_cast<uint8_t*>(job + 1);
       job->packed = bytes;
       job->packed_size = need;
@@ -491,8 +494,7 @@ class Driver {
       if (read == kEnded) {
         // The archive ends within what the decoder may fetch: the entry is
         // decoded here when its turn comes, as without workers.
-        job->~DecodeJob();
-        platform::Free(memory);
+        FreeJob(job);
         continue;
       }
       p.job = job;
@@ -873,8 +875,36 @@ class Driver {
     kept_bytes_ = 0;
   }
 
-  static void FreeJob(decompress::DecodeJob* job) {
+  // Job memory. The heap maps a large block afresh and unmaps it when
+  // freed, and then every page of it costs the calling thread and a worker
+  // a fault, so the large blocks of finished jobs are kept for the jobs
+  // after them, up to kSpareBytes; one is taken for a job it fits without
+  // wasting half.
+  void* TakeBlock(size_t* size) {
+    const size_t cost = *size;
+    uint32_t best = kMaxSpare;
+    for (uint32_t i = 0; i < spare_count_; ++i) {
+      const size_t have = spare_[i].size;
+      if (have >= cost && have / 2 <= cost && (best == kMaxSpare || have < spare_[best].size)) {
+        best = i;
+      }
+    }
+    if (best == kMaxSpare) return platform::Alloc(cost);
+    void* memory = spare_[best].memory;
+    *size = spare_[best].size;
+    spare_bytes_ -= *size;
+    spare_[best] = spare_[--spare_count_];
+    return memory;
+  }
+
+  void FreeJob(decompress::DecodeJob* job) {
+    const size_t block = job->block_size;
     job->~DecodeJob();
+    if (block >= kSpareFrom && spare_count_ < kMaxSpare && spare_bytes_ + block <= kSpareBytes) {
+      spare_[spare_count_++] = Spare{job, block};
+      spare_bytes_ += block;
+      return;
+    }
     platform::Free(job);
   }
 
@@ -927,6 +957,17 @@ class Driver {
   decompress::DecodeJob* kept_[kMaxKept] = {};
   uint32_t kept_count_ = 0;
   uint32_t kept_bytes_ = 0;
+  // Large blocks of finished jobs (see TakeBlock).
+  static constexpr size_t kSpareFrom = 128u << 10;
+  static constexpr uint32_t kMaxSpare = 4;
+  static constexpr size_t kSpareBytes = 2 * kJobLimit;
+  struct Spare {
+    void* memory;
+    size_t size;
+  };
+  Spare spare_[kMaxSpare] = {};
+  uint32_t spare_count_ = 0;
+  size_t spare_bytes_ = 0;
 };
 
 }  // namespace
