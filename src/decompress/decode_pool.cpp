@@ -204,16 +204,30 @@ void DecodePool::Wait(DecodeJob* job) {
 
 void DecodePool::WaitOrRun(DecodeJob* job, Decoder& helper) {
   platform::MutexLock lock(mutex_);
-  if (job->queued) {
-    Unlink(job);
-    mutex_.Unlock();
-    Run(helper, *job);
-    mutex_.Lock();
-    job->done = true;
-  }
   while (!job->done) {
-    awaited_ = job;
-    Sleep();
+    // The job itself when no worker has it, else a small one queued behind
+    // it: the calling thread decodes rather than sleeps and is woken, which
+    // costs it more than a small entry takes. A large one could keep it
+    // from the job, and the workers from new jobs, for too long.
+    DecodeJob* run = job->queued ? job : head_;
+    if (run != nullptr && run != job &&
+        (run->stream != nullptr || static_cast<uint32_t>(run->size) > kHelperLimit)) {
+      run = nullptr;
+    }
+    if (run == nullptr) {
+      awaited_ = job;
+      Sleep();
+      continue;
+    }
+    Unlink(run);
+    if (run != job && queued_ > 0 && idle_ > woken_) {
+      ++woken_;
+      work_.Signal();
+    }
+    mutex_.Unlock();
+    Run(helper, *run);
+    mutex_.Lock();
+    run->done = true;
   }
   awaited_ = nullptr;
 }

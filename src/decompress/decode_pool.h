@@ -19,6 +19,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "decompress/decoder.h"
@@ -124,6 +125,7 @@ struct DecodeJob {
   uint16_t* chunks = nullptr;  // ChunkCapacity(size) entries
   uint32_t chunk_capacity = 0;
   StreamState* stream = nullptr;  // set instead of the three above: streamed
+  size_t block_size = 0;          // the caller's: the memory the job heads, when reused
 
   // Results, once Wait has returned.
   bool exact = false;        // the entry decoded cleanly, just as the serial path decodes it
@@ -165,9 +167,12 @@ class DecodePool {
   // Waits for a job that is not streamed, which is run here with `helper`
   // (a decoder of the calling thread's own) when no worker has taken it
   // yet: the calling thread decodes rather than sleeps while the workers
-  // are busy, for instance with large entries further on. The results are
-  // the ones a worker gives.
+  // are busy, for instance with large entries further on. While a worker
+  // has it, the small jobs queued after it are run here the same way. The
+  // results are the ones a worker gives.
   void WaitOrRun(DecodeJob* job, Decoder& helper);
+  // The largest entry WaitOrRun takes on besides the one it waits for.
+  static constexpr uint32_t kHelperLimit = 64u << 10;
   // Drops the queued jobs (not exact), lets the running ones end after their
   // current chunk and joins the workers. Jobs stay the caller's.
   void Stop();

@@ -3,6 +3,7 @@
 // archive can lead out of.
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <new>
 #include <string>
 #include <vector>
@@ -523,11 +524,15 @@ struct Walked {
   int64_t mtime;
 };
 
+// The walk's entries: a deque, since they are large and their number is
+// not known ahead; a growing vector would copy them all again and again.
+using Walks = std::deque<Walked>;
+
 // Turns the operation's reports into events: which entry is being written
 // is told by its name, in the order of the list the driver walks.
 class EachRun {
  public:
-  EachRun(acekit_reader* r, std::vector<Walked>& all, acekit_event_fn fn, void* ctx, bool test)
+  EachRun(acekit_reader* r, Walks& all, acekit_event_fn fn, void* ctx, bool test)
       : r_(r), all_(all), fn_(fn), ctx_(ctx), test_(test) {}
 
   int Emit(int kind, size_t i, const char* path = nullptr, int error = 0,
@@ -631,7 +636,7 @@ class EachRun {
   }
 
   acekit_reader* r_;
-  std::vector<Walked>& all_;
+  Walks& all_;
   acekit_event_fn fn_;
   void* ctx_;
   bool test_;
@@ -650,7 +655,7 @@ bool IsDamage(int code) {
 }
 
 // Walks the rest of the archive with salvage, asking about each entry.
-int WalkForEach(acekit_reader* r, EachRun& run, bool flat, std::vector<Walked>* all) {
+int WalkForEach(acekit_reader* r, EachRun& run, bool flat, Walks* all) {
   r->salvage = true;
   acekit_entry e;
   for (;;) {
@@ -685,7 +690,7 @@ int ExtractEach(acekit_reader* r, const char* dir, unsigned flags, acekit_event_
     return face::Fail(r, ACEKIT_E_INVALID,
                       "a solid archive is extracted in one run from its start");
   }
-  std::vector<Walked> all;
+  Walks all;
   EachRun run(r, all, fn, ctx, test);
   if (const int rc = WalkForEach(r, run, flat, &all); rc < 0) return rc;
 
@@ -727,53 +732,55 @@ int ExtractEach(acekit_reader* r, const char* dir, unsigned flags, acekit_event_
     size_t from = i;   // where the list starts
     size_t write = i;  // where the entries to write start
     while (write < end) {
-      std::vector<ArcEntry> nodes;
+      // The list is linked through the walk's own records; a solid
+      // archive's selection, a second list of the same entries, needs
+      // copies of its own.
       std::vector<size_t> order;
       std::vector<ArcEntry> chosen;
-      std::vector<size_t> index;  // nodes -> all
-      // Records are large: the lists are made at their full size at once
-      // rather than moved on every growth.
-      const size_t most = end - (r->solid ? from : write);
-      nodes.reserve(most);
-      order.reserve(most);
-      chosen.reserve(most);
-      index.reserve(most);
+      ArcFileList list{};
+      ArcEntry* tail = nullptr;
+      int32_t wanted = 0;  // the list's length up to its last entry taken
       for (size_t k = r->solid ? from : write; k < end; ++k) {
         const bool take = all[k].selected && k >= write;
         if ((!r->solid && !take) || gone[k]) continue;
-        nodes.push_back(all[k].rec);
-        index.push_back(k);
+        ArcEntry& node = all[k].rec;
+        node.next = nullptr;
+        (tail != nullptr ? tail->next : list.first) = &node;
+        tail = &node;
+        ++list.count;
         if (take) {
           order.push_back(k);
-          chosen.push_back(all[k].rec);
+          // In a solid archive the entries after the last one wanted need no decoding.
+          list.last = tail;
+          wanted = list.count;
         }
       }
       if (order.empty()) break;
-      // In a solid archive the entries after the last one wanted need no decoding.
-      while (index.back() != order.back()) {
-        nodes.pop_back();
-        index.pop_back();
-      }
-      ArcFileList list{};
+      list.last->next = nullptr;
+      list.count = wanted;
       ArcFileList selection{};
-      for (size_t n = 0; n < nodes.size(); ++n)
-        nodes[n].next = n + 1 < nodes.size() ? &nodes[n + 1] : nullptr;
-      for (size_t n = 0; n < chosen.size(); ++n)
-        chosen[n].next = n + 1 < chosen.size() ? &chosen[n + 1] : nullptr;
-      list.first = nodes.data();
-      list.last = &nodes.back();
-      list.count = static_cast<int32_t>(nodes.size());
-      selection.first = chosen.data();
-      selection.last = &chosen.back();
-      selection.count = static_cast<int32_t>(chosen.size());
+      if (r->solid) {
+        chosen.reserve(order.size());
+        for (const size_t k : order) chosen.push_back(all[k].rec);
+        for (size_t n = 0; n < chosen.size(); ++n)
+          chosen[n].next = n + 1 < chosen.size() ? &chosen[n + 1] : nullptr;
+        selection.first = chosen.data();
+        selection.last = &chosen.back();
+        selection.count = static_cast<int32_t>(chosen.size());
+      }
       run.Begin(order);
       r->state.arc.status = acekit::kOk;
       const ArcEntry* at = nullptr;
       const uint32_t status = acekit::ops::ExtractList(
           op, list, mode, r->solid ? &selection : nullptr, r->threads, &at);
       r->state.arc.status = status;
-      const size_t failed =
-          at != nullptr ? index[static_cast<size_t>(at - nodes.data())] : SIZE_MAX;
+      size_t failed = SIZE_MAX;
+      for (size_t k = r->solid ? from : write; at != nullptr && k < end; ++k) {
+        if (&all[k].rec == at) {
+          failed = k;
+          break;
+        }
+      }
       run.Settle(failed);
       if (status == acekit::kOk) break;
       const int code = face::CodeOf(status);

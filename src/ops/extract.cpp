@@ -287,6 +287,8 @@ class Driver {
         archive_(archive) {}
 
   ~Driver() {
+    for (uint32_t i = 0; i < kept_count_; ++i) FreeJob(kept_[i]);
+    for (uint32_t i = 0; i < spare_count_; ++i) platform::Free(spare_[i].memory);
     platform::Free(read_buffer_);
     platform::Free(write_buffer_);
     platform::Free(tail_);
@@ -469,13 +471,15 @@ class Driver {
       ahead_ = ahead_->next;
       Pending& p = pending_[(pending_first_ + pending_count_) % kMaxPending];
       p = Pending{&e, nullptr, 0, kOk, false};
-      void* memory = platform::Alloc(cost);
+      size_t block = cost;
+      void* memory = TakeBlock(&block);
       if (memory == nullptr) {
         p.failure = kNoMemory;
         ++pending_count_;
         continue;
       }
       auto* job = new (memory) decompress::DecodeJob;
+      job->block_size = block;
       auto* bytes = reinterpret_cast<uint8_t*>(job + 1);
       job->packed = bytes;
       job->packed_size = need;
@@ -490,8 +494,7 @@ class Driver {
       if (read == kEnded) {
         // The archive ends within what the decoder may fetch: the entry is
         // decoded here when its turn comes, as without workers.
-        job->~DecodeJob();
-        platform::Free(memory);
+        FreeJob(job);
         continue;
       }
       p.job = job;
@@ -621,10 +624,7 @@ class Driver {
     Pending& p = pending_[pending_first_];
     pending_bytes_ -= p.cost;
     if (p.streamed) --streamed_;
-    if (p.job != nullptr) {
-      p.job->~DecodeJob();
-      platform::Free(p.job);
-    }
+    if (p.job != nullptr) FreeJob(p.job);
     p = Pending{};
     pending_first_ = (pending_first_ + 1) % kMaxPending;
     --pending_count_;
@@ -678,7 +678,10 @@ class Driver {
       }
       if (job->exact) {
         status = Replay(e, out, *job);
-        if (status == kOk) Remember(*job);
+        if (status == kOk) {
+          Remember(job);
+          current_->job = nullptr;  // kept for the window, freed from there
+        }
       } else {
         status = DecodeHere(e, out);
       }
@@ -714,6 +717,7 @@ class Driver {
   }
 
   Status DecodeFrom(const ArcEntry& e, Output* out, platform::ByteSource* source) {
+    Settle();
     platform::BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle,
                                     write_buffer_, platform::kFileBufferBytes);
     decompress::DecoderStart(*decoder_, source, static_cast<int32_t>(e.orig_size), solid_,
@@ -756,6 +760,7 @@ class Driver {
     using decompress::kWindowMask;
     using decompress::kWindowSize;
     const decompress::StreamState& s = *job.stream;
+    Settle();
     if (s.slots != nullptr && tail_ == nullptr) {
       tail_ = static_cast<uint8_t*>(platform::Alloc(kWindowSize));
       if (tail_ == nullptr) return kNoMemory;
@@ -840,11 +845,67 @@ class Driver {
   // Leaves the decoder here as decoding the job's entry would have: an
   // entry that comes later and is decoded here may, if damaged, read what
   // earlier entries left in the window and the word buffer.
-  void Remember(const decompress::DecodeJob& job) {
+  //
+  // The window is rarely read again (only by an entry decoded here), so
+  // the copy of the job's bytes into it waits: the job is kept, with the
+  // ones before it whose bytes it does not cover, and Settle copies them
+  // in their order when the window is needed or too much is kept.
+  void Remember(decompress::DecodeJob* job) {
     static_assert(kJobLimit <= decompress::kWindowSize);
-    std::memcpy(decoder_->window, job.out, static_cast<uint32_t>(job.size));
-    decoder_->pos = static_cast<uint32_t>(job.size) & decompress::kWindowMask;
-    std::memcpy(decoder_->words, job.words, job.words_defined);
+    decoder_->pos = static_cast<uint32_t>(job->size) & decompress::kWindowMask;
+    std::memcpy(decoder_->words, job->words, job->words_defined);
+    while (kept_count_ != 0 && kept_[kept_count_ - 1]->size <= job->size) {
+      kept_bytes_ -= static_cast<uint32_t>(kept_[kept_count_ - 1]->size);
+      FreeJob(kept_[--kept_count_]);
+    }
+    if (kept_count_ == kMaxKept || kept_bytes_ + static_cast<uint32_t>(job->size) > kJobLimit) {
+      Settle();
+    }
+    kept_[kept_count_++] = job;
+    kept_bytes_ += static_cast<uint32_t>(job->size);
+  }
+
+  // Copies the kept jobs' bytes into the window, oldest first.
+  void Settle() {
+    for (uint32_t i = 0; i < kept_count_; ++i) {
+      std::memcpy(decoder_->window, kept_[i]->out, static_cast<uint32_t>(kept_[i]->size));
+      FreeJob(kept_[i]);
+    }
+    kept_count_ = 0;
+    kept_bytes_ = 0;
+  }
+
+  // Job memory. The heap maps a large block afresh and unmaps it when
+  // freed, and then every page of it costs the calling thread and a worker
+  // a fault, so the large blocks of finished jobs are kept for the jobs
+  // after them, up to kSpareBytes; one is taken for a job it fits without
+  // wasting half.
+  void* TakeBlock(size_t* size) {
+    const size_t cost = *size;
+    uint32_t best = kMaxSpare;
+    for (uint32_t i = 0; i < spare_count_; ++i) {
+      const size_t have = spare_[i].size;
+      if (have >= cost && have / 2 <= cost && (best == kMaxSpare || have < spare_[best].size)) {
+        best = i;
+      }
+    }
+    if (best == kMaxSpare) return platform::Alloc(cost);
+    void* memory = spare_[best].memory;
+    *size = spare_[best].size;
+    spare_bytes_ -= *size;
+    spare_[best] = spare_[--spare_count_];
+    return memory;
+  }
+
+  void FreeJob(decompress::DecodeJob* job) {
+    const size_t block = job->block_size;
+    job->~DecodeJob();
+    if (block >= kSpareFrom && spare_count_ < kMaxSpare && spare_bytes_ + block <= kSpareBytes) {
+      spare_[spare_count_++] = Spare{job, block};
+      spare_bytes_ += block;
+      return;
+    }
+    platform::Free(job);
   }
 
   const Context& ctx_;
@@ -889,7 +950,24 @@ class Driver {
   uint32_t streamed_ = 0;
   uint32_t max_streamed_ = 0;
   const ArcEntry* ahead_ = nullptr;
-  const Pending* current_ = nullptr;
+  Pending* current_ = nullptr;
+  // Jobs replayed whose bytes the window has not taken yet (see Remember):
+  // newest last, each smaller than the one before it.
+  static constexpr uint32_t kMaxKept = 8;
+  decompress::DecodeJob* kept_[kMaxKept] = {};
+  uint32_t kept_count_ = 0;
+  uint32_t kept_bytes_ = 0;
+  // Large blocks of finished jobs (see TakeBlock).
+  static constexpr size_t kSpareFrom = 128u << 10;
+  static constexpr uint32_t kMaxSpare = 4;
+  static constexpr size_t kSpareBytes = 2 * kJobLimit;
+  struct Spare {
+    void* memory;
+    size_t size;
+  };
+  Spare spare_[kMaxSpare] = {};
+  uint32_t spare_count_ = 0;
+  size_t spare_bytes_ = 0;
 };
 
 }  // namespace
