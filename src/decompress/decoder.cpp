@@ -15,18 +15,28 @@
 namespace acekit::decompress {
 namespace {
 
-// Copies `count` bytes starting at window position `from` into dst, in two
-// pieces when they wrap past the window's end.
+// A span of `count` ring bytes from position `from`, as at most two pieces:
+// `head` bytes up to the window's end, then `tail` bytes from its start.
+struct RingPieces {
+  uint32_t head;
+  uint32_t tail;
+};
+
+inline RingPieces SplitAtWrap(uint32_t from, uint32_t count) {
+  const uint32_t head = count < kWindowSize - from ? count : kWindowSize - from;
+  return {head, count - head};
+}
+
 void CopyFromWindow(const uint8_t* window, uint32_t from, uint8_t* dst, uint32_t count) {
-  const uint32_t first = count < kWindowSize - from ? count : kWindowSize - from;
-  std::memcpy(dst, window + from, first);
-  if (count > first) std::memcpy(dst + first, window, count - first);
+  const RingPieces p = SplitAtWrap(from, count);
+  std::memcpy(dst, window + from, p.head);
+  if (p.tail != 0) std::memcpy(dst + p.head, window, p.tail);
 }
 
 void CopyToWindow(uint8_t* window, uint32_t& pos, const uint8_t* src, uint32_t count) {
-  const uint32_t first = count < kWindowSize - pos ? count : kWindowSize - pos;
-  std::memcpy(window + pos, src, first);
-  if (count > first) std::memcpy(window, src + first, count - first);
+  const RingPieces p = SplitAtWrap(pos, count);
+  std::memcpy(window + pos, src, p.head);
+  if (p.tail != 0) std::memcpy(window, src + p.head, p.tail);
   pos = (pos + count) & kWindowMask;
 }
 
@@ -226,12 +236,11 @@ void DecodeWrapped(const Decoder& d, uint8_t* window, Run& r, uint32_t stop) {
   r.in.Fill();
 }
 
-// Continues the CRC over `count` window bytes from position `from`, in two
-// pieces when they wrap past the window's end.
+// Continues the CRC over `count` window bytes from position `from`.
 uint32_t CrcOfWindow(uint32_t crc, const uint8_t* window, uint32_t from, uint32_t count) {
-  const uint32_t first = count < kWindowSize - from ? count : kWindowSize - from;
-  crc = format::Crc32Update(crc, window + from, first);
-  if (count > first) crc = format::Crc32Update(crc, window, count - first);
+  const RingPieces p = SplitAtWrap(from, count);
+  crc = format::Crc32Update(crc, window + from, p.head);
+  if (p.tail != 0) crc = format::Crc32Update(crc, window, p.tail);
   return crc;
 }
 

@@ -5,6 +5,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -119,12 +120,13 @@ bool DeleteBelow(intptr_t dir, const std::string&, const char* name) {
 }
 
 uint64_t NameSeed() {
-  static uint64_t counter = 0;
+  // Writers on several host threads take names at once.
+  static std::atomic<uint64_t> counter{0};
   struct timespec ts {};
   ::clock_gettime(CLOCK_REALTIME, &ts);
   uint64_t seed = (static_cast<uint64_t>(ts.tv_sec) << 30) ^ static_cast<uint64_t>(ts.tv_nsec);
   seed ^= static_cast<uint64_t>(::getpid()) << 40;
-  seed ^= ++counter * 0x9E3779B97F4A7C15ull;
+  seed ^= (counter.fetch_add(1, std::memory_order_relaxed) + 1) * 0x9E3779B97F4A7C15ull;
   return seed != 0 ? seed : 1;
 }
 

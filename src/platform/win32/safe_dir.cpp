@@ -1,6 +1,7 @@
 // win32 backend: the directory walk that does not pass through reparse
 // points (symbolic links, junctions, mount points), and the temporary file
 // that replaces an extracted file's directory entry.
+#include <atomic>
 #include <string>
 
 #include "platform/backend.h"
@@ -84,12 +85,13 @@ bool DeleteBelow(intptr_t, const std::string& path, const char* name) {
 }
 
 uint64_t NameSeed() {
-  static uint64_t counter = 0;
+  // Writers on several host threads take names at once.
+  static std::atomic<uint64_t> counter{0};
   LARGE_INTEGER t{};
   QueryPerformanceCounter(&t);
   uint64_t seed = static_cast<uint64_t>(t.QuadPart);
   seed ^= static_cast<uint64_t>(GetCurrentProcessId()) << 40;
-  seed ^= ++counter * 0x9E3779B97F4A7C15ull;
+  seed ^= (counter.fetch_add(1, std::memory_order_relaxed) + 1) * 0x9E3779B97F4A7C15ull;
   return seed != 0 ? seed : 1;
 }
 
