@@ -15,7 +15,8 @@ static void fill(unsigned char* buf, size_t n, unsigned seed) {
   for (i = 0; i < n; ++i) {
     seed = seed * 1103515245u + 12345u;
     /* Half text-like, half noise, so both coding paths run. */
-    buf[i] = (unsigned char)((i / 4096) % 2 ? (seed >> 24) : (unsigned)"abcdefgh"[(seed >> 24) & 7]);
+    buf[i] =
+        (unsigned char)((i / 4096) % 2 ? (seed >> 24) : (unsigned)"abcdefgh"[(seed >> 24) & 7]);
   }
 }
 
