@@ -682,17 +682,6 @@ TEST(ParallelEncoder, SolidReadFailuresEndAsTheSerialOnes) {
   }
 }
 
-TEST(ParallelEncoder, DecodesToTheInput) {
-  const std::vector<Bytes> files = Inputs(65536, 7, true);
-  for (const bool solid : {false, true}) {
-    ScopedThreads scoped(2);
-    // CompressAll continues a solid run through every file, stored or not.
-    const std::vector<Packed> packed = CompressAll(files, 64, 2, solid);
-    ASSERT_EQ(packed.size(), files.size());
-    EXPECT_TRUE(DecodeAll(packed, files, solid)) << solid;
-  }
-}
-
 TEST(ParallelEncoder, ACancelStopsWhereTheSerialCoderStops) {
   const std::vector<Bytes> files = Inputs(65536, 11, true);
   for (const bool solid : {false, true}) {
