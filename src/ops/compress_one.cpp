@@ -123,6 +123,27 @@ class StagedSink final : public platform::ByteSink {
   int32_t header_pos_ = kHeld;
 };
 
+// Reads a file stored after all into the stage behind its header of
+// `head_len` bytes and fills in the stored file's fields: the end of the
+// staged bytes, 0 when the file does not fit after all, -1 on failure.
+int32_t StageStoredCopy(ItemWriter& w, const platform::File& src, uint8_t* room, uint32_t head_len,
+                        format::FileHeaderFields* f) {
+  if (platform::Seek(src.get(), 0, 0) == -1) return Fail(w.arc, kOpenFailed), -1;
+  uint32_t end = head_len;
+  while (end < ItemStage::kBytes) {
+    const int32_t n = platform::Read(room + end, ItemStage::kBytes - end, src.get());
+    if (n < 0) return Fail(w.arc, kOpenFailed), -1;
+    if (n == 0) break;
+    end += static_cast<uint32_t>(n);
+  }
+  if (end == ItemStage::kBytes) return 0;
+  f->crc32 = format::Crc32Update(format::kCrcInit, room + head_len, end - head_len);
+  f->flags = format::kFileFlagPackSize;
+  f->tech_type = 0;
+  f->pack_size = f->orig_size;
+  return static_cast<int32_t>(end);
+}
+
 // The steps after opening: the header, the data (compressed, or stored
 // when compressing does not pay) and the final header. `flags` already
 // holds what a compressed or empty file's header carries.
@@ -171,7 +192,19 @@ ItemResult CompressOpened(ItemWriter& w, const platform::File& src, const Opened
       return r;
     }
     if (sink.held()) {
-      // Stored after all: the placeholder goes out first, as unstaged.
+      // Stored after all: a copy that fits the stage goes out behind its
+      // header in one write too; the placeholder goes first otherwise.
+      if (const int32_t end = StageStoredCopy(w, src, room, head_len, &f); end < 0) {
+        return r;
+      } else if (end > 0) {
+        r.stored = true;
+        format::PackFileHeaderFields(f, head);
+        format::BuildFileHeader(head, stored, w.names, room);
+        if (platform::Write(room, static_cast<uint32_t>(end), w.out) != end)
+          return Fail(w.arc, kShortWrite), r;
+        r.ok = true;
+        return r;
+      }
       header_pos = platform::Tell(w.out);
       if (header_pos < 0) return Fail(w.arc, kOpenFailed), r;
       if (platform::Write(room, head_len, w.out) != static_cast<int32_t>(head_len))
