@@ -35,6 +35,28 @@ bool SeekTo(ItemWriter& w, int32_t offset, int origin) {
   return platform::Seek(w.out, offset, origin) != -1 || Fail(w.arc, kOpenFailed);
 }
 
+// A source file from its start, as big as it was when opened: a short read
+// that ends exactly there is taken for the end, without another read to
+// confirm it. A file that has grown since reads on as before.
+class SizedSource final : public platform::ByteSource {
+ public:
+  SizedSource(platform::Handle h, int32_t size) : h_(h), left_(size) {}
+  int32_t Read(void* buf, uint32_t count) override {
+    if (at_end_) return 0;
+    const int32_t n = platform::Read(buf, count, h_);
+    if (n > 0) {
+      left_ -= n;
+      at_end_ = left_ == 0 && static_cast<uint32_t>(n) < count;
+    }
+    return n;
+  }
+
+ private:
+  platform::Handle h_;
+  int64_t left_;
+  bool at_end_ = false;
+};
+
 struct ItemResult {
   bool ok = false;
   bool stored = false;  // written as a plain copy
@@ -130,8 +152,9 @@ int32_t StageStoredCopy(ItemWriter& w, const platform::File& src, uint8_t* room,
                         format::FileHeaderFields* f) {
   if (platform::Seek(src.get(), 0, 0) == -1) return Fail(w.arc, kOpenFailed), -1;
   uint32_t end = head_len;
+  SizedSource in(src.get(), static_cast<int32_t>(f->orig_size));
   while (end < ItemStage::kBytes) {
-    const int32_t n = platform::Read(room + end, ItemStage::kBytes - end, src.get());
+    const int32_t n = in.Read(room + end, ItemStage::kBytes - end);
     if (n < 0) return Fail(w.arc, kOpenFailed), -1;
     if (n == 0) break;
     end += static_cast<uint32_t>(n);
@@ -163,7 +186,11 @@ ItemResult CompressOpened(ItemWriter& w, const platform::File& src, const Opened
     return r;
   }
   f.orig_size = static_cast<uint32_t>(size);
-  platform::FileSource in(src.get());
+  // A file handed ahead was read there; here only what follows the bytes
+  // taken, when it held more than its size said.
+  platform::FileSource rest(src.get());
+  SizedSource whole(src.get(), size);
+  platform::ByteSource& in = o.ticket >= 0 ? static_cast<platform::ByteSource&>(rest) : whole;
 
   uint8_t* const room = stage != nullptr && static_cast<uint32_t>(size) <= ItemStage::kFileBytes
                             ? stage->get()
@@ -257,7 +284,7 @@ struct Ahead {
 
 // Hands an opened file to the compressor's workers, or leaves it waiting.
 void HandAhead(ItemWriter& w, Ahead& a) {
-  platform::FileSource in(a.src.get());
+  SizedSource in(a.src.get(), a.opened.size);
   bool too_large = false;
   const int ticket = w.compressor.ParseAhead(&in, a.opened.size, &too_large);
   a.waiting = ticket == -2;
@@ -292,7 +319,7 @@ void LookAhead(ItemWriter& w, const ItemText& item, Ahead& a) {
 // buffers are full), nothing kept.
 bool LookAheadSolid(ItemWriter& w, const char* path, Ahead& a, bool restart, bool known) {
   if (!OpenItem(path, a)) return true;
-  platform::FileSource in(a.src.get());
+  SizedSource in(a.src.get(), a.opened.size);
   bool too_large = false;
   const int ticket = w.compressor.SolidAhead(&in, a.opened.size, restart, known, &too_large);
   if (ticket == -2) {
