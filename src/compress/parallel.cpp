@@ -25,16 +25,21 @@ void WorkerPool::Stop() {
   started_ = 0;
 }
 
+// The wake-ups come after the lock is let go: a thread woken while it is
+// still held would only block again on it, which costs the waker a second
+// call into the system on every hand-over.
 void WorkerPool::Submit(Task* t) {
-  platform::MutexLock lock(mu_);
-  t->done = false;
-  t->next = nullptr;
-  if (tail_ != nullptr) {
-    tail_->next = t;
-  } else {
-    head_ = t;
+  {
+    platform::MutexLock lock(mu_);
+    t->done = false;
+    t->next = nullptr;
+    if (tail_ != nullptr) {
+      tail_->next = t;
+    } else {
+      head_ = t;
+    }
+    tail_ = t;
   }
-  tail_ = t;
   work_.Signal();
 }
 
@@ -65,7 +70,10 @@ void WorkerPool::Main(void* seat) {
     t->run(t);
     pool->mu_.Lock();
     t->done = true;
+    pool->mu_.Unlock();
+    // `t` may be gone now; the pool stays until this thread is joined.
     pool->done_.Broadcast();
+    pool->mu_.Lock();
   }
 }
 

@@ -35,6 +35,28 @@ bool SeekTo(ItemWriter& w, int32_t offset, int origin) {
   return platform::Seek(w.out, offset, origin) != -1 || Fail(w.arc, kOpenFailed);
 }
 
+// A source file from its start, as big as it was when opened: a short read
+// that ends exactly there is taken for the end, without another read to
+// confirm it. A file that has grown since reads on as before.
+class SizedSource final : public platform::ByteSource {
+ public:
+  SizedSource(platform::Handle h, int32_t size) : h_(h), left_(size) {}
+  int32_t Read(void* buf, uint32_t count) override {
+    if (at_end_) return 0;
+    const int32_t n = platform::Read(buf, count, h_);
+    if (n > 0) {
+      left_ -= n;
+      at_end_ = left_ == 0 && static_cast<uint32_t>(n) < count;
+    }
+    return n;
+  }
+
+ private:
+  platform::Handle h_;
+  int64_t left_;
+  bool at_end_ = false;
+};
+
 struct ItemResult {
   bool ok = false;
   bool stored = false;  // written as a plain copy
@@ -50,11 +72,107 @@ struct Opened {
   bool solid = false;  // a ticket of a solid run
 };
 
+// Codes a file into `sink` by whichever way it was prepared.
+void Code(ItemWriter& w, const Opened& o, platform::ByteSource* in, platform::ByteSink* sink,
+          bool restart) {
+  if (o.ticket >= 0 && o.solid) {
+    w.compressor.CompressSolid(o.ticket, in, sink, o.size, restart);
+  } else if (o.ticket >= 0) {
+    w.compressor.CompressParsed(o.ticket, in, sink, o.size);
+  } else {
+    w.compressor.CompressFile(in, sink, o.size, restart);
+  }
+}
+
+// After the coded data went out behind a placeholder header at `header_pos`:
+// the stored copy when compressing did not pay, then the final header, and
+// the handle back at the end.
+bool FinishInPlace(ItemWriter& w, const platform::File& src, format::FileHeaderFields& f,
+                   const char* stored, int32_t header_pos, int32_t data_pos, ItemResult& r) {
+  if (w.compressor.exceeded()) {
+    if (platform::Seek(src.get(), 0, 0) == -1) return Fail(w.arc, kOpenFailed);
+    if (!SeekTo(w, data_pos, 0)) return false;
+    if (const Status st = StoreFileData(w, src.get(), &f.crc32); st != kOk) return Fail(w.arc, st);
+    r.stored = true;
+    f.flags = format::kFileFlagPackSize;
+    f.tech_type = 0;
+    f.pack_size = f.orig_size;
+  } else {
+    f.tech_type = 1;
+    f.pack_size = static_cast<uint32_t>(w.compressor.bytes_out());
+    f.crc32 = w.compressor.crc();
+  }
+  if (!SeekTo(w, header_pos, 0) || !PutHeader(w, f, stored)) return false;
+  if (r.stored) {
+    // The abandoned compressed attempt may reach past the stored copy.
+    if (!SeekTo(w, data_pos + static_cast<int32_t>(f.pack_size), 0)) return false;
+    return platform::Truncate(w.out);
+  }
+  return SeekTo(w, 0, 2);
+}
+
+// A staged file's output: the placeholder header and the coded bytes gather
+// in the stage. Should they outgrow it, what is held goes out and the rest
+// follows straight through, to be finished in place.
+class StagedSink final : public platform::ByteSink {
+ public:
+  StagedSink(platform::Handle out, uint8_t* room, uint32_t head)
+      : out_(out), room_(room), used_(head) {}
+  int32_t Write(const void* data, uint32_t n) override {
+    if (header_pos_ == kHeld) {
+      if (n <= ItemStage::kBytes - used_) {
+        std::memcpy(room_ + used_, data, n);
+        used_ += n;
+        return static_cast<int32_t>(n);
+      }
+      header_pos_ = platform::Tell(out_);
+      if (header_pos_ < 0) return -1;
+      if (platform::Write(room_, used_, out_) != static_cast<int32_t>(used_)) return -1;
+    }
+    return platform::Write(data, n, out_);
+  }
+  bool held() const { return header_pos_ == kHeld; }
+  // Where the header went when the bytes were let through; -1 when that
+  // could not be told.
+  int32_t header_pos() const { return header_pos_; }
+  uint32_t used() const { return used_; }
+
+ private:
+  static constexpr int32_t kHeld = -2;
+  platform::Handle out_;
+  uint8_t* room_;
+  uint32_t used_;
+  int32_t header_pos_ = kHeld;
+};
+
+// Reads a file stored after all into the stage behind its header of
+// `head_len` bytes and fills in the stored file's fields: the end of the
+// staged bytes, 0 when the file does not fit after all, -1 on failure.
+int32_t StageStoredCopy(ItemWriter& w, const platform::File& src, uint8_t* room, uint32_t head_len,
+                        format::FileHeaderFields* f) {
+  if (platform::Seek(src.get(), 0, 0) == -1) return Fail(w.arc, kOpenFailed), -1;
+  uint32_t end = head_len;
+  SizedSource in(src.get(), static_cast<int32_t>(f->orig_size));
+  while (end < ItemStage::kBytes) {
+    const int32_t n = in.Read(room + end, ItemStage::kBytes - end);
+    if (n < 0) return Fail(w.arc, kOpenFailed), -1;
+    if (n == 0) break;
+    end += static_cast<uint32_t>(n);
+  }
+  if (end == ItemStage::kBytes) return 0;
+  f->crc32 = format::Crc32Update(format::kCrcInit, room + head_len, end - head_len);
+  f->flags = format::kFileFlagPackSize;
+  f->tech_type = 0;
+  f->pack_size = f->orig_size;
+  return static_cast<int32_t>(end);
+}
+
 // The steps after opening: the header, the data (compressed, or stored
 // when compressing does not pay) and the final header. `flags` already
 // holds what a compressed or empty file's header carries.
 ItemResult CompressOpened(ItemWriter& w, const platform::File& src, const Opened& o,
-                          const char* stored, uint32_t attr, uint16_t flags, bool restart) {
+                          const char* stored, uint32_t attr, uint16_t flags, bool restart,
+                          ItemStage* stage) {
   ItemResult r;
   format::FileHeaderFields f;
   f.attr = attr;
@@ -67,52 +185,73 @@ ItemResult CompressOpened(ItemWriter& w, const platform::File& src, const Opened
     r.ok = PutHeader(w, f, stored);
     return r;
   }
+  f.orig_size = static_cast<uint32_t>(size);
+  // A file handed ahead was read there; here only what follows the bytes
+  // taken, when it held more than its size said.
+  platform::FileSource rest(src.get());
+  SizedSource whole(src.get(), size);
+  platform::ByteSource& in = o.ticket >= 0 ? static_cast<platform::ByteSource&>(rest) : whole;
+
+  uint8_t* const room = stage != nullptr && static_cast<uint32_t>(size) <= ItemStage::kFileBytes
+                            ? stage->get()
+                            : nullptr;
+  if (room != nullptr) {
+    // Only the placeholder's length matters: the final header has the same.
+    uint8_t head[format::kFileHeaderFixed] = {};
+    format::PackFileHeaderFields(format::FileHeaderFields{}, head);
+    const uint32_t head_len = format::BuildFileHeader(head, stored, w.names, room);
+    StagedSink sink(w.out, room, head_len);
+    Code(w, o, &in, &sink, restart);
+    if (sink.header_pos() == -1) return Fail(w.arc, kOpenFailed), r;
+    if (w.compressor.status() != kOk)
+      return Fail(w.arc, static_cast<Status>(w.compressor.status())), r;
+    int32_t header_pos = sink.header_pos();
+    if (sink.held() && !w.compressor.exceeded()) {
+      // The usual case: header and data in one write.
+      f.tech_type = 1;
+      f.pack_size = static_cast<uint32_t>(w.compressor.bytes_out());
+      f.crc32 = w.compressor.crc();
+      format::PackFileHeaderFields(f, head);
+      format::BuildFileHeader(head, stored, w.names, room);
+      const int32_t n = platform::Write(room, sink.used(), w.out);
+      if (n != static_cast<int32_t>(sink.used())) return Fail(w.arc, kShortWrite), r;
+      r.ok = true;
+      return r;
+    }
+    if (sink.held()) {
+      // Stored after all: a copy that fits the stage goes out behind its
+      // header in one write too; the placeholder goes first otherwise.
+      if (const int32_t end = StageStoredCopy(w, src, room, head_len, &f); end < 0) {
+        return r;
+      } else if (end > 0) {
+        r.stored = true;
+        format::PackFileHeaderFields(f, head);
+        format::BuildFileHeader(head, stored, w.names, room);
+        if (platform::Write(room, static_cast<uint32_t>(end), w.out) != end)
+          return Fail(w.arc, kShortWrite), r;
+        r.ok = true;
+        return r;
+      }
+      header_pos = platform::Tell(w.out);
+      if (header_pos < 0) return Fail(w.arc, kOpenFailed), r;
+      if (platform::Write(room, head_len, w.out) != static_cast<int32_t>(head_len))
+        return Fail(w.arc, kShortWrite), r;
+    }
+    r.ok = FinishInPlace(w, src, f, stored, header_pos, header_pos + static_cast<int32_t>(head_len),
+                         r);
+    return r;
+  }
 
   const int32_t header_pos = platform::Tell(w.out);
   if (header_pos < 0) return Fail(w.arc, kOpenFailed), r;
-  // Only the placeholder's length matters: the final header has the same.
   if (!PutHeader(w, format::FileHeaderFields{}, stored)) return r;
   const int32_t data_pos = platform::Tell(w.out);
   if (data_pos < 0) return Fail(w.arc, kOpenFailed), r;
-
-  platform::FileSource in(src.get());
   platform::FileSink sink(w.out);
-  if (o.ticket >= 0 && o.solid) {
-    w.compressor.CompressSolid(o.ticket, &in, &sink, size, restart);
-  } else if (o.ticket >= 0) {
-    w.compressor.CompressParsed(o.ticket, &in, &sink, size);
-  } else {
-    w.compressor.CompressFile(&in, &sink, size, restart);
-  }
+  Code(w, o, &in, &sink, restart);
   if (w.compressor.status() != kOk)
     return Fail(w.arc, static_cast<Status>(w.compressor.status())), r;
-
-  f.orig_size = static_cast<uint32_t>(size);
-  if (w.compressor.exceeded()) {
-    if (platform::Seek(src.get(), 0, 0) == -1) return Fail(w.arc, kOpenFailed), r;
-    if (!SeekTo(w, data_pos, 0)) return r;
-    if (const Status st = StoreFileData(w, src.get(), &f.crc32); st != kOk) {
-      return Fail(w.arc, st), r;
-    }
-    r.stored = true;
-    f.flags = format::kFileFlagPackSize;
-    f.tech_type = 0;
-    f.pack_size = f.orig_size;
-  } else {
-    f.tech_type = 1;
-    f.pack_size = static_cast<uint32_t>(w.compressor.bytes_out());
-    f.crc32 = w.compressor.crc();
-  }
-
-  if (!SeekTo(w, header_pos, 0) || !PutHeader(w, f, stored)) return r;
-  if (r.stored) {
-    // The abandoned compressed attempt may reach past the stored copy.
-    if (!SeekTo(w, data_pos + static_cast<int32_t>(f.pack_size), 0)) return r;
-    if (!platform::Truncate(w.out)) return r;
-  } else if (!SeekTo(w, 0, 2)) {
-    return r;
-  }
-  r.ok = true;
+  r.ok = FinishInPlace(w, src, f, stored, header_pos, data_pos, r);
   return r;
 }
 
@@ -127,7 +266,7 @@ ItemResult CompressItem(ItemWriter& w, const char* source, const char* stored, u
   }
   o.size = platform::Size(src.get());
   if (o.size < 0) return Fail(w.arc, kOpenFailed), ItemResult{};
-  return CompressOpened(w, src, o, stored, attr, flags, restart);
+  return CompressOpened(w, src, o, stored, attr, flags, restart, nullptr);
 }
 
 // An item of AddItems as far as it was looked at ahead of its turn.
@@ -145,7 +284,7 @@ struct Ahead {
 
 // Hands an opened file to the compressor's workers, or leaves it waiting.
 void HandAhead(ItemWriter& w, Ahead& a) {
-  platform::FileSource in(a.src.get());
+  SizedSource in(a.src.get(), a.opened.size);
   bool too_large = false;
   const int ticket = w.compressor.ParseAhead(&in, a.opened.size, &too_large);
   a.waiting = ticket == -2;
@@ -180,7 +319,7 @@ void LookAhead(ItemWriter& w, const ItemText& item, Ahead& a) {
 // buffers are full), nothing kept.
 bool LookAheadSolid(ItemWriter& w, const char* path, Ahead& a, bool restart, bool known) {
   if (!OpenItem(path, a)) return true;
-  platform::FileSource in(a.src.get());
+  SizedSource in(a.src.get(), a.opened.size);
   bool too_large = false;
   const int ticket = w.compressor.SolidAhead(&in, a.opened.size, restart, known, &too_large);
   if (ticket == -2) {
@@ -194,7 +333,8 @@ bool LookAheadSolid(ItemWriter& w, const char* path, Ahead& a, bool restart, boo
 }
 
 // AddOneFileSolid for an item looked at ahead; takes over its source.
-ItemStep AddAheadSolid(ItemWriter& w, const SolidItem& item, Ahead& a, const SolidChain& chain) {
+ItemStep AddAheadSolid(ItemWriter& w, const SolidItem& item, Ahead& a, const SolidChain& chain,
+                       ItemStage* stage) {
   const ItemStep unchanged = chain.restart ? kStepRestart : kStepContinue;
   if (a.attr == platform::kNoAttributes) {
     if (!w.hooks.skip) return Fail(w.arc, kOpenFailed), kStepStop;
@@ -209,15 +349,16 @@ ItemStep AddAheadSolid(ItemWriter& w, const SolidItem& item, Ahead& a, const Sol
   }
   const platform::File src(std::move(a.src));
   if (!src || !a.time_read || a.opened.size < 0) return Fail(w.arc, kOpenFailed), kStepStop;
-  const ItemResult r = CompressOpened(w, src, a.opened, item.stored, a.attr,
-                                      chain.flags | format::kFileFlagPackSize, chain.restart);
+  const ItemResult r =
+      CompressOpened(w, src, a.opened, item.stored, a.attr, chain.flags | format::kFileFlagPackSize,
+                     chain.restart, stage);
   if (!r.ok) return kStepStop;
   if (r.empty) return unchanged;
   return r.stored ? kStepRestart : kStepContinue;
 }
 
 // AddOneFile for an item looked at ahead; takes over its source.
-ItemStep AddAhead(ItemWriter& w, const ItemText& item, Ahead& a) {
+ItemStep AddAhead(ItemWriter& w, const ItemText& item, Ahead& a, ItemStage* stage) {
   if (a.attr == platform::kNoAttributes) {
     if (!w.hooks.skip) return Fail(w.arc, kOpenFailed), kStepStop;
     const SkipAnswer answer = w.hooks.skip.Call(item.source);
@@ -229,7 +370,9 @@ ItemStep AddAhead(ItemWriter& w, const ItemText& item, Ahead& a) {
   }
   const platform::File src(std::move(a.src));
   if (!src || !a.time_read || a.opened.size < 0) return Fail(w.arc, kOpenFailed), kStepStop;
-  return CompressOpened(w, src, a.opened, item.stored, a.attr, format::kFileFlagPackSize, true).ok
+  return CompressOpened(w, src, a.opened, item.stored, a.attr, format::kFileFlagPackSize, true,
+                        stage)
+                 .ok
              ? kStepRestart
              : kStepStop;
 }
@@ -375,6 +518,7 @@ constexpr size_t kReach = 64;
 
 Status AddItems(ItemWriter& w, const ItemText* items, size_t count) {
   Ahead ring[kReach];
+  ItemStage stage;
   size_t looked = 0;  // items looked at so far
   size_t barrier = count;
   struct Cleanup {
@@ -414,7 +558,7 @@ Status AddItems(ItemWriter& w, const ItemText* items, size_t count) {
     Ahead& a = ring[i % kReach];
     ShownName(items[i].stored, shown, sizeof shown);
     w.hooks.file_name.Call(items[i].source, shown);
-    const ItemStep step = AddAhead(w, items[i], a);
+    const ItemStep step = AddAhead(w, items[i], a, &stage);
     if (step == kStepStop) {
       ++i;
       return StopReason(w);
@@ -446,6 +590,7 @@ Status AddSolidItems(ItemWriter& w, const SolidItem* items, size_t count) {
     }
   } cleanup{w, ring};
   SolidChain chain;
+  ItemStage stage;
   char shown[kItemTextSize + 1];
   for (; i < count; ++i) {
     if (barrier < i) barrier = count;
@@ -461,10 +606,10 @@ Status AddSolidItems(ItemWriter& w, const SolidItem* items, size_t count) {
     w.hooks.file_name.Call(item.shown, shown);
     ItemStep r;
     if (looked == i) {
-      r = AddOneFileSolid(w, item.path, item.stored, chain);
+      r = AddOneFileSolid(w, item.path, item.stored, chain, &stage);
       ++looked;
     } else {
-      r = AddAheadSolid(w, item, ring[i % kSolidReach], chain);
+      r = AddAheadSolid(w, item, ring[i % kSolidReach], chain, &stage);
     }
     if (r == kStepStop) return StopReason(w);
     chain.Apply(r);
@@ -515,17 +660,26 @@ ItemStep WriteDirectoryHeader(ItemWriter& w, const char* dir, const char* stored
 
 // Both take the look-ahead path with nothing handed ahead: the same
 // dispatch by attributes and host questions, with the source opened once.
-ItemStep AddOneFile(ItemWriter& w, const char* source, const char* stored) {
+ItemStep AddOneFile(ItemWriter& w, const char* source, const char* stored, ItemStage* stage) {
   Ahead a;
   OpenItem(source, a);
-  return AddAhead(w, ItemText{source, stored}, a);
+  return AddAhead(w, ItemText{source, stored}, a, stage);
 }
 
 ItemStep AddOneFileSolid(ItemWriter& w, const char* source, const char* stored,
-                         const SolidChain& chain) {
+                         const SolidChain& chain, ItemStage* stage) {
   Ahead a;
   OpenItem(source, a);
-  return AddAheadSolid(w, SolidItem{source, stored, source}, a, chain);
+  return AddAheadSolid(w, SolidItem{source, stored, source}, a, chain, stage);
+}
+
+ItemStage::~ItemStage() {
+  if (buf_ != nullptr) platform::Free(buf_);
+}
+
+uint8_t* ItemStage::get() {
+  if (buf_ == nullptr) buf_ = static_cast<uint8_t*>(platform::Alloc(kBytes));
+  return buf_;
 }
 
 }  // namespace acekit::ops

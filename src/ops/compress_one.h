@@ -61,6 +61,25 @@ struct SolidChain {
   }
 };
 
+// Room where a small file's header and coded bytes meet, so that they go out
+// in one write once the header is final, with no seek back over the data.
+// Taken on first use and kept for the files after; without it (or when it
+// cannot be had) a file goes out as placeholder header, data, final header.
+class ItemStage {
+ public:
+  ItemStage() = default;
+  ~ItemStage();
+  ItemStage(const ItemStage&) = delete;
+  ItemStage& operator=(const ItemStage&) = delete;
+  // Files up to this size are staged; their output may pass it by a flush.
+  static constexpr uint32_t kFileBytes = 256 * 1024;
+  static constexpr uint32_t kBytes = kFileBytes + 32 * 1024 + format::kFileHeaderMaxBytes;
+  uint8_t* get();  // null when memory is short
+
+ private:
+  uint8_t* buf_ = nullptr;
+};
+
 // kStepRestart on success, kStepStop on failure with the status word set.
 ItemStep CompressOneFile(ItemWriter& w, const char* source, const char* stored, uint32_t attr);
 // kStepStop on failure; kStepRestart when the next file must start a fresh
@@ -73,9 +92,10 @@ ItemStep CompressOneFileSolid(ItemWriter& w, const char* source, const char* sto
 ItemStep WriteDirectoryHeader(ItemWriter& w, const char* dir, const char* stored, uint32_t attr);
 // Dispatch by attributes, asking the host what to do with an item that has
 // vanished.
-ItemStep AddOneFile(ItemWriter& w, const char* source, const char* stored);
+ItemStep AddOneFile(ItemWriter& w, const char* source, const char* stored,
+                    ItemStage* stage = nullptr);
 ItemStep AddOneFileSolid(ItemWriter& w, const char* source, const char* stored,
-                         const SolidChain& chain);
+                         const SolidChain& chain, ItemStage* stage = nullptr);
 
 // One item of a normal archive: where it is read from and its stored name.
 struct ItemText {

@@ -60,6 +60,7 @@ Status CreateNormal(const Context& ctx, const FileMaskList* list, OutputArchive&
   char source[kItemTextSize];
   char stored[kItemTextSize];
   char shown[kItemTextSize + 1];
+  ItemStage stage;
   for (const FileMask* m = list->first; m != nullptr; m = m->next) {
     if (!ItemSourcePath(ctx.settings, *m, source, sizeof source) ||
         !ItemName(*m, stored, sizeof stored)) {
@@ -67,7 +68,7 @@ Status CreateNormal(const Context& ctx, const FileMaskList* list, OutputArchive&
     }
     ShownName(stored, shown, sizeof shown);
     ctx.hooks.file_name.Call(source, shown);
-    if (AddOneFile(w, source, stored) == kStepStop) return StopReason(w);
+    if (AddOneFile(w, source, stored, &stage) == kStepStop) return StopReason(w);
   }
   out.Finish();
   return kOk;

@@ -76,6 +76,26 @@ TEST_F(ItemTest, IncompressibleFileIsStoredAndTheAttemptCutOff) {
   EXPECT_EQ(a.substr(e.data), bytes);
 }
 
+TEST_F(ItemTest, StagedFilesComeOutAsTheOnesPutInPlace) {
+  const char* const names[] = {"T.TXT", "R.BIN", "E.TXT", "S.TXT"};
+  dir_.Write("T.TXT", TextBytes(30000, 1));
+  dir_.Write("R.BIN", RandomBytes(9000, 2));  // stored after all
+  dir_.Write("E.TXT", "");
+  dir_.Write("S.TXT", TextBytes(700, 3));
+  const platform::Handle in_place = platform::Open(dir_.Lib("in_place").c_str(), 'w');
+  ASSERT_NE(in_place, platform::kBadHandle);
+  ItemStage stage;
+  for (ItemStage* s : {static_cast<ItemStage*>(nullptr), &stage}) {
+    ItemWriter w = Writer();
+    if (s == nullptr) w.out = in_place;
+    for (const char* name : names) ASSERT_EQ(AddOneFile(w, Src(name).c_str(), name, s), 1) << name;
+  }
+  platform::Close(in_place);
+  const std::string staged = Finish();
+  ASSERT_TRUE(Parse(staged).ok);
+  EXPECT_EQ(staged.substr(33), dir_.Read("in_place"));
+}
+
 // Each step: the file, then the header flags and result the chain expects.
 struct ChainStep {
   const char* name;
