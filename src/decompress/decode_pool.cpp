@@ -145,13 +145,15 @@ int DecodePool::Start(int threads) {
 }
 
 void DecodePool::Submit(DecodeJob* job) {
-  job->done = false;
-  job->exact = false;
-  job->next = nullptr;
-  job->dropped.store(false);
+  for (DecodeJob* j = job; j != nullptr; j = j->group) {
+    j->done = false;
+    j->exact = false;
+    j->next = nullptr;
+    j->dropped.store(false);
+  }
   platform::MutexLock lock(mutex_);
   if (count_ == 0 || stop_.load()) {
-    job->done = true;
+    for (DecodeJob* j = job; j != nullptr; j = j->group) j->done = true;
     return;
   }
   if (tail_ != nullptr) {
@@ -165,7 +167,7 @@ void DecodePool::Submit(DecodeJob* job) {
   // A worker woken for each small job costs the calling thread a system
   // call per entry when it is the slower side: it wakes one for two, or
   // before it waits itself (see Sleep), and none that was woken already.
-  if (idle_ > woken_ && (job->stream != nullptr || queued_ >= 2)) {
+  if (idle_ > woken_ && (job->stream != nullptr || job->group != nullptr || queued_ >= 2)) {
     ++woken_;
     work_.Signal();
   }
@@ -210,8 +212,7 @@ void DecodePool::WaitOrRun(DecodeJob* job, Decoder& helper) {
     // costs it more than a small entry takes. A large one could keep it
     // from the job, and the workers from new jobs, for too long.
     DecodeJob* run = job->queued ? job : head_;
-    if (run != nullptr && run != job &&
-        (run->stream != nullptr || static_cast<uint32_t>(run->size) > kHelperLimit)) {
+    if (run != nullptr && run != job && (run->stream != nullptr || run->load > kHelperLimit)) {
       run = nullptr;
     }
     if (run == nullptr) {
@@ -225,9 +226,9 @@ void DecodePool::WaitOrRun(DecodeJob* job, Decoder& helper) {
       work_.Signal();
     }
     mutex_.Unlock();
-    Run(helper, *run);
+    DecodeJob* last = RunGroup(helper, *run);
     mutex_.Lock();
-    run->done = true;
+    last->done = true;
   }
   awaited_ = nullptr;
 }
@@ -239,7 +240,7 @@ void DecodePool::Stop() {
     for (DecodeJob* j = head_; j != nullptr; j = j->next) {
       j->queued = false;
       --queued_;
-      j->done = true;
+      for (DecodeJob* m = j; m != nullptr; m = m->group) m->done = true;
     }
     head_ = tail_ = nullptr;
     work_.Broadcast();
@@ -261,9 +262,23 @@ void DecodePool::Stop() {
 void DecodePool::Drop(DecodeJob* job) {
   platform::MutexLock lock(mutex_);
   job->dropped.store(true);
-  // One no worker has taken ends here, without waiting for a worker.
+  // One no worker has taken ends here, without waiting for a worker; the
+  // rest of its group takes its place in the queue.
   if (job->queued) {
-    Unlink(job);
+    DecodeJob* rest = job->group;
+    if (rest == nullptr) {
+      Unlink(job);
+    } else {
+      DecodeJob* before = nullptr;
+      for (DecodeJob* j = head_; j != job; j = j->next) before = j;
+      (before != nullptr ? before->next : head_) = rest;
+      if (tail_ == job) tail_ = rest;
+      rest->next = job->next;
+      rest->queued = true;
+      job->next = nullptr;
+      job->queued = false;
+      job->group = nullptr;
+    }
     job->done = true;
   }
   room_.Broadcast();
@@ -346,12 +361,25 @@ void DecodePool::Main(void* arg) {
     job = pool.Pick();
     pool.Unlink(job);
     pool.mutex_.Unlock();
-    pool.Run(*w.decoder, *job);
+    job = pool.RunGroup(*w.decoder, *job);
     pool.mutex_.Lock();
     job->done = true;
     if (pool.awaited_ == job) pool.finished_.Broadcast();
   }
   pool.mutex_.Unlock();
+}
+
+DecodeJob* DecodePool::RunGroup(Decoder& d, DecodeJob& job) {
+  DecodeJob* j = &job;
+  for (;;) {
+    Run(d, *j);
+    DecodeJob* next = j->group;
+    if (next == nullptr) return j;
+    platform::MutexLock lock(mutex_);
+    j->done = true;
+    if (awaited_ == j) finished_.Broadcast();
+    j = next;
+  }
 }
 
 // The serial path's DecodeEntry without its progress and output, which the

@@ -126,6 +126,12 @@ struct DecodeJob {
   uint32_t chunk_capacity = 0;
   StreamState* stream = nullptr;  // set instead of the three above: streamed
   size_t block_size = 0;          // the caller's: the memory the job heads, when reused
+  // Small entries travel in groups, one hand-over for several: the group's
+  // first job is submitted, the others follow it here in archive order and
+  // are run by the same thread, each finishing as it is through. `load` is
+  // the group's decoded bytes, for WaitOrRun.
+  DecodeJob* group = nullptr;
+  uint32_t load = 0;
 
   // Results, once Wait has returned.
   bool exact = false;        // the entry decoded cleanly, just as the serial path decodes it
@@ -159,8 +165,8 @@ class DecodePool {
   // (0: decode on the calling thread), or -1 when a decoder's memory could
   // not be had (those started keep running until Stop).
   int Start(int threads);
-  // Queues a job. Workers take streamed jobs first, since those are the
-  // long ones, and the others in the order they are submitted.
+  // Queues a job with its group. Workers take streamed jobs first, since
+  // those are the long ones, and the others in the order they are submitted.
   void Submit(DecodeJob* job);
   // Waits until the job has finished (or was dropped by Stop).
   void Wait(DecodeJob* job);
@@ -207,6 +213,9 @@ class DecodePool {
   void Sleep();
   // The job a worker takes next: the first streamed one, else the first.
   DecodeJob* Pick() const;
+  // Runs the job and the rest of its group; all but the last are marked
+  // done here, the last (returned) by the caller in its own hold of the lock.
+  DecodeJob* RunGroup(Decoder& d, DecodeJob& job);
   void Run(Decoder& d, DecodeJob& job);
   void RunStreamed(Decoder& d, DecodeJob& job);
   bool Halted(const DecodeJob& job) const {

@@ -120,6 +120,14 @@ ReplaceAnswer AskReplace(const Context& ctx, const ArcEntry& e, const char* exis
 // bounds the memory of the parallel path.
 constexpr uint32_t kJobLimit = 1u << 20;
 constexpr uint32_t kMaxPending = 4 * platform::kMaxThreads;
+// Small entries go to the workers in groups (see DecodeJob::group): one
+// hand-over costs the calling thread about what decoding a few KB does, so
+// entries up to kGroupEntry share one until it holds kGroupBytes of output
+// or kGroupMembers entries. A group counts as one job in flight.
+constexpr uint32_t kGroupEntry = 32u << 10;
+constexpr uint32_t kGroupBytes = decompress::DecodePool::kHelperLimit;
+constexpr uint32_t kGroupMembers = 16;
+constexpr uint32_t kPendingRing = 512;  // entries read ahead, in all jobs
 // Streamed jobs in flight, whose memory is counted apart from the others':
 // one per worker, and no more than this.
 constexpr uint32_t kMaxStreamed = 4;
@@ -446,14 +454,33 @@ class Driver {
   // flight stay within the count and byte bounds (one is always allowed).
   // The calls made depend on the list alone, never on the workers' pace.
   void ReadAhead() {
+    Fill();
+    CloseGroup();
+  }
+
+  // Queues the group being formed.
+  void CloseGroup() {
+    if (group_head_ == nullptr) return;
+    group_head_->load = group_bytes_;
+    group_last_->ends_unit = true;
+    pool_.Submit(group_head_);
+    group_head_ = group_tail_ = nullptr;
+    group_last_ = nullptr;
+    group_count_ = 0;
+    group_bytes_ = 0;
+  }
+
+  void Fill() {
     while (ahead_ != nullptr) {
+      if (pending_count_ == kPendingRing) return;
       const ArcEntry& e = *ahead_;
       if (!Parallel(e)) {
         ahead_ = ahead_->next;
         continue;
       }
       if (Streamed(e)) {
-        if (pending_count_ != 0 && (pending_count_ == max_pending_ || streamed_ == max_streamed_)) {
+        CloseGroup();
+        if (pending_count_ != 0 && (units_ == max_pending_ || streamed_ == max_streamed_)) {
           return;
         }
         ahead_ = ahead_->next;
@@ -464,18 +491,22 @@ class Driver {
       const uint32_t chunk_capacity = decompress::ChunkCapacity(static_cast<int32_t>(e.orig_size));
       const size_t cost = sizeof(decompress::DecodeJob) + need + e.orig_size +
                           chunk_capacity * sizeof(uint16_t) + alignof(decompress::DecodeJob);
+      const bool joins = e.orig_size <= kGroupEntry && group_head_ != nullptr &&
+                         group_count_ < kGroupMembers && group_bytes_ + e.orig_size <= kGroupBytes;
+      if (!joins) CloseGroup();
       if (pending_count_ != 0 &&
-          (pending_count_ == max_pending_ || pending_bytes_ + cost > budget_)) {
+          ((!joins && units_ == max_pending_) || pending_bytes_ + cost > budget_)) {
         return;
       }
       ahead_ = ahead_->next;
-      Pending& p = pending_[(pending_first_ + pending_count_) % kMaxPending];
-      p = Pending{&e, nullptr, 0, kOk, false};
+      Pending& p = pending_[(pending_first_ + pending_count_) % kPendingRing];
+      p = Pending{&e, nullptr, 0, kOk, false, true};
       size_t block = cost;
       void* memory = TakeBlock(&block);
       if (memory == nullptr) {
         p.failure = kNoMemory;
         ++pending_count_;
+        ++units_;
         continue;
       }
       auto* job = new (memory) decompress::DecodeJob;
@@ -489,6 +520,7 @@ class Driver {
           ~static_cast<uintptr_t>(alignof(uint16_t) - 1));
       job->chunk_capacity = chunk_capacity;
       job->size = static_cast<int32_t>(e.orig_size);
+      job->load = e.orig_size;
       job->method = e.tech_type;
       const Status read = ReadWhole(e, job);
       if (read == kEnded) {
@@ -500,9 +532,29 @@ class Driver {
       p.job = job;
       p.cost = cost;
       p.failure = read;
-      if (read == kOk) pool_.Submit(job);
       ++pending_count_;
       pending_bytes_ += cost;
+      if (read != kOk) {
+        ++units_;
+        continue;
+      }
+      if (e.orig_size > kGroupEntry) {
+        ++units_;
+        pool_.Submit(job);
+        continue;
+      }
+      // Joins the group being formed, or starts one.
+      p.ends_unit = false;
+      if (group_head_ == nullptr) {
+        ++units_;
+        group_head_ = job;
+      } else {
+        group_tail_->group = job;
+      }
+      group_tail_ = job;
+      group_last_ = &p;
+      ++group_count_;
+      group_bytes_ += e.orig_size;
     }
   }
 
@@ -534,9 +586,10 @@ class Driver {
   void AddStreamed(const ArcEntry& e) {
     using decompress::DecodeJob;
     using decompress::StreamState;
-    Pending& p = pending_[(pending_first_ + pending_count_) % kMaxPending];
-    p = Pending{&e, nullptr, 0, kOk, true};
+    Pending& p = pending_[(pending_first_ + pending_count_) % kPendingRing];
+    p = Pending{&e, nullptr, 0, kOk, true, true};
     ++pending_count_;
+    ++units_;
     ++streamed_;
     void* memory = platform::Alloc(test_ ? kTestedStreamCost : kStreamCost);
     if (memory == nullptr) {
@@ -624,9 +677,10 @@ class Driver {
     Pending& p = pending_[pending_first_];
     pending_bytes_ -= p.cost;
     if (p.streamed) --streamed_;
+    if (p.ends_unit) --units_;
     if (p.job != nullptr) FreeJob(p.job);
     p = Pending{};
-    pending_first_ = (pending_first_ + 1) % kMaxPending;
+    pending_first_ = (pending_first_ + 1) % kPendingRing;
     --pending_count_;
   }
 
@@ -937,13 +991,21 @@ class Driver {
     // kReadFailed. The entry fails with it when its turn comes, as it
     // would have there.
     Status failure;
-    bool streamed;  // counted in streamed_, not in the bytes
+    bool streamed;   // counted in streamed_, not in the bytes
+    bool ends_unit;  // the last entry of a job in flight (see units_)
   };
   static constexpr Status kReadFailed = static_cast<Status>(UINT32_MAX);
   decompress::DecodePool pool_;
-  Pending pending_[kMaxPending] = {};
+  Pending pending_[kPendingRing] = {};
   uint32_t pending_first_ = 0;
   uint32_t pending_count_ = 0;
+  uint32_t units_ = 0;  // jobs in flight: groups count once, within max_pending_
+  // The group being formed while reading ahead.
+  decompress::DecodeJob* group_head_ = nullptr;
+  decompress::DecodeJob* group_tail_ = nullptr;
+  Pending* group_last_ = nullptr;
+  uint32_t group_count_ = 0;
+  uint32_t group_bytes_ = 0;
   uint32_t max_pending_ = 0;
   size_t pending_bytes_ = 0;
   size_t budget_ = 0;
