@@ -170,8 +170,10 @@ class SafeDir {
   bool Remove(const char* name);
 
  private:
+  static constexpr uint32_t kNoMask = UINT32_MAX;
   intptr_t dir_ = -1;  // posix: the open directory
   std::string path_;
+  uint32_t mask_ = kNoMask;  // the creation mask, once a file is finished here
 };
 
 // ---- Times ---------------------------------------------------------------

@@ -21,9 +21,11 @@ int Fd(intptr_t dir) {
   return (dir < 0 || dir > 0x7FFFFFFF) ? -1 : static_cast<int>(dir);
 }
 
+}  // namespace
+
 // The process's umask without changing it: a host's other threads may be
 // creating files, and a umask set to 0 for a moment would reach them too.
-mode_t CurrentUmask() {
+uint32_t CreationMask() {
   if (std::FILE* f = std::fopen("/proc/self/status", "re")) {
     char line[128];
     unsigned mask = 0;
@@ -32,12 +34,14 @@ mode_t CurrentUmask() {
       found = std::sscanf(line, "Umask: %o", &mask) == 1;
     }
     std::fclose(f);
-    if (found) return static_cast<mode_t>(mask & 0777);
+    if (found) return mask & 0777;
   }
   const mode_t mask = ::umask(022);
   ::umask(mask);
-  return mask;
+  return static_cast<uint32_t>(mask);
 }
+
+namespace {
 
 SafeDir::Result Classify(int fd, const char* name) {
   struct stat st;
@@ -95,10 +99,10 @@ Handle CreateFileBelow(intptr_t dir, const std::string&, const char* name) {
   return fd < 0 ? kBadHandle : static_cast<Handle>(fd);
 }
 
-void FinishFile(Handle h, uint32_t attributes) {
+void FinishFile(Handle h, uint32_t attributes, uint32_t mask) {
   const int fd = Fd(h);
   if (fd < 0) return;
-  mode_t mode = 0666 & ~CurrentUmask();
+  mode_t mode = 0666 & ~static_cast<mode_t>(mask);
   mode = (attributes & kAttrReadOnly) != 0 ? mode & ~static_cast<mode_t>(0222) : mode | S_IWUSR;
   ::fchmod(fd, mode);
   ::close(fd);
@@ -125,7 +129,10 @@ uint64_t NameSeed() {
   struct timespec ts {};
   ::clock_gettime(CLOCK_REALTIME, &ts);
   uint64_t seed = (static_cast<uint64_t>(ts.tv_sec) << 30) ^ static_cast<uint64_t>(ts.tv_nsec);
-  seed ^= static_cast<uint64_t>(::getpid()) << 40;
+  // Taken once: a forked child that keeps its parent's number still has
+  // the time and the exclusive create between it and a clash.
+  static const pid_t pid = ::getpid();
+  seed ^= static_cast<uint64_t>(pid) << 40;
   seed ^= (counter.fetch_add(1, std::memory_order_relaxed) + 1) * 0x9E3779B97F4A7C15ull;
   return seed != 0 ? seed : 1;
 }

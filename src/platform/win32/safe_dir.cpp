@@ -66,7 +66,11 @@ Handle CreateFileBelow(intptr_t, const std::string& path, const char* name) {
   return h == INVALID_HANDLE_VALUE ? kBadHandle : reinterpret_cast<Handle>(h);
 }
 
-void FinishFile(Handle h, uint32_t) {
+uint32_t CreationMask() {
+  return 0;
+}
+
+void FinishFile(Handle h, uint32_t, uint32_t) {
   if (h != kBadHandle && h != 0) CloseHandle(win32::ToHandle(h));
 }
 
