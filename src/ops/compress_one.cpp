@@ -84,6 +84,19 @@ void Code(ItemWriter& w, const Opened& o, platform::ByteSource* in, platform::By
   }
 }
 
+// A header's fields for a file kept as it is, or as the compressor coded it.
+void MarkStored(format::FileHeaderFields& f) {
+  f.flags = format::kFileFlagPackSize;
+  f.tech_type = 0;
+  f.pack_size = f.orig_size;
+}
+
+void MarkCompressed(format::FileHeaderFields& f, const compress::Compressor& c) {
+  f.tech_type = 1;
+  f.pack_size = static_cast<uint32_t>(c.bytes_out());
+  f.crc32 = c.crc();
+}
+
 // After the coded data went out behind a placeholder header at `header_pos`:
 // the stored copy when compressing did not pay, then the final header, and
 // the handle back at the end.
@@ -94,13 +107,9 @@ bool FinishInPlace(ItemWriter& w, const platform::File& src, format::FileHeaderF
     if (!SeekTo(w, data_pos, 0)) return false;
     if (const Status st = StoreFileData(w, src.get(), &f.crc32); st != kOk) return Fail(w.arc, st);
     r.stored = true;
-    f.flags = format::kFileFlagPackSize;
-    f.tech_type = 0;
-    f.pack_size = f.orig_size;
+    MarkStored(f);
   } else {
-    f.tech_type = 1;
-    f.pack_size = static_cast<uint32_t>(w.compressor.bytes_out());
-    f.crc32 = w.compressor.crc();
+    MarkCompressed(f, w.compressor);
   }
   if (!SeekTo(w, header_pos, 0) || !PutHeader(w, f, stored)) return false;
   if (r.stored) {
@@ -161,10 +170,18 @@ int32_t StageStoredCopy(ItemWriter& w, const platform::File& src, uint8_t* room,
   }
   if (end == ItemStage::kBytes) return 0;
   f->crc32 = format::Crc32Update(format::kCrcInit, room + head_len, end - head_len);
-  f->flags = format::kFileFlagPackSize;
-  f->tech_type = 0;
-  f->pack_size = f->orig_size;
+  MarkStored(*f);
   return static_cast<int32_t>(end);
+}
+
+// Puts the final header over the placeholder at the stage's start and
+// writes the stage's first `end` bytes.
+bool WriteStaged(ItemWriter& w, const format::FileHeaderFields& f, const char* stored,
+                 uint8_t* room, uint32_t end) {
+  uint8_t head[format::kFileHeaderFixed] = {};
+  format::PackFileHeaderFields(f, head);
+  format::BuildFileHeader(head, stored, w.names, room);
+  return platform::Write(room, end, w.out) == static_cast<int32_t>(end) || Fail(w.arc, kShortWrite);
 }
 
 // The steps after opening: the header, the data (compressed, or stored
@@ -208,14 +225,8 @@ ItemResult CompressOpened(ItemWriter& w, const platform::File& src, const Opened
     int32_t header_pos = sink.header_pos();
     if (sink.held() && !w.compressor.exceeded()) {
       // The usual case: header and data in one write.
-      f.tech_type = 1;
-      f.pack_size = static_cast<uint32_t>(w.compressor.bytes_out());
-      f.crc32 = w.compressor.crc();
-      format::PackFileHeaderFields(f, head);
-      format::BuildFileHeader(head, stored, w.names, room);
-      const int32_t n = platform::Write(room, sink.used(), w.out);
-      if (n != static_cast<int32_t>(sink.used())) return Fail(w.arc, kShortWrite), r;
-      r.ok = true;
+      MarkCompressed(f, w.compressor);
+      r.ok = WriteStaged(w, f, stored, room, sink.used());
       return r;
     }
     if (sink.held()) {
@@ -225,11 +236,7 @@ ItemResult CompressOpened(ItemWriter& w, const platform::File& src, const Opened
         return r;
       } else if (end > 0) {
         r.stored = true;
-        format::PackFileHeaderFields(f, head);
-        format::BuildFileHeader(head, stored, w.names, room);
-        if (platform::Write(room, static_cast<uint32_t>(end), w.out) != end)
-          return Fail(w.arc, kShortWrite), r;
-        r.ok = true;
+        r.ok = WriteStaged(w, f, stored, room, static_cast<uint32_t>(end));
         return r;
       }
       header_pos = platform::Tell(w.out);

@@ -464,7 +464,7 @@ class Driver {
     group_head_->load = group_bytes_;
     group_last_->ends_unit = true;
     pool_.Submit(group_head_);
-    group_head_ = group_tail_ = nullptr;
+    group_head_ = nullptr;
     group_last_ = nullptr;
     group_count_ = 0;
     group_bytes_ = 0;
@@ -549,9 +549,8 @@ class Driver {
         ++units_;
         group_head_ = job;
       } else {
-        group_tail_->group = job;
+        group_last_->job->group = job;
       }
-      group_tail_ = job;
       group_last_ = &p;
       ++group_count_;
       group_bytes_ += e.orig_size;
@@ -1002,8 +1001,7 @@ class Driver {
   uint32_t units_ = 0;  // jobs in flight: groups count once, within max_pending_
   // The group being formed while reading ahead.
   decompress::DecodeJob* group_head_ = nullptr;
-  decompress::DecodeJob* group_tail_ = nullptr;
-  Pending* group_last_ = nullptr;
+  Pending* group_last_ = nullptr;  // its newest member
   uint32_t group_count_ = 0;
   uint32_t group_bytes_ = 0;
   uint32_t max_pending_ = 0;
