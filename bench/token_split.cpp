@@ -87,6 +87,7 @@ int main(int argc, char** argv) {
   std::vector<uint32_t> chunk_bytes;
   double best[3] = {1e9, 1e9, 1e9};
   size_t token_words = 0;
+  double densest = 0;  // token bytes per byte, of entries of 4 KB and more
   for (int round = 0; round < rounds; ++round) {
     uint32_t n = 1;
     auto t0 = Clock::now();
@@ -107,6 +108,7 @@ int main(int argc, char** argv) {
     for (const Item& it : items) {
       if (it.method != decompress::kMethodLz77) continue;
       MemorySource src(data, it.data_at);
+      const size_t entry_at = at;
       decompress::DecoderStart(*sym, &src, it.size, solid, n++, it.method);
       while (sym->remaining > 0 && sym->status == kOk) {
         if (tokens.size() < at + decompress::kTokenChunkWords + decompress::kTokenSlackWords) {
@@ -119,6 +121,7 @@ int main(int argc, char** argv) {
         chunk_bytes.push_back(got);
         at += words;
       }
+      if (it.size >= 4096) densest = std::max(densest, 4.0 * (at - entry_at) / it.size);
     }
     auto t2 = Clock::now();
     token_words = at;
@@ -145,6 +148,7 @@ int main(int argc, char** argv) {
               token_words * 4 / 1e6);
   std::printf("best of %d: fused %.1f ms, symbol stage %.1f ms, window stage %.1f ms\n", rounds,
               best[0], best[1], best[2]);
+  std::printf("densest entry: %.2f token bytes per byte\n", densest);
   std::printf("two threads, ideal overlap: %.2fx the fused loop\n",
               std::max(best[1], best[2]) / best[0]);
   return 0;

@@ -550,7 +550,26 @@ void ApplyFlat(uint8_t* window, uint32_t start, const uint32_t* t, const uint32_
       if (back == 0) {
         // A copy from itself leaves the bytes as they are.
       } else if (back <= at) {
-        CopyMatchFlat(out, back, len);
+        // What the blocks write past the match is written again before it
+        // is read, or put back at the chunk's end.
+        const uint8_t* s = out - back;
+        if (back >= 16) {
+          uint32_t i = 0;
+          do {
+            CopyBlock<16>(out + i, s + i);
+            i += 16;
+          } while (i < len);
+        } else if (back >= 8) {
+          uint32_t i = 0;
+          do {
+            CopyBlock<8>(out + i, s + i);
+            i += 8;
+          } while (i < len);
+        } else if (back == 1) {
+          std::memset(out, out[-1], len);
+        } else {
+          for (uint32_t i = 0; i < len; ++i) out[i] = s[i];
+        }
       } else {
         CopyMatchWrapped(window, at, back, len);
       }

@@ -325,7 +325,10 @@ class Driver {
   // only turn bits into tokens, and the window stays here: each entry's
   // tokens are applied to it in order (see Apply).
   Status RunParallel(const ArcFileList& list, int threads) {
-    const int started = pool_.Start(threads);
+    // In a solid archive this thread has the window stage of every entry
+    // to do besides the walk, about what one worker's symbol stage takes:
+    // it counts as one of the threads.
+    const int started = pool_.Start(solid_ ? threads - 1 : threads);
     if (started < 0) {
       pool_.Stop();
       return kNoMemory;
@@ -348,7 +351,7 @@ class Driver {
       }
       ahead_source_.UseBuffer(ahead_buffer_, platform::kFileBufferBytes);
     }
-    max_pending_ = static_cast<uint32_t>(started) * 4;
+    max_pending_ = static_cast<uint32_t>(started) * (solid_ ? 16 : 4);
     if (max_pending_ > kMaxPending) max_pending_ = kMaxPending;
     max_streamed_ = static_cast<uint32_t>(started) < kMaxStreamed ? static_cast<uint32_t>(started)
                                                                   : kMaxStreamed;
