@@ -534,9 +534,8 @@ __attribute__((target("bmi2"))) void TokenBmi2(const Decoder& d, TokenRun& tr, u
 }
 #endif
 
-// The match copy of the window stage, for a chunk that does not reach the
-// window's end by kApplySlack: what a literal run's whole-block copy writes
-// past the chunk is put back after it.
+// A chunk applied without masking must end this far before the window's
+// end: the copies work in blocks that run past the chunk's last byte.
 constexpr uint32_t kApplySlack = 32;
 
 void ApplyFlat(uint8_t* window, uint32_t start, const uint32_t* t, const uint32_t* end) {
@@ -550,38 +549,16 @@ void ApplyFlat(uint8_t* window, uint32_t start, const uint32_t* t, const uint32_
       if (back == 0) {
         // A copy from itself leaves the bytes as they are.
       } else if (back <= at) {
-        // What the blocks write past the match is written again before it
-        // is read, or put back at the chunk's end.
-        const uint8_t* s = out - back;
-        if (back >= 16) {
-          uint32_t i = 0;
-          do {
-            CopyBlock<16>(out + i, s + i);
-            i += 16;
-          } while (i < len);
-        } else if (back >= 8) {
-          uint32_t i = 0;
-          do {
-            CopyBlock<8>(out + i, s + i);
-            i += 8;
-          } while (i < len);
-        } else if (back == 1) {
-          std::memset(out, out[-1], len);
-        } else {
-          for (uint32_t i = 0; i < len; ++i) out[i] = s[i];
-        }
+        CopyMatchFlat(out, back, len);
       } else {
         CopyMatchWrapped(window, at, back, len);
       }
       out += len;
       continue;
     }
-    const auto* src = reinterpret_cast<const uint8_t*>(t);
-    uint32_t i = 0;
-    do {
-      CopyBlock<16>(out + i, src + i);
-      i += 16;
-    } while (i < w);
+    // The next match may read the bytes just past these, the oldest of the
+    // window, when it reaches back almost the whole window.
+    CopyBlocks<16>(out, reinterpret_cast<const uint8_t*>(t), w);
     out += w;
     t += (w + 3) / 4;
   }
@@ -654,10 +631,7 @@ void ApplyTokens(Decoder& d, const uint32_t* tokens, uint32_t words, uint32_t by
   uint8_t* const window = d.window;
   const uint32_t start = d.pos;
   if (start + bytes + kApplySlack <= kWindowSize) {
-    uint8_t keep[kApplySlack];
-    std::memcpy(keep, window + start + bytes, kApplySlack);
     ApplyFlat(window, start, tokens, tokens + words);
-    std::memcpy(window + start + bytes, keep, kApplySlack);
   } else {
     ApplyWrapped(window, start, tokens, tokens + words);
   }
