@@ -1114,6 +1114,15 @@ class Driver {
   size_t spare_bytes_ = 0;
 };
 
+// Whether workers take part. In a solid archive the calling thread keeps
+// the window stage of every entry besides the walk, which takes about what
+// one worker's symbol stage does: with one worker the split costs more
+// than it gains (on two cores: the same time, a third more CPU), so it
+// needs two.
+bool Parallel(bool solid, int threads) {
+  return threads >= (solid ? 3 : 2);
+}
+
 }  // namespace
 
 Status ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode mode,
@@ -1136,7 +1145,7 @@ Status ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode m
   if (!archive) return kOpenFailed;
   Driver driver(ctx, mode, archive.get(), solid, solid ? &selection : nullptr);
   if (const Status st = driver.Start(progress_phase); st != kOk) return st;
-  if (threads > 1) return driver.RunParallel(*walked, threads);
+  if (Parallel(solid, threads)) return driver.RunParallel(*walked, threads);
   for (const ArcEntry* e = walked->first; e != nullptr; e = e->next) {
     if (const Status st = driver.Entry(*e); st != kOk) return st;
   }
@@ -1156,7 +1165,7 @@ Status ExtractList(const Context& ctx, const ArcFileList& list, ExtractMode mode
   if (const Status st = driver.Start(0); st != kOk) return st;
   if (threads <= 0) threads = platform::ThreadCount();
   Status st = kOk;
-  if (threads > 1) {
+  if (Parallel(solid, threads)) {
     st = driver.RunParallel(list, threads);
   } else {
     for (const ArcEntry* e = list.first; e != nullptr && st == kOk; e = e->next) {
