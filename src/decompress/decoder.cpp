@@ -535,10 +535,28 @@ __attribute__((target("bmi2"))) void TokenBmi2(const Decoder& d, TokenRun& tr, u
 #endif
 
 // A chunk applied without masking must end this far before the window's
-// end: the copies work in blocks that run past the chunk's last byte.
+// end: the copies work in whole blocks that run up to 15 bytes past the
+// token they copy, over bytes the next tokens write.
 constexpr uint32_t kApplySlack = 32;
 
-void ApplyFlat(uint8_t* window, uint32_t start, const uint32_t* t, const uint32_t* end) {
+// Copies in blocks of kBlock bytes from `back` >= kBlock behind, running
+// past the end; see kApplySlack.
+template <size_t kBlock>
+inline void OverCopy(uint8_t* d, const uint8_t* s, uint32_t len) {
+  uint32_t i = 0;
+  do {
+    CopyBlock<kBlock>(d + i, s + i);
+    i += kBlock;
+  } while (i < len);
+}
+
+// `old` holds what the window held from `start` on, up to the chunk's end
+// and kApplySlack beyond: the bytes ahead of the output that a copy has
+// run over are put back from there before a match that may read them (one
+// reaching back past the window's start, which is the only kind that
+// reads ahead of the output) and at the chunk's end.
+void ApplyFlat(uint8_t* window, uint32_t start, const uint8_t* old, const uint32_t* t,
+               const uint32_t* end) {
   uint8_t* out = window + start;
   while (t < end) {
     const uint32_t w = *t++;
@@ -546,22 +564,29 @@ void ApplyFlat(uint8_t* window, uint32_t start, const uint32_t* t, const uint32_
       const uint32_t len = (w >> 20) & 0x1FF;
       const uint32_t back = w & kWindowMask;
       const auto at = static_cast<uint32_t>(out - window);
-      if (back == 0) {
-        // A copy from itself leaves the bytes as they are.
-      } else if (back <= at) {
-        CopyMatchFlat(out, back, len);
+      if (back >= 16 && back <= at) {
+        OverCopy<16>(out, out - back, len);
+      } else if (back >= 8 && back <= at) {
+        OverCopy<8>(out, out - back, len);
+      } else if (back == 1 && at != 0) {
+        std::memset(out, out[-1], len);
+      } else if (back != 0 && back <= at) {
+        const uint8_t* from = out - back;
+        for (uint32_t i = 0; i < len; ++i) out[i] = from[i];
       } else {
-        CopyMatchWrapped(window, at, back, len);
+        // A copy from itself (0) leaves the bytes as they were.
+        std::memcpy(out, old + (at - start), kApplySlack);
+        if (back != 0) CopyMatchWrapped(window, at, back, len);
       }
       out += len;
       continue;
     }
-    // The next match may read the bytes just past these, the oldest of the
-    // window, when it reaches back almost the whole window.
-    CopyBlocks<16>(out, reinterpret_cast<const uint8_t*>(t), w);
+    OverCopy<16>(out, reinterpret_cast<const uint8_t*>(t), w);
     out += w;
     t += (w + 3) / 4;
   }
+  const auto at = static_cast<uint32_t>(out - window);
+  std::memcpy(out, old + (at - start), kApplySlack);
 }
 
 void ApplyWrapped(uint8_t* window, uint32_t pos, const uint32_t* t, const uint32_t* end) {
@@ -630,8 +655,10 @@ uint32_t DecodeTokens(Decoder& d, uint32_t* tokens, uint32_t* words) {
 void ApplyTokens(Decoder& d, const uint32_t* tokens, uint32_t words, uint32_t bytes, uint8_t* buf) {
   uint8_t* const window = d.window;
   const uint32_t start = d.pos;
-  if (start + bytes + kApplySlack <= kWindowSize) {
-    ApplyFlat(window, start, tokens, tokens + words);
+  if (bytes <= kChunkSize && start + bytes + kApplySlack <= kWindowSize) {
+    uint8_t old[kChunkSize + kApplySlack];
+    std::memcpy(old, window + start, bytes + kApplySlack);
+    ApplyFlat(window, start, old, tokens, tokens + words);
   } else {
     ApplyWrapped(window, start, tokens, tokens + words);
   }
