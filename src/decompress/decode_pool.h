@@ -14,6 +14,12 @@
 // calling thread makes for it (see FetchingSource), so that memory stays
 // bounded whatever the entry's size.
 //
+// An entry of a solid archive continues the window of the entries before
+// it, so a worker takes it only through the symbol stage (DecodeTokens):
+// its job holds the chunks' tokens, which the calling thread applies to
+// its own window in order. The same rules hold: a job that did not end
+// cleanly is decoded again there.
+//
 // Workers only compute. Everything they touch is given to them: the jobs,
 // and the decoders the pool takes on the calling thread at Start.
 #pragma once

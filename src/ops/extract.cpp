@@ -1116,9 +1116,10 @@ class Driver {
 
 // Whether workers take part. In a solid archive the calling thread keeps
 // the window stage of every entry besides the walk, which takes about what
-// one worker's symbol stage does: with one worker the split costs more
-// than it gains (on two cores: the same time, a third more CPU), so it
-// needs two.
+// one worker's symbol stage does: with one worker the split gains little
+// and costs a third more CPU, and when another process holds one of two
+// cores the calling thread waits for a worker that does not run, so it
+// takes two.
 bool Parallel(bool solid, int threads) {
   return threads >= (solid ? 3 : 2);
 }
