@@ -386,6 +386,7 @@ DecodeJob* DecodePool::RunGroup(Decoder& d, DecodeJob& job) {
 // caller replays from the chunk sizes.
 void DecodePool::Run(Decoder& d, DecodeJob& job) {
   if (job.stream != nullptr) return RunStreamed(d, job);
+  if (job.tokens != nullptr) return RunTokens(d, job);
   JobSource source(job.packed, job.packed_size);
   DecoderStart(d, &source, job.size, false, 1, job.method);
   d.own_only = true;
@@ -409,6 +410,38 @@ void DecodePool::Run(Decoder& d, DecodeJob& job) {
   job.chunk_count = count;
   KeepWords(d, job);
   job.exact = clean;
+}
+
+// Run for the symbol stage alone. A chunk is started only with room for
+// the most tokens it can take (a word per byte, and one), so that running
+// out of room ends the job (not exact) instead of a token cut short.
+void DecodePool::RunTokens(Decoder& d, DecodeJob& job) {
+  JobSource source(job.packed, job.packed_size);
+  DecoderStart(d, &source, job.size, false, 1, job.method);
+  uint32_t used = 0;
+  uint32_t count = 0;
+  bool clean = job.method == kMethodLz77;
+  while (clean && d.remaining > 0) {
+    const uint32_t rest = static_cast<uint32_t>(d.remaining);
+    const uint32_t most =
+        (rest < kChunkSize - kMaxMatch ? rest : kChunkSize - kMaxMatch) + kMaxMatch;
+    if (Halted(job) || count == job.chunk_capacity || job.token_capacity - used < most) {
+      clean = false;
+      break;
+    }
+    uint32_t words = 0;
+    const uint32_t n = DecodeTokens(d, job.tokens + used, &words);
+    if (d.status != kOk || n == 0 || source.wanted_more()) {
+      clean = false;
+      break;
+    }
+    job.chunks[count] = static_cast<uint16_t>(n);
+    job.chunk_words[count++] = static_cast<uint16_t>(words);
+    used += words;
+  }
+  job.chunk_count = count;
+  KeepWords(d, job);
+  job.exact = clean && d.status == kOk && !source.wanted_more();
 }
 
 // Run for an entry too large to hold: each clean chunk goes to the next

@@ -14,6 +14,12 @@
 // calling thread makes for it (see FetchingSource), so that memory stays
 // bounded whatever the entry's size.
 //
+// An entry of a solid archive continues the window of the entries before
+// it, so a worker takes it only through the symbol stage (DecodeTokens):
+// its job holds the chunks' tokens, which the calling thread applies to
+// its own window in order. The same rules hold: a job that did not end
+// cleanly is decoded again there.
+//
 // Workers only compute. Everything they touch is given to them: the jobs,
 // and the decoders the pool takes on the calling thread at Start.
 #pragma once
@@ -125,7 +131,14 @@ struct DecodeJob {
   uint16_t* chunks = nullptr;  // ChunkCapacity(size) entries
   uint32_t chunk_capacity = 0;
   StreamState* stream = nullptr;  // set instead of the three above: streamed
-  size_t block_size = 0;          // the caller's: the memory the job heads, when reused
+  // Set instead of `out`: the job stops at the symbol stage, its chunks'
+  // tokens left here (chunk_words: each chunk's count, in order) for the
+  // calling thread to apply to its window, as for an entry of a solid
+  // archive, whose matches reach into the entries before it.
+  uint32_t* tokens = nullptr;
+  uint32_t token_capacity = 0;      // words, the slack behind them not counted
+  uint16_t* chunk_words = nullptr;  // chunk_capacity entries
+  size_t block_size = 0;            // the caller's: the memory the job heads, when reused
   // Small entries travel in groups, one hand-over for several: the group's
   // first job is submitted, the others follow it here in archive order and
   // are run by the same thread, each finishing as it is through. `load` is
@@ -217,6 +230,7 @@ class DecodePool {
   // done here, the last (returned) by the caller in its own hold of the lock.
   DecodeJob* RunGroup(Decoder& d, DecodeJob& job);
   void Run(Decoder& d, DecodeJob& job);
+  void RunTokens(Decoder& d, DecodeJob& job);
   void RunStreamed(Decoder& d, DecodeJob& job);
   bool Halted(const DecodeJob& job) const {
     return stop_.load(std::memory_order_relaxed) || job.dropped.load(std::memory_order_relaxed);

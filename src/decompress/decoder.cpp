@@ -452,4 +452,220 @@ Status DecodeEntry(Decoder& d, uint32_t method, platform::ByteSink* sink, uint32
   return d.status;
 }
 
+namespace {
+
+// The symbol stage's state through a chunk, in locals as in Run. A run of
+// literals stays open across block headers; a match or the chunk's end
+// closes it.
+struct TokenRun {
+  BitInput in;
+  uint32_t at;  // bytes produced in the chunk
+  uint32_t block_left;
+  uint32_t index;
+  uint32_t dist[4];
+  uint32_t* t;     // next token word
+  uint32_t* head;  // the open literal run's count word, or null
+  uint8_t* lit;    // where its next byte goes
+};
+
+ACEKIT_HOT uint32_t* CloseLiterals(uint32_t* head, const uint8_t* lit) {
+  const auto n = static_cast<uint32_t>(lit - reinterpret_cast<const uint8_t*>(head + 1));
+  *head = n;
+  return head + 1 + (n + 3) / 4;
+}
+
+ACEKIT_HOT void TokenBody(const Decoder& d, TokenRun& tr, uint32_t stop) {
+  const uint32_t* const main_table = d.main_table;
+  const uint16_t* const length_table = d.length_table;
+  BitInput in = tr.in;
+  uint32_t at = tr.at;
+  uint32_t left = tr.block_left;
+  uint32_t* t = tr.t;
+  uint32_t* head = tr.head;
+  uint8_t* lit = tr.lit;
+  Run r{};
+  r.index = tr.index;
+  for (int i = 0; i < 4; ++i) r.dist[i] = tr.dist[i];
+  in.Fill();
+  uint32_t e = main_table[in.Peek(kMainTableWidth)];
+  while (at < stop && left != 0) {
+    --left;
+    in.Drop(e & kMainLengthMask);
+    if (e & kMainLiteral) {
+      if (head == nullptr) {
+        head = t;
+        lit = reinterpret_cast<uint8_t*>(t + 1);
+      }
+      *lit++ = static_cast<uint8_t>(e >> kMainValueShift);
+      ++at;
+      e = main_table[in.Peek(kMainTableWidth)];
+      in.Fill();
+      continue;
+    }
+    if (head != nullptr) {
+      t = CloseLiterals(head, lit);
+      head = nullptr;
+    }
+    uint32_t len;
+    const uint32_t back = DecodeMatch(length_table, in, r, e, len) + 1;
+    e = main_table[in.Peek(kMainTableWidth)];
+    in.Fill();
+    *t++ = kTokenMatch | len << 20 | (back & kWindowMask);
+    at += len;
+  }
+  in.Fill();
+  tr.in = in;
+  tr.at = at;
+  tr.block_left = left;
+  tr.t = t;
+  tr.head = head;
+  tr.lit = lit;
+  tr.index = r.index;
+  for (int i = 0; i < 4; ++i) tr.dist[i] = r.dist[i];
+}
+
+void TokenPlain(const Decoder& d, TokenRun& tr, uint32_t stop) {
+  TokenBody(d, tr, stop);
+}
+
+#if defined(ACEKIT_DECODE_BMI2)
+__attribute__((target("bmi2"))) void TokenBmi2(const Decoder& d, TokenRun& tr, uint32_t stop) {
+  TokenBody(d, tr, stop);
+}
+#endif
+
+// A chunk applied without masking must end this far before the window's
+// end: the copies work in whole blocks that run up to 15 bytes past the
+// token they copy, over bytes the next tokens write.
+constexpr uint32_t kApplySlack = 32;
+
+// Copies in blocks of kBlock bytes from `back` >= kBlock behind, running
+// past the end; see kApplySlack.
+template <size_t kBlock>
+inline void OverCopy(uint8_t* d, const uint8_t* s, uint32_t len) {
+  uint32_t i = 0;
+  do {
+    CopyBlock<kBlock>(d + i, s + i);
+    i += kBlock;
+  } while (i < len);
+}
+
+// `old` holds what the window held from `start` on, up to the chunk's end
+// and kApplySlack beyond: the bytes ahead of the output that a copy has
+// run over are put back from there before a match that may read them (one
+// reaching back past the window's start, which is the only kind that
+// reads ahead of the output) and at the chunk's end.
+void ApplyFlat(uint8_t* window, uint32_t start, const uint8_t* old, const uint32_t* t,
+               const uint32_t* end) {
+  uint8_t* out = window + start;
+  while (t < end) {
+    const uint32_t w = *t++;
+    if (w & kTokenMatch) {
+      const uint32_t len = (w >> 20) & 0x1FF;
+      const uint32_t back = w & kWindowMask;
+      const auto at = static_cast<uint32_t>(out - window);
+      if (back >= 16 && back <= at) {
+        OverCopy<16>(out, out - back, len);
+      } else if (back >= 8 && back <= at) {
+        OverCopy<8>(out, out - back, len);
+      } else if (back == 1 && at != 0) {
+        std::memset(out, out[-1], len);
+      } else if (back != 0 && back <= at) {
+        const uint8_t* from = out - back;
+        for (uint32_t i = 0; i < len; ++i) out[i] = from[i];
+      } else {
+        // A copy from itself (0) leaves the bytes as they were.
+        std::memcpy(out, old + (at - start), kApplySlack);
+        if (back != 0) CopyMatchWrapped(window, at, back, len);
+      }
+      out += len;
+      continue;
+    }
+    OverCopy<16>(out, reinterpret_cast<const uint8_t*>(t), w);
+    out += w;
+    t += (w + 3) / 4;
+  }
+  const auto at = static_cast<uint32_t>(out - window);
+  std::memcpy(out, old + (at - start), kApplySlack);
+}
+
+void ApplyWrapped(uint8_t* window, uint32_t pos, const uint32_t* t, const uint32_t* end) {
+  while (t < end) {
+    const uint32_t w = *t++;
+    if (w & kTokenMatch) {
+      const uint32_t len = (w >> 20) & 0x1FF;
+      CopyMatchWrapped(window, pos, w & kWindowMask, len);
+      pos = (pos + len) & kWindowMask;
+      continue;
+    }
+    const auto* src = reinterpret_cast<const uint8_t*>(t);
+    for (uint32_t i = 0; i < w; ++i) {
+      window[pos] = src[i];
+      pos = (pos + 1) & kWindowMask;
+    }
+    t += (w + 3) / 4;
+  }
+}
+
+}  // namespace
+
+uint32_t DecodeTokens(Decoder& d, uint32_t* tokens, uint32_t* words) {
+  *words = 0;
+  if (d.remaining <= 0 || !d.stream_open) return 0;
+  uint32_t limit = kChunkSize - kMaxMatch;
+  if (static_cast<uint32_t>(d.remaining) < limit) limit = static_cast<uint32_t>(d.remaining);
+  TokenRun tr{
+      d.bits, 0,       d.block_left, d.dist_index, {d.dist[0], d.dist[1], d.dist[2], d.dist[3]},
+      tokens, nullptr, nullptr};
+  while (tr.at < limit) {
+    if (tr.block_left == 0) {
+      d.bits = tr.in;
+      const bool ok = ReadBlockHeader(d);
+      tr.in = d.bits;
+      if (!ok) {
+        d.status = kCorrupt;
+        break;
+      }
+      tr.block_left = d.block_left;
+    }
+#if defined(ACEKIT_DECODE_BMI2)
+    if (platform::CpuHasBmi2()) {
+      TokenBmi2(d, tr, limit);
+      continue;
+    }
+#endif
+    TokenPlain(d, tr, limit);
+  }
+  if (tr.head != nullptr) tr.t = CloseLiterals(tr.head, tr.lit);
+  d.bits = tr.in;
+  d.block_left = tr.block_left;
+  for (int i = 0; i < 4; ++i) d.dist[i] = tr.dist[i];
+  d.dist_index = tr.index;
+  *words = static_cast<uint32_t>(tr.t - tokens);
+  uint32_t produced = tr.at;
+  if (produced > static_cast<uint32_t>(d.remaining)) {
+    if (d.status == kOk) d.status = kCrcMismatch;
+    produced = static_cast<uint32_t>(d.remaining);
+  }
+  if (d.status == kOk && tr.in.Overrun()) d.status = kCrcMismatch;
+  d.remaining -= static_cast<int32_t>(produced);
+  return produced;
+}
+
+void ApplyTokens(Decoder& d, const uint32_t* tokens, uint32_t words, uint32_t bytes, uint8_t* buf) {
+  uint8_t* const window = d.window;
+  const uint32_t start = d.pos;
+  if (bytes <= kChunkSize && start + bytes + kApplySlack <= kWindowSize) {
+    uint8_t old[kChunkSize + kApplySlack];
+    std::memcpy(old, window + start, bytes + kApplySlack);
+    ApplyFlat(window, start, old, tokens, tokens + words);
+  } else {
+    ApplyWrapped(window, start, tokens, tokens + words);
+  }
+  d.pos = (start + bytes) & kWindowMask;
+  d.remaining -= static_cast<int32_t>(bytes);
+  if (buf != nullptr) CopyFromWindow(window, start, buf, bytes);
+  d.crc = CrcOfWindow(d.crc, window, start, bytes);
+}
+
 }  // namespace acekit::decompress

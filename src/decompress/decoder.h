@@ -123,4 +123,32 @@ Status DecodeEntry(Decoder& d, uint32_t method, platform::ByteSink* sink, uint32
 // in d.status.
 uint32_t DecodeChunk(Decoder& d, uint8_t* buf, uint32_t capacity, uint32_t method);
 
+// The symbol stage of a compressed entry on its own, so that it can run on
+// another thread than the stage that needs the window: DecodeTokens turns
+// the chunk DecodeChunk would produce (capacity kChunkSize) into tokens and
+// leaves the window alone; ApplyTokens makes the chunk from them in the
+// window of a decoder holding the entry's earlier bytes (for a solid
+// archive, the earlier entries' too). Together they give DecodeChunk's
+// bytes, status and state.
+//
+// A token is one 32-bit word: a match is kTokenMatch | length << 20 |
+// distance (masked to the window; 0 copies nothing); any other word counts
+// the literal bytes that follow it, packed four to a word.
+inline constexpr uint32_t kTokenMatch = 1u << 31;
+// Words a chunk may need (a literal and a shortest match in turn), and the
+// slack the token buffer needs behind the last chunk, which ApplyTokens
+// reads in whole blocks.
+inline constexpr uint32_t kTokenChunkWords = kChunkSize + 8;
+inline constexpr uint32_t kTokenSlackWords = 8;
+
+// Tokens of the entry's next chunk at `tokens` (kTokenChunkWords words
+// free, and the slack); sets *words to the count written and returns the
+// chunk's byte count, as DecodeChunk would, failures in d.status. The
+// decoder must have been started for a compressed entry.
+uint32_t DecodeTokens(Decoder& d, uint32_t* tokens, uint32_t* words);
+
+// Applies one chunk of `bytes` (what DecodeTokens returned for it) at d.pos
+// and adds it to d.crc; copies it to `buf` too when that is not null.
+void ApplyTokens(Decoder& d, const uint32_t* tokens, uint32_t words, uint32_t bytes, uint8_t* buf);
+
 }  // namespace acekit::decompress

@@ -300,6 +300,7 @@ class Driver {
     platform::Free(read_buffer_);
     platform::Free(write_buffer_);
     platform::Free(tail_);
+    platform::Free(ahead_buffer_);
   }
 
   const ArcEntry* at() const { return at_; }
@@ -316,12 +317,18 @@ class Driver {
     return kOk;
   }
 
-  // Walks a normal archive's list with `threads` workers decoding ahead:
-  // the entries are read ahead in archive order (on this thread, within a
+  // Walks an archive's list with `threads` workers decoding ahead: the
+  // entries are read ahead in archive order (on this thread, within a
   // bound on memory), decoded by the workers, and reported and written here
   // in archive order just as Entry does. Without workers it is Entry's walk.
+  // A solid archive's entries continue one window, so there the workers
+  // only turn bits into tokens, and the window stays here: each entry's
+  // tokens are applied to it in order (see Apply).
   Status RunParallel(const ArcFileList& list, int threads) {
-    const int started = pool_.Start(threads);
+    // In a solid archive this thread has the window stage of every entry
+    // to do besides the walk, about what one worker's symbol stage takes:
+    // it counts as one of the threads.
+    const int started = pool_.Start(solid_ ? threads - 1 : threads);
     if (started < 0) {
       pool_.Stop();
       return kNoMemory;
@@ -336,7 +343,15 @@ class Driver {
         return kNoMemory;
       }
     }
-    max_pending_ = static_cast<uint32_t>(started) * 4;
+    if (solid_ && started > 0) {
+      ahead_buffer_ = static_cast<uint8_t*>(platform::Alloc(platform::kFileBufferBytes));
+      if (ahead_buffer_ == nullptr) {
+        pool_.Stop();
+        return kNoMemory;
+      }
+      ahead_source_.UseBuffer(ahead_buffer_, platform::kFileBufferBytes);
+    }
+    max_pending_ = static_cast<uint32_t>(started) * (solid_ ? 16 : 4);
     if (max_pending_ > kMaxPending) max_pending_ = kMaxPending;
     max_streamed_ = static_cast<uint32_t>(started) < kMaxStreamed ? static_cast<uint32_t>(started)
                                                                   : kMaxStreamed;
@@ -474,7 +489,7 @@ class Driver {
     while (ahead_ != nullptr) {
       if (pending_count_ == kPendingRing) return;
       const ArcEntry& e = *ahead_;
-      if (!Parallel(e)) {
+      if (!Parallel(e) || (solid_ && !SolidJob(e))) {
         ahead_ = ahead_->next;
         continue;
       }
@@ -489,7 +504,13 @@ class Driver {
       }
       const uint32_t need = ExpectedRead(e);
       const uint32_t chunk_capacity = decompress::ChunkCapacity(static_cast<int32_t>(e.orig_size));
-      const size_t cost = sizeof(decompress::DecodeJob) + need + e.orig_size +
+      // A solid archive's job holds tokens where another holds bytes.
+      const uint32_t token_words = solid_ ? TokenWords(e.orig_size) : 0;
+      const size_t result = solid_
+                                ? (token_words + decompress::kTokenSlackWords) * sizeof(uint32_t) +
+                                      chunk_capacity * sizeof(uint16_t) + alignof(uint32_t)
+                                : e.orig_size;
+      const size_t cost = sizeof(decompress::DecodeJob) + need + result +
                           chunk_capacity * sizeof(uint16_t) + alignof(decompress::DecodeJob);
       const bool joins = e.orig_size <= kGroupEntry && group_head_ != nullptr &&
                          group_count_ < kGroupMembers && group_bytes_ + e.orig_size <= kGroupBytes;
@@ -514,10 +535,20 @@ class Driver {
       auto* bytes = reinterpret_cast<uint8_t*>(job + 1);
       job->packed = bytes;
       job->packed_size = need;
-      job->out = bytes + need;
-      job->chunks = reinterpret_cast<uint16_t*>(
-          (reinterpret_cast<uintptr_t>(job->out + e.orig_size) + alignof(uint16_t) - 1) &
-          ~static_cast<uintptr_t>(alignof(uint16_t) - 1));
+      if (solid_) {
+        job->tokens = reinterpret_cast<uint32_t*>(
+            (reinterpret_cast<uintptr_t>(bytes + need) + alignof(uint32_t) - 1) &
+            ~static_cast<uintptr_t>(alignof(uint32_t) - 1));
+        job->token_capacity = token_words;
+        job->chunk_words =
+            reinterpret_cast<uint16_t*>(job->tokens + token_words + decompress::kTokenSlackWords);
+        job->chunks = job->chunk_words + chunk_capacity;
+      } else {
+        job->out = bytes + need;
+        job->chunks = reinterpret_cast<uint16_t*>(
+            (reinterpret_cast<uintptr_t>(job->out + e.orig_size) + alignof(uint16_t) - 1) &
+            ~static_cast<uintptr_t>(alignof(uint16_t) - 1));
+      }
       job->chunk_capacity = chunk_capacity;
       job->size = static_cast<int32_t>(e.orig_size);
       job->load = e.orig_size;
@@ -563,6 +594,21 @@ class Driver {
     return e.head_type == format::kHeadFile && e.encrypted == 0 &&
            (e.attr & platform::kAttrDirectory) == 0 &&
            (e.tech_type == decompress::kMethodStored || e.tech_type == decompress::kMethodLz77);
+  }
+  // In a solid archive workers take compressed entries that are held whole
+  // to the symbol stage; the rest are decoded here. Their data is read
+  // ahead through a buffer of its own.
+  static bool SolidJob(const ArcEntry& e) {
+    return e.tech_type == decompress::kMethodLz77 && !Streamed(e);
+  }
+  // Room for a solid job's tokens: the first chunk's most (see
+  // DecodePool::RunTokens), and two bytes of tokens per byte after it,
+  // which programs, with their many short matches, come near. An entry
+  // that needs more is decoded here.
+  static uint32_t TokenWords(uint32_t size) {
+    const uint32_t first = size < decompress::kChunkSize ? size : decompress::kChunkSize;
+    return first + decompress::kMaxMatch + size / 2 +
+           decompress::ChunkCapacity(static_cast<int32_t>(size));
   }
   // Those too large to hold whole, decoded through a ring of chunks.
   static bool Streamed(const ArcEntry& e) {
@@ -660,10 +706,19 @@ class Driver {
   static constexpr Status kEnded = static_cast<Status>(UINT32_MAX - 1);
   Status ReadWhole(const ArcEntry& e, decompress::DecodeJob* job) {
     const uint32_t data_at = e.header_offset + e.head_size + 4;
-    if (platform::Seek(archive_, static_cast<int32_t>(data_at), 0) == -1) return kOpenFailed;
     auto* dst = const_cast<uint8_t*>(job->packed);
     const uint32_t need = job->packed_size;
-    const int32_t n = platform::Read(dst, need, archive_);
+    int32_t n = 0;
+    if (solid_) {
+      // The entries lie one after another: most of one's data was read
+      // with the ones before it.
+      ahead_source_.Moved();
+      if (!ahead_source_.Start(data_at, need)) return kOpenFailed;
+      n = ahead_source_.Read(dst, need);
+    } else {
+      if (platform::Seek(archive_, static_cast<int32_t>(data_at), 0) == -1) return kOpenFailed;
+      n = platform::Read(dst, need, archive_);
+    }
     if (n < 0) {
       job->packed_size = 0;
       return kReadFailed;
@@ -729,7 +784,9 @@ class Driver {
       } else {
         pool_.Wait(job);
       }
-      if (job->exact) {
+      if (job->exact && job->tokens != nullptr) {
+        status = Apply(e, out, *job);
+      } else if (job->exact) {
         status = Replay(e, out, *job);
         if (status == kOk) {
           Remember(job);
@@ -802,6 +859,31 @@ class Driver {
     }
     if (out != nullptr && !sink.Flush()) return kShortWrite;
     return job.crc != e.crc32 ? kCrcMismatch : kOk;
+  }
+
+  // DecodeEntry's work for a solid archive's entry from a worker's tokens:
+  // each chunk is made in the window here, then reported and written.
+  Status Apply(const ArcEntry& e, Output* out, const decompress::DecodeJob& job) {
+    decompress::Decoder& d = *decoder_;
+    platform::BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle,
+                                    write_buffer_, platform::kFileBufferBytes);
+    decompress::DecoderStart(d, nullptr, job.size, solid_, entry_number_,
+                             decompress::kMethodStored);
+    // A later entry decoded here may, if damaged, read what this one left
+    // in the word buffer.
+    std::memcpy(d.words, job.words, job.words_defined);
+    const uint32_t* tokens = job.tokens;
+    uint8_t* const buf = out != nullptr ? d.out : nullptr;
+    for (uint32_t i = 0; i < job.chunk_count; ++i) {
+      const uint32_t n = job.chunks[i];
+      decompress::ApplyTokens(d, tokens, job.chunk_words[i], n, buf);
+      tokens += job.chunk_words[i];
+      d.processed += static_cast<int32_t>(n);
+      if (ReportProgress(d.progress, d.processed, d.size) != kOk) return kCancelled;
+      if (out != nullptr && sink.Write(buf, n) != static_cast<int32_t>(n)) return kShortWrite;
+    }
+    if (out != nullptr && !sink.Flush()) return kShortWrite;
+    return d.crc != e.crc32 ? kCrcMismatch : kOk;
   }
 
   // DecodeEntry's reports and writes from a streamed job's chunks as the
@@ -972,6 +1054,8 @@ class Driver {
   uint8_t* write_buffer_ = nullptr;
   uint8_t* tail_ = nullptr;  // a streamed entry's last window of bytes
   SolidSource solid_source_{archive_};
+  SolidSource ahead_source_{archive_};  // reads ahead for solid jobs
+  uint8_t* ahead_buffer_ = nullptr;
   decompress::DecoderPtr decoder_;
   decompress::DecoderPtr helper_;  // see RunParallel
   uint32_t entry_number_ = 1;
@@ -1030,6 +1114,16 @@ class Driver {
   size_t spare_bytes_ = 0;
 };
 
+// Whether workers take part. In a solid archive the calling thread keeps
+// the window stage of every entry besides the walk, which takes about what
+// one worker's symbol stage does: with one worker the split gains little
+// and costs a third more CPU, and when another process holds one of two
+// cores the calling thread waits for a worker that does not run, so it
+// takes two.
+bool Parallel(bool solid, int threads) {
+  return threads >= (solid ? 3 : 2);
+}
+
 }  // namespace
 
 Status ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode mode,
@@ -1039,8 +1133,7 @@ Status ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode m
   format::EntryList complete;
   NameSet selection;
   const ArcFileList* walked = &list;
-  // Entries of a solid archive depend on each other: one at a time.
-  const int threads = solid ? 1 : platform::ThreadCount();
+  const int threads = platform::ThreadCount();
   if (solid) {
     if (const Status st = BuildArchiveList(ctx, &complete.list, nullptr, ArcInfoRequest::kNever);
         st != kOk) {
@@ -1053,7 +1146,7 @@ Status ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode m
   if (!archive) return kOpenFailed;
   Driver driver(ctx, mode, archive.get(), solid, solid ? &selection : nullptr);
   if (const Status st = driver.Start(progress_phase); st != kOk) return st;
-  if (threads > 1) return driver.RunParallel(*walked, threads);
+  if (Parallel(solid, threads)) return driver.RunParallel(*walked, threads);
   for (const ArcEntry* e = walked->first; e != nullptr; e = e->next) {
     if (const Status st = driver.Entry(*e); st != kOk) return st;
   }
@@ -1073,7 +1166,7 @@ Status ExtractList(const Context& ctx, const ArcFileList& list, ExtractMode mode
   if (const Status st = driver.Start(0); st != kOk) return st;
   if (threads <= 0) threads = platform::ThreadCount();
   Status st = kOk;
-  if (!solid && threads > 1) {
+  if (Parallel(solid, threads)) {
     st = driver.RunParallel(list, threads);
   } else {
     for (const ArcEntry* e = list.first; e != nullptr && st == kOk; e = e->next) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -307,6 +310,123 @@ TEST_F(DecoderTest, ArbitraryBytesAlwaysEnd) {
     const uint32_t st = Decode(packed, size, method, rng() % 2 == 0, 1 + rng() % 3);
     ASSERT_TRUE(st != kOk || d_->remaining == 0) << round;
   }
+}
+
+// The symbol stage and the window stage apart give what the fused loop
+// gives, chunk by chunk: the byte counts, the bytes, the statuses and the
+// CRC, then the same window. Entries continue a solid window whose write
+// position is far from its end, just before it (so that the entry wraps)
+// and at some distance from it; their matches take every kind of copy
+// (overlapping by 1, by 2..7, by 8..15, far, across the wrap, from the
+// oldest bytes just ahead of the output), and damaged and arbitrary bytes
+// fail at the same chunk with the same status.
+TEST(DecoderTokens, StagesApartGiveTheFusedChunks) {
+  std::mt19937 rng(5);
+  auto random_script = [&rng](size_t ops) {
+    Script s;
+    const uint32_t backs[] = {1,
+                              2,
+                              3,
+                              5,
+                              7,
+                              8,
+                              12,
+                              15,
+                              16,
+                              17,
+                              100,
+                              5000,
+                              70000,
+                              kWindowSize - 3,
+                              kWindowSize - 40,
+                              kWindowSize};
+    for (size_t i = 0; i < ops; ++i) {
+      switch (rng() % 4) {
+        case 0:
+          s.Byte(static_cast<uint8_t>(rng()), 1 + rng() % 40);
+          break;
+        case 1:
+          s.Rep(rng() % 4, rng() % 256);
+          break;
+        default:
+          s.New(backs[rng() % std::size(backs)], rng() % 256);
+      }
+      if (rng() % 300 == 0) s.NextBlock(Block());
+    }
+    return s;
+  };
+  std::vector<uint8_t> filler(kWindowSize);
+  for (size_t i = 0; i < filler.size(); ++i) filler[i] = static_cast<uint8_t>(i * 13 + i / 251);
+
+  Decoder fused;
+  Decoder symbols;
+  Decoder window;
+  ASSERT_EQ(DecoderAlloc(fused), kOk);
+  ASSERT_EQ(DecoderAlloc(symbols), kOk);
+  ASSERT_EQ(DecoderAlloc(window), kOk);
+  std::vector<uint32_t> tokens(kTokenChunkWords + kTokenSlackWords);
+  std::vector<uint8_t> a(kChunkSize);
+  std::vector<uint8_t> b(kChunkSize);
+  for (int round = 0; round < 24; ++round) {
+    SCOPED_TRACE(round);
+    const uint32_t before[] = {1000, kWindowSize - 5, kWindowSize - 3000};
+    const auto first = static_cast<int32_t>(before[round % 3]);
+    std::vector<uint8_t> packed;
+    int32_t size = 0;
+    if (round < 15) {
+      // What the script makes is the most it may declare: cut short, the
+      // entry ends in a match that overshoots.
+      Script s = random_script(2000 + rng() % 3000);
+      packed = s.Bytes();
+      MemorySource probe(packed);
+      DecoderStart(symbols, &probe, INT32_MAX, false, 1, kMethodLz77);
+      uint32_t made = 0;
+      for (uint32_t n; (n = DecodeChunk(symbols, nullptr, kChunkSize, kMethodLz77)) != 0;) {
+        made += n;
+        if (symbols.status != kOk) break;
+      }
+      size = static_cast<int32_t>(made - (round % 5 == 4 ? rng() % 100 : 0));
+      if (round % 6 == 5) packed[rng() % packed.size()] ^= static_cast<uint8_t>(1 << (rng() % 8));
+      if (round % 7 == 6) packed.resize(packed.size() * 2 / 3);
+    } else {
+      packed.resize(rng() % 9000);
+      for (uint8_t& byte : packed) byte = static_cast<uint8_t>(rng() % (round % 2 == 0 ? 256 : 3));
+      size = static_cast<int32_t>(rng() % 200000);
+    }
+    for (Decoder* d : {&fused, &window}) {
+      MemorySource src(filler);
+      DecoderStart(*d, &src, first, true, 1, kMethodStored);
+      ASSERT_EQ(DecodeEntry(*d, kMethodStored, nullptr), kOk);
+    }
+    // A damaged round leaves bytes of its failing chunk in one window only.
+    std::memcpy(window.window, fused.window, kWindowSize);
+    MemorySource src_a(packed);
+    MemorySource src_b(packed);
+    DecoderStart(fused, &src_a, size, true, 2, kMethodLz77);
+    DecoderStart(symbols, &src_b, size, false, 1, kMethodLz77);
+    DecoderStart(window, nullptr, size, true, 2, kMethodStored);
+    uint32_t chunks = 0;
+    while (fused.remaining > 0 && fused.status == kOk) {
+      const uint32_t n = DecodeChunk(fused, a.data(), kChunkSize, kMethodLz77);
+      uint32_t words = 0;
+      ASSERT_EQ(DecodeTokens(symbols, tokens.data(), &words), n) << chunks;
+      ASSERT_EQ(symbols.status, fused.status) << chunks;
+      ASSERT_LE(words, kTokenChunkWords);
+      if (fused.status != kOk || n == 0) break;
+      ApplyTokens(window, tokens.data(), words, n, b.data());
+      ASSERT_TRUE(std::equal(a.begin(), a.begin() + n, b.begin())) << chunks;
+      ASSERT_EQ(window.crc, fused.crc) << chunks;
+      ++chunks;
+    }
+    if (fused.status == kOk && fused.remaining == 0) {
+      EXPECT_EQ(window.remaining, 0);
+      EXPECT_EQ(window.pos, fused.pos);
+      EXPECT_EQ(std::memcmp(window.window, fused.window, kWindowSize), 0);
+    }
+  }
+  DecoderFree(fused);
+  DecoderFree(symbols);
+  DecoderFree(window);
 }
 
 }  // namespace

@@ -178,6 +178,49 @@ TEST_F(ExtractThreads, DamagedArchivesReportAsWithOneThread) {
   }
 }
 
+// A solid archive's compressed entries go to the workers only as far as
+// tokens; the window, and every call, stays on the calling thread. Stored
+// entries and a directory in the run, an entry too large for a worker, one
+// the host keeps (decoded all the same, for the window), cancels, a wrong
+// checksum, damaged streams and cut archives all come out as with one thread.
+TEST_F(ExtractThreads, SolidArchivesComeOutAsWithOneThread) {
+  std::vector<Entry> entries = Mixed();
+  // Entries that match into the ones before them, as a solid run's do.
+  for (unsigned i = 0; i < 12; ++i) {
+    entries.push_back({"again" + std::to_string(i), entries[9 + i].data.substr(100) + "!"});
+  }
+  entries.push_back({"stored2", Pattern(3000, 50), 0x20, 0});
+  entries.push_back({"last", entries[20].data});
+  Open(entries, true);
+  keep_ = "again3";
+  const Outcome o = ExpectSameForEveryThreadCount();
+  EXPECT_EQ(o.status, kOk);
+  EXPECT_EQ(o.asked, std::vector<std::string>{"again3"});
+  EXPECT_TRUE(o.files.count("again7") && o.files.at("again7") == entries[38].data);
+  EXPECT_TRUE(o.files.count("last") && o.files.at("last") == entries[20].data);
+
+  keep_ = nullptr;
+  cancels_ = {0, 30};
+  entries[33].bad_crc = true;
+  Open(entries, true);
+  EXPECT_EQ(ExpectSameForEveryThreadCount().status, kCrcMismatch);
+  entries[33].bad_crc = false;
+
+  const std::string intact = BuildArchive(entries, true);
+  std::mt19937 rng(17);
+  cancels_ = {0};
+  for (int round = 0; round < 5; ++round) {
+    std::string bytes = intact;
+    // Past the large entries, in the small ones that follow.
+    const size_t from = bytes.size() * 3 / 4;
+    bytes[from + rng() % (bytes.size() - from)] ^= static_cast<char>(1 << (rng() % 8));
+    if (round >= 3) bytes.resize(bytes.size() - (round == 3 ? 20 : 5000));
+    SCOPED_TRACE(round);
+    Open(bytes);
+    EXPECT_NE(ExpectSameForEveryThreadCount().status, kOk);
+  }
+}
+
 // A normal archive of `window`, then `tail` coded as its solid
 // continuation, then a stored entry that keeps both away from the archive's
 // end (near which entries are decoded on the calling thread).
@@ -324,20 +367,24 @@ TEST_F(ExtractThreads, ReadAheadBoundariesComeOutTheSame) {
 // Every file call and allocation of a run with large entries fails in turn,
 // with workers: the run ends with that call's status (or completes), the
 // entries left are the first ones, each complete, and no temporary file
-// stays behind.
-TEST_F(ExtractThreads, AnyFailingCallLeavesTheFirstEntriesComplete) {
+// stays behind; in a normal archive and in a solid one.
+class ExtractThreadsFaults : public ExtractThreads, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ExtractThreadsFaults, AnyFailingCallLeavesTheFirstEntriesComplete) {
   const std::vector<Entry> entries = {{"a", Pattern(3000, 30)},
                                       {"big", Pattern((1u << 20) + 100000, 31)},
                                       {"stored", Pattern((1u << 20) + 1000, 32), 0x20, 0},
-                                      {"b", Pattern(5000, 33)}};
-  Open(entries, false);
+                                      {"b", Pattern(5000, 33)},
+                                      {"c", Pattern(7000, 34)},
+                                      {"d", Pattern(300, 35)}};
+  Open(entries, GetParam());
   using platform::Fault;
   const std::pair<Fault, std::set<uint32_t>> kinds[] = {
       {Fault::kOpen, {kOpenFailed}},   {Fault::kRead, {kOpenFailed, kCrcMismatch, kCorrupt}},
       {Fault::kWrite, {kShortWrite}},  {Fault::kSeek, {kOpenFailed, kCrcMismatch, kCorrupt}},
       {Fault::kRename, {kOpenFailed}}, {Fault::kAlloc, {kNoMemory}}};
-  // Two threads, as the other sweeps run the parallel paths.
-  const int threads = 2;
+  // The fewest threads that run the parallel path, as the other sweeps do.
+  const int threads = GetParam() ? 3 : 2;
   for (const auto& [fault, allowed] : kinds) {
     platform::DisarmFaults();
     ASSERT_EQ(Run(threads, false).status, kOk);
@@ -360,6 +407,8 @@ TEST_F(ExtractThreads, AnyFailingCallLeavesTheFirstEntriesComplete) {
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(NormalAndSolid, ExtractThreadsFaults, ::testing::Bool());
 
 }  // namespace
 }  // namespace acekit::extract_test
