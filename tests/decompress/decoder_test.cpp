@@ -324,22 +324,9 @@ TEST(DecoderTokens, StagesApartGiveTheFusedChunks) {
   std::mt19937 rng(5);
   auto random_script = [&rng](size_t ops) {
     Script s;
-    const uint32_t backs[] = {1,
-                              2,
-                              3,
-                              5,
-                              7,
-                              8,
-                              12,
-                              15,
-                              16,
-                              17,
-                              100,
-                              5000,
-                              70000,
-                              kWindowSize - 3,
-                              kWindowSize - 40,
-                              kWindowSize};
+    constexpr uint32_t kW = kWindowSize;
+    const uint32_t backs[] = {1,  2,  3,   5,    7,     8,      12,      15,
+                              16, 17, 100, 5000, 70000, kW - 3, kW - 40, kW};
     for (size_t i = 0; i < ops; ++i) {
       switch (rng() % 4) {
         case 0:
