@@ -14,7 +14,6 @@
 #include "common/temp_dir.h"
 #include "face/face_support.h"
 #include "format/crc32.h"
-#include "format/records.h"
 #include "ops/write_host.h"
 
 namespace {
@@ -398,11 +397,7 @@ TEST(FaceReader, SalvageWalkReadsHeadersAcrossBlocks) {
   }
   std::string bytes = dir.Read(fs::path(WriteMemory(dir, "m.ace", files)).filename().string());
   const size_t h = bytes.find(files[300].first) - 35;
-  bytes[h + 2] = 3;  // HEAD_SIZE: type and flags only
-  bytes[h + 3] = 0;
-  const uint16_t crc = acekit::format::HeaderCrc(bytes.data() + h + 4, 3);
-  bytes[h] = static_cast<char>(crc & 0xFF);
-  bytes[h + 1] = static_cast<char>(crc >> 8);
+  PatchHeader(bytes, h, 2, std::string("\x03\x00", 2));  // HEAD_SIZE: type and flags only
   dir.Write("m.ace", bytes);
   acekit_damage end{};
   const std::vector<Salvaged> got = Salvage(dir.Native("m.ace").string(), &end);
