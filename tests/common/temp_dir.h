@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
 #include <string>
 #include <string_view>
@@ -132,6 +133,17 @@ class TempDir {
       out.push_back(fs::relative(e.path(), root).generic_string() + (e.is_directory() ? "/" : ""));
     }
     std::sort(out.begin(), out.end());
+    return out;
+  }
+  // The same with every file's bytes; a directory holds "/", and a missing
+  // `rel` gives nothing.
+  std::map<std::string, std::string> Contents(std::string_view rel = {}) const {
+    std::map<std::string, std::string> out;
+    if (!Exists(rel)) return out;
+    for (const std::string& name : Tree(rel)) {
+      out[name.ends_with('/') ? name.substr(0, name.size() - 1) : name] =
+          name.ends_with('/') ? "/" : Read(std::string(rel) + "/" + name);
+    }
     return out;
   }
 

@@ -36,11 +36,7 @@ int32_t RecordProgress(ArcContext ctx, int32_t percent, int32_t bytes) {
 
 class DecoderTest : public testing::Test {
  protected:
-  void SetUp() override {
-    d_ = std::make_unique<Decoder>();
-    ASSERT_EQ(DecoderAlloc(*d_), kOk);
-  }
-  void TearDown() override { DecoderFree(*d_); }
+  void SetUp() override { ASSERT_TRUE(d_); }
 
   // Decodes one entry from `packed` into sink_ and returns its status.
   uint32_t Decode(std::vector<uint8_t> packed, int32_t size, uint32_t method, bool solid = false,
@@ -52,7 +48,7 @@ class DecoderTest : public testing::Test {
   }
   std::string Output() const { return {sink_.data.begin(), sink_.data.end()}; }
 
-  std::unique_ptr<Decoder> d_;
+  DecoderPtr d_ = NewDecoder();
   std::unique_ptr<MemorySource> source_;
   MemorySink sink_;
 };
@@ -324,22 +320,9 @@ TEST(DecoderTokens, StagesApartGiveTheFusedChunks) {
   std::mt19937 rng(5);
   auto random_script = [&rng](size_t ops) {
     Script s;
-    const uint32_t backs[] = {1,
-                              2,
-                              3,
-                              5,
-                              7,
-                              8,
-                              12,
-                              15,
-                              16,
-                              17,
-                              100,
-                              5000,
-                              70000,
-                              kWindowSize - 3,
-                              kWindowSize - 40,
-                              kWindowSize};
+    constexpr uint32_t kW = kWindowSize;
+    const uint32_t backs[] = {1,  2,  3,   5,    7,     8,      12,      15,
+                              16, 17, 100, 5000, 70000, kW - 3, kW - 40, kW};
     for (size_t i = 0; i < ops; ++i) {
       switch (rng() % 4) {
         case 0:
@@ -358,12 +341,11 @@ TEST(DecoderTokens, StagesApartGiveTheFusedChunks) {
   std::vector<uint8_t> filler(kWindowSize);
   for (size_t i = 0; i < filler.size(); ++i) filler[i] = static_cast<uint8_t>(i * 13 + i / 251);
 
-  Decoder fused;
-  Decoder symbols;
-  Decoder window;
-  ASSERT_EQ(DecoderAlloc(fused), kOk);
-  ASSERT_EQ(DecoderAlloc(symbols), kOk);
-  ASSERT_EQ(DecoderAlloc(window), kOk);
+  const DecoderPtr decoders[] = {NewDecoder(), NewDecoder(), NewDecoder()};
+  ASSERT_TRUE(decoders[0] && decoders[1] && decoders[2]);
+  Decoder& fused = *decoders[0];
+  Decoder& symbols = *decoders[1];
+  Decoder& window = *decoders[2];
   std::vector<uint32_t> tokens(kTokenChunkWords + kTokenSlackWords);
   std::vector<uint8_t> a(kChunkSize);
   std::vector<uint8_t> b(kChunkSize);
@@ -424,9 +406,6 @@ TEST(DecoderTokens, StagesApartGiveTheFusedChunks) {
       EXPECT_EQ(std::memcmp(window.window, fused.window, kWindowSize), 0);
     }
   }
-  DecoderFree(fused);
-  DecoderFree(symbols);
-  DecoderFree(window);
 }
 
 }  // namespace

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -15,33 +13,19 @@
 
 namespace {
 
+using acekit::testing::RandomBytes;
 using acekit::testing::TempDir;
+using acekit::testing::TextBytes;
 namespace fs = std::filesystem;
-
-std::string Text(size_t n, int seed) {
-  std::string s;
-  while (s.size() < n)
-    s += "line " + std::to_string(seed) + " of " + std::to_string(s.size()) + "\n";
-  return s.substr(0, n);
-}
-
-std::string Noise(size_t n, uint32_t seed) {
-  std::string s(n, '\0');
-  for (char& c : s) {
-    seed = seed * 1103515245u + 12345u;
-    c = static_cast<char>(seed >> 24);
-  }
-  return s;
-}
 
 // Files of every size class the workers handle (a streamed one above 1 MB,
 // a stored one that starts a fresh solid stream) and a directory.
 std::map<std::string, std::string> Files() {
   std::map<std::string, std::string> f;
-  for (int i = 0; i < 10; ++i) f["d/f" + std::to_string(i) + ".txt"] = Text(3000 + 700 * i, i);
-  f["big.txt"] = Text(1500000, 99);
-  f["y.txt"] = Noise(5000, 3);
-  f["z.txt"] = Text(4000, 42);
+  for (int i = 0; i < 10; ++i) f["d/f" + std::to_string(i) + ".txt"] = TextBytes(3000 + 700 * i, i);
+  f["big.txt"] = TextBytes(1500000, 99);
+  f["y.txt"] = RandomBytes(5000, 3);
+  f["z.txt"] = TextBytes(4000, 42);
   return f;
 }
 
@@ -96,21 +80,6 @@ int Each(const std::string& archive, const std::string& out, unsigned flags, int
   return rc;
 }
 
-std::map<std::string, std::string> Tree(const fs::path& root) {
-  std::map<std::string, std::string> t;
-  if (!fs::exists(root)) return t;
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    const std::string rel = fs::relative(e.path(), root).generic_string();
-    if (e.is_directory()) {
-      t[rel] = "<dir>";
-    } else {
-      std::ifstream in(e.path(), std::ios::binary);
-      t[rel].assign(std::istreambuf_iterator<char>(in), {});
-    }
-  }
-  return t;
-}
-
 size_t Count(const Log& log, const std::string& prefix) {
   size_t n = 0;
   for (const std::string& l : log.lines) n += l.rfind(prefix, 0) == 0;
@@ -130,11 +99,11 @@ TEST(FaceEach, SameEventsAndFilesAtEveryThreadCount) {
     const int rc2 = Each(archive, dir.Native("o2").string(), 0, 2, &two);
     EXPECT_EQ(rc1, rc2);
     EXPECT_EQ(one.lines, two.lines);
-    EXPECT_EQ(Tree(dir.Native("o1")), Tree(dir.Native("o2")));
+    EXPECT_EQ(dir.Contents("o1"), dir.Contents("o2"));
 
     EXPECT_EQ(Count(one, "damaged d/f2.txt"), 1u);
     const auto files = Files();
-    const auto got = Tree(dir.Native("o1"));
+    const auto got = dir.Contents("o1");
     for (const auto& [name, data] : files) {
       const bool gone =
           name == "d/f2.txt" || (!solid && name == "big.txt") || Count(one, "lost " + name) == 1;
@@ -169,7 +138,7 @@ TEST(FaceEach, TestFlatAndSelection) {
   flat.take = "d/";
   EXPECT_EQ(Each(archive, dir.Native("flat").string(), ACEKIT_EACH_FLAT, 2, &flat), 10);
   EXPECT_EQ(Count(flat, "select d "), 0u);  // directories are not even offered
-  const auto got = Tree(dir.Native("flat"));
+  const auto got = dir.Contents("flat");
   EXPECT_EQ(got.size(), 10u);
   EXPECT_EQ(got.at("f3.txt"), Files().at("d/f3.txt"));
 }

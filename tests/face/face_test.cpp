@@ -12,69 +12,14 @@
 
 #include "acekit/acekit.h"
 #include "common/temp_dir.h"
+#include "face/face_support.h"
 #include "format/crc32.h"
-#include "format/records.h"
 #include "ops/write_host.h"
 
 namespace {
 
-using acekit::testing::Le16;
-using acekit::testing::TempDir;
+using namespace acekit::testing;
 namespace fs = std::filesystem;
-
-constexpr int64_t kTime = 1262401444;  // 2010-01-02 03:04:04 UTC, even seconds
-
-struct Got {
-  std::string data;
-  acekit_entry entry{};
-  std::string name, comment;
-};
-
-int Collect(void* ctx, const void* data, size_t n) {
-  static_cast<std::string*>(ctx)->append(static_cast<const char*>(data), n);
-  return 0;
-}
-
-// Every entry with its data, in archive order.
-std::vector<Got> ReadAll(const std::string& path, std::string* main_comment = nullptr) {
-  acekit_reader* r = nullptr;
-  EXPECT_EQ(acekit_reader_open(&r, path.c_str()), 0) << acekit_last_error(nullptr);
-  std::vector<Got> out;
-  if (r == nullptr) return out;
-  if (main_comment != nullptr) {
-    const char* c = acekit_reader_comment(r);
-    *main_comment = c != nullptr ? c : "";
-  }
-  acekit_entry e;
-  int rc;
-  while ((rc = acekit_reader_next(r, &e)) == 1) {
-    Got g;
-    g.entry = e;
-    g.name = e.name;
-    g.comment = e.comment != nullptr ? e.comment : "";
-    EXPECT_EQ(acekit_reader_read(r, Collect, &g.data), 0) << acekit_last_error(r);
-    out.push_back(g);
-  }
-  EXPECT_EQ(rc, 0) << acekit_last_error(r);
-  acekit_reader_close(r);
-  return out;
-}
-
-std::string Pattern(size_t n, uint32_t seed) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    s[i] = static_cast<char>(seed >> 24);
-  }
-  return s;
-}
-
-std::string Text(size_t n) {
-  std::string s;
-  while (s.size() < n)
-    s += "the quick brown fox jumps over the lazy dog " + std::to_string(s.size());
-  return s.substr(0, n);
-}
 
 uint32_t Crc(const std::string& s) {
   return ~acekit::format::Crc32Update(acekit::format::kCrcInit, s.data(), s.size());
@@ -99,23 +44,6 @@ std::vector<std::string> Leftovers(const TempDir& dir) {
   return out;
 }
 
-using Files = std::vector<std::pair<std::string, std::string>>;
-
-// Writes the entries from memory, all stamped kTime; returns the path.
-std::string WriteMemory(const TempDir& dir, const char* name, const Files& files,
-                        const acekit_options* o = nullptr) {
-  const std::string path = dir.Native(name).string();
-  acekit_writer* w = nullptr;
-  EXPECT_EQ(acekit_writer_create(&w, path.c_str(), o), 0) << acekit_last_error(nullptr);
-  if (w == nullptr) return path;
-  for (const auto& [n, data] : files) {
-    EXPECT_EQ(acekit_writer_add_memory(w, n.c_str(), data.data(), data.size(), kTime, 0), 0)
-        << acekit_last_error(w);
-  }
-  EXPECT_EQ(acekit_writer_finish(w), 0) << acekit_last_error(nullptr);
-  return path;
-}
-
 // The stored names, sorted: a solid rebuild orders its files anew.
 std::vector<std::string> SortedNames(const std::string& path) {
   std::vector<std::string> out;
@@ -131,9 +59,9 @@ TEST_P(FaceRoundTrip, WhatGoesInComesOut) {
   TempDir dir;
   const std::map<std::string, std::string> files = {
       {"empty.txt", ""},
-      {"text.txt", Text(200000)},
-      {"noise.bin", Pattern(70000, 7)},
-      {"deep/er/ü and ß.c", Text(3000)},
+      {"text.txt", TextBytes(200000)},
+      {"noise.bin", RandomBytes(70000, 7)},
+      {"deep/er/ü and ß.c", TextBytes(3000)},
       {"中文/€uro.txt", "not in the OEM page"},
   };
   const std::string path = dir.Native("a.ace").string();
@@ -185,10 +113,10 @@ INSTANTIATE_TEST_SUITE_P(Settings, FaceRoundTrip,
 
 TEST(FaceWriter, SameBytesAsTheHostExports) {
   TempDir in;
-  in.Write("b.txt", Text(50000));
-  in.Write("a.exe", Pattern(3000, 1));
-  in.Write("sub/c.c", Text(9000));
-  in.Write("sub/d.bin", Pattern(100, 2));
+  in.Write("b.txt", TextBytes(50000));
+  in.Write("a.exe", RandomBytes(3000, 1));
+  in.Write("sub/c.c", TextBytes(9000));
+  in.Write("sub/d.bin", RandomBytes(100, 2));
   in.Write("zero", "");
   in.Write("ï.txt", "in the OEM page");
   in.MakeDir("sub/empty");
@@ -214,10 +142,10 @@ TEST(FaceWriter, SameBytesAsTheHostExports) {
 // The threads field changes how the work is shared, never the bytes.
 TEST(FaceWriter, ThreadCountLeavesTheBytesAlone) {
   TempDir in;
-  in.Write("big.txt", Text(300000));
-  in.Write("small.c", Text(5000));
-  in.Write("again.c", Text(7000));
-  const std::string noise = Pattern(150000, 3);
+  in.Write("big.txt", TextBytes(300000));
+  in.Write("small.c", TextBytes(5000));
+  in.Write("again.c", TextBytes(7000));
+  const std::string noise = RandomBytes(150000, 3);
   for (int solid : {0, 1}) {
     std::string first;
     for (int threads : {1, 2, 3, 7, 0}) {
@@ -289,7 +217,7 @@ TEST(FaceWriter, AbortFailureAndCancelLeaveNothing) {
   int calls = 0;
   acekit_writer_set_progress(
       w, [](void* ctx, int) { return ++*static_cast<int*>(ctx) >= 2 ? 1 : 0; }, &calls);
-  const std::string big = Text(3 << 20);
+  const std::string big = TextBytes(3 << 20);
   EXPECT_EQ(acekit_writer_add_memory(w, "big", big.data(), big.size(), kTime, 0),
             ACEKIT_E_CANCELLED);
   acekit_writer_abort(w);
@@ -364,7 +292,7 @@ TEST(FaceReader, ExtractionStaysInItsFolder) {
 
 TEST(FaceReader, DamagedDataFailsCleanly) {
   TempDir dir;
-  WriteMemory(dir, "a.ace", {{"t.txt", Text(40000)}});
+  WriteMemory(dir, "a.ace", {{"t.txt", TextBytes(40000)}});
   std::string bytes = dir.Read("a.ace");
   bytes[bytes.size() - 100] ^= 0x55;
   dir.Write("bad.ace", bytes);
@@ -378,7 +306,7 @@ TEST(FaceReader, DamagedDataFailsCleanly) {
 
   EXPECT_EQ(acekit_reader_open(&r, dir.Native("nothing.ace").string().c_str()), ACEKIT_E_NOT_FOUND);
   EXPECT_NE(std::string(acekit_last_error(nullptr)).find("nothing.ace"), std::string::npos);
-  dir.Write("text.ace", Text(1000));
+  dir.Write("text.ace", TextBytes(1000));
   EXPECT_EQ(acekit_reader_open(&r, dir.Native("text.ace").string().c_str()), ACEKIT_E_NOT_ARCHIVE);
 }
 
@@ -413,10 +341,10 @@ std::string Build(const TempDir& dir, const char* name, bool solid) {
   o.solid = solid ? 1 : 0;
   // The third is stored, so the fourth starts a fresh solid stream.
   return WriteMemory(dir, name,
-                     {{"f0.txt", Text(30000)},
-                      {"f1.txt", Text(31000)},
-                      {"f2.txt", Pattern(20000, 7)},
-                      {"f3.txt", Text(32000)}},
+                     {{"f0.txt", TextBytes(30000)},
+                      {"f1.txt", TextBytes(31000)},
+                      {"f2.txt", RandomBytes(20000, 7)},
+                      {"f3.txt", TextBytes(32000)}},
                      &o);
 }
 
@@ -465,15 +393,11 @@ TEST(FaceReader, SalvageWalkReadsHeadersAcrossBlocks) {
   Files files;
   for (uint32_t i = 0; i < 600; ++i) {
     files.push_back(
-        {std::string(1 + i % 200, 'a' + i % 26) + std::to_string(i), Pattern(i * 37 % 700, i)});
+        {std::string(1 + i % 200, 'a' + i % 26) + std::to_string(i), RandomBytes(i * 37 % 700, i)});
   }
   std::string bytes = dir.Read(fs::path(WriteMemory(dir, "m.ace", files)).filename().string());
   const size_t h = bytes.find(files[300].first) - 35;
-  bytes[h + 2] = 3;  // HEAD_SIZE: type and flags only
-  bytes[h + 3] = 0;
-  const uint16_t crc = acekit::format::HeaderCrc(bytes.data() + h + 4, 3);
-  bytes[h] = static_cast<char>(crc & 0xFF);
-  bytes[h + 1] = static_cast<char>(crc >> 8);
+  PatchHeader(bytes, h, 2, std::string("\x03\x00", 2));  // HEAD_SIZE: type and flags only
   dir.Write("m.ace", bytes);
   acekit_damage end{};
   const std::vector<Salvaged> got = Salvage(dir.Native("m.ace").string(), &end);
@@ -492,7 +416,7 @@ TEST(FaceReader, SalvageWalkReadsHeadersAcrossBlocks) {
 
 TEST(FaceEditor, ChangesLikeTheHostInterface) {
   TempDir dir;
-  dir.Write("in/a.txt", Text(1000));
+  dir.Write("in/a.txt", TextBytes(1000));
   dir.Write("in/b.txt", "bee");
   const std::string path = WriteMemory(dir, "e.ace", {{"docs/a.txt", "old"}, {"gone.txt", "x"}});
 
@@ -517,7 +441,7 @@ TEST(FaceEditor, ChangesLikeTheHostInterface) {
   for (const Got& g : ReadAll(path, &comment)) got[g.name] = {g.data, g.comment};
   EXPECT_EQ(comment, "main");
   const std::map<std::string, std::pair<std::string, std::string>> want = {
-      {"docs/a.txt", {Text(1000), ""}},
+      {"docs/a.txt", {TextBytes(1000), ""}},
       {"b.txt", {"bee", "about b"}},
       {"extra", {"", ""}},
       {"deep/er/dir", {"", ""}}};
@@ -529,7 +453,8 @@ TEST(FaceReader, SolidEntriesMayBeSkipped) {
   TempDir dir;
   const acekit_options o{64, 1, 1, 0};
   Files files;
-  for (int i = 0; i < 4; ++i) files.emplace_back("f" + std::to_string(i) + ".txt", Text(20000 + i));
+  for (int i = 0; i < 4; ++i)
+    files.emplace_back("f" + std::to_string(i) + ".txt", TextBytes(20000 + i));
   const std::string path = WriteMemory(dir, "s.ace", files, &o);
   acekit_reader* r = nullptr;
   ASSERT_EQ(acekit_reader_open(&r, path.c_str()), 0);
@@ -540,7 +465,7 @@ TEST(FaceReader, SolidEntriesMayBeSkipped) {
     if (n++ % 2 == 0) continue;  // skipped: still decoded for the window
     std::string data;
     ASSERT_EQ(acekit_reader_read(r, Collect, &data), 0) << acekit_last_error(r);
-    EXPECT_EQ(data, Text(e.size));
+    EXPECT_EQ(data, TextBytes(e.size));
     EXPECT_EQ(acekit_reader_read(r, Collect, &data), ACEKIT_E_INVALID);
   }
   acekit_reader_close(r);
@@ -568,7 +493,7 @@ TEST(FaceReader, InfoAndDetailsDescribeTheHeaders) {
   TempDir dir;
   const acekit_options o{256, 2, 1, 0};
   const std::string path =
-      WriteMemory(dir, "i.ace", {{"a.txt", Text(30000)}, {"b.bin", "\x01\x02"}}, &o);
+      WriteMemory(dir, "i.ace", {{"a.txt", TextBytes(30000)}, {"b.bin", "\x01\x02"}}, &o);
 
   acekit_reader* r = nullptr;
   ASSERT_EQ(acekit_reader_open(&r, path.c_str()), 0);
@@ -637,7 +562,7 @@ TEST(FaceEvents, WriterNamesCountsAndAsksAboutUnreadableFiles) {
     const int stop = run == 1 ? 1 : 0;
     const bool memory = run != 2;
     TempDir dir;
-    dir.Write("in/a.txt", Text(200000));
+    dir.Write("in/a.txt", TextBytes(200000));
     dir.Write("in/gone.txt", "soon gone");
     const std::string path = dir.Native("w.ace").string();
     acekit_options o{64, 1, 1, 0};
@@ -689,7 +614,7 @@ TEST(FaceEditor, DeleteListRebuildsOnce) {
     const acekit_options o{64, 1, solid, 0};
     Files files;
     for (size_t i = 0; i < 12; ++i)
-      files.emplace_back("f" + std::to_string(i) + ".txt", Text(3000 + i));
+      files.emplace_back("f" + std::to_string(i) + ".txt", TextBytes(3000 + i));
     const std::string path = WriteMemory(dir, "d.ace", files, &o);
     acekit_editor* e = nullptr;
     ASSERT_EQ(acekit_editor_open(&e, path.c_str(), nullptr), 0);
@@ -722,7 +647,7 @@ TEST(FaceEditor, DeleteListRebuildsOnce) {
 TEST(FaceEditor, AddPathsInOneRebuild) {
   for (int solid : {0, 1}) {
     TempDir dir;
-    dir.Write("in/sub/a.txt", Text(5000));
+    dir.Write("in/sub/a.txt", TextBytes(5000));
     dir.Write("in/b.txt", "bee");
     const acekit_options o{64, 1, solid, 0};
     const std::string path = WriteMemory(dir, "p.ace", {{"first.txt", "one"}}, &o);
@@ -753,7 +678,7 @@ TEST(FaceEditor, AddPathsInOneRebuild) {
     for (const Got& g : ReadAll(path)) got[g.name] = g.data;
     std::string b_name = b.substr(b.find_first_not_of('/'));
     const std::map<std::string, std::string> want = {
-        {"first.txt", "one"}, {"a.txt", Text(5000)}, {b_name, "bee"}};
+        {"first.txt", "one"}, {"a.txt", TextBytes(5000)}, {b_name, "bee"}};
     EXPECT_EQ(got, want) << "solid " << solid;
     EXPECT_TRUE(Leftovers(dir).empty());
   }

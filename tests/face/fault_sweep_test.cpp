@@ -11,42 +11,19 @@
 
 #include "acekit/acekit.h"
 #include "common/temp_dir.h"
+#include "face/face_support.h"
 #include "platform/platform.h"
 
 namespace {
 
 using acekit::platform::Fault;
-using acekit::testing::TempDir;
-using acekit::testing::TextBytes;
-
-constexpr int64_t kTime = 1262401444;
+using namespace acekit::testing;
 
 struct SweepCase {
   const char* what;
   int solid;
   const char* comment;  // null: none
 };
-
-int Collect(void* ctx, const void* data, size_t n) {
-  static_cast<std::string*>(ctx)->append(static_cast<const char*>(data), n);
-  return 0;
-}
-
-std::map<std::string, std::string> Contents(const std::string& path, std::string* comment) {
-  std::map<std::string, std::string> out;
-  acekit_reader* r = nullptr;
-  if (acekit_reader_open(&r, path.c_str()) != 0) return out;
-  const char* c = acekit_reader_comment(r);
-  *comment = c != nullptr ? c : "";
-  acekit_entry e;
-  while (acekit_reader_next(r, &e) == 1) {
-    std::string data;
-    if (acekit_reader_read(r, Collect, &data) != 0) data = "<damaged>";
-    out[e.name] = data;
-  }
-  acekit_reader_close(r);
-  return out;
-}
 
 class WriterFaults : public ::testing::TestWithParam<SweepCase> {
  protected:
@@ -94,7 +71,8 @@ class WriterFaults : public ::testing::TestWithParam<SweepCase> {
       return;
     }
     std::string comment;
-    auto got = Contents(target_, &comment);
+    std::map<std::string, std::string> got;
+    for (const Got& g : ReadAll(target_, &comment)) got[g.name] = g.data;
     auto want = files_;
     want["m.txt"] = "memory";
     EXPECT_EQ(got, want) << where;
@@ -133,16 +111,11 @@ INSTANTIATE_TEST_SUITE_P(Writers, WriterFaults,
 
 TEST(ExtractFaults, NoTemporaryFileSurvives) {
   TempDir dir;
-  const std::string archive = dir.Native("a.ace").string();
-  acekit_options o{64, 1, 1, 0};
-  acekit_writer* w = nullptr;
-  ASSERT_EQ(acekit_writer_create(&w, archive.c_str(), &o), 0);
-  for (int i = 0; i < 3; ++i) {
-    const std::string data = TextBytes(4000, static_cast<uint32_t>(i));
-    const std::string name = "d" + std::to_string(i) + "/f.txt";
-    ASSERT_EQ(acekit_writer_add_memory(w, name.c_str(), data.data(), data.size(), kTime, 0), 0);
-  }
-  ASSERT_EQ(acekit_writer_finish(w), 0);
+  const acekit_options o{64, 1, 1, 0};
+  Files files;
+  for (uint32_t i = 0; i < 3; ++i)
+    files.emplace_back("d" + std::to_string(i) + "/f.txt", TextBytes(4000, i));
+  const std::string archive = WriteMemory(dir, "a.ace", files, &o);
   const std::string out = dir.Native("out").string();
   auto run = [&] {
     acekit_reader* r = nullptr;
@@ -171,11 +144,7 @@ TEST(ExtractFaults, NoTemporaryFileSurvives) {
         EXPECT_NE(e.path().filename().string().rfind(".acekit-", 0), 0u) << where;
       }
       if (rc >= 0) {
-        for (int i = 0; i < 3; ++i) {
-          EXPECT_EQ(dir.Read("out/d" + std::to_string(i) + "/f.txt"),
-                    TextBytes(4000, static_cast<uint32_t>(i)))
-              << where;
-        }
+        for (const auto& [name, data] : files) EXPECT_EQ(dir.Read("out/" + name), data) << where;
       }
       if (::testing::Test::HasFailure()) return;
     }

@@ -233,15 +233,8 @@ TEST_F(EntryList, HeldHeaderBytesReadAsTheFile) {
 }
 
 TEST_F(EntryList, ArcInfoWords) {
-  const format::FileHeaderFields big{format::kFileFlagPackSize | format::kFileFlagEncrypted,
-                                     30000000,
-                                     59999990,
-                                     0,
-                                     0,
-                                     format::kEmptyCrc,
-                                     0,
-                                     2,
-                                     9};
+  const uint32_t flags = format::kFileFlagPackSize | format::kFileFlagEncrypted;
+  const format::FileHeaderFields big{flags, 30000000, 59999990, 0, 0, format::kEmptyCrc, 0, 2, 9};
   int32_t info[format::kArcInfoWords];
   List(Cat({MainHeader(format::kMainFlagSolid), StoredEntry("A", Bytes(10)), FileHeader("B", big)}),
        {{}, {}, info});

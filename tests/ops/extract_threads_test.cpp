@@ -65,12 +65,7 @@ class ExtractThreads : public ExtractTest {
       arc_.status = ops::ExtractFileMaskListArc(Ctx(), nullptr);
     }
     if (fault_at_ != 0) platform::ArmFault(fault_, 0);
-    Outcome o{arc_.status, host_.names, host_.progress, host_.Asked(), {}};
-    for (const auto& e : fs::recursive_directory_iterator(Out())) {
-      const std::string rel = fs::relative(e.path(), Out()).generic_string();
-      o.files[rel] = e.is_directory() ? "/" : dir_.Read("out/" + rel);
-    }
-    return o;
+    return {arc_.status, host_.names, host_.progress, host_.Asked(), dir_.Contents("out")};
   }
 
   // Every thread count against one, extracting and testing, uncancelled and
@@ -233,18 +228,34 @@ std::string AfterWindowEntry(const std::string& window, const std::string& tail)
   return bytes;
 }
 
-// A damaged entry whose match reaches before its own start reads what the
-// entries before it left in the window. After an entry of exactly the
-// window's size, a stream written to continue it (here: taken from a solid
-// archive) decodes in a normal archive just as it did there, so its stored
-// checksum holds, but only when decoded after that entry.
+// An entry whose match reaches before its own start reads what the entries
+// before it left in the window. After an entry of a whole number of windows,
+// a stream written to continue it (here: taken from a solid archive)
+// decodes in a normal archive just as it did there, so its stored checksum
+// holds, but only when decoded after that entry: a small damaged one; a
+// large one, taken on by the calling thread from the chunk that reaches
+// back; and one after a streamed entry, whose last window, handed over once
+// it is through, is what the calling thread's decoder holds next.
 TEST_F(ExtractThreads, EntryReachingBeforeItsStartSeesTheEarlierEntries) {
-  const std::string window = Pattern(1u << 20, 5);
-  const std::string tail = window.substr(window.size() - 40000, 30000) + Pattern(3000, 6);
-  Open(AfterWindowEntry(window, tail));
-  const Outcome o = ExpectSameForEveryThreadCount();
-  EXPECT_EQ(o.status, kOk);
-  EXPECT_TRUE(o.files.count("tail") && o.files.at("tail") == tail);
+  const std::string one = Pattern(1u << 20, 5);
+  const std::string two = Pattern(2u << 20, 9);
+  const struct {
+    const std::string& window;
+    std::string tail;
+    std::vector<int> cancels;
+  } cases[] = {{one, one.substr(one.size() - 40000, 30000) + Pattern(3000, 6), {0, 1, 4, 17, 60}},
+               {one,
+                Pattern(20000, 8) + one.substr(one.size() - 40000, 30000) + Pattern(1500000, 6),
+                {0, 5, 700}},
+               {two, two.substr(two.size() - 30000) + Pattern(3000, 6), {0}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tail.size());
+    cancels_ = c.cancels;
+    Open(AfterWindowEntry(c.window, c.tail));
+    const Outcome o = ExpectSameForEveryThreadCount();
+    EXPECT_EQ(o.status, kOk);
+    EXPECT_TRUE(o.files.count("tail") && o.files.at("tail") == c.tail);
+  }
 }
 
 // Large entries stream through the workers and come out as with one thread,
@@ -297,34 +308,6 @@ TEST_F(ExtractThreads, DamagedLargeEntryReportsAsWithOneThread) {
     Open(intact.substr(0, cut));
     EXPECT_NE(ExpectSameForEveryThreadCount().status, kOk);
   }
-}
-
-// A large entry whose stream reaches before its start (here: taken from a
-// solid archive, after an entry of exactly the window) is taken on by the
-// calling thread from the chunk that does so, with what the entries before
-// it left.
-TEST_F(ExtractThreads, LargeEntryReachingBeforeItsStartSeesTheEarlierEntries) {
-  cancels_ = {0, 5, 700};
-  const std::string window = Pattern(1u << 20, 5);
-  const std::string tail =
-      Pattern(20000, 8) + window.substr(window.size() - 40000, 30000) + Pattern(1500000, 6);
-  Open(AfterWindowEntry(window, tail));
-  const Outcome o = ExpectSameForEveryThreadCount();
-  EXPECT_EQ(o.status, kOk);
-  EXPECT_TRUE(o.files.count("tail") && o.files.at("tail") == tail);
-}
-
-// The same after a streamed entry: its last window, handed over once it is
-// through, is what the calling thread's decoder holds next, up to its last
-// byte.
-TEST_F(ExtractThreads, EntryAfterAStreamedOneSeesItsLastWindow) {
-  cancels_ = {0};
-  const std::string window = Pattern(2u << 20, 9);  // a whole number of windows
-  const std::string tail = window.substr(window.size() - 30000) + Pattern(3000, 6);
-  Open(AfterWindowEntry(window, tail));
-  const Outcome o = ExpectSameForEveryThreadCount();
-  EXPECT_EQ(o.status, kOk);
-  EXPECT_TRUE(o.files.count("tail") && o.files.at("tail") == tail);
 }
 
 // A tested entry too large for a worker gets its packed data read ahead in

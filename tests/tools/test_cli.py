@@ -817,16 +817,6 @@ class Salvage(h.TreeCase):
         self.assertEqual(len(os.listdir(out)), 28)
         self.assertIn("2 damaged files left out", said)
 
-    def test_solid_damage_names_the_entries_lost_with_it_to_the_end(self):
-        archive = self.many("-s", name="s.ace")
-        listing = [e["name"] for e in h.list_json(archive)["entries"]]
-        h.patch(archive, b"f10.txt", 100)
-        _, err = self.assertRuns("x", "-o", self.path("out"), archive, code=3)
-        self.assertIn("f10.txt: damaged", err)
-        for name in listing[listing.index("f10.txt") + 1:]:
-            self.assertIn(name + ": lost", err)
-        self.assertEqual(len(os.listdir(self.path("out"))), listing.index("f10.txt"))
-
     def test_solid_damage_goes_on_with_the_next_stream_at_any_thread_count(self):
         # f15x.txt cannot be compressed: it is stored and starts a fresh stream.
         h.write(self.path("many", "f15x.txt"), random.Random(7).randbytes(20000))

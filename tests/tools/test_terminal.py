@@ -129,12 +129,9 @@ class ProgressAndCancel(unittest.TestCase):
         self.assertIn(b"cancelled", t.output)
         self.assertEqual(os.listdir(self.scratch), [], "no working directory left")
 
-    def test_ctrl_c_leaves_no_new_archive(self):
-        archive = os.path.join(self.tmp, "new.ace")
-        self.cancel("a", archive, "small.txt", "huge.bin")
+    def test_ctrl_c_leaves_no_new_archive_and_an_updated_one_unchanged(self):
+        self.cancel("a", os.path.join(self.tmp, "new.ace"), "small.txt", "huge.bin")
         self.assertEqual(sorted(os.listdir(self.tmp)), ["scratch", "src"])
-
-    def test_ctrl_c_leaves_an_updated_archive_unchanged(self):
         for solid in ([], ["-s"]):
             with self.subTest(solid=bool(solid)):
                 archive = os.path.join(self.tmp, "old%d.ace" % len(solid))
