@@ -786,6 +786,16 @@ struct Coder {
     m.lookahead = 1;
   }
 
+  // A file's start resets the 2-byte hash, which its second position is
+  // inserted with.
+  static void BeforeAt(MatchState& m, uint32_t from, uint32_t filled, bool file_start) {
+    BeforeSlide(m);
+    m.pos = kD + from - 1;
+    m.lookahead = static_cast<int32_t>(filled - from + 1);
+    m.h3 = Hash3(m.window + m.pos);
+    m.h2 = file_start ? 0 : ((uint32_t{m.window[m.pos]} << 4) ^ m.window[m.pos + 1]) & 0xFF;
+  }
+
   // The coding loop inserts each position once, whether it searches there
   // or passes it inside a match, and stops with P on the first position past
   // the input, which it has inserted too.
@@ -801,7 +811,8 @@ struct Coder {
     NextSummaryGen(m);
   }
 
-  static constexpr CoderEntry kEntry{&Start, &Resume, &Run, &Record, &WarmUp, &BeforeSlide, &Skip};
+  static constexpr CoderEntry kEntry{&Start,  &Resume,      &Run,  &Record,
+                                     &WarmUp, &BeforeSlide, &Skip, &BeforeAt};
 };
 
 template <int kShape>
