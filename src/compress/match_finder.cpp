@@ -786,14 +786,14 @@ struct Coder {
     m.lookahead = 1;
   }
 
-  // A file's start resets the 2-byte hash, which its second position is
-  // inserted with.
-  static void BeforeAt(MatchState& m, uint32_t from, uint32_t filled, bool file_start) {
+  // The 2-byte chains forget every position at the slide before the parse,
+  // and the 2-byte hash of the first one after it has rolled in the zeros
+  // past 2D, so the 2-byte hash needs no history here.
+  static void BeforeAt(MatchState& m, uint32_t from, uint32_t filled) {
     BeforeSlide(m);
     m.pos = kD + from - 1;
     m.lookahead = static_cast<int32_t>(filled - from + 1);
     m.h3 = Hash3(m.window + m.pos);
-    m.h2 = file_start ? 0 : ((uint32_t{m.window[m.pos]} << 4) ^ m.window[m.pos + 1]) & 0xFF;
   }
 
   // The coding loop inserts each position once, whether it searches there

@@ -191,14 +191,13 @@ struct CoderEntry {
   void (*skip)(MatchState&, StreamIo&);
   // Like `before_slide`, but one position before [D, 2D)'s position
   // D + `from`, with the first `filled` bytes of [D, 2D) read so far (what
-  // follows them is what the window held there before), inside a file
-  // whose first position is the one before D + `from` when `file_start`:
-  // `skip` then inserts from D + `from` on. A parse that starts less than
-  // D bytes past that position never reaches the positions left out, so
-  // it sees what the serial coder sees. Needs 2 <= from <= filled <= D: the
-  // first two positions past a slide are inserted with the hashes of the
-  // zeros rolled in before it.
-  void (*before_at)(MatchState&, uint32_t from, uint32_t filled, bool file_start);
+  // follows them is what the window held there before): `skip` then
+  // inserts from D + `from` on. A parse that starts less than D bytes past
+  // that position never reaches the positions left out, so it sees what
+  // the serial coder sees. Needs 2 <= from <= filled <= D: the first two
+  // positions past a slide are inserted with the hashes of the zeros rolled
+  // in before it.
+  void (*before_at)(MatchState&, uint32_t from, uint32_t filled);
 };
 const CoderEntry& CoderFor(int shape);
 

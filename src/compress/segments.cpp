@@ -516,11 +516,10 @@ struct SolidJob : compress::Task {
   int from = 0;  // kReplay: the ticket of the byte before the slide; kFromStart: the run's first
   uint64_t slide = 0;  // kReplay: where that slide lies in the stream
   // kReplay: where the insertion starts in the D bytes before the slide
-  // (0: at the slide before them), how many of them `from` has read by
-  // then, and whether that is where `from` begins.
+  // (0: at the slide before them), and how many of them `from` has read by
+  // then.
   uint32_t skip_from = 0;
   uint32_t filled = 0;
-  bool from_start = false;
   uint64_t run_at = 0;
   const uint8_t* w0 = nullptr;  // kFresh, kFromStart: the upper half as the run found it
   uint8_t* mem = nullptr;       // the streams of its files
@@ -551,7 +550,6 @@ bool ReplayFrom(const SolidShared& sh, uint64_t run_at, int run_first, int a, So
   job->slide = slide;
   job->skip_from = static_cast<uint32_t>(oldest - (slide - d));
   job->filled = static_cast<uint32_t>(read_to - (slide - d));
-  job->from_start = f.at + 1 == oldest;
   job->run_at = run_at;
   return true;
 }
@@ -596,7 +594,7 @@ void RunSolidJob(compress::Task* t) {
       } else {
         sh.UpperHalfAt(m.window + d, j.w0, j.run_at, read_to);
       }
-      j.coder->before_at(m, j.skip_from, j.filled, j.from_start);
+      j.coder->before_at(m, j.skip_from, j.filled);
       bind(j.from, read_to);
     }
     j.coder->skip(m, j.io);
