@@ -364,9 +364,9 @@ struct Compressor::Parallel {
 // - the first group of a run goes on from the run's start (a fresh start
 //   from a copy of the window's upper half as the run found it, or the
 //   compressor's own state when the run continues it);
-// - a group starting after the first slide puts the D bytes before its own
-//   last slide into the upper half (a slide clears everything else that
-//   matters) and inserts from D bytes before its start on: the parse never
+// - a group starting after the second slide puts the D bytes before its
+//   own last slide into the upper half (a slide clears everything else
+//   that matters) and inserts from D bytes before its start on: the parse never
 //   reaches further back, so chains that lack the positions before that
 //   end their walks where the serial coder's do. That is D bytes of
 //   insertion, about a fifth of parsing them. Where the group starts in the
@@ -531,16 +531,16 @@ struct SolidJob : compress::Task {
 // Plans the rebuild of the state where ticket `a` begins from the oldest
 // position a parse from there reaches on (see `before_at`): less than D
 // bytes back, inside the file `from` that the serial coder was reading
-// when it inserted that position. False where that position lies before
-// the run's first slide, in its first two bytes past a slide, or before
-// the run's first ticket.
+// when it inserted that position. False where the group starts before the
+// run's second slide (the window then holds bytes from before the run) or
+// that position lies in the first two bytes past a slide.
 bool ReplayFrom(const SolidShared& sh, uint64_t run_at, int run_first, int a, SolidJob* job) {
   const uint32_t d = sh.d;
   const uint64_t at = sh.T(a).at;
   const uint64_t k = (at - run_at) / d;
   const uint64_t oldest = at - d + 1;
   const uint64_t slide = run_at + k * d;
-  if (k < 1 || oldest - (slide - d) < 2) return false;
+  if (k < 2 || oldest - (slide - d) < 2) return false;
   int g = a - 1;
   while (g > run_first && sh.T(g).at >= oldest) --g;
   const SolidTicket& f = sh.T(g);
