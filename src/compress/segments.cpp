@@ -513,7 +513,8 @@ struct SolidJob : compress::Task {
   JobKind kind = JobKind::kFresh;
   int first = 0;  // the tickets it records: [first, end)
   int end = 0;
-  int from = 0;  // kReplay: the ticket of the byte before the slide; kFromStart: the run's first
+  // kReplay: the ticket the insertion starts in; kFromStart: the run's first.
+  int from = 0;
   uint64_t slide = 0;  // kReplay: where that slide lies in the stream
   // kReplay: where the insertion starts in the D bytes before the slide
   // (0: at the slide before them), and how many of them `from` has read by
