@@ -786,6 +786,16 @@ struct Coder {
     m.lookahead = 1;
   }
 
+  // The 2-byte chains forget every position at the slide before the parse,
+  // and the 2-byte hash of the first one after it has rolled in the zeros
+  // past 2D, so the 2-byte hash needs no history here.
+  static void BeforeAt(MatchState& m, uint32_t from, uint32_t filled) {
+    BeforeSlide(m);
+    m.pos = kD + from - 1;
+    m.lookahead = static_cast<int32_t>(filled - from + 1);
+    m.h3 = Hash3(m.window + m.pos);
+  }
+
   // The coding loop inserts each position once, whether it searches there
   // or passes it inside a match, and stops with P on the first position past
   // the input, which it has inserted too.
@@ -801,7 +811,8 @@ struct Coder {
     NextSummaryGen(m);
   }
 
-  static constexpr CoderEntry kEntry{&Start, &Resume, &Run, &Record, &WarmUp, &BeforeSlide, &Skip};
+  static constexpr CoderEntry kEntry{&Start,  &Resume,      &Run,  &Record,
+                                     &WarmUp, &BeforeSlide, &Skip, &BeforeAt};
 };
 
 template <int kShape>

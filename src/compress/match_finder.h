@@ -189,6 +189,15 @@ struct CoderEntry {
   // as `run` would.
   void (*before_slide)(MatchState&);
   void (*skip)(MatchState&, StreamIo&);
+  // Like `before_slide`, but one position before [D, 2D)'s position
+  // D + `from`, with the first `filled` bytes of [D, 2D) read so far (what
+  // follows them is what the window held there before): `skip` then
+  // inserts from D + `from` on. A parse that starts less than D bytes past
+  // that position never reaches the positions left out, so it sees what
+  // the serial coder sees. Needs 2 <= from <= filled <= D: the first two
+  // positions past a slide are inserted with the hashes of the zeros rolled
+  // in before it.
+  void (*before_at)(MatchState&, uint32_t from, uint32_t filled);
 };
 const CoderEntry& CoderFor(int shape);
 

@@ -364,11 +364,15 @@ struct Compressor::Parallel {
 // - the first group of a run goes on from the run's start (a fresh start
 //   from a copy of the window's upper half as the run found it, or the
 //   compressor's own state when the run continues it);
-// - a group starting after the second slide puts the D bytes before the
-//   slide preceding its own last one into the upper half (a slide clears
-//   everything else that matters), passes that slide with `skip` and skips
-//   the files up to its own: at most 2D bytes of insertion, about a fifth of
-//   parsing them;
+// - a group starting after the second slide puts the D bytes before its
+//   own last slide into the upper half (a slide clears everything else
+//   that matters) and inserts from D bytes before its start on: the parse never
+//   reaches further back, so chains that lack the positions before that
+//   end their walks where the serial coder's do. That is D bytes of
+//   insertion, about a fifth of parsing them. Where the group starts in the
+//   first two bytes past its slide, whose positions the serial coder
+//   inserts with hashes of their own, it goes back to the slide before
+//   that and inserts from there (up to 2D bytes);
 // - a group starting earlier in a fresh run skips from the run's start;
 // - a group right after one that has run to its end takes over its state.
 // A stored file makes the next one start afresh, from the window's upper
@@ -509,14 +513,47 @@ struct SolidJob : compress::Task {
   JobKind kind = JobKind::kFresh;
   int first = 0;  // the tickets it records: [first, end)
   int end = 0;
-  int from = 0;  // kReplay: the ticket of the byte before the slide; kFromStart: the run's first
-  uint64_t slide = 0;           // kReplay: where that slide lies in the stream
+  // kReplay: the ticket the insertion starts in; kFromStart: the run's first.
+  int from = 0;
+  uint64_t slide = 0;  // kReplay: where that slide lies in the stream
+  // kReplay: where the insertion starts in the D bytes before the slide
+  // (0: at the slide before them), and how many of them `from` has read by
+  // then.
+  uint32_t skip_from = 0;
+  uint32_t filled = 0;
+  uint64_t run_at = 0;
   const uint8_t* w0 = nullptr;  // kFresh, kFromStart: the upper half as the run found it
   uint8_t* mem = nullptr;       // the streams of its files
   SpanSource source;
   compress::StreamIo io;
   compress::BlockCoder blocks;
 };
+
+// Plans the rebuild of the state where ticket `a` begins from the oldest
+// position a parse from there reaches on (see `before_at`): less than D
+// bytes back, inside the file `from` that the serial coder was reading
+// when it inserted that position. False where the group starts before the
+// run's second slide (the window then holds bytes from before the run) or
+// that position lies in the first two bytes past a slide.
+bool ReplayFrom(const SolidShared& sh, uint64_t run_at, int run_first, int a, SolidJob* job) {
+  const uint32_t d = sh.d;
+  const uint64_t at = sh.T(a).at;
+  const uint64_t k = (at - run_at) / d;
+  const uint64_t oldest = at - d + 1;
+  const uint64_t slide = run_at + k * d;
+  if (k < 2 || oldest - (slide - d) < 2) return false;
+  int g = a - 1;
+  while (g > run_first && sh.T(g).at >= oldest) --g;
+  const SolidTicket& f = sh.T(g);
+  if (f.at >= oldest || f.at + f.len < oldest) return false;
+  const uint64_t read_to = f.at + f.len < slide ? f.at + f.len : slide;
+  job->from = g;
+  job->slide = slide;
+  job->skip_from = static_cast<uint32_t>(oldest - (slide - d));
+  job->filled = static_cast<uint32_t>(read_to - (slide - d));
+  job->run_at = run_at;
+  return true;
+}
 
 void RunSolidJob(compress::Task* t) {
   auto& j = *static_cast<SolidJob*>(t);
@@ -545,9 +582,22 @@ void RunSolidJob(compress::Task* t) {
       }
     }
   } else if (j.kind == JobKind::kReplay) {
-    sh.CopyOut(m.window + d, j.slide - d, d);
-    j.coder->before_slide(m);
-    bind(j.from, j.slide);
+    if (j.skip_from == 0) {
+      sh.CopyOut(m.window + d, j.slide - d, d);
+      j.coder->before_slide(m);
+      bind(j.from, j.slide);
+    } else {
+      // [D, 2D) as the serial coder has it when `from` has been read up to
+      // the slide or its end.
+      const uint64_t read_to = j.slide - d + j.filled;
+      if (j.filled == d) {
+        sh.CopyOut(m.window + d, j.slide - d, d);
+      } else {
+        sh.UpperHalfAt(m.window + d, j.w0, j.run_at, read_to);
+      }
+      j.coder->before_at(m, j.skip_from, j.filled);
+      bind(j.from, read_to);
+    }
     j.coder->skip(m, j.io);
     for (int g = j.from + 1; g < j.first && !stop(); ++g) {
       bind(g, sh.T(g).at);
@@ -983,9 +1033,12 @@ void Compressor::PlanSolid(int force_through) {
     } else {
       if (first) {
         job.kind = JobKind::kFresh;
+      } else if (ReplayFrom(sh, run_at, run_first, a, &job)) {
+        job.kind = JobKind::kReplay;
       } else if (k >= 2) {
         job.kind = JobKind::kReplay;
         job.slide = run_at + (k - 1) * d;
+        job.skip_from = 0;
         int g = a - 1;
         while (g > run_first && sh.T(g).at >= job.slide) --g;
         job.from = g;
