@@ -110,6 +110,33 @@ bool ReadBlockHeader(Decoder& d) {
   return true;
 }
 
+// The next block's header for a loop that holds the reader and the block
+// count in locals; a header no table can be built from marks the entry
+// corrupt.
+bool NextBlock(Decoder& d, BitInput& in, uint32_t& block_left) {
+  d.bits = in;
+  const bool ok = ReadBlockHeader(d);
+  in = d.bits;
+  if (!ok) {
+    d.status = kCorrupt;
+    return false;
+  }
+  block_left = d.block_left;
+  return true;
+}
+
+// The bytes a chunk counts for the entry. A well-formed entry never
+// overshoots its size (the encoder ends every match inside the entry), nor
+// reads bits the source did not deliver.
+uint32_t SettleChunk(Decoder& d, uint32_t produced, const BitInput& in) {
+  if (produced > static_cast<uint32_t>(d.remaining)) {
+    if (d.status == kOk) d.status = kCrcMismatch;
+    produced = static_cast<uint32_t>(d.remaining);
+  }
+  if (d.status == kOk && in.Overrun()) d.status = kCrcMismatch;
+  return produced;
+}
+
 // Decoding state of one chunk, kept in locals: stores into the window may
 // alias anything reached through the decoder, which would otherwise force
 // the bit state back to memory after every byte.
@@ -288,16 +315,7 @@ uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity, bool crc)
         guard,  false};
 
   while (r.at < stop) {
-    if (r.block_left == 0) {
-      d.bits = r.in;
-      const bool ok = ReadBlockHeader(d);
-      r.in = d.bits;
-      if (!ok) {
-        d.status = kCorrupt;
-        break;
-      }
-      r.block_left = d.block_left;
-    }
+    if (r.block_left == 0 && !NextBlock(d, r.in, r.block_left)) break;
     if (r.at < kFlatEnd) {
       const uint32_t flat_stop = stop < kFlatEnd ? stop : kFlatEnd;
 #if defined(ACEKIT_DECODE_BMI2)
@@ -319,14 +337,7 @@ uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity, bool crc)
   d.dist_index = r.index;
   if (r.reached) d.reached_back = true;
 
-  uint32_t produced = r.at - start;
-  // A well-formed entry never overshoots its size: the encoder ends every
-  // match inside the entry.
-  if (produced > static_cast<uint32_t>(d.remaining)) {
-    if (d.status == kOk) d.status = kCrcMismatch;
-    produced = static_cast<uint32_t>(d.remaining);
-  }
-  if (d.status == kOk && r.in.Overrun()) d.status = kCrcMismatch;
+  const uint32_t produced = SettleChunk(d, r.at - start, r.in);
   if (buf != nullptr) CopyFromWindow(window, start, buf, produced);
   d.remaining -= static_cast<int32_t>(produced);
   if (crc) d.crc = CrcOfWindow(d.crc, window, start, produced);
@@ -618,16 +629,7 @@ uint32_t DecodeTokens(Decoder& d, uint32_t* tokens, uint32_t* words) {
       d.bits, 0,       d.block_left, d.dist_index, {d.dist[0], d.dist[1], d.dist[2], d.dist[3]},
       tokens, nullptr, nullptr};
   while (tr.at < limit) {
-    if (tr.block_left == 0) {
-      d.bits = tr.in;
-      const bool ok = ReadBlockHeader(d);
-      tr.in = d.bits;
-      if (!ok) {
-        d.status = kCorrupt;
-        break;
-      }
-      tr.block_left = d.block_left;
-    }
+    if (tr.block_left == 0 && !NextBlock(d, tr.in, tr.block_left)) break;
 #if defined(ACEKIT_DECODE_BMI2)
     if (platform::CpuHasBmi2()) {
       TokenBmi2(d, tr, limit);
@@ -642,12 +644,7 @@ uint32_t DecodeTokens(Decoder& d, uint32_t* tokens, uint32_t* words) {
   for (int i = 0; i < 4; ++i) d.dist[i] = tr.dist[i];
   d.dist_index = tr.index;
   *words = static_cast<uint32_t>(tr.t - tokens);
-  uint32_t produced = tr.at;
-  if (produced > static_cast<uint32_t>(d.remaining)) {
-    if (d.status == kOk) d.status = kCrcMismatch;
-    produced = static_cast<uint32_t>(d.remaining);
-  }
-  if (d.status == kOk && tr.in.Overrun()) d.status = kCrcMismatch;
+  const uint32_t produced = SettleChunk(d, tr.at, tr.in);
   d.remaining -= static_cast<int32_t>(produced);
   return produced;
 }
