@@ -841,32 +841,41 @@ class Driver {
     return status;
   }
 
-  // DecodeEntry's reports and writes, chunk by chunk, from a worker's result.
-  Status Replay(const ArcEntry& e, Output* out, const decompress::DecodeJob& job) {
+  // DecodeEntry's reports and writes, chunk by chunk, from a worker's
+  // result; `chunk(i, n)` gives chunk i's n bytes. The CRC is the caller's.
+  template <typename Chunk>
+  Status Deliver(Output* out, const decompress::DecodeJob& job, Chunk chunk) {
     platform::BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle,
                                     write_buffer_, platform::kFileBufferBytes);
     decoder_->progress.last_reported = 0;
     int32_t processed = 0;
-    uint32_t at = 0;
     for (uint32_t i = 0; i < job.chunk_count; ++i) {
       const uint32_t n = job.chunks[i];
+      const uint8_t* bytes = chunk(i, n);
       processed += static_cast<int32_t>(n);
       if (ReportProgress(decoder_->progress, processed, job.size) != kOk) return kCancelled;
-      if (out != nullptr && sink.Write(job.out + at, n) != static_cast<int32_t>(n)) {
-        return kShortWrite;
-      }
-      at += n;
+      if (out != nullptr && sink.Write(bytes, n) != static_cast<int32_t>(n)) return kShortWrite;
     }
     if (out != nullptr && !sink.Flush()) return kShortWrite;
+    return kOk;
+  }
+
+  // A worker's decoded bytes.
+  Status Replay(const ArcEntry& e, Output* out, const decompress::DecodeJob& job) {
+    uint32_t at = 0;
+    const Status status = Deliver(out, job, [&](uint32_t, uint32_t n) {
+      const uint8_t* bytes = job.out + at;
+      at += n;
+      return bytes;
+    });
+    if (status != kOk) return status;
     return job.crc != e.crc32 ? kCrcMismatch : kOk;
   }
 
-  // DecodeEntry's work for a solid archive's entry from a worker's tokens:
-  // each chunk is made in the window here, then reported and written.
+  // A solid archive's entry from a worker's tokens: each chunk is made in
+  // the window here before it is reported and written.
   Status Apply(const ArcEntry& e, Output* out, const decompress::DecodeJob& job) {
     decompress::Decoder& d = *decoder_;
-    platform::BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle,
-                                    write_buffer_, platform::kFileBufferBytes);
     decompress::DecoderStart(d, nullptr, job.size, solid_, entry_number_,
                              decompress::kMethodStored);
     // A later entry decoded here may, if damaged, read what this one left
@@ -874,15 +883,12 @@ class Driver {
     std::memcpy(d.words, job.words, job.words_defined);
     const uint32_t* tokens = job.tokens;
     uint8_t* const buf = out != nullptr ? d.out : nullptr;
-    for (uint32_t i = 0; i < job.chunk_count; ++i) {
-      const uint32_t n = job.chunks[i];
+    const Status status = Deliver(out, job, [&](uint32_t i, uint32_t n) {
       decompress::ApplyTokens(d, tokens, job.chunk_words[i], n, buf);
       tokens += job.chunk_words[i];
-      d.processed += static_cast<int32_t>(n);
-      if (ReportProgress(d.progress, d.processed, d.size) != kOk) return kCancelled;
-      if (out != nullptr && sink.Write(buf, n) != static_cast<int32_t>(n)) return kShortWrite;
-    }
-    if (out != nullptr && !sink.Flush()) return kShortWrite;
+      return buf;
+    });
+    if (status != kOk) return status;
     return d.crc != e.crc32 ? kCrcMismatch : kOk;
   }
 
