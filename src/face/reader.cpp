@@ -298,7 +298,8 @@ int ExtractCurrent(acekit_reader* r, const std::string& root, unsigned flags) {
   }
   if ((flags & ACEKIT_EXTRACT_KEEP) != 0 && kind != Kind::kNone) return 0;
   char temp[platform::SafeDir::kTempNameSize];
-  const platform::Handle out = dir.CreateTemp(temp);
+  const uint32_t attributes = e.attr & ~acekit::format::kAttrDirectory;
+  const platform::Handle out = dir.CreateTemp(temp, attributes);
   if (out == platform::kBadHandle)
     return face::Fail(r, ACEKIT_E_OPEN, "cannot create", target, true);
   acekit::platform::FileSink sink(out);
@@ -308,8 +309,7 @@ int ExtractCurrent(acekit_reader* r, const std::string& root, unsigned flags) {
     dir.Remove(temp);
     return rc;
   }
-  platform::SetPackedFileTime(out, e.ftime);
-  if (!dir.Commit(out, temp, file.c_str(), e.attr & ~acekit::format::kAttrDirectory)) {
+  if (!dir.Commit(out, temp, file.c_str(), attributes, e.ftime)) {
     const int code = face::Fail(r, ACEKIT_E_OPEN, "cannot put in place", target, true);
     dir.Remove(temp);
     return code;

@@ -350,7 +350,7 @@ int Finish(acekit_writer* w) {
   w->compressor.Shutdown();
   const platform::Handle h = w->out;
   w->out = platform::kBadHandle;
-  w->dir.Finish(h, platform::kAttrArchive);
+  w->dir.Finish(h, platform::kAttrArchive, 0);
   if (!w->comment.empty()) {
     if (const int rc = ApplyComment(w); rc < 0) return rc;
   }
@@ -397,7 +397,7 @@ ACEKIT_PUBLIC int acekit_writer_create(acekit_writer** out, const char* path,
       platform::SafeDir::Result::kOk) {
     return face::Fail(nullptr, ACEKIT_E_OPEN, "creating", path, true);
   }
-  w->out = w->dir.CreateTemp(w->temp_name);
+  w->out = w->dir.CreateTemp(w->temp_name, platform::kAttrArchive);
   if (w->out == platform::kBadHandle) {
     return face::Fail(nullptr, ACEKIT_E_OPEN, "creating", path, true);
   }

@@ -343,7 +343,7 @@ class Driver {
         return kNoMemory;
       }
     }
-    if (solid_ && started > 0) {
+    if (started > 0) {
       ahead_buffer_ = static_cast<uint8_t*>(platform::Alloc(platform::kFileBufferBytes));
       if (ahead_buffer_ == nullptr) {
         pool_.Stop();
@@ -459,7 +459,7 @@ class Driver {
       dir_ready_ = true;
     }
     Output out{dir_, below.name.c_str(), platform::kBadHandle, {}};
-    out.handle = dir_.CreateTemp(out.temp);
+    out.handle = dir_.CreateTemp(out.temp, e.attr);
     if (out.handle == platform::kBadHandle) return kOpenFailed;
     return Decode(e, &out);
   }
@@ -708,17 +708,12 @@ class Driver {
     const uint32_t data_at = e.header_offset + e.head_size + 4;
     auto* dst = const_cast<uint8_t*>(job->packed);
     const uint32_t need = job->packed_size;
-    int32_t n = 0;
-    if (solid_) {
-      // The entries lie one after another: most of one's data was read
-      // with the ones before it.
-      ahead_source_.Moved();
-      if (!ahead_source_.Start(data_at, need)) return kOpenFailed;
-      n = ahead_source_.Read(dst, need);
-    } else {
-      if (platform::Seek(archive_, static_cast<int32_t>(data_at), 0) == -1) return kOpenFailed;
-      n = platform::Read(dst, need, archive_);
-    }
+    // The entries lie one after another: most of a small one's data was
+    // read with the ones before it, where a seek and a read of its own
+    // would cost two calls for each.
+    ahead_source_.Moved();
+    if (!ahead_source_.Start(data_at, need)) return kOpenFailed;
+    const int32_t n = ahead_source_.Read(dst, need);
     if (n < 0) {
       job->packed_size = 0;
       return kReadFailed;
@@ -800,8 +795,9 @@ class Driver {
     }
     if (out != nullptr) {
       if (status == kOk) {
-        platform::SetPackedFileTime(out->handle, e.ftime);
-        if (!out->dir.Commit(out->handle, out->temp, out->name, e.attr)) status = kOpenFailed;
+        if (!out->dir.Commit(out->handle, out->temp, out->name, e.attr, e.ftime)) {
+          status = kOpenFailed;
+        }
       } else {
         platform::Close(out->handle);
       }
@@ -1060,7 +1056,7 @@ class Driver {
   uint8_t* write_buffer_ = nullptr;
   uint8_t* tail_ = nullptr;  // a streamed entry's last window of bytes
   SolidSource solid_source_{archive_};
-  SolidSource ahead_source_{archive_};  // reads ahead for solid jobs
+  SolidSource ahead_source_{archive_};  // reads the data of jobs ahead
   uint8_t* ahead_buffer_ = nullptr;
   decompress::DecoderPtr decoder_;
   decompress::DecoderPtr helper_;  // see RunParallel

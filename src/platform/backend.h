@@ -37,15 +37,18 @@ bool MakeDirBelow(intptr_t dir, const std::string& path, const char* name);
 void CloseDir(intptr_t dir);
 SafeDir::Kind LookupBelow(intptr_t dir, const std::string& path, const char* name);
 void SetDirAttributes(intptr_t dir, const std::string& path, uint32_t attributes);
-// Creates `name` exclusively for writing (posix: mode 0600); kBadHandle when
-// it exists or cannot be made.
-Handle CreateFileBelow(intptr_t dir, const std::string& path, const char* name);
+// Creates `name` exclusively for writing (posix: with the mode a file with
+// `attributes` ends up with, before the mask); kBadHandle when it exists or
+// cannot be made.
+Handle CreateFileBelow(intptr_t dir, const std::string& path, const char* name,
+                       uint32_t attributes);
 // The mask new files are made under (posix: the umask; 0 where the system
 // has none), read without changing it.
 uint32_t CreationMask();
-// Closes `h` and gives the file its final attributes where the system sets
-// them through the handle (posix: the mode under `mask`).
-void FinishFile(Handle h, uint32_t attributes, uint32_t mask);
+// Closes `h`, made with the same `attributes`, and gives the file its final
+// attributes where the system sets them through the handle (posix: the mode
+// under `mask`), and first the packed DOS time unless it is 0.
+void FinishFile(Handle h, uint32_t attributes, uint32_t mask, uint32_t packed_time);
 // Renames `from` over `to`, both in the directory; then sets `attributes`
 // where the system sets them by name (Windows).
 bool ReplaceBelow(intptr_t dir, const std::string& path, const char* from, const char* to,

@@ -242,13 +242,13 @@ void sys::RandomNamePart(char* out, size_t count, uint64_t& seed) {
   out[count] = '\0';
 }
 
-Handle SafeDir::CreateTemp(char (&name)[kTempNameSize]) {
+Handle SafeDir::CreateTemp(char (&name)[kTempNameSize], uint32_t attributes) {
   if (FaultFires(Fault::kOpen)) return kBadHandle;
   uint64_t seed = sys::NameSeed();
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::memcpy(name, ".acekit-", 8);
     sys::RandomNamePart(name + 8, kTempNameSize - 9, seed);
-    const Handle h = sys::CreateFileBelow(dir_, path_, name);
+    const Handle h = sys::CreateFileBelow(dir_, path_, name, attributes);
     if (h != kBadHandle) return h;
     if (sys::LookupBelow(dir_, path_, name) == Kind::kNone) break;  // not a name clash
   }
@@ -256,11 +256,11 @@ Handle SafeDir::CreateTemp(char (&name)[kTempNameSize]) {
   return kBadHandle;
 }
 
-void SafeDir::Finish(Handle h, uint32_t attributes) {
+void SafeDir::Finish(Handle h, uint32_t attributes, uint32_t packed_time) {
   // Read once per folder opened: on posix it costs four calls, as many as
   // the rest of a small file's finish.
   if (mask_ == kNoMask) mask_ = sys::CreationMask();
-  sys::FinishFile(h, attributes, mask_);
+  sys::FinishFile(h, attributes, mask_, packed_time);
 }
 
 bool SafeDir::Replace(const char* temp, const char* name, uint32_t attributes) {

@@ -149,22 +149,25 @@ class SafeDir {
   Kind Lookup(const char* name) const;
   // Sets the opened directory's attributes (posix keeps none on directories).
   void SetAttributes(uint32_t attributes) const;
-  // Creates a new, empty temporary file for writing, exclusively and
-  // readable by the owner alone; `name` receives its name. kBadHandle on
-  // failure.
-  Handle CreateTemp(char (&name)[kTempNameSize]);
+  // Creates a new, empty temporary file for writing, exclusively, for a
+  // file that is to have `attributes` (posix: made with its final mode, so
+  // that the finish has no mode to set); `name` receives its name.
+  // kBadHandle on failure.
+  Handle CreateTemp(char (&name)[kTempNameSize], uint32_t attributes);
   // Closes `h`, gives the file the attributes an extracted file with
   // `attributes` has (posix: the mode a new file gets under the umask, write
-  // bits cleared for 0x01), and puts it in place of `name`, replacing what
-  // is there. A read-only file there is not replaced (as on Windows). On
-  // failure the temporary file is still there.
-  bool Commit(Handle h, const char* temp, const char* name, uint32_t attributes) {
-    Finish(h, attributes);
+  // bits cleared for 0x01) and the packed DOS time (0: the time stays), and
+  // puts it in place of `name`, replacing what is there. `attributes` are
+  // those the file was made with. A read-only file there is not replaced
+  // (as on Windows). On failure the temporary file is still there.
+  bool Commit(Handle h, const char* temp, const char* name, uint32_t attributes,
+              uint32_t packed_time) {
+    Finish(h, attributes, packed_time);
     return Replace(temp, name, attributes);
   }
   // The two halves of Commit, for a writer that works on the closed file by
   // its name before putting it in place.
-  void Finish(Handle h, uint32_t attributes);
+  void Finish(Handle h, uint32_t attributes, uint32_t packed_time);
   bool Replace(const char* temp, const char* name, uint32_t attributes);
   // Deletes a file in the directory; tries twice.
   bool Remove(const char* name);

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "platform/platform.h"
@@ -142,6 +143,61 @@ TEST_F(TimeTest, CurrentTimeMatchesANewFile) {
   EXPECT_LE(diff < 0 ? -diff : diff, 10 * 10000000LL);
   EXPECT_GE(now >> 25, 44u);  // year 2024 or later
 }
+
+#ifndef _WIN32
+// A zone with summer time, as a rule rather than a file, so that no zone
+// database is needed: every half hour of a year that switches both ways,
+// 1980 and the last year a 32-bit clock holds whole included, comes back as the
+// instant the C library's own conversion gives wherever that instant is
+// unambiguous, and as a time that reads back as itself elsewhere but in
+// the skipped hour.
+TEST(DosTime, LocalTimeWithSummerTimeMatchesTheCLibrary) {
+  const char* old = std::getenv("TZ");
+  const std::string saved = old != nullptr ? old : "";
+  ::setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+  ::tzset();
+  for (const int year : {1980, 2021, 2037}) {
+    for (int day = 0; day < 365; ++day) {
+      for (int half = 0; half < 48; ++half) {
+        struct tm want = {};
+        want.tm_year = year - 1900;
+        want.tm_mday = 1 + day;  // mktime carries the days into months
+        want.tm_hour = half / 2;
+        want.tm_min = half % 2 * 30;
+        want.tm_isdst = -1;
+        const time_t expected = std::mktime(&want);
+        const uint32_t packed = static_cast<uint32_t>(((want.tm_year - 80) << 9) |
+                                                      ((want.tm_mon + 1) << 5) | want.tm_mday)
+                                    << 16 |
+                                static_cast<uint32_t>(want.tm_hour << 11 | want.tm_min << 5);
+        FindTime ft{};
+        ASSERT_TRUE(DosTimeToFileTime(packed, &ft)) << std::hex << packed;
+        const auto got = static_cast<time_t>(Ticks(ft) / 10000000ull - 11644473600ull);
+        struct tm back = {};
+        ASSERT_NE(::localtime_r(&got, &back), nullptr);
+        const time_t before = expected - 3600;
+        const time_t after = expected + 3600;
+        struct tm near = {};
+        const bool twice = (::localtime_r(&before, &near), near.tm_hour == want.tm_hour) ||
+                           (::localtime_r(&after, &near), near.tm_hour == want.tm_hour);
+        if (!twice && back.tm_hour == half / 2) {
+          EXPECT_EQ(got, expected) << year << " day " << day << " half hour " << half;
+        }
+        if (back.tm_hour != half / 2) {
+          // Only the hour the spring switch skips cannot read back.
+          EXPECT_EQ(back.tm_mon, 2) << year << " day " << day << " half hour " << half;
+        }
+      }
+    }
+  }
+  if (old != nullptr) {
+    ::setenv("TZ", saved.c_str(), 1);
+  } else {
+    ::unsetenv("TZ");
+  }
+  ::tzset();
+}
+#endif
 
 }  // namespace
 }  // namespace acekit::platform

@@ -23,6 +23,9 @@ uint32_t AttributesOf(const struct stat& st);
 bool UnixToDos(time_t t, uint16_t* dos_date, uint16_t* dos_time);
 // The moment of a local DOS date and time; false when the fields are invalid.
 bool DosToUnix(uint16_t dos_date, uint16_t dos_time, time_t* t);
+// Sets the last-write time of an open file to a local DOS date and time,
+// leaving its access time: 0 or an error code.
+int SetDosWriteTime(int fd, uint16_t dos_date, uint16_t dos_time);
 
 FindTime UnixToFileTime(int64_t seconds, int64_t nanoseconds);
 

@@ -93,22 +93,45 @@ void SetDirAttributes(intptr_t, const std::string&, uint32_t) {
   // nothing else to keep.
 }
 
-Handle CreateFileBelow(intptr_t dir, const std::string&, const char* name) {
-  const int fd =
-      ::openat(Fd(dir), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+namespace {
+
+// The mode a file is made with; the kernel takes the umask from it.
+mode_t CreatedMode(uint32_t attributes) {
+  return (attributes & kAttrReadOnly) != 0 ? 0444 : 0666;
+}
+
+}  // namespace
+
+Handle CreateFileBelow(intptr_t dir, const std::string&, const char* name, uint32_t attributes) {
+  // The descriptor may write even when the mode it made the file with
+  // does not let anyone write.
+  const int fd = ::openat(Fd(dir), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          CreatedMode(attributes));
   return fd < 0 ? kBadHandle : static_cast<Handle>(fd);
 }
 
-void FinishFile(Handle h, uint32_t attributes, uint32_t mask) {
+void FinishFile(Handle h, uint32_t attributes, uint32_t mask, uint32_t packed_time) {
   const int fd = Fd(h);
   if (fd < 0) return;
+  // Made here for writing: no need to ask, as SetFileTime does.
+  if (packed_time != 0) {
+    (void)posix::SetDosWriteTime(fd, static_cast<uint16_t>(packed_time >> 16),
+                                 static_cast<uint16_t>(packed_time));
+  }
   mode_t mode = 0666 & ~static_cast<mode_t>(mask);
   mode = (attributes & kAttrReadOnly) != 0 ? mode & ~static_cast<mode_t>(0222) : mode | S_IWUSR;
-  ::fchmod(fd, mode);
+  // Only a mask that takes the owner's write bit leaves a mode to set.
+  if ((CreatedMode(attributes) & ~static_cast<mode_t>(mask)) != mode) ::fchmod(fd, mode);
   ::close(fd);
 }
 
 bool ReplaceBelow(intptr_t dir, const std::string&, const char* from, const char* to, uint32_t) {
+#ifdef RENAME_NOREPLACE
+  // Mostly nothing is there yet: then one call does it, where the check
+  // below would cost a lookup for each file written.
+  if (::renameat2(Fd(dir), from, Fd(dir), to, RENAME_NOREPLACE) == 0) return true;
+  if (errno != EEXIST && errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+#endif
   // As on Windows, a read-only file is not replaced; a link is, itself.
   struct stat st;
   if (::fstatat(Fd(dir), to, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&

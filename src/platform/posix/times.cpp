@@ -52,6 +52,21 @@ bool UnixToDos(time_t t, uint16_t* dos_date, uint16_t* dos_time) {
   return true;
 }
 
+// The offset from UTC, in seconds, in force at `t` where the files live.
+bool OffsetAt(time_t t, long* offset) {
+  struct tm lt;
+  if (::localtime_r(&t, &lt) == nullptr) return false;
+  *offset = lt.tm_gmtoff;
+  return true;
+}
+
+// Not mktime: it looks the zone file up again on every call, one more
+// system call for each file an extraction writes, where localtime_r reads
+// the zone once (and again after the host calls tzset). The local fields
+// are read as UTC and shifted back by the offset in force; a second step
+// settles a switch to or from summer time between the two instants. A time
+// in the hour a switch skips or repeats takes one of the two offsets around
+// it, as mktime also picks one.
 bool DosToUnix(uint16_t dos_date, uint16_t dos_time, time_t* t) {
   const int year = 1980 + (dos_date >> 9);
   const int month = (dos_date >> 5) & 0x0F;
@@ -63,18 +78,31 @@ bool DosToUnix(uint16_t dos_date, uint16_t dos_time, time_t* t) {
       minute > 59 || second > 59) {
     return false;
   }
-  struct tm lt = {};
-  lt.tm_year = year - 1900;
-  lt.tm_mon = month - 1;
-  lt.tm_mday = day;
-  lt.tm_hour = hour;
-  lt.tm_min = minute;
-  lt.tm_sec = second;
-  lt.tm_isdst = -1;
-  const time_t r = ::mktime(&lt);
-  if (r == static_cast<time_t>(-1)) return false;
-  *t = r;
+  struct tm fields = {};
+  fields.tm_year = year - 1900;
+  fields.tm_mon = month - 1;
+  fields.tm_mday = day;
+  fields.tm_hour = hour;
+  fields.tm_min = minute;
+  fields.tm_sec = second;
+  const time_t as_utc = ::timegm(&fields);
+  if (as_utc == static_cast<time_t>(-1)) return false;
+  long first = 0;
+  long second_offset = 0;
+  if (!OffsetAt(as_utc, &first) || !OffsetAt(as_utc - first, &second_offset)) return false;
+  *t = as_utc - second_offset;
   return true;
+}
+
+int SetDosWriteTime(int fd, uint16_t dos_date, uint16_t dos_time) {
+  time_t t = 0;
+  if (!DosToUnix(dos_date, dos_time, &t)) return EINVAL;
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;  // access time stays
+  times[1].tv_sec = t;
+  times[1].tv_nsec = 0;
+  return ::futimens(fd, times) == 0 ? 0 : errno;
 }
 
 FindTime UnixToFileTime(int64_t seconds, int64_t nanoseconds) {
@@ -107,14 +135,7 @@ int SetFileTime(Handle h, uint16_t dos_date, uint16_t dos_time) {
   const int fl = ::fcntl(fd, F_GETFL);
   if (fl < 0) return errno;
   if ((fl & O_ACCMODE) == O_RDONLY) return EACCES;
-  time_t t = 0;
-  if (!posix::DosToUnix(dos_date, dos_time, &t)) return EINVAL;
-  struct timespec times[2];
-  times[0].tv_sec = 0;
-  times[0].tv_nsec = UTIME_OMIT;  // access time stays
-  times[1].tv_sec = t;
-  times[1].tv_nsec = 0;
-  return ::futimens(fd, times) == 0 ? 0 : errno;
+  return posix::SetDosWriteTime(fd, dos_date, dos_time);
 }
 
 void CurrentPackedTime(uint32_t* packed) {

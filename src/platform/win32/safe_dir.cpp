@@ -60,7 +60,7 @@ void SetDirAttributes(intptr_t, const std::string& path, uint32_t attributes) {
   SetFileAttributesA(path.c_str(), attributes);
 }
 
-Handle CreateFileBelow(intptr_t, const std::string& path, const char* name) {
+Handle CreateFileBelow(intptr_t, const std::string& path, const char* name, uint32_t) {
   const HANDLE h = CreateFileA(Below(path, name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                CREATE_NEW, FILE_ATTRIBUTE_ARCHIVE, nullptr);
   return h == INVALID_HANDLE_VALUE ? kBadHandle : reinterpret_cast<Handle>(h);
@@ -70,8 +70,10 @@ uint32_t CreationMask() {
   return 0;
 }
 
-void FinishFile(Handle h, uint32_t, uint32_t) {
-  if (h != kBadHandle && h != 0) CloseHandle(win32::ToHandle(h));
+void FinishFile(Handle h, uint32_t, uint32_t, uint32_t packed_time) {
+  if (h == kBadHandle || h == 0) return;
+  if (packed_time != 0) SetPackedFileTime(h, packed_time);
+  CloseHandle(win32::ToHandle(h));
 }
 
 bool ReplaceBelow(intptr_t, const std::string& path, const char* from, const char* to,
