@@ -34,6 +34,7 @@ int Cp437Byte(uint32_t cp) {
 // which is also what the archive will hold for it.
 std::vector<uint32_t> Decode(std::string_view s, bool* invalid) {
   std::vector<uint32_t> out;
+  out.reserve(s.size());
   size_t i = 0;
   while (i < s.size()) {
     const auto b0 = static_cast<unsigned char>(s[i]);
@@ -124,6 +125,16 @@ uint32_t Upper(uint32_t c) {
   return c;
 }
 
+// Most names are plain ASCII, which every step below leaves as it is: they
+// skip the decoding, which a walk of many files otherwise spends a good
+// part of its time on before the first file is read.
+bool IsAscii(std::string_view s) {
+  for (const char c : s) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
 bool IsDrive(std::string_view part) {
   return part.size() >= 2 && part[1] == ':' &&
          ((part[0] >= 'A' && part[0] <= 'Z') || (part[0] >= 'a' && part[0] <= 'z'));
@@ -132,22 +143,36 @@ bool IsDrive(std::string_view part) {
 }  // namespace
 
 std::string AsStored(std::string_view utf8, bool* lossy) {
+  if (IsAscii(utf8)) {
+    if (lossy) *lossy = false;
+    return std::string(utf8);
+  }
   std::string out;
   for (uint32_t c : StoredChars(utf8, lossy)) Encode(c, out);
   return out;
 }
 
 size_t StoredLength(std::string_view utf8) {
+  if (IsAscii(utf8)) return utf8.size();
   return KeptAsUtf8(utf8) ? utf8.size() : StoredChars(utf8, nullptr).size();
 }
 
 std::string ToCp437(std::string_view utf8, bool* lossy) {
+  if (IsAscii(utf8)) {
+    if (lossy) *lossy = false;
+    return std::string(utf8);
+  }
   std::string out;
   for (uint32_t c : Cp437Chars(utf8, lossy)) out += static_cast<char>(Cp437Byte(c));
   return out;
 }
 
 std::string SameNameKey(std::string_view utf8) {
+  if (IsAscii(utf8)) {
+    std::string out(utf8);
+    for (char& c : out) c = static_cast<char>(Upper(static_cast<unsigned char>(c)));
+    return out;
+  }
   std::string out;
   for (uint32_t c : StoredChars(utf8, nullptr)) Encode(Upper(c), out);
   return out;
