@@ -32,7 +32,8 @@ class Walker {
 
  private:
   void Directory(const std::string& disk, const std::string& stored);
-  void Add(const std::string& disk, std::string stored, const struct stat& st);
+  // `access`: the error of a read check made already, or -1.
+  void Add(const std::string& disk, std::string stored, const struct stat& st, int access = -1);
   void LeaveOut(const std::string& disk, const std::string& why);
   bool IsArchive(const struct stat& st) const {
     return options_.skip_identity && st.st_dev == options_.skip_dev &&
@@ -88,21 +89,40 @@ void Walker::Directory(const std::string& disk, const std::string& stored) {
     LeaveOut(disk, std::string("cannot read the directory: ") + Reason(errno));
     return;
   }
-  std::vector<std::string> names;
+  struct Child {
+    std::string name;
+    struct stat st;
+    int error;   // of the lstat, else 0
+    int access;  // of a regular file's read check, else -1
+  };
+  std::vector<Child> children;
   while (const dirent* e = ::readdir(d)) {
     const std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
+    if (name != "." && name != "..") children.push_back(Child{name, {}, 0, -1});
+  }
+  // Looked up from the directory itself, not by the whole path again for
+  // each file; done before any subdirectory is entered, so that one
+  // directory is open at a time however deep the tree.
+  const int fd = ::dirfd(d);
+  for (Child& c : children) {
+    if (::fstatat(fd, c.name.c_str(), &c.st, AT_SYMLINK_NOFOLLOW) != 0) {
+      c.error = errno;
+    } else if (S_ISREG(c.st.st_mode)) {
+      c.access = ::faccessat(fd, c.name.c_str(), R_OK, AT_EACCESS) != 0 ? errno : 0;
+    }
   }
   ::closedir(d);
-  std::sort(names.begin(), names.end());
-  for (const auto& name : names) {
+  std::sort(children.begin(), children.end(),
+            [](const Child& a, const Child& b) { return a.name < b.name; });
+  for (Child& c : children) {
+    const std::string& name = c.name;
     const std::string child_disk = disk == "."   ? name
                                    : disk == "/" ? "/" + name
                                                  : disk + "/" + name;
     const std::string child_stored = stored.empty() ? name : stored + "/" + name;
-    struct stat st;
-    if (::lstat(child_disk.c_str(), &st) != 0) {
-      LeaveOut(child_disk, Reason(errno));
+    struct stat& st = c.st;
+    if (c.error != 0) {
+      LeaveOut(child_disk, Reason(c.error));
       continue;
     }
     if (S_ISLNK(st.st_mode)) {
@@ -121,14 +141,14 @@ void Walker::Directory(const std::string& disk, const std::string& stored) {
       Add(child_disk, child_stored, st);
       Directory(child_disk, child_stored);
     } else if (S_ISREG(st.st_mode)) {
-      Add(child_disk, child_stored, st);
+      Add(child_disk, child_stored, st, c.access);
     } else {
       LeaveOut(child_disk, "not a regular file or directory");
     }
   }
 }
 
-void Walker::Add(const std::string& disk, std::string stored, const struct stat& st) {
+void Walker::Add(const std::string& disk, std::string stored, const struct stat& st, int access) {
   if (IsArchive(st)) return;
   const bool directory = S_ISDIR(st.st_mode);
   if (options_.names_only) {
@@ -149,8 +169,11 @@ void Walker::Add(const std::string& disk, std::string stored, const struct stat&
   }
   // Asked with the effective ids, as an open would be, without the cost of
   // opening each of many small files twice.
-  if (!directory && ::faccessat(AT_FDCWD, disk.c_str(), R_OK, AT_EACCESS) != 0) {
-    LeaveOut(disk, Reason(errno));
+  if (!directory && access < 0) {
+    access = ::faccessat(AT_FDCWD, disk.c_str(), R_OK, AT_EACCESS) != 0 ? errno : 0;
+  }
+  if (!directory && access != 0) {
+    LeaveOut(disk, Reason(access));
     return;
   }
   // Only a name stored twice exactly is a clash; names that differ in case
