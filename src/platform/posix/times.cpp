@@ -52,7 +52,7 @@ bool UnixToDos(time_t t, uint16_t* dos_date, uint16_t* dos_time) {
   return true;
 }
 
-// The offset from UTC, in seconds, in force at `t` where the files live.
+// The local offset from UTC, in seconds, in force at `t`.
 bool OffsetAt(time_t t, long* offset) {
   struct tm lt;
   if (::localtime_r(&t, &lt) == nullptr) return false;
@@ -87,11 +87,17 @@ bool DosToUnix(uint16_t dos_date, uint16_t dos_time, time_t* t) {
   fields.tm_sec = second;
   const time_t as_utc = ::timegm(&fields);
   if (as_utc == static_cast<time_t>(-1)) return false;
+  // In 64 bits: a 32-bit clock near its end must not wrap.
+  const auto shifted = [as_utc](long offset, time_t* out) {
+    const int64_t v = static_cast<int64_t>(as_utc) - offset;
+    *out = static_cast<time_t>(v);
+    return static_cast<int64_t>(*out) == v;
+  };
   long first = 0;
   long second_offset = 0;
-  if (!OffsetAt(as_utc, &first) || !OffsetAt(as_utc - first, &second_offset)) return false;
-  *t = as_utc - second_offset;
-  return true;
+  time_t guess = 0;
+  return OffsetAt(as_utc, &first) && shifted(first, &guess) && OffsetAt(guess, &second_offset) &&
+         shifted(second_offset, t);
 }
 
 int SetDosWriteTime(int fd, uint16_t dos_date, uint16_t dos_time) {
