@@ -858,13 +858,21 @@ class Driver {
 
   // A worker's decoded bytes.
   Status Replay(const ArcEntry& e, Output* out, const decompress::DecodeJob& job) {
+    // What fits the write buffer would be copied there whole and written
+    // once after the last report: it is written from where it lies, at
+    // that same point.
+    const bool at_once = static_cast<uint32_t>(job.size) <= platform::kFileBufferBytes;
     uint32_t at = 0;
-    const Status status = Deliver(out, job, [&](uint32_t, uint32_t n) {
+    const Status status = Deliver(at_once ? nullptr : out, job, [&](uint32_t, uint32_t n) {
       const uint8_t* bytes = job.out + at;
       at += n;
       return bytes;
     });
     if (status != kOk) return status;
+    if (at_once && out != nullptr && at != 0 &&
+        platform::Write(job.out, at, out->handle) != static_cast<int32_t>(at)) {
+      return kShortWrite;
+    }
     return job.crc != e.crc32 ? kCrcMismatch : kOk;
   }
 
