@@ -1,6 +1,12 @@
 #include "common/sort_by_length.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace acekit {
 namespace {
@@ -165,75 +171,152 @@ struct SmallOrders {
   }
 };
 
-template <int kCount>
-void SortSmall(uint32_t* k) {
-  static constexpr SmallOrders<kCount> kOrders;
-  uint32_t length[kCount];
-  for (int i = 0; i < kCount; ++i) length[i] = k[i] >> 16;
-  int index = 0;
-  for (int i = 0, w = 1; i < kCount; ++i) {
-    for (int j = i + 1; j < kCount; ++j, w *= 3) {
-      index += w * ((length[i] >= length[j]) + (length[i] > length[j]));
-    }
-  }
-  uint32_t sorted[kCount];
-  for (int i = 0; i < kCount; ++i) sorted[i] = k[kOrders.from[index][i]];
-  for (int i = 0; i < kCount; ++i) k[i] = sorted[i];
-}
-
-// Where the partition's two scans stop, worked out without their branches.
-// The left scan stops at the entries not longer than the pivot, in rising
-// order (list `lower`), the right scan at those not shorter, in falling order
-// (`upper`), and the i-th swap pairs the i-th stop of each as long as they
-// have not met. Each scan only passes entries that are still as they were:
-// the left scan, once past the right scan's last stop, halts there on what
-// that swap moved in, and the right scan likewise on the left's; so both
-// lists come from the entries before any swap. Swaps then touch distinct
-// entries, with no branch per entry and one at the end.
-struct Stops {
-  int16_t lower[kPackedMax];
-  int16_t upper_slot[kPackedMax + 1];  // upper_slot[0] = -1: the right scan has passed all
+// A range's lengths beside its symbols, the lengths padded so that the
+// vector pass may read a whole block past the range's end; the padding is
+// set, and its bits are cleared after.
+struct Split {
+  uint8_t len[kPackedMax + 16];
+  uint16_t sym[kPackedMax];
 };
 
+template <int kCount>
+void SortSmall(Split& w, int left) {
+  static constexpr SmallOrders<kCount> kOrders;
+  const uint8_t* l = w.len + left;
+  uint16_t* s = w.sym + left;
+  int index = 0;
+  for (int i = 0, m = 1; i < kCount; ++i) {
+    for (int j = i + 1; j < kCount; ++j, m *= 3) index += m * ((l[i] >= l[j]) + (l[i] > l[j]));
+  }
+  const uint8_t* from = kOrders.from[index];
+  uint8_t sorted_len[kCount];
+  uint16_t sorted_sym[kCount];
+  for (int i = 0; i < kCount; ++i) {
+    sorted_len[i] = l[from[i]];
+    sorted_sym[i] = s[from[i]];
+  }
+  for (int i = 0; i < kCount; ++i) {
+    w.len[left + i] = sorted_len[i];
+    s[i] = sorted_sym[i];
+  }
+}
+
+// A range of one length: only the symbols move.
+void SortEqualSymbols(uint16_t* s, int left, int right) {
+  for (int a = left, b = right; a < b; ++a, --b) std::swap(s[a], s[b]);
+  const int count = right - left + 1;
+  const int zr = left + (count - 1) / 2;
+  const int zl = right - (count - 1) / 2;
+  if (left < zr - 1) SortEqualSymbols(s, left, zr);
+  if (zl < right - 1) SortEqualSymbols(s, zl, right);
+}
+
+constexpr int kMaskWords = kPackedMax / 64;
+
+// Where the partition's two scans stop, as bit sets over the range (bit i of
+// word i / 64 for entry left + i): the left scan stops at the entries not
+// longer than the pivot (`lower`), the right scan at those not shorter
+// (`upper`). Bits past the range are clear.
+void ListStops(const uint8_t* l, int count, uint32_t pivot, uint64_t* lower, uint64_t* upper) {
+  const int words = (count + 63) / 64;
+#if defined(__SSE2__)
+  const __m128i p = _mm_set1_epi8(static_cast<char>(pivot));
+  for (int w = 0; w < words; ++w) {
+    uint64_t lo = 0;
+    uint64_t up = 0;
+    const int blocks = std::min(4, (count - w * 64 + 15) / 16);
+    for (int c = 0; c < blocks; ++c) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(l + w * 64 + c * 16));
+      const uint32_t not_longer = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(x, p), x));
+      const uint32_t not_shorter = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(x, p), x));
+      lo |= static_cast<uint64_t>(not_longer) << (c * 16);
+      up |= static_cast<uint64_t>(not_shorter) << (c * 16);
+    }
+    lower[w] = lo;
+    upper[w] = up;
+  }
+#else
+  for (int w = 0; w < words; ++w) {
+    uint64_t lo = 0;
+    uint64_t up = 0;
+    for (int i = 0; i < 64; ++i) {
+      const uint32_t v = l[w * 64 + i];
+      lo |= static_cast<uint64_t>(v <= pivot) << i;
+      up |= static_cast<uint64_t>(v >= pivot) << i;
+    }
+    lower[w] = lo;
+    upper[w] = up;
+  }
+#endif
+  const int tail = count & 63;
+  if (tail != 0) {
+    const uint64_t keep = (uint64_t{1} << tail) - 1;
+    lower[words - 1] &= keep;
+    upper[words - 1] &= keep;
+  }
+}
+
+// The partition from its two lists of stops: the i-th swap pairs the i-th
+// stop of each scan as long as they have not met. Each scan only passes
+// entries that are still as they were: the left scan, once past the right
+// scan's last stop, halts there on what that swap moved in, and the right
+// scan likewise on the left's; so both lists come from the entries before
+// any swap, and the stops are taken from the bit sets lowest and highest
+// first, with no branch per entry passed.
 template <bool kSkipUnused>
-void SortListed(uint32_t* k, Stops& st, int left, int right) {
+void SortMasked(Split& w, int left, int right) {
   switch (right - left) {
     case 1:
-      return SortSmall<2>(k + left);
+      return SortSmall<2>(w, left);
     case 2:
-      return SortSmall<3>(k + left);
+      return SortSmall<3>(w, left);
     case 3:
-      return SortSmall<4>(k + left);
+      return SortSmall<4>(w, left);
   }
-  const uint32_t pivot = k[right] >> 16;
-  const uint32_t not_shorter = pivot << 16;   // the least key not shorter
-  const uint32_t longer = (pivot + 1) << 16;  // the least key longer
-  int16_t* const upper = st.upper_slot + 1;   // ascending; read from the back
-  int nl = 0;
-  int nu = 0;
-  for (int j = left; j <= right; ++j) {
-    const uint32_t v = k[j];
-    st.lower[nl] = static_cast<int16_t>(j);
-    nl += v < longer;
-    upper[nu] = static_cast<int16_t>(j);
-    nu += v >= not_shorter;
-  }
+  uint8_t* const l = w.len;
+  uint16_t* const s = w.sym;
+  const uint32_t pivot = l[right];
   const int count = right - left + 1;
-  if (nl == count && nu == count) {  // all of one length
+  uint64_t lower[kMaskWords];
+  uint64_t upper[kMaskWords];
+  ListStops(l + left, count, pivot, lower, upper);
+  const int words = (count + 63) / 64;
+  uint64_t other = 0;  // entries of another length than the pivot's
+  for (int i = 0; i < words - 1; ++i) other |= ~(lower[i] & upper[i]);
+  other |= ~(lower[words - 1] & upper[words - 1]) & (~uint64_t{0} >> ((64 - (count & 63)) & 63));
+  if (other == 0) {
     if (kSkipUnused && pivot == 0 && left > 0) return;
-    SortEqualRange(PackedEntries{k}, left, right);
+    SortEqualSymbols(s, left, right);
     return;
   }
   // The first stop of the right scan is `right`, which the left scan reaches
-  // too, so the first pair never crosses.
+  // too, so the first pair never crosses; and the left scan's last stop is
+  // `right`, so its list never runs out before the scans meet.
+  int wl = 0;
+  uint64_t ml = lower[0];
+  int wu = words - 1;
+  uint64_t mu = upper[wu];
+  int previous = right;
   int zl;
   int zr;
-  for (int i = 0;; ++i) {
-    const int a = st.lower[i];
-    const int b = upper[nu - 1 - i];
+  for (;;) {
+    while (ml == 0) ml = lower[++wl];
+    const int a = left + wl * 64 + std::countr_zero(ml);
+    ml &= ml - 1;
+    while (mu == 0 && wu > 0) mu = upper[--wu];
+    int b = left - 1;  // the right scan has passed every entry
+    if (mu != 0) {
+      const int bit = 63 - std::countl_zero(mu);
+      b = left + wu * 64 + bit;
+      mu ^= uint64_t{1} << bit;
+    }
     if (a < b) {
-      std::swap(k[a], k[b]);
-      if (a + 1 < b - 1) continue;
+      std::swap(l[a], l[b]);
+      std::swap(s[a], s[b]);
+      if (a + 1 < b - 1) {
+        previous = b;
+        continue;
+      }
       zl = a + 1;
       zr = b - 1;
     } else if (a == b) {
@@ -242,7 +325,6 @@ void SortListed(uint32_t* k, Stops& st, int left, int right) {
     } else {
       // Crossed: the left scan stopped at its stop or at the right scan's
       // previous one, whichever came first, and the right scan just below.
-      const int previous = upper[nu - i];
       zl = a < previous ? a : previous;
       zr = zl - 1;
     }
@@ -251,25 +333,20 @@ void SortListed(uint32_t* k, Stops& st, int left, int right) {
 
   if (left < zr) {
     if (left < zr - 1) {
-      SortListed<kSkipUnused>(k, st, left, zr);
-    } else if (k[left] >> 16 < k[zr] >> 16) {
-      std::swap(k[left], k[zr]);
+      SortMasked<kSkipUnused>(w, left, zr);
+    } else if (l[left] < l[zr]) {
+      std::swap(l[left], l[zr]);
+      std::swap(s[left], s[zr]);
     }
   }
   if (zl < right) {
     if (zl < right - 1) {
-      SortListed<kSkipUnused>(k, st, zl, right);
-    } else if (k[zl] >> 16 < k[right] >> 16) {
-      std::swap(k[zl], k[right]);
+      SortMasked<kSkipUnused>(w, zl, right);
+    } else if (l[zl] < l[right]) {
+      std::swap(l[zl], l[right]);
+      std::swap(s[zl], s[right]);
     }
   }
-}
-
-template <bool kSkipUnused>
-void SortPacked(uint32_t* keys, int n) {
-  Stops st;
-  st.upper_slot[0] = -1;
-  SortListed<kSkipUnused>(keys, st, 0, n);
 }
 
 template <bool kSkipUnused>
@@ -279,13 +356,13 @@ void Sort(uint8_t* lengths, uint16_t* symbols, int n) {
     SortRange<kSkipUnused>(SplitEntries{lengths, symbols}, 0, n);
     return;
   }
-  uint32_t keys[kPackedMax];
-  for (int i = 0; i <= n; ++i) keys[i] = static_cast<uint32_t>(lengths[i]) << 16 | symbols[i];
-  SortPacked<kSkipUnused>(keys, n);
-  for (int i = 0; i <= n; ++i) {
-    lengths[i] = static_cast<uint8_t>(keys[i] >> 16);
-    symbols[i] = static_cast<uint16_t>(keys[i]);
-  }
+  Split w;
+  std::memcpy(w.len, lengths, static_cast<size_t>(n) + 1);
+  std::memset(w.len + n + 1, 0, 16);
+  std::memcpy(w.sym, symbols, (static_cast<size_t>(n) + 1) * sizeof(uint16_t));
+  SortMasked<kSkipUnused>(w, 0, n);
+  std::memcpy(lengths, w.len, static_cast<size_t>(n) + 1);
+  std::memcpy(symbols, w.sym, (static_cast<size_t>(n) + 1) * sizeof(uint16_t));
 }
 
 }  // namespace
@@ -302,7 +379,14 @@ void SortUsedKeys(uint32_t* keys, int n) {
   if (n >= kPackedMax) {
     SortRange<true>(PackedEntries{keys}, 0, n);
   } else if (n >= 1) {
-    SortPacked<true>(keys, n);
+    Split w;
+    for (int i = 0; i <= n; ++i) {
+      w.len[i] = static_cast<uint8_t>(keys[i] >> 16);
+      w.sym[i] = static_cast<uint16_t>(keys[i]);
+    }
+    std::memset(w.len + n + 1, 0, 16);
+    SortMasked<true>(w, 0, n);
+    for (int i = 0; i <= n; ++i) keys[i] = static_cast<uint32_t>(w.len[i]) << 16 | w.sym[i];
   }
 }
 
