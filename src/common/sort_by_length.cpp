@@ -171,53 +171,35 @@ struct SmallOrders {
   }
 };
 
-// A range's lengths beside its symbols, the lengths padded so that the
-// vector pass may read a whole block past the range's end; the padding is
-// set, and its bits are cleared after.
-struct Split {
-  uint8_t len[kPackedMax + 16];
-  uint16_t sym[kPackedMax];
+// Keys padded so that the vector pass may read a whole block past the
+// range's end; the padding is set, and its bits are cleared after.
+struct Keys {
+  uint32_t k[kPackedMax + 16];
 };
 
 template <int kCount>
-void SortSmall(Split& w, int left) {
+void SortSmall(uint32_t* k) {
   static constexpr SmallOrders<kCount> kOrders;
-  const uint8_t* l = w.len + left;
-  uint16_t* s = w.sym + left;
+  uint32_t length[kCount];
+  for (int i = 0; i < kCount; ++i) length[i] = k[i] >> 16;
   int index = 0;
-  for (int i = 0, m = 1; i < kCount; ++i) {
-    for (int j = i + 1; j < kCount; ++j, m *= 3) index += m * ((l[i] >= l[j]) + (l[i] > l[j]));
+  for (int i = 0, w = 1; i < kCount; ++i) {
+    for (int j = i + 1; j < kCount; ++j, w *= 3) {
+      index += w * ((length[i] >= length[j]) + (length[i] > length[j]));
+    }
   }
-  const uint8_t* from = kOrders.from[index];
-  uint8_t sorted_len[kCount];
-  uint16_t sorted_sym[kCount];
-  for (int i = 0; i < kCount; ++i) {
-    sorted_len[i] = l[from[i]];
-    sorted_sym[i] = s[from[i]];
-  }
-  for (int i = 0; i < kCount; ++i) {
-    w.len[left + i] = sorted_len[i];
-    s[i] = sorted_sym[i];
-  }
-}
-
-// A range of one length: only the symbols move.
-void SortEqualSymbols(uint16_t* s, int left, int right) {
-  for (int a = left, b = right; a < b; ++a, --b) std::swap(s[a], s[b]);
-  const int count = right - left + 1;
-  const int zr = left + (count - 1) / 2;
-  const int zl = right - (count - 1) / 2;
-  if (left < zr - 1) SortEqualSymbols(s, left, zr);
-  if (zl < right - 1) SortEqualSymbols(s, zl, right);
+  uint32_t sorted[kCount];
+  for (int i = 0; i < kCount; ++i) sorted[i] = k[kOrders.from[index][i]];
+  for (int i = 0; i < kCount; ++i) k[i] = sorted[i];
 }
 
 constexpr int kMaskWords = kPackedMax / 64;
 
 // Where the partition's two scans stop, as bit sets over the range (bit i of
-// word i / 64 for entry left + i): the left scan stops at the entries not
-// longer than the pivot (`lower`), the right scan at those not shorter
-// (`upper`). Bits past the range are clear.
-void ListStops(const uint8_t* l, int count, uint32_t pivot, uint64_t* lower, uint64_t* upper) {
+// word i / 64 for entry i): the left scan stops at the entries not longer
+// than the pivot (`lower`), the right scan at those not shorter (`upper`).
+// Bits past the range are clear.
+void ListStops(const uint32_t* k, int count, uint32_t pivot, uint64_t* lower, uint64_t* upper) {
   const int words = (count + 63) / 64;
 #if defined(__SSE2__)
   const __m128i p = _mm_set1_epi8(static_cast<char>(pivot));
@@ -226,7 +208,12 @@ void ListStops(const uint8_t* l, int count, uint32_t pivot, uint64_t* lower, uin
     uint64_t up = 0;
     const int blocks = std::min(4, (count - w * 64 + 15) / 16);
     for (int c = 0; c < blocks; ++c) {
-      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(l + w * 64 + c * 16));
+      const __m128i* q = reinterpret_cast<const __m128i*>(k + w * 64 + c * 16);
+      const __m128i k0 = _mm_srli_epi32(_mm_loadu_si128(q), 16);
+      const __m128i k1 = _mm_srli_epi32(_mm_loadu_si128(q + 1), 16);
+      const __m128i k2 = _mm_srli_epi32(_mm_loadu_si128(q + 2), 16);
+      const __m128i k3 = _mm_srli_epi32(_mm_loadu_si128(q + 3), 16);
+      const __m128i x = _mm_packus_epi16(_mm_packs_epi32(k0, k1), _mm_packs_epi32(k2, k3));
       const uint32_t not_longer = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(x, p), x));
       const uint32_t not_shorter = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(x, p), x));
       lo |= static_cast<uint64_t>(not_longer) << (c * 16);
@@ -240,7 +227,7 @@ void ListStops(const uint8_t* l, int count, uint32_t pivot, uint64_t* lower, uin
     uint64_t lo = 0;
     uint64_t up = 0;
     for (int i = 0; i < 64; ++i) {
-      const uint32_t v = l[w * 64 + i];
+      const uint32_t v = k[w * 64 + i] >> 16;
       lo |= static_cast<uint64_t>(v <= pivot) << i;
       up |= static_cast<uint64_t>(v >= pivot) << i;
     }
@@ -264,29 +251,27 @@ void ListStops(const uint8_t* l, int count, uint32_t pivot, uint64_t* lower, uin
 // any swap, and the stops are taken from the bit sets lowest and highest
 // first, with no branch per entry passed.
 template <bool kSkipUnused>
-void SortMasked(Split& w, int left, int right) {
+void SortMasked(uint32_t* k, int left, int right) {
   switch (right - left) {
     case 1:
-      return SortSmall<2>(w, left);
+      return SortSmall<2>(k + left);
     case 2:
-      return SortSmall<3>(w, left);
+      return SortSmall<3>(k + left);
     case 3:
-      return SortSmall<4>(w, left);
+      return SortSmall<4>(k + left);
   }
-  uint8_t* const l = w.len;
-  uint16_t* const s = w.sym;
-  const uint32_t pivot = l[right];
+  const uint32_t pivot = k[right] >> 16;
   const int count = right - left + 1;
   uint64_t lower[kMaskWords];
   uint64_t upper[kMaskWords];
-  ListStops(l + left, count, pivot, lower, upper);
+  ListStops(k + left, count, pivot, lower, upper);
   const int words = (count + 63) / 64;
   uint64_t other = 0;  // entries of another length than the pivot's
   for (int i = 0; i < words - 1; ++i) other |= ~(lower[i] & upper[i]);
   other |= ~(lower[words - 1] & upper[words - 1]) & (~uint64_t{0} >> ((64 - (count & 63)) & 63));
   if (other == 0) {
     if (kSkipUnused && pivot == 0 && left > 0) return;
-    SortEqualSymbols(s, left, right);
+    SortEqualRange(PackedEntries{k}, left, right);
     return;
   }
   // The first stop of the right scan is `right`, which the left scan reaches
@@ -311,8 +296,7 @@ void SortMasked(Split& w, int left, int right) {
       mu ^= uint64_t{1} << bit;
     }
     if (a < b) {
-      std::swap(l[a], l[b]);
-      std::swap(s[a], s[b]);
+      std::swap(k[a], k[b]);
       if (a + 1 < b - 1) {
         previous = b;
         continue;
@@ -333,20 +317,27 @@ void SortMasked(Split& w, int left, int right) {
 
   if (left < zr) {
     if (left < zr - 1) {
-      SortMasked<kSkipUnused>(w, left, zr);
-    } else if (l[left] < l[zr]) {
-      std::swap(l[left], l[zr]);
-      std::swap(s[left], s[zr]);
+      SortMasked<kSkipUnused>(k, left, zr);
+    } else if (k[left] >> 16 < k[zr] >> 16) {
+      std::swap(k[left], k[zr]);
     }
   }
   if (zl < right) {
     if (zl < right - 1) {
-      SortMasked<kSkipUnused>(w, zl, right);
-    } else if (l[zl] < l[right]) {
-      std::swap(l[zl], l[right]);
-      std::swap(s[zl], s[right]);
+      SortMasked<kSkipUnused>(k, zl, right);
+    } else if (k[zl] >> 16 < k[right] >> 16) {
+      std::swap(k[zl], k[right]);
     }
   }
+}
+
+template <bool kSkipUnused>
+void SortKeys(uint32_t* keys, int n) {
+  Keys w;
+  std::memcpy(w.k, keys, (static_cast<size_t>(n) + 1) * sizeof(uint32_t));
+  std::memset(w.k + n + 1, 0, 16 * sizeof(uint32_t));
+  SortMasked<kSkipUnused>(w.k, 0, n);
+  std::memcpy(keys, w.k, (static_cast<size_t>(n) + 1) * sizeof(uint32_t));
 }
 
 template <bool kSkipUnused>
@@ -356,13 +347,13 @@ void Sort(uint8_t* lengths, uint16_t* symbols, int n) {
     SortRange<kSkipUnused>(SplitEntries{lengths, symbols}, 0, n);
     return;
   }
-  Split w;
-  std::memcpy(w.len, lengths, static_cast<size_t>(n) + 1);
-  std::memset(w.len + n + 1, 0, 16);
-  std::memcpy(w.sym, symbols, (static_cast<size_t>(n) + 1) * sizeof(uint16_t));
-  SortMasked<kSkipUnused>(w, 0, n);
-  std::memcpy(lengths, w.len, static_cast<size_t>(n) + 1);
-  std::memcpy(symbols, w.sym, (static_cast<size_t>(n) + 1) * sizeof(uint16_t));
+  uint32_t keys[kPackedMax];
+  for (int i = 0; i <= n; ++i) keys[i] = static_cast<uint32_t>(lengths[i]) << 16 | symbols[i];
+  SortKeys<kSkipUnused>(keys, n);
+  for (int i = 0; i <= n; ++i) {
+    lengths[i] = static_cast<uint8_t>(keys[i] >> 16);
+    symbols[i] = static_cast<uint16_t>(keys[i]);
+  }
 }
 
 }  // namespace
@@ -379,14 +370,7 @@ void SortUsedKeys(uint32_t* keys, int n) {
   if (n >= kPackedMax) {
     SortRange<true>(PackedEntries{keys}, 0, n);
   } else if (n >= 1) {
-    Split w;
-    for (int i = 0; i <= n; ++i) {
-      w.len[i] = static_cast<uint8_t>(keys[i] >> 16);
-      w.sym[i] = static_cast<uint16_t>(keys[i]);
-    }
-    std::memset(w.len + n + 1, 0, 16);
-    SortMasked<true>(w, 0, n);
-    for (int i = 0; i <= n; ++i) keys[i] = static_cast<uint32_t>(w.len[i]) << 16 | w.sym[i];
+    SortKeys<true>(keys, n);
   }
 }
 
