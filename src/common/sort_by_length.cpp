@@ -243,6 +243,54 @@ void ListStops(const uint32_t* k, int count, uint32_t pivot, uint64_t* lower, ui
   }
 }
 
+// The partition on a pivot of length 0 where unused symbols may end in any
+// order. The right scan then stops at every entry and the left scan at the
+// unused ones, so the i-th pair is (i-th unused entry, right - i), and all
+// the left entries swapped lie below all the right ones. The pairs are found
+// first; then only those whose right entry has a length are swapped, as a
+// swap of two unused entries changes no length. With any length present,
+// entry 0 ends up used, so its symbol is still the one the steps leave.
+void PartitionOnUnused(uint32_t* k, int left, int right, const uint64_t* lower, int& zl, int& zr) {
+  int16_t first[kPackedMax];  // the left entry of each pair
+  int w = 0;
+  uint64_t m = lower[0];
+  int i = 0;
+  int a;
+  for (;; ++i) {
+    while (m == 0) m = lower[++w];
+    a = left + w * 64 + std::countr_zero(m);
+    m &= m - 1;
+    first[i] = static_cast<int16_t>(a);
+    if (a + i >= right - 2) break;  // the scans meet at this pair
+  }
+  const int b = right - i;
+  int last = i - 1;  // the last pair swapped
+  if (a < b) {
+    zl = a + 1;
+    zr = b - 1;
+    last = i;
+  } else if (a == b) {
+    zl = a + 1;
+    zr = a - 1;
+  } else {
+    zl = b + 1;
+    zr = b;
+  }
+  // Entries right - last .. right, relative to `left`, that have a length.
+  const int low = right - last - left;
+  const int high = right - left;
+  for (int v = low >> 6; v <= high >> 6; ++v) {
+    uint64_t used = ~lower[v];
+    if (v == low >> 6) used &= ~uint64_t{0} << (low & 63);
+    if (v == high >> 6) used &= ~uint64_t{0} >> (63 - (high & 63));
+    while (used != 0) {
+      const int pos = left + v * 64 + std::countr_zero(used);
+      used &= used - 1;
+      std::swap(k[first[right - pos]], k[pos]);
+    }
+  }
+}
+
 // The partition from its two lists of stops: the i-th swap pairs the i-th
 // stop of each scan as long as they have not met. Each scan only passes
 // entries that are still as they were: the left scan, once past the right
@@ -274,45 +322,49 @@ void SortMasked(uint32_t* k, int left, int right) {
     SortEqualRange(PackedEntries{k}, left, right);
     return;
   }
-  // The first stop of the right scan is `right`, which the left scan reaches
-  // too, so the first pair never crosses; and the left scan's last stop is
-  // `right`, so its list never runs out before the scans meet.
-  int wl = 0;
-  uint64_t ml = lower[0];
-  int wu = words - 1;
-  uint64_t mu = upper[wu];
-  int previous = right;
   int zl;
   int zr;
-  for (;;) {
-    while (ml == 0) ml = lower[++wl];
-    const int a = left + wl * 64 + std::countr_zero(ml);
-    ml &= ml - 1;
-    while (mu == 0 && wu > 0) mu = upper[--wu];
-    int b = left - 1;  // the right scan has passed every entry
-    if (mu != 0) {
-      const int bit = 63 - std::countl_zero(mu);
-      b = left + wu * 64 + bit;
-      mu ^= uint64_t{1} << bit;
-    }
-    if (a < b) {
-      std::swap(k[a], k[b]);
-      if (a + 1 < b - 1) {
-        previous = b;
-        continue;
+  if (kSkipUnused && pivot == 0) {
+    PartitionOnUnused(k, left, right, lower, zl, zr);
+  } else {
+    // The first stop of the right scan is `right`, which the left scan reaches
+    // too, so the first pair never crosses; and the left scan's last stop is
+    // `right`, so its list never runs out before the scans meet.
+    int wl = 0;
+    uint64_t ml = lower[0];
+    int wu = words - 1;
+    uint64_t mu = upper[wu];
+    int previous = right;
+    for (;;) {
+      while (ml == 0) ml = lower[++wl];
+      const int a = left + wl * 64 + std::countr_zero(ml);
+      ml &= ml - 1;
+      while (mu == 0 && wu > 0) mu = upper[--wu];
+      int b = left - 1;  // the right scan has passed every entry
+      if (mu != 0) {
+        const int bit = 63 - std::countl_zero(mu);
+        b = left + wu * 64 + bit;
+        mu ^= uint64_t{1} << bit;
       }
-      zl = a + 1;
-      zr = b - 1;
-    } else if (a == b) {
-      zl = a + 1;
-      zr = a - 1;
-    } else {
-      // Crossed: the left scan stopped at its stop or at the right scan's
-      // previous one, whichever came first, and the right scan just below.
-      zl = a < previous ? a : previous;
-      zr = zl - 1;
+      if (a < b) {
+        std::swap(k[a], k[b]);
+        if (a + 1 < b - 1) {
+          previous = b;
+          continue;
+        }
+        zl = a + 1;
+        zr = b - 1;
+      } else if (a == b) {
+        zl = a + 1;
+        zr = a - 1;
+      } else {
+        // Crossed: the left scan stopped at its stop or at the right scan's
+        // previous one, whichever came first, and the right scan just below.
+        zl = a < previous ? a : previous;
+        zr = zl - 1;
+      }
+      break;
     }
-    break;
   }
 
   if (left < zr) {
