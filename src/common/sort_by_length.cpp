@@ -203,36 +203,33 @@ void ListStops(const uint32_t* k, int count, uint32_t pivot, uint64_t* lower, ui
   const int words = (count + 63) / 64;
 #if defined(__SSE2__)
   const __m128i p = _mm_set1_epi8(static_cast<char>(pivot));
-  for (int w = 0; w < words; ++w) {
-    uint64_t lo = 0;
-    uint64_t up = 0;
-    const int blocks = std::min(4, (count - w * 64 + 15) / 16);
-    for (int c = 0; c < blocks; ++c) {
-      const __m128i* q = reinterpret_cast<const __m128i*>(k + w * 64 + c * 16);
-      const __m128i k0 = _mm_srli_epi32(_mm_loadu_si128(q), 16);
-      const __m128i k1 = _mm_srli_epi32(_mm_loadu_si128(q + 1), 16);
-      const __m128i k2 = _mm_srli_epi32(_mm_loadu_si128(q + 2), 16);
-      const __m128i k3 = _mm_srli_epi32(_mm_loadu_si128(q + 3), 16);
-      const __m128i x = _mm_packus_epi16(_mm_packs_epi32(k0, k1), _mm_packs_epi32(k2, k3));
-      const uint32_t not_longer = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(x, p), x));
-      const uint32_t not_shorter = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(x, p), x));
-      lo |= static_cast<uint64_t>(not_longer) << (c * 16);
-      up |= static_cast<uint64_t>(not_shorter) << (c * 16);
-    }
-    lower[w] = lo;
-    upper[w] = up;
+  const int blocks = (count + 15) / 16;
+  uint64_t lo = 0;
+  uint64_t up = 0;
+  for (int c = 0; c < blocks; ++c) {
+    const __m128i* q = reinterpret_cast<const __m128i*>(k + c * 16);
+    const __m128i k0 = _mm_srli_epi32(_mm_loadu_si128(q), 16);
+    const __m128i k1 = _mm_srli_epi32(_mm_loadu_si128(q + 1), 16);
+    const __m128i k2 = _mm_srli_epi32(_mm_loadu_si128(q + 2), 16);
+    const __m128i k3 = _mm_srli_epi32(_mm_loadu_si128(q + 3), 16);
+    const __m128i x = _mm_packus_epi16(_mm_packs_epi32(k0, k1), _mm_packs_epi32(k2, k3));
+    const uint32_t not_longer = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(x, p), x));
+    const uint32_t not_shorter = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(x, p), x));
+    const int shift = (c & 3) * 16;
+    lo |= static_cast<uint64_t>(not_longer) << shift;
+    up |= static_cast<uint64_t>(not_shorter) << shift;
+    lower[c >> 2] = lo;
+    upper[c >> 2] = up;
+    const uint64_t more = (c & 3) == 3 ? 0 : ~uint64_t{0};  // a word is full
+    lo &= more;
+    up &= more;
   }
 #else
-  for (int w = 0; w < words; ++w) {
-    uint64_t lo = 0;
-    uint64_t up = 0;
-    for (int i = 0; i < 64; ++i) {
-      const uint32_t v = k[w * 64 + i] >> 16;
-      lo |= static_cast<uint64_t>(v <= pivot) << i;
-      up |= static_cast<uint64_t>(v >= pivot) << i;
-    }
-    lower[w] = lo;
-    upper[w] = up;
+  for (int w = 0; w < words; ++w) lower[w] = upper[w] = 0;
+  for (int j = 0; j < count; ++j) {
+    const uint32_t v = k[j] >> 16;
+    lower[j >> 6] |= static_cast<uint64_t>(v <= pivot) << (j & 63);
+    upper[j >> 6] |= static_cast<uint64_t>(v >= pivot) << (j & 63);
   }
 #endif
   const int tail = count & 63;
@@ -254,11 +251,15 @@ void PartitionOnUnused(uint32_t* k, int left, int right, const uint64_t* lower, 
   int16_t first[kPackedMax];  // the left entry of each pair
   int w = 0;
   uint64_t m = lower[0];
+  int base = left;
   int i = 0;
   int a;
   for (;; ++i) {
-    while (m == 0) m = lower[++w];
-    a = left + w * 64 + std::countr_zero(m);
+    while (m == 0) {
+      m = lower[++w];
+      base += 64;
+    }
+    a = base + std::countr_zero(m);
     m &= m - 1;
     first[i] = static_cast<int16_t>(a);
     if (a + i >= right - 2) break;  // the scans meet at this pair
@@ -311,7 +312,9 @@ void SortMasked(uint32_t* k, int left, int right) {
   const uint32_t pivot = k[right] >> 16;
   const int count = right - left + 1;
   uint64_t lower[kMaskWords];
-  uint64_t upper[kMaskWords];
+  uint64_t upper_slots[kMaskWords + 1];
+  upper_slots[0] = uint64_t{1} << 63;  // entry left - 1 stops the right scan when it has passed all
+  uint64_t* const upper = upper_slots + 1;
   ListStops(k + left, count, pivot, lower, upper);
   const int words = (count + 63) / 64;
   uint64_t other = 0;  // entries of another length than the pivot's
@@ -332,26 +335,32 @@ void SortMasked(uint32_t* k, int left, int right) {
     // `right`, so its list never runs out before the scans meet.
     int wl = 0;
     uint64_t ml = lower[0];
+    int base_l = left;
     int wu = words - 1;
     uint64_t mu = upper[wu];
+    int base_u = left + wu * 64;
     int previous = right;
     for (;;) {
-      while (ml == 0) ml = lower[++wl];
-      const int a = left + wl * 64 + std::countr_zero(ml);
+      while (ml == 0) {
+        ml = lower[++wl];
+        base_l += 64;
+      }
+      const int a = base_l + std::countr_zero(ml);
       ml &= ml - 1;
-      while (mu == 0 && wu > 0) mu = upper[--wu];
-      int b = left - 1;  // the right scan has passed every entry
-      if (mu != 0) {
-        const int bit = 63 - std::countl_zero(mu);
-        b = left + wu * 64 + bit;
-        mu ^= uint64_t{1} << bit;
+      while (mu == 0) {  // past the last word: the sentinel, entry left - 1
+        mu = upper[--wu];
+        base_u -= 64;
+      }
+      const int bit = 63 - std::countl_zero(mu);
+      const int b = base_u + bit;
+      mu ^= uint64_t{1} << bit;
+      if (a + 2 < b) {
+        std::swap(k[a], k[b]);
+        previous = b;
+        continue;
       }
       if (a < b) {
         std::swap(k[a], k[b]);
-        if (a + 1 < b - 1) {
-          previous = b;
-          continue;
-        }
         zl = a + 1;
         zr = b - 1;
       } else if (a == b) {
