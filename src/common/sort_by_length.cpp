@@ -198,10 +198,19 @@ constexpr int kMaskWords = kPackedMax / 64;
 // Where the partition's two scans stop, as bit sets over the range (bit i of
 // word i / 64 for entry i): the left scan stops at the entries not longer
 // than the pivot (`lower`), the right scan at those not shorter (`upper`).
-// Bits past the range are clear.
-void ListStops(const uint32_t* k, int count, uint32_t pivot, uint64_t* lower, uint64_t* upper) {
+void ScalarStops(const uint32_t* k, int count, uint32_t pivot, uint64_t* lower, uint64_t* upper) {
   const int words = (count + 63) / 64;
+  for (int w = 0; w < words; ++w) lower[w] = upper[w] = 0;
+  for (int j = 0; j < count; ++j) {
+    const uint32_t v = k[j] >> 16;
+    lower[j >> 6] |= static_cast<uint64_t>(v <= pivot) << (j & 63);
+    upper[j >> 6] |= static_cast<uint64_t>(v >= pivot) << (j & 63);
+  }
+}
+
 #if defined(__SSE2__)
+// Sixteen lengths at a time, narrowed to bytes; bits past the range may be set.
+void VectorStops(const uint32_t* k, int count, uint32_t pivot, uint64_t* lower, uint64_t* upper) {
   const __m128i p = _mm_set1_epi8(static_cast<char>(pivot));
   const int blocks = (count + 15) / 16;
   uint64_t lo = 0;
@@ -224,14 +233,22 @@ void ListStops(const uint32_t* k, int count, uint32_t pivot, uint64_t* lower, ui
     lo &= more;
     up &= more;
   }
+}
 #else
-  for (int w = 0; w < words; ++w) lower[w] = upper[w] = 0;
-  for (int j = 0; j < count; ++j) {
-    const uint32_t v = k[j] >> 16;
-    lower[j >> 6] |= static_cast<uint64_t>(v <= pivot) << (j & 63);
-    upper[j >> 6] |= static_cast<uint64_t>(v >= pivot) << (j & 63);
-  }
+void VectorStops(const uint32_t* k, int count, uint32_t pivot, uint64_t* lower, uint64_t* upper) {
+  ScalarStops(k, count, pivot, lower, upper);
+}
 #endif
+
+// Either form, with the bits past the range cleared.
+template <bool kVector>
+void ListStops(const uint32_t* k, int count, uint32_t pivot, uint64_t* lower, uint64_t* upper) {
+  if constexpr (kVector) {
+    VectorStops(k, count, pivot, lower, upper);
+  } else {
+    ScalarStops(k, count, pivot, lower, upper);
+  }
+  const int words = (count + 63) / 64;
   const int tail = count & 63;
   if (tail != 0) {
     const uint64_t keep = (uint64_t{1} << tail) - 1;
@@ -299,7 +316,7 @@ void PartitionOnUnused(uint32_t* k, int left, int right, const uint64_t* lower, 
 // scan likewise on the left's; so both lists come from the entries before
 // any swap, and the stops are taken from the bit sets lowest and highest
 // first, with no branch per entry passed.
-template <bool kSkipUnused>
+template <bool kSkipUnused, bool kVector>
 void SortMasked(uint32_t* k, int left, int right) {
   switch (right - left) {
     case 1:
@@ -315,7 +332,7 @@ void SortMasked(uint32_t* k, int left, int right) {
   uint64_t upper_slots[kMaskWords + 1];
   upper_slots[0] = uint64_t{1} << 63;  // entry left - 1 stops the right scan when it has passed all
   uint64_t* const upper = upper_slots + 1;
-  ListStops(k + left, count, pivot, lower, upper);
+  ListStops<kVector>(k + left, count, pivot, lower, upper);
   const int words = (count + 63) / 64;
   uint64_t other = 0;  // entries of another length than the pivot's
   for (int i = 0; i < words - 1; ++i) other |= ~(lower[i] & upper[i]);
@@ -378,26 +395,26 @@ void SortMasked(uint32_t* k, int left, int right) {
 
   if (left < zr) {
     if (left < zr - 1) {
-      SortMasked<kSkipUnused>(k, left, zr);
+      SortMasked<kSkipUnused, kVector>(k, left, zr);
     } else if (k[left] >> 16 < k[zr] >> 16) {
       std::swap(k[left], k[zr]);
     }
   }
   if (zl < right) {
     if (zl < right - 1) {
-      SortMasked<kSkipUnused>(k, zl, right);
+      SortMasked<kSkipUnused, kVector>(k, zl, right);
     } else if (k[zl] >> 16 < k[right] >> 16) {
       std::swap(k[zl], k[right]);
     }
   }
 }
 
-template <bool kSkipUnused>
+template <bool kSkipUnused, bool kVector = true>
 void SortKeys(uint32_t* keys, int n) {
   Keys w;
   std::memcpy(w.k, keys, (static_cast<size_t>(n) + 1) * sizeof(uint32_t));
   std::memset(w.k + n + 1, 0, 16 * sizeof(uint32_t));
-  SortMasked<kSkipUnused>(w.k, 0, n);
+  SortMasked<kSkipUnused, kVector>(w.k, 0, n);
   std::memcpy(keys, w.k, (static_cast<size_t>(n) + 1) * sizeof(uint32_t));
 }
 
@@ -432,6 +449,14 @@ void SortUsedKeys(uint32_t* keys, int n) {
     SortRange<true>(PackedEntries{keys}, 0, n);
   } else if (n >= 1) {
     SortKeys<true>(keys, n);
+  }
+}
+
+void SortUsedKeysPortable(uint32_t* keys, int n) {
+  if (n >= kPackedMax) {
+    SortRange<true>(PackedEntries{keys}, 0, n);
+  } else if (n >= 1) {
+    SortKeys<true, false>(keys, n);
   }
 }
 
