@@ -195,6 +195,15 @@ void SortSmall(uint32_t* k) {
 
 constexpr int kMaskWords = kPackedMax / 64;
 
+// What a partition works with, shared by all: it is used up before the
+// partition recurses. upper_slots[0] stops the right scan on entry left - 1
+// once it has passed all the others.
+struct Scratch {
+  uint64_t lower[kMaskWords];
+  uint64_t upper_slots[kMaskWords + 1];
+  int16_t first[kPackedMax];
+};
+
 // Where the partition's two scans stop, as bit sets over the range (bit i of
 // word i / 64 for entry i): the left scan stops at the entries not longer
 // than the pivot (`lower`), the right scan at those not shorter (`upper`).
@@ -264,8 +273,9 @@ void ListStops(const uint32_t* k, int count, uint32_t pivot, uint64_t* lower, ui
 // first; then only those whose right entry has a length are swapped, as a
 // swap of two unused entries changes no length. With any length present,
 // entry 0 ends up used, so its symbol is still the one the steps leave.
-void PartitionOnUnused(uint32_t* k, int left, int right, const uint64_t* lower, int& zl, int& zr) {
-  int16_t first[kPackedMax];  // the left entry of each pair
+void PartitionOnUnused(uint32_t* k, Scratch& st, int left, int right, int& zl, int& zr) {
+  const uint64_t* const lower = st.lower;
+  int16_t* const first = st.first;  // the left entry of each pair
   int w = 0;
   uint64_t m = lower[0];
   int base = left;
@@ -317,7 +327,7 @@ void PartitionOnUnused(uint32_t* k, int left, int right, const uint64_t* lower, 
 // any swap, and the stops are taken from the bit sets lowest and highest
 // first, with no branch per entry passed.
 template <bool kSkipUnused, bool kVector>
-void SortMasked(uint32_t* k, int left, int right) {
+void SortMasked(uint32_t* k, Scratch& st, int left, int right) {
   switch (right - left) {
     case 1:
       return SortSmall<2>(k + left);
@@ -328,10 +338,8 @@ void SortMasked(uint32_t* k, int left, int right) {
   }
   const uint32_t pivot = k[right] >> 16;
   const int count = right - left + 1;
-  uint64_t lower[kMaskWords];
-  uint64_t upper_slots[kMaskWords + 1];
-  upper_slots[0] = uint64_t{1} << 63;  // entry left - 1 stops the right scan when it has passed all
-  uint64_t* const upper = upper_slots + 1;
+  uint64_t* const lower = st.lower;
+  uint64_t* const upper = st.upper_slots + 1;
   ListStops<kVector>(k + left, count, pivot, lower, upper);
   const int words = (count + 63) / 64;
   uint64_t other = 0;  // entries of another length than the pivot's
@@ -345,7 +353,7 @@ void SortMasked(uint32_t* k, int left, int right) {
   int zl;
   int zr;
   if (kSkipUnused && pivot == 0) {
-    PartitionOnUnused(k, left, right, lower, zl, zr);
+    PartitionOnUnused(k, st, left, right, zl, zr);
   } else {
     // The first stop of the right scan is `right`, which the left scan reaches
     // too, so the first pair never crosses; and the left scan's last stop is
@@ -395,14 +403,14 @@ void SortMasked(uint32_t* k, int left, int right) {
 
   if (left < zr) {
     if (left < zr - 1) {
-      SortMasked<kSkipUnused, kVector>(k, left, zr);
+      SortMasked<kSkipUnused, kVector>(k, st, left, zr);
     } else if (k[left] >> 16 < k[zr] >> 16) {
       std::swap(k[left], k[zr]);
     }
   }
   if (zl < right) {
     if (zl < right - 1) {
-      SortMasked<kSkipUnused, kVector>(k, zl, right);
+      SortMasked<kSkipUnused, kVector>(k, st, zl, right);
     } else if (k[zl] >> 16 < k[right] >> 16) {
       std::swap(k[zl], k[right]);
     }
@@ -414,7 +422,9 @@ void SortKeys(uint32_t* keys, int n) {
   Keys w;
   std::memcpy(w.k, keys, (static_cast<size_t>(n) + 1) * sizeof(uint32_t));
   std::memset(w.k + n + 1, 0, 16 * sizeof(uint32_t));
-  SortMasked<kSkipUnused, kVector>(w.k, 0, n);
+  Scratch st;
+  st.upper_slots[0] = uint64_t{1} << 63;
+  SortMasked<kSkipUnused, kVector>(w.k, st, 0, n);
   std::memcpy(keys, w.k, (static_cast<size_t>(n) + 1) * sizeof(uint32_t));
 }
 
