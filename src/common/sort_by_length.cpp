@@ -417,14 +417,20 @@ void SortMasked(uint32_t* k, Scratch& st, int left, int right) {
   }
 }
 
+// Sorts w.k[0..n] once entries 0..n are filled in.
 template <bool kSkipUnused, bool kVector = true>
-void SortKeys(uint32_t* keys, int n) {
-  Keys w;
-  std::memcpy(w.k, keys, (static_cast<size_t>(n) + 1) * sizeof(uint32_t));
+void SortPadded(Keys& w, int n) {
   std::memset(w.k + n + 1, 0, 16 * sizeof(uint32_t));
   Scratch st;
   st.upper_slots[0] = uint64_t{1} << 63;
   SortMasked<kSkipUnused, kVector>(w.k, st, 0, n);
+}
+
+template <bool kSkipUnused, bool kVector = true>
+void SortKeys(uint32_t* keys, int n) {
+  Keys w;
+  std::memcpy(w.k, keys, (static_cast<size_t>(n) + 1) * sizeof(uint32_t));
+  SortPadded<kSkipUnused, kVector>(w, n);
   std::memcpy(keys, w.k, (static_cast<size_t>(n) + 1) * sizeof(uint32_t));
 }
 
@@ -435,12 +441,12 @@ void Sort(uint8_t* lengths, uint16_t* symbols, int n) {
     SortRange<kSkipUnused>(SplitEntries{lengths, symbols}, 0, n);
     return;
   }
-  uint32_t keys[kPackedMax];
-  for (int i = 0; i <= n; ++i) keys[i] = static_cast<uint32_t>(lengths[i]) << 16 | symbols[i];
-  SortKeys<kSkipUnused>(keys, n);
+  Keys w;
+  for (int i = 0; i <= n; ++i) w.k[i] = static_cast<uint32_t>(lengths[i]) << 16 | symbols[i];
+  SortPadded<kSkipUnused>(w, n);
   for (int i = 0; i <= n; ++i) {
-    lengths[i] = static_cast<uint8_t>(keys[i] >> 16);
-    symbols[i] = static_cast<uint16_t>(keys[i]);
+    lengths[i] = static_cast<uint8_t>(w.k[i] >> 16);
+    symbols[i] = static_cast<uint16_t>(w.k[i]);
   }
 }
 
