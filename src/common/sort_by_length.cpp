@@ -1,6 +1,12 @@
 #include "common/sort_by_length.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace acekit {
 namespace {
@@ -165,6 +171,12 @@ struct SmallOrders {
   }
 };
 
+// Keys padded so that the vector pass may read a whole block past the
+// range's end; the padding is set, and its bits are cleared after.
+struct Keys {
+  uint32_t k[kPackedMax + 16];
+};
+
 template <int kCount>
 void SortSmall(uint32_t* k) {
   static constexpr SmallOrders<kCount> kOrders;
@@ -181,22 +193,141 @@ void SortSmall(uint32_t* k) {
   for (int i = 0; i < kCount; ++i) k[i] = sorted[i];
 }
 
-// Where the partition's two scans stop, worked out without their branches.
-// The left scan stops at the entries not longer than the pivot, in rising
-// order (list `lower`), the right scan at those not shorter, in falling order
-// (`upper`), and the i-th swap pairs the i-th stop of each as long as they
-// have not met. Each scan only passes entries that are still as they were:
-// the left scan, once past the right scan's last stop, halts there on what
-// that swap moved in, and the right scan likewise on the left's; so both
-// lists come from the entries before any swap. Swaps then touch distinct
-// entries, with no branch per entry and one at the end.
-struct Stops {
-  int16_t lower[kPackedMax];
-  int16_t upper_slot[kPackedMax + 1];  // upper_slot[0] = -1: the right scan has passed all
+constexpr int kMaskWords = kPackedMax / 64;
+
+// What a partition works with, shared by all: it is used up before the
+// partition recurses. upper_slots[0] stops the right scan on entry left - 1
+// once it has passed all the others.
+struct Scratch {
+  uint64_t lower[kMaskWords];
+  uint64_t upper_slots[kMaskWords + 1];
+  int16_t first[kPackedMax];
 };
 
-template <bool kSkipUnused>
-void SortListed(uint32_t* k, Stops& st, int left, int right) {
+// Where the partition's two scans stop, as bit sets over the range (bit i of
+// word i / 64 for entry i): the left scan stops at the entries not longer
+// than the pivot (`lower`), the right scan at those not shorter (`upper`).
+void ScalarStops(const uint32_t* k, int count, uint32_t pivot, uint64_t* lower, uint64_t* upper) {
+  const int words = (count + 63) / 64;
+  for (int w = 0; w < words; ++w) lower[w] = upper[w] = 0;
+  for (int j = 0; j < count; ++j) {
+    const uint32_t v = k[j] >> 16;
+    lower[j >> 6] |= static_cast<uint64_t>(v <= pivot) << (j & 63);
+    upper[j >> 6] |= static_cast<uint64_t>(v >= pivot) << (j & 63);
+  }
+}
+
+#if defined(__SSE2__)
+// Sixteen lengths at a time, narrowed to bytes; bits past the range may be set.
+void VectorStops(const uint32_t* k, int count, uint32_t pivot, uint64_t* lower, uint64_t* upper) {
+  const __m128i p = _mm_set1_epi8(static_cast<char>(pivot));
+  const int blocks = (count + 15) / 16;
+  uint64_t lo = 0;
+  uint64_t up = 0;
+  for (int c = 0; c < blocks; ++c) {
+    const __m128i* q = reinterpret_cast<const __m128i*>(k + c * 16);
+    const __m128i k0 = _mm_srli_epi32(_mm_loadu_si128(q), 16);
+    const __m128i k1 = _mm_srli_epi32(_mm_loadu_si128(q + 1), 16);
+    const __m128i k2 = _mm_srli_epi32(_mm_loadu_si128(q + 2), 16);
+    const __m128i k3 = _mm_srli_epi32(_mm_loadu_si128(q + 3), 16);
+    const __m128i x = _mm_packus_epi16(_mm_packs_epi32(k0, k1), _mm_packs_epi32(k2, k3));
+    const uint32_t not_longer = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(x, p), x));
+    const uint32_t not_shorter = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(x, p), x));
+    const int shift = (c & 3) * 16;
+    lo |= static_cast<uint64_t>(not_longer) << shift;
+    up |= static_cast<uint64_t>(not_shorter) << shift;
+    lower[c >> 2] = lo;
+    upper[c >> 2] = up;
+    const uint64_t more = (c & 3) == 3 ? 0 : ~uint64_t{0};  // a word is full
+    lo &= more;
+    up &= more;
+  }
+}
+#else
+void VectorStops(const uint32_t* k, int count, uint32_t pivot, uint64_t* lower, uint64_t* upper) {
+  ScalarStops(k, count, pivot, lower, upper);
+}
+#endif
+
+// Either form, with the bits past the range cleared.
+template <bool kVector>
+void ListStops(const uint32_t* k, int count, uint32_t pivot, uint64_t* lower, uint64_t* upper) {
+  if constexpr (kVector) {
+    VectorStops(k, count, pivot, lower, upper);
+  } else {
+    ScalarStops(k, count, pivot, lower, upper);
+  }
+  const int words = (count + 63) / 64;
+  const int tail = count & 63;
+  if (tail != 0) {
+    const uint64_t keep = (uint64_t{1} << tail) - 1;
+    lower[words - 1] &= keep;
+    upper[words - 1] &= keep;
+  }
+}
+
+// The partition on a pivot of length 0 where unused symbols may end in any
+// order. The right scan then stops at every entry and the left scan at the
+// unused ones, so the i-th pair is (i-th unused entry, right - i), and all
+// the left entries swapped lie below all the right ones. The pairs are found
+// first; then only those whose right entry has a length are swapped, as a
+// swap of two unused entries changes no length. With any length present,
+// entry 0 ends up used, so its symbol is still the one the steps leave.
+void PartitionOnUnused(uint32_t* k, Scratch& st, int left, int right, int& zl, int& zr) {
+  const uint64_t* const lower = st.lower;
+  int16_t* const first = st.first;  // the left entry of each pair
+  int w = 0;
+  uint64_t m = lower[0];
+  int base = left;
+  int i = 0;
+  int a;
+  for (;; ++i) {
+    while (m == 0) {
+      m = lower[++w];
+      base += 64;
+    }
+    a = base + std::countr_zero(m);
+    m &= m - 1;
+    first[i] = static_cast<int16_t>(a);
+    if (a + i >= right - 2) break;  // the scans meet at this pair
+  }
+  const int b = right - i;
+  int last = i - 1;  // the last pair swapped
+  if (a < b) {
+    zl = a + 1;
+    zr = b - 1;
+    last = i;
+  } else if (a == b) {
+    zl = a + 1;
+    zr = a - 1;
+  } else {
+    zl = b + 1;
+    zr = b;
+  }
+  // Entries right - last .. right, relative to `left`, that have a length.
+  const int low = right - last - left;
+  const int high = right - left;
+  for (int v = low >> 6; v <= high >> 6; ++v) {
+    uint64_t used = ~lower[v];
+    if (v == low >> 6) used &= ~uint64_t{0} << (low & 63);
+    if (v == high >> 6) used &= ~uint64_t{0} >> (63 - (high & 63));
+    while (used != 0) {
+      const int pos = left + v * 64 + std::countr_zero(used);
+      used &= used - 1;
+      std::swap(k[first[right - pos]], k[pos]);
+    }
+  }
+}
+
+// The partition from its two lists of stops: the i-th swap pairs the i-th
+// stop of each scan as long as they have not met. Each scan only passes
+// entries that are still as they were: the left scan, once past the right
+// scan's last stop, halts there on what that swap moved in, and the right
+// scan likewise on the left's; so both lists come from the entries before
+// any swap, and the stops are taken from the bit sets lowest and highest
+// first, with no branch per entry passed.
+template <bool kSkipUnused, bool kVector>
+void SortMasked(uint32_t* k, Scratch& st, int left, int right) {
   switch (right - left) {
     case 1:
       return SortSmall<2>(k + left);
@@ -206,70 +337,101 @@ void SortListed(uint32_t* k, Stops& st, int left, int right) {
       return SortSmall<4>(k + left);
   }
   const uint32_t pivot = k[right] >> 16;
-  const uint32_t not_shorter = pivot << 16;   // the least key not shorter
-  const uint32_t longer = (pivot + 1) << 16;  // the least key longer
-  int16_t* const upper = st.upper_slot + 1;   // ascending; read from the back
-  int nl = 0;
-  int nu = 0;
-  for (int j = left; j <= right; ++j) {
-    const uint32_t v = k[j];
-    st.lower[nl] = static_cast<int16_t>(j);
-    nl += v < longer;
-    upper[nu] = static_cast<int16_t>(j);
-    nu += v >= not_shorter;
-  }
   const int count = right - left + 1;
-  if (nl == count && nu == count) {  // all of one length
+  uint64_t* const lower = st.lower;
+  uint64_t* const upper = st.upper_slots + 1;
+  ListStops<kVector>(k + left, count, pivot, lower, upper);
+  const int words = (count + 63) / 64;
+  uint64_t other = 0;  // entries of another length than the pivot's
+  for (int i = 0; i < words - 1; ++i) other |= ~(lower[i] & upper[i]);
+  other |= ~(lower[words - 1] & upper[words - 1]) & (~uint64_t{0} >> ((64 - (count & 63)) & 63));
+  if (other == 0) {
     if (kSkipUnused && pivot == 0 && left > 0) return;
     SortEqualRange(PackedEntries{k}, left, right);
     return;
   }
-  // The first stop of the right scan is `right`, which the left scan reaches
-  // too, so the first pair never crosses.
   int zl;
   int zr;
-  for (int i = 0;; ++i) {
-    const int a = st.lower[i];
-    const int b = upper[nu - 1 - i];
-    if (a < b) {
-      std::swap(k[a], k[b]);
-      if (a + 1 < b - 1) continue;
-      zl = a + 1;
-      zr = b - 1;
-    } else if (a == b) {
-      zl = a + 1;
-      zr = a - 1;
-    } else {
-      // Crossed: the left scan stopped at its stop or at the right scan's
-      // previous one, whichever came first, and the right scan just below.
-      const int previous = upper[nu - i];
-      zl = a < previous ? a : previous;
-      zr = zl - 1;
+  if (kSkipUnused && pivot == 0) {
+    PartitionOnUnused(k, st, left, right, zl, zr);
+  } else {
+    // The first stop of the right scan is `right`, which the left scan reaches
+    // too, so the first pair never crosses; and the left scan's last stop is
+    // `right`, so its list never runs out before the scans meet.
+    int wl = 0;
+    uint64_t ml = lower[0];
+    int base_l = left;
+    int wu = words - 1;
+    uint64_t mu = upper[wu];
+    int base_u = left + wu * 64;
+    int previous = right;
+    for (;;) {
+      while (ml == 0) {
+        ml = lower[++wl];
+        base_l += 64;
+      }
+      const int a = base_l + std::countr_zero(ml);
+      ml &= ml - 1;
+      while (mu == 0) {  // past the last word: the sentinel, entry left - 1
+        mu = upper[--wu];
+        base_u -= 64;
+      }
+      const int bit = 63 - std::countl_zero(mu);
+      const int b = base_u + bit;
+      mu ^= uint64_t{1} << bit;
+      if (a + 2 < b) {
+        std::swap(k[a], k[b]);
+        previous = b;
+        continue;
+      }
+      if (a < b) {
+        std::swap(k[a], k[b]);
+        zl = a + 1;
+        zr = b - 1;
+      } else if (a == b) {
+        zl = a + 1;
+        zr = a - 1;
+      } else {
+        // Crossed: the left scan stopped at its stop or at the right scan's
+        // previous one, whichever came first, and the right scan just below.
+        zl = a < previous ? a : previous;
+        zr = zl - 1;
+      }
+      break;
     }
-    break;
   }
 
   if (left < zr) {
     if (left < zr - 1) {
-      SortListed<kSkipUnused>(k, st, left, zr);
+      SortMasked<kSkipUnused, kVector>(k, st, left, zr);
     } else if (k[left] >> 16 < k[zr] >> 16) {
       std::swap(k[left], k[zr]);
     }
   }
   if (zl < right) {
     if (zl < right - 1) {
-      SortListed<kSkipUnused>(k, st, zl, right);
+      SortMasked<kSkipUnused, kVector>(k, st, zl, right);
     } else if (k[zl] >> 16 < k[right] >> 16) {
       std::swap(k[zl], k[right]);
     }
   }
 }
 
-template <bool kSkipUnused>
-void SortPacked(uint32_t* keys, int n) {
-  Stops st;
-  st.upper_slot[0] = -1;
-  SortListed<kSkipUnused>(keys, st, 0, n);
+// Sorts w.k[0..n] once entries 0..n are filled in.
+template <bool kSkipUnused, bool kVector = true>
+void SortPadded(Keys& w, int n) {
+  std::memset(w.k + n + 1, 0, 16 * sizeof(uint32_t));
+  Scratch st;
+  st.upper_slots[0] = uint64_t{1} << 63;
+  SortMasked<kSkipUnused, kVector>(w.k, st, 0, n);
+}
+
+template <bool kSkipUnused, bool kVector = true>
+void SortKeys(uint32_t* keys, int n) {
+  Keys w;
+  std::memcpy(w.k, keys, (static_cast<size_t>(n) + 1) * sizeof(uint32_t));
+  SortPadded<kSkipUnused, kVector>(w, n);
+  std::memcpy(keys, w.k, (static_cast<size_t>(n) + 1) * sizeof(uint32_t));
 }
 
 template <bool kSkipUnused>
@@ -279,12 +441,12 @@ void Sort(uint8_t* lengths, uint16_t* symbols, int n) {
     SortRange<kSkipUnused>(SplitEntries{lengths, symbols}, 0, n);
     return;
   }
-  uint32_t keys[kPackedMax];
-  for (int i = 0; i <= n; ++i) keys[i] = static_cast<uint32_t>(lengths[i]) << 16 | symbols[i];
-  SortPacked<kSkipUnused>(keys, n);
+  Keys w;
+  for (int i = 0; i <= n; ++i) w.k[i] = static_cast<uint32_t>(lengths[i]) << 16 | symbols[i];
+  SortPadded<kSkipUnused>(w, n);
   for (int i = 0; i <= n; ++i) {
-    lengths[i] = static_cast<uint8_t>(keys[i] >> 16);
-    symbols[i] = static_cast<uint16_t>(keys[i]);
+    lengths[i] = static_cast<uint8_t>(w.k[i] >> 16);
+    symbols[i] = static_cast<uint16_t>(w.k[i]);
   }
 }
 
@@ -302,7 +464,15 @@ void SortUsedKeys(uint32_t* keys, int n) {
   if (n >= kPackedMax) {
     SortRange<true>(PackedEntries{keys}, 0, n);
   } else if (n >= 1) {
-    SortPacked<true>(keys, n);
+    SortKeys<true>(keys, n);
+  }
+}
+
+void SortUsedKeysPortable(uint32_t* keys, int n) {
+  if (n >= kPackedMax) {
+    SortRange<true>(PackedEntries{keys}, 0, n);
+  } else if (n >= 1) {
+    SortKeys<true, false>(keys, n);
   }
 }
 

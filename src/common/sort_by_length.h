@@ -59,4 +59,8 @@ constexpr void SortByLengthSteps(uint8_t* l, Symbol* s, int left, int right) {
 // the table builder holds them.
 void SortUsedKeys(uint32_t* keys, int n);
 
+// SortUsedKeys as targets without vector instructions run it, with the same
+// result; here so that tests can hold the two together on any target.
+void SortUsedKeysPortable(uint32_t* keys, int n);
+
 }  // namespace acekit

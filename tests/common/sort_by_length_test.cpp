@@ -85,9 +85,12 @@ TEST(SortUsedByLength, AgreesWithTheFullSortWhereTablesLook) {
     std::vector<uint16_t> us = fs;
     std::vector<uint32_t> keys(full.size());
     for (size_t i = 0; i < keys.size(); ++i) keys[i] = static_cast<uint32_t>(full[i]) << 16 | i;
+    std::vector<uint32_t> portable = keys;
     SortByLength(full.data(), fs.data(), n);
     SortUsedByLength(used.data(), us.data(), n);
     SortUsedKeys(keys.data(), n);
+    SortUsedKeysPortable(portable.data(), n);
+    ASSERT_EQ(portable, keys) << round;
     ASSERT_EQ(used, full) << round;
     ASSERT_EQ(us[0], fs[0]) << round;
     ASSERT_EQ(keys[0] & 0xFFFF, fs[0]) << round;
@@ -100,6 +103,52 @@ TEST(SortUsedByLength, AgreesWithTheFullSortWhereTablesLook) {
     }
     std::sort(us.begin(), us.end());
     ASSERT_EQ(us, Identity(us.size())) << round;
+  }
+}
+
+// Shapes that steer the partitions: runs of unused symbols on either side of
+// a pivot, all one length, alternations, ramps; at sizes on both sides of
+// the 16- and 64-entry blocks the scans are listed in and at the alphabets.
+TEST(SortUsedByLength, MatchesTheStepsOnShapedInputsAtEverySize) {
+  std::vector<int> sizes;
+  for (int n = 1; n <= 140; ++n) sizes.push_back(n);
+  for (int n : {191, 192, 193, 255, 256, 257, 271, 282, 283, 383, 384, 385, 511, 512, 1023, 1024})
+    sizes.push_back(n);
+  for (int n : sizes) {
+    for (int shape = 0; shape < 8; ++shape) {
+      std::vector<uint8_t> l(static_cast<size_t>(n) + 1);
+      for (int i = 0; i <= n; ++i) {
+        const uint8_t ramp = static_cast<uint8_t>(1 + i % 11);
+        const uint8_t options[] = {0,
+                                   7,
+                                   static_cast<uint8_t>(i % 2 ? 0 : 9),
+                                   ramp,
+                                   static_cast<uint8_t>(i < n / 3 ? ramp : 0),
+                                   static_cast<uint8_t>(i > 2 * n / 3 ? ramp : 0),
+                                   static_cast<uint8_t>(i % 7 == 3 ? 255 : i % 5 == 0),
+                                   static_cast<uint8_t>(i % 17 == 0 ? 12 - i % 3 : 0)};
+        l[static_cast<size_t>(i)] = options[shape];
+      }
+      std::vector<uint8_t> want = l;
+      std::vector<uint16_t> want_s = Identity(l.size());
+      SortByLengthSteps(want.data(), want_s.data(), 0, n);
+      std::vector<uint8_t> full = l;
+      std::vector<uint16_t> fs = Identity(l.size());
+      SortByLength(full.data(), fs.data(), n);
+      ASSERT_EQ(fs, want_s) << n << " shape " << shape;
+      std::vector<uint32_t> keys(l.size());
+      for (size_t i = 0; i < keys.size(); ++i) keys[i] = static_cast<uint32_t>(l[i]) << 16 | i;
+      std::vector<uint32_t> portable = keys;
+      SortUsedKeys(keys.data(), n);
+      SortUsedKeysPortable(portable.data(), n);
+      ASSERT_EQ(portable, keys) << n << " shape " << shape;
+      for (size_t i = 0; i < keys.size(); ++i) {
+        ASSERT_EQ(keys[i] >> 16, want[i]) << n << " shape " << shape << " at " << i;
+        if (want[i] != 0 || i == 0) {
+          ASSERT_EQ(keys[i] & 0xFFFF, want_s[i]) << n << " at " << i;
+        }
+      }
+    }
   }
 }
 
