@@ -158,10 +158,6 @@ size_t StoredLength(std::string_view utf8) {
 }
 
 std::string ToCp437(std::string_view utf8, bool* lossy) {
-  if (IsAscii(utf8)) {
-    if (lossy) *lossy = false;
-    return std::string(utf8);
-  }
   std::string out;
   for (uint32_t c : Cp437Chars(utf8, lossy)) out += static_cast<char>(Cp437Byte(c));
   return out;

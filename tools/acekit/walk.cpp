@@ -178,12 +178,14 @@ void Walker::Add(const std::string& disk, std::string stored, const struct stat&
   }
   // Only a name stored twice exactly is a clash; names that differ in case
   // are two entries, which a case-insensitive file system would merge.
-  const auto [it, fresh] = by_name_.emplace(AsStored(stored, nullptr), items_.size());
+  bool lossy = false;
+  const std::string as_stored = AsStored(stored, &lossy);
+  const auto [it, fresh] = by_name_.emplace(as_stored, items_.size());
   if (!fresh) {
     const InputItem& other = items_[it->second];
     if (other.disk != disk) {
       const std::string text = other.disk + " and " + disk + " would both be stored as " +
-                               AsStored(stored, nullptr) + "; " + disk + " is left out";
+                               as_stored + "; " + disk + " is left out";
       if (options_.strict) {
         Ui::Get().Error(text);
         failed_ = true;
@@ -203,8 +205,6 @@ void Walker::Add(const std::string& disk, std::string stored, const struct stat&
                  "on extraction\n",
                  first->second.c_str(), disk.c_str());
   }
-  bool lossy = false;
-  const std::string as_stored = AsStored(stored, &lossy);
   if (lossy) {
     Ui::Get().Warn(disk + ": stored as " + as_stored +
                    " (the archive's code page, CP437, lacks some of its characters)");
