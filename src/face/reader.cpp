@@ -292,22 +292,33 @@ int ExtractCurrent(acekit_reader* r, const std::string& root, unsigned flags) {
   }
   if (directory) return 1;
   const std::string target = Shown(root, below);
-  const Kind kind = dir.Lookup(file.c_str());
-  if (kind == Kind::kDirectory) {
-    return face::Fail(r, ACEKIT_E_EXISTS, "a folder has the name of a file", target);
-  }
-  if ((flags & ACEKIT_EXTRACT_KEEP) != 0 && kind != Kind::kNone) return 0;
-  char temp[platform::SafeDir::kTempNameSize];
   const uint32_t attributes = e.attr & ~acekit::format::kAttrDirectory;
-  const platform::Handle out = dir.CreateTemp(temp, attributes);
-  if (out == platform::kBadHandle)
-    return face::Fail(r, ACEKIT_E_OPEN, "cannot create", target, true);
+  // Where nothing stands yet the file is made at its own name, exclusively:
+  // nothing there can be written through or spoilt, and no rename is due.
+  char temp[platform::SafeDir::kTempNameSize] = {};
+  platform::Handle out = dir.CreateNew(file.c_str(), attributes);
+  if (out == platform::kBadHandle) {
+    const Kind kind = dir.Lookup(file.c_str());
+    if (kind == Kind::kDirectory) {
+      return face::Fail(r, ACEKIT_E_EXISTS, "a folder has the name of a file", target);
+    }
+    if (kind == Kind::kNone) return face::Fail(r, ACEKIT_E_OPEN, "cannot create", target, true);
+    if ((flags & ACEKIT_EXTRACT_KEEP) != 0) return 0;
+    out = dir.CreateTemp(temp, attributes);
+    if (out == platform::kBadHandle)
+      return face::Fail(r, ACEKIT_E_OPEN, "cannot create", target, true);
+  }
+  const bool made_new = temp[0] == '\0';
   acekit::platform::FileSink sink(out);
   const int rc = DecodeCurrent(r, &sink, nullptr);
   if (rc < 0) {
     platform::Close(out);
-    dir.Remove(temp);
+    dir.Remove(made_new ? file.c_str() : temp);
     return rc;
+  }
+  if (made_new) {
+    dir.FinishNew(out, file.c_str(), attributes, e.ftime);
+    return 1;
   }
   if (!dir.Commit(out, temp, file.c_str(), attributes, e.ftime)) {
     const int code = face::Fail(r, ACEKIT_E_OPEN, "cannot put in place", target, true);

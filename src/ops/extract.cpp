@@ -419,9 +419,21 @@ class Driver {
     using Kind = platform::SafeDir::Kind;
     Kind kind = Kind::kNone;
     const Result opened = OpenDir(base, below.dir);
+    bool made_new = false;
     switch (opened) {
       case Result::kOk:
+        if (!directory && !below.name.empty()) {
+          // Mostly nothing stands at the target yet. Making the file there
+          // at once, exclusively, then stands for the lookup and the rename
+          // of a temporary file; it cannot meet anything to write through or
+          // to spoil. Only when something is there does the host get asked.
+          Output out{dir_, below.name.c_str(), dir_.CreateNew(below.name.c_str(), e.attr), {}};
+          if (out.handle != platform::kBadHandle) return Decode(e, &out);
+          made_new = true;
+        }
         kind = below.name.empty() ? Kind::kDirectory : dir_.Lookup(below.name.c_str());
+        // Nothing there, and still the file could not be made.
+        if (made_new && kind == Kind::kNone) return kOpenFailed;
         break;
       case Result::kMissing:
         break;
@@ -794,14 +806,16 @@ class Driver {
       status = DecodeHere(e, out);
     }
     if (out != nullptr) {
-      if (status == kOk) {
-        if (!out->dir.Commit(out->handle, out->temp, out->name, e.attr, e.ftime)) {
-          status = kOpenFailed;
-        }
-      } else {
+      // A file made at its own name has no temporary name.
+      const bool made_new = out->temp[0] == '\0';
+      if (status != kOk) {
         platform::Close(out->handle);
+      } else if (made_new) {
+        out->dir.FinishNew(out->handle, out->name, e.attr, e.ftime);
+      } else if (!out->dir.Commit(out->handle, out->temp, out->name, e.attr, e.ftime)) {
+        status = kOpenFailed;
       }
-      if (status != kOk) out->dir.Remove(out->temp);
+      if (status != kOk) out->dir.Remove(made_new ? out->name : out->temp);
     }
     if (status != kOk) return status;
     ++entry_number_;

@@ -53,6 +53,10 @@ void FinishFile(Handle h, uint32_t attributes, uint32_t mask, uint32_t packed_ti
 // where the system sets them by name (Windows).
 bool ReplaceBelow(intptr_t dir, const std::string& path, const char* from, const char* to,
                   uint32_t attributes);
+// Sets `attributes` on a finished file where the system sets them by name
+// (Windows); nothing where FinishFile has set them (posix).
+void SetFileAttributesBelow(intptr_t dir, const std::string& path, const char* name,
+                            uint32_t attributes);
 bool DeleteBelow(intptr_t dir, const std::string& path, const char* name);
 // A few bytes that differ from call to call and from process to process.
 uint64_t NameSeed();

@@ -256,6 +256,16 @@ Handle SafeDir::CreateTemp(char (&name)[kTempNameSize], uint32_t attributes) {
   return kBadHandle;
 }
 
+Handle SafeDir::CreateNew(const char* name, uint32_t attributes) {
+  if (FaultFires(Fault::kOpen)) return kBadHandle;
+  return sys::CreateFileBelow(dir_, path_, name, attributes);
+}
+
+void SafeDir::FinishNew(Handle h, const char* name, uint32_t attributes, uint32_t packed_time) {
+  Finish(h, attributes, packed_time);
+  sys::SetFileAttributesBelow(dir_, path_, name, attributes);
+}
+
 void SafeDir::Finish(Handle h, uint32_t attributes, uint32_t packed_time) {
   // Read once per folder opened: on posix it costs four calls, as many as
   // the rest of a small file's finish.

@@ -154,6 +154,13 @@ class SafeDir {
   // that the finish has no mode to set); `name` receives its name.
   // kBadHandle on failure.
   Handle CreateTemp(char (&name)[kTempNameSize], uint32_t attributes);
+  // Creates `name` itself, exclusively and not through a link, for a file
+  // that is to have `attributes` (made as CreateTemp makes its file).
+  // kBadHandle when anything stands there or the file cannot be made.
+  Handle CreateNew(const char* name, uint32_t attributes);
+  // Closes `h`, made by CreateNew at `name`, and gives the file the
+  // attributes and time Commit gives.
+  void FinishNew(Handle h, const char* name, uint32_t attributes, uint32_t packed_time);
   // Closes `h`, gives the file the attributes an extracted file with
   // `attributes` has (posix: the mode a new file gets under the umask, write
   // bits cleared for 0x01) and the packed DOS time (0: the time stays), and

@@ -142,6 +142,8 @@ bool ReplaceBelow(intptr_t dir, const std::string&, const char* from, const char
   return ::renameat(Fd(dir), from, Fd(dir), to) == 0;
 }
 
+void SetFileAttributesBelow(intptr_t, const std::string&, const char*, uint32_t) {}
+
 bool DeleteBelow(intptr_t dir, const std::string&, const char* name) {
   return ::unlinkat(Fd(dir), name, 0) == 0;
 }

@@ -86,6 +86,11 @@ bool ReplaceBelow(intptr_t, const std::string& path, const char* from, const cha
   return true;
 }
 
+void SetFileAttributesBelow(intptr_t, const std::string& path, const char* name,
+                            uint32_t attributes) {
+  SetFileAttributesA(Below(path, name).c_str(), attributes);
+}
+
 bool DeleteBelow(intptr_t, const std::string& path, const char* name) {
   return DeleteFileA(Below(path, name).c_str()) != 0;
 }
