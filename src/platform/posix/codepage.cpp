@@ -6,8 +6,24 @@
 #include "platform/text.h"
 
 namespace acekit::platform {
+namespace {
+
+// Plain ASCII reads the same in both code pages, and most names are that:
+// they are copied without being decoded into characters on the way.
+bool IsAscii(const char* text) {
+  for (const auto* s = reinterpret_cast<const unsigned char*>(text); *s != 0; ++s) {
+    if (*s >= 0x80) return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 void CharToOem(const char* src, char* dst, size_t dst_size) {
+  if (src != nullptr && IsAscii(src)) {
+    text::CopyUtf8(src, dst, dst_size);
+    return;
+  }
   if (src != nullptr && !text::FitsCp437(src) && text::IsMultibyteUtf8(src)) {
     text::CopyUtf8(src, dst, dst_size);
     return;
@@ -16,7 +32,7 @@ void CharToOem(const char* src, char* dst, size_t dst_size) {
 }
 
 void OemToChar(const char* src, char* dst, size_t dst_size) {
-  if (text::IsMultibyteUtf8(src)) {
+  if ((src != nullptr && IsAscii(src)) || text::IsMultibyteUtf8(src)) {
     text::CopyUtf8(src, dst, dst_size);
     return;
   }
