@@ -476,8 +476,7 @@ void DecodePool::RunWhole(DecodeJob& job) {
       clean = false;
       break;
     }
-    uint8_t* const to = job.out != nullptr ? job.out + produced : nullptr;
-    const uint32_t n = DecodeChunk(d, to, kChunkSize, job.method);
+    const uint32_t n = DecodeChunk(d, job.out + produced, kChunkSize, job.method);
     if (d.status != kOk || n == 0 || source.wanted_more()) {
       clean = false;
       break;

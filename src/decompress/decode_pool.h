@@ -147,9 +147,8 @@ struct DecodeJob {
   uint16_t* chunk_words = nullptr;  // chunk_capacity entries
   size_t block_size = 0;            // the caller's: the memory the job heads, when reused
   // Set for a job run on the caller's decoder (see the top), which the
-  // caller leaves alone until the job is done. `out` may be null then (only
-  // tested). `save` holds kWindowSize + kWordBufferBytes bytes, for the
-  // decoder's state while the job runs.
+  // caller leaves alone until the job is done. `save` holds kWindowSize +
+  // kWordBufferBytes bytes, for the decoder's state while the job runs.
   Decoder* whole = nullptr;
   uint32_t entry_number = 0;  // as the serial path passes it to DecoderStart
   uint8_t* save = nullptr;
