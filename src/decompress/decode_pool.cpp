@@ -117,10 +117,19 @@ int32_t FetchingSource::Read(void* buf, uint32_t count) {
   return static_cast<int32_t>(done);
 }
 
-int DecodePool::Start(int threads) {
+int DecodePool::Start(int threads, bool decoders) {
   if (threads > platform::kMaxThreads) threads = platform::kMaxThreads;
   stop_.store(false);
+  whole_broken_.store(false);
   while (count_ < threads) {
+    if (!decoders) {
+      Worker& w = workers_[count_];
+      w.pool = this;
+      w.decoder = nullptr;
+      if (!w.thread.Start(&DecodePool::Main, &w)) break;
+      ++count_;
+      continue;
+    }
     void* memory = platform::Alloc(sizeof(Decoder));
     if (memory == nullptr) return -1;
     auto* d = new (memory) Decoder;
@@ -167,7 +176,8 @@ void DecodePool::Submit(DecodeJob* job) {
   // A worker woken for each small job costs the calling thread a system
   // call per entry when it is the slower side: it wakes one for two, or
   // before it waits itself (see Sleep), and none that was woken already.
-  if (idle_ > woken_ && (job->stream != nullptr || job->group != nullptr || queued_ >= 2)) {
+  if (idle_ > woken_ &&
+      (job->stream != nullptr || job->group != nullptr || queued_ >= wake_batch_)) {
     ++woken_;
     work_.Signal();
   }
@@ -195,10 +205,10 @@ DecodeJob* DecodePool::Pick() const {
   return head_;
 }
 
-void DecodePool::Wait(DecodeJob* job) {
+void DecodePool::Wait(DecodeJob* job, const DecodeJob* until) {
   platform::MutexLock lock(mutex_);
   while (!job->done) {
-    awaited_ = job;
+    awaited_ = until != nullptr && !until->done ? until : job;
     Sleep();
   }
   awaited_ = nullptr;
@@ -226,7 +236,7 @@ void DecodePool::WaitOrRun(DecodeJob* job, Decoder& helper) {
       work_.Signal();
     }
     mutex_.Unlock();
-    DecodeJob* last = RunGroup(helper, *run);
+    DecodeJob* last = RunGroup(&helper, *run);
     mutex_.Lock();
     last->done = true;
   }
@@ -250,6 +260,7 @@ void DecodePool::Stop() {
   for (int i = 0; i < count_; ++i) {
     Worker& w = workers_[i];
     w.thread.Join();
+    if (w.decoder == nullptr) continue;
     DecoderFree(*w.decoder);
     w.decoder->~Decoder();
     platform::Free(w.decoder);
@@ -262,6 +273,7 @@ void DecodePool::Stop() {
 void DecodePool::Drop(DecodeJob* job) {
   platform::MutexLock lock(mutex_);
   job->dropped.store(true);
+  if (job->queued && job->whole != nullptr) whole_broken_.store(true);
   // One no worker has taken ends here, without waiting for a worker; the
   // rest of its group takes its place in the queue.
   if (job->queued) {
@@ -361,7 +373,7 @@ void DecodePool::Main(void* arg) {
     job = pool.Pick();
     pool.Unlink(job);
     pool.mutex_.Unlock();
-    job = pool.RunGroup(*w.decoder, *job);
+    job = pool.RunGroup(w.decoder, *job);
     pool.mutex_.Lock();
     job->done = true;
     if (pool.awaited_ == job) pool.finished_.Broadcast();
@@ -369,7 +381,7 @@ void DecodePool::Main(void* arg) {
   pool.mutex_.Unlock();
 }
 
-DecodeJob* DecodePool::RunGroup(Decoder& d, DecodeJob& job) {
+DecodeJob* DecodePool::RunGroup(Decoder* d, DecodeJob& job) {
   DecodeJob* j = &job;
   for (;;) {
     Run(d, *j);
@@ -384,7 +396,9 @@ DecodeJob* DecodePool::RunGroup(Decoder& d, DecodeJob& job) {
 
 // The serial path's DecodeEntry without its progress and output, which the
 // caller replays from the chunk sizes.
-void DecodePool::Run(Decoder& d, DecodeJob& job) {
+void DecodePool::Run(Decoder* decoder, DecodeJob& job) {
+  if (job.whole != nullptr) return RunWhole(job);
+  Decoder& d = *decoder;
   if (job.stream != nullptr) return RunStreamed(d, job);
   if (job.tokens != nullptr) return RunTokens(d, job);
   JobSource source(job.packed, job.packed_size);
@@ -410,6 +424,75 @@ void DecodePool::Run(Decoder& d, DecodeJob& job) {
   job.chunk_count = count;
   KeepWords(d, job);
   job.exact = clean;
+}
+
+namespace {
+
+// The window bytes an entry of `size` may write from `start`: its bytes,
+// and a longest match with the copy's overshoot behind the last of them.
+uint32_t TouchedSpan(int32_t size) {
+  const uint64_t span = static_cast<uint64_t>(static_cast<uint32_t>(size)) + kMaxMatch + 64;
+  return span < kWindowSize ? static_cast<uint32_t>(span) : kWindowSize;
+}
+
+// `n` window bytes from `start` on, wrapping, to `flat` and back.
+void SaveWindow(const uint8_t* window, uint32_t start, uint8_t* flat, uint32_t n) {
+  const uint32_t head = n < kWindowSize - start ? n : kWindowSize - start;
+  std::memcpy(flat, window + start, head);
+  std::memcpy(flat + head, window, n - head);
+}
+
+void RestoreWindow(uint8_t* window, uint32_t start, const uint8_t* flat, uint32_t n) {
+  const uint32_t head = n < kWindowSize - start ? n : kWindowSize - start;
+  std::memcpy(window + start, flat, head);
+  std::memcpy(window, flat + head, n - head);
+}
+
+}  // namespace
+
+// Run on the caller's decoder, with its state saved first: the window
+// bytes the entry may overwrite, the word buffer and the position. A job
+// that does not end cleanly puts them back, so that the entry decodes on
+// the calling thread as it would have without workers; as it is marked
+// done only afterwards, under the lock, the calling thread sees them back.
+void DecodePool::RunWhole(DecodeJob& job) {
+  job.chunk_count = 0;
+  job.exact = false;
+  if (whole_broken_.load()) return;
+  Decoder& d = *job.whole;
+  const uint32_t pos = d.pos;
+  const uint32_t start = job.entry_number == 1 ? 0 : pos;
+  const uint32_t span = TouchedSpan(job.size);
+  uint8_t* const saved_words = job.save + kWindowSize;
+  SaveWindow(d.window, start, job.save, span);
+  std::memcpy(saved_words, d.words, kWordBufferBytes);
+  JobSource source(job.packed, job.packed_size);
+  DecoderStart(d, &source, job.size, true, job.entry_number, job.method);
+  uint32_t produced = 0;
+  uint32_t count = 0;
+  bool clean = true;
+  while (d.remaining > 0) {
+    if (Halted(job) || count == job.chunk_capacity) {
+      clean = false;
+      break;
+    }
+    const uint32_t n = DecodeChunk(d, job.out + produced, kChunkSize, job.method);
+    if (d.status != kOk || n == 0 || source.wanted_more()) {
+      clean = false;
+      break;
+    }
+    job.chunks[count++] = static_cast<uint16_t>(n);
+    produced += n;
+  }
+  job.chunk_count = count;
+  job.crc = d.crc;
+  job.exact = clean && d.status == kOk && !source.wanted_more();
+  if (job.exact) return;
+  RestoreWindow(d.window, start, job.save, span);
+  std::memcpy(d.words, saved_words, kWordBufferBytes);
+  d.pos = pos;
+  d.feed.source = nullptr;
+  whole_broken_.store(true);
 }
 
 // Run for the symbol stage alone. A chunk is started only with room for

@@ -20,6 +20,13 @@
 // its own window in order. The same rules hold: a job that did not end
 // cleanly is decoded again there.
 //
+// A solid archive can also go to one worker whole: that worker runs the
+// caller's own decoder, window and all, over the entries in archive order
+// (DecodeJob::whole), while the calling thread makes the file calls. Such a
+// job that does not end cleanly puts the decoder back as it found it, and
+// the worker runs none after it, so the caller can decode that entry and
+// the rest itself.
+//
 // Workers only compute. Everything they touch is given to them: the jobs,
 // and the decoders the pool takes on the calling thread at Start.
 #pragma once
@@ -139,6 +146,12 @@ struct DecodeJob {
   uint32_t token_capacity = 0;      // words, the slack behind them not counted
   uint16_t* chunk_words = nullptr;  // chunk_capacity entries
   size_t block_size = 0;            // the caller's: the memory the job heads, when reused
+  // Set for a job run on the caller's decoder (see the top), which the
+  // caller leaves alone until the job is done. `save` holds kWindowSize +
+  // kWordBufferBytes bytes, for the decoder's state while the job runs.
+  Decoder* whole = nullptr;
+  uint32_t entry_number = 0;  // as the serial path passes it to DecoderStart
+  uint8_t* save = nullptr;
   // Small entries travel in groups, one hand-over for several: the group's
   // first job is submitted, the others follow it here in archive order and
   // are run by the same thread, each finishing as it is through. `load` is
@@ -174,15 +187,23 @@ class DecodePool {
   DecodePool(const DecodePool&) = delete;
   DecodePool& operator=(const DecodePool&) = delete;
 
-  // Starts up to `threads` workers with a decoder each; the number started
-  // (0: decode on the calling thread), or -1 when a decoder's memory could
-  // not be had (those started keep running until Stop).
-  int Start(int threads);
+  // Starts up to `threads` workers with a decoder each (none when
+  // `decoders` is false: they take only jobs with `whole` set); the number
+  // started (0: decode on the calling thread), or -1 when a decoder's
+  // memory could not be had (those started keep running until Stop).
+  int Start(int threads, bool decoders = true);
   // Queues a job with its group. Workers take streamed jobs first, since
   // those are the long ones, and the others in the order they are submitted.
   void Submit(DecodeJob* job);
-  // Waits until the job has finished (or was dropped by Stop).
-  void Wait(DecodeJob* job);
+  // Waits until the job has finished (or was dropped by Stop). When it
+  // has to sleep it sleeps until `until` (a job submitted later, or null)
+  // has finished too, which, with one worker and jobs that are not
+  // streamed, come in the order submitted: one wake-up for several jobs.
+  void Wait(DecodeJob* job, const DecodeJob* until = nullptr);
+  // Idle workers are woken once this many jobs are queued (or the calling
+  // thread waits): with one worker that keeps up, a wake-up per job would
+  // cost the calling thread a system call each.
+  void SetWakeBatch(int jobs) { wake_batch_ = jobs; }
   // Waits for a job that is not streamed, which is run here with `helper`
   // (a decoder of the calling thread's own) when no worker has taken it
   // yet: the calling thread decodes rather than sleeps while the workers
@@ -228,8 +249,9 @@ class DecodePool {
   DecodeJob* Pick() const;
   // Runs the job and the rest of its group; all but the last are marked
   // done here, the last (returned) by the caller in its own hold of the lock.
-  DecodeJob* RunGroup(Decoder& d, DecodeJob& job);
-  void Run(Decoder& d, DecodeJob& job);
+  DecodeJob* RunGroup(Decoder* d, DecodeJob& job);
+  void Run(Decoder* d, DecodeJob& job);
+  void RunWhole(DecodeJob& job);
   void RunTokens(Decoder& d, DecodeJob& job);
   void RunStreamed(Decoder& d, DecodeJob& job);
   bool Halted(const DecodeJob& job) const {
@@ -247,8 +269,12 @@ class DecodePool {
   int idle_ = 0;
   int woken_ = 0;  // of the idle workers, those signalled already
   int queued_ = 0;
+  int wake_batch_ = 2;
   const DecodeJob* awaited_ = nullptr;
   std::atomic<bool> stop_{false};
+  // A job on the caller's decoder ended without running cleanly: the ones
+  // after it must not touch that decoder.
+  std::atomic<bool> whole_broken_{false};
   Worker workers_[platform::kMaxThreads];
   int count_ = 0;
 };

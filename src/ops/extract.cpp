@@ -301,6 +301,7 @@ class Driver {
     platform::Free(write_buffer_);
     platform::Free(tail_);
     platform::Free(ahead_buffer_);
+    platform::Free(save_);
   }
 
   const ArcEntry* at() const { return at_; }
@@ -321,22 +322,40 @@ class Driver {
   // entries are read ahead in archive order (on this thread, within a
   // bound on memory), decoded by the workers, and reported and written here
   // in archive order just as Entry does. Without workers it is Entry's walk.
-  // A solid archive's entries continue one window, so there the workers
-  // only turn bits into tokens, and the window stays here: each entry's
-  // tokens are applied to it in order (see Apply).
+  // A solid archive's entries continue one window. With two threads one
+  // worker runs this thread's decoder over them in order (see FillWhole),
+  // so that decoding overlaps the file calls made here. With more, the
+  // workers only turn bits into tokens, and the window stays here: each
+  // entry's tokens are applied to it in order (see Apply).
   Status RunParallel(const ArcFileList& list, int threads) {
-    // In a solid archive this thread has the window stage of every entry
-    // to do besides the walk, about what one worker's symbol stage takes:
-    // it counts as one of the threads.
-    const int started = pool_.Start(solid_ ? threads - 1 : threads);
+    whole_ = solid_ && threads == 2;
+    // In a solid archive split in two stages this thread has the window
+    // stage of every entry to do besides the walk, about what one worker's
+    // symbol stage takes: it counts as one of the threads.
+    const int started = whole_   ? pool_.Start(1, false)
+                        : solid_ ? pool_.Start(threads - 1)
+                                 : pool_.Start(threads);
     if (started < 0) {
       pool_.Stop();
       return kNoMemory;
     }
+    if (started == 0) whole_ = false;
+    if (whole_) {
+      save_ = static_cast<uint8_t*>(
+          platform::Alloc(decompress::kWindowSize + decompress::kWordBufferBytes));
+      if (save_ == nullptr) {
+        pool_.Stop();
+        return kNoMemory;
+      }
+      // The worker's decoder reports nothing: this thread replays the
+      // reports from its own copy of the state (see Progress).
+      progress_ = decoder_->progress;
+      decoder_->progress.hook = ProgressHook{};
+    }
     // The calling thread's own decoder for jobs it runs while the workers
     // are busy; taken before any entry, so that the calls made do not
     // depend on the workers' pace.
-    if (started > 0) {
+    if (started > 0 && !whole_) {
       helper_ = decompress::NewDecoder();
       if (!helper_) {
         pool_.Stop();
@@ -353,10 +372,15 @@ class Driver {
     }
     max_pending_ = static_cast<uint32_t>(started) * (solid_ ? 16 : 4);
     if (max_pending_ > kMaxPending) max_pending_ = kMaxPending;
+    if (whole_) {
+      max_pending_ = kWholeAhead;
+      pool_.SetWakeBatch(static_cast<int>(kWholeBatch));
+    }
     max_streamed_ = static_cast<uint32_t>(started) < kMaxStreamed ? static_cast<uint32_t>(started)
                                                                   : kMaxStreamed;
     budget_ = static_cast<size_t>(started + 1) * 2 * kJobLimit;
     ahead_ = list.first;
+    ahead_number_ = entry_number_;
     Status st = kOk;
     for (const ArcEntry* e = list.first; e != nullptr; e = e->next) {
       if (started > 0) ReadAhead();
@@ -376,10 +400,13 @@ class Driver {
         DropFirst();
       }
       current_ = nullptr;
+      if (e == barrier_) barrier_ = nullptr;
       if (st != kOk) break;
     }
     pool_.Stop();
     while (pending_count_ != 0) DropFirst();
+    if (whole_) decoder_->progress = progress_;
+    whole_ = false;
     return st;
   }
 
@@ -481,8 +508,85 @@ class Driver {
   // flight stay within the count and byte bounds (one is always allowed).
   // The calls made depend on the list alone, never on the workers' pace.
   void ReadAhead() {
+    if (whole_) return FillWhole();
     Fill();
     CloseGroup();
+  }
+
+  // Read-ahead for the worker that runs decoder_: entries it can take
+  // whole go to it in archive order, each with the number the serial path
+  // gives it. Any other entry that uses the decoder is a barrier: nothing
+  // after it is handed over until this thread has decoded it. After a job
+  // that did not end cleanly the worker takes none; the rest is decoded
+  // here.
+  void FillWhole() {
+    while (ahead_ != nullptr && barrier_ == nullptr && !whole_broken_) {
+      if (pending_count_ == kPendingRing) return;
+      const ArcEntry& e = *ahead_;
+      if (e.head_type != format::kHeadFile || (e.attr & platform::kAttrDirectory) != 0) {
+        ahead_ = ahead_->next;
+        continue;
+      }
+      if (!Parallel(e) || Streamed(e)) {
+        barrier_ = &e;
+        ahead_ = ahead_->next;
+        ++ahead_number_;
+        return;
+      }
+      const uint32_t need = ExpectedRead(e);
+      const uint32_t chunk_capacity = decompress::ChunkCapacity(static_cast<int32_t>(e.orig_size));
+      const size_t cost = sizeof(decompress::DecodeJob) + need + e.orig_size +
+                          chunk_capacity * sizeof(uint16_t) + alignof(decompress::DecodeJob) +
+                          alignof(uint16_t);
+      if (pending_count_ != 0 && (units_ == max_pending_ || pending_bytes_ + cost > budget_)) {
+        return;
+      }
+      ahead_ = ahead_->next;
+      const uint32_t number = ahead_number_++;
+      Pending& p = pending_[(pending_first_ + pending_count_) % kPendingRing];
+      p = Pending{&e, nullptr, 0, kOk, false, true};
+      size_t block = cost;
+      void* memory = TakeBlock(&block);
+      if (memory == nullptr) {
+        p.failure = kNoMemory;
+        ++pending_count_;
+        ++units_;
+        barrier_ = &e;
+        return;
+      }
+      auto* job = new (memory) decompress::DecodeJob;
+      job->block_size = block;
+      auto* bytes = reinterpret_cast<uint8_t*>(job + 1);
+      job->packed = bytes;
+      job->packed_size = need;
+      job->out = bytes + need;
+      job->chunks = reinterpret_cast<uint16_t*>(
+          (reinterpret_cast<uintptr_t>(bytes + need + e.orig_size) + alignof(uint16_t) - 1) &
+          ~static_cast<uintptr_t>(alignof(uint16_t) - 1));
+      job->chunk_capacity = chunk_capacity;
+      job->size = static_cast<int32_t>(e.orig_size);
+      job->method = e.tech_type;
+      job->whole = decoder_.get();
+      job->entry_number = number;
+      job->save = save_;
+      const Status read = ReadWhole(e, job);
+      if (read == kEnded) {
+        FreeJob(job);
+        barrier_ = &e;
+        return;
+      }
+      p.job = job;
+      p.cost = cost;
+      p.failure = read;
+      ++pending_count_;
+      ++units_;
+      pending_bytes_ += cost;
+      if (read != kOk) {
+        barrier_ = &e;
+        return;
+      }
+      pool_.Submit(job);
+    }
   }
 
   // Queues the group being formed.
@@ -785,6 +889,15 @@ class Driver {
       status = failure;
     } else if (job != nullptr && job->stream != nullptr) {
       status = Stream(e, out, *job);
+    } else if (job != nullptr && whole_) {
+      pool_.Wait(job, Later());
+      if (job->exact) {
+        status = Replay(e, out, *job);
+      } else {
+        // The worker has put the decoder back and takes no more.
+        whole_broken_ = true;
+        status = DecodeHere(e, out);
+      }
     } else if (job != nullptr) {
       if (helper_) {
         pool_.WaitOrRun(job, *helper_);
@@ -840,10 +953,17 @@ class Driver {
     Settle();
     platform::BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle,
                                     write_buffer_, platform::kFileBufferBytes);
+    // The worker is idle and takes nothing until this entry is through: the
+    // reports are made from the decoder here.
+    if (whole_) decoder_->progress = progress_;
     decompress::DecoderStart(*decoder_, source, static_cast<int32_t>(e.orig_size), solid_,
                              entry_number_, e.tech_type);
     Status status =
         decompress::DecodeEntry(*decoder_, e.tech_type, out != nullptr ? &sink : nullptr);
+    if (whole_) {
+      progress_ = decoder_->progress;
+      decoder_->progress.hook = ProgressHook{};
+    }
     // What is still buffered is written before the checksum is looked at,
     // so that a short write wins over a mismatch as it did unbuffered.
     if (out != nullptr && status == kOk && !sink.Flush()) status = kShortWrite;
@@ -857,18 +977,36 @@ class Driver {
   Status Deliver(Output* out, const decompress::DecodeJob& job, Chunk chunk) {
     platform::BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle,
                                     write_buffer_, platform::kFileBufferBytes);
-    decoder_->progress.last_reported = 0;
+    ProgressState& progress = Progress();
+    progress.last_reported = 0;
     int32_t processed = 0;
     for (uint32_t i = 0; i < job.chunk_count; ++i) {
       const uint32_t n = job.chunks[i];
       const uint8_t* bytes = chunk(i, n);
       processed += static_cast<int32_t>(n);
-      if (ReportProgress(decoder_->progress, processed, job.size) != kOk) return kCancelled;
+      if (ReportProgress(progress, processed, job.size) != kOk) return kCancelled;
       if (out != nullptr && sink.Write(bytes, n) != static_cast<int32_t>(n)) return kShortWrite;
     }
     if (out != nullptr && !sink.Flush()) return kShortWrite;
     return kOk;
   }
+
+  // The job read ahead kWholeBatch entries after the one at hand, or the
+  // last one before that: this thread, when it has to wait, waits for
+  // several (see DecodePool::Wait).
+  decompress::DecodeJob* Later() const {
+    decompress::DecodeJob* later = nullptr;
+    for (uint32_t i = 1; i < pending_count_ && i <= kWholeBatch; ++i) {
+      const Pending& p = pending_[(pending_first_ + i) % kPendingRing];
+      if (p.job == nullptr || p.failure != kOk) break;
+      later = p.job;
+    }
+    return later;
+  }
+
+  // The state the reports of a worker's entry are made from: while a worker
+  // runs decoder_, this thread's own copy.
+  ProgressState& Progress() { return whole_ ? progress_ : decoder_->progress; }
 
   // A worker's decoded bytes.
   Status Replay(const ArcEntry& e, Output* out, const decompress::DecodeJob& job) {
@@ -1083,6 +1221,18 @@ class Driver {
   decompress::DecoderPtr decoder_;
   decompress::DecoderPtr helper_;  // see RunParallel
   uint32_t entry_number_ = 1;
+  // One worker runs decoder_ (see FillWhole): the reports' state while it
+  // does, the decoder's saved state for a job that fails, the number of the
+  // next entry read ahead, the entry that holds the read-ahead back, and
+  // whether the worker has given up.
+  bool whole_ = false;
+  static constexpr uint32_t kWholeBatch = 8;
+  static constexpr uint32_t kWholeAhead = 64;  // jobs in flight
+  ProgressState progress_;
+  uint8_t* save_ = nullptr;
+  uint32_t ahead_number_ = 1;
+  const ArcEntry* barrier_ = nullptr;
+  bool whole_broken_ = false;
   platform::SafeDir dir_;  // see OpenDir
   std::string dir_below_;
   bool dir_ready_ = false;
@@ -1138,14 +1288,15 @@ class Driver {
   size_t spare_bytes_ = 0;
 };
 
-// Whether workers take part. In a solid archive the calling thread keeps
-// the window stage of every entry besides the walk, which takes about what
-// one worker's symbol stage does: with one worker the split gains little
-// and costs a third more CPU, and when another process holds one of two
-// cores the calling thread waits for a worker that does not run, so it
-// takes two.
-bool Parallel(bool solid, int threads) {
-  return threads >= (solid ? 3 : 2);
+// Whether workers take part. A solid archive extracted at two threads has
+// its one worker run the whole decoder (see RunParallel); at three and
+// more the workers share the symbol stage. Testing one at two threads
+// stays serial: it makes no file calls for the decoding to overlap, and
+// the worker decodes a little slower than the calling thread would (it
+// saves what each entry overwrites in the window, and its data comes from
+// another core).
+bool Parallel(bool solid, ExtractMode mode, int threads) {
+  return threads >= (solid && mode == ExtractMode::kTest ? 3 : 2);
 }
 
 }  // namespace
@@ -1170,7 +1321,7 @@ Status ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode m
   if (!archive) return kOpenFailed;
   Driver driver(ctx, mode, archive.get(), solid, solid ? &selection : nullptr);
   if (const Status st = driver.Start(progress_phase); st != kOk) return st;
-  if (Parallel(solid, threads)) return driver.RunParallel(*walked, threads);
+  if (Parallel(solid, mode, threads)) return driver.RunParallel(*walked, threads);
   for (const ArcEntry* e = walked->first; e != nullptr; e = e->next) {
     if (const Status st = driver.Entry(*e); st != kOk) return st;
   }
@@ -1190,7 +1341,7 @@ Status ExtractList(const Context& ctx, const ArcFileList& list, ExtractMode mode
   if (const Status st = driver.Start(0); st != kOk) return st;
   if (threads <= 0) threads = platform::ThreadCount();
   Status st = kOk;
-  if (Parallel(solid, threads)) {
+  if (Parallel(solid, mode, threads)) {
     st = driver.RunParallel(list, threads);
   } else {
     for (const ArcEntry* e = list.first; e != nullptr && st == kOk; e = e->next) {

@@ -3,11 +3,13 @@
 // its packed data, a job queued behind it is decoded by the calling thread,
 // with the results a worker gives. The same holds for the members of a group
 // of small jobs, also when the group's first job is dropped before any thread
-// has taken it.
+// has taken it. A job run on the caller's decoder that fails leaves that
+// decoder as it was.
 #include "decompress/decode_pool.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -112,6 +114,46 @@ TEST(DecodePoolTest, CallingThreadRunsAJobTheWorkersHaveNotTaken) {
   pool.Drop(&held.job);
   pool.Wait(&held.job);
   EXPECT_FALSE(held.job.exact);
+  pool.Stop();
+}
+
+// Jobs on the caller's decoder: one that continues the window, one whose
+// data runs short, which must leave the window (across its wrap), the word
+// buffer and the position as they were, and one after it, which must not
+// touch the decoder at all.
+TEST(DecodePoolTest, FailedWholeJobLeavesTheDecoderAsItWas) {
+  DecodePool pool;
+  ASSERT_EQ(pool.Start(1, false), 1);
+  DecoderPtr d = NewDecoder();
+  ASSERT_TRUE(d);
+  for (uint32_t i = 0; i < kWindowSize; ++i) d->window[i] = static_cast<uint8_t>(i * 13 + i / 251);
+  for (uint32_t i = 0; i < kWordBufferBytes; ++i) d->words[i] = static_cast<uint8_t>(i * 5);
+  d->pos = kWindowSize - 3000;
+  std::vector<uint8_t> save(kWindowSize + kWordBufferBytes);
+  StoredJob first(5000, 4), failing(9000, 5), after(700, 6);
+  failing.job.packed_size = 6000;  // the serial path would read on
+  uint32_t number = 7;
+  for (StoredJob* j : {&first, &failing, &after}) {
+    j->job.whole = d.get();
+    j->job.entry_number = number++;
+    j->job.save = save.data();
+  }
+  pool.Submit(&first.job);
+  pool.Wait(&first.job);
+  first.ExpectExact();
+  EXPECT_EQ(d->pos, 2000u);
+  EXPECT_EQ(0, std::memcmp(d->window, first.data.data() + 3000, 2000));
+  const std::vector<uint8_t> window(d->window, d->window + kWindowSize);
+  const std::vector<uint8_t> words(d->words, d->words + kWordBufferBytes);
+
+  pool.Submit(&failing.job);
+  pool.Submit(&after.job);
+  pool.Wait(&after.job, &after.job);
+  EXPECT_FALSE(failing.job.exact);
+  EXPECT_FALSE(after.job.exact);
+  EXPECT_EQ(d->pos, 2000u);
+  EXPECT_TRUE(std::vector<uint8_t>(d->window, d->window + kWindowSize) == window);
+  EXPECT_TRUE(std::vector<uint8_t>(d->words, d->words + kWordBufferBytes) == words);
   pool.Stop();
 }
 

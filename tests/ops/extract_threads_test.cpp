@@ -173,11 +173,12 @@ TEST_F(ExtractThreads, DamagedArchivesReportAsWithOneThread) {
   }
 }
 
-// A solid archive's compressed entries go to the workers only as far as
-// tokens; the window, and every call, stays on the calling thread. Stored
-// entries and a directory in the run, an entry too large for a worker, one
-// the host keeps (decoded all the same, for the window), cancels, a wrong
-// checksum, damaged streams and cut archives all come out as with one thread.
+// A solid archive's entries go to one worker whole at two threads, and to
+// the workers only as far as tokens at more; the calls stay on the calling
+// thread. Stored entries and a directory in the run, an entry too large for
+// a worker, one the host keeps (decoded all the same, for the window),
+// cancels, a wrong checksum, damaged streams and cut archives all come out
+// as with one thread.
 TEST_F(ExtractThreads, SolidArchivesComeOutAsWithOneThread) {
   std::vector<Entry> entries = Mixed();
   // Entries that match into the ones before them, as a solid run's do.
@@ -214,6 +215,31 @@ TEST_F(ExtractThreads, SolidArchivesComeOutAsWithOneThread) {
     Open(bytes);
     EXPECT_NE(ExpectSameForEveryThreadCount().status, kOk);
   }
+}
+
+// The first entry a solid archive decodes starts the window afresh; here it
+// is one the calling thread decodes itself (after a directory), and the
+// small ones after it, which match into it, are decoded by a worker that
+// must continue it. The last but one is damaged, and the run after it is
+// decoded on the calling thread.
+TEST_F(ExtractThreads, SolidRunAfterAnEntryDecodedHereContinuesIt) {
+  const std::string big = Pattern((1u << 20) + 5000, 60);
+  std::vector<Entry> entries = {Dir("d"), {"d\\big", big}};
+  for (unsigned i = 0; i < 20; ++i) {
+    entries.push_back({"s" + std::to_string(i), big.substr(i * 40000, 3000 + i * 100)});
+  }
+  cancels_ = {0, 3};
+  Open(entries, true);
+  const Outcome o = ExpectSameForEveryThreadCount();
+  EXPECT_EQ(o.status, kOk);
+  EXPECT_TRUE(o.files.count("s7") && o.files.at("s7") == entries[9].data);
+
+  const auto [at, size] = DataOf(entries, 20);
+  std::string bytes = BuildArchive(entries, true);
+  bytes[at + size / 2] ^= 0x21;
+  cancels_ = {0};
+  Open(bytes);
+  EXPECT_NE(ExpectSameForEveryThreadCount().status, kOk);
 }
 
 // A normal archive of `window`, then `tail` coded as its solid
@@ -366,26 +392,29 @@ TEST_P(ExtractThreadsFaults, AnyFailingCallLeavesTheFirstEntriesComplete) {
       {Fault::kOpen, {kOpenFailed}},   {Fault::kRead, {kOpenFailed, kCrcMismatch, kCorrupt}},
       {Fault::kWrite, {kShortWrite}},  {Fault::kSeek, {kOpenFailed, kCrcMismatch, kCorrupt}},
       {Fault::kRename, {kOpenFailed}}, {Fault::kAlloc, {kNoMemory}}};
-  // The fewest threads that run the parallel path, as the other sweeps do.
-  const int threads = GetParam() ? 3 : 2;
-  for (const auto& [fault, allowed] : kinds) {
-    platform::DisarmFaults();
-    ASSERT_EQ(Run(threads, false).status, kOk);
-    const uint32_t calls = platform::FaultCalls(fault);
-    for (uint32_t n = 1; n <= calls; ++n) {
-      SCOPED_TRACE(::testing::Message()
-                   << threads << " threads, fault " << static_cast<int>(fault) << " call " << n);
-      fault_ = fault;
-      fault_at_ = n;
-      const Outcome o = Run(threads, false);
-      fault_at_ = 0;
-      EXPECT_TRUE(o.status == kOk || allowed.count(o.status)) << o.status;
-      size_t done = 0;
-      while (done < entries.size() && o.files.count(entries[done].name)) ++done;
-      EXPECT_EQ(o.files.size(), done);
-      EXPECT_TRUE(o.status != kOk || done == entries.size());
-      for (size_t i = 0; i < done; ++i) {
-        EXPECT_TRUE(o.files.at(entries[i].name) == entries[i].data) << entries[i].name;
+  // The fewest threads that run each parallel path, as the other sweeps do:
+  // a solid archive's whole decoder on one worker, and its split in two
+  // stages.
+  for (const int threads : GetParam() ? std::vector<int>{2, 3} : std::vector<int>{2}) {
+    for (const auto& [fault, allowed] : kinds) {
+      platform::DisarmFaults();
+      ASSERT_EQ(Run(threads, false).status, kOk);
+      const uint32_t calls = platform::FaultCalls(fault);
+      for (uint32_t n = 1; n <= calls; ++n) {
+        SCOPED_TRACE(::testing::Message()
+                     << threads << " threads, fault " << static_cast<int>(fault) << " call " << n);
+        fault_ = fault;
+        fault_at_ = n;
+        const Outcome o = Run(threads, false);
+        fault_at_ = 0;
+        EXPECT_TRUE(o.status == kOk || allowed.count(o.status)) << o.status;
+        size_t done = 0;
+        while (done < entries.size() && o.files.count(entries[done].name)) ++done;
+        EXPECT_EQ(o.files.size(), done);
+        EXPECT_TRUE(o.status != kOk || done == entries.size());
+        for (size_t i = 0; i < done; ++i) {
+          EXPECT_TRUE(o.files.at(entries[i].name) == entries[i].data) << entries[i].name;
+        }
       }
     }
   }
