@@ -88,6 +88,33 @@ void KeepWords(Decoder& d, DecodeJob& job) {
   d.own_only = false;
 }
 
+// Decodes the job's entry into its bytes chunk by chunk, keeping each
+// chunk's size. False where it stops short of a clean end: halted, out of
+// chunk room, damaged, a match reaching before the entry's own start (only
+// a decoder that owns no window before the entry notices), or a read
+// beyond the bytes held.
+template <typename HaltedFn>
+bool DecodeChunks(Decoder& d, const JobSource& source, DecodeJob& job, HaltedFn halted) {
+  uint32_t produced = 0;
+  uint32_t count = 0;
+  bool clean = true;
+  while (d.remaining > 0) {
+    if (halted() || count == job.chunk_capacity) {
+      clean = false;
+      break;
+    }
+    const uint32_t n = DecodeChunk(d, job.out + produced, kChunkSize, job.method);
+    if (d.status != kOk || n == 0 || d.reached_back || source.wanted_more()) {
+      clean = false;
+      break;
+    }
+    job.chunks[count++] = static_cast<uint16_t>(n);
+    produced += n;
+  }
+  job.chunk_count = count;
+  return clean && d.status == kOk && !source.wanted_more();
+}
+
 }  // namespace
 
 int32_t FetchingSource::Read(void* buf, uint32_t count) {
@@ -404,24 +431,7 @@ void DecodePool::Run(Decoder* decoder, DecodeJob& job) {
   JobSource source(job.packed, job.packed_size);
   DecoderStart(d, &source, job.size, false, 1, job.method);
   d.own_only = true;
-  uint32_t produced = 0;
-  uint32_t count = 0;
-  bool clean = true;
-  while (d.remaining > 0) {
-    if (Halted(job) || count == job.chunk_capacity) {
-      clean = false;
-      break;
-    }
-    const uint32_t n = DecodeChunk(d, job.out + produced, kChunkSize, job.method);
-    if (d.status != kOk || n == 0 || d.reached_back || source.wanted_more()) {
-      clean = false;
-      break;
-    }
-    job.chunks[count++] = static_cast<uint16_t>(n);
-    produced += n;
-  }
-  clean = clean && d.status == kOk && !source.wanted_more();
-  job.chunk_count = count;
+  const bool clean = DecodeChunks(d, source, job, [&] { return Halted(job); });
   KeepWords(d, job);
   job.exact = clean;
 }
@@ -468,25 +478,8 @@ void DecodePool::RunWhole(DecodeJob& job) {
   std::memcpy(saved_words, d.words, kWordBufferBytes);
   JobSource source(job.packed, job.packed_size);
   DecoderStart(d, &source, job.size, true, job.entry_number, job.method);
-  uint32_t produced = 0;
-  uint32_t count = 0;
-  bool clean = true;
-  while (d.remaining > 0) {
-    if (Halted(job) || count == job.chunk_capacity) {
-      clean = false;
-      break;
-    }
-    const uint32_t n = DecodeChunk(d, job.out + produced, kChunkSize, job.method);
-    if (d.status != kOk || n == 0 || source.wanted_more()) {
-      clean = false;
-      break;
-    }
-    job.chunks[count++] = static_cast<uint16_t>(n);
-    produced += n;
-  }
-  job.chunk_count = count;
+  job.exact = DecodeChunks(d, source, job, [&] { return Halted(job); });
   job.crc = d.crc;
-  job.exact = clean && d.status == kOk && !source.wanted_more();
   if (job.exact) return;
   RestoreWindow(d.window, start, job.save, span);
   std::memcpy(d.words, saved_words, kWordBufferBytes);

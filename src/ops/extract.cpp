@@ -545,27 +545,12 @@ class Driver {
       const uint32_t number = ahead_number_++;
       Pending& p = pending_[(pending_first_ + pending_count_) % kPendingRing];
       p = Pending{&e, nullptr, 0, kOk, false, true};
-      size_t block = cost;
-      void* memory = TakeBlock(&block);
-      if (memory == nullptr) {
-        p.failure = kNoMemory;
-        ++pending_count_;
-        ++units_;
+      decompress::DecodeJob* job = NewJob(p, e, cost, need, chunk_capacity);
+      if (job == nullptr) {
         barrier_ = &e;
         return;
       }
-      auto* job = new (memory) decompress::DecodeJob;
-      job->block_size = block;
-      auto* bytes = reinterpret_cast<uint8_t*>(job + 1);
-      job->packed = bytes;
-      job->packed_size = need;
-      job->out = bytes + need;
-      job->chunks = reinterpret_cast<uint16_t*>(
-          (reinterpret_cast<uintptr_t>(bytes + need + e.orig_size) + alignof(uint16_t) - 1) &
-          ~static_cast<uintptr_t>(alignof(uint16_t) - 1));
-      job->chunk_capacity = chunk_capacity;
-      job->size = static_cast<int32_t>(e.orig_size);
-      job->method = e.tech_type;
+      PlaceBytes(job);
       job->whole = decoder_.get();
       job->entry_number = number;
       job->save = save_;
@@ -638,37 +623,20 @@ class Driver {
       ahead_ = ahead_->next;
       Pending& p = pending_[(pending_first_ + pending_count_) % kPendingRing];
       p = Pending{&e, nullptr, 0, kOk, false, true};
-      size_t block = cost;
-      void* memory = TakeBlock(&block);
-      if (memory == nullptr) {
-        p.failure = kNoMemory;
-        ++pending_count_;
-        ++units_;
-        continue;
-      }
-      auto* job = new (memory) decompress::DecodeJob;
-      job->block_size = block;
-      auto* bytes = reinterpret_cast<uint8_t*>(job + 1);
-      job->packed = bytes;
-      job->packed_size = need;
+      decompress::DecodeJob* job = NewJob(p, e, cost, need, chunk_capacity);
+      if (job == nullptr) continue;
       if (solid_) {
         job->tokens = reinterpret_cast<uint32_t*>(
-            (reinterpret_cast<uintptr_t>(bytes + need) + alignof(uint32_t) - 1) &
+            (reinterpret_cast<uintptr_t>(job->packed + need) + alignof(uint32_t) - 1) &
             ~static_cast<uintptr_t>(alignof(uint32_t) - 1));
         job->token_capacity = token_words;
         job->chunk_words =
             reinterpret_cast<uint16_t*>(job->tokens + token_words + decompress::kTokenSlackWords);
         job->chunks = job->chunk_words + chunk_capacity;
       } else {
-        job->out = bytes + need;
-        job->chunks = reinterpret_cast<uint16_t*>(
-            (reinterpret_cast<uintptr_t>(job->out + e.orig_size) + alignof(uint16_t) - 1) &
-            ~static_cast<uintptr_t>(alignof(uint16_t) - 1));
+        PlaceBytes(job);
       }
-      job->chunk_capacity = chunk_capacity;
-      job->size = static_cast<int32_t>(e.orig_size);
       job->load = e.orig_size;
-      job->method = e.tech_type;
       const Status read = ReadWhole(e, job);
       if (read == kEnded) {
         // The archive ends within what the decoder may fetch: the entry is
@@ -1170,6 +1138,37 @@ class Driver {
     }
     kept_count_ = 0;
     kept_bytes_ = 0;
+  }
+
+  struct Pending;
+  // The job of pending record `p` for `e`, in a block of `cost` bytes that
+  // starts with its `need` bytes of packed data. Null when there is no
+  // memory, and then `p` is queued as failed for want of it.
+  decompress::DecodeJob* NewJob(Pending& p, const ArcEntry& e, size_t cost, uint32_t need,
+                                uint32_t chunk_capacity) {
+    size_t block = cost;
+    void* memory = TakeBlock(&block);
+    if (memory == nullptr) {
+      p.failure = kNoMemory;
+      ++pending_count_;
+      ++units_;
+      return nullptr;
+    }
+    auto* job = new (memory) decompress::DecodeJob;
+    job->block_size = block;
+    job->packed = reinterpret_cast<uint8_t*>(job + 1);
+    job->packed_size = need;
+    job->chunk_capacity = chunk_capacity;
+    job->size = static_cast<int32_t>(e.orig_size);
+    job->method = e.tech_type;
+    return job;
+  }
+  // A job's decoded bytes, and its chunk sizes, behind its packed data.
+  static void PlaceBytes(decompress::DecodeJob* job) {
+    job->out = const_cast<uint8_t*>(job->packed) + job->packed_size;
+    job->chunks = reinterpret_cast<uint16_t*>(
+        (reinterpret_cast<uintptr_t>(job->out + job->size) + alignof(uint16_t) - 1) &
+        ~static_cast<uintptr_t>(alignof(uint16_t) - 1));
   }
 
   // Job memory. The heap maps a large block afresh and unmaps it when
