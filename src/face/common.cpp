@@ -1,4 +1,5 @@
 // Errors, names, times and temporary names shared by the handles.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -204,11 +205,17 @@ bool StoredName(const char* utf8, std::string* stored, std::string* why) {
 }
 
 std::string NameFromStored(const char* raw, size_t n) {
-  std::string oem(raw, n);
-  oem.resize(std::strlen(oem.c_str()));
-  std::vector<char> text(oem.size() * 3 + 1);
-  platform::OemToChar(oem.c_str(), text.data(), text.size());
-  std::string name(text.data());
+  const size_t len = static_cast<size_t>(std::find(raw, raw + n, '\0') - raw);
+  // A field that fills its size has no terminator of its own.
+  std::string whole;
+  const char* oem = raw;
+  if (len == n) {
+    whole.assign(raw, len);
+    oem = whole.c_str();
+  }
+  std::string name(len * 3 + 1, '\0');
+  platform::OemToChar(oem, name.data(), name.size());
+  name.resize(std::strlen(name.c_str()));
   for (char& c : name) {
     if (c == '\\') c = '/';
   }

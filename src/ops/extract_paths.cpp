@@ -107,6 +107,8 @@ bool DefuseDeviceNames(char* name, size_t size) {
       }
       start = end + 1;
     }
+    // Most names hold no such part: nothing to apply.
+    if (!apply && added == 0) return true;
     if (!apply && length + added + 1 > size) return false;
   }
   return true;

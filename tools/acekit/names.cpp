@@ -333,14 +333,14 @@ bool PatternSelects(std::string_view pattern, std::string_view name) {
 }
 
 bool EscapesOnExtract(std::string_view name) {
-  std::string_view rest = name;
-  while (!rest.empty() && (rest[0] == '/' || rest[0] == '\\')) rest.remove_prefix(1);
-  size_t i = 0;
-  while (i <= rest.size()) {
-    size_t j = rest.find_first_of("/\\", i);
-    if (j == std::string_view::npos) j = rest.size();
-    if (rest.substr(i, j - i) == "..") return true;
-    i = j + 1;
+  // Most names hold no ".." at all; the scan of the parts is for the rest.
+  if (name.find("..") == std::string_view::npos) return false;
+  size_t start = 0;
+  for (size_t i = 0; i <= name.size(); ++i) {
+    if (i == name.size() || name[i] == '/' || name[i] == '\\') {
+      if (i - start == 2 && name[start] == '.' && name[start + 1] == '.') return true;
+      start = i + 1;
+    }
   }
   return false;
 }

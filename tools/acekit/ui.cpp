@@ -117,7 +117,8 @@ void Progress::Begin(uint64_t total) {
 }
 
 void Progress::File(const std::string& name) {
-  file_ = Printable(name);
+  // Made printable only when drawn: most names are never shown.
+  file_ = name;
   Ui::Get().Reached(name);
   percent_ = 0;
   Draw(false);
@@ -187,12 +188,13 @@ void Progress::Draw(bool force) {
   }
   const size_t width = static_cast<size_t>(TerminalWidth()) - 1;
   // The name keeps room for up to 24 columns: the time left goes first, then the rate.
-  const size_t room = std::min<size_t>(Columns(file_), 24);
+  const std::string file = Printable(file_);
+  const size_t room = std::min<size_t>(Columns(file), 24);
   std::string tail = sizes + rate_text + eta_text;
   if (Columns(head) + Columns(tail) + room > width) tail = sizes + rate_text;
   if (Columns(head) + Columns(tail) + room > width) tail = sizes;
   const size_t used = Columns(head) + Columns(tail);
-  const std::string name = used < width ? KeepTail(file_, width - used) : "";
+  const std::string name = used < width ? KeepTail(file, width - used) : "";
   const std::string line = "\r\033[K" + head + name + tail;
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
