@@ -122,6 +122,10 @@ TEST(CliNames, RefusesNamesThatWouldNotReadBack) {
   EXPECT_TRUE(EscapesOnExtract("a/../../x"));
   EXPECT_TRUE(EscapesOnExtract("\\..\\x"));
   EXPECT_FALSE(EscapesOnExtract("a/..b/x.."));
+  EXPECT_TRUE(EscapesOnExtract(".."));
+  EXPECT_TRUE(EscapesOnExtract("a/b/.."));
+  EXPECT_FALSE(EscapesOnExtract("a/.../b"));
+  EXPECT_FALSE(EscapesOnExtract("a/b"));
 }
 
 TEST(CliFormat, RendersArchiveNumbers) {
