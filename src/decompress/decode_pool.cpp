@@ -94,7 +94,7 @@ void KeepWords(Decoder& d, DecodeJob& job) {
 // a decoder that owns no window before the entry notices), or a read
 // beyond the bytes held.
 template <typename HaltedFn>
-bool DecodeChunks(Decoder& d, const JobSource& source, DecodeJob& job, HaltedFn halted) {
+bool DecodeChunks(Decoder& d, const JobSource& source, DecodeJob& job, bool crc, HaltedFn halted) {
   uint32_t produced = 0;
   uint32_t count = 0;
   bool clean = true;
@@ -103,7 +103,7 @@ bool DecodeChunks(Decoder& d, const JobSource& source, DecodeJob& job, HaltedFn 
       clean = false;
       break;
     }
-    const uint32_t n = DecodeChunk(d, job.out + produced, kChunkSize, job.method);
+    const uint32_t n = DecodeChunk(d, job.out + produced, kChunkSize, job.method, crc);
     if (d.status != kOk || n == 0 || d.reached_back || source.wanted_more()) {
       clean = false;
       break;
@@ -431,7 +431,7 @@ void DecodePool::Run(Decoder* decoder, DecodeJob& job) {
   JobSource source(job.packed, job.packed_size);
   DecoderStart(d, &source, job.size, false, 1, job.method);
   d.own_only = true;
-  const bool clean = DecodeChunks(d, source, job, [&] { return Halted(job); });
+  const bool clean = DecodeChunks(d, source, job, true, [&] { return Halted(job); });
   KeepWords(d, job);
   job.exact = clean;
 }
@@ -478,8 +478,7 @@ void DecodePool::RunWhole(DecodeJob& job) {
   std::memcpy(saved_words, d.words, kWordBufferBytes);
   JobSource source(job.packed, job.packed_size);
   DecoderStart(d, &source, job.size, true, job.entry_number, job.method);
-  job.exact = DecodeChunks(d, source, job, [&] { return Halted(job); });
-  job.crc = d.crc;
+  job.exact = DecodeChunks(d, source, job, false, [&] { return Halted(job); });
   if (job.exact) return;
   RestoreWindow(d.window, start, job.save, span);
   std::memcpy(d.words, saved_words, kWordBufferBytes);

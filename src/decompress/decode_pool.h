@@ -162,6 +162,8 @@ struct DecodeJob {
   // Results, once Wait has returned.
   bool exact = false;        // the entry decoded cleanly, just as the serial path decodes it
   uint32_t chunk_count = 0;  // the serial path's chunks: their sizes, in order
+  // The CRC of its bytes; not taken for a `whole` job, whose caller has
+  // time to spare while the one worker decodes, and takes it from `out`.
   uint32_t crc = 0;
   // What the serial decoder's word buffer holds after the entry: its first
   // words_defined bytes come from this entry, the rest are as they were.

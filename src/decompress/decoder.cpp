@@ -422,8 +422,8 @@ static_assert(kCrcSpan + kChunkSize + kMaxMatch + 16 < kWindowSize / 2);
 
 }  // namespace
 
-uint32_t DecodeChunk(Decoder& d, uint8_t* buf, uint32_t capacity, uint32_t method) {
-  return DecodeChunkTo(d, buf, capacity, method, true);
+uint32_t DecodeChunk(Decoder& d, uint8_t* buf, uint32_t capacity, uint32_t method, bool crc) {
+  return DecodeChunkTo(d, buf, capacity, method, crc);
 }
 
 Status DecodeEntry(Decoder& d, uint32_t method, platform::ByteSink* sink, uint32_t skip) {

@@ -118,10 +118,10 @@ Status DecodeEntry(Decoder& d, uint32_t method, platform::ByteSink* sink, uint32
 
 // Produces the next chunk into buf (at most capacity bytes; a compressed chunk
 // needs capacity above kMaxMatch and uses at most half the window) and adds
-// it to d.crc; a null buf leaves the chunk in the window only, for a caller
-// that needs nothing but the CRC. Returns the byte count; failures are left
-// in d.status.
-uint32_t DecodeChunk(Decoder& d, uint8_t* buf, uint32_t capacity, uint32_t method);
+// it to d.crc unless `crc` is false; a null buf leaves the chunk in the
+// window only, for a caller that needs nothing but the CRC. Returns the
+// byte count; failures are left in d.status.
+uint32_t DecodeChunk(Decoder& d, uint8_t* buf, uint32_t capacity, uint32_t method, bool crc = true);
 
 // The symbol stage of a compressed entry on its own, so that it can run on
 // another thread than the stage that needs the window: DecodeTokens turns

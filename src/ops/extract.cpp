@@ -7,6 +7,7 @@
 #include "common/status.h"
 #include "decompress/decode_pool.h"
 #include "decompress/decoder.h"
+#include "format/crc32.h"
 #include "format/records.h"
 #include "ops/entry_walk.h"
 #include "ops/extract_paths.h"
@@ -993,7 +994,9 @@ class Driver {
         platform::Write(job.out, at, out->handle) != static_cast<int32_t>(at)) {
       return kShortWrite;
     }
-    return job.crc != e.crc32 ? kCrcMismatch : kOk;
+    const uint32_t crc =
+        job.whole != nullptr ? format::Crc32Update(format::kCrcInit, job.out, at) : job.crc;
+    return crc != e.crc32 ? kCrcMismatch : kOk;
   }
 
   // A solid archive's entry from a worker's tokens: each chunk is made in

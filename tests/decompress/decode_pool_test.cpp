@@ -36,7 +36,10 @@ struct StoredJob {
   void ExpectExact() const {
     EXPECT_TRUE(job.exact);
     EXPECT_EQ(std::string(out.begin(), out.end()), data);
-    EXPECT_EQ(job.crc, format::Crc32Update(format::kCrcInit, data.data(), data.size()));
+    // A whole job's caller takes the CRC from the bytes.
+    if (job.whole == nullptr) {
+      EXPECT_EQ(job.crc, format::Crc32Update(format::kCrcInit, data.data(), data.size()));
+    }
     uint32_t total = 0;
     for (uint32_t i = 0; i < job.chunk_count; ++i) total += chunks[i];
     EXPECT_EQ(total, data.size());
