@@ -159,9 +159,9 @@ class Job {
       acekit_reader_damage(reader, &walked_.end);
     }
     ReportSurvey(archive_, walked_, test_);
-    walk_damaged_ = walk_damaged_ || walked_.damaged();
   }
-  bool walk_damaged() const { return walk_damaged_; }
+  // Entries with damage are all kept (see Walked).
+  bool walk_damaged() const { return walked_.damaged(); }
   static int OnProgress(void* ctx, int percent) {
     auto* job = static_cast<Job*>(ctx);
     const uint64_t now = job->size_ * static_cast<uint64_t>(std::clamp(percent, 0, 100)) / 100;
@@ -248,7 +248,6 @@ class Job {
   // Keeps the entries with damage, and the last one, which the report of
   // a cut archive names.
   void Walked(const acekit_entry& e, const acekit_damage& damage) {
-    walk_damaged_ = walk_damaged_ || damage.flags != 0;
     if (!walked_.entries.empty() && walked_.entries.back().damage.flags == 0) {
       walked_.entries.pop_back();
     }
@@ -363,7 +362,6 @@ class Job {
   std::string target_;
   Survey walked_;
   bool walked_through_ = false;
-  bool walk_damaged_ = false;
 
  public:
   bool reported_failure = false;
