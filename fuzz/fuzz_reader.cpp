@@ -34,6 +34,10 @@ std::set<std::string> g_names;
 // A temporary file the reader left behind, unless the archive itself named
 // a file so.
 void CheckNoTemporary(const fs::path& p) {
+  // Temporaries are files; a folder of that name comes from a directory
+  // entry's path, whose parts the extraction cleans of control characters.
+  std::error_code ec;
+  if (fs::is_directory(fs::symlink_status(p, ec))) return;
   const std::string base = p.filename().string();
   if (base.rfind(".acekit-", 0) == 0 && g_names.count(base) == 0) {
     std::fprintf(stderr, "temporary file left behind: %s\n", p.c_str());
