@@ -347,7 +347,7 @@ uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity, bool crc)
 }  // namespace
 
 Status DecoderAlloc(Decoder& d) {
-  d.window = static_cast<uint8_t*>(platform::AllocZeroed(kWindowSize));
+  d.window = static_cast<uint8_t*>(platform::AllocZeroedWritten(kWindowSize));
   d.words = static_cast<uint8_t*>(platform::AllocZeroed(kWordBufferBytes));
   d.out = static_cast<uint8_t*>(platform::AllocZeroed(kChunkSize));
   if (d.window == nullptr || d.words == nullptr || d.out == nullptr) {

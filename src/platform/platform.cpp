@@ -295,6 +295,16 @@ void* AllocZeroed(size_t size) {
   return sys::AllocZeroed(size != 0 ? size : 1);
 }
 
+void* AllocZeroedWritten(size_t size) {
+  void* p = AllocZeroed(size);
+  if (p == nullptr) return nullptr;
+  // Volatile, so that no compiler that knows the block is zero drops the
+  // stores.
+  volatile uint8_t* const bytes = static_cast<uint8_t*>(p);
+  for (size_t i = 0; i < size; i += 4096) bytes[i] = 0;
+  return p;
+}
+
 void Free(void* p) {
   if (p != nullptr) sys::Free(p);
 }

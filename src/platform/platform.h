@@ -267,6 +267,13 @@ bool MakeTempDir(const char* prefix, char* out, size_t size);
 // still gives a block. Null on failure (or an injected one).
 void* Alloc(size_t size);
 void* AllocZeroed(size_t size);
+// AllocZeroed for a large block that is read before it is written (a
+// window, hash heads): every page is written once here, on the allocating
+// thread. A page the program first reads maps the shared zero page, and its
+// first write then replaces it, which makes the kernel flush the TLB of
+// every core running one of the process's threads; with workers running,
+// those interruptions cost more than the pages themselves.
+void* AllocZeroedWritten(size_t size);
 void Free(void* p);
 
 // ---- Fault injection -----------------------------------------------------
