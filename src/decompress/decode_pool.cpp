@@ -474,6 +474,7 @@ void DecodePool::RunWhole(DecodeJob& job) {
   const uint32_t start = job.entry_number == 1 ? 0 : pos;
   const uint32_t span = TouchedSpan(job.size);
   uint8_t* const saved_words = job.save + kWindowSize;
+  BackWindow(d, start, span);
   SaveWindow(d.window, start, job.save, span);
   std::memcpy(saved_words, d.words, kWordBufferBytes);
   JobSource source(job.packed, job.packed_size);

@@ -305,6 +305,8 @@ uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity, bool crc)
   uint8_t* const window = d.window;
   const uint32_t start = d.pos;
   const uint32_t stop = start + limit;
+  // The copies read a little past what they write.
+  BackWindow(d, start, limit + kMaxMatch + kCopySlack);
   // Below this position no symbol, nor the slack of its copy, reaches past
   // the window's end.
   constexpr uint32_t kFlatEnd = kWindowSize - kMaxMatch - kCopySlack;
@@ -347,7 +349,8 @@ uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity, bool crc)
 }  // namespace
 
 Status DecoderAlloc(Decoder& d) {
-  d.window = static_cast<uint8_t*>(platform::AllocZeroedWritten(kWindowSize));
+  d.window = static_cast<uint8_t*>(platform::AllocZeroed(kWindowSize));
+  d.backed = 0;
   d.words = static_cast<uint8_t*>(platform::AllocZeroed(kWordBufferBytes));
   d.out = static_cast<uint8_t*>(platform::AllocZeroed(kChunkSize));
   if (d.window == nullptr || d.words == nullptr || d.out == nullptr) {
@@ -357,6 +360,15 @@ Status DecoderAlloc(Decoder& d) {
   d.pos = 0;
   d.stream_open = false;
   return kOk;
+}
+
+void BackWindow(Decoder& d, uint32_t from, uint32_t count) {
+  // Windows fill from the start, and each call backs everything from the
+  // mark on, so one mark covers what is backed, wrapped spans included.
+  const uint32_t end = count < kWindowSize - from ? from + count : kWindowSize;
+  if (end <= d.backed) return;
+  platform::BackPages(d.window, d.backed, end);
+  d.backed = end;
 }
 
 void DecoderFree(Decoder& d) {
@@ -652,6 +664,7 @@ uint32_t DecodeTokens(Decoder& d, uint32_t* tokens, uint32_t* words) {
 void ApplyTokens(Decoder& d, const uint32_t* tokens, uint32_t words, uint32_t bytes, uint8_t* buf) {
   uint8_t* const window = d.window;
   const uint32_t start = d.pos;
+  BackWindow(d, start, bytes + kApplySlack);
   if (bytes <= kChunkSize && start + bytes + kApplySlack <= kWindowSize) {
     uint8_t old[kChunkSize + kApplySlack];
     std::memcpy(old, window + start, bytes + kApplySlack);

@@ -52,7 +52,8 @@ struct Decoder {
   uint8_t* words = nullptr;   // kWordBufferBytes: bit input, and stored data in transit
   uint8_t* out = nullptr;     // kChunkSize: the chunk handed to the sink
 
-  uint32_t pos = 0;  // window write position
+  uint32_t pos = 0;     // window write position
+  uint32_t backed = 0;  // window[0, backed) has pages of its own: see BackWindow
   uint32_t dist[4] = {};
   uint32_t dist_index = 0;
   uint32_t block_left = 0;  // main symbols left in the current block
@@ -88,6 +89,14 @@ struct Decoder {
 // nothing held.
 Status DecoderAlloc(Decoder& d);
 void DecoderFree(Decoder& d);
+
+// Call before reading window bytes from `from` on (count of them, wrapping)
+// that have not been written yet: their pages get memory of their own first
+// (platform::BackPages), so that no later write has to swap out the
+// system's zero page with every core interrupted. The window is allocated
+// zeroed and lazily, so a decoder that sees only small entries never pays
+// for the rest of it.
+void BackWindow(Decoder& d, uint32_t from, uint32_t count);
 
 // Frees a decoder that NewDecoder made: its buffers, then the decoder.
 struct DecoderDelete {

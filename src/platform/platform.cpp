@@ -295,14 +295,15 @@ void* AllocZeroed(size_t size) {
   return sys::AllocZeroed(size != 0 ? size : 1);
 }
 
-void* AllocZeroedWritten(size_t size) {
-  void* p = AllocZeroed(size);
-  if (p == nullptr) return nullptr;
-  // Volatile, so that no compiler that knows the block is zero drops the
-  // stores.
-  volatile uint8_t* const bytes = static_cast<uint8_t*>(p);
-  for (size_t i = 0; i < size; i += 4096) bytes[i] = 0;
-  return p;
+void BackPages(void* block, size_t from, size_t to) {
+  constexpr size_t kPage = 4096;
+  auto* const bytes = static_cast<uint8_t*>(block);
+  // An atomic OR of zero is a write to the processor, so the page fault it
+  // may take is a write fault, and it changes no byte whatever the block
+  // holds (and whatever another thread is doing to it).
+  for (size_t at = from; at < to; at = (at | (kPage - 1)) + 1) {
+    __atomic_fetch_or(bytes + at, uint8_t{0}, __ATOMIC_RELAXED);
+  }
 }
 
 void Free(void* p) {

@@ -267,14 +267,15 @@ bool MakeTempDir(const char* prefix, char* out, size_t size);
 // still gives a block. Null on failure (or an injected one).
 void* Alloc(size_t size);
 void* AllocZeroed(size_t size);
-// AllocZeroed for a large block that is read before it is written (a
-// window, hash heads): every page is written once here, on the allocating
-// thread. A page the program first reads maps the shared zero page, and its
-// first write then replaces it, which makes the kernel flush the TLB of
-// every core running one of the process's threads; with workers running,
-// those interruptions cost more than the pages themselves.
-void* AllocZeroedWritten(size_t size);
 void Free(void* p);
+// Gives every page of block[from, to) memory of its own, leaving its bytes
+// as they are. For a block that is read just ahead of where it is written
+// (a decoder's window): a page first read maps the system's shared zero
+// page, and the first write then replaces it, which makes the kernel
+// interrupt every core running one of the process's threads to flush its
+// TLB. With workers decoding, those interruptions cost more than the
+// pages; a page first written costs no interruption.
+void BackPages(void* block, size_t from, size_t to);
 
 // ---- Fault injection -----------------------------------------------------
 // A test arms one primitive so that its n-th call from now fails (n >= 1),
