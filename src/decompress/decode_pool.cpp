@@ -226,6 +226,9 @@ void DecodePool::Sleep() {
 }
 
 DecodeJob* DecodePool::Pick() const {
+  // The one worker that runs the caller's decoder takes its entries in
+  // archive order, streamed or not.
+  if (head_ != nullptr && head_->whole != nullptr) return head_;
   for (DecodeJob* j = head_; j != nullptr; j = j->next) {
     if (j->stream != nullptr) return j;
   }
@@ -477,9 +480,16 @@ void DecodePool::RunWhole(DecodeJob& job) {
   BackWindow(d, start, span);
   SaveWindow(d.window, start, job.save, span);
   std::memcpy(saved_words, d.words, kWordBufferBytes);
-  JobSource source(job.packed, job.packed_size);
-  DecoderStart(d, &source, job.size, true, job.entry_number, job.method);
-  job.exact = DecodeChunks(d, source, job, false, [&] { return Halted(job); });
+  if (job.stream != nullptr) {
+    // Its chunks are taken while it runs; a damaged one leaves those
+    // written, and the calling thread decodes it again from its start,
+    // with the window put back, passing over the chunks it has.
+    job.exact = StreamChunks(d, job, true);
+  } else {
+    JobSource source(job.packed, job.packed_size);
+    DecoderStart(d, &source, job.size, true, job.entry_number, job.method);
+    job.exact = DecodeChunks(d, source, job, false, [&] { return Halted(job); });
+  }
   if (job.exact) return;
   RestoreWindow(d.window, start, job.save, span);
   std::memcpy(d.words, saved_words, kWordBufferBytes);
@@ -524,11 +534,18 @@ void DecodePool::RunTokens(Decoder& d, DecodeJob& job) {
 // free slot, waiting while the ring is full. The first chunk that is not
 // clean is not handed over; the caller takes the entry on from there.
 void DecodePool::RunStreamed(Decoder& d, DecodeJob& job) {
+  job.exact = StreamChunks(d, job, false);
+}
+
+// `solid`: d is the caller's decoder and the entry continues its window
+// (a `whole` job); otherwise d is the worker's own and the entry starts
+// afresh.
+bool DecodePool::StreamChunks(Decoder& d, DecodeJob& job, bool solid) {
   StreamState& s = *job.stream;
   StreamSource source(*this, job, d.words);
   source.Reset(s.expect);
-  DecoderStart(d, &source, job.size, false, 1, job.method);
-  d.own_only = true;
+  DecoderStart(d, &source, job.size, solid, solid ? job.entry_number : 1, job.method);
+  d.own_only = !solid;
   bool clean = true;
   uint32_t count = 0;
   while (d.remaining > 0) {
@@ -543,12 +560,14 @@ void DecodePool::RunStreamed(Decoder& d, DecodeJob& job) {
       clean = false;
       break;
     }
-    const uint32_t n = DecodeChunk(d, slot, kChunkSize, job.method);
+    // The one worker of a solid archive is the bound; the calling thread
+    // takes the CRC of the chunks as it writes them.
+    const uint32_t n = DecodeChunk(d, slot, kChunkSize, job.method, !solid);
     if (d.status != kOk || n == 0 || d.reached_back || Halted(job)) {
       clean = false;
       break;
     }
-    if (s.slots == nullptr && d.remaining == 0) {
+    if (s.slots == nullptr && !solid && d.remaining == 0) {
       // The last window, before the calling thread can see the last chunk.
       const uint32_t keep = static_cast<uint32_t>(job.size) < kWindowSize
                                 ? static_cast<uint32_t>(job.size)
@@ -562,10 +581,13 @@ void DecodePool::RunStreamed(Decoder& d, DecodeJob& job) {
   }
   job.chunk_count = count;
   KeepWords(d, job);
+  // The caller's decoder has the serial path's word buffer already, with
+  // what earlier entries left past a short read.
+  if (solid) return clean && d.status == kOk;
   uint32_t defined = 0;
   if (!source.Defined(&defined)) clean = false;
   if (defined < job.words_defined) job.words_defined = defined;
-  job.exact = clean && d.status == kOk;
+  return clean && d.status == kOk;
 }
 
 }  // namespace acekit::decompress

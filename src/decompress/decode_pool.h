@@ -22,10 +22,11 @@
 //
 // A solid archive can also go to one worker whole: that worker runs the
 // caller's own decoder, window and all, over the entries in archive order
-// (DecodeJob::whole), while the calling thread makes the file calls. Such a
-// job that does not end cleanly puts the decoder back as it found it, and
-// the worker runs none after it, so the caller can decode that entry and
-// the rest itself.
+// (DecodeJob::whole), while the calling thread makes the file calls; an
+// entry too large to hold whole is streamed to it as above. Such a job that
+// does not end cleanly puts the decoder back as it found it, and the worker
+// runs none after it, so the caller can decode that entry and the rest
+// itself (a streamed one from its start, passing over the chunks taken).
 //
 // Workers only compute. Everything they touch is given to them: the jobs,
 // and the decoders the pool takes on the calling thread at Start.
@@ -95,6 +96,11 @@ inline constexpr uint32_t kStreamBatch = 128;  // chunks the calling thread wait
 // as the serial path does, with more packed data read ahead (6 MB) and
 // more chunks ahead of the calling thread, which wakes up less often.
 inline constexpr uint32_t kTestedFetches = 24;
+// A solid archive's entry streamed to its one worker: the calling thread,
+// which only writes, keeps up, so a short ring does (and its pages are
+// fewer to fault in and stay in the cache between the two threads).
+inline constexpr uint32_t kWholeSlots = 512;
+inline constexpr uint32_t kWholeFetches = 4;
 inline constexpr uint32_t kTestedSlots = 16384;
 inline constexpr uint32_t kTestedBatch = 512;
 inline constexpr uint32_t kMaxFetches = kTestedFetches;
@@ -256,6 +262,7 @@ class DecodePool {
   void RunWhole(DecodeJob& job);
   void RunTokens(Decoder& d, DecodeJob& job);
   void RunStreamed(Decoder& d, DecodeJob& job);
+  bool StreamChunks(Decoder& d, DecodeJob& job, bool solid);
   bool Halted(const DecodeJob& job) const {
     return stop_.load(std::memory_order_relaxed) || job.dropped.load(std::memory_order_relaxed);
   }

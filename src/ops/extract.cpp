@@ -516,10 +516,11 @@ class Driver {
 
   // Read-ahead for the worker that runs decoder_: entries it can take
   // whole go to it in archive order, each with the number the serial path
-  // gives it. Any other entry that uses the decoder is a barrier: nothing
-  // after it is handed over until this thread has decoded it. After a job
-  // that did not end cleanly the worker takes none; the rest is decoded
-  // here.
+  // gives it, and when extracting so do those too large to hold whole,
+  // streamed. Any other entry that uses the decoder is a barrier: nothing
+  // after it is handed over until this thread has decoded it; a streamed
+  // one is a barrier as well, until it is through. After a job that did
+  // not end cleanly the worker takes none; the rest is decoded here.
   void FillWhole() {
     while (ahead_ != nullptr && barrier_ == nullptr && !whole_broken_) {
       if (pending_count_ == kPendingRing) return;
@@ -528,10 +529,20 @@ class Driver {
         ahead_ = ahead_->next;
         continue;
       }
-      if (!Parallel(e) || Streamed(e)) {
+      if (!Parallel(e) || (Streamed(e) && test_)) {
         barrier_ = &e;
         ahead_ = ahead_->next;
         ++ahead_number_;
+        return;
+      }
+      if (Streamed(e)) {
+        // Decoded by the worker while this thread writes it; nothing after
+        // it is handed over until it is through, so one such job is in
+        // flight at a time.
+        if (pending_count_ != 0 && units_ == max_pending_) return;
+        barrier_ = &e;
+        ahead_ = ahead_->next;
+        AddStreamed(e, ahead_number_++);
         return;
       }
       const uint32_t need = ExpectedRead(e);
@@ -707,13 +718,18 @@ class Driver {
       sizeof(decompress::DecodeJob) + sizeof(decompress::StreamState) +
       decompress::kStreamSlots * (decompress::kChunkSize + sizeof(uint16_t)) +
       decompress::kStreamFetches * platform::kFileBufferBytes + alignof(decompress::DecodeJob);
+  static constexpr size_t kWholeStreamCost =
+      sizeof(decompress::DecodeJob) + sizeof(decompress::StreamState) +
+      decompress::kWholeSlots * (decompress::kChunkSize + sizeof(uint16_t)) +
+      decompress::kWholeFetches * platform::kFileBufferBytes + alignof(decompress::DecodeJob);
   static constexpr size_t kTestedStreamCost =
       sizeof(decompress::DecodeJob) + sizeof(decompress::StreamState) +
       decompress::kTestedSlots * sizeof(uint16_t) + decompress::kWindowSize +
       decompress::kTestedFetches * platform::kFileBufferBytes + alignof(decompress::DecodeJob);
 
-  // Queues a streamed job for the entry and makes its first fetches.
-  void AddStreamed(const ArcEntry& e) {
+  // Queues a streamed job for the entry and makes its first fetches; in a
+  // solid archive for the worker that runs decoder_, as entry `number`.
+  void AddStreamed(const ArcEntry& e, uint32_t number = 0) {
     using decompress::DecodeJob;
     using decompress::StreamState;
     Pending& p = pending_[(pending_first_ + pending_count_) % kPendingRing];
@@ -721,7 +737,9 @@ class Driver {
     ++pending_count_;
     ++units_;
     ++streamed_;
-    void* memory = platform::Alloc(test_ ? kTestedStreamCost : kStreamCost);
+    void* memory = platform::Alloc(test_    ? kTestedStreamCost
+                                   : whole_ ? kWholeStreamCost
+                                            : kStreamCost);
     if (memory == nullptr) {
       p.failure = kNoMemory;
       return;
@@ -740,7 +758,11 @@ class Driver {
       s->fetch_blocks = decompress::kTestedFetches;
     } else {
       s->slots = bytes;
-      bytes += decompress::kStreamSlots * decompress::kChunkSize;
+      if (whole_) {
+        s->slot_count = decompress::kWholeSlots;
+        s->fetch_blocks = decompress::kWholeFetches;
+      }
+      bytes += s->slot_count * decompress::kChunkSize;
     }
     for (uint32_t b = 0; b < s->fetch_blocks; ++b) {
       s->blocks[b] = bytes;
@@ -749,6 +771,11 @@ class Driver {
     s->slot_sizes = reinterpret_cast<uint16_t*>(bytes);
     s->expect = s->expect_left = ExpectedRead(e);
     s->file_at = e.header_offset + e.head_size + 4;
+    if (whole_) {
+      job->whole = decoder_.get();
+      job->entry_number = number;
+      job->save = save_;
+    }
     p.job = job;
     // Queued before its first fetches, so that a worker starts on the
     // first while the others are read.
@@ -967,7 +994,8 @@ class Driver {
     decompress::DecodeJob* later = nullptr;
     for (uint32_t i = 1; i < pending_count_ && i <= kWholeBatch; ++i) {
       const Pending& p = pending_[(pending_first_ + i) % kPendingRing];
-      if (p.job == nullptr || p.failure != kOk) break;
+      // A streamed job goes on only as this thread takes its chunks.
+      if (p.job == nullptr || p.failure != kOk || p.streamed) break;
       later = p.job;
     }
     return later;
@@ -1022,23 +1050,28 @@ class Driver {
   // DecodeEntry's reports and writes from a streamed job's chunks as the
   // worker hands them over, making the fetches it waits for. Where the
   // worker stops short of a clean end, the entry is decoded here from its
-  // start, the chunks already written and reported passed over.
+  // start, the chunks already written and reported passed over. A `whole`
+  // job's worker decodes in decoder_'s own window, which it leaves as the
+  // serial path would (or, stopping short, as it found it).
   Status Stream(const ArcEntry& e, Output* out, decompress::DecodeJob& job) {
     using decompress::kChunkSize;
     using decompress::kWindowMask;
     using decompress::kWindowSize;
     const decompress::StreamState& s = *job.stream;
+    const bool own_window = job.whole == nullptr;
     Settle();
-    if (s.slots != nullptr && tail_ == nullptr) {
+    if (s.slots != nullptr && own_window && tail_ == nullptr) {
       tail_ = static_cast<uint8_t*>(platform::Alloc(kWindowSize));
       if (tail_ == nullptr) return kNoMemory;
     }
     platform::BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle,
                                     write_buffer_, platform::kFileBufferBytes);
-    decoder_->progress.last_reported = 0;
+    ProgressState& progress = Progress();
+    progress.last_reported = 0;
     const uint32_t size = e.orig_size;
     uint32_t processed = 0;
     uint32_t chunks = 0;
+    uint32_t crc = format::kCrcInit;  // of a whole job's chunks, which its worker leaves to us
     for (;;) {
       uint32_t first = 0;
       uint32_t count = 0;
@@ -1052,8 +1085,7 @@ class Driver {
         const uint32_t n = s.slot_sizes[i % s.slot_count];
         if (s.slots == nullptr) {
           processed += n;
-          if (ReportProgress(decoder_->progress, static_cast<int32_t>(processed), job.size) !=
-              kOk) {
+          if (ReportProgress(progress, static_cast<int32_t>(processed), job.size) != kOk) {
             return kCancelled;
           }
           continue;
@@ -1061,14 +1093,15 @@ class Driver {
         const uint8_t* chunk = s.slots + (i % s.slot_count) * kChunkSize;
         // The entry's last window of bytes, which the decoder here holds
         // once the entry is through.
-        if (static_cast<uint64_t>(processed) + n + kWindowSize > size) {
+        if (own_window && static_cast<uint64_t>(processed) + n + kWindowSize > size) {
           const uint32_t at = processed & kWindowMask;
           const uint32_t part = n < kWindowSize - at ? n : kWindowSize - at;
           std::memcpy(tail_ + at, chunk, part);
           std::memcpy(tail_, chunk + part, n - part);
         }
         processed += n;
-        if (ReportProgress(decoder_->progress, static_cast<int32_t>(processed), job.size) != kOk) {
+        if (!own_window) crc = format::Crc32Update(crc, chunk, n);
+        if (ReportProgress(progress, static_cast<int32_t>(processed), job.size) != kOk) {
           return kCancelled;
         }
         if (out != nullptr && sink.Write(chunk, n) != static_cast<int32_t>(n)) return kShortWrite;
@@ -1076,9 +1109,14 @@ class Driver {
       chunks += count;
       pool_.Release(&job, count);
     }
-    if (!job.exact) return Resume(e, out, sink, job, chunks);
+    if (!job.exact) {
+      // The worker has put the decoder back and takes no more.
+      if (!own_window) whole_broken_ = true;
+      return Resume(e, out, sink, job, chunks);
+    }
     if (out != nullptr && !sink.Flush()) return kShortWrite;
-    if (job.crc != e.crc32) return kCrcMismatch;
+    if ((own_window ? job.crc : crc) != e.crc32) return kCrcMismatch;
+    if (!own_window) return kOk;
     if (s.slots == nullptr) {
       std::memcpy(decoder_->window, s.tail, size < kWindowSize ? size : kWindowSize);
     } else if (size >= kWindowSize) {
@@ -1099,12 +1137,18 @@ class Driver {
     if (platform::Seek(archive_, static_cast<int32_t>(data_at), 0) == -1) return kOpenFailed;
     ReplayingSource source(archive_, read_buffer_, *job.stream);
     source.Reset(ExpectedRead(e));
+    // The worker is idle from here on, as in DecodeFrom.
+    if (whole_) decoder_->progress = progress_;
     const int32_t reported = decoder_->progress.last_reported;
     decompress::DecoderStart(*decoder_, &source, static_cast<int32_t>(e.orig_size), solid_,
                              entry_number_, e.tech_type);
     decoder_->progress.last_reported = reported;
     Status status =
         decompress::DecodeEntry(*decoder_, e.tech_type, out != nullptr ? &sink : nullptr, skip);
+    if (whole_) {
+      progress_ = decoder_->progress;
+      decoder_->progress.hook = ProgressHook{};
+    }
     if (out != nullptr && status == kOk && !sink.Flush()) status = kShortWrite;
     if (status == kOk && decoder_->crc != e.crc32) status = kCrcMismatch;
     return status;

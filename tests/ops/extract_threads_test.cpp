@@ -122,12 +122,13 @@ class ExtractThreads : public ExtractTest {
 
   // Where entry `index` of `entries`, laid out by BuildArchive, has its
   // packed data, and how long that is.
-  static std::pair<size_t, size_t> DataOf(const std::vector<Entry>& entries, size_t index) {
+  static std::pair<size_t, size_t> DataOf(const std::vector<Entry>& entries, size_t index,
+                                          bool solid = false) {
     const std::vector<Entry> before(entries.begin(), entries.begin() + index);
     const std::vector<Entry> with(entries.begin(), entries.begin() + index + 1);
-    const size_t at = BuildArchive(before, false).size() + format::kFileHeaderFixed +
+    const size_t at = BuildArchive(before, solid).size() + format::kFileHeaderFixed +
                       entries[index].name.size() + 2;
-    return {at, BuildArchive(with, false).size() - at};
+    return {at, BuildArchive(with, solid).size() - at};
   }
 
   const char* keep_ = nullptr;  // a file the host keeps when asked
@@ -234,7 +235,7 @@ TEST_F(ExtractThreads, SolidRunAfterAnEntryDecodedHereContinuesIt) {
   EXPECT_EQ(o.status, kOk);
   EXPECT_TRUE(o.files.count("s7") && o.files.at("s7") == entries[9].data);
 
-  const auto [at, size] = DataOf(entries, 20);
+  const auto [at, size] = DataOf(entries, 20, true);
   std::string bytes = BuildArchive(entries, true);
   bytes[at + size / 2] ^= 0x21;
   cancels_ = {0};
@@ -334,6 +335,43 @@ TEST_F(ExtractThreads, DamagedLargeEntryReportsAsWithOneThread) {
     Open(intact.substr(0, cut));
     EXPECT_NE(ExpectSameForEveryThreadCount().status, kOk);
   }
+}
+
+// In a solid archive a large entry streams to the worker that runs the
+// decoder while the calling thread writes it; one that fills the short ring
+// from little packed data, one the host keeps (decoded all the same), a
+// cancel inside one, damage in the first fetch and past it, a wrong
+// checksum, and the archive cut inside one all end as with one thread. The
+// entries after a damaged one are decoded on the calling thread.
+TEST_F(ExtractThreads, LargeEntriesOfASolidArchiveComeOutAsWithOneThread) {
+  std::vector<Entry> entries = Large();
+  entries.push_back({"again", entries[1].data.substr(5000, 70000)});
+  Open(entries, true);
+  keep_ = "big2";
+  cancels_ = {0, 500, 1800};
+  const Outcome o = ExpectSameForEveryThreadCount();
+  EXPECT_EQ(o.status, kOk);
+  EXPECT_TRUE(o.files.count("runs") && o.files.at("runs") == entries[2].data);
+  EXPECT_TRUE(o.files.count("again") && o.files.at("again") == entries.back().data);
+  keep_ = nullptr;
+
+  cancels_ = {0};
+  entries[2].bad_crc = true;
+  Open(entries, true);
+  EXPECT_EQ(ExpectSameForEveryThreadCount().status, kCrcMismatch);
+  entries[2].bad_crc = false;
+
+  const std::string intact = BuildArchive(entries, true);
+  const auto [at, size] = DataOf(entries, 1, true);
+  for (const size_t damage : {at + 300, at + size - 20000}) {
+    std::string bytes = intact;
+    bytes[damage] ^= 0x08;
+    SCOPED_TRACE(damage - at);
+    Open(bytes);
+    EXPECT_NE(ExpectSameForEveryThreadCount().status, kOk);
+  }
+  Open(intact.substr(0, at + size / 2));
+  EXPECT_NE(ExpectSameForEveryThreadCount().status, kOk);
 }
 
 // A tested entry too large for a worker gets its packed data read ahead in
