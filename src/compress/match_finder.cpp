@@ -832,6 +832,9 @@ bool AllocMatchBuffers(MatchState& m, int shape) {
   // in comparisons, so what earlier reads left there shapes the output.
   uint8_t* const block = static_cast<uint8_t*>(platform::AllocZeroed(layout.size));
   if (block == nullptr) return false;
+  // Hash heads and flags are read before they are written, all over: see
+  // platform::BackPages for why a page should be written first.
+  platform::BackPages(block, 0, layout.size);
   m.window = block;
   m.head3 = reinterpret_cast<uint32_t*>(block + layout.head3);
   m.prev3 = block + layout.prev3;

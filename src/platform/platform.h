@@ -269,8 +269,9 @@ void* Alloc(size_t size);
 void* AllocZeroed(size_t size);
 void Free(void* p);
 // Gives every page of block[from, to) memory of its own, leaving its bytes
-// as they are. For a block that is read just ahead of where it is written
-// (a decoder's window): a page first read maps the system's shared zero
+// as they are. For a zeroed block that is read before it is written (a
+// decoder's window just ahead of the output, a coder's hash heads): a page
+// first read maps the system's shared zero
 // page, and the first write then replaces it, which makes the kernel
 // interrupt every core running one of the process's threads to flush its
 // TLB. With workers decoding, those interruptions cost more than the
