@@ -271,11 +271,10 @@ void Free(void* p);
 // Gives every page of block[from, to) memory of its own, leaving its bytes
 // as they are. For a zeroed block that is read before it is written (a
 // decoder's window just ahead of the output, a coder's hash heads): a page
-// first read maps the system's shared zero
-// page, and the first write then replaces it, which makes the kernel
-// interrupt every core running one of the process's threads to flush its
-// TLB. With workers decoding, those interruptions cost more than the
-// pages; a page first written costs no interruption.
+// first read maps the system's shared zero page, and the first write then
+// replaces it, which makes the kernel interrupt every core running one of
+// the process's threads to flush its TLB. With workers running, those
+// interruptions cost more than the pages; a page first written costs none.
 void BackPages(void* block, size_t from, size_t to);
 
 // ---- Fault injection -----------------------------------------------------
