@@ -484,7 +484,7 @@ void DecodePool::RunWhole(DecodeJob& job) {
     // Its chunks are taken while it runs; a damaged one leaves those
     // written, and the calling thread decodes it again from its start,
     // with the window put back, passing over the chunks it has.
-    job.exact = StreamChunks(d, job, true);
+    job.exact = StreamChunks(d, job);
   } else {
     JobSource source(job.packed, job.packed_size);
     DecoderStart(d, &source, job.size, true, job.entry_number, job.method);
@@ -534,13 +534,13 @@ void DecodePool::RunTokens(Decoder& d, DecodeJob& job) {
 // free slot, waiting while the ring is full. The first chunk that is not
 // clean is not handed over; the caller takes the entry on from there.
 void DecodePool::RunStreamed(Decoder& d, DecodeJob& job) {
-  job.exact = StreamChunks(d, job, false);
+  job.exact = StreamChunks(d, job);
 }
 
-// `solid`: d is the caller's decoder and the entry continues its window
-// (a `whole` job); otherwise d is the worker's own and the entry starts
-// afresh.
-bool DecodePool::StreamChunks(Decoder& d, DecodeJob& job, bool solid) {
+// For a `whole` job d is the caller's decoder and the entry continues its
+// window; otherwise d is the worker's own and the entry starts afresh.
+bool DecodePool::StreamChunks(Decoder& d, DecodeJob& job) {
+  const bool solid = job.whole != nullptr;
   StreamState& s = *job.stream;
   StreamSource source(*this, job, d.words);
   source.Reset(s.expect);

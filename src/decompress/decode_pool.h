@@ -262,7 +262,7 @@ class DecodePool {
   void RunWhole(DecodeJob& job);
   void RunTokens(Decoder& d, DecodeJob& job);
   void RunStreamed(Decoder& d, DecodeJob& job);
-  bool StreamChunks(Decoder& d, DecodeJob& job, bool solid);
+  bool StreamChunks(Decoder& d, DecodeJob& job);
   bool Halted(const DecodeJob& job) const {
     return stop_.load(std::memory_order_relaxed) || job.dropped.load(std::memory_order_relaxed);
   }

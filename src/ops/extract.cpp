@@ -514,9 +514,9 @@ class Driver {
     CloseGroup();
   }
 
-  // Read-ahead for the worker that runs decoder_: entries it can take
-  // whole go to it in archive order, each with the number the serial path
-  // gives it, and when extracting so do those too large to hold whole,
+  // Read-ahead for the worker that runs decoder_ (extraction only): entries
+  // it can take whole go to it in archive order, each with the number the
+  // serial path gives it, and so do those too large to hold whole,
   // streamed. Any other entry that uses the decoder is a barrier: nothing
   // after it is handed over until this thread has decoded it; a streamed
   // one is a barrier as well, until it is through. After a job that did
@@ -529,7 +529,7 @@ class Driver {
         ahead_ = ahead_->next;
         continue;
       }
-      if (!Parallel(e) || (Streamed(e) && test_)) {
+      if (!Parallel(e)) {
         barrier_ = &e;
         ahead_ = ahead_->next;
         ++ahead_number_;
