@@ -12,10 +12,21 @@ void BitFeed::Fill(uint32_t offset, uint32_t count) {
     ended = true;
     valid_end = base_word * 4 + offset + static_cast<uint32_t>(got);
   }
+  // Words the source did not deliver are mirrored too: they are part of
+  // the stream as much as the delivered ones.
+  uint8_t* m = mirror + kLead + offset;
+  const uint8_t* b = buffer + offset;
+  for (uint32_t i = 0; i < count; i += 4) {
+    m[i] = b[i + 3];
+    m[i + 1] = b[i + 2];
+    m[i + 2] = b[i + 1];
+    m[i + 3] = b[i];
+  }
 }
 
 void BitFeed::Refill() {
   std::memcpy(buffer, buffer + 1022 * 4, 8);
+  std::memmove(mirror, mirror + kLead + 1020 * 4, kLead + 8);
   base_word += 1022;
   Fill(8, kWordBufferBytes - 8);
 }
@@ -26,12 +37,11 @@ void BitInput::Start(BitFeed& feed) {
   feed.ended = false;
   feed.Fill(0, kWordBufferBytes);
   feed_ = &feed;
-  buf_ = feed.buffer;
+  mirror_ = feed.mirror + BitFeed::kLead;
   acc_ = 0;
-  avail_ = 0;
-  next_ = 0;
-  Load();
-  Load();
+  have_ = 0;
+  at_ = 0;
+  Fill();
 }
 
 }  // namespace acekit::decompress

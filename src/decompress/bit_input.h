@@ -9,12 +9,18 @@
 // every platform. `Overrun()` tells the decoder afterwards whether it consumed
 // bits the source never delivered.
 //
-// Internally bits sit in a 64-bit accumulator that is topped up one word at a
-// time; the buffer and its refill schedule are unchanged, so the sequence of
-// bits seen is identical to reading the register straight from the words.
+// The reader itself never looks at the word buffer. Each fill of the buffer
+// also writes its words, bytes reversed, to a mirror, where the stream's bits
+// lie in plain big-endian order: any eight bytes there, read as one number,
+// are 64 consecutive stream bits. That lets the accumulator be topped up with
+// no branch on how many bits it holds (which varies from symbol to symbol
+// beyond any predictor's reach) and to at least 56 bits, so a match's three
+// codes fit between two top-ups. The buffer and its refill schedule are
+// unchanged, so the bits seen are exactly those of the words.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "platform/stream.h"
 
@@ -22,16 +28,26 @@ namespace acekit::decompress {
 
 inline constexpr uint32_t kWordBufferBytes = 4096;
 
-// Source side of the reader: refills the word buffer and remembers where the
-// delivered data ends in stream positions. Kept apart from BitInput so the
-// decoder's hot loop can hold a BitInput in registers without the refill
-// call taking its address.
+// Source side of the reader: refills the word buffer and its mirror, and
+// remembers where the delivered data ends in stream positions. Kept apart
+// from BitInput so the decoder's hot loop can hold a BitInput in registers
+// without the refill call taking its address.
 struct BitFeed {
+  // The mirror starts this far into `mirror`: after a refill the reader may
+  // still stand in the two words before the ones moved to the front, so they
+  // are kept there.
+  static constexpr uint32_t kLead = 8;
+
   platform::ByteSource* source = nullptr;
   uint8_t* buffer = nullptr;  // kWordBufferBytes, owned by the caller
   uint64_t base_word = 0;     // stream word number of buffer word 0
   uint64_t valid_end = 0;     // stream byte position where delivered data ends
   bool ended = false;         // the source has come up short at least once
+  // kLead bytes of earlier words, the buffer's words with their bytes
+  // reversed, then 8 zero bytes: a top-up near the end reads past the last
+  // word, and ORs in zeros there, which the bits read after the refill
+  // simply fill in.
+  alignas(8) uint8_t mirror[kLead + kWordBufferBytes + 8] = {};
 
   // Reads `count` bytes to buffer[offset], tracking the end of delivered data.
   void Fill(uint32_t offset, uint32_t count);
@@ -43,33 +59,50 @@ class BitInput {
  public:
   // Reads the first 4096 bytes of a stream from feed.source into feed.buffer
   // and positions the reader at the stream's first bit. The feed must outlive
-  // the reader.
+  // the reader and stay where it is.
   void Start(BitFeed& feed);
 
   // The next n bits (1..32), first bit most significant; nothing is consumed.
   uint32_t Peek(int n) const { return static_cast<uint32_t>(acc_ >> (64 - n)); }
   // The same for n of 0..32, 0 giving 0.
   uint32_t PeekUpTo(uint32_t n) const { return static_cast<uint32_t>((acc_ >> 1) >> (63 - n)); }
+  // The n bits (0..32) after the next `skip`, skip + n within what is unread.
+  uint32_t PeekPast(uint32_t skip, uint32_t n) const {
+    return static_cast<uint32_t>(((acc_ << skip) >> 1) >> (63 - n));
+  }
   // The next 32 unread bits.
   uint32_t Register() const { return static_cast<uint32_t>(acc_ >> 32); }
 
   // Consumes n bits (0..32).
   void Skip(int n) {
-    acc_ <<= n;
-    avail_ -= n;
-    if (avail_ < 32) Load();
+    Drop(static_cast<uint32_t>(n));
+    Fill();
   }
 
   // For loops that take several fields per check: Fill() tops the reader up
-  // to at least 32 unread bits, and Drop(n) consumes n bits without looking
-  // (the caller keeps n within what is unread). Fill() again before any other
-  // call; the words loaded are the same, only when they are loaded moves.
+  // to at least kFilled unread bits, and Drop(n) consumes n bits without
+  // looking (the caller keeps n within what is unread). Fill() again before
+  // any other call.
+  static constexpr int kFilled = 56;
   void Fill() {
-    if (avail_ < 32) Load();
+    if (Taken() > kRefillAfter) {
+      feed_->Refill();
+      at_ -= static_cast<int32_t>(kMovedBytes);
+    }
+    uint64_t w;
+    std::memcpy(&w, mirror_ + at_, 8);
+#if !defined(__BYTE_ORDER__) || __BYTE_ORDER__ != __ORDER_BIG_ENDIAN__
+    w = __builtin_bswap64(w);
+#endif
+    // The bits below the unread ones are zero or the same stream bits
+    // already, so ORing the next 64 in changes nothing there.
+    acc_ |= w >> have_;
+    at_ += (63 - have_) >> 3;
+    have_ |= kFilled;
   }
   void Drop(uint32_t n) {
     acc_ <<= n;
-    avail_ -= static_cast<int>(n);
+    have_ -= static_cast<int>(n);
   }
 
   // Reads an n-bit field (1..32).
@@ -80,28 +113,29 @@ class BitInput {
   }
 
   // Stream bit position of the next unread bit.
-  uint64_t Consumed() const { return (feed_->base_word + next_) * 32 - avail_; }
+  uint64_t Consumed() const {
+    return feed_->base_word * 32 + static_cast<uint64_t>(Taken());
+  }
   // True when bits beyond the data the source delivered have been consumed.
-  bool Overrun() const { return feed_->ended && Consumed() > feed_->valid_end * 8; }
-
- private:
-  void Load() {
-    if (next_ == 1022) {
-      feed_->Refill();
-      next_ = 0;
-    }
-    const uint8_t* p = buf_ + 4 * next_;
-    const uint32_t w = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                       static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-    acc_ |= static_cast<uint64_t>(w) << (32 - avail_);
-    avail_ += 32;
-    ++next_;
+  bool Overrun() const {
+    return feed_->ended && Consumed() > feed_->valid_end * 8;
   }
 
-  uint64_t acc_ = 0;              // unread bits, first one in bit 63
-  int avail_ = 0;                 // valid bits in acc_, 32..63 between calls
-  uint32_t next_ = 0;             // buffer word to load next
-  const uint8_t* buf_ = nullptr;  // feed_->buffer, cached for the hot path
+ private:
+  // Bits consumed from the buffer's start, past which the next top-up would
+  // need word 1022 itself: the moment the buffer refills. A top-up before it
+  // reads no further than the mirror's zeros.
+  static constexpr int32_t kRefillAfter = 1021 * 32;
+  static constexpr uint32_t kMovedBytes = 1022 * 4;
+
+  int32_t Taken() const {
+    return at_ * 8 - have_;
+  }
+
+  uint64_t acc_ = 0;                 // unread bits, first one in bit 63
+  int have_ = 0;                     // unread bits in acc_, kFilled..63 between calls
+  int32_t at_ = 0;                   // mirror byte after the bits in acc_, buffer-relative
+  const uint8_t* mirror_ = nullptr;  // feed_->mirror + kLead, cached for the hot path
   BitFeed* feed_ = nullptr;
 };
 

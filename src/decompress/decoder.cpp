@@ -150,12 +150,14 @@ struct Run {
   bool reached;  // with guard: a match reached before the entry's start
 };
 
-// Decodes the rest of a match from its main-table entry `e`, whose code is
-// consumed already: returns the distance code and sets `len`. The reader
-// holds at least 21 unread bits on entry, enough for the longest run of
-// extra bits; it has at least 21 again on return.
-ACEKIT_HOT uint32_t DecodeMatch(const uint16_t* length_table, BitInput& in, Run& r, uint32_t e,
-                                uint32_t& len) {
+// Decodes the rest of a match from its main-table entry `e`: `was` is the
+// reader as it stood before the entry, `in` the reader past the bits the
+// entry takes. Returns the distance code and sets `len`. The reader held at
+// least BitInput::kFilled unread bits before the entry, which covers the
+// code, the longest run of extra bits, the length code and the next symbol's
+// code; the caller tops it up again after looking that one up.
+ACEKIT_HOT uint32_t DecodeMatch(const uint16_t* length_table, const BitInput& was, BitInput& in,
+                                Run& r, uint32_t e, uint32_t& len) {
   uint32_t code;
   uint32_t base;
   if (e & kMainRepeat) {
@@ -166,13 +168,12 @@ ACEKIT_HOT uint32_t DecodeMatch(const uint16_t* length_table, BitInput& in, Run&
     base = 2 + (k >> 1);
   } else {
     const uint32_t extra = (e >> kMainExtraShift) & 31;
-    code = ((e >> kMainLeadShift) & 1) << extra | in.PeekUpTo(extra);
-    in.Drop(extra);
+    code = ((e >> kMainLeadShift) & 1) << extra |
+           was.PeekPast((e >> kMainValueShift) & kMainLengthMask, extra);
     r.index = (r.index + 1) & 3;
     r.dist[r.index] = code;
     base = 2 + (code > 255) + (code > 8191);
   }
-  in.Fill();
   const uint32_t le = length_table[in.Peek(kMainTableWidth)];
   in.Drop(le & kPackedLengthMask);
   len = base + (le >> kPackedSymbolShift);
@@ -198,10 +199,11 @@ ACEKIT_HOT void DecodeFlatBody(const Decoder& d, uint8_t* window, Run& r, uint32
   uint32_t e = main_table[in.Peek(kMainTableWidth)];
   while (out < end && left != 0) {
     --left;
+    const BitInput was = in;
     in.Drop(e & kMainLengthMask);
-    // After a code at least 21 bits are unread, enough to look the next one
-    // up before the refill, which then stays off the lookup's path: the
-    // refill only appends bits below those.
+    // A symbol leaves enough bits to look the next one up before the
+    // top-up, which then stays off the lookup's path: it only appends bits
+    // below those.
     if (e & kMainLiteral) {
       *out++ = static_cast<uint8_t>(e >> kMainValueShift);
       e = main_table[in.Peek(kMainTableWidth)];
@@ -209,7 +211,7 @@ ACEKIT_HOT void DecodeFlatBody(const Decoder& d, uint8_t* window, Run& r, uint32
       continue;
     }
     uint32_t len;
-    const uint32_t back = DecodeMatch(length_table, in, r, e, len) + 1;
+    const uint32_t back = DecodeMatch(length_table, was, in, r, e, len) + 1;
     e = main_table[in.Peek(kMainTableWidth)];
     in.Fill();
     const uint32_t at = static_cast<uint32_t>(out - window);
@@ -248,6 +250,7 @@ void DecodeWrapped(const Decoder& d, uint8_t* window, Run& r, uint32_t stop) {
     --r.block_left;
     r.in.Fill();
     const uint32_t e = d.main_table[r.in.Peek(kMainTableWidth)];
+    const BitInput was = r.in;
     r.in.Drop(e & kMainLengthMask);
     if (e & kMainLiteral) {
       window[r.at & kWindowMask] = static_cast<uint8_t>(e >> kMainValueShift);
@@ -255,7 +258,7 @@ void DecodeWrapped(const Decoder& d, uint8_t* window, Run& r, uint32_t stop) {
       continue;
     }
     uint32_t len;
-    const uint32_t back = DecodeMatch(d.length_table, r.in, r, e, len) + 1;
+    const uint32_t back = DecodeMatch(d.length_table, was, r.in, r, e, len) + 1;
     if (back > r.at && r.guard) r.reached = true;
     CopyMatchWrapped(window, r.at, back, len);
     r.at += len;
@@ -513,6 +516,7 @@ ACEKIT_HOT void TokenBody(const Decoder& d, TokenRun& tr, uint32_t stop) {
   uint32_t e = main_table[in.Peek(kMainTableWidth)];
   while (at < stop && left != 0) {
     --left;
+    const BitInput was = in;
     in.Drop(e & kMainLengthMask);
     if (e & kMainLiteral) {
       if (head == nullptr) {
@@ -530,7 +534,7 @@ ACEKIT_HOT void TokenBody(const Decoder& d, TokenRun& tr, uint32_t stop) {
       head = nullptr;
     }
     uint32_t len;
-    const uint32_t back = DecodeMatch(length_table, in, r, e, len) + 1;
+    const uint32_t back = DecodeMatch(length_table, was, in, r, e, len) + 1;
     e = main_table[in.Peek(kMainTableWidth)];
     in.Fill();
     *t++ = kTokenMatch | len << 20 | (back & kWindowMask);

@@ -44,7 +44,11 @@ constexpr MainMeanings kMainMeanings;
 struct MainEntry {
   using Type = uint32_t;
   static Type Make(uint32_t symbol, const uint8_t* lengths) {
-    return kMainMeanings.m[symbol] | lengths[symbol];
+    const uint32_t meaning = kMainMeanings.m[symbol];
+    if (meaning & (kMainLiteral | kMainRepeat)) return meaning | lengths[symbol];
+    const uint32_t extra = (meaning >> kMainExtraShift) & 31;
+    return meaning | (lengths[symbol] + extra) |
+           static_cast<uint32_t>(lengths[symbol]) << kMainValueShift;
   }
 };
 

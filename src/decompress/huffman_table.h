@@ -43,12 +43,15 @@ bool ReadPackedCodeLengths(BitInput& in, int width, uint16_t* table, uint8_t* le
 
 // The main alphabet's table for the decoder's symbol loop (width
 // kMainTableWidth, main-alphabet symbols only): each 32-bit entry holds the
-// code length in its low bits and the symbol's meaning worked out:
+// bits the symbol takes in its low bits and the symbol's meaning worked out:
 //   literal:          kMainLiteral, the byte at kMainValueShift
 //   repeated distance: kMainRepeat, the history place k at kMainValueShift
 //   new distance:     the count of extra bits at kMainExtraShift and, at
 //                     kMainLeadShift, the bit the distance code has above
 //                     them (0 only for distance code 0)
+// A new distance's extra bits follow its code at once, so its entry counts
+// them in the bits it takes, and has the code's own length at
+// kMainValueShift: one shift then passes both.
 inline constexpr uint32_t kMainLengthMask = 0x3F;
 inline constexpr uint32_t kMainLiteral = 1u << 6;
 inline constexpr uint32_t kMainRepeat = 1u << 7;

@@ -20,8 +20,13 @@ class Model {
     feed_.buffer = buffer;
     feed_.Fill(0, kWordBufferBytes);
   }
-  uint32_t Register() const {
-    return pos_ == 0 ? Word(index_) : Word(index_) << pos_ | Word(index_ + 1) >> (32 - pos_);
+  uint32_t Register() const { return Ahead(0); }
+  // The 32 bits `ahead` bits past the register's first; the words before
+  // 1022 reach at most 64 bits ahead, which stays inside the buffer.
+  uint32_t Ahead(uint32_t ahead) const {
+    const uint32_t index = index_ + (pos_ + ahead) / 32;
+    const uint32_t pos = (pos_ + ahead) % 32;
+    return pos == 0 ? Word(index) : Word(index) << pos | Word(index + 1) >> (32 - pos);
   }
   void Skip(uint32_t n) {
     pos_ += n;
@@ -78,13 +83,20 @@ TEST(BitInputModel, ReaderSeesTheModelsBits) {
     for (uint64_t bits = 0; bits < c.bytes * 16 + 70000;) {
       ASSERT_EQ(in.Register(), model.Register()) << c.bytes << "/" << c.piece << " at " << bits;
       ASSERT_EQ(in.Overrun(), model.Overrun()) << bits;
-      const uint32_t n = rng() % 33;
+      uint32_t n = rng() % 33;
       if (rng() % 2 == 0) {
         in.Skip(static_cast<int>(n));
       } else {
+        // A top-up holds enough for several fields at once.
         in.Fill();
+        ASSERT_EQ(in.PeekPast(BitInput::kFilled - 32, 32), model.Ahead(BitInput::kFilled - 32))
+            << bits;
+        const uint32_t more = rng() % (BitInput::kFilled - 32 + 1);
         in.Drop(n);
+        in.Drop(more);
         in.Fill();
+        model.Skip(n);
+        n = more;
       }
       model.Skip(n);
       bits += n;

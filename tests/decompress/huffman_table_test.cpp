@@ -130,7 +130,8 @@ TEST(ReadCodeLengths, UpperLimitZeroOnlyRuns) {
 
 // Sets written by the encoder's rules read back unchanged, up to the last
 // bit they take, and the decoder's main table decodes exactly what the
-// packed table decodes: the same code length at every entry, and the
+// packed table decodes: the same code length at every entry (with a new
+// distance's extra bits counted in the bits the entry takes), and the
 // symbol's meaning spelled out. Random sets are mostly over- or under-full,
 // and sets with one or no code take the lone-symbol rule.
 TEST(ReadMainCodeLengths, AgreesWithThePackedTable) {
@@ -162,16 +163,21 @@ TEST(ReadMainCodeLengths, AgreesWithThePackedTable) {
     for (size_t i = 0; i < main.size(); ++i) {
       const uint32_t e = main[i];
       const uint32_t symbol = packed[i] >> kPackedSymbolShift;
-      ASSERT_EQ(e & kMainLengthMask, packed[i] & kPackedLengthMask) << round << " " << i;
+      const uint32_t code_length = packed[i] & kPackedLengthMask;
       const uint32_t value = (e >> kMainValueShift) & 0xFF;
       if (symbol < 256) {
         ASSERT_TRUE((e & kMainLiteral) != 0 && (e & kMainRepeat) == 0 && value == symbol);
+        ASSERT_EQ(e & kMainLengthMask, code_length);
       } else if (symbol < 260) {
         ASSERT_TRUE((e & kMainLiteral) == 0 && (e & kMainRepeat) != 0 && value == symbol - 256);
+        ASSERT_EQ(e & kMainLengthMask, code_length);
       } else {
         ASSERT_EQ(e & (kMainLiteral | kMainRepeat), 0u);
         const uint32_t c = symbol - 260;
-        EXPECT_EQ((e >> kMainExtraShift) & 31, c < 2 ? 0 : c - 1) << symbol;
+        const uint32_t extra = c < 2 || c > 22 ? 0 : c - 1;
+        EXPECT_EQ((e >> kMainExtraShift) & 31, extra) << symbol;
+        ASSERT_EQ(e & kMainLengthMask, code_length + extra) << round << " " << i;
+        ASSERT_EQ(value & kMainLengthMask, code_length) << round << " " << i;
         EXPECT_EQ((e >> kMainLeadShift) & 1, c == 0 ? 0u : 1u) << symbol;
       }
     }
