@@ -1,5 +1,6 @@
 // posix backend: files, directories and attributes.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -153,12 +154,37 @@ bool CreateDir(const char* name) {
   return ::mkdir(posix::NativePath(name).c_str(), 0777) == 0;
 }
 
+namespace {
+
+// Blocks this large (a decoder's packed data read ahead, a coder's match
+// finder) are mapped afresh and mostly written once: in 4 KB pages each
+// page is a fault of its own, thousands per archive. The system may give
+// them 2 MB pages where it only does so on request.
+constexpr size_t kLargePagesFrom = size_t{4} << 20;
+
+void* AskLargePages(void* p, size_t size) {
+#if defined(MADV_HUGEPAGE)
+  if (p != nullptr && size >= kLargePagesFrom) {
+    constexpr uintptr_t kLarge = uintptr_t{2} << 20;
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(p) + kLarge - 1) & ~(kLarge - 1);
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(p) + size) & ~(kLarge - 1);
+    // Only advice: where the system declines, the pages stay small.
+    if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+  }
+#else
+  (void)size;
+#endif
+  return p;
+}
+
+}  // namespace
+
 void* Alloc(size_t size) {
-  return std::malloc(size);
+  return AskLargePages(std::malloc(size), size);
 }
 
 void* AllocZeroed(size_t size) {
-  return std::calloc(size, 1);
+  return AskLargePages(std::calloc(size, 1), size);
 }
 
 void Free(void* p) {
