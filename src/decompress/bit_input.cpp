@@ -17,10 +17,10 @@ void BitFeed::Fill(uint32_t offset, uint32_t count) {
   uint8_t* m = mirror + kLead + offset;
   const uint8_t* b = buffer + offset;
   for (uint32_t i = 0; i < count; i += 4) {
-    m[i] = b[i + 3];
-    m[i + 1] = b[i + 2];
-    m[i + 2] = b[i + 1];
-    m[i + 3] = b[i];
+    uint32_t w;
+    std::memcpy(&w, b + i, 4);
+    w = __builtin_bswap32(w);
+    std::memcpy(m + i, &w, 4);
   }
 }
 
