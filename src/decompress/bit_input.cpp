@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace acekit::decompress {
 
 void BitFeed::Fill(uint32_t offset, uint32_t count) {
@@ -16,7 +20,18 @@ void BitFeed::Fill(uint32_t offset, uint32_t count) {
   // the stream as much as the delivered ones.
   uint8_t* m = mirror + kLead + offset;
   const uint8_t* b = buffer + offset;
-  for (uint32_t i = 0; i < count; i += 4) {
+  uint32_t i = 0;
+#if defined(__SSE2__)
+  // Every entry starts with a whole buffer to mirror, so small entries pay
+  // for this loop more than for their decoding.
+  for (; i + 16 <= count; i += 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+    v = _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, 0xB1), 0xB1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(m + i), v);
+  }
+#endif
+  for (; i < count; i += 4) {
     uint32_t w;
     std::memcpy(&w, b + i, 4);
     w = __builtin_bswap32(w);
