@@ -323,13 +323,16 @@ class Driver {
   // entries are read ahead in archive order (on this thread, within a
   // bound on memory), decoded by the workers, and reported and written here
   // in archive order just as Entry does. Without workers it is Entry's walk.
-  // A solid archive's entries continue one window. With two threads one
-  // worker runs this thread's decoder over them in order (see FillWhole),
-  // so that decoding overlaps the file calls made here. With more, the
-  // workers only turn bits into tokens, and the window stays here: each
-  // entry's tokens are applied to it in order (see Apply).
+  // A solid archive's entries continue one window. Extracted with two
+  // threads, one worker runs this thread's decoder over them in order (see
+  // FillWhole), so that decoding overlaps the file calls made here.
+  // Otherwise the workers only turn bits into tokens, and the window stays
+  // here: each entry's tokens are applied to it in order (see Apply).
+  // Tested, there are no file calls to overlap, but the split still pays
+  // where entries are small: each starts with code tables to build, and
+  // those are the symbol stage's.
   Status RunParallel(const ArcFileList& list, int threads) {
-    whole_ = solid_ && threads == 2;
+    whole_ = solid_ && threads == 2 && !test_;
     // In a solid archive split in two stages this thread has the window
     // stage of every entry to do besides the walk, about what one worker's
     // symbol stage takes: it counts as one of the threads.
@@ -1334,15 +1337,10 @@ class Driver {
   size_t spare_bytes_ = 0;
 };
 
-// Whether workers take part. A solid archive extracted at two threads has
-// its one worker run the whole decoder (see RunParallel); at three and
-// more the workers share the symbol stage. Testing one at two threads
-// stays serial: it makes no file calls for the decoding to overlap, and
-// the worker decodes a little slower than the calling thread would (it
-// saves what each entry overwrites in the window, and its data comes from
-// another core).
-bool Parallel(bool solid, ExtractMode mode, int threads) {
-  return threads >= (solid && mode == ExtractMode::kTest ? 3 : 2);
+// Whether workers take part: from two threads on, in every mode (see
+// RunParallel for how a solid archive is split).
+bool UsesWorkers(int threads) {
+  return threads >= 2;
 }
 
 }  // namespace
@@ -1367,7 +1365,7 @@ Status ExtractEntries(const Context& ctx, const ArcFileList& list, ExtractMode m
   if (!archive) return kOpenFailed;
   Driver driver(ctx, mode, archive.get(), solid, solid ? &selection : nullptr);
   if (const Status st = driver.Start(progress_phase); st != kOk) return st;
-  if (Parallel(solid, mode, threads)) return driver.RunParallel(*walked, threads);
+  if (UsesWorkers(threads)) return driver.RunParallel(*walked, threads);
   for (const ArcEntry* e = walked->first; e != nullptr; e = e->next) {
     if (const Status st = driver.Entry(*e); st != kOk) return st;
   }
@@ -1387,7 +1385,7 @@ Status ExtractList(const Context& ctx, const ArcFileList& list, ExtractMode mode
   if (const Status st = driver.Start(0); st != kOk) return st;
   if (threads <= 0) threads = platform::ThreadCount();
   Status st = kOk;
-  if (Parallel(solid, mode, threads)) {
+  if (UsesWorkers(threads)) {
     st = driver.RunParallel(list, threads);
   } else {
     for (const ArcEntry* e = list.first; e != nullptr && st == kOk; e = e->next) {
