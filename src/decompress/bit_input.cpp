@@ -41,7 +41,7 @@ void BitFeed::Fill(uint32_t offset, uint32_t count) {
 
 void BitFeed::Refill() {
   std::memcpy(buffer, buffer + 1022 * 4, 8);
-  std::memmove(mirror, mirror + kLead + 1020 * 4, kLead + 8);
+  std::memcpy(mirror, mirror + kLead + 1020 * 4, kLead + 8);
   base_word += 1022;
   Fill(8, kWordBufferBytes - 8);
 }

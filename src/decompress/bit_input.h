@@ -64,8 +64,6 @@ class BitInput {
 
   // The next n bits (1..32), first bit most significant; nothing is consumed.
   uint32_t Peek(int n) const { return static_cast<uint32_t>(acc_ >> (64 - n)); }
-  // The same for n of 0..32, 0 giving 0.
-  uint32_t PeekUpTo(uint32_t n) const { return static_cast<uint32_t>((acc_ >> 1) >> (63 - n)); }
   // The n bits (0..32) after the next `skip`, skip + n within what is unread.
   uint32_t PeekPast(uint32_t skip, uint32_t n) const {
     return static_cast<uint32_t>(((acc_ << skip) >> 1) >> (63 - n));
