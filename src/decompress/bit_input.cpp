@@ -52,10 +52,10 @@ void BitInput::Start(BitFeed& feed) {
   feed.ended = false;
   feed.Fill(0, kWordBufferBytes);
   feed_ = &feed;
-  mirror_ = feed.mirror + BitFeed::kLead;
+  cur_ = feed.mirror + BitFeed::kLead;
+  refill_ = cur_ + kRefillAfter / 8;
   acc_ = 0;
   have_ = 0;
-  at_ = 0;
   Fill();
 }
 

@@ -19,6 +19,7 @@
 // unchanged, so the bits seen are exactly those of the words.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -64,9 +65,11 @@ class BitInput {
 
   // The next n bits (1..32), first bit most significant; nothing is consumed.
   uint32_t Peek(int n) const { return static_cast<uint32_t>(acc_ >> (64 - n)); }
-  // The n bits (0..32) after the next `skip`, skip + n within what is unread.
-  uint32_t PeekPast(uint32_t skip, uint32_t n) const {
-    return static_cast<uint32_t>(((acc_ << skip) >> 1) >> (63 - n));
+  // The unread bits after the next `skip` (1..63), below a bit `top` (0 or
+  // 1), shifted down by `shift` (0..63). The shift by skip clears bit 0,
+  // so a rotation moves `top` from there to above the bits.
+  uint32_t PeekBelow(uint32_t skip, uint32_t top, uint32_t shift) const {
+    return static_cast<uint32_t>(std::rotr((acc_ << (skip & 63)) | top, 1) >> (shift & 63));
   }
   // The next 32 unread bits.
   uint32_t Register() const { return static_cast<uint32_t>(acc_ >> 32); }
@@ -83,24 +86,25 @@ class BitInput {
   // any other call.
   static constexpr int kFilled = 56;
   void Fill() {
-    if (Taken() > kRefillAfter) {
+    // Taken() > kRefillAfter, from the mirror byte that ends it.
+    if ((cur_ - refill_) * 8 > have_) {
       feed_->Refill();
-      at_ -= static_cast<int32_t>(kMovedBytes);
+      cur_ -= kMovedBytes;
     }
     uint64_t w;
-    std::memcpy(&w, mirror_ + at_, 8);
+    std::memcpy(&w, cur_, 8);
 #if !defined(__BYTE_ORDER__) || __BYTE_ORDER__ != __ORDER_BIG_ENDIAN__
     w = __builtin_bswap64(w);
 #endif
     // The bits below the unread ones are zero or the same stream bits
     // already, so ORing the next 64 in changes nothing there.
     acc_ |= w >> have_;
-    at_ += (63 - have_) >> 3;
+    cur_ += (63 - have_) >> 3;
     have_ |= kFilled;
   }
   void Drop(uint32_t n) {
     acc_ <<= n;
-    have_ -= static_cast<int>(n);
+    have_ -= n;
   }
 
   // Reads an n-bit field (1..32).
@@ -124,16 +128,21 @@ class BitInput {
   // need word 1022 itself: the moment the buffer refills. A top-up before it
   // reads no further than the mirror's zeros.
   static constexpr int32_t kRefillAfter = 1021 * 32;
+  static_assert(kRefillAfter % 8 == 0);
   static constexpr uint32_t kMovedBytes = 1022 * 4;
 
   int32_t Taken() const {
-    return at_ * 8 - have_;
+    return static_cast<int32_t>((cur_ - (feed_->mirror + BitFeed::kLead)) * 8 - have_);
   }
 
-  uint64_t acc_ = 0;                 // unread bits, first one in bit 63
-  int have_ = 0;                     // unread bits in acc_, kFilled..63 between calls
-  int32_t at_ = 0;                   // mirror byte after the bits in acc_, buffer-relative
-  const uint8_t* mirror_ = nullptr;  // feed_->mirror + kLead, cached for the hot path
+  uint64_t acc_ = 0;  // unread bits, first one in bit 63
+  // Unread bits in acc_, kFilled..63 between calls; as wide as a pointer,
+  // which it moves.
+  intptr_t have_ = 0;
+  // The mirror byte after the bits in acc_, and the one past which a
+  // top-up refills first.
+  const uint8_t* cur_ = nullptr;
+  const uint8_t* refill_ = nullptr;
   BitFeed* feed_ = nullptr;
 };
 

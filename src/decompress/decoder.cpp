@@ -55,16 +55,27 @@ template <size_t kBlock>
 inline void CopyBlocks(uint8_t* d, const uint8_t* s, uint32_t len) {
   uint8_t keep[kBlock];
   std::memcpy(keep, d + len, kBlock);
-  uint32_t i = 0;
-  do {
-    CopyBlock<kBlock>(d + i, s + i);
-    i += kBlock;
-  } while (i < len);
+  // Most matches are shorter than one block.
+  CopyBlock<kBlock>(d, s);
+  for (uint32_t i = kBlock; i < len; i += kBlock) CopyBlock<kBlock>(d + i, s + i);
   std::memcpy(d + len, keep, kBlock);
 }
 
 // Bytes past a flat match's end that its copy reads and writes back.
 constexpr uint32_t kCopySlack = 16;
+
+// Distances under 16 bytes, which are rare: apart, so that the loop the
+// common copy sits in keeps its registers.
+ACEKIT_COLD void CopyMatchNear(uint8_t* d, uint32_t back, uint32_t len) {
+  const uint8_t* s = d - back;
+  if (back >= 8) {
+    CopyBlocks<8>(d, s, len);
+  } else if (back == 1) {
+    std::memset(d, d[-1], len);
+  } else {
+    for (uint32_t i = 0; i < len; ++i) d[i] = s[i];
+  }
+}
 
 // Copies a match of `len` (2..259) bytes from `back` bytes behind d, with the
 // result of a byte-by-byte forward copy: a distance shorter than the length
@@ -72,15 +83,10 @@ constexpr uint32_t kCopySlack = 16;
 // the window; they end as they were, since they are the oldest of the window
 // and a later match may still read them.
 inline void CopyMatchFlat(uint8_t* d, uint32_t back, uint32_t len) {
-  const uint8_t* s = d - back;
   if (back >= 16) {
-    CopyBlocks<16>(d, s, len);
-  } else if (back >= 8) {
-    CopyBlocks<8>(d, s, len);
-  } else if (back == 1) {
-    std::memset(d, d[-1], len);
+    CopyBlocks<16>(d, d - back, len);
   } else {
-    for (uint32_t i = 0; i < len; ++i) d[i] = s[i];
+    CopyMatchNear(d, back, len);
   }
 }
 
@@ -99,8 +105,7 @@ void CopyMatchWrapped(uint8_t* window, uint32_t pos, uint32_t back, uint32_t len
 
 bool ReadBlockHeader(Decoder& d) {
   if (!ReadMainCodeLengths(d.bits, d.main_table, d.main_lengths, kMainHighest)) return false;
-  if (!ReadPackedCodeLengths(d.bits, kMainTableWidth, d.length_table, d.length_lengths,
-                             kLengthHighest)) {
+  if (!ReadLengthCodeLengths(d.bits, d.length_table, d.length_lengths, kLengthHighest)) {
     return false;
   }
   d.block_left = d.bits.Read(15);
@@ -159,24 +164,19 @@ struct Run {
 ACEKIT_HOT uint32_t DecodeMatch(const uint16_t* length_table, const BitInput& was, BitInput& in,
                                 Run& r, uint32_t e, uint32_t& len) {
   uint32_t code;
-  uint32_t base;
   if (e & kMainRepeat) {
     const uint32_t k = (e >> kMainValueShift) & 3;
     code = r.dist[(r.index - k) & 3];
     for (uint32_t j = k; j > 0; --j) r.dist[(r.index - j) & 3] = r.dist[(r.index - j + 1) & 3];
     r.dist[r.index] = code;
-    base = 2 + (k >> 1);
   } else {
-    const uint32_t extra = (e >> kMainExtraShift) & 31;
-    code = ((e >> kMainLeadShift) & 1) << extra |
-           was.PeekPast((e >> kMainValueShift) & kMainLengthMask, extra);
+    code = was.PeekBelow(e >> kMainValueShift, e >> kMainLeadShift, e >> kMainExtraShift);
     r.index = (r.index + 1) & 3;
     r.dist[r.index] = code;
-    base = 2 + (code > 255) + (code > 8191);
   }
   const uint32_t le = length_table[in.Peek(kMainTableWidth)];
   in.Drop(le & kPackedLengthMask);
-  len = base + (le >> kPackedSymbolShift);
+  len = (le >> kPackedSymbolShift) + ((e >> kMainBaseShift) & 3);
   return code;
 }
 
@@ -186,19 +186,24 @@ ACEKIT_HOT uint32_t DecodeMatch(const uint16_t* length_table, const BitInput& wa
 // past the window's start. Works on locals so that the state stays in
 // registers.
 ACEKIT_HOT void DecodeFlatBody(const Decoder& d, uint8_t* window, Run& r, uint32_t stop) {
-  const uint32_t* const main_table = d.main_table;
-  const uint16_t* const length_table = d.length_table;
+  // The tables are read through d, whose address a register holds anyway:
+  // pointers of their own would not stay in registers.
   BitInput in = r.in;
   uint8_t* out = window + r.at;
   uint8_t* const end = window + stop;
   uint32_t left = r.block_left;
+  // The distance history too: through r, a byte stored to the window could
+  // be any of it, and it would go back to memory at every store.
+  Run h;
+  h.index = r.index;
+  for (int i = 0; i < 4; ++i) h.dist[i] = r.dist[i];
   // The next symbol's entry is looked up as soon as the bits allow, ahead of
   // the copy, whose branches may mispredict; the lookup changes no state, so
   // one made when the loop ends is simply dropped.
   in.Fill();
-  uint32_t e = main_table[in.Peek(kMainTableWidth)];
-  while (out < end && left != 0) {
-    --left;
+  uint32_t e = d.main_table[in.Peek(kMainTableWidth)];
+  // The caller starts a run with a symbol to decode and room for it.
+  do {
     const BitInput was = in;
     in.Drop(e & kMainLengthMask);
     // A symbol leaves enough bits to look the next one up before the
@@ -206,13 +211,13 @@ ACEKIT_HOT void DecodeFlatBody(const Decoder& d, uint8_t* window, Run& r, uint32
     // below those.
     if (e & kMainLiteral) {
       *out++ = static_cast<uint8_t>(e >> kMainValueShift);
-      e = main_table[in.Peek(kMainTableWidth)];
+      e = d.main_table[in.Peek(kMainTableWidth)];
       in.Fill();
       continue;
     }
     uint32_t len;
-    const uint32_t back = DecodeMatch(length_table, was, in, r, e, len) + 1;
-    e = main_table[in.Peek(kMainTableWidth)];
+    const uint32_t back = DecodeMatch(d.length_table, was, in, h, e, len) + 1;
+    e = d.main_table[in.Peek(kMainTableWidth)];
     in.Fill();
     const uint32_t at = static_cast<uint32_t>(out - window);
     if (back <= at) {
@@ -223,11 +228,13 @@ ACEKIT_HOT void DecodeFlatBody(const Decoder& d, uint8_t* window, Run& r, uint32
       CopyMatchWrapped(window, at, back, len);
     }
     out += len;
-  }
+  } while (--left != 0 && out < end);
   in.Fill();
   r.in = in;
   r.at = static_cast<uint32_t>(out - window);
   r.block_left = left;
+  r.index = h.index;
+  for (int i = 0; i < 4; ++i) r.dist[i] = h.dist[i];
 }
 
 void DecodeFlat(const Decoder& d, uint8_t* window, Run& r, uint32_t stop) {

@@ -24,13 +24,17 @@ struct PackedEntry {
 // What a main-alphabet symbol means, apart from its code length.
 constexpr uint32_t MainMeaning(uint32_t symbol) {
   if (symbol < 256) return kMainLiteral | symbol << kMainValueShift;
-  if (symbol < 260) return kMainRepeat | (symbol - 256) << kMainValueShift;
-  const uint32_t c = symbol - 260;
-  if (c > 22) return 0;  // past the alphabet
-  // Class c: distance code c for c < 2, else 2^(c - 1) plus c - 1 extra bits.
+  if (symbol < 260) {
+    const uint32_t k = symbol - 256;
+    return kMainRepeat | k << kMainValueShift | (k >> 1) << kMainBaseShift;
+  }
+  // Class c: distance code c for c < 2, else 2^(c - 1) plus c - 1 extra
+  // bits. Past the alphabet, distance code 0.
+  const uint32_t c = symbol - 260 <= 22 ? symbol - 260 : 0;
   const uint32_t extra = c < 2 ? 0 : c - 1;
   const uint32_t lead = c == 0 ? 0 : 1;
-  return extra << kMainExtraShift | lead << kMainLeadShift;
+  const uint32_t base = (c >= 9 ? 1 : 0) + (c >= 14 ? 1 : 0);
+  return (63 - extra) << kMainExtraShift | lead << kMainLeadShift | base << kMainBaseShift;
 }
 
 struct MainMeanings {
@@ -41,12 +45,20 @@ struct MainMeanings {
 };
 constexpr MainMeanings kMainMeanings;
 
+// The shortest match length added, which a length symbol counts from.
+struct LengthEntry {
+  using Type = uint16_t;
+  static Type Make(uint32_t symbol, const uint8_t* lengths) {
+    return static_cast<Type>((symbol + 2) << kPackedSymbolShift | lengths[symbol]);
+  }
+};
+
 struct MainEntry {
   using Type = uint32_t;
   static Type Make(uint32_t symbol, const uint8_t* lengths) {
     const uint32_t meaning = kMainMeanings.m[symbol];
     if (meaning & (kMainLiteral | kMainRepeat)) return meaning | lengths[symbol];
-    const uint32_t extra = (meaning >> kMainExtraShift) & 31;
+    const uint32_t extra = 63 - ((meaning >> kMainExtraShift) & 63);
     return meaning | (lengths[symbol] + extra) |
            static_cast<uint32_t>(lengths[symbol]) << kMainValueShift;
   }
@@ -153,6 +165,10 @@ bool ReadCodeLengths(BitInput& in, int width, uint16_t* table, uint8_t* lengths,
 bool ReadPackedCodeLengths(BitInput& in, int width, uint16_t* table, uint8_t* lengths,
                            int highest) {
   return ReadLengths<PackedEntry>(in, width, table, lengths, highest);
+}
+
+bool ReadLengthCodeLengths(BitInput& in, uint16_t* table, uint8_t* lengths, int highest) {
+  return ReadLengths<LengthEntry>(in, kMainTableWidth, table, lengths, highest);
 }
 
 bool ReadMainCodeLengths(BitInput& in, uint32_t* table, uint8_t* lengths, int highest) {

@@ -46,18 +46,27 @@ bool ReadPackedCodeLengths(BitInput& in, int width, uint16_t* table, uint8_t* le
 // bits the symbol takes in its low bits and the symbol's meaning worked out:
 //   literal:          kMainLiteral, the byte at kMainValueShift
 //   repeated distance: kMainRepeat, the history place k at kMainValueShift
-//   new distance:     the count of extra bits at kMainExtraShift and, at
-//                     kMainLeadShift, the bit the distance code has above
-//                     them (0 only for distance code 0)
+//   new distance:     63 less the count of extra bits at kMainExtraShift,
+//                     and kMainLead when the distance code has a bit above
+//                     them (all but distance code 0)
 // A new distance's extra bits follow its code at once, so its entry counts
 // them in the bits it takes, and has the code's own length at
-// kMainValueShift: one shift then passes both.
+// kMainValueShift: one shift then passes both. Both kinds of distance hold
+// at kMainBaseShift what their match length adds to the length symbol's
+// (0 to 2: longer for a repeat from the back of the history, and for a
+// distance above 255 and again above 8191), so that the length needs no
+// test of the distance.
 inline constexpr uint32_t kMainLengthMask = 0x3F;
 inline constexpr uint32_t kMainLiteral = 1u << 6;
 inline constexpr uint32_t kMainRepeat = 1u << 7;
 inline constexpr int kMainValueShift = 8;
 inline constexpr int kMainExtraShift = 16;
-inline constexpr int kMainLeadShift = 21;
+inline constexpr int kMainBaseShift = 22;
+inline constexpr int kMainLeadShift = 31;
 bool ReadMainCodeLengths(BitInput& in, uint32_t* table, uint8_t* lengths, int highest);
+
+// The length alphabet's table for the same loop: as the packed table, with
+// the shortest match length (2) already added to each symbol.
+bool ReadLengthCodeLengths(BitInput& in, uint16_t* table, uint8_t* lengths, int highest);
 
 }  // namespace acekit::decompress

@@ -89,8 +89,9 @@ TEST(BitInputModel, ReaderSeesTheModelsBits) {
       } else {
         // A top-up holds enough for several fields at once.
         in.Fill();
-        ASSERT_EQ(in.PeekPast(BitInput::kFilled - 32, 32), model.Ahead(BitInput::kFilled - 32))
-            << bits;
+        const uint32_t ahead = model.Ahead(BitInput::kFilled - 32);
+        ASSERT_EQ(in.PeekBelow(BitInput::kFilled - 32, 0, 31), ahead) << bits;
+        ASSERT_EQ(in.PeekBelow(BitInput::kFilled - 32, 1, 32), 1u << 31 | ahead >> 1) << bits;
         const uint32_t more = rng() % (BitInput::kFilled - 32 + 1);
         in.Drop(n);
         in.Drop(more);

@@ -171,15 +171,52 @@ TEST(ReadMainCodeLengths, AgreesWithThePackedTable) {
       } else if (symbol < 260) {
         ASSERT_TRUE((e & kMainLiteral) == 0 && (e & kMainRepeat) != 0 && value == symbol - 256);
         ASSERT_EQ(e & kMainLengthMask, code_length);
+        // The two oldest places of the history make matches one longer.
+        EXPECT_EQ((e >> kMainBaseShift) & 3, symbol >= 258 ? 1u : 0u) << symbol;
       } else {
         ASSERT_EQ(e & (kMainLiteral | kMainRepeat), 0u);
         const uint32_t c = symbol - 260;
         const uint32_t extra = c < 2 || c > 22 ? 0 : c - 1;
-        EXPECT_EQ((e >> kMainExtraShift) & 31, extra) << symbol;
+        EXPECT_EQ(63 - ((e >> kMainExtraShift) & 63), extra) << symbol;
         ASSERT_EQ(e & kMainLengthMask, code_length + extra) << round << " " << i;
         ASSERT_EQ(value & kMainLengthMask, code_length) << round << " " << i;
-        EXPECT_EQ((e >> kMainLeadShift) & 1, c == 0 ? 0u : 1u) << symbol;
+        // The smallest and largest distance code of the class, and what a
+        // match's length gains for them.
+        const uint32_t low = c < 2 || c > 22 ? (c == 1 ? 1 : 0) : 1u << (c - 1);
+        const uint32_t high = low + (extra != 0 ? (1u << extra) - 1 : 0);
+        EXPECT_EQ((e >> kMainBaseShift) & 3, (low > 255) + (low > 8191)) << symbol;
+        EXPECT_EQ((high > 255) + (high > 8191), (low > 255) + (low > 8191)) << symbol;
+        EXPECT_EQ((e >> kMainLeadShift) & 1, low != 0 ? 1u : 0u) << symbol;
       }
+    }
+  }
+}
+
+// The length table is the packed table with the shortest match length
+// added to every symbol, whatever the set.
+TEST(ReadLengthCodeLengths, IsThePackedTableFromTwo) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 100; ++round) {
+    std::vector<uint8_t> lengths(1 + rng() % 256, 0);
+    const uint32_t used = round % 10 == 0 ? round % 3 : 1 + rng() % 256;
+    for (uint32_t i = 0; i < used; ++i) lengths[rng() % lengths.size()] = 1 + rng() % 11;
+    BitWriter w;
+    PutCodeLengths(w, lengths);
+    Reader packed_reader(w.Finish());
+    Reader length_reader(w.Finish());
+    std::vector<uint8_t> packed_lengths(256);
+    std::vector<uint8_t> length_lengths(256);
+    std::vector<uint16_t> packed(1u << kMainTableWidth);
+    std::vector<uint16_t> table(1u << kMainTableWidth);
+    const bool ok = ReadPackedCodeLengths(packed_reader.in, kMainTableWidth, packed.data(),
+                                          packed_lengths.data(), 255);
+    ASSERT_EQ(ReadLengthCodeLengths(length_reader.in, table.data(), length_lengths.data(), 255),
+              ok);
+    if (!ok) continue;
+    ASSERT_EQ(length_lengths, packed_lengths);
+    for (size_t i = 0; i < table.size(); ++i) {
+      ASSERT_EQ(table[i] & kPackedLengthMask, packed[i] & kPackedLengthMask) << i;
+      ASSERT_EQ(table[i] >> kPackedSymbolShift, (packed[i] >> kPackedSymbolShift) + 2u) << i;
     }
   }
 }
