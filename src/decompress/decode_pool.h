@@ -132,6 +132,7 @@ struct StreamState {
   uint32_t expect_left = 0;
   uint32_t failures = 0;  // fetches that failed, by number
   uint32_t failed[kStreamFailures] = {};
+  bool held = false;  // a fetch came up short: the next waits for the worker's request
 };
 
 struct DecodeJob {

@@ -512,9 +512,32 @@ class Driver {
   // flight stay within the count and byte bounds (one is always allowed).
   // The calls made depend on the list alone, never on the workers' pace.
   void ReadAhead() {
-    if (whole_) return FillWhole();
-    Fill();
-    CloseGroup();
+    if (whole_) {
+      FillWhole();
+    } else {
+      Fill();
+      CloseGroup();
+    }
+    FeedNew();
+  }
+
+  // The fetches of the streamed jobs queued since the last call, after
+  // their first: each job's worker starts as soon as its first fetch is
+  // there, instead of after all the fetches of the jobs before it (the
+  // large entries, which take longest, are the ones streamed). Their
+  // blocks are all free still, and a worker that has gone through its
+  // first fetch already waits for its second here as it would for any.
+  void FeedNew() {
+    for (uint32_t i = 0; i < new_count_; ++i) {
+      Pending& p = *new_streamed_[i];
+      if (p.job == nullptr || p.failure != kOk) continue;
+      p.failure = Feed(p.job, 0, p.job->stream->fetch_blocks);
+      if (p.failure != kOk) {
+        pool_.Drop(p.job);
+        pool_.Wait(p.job);
+      }
+    }
+    new_count_ = 0;
   }
 
   // Read-ahead for the worker that runs decoder_ (extraction only): entries
@@ -780,23 +803,27 @@ class Driver {
       job->save = save_;
     }
     p.job = job;
-    // Queued before its first fetches, so that a worker starts on the
-    // first while the others are read.
+    // Queued before its first fetch, so that a worker is woken while it
+    // is read; FeedNew makes the others.
     pool_.Submit(job);
-    p.failure = Feed(job, 0);
+    p.failure = Feed(job, 0, 1);
     if (p.failure != kOk) {
       pool_.Drop(job);
       pool_.Wait(job);
+      return;
     }
+    new_streamed_[new_count_++] = &p;
   }
 
   // Makes a streamed job's fetches: the one of `asked` bytes its worker
   // waits for (0: none, before it starts), and after it those the blocks
   // have room for whose size does not depend on the request that will make
   // them. kOpenFailed when a seek fails.
-  Status Feed(decompress::DecodeJob* job, uint32_t asked) {
+  Status Feed(decompress::DecodeJob* job, uint32_t asked, uint32_t upto = UINT32_MAX) {
     decompress::StreamState& s = *job->stream;
-    const uint32_t limit = s.delivered + s.fetch_blocks;
+    if (asked == 0 && s.held) return kOk;
+    const uint32_t limit =
+        s.delivered + s.fetch_blocks < upto ? s.delivered + s.fetch_blocks : upto;
     bool more = true;
     uint32_t size = asked;
     while (s.delivered < limit && more) {
@@ -812,6 +839,7 @@ class Driver {
       if (got > 0) s.file_at += static_cast<uint32_t>(got);
       s.expect_left = decompress::FetchingSource::ExpectAfter(s.expect_left, got);
       more = got == static_cast<int32_t>(size);
+      s.held = !more;
       pool_.Deliver(job, size, got);
     }
     return kOk;
@@ -1315,6 +1343,9 @@ class Driver {
   size_t pending_bytes_ = 0;
   size_t budget_ = 0;
   uint32_t streamed_ = 0;
+  // Streamed jobs queued in this read-ahead with their first fetch only.
+  Pending* new_streamed_[kMaxStreamed] = {};
+  uint32_t new_count_ = 0;
   uint32_t max_streamed_ = 0;
   const ArcEntry* ahead_ = nullptr;
   Pending* current_ = nullptr;
