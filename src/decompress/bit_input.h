@@ -86,8 +86,9 @@ class BitInput {
   // any other call.
   static constexpr int kFilled = 56;
   void Fill() {
-    // Taken() > kRefillAfter, from the mirror byte that ends it.
-    if ((cur_ - refill_) * 8 > have_) {
+    // Taken() > kRefillAfter, from the mirror byte that ends it; short of
+    // that byte, which is nearly always, one comparison tells.
+    if (cur_ > refill_ && (cur_ - refill_) * 8 > have_) {
       feed_->Refill();
       cur_ -= kMovedBytes;
     }
