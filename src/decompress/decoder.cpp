@@ -508,8 +508,6 @@ ACEKIT_HOT uint32_t* CloseLiterals(uint32_t* head, const uint8_t* lit) {
 }
 
 ACEKIT_HOT void TokenBody(const Decoder& d, TokenRun& tr, uint32_t stop) {
-  const uint32_t* const main_table = d.main_table;
-  const uint16_t* const length_table = d.length_table;
   BitInput in = tr.in;
   uint32_t at = tr.at;
   uint32_t left = tr.block_left;
@@ -520,9 +518,9 @@ ACEKIT_HOT void TokenBody(const Decoder& d, TokenRun& tr, uint32_t stop) {
   r.index = tr.index;
   for (int i = 0; i < 4; ++i) r.dist[i] = tr.dist[i];
   in.Fill();
-  uint32_t e = main_table[in.Peek(kMainTableWidth)];
-  while (at < stop && left != 0) {
-    --left;
+  uint32_t e = d.main_table[in.Peek(kMainTableWidth)];
+  // The caller starts a run with a symbol to decode and room for it.
+  do {
     const BitInput was = in;
     in.Drop(e & kMainLengthMask);
     if (e & kMainLiteral) {
@@ -532,7 +530,7 @@ ACEKIT_HOT void TokenBody(const Decoder& d, TokenRun& tr, uint32_t stop) {
       }
       *lit++ = static_cast<uint8_t>(e >> kMainValueShift);
       ++at;
-      e = main_table[in.Peek(kMainTableWidth)];
+      e = d.main_table[in.Peek(kMainTableWidth)];
       in.Fill();
       continue;
     }
@@ -541,12 +539,12 @@ ACEKIT_HOT void TokenBody(const Decoder& d, TokenRun& tr, uint32_t stop) {
       head = nullptr;
     }
     uint32_t len;
-    const uint32_t back = DecodeMatch(length_table, was, in, r, e, len) + 1;
-    e = main_table[in.Peek(kMainTableWidth)];
+    const uint32_t back = DecodeMatch(d.length_table, was, in, r, e, len) + 1;
+    e = d.main_table[in.Peek(kMainTableWidth)];
     in.Fill();
     *t++ = kTokenMatch | len << 20 | (back & kWindowMask);
     at += len;
-  }
+  } while (--left != 0 && at < stop);
   in.Fill();
   tr.in = in;
   tr.at = at;
