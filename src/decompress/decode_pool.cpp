@@ -345,6 +345,12 @@ uint32_t DecodePool::Next(DecodeJob* job, uint32_t* first, uint32_t* count) {
   return *count == 0 ? s.request : 0;
 }
 
+void DecodePool::Publish(StreamState& s, uint32_t count) {
+  if (count == s.published) return;
+  s.published = count;
+  if (s.waiting && count - s.consumed >= s.batch) finished_.Broadcast();
+}
+
 void DecodePool::Release(DecodeJob* job, uint32_t count) {
   platform::MutexLock lock(mutex_);
   job->stream->consumed += count;
@@ -364,6 +370,8 @@ void DecodePool::Deliver(DecodeJob* job, uint32_t size, int32_t got) {
 int32_t DecodePool::TakeFetch(DecodeJob& job, uint32_t index, uint32_t size, const uint8_t** data) {
   StreamState& s = *job.stream;
   platform::MutexLock lock(mutex_);
+  // The chunks made so far come before the fetch, as they would one by one.
+  Publish(s, s.made);
   while (s.delivered == index) {
     if (Halted(job)) {
       s.request = 0;
@@ -548,18 +556,23 @@ bool DecodePool::StreamChunks(Decoder& d, DecodeJob& job) {
   d.own_only = !solid;
   bool clean = true;
   uint32_t count = 0;
+  s.made = 0;
+  // The calling thread had taken this many chunks when last looked at: up
+  // to that plus the ring's size, there is room without asking.
+  uint32_t taken = 0;
   while (d.remaining > 0) {
-    uint8_t* slot = nullptr;
-    {
+    if (count - taken == s.slot_count) {
       platform::MutexLock lock(mutex_);
+      Publish(s, count);
       while (count - s.consumed == s.slot_count && !Halted(job)) room_.Wait(mutex_);
-      if (!Halted(job))
-        slot = s.slots != nullptr ? s.slots + (count % s.slot_count) * kChunkSize : d.out;
+      taken = s.consumed;
     }
-    if (slot == nullptr) {
+    if (Halted(job)) {
       clean = false;
       break;
     }
+    uint8_t* const slot =
+        s.slots != nullptr ? s.slots + (count % s.slot_count) * kChunkSize : d.out;
     // The one worker of a solid archive is the bound; the calling thread
     // takes the CRC of the chunks as it writes them.
     const uint32_t n = DecodeChunk(d, slot, kChunkSize, job.method, !solid);
@@ -574,10 +587,19 @@ bool DecodePool::StreamChunks(Decoder& d, DecodeJob& job) {
                                 : kWindowSize;
       std::memcpy(s.tail, d.window, keep);
     }
-    platform::MutexLock lock(mutex_);
+    // Chunks are handed over a few at a time: a lock per chunk costs the
+    // worker more than the calling thread gains from seeing each at once.
     s.slot_sizes[count % s.slot_count] = static_cast<uint16_t>(n);
-    s.published = ++count;
-    if (s.waiting && count - s.consumed >= s.batch) finished_.Broadcast();
+    s.made = ++count;
+    if (count % kPublishEvery == 0) {
+      platform::MutexLock lock(mutex_);
+      Publish(s, count);
+      taken = s.consumed;
+    }
+  }
+  {
+    platform::MutexLock lock(mutex_);
+    Publish(s, count);
   }
   job.chunk_count = count;
   KeepWords(d, job);

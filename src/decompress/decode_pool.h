@@ -118,8 +118,10 @@ struct StreamState {
   uint32_t fetch_blocks = kStreamFetches;
   uint8_t* blocks[kMaxFetches] = {};  // fetch_blocks of kFileBufferBytes each
 
+  // The worker's own: chunks decoded cleanly, some not yet published.
+  uint32_t made = 0;
   // Shared under the pool's lock.
-  uint32_t published = 0;  // chunks decoded cleanly
+  uint32_t published = 0;  // chunks decoded cleanly and handed over
   uint32_t consumed = 0;   // chunks the caller is through with
   uint32_t delivered = 0;  // fetches made
   uint32_t request = 0;    // the size of a fetch the worker waits for (0: none)
@@ -264,6 +266,10 @@ class DecodePool {
   void RunTokens(Decoder& d, DecodeJob& job);
   void RunStreamed(Decoder& d, DecodeJob& job);
   bool StreamChunks(Decoder& d, DecodeJob& job);
+  // Hands the chunks made so far over, waking the calling thread when it
+  // waits for them; the caller holds the lock.
+  void Publish(StreamState& s, uint32_t count);
+  static constexpr uint32_t kPublishEvery = 16;
   bool Halted(const DecodeJob& job) const {
     return stop_.load(std::memory_order_relaxed) || job.dropped.load(std::memory_order_relaxed);
   }
