@@ -128,6 +128,47 @@ TEST(ReadCodeLengths, UpperLimitZeroOnlyRuns) {
   for (uint16_t e : table) ASSERT_EQ(e, order[0]);
 }
 
+// A set of code lengths for up to `symbols` symbols, mostly over- or
+// under-full; every tenth round has one code or none.
+std::vector<uint8_t> RandomLengths(std::mt19937& rng, int round, uint32_t symbols) {
+  std::vector<uint8_t> lengths(1 + rng() % symbols, 0);
+  const uint32_t used = round % 10 == 0 ? round % 3 : 1 + rng() % symbols;
+  for (uint32_t i = 0; i < used; ++i) lengths[rng() % lengths.size()] = 1 + rng() % 11;
+  return lengths;
+}
+
+// A set written by the encoder's rules, then read twice: as the packed
+// table, the reference, and by `read` into a table of `Entry`. The two
+// reads must agree on whether a table can be built, and the packed one must
+// end at the set's last bit.
+template <typename Entry>
+struct TwoReads {
+  bool ok = false;
+  std::vector<uint16_t> packed;
+  std::vector<uint8_t> packed_lengths;
+  std::vector<Entry> table;
+  std::vector<uint8_t> table_lengths;
+};
+
+template <typename Entry, typename Read>
+TwoReads<Entry> ReadTwice(const std::vector<uint8_t>& lengths, int highest, Read read) {
+  BitWriter w;
+  PutCodeLengths(w, lengths);
+  w.Put(8, 0xA5);
+  Reader packed_reader(w.Finish());
+  Reader reader(w.Finish());
+  TwoReads<Entry> r;
+  r.packed.assign(1u << kMainTableWidth, 0);
+  r.table.assign(1u << kMainTableWidth, 0);
+  r.packed_lengths.assign(static_cast<size_t>(highest) + 1, 0);
+  r.table_lengths.assign(static_cast<size_t>(highest) + 1, 0);
+  r.ok = ReadPackedCodeLengths(packed_reader.in, kMainTableWidth, r.packed.data(),
+                               r.packed_lengths.data(), highest);
+  EXPECT_EQ(read(reader.in, r.table.data(), r.table_lengths.data(), highest), r.ok);
+  EXPECT_TRUE(!r.ok || packed_reader.in.Read(8) == 0xA5u);
+  return r;
+}
+
 // Sets written by the encoder's rules read back unchanged, up to the last
 // bit they take, and the decoder's main table decodes exactly what the
 // packed table decodes: the same code length at every entry (with a new
@@ -137,24 +178,13 @@ TEST(ReadCodeLengths, UpperLimitZeroOnlyRuns) {
 TEST(ReadMainCodeLengths, AgreesWithThePackedTable) {
   std::mt19937 rng(5);
   for (int round = 0; round < 300; ++round) {
-    std::vector<uint8_t> lengths(1 + rng() % 283, 0);
-    const uint32_t used = round % 10 == 0 ? round % 3 : 1 + rng() % 283;
-    for (uint32_t i = 0; i < used; ++i) lengths[rng() % lengths.size()] = 1 + rng() % 11;
-    BitWriter w;
-    PutCodeLengths(w, lengths);
-    w.Put(8, 0xA5);
-    Reader packed_reader(w.Finish());
-    Reader main_reader(w.Finish());
-    std::vector<uint8_t> packed_lengths(283);
-    std::vector<uint8_t> main_lengths(283);
-    std::vector<uint16_t> packed(1u << kMainTableWidth);
-    std::vector<uint32_t> main(1u << kMainTableWidth);
-    const bool ok = ReadPackedCodeLengths(packed_reader.in, kMainTableWidth, packed.data(),
-                                          packed_lengths.data(), 282);
-    ASSERT_EQ(ReadMainCodeLengths(main_reader.in, main.data(), main_lengths.data(), 282), ok);
-    if (!ok) continue;
-    ASSERT_EQ(packed_reader.in.Read(8), 0xA5u);
-    ASSERT_EQ(main_lengths, packed_lengths) << round;
+    std::vector<uint8_t> lengths = RandomLengths(rng, round, 283);
+    const auto r = ReadTwice<uint32_t>(lengths, 282, ReadMainCodeLengths);
+    if (!r.ok) continue;
+    const std::vector<uint16_t>& packed = r.packed;
+    const std::vector<uint8_t>& packed_lengths = r.packed_lengths;
+    const std::vector<uint32_t>& main = r.table;
+    ASSERT_EQ(r.table_lengths, packed_lengths) << round;
     if (std::count(lengths.begin(), lengths.end(), 0) + 2 <=
         static_cast<ptrdiff_t>(lengths.size())) {
       lengths.resize(283, 0);
@@ -197,23 +227,11 @@ TEST(ReadMainCodeLengths, AgreesWithThePackedTable) {
 TEST(ReadLengthCodeLengths, IsThePackedTableFromTwo) {
   std::mt19937 rng(11);
   for (int round = 0; round < 100; ++round) {
-    std::vector<uint8_t> lengths(1 + rng() % 256, 0);
-    const uint32_t used = round % 10 == 0 ? round % 3 : 1 + rng() % 256;
-    for (uint32_t i = 0; i < used; ++i) lengths[rng() % lengths.size()] = 1 + rng() % 11;
-    BitWriter w;
-    PutCodeLengths(w, lengths);
-    Reader packed_reader(w.Finish());
-    Reader length_reader(w.Finish());
-    std::vector<uint8_t> packed_lengths(256);
-    std::vector<uint8_t> length_lengths(256);
-    std::vector<uint16_t> packed(1u << kMainTableWidth);
-    std::vector<uint16_t> table(1u << kMainTableWidth);
-    const bool ok = ReadPackedCodeLengths(packed_reader.in, kMainTableWidth, packed.data(),
-                                          packed_lengths.data(), 255);
-    ASSERT_EQ(ReadLengthCodeLengths(length_reader.in, table.data(), length_lengths.data(), 255),
-              ok);
-    if (!ok) continue;
-    ASSERT_EQ(length_lengths, packed_lengths);
+    const auto r = ReadTwice<uint16_t>(RandomLengths(rng, round, 256), 255, ReadLengthCodeLengths);
+    if (!r.ok) continue;
+    ASSERT_EQ(r.table_lengths, r.packed_lengths);
+    const std::vector<uint16_t>& table = r.table;
+    const std::vector<uint16_t>& packed = r.packed;
     for (size_t i = 0; i < table.size(); ++i) {
       ASSERT_EQ(table[i] & kPackedLengthMask, packed[i] & kPackedLengthMask) << i;
       ASSERT_EQ(table[i] >> kPackedSymbolShift, (packed[i] >> kPackedSymbolShift) + 2u) << i;
