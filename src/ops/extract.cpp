@@ -521,22 +521,23 @@ class Driver {
     FeedNew();
   }
 
-  // The fetches of the streamed jobs queued since the last call, after
-  // their first: each job's worker starts as soon as its first fetch is
-  // there, instead of after all the fetches of the jobs before it (the
-  // large entries, which take longest, are the ones streamed). Their
-  // blocks are all free still, and a worker that has gone through its
-  // first fetch already waits for its second here as it would for any.
+  // The fetches of the streamed jobs queued since the last call: first one
+  // each, the largest entry's first (its worker has the longest way to
+  // go), then the rest of each job's read-ahead in archive order. A job's
+  // worker thus starts as soon as its first fetch is there, instead of
+  // after all the fetches of the jobs before it. The blocks of a job's
+  // first round of fetches are all free, and a worker that has gone through
+  // its first fetch already waits for the next here as it would for any.
   void FeedNew() {
+    Pending* order[kMaxStreamed];
     for (uint32_t i = 0; i < new_count_; ++i) {
-      Pending& p = *new_streamed_[i];
-      if (p.job == nullptr || p.failure != kOk) continue;
-      p.failure = Feed(p.job, 0, p.job->stream->fetch_blocks);
-      if (p.failure != kOk) {
-        pool_.Drop(p.job);
-        pool_.Wait(p.job);
-      }
+      uint32_t at = i;
+      for (; at > 0 && order[at - 1]->entry->orig_size < new_streamed_[i]->entry->orig_size; --at)
+        order[at] = order[at - 1];
+      order[at] = new_streamed_[i];
     }
+    for (uint32_t i = 0; i < new_count_; ++i) FeedNew(*order[i], true);
+    for (uint32_t i = 0; i < new_count_; ++i) FeedNew(*new_streamed_[i], false);
     new_count_ = 0;
   }
 
@@ -803,15 +804,9 @@ class Driver {
       job->save = save_;
     }
     p.job = job;
-    // Queued before its first fetch, so that a worker is woken while it
-    // is read; FeedNew makes the others.
+    // Queued before its fetches, which FeedNew makes, so that a worker is
+    // woken while they are read.
     pool_.Submit(job);
-    p.failure = Feed(job, 0, 1);
-    if (p.failure != kOk) {
-      pool_.Drop(job);
-      pool_.Wait(job);
-      return;
-    }
     new_streamed_[new_count_++] = &p;
   }
 
@@ -1219,6 +1214,17 @@ class Driver {
   }
 
   struct Pending;
+  // A new streamed job's first fetch, or the rest of its first round; a
+  // failure ends the job, and the entry fails with it when its turn comes.
+  void FeedNew(Pending& p, bool first) {
+    if (p.job == nullptr || p.failure != kOk) return;
+    p.failure = Feed(p.job, 0, first ? 1 : p.job->stream->fetch_blocks);
+    if (p.failure != kOk) {
+      pool_.Drop(p.job);
+      pool_.Wait(p.job);
+    }
+  }
+
   // The job of pending record `p` for `e`, in a block of `cost` bytes that
   // starts with its `need` bytes of packed data. Null when there is no
   // memory, and then `p` is queued as failed for want of it.
