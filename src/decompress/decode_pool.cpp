@@ -557,6 +557,10 @@ bool DecodePool::StreamChunks(Decoder& d, DecodeJob& job) {
   bool clean = true;
   uint32_t count = 0;
   s.made = 0;
+  // A tested entry's chunks go nowhere: they stay in the window, where
+  // their CRC is taken a span at a time.
+  const bool tested = s.slots == nullptr && !solid;
+  CrcSpan span{d.pos, 0};
   // The calling thread had taken this many chunks when last looked at: up
   // to that plus the ring's size, there is room without asking.
   uint32_t taken = 0;
@@ -571,16 +575,22 @@ bool DecodePool::StreamChunks(Decoder& d, DecodeJob& job) {
       clean = false;
       break;
     }
-    uint8_t* const slot =
-        s.slots != nullptr ? s.slots + (count % s.slot_count) * kChunkSize : d.out;
+    uint8_t* slot = nullptr;
+    if (s.slots != nullptr) {
+      slot = s.slots + (count % s.slot_count) * kChunkSize;
+    } else if (!tested) {
+      slot = d.out;
+    }
     // The one worker of a solid archive is the bound; the calling thread
     // takes the CRC of the chunks as it writes them.
-    const uint32_t n = DecodeChunk(d, slot, kChunkSize, job.method, !solid);
+    if (tested) FoldCrc(d, span, false);
+    const uint32_t n = DecodeChunk(d, slot, kChunkSize, job.method, !solid && !tested);
+    span.count += n;
     if (d.status != kOk || n == 0 || d.reached_back || Halted(job)) {
       clean = false;
       break;
     }
-    if (s.slots == nullptr && !solid && d.remaining == 0) {
+    if (tested && d.remaining == 0) {
       // The last window, before the calling thread can see the last chunk.
       const uint32_t keep = static_cast<uint32_t>(job.size) < kWindowSize
                                 ? static_cast<uint32_t>(job.size)
@@ -601,6 +611,7 @@ bool DecodePool::StreamChunks(Decoder& d, DecodeJob& job) {
     platform::MutexLock lock(mutex_);
     Publish(s, count);
   }
+  if (tested) FoldCrc(d, span, true);
   job.chunk_count = count;
   KeepWords(d, job);
   // The caller's decoder has the serial path's word buffer already, with

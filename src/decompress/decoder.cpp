@@ -448,19 +448,21 @@ uint32_t DecodeChunk(Decoder& d, uint8_t* buf, uint32_t capacity, uint32_t metho
   return DecodeChunkTo(d, buf, capacity, method, crc);
 }
 
+void FoldCrc(Decoder& d, CrcSpan& span, bool all) {
+  if (!all && span.count < kCrcSpan) return;
+  d.crc = CrcOfWindow(d.crc, d.window, span.from, span.count);
+  span.from = d.pos;
+  span.count = 0;
+}
+
 Status DecodeEntry(Decoder& d, uint32_t method, platform::ByteSink* sink, uint32_t skip) {
-  uint32_t crc_from = d.pos;  // the chunks not in d.crc yet, in the window
-  uint32_t crc_count = 0;
+  CrcSpan span{d.pos, 0};
   while (d.status == kOk && d.remaining > 0) {
     // Only a chunk that is written needs to leave the window.
     uint8_t* const to = sink != nullptr && skip == 0 ? d.out : nullptr;
-    if (crc_count >= kCrcSpan) {
-      d.crc = CrcOfWindow(d.crc, d.window, crc_from, crc_count);
-      crc_from = d.pos;
-      crc_count = 0;
-    }
+    FoldCrc(d, span, false);
     const uint32_t n = DecodeChunkTo(d, to, kChunkSize, method, false);
-    crc_count += n;
+    span.count += n;
     if (d.status != kOk) break;
     if (n == 0) {
       // The source ended (or failed) with bytes still owed.
@@ -481,7 +483,7 @@ Status DecodeEntry(Decoder& d, uint32_t method, platform::ByteSink* sink, uint32
       break;
     }
   }
-  d.crc = CrcOfWindow(d.crc, d.window, crc_from, crc_count);
+  FoldCrc(d, span, true);
   return d.status;
 }
 

@@ -132,6 +132,17 @@ Status DecodeEntry(Decoder& d, uint32_t method, platform::ByteSink* sink, uint32
 // byte count; failures are left in d.status.
 uint32_t DecodeChunk(Decoder& d, uint8_t* buf, uint32_t capacity, uint32_t method, bool crc = true);
 
+// Chunks decoded with `crc` false whose bytes d.crc does not hold yet: the
+// `count` window bytes from position `from`. A caller that starts a span at
+// d.pos, calls FoldCrc before each chunk and adds the chunk's count after
+// it, and calls FoldCrc with `all` at the end, has d.crc take the bytes a
+// span at a time, which costs less per byte than a chunk at a time.
+struct CrcSpan {
+  uint32_t from = 0;
+  uint32_t count = 0;
+};
+void FoldCrc(Decoder& d, CrcSpan& span, bool all);
+
 // The symbol stage of a compressed entry on its own, so that it can run on
 // another thread than the stage that needs the window: DecodeTokens turns
 // the chunk DecodeChunk would produce (capacity kChunkSize) into tokens and
