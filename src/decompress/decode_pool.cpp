@@ -561,9 +561,9 @@ bool DecodePool::StreamChunks(Decoder& d, DecodeJob& job) {
   bool clean = true;
   uint32_t count = 0;
   s.made = 0;
-  // A tested entry's chunks go nowhere: they stay in the window, where
-  // their CRC is taken a span at a time.
-  const bool tested = s.slots == nullptr && !solid;
+  // A tested entry (the one kind without slots) hands over no bytes: its
+  // chunks stay in the window, where their CRC is taken a span at a time.
+  const bool tested = s.slots == nullptr;
   CrcSpan span{d.pos, 0};
   // The calling thread had taken this many chunks when last looked at: up
   // to that plus the ring's size, there is room without asking.
@@ -579,12 +579,7 @@ bool DecodePool::StreamChunks(Decoder& d, DecodeJob& job) {
       clean = false;
       break;
     }
-    uint8_t* slot = nullptr;
-    if (s.slots != nullptr) {
-      slot = s.slots + (count % s.slot_count) * kChunkSize;
-    } else if (!tested) {
-      slot = d.out;
-    }
+    uint8_t* const slot = tested ? nullptr : s.slots + (count % s.slot_count) * kChunkSize;
     // The one worker of a solid archive is the bound; the calling thread
     // takes the CRC of the chunks as it writes them.
     if (tested) FoldCrc(d, span, false);

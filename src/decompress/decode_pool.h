@@ -134,7 +134,14 @@ struct StreamState {
   uint32_t expect_left = 0;
   uint32_t failures = 0;  // fetches that failed, by number
   uint32_t failed[kStreamFailures] = {};
-  bool held = false;  // a fetch came up short: the next waits for the worker's request
+
+  // The last fetch came up short (or failed): the next is made only when
+  // the worker asks for it. The calling thread's own reading.
+  bool Held() const {
+    if (delivered == 0) return false;
+    const uint32_t b = (delivered - 1) % fetch_blocks;
+    return fetch_got[b] != static_cast<int32_t>(fetch_size[b]);
+  }
 };
 
 struct DecodeJob {

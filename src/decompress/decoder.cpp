@@ -145,12 +145,17 @@ uint32_t SettleChunk(Decoder& d, uint32_t produced, const BitInput& in) {
 // Decoding state of one chunk, kept in locals: stores into the window may
 // alias anything reached through the decoder, which would otherwise force
 // the bit state back to memory after every byte.
+// The last four distances, the latest at `index`.
+struct History {
+  uint32_t index;
+  uint32_t dist[4];
+};
+
 struct Run {
   BitInput in;
   uint32_t at;  // window position, not yet wrapped
   uint32_t block_left;
-  uint32_t index;
-  uint32_t dist[4];
+  History h;
   bool guard;    // the entry started at window position 0 and has not wrapped
   bool reached;  // with guard: a match reached before the entry's start
 };
@@ -162,17 +167,17 @@ struct Run {
 // code, the longest run of extra bits, the length code and the next symbol's
 // code; the caller tops it up again after looking that one up.
 ACEKIT_HOT uint32_t DecodeMatch(const uint16_t* length_table, const BitInput& was, BitInput& in,
-                                Run& r, uint32_t e, uint32_t& len) {
+                                History& h, uint32_t e, uint32_t& len) {
   uint32_t code;
   if (e & kMainRepeat) {
     const uint32_t k = (e >> kMainValueShift) & 3;
-    code = r.dist[(r.index - k) & 3];
-    for (uint32_t j = k; j > 0; --j) r.dist[(r.index - j) & 3] = r.dist[(r.index - j + 1) & 3];
-    r.dist[r.index] = code;
+    code = h.dist[(h.index - k) & 3];
+    for (uint32_t j = k; j > 0; --j) h.dist[(h.index - j) & 3] = h.dist[(h.index - j + 1) & 3];
+    h.dist[h.index] = code;
   } else {
     code = was.PeekBelow(e >> kMainValueShift, e >> kMainLeadShift, e >> kMainExtraShift);
-    r.index = (r.index + 1) & 3;
-    r.dist[r.index] = code;
+    h.index = (h.index + 1) & 3;
+    h.dist[h.index] = code;
   }
   const uint32_t le = length_table[in.Peek(kMainTableWidth)];
   in.Drop(le & kPackedLengthMask);
@@ -194,9 +199,7 @@ ACEKIT_HOT void DecodeFlatBody(const Decoder& d, uint8_t* window, Run& r, uint32
   uint32_t left = r.block_left;
   // The distance history too: through r, a byte stored to the window could
   // be any of it, and it would go back to memory at every store.
-  Run h;
-  h.index = r.index;
-  for (int i = 0; i < 4; ++i) h.dist[i] = r.dist[i];
+  History h = r.h;
   // The next symbol's entry is looked up as soon as the bits allow, ahead of
   // the copy, whose branches may mispredict; the lookup changes no state, so
   // one made when the loop ends is simply dropped.
@@ -233,8 +236,7 @@ ACEKIT_HOT void DecodeFlatBody(const Decoder& d, uint8_t* window, Run& r, uint32
   r.in = in;
   r.at = static_cast<uint32_t>(out - window);
   r.block_left = left;
-  r.index = h.index;
-  for (int i = 0; i < 4; ++i) r.dist[i] = h.dist[i];
+  r.h = h;
 }
 
 void DecodeFlat(const Decoder& d, uint8_t* window, Run& r, uint32_t stop) {
@@ -265,7 +267,7 @@ void DecodeWrapped(const Decoder& d, uint8_t* window, Run& r, uint32_t stop) {
       continue;
     }
     uint32_t len;
-    const uint32_t back = DecodeMatch(d.length_table, was, r.in, r, e, len) + 1;
+    const uint32_t back = DecodeMatch(d.length_table, was, r.in, r.h, e, len) + 1;
     if (back > r.at && r.guard) r.reached = true;
     CopyMatchWrapped(window, r.at, back, len);
     r.at += len;
@@ -323,7 +325,7 @@ uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity, bool crc)
   // r.at stays unmasked through a chunk, so while the entry has not wrapped
   // it equals the entry's bytes so far.
   const bool guard = d.own_only && d.size - d.remaining < static_cast<int32_t>(kWindowSize);
-  Run r{d.bits, start, d.block_left, d.dist_index, {d.dist[0], d.dist[1], d.dist[2], d.dist[3]},
+  Run r{d.bits, start, d.block_left, {d.dist_index, {d.dist[0], d.dist[1], d.dist[2], d.dist[3]}},
         guard,  false};
 
   while (r.at < stop) {
@@ -345,8 +347,8 @@ uint32_t DecodeCompressed(Decoder& d, uint8_t* buf, uint32_t capacity, bool crc)
   d.bits = r.in;
   d.pos = r.at & kWindowMask;
   d.block_left = r.block_left;
-  for (int i = 0; i < 4; ++i) d.dist[i] = r.dist[i];
-  d.dist_index = r.index;
+  for (int i = 0; i < 4; ++i) d.dist[i] = r.h.dist[i];
+  d.dist_index = r.h.index;
   if (r.reached) d.reached_back = true;
 
   const uint32_t produced = SettleChunk(d, r.at - start, r.in);
@@ -496,8 +498,7 @@ struct TokenRun {
   BitInput in;
   uint32_t at;  // bytes produced in the chunk
   uint32_t block_left;
-  uint32_t index;
-  uint32_t dist[4];
+  History h;
   uint32_t* t;     // next token word
   uint32_t* head;  // the open literal run's count word, or null
   uint8_t* lit;    // where its next byte goes
@@ -516,9 +517,7 @@ ACEKIT_HOT void TokenBody(const Decoder& d, TokenRun& tr, uint32_t stop) {
   uint32_t* t = tr.t;
   uint32_t* head = tr.head;
   uint8_t* lit = tr.lit;
-  Run r{};
-  r.index = tr.index;
-  for (int i = 0; i < 4; ++i) r.dist[i] = tr.dist[i];
+  History h = tr.h;
   in.Fill();
   uint32_t e = d.main_table[in.Peek(kMainTableWidth)];
   // The caller starts a run with a symbol to decode and room for it.
@@ -541,7 +540,7 @@ ACEKIT_HOT void TokenBody(const Decoder& d, TokenRun& tr, uint32_t stop) {
       head = nullptr;
     }
     uint32_t len;
-    const uint32_t back = DecodeMatch(d.length_table, was, in, r, e, len) + 1;
+    const uint32_t back = DecodeMatch(d.length_table, was, in, h, e, len) + 1;
     e = d.main_table[in.Peek(kMainTableWidth)];
     in.Fill();
     *t++ = kTokenMatch | len << 20 | (back & kWindowMask);
@@ -554,8 +553,7 @@ ACEKIT_HOT void TokenBody(const Decoder& d, TokenRun& tr, uint32_t stop) {
   tr.t = t;
   tr.head = head;
   tr.lit = lit;
-  tr.index = r.index;
-  for (int i = 0; i < 4; ++i) tr.dist[i] = r.dist[i];
+  tr.h = h;
 }
 
 void TokenPlain(const Decoder& d, TokenRun& tr, uint32_t stop) {
@@ -649,7 +647,7 @@ uint32_t DecodeTokens(Decoder& d, uint32_t* tokens, uint32_t* words) {
   uint32_t limit = kChunkSize - kMaxMatch;
   if (static_cast<uint32_t>(d.remaining) < limit) limit = static_cast<uint32_t>(d.remaining);
   TokenRun tr{
-      d.bits, 0,       d.block_left, d.dist_index, {d.dist[0], d.dist[1], d.dist[2], d.dist[3]},
+      d.bits, 0,       d.block_left, {d.dist_index, {d.dist[0], d.dist[1], d.dist[2], d.dist[3]}},
       tokens, nullptr, nullptr};
   while (tr.at < limit) {
     if (tr.block_left == 0 && !NextBlock(d, tr.in, tr.block_left)) break;
@@ -664,8 +662,8 @@ uint32_t DecodeTokens(Decoder& d, uint32_t* tokens, uint32_t* words) {
   if (tr.head != nullptr) tr.t = CloseLiterals(tr.head, tr.lit);
   d.bits = tr.in;
   d.block_left = tr.block_left;
-  for (int i = 0; i < 4; ++i) d.dist[i] = tr.dist[i];
-  d.dist_index = tr.index;
+  for (int i = 0; i < 4; ++i) d.dist[i] = tr.h.dist[i];
+  d.dist_index = tr.h.index;
   *words = static_cast<uint32_t>(tr.t - tokens);
   const uint32_t produced = SettleChunk(d, tr.at, tr.in);
   d.remaining -= static_cast<int32_t>(produced);

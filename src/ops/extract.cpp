@@ -816,7 +816,7 @@ class Driver {
   // them. kOpenFailed when a seek fails.
   Status Feed(decompress::DecodeJob* job, uint32_t asked, uint32_t upto = UINT32_MAX) {
     decompress::StreamState& s = *job->stream;
-    if (asked == 0 && s.held) return kOk;
+    if (asked == 0 && s.Held()) return kOk;
     const uint32_t limit =
         s.delivered + s.fetch_blocks < upto ? s.delivered + s.fetch_blocks : upto;
     bool more = true;
@@ -834,7 +834,6 @@ class Driver {
       if (got > 0) s.file_at += static_cast<uint32_t>(got);
       s.expect_left = decompress::FetchingSource::ExpectAfter(s.expect_left, got);
       more = got == static_cast<int32_t>(size);
-      s.held = !more;
       pool_.Deliver(job, size, got);
     }
     return kOk;
@@ -1349,7 +1348,7 @@ class Driver {
   size_t pending_bytes_ = 0;
   size_t budget_ = 0;
   uint32_t streamed_ = 0;
-  // Streamed jobs queued in this read-ahead with their first fetch only.
+  // Streamed jobs queued in this read-ahead, whose fetches FeedNew makes.
   Pending* new_streamed_[kMaxStreamed] = {};
   uint32_t new_count_ = 0;
   uint32_t max_streamed_ = 0;
