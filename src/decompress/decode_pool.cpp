@@ -90,21 +90,27 @@ void KeepWords(Decoder& d, DecodeJob& job) {
 }
 
 // Decodes the job's entry into its bytes chunk by chunk, keeping each
-// chunk's size. False where it stops short of a clean end: halted, out of
-// chunk room, damaged, a match reaching before the entry's own start (only
-// a decoder that owns no window before the entry notices), or a read
+// chunk's size; a job without `out` (tested: nobody takes its bytes) leaves
+// them in the window. False where it stops short of a clean end: halted,
+// out of chunk room, damaged, a match reaching before the entry's own start
+// (only a decoder that owns no window before the entry notices), or a read
 // beyond the bytes held.
 template <typename HaltedFn>
 bool DecodeChunks(Decoder& d, const JobSource& source, DecodeJob& job, bool crc, HaltedFn halted) {
+  uint8_t* const out = job.out;
   uint32_t produced = 0;
   uint32_t count = 0;
   bool clean = true;
+  CrcSpan span{d.pos, 0};
   while (d.remaining > 0) {
     if (halted() || count == job.chunk_capacity) {
       clean = false;
       break;
     }
-    const uint32_t n = DecodeChunk(d, job.out + produced, kChunkSize, job.method, false);
+    if (out == nullptr && crc) FoldCrc(d, span, false);
+    const uint32_t n =
+        DecodeChunk(d, out != nullptr ? out + produced : nullptr, kChunkSize, job.method, false);
+    span.count += n;
     if (d.status != kOk || n == 0 || d.reached_back || source.wanted_more()) {
       clean = false;
       break;
@@ -115,11 +121,20 @@ bool DecodeChunks(Decoder& d, const JobSource& source, DecodeJob& job, bool crc,
   job.chunk_count = count;
   // The entry's bytes lie in one piece: one CRC call over them costs less
   // than one per chunk.
-  if (crc) d.crc = format::Crc32Update(d.crc, job.out, produced);
+  if (crc && out != nullptr) d.crc = format::Crc32Update(d.crc, out, produced);
+  if (crc && out == nullptr) FoldCrc(d, span, true);
   return clean && d.status == kOk && !source.wanted_more();
 }
 
 }  // namespace
+
+void RedoInWindow(Decoder& d, const DecodeJob& job) {
+  JobSource source(job.packed, job.packed_size);
+  DecoderStart(d, &source, job.size, false, 1, job.method);
+  while (d.remaining > 0 && DecodeChunk(d, nullptr, kChunkSize, job.method, false) != 0) {
+  }
+  d.feed.source = nullptr;
+}
 
 int32_t FetchingSource::Read(void* buf, uint32_t count) {
   auto* dst = static_cast<uint8_t*>(buf);

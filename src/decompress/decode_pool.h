@@ -150,7 +150,7 @@ struct DecodeJob {
   uint32_t packed_size = 0;
   int32_t size = 0;  // declared size
   uint32_t method = 0;
-  uint8_t* out = nullptr;      // size bytes
+  uint8_t* out = nullptr;      // size bytes; none for an entry tested (see RedoInWindow)
   uint16_t* chunks = nullptr;  // ChunkCapacity(size) entries
   uint32_t chunk_capacity = 0;
   StreamState* stream = nullptr;  // set instead of the three above: streamed
@@ -191,6 +191,13 @@ struct DecodeJob {
   bool done = false;
   std::atomic<bool> dropped{false};
 };
+
+// Decodes again, into d's window alone, a job of a normal archive that a
+// worker decoded exactly: the window then holds what the serial path's
+// would after the entry. For a job that kept no bytes (`out` null). It
+// changes d's word buffer and position, which the caller keeps if it needs
+// them.
+void RedoInWindow(Decoder& d, const DecodeJob& job);
 
 // Enough chunk counts for an entry of `size` bytes: every chunk but the last
 // produces at least kChunkSize - kMaxMatch bytes.

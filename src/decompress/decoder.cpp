@@ -185,6 +185,12 @@ ACEKIT_HOT uint32_t DecodeMatch(const uint16_t* length_table, const BitInput& wa
   return code;
 }
 
+// A match of an entry that started at window position 0 reaches before
+// that start, `at` bytes into it: the caller's hook goes first.
+ACEKIT_COLD void NoteReach(const Decoder& d, uint32_t at) {
+  if (d.before_reach.call != nullptr) d.before_reach.call(d.before_reach.context, at);
+}
+
 // Decodes symbols while the position is below `stop` and the block has
 // symbols left, for stop + kMaxMatch + kCopySlack <= kWindowSize: no
 // position needs wrapping, only the source of a match that reaches back
@@ -227,7 +233,10 @@ ACEKIT_HOT void DecodeFlatBody(const Decoder& d, uint8_t* window, Run& r, uint32
       CopyMatchFlat(out, back, len);
     } else {
       // Unwrapped, `at` counts the entry's bytes so far.
-      if (r.guard) r.reached = true;
+      if (r.guard) {
+        NoteReach(d, at);
+        r.reached = true;
+      }
       CopyMatchWrapped(window, at, back, len);
     }
     out += len;
@@ -268,7 +277,10 @@ void DecodeWrapped(const Decoder& d, uint8_t* window, Run& r, uint32_t stop) {
     }
     uint32_t len;
     const uint32_t back = DecodeMatch(d.length_table, was, r.in, r.h, e, len) + 1;
-    if (back > r.at && r.guard) r.reached = true;
+    if (back > r.at && r.guard) {
+      NoteReach(d, r.at);
+      r.reached = true;
+    }
     CopyMatchWrapped(window, r.at, back, len);
     r.at += len;
   }

@@ -76,6 +76,16 @@ struct Decoder {
   // decoded from then on are not the ones the shared window would give.
   bool own_only = false;
   bool reached_back = false;
+  // With own_only, for a caller whose window lacks the earlier entries'
+  // bytes until someone needs them: called before the first byte from
+  // before the entry's start is read, with the entry's bytes so far (all of
+  // them from window position 0 on), to put those bytes in place. It may be
+  // called again; the caller clears it once it has done its work.
+  struct BeforeReach {
+    void (*call)(void* context, uint32_t at) = nullptr;
+    void* context = nullptr;
+  };
+  BeforeReach before_reach;
 
   // Block tables per 11-bit prefix (main: see ReadMainCodeLengths; length: symbol
   // and code length packed), and the code lengths they were built from.

@@ -296,7 +296,8 @@ class Driver {
         archive_(archive) {}
 
   ~Driver() {
-    for (uint32_t i = 0; i < kept_count_; ++i) FreeJob(kept_[i]);
+    for (uint32_t i = 0; i < kept_count_; ++i) Drop(kept_[i]);
+    platform::Free(under_);
     for (uint32_t i = 0; i < spare_count_; ++i) platform::Free(spare_[i].memory);
     platform::Free(read_buffer_);
     platform::Free(write_buffer_);
@@ -362,6 +363,14 @@ class Driver {
     if (started > 0 && !whole_) {
       helper_ = decompress::NewDecoder();
       if (!helper_) {
+        pool_.Stop();
+        return kNoMemory;
+      }
+    }
+    // Normal archives keep entries back from the window (see Remember).
+    if (started > 0 && !solid_) {
+      under_ = static_cast<uint8_t*>(platform::Alloc(decompress::kWindowSize));
+      if (under_ == nullptr) {
         pool_.Stop();
         return kNoMemory;
       }
@@ -589,7 +598,7 @@ class Driver {
         barrier_ = &e;
         return;
       }
-      PlaceBytes(job);
+      PlaceBytes(job, true);
       job->whole = decoder_.get();
       job->entry_number = number;
       job->save = save_;
@@ -644,12 +653,14 @@ class Driver {
       }
       const uint32_t need = ExpectedRead(e);
       const uint32_t chunk_capacity = decompress::ChunkCapacity(static_cast<int32_t>(e.orig_size));
-      // A solid archive's job holds tokens where another holds bytes.
+      // A solid archive's job holds tokens where another holds bytes, and
+      // a tested one neither.
       const uint32_t token_words = solid_ ? TokenWords(e.orig_size) : 0;
       const size_t result = solid_
                                 ? (token_words + decompress::kTokenSlackWords) * sizeof(uint32_t) +
                                       chunk_capacity * sizeof(uint16_t) + alignof(uint32_t)
-                                : e.orig_size;
+                            : BytesKept() ? e.orig_size
+                                          : 0;
       const size_t cost = sizeof(decompress::DecodeJob) + need + result +
                           chunk_capacity * sizeof(uint16_t) + alignof(decompress::DecodeJob);
       const bool joins = e.orig_size <= kGroupEntry && group_head_ != nullptr &&
@@ -673,7 +684,7 @@ class Driver {
             reinterpret_cast<uint16_t*>(job->tokens + token_words + decompress::kTokenSlackWords);
         job->chunks = job->chunk_words + chunk_capacity;
       } else {
-        PlaceBytes(job);
+        PlaceBytes(job, BytesKept());
       }
       job->load = e.orig_size;
       const Status read = ReadWhole(e, job);
@@ -971,7 +982,6 @@ class Driver {
   }
 
   Status DecodeFrom(const ArcEntry& e, Output* out, platform::ByteSource* source) {
-    Settle();
     platform::BufferedFileSink sink(out != nullptr ? out->handle : platform::kBadHandle,
                                     write_buffer_, platform::kFileBufferBytes);
     // The worker is idle and takes nothing until this entry is through: the
@@ -979,8 +989,10 @@ class Driver {
     if (whole_) decoder_->progress = progress_;
     decompress::DecoderStart(*decoder_, source, static_cast<int32_t>(e.orig_size), solid_,
                              entry_number_, e.tech_type);
+    WatchReach();
     Status status =
         decompress::DecodeEntry(*decoder_, e.tech_type, out != nullptr ? &sink : nullptr);
+    StopWatching();
     if (whole_) {
       progress_ = decoder_->progress;
       decoder_->progress.hook = ProgressHook{};
@@ -989,6 +1001,7 @@ class Driver {
     // so that a short write wins over a mismatch as it did unbuffered.
     if (out != nullptr && status == kOk && !sink.Flush()) status = kShortWrite;
     if (status == kOk && decoder_->crc != e.crc32) status = kCrcMismatch;
+    if (status == kOk && !solid_) KeepDecodedHere(e.orig_size);
     return status;
   }
 
@@ -1038,7 +1051,7 @@ class Driver {
     const bool at_once = static_cast<uint32_t>(job.size) <= platform::kFileBufferBytes;
     uint32_t at = 0;
     const Status status = Deliver(at_once ? nullptr : out, job, [&](uint32_t, uint32_t n) {
-      const uint8_t* bytes = job.out + at;
+      const uint8_t* bytes = job.out != nullptr ? job.out + at : nullptr;
       at += n;
       return bytes;
     });
@@ -1084,7 +1097,6 @@ class Driver {
     using decompress::kWindowSize;
     const decompress::StreamState& s = *job.stream;
     const bool own_window = job.whole == nullptr;
-    Settle();
     if (s.slots != nullptr && own_window && tail_ == nullptr) {
       tail_ = static_cast<uint8_t*>(platform::Alloc(kWindowSize));
       if (tail_ == nullptr) return kNoMemory;
@@ -1151,6 +1163,7 @@ class Driver {
     }
     decoder_->pos = size & kWindowMask;
     std::memcpy(decoder_->words, job.words, job.words_defined);
+    KeepDecodedHere(size);
     return kOk;
   }
 
@@ -1168,14 +1181,17 @@ class Driver {
     decompress::DecoderStart(*decoder_, &source, static_cast<int32_t>(e.orig_size), solid_,
                              entry_number_, e.tech_type);
     decoder_->progress.last_reported = reported;
+    WatchReach();
     Status status =
         decompress::DecodeEntry(*decoder_, e.tech_type, out != nullptr ? &sink : nullptr, skip);
+    StopWatching();
     if (whole_) {
       progress_ = decoder_->progress;
       decoder_->progress.hook = ProgressHook{};
     }
     if (out != nullptr && status == kOk && !sink.Flush()) status = kShortWrite;
     if (status == kOk && decoder_->crc != e.crc32) status = kCrcMismatch;
+    if (status == kOk && !solid_) KeepDecodedHere(e.orig_size);
     return status;
   }
 
@@ -1183,33 +1199,147 @@ class Driver {
   // entry that comes later and is decoded here may, if damaged, read what
   // earlier entries left in the window and the word buffer.
   //
-  // The window is rarely read again (only by an entry decoded here), so
-  // the copy of the job's bytes into it waits: the job is kept, with the
-  // ones before it whose bytes it does not cover, and Settle copies them
-  // in their order when the window is needed or too much is kept.
+  // The window is rarely read again (only by a damaged entry decoded here),
+  // so the job's bytes go in only when something reads them (see
+  // PutKeptInPlace): the job is kept, with the ones before it whose bytes
+  // it does not cover; when too much is kept, the oldest go in first.
+  //
+  // A tested entry's job keeps no bytes: nobody reads them, and writing
+  // them costs its worker a copy and fresh memory. Such a job is decoded
+  // again to put it in the window, which a sound archive needs only when
+  // more than kMaxKeptTested entries, each smaller than the one before,
+  // come in a row; the jobs read ahead after that keep their bytes, so
+  // that no archive has its entries decoded twice.
   void Remember(decompress::DecodeJob* job) {
     static_assert(kJobLimit <= decompress::kWindowSize);
+    Keep(Kept{job, static_cast<uint32_t>(job->size)});
     decoder_->pos = static_cast<uint32_t>(job->size) & decompress::kWindowMask;
     std::memcpy(decoder_->words, job->words, job->words_defined);
-    while (kept_count_ != 0 && kept_[kept_count_ - 1]->size <= job->size) {
-      kept_bytes_ -= static_cast<uint32_t>(kept_[kept_count_ - 1]->size);
-      FreeJob(kept_[--kept_count_]);
-    }
-    if (kept_count_ == kMaxKept || kept_bytes_ + static_cast<uint32_t>(job->size) > kJobLimit) {
-      Settle();
-    }
-    kept_[kept_count_++] = job;
-    kept_bytes_ += static_cast<uint32_t>(job->size);
   }
 
-  // Copies the kept jobs' bytes into the window, oldest first.
-  void Settle() {
-    for (uint32_t i = 0; i < kept_count_; ++i) {
-      std::memcpy(decoder_->window, kept_[i]->out, static_cast<uint32_t>(kept_[i]->size));
-      FreeJob(kept_[i]);
+  // An entry decoded here, of `size` bytes, is in the window already, over
+  // the jobs kept before it.
+  void KeepDecodedHere(uint32_t size) {
+    Keep(Kept{nullptr, size < decompress::kWindowSize ? size : decompress::kWindowSize});
+  }
+
+  // A kept entry: a job, or (none) one decoded here, whose bytes the window
+  // holds from position 0 on, over the jobs before it.
+  struct Kept {
+    decompress::DecodeJob* job;
+    uint32_t size;
+  };
+
+  void Keep(Kept k) {
+    while (kept_count_ != 0 && kept_[kept_count_ - 1].size <= k.size) {
+      Drop(kept_[--kept_count_]);
     }
+    const bool bytes = k.job == nullptr || k.job->out != nullptr;
+    const uint32_t most = bytes ? kMaxKept : kMaxKeptTested;
+    const size_t limit = bytes ? kJobLimit : kKeptTestedBytes;
+    while (kept_count_ != 0 && (kept_count_ >= most || kept_bytes_ + Held(k) > limit)) {
+      if (kept_[0].job != nullptr && kept_[0].job->out == nullptr) redone_ = true;
+      PutOldestInPlace();
+    }
+    kept_[kept_count_++] = k;
+    kept_bytes_ += Held(k);
+    // What lies under no kept job is in place already.
+    while (kept_count_ != 0 && kept_[0].job == nullptr) PutOldestInPlace();
+  }
+
+  // What a kept entry holds: its bytes, its packed data, or nothing.
+  static uint32_t Held(const Kept& k) {
+    if (k.job == nullptr) return 0;
+    return k.job->out != nullptr ? k.size : k.job->packed_size;
+  }
+
+  void Drop(const Kept& k) {
+    kept_bytes_ -= Held(k);
+    if (k.job != nullptr) FreeJob(k.job);
+  }
+
+  // Whether a job kept no bytes.
+  bool BytesKept() const { return !test_ || redone_; }
+
+  // The largest of the entries decoded here that are kept: the window's
+  // bytes from 0 up to it are theirs where no job is laid over them yet.
+  uint32_t DecodedHereSpan(uint32_t from) const {
+    uint32_t span = 0;
+    for (uint32_t i = from; i < kept_count_; ++i) {
+      if (kept_[i].job == nullptr && kept_[i].size > span) span = kept_[i].size;
+    }
+    return span;
+  }
+
+  // Writes a kept job's bytes at the window's start: its own, or decoded
+  // again by the helper's decoder into this one's window.
+  void Lay(const decompress::DecodeJob& job) {
+    if (job.out != nullptr) {
+      std::memcpy(decoder_->window, job.out, static_cast<uint32_t>(job.size));
+      return;
+    }
+    decompress::Decoder& h = *helper_;
+    uint8_t* const own = h.window;
+    const uint32_t own_backed = h.backed;
+    h.window = decoder_->window;
+    h.backed = decoder_->backed;
+    decompress::RedoInWindow(h, job);
+    decoder_->backed = h.backed;
+    h.window = own;
+    h.backed = own_backed;
+  }
+
+  // The oldest kept entry goes into the window, under the entries decoded
+  // here after it, whose bytes are set aside and put back.
+  void PutOldestInPlace() {
+    const Kept k = kept_[0];
+    if (k.job != nullptr) {
+      const uint32_t span = DecodedHereSpan(1);
+      std::memcpy(under_, decoder_->window, span);
+      Lay(*k.job);
+      std::memcpy(decoder_->window, under_, span);
+    }
+    Drop(k);
+    --kept_count_;
+    for (uint32_t i = 0; i < kept_count_; ++i) kept_[i] = kept_[i + 1];
+  }
+
+  // The window as the serial path has it, with the entry being decoded
+  // here `at` bytes into it: every kept entry in turn, oldest first, the
+  // bytes of those decoded here (and of the one under way) taken from the
+  // window as it stood.
+  void PutKeptInPlace(uint32_t at) {
+    uint32_t span = DecodedHereSpan(0);
+    if (at > span) span = at;
+    std::memcpy(under_, decoder_->window, span);
+    for (uint32_t i = 0; i < kept_count_; ++i) {
+      if (kept_[i].job != nullptr) {
+        Lay(*kept_[i].job);
+      } else {
+        std::memcpy(decoder_->window, under_, kept_[i].size);
+      }
+      Drop(kept_[i]);
+    }
+    std::memcpy(decoder_->window, under_, at);
     kept_count_ = 0;
-    kept_bytes_ = 0;
+  }
+
+  // For an entry decoded here on decoder_: the kept jobs go into the window
+  // only if the entry reads before its own start, which only damage makes
+  // it do.
+  void WatchReach() {
+    if (kept_count_ == 0) return;
+    decoder_->own_only = true;
+    decoder_->before_reach = {&Driver::BeforeReach, this};
+  }
+  void StopWatching() {
+    decoder_->own_only = false;
+    decoder_->before_reach = {};
+  }
+  static void BeforeReach(void* context, uint32_t at) {
+    auto* self = static_cast<Driver*>(context);
+    self->PutKeptInPlace(at);
+    self->decoder_->before_reach = {};
   }
 
   struct Pending;
@@ -1246,11 +1376,13 @@ class Driver {
     job->method = e.tech_type;
     return job;
   }
-  // A job's decoded bytes, and its chunk sizes, behind its packed data.
-  static void PlaceBytes(decompress::DecodeJob* job) {
-    job->out = const_cast<uint8_t*>(job->packed) + job->packed_size;
+  // A job's decoded bytes (unless it keeps none), and its chunk sizes,
+  // behind its packed data.
+  static void PlaceBytes(decompress::DecodeJob* job, bool bytes) {
+    uint8_t* const after = const_cast<uint8_t*>(job->packed) + job->packed_size;
+    job->out = bytes ? after : nullptr;
     job->chunks = reinterpret_cast<uint16_t*>(
-        (reinterpret_cast<uintptr_t>(job->out + job->size) + alignof(uint16_t) - 1) &
+        (reinterpret_cast<uintptr_t>(after + (bytes ? job->size : 0)) + alignof(uint16_t) - 1) &
         ~static_cast<uintptr_t>(alignof(uint16_t) - 1));
   }
 
@@ -1357,9 +1489,15 @@ class Driver {
   // Jobs replayed whose bytes the window has not taken yet (see Remember):
   // newest last, each smaller than the one before it.
   static constexpr uint32_t kMaxKept = 8;
-  decompress::DecodeJob* kept_[kMaxKept] = {};
+  static constexpr uint32_t kMaxKeptTested = 32;
+  static constexpr size_t kKeptTestedBytes = 4 * kJobLimit;  // of packed data
+  // A tested job was decoded a second time to make room (see Remember).
+  bool redone_ = false;
+  Kept kept_[kMaxKeptTested] = {};
   uint32_t kept_count_ = 0;
-  uint32_t kept_bytes_ = 0;
+  size_t kept_bytes_ = 0;
+  // The window's start while kept jobs are laid under it: kWindowSize.
+  uint8_t* under_ = nullptr;
   // Large blocks of finished jobs (see TakeBlock).
   static constexpr size_t kSpareFrom = 128u << 10;
   static constexpr uint32_t kMaxSpare = 4;

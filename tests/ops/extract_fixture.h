@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -47,7 +48,9 @@ inline Entry Dir(std::string name) {
 
 // The archive bytes. In a solid archive every file runs through one
 // compressor, so later files refer to earlier ones whatever is stored.
-inline std::string BuildArchive(const std::vector<Entry>& entries, bool solid) {
+// `raw`: packed data, by entry, written as it is in place of the coded data.
+inline std::string BuildArchive(const std::vector<Entry>& entries, bool solid,
+                                const std::map<size_t, std::string>& raw = {}) {
   uint8_t main[format::kMainHeaderBytes];
   format::BuildMainHeader(main, nullptr, 0, solid ? format::kMainFlagSolid : 0, kTime);
   std::string out(reinterpret_cast<char*>(main), sizeof main);
@@ -63,6 +66,9 @@ inline std::string BuildArchive(const std::vector<Entry>& entries, bool solid) {
       coder.CompressFile(&src, &sink, static_cast<int32_t>(e.data.size()), !solid || first);
       first = false;
       if (e.method == 1) packed.assign(sink.data.begin(), sink.data.end());
+    }
+    if (const auto r = raw.find(static_cast<size_t>(&e - entries.data())); r != raw.end()) {
+      packed = r->second;
     }
     uint32_t crc = format::Crc32Update(format::kCrcInit, e.data.data(), e.data.size());
     if (e.bad_crc) crc ^= 1;

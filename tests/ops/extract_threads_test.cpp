@@ -12,6 +12,8 @@
 
 #include "common/sanitized.h"
 #include "decompress/decode_pool.h"
+#include "decompress/decoder.h"
+#include "decompress/stream_builder.h"
 #include "ops/extract.h"
 #include "ops/extract_fixture.h"
 #include "platform/stream.h"
@@ -283,6 +285,70 @@ TEST_F(ExtractThreads, EntryReachingBeforeItsStartSeesTheEarlierEntries) {
     EXPECT_EQ(o.status, kOk);
     EXPECT_TRUE(o.files.count("tail") && o.files.at("tail") == c.tail);
   }
+}
+
+// The same after more entries than the window waits for, each smaller than
+// the one before, so that none covers another: the oldest go into the
+// window before the entry that reaches back, and those tested were decoded
+// again to get there.
+TEST_F(ExtractThreads, EntryReachingBackPastManyShrinkingEntries) {
+  const std::string one = Pattern(1u << 20, 5);
+  const std::string tail = one.substr(one.size() - 40000, 30000) + Pattern(3000, 6);
+  const std::string solid = AfterWindowEntry(one, tail);
+  const size_t window_end = BuildArchive({{"window", one}}, true).size();
+  std::vector<Entry> shrinking;
+  for (int i = 0; i < 40; ++i) {
+    shrinking.push_back({"s" + std::to_string(i), Pattern(6000 - 100 * i, 100 + i)});
+  }
+  const size_t head = BuildArchive({}, false).size();
+  const std::string between = BuildArchive(shrinking, false).substr(head);
+  cancels_ = {0, 30};
+  Open(solid.substr(0, window_end) + between + solid.substr(window_end));
+  const Outcome o = ExpectSameForEveryThreadCount();
+  EXPECT_EQ(o.status, kOk);
+  EXPECT_TRUE(o.files.count("tail") && o.files.at("tail") == tail);
+  EXPECT_TRUE(o.files.count("s39") && o.files.at("s39") == shrinking[39].data);
+}
+
+// Entries decoded here go over the ones kept back before them: an entry
+// near the archive's end (decoded here) lies between two kept ones and one
+// written to read across all three, whose bytes are checked by decoding it
+// after the three laid out by hand.
+TEST_F(ExtractThreads, EntriesDecodedHereLieOverTheKeptOnes) {
+  const std::string big = Pattern(300000, 21);
+  const std::string mid = Pattern(120000, 22);
+  const std::string near_end = Pattern(20000, 23);
+  // From within near_end, mid and big, each match starting past the bytes
+  // written so far.
+  decompress::test::Script script;
+  script.Lit("ab").New(decompress::kWindowSize + 2 - 15000, 30);
+  script.New(decompress::kWindowSize + 40 - 100000, 30);
+  script.New(decompress::kWindowSize + 80 - 250000, 30);
+  const std::vector<uint8_t> packed = script.Bytes();
+
+  std::string window(decompress::kWindowSize, '\0');
+  window.replace(0, big.size(), big);
+  window.replace(0, mid.size(), mid);
+  window.replace(0, near_end.size(), near_end);
+  decompress::DecoderPtr d = decompress::NewDecoder();
+  ASSERT_TRUE(d);
+  std::memcpy(d->window, window.data(), window.size());
+  d->backed = decompress::kWindowSize;
+  decompress::test::MemorySource source(packed);
+  decompress::test::MemorySink sink;
+  // Matches from that far back take 4 bytes more than their length code.
+  decompress::DecoderStart(*d, &source, 2 + 3 * 34, false, 1, decompress::kMethodLz77);
+  ASSERT_EQ(decompress::DecodeEntry(*d, decompress::kMethodLz77, &sink), kOk);
+  const std::string reads(sink.data.begin(), sink.data.end());
+  ASSERT_EQ(reads,
+            "ab" + near_end.substr(15000, 34) + mid.substr(99996, 34) + big.substr(249990, 34));
+
+  cancels_ = {0, 1};
+  Open(BuildArchive({{"big", big}, {"mid", mid}, {"near_end", near_end}, {"across", reads}}, false,
+                    {{3, std::string(packed.begin(), packed.end())}}));
+  const Outcome o = ExpectSameForEveryThreadCount();
+  EXPECT_EQ(o.status, kOk);
+  EXPECT_TRUE(o.files.count("across") && o.files.at("across") == reads);
 }
 
 // Large entries stream through the workers and come out as with one thread,
