@@ -1234,9 +1234,8 @@ class Driver {
     while (kept_count_ != 0 && kept_[kept_count_ - 1].size <= k.size) {
       Drop(kept_[--kept_count_]);
     }
-    const bool bytes = k.job == nullptr || k.job->out != nullptr;
-    const uint32_t most = bytes ? kMaxKept : kMaxKeptTested;
-    const size_t limit = bytes ? kJobLimit : kKeptTestedBytes;
+    const uint32_t most = test_ ? kMaxKeptTested : kMaxKept;
+    const size_t limit = test_ ? kKeptTestedBytes : kJobLimit;
     while (kept_count_ != 0 && (kept_count_ >= most || kept_bytes_ + Held(k) > limit)) {
       if (kept_[0].job != nullptr && kept_[0].job->out == nullptr) redone_ = true;
       PutOldestInPlace();
@@ -1489,8 +1488,9 @@ class Driver {
   // Jobs replayed whose bytes the window has not taken yet (see Remember):
   // newest last, each smaller than the one before it.
   static constexpr uint32_t kMaxKept = 8;
+  // Testing, jobs hold mostly their packed data.
   static constexpr uint32_t kMaxKeptTested = 32;
-  static constexpr size_t kKeptTestedBytes = 4 * kJobLimit;  // of packed data
+  static constexpr size_t kKeptTestedBytes = 4 * kJobLimit;
   // A tested job was decoded a second time to make room (see Remember).
   bool redone_ = false;
   Kept kept_[kMaxKeptTested] = {};
