@@ -129,11 +129,16 @@ bool ReadLengths(BitInput& reader, int width, typename Kind::Type* table, uint8_
   // upper limit (both terms are below it, so one subtraction reduces the
   // sum); a run of zeros therefore repeats the previous length. Non-zero
   // results are offset by the lower limit, zero means no code.
+  //
+  // A symbol takes at most 7 bits and a run 4 more, so four of them fit
+  // what a top-up leaves: the reader is topped up once per four.
+  static_assert(4 * (kCodeLengthTableWidth + 4) <= BitInput::kFilled);
   uint32_t value = 0;
   int j = 0;
+  uint32_t since_fill = 0;
   while (j <= count) {
     const uint32_t e = cl_table[in.Peek(kCodeLengthTableWidth)];
-    in.Skip(static_cast<int>(e & kPackedLengthMask));
+    in.Drop(e & kPackedLengthMask);
     const uint32_t s = e >> kPackedSymbolShift;
     if (s < upper) {
       value += s;
@@ -141,9 +146,16 @@ bool ReadLengths(BitInput& reader, int width, typename Kind::Type* table, uint8_
       lengths[j++] = static_cast<uint8_t>(value != 0 ? value + lower : 0);
     } else {
       const uint8_t repeat = static_cast<uint8_t>(value != 0 ? value + lower : 0);
-      for (uint32_t r = in.Read(4) + 4; r > 0 && j <= count; --r) lengths[j++] = repeat;
+      uint32_t r = in.Peek(4) + 4;
+      in.Drop(4);
+      for (; r > 0 && j <= count; --r) lengths[j++] = repeat;
+    }
+    if (++since_fill == 4) {
+      in.Fill();
+      since_fill = 0;
     }
   }
+  in.Fill();
   reader = in;
   return BuildTable<Kind>(width, count, lengths, table);
 }
