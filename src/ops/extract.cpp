@@ -1234,14 +1234,16 @@ class Driver {
     while (kept_count_ != 0 && kept_[kept_count_ - 1].size <= k.size) {
       Drop(kept_[--kept_count_]);
     }
+    // Kept before the oldest go in, so that an entry decoded here is put
+    // back over them.
+    kept_[kept_count_++] = k;
+    kept_bytes_ += Held(k);
     const uint32_t most = test_ ? kMaxKeptTested : kMaxKept;
     const size_t limit = test_ ? kKeptTestedBytes : kJobLimit;
-    while (kept_count_ != 0 && (kept_count_ >= most || kept_bytes_ + Held(k) > limit)) {
+    while (kept_count_ > most || kept_bytes_ > limit) {
       if (kept_[0].job != nullptr && kept_[0].job->out == nullptr) redone_ = true;
       PutOldestInPlace();
     }
-    kept_[kept_count_++] = k;
-    kept_bytes_ += Held(k);
     // What lies under no kept job is in place already.
     while (kept_count_ != 0 && kept_[0].job == nullptr) PutOldestInPlace();
   }
@@ -1493,7 +1495,7 @@ class Driver {
   static constexpr size_t kKeptTestedBytes = 4 * kJobLimit;
   // A tested job was decoded a second time to make room (see Remember).
   bool redone_ = false;
-  Kept kept_[kMaxKeptTested] = {};
+  Kept kept_[kMaxKeptTested + 1] = {};  // one more while the oldest go in
   uint32_t kept_count_ = 0;
   size_t kept_bytes_ = 0;
   // The window's start while kept jobs are laid under it: kWindowSize.

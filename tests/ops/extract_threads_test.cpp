@@ -311,13 +311,22 @@ TEST_F(ExtractThreads, EntryReachingBackPastManyShrinkingEntries) {
 }
 
 // Entries decoded here go over the ones kept back before them: an entry
-// near the archive's end (decoded here) lies between two kept ones and one
-// written to read across all three, whose bytes are checked by decoding it
-// after the three laid out by hand.
+// near the archive's end (decoded here) comes after more kept ones than are
+// kept when extracting, each smaller than the one before (so that some go
+// into the window as it is kept), and one written to read across it and two
+// of them, whose bytes are checked by decoding it after all of them laid
+// out by hand.
 TEST_F(ExtractThreads, EntriesDecodedHereLieOverTheKeptOnes) {
   const std::string big = Pattern(300000, 21);
   const std::string mid = Pattern(120000, 22);
+  std::vector<Entry> entries = {{"big", big}, {"mid", mid}};
+  for (unsigned i = 0; i < 10; ++i) {
+    entries.push_back({"s" + std::to_string(i), Pattern(90000 - 5000 * i, 30 + i)});
+  }
+  // Stored, so that the entries before it are not near the end.
+  entries.push_back({"stored", Pattern(25000, 40), 0x20, 0});
   const std::string near_end = Pattern(20000, 23);
+  entries.push_back({"near_end", near_end});
   // From within near_end, mid and big, each match starting past the bytes
   // written so far.
   decompress::test::Script script;
@@ -327,9 +336,7 @@ TEST_F(ExtractThreads, EntriesDecodedHereLieOverTheKeptOnes) {
   const std::vector<uint8_t> packed = script.Bytes();
 
   std::string window(decompress::kWindowSize, '\0');
-  window.replace(0, big.size(), big);
-  window.replace(0, mid.size(), mid);
-  window.replace(0, near_end.size(), near_end);
+  for (const Entry& e : entries) window.replace(0, e.data.size(), e.data);
   decompress::DecoderPtr d = decompress::NewDecoder();
   ASSERT_TRUE(d);
   std::memcpy(d->window, window.data(), window.size());
@@ -343,9 +350,10 @@ TEST_F(ExtractThreads, EntriesDecodedHereLieOverTheKeptOnes) {
   ASSERT_EQ(reads,
             "ab" + near_end.substr(15000, 34) + mid.substr(99996, 34) + big.substr(249990, 34));
 
+  entries.push_back({"across", reads});
   cancels_ = {0, 1};
-  Open(BuildArchive({{"big", big}, {"mid", mid}, {"near_end", near_end}, {"across", reads}}, false,
-                    {{3, std::string(packed.begin(), packed.end())}}));
+  Open(BuildArchive(entries, false,
+                    {{entries.size() - 1, std::string(packed.begin(), packed.end())}}));
   const Outcome o = ExpectSameForEveryThreadCount();
   EXPECT_EQ(o.status, kOk);
   EXPECT_TRUE(o.files.count("across") && o.files.at("across") == reads);
