@@ -1262,11 +1262,12 @@ class Driver {
   // Whether a job kept no bytes.
   bool BytesKept() const { return !test_ || redone_; }
 
-  // The largest of the entries decoded here that are kept: the window's
-  // bytes from 0 up to it are theirs where no job is laid over them yet.
-  uint32_t DecodedHereSpan(uint32_t from) const {
+  // The largest of the entries decoded here that are kept after the
+  // oldest: the window's bytes from 0 up to it are theirs where no job is
+  // laid over them yet.
+  uint32_t DecodedHereSpan() const {
     uint32_t span = 0;
-    for (uint32_t i = from; i < kept_count_; ++i) {
+    for (uint32_t i = 1; i < kept_count_; ++i) {
       if (kept_[i].job == nullptr && kept_[i].size > span) span = kept_[i].size;
     }
     return span;
@@ -1295,7 +1296,7 @@ class Driver {
   void PutOldestInPlace() {
     const Kept k = kept_[0];
     if (k.job != nullptr) {
-      const uint32_t span = DecodedHereSpan(1);
+      const uint32_t span = DecodedHereSpan();
       std::memcpy(under_, decoder_->window, span);
       Lay(*k.job);
       std::memcpy(decoder_->window, under_, span);
@@ -1306,23 +1307,11 @@ class Driver {
   }
 
   // The window as the serial path has it, with the entry being decoded
-  // here `at` bytes into it: every kept entry in turn, oldest first, the
-  // bytes of those decoded here (and of the one under way) taken from the
-  // window as it stood.
+  // here `at` bytes into it: that entry counts as the newest one decoded
+  // here, and every kept one goes in under it.
   void PutKeptInPlace(uint32_t at) {
-    uint32_t span = DecodedHereSpan(0);
-    if (at > span) span = at;
-    std::memcpy(under_, decoder_->window, span);
-    for (uint32_t i = 0; i < kept_count_; ++i) {
-      if (kept_[i].job != nullptr) {
-        Lay(*kept_[i].job);
-      } else {
-        std::memcpy(decoder_->window, under_, kept_[i].size);
-      }
-      Drop(kept_[i]);
-    }
-    std::memcpy(decoder_->window, under_, at);
-    kept_count_ = 0;
+    Keep(Kept{nullptr, at});
+    while (kept_count_ != 0) PutOldestInPlace();
   }
 
   // For an entry decoded here on decoder_: the kept jobs go into the window
