@@ -5,6 +5,7 @@
 #include <cstring>
 #include <deque>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -665,8 +666,10 @@ bool IsDamage(int code) {
          code == ACEKIT_E_ENCRYPTED || code == ACEKIT_E_UNSUPPORTED;
 }
 
-// Walks the rest of the archive with salvage, asking about each entry.
-int WalkForEach(acekit_reader* r, EachRun& run, bool flat, Walks* all) {
+// Walks the rest of the archive with salvage, asking about each entry;
+// `walked(i)` follows each entry's question.
+template <typename OnWalked>
+int WalkForEach(acekit_reader* r, EachRun& run, bool flat, Walks* all, OnWalked walked) {
   r->salvage = true;
   acekit_entry e;
   for (;;) {
@@ -689,8 +692,9 @@ int WalkForEach(acekit_reader* r, EachRun& run, bool flat, Walks* all) {
       }
     }
     all->push_back(std::move(w));
-    if (flat && e.is_dir) continue;
-    all->back().selected = run.Emit(ACEKIT_EVENT_SELECT, all->size() - 1) != 0;
+    if (!flat || !e.is_dir)
+      all->back().selected = run.Emit(ACEKIT_EVENT_SELECT, all->size() - 1) != 0;
+    walked(all->size() - 1);
   }
 }
 
@@ -703,8 +707,6 @@ int ExtractEach(acekit_reader* r, const char* dir, unsigned flags, acekit_event_
   }
   Walks all;
   EachRun run(r, all, fn, ctx, test);
-  if (const int rc = WalkForEach(r, run, flat, &all); rc < 0) return rc;
-
   acekit::format::Settings& settings = r->state.settings;
   settings.options = flat ? 0 : ACEKIT_OPTION_KEEP_PATHS;
   std::string out = test || dir == nullptr || dir[0] == '\0' ? std::string(".") : std::string(dir);
@@ -725,6 +727,30 @@ int ExtractEach(acekit_reader* r, const char* dir, unsigned flags, acekit_event_
   const auto lost = [&](size_t i) {
     return (all[i].damage.flags & ACEKIT_DAMAGE_LOST) != 0 && !IsDirectory(all[i].rec);
   };
+
+  // The entries the first extraction will list are read and decoded ahead
+  // while the walk goes on: those taken up to the first one lost (a solid
+  // archive's from its start, taken or not). Nothing is reported before
+  // the walk is through, so every question still comes first.
+  std::optional<acekit::ops::ListedExtract> ahead;
+  ahead.emplace(op, mode, r->threads);
+  if (!ahead->Begin()) ahead.reset();
+  std::vector<ArcEntry*> grown;
+  bool growing = ahead.has_value();
+  const auto grow = [&](size_t k) {
+    if (!growing) return;
+    if (lost(k)) {
+      growing = false;
+      return;
+    }
+    if (!r->solid && !all[k].selected) return;
+    ArcEntry& node = all[k].rec;
+    node.next = nullptr;
+    if (!grown.empty()) grown.back()->next = &node;
+    grown.push_back(&node);
+    ahead->Grow(&node);
+  };
+  if (const int rc = WalkForEach(r, run, flat, &all, grow); rc < 0) return rc;
   const auto report_lost = [&](size_t i) {
     if (all[i].selected && !IsDirectory(all[i].rec)) run.Emit(ACEKIT_EVENT_LOST, i);
   };
@@ -782,8 +808,18 @@ int ExtractEach(acekit_reader* r, const char* dir, unsigned flags, acekit_event_
       run.Begin(order);
       r->state.arc.status = acekit::kOk;
       const ArcEntry* at = nullptr;
-      const uint32_t status = acekit::ops::ExtractList(
-          op, list, mode, r->solid ? &selection : nullptr, r->threads, &at);
+      if (ahead) {
+        // The list must be what was read ahead, or the start of it.
+        size_t n = 0;
+        const ArcEntry* e = list.first;
+        for (; e != nullptr && n < grown.size() && e == grown[n]; e = e->next) ++n;
+        if (e != nullptr || n == 0) ahead.reset();
+      }
+      const uint32_t status =
+          ahead ? ahead->Run(list, r->solid ? &selection : nullptr, &at)
+                : acekit::ops::ExtractList(op, list, mode, r->solid ? &selection : nullptr,
+                                           r->threads, &at);
+      ahead.reset();
       r->state.arc.status = status;
       size_t failed = SIZE_MAX;
       for (size_t k = r->solid ? from : write; at != nullptr && k < end; ++k) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "common/status.h"
@@ -117,10 +118,10 @@ ReplaceAnswer AskReplace(const Context& ctx, const ArcEntry& e, const char* exis
 }
 
 // The largest entry (either size) a worker decodes whole; larger ones are
-// streamed through a job of fixed size. With the count of jobs in flight it
+// streamed through a job of fixed size. With the bytes allowed in flight it
 // bounds the memory of the parallel path.
 constexpr uint32_t kJobLimit = 1u << 20;
-constexpr uint32_t kMaxPending = 4 * platform::kMaxThreads;
+constexpr uint32_t kMaxPending = 4 * platform::kMaxThreads;  // jobs in flight
 // Small entries go to the workers in groups (see DecodeJob::group): one
 // hand-over costs the calling thread about what decoding a few KB does, so
 // entries up to kGroupEntry share one until it holds kGroupBytes of output
@@ -296,6 +297,9 @@ class Driver {
         archive_(archive) {}
 
   ~Driver() {
+    // A driver given entries by Grow may go without a walk.
+    pool_.Stop();
+    while (pending_count_ != 0) DropFirst();
     for (uint32_t i = 0; i < kept_count_; ++i) Drop(kept_[i]);
     platform::Free(under_);
     for (uint32_t i = 0; i < spare_count_; ++i) platform::Free(spare_[i].memory);
@@ -307,6 +311,7 @@ class Driver {
   }
 
   const ArcEntry* at() const { return at_; }
+  void set_selection(const NameSet* selection) { selection_ = selection; }
 
   Status Start(int32_t progress_phase) {
     read_buffer_ = static_cast<uint8_t*>(platform::Alloc(platform::kFileBufferBytes));
@@ -333,6 +338,40 @@ class Driver {
   // where entries are small: each starts with code tables to build, and
   // those are the symbol stage's.
   Status RunParallel(const ArcFileList& list, int threads) {
+    if (const Status st = StartWorkers(threads); st != kOk) return st;
+    ahead_ = list.first;
+    return Walk(list);
+  }
+
+  // For a caller still listing the entries: `e` follows the entries given
+  // before, and is read ahead at once when there is room, so that the
+  // workers decode while the caller reads headers. More jobs may be in
+  // flight meanwhile (nothing is reported until Walk), within the bytes'
+  // bound. Takes nothing without workers.
+  void Grow(const ArcEntry* e) {
+    if (started_ <= 0) return;
+    if (!listing_) {
+      listing_ = true;
+      listed_pending_ = max_pending_;
+      max_pending_ = whole_ ? kWholeAhead : kMaxPending;
+    }
+    // Passed the last entry given so far, or not started.
+    if (ahead_ == nullptr) ahead_ = e;
+    if (whole_) {
+      FillWhole();
+    } else {
+      Fill();
+      // The group being formed waits for more entries unless the bounds
+      // stopped the read-ahead, which would leave it waiting until Walk.
+      if (ahead_ != nullptr) CloseGroup();
+    }
+    FeedNew();
+  }
+
+  // Sets up the workers RunParallel decodes on (none when the system gives
+  // none: Entry then decodes every entry). Set before any entry is read
+  // ahead; failures only for memory.
+  Status StartWorkers(int threads) {
     whole_ = solid_ && threads == 2 && !test_;
     // In a solid archive split in two stages this thread has the window
     // stage of every entry to do besides the walk, about what one worker's
@@ -383,7 +422,10 @@ class Driver {
       }
       ahead_source_.UseBuffer(ahead_buffer_, platform::kFileBufferBytes);
     }
-    max_pending_ = static_cast<uint32_t>(started) * (solid_ ? 16 : 4);
+    // A normal archive's jobs are bounded by their bytes alone: at a few
+    // per worker this thread and the workers kept waiting for each other
+    // on small entries, and each wait is a sleep and a wake-up.
+    max_pending_ = solid_ ? static_cast<uint32_t>(started) * 16 : kMaxPending;
     if (max_pending_ > kMaxPending) max_pending_ = kMaxPending;
     if (whole_) {
       max_pending_ = kWholeAhead;
@@ -392,11 +434,28 @@ class Driver {
     max_streamed_ = static_cast<uint32_t>(started) < kMaxStreamed ? static_cast<uint32_t>(started)
                                                                   : kMaxStreamed;
     budget_ = static_cast<size_t>(started + 1) * 2 * kJobLimit;
-    ahead_ = list.first;
+    started_ = started;
+    ahead_ = nullptr;
     ahead_number_ = entry_number_;
+    return kOk;
+  }
+
+  // RunParallel's walk once the workers are started, over `list`: what
+  // Grow was given, or the start of it (the jobs read ahead for entries
+  // past its end are dropped).
+  Status Walk(const ArcFileList& list) {
+    if (listing_) {
+      listing_ = false;
+      max_pending_ = listed_pending_;
+      bool listed = false;
+      for (const ArcEntry* e = list.first; e != nullptr && !listed; e = e->next) {
+        listed = e == ahead_;
+      }
+      if (!listed) ahead_ = nullptr;
+    }
     Status st = kOk;
     for (const ArcEntry* e = list.first; e != nullptr; e = e->next) {
-      if (started > 0) ReadAhead();
+      if (started_ > 0) ReadAhead();
       Pending* p = nullptr;
       if (pending_count_ != 0 && pending_[pending_first_].entry == e) p = &pending_[pending_first_];
       current_ = p;
@@ -1430,6 +1489,11 @@ class Driver {
   // next entry read ahead, the entry that holds the read-ahead back, and
   // whether the worker has given up.
   bool whole_ = false;
+  int started_ = 0;  // workers
+  // Grow has taken entries that Walk has not reached yet; the bound on jobs
+  // in flight to go back to then.
+  bool listing_ = false;
+  uint32_t listed_pending_ = 0;
   static constexpr uint32_t kWholeBatch = 8;
   static constexpr uint32_t kWholeAhead = 64;  // jobs in flight
   ProgressState progress_;
@@ -1558,6 +1622,51 @@ Status ExtractList(const Context& ctx, const ArcFileList& list, ExtractMode mode
     }
   }
   if (st != kOk) *failed_at = driver.at();
+  return st;
+}
+
+struct ListedExtract::Impl {
+  Impl(const Context& ctx, ExtractMode mode)
+      : archive(ctx.arc.archive_name, 'r'),
+        driver(ctx, mode, archive.get(), ctx.arc.solid != 0, nullptr) {}
+  // The driver's workers stop before the handle they read through closes.
+  platform::File archive;
+  Driver driver;
+  NameSet names;
+};
+
+ListedExtract::ListedExtract(const Context& ctx, ExtractMode mode, int threads)
+    : ctx_(ctx), mode_(mode), threads_(threads > 0 ? threads : platform::ThreadCount()) {}
+
+ListedExtract::~ListedExtract() {
+  if (impl_ != nullptr) {
+    impl_->~Impl();
+    platform::Free(impl_);
+  }
+}
+
+bool ListedExtract::Begin() {
+  if (!UsesWorkers(threads_)) return false;
+  void* memory = platform::Alloc(sizeof(Impl));
+  if (memory == nullptr) return false;
+  impl_ = new (memory) Impl(ctx_, mode_);
+  return impl_->archive && impl_->driver.Start(0) == kOk &&
+         impl_->driver.StartWorkers(threads_) == kOk;
+}
+
+void ListedExtract::Grow(const ArcEntry* e) {
+  if (impl_ != nullptr) impl_->driver.Grow(e);
+}
+
+Status ListedExtract::Run(const ArcFileList& list, const ArcFileList* selection,
+                          const ArcEntry** failed_at) {
+  *failed_at = nullptr;
+  if (selection != nullptr) {
+    if (!impl_->names.Build(*selection)) return kNoMemory;
+    impl_->driver.set_selection(&impl_->names);
+  }
+  const Status st = impl_->driver.Walk(list);
+  if (st != kOk) *failed_at = impl_->driver.at();
   return st;
 }
 

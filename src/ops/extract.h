@@ -41,6 +41,35 @@ enum class ExtractMode {
                                  const ArcFileList* selection, int threads,
                                  const ArcEntry** failed_at);
 
+// ExtractList for a caller that builds its list while it reads the
+// archive's headers: the entries it will list are read ahead and decoded on
+// the workers meanwhile, and nothing is reported or written before Run.
+// The platform calls it makes still depend on the archive alone.
+class ListedExtract {
+ public:
+  ListedExtract(const Context& ctx, ExtractMode mode, int threads);
+  ~ListedExtract();
+  ListedExtract(const ListedExtract&) = delete;
+  ListedExtract& operator=(const ListedExtract&) = delete;
+
+  // Opens the archive and starts the workers; false when there are none to
+  // start or something failed, and the caller then calls ExtractList.
+  bool Begin();
+  // `e` follows the entries given before it (the caller links them).
+  void Grow(const ArcEntry* e);
+  // ExtractList over `list`, which must be the entries given to Grow or
+  // the start of them. Once only.
+  [[nodiscard]] Status Run(const ArcFileList& list, const ArcFileList* selection,
+                           const ArcEntry** failed_at);
+
+ private:
+  struct Impl;
+  const Context& ctx_;
+  ExtractMode mode_;
+  int threads_;
+  Impl* impl_ = nullptr;
+};
+
 // Extracts the entries whose names match `masks` (null or empty: all) into
 // the output path. Clears the status word first, so the walk starts afresh.
 [[nodiscard]] Status ExtractFileMaskListArc(const Context& ctx, const FileMaskList* masks);

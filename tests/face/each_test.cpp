@@ -126,6 +126,41 @@ TEST(FaceEach, SameEventsAndFilesAtEveryThreadCount) {
   }
 }
 
+// The workers start on the entries while the walk still reads headers, so
+// a selection that ends a solid run's list early or takes nothing, one that
+// leaves out a normal archive's first entries, and a damaged stream must
+// still give what one thread gives.
+TEST(FaceEach, DecodingDuringTheWalkChangesNothing) {
+  for (const bool solid : {false, true}) {
+    for (const bool damaged : {false, true}) {
+      TempDir dir;
+      Make(dir, "a.ace", solid);
+      if (damaged) Damage(dir, "a.ace", "d\\f4.txt");
+      const std::string archive = dir.Native("a.ace").string();
+      for (const char* take : {"", "d/", "big", "z", "none"}) {
+        for (const unsigned flags : {0u, static_cast<unsigned>(ACEKIT_EACH_TEST)}) {
+          SCOPED_TRACE(std::string(solid ? "solid" : "normal") + (damaged ? " damaged" : "") +
+                       " take '" + take + "' flags " + std::to_string(flags));
+          Log one;
+          one.take = take;
+          const std::string out1 = "o1" + std::string(take) + std::to_string(flags);
+          const int rc1 = Each(archive, dir.Native(out1).string(), flags, 1, &one);
+          for (const int threads : {2, 7}) {
+            Log more;
+            more.take = take;
+            const std::string out = out1 + "-" + std::to_string(threads);
+            EXPECT_EQ(Each(archive, dir.Native(out).string(), flags, threads, &more), rc1);
+            EXPECT_EQ(more.lines, one.lines) << threads;
+            if (flags == 0) {
+              EXPECT_EQ(dir.Contents(out), dir.Contents(out1)) << threads;
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(FaceEach, TestFlatAndSelection) {
   TempDir dir;
   const std::string archive = Make(dir, "a.ace", false);

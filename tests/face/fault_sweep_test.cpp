@@ -5,6 +5,7 @@
 // an archive that was there before stays as it was.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -147,6 +148,64 @@ TEST(ExtractFaults, NoTemporaryFileSurvives) {
         for (const auto& [name, data] : files) EXPECT_EQ(dir.Read("out/" + name), data) << where;
       }
       if (::testing::Test::HasFailure()) return;
+    }
+  }
+}
+
+// One run over the entries at two threads, whose workers start while the
+// walk still reads headers: a failure anywhere leaves no temporary file,
+// and every entry reported done was written whole.
+TEST(ExtractFaults, EachRunAtTwoThreads) {
+  for (const int solid : {0, 1}) {
+    SCOPED_TRACE(solid != 0 ? "solid" : "normal");
+    TempDir dir;
+    const acekit_options o{64, 1, solid, 0};
+    Files files;
+    for (uint32_t i = 0; i < 6; ++i)
+      files.emplace_back("d" + std::to_string(i % 2) + "/f" + std::to_string(i) + ".txt",
+                         TextBytes(2000 + 3000 * i, i));
+    const std::string archive = WriteMemory(dir, "a.ace", files, &o);
+    const std::string out = dir.Native("out").string();
+    struct Seen {
+      std::vector<std::string> done;
+    } seen;
+    auto event = [](void* ctx, const acekit_event* ev) {
+      if (ev->kind == ACEKIT_EVENT_DONE) static_cast<Seen*>(ctx)->done.push_back(ev->entry->name);
+      return ev->kind == ACEKIT_EVENT_SELECT ? 1 : 0;
+    };
+    auto run = [&] {
+      seen.done.clear();
+      acekit_reader* r = nullptr;
+      int rc = acekit_reader_open(&r, archive.c_str());
+      if (rc < 0) return rc;
+      acekit_reader_set_threads(r, 2);
+      rc = acekit_reader_extract_each(r, out.c_str(), 0, event, &seen);
+      acekit_reader_close(r);
+      return rc;
+    };
+    for (int k = 0; k < static_cast<int>(Fault::kCount); ++k) {
+      const auto fault = static_cast<Fault>(k);
+      acekit::platform::DisarmFaults();
+      ASSERT_EQ(run(), static_cast<int>(files.size()));
+      const uint32_t calls = acekit::platform::FaultCalls(fault);
+      for (uint32_t n = 1; n <= calls; ++n) {
+        acekit::testing::fs::remove_all(dir.Native("out"));
+        acekit::platform::DisarmFaults();
+        acekit::platform::ArmFault(fault, n);
+        run();
+        acekit::platform::DisarmFaults();
+        const std::string where = "fault " + std::to_string(k) + " #" + std::to_string(n);
+        for (const auto& e : acekit::testing::fs::recursive_directory_iterator(dir.Native())) {
+          EXPECT_NE(e.path().filename().string().rfind(".acekit-", 0), 0u) << where;
+        }
+        for (const std::string& name : seen.done) {
+          const auto it = std::find_if(files.begin(), files.end(),
+                                       [&](const auto& f) { return f.first == name; });
+          ASSERT_NE(it, files.end()) << where << " " << name;
+          EXPECT_EQ(dir.Read("out/" + name), it->second) << where;
+        }
+        if (::testing::Test::HasFailure()) return;
+      }
     }
   }
 }
