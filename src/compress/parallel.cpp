@@ -52,7 +52,11 @@ void WorkerPool::RunHere(Task* t) {
 
 void WorkerPool::Wait(Task* t) {
   platform::MutexLock lock(mu_);
-  while (!t->done) done_.Wait(mu_);
+  while (!t->done) {
+    awaited_ = t;
+    done_.Wait(mu_);
+  }
+  awaited_ = nullptr;
 }
 
 void WorkerPool::Main(void* seat) {
@@ -70,9 +74,12 @@ void WorkerPool::Main(void* seat) {
     t->run(t);
     pool->mu_.Lock();
     t->done = true;
+    // Only the task waited for wakes the waiter: woken by every other one
+    // that ends first, it would only go back to sleep.
+    const bool wake = t == pool->awaited_;
     pool->mu_.Unlock();
     // `t` may be gone now; the pool stays until this thread is joined.
-    pool->done_.Broadcast();
+    if (wake) pool->done_.Broadcast();
     pool->mu_.Lock();
   }
 }

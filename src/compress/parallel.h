@@ -45,6 +45,7 @@ class WorkerPool {
   platform::CondVar done_;
   Task* head_ = nullptr;
   Task* tail_ = nullptr;
+  const Task* awaited_ = nullptr;  // by the thread in Wait
   bool stop_ = false;
   int started_ = 0;
   platform::Thread threads_[platform::kMaxThreads];
