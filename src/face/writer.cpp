@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "compress/compressor.h"
@@ -328,16 +329,36 @@ int ApplyComment(acekit_writer* w) {
   return ACEKIT_OK;
 }
 
+// Each name's key is worked out once where memory allows; the order is the
+// same either way.
+void SortByType(std::vector<Item>& items) {
+  const size_t n = items.size();
+  try {
+    std::vector<const char*> paths(n);
+    std::vector<size_t> order(n);
+    for (size_t i = 0; i < n; ++i) paths[i] = items[i].source.c_str();
+    if (ops::OrderByType(paths.data(), n, order.data())) {
+      std::vector<Item> sorted;
+      sorted.reserve(n);
+      // Moves that cannot throw: once the room is there, nothing is lost.
+      static_assert(std::is_nothrow_move_constructible_v<Item>);
+      for (const size_t i : order) sorted.push_back(std::move(items[i]));
+      items.swap(sorted);
+      return;
+    }
+  } catch (const std::bad_alloc&) {
+  }
+  std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) {
+    return ops::CompareByType(a.source.c_str(), b.source.c_str()) < 0;
+  });
+}
+
 int Finish(acekit_writer* w) {
   if (const int rc = Usable(w); rc < 0) return rc;
   if (const int rc = FlushRun(w); rc < 0) return rc;
   if (w->solid) {
     // In the order of the host interface, which leaves two files as they are.
-    if (w->pending.size() >= 3) {
-      std::stable_sort(w->pending.begin(), w->pending.end(), [](const Item& a, const Item& b) {
-        return ops::CompareByType(a.source.c_str(), b.source.c_str()) < 0;
-      });
-    }
+    if (w->pending.size() >= 3) SortByType(w->pending);
     if (!w->pending.empty() && AllFromDisk(w->pending)) {
       if (const int rc = AddSolidRun(w); rc < 0) return rc;
     } else {

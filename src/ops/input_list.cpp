@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -112,30 +113,92 @@ size_t GroupKey(std::string_view ext, char* out, size_t size) {
   return key.Done();
 }
 
+namespace {
+
+// A name's place in the type order: its upper-cased base name followed by
+// its group key, the two comparisons the order makes. Neither is ever cut:
+// base and extension come from one buffer of kInputPathSize, and a key is at
+// most a few bytes longer than its extension.
+struct TypeKey {
+  char text[kInputPathSize * 2];
+  size_t base_len;
+  size_t len;
+  bool no_ext;
+  std::string_view key() const { return {text + base_len, len - base_len}; }
+  std::string_view full() const { return {text, len}; }
+};
+
+void MakeTypeKey(const char* path, TypeKey& k) {
+  char upper[kInputPathSize];
+  const NameParts parts = SplitUpper(path, upper);
+  k.no_ext = parts.ext.empty();
+  k.base_len = CopyCut(k.text, sizeof k.text, parts.base);
+  k.len = k.base_len + GroupKey(parts.ext, k.text + k.base_len, sizeof k.text - k.base_len);
+}
+
+int CompareTypeKeys(const TypeKey& a, const TypeKey& b) {
+  if (a.no_ext && b.no_ext) return 0;
+  if (const int c = CompareBytes(a.key(), b.key())) return c;
+  return CompareBytes(a.full(), b.full());
+}
+
+// The name's key as its length-prefixed text in one block for all names, so
+// that a sort of many names takes two allocations whatever their number.
+struct PackedKey {
+  uint32_t at;  // of the text in the block
+  uint16_t base_len;
+  uint16_t len;
+  bool no_ext;
+};
+
+}  // namespace
+
 int CompareByType(const char* a, const char* b) {
-  char ua[kInputPathSize];
-  char ub[kInputPathSize];
-  const NameParts pa = SplitUpper(a, ua);
-  const NameParts pb = SplitUpper(b, ub);
-  if (pa.ext.empty() && pb.ext.empty()) return 0;
+  TypeKey ka;
+  TypeKey kb;
+  MakeTypeKey(a, ka);
+  MakeTypeKey(b, kb);
+  return CompareTypeKeys(ka, kb);
+}
 
-  // Base name and key side by side, so the key comparison is a prefix of
-  // the tie-break and both come from one buffer.
-  char ka[kInputPathSize * 2];
-  char kb[kInputPathSize * 2];
-  const size_t la = GroupKey(pa.ext, ka, sizeof ka);
-  const size_t lb = GroupKey(pb.ext, kb, sizeof kb);
-  const std::string_view key_a(ka, std::min(la, sizeof ka - 1));
-  const std::string_view key_b(kb, std::min(lb, sizeof kb - 1));
-  if (const int c = CompareBytes(key_a, key_b)) return c;
-
-  char fa[kInputPathSize * 2];
-  char fb[kInputPathSize * 2];
-  const size_t na = CopyCut(fa, sizeof fa, pa.base);
-  CopyCut(fa + na, sizeof fa - na, key_a);
-  const size_t nb = CopyCut(fb, sizeof fb, pb.base);
-  CopyCut(fb + nb, sizeof fb - nb, key_b);
-  return CompareBytes(fa, fb);
+bool OrderByType(const char* const* paths, size_t n, size_t* order) {
+  // A sort compares each name about log2(n) times; working out its key each
+  // time (copy, upper case, extension lookup) cost 7 ms for 1,400 files.
+  size_t bytes = 0;
+  TypeKey k;
+  for (size_t i = 0; i < n; ++i) {
+    MakeTypeKey(paths[i], k);
+    bytes += k.len;
+  }
+  if (bytes > UINT32_MAX) return false;
+  auto* const keys = static_cast<PackedKey*>(platform::Alloc(n * sizeof(PackedKey)));
+  auto* const text = static_cast<char*>(platform::Alloc(bytes));
+  if (keys == nullptr || text == nullptr) {
+    platform::Free(keys);
+    platform::Free(text);
+    return false;
+  }
+  uint32_t at = 0;
+  for (size_t i = 0; i < n; ++i) {
+    MakeTypeKey(paths[i], k);
+    std::memcpy(text + at, k.text, k.len);
+    keys[i] =
+        PackedKey{at, static_cast<uint16_t>(k.base_len), static_cast<uint16_t>(k.len), k.no_ext};
+    at += static_cast<uint32_t>(k.len);
+    order[i] = i;
+  }
+  std::stable_sort(order, order + n, [keys, text](size_t ia, size_t ib) {
+    const PackedKey& a = keys[ia];
+    const PackedKey& b = keys[ib];
+    if (a.no_ext && b.no_ext) return false;
+    const std::string_view ta(text + a.at, a.len);
+    const std::string_view tb(text + b.at, b.len);
+    if (const int c = CompareBytes(ta.substr(a.base_len), tb.substr(b.base_len))) return c < 0;
+    return CompareBytes(ta, tb) < 0;
+  });
+  platform::Free(keys);
+  platform::Free(text);
+  return true;
 }
 
 InputFileList::~InputFileList() {
@@ -178,18 +241,26 @@ Status AppendInputFile(InputFileList& list, std::string_view path, std::string_v
 void SortInputFileList(InputFileList& list) {
   if (list.count < 3) return;
   const auto n = static_cast<size_t>(list.count);
-  auto** order = static_cast<InputFile**>(platform::Alloc(n * sizeof(InputFile*)));
-  if (order == nullptr) return;  // collection order is still a valid order
+  auto** entries = static_cast<InputFile**>(platform::Alloc(n * sizeof(InputFile*)));
+  auto** paths = static_cast<const char**>(platform::Alloc(n * sizeof(const char*)));
+  auto* order = static_cast<size_t*>(platform::Alloc(n * sizeof(size_t)));
   size_t i = 0;
-  for (InputFile* e = list.first; e != nullptr && i < n; e = e->next) order[i++] = e;
-  std::stable_sort(order, order + i, [](const InputFile* a, const InputFile* b) {
-    return CompareByType(a->path, b->path) < 0;
-  });
-  for (size_t k = 0; k + 1 < i; ++k) order[k]->next = order[k + 1];
-  order[i - 1]->next = nullptr;
-  list.first = order[0];
-  list.last = order[i - 1];
+  // Short of memory, collection order is still a valid order.
+  if (entries != nullptr && paths != nullptr && order != nullptr) {
+    for (InputFile* e = list.first; e != nullptr && i < n; e = e->next) {
+      entries[i] = e;
+      paths[i++] = e->path;
+    }
+  }
+  if (i == n && OrderByType(paths, n, order)) {
+    for (size_t k = 0; k + 1 < n; ++k) entries[order[k]]->next = entries[order[k + 1]];
+    entries[order[n - 1]]->next = nullptr;
+    list.first = entries[order[0]];
+    list.last = entries[order[n - 1]];
+  }
   platform::Free(order);
+  platform::Free(paths);
+  platform::Free(entries);
 }
 
 }  // namespace acekit::ops

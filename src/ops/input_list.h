@@ -50,6 +50,10 @@ Status AppendInputFile(InputFileList& list, std::string_view path, std::string_v
 void SortInputFileList(InputFileList& list);
 // Negative, zero or positive as `a` sorts before, with or after `b`.
 int CompareByType(const char* a, const char* b);
+// Fills order[0..n) with the positions of `paths` in the order of
+// CompareByType, equal ones in their given order. False, with `order` left
+// as it was, when memory is short.
+bool OrderByType(const char* const* paths, size_t n, size_t* order);
 
 // The group key of an upper-cased extension (dot included; empty for none).
 // Returns the key's length; the key is cut to fit `size`.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -61,13 +63,76 @@ TEST(SortInputFileList, OrdersByFamilyThenName) {
 }
 
 TEST(InputFileList, SortWithoutMemoryKeepsCollectionOrder) {
-  InputFileList list;
-  for (const char* n : {"C.TXT", "B.TXT", "A.TXT"}) ASSERT_EQ(AppendInputFile(list, n, n), kOk);
-  platform::DisarmFaults();
-  platform::ArmFault(platform::Fault::kAlloc, 1);
-  SortInputFileList(list);
-  platform::DisarmFaults();
-  EXPECT_EQ(Paths(list), (std::vector<std::string>{"C.TXT", "B.TXT", "A.TXT"}));
+  // Every allocation of the sort, each one failing in turn.
+  for (int n = 1; n <= 5; ++n) {
+    InputFileList list;
+    for (const char* name : {"C.TXT", "B.TXT", "A.TXT"}) {
+      ASSERT_EQ(AppendInputFile(list, name, name), kOk);
+    }
+    platform::DisarmFaults();
+    platform::ArmFault(platform::Fault::kAlloc, n);
+    SortInputFileList(list);
+    platform::DisarmFaults();
+    EXPECT_EQ(Paths(list), (std::vector<std::string>{"C.TXT", "B.TXT", "A.TXT"})) << n;
+  }
+}
+
+// The sort works each name's key out once; it has to give the order the
+// pairwise comparison gives, over names of every shape.
+TEST(SortInputFileList, AgreesWithThePairwiseOrder) {
+  const char* const exts[] = {"",
+                              ".exe",
+                              ".EXE",
+                              ".c",
+                              ".H",
+                              ".htm",
+                              ".html",
+                              ".txt",
+                              ".ex_",
+                              ".pdf",
+                              ".gz",
+                              ".zip",
+                              ".jpg",
+                              ".jpeg",
+                              ".hlp",
+                              ".xyz",
+                              ".a.b",
+                              ".",
+                              ".\xc3\xa9t\xc3\xa9",
+                              ".EXE_",
+                              ".tar.gz"};
+  const char* const bases[] = {"a",
+                               "A",
+                               "b",
+                               "ab",
+                               "ab-",
+                               "z",
+                               "Zeta",
+                               "\xc3\xa9"
+                               "cole",
+                               "dir/a",
+                               "dir\\b",
+                               "x.y/z",
+                               ""};
+  std::vector<std::string> names;
+  uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u, seed >> 16; };
+  for (int i = 0; i < 600; ++i) {
+    std::string name = bases[next() % std::size(bases)];
+    if (next() % 7 == 0) name += std::to_string(next() % 5);
+    name += exts[next() % std::size(exts)];
+    names.push_back(name);
+  }
+  // The longest paths there are, with and without an extension.
+  names.push_back(std::string(kInputPathSize - 1, 'q'));
+  names.push_back(std::string(kInputPathSize - 5, 'q') + ".TXT");
+  names.push_back(std::string(kInputPathSize - 8, 'r') + ".JPEG");
+  std::vector<std::string> expected = names;
+  std::stable_sort(expected.begin(), expected.end(),
+                   [](const std::string& a, const std::string& b) {
+                     return CompareByType(a.c_str(), b.c_str()) < 0;
+                   });
+  EXPECT_EQ(Sorted(names), expected);
 }
 
 }  // namespace
