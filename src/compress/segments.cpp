@@ -244,7 +244,17 @@ struct FileJob : compress::Task {
   uint32_t crc = 0;
   int32_t bytes_in = 0;
   uint32_t status = kOk;
+  // Small files go to the workers a few at a time, one hand-over for the
+  // lot: the task of the first codes the others after it.
+  FileJob* carrier = nullptr;   // the task that codes it
+  FileJob* follower = nullptr;  // the next file of its batch
 };
+
+// A batch is handed over once it holds this many files or bytes. A file
+// of a few hundred bytes is coded in microseconds, about what waking a
+// worker for it costs both threads.
+constexpr int kBatchFiles = 16;
+constexpr uint32_t kBatchBytes = 16384;
 
 // Keeps every flush's size and progress point, and its bytes while they fit.
 // The room is at least what the stream can come to, or at least the file's
@@ -282,12 +292,11 @@ int32_t ACEKIT_CALL AbortAnswer(ArcContext ctx, int32_t, int32_t) {
   return reinterpret_cast<const std::atomic<bool>*>(ctx)->load(std::memory_order_relaxed) ? 0 : 1;
 }
 
-void RunFileJob(compress::Task* t) {
-  auto& j = *static_cast<FileJob*>(t);
+void CodeFileJob(FileJob& j, int worker) {
   FileWorkers& fw = *j.fw;
-  MatchState& m = *fw.state[t->worker];
-  compress::StreamIo& io = fw.lanes[t->worker].io;
-  compress::BlockCoder& blocks = fw.lanes[t->worker].blocks;
+  MatchState& m = *fw.state[worker];
+  compress::StreamIo& io = fw.lanes[worker].io;
+  compress::BlockCoder& blocks = fw.lanes[worker].blocks;
   if (j.tail_len != 0) std::memcpy(m.window + fw.d + j.length, j.tail, j.tail_len);
   ChainSource source(j.mem, j.length, nullptr, j.read_failed);
   MemSink sink(j.replay, io);
@@ -307,6 +316,12 @@ void RunFileJob(compress::Task* t) {
   j.bytes_in = io.totals().bytes_in;
   j.replay.coded = io.coded;
   j.status = io.status();
+}
+
+void RunFileJob(compress::Task* t) {
+  for (FileJob* j = static_cast<FileJob*>(t); j != nullptr; j = j->follower) {
+    CodeFileJob(*j, t->worker);
+  }
 }
 
 // Output flushes of a stream of n input bytes at most: a byte costs at most
@@ -349,6 +364,30 @@ struct Compressor::Parallel {
   FileWorkers fw;
   FileJob* files = nullptr;  // by ticket modulo kFileTickets
   uint64_t held = 0;         // bytes of the files handed and not coded
+  // The batch not handed over yet.
+  FileJob* batch_first = nullptr;
+  FileJob* batch_last = nullptr;
+  int batch_files = 0;
+  uint32_t batch_bytes = 0;
+
+  void HandBatch() {
+    if (batch_first == nullptr) return;
+    pool.Submit(batch_first);
+    batch_first = batch_last = nullptr;
+    batch_files = 0;
+    batch_bytes = 0;
+  }
+  // Until the file of j is coded. The batch not handed over yet goes
+  // first, so that no worker waits with the caller.
+  void WaitFile(FileJob& j) {
+    if (!j.handed) return;
+    HandBatch();
+    FileJob* const carrier = j.carrier;
+    pool.Wait(carrier);
+    // The whole batch is coded: the later files of it need no wait, and
+    // their carrier's slot may take another file before they are coded.
+    for (FileJob* f = carrier; f != nullptr; f = f->follower) f->handed = false;
+  }
 };
 
 // Solid runs of files shorter than the window. Each file of a run continues
@@ -1576,7 +1615,16 @@ int Compressor::ParseAhead(platform::ByteSource* source, int32_t size, bool* too
   // The compressor's own state is worker 0's.
   diverged_ = true;
   j.handed = true;
-  p.pool.Submit(&j);
+  j.follower = nullptr;
+  if (p.batch_last != nullptr) {
+    p.batch_last->follower = &j;
+  } else {
+    p.batch_first = &j;
+  }
+  p.batch_last = &j;
+  j.carrier = p.batch_first;
+  p.batch_bytes += got;
+  if (++p.batch_files == kBatchFiles || p.batch_bytes >= kBatchBytes) p.HandBatch();
   return ticket;
 }
 
@@ -1600,7 +1648,7 @@ void Compressor::CompressParsed(int ticket, platform::ByteSource* rest, platform
     ReleaseFile(ticket);
     return;
   }
-  if (j.handed) p.pool.Wait(&j);
+  p.WaitFile(j);
   io_.Bind(nullptr, sink);
   io_.ResetCompressState();
   io_.totals().input_size = size;
@@ -1651,9 +1699,13 @@ void Compressor::DropParses() {
   if (par_ == nullptr) return;
   Parallel& p = *par_;
   p.fw.abort.store(true, std::memory_order_relaxed);
+  // The batch not handed over yet is dropped as it is.
+  for (FileJob* f = p.batch_first; f != nullptr; f = f->follower) f->handed = false;
+  p.batch_first = p.batch_last = nullptr;
+  p.batch_files = 0;
+  p.batch_bytes = 0;
   for (; coded_ < handed_; ++coded_) {
-    FileJob& j = p.files[coded_ % kFileTickets];
-    if (j.handed) p.pool.Wait(&j);
+    p.WaitFile(p.files[coded_ % kFileTickets]);
     ReleaseFile(coded_);
   }
   p.fw.abort.store(false, std::memory_order_relaxed);

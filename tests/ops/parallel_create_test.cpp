@@ -65,8 +65,8 @@ class ParallelCreate : public ::testing::Test {
   // host's order: empty, shorter than the 264 bytes a search reads past
   // its position, exactly d and 2d, several windows long, incompressible
   // (stored) both short and long, alone and in a cluster, many small ones
-  // (in a solid archive several windows of them), a directory and an item
-  // that has vanished.
+  // (in a solid archive several windows of them), runs of tiny ones, a
+  // directory and an item that has vanished.
   std::vector<std::string> Make(size_t d) {
     std::vector<std::string> items;
     auto add = [&](const std::string& name, const std::string& bytes) {
@@ -79,6 +79,12 @@ class ParallelCreate : public ::testing::Test {
     add("D1.TXT", TextBytes(d, 3));
     for (int i = 0; i < 12; ++i) {
       add("S" + std::to_string(i) + ".TXT", TextBytes(1 + 997 * static_cast<size_t>(i), 10 + i));
+    }
+    // More tiny files in a row than go to a worker at once, one of them
+    // stored.
+    for (int i = 0; i < 21; ++i) {
+      add("N" + std::to_string(i) + ".TXT",
+          i == 9 ? RandomBytes(120, 90) : TextBytes(10 + 37 * static_cast<size_t>(i), 70 + i));
     }
     // A solid run of files shorter than the window that spans several of
     // them, with an incompressible one stored in its middle.
