@@ -121,6 +121,11 @@ ReplaceAnswer AskReplace(const Context& ctx, const ArcEntry& e, const char* exis
 // streamed through a job of fixed size. With the bytes allowed in flight it
 // bounds the memory of the parallel path.
 constexpr uint32_t kJobLimit = 1u << 20;
+// A solid archive's entries shorter than this are decoded here, not split
+// between a worker's symbol stage and this thread's window stage: for them
+// the tokens, their hand-over and the job cost this thread more than the
+// decoding they spare it.
+constexpr uint32_t kSolidJobMin = 1024;
 constexpr uint32_t kMaxPending = 4 * platform::kMaxThreads;  // jobs in flight
 // Small entries go to the workers in groups (see DecodeJob::group): one
 // hand-over costs the calling thread about what decoding a few KB does, so
@@ -792,7 +797,7 @@ class Driver {
   // to the symbol stage; the rest are decoded here. Their data is read
   // ahead through a buffer of its own.
   static bool SolidJob(const ArcEntry& e) {
-    return e.tech_type == decompress::kMethodLz77 && !Streamed(e);
+    return e.tech_type == decompress::kMethodLz77 && !Streamed(e) && e.orig_size >= kSolidJobMin;
   }
   // Room for a solid job's tokens: the first chunk's most (see
   // DecodePool::RunTokens), and two bytes of tokens per byte after it,
