@@ -142,10 +142,14 @@ int CompareTypeKeys(const TypeKey& a, const TypeKey& b) {
   return CompareBytes(a.full(), b.full());
 }
 
-// The name's key as its length-prefixed text in one block for all names, so
-// that a sort of many names takes two allocations whatever their number.
+// A name's key as a place in one block of text for all names, so that a
+// sort of many names takes two allocations whatever their number. The keys
+// themselves are sorted: a sort over a type of this file's own is this
+// file's own code, where one over plain indices would be a standard
+// library instance the library exports.
 struct PackedKey {
-  uint32_t at;  // of the text in the block
+  size_t index;  // of the name
+  uint32_t at;   // of the text in the block
   uint16_t base_len;
   uint16_t len;
   bool no_ext;
@@ -183,19 +187,17 @@ bool OrderByType(const char* const* paths, size_t n, size_t* order) {
     MakeTypeKey(paths[i], k);
     std::memcpy(text + at, k.text, k.len);
     keys[i] =
-        PackedKey{at, static_cast<uint16_t>(k.base_len), static_cast<uint16_t>(k.len), k.no_ext};
+        PackedKey{i, at, static_cast<uint16_t>(k.base_len), static_cast<uint16_t>(k.len), k.no_ext};
     at += static_cast<uint32_t>(k.len);
-    order[i] = i;
   }
-  std::stable_sort(order, order + n, [keys, text](size_t ia, size_t ib) {
-    const PackedKey& a = keys[ia];
-    const PackedKey& b = keys[ib];
+  std::stable_sort(keys, keys + n, [text](const PackedKey& a, const PackedKey& b) {
     if (a.no_ext && b.no_ext) return false;
     const std::string_view ta(text + a.at, a.len);
     const std::string_view tb(text + b.at, b.len);
     if (const int c = CompareBytes(ta.substr(a.base_len), tb.substr(b.base_len))) return c < 0;
     return CompareBytes(ta, tb) < 0;
   });
+  for (size_t i = 0; i < n; ++i) order[i] = keys[i].index;
   platform::Free(keys);
   platform::Free(text);
   return true;
