@@ -7,7 +7,6 @@
 // keeps the reads, in the serial order and sizes, and codes the workers'
 // literals and matches in order, so that blocks, output and progress come
 // out as the serial coder makes them.
-#include <array>
 #include <atomic>
 #include <bit>
 #include <cmath>
@@ -538,14 +537,6 @@ bool LooksStored(const SolidShared& sh, uint64_t at, uint32_t len, bool after_co
   constexpr uint32_t kCodeLengths = 60;
   if (len < 64) return true;
   const uint32_t n = len < kSample ? len : kSample;
-  // c log2 c for every count a sample can hold, worked out once.
-  static const auto kCLogC = [] {
-    std::array<float, kSample + 1> t{};
-    for (uint32_t c = 2; c <= kSample; ++c) {
-      t[c] = static_cast<float>(c * std::log2(static_cast<double>(c)));
-    }
-    return t;
-  }();
   uint16_t count[256] = {};
   uint8_t seen[257];
   uint32_t kinds = 0;
@@ -558,7 +549,10 @@ bool LooksStored(const SolidShared& sh, uint64_t at, uint32_t len, bool after_co
   for (uint64_t i = 0; i < first; ++i) add(sh.ring[o + i]);
   for (uint64_t i = 0; i < n - first; ++i) add(sh.ring[i]);
   double sum = 0;  // of c log2 c over the byte counts
-  for (uint32_t k = 0; k < kinds; ++k) sum += kCLogC[count[seen[k]]];
+  for (uint32_t k = 0; k < kinds; ++k) {
+    const double c = count[seen[k]];
+    if (c > 1) sum += c * std::log2(c);
+  }
   const double log_n = std::log2(static_cast<double>(n));
   const double bits = log_n - sum / n;  // per byte
   const double most = log_n < 8 ? log_n : 8;
